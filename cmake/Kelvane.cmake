@@ -1,0 +1,33 @@
+# One static library per folder, made of every source in it. A folder that holds
+# no source yet defines an empty interface library so that dependents still link.
+set(KV_ALL_LIBRARIES "" CACHE INTERNAL "")
+
+function(kv_simd_flags)
+  foreach(src IN LISTS ARGN)
+    if(src MATCHES "_avx2\\.cpp$")
+      set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-mavx2")
+    elseif(src MATCHES "_ssse3\\.cpp$")
+      set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-mssse3")
+    elseif(src MATCHES "_sse41\\.cpp$")
+      set_source_files_properties(${src} PROPERTIES COMPILE_OPTIONS "-msse4.1")
+    endif()
+  endforeach()
+endfunction()
+
+function(kv_library name folder)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS
+       ${CMAKE_SOURCE_DIR}/${folder}/*.cpp ${CMAKE_SOURCE_DIR}/${folder}/*.h)
+  set(cpp ${sources})
+  list(FILTER cpp INCLUDE REGEX "\\.cpp$")
+  if(cpp)
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${ARGN})
+    kv_simd_flags(${cpp})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${ARGN})
+  endif()
+  set(KV_ALL_LIBRARIES ${KV_ALL_LIBRARIES} ${name} CACHE INTERNAL "")
+endfunction()

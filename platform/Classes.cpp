@@ -1,0 +1,611 @@
+#include "platform/Classes.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
+
+namespace kv {
+
+// ---- TPersistent ----------------------------------------------------------------
+
+void TPersistent::Assign(TPersistent* Source)
+{
+    if (Source) {
+        Source->AssignTo(this);
+        return;
+    }
+    AssignError(nullptr);
+}
+
+void TPersistent::AssignTo(TPersistent* Dest) { Dest->AssignError(this); }
+
+void TPersistent::AssignError(TPersistent* Source)
+{
+    std::string sourceName = Source ? Source->ClassName() : std::string("nil");
+    throw EConvertError("Cannot assign a " + sourceName + " to a " + ClassName());
+}
+
+// ---- TStream --------------------------------------------------------------------
+
+void TStream::ReadBuffer(void* Buffer, int64_t Count)
+{
+    if (Count < 0 || (Count != 0 && Read(Buffer, Count) != Count))
+        throw EReadError("Stream read error");
+}
+
+void TStream::WriteBuffer(const void* Buffer, int64_t Count)
+{
+    if (Count < 0 || (Count != 0 && Write(Buffer, Count) != Count))
+        throw EWriteError("Stream write error");
+}
+
+int64_t TStream::CopyFrom(TStream& Source, int64_t Count)
+{
+    if (Count == 0) {
+        Source.SetPosition(0);
+        Count = Source.Size();
+    }
+    int64_t result = Count;
+    std::vector<uint8_t> buffer(size_t(std::min<int64_t>(Count, 0xF000)) + 1);
+    while (Count > 0) {
+        int64_t n = std::min<int64_t>(Count, int64_t(buffer.size()));
+        Source.ReadBuffer(buffer.data(), n);
+        WriteBuffer(buffer.data(), n);
+        Count -= n;
+    }
+    return result;
+}
+
+int64_t TStream::Size()
+{
+    int64_t pos = Seek(0, soCurrent);
+    int64_t size = Seek(0, soEnd);
+    Seek(pos, soBeginning);
+    return size;
+}
+
+void TStream::SetSize(int64_t) { throw EStreamError("Stream does not support SetSize"); }
+
+uint8_t TStream::ReadU8()
+{
+    uint8_t b;
+    ReadBuffer(&b, 1);
+    return b;
+}
+uint16_t TStream::ReadU16LE()
+{
+    uint8_t b[2];
+    ReadBuffer(b, 2);
+    return GetU16LE(b);
+}
+uint32_t TStream::ReadU32LE()
+{
+    uint8_t b[4];
+    ReadBuffer(b, 4);
+    return GetU32LE(b);
+}
+uint16_t TStream::ReadU16BE()
+{
+    uint8_t b[2];
+    ReadBuffer(b, 2);
+    return GetU16BE(b);
+}
+uint32_t TStream::ReadU32BE()
+{
+    uint8_t b[4];
+    ReadBuffer(b, 4);
+    return GetU32BE(b);
+}
+void TStream::WriteU8(uint8_t v) { WriteBuffer(&v, 1); }
+void TStream::WriteU16LE(uint16_t v)
+{
+    uint8_t b[2];
+    PutU16LE(b, v);
+    WriteBuffer(b, 2);
+}
+void TStream::WriteU32LE(uint32_t v)
+{
+    uint8_t b[4];
+    PutU32LE(b, v);
+    WriteBuffer(b, 4);
+}
+void TStream::WriteU16BE(uint16_t v)
+{
+    uint8_t b[2];
+    PutU16BE(b, v);
+    WriteBuffer(b, 2);
+}
+void TStream::WriteU32BE(uint32_t v)
+{
+    uint8_t b[4];
+    PutU32BE(b, v);
+    WriteBuffer(b, 4);
+}
+
+// ---- TMemoryStream --------------------------------------------------------------
+
+int64_t TMemoryStream::Read(void* Buffer, int64_t Count)
+{
+    if (Count <= 0 || FPosition >= int64_t(FData.size()))
+        return 0;
+    int64_t n = std::min<int64_t>(Count, int64_t(FData.size()) - FPosition);
+    std::memcpy(Buffer, FData.data() + FPosition, size_t(n));
+    FPosition += n;
+    return n;
+}
+
+int64_t TMemoryStream::Write(const void* Buffer, int64_t Count)
+{
+    if (Count <= 0)
+        return 0;
+    int64_t end = FPosition + Count;
+    if (end > int64_t(FData.size()))
+        FData.resize(size_t(end));
+    std::memcpy(FData.data() + FPosition, Buffer, size_t(Count));
+    FPosition = end;
+    return Count;
+}
+
+int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin)
+{
+    switch (Origin) {
+    case soBeginning: FPosition = Offset; break;
+    case soCurrent: FPosition += Offset; break;
+    case soEnd: FPosition = int64_t(FData.size()) + Offset; break;
+    }
+    if (FPosition < 0)
+        FPosition = 0;
+    return FPosition;
+}
+
+void TMemoryStream::SetSize(int64_t NewSize)
+{
+    if (NewSize < 0)
+        NewSize = 0;
+    FData.resize(size_t(NewSize));
+    if (FPosition > NewSize)
+        FPosition = NewSize;
+}
+
+void TMemoryStream::Clear()
+{
+    FData.clear();
+    FData.shrink_to_fit();
+    FPosition = 0;
+}
+
+void TMemoryStream::LoadFromStream(TStream& Stream)
+{
+    Stream.SetPosition(0);
+    int64_t n = Stream.Size();
+    SetSize(n);
+    if (n > 0)
+        Stream.ReadBuffer(FData.data(), n);
+    FPosition = 0;
+}
+
+void TMemoryStream::SaveToStream(TStream& Stream)
+{
+    if (!FData.empty())
+        Stream.WriteBuffer(FData.data(), int64_t(FData.size()));
+}
+
+void TMemoryStream::LoadFromFile(const std::string& FileName)
+{
+    TFileStream f(FileName, fmOpenRead | fmShareDenyWrite);
+    LoadFromStream(f);
+}
+
+void TMemoryStream::SaveToFile(const std::string& FileName)
+{
+    TSafeFileStream f(FileName);
+    SaveToStream(f);
+    f.Commit();
+}
+
+// ---- TReadOnlyMemoryStream ------------------------------------------------------
+
+int64_t TReadOnlyMemoryStream::Read(void* Buffer, int64_t Count)
+{
+    if (Count <= 0 || FPosition >= FSize)
+        return 0;
+    int64_t n = std::min(Count, FSize - FPosition);
+    std::memcpy(Buffer, FData + FPosition, size_t(n));
+    FPosition += n;
+    return n;
+}
+
+int64_t TReadOnlyMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin)
+{
+    switch (Origin) {
+    case soBeginning: FPosition = Offset; break;
+    case soCurrent: FPosition += Offset; break;
+    case soEnd: FPosition = FSize + Offset; break;
+    }
+    if (FPosition < 0)
+        FPosition = 0;
+    return FPosition;
+}
+
+// ---- TFileStream ----------------------------------------------------------------
+
+TFileStream::TFileStream(const std::string& FileName, uint16_t Mode) : FFileName(FileName)
+{
+    if (Mode == fmCreate) {
+        FFile = std::fopen(FileName.c_str(), "w+b");
+        if (!FFile)
+            throw EFCreateError("Cannot create file \"" + FileName + "\"");
+        return;
+    }
+    const char* how = "rb";
+    switch (Mode & 3) {
+    case fmOpenWrite:
+    case fmOpenReadWrite: how = "r+b"; break;
+    default: break;
+    }
+    if (!std::filesystem::is_directory(FileName))
+        FFile = std::fopen(FileName.c_str(), how);
+    if (!FFile)
+        throw EFOpenError("Cannot open file \"" + FileName + "\"");
+}
+
+TFileStream::~TFileStream()
+{
+    if (FFile)
+        std::fclose(FFile);
+}
+
+int64_t TFileStream::Read(void* Buffer, int64_t Count)
+{
+    if (Count <= 0)
+        return 0;
+    return int64_t(std::fread(Buffer, 1, size_t(Count), FFile));
+}
+
+int64_t TFileStream::Write(const void* Buffer, int64_t Count)
+{
+    if (Count <= 0)
+        return 0;
+    return int64_t(std::fwrite(Buffer, 1, size_t(Count), FFile));
+}
+
+int64_t TFileStream::Seek(int64_t Offset, TSeekOrigin Origin)
+{
+    int whence = Origin == soBeginning ? SEEK_SET : Origin == soCurrent ? SEEK_CUR : SEEK_END;
+    if (fseeko(FFile, off_t(Offset), whence) != 0)
+        return -1;
+    return int64_t(ftello(FFile));
+}
+
+void TFileStream::SetSize(int64_t NewSize)
+{
+    std::fflush(FFile);
+    if (ftruncate(fileno(FFile), off_t(NewSize)) != 0)
+        throw EWriteError("Stream write error");
+    if (Position() > NewSize)
+        Seek(NewSize, soBeginning);
+}
+
+// ---- TSafeFileStream ------------------------------------------------------------
+
+TSafeFileStream::TSafeFileStream(const std::string& FileName) : FFileName(FileName)
+{
+    std::string dir = ExtractFilePath(FileName);
+    std::string pattern = (dir.empty() ? std::string("./") : dir) + "." + ExtractFileName(FileName) + ".XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    int fd = mkstemp(buf.data());
+    if (fd < 0)
+        throw EFCreateError("Cannot create file \"" + FileName + "\"");
+    close(fd);
+    FTempName = buf.data();
+    FStream = std::make_unique<TFileStream>(FTempName, fmCreate);
+}
+
+TSafeFileStream::~TSafeFileStream()
+{
+    if (!FCommitted) {
+        FStream.reset();
+        std::error_code ec;
+        std::filesystem::remove(FTempName, ec);
+    }
+}
+
+int64_t TSafeFileStream::Read(void* Buffer, int64_t Count) { return FStream->Read(Buffer, Count); }
+int64_t TSafeFileStream::Write(const void* Buffer, int64_t Count) { return FStream->Write(Buffer, Count); }
+int64_t TSafeFileStream::Seek(int64_t Offset, TSeekOrigin Origin) { return FStream->Seek(Offset, Origin); }
+
+void TSafeFileStream::Commit()
+{
+    FStream.reset(); // flushes and closes
+    std::error_code ec;
+    // Keep the permissions of the file being replaced, as an in-place write would.
+    auto perms = std::filesystem::status(FFileName, ec).permissions();
+    if (!ec)
+        std::filesystem::permissions(FTempName, perms, ec);
+    else
+        std::filesystem::permissions(FTempName,
+                                     std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                         std::filesystem::perms::group_read | std::filesystem::perms::others_read,
+                                     ec);
+    std::filesystem::rename(FTempName, FFileName, ec);
+    if (ec) {
+        std::filesystem::remove(FTempName, ec);
+        throw EWriteError("Cannot write file \"" + FFileName + "\"");
+    }
+    FCommitted = true;
+}
+
+// ---- TStringList ----------------------------------------------------------------
+
+void TStringList::CheckIndex(int32_t Index) const
+{
+    if (Index < 0 || Index >= Count())
+        throw EStringListError("List index out of bounds (" + std::to_string(Index) + ")");
+}
+
+const std::string& TStringList::Strings(int32_t Index) const
+{
+    CheckIndex(Index);
+    return FItems[size_t(Index)].S;
+}
+
+void TStringList::SetStrings(int32_t Index, const std::string& S)
+{
+    if (FSorted)
+        throw EStringListError("Operation not allowed on sorted list");
+    CheckIndex(Index);
+    FItems[size_t(Index)].S = S;
+    Changed();
+}
+
+TObject* TStringList::Objects(int32_t Index) const
+{
+    CheckIndex(Index);
+    return FItems[size_t(Index)].Obj;
+}
+
+void TStringList::SetObjects(int32_t Index, TObject* Obj)
+{
+    CheckIndex(Index);
+    FItems[size_t(Index)].Obj = Obj;
+    Changed();
+}
+
+int TStringList::Compare(const std::string& A, const std::string& B) const
+{
+    if (FCaseSensitive)
+        return A.compare(B);
+    return UpperCase(A).compare(UpperCase(B));
+}
+
+bool TStringList::Find(const std::string& S, int32_t& Index) const
+{
+    int32_t lo = 0, hi = Count() - 1;
+    bool found = false;
+    while (lo <= hi) {
+        int32_t mid = (lo + hi) / 2;
+        int c = Compare(FItems[size_t(mid)].S, S);
+        if (c < 0)
+            lo = mid + 1;
+        else {
+            hi = mid - 1;
+            if (c == 0) {
+                found = true;
+                if (FDuplicates != dupAccept)
+                    lo = mid;
+            }
+        }
+    }
+    Index = lo;
+    return found;
+}
+
+int32_t TStringList::Add(const std::string& S) { return AddObject(S, nullptr); }
+
+int32_t TStringList::AddObject(const std::string& S, TObject* Obj)
+{
+    int32_t index = Count();
+    if (FSorted) {
+        if (Find(S, index)) {
+            if (FDuplicates == dupIgnore)
+                return index;
+            if (FDuplicates == dupError)
+                throw EStringListError("String list does not allow duplicates");
+        }
+    }
+    FItems.insert(FItems.begin() + index, Item{S, Obj});
+    Changed();
+    return index;
+}
+
+void TStringList::Insert(int32_t Index, const std::string& S)
+{
+    if (FSorted)
+        throw EStringListError("Operation not allowed on sorted list");
+    if (Index < 0 || Index > Count())
+        throw EStringListError("List index out of bounds (" + std::to_string(Index) + ")");
+    FItems.insert(FItems.begin() + Index, Item{S, nullptr});
+    Changed();
+}
+
+void TStringList::Delete(int32_t Index)
+{
+    CheckIndex(Index);
+    FItems.erase(FItems.begin() + Index);
+    Changed();
+}
+
+void TStringList::Exchange(int32_t A, int32_t B)
+{
+    CheckIndex(A);
+    CheckIndex(B);
+    std::swap(FItems[size_t(A)], FItems[size_t(B)]);
+    Changed();
+}
+
+void TStringList::Clear()
+{
+    if (FItems.empty())
+        return;
+    FItems.clear();
+    Changed();
+}
+
+int32_t TStringList::IndexOf(const std::string& S) const
+{
+    if (FSorted) {
+        int32_t index;
+        return Find(S, index) ? index : -1;
+    }
+    for (int32_t i = 0; i < Count(); ++i)
+        if (Compare(FItems[size_t(i)].S, S) == 0)
+            return i;
+    return -1;
+}
+
+void TStringList::Sort()
+{
+    std::stable_sort(FItems.begin(), FItems.end(),
+                     [this](const Item& a, const Item& b) { return Compare(a.S, b.S) < 0; });
+    Changed();
+}
+
+void TStringList::SetSorted(bool Value)
+{
+    if (FSorted == Value)
+        return;
+    if (Value)
+        Sort();
+    FSorted = Value;
+}
+
+std::string TStringList::Text() const
+{
+    std::string r;
+    for (const auto& it : FItems) {
+        r += it.S;
+        r += "\r\n";
+    }
+    return r;
+}
+
+void TStringList::SetText(const std::string& Text)
+{
+    FItems.clear();
+    size_t i = 0, n = Text.size();
+    while (i < n) {
+        size_t start = i;
+        while (i < n && Text[i] != '\r' && Text[i] != '\n')
+            ++i;
+        std::string line = Text.substr(start, i - start);
+        if (FSorted)
+            AddObject(line, nullptr);
+        else
+            FItems.push_back(Item{line, nullptr});
+        if (i < n && Text[i] == '\r')
+            ++i;
+        if (i < n && Text[i] == '\n')
+            ++i;
+    }
+    Changed();
+}
+
+void TStringList::LoadFromStream(TStream& Stream)
+{
+    int64_t n = Stream.Size() - Stream.Position();
+    std::string text(size_t(std::max<int64_t>(n, 0)), '\0');
+    if (n > 0)
+        Stream.ReadBuffer(text.data(), n);
+    SetText(text);
+}
+
+void TStringList::SaveToStream(TStream& Stream) const
+{
+    std::string text = Text();
+    Stream.WriteBuffer(text.data(), int64_t(text.size()));
+}
+
+void TStringList::LoadFromFile(const std::string& FileName)
+{
+    TFileStream f(FileName, fmOpenRead | fmShareDenyWrite);
+    LoadFromStream(f);
+}
+
+void TStringList::SaveToFile(const std::string& FileName) const
+{
+    TSafeFileStream f(FileName);
+    SaveToStream(f);
+    f.Commit();
+}
+
+void TStringList::Assign(TPersistent* Source)
+{
+    if (auto* list = dynamic_cast<TStringList*>(Source)) {
+        FItems = list->FItems;
+        Changed();
+        return;
+    }
+    TPersistent::Assign(Source);
+}
+
+void TStringList::Changed()
+{
+    if (OnChange)
+        OnChange(this);
+}
+
+// ---- Folders --------------------------------------------------------------------
+
+static std::string& ConfigDirOverride()
+{
+    static std::string dir;
+    return dir;
+}
+static std::string& DataDirOverride()
+{
+    static std::string dir;
+    return dir;
+}
+
+void SetConfigDir(const std::string& Dir) { ConfigDirOverride() = Dir.empty() ? Dir : IncludeTrailingPathDelimiter(Dir); }
+void SetDataDir(const std::string& Dir) { DataDirOverride() = Dir.empty() ? Dir : IncludeTrailingPathDelimiter(Dir); }
+
+std::string ConfigDir()
+{
+    std::string dir = ConfigDirOverride();
+    if (dir.empty()) {
+        const char* xdg = std::getenv("XDG_CONFIG_HOME");
+        const char* home = std::getenv("HOME");
+        if (xdg && *xdg)
+            dir = IncludeTrailingPathDelimiter(xdg) + "kelvane/";
+        else
+            dir = IncludeTrailingPathDelimiter(home && *home ? home : "/tmp") + ".config/kelvane/";
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    return dir;
+}
+
+std::string DataDir()
+{
+    if (!DataDirOverride().empty())
+        return DataDirOverride();
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        auto beside = exe.parent_path();
+        auto installed = beside.parent_path() / "share" / "kelvane";
+        if (std::filesystem::is_directory(installed, ec))
+            return IncludeTrailingPathDelimiter(installed.string());
+        // The build tree keeps the program beside a copy of data/, or the sources' data/.
+        if (std::filesystem::is_directory(beside / "data", ec))
+            return IncludeTrailingPathDelimiter((beside / "data").string());
+        return IncludeTrailingPathDelimiter(beside.string());
+    }
+    return "./";
+}
+
+} // namespace kv

@@ -1,0 +1,209 @@
+#include "platform/SysUtils.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <new>
+
+namespace kv {
+
+void Abort() { throw EAbort("Operation aborted"); }
+
+int32_t MulDiv(int32_t a, int32_t b, int32_t c)
+{
+    if (c == 0)
+        return -1;
+    int64_t product = int64_t(a) * int64_t(b);
+    int64_t num = product < 0 ? -product : product;
+    int64_t den = c < 0 ? -int64_t(c) : int64_t(c);
+    int64_t q = (num + den / 2) / den;
+    bool negative = (product < 0) != (c < 0);
+    int64_t result = negative ? -q : q;
+    if (result > INT32_MAX || result < INT32_MIN)
+        return -1;
+    return int32_t(result);
+}
+
+std::string IntToStr(int64_t value) { return std::to_string(value); }
+
+static bool ParseInt(const std::string& text, int32_t& out)
+{
+    std::string s = Trim(text);
+    if (s.empty())
+        return false;
+    size_t i = 0;
+    bool neg = false;
+    if (s[i] == '+' || s[i] == '-') {
+        neg = s[i] == '-';
+        ++i;
+    }
+    int base = 10;
+    if (i < s.size() && s[i] == '$') {
+        base = 16;
+        ++i;
+    } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= s.size())
+        return false;
+    int64_t v = 0;
+    for (; i < s.size(); ++i) {
+        int d;
+        char ch = s[i];
+        if (ch >= '0' && ch <= '9')
+            d = ch - '0';
+        else if (base == 16 && ch >= 'a' && ch <= 'f')
+            d = ch - 'a' + 10;
+        else if (base == 16 && ch >= 'A' && ch <= 'F')
+            d = ch - 'A' + 10;
+        else
+            return false;
+        v = v * base + d;
+        if (v > (int64_t(1) << 32))
+            return false;
+    }
+    if (neg)
+        v = -v;
+    if (base == 10 && (v > INT32_MAX || v < INT32_MIN))
+        return false;
+    out = int32_t(uint32_t(v));
+    return true;
+}
+
+int32_t StrToInt(const std::string& s)
+{
+    int32_t v;
+    if (!ParseInt(s, v))
+        throw EConvertError("'" + s + "' is not a valid integer value");
+    return v;
+}
+
+int32_t StrToIntDef(const std::string& s, int32_t defaultValue)
+{
+    int32_t v;
+    return ParseInt(s, v) ? v : defaultValue;
+}
+
+std::string UpperCase(const std::string& s)
+{
+    std::string r = s;
+    for (auto& ch : r)
+        if (ch >= 'a' && ch <= 'z')
+            ch = char(ch - 'a' + 'A');
+    return r;
+}
+
+std::string LowerCase(const std::string& s)
+{
+    std::string r = s;
+    for (auto& ch : r)
+        if (ch >= 'A' && ch <= 'Z')
+            ch = char(ch - 'A' + 'a');
+    return r;
+}
+
+std::string Trim(const std::string& s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && uint8_t(s[b]) <= ' ')
+        ++b;
+    while (e > b && uint8_t(s[e - 1]) <= ' ')
+        --e;
+    return s.substr(b, e - b);
+}
+
+static size_t LastDelimiter(const std::string& s)
+{
+    size_t p = s.find_last_of("/\\");
+    return p;
+}
+
+std::string ExtractFileExt(const std::string& fileName)
+{
+    size_t slash = LastDelimiter(fileName);
+    size_t dot = fileName.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return "";
+    return fileName.substr(dot);
+}
+
+std::string ExtractFileName(const std::string& fileName)
+{
+    size_t slash = LastDelimiter(fileName);
+    return slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+}
+
+std::string ExtractFilePath(const std::string& fileName)
+{
+    size_t slash = LastDelimiter(fileName);
+    return slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1);
+}
+
+std::string ChangeFileExt(const std::string& fileName, const std::string& ext)
+{
+    std::string old = ExtractFileExt(fileName);
+    return fileName.substr(0, fileName.size() - old.size()) + ext;
+}
+
+bool FileExists(const std::string& fileName)
+{
+    std::error_code ec;
+    return !fileName.empty() && std::filesystem::is_regular_file(fileName, ec);
+}
+
+bool DirectoryExists(const std::string& dir)
+{
+    std::error_code ec;
+    return !dir.empty() && std::filesystem::is_directory(dir, ec);
+}
+
+bool DeleteFile(const std::string& fileName)
+{
+    std::error_code ec;
+    return std::filesystem::remove(fileName, ec);
+}
+
+std::string IncludeTrailingPathDelimiter(const std::string& dir)
+{
+    if (!dir.empty() && dir.back() == '/')
+        return dir;
+    return dir + "/";
+}
+
+uint32_t GetTickCount()
+{
+    using namespace std::chrono;
+    return uint32_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void CheckPixelBufferSize(int64_t width, int64_t height, const char* what)
+{
+    if (width < 0 || height < 0 || width > MaxPixelSide || height > MaxPixelSide || width * height > MaxPixelCount)
+        throw EOutOfResources(std::string(what) + ": picture size " + std::to_string(width) + " x " +
+                              std::to_string(height) + " is too large");
+}
+
+uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, const char* what)
+{
+    CheckPixelBufferSize(width, height, what);
+    int64_t bytes = bytesPerRow * height;
+    if (bytesPerRow < 0 || bytes < 0 || bytes > MaxPixelCount * 8)
+        throw EOutOfResources(std::string(what) + ": buffer too large");
+    if (bytes == 0)
+        return nullptr;
+    // 32-byte alignment lets the SIMD paths use aligned rows where they can.
+    size_t size = (size_t(bytes) + 31) & ~size_t(31);
+    void* p = std::aligned_alloc(32, size);
+    if (!p)
+        throw EOutOfResources(std::string(what));
+    std::memset(p, 0, size);
+    return static_cast<uint8_t*>(p);
+}
+
+void FreePixelBuffer(uint8_t* buffer) { std::free(buffer); }
+
+} // namespace kv

@@ -1,0 +1,109 @@
+// Base types of the platform layer: the object root, the exception hierarchy, the
+// always-on assertion, notify events and a few number helpers with Windows semantics.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <string>
+
+namespace kv {
+
+class TObject {
+public:
+    TObject() = default;
+    virtual ~TObject() = default;
+    TObject(const TObject&) = delete;
+    TObject& operator=(const TObject&) = delete;
+    virtual std::string ClassName() const { return "TObject"; }
+};
+
+using TNotifyEvent = std::function<void(TObject* Sender)>;
+
+class Exception : public std::exception {
+public:
+    explicit Exception(std::string message) : FMessage(std::move(message)) {}
+    const char* what() const noexcept override { return FMessage.c_str(); }
+    const std::string& Message() const { return FMessage; }
+    void SetMessage(std::string message) { FMessage = std::move(message); }
+
+private:
+    std::string FMessage;
+};
+
+#define KV_DECLARE_EXCEPTION(Name, Base)                                                                     \
+    class Name : public Base {                                                                               \
+    public:                                                                                                  \
+        using Base::Base;                                                                                    \
+    };
+
+KV_DECLARE_EXCEPTION(EAbort, Exception)
+KV_DECLARE_EXCEPTION(EAssertionFailed, Exception)
+KV_DECLARE_EXCEPTION(EConvertError, Exception)
+KV_DECLARE_EXCEPTION(EOutOfMemory, Exception)
+KV_DECLARE_EXCEPTION(EOutOfResources, Exception)
+KV_DECLARE_EXCEPTION(EInvalidOperation, Exception)
+KV_DECLARE_EXCEPTION(EInvalidPointer, Exception)
+KV_DECLARE_EXCEPTION(EListError, Exception)
+KV_DECLARE_EXCEPTION(EStringListError, Exception)
+KV_DECLARE_EXCEPTION(EStreamError, Exception)
+KV_DECLARE_EXCEPTION(EFilerError, EStreamError)
+KV_DECLARE_EXCEPTION(EReadError, EFilerError)
+KV_DECLARE_EXCEPTION(EWriteError, EFilerError)
+KV_DECLARE_EXCEPTION(EFCreateError, EStreamError)
+KV_DECLARE_EXCEPTION(EFOpenError, EStreamError)
+KV_DECLARE_EXCEPTION(EInOutError, Exception)
+KV_DECLARE_EXCEPTION(EInvalidGraphic, Exception)
+KV_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception)
+KV_DECLARE_EXCEPTION(EOSError, Exception)
+KV_DECLARE_EXCEPTION(ERangeError, Exception)
+KV_DECLARE_EXCEPTION(EIntOverflow, Exception)
+KV_DECLARE_EXCEPTION(EZeroDivide, Exception)
+KV_DECLARE_EXCEPTION(EThread, Exception)
+
+// Always on, whatever the build type: the program's assertions guard invariants
+// (paired BeginUpdate/EndUpdate) and name the place in their message.
+inline void Assert(bool condition, const std::string& message)
+{
+    if (!condition)
+        throw EAssertionFailed(message);
+}
+
+// Raises EAbort, the silent exception: the handler wrapper shows no message for it.
+[[noreturn]] void Abort();
+
+// A * B / C with a 64-bit intermediate, rounded half away from zero; -1 when C is 0
+// or the result does not fit in 32 bits (Windows MulDiv).
+int32_t MulDiv(int32_t a, int32_t b, int32_t c);
+
+// Integer/float to string and back, as the program's messages and settings files use them.
+std::string IntToStr(int64_t value);
+int32_t StrToInt(const std::string& s);                   // EConvertError "'x' is not a valid integer value"
+int32_t StrToIntDef(const std::string& s, int32_t defaultValue);
+std::string UpperCase(const std::string& s);              // ASCII only, like the platform
+std::string LowerCase(const std::string& s);
+std::string Trim(const std::string& s);
+std::string ExtractFileExt(const std::string& fileName);  // ".ext" with the dot, as written
+std::string ExtractFileName(const std::string& fileName);
+std::string ExtractFilePath(const std::string& fileName); // with the trailing separator
+std::string ChangeFileExt(const std::string& fileName, const std::string& ext);
+bool FileExists(const std::string& fileName);
+bool DirectoryExists(const std::string& dir);
+bool DeleteFile(const std::string& fileName);
+std::string IncludeTrailingPathDelimiter(const std::string& dir);
+
+// Milliseconds since an arbitrary start, monotonic (GetTickCount / timeGetTime).
+uint32_t GetTickCount();
+
+// The one checked place for pixel-buffer sizes: sides above 65535, negative sides and
+// buffers above 2^28 pixels are refused with a clear error.
+constexpr int64_t MaxPixelSide = 65535;
+constexpr int64_t MaxPixelCount = int64_t(1) << 28;
+void CheckPixelBufferSize(int64_t width, int64_t height, const char* what);
+// Zero-filled block of width * height * bytesPerPixel bytes (rows unpadded unless the
+// caller passes its own stride via bytes). Raises EOutOfResources on refusal.
+uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, const char* what);
+void FreePixelBuffer(uint8_t* buffer);
+
+} // namespace kv

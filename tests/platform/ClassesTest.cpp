@@ -1,0 +1,125 @@
+#include "platform/Classes.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+using namespace kv;
+
+TEST(Streams, LittleAndBigEndianFieldsRoundTrip)
+{
+    TMemoryStream s;
+    s.WriteU16LE(0x1234);
+    s.WriteU32LE(0xA1B2C3D4);
+    s.WriteU16BE(0x1234);
+    s.WriteU32BE(0xA1B2C3D4);
+    ASSERT_EQ(s.Size(), 12);
+    const auto& b = s.Bytes();
+    EXPECT_EQ(b[0], 0x34);
+    EXPECT_EQ(b[2], 0xD4);
+    EXPECT_EQ(b[6], 0x12);
+    EXPECT_EQ(b[8], 0xA1);
+    s.SetPosition(0);
+    EXPECT_EQ(s.ReadU16LE(), 0x1234);
+    EXPECT_EQ(s.ReadU32LE(), 0xA1B2C3D4u);
+    EXPECT_EQ(s.ReadU16BE(), 0x1234);
+    EXPECT_EQ(s.ReadU32BE(), 0xA1B2C3D4u);
+    EXPECT_THROW(s.ReadU8(), EReadError);
+}
+
+TEST(Streams, SafeFileStreamKeepsOldFileUntilCommit)
+{
+    auto dir = std::filesystem::temp_directory_path() / "kv_safe_stream";
+    std::filesystem::create_directories(dir);
+    std::string name = (dir / "a.bin").string();
+    {
+        TSafeFileStream f(name);
+        f.WriteU8(1);
+        f.Commit();
+    }
+    {
+        TSafeFileStream f(name);
+        f.WriteU8(2);
+        f.WriteU8(3);
+        // destroyed without Commit: the old file stays as it was
+    }
+    TMemoryStream m;
+    m.LoadFromFile(name);
+    ASSERT_EQ(m.Size(), 1);
+    EXPECT_EQ(m.Bytes()[0], 1);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(Streams, OpenMissingFileRaises)
+{
+    EXPECT_THROW(TFileStream("/nonexistent/x", fmOpenRead), EFOpenError);
+}
+
+TEST(StringList, TextUsesCrLfAndReadsAnyLineEnd)
+{
+    TStringList l;
+    l.SetText("one\r\ntwo\nthree\rfour");
+    ASSERT_EQ(l.Count(), 4);
+    EXPECT_EQ(l[3], "four");
+    EXPECT_EQ(l.Text(), "one\r\ntwo\r\nthree\r\nfour\r\n");
+    EXPECT_EQ(l.IndexOf("TWO"), 1);
+    l.Insert(0, "zero");
+    l.Delete(2);
+    EXPECT_EQ(l.Text(), "zero\r\none\r\nthree\r\nfour\r\n");
+    EXPECT_THROW(l.Delete(10), EStringListError);
+}
+
+TEST(StringList, SortedIgnoresDuplicates)
+{
+    TStringList l;
+    l.SetSorted(true);
+    l.Add("b");
+    l.Add("a");
+    l.Add("B");
+    ASSERT_EQ(l.Count(), 2);
+    EXPECT_EQ(l[0], "a");
+    EXPECT_THROW(l.Insert(0, "c"), EStringListError);
+}
+
+TEST(SysUtils, MulDivRoundsAndSignalsOverflow)
+{
+    EXPECT_EQ(MulDiv(7, 1, 2), 4);
+    EXPECT_EQ(MulDiv(-7, 1, 2), -4);
+    EXPECT_EQ(MulDiv(10, 10, 0), -1);
+    EXPECT_EQ(MulDiv(0x7FFFFFFF, 4, 1), -1);
+    EXPECT_EQ(MulDiv(255, 3, 15), 51);
+}
+
+TEST(SysUtils, FileNameHelpers)
+{
+    EXPECT_EQ(ExtractFileExt("/a.b/c.Gif"), ".Gif");
+    EXPECT_EQ(ExtractFileExt("/a.b/c"), "");
+    EXPECT_EQ(ExtractFileName("/x/y.kvn"), "y.kvn");
+    EXPECT_EQ(ExtractFilePath("/x/y.kvn"), "/x/");
+    EXPECT_EQ(ChangeFileExt("/x/y.kvn", ".bmp"), "/x/y.bmp");
+    EXPECT_EQ(StrToIntDef("$1F", 0), 31);
+    EXPECT_THROW(StrToInt("12a"), EConvertError);
+}
+
+TEST(SysUtils, PixelBufferSizesAreChecked)
+{
+    EXPECT_THROW(AllocPixelBuffer(70000, 1, 280000, "test"), EOutOfResources);
+    EXPECT_THROW(AllocPixelBuffer(20000, 20000, 80000, "test"), EOutOfResources);
+    EXPECT_THROW(AllocPixelBuffer(-1, 5, 4, "test"), EOutOfResources);
+    uint8_t* p = AllocPixelBuffer(3, 3, 12, "test");
+    for (int i = 0; i < 36; ++i)
+        ASSERT_EQ(p[i], 0);
+    FreePixelBuffer(p);
+}
+
+TEST(Persistent, AssignErrorNamesBothClasses)
+{
+    TPersistent a;
+    TStringList b;
+    try {
+        b.Assign(&a);
+        FAIL();
+    } catch (const EConvertError& e) {
+        EXPECT_STREQ(e.what(), "Cannot assign a TPersistent to a TStringList");
+    }
+}

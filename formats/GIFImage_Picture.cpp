@@ -101,3 +101,19 @@ void TGIFImage::SaveToStream(TStream& Stream)
 namespace kv::GIFImage {
 void TGIFSubImage::AssignGraphic(TPersistent* Source) { TGIFItem::Assign(Source); }
 }
+
+namespace kv::GIFImage {
+TGIFPalette SystemPalette20()
+{
+    static const uint8_t rgb[20][3] = {{0, 0, 0},       {128, 0, 0},     {0, 128, 0},     {128, 128, 0},
+                                       {0, 0, 128},     {128, 0, 128},   {0, 128, 128},   {192, 192, 192},
+                                       {192, 220, 192}, {166, 202, 240}, {255, 251, 240}, {160, 160, 164},
+                                       {128, 128, 128}, {255, 0, 0},     {0, 255, 0},     {255, 255, 0},
+                                       {0, 0, 255},     {255, 0, 255},   {0, 255, 255},   {255, 255, 255}};
+    TGIFPalette pal;
+    for (auto& c : rgb)
+        pal.push_back(TGIFPaletteEntry{c[0], c[1], c[2], 0});
+    return pal;
+}
+TGIFPalette HalftonePalette() { return WebPalette(); }
+}

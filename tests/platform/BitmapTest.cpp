@@ -1,5 +1,7 @@
 #include "platform/Graphics.h"
 
+#include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace kv;
@@ -368,4 +370,54 @@ TEST(BitmapDraw, TransparentColourIsLeftOut)
     sprite.SetTransparent(false);
     target.Canvas()->Draw(1, 1, &sprite);
     EXPECT_EQ(target.PixelColor(2, 1), clFuchsia);
+}
+
+// Writes the fuzz seeds: one tiny file of each reader variant (kept in the source tree
+// so the replay in ctest always has them). Running it again rewrites the same bytes.
+TEST(BmpSeeds, EachVariantLoads)
+{
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> seeds;
+    for (TPixelFormat pf : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit}) {
+        TBitmap bmp;
+        bmp.SetPixelFormat(pf);
+        bmp.SetSize(3, 2);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < bmp.BytesPerScanLine(); ++x)
+                bmp.ScanLine(y)[x] = uint8_t(0x5A ^ (x * 29 + y));
+        seeds.push_back({"fmt" + std::to_string(bmp.BitsPerPixel()) + (pf == pf16bit ? "_565" : "") + ".bmp", Save(bmp)});
+    }
+    Bytes rle8 = Header(4, 2, 8, 1, 14 + 40 + 8, 2);
+    rle8.raw({0, 0, 0, 0, 0, 0, 0xFF, 0, 3, 1, 0, 0, 0, 3, 1, 0, 1, 0, 0, 2, 1, 0, 0, 1});
+    seeds.push_back({"rle8.bmp", rle8.b});
+    Bytes rle4 = Header(5, 2, 4, 2, 14 + 40 + 8, 2);
+    rle4.raw({0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0, 5, 0x10, 0, 0, 0, 3, 0x10, 0x10, 0, 1});
+    seeds.push_back({"rle4.bmp", rle4.b});
+    Bytes core;
+    core.u16(0x4D42).u32(0).u16(0).u16(0).u32(14 + 12 + 6);
+    core.u32(12).u16(2).u16(2).u16(1).u16(1);
+    core.raw({0, 0, 0, 0xFF, 0xFF, 0xFF, 0x80, 0, 0, 0, 0x40, 0, 0, 0});
+    seeds.push_back({"os2core.bmp", core.b});
+    Bytes v5;
+    v5.u16(0x4D42).u32(0).u16(0).u16(0).u32(14 + 124);
+    v5.u32(124).u32(1).u32(uint32_t(-2)).u16(1).u16(32).u32(3).u32(8).u32(0).u32(0).u32(0).u32(0);
+    v5.u32(0x000000FF).u32(0x0000FF00).u32(0x00FF0000).u32(0xFF000000);
+    for (int i = 0; i < 124 - 56; ++i)
+        v5.u8(0);
+    v5.raw({1, 2, 3, 4, 5, 6, 7, 8});
+    seeds.push_back({"v5_topdown_masks.bmp", v5.b});
+    Bytes bf16 = Header(2, 1, 16, 3, 14 + 40 + 12);
+    bf16.u32(0x0F00).u32(0x00F0).u32(0x000F).raw({0x21, 0x43, 0x65, 0x87});
+    seeds.push_back({"bitfields16_444.bmp", bf16.b});
+
+    std::filesystem::path dir = std::filesystem::path(KV_TEST_DATA) / "bmp";
+    std::filesystem::create_directories(dir);
+    for (const auto& [name, bytes] : seeds) {
+        TBitmap bmp;
+        EXPECT_NO_THROW(Load(bmp, bytes)) << name;
+        EXPECT_FALSE(bmp.Empty()) << name;
+        std::FILE* f = std::fopen((dir / name).string().c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
 }

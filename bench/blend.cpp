@@ -13,6 +13,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <random>
@@ -136,27 +137,37 @@ BENCHMARK(BM_BlendRunMaster_Pixman)->Unit(benchmark::kMillisecond);
 
 #endif
 
-// Keeps each benchmark's time per iteration so the ratios can be printed at the end.
+// Keeps each benchmark's times per frame (one per repetition) so the ratios can be printed
+// at the end from the medians; --benchmark_repetitions steadies them on a busy machine.
 class TRatioReporter : public benchmark::ConsoleReporter {
 public:
-    std::map<std::string, double> Times;
+    std::map<std::string, std::vector<double>> Times;
     void ReportRuns(const std::vector<Run>& Runs) override
     {
         for (const Run& R : Runs)
             if (R.run_type == Run::RT_Iteration && !R.error_occurred)
-                Times[R.benchmark_name()] = R.GetAdjustedRealTime();
+                Times[R.run_name.str()].push_back(R.GetAdjustedRealTime());
         ConsoleReporter::ReportRuns(Runs);
+    }
+    double Median(const std::string& Name) const
+    {
+        auto It = Times.find(Name);
+        if (It == Times.end() || It->second.empty())
+            return 0;
+        std::vector<double> V = It->second;
+        std::sort(V.begin(), V.end());
+        return V[V.size() / 2];
     }
 };
 
 void PrintRatio(const TRatioReporter& Reporter, const std::string& Routine)
 {
-    auto Ours = Reporter.Times.find("BM_" + Routine + "_Kelvane");
-    auto Theirs = Reporter.Times.find("BM_" + Routine + "_Pixman");
-    if (Ours == Reporter.Times.end() || Theirs == Reporter.Times.end())
+    double Ours = Reporter.Median("BM_" + Routine + "_Kelvane");
+    double Theirs = Reporter.Median("BM_" + Routine + "_Pixman");
+    if (Ours <= 0 || Theirs <= 0)
         return;
     std::printf("%s: pixman / kelvane throughput ratio %.2f (kelvane %.3f ms, pixman %.3f ms per frame, %s set)\n",
-                Routine.c_str(), Theirs->second / Ours->second, Ours->second, Theirs->second,
+                Routine.c_str(), Theirs / Ours, Ours, Theirs,
                 !MmxActive() ? "scalar" : &BlendRoutines() == Avx2BlendRoutines() ? "AVX2" : "SSE2");
 }
 

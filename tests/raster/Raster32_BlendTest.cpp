@@ -128,6 +128,23 @@ TEST(Raster32Blend, RunsWithNoPixelsLeaveDestination)
     }
 }
 
+// Src may be Dst: each pixel is read before it is written (and a mix with itself is itself).
+TEST(Raster32Blend, RunOntoItself)
+{
+    for (const auto& [Name, R] : AllSets()) {
+        SCOPED_TRACE(Name);
+        TColor32 P[11];
+        for (int I = 0; I < 11; ++I)
+            P[I] = 0x10203040u * (I + 1) + 0x01000000u * I * 20;
+        TColor32 Want[11];
+        for (int I = 0; I < 11; ++I)
+            Want[I] = ScalarBlendRoutines().BlendPixelMaster(P[I], P[I], 200);
+        R->BlendRunMaster(P, P, 11, 200);
+        for (int I = 0; I < 11; ++I)
+            EXPECT_EQ(P[I], Want[I]) << I;
+    }
+}
+
 // Every weight and every pair of channel values, in all four channels at once.
 TEST(Raster32Blend, ScalarMixMatchesTheLaneFormulaExhaustively)
 {

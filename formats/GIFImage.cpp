@@ -1057,7 +1057,7 @@ void TGIFImageList::LoadFromStream(TStream& Stream, TGIFImage* Parent)
         sub->LoadFromStream(Stream);
         Add(std::move(sub));
         int64_t size = Stream.Size();
-        Parent->Progress(Parent, psRunningGIF, size > 0 ? int32_t(Stream.Position() * 100 / size) : 0,
+        Parent->Progress(Parent, psRunning, size > 0 ? int32_t(Stream.Position() * 100 / size) : 0,
                          "Loading...");
     }
 }
@@ -1066,7 +1066,7 @@ void TGIFImageList::SaveToStream(TStream& Stream)
 {
     for (int32_t i = 0; i < Count(); ++i) {
         FItems[size_t(i)]->SaveToStream(Stream);
-        FImage->Progress(FImage, psRunningGIF, (i + 1) * 100 / Count(), "Saving...");
+        FImage->Progress(FImage, psRunning, (i + 1) * 100 / Count(), "Saving...");
     }
 }
 

@@ -5,10 +5,16 @@
 #pragma once
 
 #include "platform/Classes.h"
+#include "platform/Graphics.h"
 #include "platform/SysUtils.h"
 #include "platform/Types.h"
 
 #include <array>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,7 +36,6 @@ extern const char* const GIFVersions[3]; // "", "87a", "89a"
 using TGIFSeverity = int32_t;
 using TGIFWarning = std::function<void(TObject* Sender, TGIFSeverity Severity, const std::string& Message)>;
 
-enum TProgressStageGIF : uint8_t { psStartingGIF, psRunningGIF, psEndingGIF };
 
 struct TGIFColor {
     uint8_t Red = 0;
@@ -358,6 +363,12 @@ private:
 // The rendered forms of a sub-image (bitmap, mask, palette), made on demand and
 // dropped whenever the pixels or the drawing options change.
 struct TGIFRenderCache {
+    ~TGIFRenderCache();
+    std::unique_ptr<TBitmap> Bitmap;
+    std::vector<uint8_t> Mask; // 1 bit a pixel, rows padded to 16 bits, set = transparent
+    int32_t MaskStride = 0;
+    bool HasMask = false;
+    HPALETTE Palette = nullptr; // owned
 };
 
 class TGIFSubImage : public TGIFItem {
@@ -689,7 +700,33 @@ constexpr uint16_t doTile = 0x0100;
 constexpr uint16_t doDither = 0x0200;
 constexpr uint16_t doAutoDither = 0x0400;
 
-class TGIFImage : public TPersistent {
+class TGIFPainter;
+
+// The weak link between painters and their picture: cleared when the picture goes.
+struct TGIFImageLink {
+    std::mutex Lock;
+    TGIFImage* Image = nullptr;
+};
+
+// The clock and sleep of the painter; tests put in a clock that only Sleep advances.
+struct TGIFClock {
+    std::function<uint32_t()> Now;          // milliseconds
+    std::function<void(uint32_t Ms)> Sleep; // Sleep(0) yields
+};
+TGIFClock& GIFClock();
+
+// The display needs dithering when it has a palette: never on the platforms we run on,
+// but kept settable so that the dithered render path can be driven.
+bool& PaletteDevice();
+
+// The registered "GIF Image" clipboard format.
+TClipboardFormat CF_GIF();
+// Registers TGIFImage for "GIF" and the "GIF Image" clipboard format. Runs when the
+// unit starts; the program calls it again after the editor's own GIF codec registered
+// itself, so that the last registration, which wins lookups, is this one.
+void RegisterGIFImageClass();
+
+class TGIFImage : public TGraphic {
 public:
     TGIFImage();
     ~TGIFImage() override;
@@ -697,19 +734,46 @@ public:
     TGIFImageList& Images() { return FImages; }
     TGIFHeader& Header() { return FHeader; }
     TGIFGlobalColorMap& GlobalColorMap() { return FHeader.ColorMap(); }
-    bool Empty() const { return FImages.Count() == 0; }
-    int32_t Width() const { return FHeader.Width(); }
-    int32_t Height() const { return FHeader.Height(); }
+    int32_t Width() const override { return FHeader.Width(); }
+    int32_t Height() const override { return FHeader.Height(); }
+    void SetWidth(int32_t Value) override;
+    void SetHeight(int32_t Value) override;
+    bool Empty() const override { return FImages.Count() == 0; }
+    bool Equals(const TGraphic* Graphic) const { return Graphic == this; }
     TGIFVersion Version();
     int32_t BitsPerPixel();    // the largest over the global table and every sub-image
     int32_t ColorResolution();
 
-    void LoadFromStream(TStream& Stream);
-    void SaveToStream(TStream& Stream);
+    void Draw(TCanvas& ACanvas, const TRect& Rect) override;
+    void LoadFromStream(TStream& Stream) override;
+    void SaveToStream(TStream& Stream) override;
+    void LoadFromClipboardFormat(TClipboardFormat Format, const std::vector<uint8_t>& Data, HPALETTE APalette) override;
+    void SaveToClipboardFormat(TClipboardFormat& Format, std::vector<uint8_t>& Data, HPALETTE& APalette) override;
+    HPALETTE Palette() const override;
+    void SetPalette(HPALETTE Value) override;
+    void Assign(TPersistent* Source) override;
+
     void Clear();
+    // A graphic becomes a new frame; a TGIFSubImage is taken as it is. Returns the index.
+    int32_t Add(TPersistent* Source);
     int32_t Add(std::unique_ptr<TGIFSubImage> SubImage);
+    void StopDraw();
+    // Makes the painter; a synchronous one has played and ended when this returns.
+    std::shared_ptr<TGIFPainter> PaintStart(TCanvas* ACanvas, const TRect& Rect, uint16_t Options);
+    // The optimising pass (Options: 1 crop, 2 merge, 4 clean-up, 8 colour tables, 16 reduce).
+    void Optimize(uint16_t Options, uint8_t AReductionMethod, uint8_t ADitherMethod, int32_t AColorBits);
+
+    // The composed picture (first frame on the logical screen), made on demand.
+    TBitmap* Bitmap();
+    // A frame's rendered bitmap (made on demand) and its palette.
+    TBitmap* FrameBitmap(TGIFSubImage& SubImage);
+    HPALETTE FramePalette(TGIFSubImage& SubImage);
+    // Draws one frame in Rect: narrowed to the frame's place, or tiled at the picture's size.
+    void DrawFrame(TGIFSubImage& SubImage, TCanvas& ACanvas, const TRect& Rect, bool ATransparent, bool ATile);
+    bool Dithering() const;
 
     uint16_t DrawOptions() const { return FDrawOptions; }
+    void SetDrawOptions(uint16_t Value);
     uint8_t ReductionMethod() const { return FReductionMethod; }
     void SetReductionMethod(uint8_t V) { FReductionMethod = V; }
     int32_t QuantizeBits() const { return FQuantizeBits; }
@@ -718,22 +782,106 @@ public:
     void SetDitherMethod(uint8_t V) { FDitherMethod = V; }
     uint8_t Compression() const { return FCompression; }
     void SetCompression(uint8_t V) { FCompression = V; }
+    uint8_t PainterPriority() const { return FPainterPriority; }
+    void SetPainterPriority(uint8_t V) { FPainterPriority = V; }
+    int32_t PlaySpeed() const { return FPlaySpeed; }
+    void SetPlaySpeed(int32_t V) { FPlaySpeed = V; }
+    TColor BackgroundColor() const { return FBackgroundColor; }
+    void SetBackgroundColor(TColor V) { FBackgroundColor = V; }
+    TGIFPainter* Painter() const { return FPainter; }
+    int32_t PainterCount();
 
     virtual void Warning(TObject* Sender, TGIFSeverity Severity, const std::string& Message);
-    void Progress(TObject* Sender, TProgressStageGIF Stage, int32_t Percent, const std::string& Msg);
+    void Progress(TObject* Sender, TProgressStage Stage, int32_t Percent, const std::string& Msg);
 
     TGIFWarning OnWarning;
-    std::function<void(TObject* Sender, TProgressStageGIF Stage, int32_t Percent, const std::string& Msg)> OnProgress;
+    TNotifyEvent OnPlayStart, OnFrameStart, OnFrameDone, OnPassStart, OnPlayEnd;
     std::string ClassName() const override { return "TGIFImage"; }
 
+protected:
+    void AssignTo(TPersistent* Dest) override;
+
 private:
+    friend class TGIFPainter;
+    void DropBitmap();
+    void ShowBitmap(TCanvas& ACanvas, const TRect& Rect);
+    void RenderFrame(TGIFSubImage& SubImage);
+    void StopPainter();
+
+    bool FIsDrawing = false;
+    bool FInGetPalette = false;
     TGIFHeader FHeader;
     TGIFImageList FImages;
+    mutable HPALETTE FPalette = nullptr;
+    std::recursive_mutex FPaintersLock;
+    std::vector<std::shared_ptr<TGIFPainter>> FPainters;
+    std::shared_ptr<TGIFImageLink> FLink;
     uint16_t FDrawOptions;
     uint8_t FReductionMethod;
     int32_t FQuantizeBits;
     uint8_t FDitherMethod;
     uint8_t FCompression;
+    std::unique_ptr<TBitmap> FBitmap;
+    TGIFPainter* FPainter = nullptr;
+    uint8_t FPainterPriority;
+    int32_t FPlaySpeed;
+    TColor FBackgroundColor = clNone;
+};
+
+// Plays an animated picture: in its own thread (doAsync) or inside the Draw call.
+class TGIFPainter : public TObject, public std::enable_shared_from_this<TGIFPainter> {
+public:
+    TGIFPainter(TGIFImage* AImage, TCanvas* ACanvas, const TRect& ARect, uint16_t AOptions);
+    ~TGIFPainter() override;
+    void Execute();
+    void Start();
+    void Stop();
+    bool Terminated() const { return FTerminated; }
+    int32_t FrameIndex() const { return FFrameIndex; }
+    void SetFrameIndex(int32_t V) { FFrameIndex = V; }
+    uint16_t DrawOptions() const { return FDrawOptions; }
+    TCanvas* Canvas() const { return FCanvas; }
+    const TRect& Rect() const { return FRect; }
+    bool Started() const { return FStarted; }
+    bool Async() const { return (FDrawOptions & doAsync) != 0; }
+    // The exception that ended the run, kept for the caller (std::exception_ptr()).
+    std::exception_ptr Error() const { return FError; }
+    std::string ClassName() const override { return "TGIFPainter"; }
+
+    TNotifyEvent OnPlayStart, OnFrameStart, OnFrameDone, OnPassStart, OnPlayEnd;
+
+private:
+    friend class TGIFImage;
+    bool Sync(const std::function<void()>& Call);
+    void Fire(const TNotifyEvent& Event);
+    void WaitDelay(int32_t& Delay, int32_t& Overhead, uint32_t& Last);
+    void PaintFrame();
+    void BufferedPaint(TGIFImage& Image, TGIFSubImage& Sub);
+    void RestoreBackground(TGIFImage& Image, TGIFSubImage& Sub, TBitmap& Target);
+    void PrepareBuffers(TGIFImage& Image);
+    void Terminating();
+    TGIFImage* LinkedImage();
+
+    std::shared_ptr<TGIFImageLink> FLink;
+    TCanvas* FCanvas;
+    TRect FRect;
+    uint16_t FDrawOptions;
+    int32_t FPlaySpeed;
+    std::atomic<int32_t> FFrameIndex{-1};
+    uint8_t FDisposal = dmNoDisposal;
+    uint8_t FPreviousDisposal = dmNoDisposal;
+    std::unique_ptr<TBitmap> FPreviousBuffer, FWorkBuffer, FBackgroundBuffer;
+    TColor FBackground = clWindow;
+    std::atomic<bool> FStarted{false};
+    std::atomic<bool> FTerminated{false};
+    std::exception_ptr FError;
+    // The wake-up event: set by Stop so that a wait between frames ends at once.
+    std::mutex FEventLock;
+    std::condition_variable FEvent;
+    bool FEventSet = false;
+    bool FHasEvent = false;
+    std::thread FThread;
+    int32_t FLoopCount = 1;
 };
 
 } // namespace kv::GIFImage

@@ -760,8 +760,6 @@ public:
     void StopDraw();
     // Makes the painter; a synchronous one has played and ended when this returns.
     std::shared_ptr<TGIFPainter> PaintStart(TCanvas* ACanvas, const TRect& Rect, uint16_t Options);
-    // The optimising pass (Options: 1 crop, 2 merge, 4 clean-up, 8 colour tables, 16 reduce).
-    void Optimize(uint16_t Options, uint8_t AReductionMethod, uint8_t ADitherMethod, int32_t AColorBits);
 
     // The composed picture (first frame on the logical screen), made on demand.
     TBitmap* Bitmap();

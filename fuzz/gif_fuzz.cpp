@@ -22,6 +22,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         } catch (const Exception&) {
         }
     }
+    {
+        // The clipboard reader takes the block as a "GIF Image" format.
+        GIFImage::TGIFImage image;
+        try {
+            image.LoadFromClipboardFormat(GIFImage::CF_GIF(), std::vector<uint8_t>(data, data + size), nullptr);
+        } catch (const Exception&) {
+        }
+    }
     if (size >= 2) {
         // The decoder alone: the first two bytes give the size, the rest is image data.
         int32_t width = 1 + data[0] % 64, height = 1 + data[1] % 64;

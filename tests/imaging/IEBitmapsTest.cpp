@@ -313,3 +313,16 @@ TEST(SharedRoutines, FastMaskResampleOfSameSizeIsACopy)
     EXPECT_EQ(out.Width(), 6);
     EXPECT_EQ(out.GetPixel(2, 1), 77);
 }
+
+#include "imaging/iewords.h"
+
+TEST(Words, EnglishTableAndFallback)
+{
+    EXPECT_EQ(IEWord(msEnglish, 0), "Preview");
+    EXPECT_EQ(IEWord(msEnglish, 38), "Quality");
+    EXPECT_EQ(IEWord(msEnglish, 120), "Apply");
+    EXPECT_EQ(IEWord(msRussian, 3), "OK"); // no translation filled: English
+    IESetWord(msUser, 4, "Annuler");
+    EXPECT_EQ(IEWord(msUser, 4), "Annuler");
+    EXPECT_EQ(IEWord(msEnglish, 121), "");
+}

@@ -55,6 +55,7 @@ struct TStreamHeader {
     int32_t Size = 0; // little-endian on disk
 };
 constexpr size_t StreamHeaderSize = 12;
+static_assert(sizeof(TStreamHeader) == StreamHeaderSize, "stream header is 12 bytes on disk");
 
 enum TIOPreviewsParamsItem : uint8_t { ioppDefaultLockPreview = 1, ioppApplyButton = 2 };
 using TIOPreviewsParams = uint8_t;

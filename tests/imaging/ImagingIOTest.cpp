@@ -363,3 +363,66 @@ TEST(ImagingIO, DpiAdjustment)
     io.AdjustDPI();
     EXPECT_EQ(t.Width(), 25);
 }
+
+TEST(ImagingIO, LibjpegErrorOnSaveKeepsTheOldFile)
+{
+    TTempDir dir;
+    const std::string target = dir / "e.jpg";
+    std::ofstream(target) << "old";
+    TImagingIO io;
+    TBitmap empty; // libjpeg refuses an empty picture
+    empty.SetPixelFormat(pf24bit);
+    io.SetBitmap(&empty);
+    EXPECT_THROW(io.SaveToFileJpeg(target), EIEJpegException);
+    EXPECT_TRUE(io.Aborting());
+    auto d = ReadFile(target);
+    EXPECT_EQ(std::string(d.begin(), d.end()), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path), fs::directory_iterator()), 1);
+}
+
+namespace {
+class TFakeView : public TIEView {
+public:
+    TBitmap Bmp;
+    TIEMask Msk;
+    TColor Back = clWhite;
+    int32_t Dx = 0, Dy = 0, Changes = 0, Updates = 0;
+    TIEViewCallback Callback;
+    TBitmap* IEBitmap() override { return &Bmp; }
+    TIEMask* SelectionMask() override { return &Msk; }
+    TColor Background() const override { return Back; }
+    void SetBackground(TColor Value) override { Back = Value; }
+    int32_t XDpi() const override { return Dx; }
+    int32_t YDpi() const override { return Dy; }
+    void SetDPI(int32_t X, int32_t Y) override { Dx = X, Dy = Y; }
+    void ImageChange() override { ++Changes; }
+    void Update() override { ++Updates; }
+    int32_t RegisterChangeCallback(TIEViewCallback C) override { Callback = std::move(C); return 7; }
+    void UnregisterChangeCallback(int32_t) override { Callback = nullptr; }
+};
+} // namespace
+
+TEST(ImagingIO, AttachedViewIsRefreshedAfterALoad)
+{
+    TFakeView view;
+    TImagingIO io;
+    io.SetAttachedImaging(&view);
+    EXPECT_EQ(io.Bitmap(), &view.Bmp);
+    EXPECT_EQ(io.Background(), clWhite);
+    io.SetBitmap(nullptr); // nil while a view is attached: nothing changes
+    EXPECT_EQ(io.Bitmap(), &view.Bmp);
+    io.SetAttachedImaging(&view);
+    auto jpeg = JpegBytes();
+    TReadOnlyMemoryStream s(jpeg.data(), int64_t(jpeg.size()));
+    io.LoadFromStreamJpeg(s);
+    EXPECT_EQ(view.Bmp.Width(), 8);
+    EXPECT_EQ(view.Changes, 1);
+    EXPECT_EQ(view.Updates, 1);
+    EXPECT_EQ(view.Dx, io.Params().DpiX);
+    EXPECT_TRUE(view.Msk.Full());
+    EXPECT_EQ(view.Msk.Width(), 8);
+    ASSERT_TRUE(view.Callback);
+    view.Callback(ievcGoingAway);
+    EXPECT_EQ(io.AttachedImaging(), nullptr);
+    EXPECT_EQ(io.Mask(), nullptr);
+}

@@ -66,7 +66,7 @@ TZCompressionStream::TZCompressionStream(TCompressionLevel CompressionLevel, TSt
     z_stream& z = FZRec->Z;
     z.next_out = FBuffer.data();
     z.avail_out = ZBufferSize;
-    int level = ZLevels[std::min<int>(CompressionLevel, clMax)];
+    int level = ZLevels[std::min<int>(int(CompressionLevel), 3)];
     CCheck(deflateInit(&z, level));
 }
 

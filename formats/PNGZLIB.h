@@ -13,7 +13,8 @@ KV_DECLARE_EXCEPTION(EZLibError, Exception)
 KV_DECLARE_EXCEPTION(EZCompressionError, EZLibError)
 KV_DECLARE_EXCEPTION(EZDecompressionError, EZLibError)
 
-enum TCompressionLevel : uint8_t { clNone, clFastest, clDefault, clMax };
+// Scoped: the level names would otherwise clash with the colour constants clNone/clDefault.
+enum class TCompressionLevel : uint8_t { clNone, clFastest, clDefault, clMax };
 
 constexpr int32_t ZBufferSize = 65536;
 

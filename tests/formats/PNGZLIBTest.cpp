@@ -40,11 +40,12 @@ std::vector<uint8_t> Compress(const std::vector<uint8_t>& data, TCompressionLeve
 TEST(PNGZLIB, RoundTripEveryLevelAndZlibAgrees)
 {
     auto data = Pattern(300000);
-    for (TCompressionLevel level : {clNone, clFastest, clDefault, clMax}) {
+    for (TCompressionLevel level : {TCompressionLevel::clNone, TCompressionLevel::clFastest, TCompressionLevel::clDefault, TCompressionLevel::clMax}) {
         int progress = 0;
         auto packed = Compress(data, level, &progress);
-        if (level == clNone)
+        if (level == TCompressionLevel::clNone) {
             EXPECT_GT(progress, 4); // 300000 stored bytes pass through the 64 KiB buffer several times
+        }
         uLongf outLen = uLongf(data.size());
         std::vector<uint8_t> out(data.size());
         ASSERT_EQ(uncompress(out.data(), &outLen, packed.data(), uLong(packed.size())), Z_OK);
@@ -65,7 +66,7 @@ TEST(PNGZLIB, RoundTripEveryLevelAndZlibAgrees)
 TEST(PNGZLIB, SeekRulesOfTheDecompressionStream)
 {
     auto data = Pattern(20000);
-    auto packed = Compress(data, clDefault);
+    auto packed = Compress(data, TCompressionLevel::clDefault);
     TMemoryStream src;
     src.WriteBuffer("\0\0\0\0", 4);
     src.WriteBuffer(packed.data(), int64_t(packed.size()));
@@ -92,7 +93,7 @@ TEST(PNGZLIB, SeekRulesOfTheDecompressionStream)
 TEST(PNGZLIB, OperationsNotOfferedAndBadData)
 {
     TMemoryStream dest;
-    TZCompressionStream z(clDefault, dest);
+    TZCompressionStream z(TCompressionLevel::clDefault, dest);
     uint8_t b = 0;
     EXPECT_THROW(z.Read(&b, 1), EZLibError);
     EXPECT_THROW(z.Seek(0, soBeginning), EZLibError);
@@ -116,7 +117,7 @@ TEST(PNGZLIB, OperationsNotOfferedAndBadData)
 
     // Truncated data returns what it could make, without an error.
     auto data = Pattern(5000);
-    auto packed = Compress(data, clNone);
+    auto packed = Compress(data, TCompressionLevel::clNone);
     TReadOnlyMemoryStream cut(packed.data(), 1000);
     TZDecompressionStream d2(cut);
     std::vector<uint8_t> out(5000);

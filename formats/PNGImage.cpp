@@ -43,8 +43,11 @@ bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 uint32_t ChunkCRC(const std::string& Type, const uint8_t* Data, size_t Count)
 {
     uLong crc = crc32(0, reinterpret_cast<const Bytef*>(Type.data()), 4);
-    // crc32 takes 32-bit lengths: a chunk is at most 2^31 - 1 bytes.
-    return uint32_t(crc32(crc, Data, uInt(Count)));
+    // crc32 takes 32-bit lengths: a chunk is at most 2^31 - 1 bytes. A null buffer would
+    // make zlib answer its initial value, so empty data is not passed at all.
+    if (Count > 0)
+        crc = crc32(crc, Data, uInt(Count));
+    return uint32_t(crc);
 }
 
 std::vector<TChunkClassInfo>& Registry()
@@ -530,6 +533,14 @@ void TChunkPLTE::UpdateData()
         limit = size_t(1) << bits;
     if (entries.size() > limit)
         entries.resize(limit);
+    if (entries.empty() && limit <= 256 && (bits == 1 || bits == 4 || bits == 8)) {
+        // A paletted picture needs a PLTE to be a valid file: without a palette of its
+        // own the bitmap's pixels are taken as grey levels.
+        for (size_t i = 0; i < limit; ++i) {
+            uint8_t v = uint8_t(MulDiv(int32_t(i), 255, int32_t(limit - 1)));
+            entries.push_back({v, v, v, 0});
+        }
+    }
     const uint8_t* inverse = nullptr;
     if (TChunkGAMA* gama = GammaOf(Owner()))
         inverse = gama->Inverse().data();
@@ -1029,10 +1040,15 @@ void TPNGImage::SaveToStream(TStream& Stream)
     if (FChunkList->Count() == 0)
         Clear();
     ShapeChunksForWriting();
+    int bits = BitsPerPixel();
+    bool paletted = bits == 1 || bits == 4 || bits == 8;
     for (int32_t i = 0; i < FChunkList->Count(); ++i) {
         TChunk* c = FChunkList->Item(i);
-        // Without a palette to write, the PLTE chunk and a tRNS with nothing to say are left out.
-        if ((c->ChunkType() == "PLTE" && PaletteEntries().empty()))
+        // An RGB picture without a palette has no PLTE to write; a tRNS is written only
+        // for an RGB picture (it would say nothing otherwise).
+        if (c->ChunkType() == "PLTE" && !paletted && PaletteEntries().empty())
+            continue;
+        if (c->ChunkType() == "tRNS" && paletted)
             continue;
         c->SaveToStream(Stream);
     }

@@ -1,0 +1,11 @@
+// The processor test that chooses the vector blend routines.
+#pragma once
+
+namespace kv {
+
+// CPUID leaf 1: family >= 5 and the MMX bit; always false off x86.
+bool CpuHasMmx();
+// The processor supports AVX2 (and the OS saves its registers).
+bool CpuHasAvx2();
+
+} // namespace kv

@@ -472,3 +472,1084 @@ void EncodeLZW(TStream& Dest, const TGIFBitmapInfo& Info, bool Interlaced, const
 }
 
 } // namespace kv
+
+// ==== Picture model ========================================================================
+
+#include "formats/KvGraph.h"
+#include "platform/ClipboardFormatNames.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace kv {
+
+namespace {
+
+constexpr uint8_t ExtensionIntroducer = 0x21; // '!'
+constexpr uint8_t ImageIntroducer = 0x2C;     // ','
+constexpr uint8_t Trailer = 0x3B;             // ';'
+constexpr uint8_t ExtensionLabels[4] = {0xF9, 0x01, 0xFF, 0xFE};
+const char* const VersionStrings[3] = {"", "87a", "89a"};
+constexpr uint16_t MaxLoopCount = 30000;
+// A frame may claim more pixels than its data can produce (rows not reached stay 0),
+// but not absurdly more: above this many pixels the claim must be reachable.
+constexpr int64_t SmallFramePixels = int64_t(1) << 24;
+
+[[noreturn]] void RaiseGIF(const char* Message) { throw EInvalidGraphicOperation(Message); }
+
+TColor EntryColor(const TGIFColors& T, int32_t I) { return RGB(T.Colors[I][0], T.Colors[I][1], T.Colors[I][2]); }
+
+// The exponent n (1..8) with 2^n = Count; raises for any other count.
+uint8_t ExactColorBits(int32_t Count)
+{
+    for (uint8_t n = 1; n <= 8; ++n)
+        if ((1 << n) == Count)
+            return n;
+    RaiseGIF(SGIFBadColorCount);
+}
+
+// The smallest n of at least 1 with 2^n not below Count.
+uint8_t ColorBitsFor(int32_t Count)
+{
+    uint8_t n = 1;
+    while (n < 8 && (1 << n) < Count)
+        ++n;
+    return n;
+}
+
+int32_t FindColor(const TGIFColors& T, TColor Color)
+{
+    if (Color == clNone)
+        return -1;
+    const TColor rgb = ColorToRGB(Color) & 0xFFFFFF;
+    for (int32_t i = 0; i < T.Count; ++i)
+        if (EntryColor(T, i) == rgb)
+            return i;
+    return -1;
+}
+
+// Most pixels the LZW data of DataBytes bytes can produce: every code adds at most one
+// pixel to the longest string, and no string is longer than the table.
+// True when the kept image data ends with its zero-length terminator.
+bool EndsWithTerminator(const std::vector<uint8_t>& Data)
+{
+    size_t pos = 1;
+    while (pos < Data.size()) {
+        if (Data[pos] == 0)
+            return pos + 1 == Data.size();
+        pos += size_t(Data[pos]) + 1;
+    }
+    return false;
+}
+
+int64_t MaxDecodablePixels(int64_t DataBytes, int32_t MinCodeSize)
+{
+    const int64_t codes = DataBytes * 8 / (Max(MinCodeSize, 2) + 1);
+    return codes <= 4096 ? codes * (codes + 1) / 2 : codes * 4096;
+}
+
+} // namespace
+
+// Bounded reading over the copied GIF stream: a short read is the platform's read error.
+class TGIFReader {
+public:
+    TGIFReader(const uint8_t* Data, int64_t Size) : FData(Data), FSize(Size) {}
+    bool AtEnd() const { return FPos >= FSize; }
+    int64_t Remaining() const { return FSize - FPos; }
+    int64_t Position() const { return FPos; }
+    uint8_t U8()
+    {
+        Need(1);
+        return FData[FPos++];
+    }
+    uint16_t U16()
+    {
+        Need(2);
+        const uint16_t v = GetU16LE(FData + FPos);
+        FPos += 2;
+        return v;
+    }
+    const uint8_t* Bytes(int64_t Count)
+    {
+        Need(Count);
+        const uint8_t* p = FData + FPos;
+        FPos += Count;
+        return p;
+    }
+    // The next byte, or Fallback at the end of the input.
+    uint8_t NextOr(uint8_t Fallback) { return AtEnd() ? Fallback : FData[FPos++]; }
+    // Data sub-blocks up to a zero length or the end of the input; a block cut short by
+    // the end keeps what is there.
+    void SubBlocks(const std::function<void(const uint8_t*, int32_t)>& Take)
+    {
+        while (!AtEnd()) {
+            const int32_t len = FData[FPos++];
+            if (len == 0)
+                return;
+            const int32_t avail = int32_t(Min(int64_t(len), Remaining()));
+            if (Take)
+                Take(FData + FPos, avail);
+            FPos += avail;
+        }
+    }
+
+private:
+    void Need(int64_t Count)
+    {
+        if (Count < 0 || Remaining() < Count)
+            throw EReadError("Stream read error");
+    }
+    const uint8_t* FData;
+    int64_t FSize;
+    int64_t FPos = 0;
+};
+
+// ---- TExtension ----------------------------------------------------------------------------
+
+void TExtension::Assign(TPersistent* Source)
+{
+    if (auto* src = dynamic_cast<TExtension*>(Source)) {
+        Kind = src->Kind;
+        Header = src->Header;
+        if (src->Data) {
+            Data = std::make_unique<TStringList>();
+            Data->Assign(src->Data.get());
+        } else {
+            Data.reset();
+        }
+        return;
+    }
+    TPersistent::Assign(Source);
+}
+
+// ---- TGIFFrame -----------------------------------------------------------------------------
+
+TGIFFrame::TGIFFrame(TGIFImage* AOwner) : FOwner(AOwner), FItem(std::make_shared<TGIFItem>()) {}
+
+TGIFFrame::~TGIFFrame() = default;
+
+void TGIFFrame::Reset()
+{
+    FItem = std::make_shared<TGIFItem>();
+    GrayReduce = false;
+    DataTruncated = false;
+    TransparentColor = clNone;
+    Position = TPoint{0, 0};
+    Interlaced = false;
+    DelayMs = 0;
+    DisposalMethod = 0;
+    HasLocalTable = false;
+}
+
+std::vector<std::string> TGIFFrame::CommentLines() const
+{
+    std::vector<std::string> lines;
+    for (const auto& e : FExtensions)
+        if (e->Kind == ekComment && e->Data)
+            for (int32_t i = 0; i < e->Data->Count(); ++i)
+                lines.push_back(e->Data->Strings(i));
+    return lines;
+}
+
+TBitmap* TGIFFrame::Bitmap()
+{
+    if (FBitmap && !FBitmap->Empty())
+        return FBitmap.get();
+    auto bitmap = std::make_unique<TBitmap>();
+    if (HasEncodedData())
+        Decode(*bitmap);
+    FBitmap = std::move(bitmap);
+    return FBitmap.get();
+}
+
+void TGIFFrame::Decode(TBitmap& Target)
+{
+    const TGIFItem& item = *FItem;
+    int32_t bitCount;
+    if (item.BitsPerPixel == 1)
+        bitCount = 1;
+    else if (item.BitsPerPixel >= 2 && item.BitsPerPixel <= 4)
+        bitCount = 4;
+    else if (item.BitsPerPixel >= 5 && item.BitsPerPixel <= 8)
+        bitCount = 8;
+    else
+        RaiseGIF(SGIFBadColorCount);
+    // A frame without a size has nothing to decode into.
+    if (item.Width <= 0 || item.Height <= 0) {
+        DataTruncated = true;
+        return;
+    }
+    const int64_t pixels = int64_t(item.Width) * item.Height;
+    if (item.Width > MaxPixelSide || item.Height > MaxPixelSide || pixels > MaxPixelCount)
+        RaiseGIF(SGIFBadData);
+    if (pixels > SmallFramePixels && pixels > MaxDecodablePixels(item.Data->Size(), 2))
+        RaiseGIF(SGIFBadData);
+
+    Target.SetPixelFormat(bitCount == 1 ? pf1bit : bitCount == 4 ? pf4bit : pf8bit);
+    std::vector<TPaletteEntry> entries(size_t(1) << bitCount, TPaletteEntry{128, 128, 128, 0});
+    for (int32_t i = 0; i < item.ColorTable.Count && i < int32_t(entries.size()); ++i)
+        entries[size_t(i)] = TPaletteEntry{item.ColorTable.Colors[i][0], item.ColorTable.Colors[i][1],
+                                           item.ColorTable.Colors[i][2], 0};
+    Target.SetPaletteEntries(entries);
+    Target.SetSize(item.Width, item.Height);
+
+    const TGIFBitmapInfo info{item.Width, item.Height, bitCount};
+    const int64_t rowSize = GIFRowSize(bitCount, item.Width);
+    TGIFCoderProgress progress;
+    if (FOwner && FOwner->OnProgress)
+        progress = [owner = FOwner](TObject*, TGIFCoderStage s, uint8_t p, const std::string& m) {
+            owner->CoderProgress(s, p, m);
+        };
+    bool truncated = false;
+    item.Data->SetPosition(0);
+    if (Target.BytesPerScanLine() == rowSize) {
+        std::memset(Target.Bits(), 0, size_t(rowSize * item.Height));
+        DecodeLZW(*item.Data, info, Interlaced, progress, FOwner, truncated, Target.Bits(), item.BitsPerPixel,
+                  TGIFImage::AcceptCorruptedGIF);
+    } else {
+        std::vector<uint8_t> block(size_t(rowSize * item.Height), 0);
+        DecodeLZW(*item.Data, info, Interlaced, progress, FOwner, truncated, block.data(), item.BitsPerPixel,
+                  TGIFImage::AcceptCorruptedGIF);
+        for (int32_t y = 0; y < item.Height; ++y)
+            std::memcpy(Target.ScanLine(y), block.data() + int64_t(item.Height - 1 - y) * rowSize, size_t(rowSize));
+    }
+    DataTruncated = DataTruncated || truncated;
+    Target.SetHandleType(bmDDB);
+}
+
+void TGIFFrame::Assign(TPersistent* Source)
+{
+    if (Source == this)
+        return;
+    if (auto* src = dynamic_cast<TGIFFrame*>(Source)) {
+        FItem = src->FItem;
+        HasLocalTable = (FOwner && FOwner == src->FOwner) ? src->HasLocalTable : true;
+        Position = src->Position;
+        Interlaced = src->Interlaced;
+        FBitmap.reset();
+        if (src->FBitmap) {
+            FBitmap = std::make_unique<TBitmap>();
+            FBitmap->Assign(src->FBitmap.get());
+        }
+        TransparentColor = src->TransparentColor;
+        DelayMs = src->DelayMs;
+        DisposalMethod = src->DisposalMethod;
+        GrayReduce = src->GrayReduce;
+        DataTruncated = src->DataTruncated;
+        const auto lines = src->CommentLines();
+        if (!lines.empty()) {
+            TExtension* comment = nullptr;
+            for (auto& e : FExtensions)
+                if (e->Kind == ekComment)
+                    comment = e.get();
+            if (!comment) {
+                FExtensions.push_back(std::make_unique<TExtension>());
+                comment = FExtensions.back().get();
+                comment->Kind = ekComment;
+            }
+            comment->Data = std::make_unique<TStringList>();
+            for (const auto& l : lines)
+                comment->Data->Add(l);
+        }
+    } else if (auto* image = dynamic_cast<TGIFImage*>(Source)) {
+        if (image->Count() == 0)
+            Assign(nullptr);
+        else
+            Assign(image->Frames(Max(image->CurrentFrame(), 0) < image->Count() ? Max(image->CurrentFrame(), 0) : 0));
+        return;
+    } else if (auto* graphic = dynamic_cast<TGraphic*>(Source)) {
+        if (graphic->Empty()) {
+            Assign(nullptr);
+            return;
+        }
+        Reset();
+        FBitmap = std::make_unique<TBitmap>();
+        FBitmap->Assign(graphic);
+        if (auto* bmp = dynamic_cast<TBitmap*>(graphic))
+            FBitmap->SetMonochrome(bmp->Monochrome());
+        if (graphic->Transparent()) {
+            if (auto* bmp = dynamic_cast<TBitmap*>(graphic))
+                TransparentColor = bmp->TransparentColor();
+            else
+                TransparentColor = ColorToRGB(FBitmap->Canvas()->Brush()->Color());
+        }
+    } else if (!Source) {
+        Reset();
+        FBitmap.reset();
+    } else {
+        TPersistent::Assign(Source);
+        return;
+    }
+    if (FOwner)
+        FOwner->RecomputeScreenSize();
+}
+
+void TGIFFrame::AssignTo(TPersistent* Dest)
+{
+    if (dynamic_cast<TGIFFrame*>(Dest) || dynamic_cast<TGIFImage*>(Dest)) {
+        Dest->Assign(this);
+        return;
+    }
+    if (auto* graphic = dynamic_cast<TGraphic*>(Dest)) {
+        graphic->Assign(Bitmap());
+        if (auto* bmp = dynamic_cast<TBitmap*>(graphic); bmp && TransparentColor != clNone) {
+            bmp->SetTransparentColor(ColorToRGB(TransparentColor));
+            bmp->SetTransparent(true);
+        }
+        return;
+    }
+    TPersistent::AssignTo(Dest);
+}
+
+void TGIFFrame::EncodeBitmap()
+{
+    if (!FBitmap || FBitmap->Empty())
+        RaiseGIF(SGIFNoData);
+    std::unique_ptr<TMemoryStream> dib;
+    const TPixelFormat format = FBitmap->PixelFormat();
+    if (format == pf1bit || format == pf4bit || format == pf8bit)
+        dib = PixelFormatConvert(*FBitmap, format, DefaultReductionMethod);
+    else
+        dib = PixelFormatConvert(*FBitmap, pf8bit, GrayReduce ? rmGray : DefaultReductionMethod);
+    if (!dib || dib->Size() == 0) {
+        dib = std::make_unique<TMemoryStream>();
+        FBitmap->SaveToStream(*dib);
+    }
+    if (dib->Size() < BitmapFileHeaderSize + BitmapInfoHeaderSize)
+        RaiseGIF(SGIFEncodeError);
+    const uint8_t* p = dib->Memory();
+    const TBitmapInfoHeader header = ReadBitmapInfoHeader(p + BitmapFileHeaderSize);
+    int32_t colors;
+    switch (header.biBitCount) {
+    case 1: colors = 2; break;
+    case 4: colors = 16; break;
+    case 8: colors = 256; break;
+    default: RaiseGIF(SGIFEncodeError);
+    }
+    const int32_t width = header.biWidth, height = std::abs(header.biHeight);
+    const uint32_t pixelOffset = GetU32LE(p + 10);
+    const int64_t rowSize = GIFRowSize(header.biBitCount, width);
+    if (int64_t(pixelOffset) + rowSize * height > dib->Size() ||
+        BitmapFileHeaderSize + BitmapInfoHeaderSize + 4 * colors > dib->Size())
+        RaiseGIF(SGIFEncodeError);
+    Interlaced = false;
+
+    auto item = std::make_shared<TGIFItem>();
+    item->ColorTable.Count = Min(256, colors);
+    const uint8_t* table = p + BitmapFileHeaderSize + BitmapInfoHeaderSize;
+    for (int32_t i = 0; i < item->ColorTable.Count; ++i) {
+        item->ColorTable.Colors[i][0] = table[4 * i + 2];
+        item->ColorTable.Colors[i][1] = table[4 * i + 1];
+        item->ColorTable.Colors[i][2] = table[4 * i];
+    }
+    TGIFCoderProgress progress;
+    if (FOwner && FOwner->OnProgress)
+        progress = [owner = FOwner](TObject*, TGIFCoderStage s, uint8_t pc, const std::string& m) {
+            owner->CoderProgress(s, pc, m);
+        };
+    EncodeLZW(*item->Data, TGIFBitmapInfo{width, height, header.biBitCount}, false, progress, FOwner,
+              p + pixelOffset);
+    item->BitsPerPixel = ColorBitsFor(item->ColorTable.Count);
+    item->Width = width;
+    item->Height = height;
+    FItem = item;
+
+    if (FOwner) {
+        TGIFData& shared = *FOwner->FSharedData;
+        if (shared.ColorTable.Count == 0) {
+            shared.ColorTable = item->ColorTable;
+            shared.BitsPerPixel = item->BitsPerPixel;
+            HasLocalTable = false;
+        } else {
+            HasLocalTable = true;
+        }
+        FOwner->FScreenWidth = uint16_t(Min(65535, Max(FOwner->FScreenWidth, Position.X + width)));
+        FOwner->FScreenHeight = uint16_t(Min(65535, Max(FOwner->FScreenHeight, Position.Y + height)));
+    }
+}
+
+void TGIFFrame::UpdateGraphicControl()
+{
+    TExtension* gce = nullptr;
+    for (auto& e : FExtensions)
+        if (e->Kind == ekGraphicControl) {
+            gce = e.get();
+            break;
+        }
+    if (!gce && (DelayMs > 0 || TransparentColor != clNone || DisposalMethod != 0)) {
+        FExtensions.push_back(std::make_unique<TExtension>());
+        gce = FExtensions.back().get();
+        gce->Kind = ekGraphicControl;
+        gce->Header = {4, 0, 0, 0, 0, 0};
+    }
+    if (gce) {
+        gce->Header.resize(6, 0);
+        gce->Header[0] = 4;
+        PutU16LE(gce->Header.data() + 2, uint16_t(Min(int32_t(DelayMs / 10), 65535)));
+        const TGIFColors& table = FItem->ColorTable;
+        // Keep the index the file gave while it still holds the colour: tables may hold
+        // the colour more than once.
+        int32_t index = -1;
+        const int32_t kept = gce->Header[4];
+        if (TransparentColor != clNone && (gce->Header[1] & 1) && kept < table.Count &&
+            EntryColor(table, kept) == (ColorToRGB(TransparentColor) & 0xFFFFFF))
+            index = kept;
+        else
+            index = FindColor(table, TransparentColor);
+        uint8_t packed = gce->Header[1];
+        if (index >= 0) {
+            packed |= 1;
+            gce->Header[4] = uint8_t(index);
+        } else {
+            packed &= uint8_t(~1);
+        }
+        packed = uint8_t((packed & 0xE3) | ((DisposalMethod & 7) << 2));
+        gce->Header[1] = packed;
+        gce->Header[5] = 0;
+    }
+    FExtensions.erase(std::remove_if(FExtensions.begin(), FExtensions.end(),
+                                     [](const std::unique_ptr<TExtension>& e) {
+                                         return e->Kind == ekComment && (!e->Data || e->Data->Count() == 0);
+                                     }),
+                      FExtensions.end());
+    if (!FExtensions.empty() && FOwner)
+        FOwner->FVersion = gv89a;
+}
+
+// Applies the frame's graphic control extensions to its fields.
+void TGIFFrame::ApplyGraphicControl()
+{
+    DelayMs = 0;
+    for (const auto& e : FExtensions) {
+        if (e->Kind != ekGraphicControl || e->Header.size() < 5)
+            continue;
+        const uint8_t packed = e->Header[1];
+        if (packed & 1) {
+            if (e->Header[4] < FItem->ColorTable.Count)
+                TransparentColor = EntryColor(FItem->ColorTable, e->Header[4]);
+        } else {
+            TransparentColor = clNone;
+        }
+        DelayMs = Max(int32_t(DelayMs), int32_t(GetU16LE(e->Header.data() + 2)) * 10);
+        DisposalMethod = uint8_t((packed & 0x1C) >> 2);
+    }
+}
+
+// ---- TGIFImage -----------------------------------------------------------------------------
+
+TGIFImage::TGIFImage()
+{
+    NewImage();
+    SetTransparent(true);
+}
+
+TGIFImage::~TGIFImage() = default;
+
+void TGIFImage::NewImage()
+{
+    FSharedData = std::make_shared<TGIFData>();
+    FFrames.clear();
+    FCurrentFrame = -1;
+    FBackgroundColor = clNone;
+    FLoopCount = 1;
+    FLoopEnabled = false;
+    FVersion = gvNone;
+}
+
+TGIFFrame* TGIFImage::Frames(int32_t Index) const
+{
+    if (Index < 0 || Index >= Count())
+        throw EListError("List index out of bounds (" + IntToStr(Index) + ")");
+    return FFrames[size_t(Index)].get();
+}
+
+TGIFFrame* TGIFImage::CurrentOrFirst() const
+{
+    if (FFrames.empty())
+        return nullptr;
+    if (FCurrentFrame >= 0 && FCurrentFrame < Count())
+        return FFrames[size_t(FCurrentFrame)].get();
+    return FFrames[0].get();
+}
+
+TBitmap* TGIFImage::CurrentBitmap()
+{
+    if (FFrames.empty()) {
+        FCurrentFrame = 0;
+        TBitmap empty;
+        Assign(&empty);
+        if (FFrames.empty()) {
+            FFrames.push_back(std::make_unique<TGIFFrame>(this));
+        }
+    }
+    return CurrentOrFirst()->Bitmap();
+}
+
+int32_t TGIFImage::Width() const
+{
+    if (FFrames.empty() || FCurrentFrame < 0 || FCurrentFrame >= Count())
+        return 0;
+    return FFrames[size_t(FCurrentFrame)]->Bitmap()->Width();
+}
+
+int32_t TGIFImage::Height() const
+{
+    if (FFrames.empty() || FCurrentFrame < 0 || FCurrentFrame >= Count())
+        return 0;
+    return FFrames[size_t(FCurrentFrame)]->Bitmap()->Height();
+}
+
+void TGIFImage::SetWidth(int32_t) { RaiseGIF(SGIFCannotResize); }
+void TGIFImage::SetHeight(int32_t) { RaiseGIF(SGIFCannotResize); }
+
+bool TGIFImage::Empty() const
+{
+    if (FFrames.empty())
+        return true;
+    const int32_t index = FCurrentFrame >= 0 && FCurrentFrame < Count() ? FCurrentFrame : 0;
+    const TGIFFrame& frame = *FFrames[size_t(index)];
+    if (frame.FBitmap)
+        return false;
+    return !frame.HasEncodedData();
+}
+
+HPALETTE TGIFImage::Palette() const
+{
+    if (FFrames.empty())
+        return nullptr;
+    return const_cast<TGIFImage*>(this)->CurrentBitmap()->Palette();
+}
+
+bool TGIFImage::Transparent() const
+{
+    if (!TGraphic::Transparent())
+        return false;
+    for (const auto& f : FFrames)
+        if (f->TransparentColor != clNone)
+            return true;
+    return false;
+}
+
+bool TGIFImage::Equals(const TGraphic* Graphic) const
+{
+    auto* other = dynamic_cast<const TGIFImage*>(Graphic);
+    return other && other->FSharedData == FSharedData;
+}
+
+void TGIFImage::Draw(TCanvas& ACanvas, const TRect& Rect)
+{
+    if (FCurrentFrame < 0)
+        return;
+    TGIFFrame* frame = CurrentOrFirst();
+    if (!frame)
+        return;
+    TBitmap* bitmap = frame->Bitmap();
+    if (frame->TransparentColor != clNone && Transparent())
+        DrawBitmapRectKeyed(ACanvas, Rect.Left, Rect.Top, Rect.Right - Rect.Left, Rect.Bottom - Rect.Top,
+                            kv::Rect(0, 0, bitmap->Width(), bitmap->Height()), *bitmap, frame->TransparentColor);
+    else
+        ACanvas.StretchDraw(Rect, bitmap);
+}
+
+void TGIFImage::CoderProgress(TGIFCoderStage Stage, uint8_t Percent, const std::string& Msg)
+{
+    Progress(this, TProgressStage(Stage), Percent, false, TRect{}, Msg);
+}
+
+void TGIFImage::RecomputeScreenSize()
+{
+    int32_t w = 0, h = 0;
+    for (const auto& f : FFrames) {
+        int32_t fw = f->FItem->Width, fh = f->FItem->Height;
+        if (f->FBitmap && !f->FBitmap->Empty()) {
+            fw = f->FBitmap->Width();
+            fh = f->FBitmap->Height();
+        }
+        w = Max(w, f->Position.X + fw);
+        h = Max(h, f->Position.Y + fh);
+    }
+    FScreenWidth = uint16_t(Min(65535, Max(w, 0)));
+    FScreenHeight = uint16_t(Min(65535, Max(h, 0)));
+}
+
+int32_t TGIFImage::AddFrame(TGraphic* Value)
+{
+    auto frame = std::make_unique<TGIFFrame>(this);
+    TGIFFrame* f = frame.get();
+    FFrames.push_back(std::move(frame));
+    try {
+        f->Assign(Value);
+    } catch (...) {
+        FFrames.pop_back();
+        throw;
+    }
+    FCurrentFrame = Count() - 1;
+    if (FVersion == gvNone)
+        FVersion = gv87a;
+    if (Count() >= 2)
+        FVersion = gv89a;
+    return FCurrentFrame;
+}
+
+void TGIFImage::Assign(TPersistent* Source)
+{
+    if (Source == this)
+        return;
+    if (auto* src = dynamic_cast<TGIFImage*>(Source)) {
+        FSharedData = src->FSharedData;
+        FVersion = src->FVersion;
+        FBackgroundColor = src->FBackgroundColor;
+        FLoopCount = src->FLoopCount;
+        FLoopEnabled = src->FLoopEnabled;
+        FFrames.clear();
+        for (const auto& sf : src->FFrames) {
+            auto frame = std::make_unique<TGIFFrame>(this);
+            frame->FItem->BitsPerPixel = sf->FItem->BitsPerPixel;
+            frame->Assign(sf.get());
+            frame->HasLocalTable = sf->HasLocalTable;
+            FFrames.push_back(std::move(frame));
+        }
+        FScreenWidth = src->FScreenWidth;
+        FScreenHeight = src->FScreenHeight;
+        FCurrentFrame = src->FCurrentFrame;
+        Changed(this);
+        return;
+    }
+    if (auto* frame = dynamic_cast<TGIFFrame*>(Source)) {
+        std::shared_ptr<TGIFData> from = frame->Owner() ? frame->Owner()->FSharedData : nullptr;
+        NewImage();
+        if (from) {
+            FSharedData->PixelAspect = from->PixelAspect;
+            FSharedData->BitsPerPixel = from->BitsPerPixel;
+            FSharedData->ColorTable = from->ColorTable;
+        }
+        FFrames.push_back(std::make_unique<TGIFFrame>(this));
+        FFrames.back()->Assign(frame);
+        FCurrentFrame = 0;
+        if (FVersion == gvNone)
+            FVersion = gv87a;
+        Changed(this);
+        return;
+    }
+    if (auto* bmp = dynamic_cast<TBitmap*>(Source)) {
+        NewImage();
+        AddFrame(bmp);
+        Changed(this);
+        return;
+    }
+    if (!Source) {
+        NewImage();
+        Changed(this);
+        return;
+    }
+    TGraphic::Assign(Source);
+}
+
+void TGIFImage::AssignTo(TPersistent* Dest)
+{
+    if (auto* gif = dynamic_cast<TGIFImage*>(Dest)) {
+        gif->Assign(this);
+        return;
+    }
+    if (auto* graphic = dynamic_cast<TGraphic*>(Dest)) {
+        if (Empty())
+            graphic->Assign(nullptr);
+        else if (FCurrentFrame < 0)
+            graphic->Assign(CurrentBitmap());
+        else
+            CurrentOrFirst()->AssignTo(graphic);
+        return;
+    }
+    TGraphic::AssignTo(Dest);
+}
+
+// ---- Reading ---------------------------------------------------------------------------------
+
+void TGIFImage::LoadFromStream(TStream& Stream) { ReadGIFStream(Stream.Size() - Stream.Position(), Stream, true); }
+
+void TGIFImage::ReadData(TStream& Stream)
+{
+    const uint32_t count = Stream.ReadU32LE();
+    if (int64_t(count) > Stream.Size() - Stream.Position())
+        throw EReadError("Stream read error");
+    ReadGIFStream(count, Stream, true);
+}
+
+void TGIFImage::ReadGIFStream(int64_t Length, TStream& Stream, bool DecodeFirst)
+{
+    NewImage();
+    if (Length <= 0) {
+        Changed(this);
+        return;
+    }
+    if (Length > Stream.Size() - Stream.Position())
+        throw EReadError("Stream read error");
+    std::vector<uint8_t> bytes(static_cast<size_t>(Length));
+    Stream.ReadBuffer(bytes.data(), Length);
+    TGIFReader r(bytes.data(), Length);
+
+    const uint8_t* sig = r.Bytes(6);
+    auto same = [](const uint8_t* p, const char* s) {
+        for (int i = 0; i < 3; ++i)
+            if (std::tolower(p[i]) != s[i])
+                return false;
+        return true;
+    };
+    if (!same(sig, "gif"))
+        RaiseGIF(SGIFUnknownVersion);
+    if (same(sig + 3, "87a"))
+        FVersion = gv87a;
+    else if (same(sig + 3, "89a"))
+        FVersion = gv89a;
+    else
+        RaiseGIF(SGIFUnknownVersion);
+
+    FScreenWidth = r.U16();
+    FScreenHeight = r.U16();
+    const uint8_t packed = r.U8();
+    const uint8_t background = r.U8();
+    TGIFData& shared = *FSharedData;
+    shared.PixelAspect = r.U8();
+    shared.BitsPerPixel = uint8_t((packed & 7) + 1);
+    if (packed & 0x80) {
+        shared.ColorTable.Count = 1 << shared.BitsPerPixel;
+        std::memcpy(shared.ColorTable.Colors, r.Bytes(3 * shared.ColorTable.Count), size_t(3 * shared.ColorTable.Count));
+        if (background < shared.ColorTable.Count)
+            FBackgroundColor = EntryColor(shared.ColorTable, background);
+    }
+
+    std::vector<std::unique_ptr<TExtension>> collected;
+    uint8_t intro = r.NextOr(Trailer);
+    while (intro != 0 && intro != Trailer) {
+        while (intro == ExtensionIntroducer) {
+            const uint8_t label = r.U8();
+            auto ext = std::make_unique<TExtension>();
+            bool keep = false;
+            if (label == 0xF9) {
+                // Graphic control: the fields when the block holds them, then any
+                // sub-blocks up to the terminator.
+                const uint8_t size = r.U8();
+                const uint8_t* fields = r.Bytes(size);
+                r.SubBlocks(nullptr);
+                if (size >= 4) {
+                    ext->Kind = ekGraphicControl;
+                    ext->Header = {4, fields[0], fields[1], fields[2], fields[3], 0};
+                    keep = true;
+                }
+            } else if (label == 0xFE) {
+                ext->Kind = ekComment;
+                ext->Data = std::make_unique<TStringList>();
+                r.SubBlocks([&](const uint8_t* p, int32_t n) { ext->Data->Add(std::string(p, p + n)); });
+                keep = true;
+            } else if (label == 0x01) {
+                const uint8_t size = r.U8();
+                r.Bytes(size);
+                r.SubBlocks(nullptr);
+                collected.clear(); // a plain-text block discards what was collected for the next image
+            } else if (label == 0xFF) {
+                const uint8_t size = r.U8();
+                const uint8_t* id = r.Bytes(size);
+                std::vector<uint8_t> first;
+                bool seenFirst = false;
+                r.SubBlocks([&](const uint8_t* p, int32_t n) {
+                    if (!seenFirst)
+                        first.assign(p, p + n);
+                    seenFirst = true;
+                });
+                if (size == 11 && (SameBytes(id, "NETSCAPE2.0", 11) || SameBytes(id, "ANIMEXTS1.0", 11)) &&
+                    first.size() >= 3 && first[0] == 1) {
+                    FLoopEnabled = true;
+                    FLoopCount = uint16_t(Min(int32_t(MaxLoopCount), int32_t(GetU16LE(first.data() + 1))));
+                }
+            } else {
+                char text[128];
+                std::snprintf(text, sizeof text, SGIFUnknownExtension, unsigned(label));
+                throw EInvalidGraphicOperation(text);
+            }
+            if (keep)
+                collected.push_back(std::move(ext));
+            intro = r.NextOr(Trailer);
+        }
+        if (intro == ImageIntroducer) {
+            auto frame = std::make_unique<TGIFFrame>(this);
+            if (shared.ColorTable.Count > 0)
+                frame->FItem->BitsPerPixel = ExactColorBits(shared.ColorTable.Count);
+            frame->FExtensions = std::move(collected);
+            collected.clear();
+            ReadImage(r, *frame);
+            FFrames.push_back(std::move(frame));
+            intro = 0;
+            while (!r.AtEnd() && intro == 0)
+                intro = r.U8();
+            if (intro == 0 && r.AtEnd())
+                intro = Trailer;
+            if (intro != ExtensionIntroducer && intro != ImageIntroducer && intro != Trailer)
+                intro = 0;
+        } else if (shared.Comment.Count() == 0 && !collected.empty()) {
+            for (const auto& e : collected) {
+                if (e->Kind != ekComment || !e->Data)
+                    continue;
+                if (shared.Comment.Count() > 0)
+                    shared.Comment.Add("\r\n\r\n");
+                for (int32_t i = 0; i < e->Data->Count(); ++i)
+                    shared.Comment.Add(e->Data->Strings(i));
+            }
+            collected.clear();
+        } else if (intro != 0 && intro != Trailer) {
+            throw EReadError("Stream read error");
+        }
+    }
+
+    if (!FFrames.empty()) {
+        FCurrentFrame = 0;
+        if (DecodeFirst) {
+            try {
+                FFrames[0]->Bitmap();
+            } catch (...) {
+                FFrames.erase(FFrames.begin());
+                if (FFrames.empty())
+                    FCurrentFrame = -1;
+                throw;
+            }
+        }
+    }
+    SetModified(true);
+    Changed(this);
+}
+
+void TGIFImage::ReadImage(TGIFReader& r, TGIFFrame& Frame)
+{
+    TGIFItem& item = *Frame.FItem;
+    const uint16_t left = r.U16(), top = r.U16();
+    int32_t width = r.U16(), height = r.U16();
+    const uint8_t packed = r.U8();
+    Frame.Interlaced = (packed & 0x40) != 0;
+    if (packed & 0x80) {
+        item.BitsPerPixel = uint8_t((packed & 7) + 1);
+        Frame.HasLocalTable = true;
+        item.ColorTable.Count = 1 << item.BitsPerPixel;
+        std::memcpy(item.ColorTable.Colors, r.Bytes(3 * item.ColorTable.Count), size_t(3 * item.ColorTable.Count));
+    } else {
+        Frame.HasLocalTable = false;
+        item.ColorTable = TGIFColors{};
+    }
+
+    // The image data is kept as it stands: code size, sub-blocks with their lengths, 0.
+    TMemoryStream& data = *item.Data;
+    if (r.AtEnd()) {
+        Frame.DataTruncated = true;
+    } else {
+        data.WriteU8(r.U8());
+        while (!r.AtEnd()) {
+            const uint8_t len = r.U8();
+            if (len > r.Remaining()) {
+                Frame.DataTruncated = true;
+                break;
+            }
+            data.WriteU8(len);
+            if (len == 0)
+                break;
+            data.WriteBuffer(r.Bytes(len), len);
+        }
+    }
+    if (Frame.DataTruncated && !AcceptCorruptedGIF)
+        throw EReadError("Stream read error");
+
+    if (width == 0)
+        width = FScreenWidth;
+    if (height == 0)
+        height = FScreenHeight;
+    Frame.Position = TPoint{left, top};
+    item.Width = width;
+    item.Height = height;
+    if (!Frame.HasLocalTable)
+        item.ColorTable = FSharedData->ColorTable;
+    Frame.ApplyGraphicControl();
+}
+
+// ---- Writing ---------------------------------------------------------------------------------
+
+void TGIFImage::SaveToStream(TStream& Stream) { WriteGIFStream(Stream, false); }
+void TGIFImage::WriteData(TStream& Stream) { WriteGIFStream(Stream, true); }
+
+void TGIFImage::WriteGIFStream(TStream& Stream, bool WithLength)
+{
+    if (FFrames.empty())
+        RaiseGIF(SGIFNoData);
+    for (auto& f : FFrames) {
+        if (!f->HasEncodedData())
+            f->EncodeBitmap();
+        f->UpdateGraphicControl();
+    }
+    TGIFData& shared = *FSharedData;
+    if (shared.Comment.Count() > 0)
+        FVersion = gv89a;
+    if (FVersion == gvNone)
+        FVersion = gv87a;
+
+    TMemoryStream out;
+    out.WriteBuffer("GIF", 3);
+    out.WriteBuffer(VersionStrings[FVersion], 3);
+    int32_t w = 0, h = 0;
+    for (const auto& f : FFrames) {
+        w = Max(w, f->Position.X + f->FItem->Width);
+        h = Max(h, f->Position.Y + f->FItem->Height);
+    }
+    FScreenWidth = uint16_t(Min(65535, Max(w, 0)));
+    FScreenHeight = uint16_t(Min(65535, Max(h, 0)));
+    out.WriteU16LE(FScreenWidth);
+    out.WriteU16LE(FScreenHeight);
+    uint8_t packed = 0, background = 0;
+    if (shared.ColorTable.Count > 0) {
+        const uint8_t n = ExactColorBits(shared.ColorTable.Count);
+        packed = uint8_t(0x80 | ((n - 1) << 4) | ((Max(shared.BitsPerPixel, 1) - 1) & 7));
+        background = uint8_t(Max(FindColor(shared.ColorTable, FBackgroundColor), 0));
+    }
+    out.WriteU8(packed);
+    out.WriteU8(background);
+    out.WriteU8(shared.PixelAspect);
+    if (shared.ColorTable.Count > 0)
+        out.WriteBuffer(shared.ColorTable.Colors, 3 * shared.ColorTable.Count);
+
+    if (FLoopEnabled && Count() >= 2) {
+        const uint8_t loop[19] = {0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 3, 1,
+                                  uint8_t(FLoopCount), uint8_t(FLoopCount >> 8), 0};
+        out.WriteBuffer(loop, sizeof loop);
+    }
+
+    for (const auto& f : FFrames) {
+        for (const auto& e : f->FExtensions) {
+            out.WriteU8(ExtensionIntroducer);
+            out.WriteU8(ExtensionLabels[e->Kind]);
+            if (!e->Header.empty())
+                out.WriteBuffer(e->Header.data(), int64_t(e->Header.size()));
+            if (e->Kind != ekGraphicControl) {
+                if (e->Data)
+                    for (int32_t i = 0; i < e->Data->Count(); ++i) {
+                        const std::string& s = e->Data->Strings(i);
+                        for (size_t p = 0; p < s.size(); p += 255) {
+                            const size_t len = std::min<size_t>(255, s.size() - p);
+                            out.WriteU8(uint8_t(len));
+                            out.WriteBuffer(s.data() + p, int64_t(len));
+                        }
+                    }
+                out.WriteU8(0);
+            }
+        }
+        TGIFItem& item = *f->FItem;
+        out.WriteU8(ImageIntroducer);
+        out.WriteU16LE(uint16_t(Min(65535, Max(f->Position.X, 0))));
+        out.WriteU16LE(uint16_t(Min(65535, Max(f->Position.Y, 0))));
+        out.WriteU16LE(uint16_t(Min(65535, Max(item.Width, 0))));
+        out.WriteU16LE(uint16_t(Min(65535, Max(item.Height, 0))));
+        uint8_t imagePacked = 0;
+        if (f->HasLocalTable) {
+            item.BitsPerPixel = ColorBitsFor(item.ColorTable.Count);
+            imagePacked = uint8_t(0x80 | (item.BitsPerPixel - 1));
+        }
+        if (f->Interlaced)
+            imagePacked |= 0x40;
+        out.WriteU8(imagePacked);
+        if (f->HasLocalTable) {
+            // The table is written at its full power-of-two size, zero-padded.
+            std::vector<uint8_t> table(size_t(3) << item.BitsPerPixel, 0);
+            std::memcpy(table.data(), item.ColorTable.Colors, size_t(3 * Min(item.ColorTable.Count, 256)));
+            out.WriteBuffer(table.data(), int64_t(table.size()));
+        }
+        const auto& bytes = item.Data->Bytes();
+        out.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+        // Data cut short in the file lacks its terminator; without it the next block
+        // would be read as image data.
+        if (!EndsWithTerminator(bytes))
+            out.WriteU8(0);
+    }
+
+    if (shared.Comment.Count() > 0) {
+        out.WriteU8(ExtensionIntroducer);
+        out.WriteU8(0xFE);
+        for (int32_t i = 0; i < shared.Comment.Count(); ++i) {
+            const std::string& s = shared.Comment.Strings(i);
+            const size_t len = std::min<size_t>(255, s.size());
+            out.WriteU8(uint8_t(len));
+            out.WriteBuffer(s.data(), int64_t(len));
+        }
+        out.WriteU8(0);
+    }
+    out.WriteU8(Trailer);
+
+    if (WithLength)
+        Stream.WriteU32LE(uint32_t(out.Size()));
+    Stream.WriteBuffer(out.Memory(), out.Size());
+}
+
+// ---- Clipboard -------------------------------------------------------------------------------
+
+bool TGIFImage::SaveToClipboardBlock(std::vector<uint8_t>& Block)
+{
+    for (const auto& f : FFrames)
+        if (!f->HasEncodedData())
+            return false;
+    TMemoryStream s;
+    WriteGIFStream(s, true);
+    Block = s.Bytes();
+    return true;
+}
+
+void TGIFImage::SaveToClipboardFormat(TClipboardFormat& Format, std::vector<uint8_t>& Data, HPALETTE& APalette)
+{
+    if (FFrames.empty())
+        return;
+    FFrames[0]->Bitmap()->SaveToClipboardFormat(Format, Data, APalette);
+}
+
+void TGIFImage::LoadFromClipboardFormat(TClipboardFormat Format, const std::vector<uint8_t>& Data, HPALETTE APalette)
+{
+    if (Format == CF_GIFIMAGE()) {
+        // Another process wrote this block: its byte count must fit inside it.
+        if (Data.size() < 4 || GetU32LE(Data.data()) > Data.size() - 4)
+            throw EReadError("Stream read error");
+        TReadOnlyMemoryStream s(Data.data() + 4, int64_t(Data.size()) - 4);
+        ReadGIFStream(GetU32LE(Data.data()), s, false);
+        if (!FFrames.empty())
+            FCurrentFrame = 0;
+        return;
+    }
+    TBitmap bitmap;
+    bitmap.LoadFromClipboardFormat(Format, Data, APalette);
+    Assign(&bitmap);
+}
+
+// ---- Unit start-up -----------------------------------------------------------------------------
+
+TClipboardFormat CF_GIFIMAGE()
+{
+    static const TClipboardFormat format = RegisterClipboardFormatName("GIF Image");
+    return format;
+}
+
+namespace {
+int InitCount = 0;
+const TGraphicClass& GIFClass()
+{
+    static const TGraphicClass cls{"TGIFImage", [] { return std::unique_ptr<TGraphic>(new TGIFImage()); }};
+    return cls;
+}
+} // namespace
+
+void InitializeKvGIF()
+{
+    if (InitCount++ > 0)
+        return;
+    TPicture::RegisterFileFormat("gif", "CompuServe GIF Image", GIFClass());
+    TPicture::RegisterClipboardFormat(CF_GIFIMAGE(), GIFClass());
+}
+
+void FinalizeKvGIF()
+{
+    if (InitCount == 0 || --InitCount > 0)
+        return;
+    TPicture::UnregisterGraphicClass("TGIFImage");
+}
+
+} // namespace kv

@@ -78,7 +78,7 @@ uint32_t SetPaletteEntries(HPALETTE Palette, uint32_t Start, uint32_t Count, con
 std::vector<TPaletteEntry> PaletteEntries(HPALETTE Palette);
 // The 20 static system colours (first 10 and last 10 of the classic 256-entry system palette).
 std::vector<TPaletteEntry> SystemPaletteEntries();
-// The classic 256-entry halftone palette (a 6x7x6 cube with greys and the static colours).
+// The 256-entry halftone palette: the 20 static colours around a 6x6x6 cube and 20 greys.
 HPALETTE CreateHalftonePalette();
 // Nearest entry by squared RGB distance (lower index wins ties).
 uint32_t GetNearestPaletteIndex(HPALETTE Palette, TColor Color);
@@ -329,6 +329,8 @@ public:
 
 protected:
     virtual void Changed(TObject* Sender);
+    // A graphic assigned to a TBitmap draws itself on a white pf24bit bitmap of its size.
+    void AssignTo(TPersistent* Dest) override;
     void Progress(TObject* Sender, TProgressStage Stage, uint8_t PercentDone, bool RedrawNow, const TRect& R,
                   const std::string& Msg);
 

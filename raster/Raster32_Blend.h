@@ -29,13 +29,18 @@ struct TBlendRoutines {
 
 // Filled on first use (before any window exists): the vector set when the processor
 // test passes and KELVANE_NO_SIMD is not set, the scalar reference otherwise. Both give
-// the same pixels.
+// the same pixels: per channel (F * w + B * (256 - w) + 128) shr 8, alpha included, with
+// the weight w as each routine defines it. W and M above 255 count as 255.
 const TBlendRoutines& BlendRoutines();
 bool MmxActive();
 
 // The scalar reference set and the vector set, for tests and benchmarks.
 const TBlendRoutines& ScalarBlendRoutines();
 const TBlendRoutines* SimdBlendRoutines(); // null when the processor lacks it
+// The two vector sets one by one (null when the processor lacks them): AVX2 differs
+// from SSE2 only in the run routines. SimdBlendRoutines is AVX2 when present.
+const TBlendRoutines* Sse2BlendRoutines();
+const TBlendRoutines* Avx2BlendRoutines();
 
 // Shorthands through the table.
 inline TColor32 MixPixel(TColor32 F, TColor32 B, uint32_t W) { return BlendRoutines().MixPixel(F, B, W); }

@@ -184,7 +184,7 @@ void BM_GiflibEncode(benchmark::State& state)
     GifColorType colors[256];
     for (int i = 0; i < 256; ++i)
         colors[i] = GifColorType{GifByteType(i), GifByteType(i), GifByteType(i)};
-    std::vector<GifPixelType> row(size_t(W));
+    std::vector<GifPixelType> row(static_cast<size_t>(W));
     for (auto _ : state) {
         std::vector<uint8_t> out;
         out.reserve(8 << 20);

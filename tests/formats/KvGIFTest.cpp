@@ -169,7 +169,7 @@ TEST(KvGIF, RoundTripsAtOneFourAndEightBits)
     std::mt19937 rng(11);
     for (TPixelFormat format : {pf1bit, pf4bit, pf8bit}) {
         const int colors = format == pf1bit ? 2 : format == pf4bit ? 16 : 256;
-        std::vector<TPaletteEntry> pal(size_t(colors));
+        std::vector<TPaletteEntry> pal(static_cast<size_t>(colors));
         for (int i = 0; i < colors; ++i)
             pal[size_t(i)] = {uint8_t(i * 7), uint8_t(255 - i), uint8_t(i * 3), 0};
         auto bmp = Paletted(format, 37, 23, pal);
@@ -203,7 +203,7 @@ TEST(KvGIF, TwentyFourBitRoundTripKeepsUpTo256Colours)
     bmp.SetSize(40, 30);
     for (int32_t y = 0; y < 30; ++y)
         for (int32_t x = 0; x < 40; ++x)
-            bmp.SetPixelColor(x, y, RGB(uint8_t(x * 6), uint8_t(y * 8), uint8_t((x + y) % 5 * 50)));
+            bmp.SetPixelColor(x, y, RGB(uint8_t(x % 8 * 30), uint8_t(y % 8 * 30), uint8_t((x + y) % 4 * 60)));
     TGIFImage gif;
     gif.Assign(&bmp);
     TGIFImage back;

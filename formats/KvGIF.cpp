@@ -271,21 +271,53 @@ void DecodeLZW(const uint8_t* Data, int64_t Size, const TGIFBitmapInfo& Info, bo
         int32_t codeSize = minCodeSize + 1;
         uint32_t limit = 1u << codeSize;
         uint32_t nextFree = firstFree;
-        std::vector<uint16_t> prefix(MaxLZWCodes, 0), suffix(MaxLZWCodes, 0), stack(LZWStackSize + 2, 0);
+        // Every entry also knows its string's length, so that a string that fits in the
+        // current row is written straight into it, back to front.
+        std::vector<uint16_t> prefix(MaxLZWCodes, 0), suffix(MaxLZWCodes, 0), length(MaxLZWCodes, 0),
+            stack(LZWStackSize + 2, 0);
+        for (uint32_t c = 0; c < clearCode; ++c)
+            length[c] = c <= pixelMask ? 1 : 2; // codes above the pixel range read as "0 0"
         uint32_t oldCode = 0, firstChar = 0;
         // Data may legally start without a clear code: the first code is then taken
         // like the one after a clear (stored, no entry made).
         bool afterClear = true, tableFull = false;
+        // Once a code points past the table, entries may form chains that the lengths
+        // do not describe: from then on strings go through the checked stack only.
+        bool checkedOnly = Info.BitCount != 8 || Interlaced;
+
+        // The sub-blocks' payload joined, so that codes are read without block checks.
+        std::vector<uint8_t> joined;
+        joined.reserve(size_t(Size));
+        for (int64_t pos = 1; pos < Size;) {
+            const int64_t len = Min(int64_t(Data[pos]), Size - pos - 1);
+            joined.insert(joined.end(), Data + pos + 1, Data + pos + 1 + len);
+            pos += 1 + len;
+        }
+        const uint8_t* bits = joined.data();
+        const int64_t totalBits = int64_t(joined.size()) * 8;
+        int64_t bitPos = 0;
+        auto readCode = [&](uint32_t& code) {
+            if (bitPos + codeSize > totalBits)
+                return false;
+            const int64_t byte = bitPos >> 3;
+            uint32_t v = bits[byte];
+            if (byte + 1 < int64_t(joined.size()))
+                v |= uint32_t(bits[byte + 1]) << 8;
+            if (byte + 2 < int64_t(joined.size()))
+                v |= uint32_t(bits[byte + 2]) << 16;
+            code = (v >> (bitPos & 7)) & ((1u << codeSize) - 1);
+            bitPos += codeSize;
+            return true;
+        };
 
         TRowWalker walker(Info, Interlaced, Pixels);
-        TCodeReader reader(Data + 1, Size - 1);
         uint32_t code = 0;
         while (!walker.Done()) {
-            if (!reader.Read(codeSize, code)) {
+            if (!readCode(code)) {
                 DataTruncated = true;
                 break;
             }
-            reporter.Running(reader.Position() + 1, Size);
+            reporter.Running(bitPos / 8 + 1, int64_t(joined.size()) + 1);
             if (code == endCode)
                 break;
             if (code == clearCode) {
@@ -304,42 +336,53 @@ void DecodeLZW(const uint8_t* Data, int64_t Size, const TGIFBitmapInfo& Info, bo
                 continue;
             }
             const uint32_t incoming = code;
-            int32_t sp = 0;
-            if (code >= nextFree) {
-                stack[sp++] = uint16_t(firstChar);
-                code = oldCode;
-            }
-            while (code > pixelMask) {
-                if (sp > MaxLZWCodes) {
-                    if (!AcceptTruncated)
-                        throw EInvalidGraphicOperation(SGIFBadData);
-                    DataTruncated = true;
-                    return;
+            if (code > nextFree || (code == nextFree && tableFull))
+                checkedOnly = true;
+            const bool repeat = code >= nextFree;
+            const uint32_t start = repeat ? oldCode : code;
+            const int32_t len = length[start] + (repeat ? 1 : 0);
+            if (!checkedOnly && len <= walker.Width - walker.Column) {
+                uint8_t* row = walker.RowStart + walker.Column;
+                uint8_t* p = row + len - 1;
+                if (repeat)
+                    *p-- = uint8_t(firstChar);
+                uint32_t c = start;
+                while (c > pixelMask) {
+                    *p-- = uint8_t(suffix[c]);
+                    c = prefix[c];
                 }
-                stack[sp++] = suffix[code];
-                code = prefix[code];
-            }
-            firstChar = code & pixelMask;
-            stack[sp++] = uint16_t(firstChar);
-            if (Info.BitCount == 8 && !Interlaced) {
-                // Whole runs inside the current row go straight into it.
-                while (sp > 0 && !walker.Done()) {
-                    int32_t run = Min(sp, walker.Width - walker.Column);
-                    uint8_t* dst = walker.RowStart + walker.Column;
-                    for (int32_t i = 0; i < run; ++i)
-                        dst[i] = uint8_t(stack[sp - 1 - i]);
-                    sp -= run;
-                    walker.Column += run;
-                    if (walker.Column >= walker.Width)
-                        walker.NextRow();
-                }
+                firstChar = c & pixelMask;
+                *p = uint8_t(firstChar);
+                if (repeat)
+                    row[len - 1] = uint8_t(firstChar);
+                walker.Column += len;
+                if (walker.Column >= walker.Width)
+                    walker.NextRow();
             } else {
+                int32_t sp = 0;
+                if (repeat) {
+                    stack[sp++] = uint16_t(firstChar);
+                    code = oldCode;
+                }
+                while (code > pixelMask) {
+                    if (sp > MaxLZWCodes) {
+                        if (!AcceptTruncated)
+                            throw EInvalidGraphicOperation(SGIFBadData);
+                        DataTruncated = true;
+                        return;
+                    }
+                    stack[sp++] = suffix[code];
+                    code = prefix[code];
+                }
+                firstChar = code & pixelMask;
+                stack[sp++] = uint16_t(firstChar);
                 while (sp > 0)
                     walker.PutPixel(stack[--sp]);
             }
             if (!tableFull) {
                 prefix[nextFree] = uint16_t(oldCode);
                 suffix[nextFree] = uint16_t(firstChar);
+                length[nextFree] = uint16_t(Min(int32_t(length[oldCode]) + 1, 65535));
                 if (++nextFree >= limit) {
                     if (codeSize < 12) {
                         ++codeSize;
@@ -409,9 +452,16 @@ void EncodeLZW(TStream& Dest, const TGIFBitmapInfo& Info, bool Interlaced, const
 
         TRowWalker walker(Info, Interlaced, const_cast<uint8_t*>(Pixels));
         int32_t rowsDone = 0;
+        std::vector<uint8_t> unpacked(size_t(Max(Info.Width, 1)));
         while (Info.Width > 0 && !walker.Done()) {
+            const uint8_t* row = walker.RowStart;
+            if (Info.BitCount != 8) {
+                for (int32_t x = 0; x < Info.Width; ++x)
+                    unpacked[size_t(x)] = uint8_t(walker.GetPixel(x));
+                row = unpacked.data();
+            }
             for (int32_t x = 0; x < Info.Width; ++x) {
-                const uint32_t pixel = walker.GetPixel(x);
+                const uint32_t pixel = row[x];
                 ++stringLength;
                 if (stringLength == 1) {
                     prefixCode = pixel;
@@ -808,7 +858,13 @@ void TGIFFrame::EncodeBitmap()
         RaiseGIF(SGIFNoData);
     std::unique_ptr<TMemoryStream> dib;
     const TPixelFormat format = FBitmap->PixelFormat();
-    if (format == pf1bit || format == pf4bit || format == pf8bit)
+    const int32_t ownBits = format == pf1bit ? 1 : format == pf4bit ? 4 : format == pf8bit ? 8 : 0;
+    if (ownBits > 0 && FBitmap->BytesPerScanLine() == GIFRowSize(ownBits, FBitmap->Width())) {
+        // The bitmap's own rows already have the layout the encoder takes.
+        EncodeRows(FBitmap->Bits(), FBitmap->Width(), FBitmap->Height(), ownBits, FBitmap->PaletteEntries());
+        return;
+    }
+    if (ownBits > 0)
         dib = PixelFormatConvert(*FBitmap, format, DefaultReductionMethod);
     else
         dib = PixelFormatConvert(*FBitmap, pf8bit, GrayReduce ? rmGray : DefaultReductionMethod);
@@ -833,23 +889,30 @@ void TGIFFrame::EncodeBitmap()
     if (int64_t(pixelOffset) + rowSize * height > dib->Size() ||
         BitmapFileHeaderSize + BitmapInfoHeaderSize + 4 * colors > dib->Size())
         RaiseGIF(SGIFEncodeError);
-    Interlaced = false;
-
-    auto item = std::make_shared<TGIFItem>();
-    item->ColorTable.Count = Min(256, colors);
     const uint8_t* table = p + BitmapFileHeaderSize + BitmapInfoHeaderSize;
-    for (int32_t i = 0; i < item->ColorTable.Count; ++i) {
-        item->ColorTable.Colors[i][0] = table[4 * i + 2];
-        item->ColorTable.Colors[i][1] = table[4 * i + 1];
-        item->ColorTable.Colors[i][2] = table[4 * i];
+    std::vector<TPaletteEntry> entries(static_cast<size_t>(colors));
+    for (int32_t i = 0; i < colors; ++i)
+        entries[size_t(i)] = TPaletteEntry{table[4 * i + 2], table[4 * i + 1], table[4 * i], 0};
+    EncodeRows(p + pixelOffset, width, height, header.biBitCount, entries);
+}
+
+void TGIFFrame::EncodeRows(const uint8_t* Rows, int32_t width, int32_t height, int32_t bitCount,
+                           const std::vector<TPaletteEntry>& Palette)
+{
+    Interlaced = false;
+    auto item = std::make_shared<TGIFItem>();
+    item->ColorTable.Count = Min(256, 1 << bitCount);
+    for (int32_t i = 0; i < item->ColorTable.Count && i < int32_t(Palette.size()); ++i) {
+        item->ColorTable.Colors[i][0] = Palette[size_t(i)].peRed;
+        item->ColorTable.Colors[i][1] = Palette[size_t(i)].peGreen;
+        item->ColorTable.Colors[i][2] = Palette[size_t(i)].peBlue;
     }
     TGIFCoderProgress progress;
     if (FOwner && FOwner->OnProgress)
         progress = [owner = FOwner](TObject*, TGIFCoderStage s, uint8_t pc, const std::string& m) {
             owner->CoderProgress(s, pc, m);
         };
-    EncodeLZW(*item->Data, TGIFBitmapInfo{width, height, header.biBitCount}, false, progress, FOwner,
-              p + pixelOffset);
+    EncodeLZW(*item->Data, TGIFBitmapInfo{width, height, bitCount}, false, progress, FOwner, Rows);
     item->BitsPerPixel = ColorBitsFor(item->ColorTable.Count);
     item->Width = width;
     item->Height = height;

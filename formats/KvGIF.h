@@ -145,6 +145,8 @@ private:
     friend class TGIFImage;
     void Reset();
     void Decode(TBitmap& Target);
+    void EncodeRows(const uint8_t* Rows, int32_t Width, int32_t Height, int32_t BitCount,
+                    const std::vector<TPaletteEntry>& Palette);
     void ApplyGraphicControl();
     TGIFImage* FOwner;
     std::unique_ptr<TBitmap> FBitmap;

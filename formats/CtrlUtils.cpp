@@ -1,5 +1,6 @@
 #include "formats/CtrlUtils.h"
 
+#include "platform/InfoMessage.h"
 #include "platform/SysUtils.h"
 
 #include <cstdlib>
@@ -67,6 +68,8 @@ const char* const SNotAvailable = "Функция не реализована";
 
 void ShowNotAvailable()
 {
+    RestoreDefaultCursor();
+    ShowInfoMessage(SNotAvailable);
     Abort();
 }
 

@@ -190,7 +190,7 @@ TEST(KvGIF, RoundTripsAtOneFourAndEightBits)
         for (int32_t y = 0; y < 23; ++y)
             for (int32_t x = 0; x < 37; ++x)
                 ASSERT_EQ(GetIndex(*got, x, y), GetIndex(*bmp, x, y)) << x << "," << y;
-        EXPECT_EQ(got->PaletteEntries()[5], pal[5]);
+        EXPECT_EQ(got->PaletteEntries()[size_t(colors - 1)], pal[size_t(colors - 1)]);
         EXPECT_EQ(b[29 + 3 * (colors - 2)] , format == pf1bit ? 2 : format == pf4bit ? 4 : 8)
             << "minimum code size after the global table";
     }

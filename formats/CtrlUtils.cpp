@@ -1,6 +1,7 @@
 #include "formats/CtrlUtils.h"
 
-#include "platform/InfoMessage.h"
+#include "platform/Dialogs.h"
+#include "platform/Forms.h"
 #include "platform/SysUtils.h"
 
 #include <cstdlib>
@@ -68,8 +69,8 @@ const char* const SNotAvailable = "Функция не реализована";
 
 void ShowNotAvailable()
 {
-    RestoreDefaultCursor();
-    ShowInfoMessage(SNotAvailable);
+    Screen()->SetCursor(crDefault);
+    MessageDlg(SNotAvailable, mtInformation, mbOKOnly, 0);
     Abort();
 }
 

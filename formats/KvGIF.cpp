@@ -526,7 +526,7 @@ void EncodeLZW(TStream& Dest, const TGIFBitmapInfo& Info, bool Interlaced, const
 // ==== Picture model ========================================================================
 
 #include "formats/KvGraph.h"
-#include "platform/ClipboardFormatNames.h"
+#include "platform/Clipbrd.h"
 
 #include <algorithm>
 #include <cctype>
@@ -1564,18 +1564,42 @@ void TGIFImage::SaveToClipboardFormat(TClipboardFormat& Format, std::vector<uint
     if (FFrames.empty())
         return;
     FFrames[0]->Bitmap()->SaveToClipboardFormat(Format, Data, APalette);
+    // Only a fully encoded picture also goes on the clipboard as "GIF Image".
+    std::vector<uint8_t> block;
+    if (SaveToClipboardBlock(block))
+        Clipboard()->SetAsHandle(CF_GIFIMAGE(), block);
 }
 
 void TGIFImage::LoadFromClipboardFormat(TClipboardFormat Format, const std::vector<uint8_t>& Data, HPALETTE APalette)
 {
-    if (Format == CF_GIFIMAGE()) {
-        // Another process wrote this block: its byte count must fit inside it.
-        if (Data.size() < 4 || GetU32LE(Data.data()) > Data.size() - 4)
+    std::vector<uint8_t> block;
+    if (Format == CF_GIFIMAGE())
+        block = Data;
+    else if (Clipboard()->HasFormat(CF_GIFIMAGE()))
+        block = Clipboard()->GetAsHandle(CF_GIFIMAGE());
+    const bool clipboardBitmap = Clipboard()->HasFormat(CF_BITMAP);
+    // Another process wrote the block: its byte count must fit inside it.
+    const bool usable = block.size() >= 4 && GetU32LE(block.data()) <= block.size() - 4;
+    if (!block.empty() || Format == CF_GIFIMAGE()) {
+        if (usable) {
+            TReadOnlyMemoryStream s(block.data() + 4, int64_t(block.size()) - 4);
+            ReadGIFStream(GetU32LE(block.data()), s, false);
+            if (!FFrames.empty()) {
+                FCurrentFrame = 0;
+                if (clipboardBitmap) {
+                    auto bitmap = std::make_unique<TBitmap>();
+                    bitmap->Assign(Clipboard());
+                    if (!bitmap->Empty())
+                        FFrames[0]->FBitmap = std::move(bitmap);
+                }
+            }
+            return;
+        }
+        if (!clipboardBitmap)
             throw EReadError("Stream read error");
-        TReadOnlyMemoryStream s(Data.data() + 4, int64_t(Data.size()) - 4);
-        ReadGIFStream(GetU32LE(Data.data()), s, false);
-        if (!FFrames.empty())
-            FCurrentFrame = 0;
+        TBitmap bitmap;
+        bitmap.Assign(Clipboard());
+        Assign(&bitmap);
         return;
     }
     TBitmap bitmap;
@@ -1587,7 +1611,7 @@ void TGIFImage::LoadFromClipboardFormat(TClipboardFormat Format, const std::vect
 
 TClipboardFormat CF_GIFIMAGE()
 {
-    static const TClipboardFormat format = RegisterClipboardFormatName("GIF Image");
+    static const TClipboardFormat format = RegisterClipboardFormat("GIF Image");
     return format;
 }
 

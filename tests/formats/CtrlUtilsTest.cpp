@@ -1,7 +1,8 @@
 // The plain routines shared by the codec and the controls, and keyed drawing.
 #include "formats/CtrlUtils.h"
 #include "formats/MaxMin.h"
-#include "platform/InfoMessage.h"
+#include "platform/Dialogs.h"
+#include "platform/Forms.h"
 
 #include <gtest/gtest.h>
 
@@ -112,9 +113,12 @@ TEST(CtrlUtils, DisabledGlyphAndEllipsis)
 
 TEST(CtrlUtils, ShowNotAvailableTellsAndAbortsSilently)
 {
-    std::string shown;
-    SetInfoMessageAnswerer([&](const std::string& t) { shown = t; });
+    TScriptedAnswers answers;
+    answers.Then(mrOk);
+    Screen()->SetCursor(crHourGlass);
     EXPECT_THROW(ShowNotAvailable(), EAbort);
-    EXPECT_EQ(shown, "Функция не реализована");
-    SetInfoMessageAnswerer(nullptr);
+    ASSERT_EQ(answers.Requests.size(), 1u);
+    EXPECT_EQ(answers.Requests[0].Text, "Функция не реализована");
+    EXPECT_EQ(answers.Requests[0].Buttons, mbOKOnly);
+    EXPECT_EQ(Screen()->Cursor(), crDefault);
 }

@@ -1,6 +1,7 @@
 // The GIF container: files written byte for byte, files read back, round trips through
 // the writer and the reader, and truncated or hostile streams.
 #include "formats/KvGIF.h"
+#include "platform/Clipbrd.h"
 
 #include <gtest/gtest.h>
 
@@ -408,6 +409,7 @@ TEST(KvGIF, ClipboardBlockAndPropertyStreaming)
     back.ReadData(s);
     EXPECT_EQ(back.Width(), 8);
 
+    Clipboard()->Clear();
     std::vector<uint8_t> block;
     ASSERT_TRUE(gif.SaveToClipboardBlock(block));
     TGIFImage clip;
@@ -417,6 +419,21 @@ TEST(KvGIF, ClipboardBlockAndPropertyStreaming)
     // A count larger than the block is refused.
     PutU32LE(block.data(), uint32_t(block.size()));
     EXPECT_THROW(clip.LoadFromClipboardFormat(CF_GIFIMAGE(), block, nullptr), EReadError);
+
+    // Through the clipboard: the bitmap and the "GIF Image" block go on together.
+    TClipboardFormat format = 0;
+    std::vector<uint8_t> data;
+    HPALETTE palette = nullptr;
+    Clipboard()->Open();
+    gif.SaveToClipboardFormat(format, data, palette);
+    Clipboard()->Close();
+    ASSERT_TRUE(Clipboard()->HasFormat(CF_GIFIMAGE()));
+    EXPECT_EQ(Clipboard()->GetAsHandle(CF_GIFIMAGE()), s.Bytes());
+    TGIFImage pasted;
+    pasted.LoadFromClipboardFormat(format, data, palette);
+    EXPECT_EQ(pasted.Count(), 1);
+    EXPECT_EQ(pasted.Width(), 8);
+    Clipboard()->Clear();
 }
 
 TEST(KvGIF, AssignSharesDataAndRegistryPrefersLaterClasses)

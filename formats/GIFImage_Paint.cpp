@@ -5,7 +5,7 @@
 // the picture through a link that the picture clears when it goes.
 #include "formats/GIFImage.h"
 
-#include "platform/MainThreadCalls.h"
+#include "platform/Threads.h"
 
 #include <QCoreApplication>
 
@@ -435,7 +435,7 @@ void TGIFPainter::Terminating()
             FThread.detach();
     };
     if (Async())
-        QueueOnMainThread([self = shared_from_this(), finish] { finish(); });
+        QueueToMainThread([self = shared_from_this(), finish] { finish(); });
     else
         finish();
 }

@@ -3,7 +3,8 @@
 // graphic-class registry and the clipboard.
 #include "formats/GIFImage.h"
 
-#include "platform/MainThreadCalls.h"
+#include "platform/Clipbrd.h"
+#include "platform/Threads.h"
 
 #include <algorithm>
 #include <chrono>
@@ -35,7 +36,7 @@ bool& PaletteDevice()
 
 TClipboardFormat CF_GIF()
 {
-    static const TClipboardFormat format = RegisterClipboardFormatName("GIF Image");
+    static const TClipboardFormat format = RegisterClipboardFormat("GIF Image");
     return format;
 }
 
@@ -632,7 +633,7 @@ void TGIFImage::LoadFromClipboardFormat(TClipboardFormat Format, const std::vect
 {
     std::vector<uint8_t> block = Data;
     if (block.empty() && Format == CF_GIF())
-        block = GetClipboardBlock("GIF Image");
+        block = Clipboard()->GetAsHandle(CF_GIF());
     if (!block.empty() && Format == CF_GIF()) {
         TReadOnlyMemoryStream stream(block.data(), int64_t(block.size()));
         LoadFromStream(stream);
@@ -652,8 +653,7 @@ void TGIFImage::SaveToClipboardFormat(TClipboardFormat& Format, std::vector<uint
     Bitmap()->SaveToClipboardFormat(Format, Data, APalette);
     TMemoryStream stream;
     SaveToStream(stream);
-    if (!SetClipboardBlock("GIF Image", stream.Bytes()))
-        throw GIFException("Failed to store GIF on clipboard");
+    Clipboard()->SetAsHandle(CF_GIF(), stream.Bytes());
 }
 
 // ---------------------------------------------------------------------------------------

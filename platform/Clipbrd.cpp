@@ -184,9 +184,27 @@ void TClipboard::Assign(TPersistent* Source)
         return Assign(p->Graphic());
     }
     if (auto* g = dynamic_cast<TGraphic*>(Source)) {
-        TBitmap bmp;
-        bmp.Assign(g);
-        SetImage(bmp);
+        // A picture class may add formats of its own beside its bitmap ("GIF Image"):
+        // everything it sets goes onto one clipboard content.
+        Open();
+        try {
+            TClipboardFormat format = 0;
+            std::vector<uint8_t> data;
+            HPALETTE palette = nullptr;
+            g->SaveToClipboardFormat(format, data, palette);
+            if (!data.empty())
+                SetAsHandle(format, data);
+            else {
+                TBitmap bmp;
+                bmp.Assign(g);
+                SetImage(bmp);
+            }
+        } catch (...) {
+            FPending.reset();
+            FOpenCount = 0;
+            throw;
+        }
+        Close();
         return;
     }
     TPersistent::Assign(Source);

@@ -3,6 +3,7 @@
 
 #include "platform/SysUtils.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -58,9 +59,21 @@ private:
 
 bool IsMainThread();
 // Runs Fn on the user-interface thread and waits for it; an exception it raises comes
-// back to the caller. Called on the user-interface thread, Fn runs at once.
-void Synchronize(const std::function<void()>& Fn);
+// back to the caller. Called on the user-interface thread, Fn runs at once. Gives up
+// and returns false, without running Fn, once *Cancel becomes true before the
+// user-interface thread took the call.
+bool Synchronize(const std::function<void()>& Fn, const std::atomic<bool>* Cancel = nullptr);
 // Queues Fn to run on the user-interface thread (inside SafeCall) and returns at once.
 void QueueToMainThread(std::function<void()> Fn);
+// Runs the calls queued for the user-interface thread; true when any ran. A wait on
+// that thread that must keep workers moving pumps them through this.
+bool ProcessPendingSynchronizedCalls();
+// A user-interface thread that runs queued calls exists (an application object is alive).
+bool MainThreadSyncTargetExists();
+
+// The quit state that such waits check, so a quit met while waiting is not lost.
+void RequestQuit(int32_t ExitCode);
+bool QuitRequested(int32_t* ExitCode = nullptr);
+void ClearQuitRequest();
 
 } // namespace kv

@@ -1,7 +1,7 @@
 // The GIF picture class: registry, rendering, assignment, clipboard blocks, and the
 // painter driven on a clock that only Sleep advances.
 #include "formats/GIFImage.h"
-#include "platform/MainThreadCalls.h"
+#include "platform/Threads.h"
 
 #include <gtest/gtest.h>
 

@@ -614,7 +614,7 @@ void TCustomImage32::MouseEnter()
 void TCustomImage32::MouseLeave()
 {
     if (FLayers->MouseEvents() && !FLayers->MouseListener())
-        SetScreenCursor(crDefault);
+        Screen()->SetCursor(crDefault);
     if (OnMouseLeave)
         OnMouseLeave(this);
 }
@@ -883,7 +883,7 @@ void TCustomImgView32::MouseDown(TMouseButton Button, TShiftState Shift, int32_t
 void TCustomImgView32::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
 {
     if (GripVisible() && PtInRect(GripRect(), TPoint{X, Y}) && !Layers()->MouseListener()) {
-        SetScreenCursor(crSizeNWSE);
+        Screen()->SetCursor(crSizeNWSE);
         return;
     }
     TCustomImage32::MouseMove(Shift, X, Y);

@@ -22,9 +22,11 @@ TEST(Raster32Types, ColourConversions)
 
 TEST(Raster32Types, SystemColourGoesThroughThePlatform)
 {
-    TColor Rgb = ColorToRGB(clBtnFace);
-    TColor32 Expected = 0xFF000000u | (uint32_t(GetRValue(Rgb)) << 16) | (uint32_t(GetGValue(Rgb)) << 8) | GetBValue(Rgb);
-    EXPECT_EQ(WinColorToColor32(clBtnFace), Expected);
+    // The classic table: highlight 0x00800000 (navy), tooltip background 0x00E1FFFF.
+    EXPECT_EQ(WinColorToColor32(clHighlight), 0xFF000080u);
+    EXPECT_EQ(WinColorToColor32(clInfoBk), 0xFFFFFFE1u);
+    // An RGB value with stray top bits below the system flag keeps only its colour.
+    EXPECT_EQ(WinColorToColor32(0x12345678), 0xFF785634u);
 }
 
 TEST(Raster32Types, Channels)

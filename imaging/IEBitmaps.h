@@ -1,0 +1,213 @@
+// The imaging library's own bitmap with its storage kinds, the selection mask, a plain
+// working bitmap, typed growable lists, an integer hash set and scroll-bar settings.
+#pragma once
+
+#include "imaging/imgdefs.h"
+#include "platform/Graphics.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kv {
+
+// Bits of a platform pixel format: pf1bit 1 ... pf32bit 32, others 0.
+int32_t IEPixelFormatBits(TPixelFormat Format);
+// Bytes per row of a platform bitmap (64-bit arithmetic).
+int64_t IEBitmapRowLen(const TBitmap& Bitmap);
+
+constexpr uint8_t ieLocationMemory = 0, ieLocationFile = 1, ieLocationTBitmap = 2;
+// TIEBitmap pixel formats.
+constexpr uint8_t ie0None = 0, ie1g = 1, ie8p = 2, ie8g = 3, ie16g = 4, ie24RGB = 5;
+
+class TIEBitmap : public TObject {
+public:
+    TIEBitmap();
+    ~TIEBitmap() override;
+    static std::unique_ptr<TIEBitmap> CreateAlpha(int32_t Width, int32_t Height, uint8_t Location);
+
+    void Allocate(int32_t Width, int32_t Height, uint8_t PixelFormat);
+    // Row 0 is the top. Memory storage keeps rows bottom-up, a file keeps them
+    // top-down; the whole file stays mapped, so any number of rows may be held at once.
+    uint8_t* ScanLine(int32_t Row);
+    void MoveStorageTo(TIEBitmap* Dest);
+    void CopyToTBitmap(TBitmap* Bitmap);
+    void CopyFromTBitmap(TBitmap* Bitmap);
+    void SetLocation(uint8_t Location);
+    void FreeStorage();
+    void AllocateStorage();
+
+    int32_t Width() const { return FWidth; }
+    int32_t Height() const { return FHeight; }
+    int32_t BitCount() const { return FBitCount; }
+    int64_t RowLen() const { return FRowLen; }
+    uint8_t PixelFormat() const { return FPixelFormat; }
+    uint8_t Location() const { return FLocation; }
+    TRGB* Palette() { return FPalette.empty() ? nullptr : FPalette.data(); }
+    int32_t PaletteCount() const { return FPaletteCount; }
+    TIEBitmap* AlphaChannel() { return FAlphaChannel.get(); }
+    bool IsAlpha() const { return FIsAlpha; }
+    TBitmap* VclBitmap() { return FBitmap.get(); }
+    const std::string& TempFileName() const { return FTempFileName; }
+
+private:
+    bool AllocateFile(int64_t Size);
+    void ReleaseFile();
+
+    int32_t FWidth = 0;
+    int32_t FHeight = 0;
+    int32_t FBitCount = 0;
+    int FFileHandle = -1;
+    uint8_t* FMapping = nullptr; // the whole file, mapped for the bitmap's life
+    int64_t FMappingSize = 0;
+    std::string FTempFileName;
+    int64_t FRowLen = 0;
+    uint8_t FPixelFormat = ie0None;
+    std::vector<TRGB> FPalette;
+    int32_t FPaletteCount = 0;
+    std::unique_ptr<TIEBitmap> FAlphaChannel;
+    bool FIsAlpha = false;
+    uint8_t* FMemory = nullptr;
+    std::unique_ptr<TBitmap> FBitmap;
+    uint8_t FLocation = ieLocationFile;
+    bool FFlag = false;
+};
+
+// Selection mask, 1 or 8 bits a pixel, rows bottom-up.
+class TIEMask : public TObject {
+public:
+    TIEMask();
+    void AllocateBits(int32_t Width, int32_t Height, int32_t BitsPerPixel);
+    void FreeBits();
+    void Fill(uint8_t Value);
+    void SetPixel(int32_t X, int32_t Y, uint8_t Value);
+    uint8_t GetPixel(int32_t X, int32_t Y) const;
+    uint8_t* ScanLine(int32_t Row) { return FBits.data() + int64_t(FHeight - Row - 1) * FRowLen; }
+    const uint8_t* ScanLine(int32_t Row) const { return FBits.data() + int64_t(FHeight - Row - 1) * FRowLen; }
+    void Assign(const TIEMask* Source);
+
+    int32_t Width() const { return FWidth; }
+    int32_t Height() const { return FHeight; }
+    int32_t BitsPerPixel() const { return FBitsPerPixel; }
+    int32_t RowLen() const { return FRowLen; }
+    bool Full() const { return FFull; }
+    bool IsEmpty() const { return FBits.empty(); }
+
+    int32_t X1 = INT32_MAX, Y1 = INT32_MAX, X2 = 0, Y2 = 0;
+
+    // Drawing state of the views: outline pen flags, colour, point lists.
+    struct TDrawState {
+        int32_t HeaderSize = 40;
+        uint8_t Flags[4] = {1, 0, 1, 0};
+        TRGB Color{255, 255, 255};
+        std::vector<TPoint> Points1, Points2;
+    } DrawState;
+
+private:
+    int32_t FWidth = 0;
+    int32_t FHeight = 0;
+    int32_t FBitsPerPixel = 0;
+    int32_t FRowLen = 0;
+    std::vector<uint8_t> FBits;
+    bool FFull = false;
+};
+
+class TIEWorkBitmap : public TObject {
+public:
+    TIEWorkBitmap() = default;
+    TIEWorkBitmap(int32_t Width, int32_t Height, int32_t BitCount);
+    void Allocate(int32_t Width, int32_t Height, int32_t BitCount);
+    uint8_t* ScanLine(int32_t Row) { return FBits.data() + int64_t(FHeight - Row - 1) * FRowLen; }
+    void FreeBits();
+    int32_t Width() const { return FWidth; }
+    int32_t Height() const { return FHeight; }
+    int32_t BitCount() const { return FBitCount; }
+    int64_t RowLen() const { return FRowLen; }
+
+private:
+    int32_t FWidth = 0;
+    int32_t FHeight = 0;
+    int32_t FBitCount = 0;
+    int64_t FRowLen = 0;
+    std::vector<uint8_t> FBits;
+};
+
+// A growable array of fixed-size items; bit 0 of Flags marks it changed.
+class TIEList : public TObject {
+public:
+    explicit TIEList(int32_t ItemSize = 4) : FItemSize(ItemSize) {}
+    virtual void SetCount(int32_t N);
+    virtual void Delete(int32_t Index);
+    virtual void Clear();
+    virtual void Assign(const TIEList* Source);
+    int32_t Count() const { return FCount; }
+    int32_t ItemSize() const { return FItemSize; }
+    uint32_t Flags = 0;
+    bool Changed() const { return Flags & 1; }
+
+protected:
+    uint8_t* Item(int32_t I) { return FItems.data() + size_t(I) * size_t(FItemSize); }
+    const uint8_t* Item(int32_t I) const { return FItems.data() + size_t(I) * size_t(FItemSize); }
+    int32_t FCount = 0;
+    int32_t FItemSize;
+    std::vector<uint8_t> FItems;
+};
+
+class TIEDoubleList : public TIEList {
+public:
+    TIEDoubleList() : TIEList(8) {}
+    double Items(int32_t I) const;
+    void SetItems(int32_t I, double V);
+    int32_t Add(double V);
+    void Clear() override;
+    void Assign(const TIEList* Source) override;
+    double CurrentValue = 0, DefaultValue = 0, RangeMin = 0, RangeMax = 0;
+};
+
+class TIEIntegerList : public TIEList {
+public:
+    TIEIntegerList() : TIEList(4) {}
+    int32_t Items(int32_t I) const;
+    void SetItems(int32_t I, int32_t V);
+    int32_t Add(int32_t V);
+    void Clear() override;
+    void Assign(const TIEList* Source) override;
+    int32_t CurrentValue = 0, DefaultValue = 0, RangeMin = 0, RangeMax = 0;
+};
+
+// A set of 32-bit values hashed on their low HashBits bits; collisions chain.
+class THash1 : public TObject {
+public:
+    explicit THash1(int32_t HashBits);
+    ~THash1() override;
+    bool Insert(uint32_t Value);
+    int32_t Count() const { return FCount; }
+    int32_t HashBits() const { return FHashBits; }
+    // 0 empty, 1 one value, 2 a chain; and the chain's length (tests, statistics).
+    uint8_t SlotState(uint32_t Slot) const { return FState.at(Slot); }
+    int32_t ChainLength(uint32_t Slot) const;
+
+private:
+    struct TNode {
+        uint32_t Value;
+        TNode* Next;
+    };
+    int32_t FHashBits;
+    uint32_t FSlotCount;
+    std::vector<uintptr_t> FSlots; // the value (state 1) or the chain's first node (state 2)
+    std::vector<uint8_t> FState;
+    int32_t FCount = 0;
+};
+
+class TIEScrollBarParams : public TObject {
+public:
+    int32_t LineStep = -1;
+    int32_t PageStep = -1;
+    bool Tracking = true;
+};
+
+// Left and top edges in TopLeft, right and bottom in BottomRight.
+void IEDrawOutline(TCanvas& Canvas, const TRect& R, TColor TopLeft, TColor BottomRight);
+
+} // namespace kv

@@ -1,0 +1,61 @@
+// The platform's JPEG picture class, through libjpeg. Registered for "jpeg" and "jpg".
+#pragma once
+
+#include "platform/Graphics.h"
+
+namespace kv {
+
+enum TJPEGPerformance : uint8_t { jpBestQuality, jpBestSpeed };
+
+KV_DECLARE_EXCEPTION(EJPEG, EInvalidGraphic)
+
+// Keeps the compressed bytes it was loaded from (saved back unchanged while the picture
+// is not altered) and a decoded pf24bit bitmap. Assigning a bitmap makes it encode
+// that bitmap on the next save with the current settings.
+class TJPEGImage : public TGraphic {
+public:
+    TJPEGImage();
+    ~TJPEGImage() override;
+
+    int32_t Width() const override;
+    int32_t Height() const override;
+    bool Empty() const override;
+    void Draw(TCanvas& ACanvas, const TRect& Rect) override;
+    // Reads from the stream's position to its end.
+    void LoadFromStream(TStream& Stream) override;
+    void SaveToStream(TStream& Stream) override;
+    void Assign(TPersistent* Source) override;
+
+    int32_t CompressionQuality() const { return FQuality; }
+    void SetCompressionQuality(int32_t Value); // 1..100, default 90
+    bool Grayscale() const { return FGrayscale; }
+    void SetGrayscale(bool Value);
+    TJPEGPerformance Performance() const { return FPerformance; }
+    void SetPerformance(TJPEGPerformance Value) { FPerformance = Value; }
+    bool ProgressiveEncoding() const { return FProgressive; }
+    void SetProgressiveEncoding(bool Value) { FProgressive = Value; }
+
+    // Re-encodes the held bitmap now with the current settings.
+    void Compress();
+    // The decoded picture (pf24bit).
+    TBitmap* Bitmap() { return &FBitmap; }
+    std::string ClassName() const override { return "TJPEGImage"; }
+
+protected:
+    void AssignTo(TPersistent* Dest) override;
+
+private:
+    void Decode();
+    TBitmap FBitmap;
+    std::vector<uint8_t> FData; // the compressed picture, empty when it must be encoded
+    int32_t FQuality = 90;
+    bool FGrayscale = false;
+    TJPEGPerformance FPerformance = jpBestQuality;
+    bool FProgressive = false;
+};
+
+// Encodes / decodes through libjpeg; errors come back as EJPEG with libjpeg's text.
+std::vector<uint8_t> EncodeJpeg(const TBitmap& Bitmap, int32_t Quality, bool Grayscale, bool Progressive);
+void DecodeJpeg(const uint8_t* Data, size_t Size, TBitmap& Bitmap, bool Grayscale, bool Fast);
+
+} // namespace kv

@@ -1,0 +1,151 @@
+#include "platform/Icon.h"
+#include "platform/Jpeg.h"
+
+#include <gtest/gtest.h>
+
+using namespace kv;
+
+namespace {
+TBitmap* Gradient(TBitmap& b, int w, int h)
+{
+    b.SetPixelFormat(pf24bit);
+    b.SetSize(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            b.SetPixelColor(x, y, RGB(uint8_t(x * 255 / (w - 1)), uint8_t(y * 255 / (h - 1)), 128));
+    return &b;
+}
+int MaxDiff(TBitmap& a, TBitmap& b)
+{
+    int m = 0;
+    for (int y = 0; y < a.Height(); ++y)
+        for (int x = 0; x < a.Width(); ++x) {
+            TColor p = a.PixelColor(x, y), q = b.PixelColor(x, y);
+            for (int s = 0; s < 24; s += 8)
+                m = std::max(m, std::abs(int((p >> s) & 0xFF) - int((q >> s) & 0xFF)));
+        }
+    return m;
+}
+} // namespace
+
+TEST(Jpeg, RoundTripThroughStreamAndRegistry)
+{
+    TBitmap src;
+    Gradient(src, 32, 16);
+    TJPEGImage jpg;
+    jpg.Assign(&src);
+    jpg.SetCompressionQuality(95);
+    TMemoryStream s;
+    jpg.SaveToStream(s);
+    ASSERT_GT(s.Size(), 100);
+    EXPECT_EQ(s.Bytes()[0], 0xFF);
+    EXPECT_EQ(s.Bytes()[1], 0xD8);
+    s.SetPosition(0);
+    TJPEGImage back;
+    back.LoadFromStream(s);
+    EXPECT_EQ(back.Width(), 32);
+    EXPECT_EQ(back.Height(), 16);
+    TBitmap out;
+    out.Assign(&back);
+    EXPECT_EQ(out.PixelFormat(), pf24bit);
+    EXPECT_LE(MaxDiff(src, out), 12);
+    // Unaltered pictures save their original bytes.
+    TMemoryStream again;
+    back.SaveToStream(again);
+    EXPECT_EQ(again.Bytes(), s.Bytes());
+    ASSERT_NE(TPicture::FindGraphicClass("JPG"), nullptr);
+    EXPECT_EQ(TPicture::FindGraphicClass("jpeg")->Name, "TJPEGImage");
+
+    TJPEGImage prog;
+    prog.Assign(&src);
+    prog.SetProgressiveEncoding(true);
+    prog.SetGrayscale(true);
+    TMemoryStream p;
+    prog.SaveToStream(p);
+    p.SetPosition(0);
+    TJPEGImage pb;
+    pb.LoadFromStream(p);
+    TColor c = pb.Bitmap()->PixelColor(5, 5);
+    EXPECT_EQ(GetRValue(c), GetGValue(c));
+}
+
+TEST(Jpeg, BadDataRaisesWithoutCrossingLibjpeg)
+{
+    TBitmap src;
+    Gradient(src, 16, 16);
+    auto data = EncodeJpeg(src, 80, false, false);
+    TJPEGImage jpg;
+    for (size_t n : {size_t(0), size_t(2), size_t(20), data.size() / 3}) {
+        TReadOnlyMemoryStream s(data.data(), int64_t(n));
+        EXPECT_THROW(jpg.LoadFromStream(s), EInvalidGraphic) << n;
+    }
+    std::vector<uint8_t> bad = data;
+    for (size_t i = 20; i < bad.size(); i += 7)
+        bad[i] = 0xFF;
+    TReadOnlyMemoryStream s(bad.data(), int64_t(bad.size()));
+    try {
+        jpg.LoadFromStream(s);
+    } catch (const EInvalidGraphic&) {
+    }
+    EXPECT_TRUE(jpg.Empty() || jpg.Width() == 16);
+}
+
+TEST(Icon, ReadsBmpEntryWithMaskAndPicksLargest)
+{
+    // Two entries: a 1x1 and a 2x2 24-bit image (the larger wins).
+    std::vector<uint8_t> f;
+    auto u8 = [&](uint8_t v) { f.push_back(v); };
+    auto u16 = [&](uint16_t v) { u8(uint8_t(v)); u8(uint8_t(v >> 8)); };
+    auto u32 = [&](uint32_t v) { u16(uint16_t(v)); u16(uint16_t(v >> 16)); };
+    u16(0); u16(1); u16(2);
+    const uint32_t small = 40 + 4 + 4, big = 40 + 8 * 2 + 4 * 2;
+    u8(1); u8(1); u8(0); u8(0); u16(1); u16(24); u32(small); u32(6 + 32);
+    u8(2); u8(2); u8(0); u8(0); u16(1); u16(24); u32(big); u32(6 + 32 + small);
+    auto header = [&](int w, int h) {
+        u32(40); u32(uint32_t(w)); u32(uint32_t(h * 2)); u16(1); u16(24);
+        for (int i = 0; i < 6; ++i) u32(0);
+    };
+    header(1, 1);
+    u8(0); u8(0); u8(0xFF); u8(0); // red
+    u32(0);                        // mask
+    header(2, 2);
+    u8(0xFF); u8(0); u8(0); u8(0xFF); u8(0); u8(0); u8(0); u8(0); // bottom row: blue blue, padding
+    u8(0); u8(0xFF); u8(0); u8(0); u8(0xFF); u8(0); u8(0); u8(0); // top row: green green, padding
+    u32(0x00000000);               // bottom mask: opaque
+    u8(0x40); u8(0); u8(0); u8(0);  // top mask: second pixel transparent
+    TIcon icon;
+    TReadOnlyMemoryStream s(f.data(), int64_t(f.size()));
+    icon.LoadFromStream(s);
+    ASSERT_EQ(icon.Width(), 2);
+    EXPECT_EQ(GetU32LE(icon.Image().ScanLine(0)), 0xFF00FF00u);
+    EXPECT_EQ(icon.Image().ScanLine(0)[7], 0);
+    EXPECT_EQ(GetU32LE(icon.Image().ScanLine(1)), 0xFF0000FFu);
+
+    // Drawn over white: the transparent pixel shows the background.
+    TBitmap target;
+    target.SetPixelFormat(pf24bit);
+    target.SetSize(2, 2);
+    target.Canvas()->Brush()->SetColor(clWhite);
+    target.Canvas()->FillRect(Rect(0, 0, 2, 2));
+    target.Canvas()->Draw(0, 0, &icon);
+    EXPECT_EQ(target.PixelColor(0, 0), clLime);
+    EXPECT_EQ(target.PixelColor(1, 0), clWhite);
+    EXPECT_EQ(target.PixelColor(1, 1), clBlue);
+
+    // Our own writer reads back the same pixels.
+    TIcon fresh;
+    fresh.Assign(const_cast<TBitmap*>(&icon.Image()));
+    TMemoryStream out;
+    fresh.SaveToStream(out);
+    out.SetPosition(0);
+    TIcon again;
+    again.LoadFromStream(out);
+    EXPECT_EQ(GetU32LE(again.Image().ScanLine(1)), 0xFF0000FFu);
+    EXPECT_EQ(again.Image().ScanLine(0)[7], 0);
+
+    for (size_t n : {size_t(5), size_t(20), size_t(50)}) {
+        TReadOnlyMemoryStream cut(f.data(), int64_t(n));
+        TIcon bad;
+        EXPECT_THROW(bad.LoadFromStream(cut), EInvalidGraphic);
+    }
+}

@@ -649,8 +649,11 @@ void TTHumbview::paintEvent(QPaintEvent* Event)
     QMetaObject::invokeMethod(
         this,
         [this] {
-            SafeCall([this] {
+            std::shared_ptr<bool> Alive = FAlive;
+            SafeCall([this, &Alive] {
                 SetDirectory(FDirectory);
+                if (!*Alive)
+                    return; // closed while the scan ran
                 if (FPendingFile) {
                     const std::string Name = *FPendingFile;
                     FPendingFile.reset();

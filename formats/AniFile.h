@@ -3,7 +3,7 @@
 #pragma once
 
 #include "formats/IcoList.h"
-#include "platform/KvIcon.h"
+#include "platform/Icon.h"
 
 #include <memory>
 #include <string>

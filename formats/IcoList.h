@@ -1,7 +1,7 @@
 // TIconList: a persistent, streamable list of icons (an entry may be empty).
 #pragma once
 
-#include "platform/KvIcon.h"
+#include "platform/Icon.h"
 
 #include <memory>
 #include <vector>

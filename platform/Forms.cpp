@@ -137,9 +137,10 @@ struct TTimer::Impl {
 
 TTimer::TTimer() : FImpl(std::make_unique<Impl>())
 {
-    // Never early, like the platform's timer: auto-repeat counts on 600 ms meaning 600.
-    FImpl->Timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&FImpl->Timer, &QTimer::timeout, [this] { Tick(); });
+    QObject::connect(&FImpl->Timer, &QTimer::timeout, [this] {
+        if (OnTimer)
+            SafeCall([this] { OnTimer(this); }, this);
+    });
     Update();
 }
 
@@ -159,12 +160,6 @@ void TTimer::SetEnabled(bool Value)
         return;
     FEnabled = Value;
     Update();
-}
-
-void TTimer::Tick()
-{
-    if (FEnabled && OnTimer)
-        SafeCall([this] { OnTimer(this); }, this);
 }
 
 void TTimer::Update()

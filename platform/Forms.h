@@ -64,8 +64,6 @@ public:
     bool Enabled() const { return FEnabled; }
     void SetEnabled(bool Value);
     TNotifyEvent OnTimer; // runs inside SafeCall
-    // One expiry, as the event loop delivers it (tests drive timers through this).
-    void Tick();
     std::string ClassName() const override { return "TTimer"; }
 
 private:

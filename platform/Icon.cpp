@@ -203,7 +203,7 @@ void TIcon::Draw(TCanvas& ACanvas, const TRect& Rect)
 
 void TIcon::Assign(TPersistent* Source)
 {
-    if (!Source) { // nil empties the icon, as the platform's icon does
+    if (!Source) { // nil empties the icon, as list slots without an icon rely on
         FImage.SetSize(0, 0);
         FData.clear();
         Changed(this);

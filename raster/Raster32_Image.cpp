@@ -2,6 +2,7 @@
 
 #include "raster/Raster32.h"
 #include "raster/Raster32_Transforms.h"
+#include "raster/Raster32_ViewStretch.h"
 
 #include <QPainter>
 
@@ -538,6 +539,7 @@ void TCustomImage32::ExecDrawBitmap(TBitmap32* Dest, uint32_t)
     constexpr int32_t Limit = 1 << 24;
     if (B.Left <= -Limit || B.Top <= -Limit || B.Right >= Limit || B.Bottom >= Limit)
         return;
+    const TRect Whole{0, 0, FBitmap->Width(), FBitmap->Height()};
     FBitmap->Lock();
     try {
         if (FBitmapAlign == baTile) {
@@ -547,10 +549,10 @@ void TCustomImage32::ExecDrawBitmap(TBitmap32* Dest, uint32_t)
                 for (int32_t I = 0; I <= Dest->Width() / W; ++I) {
                     TRect T = B;
                     OffsetIntRect(T, W * I, H * J);
-                    FBitmap->DrawOntoRect(Dest, T);
+                    ViewDrawOntoRect(FBitmap.get(), Dest, T, Whole);
                 }
         } else {
-            FBitmap->DrawOntoRect(Dest, B);
+            ViewDrawOntoRect(FBitmap.get(), Dest, B, Whole);
         }
     } catch (...) {
         FBitmap->Unlock();
@@ -580,6 +582,7 @@ void TCustomImage32::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X
 {
     if (CanFocus())
         SetFocus();
+    UpdateViewMapping(); // layers that scale with the view hit-test through it
     TCustomLayer* Layer = FLayers->MouseEvents() ? FLayers->MouseDown(Button, Shift, X, Y) : nullptr;
     if (Button == mbLeft || FLayers->MouseListener())
         SetMouseCapture(true);
@@ -589,6 +592,7 @@ void TCustomImage32::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X
 
 void TCustomImage32::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
 {
+    UpdateViewMapping();
     TCustomLayer* Layer = FLayers->MouseEvents() ? FLayers->MouseMove(Shift, X, Y) : nullptr;
     if (OnMouseMove)
         OnMouseMove(this, Shift, X, Y, Layer);
@@ -596,6 +600,7 @@ void TCustomImage32::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
 
 void TCustomImage32::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
 {
+    UpdateViewMapping();
     TCustomLayer* Layer = FLayers->MouseEvents() ? FLayers->MouseUp(Button, Shift, X, Y) : nullptr;
     if (Button == mbLeft && !FLayers->MouseListener())
         SetMouseCapture(false);
@@ -612,7 +617,7 @@ void TCustomImage32::MouseEnter()
 void TCustomImage32::MouseLeave()
 {
     if (FLayers->MouseEvents() && !FLayers->MouseListener())
-        SetScreenCursor(crDefault);
+        Screen()->SetCursor(crDefault);
     if (OnMouseLeave)
         OnMouseLeave(this);
 }
@@ -881,7 +886,7 @@ void TCustomImgView32::MouseDown(TMouseButton Button, TShiftState Shift, int32_t
 void TCustomImgView32::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
 {
     if (GripVisible() && PtInRect(GripRect(), TPoint{X, Y}) && !Layers()->MouseListener()) {
-        SetScreenCursor(crSizeNWSE);
+        Screen()->SetCursor(crSizeNWSE);
         return;
     }
     TCustomImage32::MouseMove(Shift, X, Y);

@@ -7,7 +7,6 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
-#include <QTimer>
 #include <QWheelEvent>
 #include <QWindow>
 #include <qdrawutil.h>
@@ -18,16 +17,13 @@ namespace kv {
 
 namespace {
 
-// Owned by the application: set while the slot holds anything but crDefault.
-TCursor GScreenCursor = crDefault;
-
 Qt::CursorShape ToQtCursor(TCursor C)
 {
     switch (C) {
     case crNone: return Qt::BlankCursor;
     case crCross: return Qt::CrossCursor;
     case crIBeam: return Qt::IBeamCursor;
-    case crSize: case crSizeAll: return Qt::SizeAllCursor;
+    case crSizeAll: return Qt::SizeAllCursor;
     case crSizeNESW: return Qt::SizeBDiagCursor;
     case crSizeNS: return Qt::SizeVerCursor;
     case crSizeNWSE: return Qt::SizeFDiagCursor;
@@ -68,26 +64,6 @@ bool ButtonFromQt(Qt::MouseButton B, TMouseButton& Out)
 }
 
 } // namespace
-
-TCursor ScreenCursor() { return GScreenCursor; }
-
-void SetScreenCursor(TCursor Value)
-{
-    if (Value == GScreenCursor)
-        return;
-    const bool HadOverride = GScreenCursor != crDefault;
-    GScreenCursor = Value;
-    if (!qApp)
-        return;
-    if (Value == crDefault) {
-        if (HadOverride)
-            QApplication::restoreOverrideCursor();
-    } else if (HadOverride) {
-        QApplication::changeOverrideCursor(QCursor(ToQtCursor(Value)));
-    } else {
-        QApplication::setOverrideCursor(QCursor(ToQtCursor(Value)));
-    }
-}
 
 // ---- The control ------------------------------------------------------------------
 

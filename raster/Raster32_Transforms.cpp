@@ -1,0 +1,938 @@
+#include "raster/Raster32_Transforms.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace kv {
+
+namespace {
+
+constexpr int64_t Int32Min = std::numeric_limits<int32_t>::min();
+constexpr int64_t Int32Max = std::numeric_limits<int32_t>::max();
+
+// Round halves to even, saturating to the 32-bit range; NaN gives 0.
+int32_t RoundSat(double V)
+{
+    if (std::isnan(V))
+        return 0;
+    if (V <= double(Int32Min))
+        return int32_t(Int32Min);
+    if (V >= double(Int32Max))
+        return int32_t(Int32Max);
+    return int32_t(std::nearbyint(V));
+}
+
+// A * B / C rounded half away from zero in 128 bits (C != 0).
+int64_t MulDivRound128(int64_t A, int64_t B, int64_t C)
+{
+    __int128 p = __int128(A) * B;
+    bool negative = (p < 0) != (C < 0);
+    unsigned __int128 mp = p < 0 ? (unsigned __int128)(-p) : (unsigned __int128)p;
+    unsigned __int128 mc = C < 0 ? (unsigned __int128)(-(__int128)C) : (unsigned __int128)C;
+    unsigned __int128 q = mp / mc, r = mp % mc;
+    if (mc - r <= r)
+        ++q;
+    int64_t result = int64_t(q);
+    return negative ? -result : result;
+}
+
+// ---- The mix of the blend table, inline for the resamplers ------------------------
+// Per channel (F * W + B * (256 - W) + 128) shr 8: the same result as the table's
+// MixPixel, computed on four 16-bit lanes of one 64-bit word.
+
+constexpr uint64_t LaneMask = 0x00FF00FF00FF00FFull;
+constexpr uint64_t LaneBias = 0x0080008000800080ull;
+
+inline uint64_t Expand(uint32_t C)
+{
+    uint64_t x = C;
+    x = (x | (x << 16)) & 0x0000FFFF0000FFFFull;
+    return (x | (x << 8)) & LaneMask;
+}
+
+inline uint32_t Pack(uint64_t X)
+{
+    X = (X | (X >> 8)) & 0x0000FFFF0000FFFFull;
+    return uint32_t(X | (X >> 16));
+}
+
+// Both arguments expanded; the result expanded.
+inline uint64_t MixLanes(uint64_t F, uint64_t B, uint32_t W) { return ((F * W + B * (256 - W) + LaneBias) >> 8) & LaneMask; }
+
+inline uint32_t MixInline(uint32_t F, uint32_t B, uint32_t W) { return Pack(MixLanes(Expand(F), Expand(B), W)); }
+
+// ---- Landing a row of computed pixels ---------------------------------------------
+
+TDrawMode EffectiveMode(TBitmap32* Src)
+{
+    TDrawMode mode = Src->DrawMode();
+    if (mode == dmCustom && !Src->OnPixelCombine)
+        return dmOpaque;
+    return mode;
+}
+
+// Puts Count computed pixels onto Dst by the mode: stored, blended through one run
+// call (BlendRunMaster when Master is set), or handed to the handler.
+void LandRow(const TColor32* Row, TColor32* Dst, int32_t Count, TDrawMode Mode, uint32_t M, bool Master,
+             const TPixelCombineEvent& Handler)
+{
+    if (Count <= 0)
+        return;
+    switch (Mode) {
+    case dmOpaque:
+        std::memcpy(Dst, Row, size_t(Count) * 4);
+        break;
+    case dmBlend:
+        if (Master)
+            BlendRoutines().BlendRunMaster(Row, Dst, Count, M);
+        else
+            BlendRoutines().BlendRun(Row, Dst, Count);
+        break;
+    case dmCustom:
+        for (int32_t i = 0; i < Count; ++i)
+            Handler(Row[i], Dst[i], M);
+        break;
+    }
+}
+
+// The part of a transfer that lies in both bitmaps: destination rectangle and the
+// shift from destination to source coordinates, all in 64 bits.
+struct TClippedTransfer {
+    TRect Dst;
+    int64_t ShiftX = 0, ShiftY = 0; // source = destination + shift
+};
+
+bool ClipTransfer(TBitmap32* Dst, int64_t DstX, int64_t DstY, TBitmap32* Src, const TRect& SrcRect,
+                  TClippedTransfer& Out)
+{
+    int64_t sl = std::max<int64_t>(SrcRect.Left, 0), st = std::max<int64_t>(SrcRect.Top, 0);
+    int64_t sr = std::min<int64_t>(SrcRect.Right, Src->Width()), sb = std::min<int64_t>(SrcRect.Bottom, Src->Height());
+    if (sr <= sl || sb <= st)
+        return false;
+    Out.ShiftX = int64_t(SrcRect.Left) - DstX;
+    Out.ShiftY = int64_t(SrcRect.Top) - DstY;
+    int64_t dl = std::max<int64_t>(sl - Out.ShiftX, 0), dt = std::max<int64_t>(st - Out.ShiftY, 0);
+    int64_t dr = std::min<int64_t>(sr - Out.ShiftX, Dst->Width()), db = std::min<int64_t>(sb - Out.ShiftY, Dst->Height());
+    if (dr <= dl || db <= dt)
+        return false;
+    Out.Dst = Rect(int32_t(dl), int32_t(dt), int32_t(dr), int32_t(db));
+    return true;
+}
+
+// The bit-block copy: all 32 bits, clipped to both bitmaps, safe when they are one.
+void BlitRect(TBitmap32* Dst, int32_t DstX, int32_t DstY, TBitmap32* Src, const TRect& SrcRect)
+{
+    TClippedTransfer t;
+    if (!ClipTransfer(Dst, DstX, DstY, Src, SrcRect, t))
+        return;
+    const int32_t w = t.Dst.Width(), h = t.Dst.Height();
+    const bool upward = Src == Dst && t.ShiftY < 0; // destination below source: copy from the bottom
+    for (int32_t k = 0; k < h; ++k) {
+        int32_t y = upward ? t.Dst.Bottom - 1 - k : t.Dst.Top + k;
+        std::memmove(Dst->PixelAddress(t.Dst.Left, y),
+                     Src->PixelAddress(int32_t(t.Dst.Left + t.ShiftX), int32_t(y + t.ShiftY)), size_t(w) * 4);
+    }
+}
+
+// Common start of the stretches: checks and the clipped destination.
+bool StretchStart(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, const TRect& SrcRect, TRect& C)
+{
+    CheckTransferBitmaps(Dst, Src);
+    if (!CheckTransferSrcRect(Src, SrcRect))
+        return false;
+    if (RectIsEmpty(DstRect))
+        return false;
+    if (!IntersectRects(C, DstRect, Rect(0, 0, Dst->Width(), Dst->Height())) || RectIsEmpty(C))
+        return false;
+    return true;
+}
+
+// Source offsets (into SrcRect) for Count destination pixels: 16.16 from Start by Step.
+std::vector<int32_t> NearestIndices(int64_t Start, int64_t Step, int32_t Count, int64_t SrcSize)
+{
+    std::vector<int32_t> idx(static_cast<size_t>(std::max(Count, 0)));
+    int64_t pos = Start;
+    for (int32_t i = 0; i < Count; ++i, pos += Step)
+        idx[size_t(i)] = int32_t(std::clamp<int64_t>(pos >> 16, 0, SrcSize - 1));
+    return idx;
+}
+
+void StretchNearestMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, const TRect& SrcRect, bool Opaque)
+{
+    TRect C;
+    if (!StretchStart(Dst, DstRect, Src, SrcRect, C))
+        return;
+    const int64_t srcW = int64_t(SrcRect.Right) - SrcRect.Left, srcH = int64_t(SrcRect.Bottom) - SrcRect.Top;
+    const int64_t dstW = int64_t(DstRect.Right) - DstRect.Left, dstH = int64_t(DstRect.Bottom) - DstRect.Top;
+    const TDrawMode mode = Opaque ? dmOpaque : EffectiveMode(Src);
+    const uint32_t M = Src->MasterAlpha();
+    if (Opaque && dstW == srcW && dstH == srcH) {
+        CopyRectBlend(Dst, DstRect.Left, DstRect.Top, Src, SrcRect);
+        return;
+    }
+    if (!Opaque && M == 0)
+        return;
+    const int64_t offX = int64_t(C.Left) - DstRect.Left, offY = int64_t(C.Top) - DstRect.Top;
+    int64_t startX, startY;
+    if (Opaque) {
+        // A destination one pixel wide starts at the first source pixel.
+        startX = dstW == 1 ? 0 : MulDivRound128(offX * (srcW - 1), 65535, dstW - 1);
+        startY = dstH == 1 ? 0 : MulDivRound128(offY * (srcH - 1), 65535, dstH - 1);
+    } else {
+        startX = MulDivRound128(offX * srcW, 65535, dstW);
+        startY = MulDivRound128(offY * srcH, 65535, dstH);
+    }
+    const std::vector<int32_t> xs = NearestIndices(startX, (srcW << 16) / dstW, C.Width(), srcW);
+    const std::vector<int32_t> ys = NearestIndices(startY, (srcH << 16) / dstH, C.Height(), srcH);
+    const int32_t w = C.Width();
+    std::vector<TColor32> row(static_cast<size_t>(w));
+    int32_t lastSrcY = -1;
+    for (int32_t k = 0; k < C.Height(); ++k) {
+        TColor32* d = Dst->PixelAddress(C.Left, C.Top + k);
+        int32_t sy = ys[size_t(k)] + SrcRect.Top;
+        if (sy != lastSrcY) {
+            const TColor32* s = Src->RowAddress(sy) + SrcRect.Left;
+            for (int32_t i = 0; i < w; ++i)
+                row[size_t(i)] = s[xs[size_t(i)]];
+            lastSrcY = sy;
+        }
+        LandRow(row.data(), d, w, mode, M, M < 255, Src->OnPixelCombine);
+    }
+    LeaveMmxState();
+}
+
+void StretchLinearMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, const TRect& SrcRect, TDrawMode Mode)
+{
+    TRect C;
+    if (!StretchStart(Dst, DstRect, Src, SrcRect, C))
+        return;
+    const uint32_t M = Src->MasterAlpha();
+    if (M == 0)
+        return;
+    const int64_t srcW = int64_t(SrcRect.Right) - SrcRect.Left, srcH = int64_t(SrcRect.Bottom) - SrcRect.Top;
+    const int64_t dstW = int64_t(DstRect.Right) - DstRect.Left, dstH = int64_t(DstRect.Bottom) - DstRect.Top;
+    const int64_t offX = int64_t(C.Left) - DstRect.Left, offY = int64_t(C.Top) - DstRect.Top;
+    const int64_t startX = MulDivRound128(offX * (srcW - 1), 65535, dstW);
+    const int64_t startY = MulDivRound128(offY * (srcH - 1), 65535, dstH);
+    const int64_t stepX = ((srcW - 1) << 16) / dstW, stepY = ((srcH - 1) << 16) / dstH;
+    const int32_t w = C.Width();
+
+    // Per destination column: the left source offset, its right neighbour (kept inside
+    // SrcRect) and the horizontal weight.
+    std::vector<int32_t> x0(static_cast<size_t>(w)), x1(static_cast<size_t>(w));
+    std::vector<uint32_t> wx(static_cast<size_t>(w));
+    int64_t pos = startX;
+    for (int32_t i = 0; i < w; ++i, pos += stepX) {
+        int64_t ix = std::clamp<int64_t>(pos >> 16, 0, srcW - 1);
+        x0[size_t(i)] = int32_t(ix);
+        x1[size_t(i)] = int32_t(std::min<int64_t>(ix + 1, srcW - 1));
+        wx[size_t(i)] = 255 - uint32_t((pos >> 8) & 255);
+    }
+    const int32_t lo = x0.front(), hi = x1.back();
+    std::vector<uint64_t> vert(static_cast<size_t>(hi - lo + 1));
+    std::vector<TColor32> row(static_cast<size_t>(w));
+    int64_t posY = startY;
+    for (int32_t k = 0; k < C.Height(); ++k, posY += stepY) {
+        int64_t oy = std::clamp<int64_t>(posY >> 16, 0, srcH - 1);
+        int32_t row0 = int32_t(oy) + SrcRect.Top;
+        int32_t row1 = row0 == SrcRect.Bottom - 1 ? row0 : row0 + 1;
+        uint32_t wy = 255 - uint32_t((posY >> 8) & 255);
+        const TColor32* r0 = Src->RowAddress(row0) + SrcRect.Left;
+        const TColor32* r1 = Src->RowAddress(row1) + SrcRect.Left;
+        // The vertical mix of each source column once, then the horizontal mixes.
+        for (int32_t sx = lo; sx <= hi; ++sx)
+            vert[size_t(sx - lo)] = MixLanes(Expand(r0[sx]), Expand(r1[sx]), wy);
+        for (int32_t i = 0; i < w; ++i)
+            row[size_t(i)] = Pack(MixLanes(vert[size_t(x0[size_t(i)] - lo)], vert[size_t(x1[size_t(i)] - lo)], wx[size_t(i)]));
+        LandRow(row.data(), Dst->PixelAddress(C.Left, C.Top + k), w, Mode, M, M < 255, Src->OnPixelCombine);
+    }
+    LeaveMmxState();
+}
+
+// ---- Mapping tables ---------------------------------------------------------------
+
+double FilterValue(TStretchFilter Filter, double X)
+{
+    double a = std::fabs(X);
+    switch (Filter) {
+    case sfNearest:
+        return (X >= -0.5 && X <= 0.5) ? 1.0 : 0.0;
+    case sfLinear:
+    case sfLinear2:
+        return a < 1 ? 1 - a : 0;
+    case sfSpline:
+        if (a < 1)
+            return 0.5 * a * a * a - a * a + 2.0 / 3.0;
+        if (a < 2)
+            return (2 - a) * (2 - a) * (2 - a) / 6.0;
+        return 0;
+    }
+    return 0;
+}
+
+int64_t FloorSat(double V) { return V < -1e15 ? int64_t(-1e15) : V > 1e15 ? int64_t(1e15) : int64_t(std::floor(V)); }
+int64_t CeilSat(double V) { return V < -1e15 ? int64_t(-1e15) : V > 1e15 ? int64_t(1e15) : int64_t(std::ceil(V)); }
+
+// Lists From..To-1 of the table; see BuildMappingTable.
+TMappingTable BuildMappingLists(int64_t DstSize, int32_t SrcSize, int32_t SrcLo, int32_t SrcHi, TStretchFilter Filter,
+                                int64_t From, int64_t To)
+{
+    TMappingTable table;
+    if (SrcSize <= 0 || To <= From)
+        return table;
+    table.resize(size_t(To - From));
+    auto clampIndex = [&](int64_t J) { return int32_t(std::clamp<int64_t>(J, 0, SrcSize - 1)); };
+    if (SrcSize == 1) {
+        for (auto& list : table)
+            list.push_back({0, 255});
+        return table;
+    }
+    const int64_t srcW = int64_t(SrcHi) - SrcLo;
+    if (srcW <= 0) {
+        for (auto& list : table)
+            list.push_back({clampIndex(SrcLo), 255});
+        return table;
+    }
+    if (DstSize <= 1) {
+        // One destination pixel: the average of the source span, weights summing to 255.
+        TMappingList list;
+        for (int64_t k = 0; k < srcW; ++k) {
+            int32_t w = int32_t(255 * (k + 1) / srcW - 255 * k / srcW);
+            if (w != 0)
+                list.push_back({clampIndex(SrcLo + k), w});
+        }
+        for (auto& l : table)
+            l = list;
+        return table;
+    }
+    const double fullWidth = Filter == sfSpline ? 1.5 : 1.001;
+    const double scale = srcW == 1 ? 1.0 : double(DstSize - 1) / double(srcW - 1);
+    if (scale < 1) {
+        const double S = 1 / scale, fw = fullWidth * S;
+        for (int64_t I = From; I < To; ++I) {
+            TMappingList& list = table[size_t(I - From)];
+            const double center = double(I) * S + SrcLo;
+            int64_t sum = 0;
+            for (int64_t J = FloorSat(center - fw), last = CeilSat(center + fw); J <= last; ++J) {
+                int32_t w = RoundSat(FilterValue(Filter, (center - double(J)) * scale) * 255 * scale);
+                if (w != 0) {
+                    list.push_back({clampIndex(J), w});
+                    sum += w;
+                }
+            }
+            if (sum != 255 && sum != 0) {
+                TMappingList normalised;
+                for (const auto& e : list) {
+                    int32_t w = RoundSat(double(e.Weight) * 255.0 / double(sum));
+                    if (w != 0)
+                        normalised.push_back({e.Index, w});
+                }
+                list.swap(normalised);
+            }
+            if (list.empty()) // every quantised weight vanished: the nearest pixel alone
+                list.push_back({clampIndex(int64_t(std::nearbyint(center))), 255});
+        }
+    } else {
+        const double fw = 1 / fullWidth;
+        // A one-pixel source span stays on that pixel rather than walking past it.
+        const double S = srcW == 1 ? 0.0 : 1 / scale;
+        for (int64_t I = From; I < To; ++I) {
+            TMappingList& list = table[size_t(I - From)];
+            const double center = double(I) * S + SrcLo;
+            for (int64_t J = FloorSat(center - fw), last = CeilSat(center + fw); J <= last; ++J) {
+                int32_t w = RoundSat(FilterValue(Filter, center - double(J)) * 256);
+                if (w != 0)
+                    list.push_back({clampIndex(J), w});
+            }
+            if (list.empty())
+                list.push_back({clampIndex(int64_t(std::nearbyint(center))), 255});
+        }
+    }
+    return table;
+}
+
+void StretchFilteredMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, const TRect& SrcRect, TDrawMode Mode,
+                         TStretchFilter Filter)
+{
+    TRect C;
+    if (!StretchStart(Dst, DstRect, Src, SrcRect, C))
+        return;
+    const uint32_t M = Src->MasterAlpha();
+    if (Mode == dmBlend && M == 0)
+        return;
+    const int64_t srcW = int64_t(SrcRect.Right) - SrcRect.Left, srcH = int64_t(SrcRect.Bottom) - SrcRect.Top;
+    const int64_t dstW = int64_t(DstRect.Right) - DstRect.Left, dstH = int64_t(DstRect.Bottom) - DstRect.Top;
+    if (dstW == srcW && dstH == srcH) {
+        CopyRectBlend(Dst, DstRect.Left, DstRect.Top, Src, SrcRect);
+        return;
+    }
+    const int64_t offX = int64_t(C.Left) - DstRect.Left, offY = int64_t(C.Top) - DstRect.Top;
+    const TMappingTable hTable =
+        BuildMappingLists(dstW, Src->Width(), SrcRect.Left, SrcRect.Right, Filter, offX, offX + C.Width());
+    const TMappingTable vTable =
+        BuildMappingLists(dstH, Src->Height(), SrcRect.Top, SrcRect.Bottom, Filter, offY, offY + C.Height());
+    int32_t lo = Src->Width(), hi = -1;
+    for (const auto& list : hTable)
+        for (const auto& e : list) {
+            lo = std::min(lo, e.Index);
+            hi = std::max(hi, e.Index);
+        }
+    if (hi < lo)
+        return;
+
+    // Separable sums: the 2-D sum of wx * wy * channel equals the horizontal sum of the
+    // vertical sums exactly (integers, non-negative weights). Red/blue and alpha/green
+    // travel as two 32-bit lanes of one 64-bit word; no lane can exceed 2^25.
+    const int32_t w = C.Width();
+    std::vector<uint64_t> vRB(static_cast<size_t>(hi - lo + 1)), vAG(size_t(hi - lo + 1));
+    std::vector<TColor32> row(static_cast<size_t>(w));
+    auto channel = [](uint64_t Sum, int Shift) {
+        uint32_t s = uint32_t(Sum >> Shift);
+        return std::min<uint32_t>(s, 0xFF0000u) >> 16;
+    };
+    for (int32_t k = 0; k < C.Height(); ++k) {
+        std::fill(vRB.begin(), vRB.end(), 0);
+        std::fill(vAG.begin(), vAG.end(), 0);
+        for (const auto& ve : vTable[size_t(k)]) {
+            const TColor32* s = Src->RowAddress(ve.Index) + lo;
+            const uint64_t wy = uint32_t(ve.Weight);
+            for (int32_t i = 0, n = hi - lo + 1; i < n; ++i) {
+                uint64_t p = s[i];
+                vRB[size_t(i)] += (((p & 0x00FF0000u) << 16) | (p & 0xFFu)) * wy;
+                vAG[size_t(i)] += (((p & 0xFF000000u) << 8) | ((p >> 8) & 0xFFu)) * wy;
+            }
+        }
+        for (int32_t i = 0; i < w; ++i) {
+            uint64_t rb = 0, ag = 0;
+            for (const auto& he : hTable[size_t(i)]) {
+                const uint64_t wx = uint32_t(he.Weight);
+                rb += vRB[size_t(he.Index - lo)] * wx;
+                ag += vAG[size_t(he.Index - lo)] * wx;
+            }
+            row[size_t(i)] = (channel(ag, 32) << 24) | (channel(rb, 32) << 16) | (channel(ag, 0) << 8) | channel(rb, 0);
+        }
+        // dmBlend goes through the master blend even at 255.
+        LandRow(row.data(), Dst->PixelAddress(C.Left, C.Top + k), w, Mode, M, true, Src->OnPixelCombine);
+    }
+    LeaveMmxState();
+}
+
+} // namespace
+
+// ---- Checks and transfers ---------------------------------------------------------
+
+void CheckTransferBitmaps(TBitmap32* Dst, TBitmap32* Src)
+{
+    if (!Dst || Dst->IsEmpty())
+        throw ETransformError("Destination bitmap is nil or empty");
+    if (!Src || Src->IsEmpty())
+        throw ETransformError("Source bitmap is nil or empty");
+}
+
+bool CheckTransferSrcRect(TBitmap32* Src, const TRect& SrcRect)
+{
+    if (RectIsEmpty(SrcRect))
+        return false;
+    if (SrcRect.Left < 0 || SrcRect.Top < 0 || SrcRect.Right > Src->Width() || SrcRect.Bottom > Src->Height())
+        throw ETransformError("Source rectangle is invalid");
+    return true;
+}
+
+void CopyRectBlend(TBitmap32* Dst, int32_t DstX, int32_t DstY, TBitmap32* Src, TRect SrcRect)
+{
+    CheckTransferBitmaps(Dst, Src);
+    const TDrawMode mode = EffectiveMode(Src);
+    if (mode == dmOpaque) {
+        BlitRect(Dst, DstX, DstY, Src, SrcRect);
+        return;
+    }
+    const uint32_t M = Src->MasterAlpha();
+    if (mode == dmBlend && M == 0)
+        return;
+    TClippedTransfer t;
+    if (!ClipTransfer(Dst, DstX, DstY, Src, SrcRect, t))
+        return;
+    for (int32_t y = t.Dst.Top; y < t.Dst.Bottom; ++y) {
+        const TColor32* s = Src->PixelAddress(int32_t(t.Dst.Left + t.ShiftX), int32_t(y + t.ShiftY));
+        LandRow(s, Dst->PixelAddress(t.Dst.Left, y), t.Dst.Width(), mode, M, M < 255, Src->OnPixelCombine);
+    }
+    LeaveMmxState();
+}
+
+void StretchNearest(TBitmap32* Dst, TRect DstRect, TBitmap32* Src, TRect SrcRect)
+{
+    StretchNearestMode(Dst, DstRect, Src, SrcRect, true);
+}
+
+void StretchNearestBlend(TBitmap32* Dst, TRect DstRect, TBitmap32* Src, TRect SrcRect)
+{
+    StretchNearestMode(Dst, DstRect, Src, SrcRect, false);
+}
+
+void StretchLinear(TBitmap32* Dst, TRect DstRect, TBitmap32* Src, TRect SrcRect)
+{
+    CheckTransferBitmaps(Dst, Src);
+    TDrawMode mode = Src->DrawMode();
+    if (mode == dmCustom && !Src->OnPixelCombine)
+        mode = dmBlend;
+    StretchLinearMode(Dst, DstRect, Src, SrcRect, mode);
+}
+
+void StretchFiltered(TBitmap32* Dst, TRect DstRect, TBitmap32* Src, TRect SrcRect)
+{
+    CheckTransferBitmaps(Dst, Src);
+    TStretchFilter filter = Src->StretchFilter() == sfSpline ? sfSpline : sfLinear2;
+    StretchFilteredMode(Dst, DstRect, Src, SrcRect, EffectiveMode(Src), filter);
+}
+
+void StretchRectBlend(TBitmap32* Dst, TRect DstRect, TBitmap32* Src, TRect SrcRect)
+{
+    CheckTransferBitmaps(Dst, Src);
+    const TDrawMode mode = EffectiveMode(Src);
+    switch (Src->StretchFilter()) {
+    case sfNearest:
+        StretchNearestMode(Dst, DstRect, Src, SrcRect, mode == dmOpaque);
+        break;
+    case sfLinear:
+        StretchLinearMode(Dst, DstRect, Src, SrcRect, mode);
+        break;
+    case sfLinear2:
+    case sfSpline:
+        StretchFilteredMode(Dst, DstRect, Src, SrcRect, mode, Src->StretchFilter());
+        break;
+    }
+}
+
+TMappingTable BuildMappingTable(int32_t DstSize, int32_t SrcSize, int32_t SrcLo, int32_t SrcHi, TStretchFilter Filter)
+{
+    return BuildMappingLists(DstSize, SrcSize, SrcLo, SrcHi, Filter, 0, std::max(DstSize, 0));
+}
+
+void ClearBorderAlpha(TBitmap32* Bitmap, TRect Rect)
+{
+    if (!Bitmap || Bitmap->IsEmpty())
+        return;
+    OrderPair(Rect.Left, Rect.Right);
+    OrderPair(Rect.Top, Rect.Bottom);
+    const int32_t l = ClampInt(Rect.Left, 0, Bitmap->Width() - 1), r = ClampInt(Rect.Right, 0, Bitmap->Width() - 1);
+    const int32_t t = ClampInt(Rect.Top, 0, Bitmap->Height() - 1), b = ClampInt(Rect.Bottom, 0, Bitmap->Height() - 1);
+    auto clear = [&](int32_t x, int32_t y) { *Bitmap->PixelAddress(x, y) &= 0x00FFFFFFu; };
+    for (int32_t x = l; x <= r; ++x) {
+        clear(x, t);
+        clear(x, b);
+    }
+    for (int32_t y = t + 1; y < b; ++y) {
+        clear(l, y);
+        clear(r, y);
+    }
+    Bitmap->Changed();
+}
+
+// ---- Matrices ---------------------------------------------------------------------
+
+const TFloatMatrix IdentityMatrix{};
+
+TFloatMatrix Mult(const TFloatMatrix& A, const TFloatMatrix& B)
+{
+    TFloatMatrix r;
+    for (int i = 0; i < 3; ++i)
+        for (int row = 0; row < 3; ++row)
+            r[i][row] = A[0][row] * B[i][0] + A[1][row] * B[i][1] + A[2][row] * B[i][2];
+    return r;
+}
+
+float Determinant(const TFloatMatrix& M)
+{
+    return M[0][0] * (M[1][1] * M[2][2] - M[2][1] * M[1][2]) - M[0][1] * (M[1][0] * M[2][2] - M[2][0] * M[1][2]) +
+           M[0][2] * (M[1][0] * M[2][1] - M[2][0] * M[1][1]);
+}
+
+TFloatMatrix Adjoint(const TFloatMatrix& M)
+{
+    TFloatMatrix r;
+    r[0][0] = M[1][1] * M[2][2] - M[2][1] * M[1][2];
+    r[0][1] = -(M[0][1] * M[2][2] - M[2][1] * M[0][2]);
+    r[0][2] = M[0][1] * M[1][2] - M[1][1] * M[0][2];
+    r[1][0] = -(M[1][0] * M[2][2] - M[2][0] * M[1][2]);
+    r[1][1] = M[0][0] * M[2][2] - M[2][0] * M[0][2];
+    r[1][2] = -(M[0][0] * M[1][2] - M[1][0] * M[0][2]);
+    r[2][0] = M[1][0] * M[2][1] - M[2][0] * M[1][1];
+    r[2][1] = -(M[0][0] * M[2][1] - M[2][0] * M[0][1]);
+    r[2][2] = M[0][0] * M[1][1] - M[1][0] * M[0][1];
+    return r;
+}
+
+bool TryInvert(const TFloatMatrix& M, TFloatMatrix& Result)
+{
+    float det = Determinant(M);
+    if (!(std::fabs(det) > 1e-5f)) {
+        Result = IdentityMatrix;
+        return false;
+    }
+    Result = Adjoint(M);
+    for (auto& column : Result.M)
+        for (float& v : column)
+            v /= det;
+    return true;
+}
+
+TFloatMatrix Invert(const TFloatMatrix& M)
+{
+    TFloatMatrix r;
+    TryInvert(M, r);
+    return r;
+}
+
+// ---- Transformations --------------------------------------------------------------
+
+void TTransformation::SetSourceRect(const TSingleRect& Value)
+{
+    FSrcRect = Value;
+    FPrepared = false;
+}
+
+void TAffineTransformation::Reset()
+{
+    FMatrix = IdentityMatrix;
+    FPrepared = false;
+}
+
+void TAffineTransformation::Translate(float Dx, float Dy)
+{
+    TFloatMatrix t;
+    t[2][0] = Dx;
+    t[2][1] = Dy;
+    FMatrix = Mult(t, FMatrix);
+    FPrepared = false;
+}
+
+void TAffineTransformation::Scale(float Sx, float Sy)
+{
+    TFloatMatrix t;
+    t[0][0] = Sx;
+    t[1][1] = Sy;
+    FMatrix = Mult(t, FMatrix);
+    FPrepared = false;
+}
+
+void TAffineTransformation::Skew(float Fx, float Fy)
+{
+    TFloatMatrix t;
+    t[1][0] = Fx;
+    t[0][1] = Fy;
+    FMatrix = Mult(t, FMatrix);
+    FPrepared = false;
+}
+
+void TAffineTransformation::Rotate(float Cx, float Cy, float Alpha)
+{
+    // About the centre whenever it is not the origin (either coordinate non-zero).
+    const bool centred = Cx != 0 || Cy != 0;
+    if (centred)
+        Translate(-Cx, -Cy);
+    const double a = double(Alpha) * M_PI / 180.0;
+    TFloatMatrix t;
+    t[0][0] = float(std::cos(a));
+    t[0][1] = float(-std::sin(a));
+    t[1][0] = float(std::sin(a));
+    t[1][1] = float(std::cos(a));
+    FMatrix = Mult(t, FMatrix);
+    if (centred)
+        Translate(Cx, Cy);
+    FPrepared = false;
+}
+
+void TAffineTransformation::Prepare()
+{
+    TFloatMatrix inv = Invert(FMatrix);
+    A = RoundSat(double(inv[0][0]) * 4096);
+    B = RoundSat(double(inv[1][0]) * 4096);
+    C = RoundSat(double(inv[2][0]) * 4096);
+    D = RoundSat(double(inv[0][1]) * 4096);
+    E = RoundSat(double(inv[1][1]) * 4096);
+    F = RoundSat(double(inv[2][1]) * 4096);
+    FPrepared = true;
+}
+
+// 64-bit sums: a result outside the 32-bit range has no source point.
+bool TAffineTransformation::ReverseMapInt(int32_t DstX, int32_t DstY, int32_t& SrcX, int32_t& SrcY)
+{
+    if (!FPrepared)
+        Prepare();
+    int64_t sx = (int64_t(DstX) * A + int64_t(DstY) * B + C + 2047) >> 12;
+    int64_t sy = (int64_t(DstX) * D + int64_t(DstY) * E + F + 2047) >> 12;
+    if (sx < Int32Min || sx > Int32Max || sy < Int32Min || sy > Int32Max)
+        return false;
+    SrcX = int32_t(sx);
+    SrcY = int32_t(sy);
+    return true;
+}
+
+bool TAffineTransformation::ReverseMapFixed(int32_t DstX, int32_t DstY, int32_t& SrcX, int32_t& SrcY)
+{
+    if (!FPrepared)
+        Prepare();
+    int64_t sx = (int64_t(DstX) * A + int64_t(DstY) * B + C + 7) >> 4;
+    int64_t sy = (int64_t(DstX) * D + int64_t(DstY) * E + F + 7) >> 4;
+    if (sx < Int32Min || sx > Int32Max || sy < Int32Min || sy > Int32Max)
+        return false;
+    SrcX = int32_t(sx);
+    SrcY = int32_t(sy);
+    return true;
+}
+
+namespace {
+
+TRect BoundsOf(const double* Xs, const double* Ys)
+{
+    double minX = *std::min_element(Xs, Xs + 4), maxX = *std::max_element(Xs, Xs + 4);
+    double minY = *std::min_element(Ys, Ys + 4), maxY = *std::max_element(Ys, Ys + 4);
+    return Rect(RoundSat(minX - 0.5), RoundSat(minY - 0.5), RoundSat(maxX + 0.5), RoundSat(maxY + 0.5));
+}
+
+} // namespace
+
+TRect TAffineTransformation::GetDestBounds()
+{
+    const float xs[4] = {FSrcRect.Left, FSrcRect.Right, FSrcRect.Left, FSrcRect.Right};
+    const float ys[4] = {FSrcRect.Top, FSrcRect.Top, FSrcRect.Bottom, FSrcRect.Bottom};
+    double mx[4], my[4];
+    for (int i = 0; i < 4; ++i) {
+        mx[i] = double(FMatrix[0][0] * xs[i] + FMatrix[1][0] * ys[i] + FMatrix[2][0]);
+        my[i] = double(FMatrix[0][1] * xs[i] + FMatrix[1][1] * ys[i] + FMatrix[2][1]);
+    }
+    return BoundsOf(mx, my);
+}
+
+void TProjectiveTransformation::Prepare()
+{
+    FPrepared = true;
+    FUsable = false;
+    FMatrix = IdentityMatrix;
+    const double X0 = FX[0], X1 = FX[1], X2 = FX[2], X3 = FX[3];
+    const double Y0 = FY[0], Y1 = FY[1], Y2 = FY[2], Y3 = FY[3];
+    const double dx3 = X0 - X1 + X2 - X3, dy3 = Y0 - Y1 + Y2 - Y3;
+    TFloatMatrix m;
+    if (dx3 == 0 && dy3 == 0) {
+        m[0][0] = float(X1 - X0);
+        m[1][0] = float(X2 - X1);
+        m[2][0] = float(X0);
+        m[0][1] = float(Y1 - Y0);
+        m[1][1] = float(Y2 - Y1);
+        m[2][1] = float(Y0);
+        m[0][2] = m[1][2] = 0;
+        m[2][2] = 1;
+    } else {
+        const double dx1 = X1 - X2, dx2 = X3 - X2, dy1 = Y1 - Y2, dy2 = Y3 - Y2;
+        const double det = dx1 * dy2 - dx2 * dy1;
+        if (det == 0 || !std::isfinite(det))
+            return; // corners collinear: no mapping
+        const double g = (dx3 * dy2 - dy3 * dx2) / det, h = (dx1 * dy3 - dy1 * dx3) / det;
+        m[0][0] = float(X1 - X0 + g * X1);
+        m[1][0] = float(X3 - X0 + h * X3);
+        m[2][0] = float(X0);
+        m[0][1] = float(Y1 - Y0 + g * Y1);
+        m[1][1] = float(Y3 - Y0 + h * Y3);
+        m[2][1] = float(Y0);
+        m[0][2] = float(g);
+        m[1][2] = float(h);
+        m[2][2] = 1;
+    }
+    const double srcW = double(FSrcRect.Right) - FSrcRect.Left, srcH = double(FSrcRect.Bottom) - FSrcRect.Top;
+    if (srcW == 0 || srcH == 0 || !std::isfinite(srcW) || !std::isfinite(srcH))
+        return;
+    TFloatMatrix s;
+    s[0][0] = float(1 / srcW);
+    s[1][1] = float(1 / srcH);
+    m = Mult(m, s);
+    TFloatMatrix t;
+    t[2][0] = -FSrcRect.Left;
+    t[2][1] = -FSrcRect.Top;
+    m = Mult(m, t);
+    TFloatMatrix inv;
+    if (!TryInvert(m, inv))
+        return; // collapsed quad: no mapping rather than the identity
+    for (const auto& column : inv.M)
+        for (float v : column)
+            if (!std::isfinite(v))
+                return;
+    FMatrix = inv;
+    FUsable = true;
+}
+
+bool TProjectiveTransformation::Map(int32_t DstX, int32_t DstY, double Factor, int32_t& SrcX, int32_t& SrcY)
+{
+    if (!FPrepared)
+        Prepare();
+    if (!FUsable)
+        return false;
+    LeaveMmxState();
+    const double x = DstX, y = DstY;
+    const double z = double(FMatrix[0][2]) * x + double(FMatrix[1][2]) * y + double(FMatrix[2][2]);
+    if (z == 0)
+        return false;
+    double sx = double(FMatrix[0][0]) * x + double(FMatrix[1][0]) * y + double(FMatrix[2][0]);
+    double sy = double(FMatrix[0][1]) * x + double(FMatrix[1][1]) * y + double(FMatrix[2][1]);
+    sx *= Factor;
+    sy *= Factor;
+    if (z != 1) {
+        const double iz = 1 / z;
+        sx *= iz;
+        sy *= iz;
+    }
+    // Near the horizon the point runs off to infinity: no source point.
+    constexpr double limit = double(1 << 30);
+    if (!(std::fabs(sx) < limit) || !(std::fabs(sy) < limit))
+        return false;
+    SrcX = int32_t(std::nearbyint(sx));
+    SrcY = int32_t(std::nearbyint(sy));
+    return true;
+}
+
+bool TProjectiveTransformation::ReverseMapInt(int32_t DstX, int32_t DstY, int32_t& SrcX, int32_t& SrcY)
+{
+    return Map(DstX, DstY, 1.0, SrcX, SrcY);
+}
+
+bool TProjectiveTransformation::ReverseMapFixed(int32_t DstX, int32_t DstY, int32_t& SrcX, int32_t& SrcY)
+{
+    return Map(DstX, DstY, 256.0, SrcX, SrcY);
+}
+
+TRect TProjectiveTransformation::GetDestBounds()
+{
+    double xs[4], ys[4];
+    for (int i = 0; i < 4; ++i) {
+        xs[i] = FX[i];
+        ys[i] = FY[i];
+    }
+    return BoundsOf(xs, ys);
+}
+
+// ---- DrawTransformed --------------------------------------------------------------
+
+namespace {
+
+// Bilinear sample at 24.8 (FX, FY); False when the point is too far outside SrcArea.
+inline bool SampleLinearFixed(TBitmap32* Src, int64_t FX, int64_t FY, const TRect& SrcArea, TColor32& Out)
+{
+    const int64_t X = FX >> 8, Y = FY >> 8;
+    const uint32_t wx = 255 - uint32_t(FX & 255), wy = 255 - uint32_t(FY & 255);
+    TColor32 p00, p10, p01, p11;
+    if (SrcArea.Left < X && X < int64_t(SrcArea.Right) - 1 && SrcArea.Top < Y && Y < int64_t(SrcArea.Bottom) - 1) {
+        const TColor32* r = Src->PixelAddress(int32_t(X), int32_t(Y));
+        const TColor32* r1 = r + Src->Width();
+        p00 = r[0];
+        p10 = r[1];
+        p01 = r1[0];
+        p11 = r1[1];
+    } else if (X < -1 || Y < -1 || X >= SrcArea.Right || Y >= SrcArea.Bottom) {
+        return false;
+    } else {
+        const int32_t x = int32_t(X), y = int32_t(Y);
+        p00 = Src->GetPixelClipped(x, y);
+        p10 = Src->GetPixelClipped(x + 1, y);
+        p01 = Src->GetPixelClipped(x, y + 1);
+        p11 = Src->GetPixelClipped(x + 1, y + 1);
+    }
+    const uint64_t bottom = MixLanes(Expand(p01), Expand(p11), wx);
+    const uint64_t top = MixLanes(Expand(p00), Expand(p10), wx);
+    Out = Pack(MixLanes(top, bottom, wy));
+    return true;
+}
+
+} // namespace
+
+void DrawTransformed(TBitmap32* Dst, TBitmap32* Src, TTransformation* T)
+{
+    if (!Dst || !Src || !T || Dst->IsEmpty() || Src->IsEmpty())
+        return;
+    if (!T->Prepared())
+        T->Prepare();
+    const TDrawMode mode = EffectiveMode(Src);
+    const uint32_t M = Src->MasterAlpha();
+    if (mode == dmBlend && M == 0)
+        return; // the master blend at weight 0 changes nothing
+    TRect srcArea, dstArea;
+    // Inclusive bounds on both sides: a one-pixel area is a real area.
+    if (!IntersectRects(srcArea, SingleRectToRect(T->SrcRect(), rrClosest),
+                        Rect(0, 0, Src->Width() - 1, Src->Height() - 1)))
+        return;
+    if (!IntersectRects(dstArea, T->GetDestBounds(), Rect(0, 0, Dst->Width() - 1, Dst->Height() - 1)))
+        return;
+    auto* projective = dynamic_cast<TProjectiveTransformation*>(T);
+    if (projective && !projective->Usable())
+        return;
+    auto* affine = dynamic_cast<TAffineTransformation*>(T);
+    const bool nearest = Src->StretchFilter() == sfNearest;
+    const int32_t w = dstArea.Right - dstArea.Left + 1;
+    std::vector<TColor32> row(static_cast<size_t>(w));
+
+    for (int32_t y = dstArea.Top; y <= dstArea.Bottom; ++y) {
+        TColor32* d = Dst->PixelAddress(dstArea.Left, y);
+        int32_t runStart = 0, runLength = 0;
+        auto flush = [&] {
+            LandRow(row.data() + runStart, d + runStart, runLength, mode, M, true, Src->OnPixelCombine);
+            runLength = 0;
+        };
+        // Affine maps step by the prepared coefficients along the row; others map each pixel.
+        int64_t ax = 0, ay = 0, stepX = 0, stepY = 0;
+        if (affine) {
+            const int64_t bias = nearest ? 2047 : 7;
+            ax = int64_t(dstArea.Left) * affine->A + int64_t(y) * affine->B + affine->C + bias;
+            ay = int64_t(dstArea.Left) * affine->D + int64_t(y) * affine->E + affine->F + bias;
+            stepX = affine->A;
+            stepY = affine->D;
+        }
+        for (int32_t i = 0; i < w; ++i, ax += stepX, ay += stepY) {
+            const int32_t x = dstArea.Left + i;
+            bool have = false;
+            TColor32 c = 0;
+            if (nearest) {
+                int64_t sx, sy;
+                if (affine) {
+                    sx = ax >> 12;
+                    sy = ay >> 12;
+                    have = true;
+                } else {
+                    int32_t ix, iy;
+                    have = T->ReverseMapInt(x, y, ix, iy);
+                    sx = ix;
+                    sy = iy;
+                }
+                if (have && srcArea.Left <= sx && sx <= srcArea.Right && srcArea.Top <= sy && sy <= srcArea.Bottom)
+                    c = Src->GetPixelFast(int32_t(sx), int32_t(sy));
+                else
+                    have = false;
+            } else {
+                int64_t fx, fy;
+                if (affine) {
+                    fx = ax >> 4;
+                    fy = ay >> 4;
+                    have = true;
+                } else {
+                    int32_t ix, iy;
+                    have = T->ReverseMapFixed(x, y, ix, iy);
+                    fx = ix;
+                    fy = iy;
+                }
+                have = have && SampleLinearFixed(Src, fx, fy, srcArea, c);
+            }
+            if (have) {
+                if (runLength == 0)
+                    runStart = i;
+                row[size_t(i)] = c;
+                ++runLength;
+            } else if (runLength > 0) {
+                flush();
+            }
+        }
+        if (runLength > 0)
+            flush();
+    }
+    LeaveMmxState();
+}
+
+} // namespace kv

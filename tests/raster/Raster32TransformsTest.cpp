@@ -1,0 +1,520 @@
+#include "raster/Raster32_Transforms.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+using namespace kv;
+
+namespace {
+
+constexpr TColor32 W = 0xFFFFFFFF, K = 0xFF000000;
+
+void Fill(TBitmap32& B, int32_t Width, int32_t Height, TColor32 Color)
+{
+    B.SetSize(Width, Height);
+    B.ClearTo(Color);
+}
+
+void FillRandom(TBitmap32& B, int32_t Width, int32_t Height, uint32_t Seed)
+{
+    B.SetSize(Width, Height);
+    std::mt19937 rng(Seed);
+    for (int64_t i = 0; i < int64_t(Width) * Height; ++i)
+        B.Bits()[i] = rng();
+}
+
+TSinglePoint Apply(const TFloatMatrix& M, float X, float Y)
+{
+    return {M[0][0] * X + M[1][0] * Y + M[2][0], M[0][1] * X + M[1][1] * Y + M[2][1]};
+}
+
+bool SamePixels(TBitmap32& A, TBitmap32& B)
+{
+    return TBitmap32::DataEquals(&A, &B);
+}
+
+std::string Message(const std::function<void()>& F)
+{
+    try {
+        F();
+    } catch (const ETransformError& e) {
+        return e.Message();
+    }
+    return "";
+}
+
+} // namespace
+
+TEST(Transfer, ChecksInOrder)
+{
+    TBitmap32 a, empty;
+    Fill(a, 2, 2, K);
+    EXPECT_EQ(Message([&] { CopyRectBlend(nullptr, 0, 0, nullptr, Rect(0, 0, 1, 1)); }),
+              "Destination bitmap is nil or empty");
+    EXPECT_EQ(Message([&] { CopyRectBlend(&empty, 0, 0, &a, Rect(0, 0, 1, 1)); }),
+              "Destination bitmap is nil or empty");
+    EXPECT_EQ(Message([&] { CopyRectBlend(&a, 0, 0, nullptr, Rect(0, 0, 1, 1)); }), "Source bitmap is nil or empty");
+    EXPECT_EQ(Message([&] { StretchRectBlend(&a, Rect(0, 0, 2, 2), &a, Rect(0, 0, 3, 1)); }),
+              "Source rectangle is invalid");
+    EXPECT_EQ(Message([&] { StretchRectBlend(&a, Rect(0, 0, 2, 2), &a, Rect(1, 1, 1, 1)); }), "")
+        << "an empty source rectangle draws nothing, silently";
+}
+
+TEST(Transfer, CopyRectBlendModes)
+{
+    TBitmap32 src, dst;
+    Fill(src, 2, 2, 0x80FFFFFF);
+    src.SetPixelFast(1, 1, 0x00123456);
+    Fill(dst, 3, 3, K);
+    CopyRectBlend(&dst, 1, 1, &src, Rect(0, 0, 5, 5)); // the copy clips to both
+    EXPECT_EQ(dst.GetPixelFast(1, 1), 0x80FFFFFFu);
+    EXPECT_EQ(dst.GetPixelFast(2, 2), 0x00123456u) << "dmOpaque copies all 32 bits";
+    EXPECT_EQ(dst.GetPixelFast(0, 0), K);
+
+    dst.ClearTo(K);
+    src.SetDrawMode(dmBlend);
+    CopyRectBlend(&dst, -1, -1, &src, Rect(0, 0, 2, 2));
+    EXPECT_EQ(dst.GetPixelFast(0, 0), 0xFF000000u) << "alpha 0 leaves the destination";
+    src.SetPixelFast(1, 1, 0x80FFFFFF);
+    CopyRectBlend(&dst, -1, -1, &src, Rect(0, 0, 2, 2));
+    EXPECT_EQ(dst.GetPixelFast(0, 0), BlendPixel(0x80FFFFFF, K));
+    EXPECT_EQ(dst.GetPixelFast(1, 0), K);
+
+    dst.ClearTo(K);
+    src.SetMasterAlpha(128);
+    CopyRectBlend(&dst, 0, 0, &src, Rect(0, 0, 2, 2));
+    EXPECT_EQ(dst.GetPixelFast(0, 0), BlendPixelMaster(0x80FFFFFF, K, 128));
+    src.SetMasterAlpha(0);
+    dst.ClearTo(K);
+    CopyRectBlend(&dst, 0, 0, &src, Rect(0, 0, 2, 2));
+    EXPECT_EQ(dst.GetPixelFast(0, 0), K);
+
+    src.SetDrawMode(dmCustom);
+    int calls = 0;
+    src.OnPixelCombine = [&](TColor32 F, TColor32& B, uint32_t M) {
+        ++calls;
+        B = F ^ M;
+    };
+    CopyRectBlend(&dst, 0, 0, &src, Rect(0, 0, 2, 2));
+    EXPECT_EQ(calls, 4);
+    EXPECT_EQ(dst.GetPixelFast(0, 0), 0x80FFFFFFu);
+}
+
+TEST(Transfer, OverlappingCopyInOneBitmap)
+{
+    TBitmap32 b;
+    b.SetSize(1, 4);
+    for (int y = 0; y < 4; ++y)
+        b.SetPixelFast(0, y, TColor32(y + 1));
+    CopyRectBlend(&b, 0, 1, &b, Rect(0, 0, 1, 3));
+    EXPECT_EQ(b.GetPixelFast(0, 1), 1u);
+    EXPECT_EQ(b.GetPixelFast(0, 2), 2u);
+    EXPECT_EQ(b.GetPixelFast(0, 3), 3u);
+}
+
+TEST(Stretch, NearestRepeatsPixels)
+{
+    TBitmap32 src, dst;
+    src.SetSize(2, 2);
+    const TColor32 c[4] = {0xFF000001, 0xFF000002, 0xFF000003, 0xFF000004};
+    for (int i = 0; i < 4; ++i)
+        src.Bits()[i] = c[i];
+    dst.SetSize(4, 4);
+    StretchRectBlend(&dst, Rect(0, 0, 4, 4), &src, Rect(0, 0, 2, 2));
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(dst.GetPixelFast(x, y), c[(y / 2) * 2 + x / 2]) << x << "," << y;
+}
+
+TEST(Stretch, OnePixelDestinationStartsAtTheFirstSourcePixel)
+{
+    TBitmap32 src, dst;
+    FillRandom(src, 5, 4, 7);
+    Fill(dst, 3, 3, 0);
+    StretchNearest(&dst, Rect(1, 1, 2, 2), &src, Rect(2, 1, 5, 4));
+    EXPECT_EQ(dst.GetPixelFast(1, 1), src.GetPixelFast(2, 1));
+    EXPECT_EQ(dst.GetPixelFast(0, 0), 0u);
+}
+
+TEST(Stretch, EqualSizesMatchCopyRectBlend)
+{
+    for (TStretchFilter f : {sfNearest, sfLinear2, sfSpline}) {
+        TBitmap32 src, a, b;
+        FillRandom(src, 6, 5, 11);
+        src.SetStretchFilter(f);
+        Fill(a, 8, 8, K);
+        Fill(b, 8, 8, K);
+        StretchRectBlend(&a, Rect(1, 2, 5, 5), &src, Rect(1, 1, 5, 4));
+        CopyRectBlend(&b, 1, 2, &src, Rect(1, 1, 5, 4));
+        EXPECT_TRUE(SamePixels(a, b)) << int(f);
+    }
+}
+
+TEST(Stretch, LinearIsTheTableMix)
+{
+    TBitmap32 src, dst;
+    FillRandom(src, 3, 3, 5);
+    src.SetStretchFilter(sfLinear);
+    dst.SetSize(7, 5);
+    StretchRectBlend(&dst, Rect(0, 0, 7, 5), &src, Rect(0, 0, 3, 3));
+    // By hand from the formulas: 16.16 positions from 0 by (SrcW - 1) / DstW.
+    const int32_t stepX = (2 << 16) / 7, stepY = (2 << 16) / 5;
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 7; ++x) {
+            int32_t px = x * stepX, py = y * stepY;
+            int32_t i = px >> 16, r0 = py >> 16, r1 = r0 == 2 ? r0 : r0 + 1;
+            uint32_t wy = 255 - ((py >> 8) & 255), wx = 255 - ((px >> 8) & 255);
+            TColor32 right = MixPixel(src.GetPixelFast(i + 1, r0), src.GetPixelFast(i + 1, r1), wy);
+            TColor32 left = MixPixel(src.GetPixelFast(i, r0), src.GetPixelFast(i, r1), wy);
+            ASSERT_EQ(dst.GetPixelFast(x, y), MixPixel(left, right, wx)) << x << "," << y;
+        }
+}
+
+TEST(Stretch, LinearOneColumnSourceStaysInside)
+{
+    TBitmap32 src, dst;
+    FillRandom(src, 3, 2, 9);
+    src.SetStretchFilter(sfLinear);
+    dst.SetSize(4, 2);
+    StretchRectBlend(&dst, Rect(0, 0, 4, 2), &src, Rect(1, 0, 2, 2));
+    // Every column reads only source column 1: the right neighbour is clamped to SrcRect.
+    for (int x = 0; x < 4; ++x)
+        EXPECT_EQ(dst.GetPixelFast(x, 0), MixPixel(MixPixel(src.GetPixelFast(1, 0), src.GetPixelFast(1, 1), 255),
+                                                    MixPixel(src.GetPixelFast(1, 0), src.GetPixelFast(1, 1), 255), 255));
+}
+
+TEST(Stretch, LinearAtZeroMasterAlphaDrawsNothing)
+{
+    TBitmap32 src, dst;
+    Fill(src, 2, 2, W);
+    src.SetStretchFilter(sfLinear);
+    src.SetMasterAlpha(0);
+    Fill(dst, 4, 4, K);
+    StretchRectBlend(&dst, Rect(0, 0, 4, 4), &src, Rect(0, 0, 2, 2));
+    EXPECT_EQ(dst.GetPixelFast(1, 1), K) << "even in dmOpaque";
+}
+
+TEST(MappingTable, ShrinkingLists)
+{
+    TMappingTable lin = BuildMappingTable(2, 4, 0, 4, sfLinear2);
+    ASSERT_EQ(lin.size(), 2u);
+    EXPECT_EQ(lin[0], (TMappingList{{0, 28}, {0, 57}, {0, 85}, {1, 57}, {2, 28}}));
+    EXPECT_EQ(lin[1], (TMappingList{{1, 28}, {2, 57}, {3, 85}, {3, 57}, {3, 28}}));
+    TMappingTable spl = BuildMappingTable(2, 4, 0, 4, sfSpline);
+    TMappingList expected;
+    const int w[11] = {1, 4, 14, 31, 49, 57, 49, 31, 14, 4, 1};
+    const int idx[11] = {0, 0, 0, 0, 0, 0, 1, 2, 3, 3, 3};
+    for (int i = 0; i < 11; ++i)
+        expected.push_back({idx[i], w[i]});
+    EXPECT_EQ(spl[0], expected);
+}
+
+TEST(MappingTable, EnlargingLists)
+{
+    TMappingTable lin = BuildMappingTable(4, 2, 0, 2, sfLinear2);
+    ASSERT_EQ(lin.size(), 4u);
+    EXPECT_EQ(lin[0], (TMappingList{{0, 256}}));
+    EXPECT_EQ(lin[1], (TMappingList{{0, 171}, {1, 85}}));
+    EXPECT_EQ(lin[2], (TMappingList{{0, 85}, {1, 171}}));
+    EXPECT_EQ(lin[3], (TMappingList{{1, 256}}));
+    TMappingTable spl = BuildMappingTable(4, 2, 0, 2, sfSpline);
+    EXPECT_EQ(spl[0], (TMappingList{{0, 43}, {0, 171}, {1, 43}}));
+}
+
+TEST(MappingTable, NoListIsEverEmpty)
+{
+    for (TStretchFilter f : {sfLinear2, sfSpline}) {
+        for (int dst : {1, 2, 3, 4}) {
+            TMappingTable t = BuildMappingTable(dst, 2000, 0, 2000, f);
+            ASSERT_EQ(int(t.size()), dst);
+            for (const auto& list : t) {
+                int sum = 0;
+                for (const auto& e : list)
+                    sum += e.Weight;
+                EXPECT_GT(sum, 0) << dst;
+            }
+        }
+        TMappingTable one = BuildMappingTable(1, 10, 0, 10, f);
+        int sum = 0;
+        for (const auto& e : one[0])
+            sum += e.Weight;
+        EXPECT_EQ(sum, 255) << "one destination pixel averages the source";
+    }
+}
+
+TEST(Stretch, FilteredWhite)
+{
+    for (TStretchFilter f : {sfLinear2, sfSpline}) {
+        TBitmap32 src, dst;
+        Fill(src, 4, 4, W);
+        src.SetStretchFilter(f);
+        dst.SetSize(2, 2);
+        StretchRectBlend(&dst, Rect(0, 0, 2, 2), &src, Rect(0, 0, 4, 4));
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(dst.Bits()[i], 0xFDFDFDFDu) << int(f);
+    }
+    TBitmap32 src, dst;
+    Fill(src, 2, 2, W);
+    src.SetStretchFilter(sfLinear2);
+    dst.SetSize(4, 4);
+    StretchRectBlend(&dst, Rect(0, 0, 4, 4), &src, Rect(0, 0, 2, 2));
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(dst.Bits()[i], W);
+    Fill(src, 2, 1, W);
+    dst.SetSize(4, 1);
+    StretchRectBlend(&dst, Rect(0, 0, 4, 1), &src, Rect(0, 0, 2, 1));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(dst.Bits()[i], 0xFEFEFEFEu);
+}
+
+TEST(Stretch, FilteredEqualsTheTwoDimensionalSum)
+{
+    TBitmap32 src, dst;
+    FillRandom(src, 9, 7, 3);
+    src.SetStretchFilter(sfSpline);
+    dst.SetSize(20, 20);
+    const TRect dstRect = Rect(-3, 2, 18, 6), srcRect = Rect(1, 1, 8, 6);
+    StretchRectBlend(&dst, dstRect, &src, srcRect);
+    TMappingTable h = BuildMappingTable(21, 9, 1, 8, sfSpline);
+    TMappingTable v = BuildMappingTable(4, 7, 1, 6, sfSpline);
+    for (int y = 2; y < 6; ++y)
+        for (int x = 0; x < 18; ++x) {
+            uint32_t sums[4] = {0, 0, 0, 0};
+            for (const auto& ve : v[size_t(y - 2)])
+                for (const auto& he : h[size_t(x + 3)]) {
+                    TColor32 p = src.GetPixelFast(he.Index, ve.Index);
+                    for (int c = 0; c < 4; ++c)
+                        sums[c] += ((p >> (8 * c)) & 255) * uint32_t(he.Weight * ve.Weight);
+                }
+            TColor32 expected = 0;
+            for (int c = 0; c < 4; ++c)
+                expected |= (std::min(sums[c], 0xFF0000u) >> 16) << (8 * c);
+            ASSERT_EQ(dst.GetPixelFast(x, y), expected) << x << "," << y;
+        }
+}
+
+TEST(Stretch, HugeShrinkNeverAsserts)
+{
+    TBitmap32 src, dst;
+    Fill(src, 2000, 3, W);
+    for (TStretchFilter f : {sfLinear2, sfSpline}) {
+        src.SetStretchFilter(f);
+        for (int n : {1, 2, 3, 4}) {
+            Fill(dst, n, 1, 0);
+            StretchRectBlend(&dst, Rect(0, 0, n, 1), &src, Rect(0, 0, 2000, 3));
+            EXPECT_GT(Color32Red(dst.GetPixelFast(0, 0)), 200) << n;
+        }
+    }
+}
+
+TEST(Affine, RotateTranslateAndPrepare)
+{
+    TAffineTransformation t;
+    t.Rotate(0, 0, 90);
+    TSinglePoint p = Apply(t.Matrix(), 1, 0);
+    EXPECT_NEAR(p.X, 0, 1e-6);
+    EXPECT_NEAR(p.Y, -1, 1e-6);
+    p = Apply(t.Matrix(), 0, 1);
+    EXPECT_NEAR(p.X, 1, 1e-6);
+    EXPECT_NEAR(p.Y, 0, 1e-6);
+
+    for (float cx : {5.0f, 0.0f}) {
+        TAffineTransformation r;
+        r.Rotate(cx, 50, 90); // centred whenever either coordinate is non-zero
+        p = Apply(r.Matrix(), cx, 50);
+        EXPECT_NEAR(p.X, cx, 1e-4);
+        EXPECT_NEAR(p.Y, 50, 1e-4);
+    }
+
+    TAffineTransformation m;
+    m.Translate(10.5f, 0);
+    m.Prepare();
+    EXPECT_EQ(m.A, 4096);
+    EXPECT_EQ(m.E, 4096);
+    EXPECT_EQ(m.B, 0);
+    EXPECT_EQ(m.D, 0);
+    EXPECT_EQ(m.F, 0);
+    EXPECT_EQ(m.C, -43008);
+    int32_t sx = 0, sy = 0;
+    ASSERT_TRUE(m.ReverseMapInt(20, 3, sx, sy));
+    EXPECT_EQ(sx, 9);
+    EXPECT_EQ(sy, 3);
+    ASSERT_TRUE(m.ReverseMapFixed(20, 3, sx, sy));
+    EXPECT_EQ(sx, 2432);
+    m.Scale(2, 2);
+    EXPECT_FALSE(m.Prepared()) << "every change clears Prepared";
+}
+
+TEST(Affine, DestBoundsRoundHalvesToEven)
+{
+    TAffineTransformation t;
+    t.SetSourceRect(MakeSingleRect(0, 0, 10, 10));
+    EXPECT_EQ(t.GetDestBounds(), Rect(0, 0, 10, 10));
+}
+
+TEST(Affine, ReverseMapBeyondThirtyTwoBitsMapsNowhere)
+{
+    TAffineTransformation t;
+    t.Scale(0.01f, 0.01f); // inverse scale 100: A = 409600
+    t.Prepare();
+    EXPECT_EQ(t.A, 409600);
+    int32_t sx = 0, sy = 0;
+    EXPECT_FALSE(t.ReverseMapInt(1 << 30, 0, sx, sy)) << "the 64-bit sum does not wrap into range";
+    EXPECT_FALSE(t.ReverseMapFixed(1 << 30, 0, sx, sy));
+    ASSERT_TRUE(t.ReverseMapInt(3, 0, sx, sy));
+    EXPECT_EQ(sx, 300);
+}
+
+TEST(Projective, IdentityQuadMapsEveryPixelToItself)
+{
+    TProjectiveTransformation t;
+    t.SetSourceRect(MakeSingleRect(0, 0, 7, 5));
+    t.SetQuadX1(7);
+    t.SetQuadX2(7);
+    t.SetQuadY2(5);
+    t.SetQuadY3(5);
+    t.Prepare();
+    ASSERT_TRUE(t.Usable());
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 7; ++x) {
+            int32_t sx, sy;
+            ASSERT_TRUE(t.ReverseMapInt(x, y, sx, sy));
+            EXPECT_EQ(sx, x);
+            EXPECT_EQ(sy, y);
+            ASSERT_TRUE(t.ReverseMapFixed(x, y, sx, sy));
+            EXPECT_EQ(sx, x * 256);
+        }
+    EXPECT_EQ(t.GetDestBounds(), Rect(0, 0, 8, 6)); // Round(7.5) = 8, Round(5.5) = 6
+}
+
+TEST(Projective, DegenerateQuadIsUnusable)
+{
+    TBitmap32 src, dst;
+    Fill(src, 4, 4, W);
+    Fill(dst, 8, 8, K);
+    TProjectiveTransformation t;
+    t.SetSourceRect(MakeSingleRect(0, 0, 4, 4));
+    // Corners 1 and 2 dragged onto corner 0: collinear.
+    t.SetQuadX3(0);
+    t.SetQuadY3(6);
+    EXPECT_NO_THROW(DrawTransformed(&dst, &src, &t));
+    EXPECT_FALSE(t.Usable());
+    for (int i = 0; i < 64; ++i)
+        EXPECT_EQ(dst.Bits()[i], K);
+    TProjectiveTransformation empty;
+    empty.SetQuadX1(4);
+    empty.SetQuadX2(4);
+    empty.SetQuadY2(4);
+    empty.SetQuadY3(4);
+    empty.Prepare();
+    EXPECT_FALSE(empty.Usable()) << "an empty source rectangle";
+}
+
+TEST(DrawTransformedTest, IdentityNearestCopiesTheSourceRectangle)
+{
+    TBitmap32 src, dst;
+    FillRandom(src, 6, 6, 21);
+    Fill(dst, 6, 6, K);
+    TAffineTransformation t;
+    t.SetSourceRect(MakeSingleRect(1, 1, 4, 4));
+    DrawTransformed(&dst, &src, &t);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 6; ++x) {
+            bool inside = x >= 1 && x <= 4 && y >= 1 && y <= 4;
+            EXPECT_EQ(dst.GetPixelFast(x, y), inside ? src.GetPixelFast(x, y) : K) << x << "," << y;
+        }
+}
+
+TEST(DrawTransformedTest, BilinearHalfPixelShift)
+{
+    TBitmap32 src, dst;
+    src.SetSize(4, 4);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            src.SetPixelFast(x, y, x % 2 ? W : K);
+    src.SetStretchFilter(sfLinear);
+    Fill(dst, 4, 4, 0);
+    TAffineTransformation t;
+    t.SetSourceRect(MakeSingleRect(0, 0, 4, 4));
+    t.Translate(-0.5f, 0);
+    DrawTransformed(&dst, &src, &t);
+    // (1, 1) maps to 1.5 in 24.8 (384): between columns 1 and 2 with weight 127 on 1.
+    TColor32 top = MixPixel(W, K, 127);
+    EXPECT_EQ(dst.GetPixelFast(1, 1), MixPixel(top, top, 255));
+}
+
+TEST(DrawTransformedTest, EmptyBitmapsDrawNothing)
+{
+    TBitmap32 src, dst, empty;
+    Fill(src, 3, 3, W);
+    Fill(dst, 3, 3, K);
+    TAffineTransformation t;
+    t.SetSourceRect(MakeSingleRect(0, 0, 3, 3));
+    EXPECT_NO_THROW(DrawTransformed(&dst, &empty, &t));
+    EXPECT_NO_THROW(DrawTransformed(&empty, &src, &t));
+    EXPECT_NO_THROW(DrawTransformed(&dst, nullptr, &t));
+    EXPECT_EQ(dst.GetPixelFast(1, 1), K);
+    // A one-pixel source is a real area.
+    TBitmap32 one;
+    Fill(one, 1, 1, W);
+    TAffineTransformation u;
+    u.SetSourceRect(MakeSingleRect(0, 0, 1, 1));
+    DrawTransformed(&dst, &one, &u);
+    EXPECT_EQ(dst.GetPixelFast(0, 0), W);
+}
+
+TEST(ClearBorderAlphaTest, OutlineOnly)
+{
+    for (TRect r : {Rect(3, 2, 0, 0), Rect(0, 0, 4, 3)}) {
+        TBitmap32 b;
+        Fill(b, 4, 3, W);
+        ClearBorderAlpha(&b, r);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 4; ++x) {
+                bool kept = (x == 1 || x == 2) && y == 1;
+                EXPECT_EQ(b.GetPixelFast(x, y), kept ? W : 0x00FFFFFFu) << x << "," << y;
+            }
+    }
+    TBitmap32 empty;
+    EXPECT_NO_THROW(ClearBorderAlpha(&empty, Rect(0, 0, 4, 4)));
+}
+
+TEST(Matrix, InvertAndSingular)
+{
+    TFloatMatrix m;
+    m[0][0] = 2;
+    m[1][1] = 4;
+    m[2][0] = 6;
+    TFloatMatrix inv = Invert(m);
+    TFloatMatrix id = Mult(m, inv);
+    for (int c = 0; c < 3; ++c)
+        for (int r = 0; r < 3; ++r)
+            EXPECT_NEAR(id[c][r], c == r ? 1 : 0, 1e-6);
+    TFloatMatrix singular;
+    singular[0][0] = 0;
+    TFloatMatrix fallback = Invert(singular);
+    EXPECT_EQ(fallback[0][0], 1.0f);
+    EXPECT_EQ(fallback[1][1], 1.0f);
+}
+
+TEST(BitmapWrappers, DrawOntoAndRect)
+{
+    TBitmap32 src, dst;
+    Fill(src, 2, 2, W);
+    Fill(dst, 4, 4, K);
+    int changes = 0;
+    dst.OnChange = [&](TObject*) { ++changes; };
+    src.DrawOntoAt(&dst, 1, 1);
+    EXPECT_EQ(dst.GetPixelFast(2, 2), W);
+    EXPECT_EQ(dst.GetPixelFast(0, 0), K);
+    EXPECT_EQ(changes, 1);
+    dst.ClearTo(K);
+    src.DrawOntoRect(&dst, Rect(0, 0, 4, 4));
+    EXPECT_EQ(dst.GetPixelFast(3, 3), W);
+    TBitmap32 empty;
+    empty.DrawOnto(&dst);
+    dst.DrawFrom(0, 0, nullptr);
+}

@@ -4,6 +4,10 @@
 #include "platform/Forms.h"
 #include "platform/SysUtils.h"
 
+#include <QApplication>
+#include <QThread>
+#include <QWidget>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -223,6 +227,31 @@ void EllipsizeToWidth(const std::string& S, TCanvas& Canvas, int32_t MaxWidth, s
         if (t.empty() || Canvas.TextWidth(Result) <= MaxWidth)
             return;
     }
+}
+
+} // namespace kv
+
+// ---- Windows ---------------------------------------------------------------------------------
+
+namespace kv {
+
+void FitRectToScreen(TRect& R) { FitRectToScreen(R, TRect{0, 0, Screen()->Width(), Screen()->Height()}); }
+
+void CenterOnScreen(QWidget* Wnd)
+{
+    if (!Wnd)
+        return;
+    const QRect frame = Wnd->frameGeometry();
+    TRect r = Bounds((Screen()->Width() - frame.width()) / 2, (Screen()->Height() - frame.height()) / 2,
+                     frame.width(), frame.height());
+    FitRectToScreen(r);
+    Wnd->move(r.Left, r.Top);
+}
+
+bool OwnsActiveWindow()
+{
+    QWidget* active = QApplication::activeWindow();
+    return active && active->thread() == QThread::currentThread();
 }
 
 } // namespace kv

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+class QWidget;
+
 namespace kv {
 
 // ---- Memory -----------------------------------------------------------------------
@@ -39,6 +41,16 @@ inline int32_t HeightOfRect(const TRect& R) { return R.Bottom - R.Top; }
 // Moves R onto Screen keeping its size: past the right or bottom edge it is shifted
 // left or up, then a negative left or top is shifted right or down.
 void FitRectToScreen(TRect& R, const TRect& Screen);
+// The same on the primary screen.
+void FitRectToScreen(TRect& R);
+
+// ---- Windows ------------------------------------------------------------------------
+
+// Places the window in the middle of the screen, brought onto it, keeping its size,
+// z-order and activation.
+void CenterOnScreen(QWidget* Wnd);
+// True when the active window belongs to this thread (the user-interface thread).
+bool OwnsActiveWindow();
 
 // ---- Drawing ------------------------------------------------------------------------
 

@@ -203,6 +203,12 @@ void TIcon::Draw(TCanvas& ACanvas, const TRect& Rect)
 
 void TIcon::Assign(TPersistent* Source)
 {
+    if (!Source) { // nil empties the icon, as list slots without an icon rely on
+        FImage.SetSize(0, 0);
+        FData.clear();
+        Changed(this);
+        return;
+    }
     if (auto* i = dynamic_cast<TIcon*>(Source)) {
         if (i == this)
             return;

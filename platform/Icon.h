@@ -25,6 +25,8 @@ public:
 
     // The chosen image as pf32bit with straight alpha.
     const TBitmap& Image() const { return FImage; }
+    // The icon file's bytes as loaded (empty for an icon made from a picture).
+    const std::vector<uint8_t>& Data() const { return FData; }
     std::string ClassName() const override { return "TIcon"; }
 
 protected:

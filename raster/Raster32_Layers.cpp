@@ -2,6 +2,7 @@
 
 #include "raster/Raster32.h"
 #include "raster/Raster32_Transforms.h"
+#include "raster/Raster32_ViewStretch.h"
 
 #include <algorithm>
 #include <cmath>
@@ -226,7 +227,7 @@ TCustomLayer* TLayerCollection::MouseMove(TShiftState Shift, int32_t X, int32_t 
     if (L)
         L->MouseMove(Shift, X, Y);
     else if (auto* Owner = dynamic_cast<ILayerOwner*>(FOwner))
-        SetScreenCursor(Owner->LayerOwnerCursor());
+        Screen()->SetCursor(Owner->LayerOwnerCursor());
     return L;
 }
 
@@ -376,14 +377,14 @@ void TCustomLayer::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, 
 
 void TCustomLayer::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
 {
-    SetScreenCursor(FCursor);
+    Screen()->SetCursor(FCursor);
     if (OnMouseMove)
         OnMouseMove(this, Shift, X, Y);
 }
 
 void TCustomLayer::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
 {
-    SetScreenCursor(crDefault);
+    Screen()->SetCursor(crDefault);
     if (OnMouseUp)
         OnMouseUp(this, Button, Shift, X, Y);
 }
@@ -499,7 +500,7 @@ void TBitmapLayer::Paint(TBitmap32* Buffer)
     }
     if (RectIsEmpty(R) || RectIsEmpty(SrcRect) || !DrawableRect(R))
         return;
-    FBitmap->DrawOntoRectFrom(Buffer, R, SrcRect);
+    ViewDrawOntoRect(FBitmap.get(), Buffer, R, SrcRect);
 }
 
 // ---- TRubberbandLayer --------------------------------------------------------------------
@@ -624,7 +625,7 @@ void TRubberbandLayer::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
 {
     if (!FIsDragging) {
         FDragState = HandleUnderCursor(X, Y);
-        SetScreenCursor(FDragState == dsMove ? Cursor() : DragStateCursor(TRBDragState(FDragState)));
+        Screen()->SetCursor(FDragState == dsMove ? Cursor() : DragStateCursor(TRBDragState(FDragState)));
         return;
     }
     float Mx = X - FMouseShiftX;

@@ -4,6 +4,8 @@
 #include "platform/Dialogs.h"
 #include "platform/Forms.h"
 
+#include <QApplication>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 using namespace kv;
@@ -121,4 +123,18 @@ TEST(CtrlUtils, ShowNotAvailableTellsAndAbortsSilently)
     EXPECT_EQ(answers.Requests[0].Text, "Функция не реализована");
     EXPECT_EQ(answers.Requests[0].Buttons, mbOKOnly);
     EXPECT_EQ(Screen()->Cursor(), crDefault);
+}
+
+TEST(CtrlUtils, WindowsOnTheScreen)
+{
+    TRect big{-10, 5, Screen()->Width() + 90, 25};
+    FitRectToScreen(big);
+    EXPECT_EQ(big.Left, 0);
+    EXPECT_EQ(WidthOfRect(big), Screen()->Width() + 100);
+    QWidget w;
+    w.resize(100, 50);
+    CenterOnScreen(&w);
+    EXPECT_EQ(w.size(), QSize(100, 50));
+    EXPECT_NEAR(w.frameGeometry().left(), (Screen()->Width() - w.frameGeometry().width()) / 2, 1);
+    EXPECT_FALSE(OwnsActiveWindow() && QApplication::activeWindow() == nullptr);
 }

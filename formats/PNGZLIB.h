@@ -1,0 +1,77 @@
+// Streams around zlib: a write-only deflate stream and a read-only inflate stream, each
+// over a caller's stream (not owned) with a 65536-byte buffer.
+#pragma once
+
+#include "platform/Classes.h"
+
+#include <memory>
+#include <vector>
+
+namespace kv {
+
+KV_DECLARE_EXCEPTION(EZLibError, Exception)
+KV_DECLARE_EXCEPTION(EZCompressionError, EZLibError)
+KV_DECLARE_EXCEPTION(EZDecompressionError, EZLibError)
+
+// Scoped: the level names would otherwise clash with the colour constants clNone/clDefault.
+enum class TCompressionLevel : uint8_t { clNone, clFastest, clDefault, clMax };
+
+constexpr int32_t ZBufferSize = 65536;
+
+class TCustomZStream : public TStream {
+public:
+    ~TCustomZStream() override;
+    // Fired whenever the buffer is refilled from, or flushed to, the wrapped stream.
+    TNotifyEvent OnProgress;
+
+protected:
+    explicit TCustomZStream(TStream& Strm);
+    virtual void Progress(TObject* Sender);
+    [[noreturn]] static void InvalidOperation();
+
+    struct ZState;
+    TStream& FStrm;
+    int64_t FStrmPos; // where this wrapper left the wrapped stream
+    std::unique_ptr<ZState> FZRec;
+    std::vector<uint8_t> FBuffer;
+};
+
+class TZCompressionStream : public TCustomZStream {
+public:
+    TZCompressionStream(TCompressionLevel CompressionLevel, TStream& Dest);
+    // Finishes the deflate stream when Finish was not called; errors are swallowed
+    // there, so writers that care call Finish themselves.
+    ~TZCompressionStream() override;
+
+    int64_t Read(void* Buffer, int64_t Count) override;
+    int64_t Write(const void* Buffer, int64_t Count) override;
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+    // Writes every pending byte and the end of the deflate stream to the destination.
+    void Finish();
+    // Compressed bytes handed to the destination divided by bytes taken in (0 when none).
+    double CompressionRate();
+
+private:
+    void FlushBuffer(int64_t Count);
+    bool FFinished = false;
+};
+
+class TZDecompressionStream : public TCustomZStream {
+public:
+    explicit TZDecompressionStream(TStream& Source);
+    ~TZDecompressionStream() override;
+
+    // Inflates up to Count bytes; fewer when the compressed data or the source ends.
+    int64_t Read(void* Buffer, int64_t Count) override;
+    int64_t Write(const void* Buffer, int64_t Count) override;
+    // (0, soBeginning) starts over from where the source stood at creation; forward
+    // seeks read and discard; the result is the count of bytes produced so far.
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+
+private:
+    void Discard(int64_t Count);
+    int64_t FStartPos; // the source position where the compressed data begins
+    bool FStreamEnd = false;
+};
+
+} // namespace kv

@@ -1,0 +1,268 @@
+#include "formats/Pcx_unit.h"
+
+#include "formats/LoaderFile.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace kv {
+
+std::string PCXErrorText;
+
+namespace {
+
+const char* const MsgNotPCX = "Not a PCX file, or header read error.";
+const char* const MsgInvalidPCX = "Not a valid PCX file!";
+
+// The 128-byte file header (little-endian fields).
+struct TPCXHeader {
+    uint8_t Manufacturer;
+    uint8_t Version;
+    uint8_t Encoding;
+    uint8_t BitsPerPixel;
+    uint16_t XMin, YMin, XMax, YMax;
+    uint16_t HRes, VRes;
+    uint8_t Palette[48];
+    uint8_t Reserved;
+    uint8_t Planes;
+    uint16_t BytesPerLine;
+    uint16_t PaletteInfo;
+    uint8_t Filler[58];
+};
+static_assert(sizeof(TPCXHeader) == 128, "PCX header is 128 bytes");
+
+constexpr int HeaderSize = 128;
+constexpr int PaletteTailSize = 769; // marker byte + 256 x RGB
+constexpr int MaxRun = 63;
+
+// Palette in 6-bit units (0..63), red, green, blue.
+using TPalette6 = std::array<std::array<uint8_t, 3>, 256>;
+
+const uint8_t DefaultPalette16[16][3] = {{0, 0, 0},    {0, 0, 32},   {0, 32, 0},   {0, 32, 32},
+                                         {32, 0, 0},   {32, 0, 32},  {32, 32, 0},  {42, 42, 42},
+                                         {21, 21, 21}, {0, 0, 63},   {0, 63, 0},   {0, 63, 63},
+                                         {63, 0, 0},   {63, 0, 63},  {63, 63, 0},  {63, 63, 63}};
+
+TPCXHeader ReadHeader(TLoaderFile& F)
+{
+    TPCXHeader h{};
+    h.Manufacturer = F.Byte();
+    h.Version = F.Byte();
+    h.Encoding = F.Byte();
+    h.BitsPerPixel = F.Byte();
+    h.XMin = F.Word();
+    h.YMin = F.Word();
+    h.XMax = F.Word();
+    h.YMax = F.Word();
+    h.HRes = F.Word();
+    h.VRes = F.Word();
+    F.Block(h.Palette, 48);
+    h.Reserved = F.Byte();
+    h.Planes = F.Byte();
+    h.BytesPerLine = F.Word();
+    h.PaletteInfo = F.Word();
+    F.Block(h.Filler, 58);
+    return h;
+}
+
+bool Fail(const char* Message)
+{
+    PCXErrorText = Message;
+    return false;
+}
+
+// Colour cube for 24-bit pictures: r, g in 0..7, b in 0..3.
+void CubePalette(TPalette6& P)
+{
+    for (int r = 0; r < 8; ++r)
+        for (int g = 0; g < 8; ++g)
+            for (int b = 0; b < 4; ++b)
+                P[size_t((r * 8 + g) * 4 + b)] = {uint8_t((r + 1) * 8 - 1), uint8_t((g + 1) * 8 - 1),
+                                                  uint8_t((b + 1) * 16 - 1)};
+}
+
+std::vector<TPaletteEntry> Entries(const TPalette6& P, size_t Count, int Scale, int Add)
+{
+    std::vector<TPaletteEntry> e(256); // padded with black: stray indices stay defined
+    for (size_t i = 0; i < Count && i < 256; ++i)
+        e[i] = {uint8_t(std::min(255, (P[i][0] + Add) * Scale - Add)),
+                uint8_t(std::min(255, (P[i][1] + Add) * Scale - Add)),
+                uint8_t(std::min(255, (P[i][2] + Add) * Scale - Add)), 0};
+    e.resize(std::max<size_t>(Count, 2));
+    return e;
+}
+
+enum TPcxKind : uint8_t { pkMono, pkPlanes, pkIndexed, pkRGB, pkOther };
+
+TPcxKind KindOf(const TPCXHeader& H)
+{
+    if (H.BitsPerPixel == 1)
+        return H.Planes == 1 ? pkMono : pkPlanes;
+    if (H.BitsPerPixel == 8 && H.Planes == 1)
+        return pkIndexed;
+    if (H.BitsPerPixel == 8 && H.Planes == 3)
+        return pkRGB;
+    return pkOther;
+}
+
+// One RLE line of Planes x BytesPerLine decoded bytes into Line (LineSize bytes).
+void DecodeLine(TLoaderFile& F, const TPCXHeader& H, TPcxKind Kind, int32_t Width, uint8_t* Line, size_t LineSize)
+{
+    const int64_t bpl = H.BytesPerLine;
+    const int64_t total = int64_t(H.Planes) * bpl;
+    int64_t produced = 0;
+    while (produced < total) {
+        uint8_t b = F.Byte();
+        int count = 1;
+        if ((b & 0xC0) == 0xC0) {
+            count = b & 0x3F;
+            b = F.Byte();
+        }
+        // A run that passes the line's end is cut there.
+        for (int k = 0; k < count && produced < total; ++k, ++produced) {
+            if (Kind == pkPlanes) {
+                int64_t plane = produced / bpl;
+                if (plane >= 8)
+                    continue; // bit shl plane would leave the byte
+                int64_t first = (produced % bpl) * 8;
+                for (int bit = 0; bit < 8; ++bit) {
+                    int64_t px = first + bit;
+                    if (px < Width && ((b >> (7 - bit)) & 1))
+                        Line[size_t(px)] = uint8_t(Line[size_t(px)] + (1 << plane));
+                }
+            } else if (size_t(produced) < LineSize) {
+                Line[size_t(produced)] = b;
+            }
+        }
+    }
+}
+
+} // namespace
+
+bool LoadPCXFile(const std::string& FileName, TBitmap* Bitmap)
+{
+    PCXErrorText.clear();
+    TLoaderFile f;
+    f.Open(FileName); // an unreadable file reads as zeros and fails the first check
+    TPCXHeader h = ReadHeader(f);
+    if (h.Manufacturer != 10)
+        return Fail(MsgNotPCX);
+
+    TPalette6 pal{};
+    for (int i = 0; i < 16; ++i)
+        for (int c = 0; c < 3; ++c) {
+            int v = h.Palette[i * 3 + c];
+            if (h.Version == 2 && v < 4)
+                v *= 85;
+            pal[size_t(i)][size_t(c)] = uint8_t(v >> 2);
+        }
+    switch (h.BitsPerPixel) {
+    case 1: case 4: case 8: case 16: case 24: case 32: break;
+    default: return Fail(MsgInvalidPCX);
+    }
+    if (!Bitmap)
+        return Fail(MsgInvalidPCX);
+
+    // Sizes the file cannot hold are refused before anything is allocated: each side in
+    // 1..65535, a line long enough for its pixels, and no more lines than the data can
+    // expand to (a run byte pair gives at most 63 bytes).
+    int32_t width = int32_t(h.XMax) - int32_t(h.XMin) + 1;
+    int32_t height = int32_t(h.YMax) - int32_t(h.YMin) + 1;
+    if (width < 1 || height < 1 || h.Planes == 0)
+        return Fail(MsgInvalidPCX);
+    try {
+        CheckPixelBufferSize(width, height, "PCX picture");
+    } catch (const Exception&) {
+        return Fail(MsgInvalidPCX);
+    }
+    int64_t bpl = h.BytesPerLine;
+    int64_t encoded = int64_t(h.Planes) * bpl * height;
+    int64_t data = std::max<int64_t>(f.Size() - HeaderSize, 0);
+    if (bpl * 8 < int64_t(width) * h.BitsPerPixel || encoded > data * MaxRun)
+        return Fail(MsgInvalidPCX);
+
+    TPcxKind kind = KindOf(h);
+    if (h.Version == 3)
+        for (int i = 0; i < 16; ++i)
+            for (int c = 0; c < 3; ++c)
+                pal[size_t(i)][size_t(c)] = DefaultPalette16[i][c];
+    if (kind == pkMono) {
+        pal[0] = {0, 0, 0};
+        pal[1] = {63, 63, 63};
+    } else if (kind == pkIndexed) {
+        // The palette is taken from the last 769 bytes whatever the marker byte holds; a
+        // file too short to have one after its header keeps a black palette.
+        pal = {};
+        if (f.Size() >= HeaderSize + PaletteTailSize) {
+            f.Seek(f.Size() - PaletteTailSize);
+            f.Byte(); // 12 in a well-formed file
+            for (auto& e : pal)
+                for (auto& c : e)
+                    c = uint8_t(f.Byte() >> 2);
+            f.Seek(HeaderSize);
+        }
+    } else if (kind == pkRGB) {
+        CubePalette(pal);
+    }
+
+    // The format is set while the bitmap is 1 x 1, so no old pixels are converted.
+    Bitmap->SetSize(1, 1);
+    if (kind != pkOther)
+        Bitmap->SetPixelFormat(kind == pkMono ? pf1bit : kind == pkRGB ? pf24bit : pf8bit);
+    Bitmap->SetSize(width, height);
+    switch (kind) {
+    case pkMono:
+        Bitmap->SetPaletteEntries({{0, 0, 0, 0}, {255, 255, 255, 0}});
+        break;
+    case pkPlanes: {
+        Bitmap->SetIgnorePalette(false);
+        Bitmap->SetPaletteEntries(Entries(pal, 17, 4, 1)); // (c + 1) x 4 - 1
+        std::vector<TPaletteEntry> e = Bitmap->PaletteEntries();
+        e.resize(256); // more than four planes give values past the 17 entries
+        Bitmap->SetPaletteEntries(e);
+        break;
+    }
+    case pkIndexed:
+        Bitmap->SetPaletteEntries(Entries(pal, 256, 4, 0));
+        break;
+    case pkRGB:
+        Bitmap->SetPaletteEntries(Entries(pal, 256, 4, 0));
+        break;
+    case pkOther:
+        return true; // sized, nothing decoded
+    }
+
+    size_t lineSize = size_t(std::max({int64_t(h.Planes) * bpl, int64_t(h.Planes) * width, int64_t(width) * 4}) + MaxRun);
+    std::vector<uint8_t> line(lineSize), rgb(size_t(width) * 3 + 20);
+    f.Seek(HeaderSize);
+    int64_t stride = Bitmap->BytesPerScanLine();
+    for (int32_t y = 0; y < height; ++y) {
+        if (h.BitsPerPixel != 8)
+            std::fill(line.begin(), line.end(), 0);
+        DecodeLine(f, h, kind, width, line.data(), lineSize);
+        uint8_t* row = Bitmap->ScanLine(y);
+        switch (kind) {
+        case pkMono:
+        case pkIndexed:
+            std::memcpy(row, line.data(), size_t(std::min(bpl, stride)));
+            break;
+        case pkPlanes:
+            std::memcpy(row, line.data(), size_t(width));
+            break;
+        case pkRGB:
+            for (int32_t x = 0; x < width; ++x) {
+                rgb[size_t(3 * x)] = line[size_t(2 * bpl + x)];
+                rgb[size_t(3 * x + 1)] = line[size_t(bpl + x)];
+                rgb[size_t(3 * x + 2)] = line[size_t(x)];
+            }
+            std::memcpy(row, rgb.data(), size_t(width) * 3);
+            break;
+        case pkOther:
+            break;
+        }
+    }
+    return true;
+}
+
+} // namespace kv

@@ -1,0 +1,254 @@
+#include "formats/Targa.h"
+
+#include "formats/LoaderFile.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace kv {
+
+std::string TGAErrorText;
+
+namespace {
+
+const char* const MsgInvalidTGA = "Invalid TGA file!";
+
+// The 18-byte file header (little-endian fields, read one by one).
+#pragma pack(push, 1)
+struct TTGAHeader {
+    uint8_t IDLength;
+    uint8_t ColorMapType;
+    uint8_t ImageType;
+    uint16_t FirstEntry;
+    uint16_t MapLength;
+    uint8_t EntrySize;
+    uint16_t XOrigin, YOrigin;
+    uint16_t Width, Height;
+    uint8_t PixelDepth;
+    uint8_t Descriptor;
+};
+#pragma pack(pop)
+static_assert(sizeof(TTGAHeader) == 18, "TGA header is 18 bytes");
+
+constexpr uint8_t DescTopDown = 0x20, DescRightToLeft = 0x10;
+
+using TPalette6 = std::array<std::array<uint8_t, 3>, 256>;
+
+TTGAHeader ReadHeader(TLoaderFile& F)
+{
+    TTGAHeader h{};
+    h.IDLength = F.Byte();
+    h.ColorMapType = F.Byte();
+    h.ImageType = F.Byte();
+    h.FirstEntry = F.Word();
+    h.MapLength = F.Word();
+    h.EntrySize = F.Byte();
+    h.XOrigin = F.Word();
+    h.YOrigin = F.Word();
+    h.Width = F.Word();
+    h.Height = F.Word();
+    h.PixelDepth = F.Byte();
+    h.Descriptor = F.Byte();
+    return h;
+}
+
+bool ValidType(uint8_t T) { return T == 1 || T == 2 || T == 3 || T == 9 || T == 10 || T == 11; }
+bool ValidDepth(uint8_t D) { return D == 1 || D == 4 || D == 8 || D == 16 || D == 24 || D == 32; }
+
+std::vector<TPaletteEntry> Scaled(const TPalette6& P)
+{
+    std::vector<TPaletteEntry> e(256);
+    for (size_t i = 0; i < 256; ++i)
+        e[i] = {uint8_t(P[i][0] * 4), uint8_t(P[i][1] * 4), uint8_t(P[i][2] * 4), 0};
+    return e;
+}
+
+// Reads pixels of the file's depth and writes them as the line wants them: one byte
+// (depths 1 and 8: a byte of 8 packed pixels for depth 1) or B, G, R.
+struct TPixelReader {
+    uint8_t Depth;
+    int OutBytes() const { return Depth <= 8 ? 1 : 3; }
+
+    void Read(TLoaderFile& F, uint8_t* Out) const
+    {
+        switch (Depth) {
+        case 16: {
+            uint16_t v = F.Word();
+            Out[0] = uint8_t((v & 31) * 8);
+            Out[1] = uint8_t(((v >> 5) & 31) * 8);
+            Out[2] = uint8_t(((v >> 10) & 31) * 8);
+            break;
+        }
+        case 24:
+            F.Block(Out, 3);
+            break;
+        case 32:
+            F.Block(Out, 3);
+            F.Byte(); // alpha is dropped
+            break;
+        default:
+            Out[0] = F.Byte();
+            break;
+        }
+    }
+};
+
+// Run-length packets may run on into the next line; what is left of one is kept here.
+struct TPacketState {
+    int Left = 0;
+    bool Repeat = false;
+    uint8_t Pixel[3] = {0, 0, 0};
+};
+
+void DecodeLine(TLoaderFile& F, const TPixelReader& R, bool Packed, int64_t Count, uint8_t* Line, TPacketState& S)
+{
+    const int n = R.OutBytes();
+    if (!Packed) {
+        for (int64_t i = 0; i < Count; ++i)
+            R.Read(F, Line + i * n);
+        return;
+    }
+    for (int64_t i = 0; i < Count; ++i) {
+        if (S.Left == 0) {
+            uint8_t h = F.Byte();
+            S.Left = (h & 0x7F) + 1;
+            S.Repeat = (h & 0x80) != 0;
+            if (S.Repeat)
+                R.Read(F, S.Pixel);
+        }
+        if (S.Repeat)
+            std::memcpy(Line + i * n, S.Pixel, size_t(n));
+        else
+            R.Read(F, Line + i * n);
+        --S.Left;
+    }
+}
+
+void ReverseLine(uint8_t* Line, int32_t Width, uint8_t Depth)
+{
+    if (Depth == 1) {
+        std::vector<uint8_t> copy(Line, Line + (Width + 7) / 8);
+        std::memset(Line, 0, copy.size());
+        for (int32_t x = 0; x < Width; ++x) {
+            int32_t from = Width - 1 - x;
+            if (copy[size_t(from >> 3)] & (0x80 >> (from & 7)))
+                Line[x >> 3] = uint8_t(Line[x >> 3] | (0x80 >> (x & 7)));
+        }
+    } else if (Depth == 8) {
+        std::reverse(Line, Line + Width);
+    } else {
+        for (int32_t a = 0, b = Width - 1; a < b; ++a, --b)
+            std::swap_ranges(Line + 3 * a, Line + 3 * a + 3, Line + 3 * b);
+    }
+}
+
+bool Fail(TBitmap* Bitmap)
+{
+    TGAErrorText = MsgInvalidTGA;
+    if (Bitmap)
+        Bitmap->SetSize(1, 1);
+    return false;
+}
+
+} // namespace
+
+bool LoadTGAFile(const std::string& FileName, TBitmap* Bitmap)
+{
+    TGAErrorText.clear();
+    TLoaderFile f;
+    f.Open(FileName); // an unreadable file reads as zeros: image type 0 fails below
+    TTGAHeader h = ReadHeader(f);
+    if (!ValidType(h.ImageType) || !ValidDepth(h.PixelDepth) || !Bitmap)
+        return Fail(Bitmap);
+    int32_t width = h.Width, height = h.Height;
+    if (width == 0 || height == 0)
+        return Fail(Bitmap);
+    f.Skip(h.IDLength);
+
+    TPalette6 pal{};
+    if (h.ColorMapType != 0) {
+        int entryBytes = (h.EntrySize + 7) / 8;
+        for (int i = 0; i < h.MapLength; ++i) {
+            int index = h.FirstEntry + i;
+            std::array<uint8_t, 3> rgb{};
+            if (h.EntrySize == 16) {
+                uint16_t v = f.Word();
+                rgb = {uint8_t(((v >> 10) & 31) * 2), uint8_t(((v >> 5) & 31) * 2), uint8_t((v & 31) * 2)};
+            } else if (h.EntrySize == 24) {
+                uint8_t b = f.Byte(), g = f.Byte(), r = f.Byte();
+                rgb = {uint8_t(r >> 2), uint8_t(g >> 2), uint8_t(b >> 2)};
+            } else {
+                f.Skip(entryBytes); // entries of other sizes are passed over, not read
+                continue;
+            }
+            if (index < 256)
+                pal[size_t(index)] = rgb;
+        }
+    } else if (h.PixelDepth == 8) {
+        for (int i = 0; i < 256; ++i) {
+            uint8_t v = uint8_t(i * 63 / 255);
+            pal[size_t(i)] = {v, v, v};
+        }
+    }
+    if (h.PixelDepth == 1) {
+        pal[0] = {0, 0, 0};
+        pal[1] = {63, 63, 63};
+    }
+    const bool packed = h.ImageType >= 9;
+
+    // Refuse sizes the file cannot hold before allocating: a raw line needs its bytes, a
+    // run-length packet of two bytes or more gives at most 128 pixels.
+    TPixelReader reader{h.PixelDepth};
+    int64_t unitsPerLine = h.PixelDepth == 1 ? (int64_t(width) + 7) / 8 : width;
+    try {
+        CheckPixelBufferSize(width, height, "TGA picture");
+    } catch (const Exception&) {
+        return Fail(Bitmap);
+    }
+    if (h.PixelDepth != 4 && unitsPerLine * height > (f.Remaining() + 1) * 128)
+        return Fail(Bitmap);
+
+    // The format is set while the bitmap is small, so no old pixels are converted.
+    Bitmap->SetSize(1, 1);
+    TPixelFormat format = h.PixelDepth == 1 ? pf1bit : h.PixelDepth == 8 ? pf8bit : pf24bit;
+    if (h.PixelDepth != 4)
+        Bitmap->SetPixelFormat(format);
+    Bitmap->SetSize(width, height);
+    switch (h.PixelDepth) {
+    case 1:
+        Bitmap->SetPaletteEntries({{0, 0, 0, 0}, {255, 255, 255, 0}});
+        break;
+    case 8:
+        Bitmap->SetPaletteEntries(Scaled(pal));
+        break;
+    case 4:
+        return true; // sized; nothing is decoded for this depth
+    default: {
+        TPalette6 cube{};
+        for (int r = 0; r < 8; ++r)
+            for (int g = 0; g < 8; ++g)
+                for (int b = 0; b < 4; ++b)
+                    cube[size_t((r * 8 + g) * 4 + b)] = {uint8_t((r + 1) * 8 - 1), uint8_t((g + 1) * 8 - 1),
+                                                         uint8_t((b + 1) * 16 - 1)};
+        Bitmap->SetPaletteEntries(Scaled(cube));
+        break;
+    }
+    }
+
+    int64_t lineBytes = unitsPerLine * reader.OutBytes();
+    std::vector<uint8_t> line(size_t(lineBytes) + 4);
+    int64_t stride = Bitmap->BytesPerScanLine();
+    TPacketState state;
+    bool topDown = (h.Descriptor & DescTopDown) != 0;
+    for (int32_t i = 0; i < height; ++i) {
+        DecodeLine(f, reader, packed, unitsPerLine, line.data(), state);
+        if (h.Descriptor & DescRightToLeft)
+            ReverseLine(line.data(), width, h.PixelDepth);
+        int32_t y = topDown ? i : height - 1 - i;
+        std::memcpy(Bitmap->ScanLine(y), line.data(), size_t(std::min(lineBytes, stride)));
+    }
+    return true;
+}
+
+} // namespace kv

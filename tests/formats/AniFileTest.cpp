@@ -1,0 +1,215 @@
+#include "formats/AniFile.h"
+#include "formats/IcoList.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+using namespace kv;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void Put32(Bytes& b, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b.push_back(uint8_t(v >> (8 * i)));
+}
+void Put16(Bytes& b, uint16_t v)
+{
+    b.push_back(uint8_t(v));
+    b.push_back(uint8_t(v >> 8));
+}
+
+// A one-image icon file: 16 x 16, 4 bits per pixel (type 1 icon or 2 cursor).
+Bytes IconFile(uint16_t type, uint16_t hotX = 0, uint16_t hotY = 0)
+{
+    Bytes img;
+    Put32(img, 40);      // BITMAPINFOHEADER size
+    Put32(img, 16);      // width
+    Put32(img, 32);      // height (XOR + AND)
+    Put16(img, 1);       // planes
+    Put16(img, 4);       // bit count
+    for (int i = 0; i < 6; ++i)
+        Put32(img, 0);   // compression .. important colours
+    for (int i = 0; i < 16; ++i)
+        Put32(img, uint32_t(i * 0x111111));
+    img.resize(img.size() + 16 * 8 + 16 * 4, 0x11); // XOR rows, AND rows
+    Bytes f;
+    Put16(f, 0);
+    Put16(f, type);
+    Put16(f, 1);
+    f.insert(f.end(), {16, 16, 16, 0});
+    Put16(f, hotX);      // planes / hot spot x
+    Put16(f, hotY);      // bit count / hot spot y
+    Put32(f, uint32_t(img.size()));
+    Put32(f, 22);
+    f.insert(f.end(), img.begin(), img.end());
+    return f;
+}
+
+Bytes Chunk(const char* id, const Bytes& d)
+{
+    Bytes c(id, id + 4);
+    Put32(c, uint32_t(d.size()));
+    c.insert(c.end(), d.begin(), d.end());
+    if (d.size() & 1)
+        c.push_back(0);
+    return c;
+}
+
+Bytes Anih(uint32_t frames, uint32_t steps, uint32_t rate, uint32_t flags)
+{
+    Bytes d;
+    for (uint32_t v : {36u, frames, steps, 0u, 0u, 0u, 0u, rate, flags})
+        Put32(d, v);
+    return Chunk("anih", d);
+}
+
+Bytes Riff(const std::vector<Bytes>& chunks)
+{
+    Bytes body = {'A', 'C', 'O', 'N'};
+    for (auto& c : chunks)
+        body.insert(body.end(), c.begin(), c.end());
+    return Chunk("RIFF", body);
+}
+
+Bytes Fram(int icons)
+{
+    Bytes d = {'f', 'r', 'a', 'm'};
+    for (int i = 0; i < icons; ++i) {
+        Bytes c = Chunk("icon", IconFile(2, uint16_t(i + 1), 7));
+        d.insert(d.end(), c.begin(), c.end());
+    }
+    return Chunk("LIST", d);
+}
+
+void Load(TAnimatedCursorImage& a, const Bytes& f)
+{
+    TReadOnlyMemoryStream s(f.data(), int64_t(f.size()));
+    a.LoadFromStream(s);
+}
+
+Bytes Rate(uint32_t v)
+{
+    Bytes d;
+    Put32(d, v);
+    return Chunk("rate", d);
+}
+
+} // namespace
+
+TEST(AniFile, MoreIconsThanHeaderFramesAppendFrames)
+{
+    TAnimatedCursorImage a;
+    Load(a, Riff({Anih(2, 2, 6, 1), Fram(3)}));
+    ASSERT_EQ(a.FrameCount(), 3);
+    EXPECT_EQ(a.Frames(0)->Seq(), 0);
+    EXPECT_EQ(a.Frames(2)->Seq(), -1);
+    EXPECT_EQ(a.Frames(2)->JiffRate(), 6u);
+    EXPECT_EQ(a.Header().Steps, 3u);
+    EXPECT_FALSE(a.Frames(1)->IsIcon());
+    EXPECT_EQ(a.Frames(1)->HotSpot(), Point(2, 7));
+    EXPECT_EQ(a.Frames(0)->TagName(), "icon");
+    EXPECT_EQ(a.IconCount(), 16);
+    EXPECT_EQ(a.Frames(0)->Icon()->Width(), 16);
+}
+
+TEST(AniFile, RateChunksSetFramesInOrderAndSurplusIsIgnored)
+{
+    TAnimatedCursorImage a;
+    Load(a, Riff({Anih(3, 3, 1, 1), Rate(6), Rate(12), Rate(18), Rate(99), Fram(3)}));
+    ASSERT_EQ(a.FrameCount(), 3);
+    EXPECT_EQ(a.Frames(0)->JiffRate(), 6u);
+    EXPECT_EQ(a.Frames(1)->JiffRate(), 12u);
+    EXPECT_EQ(a.Frames(2)->JiffRate(), 18u);
+
+    // One rate chunk holding several values sets frame 0 only.
+    Bytes several;
+    for (uint32_t v : {5u, 7u, 9u})
+        Put32(several, v);
+    TAnimatedCursorImage b;
+    Load(b, Riff({Anih(3, 3, 1, 1), Chunk("rate", several), Fram(3)}));
+    EXPECT_EQ(b.Frames(0)->JiffRate(), 5u);
+    EXPECT_EQ(b.Frames(1)->JiffRate(), 1u);
+
+    TIconList list;
+    list.Assign(&a);
+    EXPECT_EQ(list.Count(), 3);
+    TAnimatedCursorImage copy;
+    copy.Assign(&a);
+    EXPECT_EQ(copy.Frames(2)->JiffRate(), 18u);
+}
+
+TEST(AniFile, BadDataRaisesStreamReadError)
+{
+    auto error = [](const Bytes& f) {
+        TAnimatedCursorImage a;
+        try {
+            Load(a, f);
+        } catch (const EReadError& e) {
+            return e.Message();
+        }
+        return std::string();
+    };
+    EXPECT_EQ(error(Riff({Anih(2, 2, 6, 0), Fram(2)})), "Stream read error"); // no icon flag
+    EXPECT_EQ(error(Riff({Anih(2, 0, 6, 1), Fram(2)})), "Stream read error"); // no steps
+    EXPECT_EQ(error(Riff({Anih(2, 2, 6, 1)})), "Stream read error");          // no frames at all
+    EXPECT_EQ(error(Bytes{'R', 'I', 'F', 'F'}), "Stream read error");
+    EXPECT_EQ(error(Bytes(20, 'x')), "Stream read error");
+    // A header claiming a billion frames and 4 GiB chunks ends cleanly.
+    Bytes hostile = Riff({Anih(0x40000000, 1, 6, 1), Fram(1)});
+    EXPECT_EQ(error(hostile), "");
+    Bytes longChunk = Riff({Anih(1, 1, 6, 1), Fram(1)});
+    longChunk[12 + 4] = 0xFF; // the anih size
+    longChunk[12 + 7] = 0xFF;
+    EXPECT_EQ(error(longChunk), "Stream read error"); // the loop stops: no frames
+    for (size_t n = 0; n < hostile.size(); ++n)
+        error(Bytes(hostile.begin(), hostile.begin() + n));
+
+    TAnimatedCursorImage a;
+    TMemoryStream out;
+    EXPECT_THROW(a.SaveToStream(out), EAbort);
+}
+
+TEST(IcoList, StreamingKeepsEmptyEntries)
+{
+    TIcon icon;
+    Bytes file = IconFile(1);
+    TReadOnlyMemoryStream s(file.data(), int64_t(file.size()));
+    icon.LoadFromStream(s);
+    TIconList list;
+    int changes = 0;
+    list.OnChange = [&](TObject*) { ++changes; };
+    list.Add(&icon);
+    list.Put(1, nullptr); // an empty entry appended at Count
+    list.Insert(0, &icon);
+    EXPECT_EQ(list.Count(), 3);
+    EXPECT_GE(changes, 3);
+    TMemoryStream m;
+    list.SaveToStream(m);
+    const Bytes& b = m.Bytes();
+    EXPECT_EQ(GetU32LE(b.data()), 3u);
+    EXPECT_EQ(GetU32LE(b.data() + 4), uint32_t(file.size()));
+    EXPECT_EQ(GetU32LE(b.data() + b.size() - 4), 0u); // the empty entry: size 0
+    m.SetPosition(0);
+    TIconList back;
+    back.LoadFromStream(m);
+    ASSERT_EQ(back.Count(), 3);
+    EXPECT_FALSE(back.Get(0)->Empty());
+    EXPECT_TRUE(back.Get(2) == nullptr || back.Get(2)->Empty());
+    EXPECT_FALSE(back.NeedsStoring(&list));
+
+    // Counts and sizes beyond the stream are refused.
+    Bytes bad;
+    Put32(bad, 0x7FFFFFFF);
+    TReadOnlyMemoryStream bs(bad.data(), int64_t(bad.size()));
+    EXPECT_THROW(back.LoadFromStream(bs), EReadError);
+    Bytes bad2;
+    Put32(bad2, 1);
+    Put32(bad2, 1000);
+    TReadOnlyMemoryStream bs2(bad2.data(), int64_t(bad2.size()));
+    EXPECT_THROW(back.LoadFromStream(bs2), EReadError);
+}

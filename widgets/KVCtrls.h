@@ -8,6 +8,7 @@
 #include "platform/Forms.h"
 #include "platform/Graphics.h"
 
+#include <QMenu>
 #include <QPointer>
 
 #include <array>
@@ -16,7 +17,6 @@
 #include <string>
 #include <vector>
 
-class QMenu;
 class QShortcut;
 
 namespace kv {

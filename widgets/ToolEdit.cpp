@@ -512,10 +512,11 @@ void TDirectoryEdit::ButtonClick()
     DoBeforeDialog(temp, action);
     // OnBeforeDialog may refuse the chooser: then nothing opens and the text stays.
     if (action) {
-        if (temp.empty())
-            temp = FInitialDir.empty() ? "/" : FInitialDir;
-        if (!DirExists(temp))
-            temp = "/";
+        // (assign(1, '/') rather than = "/": g++ 12 warns falsely on the latter here)
+        if (temp.empty() && !FInitialDir.empty())
+            temp = FInitialDir;
+        if (temp.empty() || !DirExists(temp))
+            temp.assign(1, '/');
         if (NewStyleControls && FDialogKind == dkWin32)
             action = BrowseDirectory(temp, FDialogText, HelpContext());
         else

@@ -224,7 +224,11 @@ void TCustomControl::paintEvent(QPaintEvent*)
     Paint();
     QPainter P(this);
     P.setCompositionMode(QPainter::CompositionMode_Source);
-    P.drawImage(0, 0, FCanvasImage.convertToFormat(QImage::Format_RGB32));
+    // The surface's fourth byte is whatever the drawing left there: show it as opaque,
+    // through a view of the same bytes rather than a converted copy.
+    const QImage Opaque(FCanvasImage.constBits(), FCanvasImage.width(), FCanvasImage.height(),
+                        FCanvasImage.bytesPerLine(), QImage::Format_RGB32);
+    P.drawImage(0, 0, Opaque);
 }
 
 void TCustomControl::Resize()

@@ -610,8 +610,10 @@ bool BrowseDirectory(std::string& Folder, const std::string& DialogText, int32_t
     return true;
 }
 
+namespace {
 const char* const SConfirmCreateDir = "The specified directory does not exist. Create it?";
 const char* const SCannotCreateDir = "Unable to create directory";
+} // namespace
 
 bool SelectDirectory(std::string& Directory, TSelectDirOpts Options, int32_t HelpContext)
 {

@@ -2,6 +2,8 @@
 // above it), with the mapping from Qt's key events.
 #pragma once
 
+#include "platform/KvExtCtrls.h" // the navigation keys' codes
+
 #include <cstdint>
 
 namespace kv {
@@ -9,9 +11,8 @@ namespace kv {
 using TShortCut = uint16_t;
 constexpr TShortCut scShift = 0x2000, scCtrl = 0x4000, scAlt = 0x8000, scNone = 0;
 
-constexpr uint16_t VK_BACK = 0x08, VK_TAB = 0x09, VK_RETURN = 0x0D, VK_ESCAPE = 0x1B, VK_SPACE = 0x20,
-                   VK_PRIOR = 0x21, VK_NEXT = 0x22, VK_END = 0x23, VK_HOME = 0x24, VK_LEFT = 0x25, VK_UP = 0x26,
-                   VK_RIGHT = 0x27, VK_DOWN = 0x28, VK_INSERT = 0x2D, VK_DELETE = 0x2E, VK_F1 = 0x70;
+// The others beside the navigation keys.
+constexpr uint16_t VK_BACK = 0x08, VK_TAB = 0x09, VK_SPACE = 0x20, VK_INSERT = 0x2D, VK_DELETE = 0x2E, VK_F1 = 0x70;
 
 constexpr TShortCut ShortCut(uint16_t Key, TShortCut Shift) { return TShortCut((Key & 0xFF) | Shift); }
 

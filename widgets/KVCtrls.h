@@ -7,6 +7,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Forms.h"
 #include "platform/Graphics.h"
+#include "platform/KvExtCtrls.h" // TAlignment
 
 #include <QMenu>
 #include <QPointer>
@@ -21,7 +22,6 @@ class QShortcut;
 
 namespace kv {
 
-enum TAlignment : uint8_t { taLeftJustify, taRightJustify, taCenter };
 enum TTextLayout : uint8_t { tlTop, tlCenter, tlBottom };
 enum TShadowPosition : uint8_t { spLeftTop, spLeftBottom, spRightBottom, spRightTop };
 enum TButtonLayout : uint8_t { blGlyphLeft, blGlyphRight, blGlyphTop, blGlyphBottom };

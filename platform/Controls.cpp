@@ -368,47 +368,6 @@ void TCustomControl::changeEvent(QEvent* Event)
     QWidget::changeEvent(Event);
 }
 
-// ---- Timer -----------------------------------------------------------------------
-
-TTimer::TTimer() : FTimer(std::make_unique<QTimer>())
-{
-    // Never early, like the platform's timer: auto-repeat counts on 600 ms meaning 600.
-    FTimer->setTimerType(Qt::PreciseTimer);
-    QObject::connect(FTimer.get(), &QTimer::timeout, [this] { Tick(); });
-    UpdateTimer();
-}
-
-TTimer::~TTimer() { FTimer->stop(); }
-
-void TTimer::SetInterval(uint32_t Value)
-{
-    if (Value == FInterval)
-        return;
-    FInterval = Value;
-    UpdateTimer();
-}
-
-void TTimer::SetEnabled(bool Value)
-{
-    if (Value == FEnabled)
-        return;
-    FEnabled = Value;
-    UpdateTimer();
-}
-
-void TTimer::UpdateTimer()
-{
-    FTimer->stop();
-    if (FEnabled && FInterval != 0)
-        FTimer->start(int(FInterval));
-}
-
-void TTimer::Tick()
-{
-    if (FEnabled && OnTimer)
-        OnTimer(this);
-}
-
 // ---- Drawing primitives ------------------------------------------------------------
 
 uint32_t ColorToArgb(TColor Color)

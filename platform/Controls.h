@@ -4,6 +4,7 @@
 // scroll bars draw. Also the platform timer.
 #pragma once
 
+#include "platform/Forms.h"
 #include "platform/Graphics.h"
 #include "platform/QtBridge.h"
 #include "platform/SysUtils.h"
@@ -23,12 +24,7 @@ namespace kv {
 
 // ---- Cursors ---------------------------------------------------------------------
 
-using TCursor = int16_t;
-constexpr TCursor crDefault = 0, crNone = -1, crArrow = -2, crCross = -3, crIBeam = -4, crSize = -5,
-                  crSizeNESW = -6, crSizeNS = -7, crSizeNWSE = -8, crSizeWE = -9, crUpArrow = -10,
-                  crHourGlass = -11, crDrag = -12, crNoDrop = -13, crHSplit = -14, crVSplit = -15,
-                  crMultiDrag = -16, crSQLWait = -17, crNo = -18, crAppStart = -19, crHelp = -20,
-                  crHandPoint = -21, crSizeAll = -22;
+// TCursor and the cursor constants come from platform/Forms.h.
 
 // The one screen cursor slot: crDefault lets every widget show its own cursor; any other
 // value overrides them all. Changing it swaps the one override in place rather than
@@ -177,27 +173,7 @@ private:
     std::unique_ptr<TCanvas> FCanvas;
 };
 
-// ---- Timer -----------------------------------------------------------------------
-
-// The platform timer: OnTimer every Interval milliseconds while Enabled (and assigned).
-class TTimer : public TObject {
-public:
-    TTimer();
-    ~TTimer() override;
-    uint32_t Interval() const { return FInterval; }
-    void SetInterval(uint32_t Value);
-    bool Enabled() const { return FEnabled; }
-    void SetEnabled(bool Value);
-    std::function<void(TObject* Sender)> OnTimer;
-    std::string ClassName() const override { return "TTimer"; }
-    void Tick(); // what the event loop calls on each expiry
-
-private:
-    void UpdateTimer();
-    uint32_t FInterval = 1000;
-    bool FEnabled = true;
-    std::unique_ptr<QTimer> FTimer;
-};
+// The platform timer (TTimer) is declared in platform/Forms.h.
 
 // ---- Drawing primitives of the scroll-bar family -----------------------------------
 

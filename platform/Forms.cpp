@@ -137,14 +137,19 @@ struct TTimer::Impl {
 
 TTimer::TTimer() : FImpl(std::make_unique<Impl>())
 {
-    QObject::connect(&FImpl->Timer, &QTimer::timeout, [this] {
-        if (OnTimer)
-            SafeCall([this] { OnTimer(this); }, this);
-    });
+    // Never early, like the platform's timer: the range bars' auto-repeat counts on 600 ms.
+    FImpl->Timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&FImpl->Timer, &QTimer::timeout, [this] { Tick(); });
     Update();
 }
 
 TTimer::~TTimer() { FImpl->Timer.stop(); }
+
+void TTimer::Tick()
+{
+    if (FEnabled && OnTimer)
+        SafeCall([this] { OnTimer(this); }, this);
+}
 
 void TTimer::SetInterval(uint32_t Value)
 {

@@ -289,20 +289,16 @@ void TMainForm::SaveProject(const std::string& FileName)
 
 void TMainForm::LoadProject(const std::string& FileName)
 {
-    TMemoryStream Bytes;
-    {
-        TFileStream File(FileName, fmOpenRead | fmShareDenyWrite);
-        Bytes.CopyFrom(File, 0);
-    }
-    Bytes.SetPosition(0);
-    LoadProjectFromStream(Bytes, FileName);
+    TFileStream File(FileName, fmOpenRead | fmShareDenyWrite);
+    LoadProjectFromStream(File, FileName);
 }
 
 void TMainForm::LoadProjectFromStream(TStream& Stream, const std::string& Name)
 {
     ParsedProject Parsed;
     try {
-        std::vector<uint8_t> Data(size_t(std::max<int64_t>(Stream.Size() - Stream.Position(), 0)));
+        std::vector<uint8_t> Data;
+        Data.resize(size_t(std::max<int64_t>(Stream.Size() - Stream.Position(), 0)));
         if (!Data.empty())
             Stream.ReadBuffer(Data.data(), int64_t(Data.size()));
         ParseProject(Data.data(), int64_t(Data.size()), Parsed);

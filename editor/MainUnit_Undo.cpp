@@ -78,6 +78,10 @@ void TMainForm::MoveContentLayers(float Dx, float Dy)
         R.Bottom += Dy;
         L->SetPlacement(R);
     });
+    // The band is not moved with the layers: it takes its target's new place.
+    if (TRubberbandLayer* RB = RBLayer())
+        if (TPositionedLayer* T = RB->Target())
+            RB->SetPlacement(T->Placement());
 }
 
 // Every positioned layer, the rubber band included, scaled by the ratio of the

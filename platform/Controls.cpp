@@ -7,7 +7,6 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
-#include <QTimer>
 #include <QWheelEvent>
 #include <QWindow>
 #include <qdrawutil.h>
@@ -18,16 +17,13 @@ namespace kv {
 
 namespace {
 
-// Owned by the application: set while the slot holds anything but crDefault.
-TCursor GScreenCursor = crDefault;
-
 Qt::CursorShape ToQtCursor(TCursor C)
 {
     switch (C) {
     case crNone: return Qt::BlankCursor;
     case crCross: return Qt::CrossCursor;
     case crIBeam: return Qt::IBeamCursor;
-    case crSize: case crSizeAll: return Qt::SizeAllCursor;
+    case crSizeAll: return Qt::SizeAllCursor;
     case crSizeNESW: return Qt::SizeBDiagCursor;
     case crSizeNS: return Qt::SizeVerCursor;
     case crSizeNWSE: return Qt::SizeFDiagCursor;
@@ -68,26 +64,6 @@ bool ButtonFromQt(Qt::MouseButton B, TMouseButton& Out)
 }
 
 } // namespace
-
-TCursor ScreenCursor() { return GScreenCursor; }
-
-void SetScreenCursor(TCursor Value)
-{
-    if (Value == GScreenCursor)
-        return;
-    const bool HadOverride = GScreenCursor != crDefault;
-    GScreenCursor = Value;
-    if (!qApp)
-        return;
-    if (Value == crDefault) {
-        if (HadOverride)
-            QApplication::restoreOverrideCursor();
-    } else if (HadOverride) {
-        QApplication::changeOverrideCursor(QCursor(ToQtCursor(Value)));
-    } else {
-        QApplication::setOverrideCursor(QCursor(ToQtCursor(Value)));
-    }
-}
 
 // ---- The control ------------------------------------------------------------------
 
@@ -248,7 +224,11 @@ void TCustomControl::paintEvent(QPaintEvent*)
     Paint();
     QPainter P(this);
     P.setCompositionMode(QPainter::CompositionMode_Source);
-    P.drawImage(0, 0, FCanvasImage.convertToFormat(QImage::Format_RGB32));
+    // The surface's fourth byte is whatever the drawing left there: show it as opaque,
+    // through a view of the same bytes rather than a converted copy.
+    const QImage Opaque(FCanvasImage.constBits(), FCanvasImage.width(), FCanvasImage.height(),
+                        FCanvasImage.bytesPerLine(), QImage::Format_RGB32);
+    P.drawImage(0, 0, Opaque);
 }
 
 void TCustomControl::Resize()

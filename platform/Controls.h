@@ -1,7 +1,7 @@
 // The control base that the program's own windowed controls stand on: a QWidget that
-// paints through a TCanvas, routes the mouse with the platform's capture rules, keeps
-// one screen cursor slot, and offers the frame, arrow and size-grip primitives the
-// scroll bars draw. Also the platform timer.
+// paints through a TCanvas, routes the mouse with the platform's capture rules and
+// offers the frame, arrow and size-grip primitives the scroll bars draw. The cursor
+// slot (Screen()->SetCursor) and the timer are those of platform/Forms.h.
 #pragma once
 
 #include "platform/Forms.h"
@@ -18,19 +18,8 @@
 #include <memory>
 
 class QPainter;
-class QTimer;
 
 namespace kv {
-
-// ---- Cursors ---------------------------------------------------------------------
-
-// TCursor and the cursor constants come from platform/Forms.h.
-
-// The one screen cursor slot: crDefault lets every widget show its own cursor; any other
-// value overrides them all. Changing it swaps the one override in place rather than
-// stacking a new one per mouse move.
-TCursor ScreenCursor();
-void SetScreenCursor(TCursor Value);
 
 // ---- Mouse -----------------------------------------------------------------------
 
@@ -172,8 +161,6 @@ private:
     QImage FCanvasImage;
     std::unique_ptr<TCanvas> FCanvas;
 };
-
-// The platform timer (TTimer) is declared in platform/Forms.h.
 
 // ---- Drawing primitives of the scroll-bar family -----------------------------------
 

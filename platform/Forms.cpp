@@ -137,19 +137,14 @@ struct TTimer::Impl {
 
 TTimer::TTimer() : FImpl(std::make_unique<Impl>())
 {
-    // Never early, like the platform's timer: the range bars' auto-repeat counts on 600 ms.
-    FImpl->Timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&FImpl->Timer, &QTimer::timeout, [this] { Tick(); });
+    QObject::connect(&FImpl->Timer, &QTimer::timeout, [this] {
+        if (OnTimer)
+            SafeCall([this] { OnTimer(this); }, this);
+    });
     Update();
 }
 
 TTimer::~TTimer() { FImpl->Timer.stop(); }
-
-void TTimer::Tick()
-{
-    if (FEnabled && OnTimer)
-        SafeCall([this] { OnTimer(this); }, this);
-}
 
 void TTimer::SetInterval(uint32_t Value)
 {

@@ -1,0 +1,260 @@
+// GIF codec speed: LZW decode and encode of a 4000 x 3000 8-bit picture against giflib
+// on the same file and pixels, the whole picture load/save through TGIFImage, and the
+// "Auto" save of a 12-megapixel 24-bit photo (histogram reduction, then LZW). Prints
+// giflib time / our time for decode and encode (above 1.0: we are faster).
+#include "formats/KvGIF.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <vector>
+
+#ifdef KV_HAVE_GIFLIB
+#include <gif_lib.h>
+#endif
+
+using namespace kv;
+
+namespace {
+
+constexpr int32_t W = 4000, H = 3000;
+
+// Photo-like 8-bit indices: soft gradients, edges and a little noise.
+const std::vector<uint8_t>& Pixels8()
+{
+    static const std::vector<uint8_t> block = [] {
+        std::vector<uint8_t> b(size_t(W) * H);
+        std::mt19937 rng(5);
+        for (int32_t y = 0; y < H; ++y)
+            for (int32_t x = 0; x < W; ++x) {
+                int v = (x / 9 + y / 13) % 200 + ((x / 400 + y / 300) % 2) * 40;
+                if (rng() % 8 == 0)
+                    v += int(rng() % 5);
+                b[size_t(y) * W + x] = uint8_t(v);
+            }
+        return b;
+    }();
+    return block;
+}
+
+const std::vector<uint8_t>& KvImageData()
+{
+    static const std::vector<uint8_t> data = [] {
+        TMemoryStream s;
+        EncodeLZW(s, TGIFBitmapInfo{W, H, 8}, false, nullptr, nullptr, Pixels8().data());
+        return s.Bytes();
+    }();
+    return data;
+}
+
+// The whole GIF file of the picture: header, grey global table, descriptor, data.
+const std::vector<uint8_t>& GIFFile()
+{
+    static const std::vector<uint8_t> file = [] {
+        std::vector<uint8_t> f{'G', 'I', 'F', '8', '7', 'a', uint8_t(W), uint8_t(W >> 8), uint8_t(H), uint8_t(H >> 8),
+                               0xF7, 0, 0};
+        for (int i = 0; i < 256; ++i)
+            f.insert(f.end(), {uint8_t(i), uint8_t(i), uint8_t(i)});
+        f.insert(f.end(), {0x2C, 0, 0, 0, 0, uint8_t(W), uint8_t(W >> 8), uint8_t(H), uint8_t(H >> 8), 0});
+        f.insert(f.end(), KvImageData().begin(), KvImageData().end());
+        f.push_back(0x3B);
+        return f;
+    }();
+    return file;
+}
+
+void BM_KvDecodeLZW(benchmark::State& state)
+{
+    const auto& data = KvImageData();
+    std::vector<uint8_t> block(size_t(W) * H);
+    for (auto _ : state) {
+        bool truncated = false;
+        DecodeLZW(data.data(), int64_t(data.size()), TGIFBitmapInfo{W, H, 8}, false, nullptr, nullptr, truncated,
+                  block.data(), 8, true);
+        benchmark::DoNotOptimize(block.data());
+    }
+}
+
+void BM_KvEncodeLZW(benchmark::State& state)
+{
+    for (auto _ : state) {
+        TMemoryStream s;
+        EncodeLZW(s, TGIFBitmapInfo{W, H, 8}, false, nullptr, nullptr, Pixels8().data());
+        benchmark::DoNotOptimize(s.Memory());
+    }
+}
+
+void BM_KvLoadPicture(benchmark::State& state)
+{
+    for (auto _ : state) {
+        TGIFImage gif;
+        TReadOnlyMemoryStream s(GIFFile().data(), int64_t(GIFFile().size()));
+        gif.LoadFromStream(s);
+        benchmark::DoNotOptimize(gif.Width());
+    }
+}
+
+void BM_KvSavePicture8(benchmark::State& state)
+{
+    TBitmap bmp;
+    bmp.SetPixelFormat(pf8bit);
+    std::vector<TPaletteEntry> pal(256);
+    for (int i = 0; i < 256; ++i)
+        pal[size_t(i)] = {uint8_t(i), uint8_t(i), uint8_t(i), 0};
+    bmp.SetPaletteEntries(pal);
+    bmp.SetSize(W, H);
+    for (int32_t y = 0; y < H; ++y)
+        std::memcpy(bmp.ScanLine(y), Pixels8().data() + size_t(y) * W, size_t(W));
+    for (auto _ : state) {
+        TGIFImage gif;
+        gif.Assign(&bmp);
+        TMemoryStream s;
+        gif.SaveToStream(s);
+        benchmark::DoNotOptimize(s.Memory());
+    }
+}
+
+// The editor's GIF "Auto" save of a 24-bit photo: reduction method 0, then LZW.
+void BM_KvAutoSave24(benchmark::State& state)
+{
+    TBitmap bmp;
+    bmp.SetPixelFormat(pf24bit);
+    bmp.SetSize(W, H);
+    std::mt19937 rng(9);
+    for (int32_t y = 0; y < H; ++y) {
+        uint8_t* row = bmp.ScanLine(y);
+        for (int32_t x = 0; x < W; ++x) {
+            const int n = int(rng() % 7) - 3;
+            row[3 * x] = uint8_t(std::clamp(x * 255 / W + n, 0, 255));
+            row[3 * x + 1] = uint8_t(std::clamp(y * 255 / H + n, 0, 255));
+            row[3 * x + 2] = uint8_t(std::clamp((x + y) * 255 / (W + H) + ((x / 500) % 2) * 60 + n, 0, 255));
+        }
+    }
+    for (auto _ : state) {
+        TGIFImage gif;
+        gif.Assign(&bmp);
+        TMemoryStream s;
+        gif.SaveToStream(s);
+        benchmark::DoNotOptimize(s.Memory());
+    }
+}
+
+#ifdef KV_HAVE_GIFLIB
+struct MemoryReader {
+    const uint8_t* Data;
+    size_t Size, Pos;
+};
+
+int ReadFromMemory(GifFileType* gif, GifByteType* buf, int len)
+{
+    auto* r = static_cast<MemoryReader*>(gif->UserData);
+    const size_t n = std::min(size_t(len), r->Size - r->Pos);
+    std::memcpy(buf, r->Data + r->Pos, n);
+    r->Pos += n;
+    return int(n);
+}
+
+int WriteToMemory(GifFileType* gif, const GifByteType* buf, int len)
+{
+    auto* out = static_cast<std::vector<uint8_t>*>(gif->UserData);
+    out->insert(out->end(), buf, buf + len);
+    return len;
+}
+
+void BM_GiflibDecode(benchmark::State& state)
+{
+    for (auto _ : state) {
+        MemoryReader r{GIFFile().data(), GIFFile().size(), 0};
+        int error = 0;
+        GifFileType* gif = DGifOpen(&r, ReadFromMemory, &error);
+        if (!gif || DGifSlurp(gif) != GIF_OK) {
+            state.SkipWithError("giflib could not read the file");
+            break;
+        }
+        benchmark::DoNotOptimize(gif->SavedImages[0].RasterBits);
+        DGifCloseFile(gif, &error);
+    }
+}
+
+void BM_GiflibEncode(benchmark::State& state)
+{
+    GifColorType colors[256];
+    for (int i = 0; i < 256; ++i)
+        colors[i] = GifColorType{GifByteType(i), GifByteType(i), GifByteType(i)};
+    std::vector<GifPixelType> row(static_cast<size_t>(W));
+    for (auto _ : state) {
+        std::vector<uint8_t> out;
+        out.reserve(8 << 20);
+        int error = 0;
+        GifFileType* gif = EGifOpen(&out, WriteToMemory, &error);
+        ColorMapObject* map = GifMakeMapObject(256, colors);
+        EGifPutScreenDesc(gif, W, H, 8, 0, map);
+        EGifPutImageDesc(gif, 0, 0, W, H, false, nullptr);
+        for (int32_t y = 0; y < H; ++y) {
+            std::memcpy(row.data(), Pixels8().data() + size_t(y) * W, size_t(W));
+            EGifPutLine(gif, row.data(), W);
+        }
+        EGifCloseFile(gif, &error);
+        GifFreeMapObject(map);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+#endif
+
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> Times;
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const auto& r : runs)
+            Times[r.benchmark_name()] = r.GetAdjustedRealTime();
+    }
+};
+
+double TimeOf(const std::map<std::string, double>& t, const std::string& prefix)
+{
+    for (const auto& [name, time] : t)
+        if (name.rfind(prefix, 0) == 0)
+            return time;
+    return 0;
+}
+
+} // namespace
+
+BENCHMARK(BM_KvDecodeLZW)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KvEncodeLZW)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KvLoadPicture)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KvSavePicture8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KvAutoSave24)->Unit(benchmark::kMillisecond)->Iterations(3);
+#ifdef KV_HAVE_GIFLIB
+BENCHMARK(BM_GiflibDecode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GiflibEncode)->Unit(benchmark::kMillisecond);
+#endif
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("GIF data of the 4000 x 3000 picture: %zu bytes\n", KvImageData().size());
+#ifdef KV_HAVE_GIFLIB
+    const double kd = TimeOf(reporter.Times, "BM_KvDecodeLZW"), ke = TimeOf(reporter.Times, "BM_KvEncodeLZW");
+    const double kl = TimeOf(reporter.Times, "BM_KvLoadPicture"), ks = TimeOf(reporter.Times, "BM_KvSavePicture8");
+    const double gd = TimeOf(reporter.Times, "BM_GiflibDecode"), ge = TimeOf(reporter.Times, "BM_GiflibEncode");
+    if (kd > 0 && gd > 0)
+        std::printf("decode ratio (giflib / ours): LZW %.2f, whole picture %.2f\n", gd / kd, kl > 0 ? gd / kl : 0.0);
+    if (ke > 0 && ge > 0)
+        std::printf("encode ratio (giflib / ours): LZW %.2f, whole picture %.2f\n", ge / ke, ks > 0 ? ge / ks : 0.0);
+#else
+    std::printf("giflib not found: no ratios\n");
+#endif
+    const double autoSave = TimeOf(reporter.Times, "BM_KvAutoSave24");
+    if (autoSave > 0)
+        std::printf("Auto save of a 12-megapixel 24-bit photo: %.0f ms\n", autoSave);
+    benchmark::Shutdown();
+    return 0;
+}

@@ -2,6 +2,7 @@
 
 #include "raster/Raster32.h"
 #include "raster/Raster32_Transforms.h"
+#include "raster/Raster32_ViewStretch.h"
 
 #include <QPainter>
 
@@ -538,6 +539,7 @@ void TCustomImage32::ExecDrawBitmap(TBitmap32* Dest, uint32_t)
     constexpr int32_t Limit = 1 << 24;
     if (B.Left <= -Limit || B.Top <= -Limit || B.Right >= Limit || B.Bottom >= Limit)
         return;
+    const TRect Whole{0, 0, FBitmap->Width(), FBitmap->Height()};
     FBitmap->Lock();
     try {
         if (FBitmapAlign == baTile) {
@@ -547,10 +549,10 @@ void TCustomImage32::ExecDrawBitmap(TBitmap32* Dest, uint32_t)
                 for (int32_t I = 0; I <= Dest->Width() / W; ++I) {
                     TRect T = B;
                     OffsetIntRect(T, W * I, H * J);
-                    FBitmap->DrawOntoRect(Dest, T);
+                    ViewDrawOntoRect(FBitmap.get(), Dest, T, Whole);
                 }
         } else {
-            FBitmap->DrawOntoRect(Dest, B);
+            ViewDrawOntoRect(FBitmap.get(), Dest, B, Whole);
         }
     } catch (...) {
         FBitmap->Unlock();

@@ -2,6 +2,7 @@
 
 #include "raster/Raster32.h"
 #include "raster/Raster32_Transforms.h"
+#include "raster/Raster32_ViewStretch.h"
 
 #include <algorithm>
 #include <cmath>
@@ -499,7 +500,7 @@ void TBitmapLayer::Paint(TBitmap32* Buffer)
     }
     if (RectIsEmpty(R) || RectIsEmpty(SrcRect) || !DrawableRect(R))
         return;
-    FBitmap->DrawOntoRectFrom(Buffer, R, SrcRect);
+    ViewDrawOntoRect(FBitmap.get(), Buffer, R, SrcRect);
 }
 
 // ---- TRubberbandLayer --------------------------------------------------------------------

@@ -7,7 +7,6 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
-#include <QTimer>
 #include <QWheelEvent>
 #include <QWindow>
 #include <qdrawutil.h>
@@ -18,16 +17,13 @@ namespace kv {
 
 namespace {
 
-// Owned by the application: set while the slot holds anything but crDefault.
-TCursor GScreenCursor = crDefault;
-
 Qt::CursorShape ToQtCursor(TCursor C)
 {
     switch (C) {
     case crNone: return Qt::BlankCursor;
     case crCross: return Qt::CrossCursor;
     case crIBeam: return Qt::IBeamCursor;
-    case crSize: case crSizeAll: return Qt::SizeAllCursor;
+    case crSizeAll: return Qt::SizeAllCursor;
     case crSizeNESW: return Qt::SizeBDiagCursor;
     case crSizeNS: return Qt::SizeVerCursor;
     case crSizeNWSE: return Qt::SizeFDiagCursor;
@@ -68,26 +64,6 @@ bool ButtonFromQt(Qt::MouseButton B, TMouseButton& Out)
 }
 
 } // namespace
-
-TCursor ScreenCursor() { return GScreenCursor; }
-
-void SetScreenCursor(TCursor Value)
-{
-    if (Value == GScreenCursor)
-        return;
-    const bool HadOverride = GScreenCursor != crDefault;
-    GScreenCursor = Value;
-    if (!qApp)
-        return;
-    if (Value == crDefault) {
-        if (HadOverride)
-            QApplication::restoreOverrideCursor();
-    } else if (HadOverride) {
-        QApplication::changeOverrideCursor(QCursor(ToQtCursor(Value)));
-    } else {
-        QApplication::setOverrideCursor(QCursor(ToQtCursor(Value)));
-    }
-}
 
 // ---- The control ------------------------------------------------------------------
 
@@ -248,7 +224,11 @@ void TCustomControl::paintEvent(QPaintEvent*)
     Paint();
     QPainter P(this);
     P.setCompositionMode(QPainter::CompositionMode_Source);
-    P.drawImage(0, 0, FCanvasImage.convertToFormat(QImage::Format_RGB32));
+    // The surface's fourth byte is whatever the drawing left there: show it as opaque,
+    // through a view of the same bytes rather than a converted copy.
+    const QImage Opaque(FCanvasImage.constBits(), FCanvasImage.width(), FCanvasImage.height(),
+                        FCanvasImage.bytesPerLine(), QImage::Format_RGB32);
+    P.drawImage(0, 0, Opaque);
 }
 
 void TCustomControl::Resize()
@@ -366,47 +346,6 @@ void TCustomControl::changeEvent(QEvent* Event)
     if (Event->type() == QEvent::EnabledChange)
         EnabledChanged();
     QWidget::changeEvent(Event);
-}
-
-// ---- Timer -----------------------------------------------------------------------
-
-TTimer::TTimer() : FTimer(std::make_unique<QTimer>())
-{
-    // Never early, like the platform's timer: auto-repeat counts on 600 ms meaning 600.
-    FTimer->setTimerType(Qt::PreciseTimer);
-    QObject::connect(FTimer.get(), &QTimer::timeout, [this] { Tick(); });
-    UpdateTimer();
-}
-
-TTimer::~TTimer() { FTimer->stop(); }
-
-void TTimer::SetInterval(uint32_t Value)
-{
-    if (Value == FInterval)
-        return;
-    FInterval = Value;
-    UpdateTimer();
-}
-
-void TTimer::SetEnabled(bool Value)
-{
-    if (Value == FEnabled)
-        return;
-    FEnabled = Value;
-    UpdateTimer();
-}
-
-void TTimer::UpdateTimer()
-{
-    FTimer->stop();
-    if (FEnabled && FInterval != 0)
-        FTimer->start(int(FInterval));
-}
-
-void TTimer::Tick()
-{
-    if (FEnabled && OnTimer)
-        OnTimer(this);
 }
 
 // ---- Drawing primitives ------------------------------------------------------------

@@ -1,9 +1,10 @@
 // The control base that the program's own windowed controls stand on: a QWidget that
-// paints through a TCanvas, routes the mouse with the platform's capture rules, keeps
-// one screen cursor slot, and offers the frame, arrow and size-grip primitives the
-// scroll bars draw. Also the platform timer.
+// paints through a TCanvas, routes the mouse with the platform's capture rules and
+// offers the frame, arrow and size-grip primitives the scroll bars draw. The cursor
+// slot (Screen()->SetCursor) and the timer are those of platform/Forms.h.
 #pragma once
 
+#include "platform/Forms.h"
 #include "platform/Graphics.h"
 #include "platform/QtBridge.h"
 #include "platform/SysUtils.h"
@@ -17,24 +18,8 @@
 #include <memory>
 
 class QPainter;
-class QTimer;
 
 namespace kv {
-
-// ---- Cursors ---------------------------------------------------------------------
-
-using TCursor = int16_t;
-constexpr TCursor crDefault = 0, crNone = -1, crArrow = -2, crCross = -3, crIBeam = -4, crSize = -5,
-                  crSizeNESW = -6, crSizeNS = -7, crSizeNWSE = -8, crSizeWE = -9, crUpArrow = -10,
-                  crHourGlass = -11, crDrag = -12, crNoDrop = -13, crHSplit = -14, crVSplit = -15,
-                  crMultiDrag = -16, crSQLWait = -17, crNo = -18, crAppStart = -19, crHelp = -20,
-                  crHandPoint = -21, crSizeAll = -22;
-
-// The one screen cursor slot: crDefault lets every widget show its own cursor; any other
-// value overrides them all. Changing it swaps the one override in place rather than
-// stacking a new one per mouse move.
-TCursor ScreenCursor();
-void SetScreenCursor(TCursor Value);
 
 // ---- Mouse -----------------------------------------------------------------------
 
@@ -175,28 +160,6 @@ private:
     int32_t FWheelAccumulator = 0;
     QImage FCanvasImage;
     std::unique_ptr<TCanvas> FCanvas;
-};
-
-// ---- Timer -----------------------------------------------------------------------
-
-// The platform timer: OnTimer every Interval milliseconds while Enabled (and assigned).
-class TTimer : public TObject {
-public:
-    TTimer();
-    ~TTimer() override;
-    uint32_t Interval() const { return FInterval; }
-    void SetInterval(uint32_t Value);
-    bool Enabled() const { return FEnabled; }
-    void SetEnabled(bool Value);
-    std::function<void(TObject* Sender)> OnTimer;
-    std::string ClassName() const override { return "TTimer"; }
-    void Tick(); // what the event loop calls on each expiry
-
-private:
-    void UpdateTimer();
-    uint32_t FInterval = 1000;
-    bool FEnabled = true;
-    std::unique_ptr<QTimer> FTimer;
 };
 
 // ---- Drawing primitives of the scroll-bar family -----------------------------------

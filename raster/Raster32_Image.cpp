@@ -582,6 +582,7 @@ void TCustomImage32::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X
 {
     if (CanFocus())
         SetFocus();
+    UpdateViewMapping(); // layers that scale with the view hit-test through it
     TCustomLayer* Layer = FLayers->MouseEvents() ? FLayers->MouseDown(Button, Shift, X, Y) : nullptr;
     if (Button == mbLeft || FLayers->MouseListener())
         SetMouseCapture(true);
@@ -591,6 +592,7 @@ void TCustomImage32::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X
 
 void TCustomImage32::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
 {
+    UpdateViewMapping();
     TCustomLayer* Layer = FLayers->MouseEvents() ? FLayers->MouseMove(Shift, X, Y) : nullptr;
     if (OnMouseMove)
         OnMouseMove(this, Shift, X, Y, Layer);
@@ -598,6 +600,7 @@ void TCustomImage32::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
 
 void TCustomImage32::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
 {
+    UpdateViewMapping();
     TCustomLayer* Layer = FLayers->MouseEvents() ? FLayers->MouseUp(Button, Shift, X, Y) : nullptr;
     if (Button == mbLeft && !FLayers->MouseListener())
         SetMouseCapture(false);
@@ -614,7 +617,7 @@ void TCustomImage32::MouseEnter()
 void TCustomImage32::MouseLeave()
 {
     if (FLayers->MouseEvents() && !FLayers->MouseListener())
-        SetScreenCursor(crDefault);
+        Screen()->SetCursor(crDefault);
     if (OnMouseLeave)
         OnMouseLeave(this);
 }
@@ -883,7 +886,7 @@ void TCustomImgView32::MouseDown(TMouseButton Button, TShiftState Shift, int32_t
 void TCustomImgView32::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
 {
     if (GripVisible() && PtInRect(GripRect(), TPoint{X, Y}) && !Layers()->MouseListener()) {
-        SetScreenCursor(crSizeNWSE);
+        Screen()->SetCursor(crSizeNWSE);
         return;
     }
     TCustomImage32::MouseMove(Shift, X, Y);

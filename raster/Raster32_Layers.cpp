@@ -227,7 +227,7 @@ TCustomLayer* TLayerCollection::MouseMove(TShiftState Shift, int32_t X, int32_t 
     if (L)
         L->MouseMove(Shift, X, Y);
     else if (auto* Owner = dynamic_cast<ILayerOwner*>(FOwner))
-        SetScreenCursor(Owner->LayerOwnerCursor());
+        Screen()->SetCursor(Owner->LayerOwnerCursor());
     return L;
 }
 
@@ -377,14 +377,14 @@ void TCustomLayer::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, 
 
 void TCustomLayer::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
 {
-    SetScreenCursor(FCursor);
+    Screen()->SetCursor(FCursor);
     if (OnMouseMove)
         OnMouseMove(this, Shift, X, Y);
 }
 
 void TCustomLayer::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
 {
-    SetScreenCursor(crDefault);
+    Screen()->SetCursor(crDefault);
     if (OnMouseUp)
         OnMouseUp(this, Button, Shift, X, Y);
 }
@@ -625,7 +625,7 @@ void TRubberbandLayer::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
 {
     if (!FIsDragging) {
         FDragState = HandleUnderCursor(X, Y);
-        SetScreenCursor(FDragState == dsMove ? Cursor() : DragStateCursor(TRBDragState(FDragState)));
+        Screen()->SetCursor(FDragState == dsMove ? Cursor() : DragStateCursor(TRBDragState(FDragState)));
         return;
     }
     float Mx = X - FMouseShiftX;

@@ -1,5 +1,7 @@
 #include "raster/Raster32_Transforms.h"
 
+#include "raster/Raster32_Resample.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -61,7 +63,6 @@ inline uint32_t Pack(uint64_t X)
 // Both arguments expanded; the result expanded.
 inline uint64_t MixLanes(uint64_t F, uint64_t B, uint32_t W) { return ((F * W + B * (256 - W) + LaneBias) >> 8) & LaneMask; }
 
-inline uint32_t MixInline(uint32_t F, uint32_t B, uint32_t W) { return Pack(MixLanes(Expand(F), Expand(B), W)); }
 
 // ---- Landing a row of computed pixels ---------------------------------------------
 
@@ -184,14 +185,37 @@ void StretchNearestMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, co
         startX = MulDivRound128(offX * srcW, 65535, dstW);
         startY = MulDivRound128(offY * srcH, 65535, dstH);
     }
-    const std::vector<int32_t> xs = NearestIndices(startX, (srcW << 16) / dstW, C.Width(), srcW);
+    const int64_t stepX = (srcW << 16) / dstW;
+    const std::vector<int32_t> xs = NearestIndices(startX, stepX, C.Width(), srcW);
+    // Positions that never leave the source row can be stepped without the index table.
+    const bool steppable = startX >= 0 && ((startX + int64_t(C.Width() - 1) * stepX) >> 16) < srcW;
     const std::vector<int32_t> ys = NearestIndices(startY, (srcH << 16) / dstH, C.Height(), srcH);
     const int32_t w = C.Width();
     std::vector<TColor32> row(static_cast<size_t>(w));
     int32_t lastSrcY = -1;
+    TColor32* lastDst = nullptr;
     for (int32_t k = 0; k < C.Height(); ++k) {
         TColor32* d = Dst->PixelAddress(C.Left, C.Top + k);
         int32_t sy = ys[size_t(k)] + SrcRect.Top;
+        if (mode == dmOpaque) {
+            // Stored straight into the destination; a repeated source row is a row copy.
+            if (sy == lastSrcY) {
+                std::memcpy(d, lastDst, size_t(w) * 4);
+            } else {
+                const TColor32* s = Src->RowAddress(sy) + SrcRect.Left;
+                if (steppable) {
+                    int64_t p = startX;
+                    for (int32_t i = 0; i < w; ++i, p += stepX)
+                        d[i] = s[p >> 16];
+                } else {
+                    for (int32_t i = 0; i < w; ++i)
+                        d[i] = s[xs[size_t(i)]];
+                }
+            }
+            lastSrcY = sy;
+            lastDst = d;
+            continue;
+        }
         if (sy != lastSrcY) {
             const TColor32* s = Src->RowAddress(sy) + SrcRect.Left;
             for (int32_t i = 0; i < w; ++i)
@@ -219,19 +243,22 @@ void StretchLinearMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, con
     const int64_t stepX = ((srcW - 1) << 16) / dstW, stepY = ((srcH - 1) << 16) / dstH;
     const int32_t w = C.Width();
 
-    // Per destination column: the left source offset, its right neighbour (kept inside
-    // SrcRect) and the horizontal weight.
-    std::vector<int32_t> x0(static_cast<size_t>(w)), x1(static_cast<size_t>(w));
-    std::vector<uint32_t> wx(static_cast<size_t>(w));
+    // Per destination column: the left source offset and the horizontal weight. The
+    // right neighbour is the next column, kept inside SrcRect by repeating the last one.
+    std::vector<int32_t> x0(static_cast<size_t>(w));
+    std::vector<uint64_t> wx(static_cast<size_t>(w));
     int64_t pos = startX;
     for (int32_t i = 0; i < w; ++i, pos += stepX) {
-        int64_t ix = std::clamp<int64_t>(pos >> 16, 0, srcW - 1);
-        x0[size_t(i)] = int32_t(ix);
-        x1[size_t(i)] = int32_t(std::min<int64_t>(ix + 1, srcW - 1));
-        wx[size_t(i)] = 255 - uint32_t((pos >> 8) & 255);
+        x0[size_t(i)] = int32_t(std::clamp<int64_t>(pos >> 16, 0, srcW - 1));
+        wx[size_t(i)] = (255 - uint64_t((pos >> 8) & 255)) * 0x0001000100010001ull;
     }
-    const int32_t lo = x0.front(), hi = x1.back();
-    std::vector<uint64_t> vert(static_cast<size_t>(hi - lo + 1));
+    const int32_t lo = *std::min_element(x0.begin(), x0.end());
+    const int32_t hi = int32_t(std::min<int64_t>(*std::max_element(x0.begin(), x0.end()) + 1, srcW - 1));
+    for (int32_t i = 0; i < w; ++i)
+        x0[size_t(i)] -= lo;
+    const int32_t span = hi - lo + 1;
+    const TResampleKernels& kernels = ResampleKernels();
+    std::vector<uint64_t> vert(static_cast<size_t>(span) + 2);
     std::vector<TColor32> row(static_cast<size_t>(w));
     int64_t posY = startY;
     for (int32_t k = 0; k < C.Height(); ++k, posY += stepY) {
@@ -239,14 +266,17 @@ void StretchLinearMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, con
         int32_t row0 = int32_t(oy) + SrcRect.Top;
         int32_t row1 = row0 == SrcRect.Bottom - 1 ? row0 : row0 + 1;
         uint32_t wy = 255 - uint32_t((posY >> 8) & 255);
-        const TColor32* r0 = Src->RowAddress(row0) + SrcRect.Left;
-        const TColor32* r1 = Src->RowAddress(row1) + SrcRect.Left;
         // The vertical mix of each source column once, then the horizontal mixes.
-        for (int32_t sx = lo; sx <= hi; ++sx)
-            vert[size_t(sx - lo)] = MixLanes(Expand(r0[sx]), Expand(r1[sx]), wy);
-        for (int32_t i = 0; i < w; ++i)
-            row[size_t(i)] = Pack(MixLanes(vert[size_t(x0[size_t(i)] - lo)], vert[size_t(x1[size_t(i)] - lo)], wx[size_t(i)]));
-        LandRow(row.data(), Dst->PixelAddress(C.Left, C.Top + k), w, Mode, M, M < 255, Src->OnPixelCombine);
+        kernels.LinearVert(Src->RowAddress(row0) + SrcRect.Left + lo, Src->RowAddress(row1) + SrcRect.Left + lo, span,
+                           wy, vert.data());
+        vert[size_t(span)] = vert[size_t(span) - 1]; // the last column's right neighbour is itself
+        TColor32* d = Dst->PixelAddress(C.Left, C.Top + k);
+        if (Mode == dmOpaque) {
+            kernels.LinearHorz(vert.data(), x0.data(), wx.data(), w, d);
+        } else {
+            kernels.LinearHorz(vert.data(), x0.data(), wx.data(), w, row.data());
+            LandRow(row.data(), d, w, Mode, M, M < 255, Src->OnPixelCombine);
+        }
     }
     LeaveMmxState();
 }
@@ -870,12 +900,21 @@ void DrawTransformed(TBitmap32* Dst, TBitmap32* Src, TTransformation* T)
     const int32_t w = dstArea.Right - dstArea.Left + 1;
     std::vector<TColor32> row(static_cast<size_t>(w));
 
+    const TResampleKernels& kernels = ResampleKernels();
+    const bool direct = mode == dmOpaque; // opaque results go straight into Dst
     for (int32_t y = dstArea.Top; y <= dstArea.Bottom; ++y) {
         TColor32* d = Dst->PixelAddress(dstArea.Left, y);
+        TColor32* out = direct ? d : row.data();
         int32_t runStart = 0, runLength = 0;
         auto flush = [&] {
-            LandRow(row.data() + runStart, d + runStart, runLength, mode, M, true, Src->OnPixelCombine);
+            if (!direct)
+                LandRow(row.data() + runStart, d + runStart, runLength, mode, M, true, Src->OnPixelCombine);
             runLength = 0;
+        };
+        auto take = [&](int32_t i, int32_t n) {
+            if (runLength == 0)
+                runStart = i;
+            runLength += n;
         };
         // Affine maps step by the prepared coefficients along the row; others map each pixel.
         int64_t ax = 0, ay = 0, stepX = 0, stepY = 0;
@@ -886,7 +925,25 @@ void DrawTransformed(TBitmap32* Dst, TBitmap32* Src, TTransformation* T)
             stepX = affine->A;
             stepY = affine->D;
         }
-        for (int32_t i = 0; i < w; ++i, ax += stepX, ay += stepY) {
+        // Bilinear points whose 2 x 2 block lies inside SrcArea (an interval of the row
+        // for an affine map) go to the row kernel.
+        auto interior = [&](int64_t Ax, int64_t Ay) {
+            const int64_t X = Ax >> 12, Y = Ay >> 12;
+            return srcArea.Left < X && X < int64_t(srcArea.Right) - 1 && srcArea.Top < Y &&
+                   Y < int64_t(srcArea.Bottom) - 1;
+        };
+        for (int32_t i = 0; i < w;) {
+            if (affine && !nearest && interior(ax, ay)) {
+                int32_t n = 1;
+                while (i + n < w && interior(ax + n * stepX, ay + n * stepY))
+                    ++n;
+                kernels.BilinearAffine(Src->Bits(), Src->Width(), ax, ay, stepX, stepY, n, out + i);
+                take(i, n);
+                i += n;
+                ax += n * stepX;
+                ay += n * stepY;
+                continue;
+            }
             const int32_t x = dstArea.Left + i;
             bool have = false;
             TColor32 c = 0;
@@ -921,13 +978,14 @@ void DrawTransformed(TBitmap32* Dst, TBitmap32* Src, TTransformation* T)
                 have = have && SampleLinearFixed(Src, fx, fy, srcArea, c);
             }
             if (have) {
-                if (runLength == 0)
-                    runStart = i;
-                row[size_t(i)] = c;
-                ++runLength;
+                out[i] = c;
+                take(i, 1);
             } else if (runLength > 0) {
                 flush();
             }
+            ++i;
+            ax += stepX;
+            ay += stepY;
         }
         if (runLength > 0)
             flush();

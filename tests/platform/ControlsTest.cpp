@@ -1,7 +1,6 @@
 #include "platform/Controls.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QWheelEvent>
 
@@ -41,20 +40,6 @@ void SendWheel(QWidget& W, int Delta)
 }
 
 } // namespace
-
-TEST(Controls, OneScreenCursorSlot)
-{
-    EXPECT_EQ(ScreenCursor(), crDefault);
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    SetScreenCursor(crSizeWE);
-    ASSERT_NE(QApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::SizeHorCursor);
-    for (int I = 0; I < 50; ++I)
-        SetScreenCursor(I % 2 ? crSizeNS : crSizeNWSE);
-    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::SizeVerCursor);
-    SetScreenCursor(crDefault);
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr); // one restore undoes it all
-}
 
 TEST(Controls, CaptureOnlyOnTheLeftButton)
 {
@@ -113,26 +98,4 @@ TEST(Controls, AlignClientFollowsTheParent)
     P.SetAlign(alNone);
     P.SetAlign(alBottom);
     EXPECT_EQ(P.Width(), 300);
-}
-
-TEST(Controls, TimerFiresWhileEnabled)
-{
-    TTimer T;
-    T.SetEnabled(false);
-    int Ticks = 0;
-    T.OnTimer = [&](TObject* S) {
-        EXPECT_EQ(S, &T);
-        ++Ticks;
-    };
-    T.SetInterval(10);
-    QElapsedTimer Clock;
-    Clock.start();
-    while (Clock.elapsed() < 60)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    EXPECT_EQ(Ticks, 0);
-    T.SetEnabled(true);
-    Clock.restart();
-    while (Ticks == 0 && Clock.elapsed() < 2000)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    EXPECT_GE(Ticks, 1);
 }

@@ -316,3 +316,24 @@ TEST(ImgView32, RendersItsViewportAndGrip)
     View.SetSizeGrip(sgAlways);
     EXPECT_TRUE(View.GripVisible());
 }
+
+TEST(ImgView32, RubberBandDragInAZoomedView)
+{
+    TImgView32 View;
+    View.ScrollBars()->SetSize(16);
+    View.SetBounds(0, 0, 316, 216);
+    View.Bitmap()->SetSize(100, 100);
+    View.SetScale(2); // bitmap rect (50, 0, 250, 200)
+    auto* L = View.Layers()->Add<TBitmapLayer>();
+    L->SetPlacement({10, 10, 30, 30});
+    L->SetScaleWithView(true);
+    auto* Band = View.Layers()->Add<TRubberbandLayer>();
+    Band->SetTarget(L);
+    EXPECT_EQ(View.GetBitmapRect(), (TRect{50, 0, 250, 200}));
+    // The band's view rectangle is (70, 20, 110, 60); a move by 20 control pixels is 10 bitmap pixels.
+    View.SimulateMouseDown(mbLeft, ssLeft, 90, 40);
+    View.SimulateMouseMove(ssLeft, 110, 60);
+    View.SimulateMouseUp(mbLeft, 0, 110, 60);
+    EXPECT_EQ(L->Placement(), (TSingleRect{20, 20, 40, 40}));
+    EXPECT_EQ(Band->Placement(), L->Placement());
+}

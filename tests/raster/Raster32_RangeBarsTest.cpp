@@ -75,13 +75,13 @@ TEST(GaugeBar, AutoRepeatTiming)
     EXPECT_EQ(G.Position(), 51);                // a step at the press
     EXPECT_TRUE(G.Timer()->Enabled());
     EXPECT_EQ(G.Timer()->Interval(), 600u);
-    G.Timer()->Tick(); // 600 ms
+    G.TimerHandler(G.Timer()); // the tick at 600 ms
     EXPECT_EQ(G.Position(), 52);
     EXPECT_EQ(G.Timer()->Interval(), 100u);
-    G.Timer()->Tick(); // 700 ms
+    G.TimerHandler(G.Timer()); // the tick at 700 ms
     EXPECT_EQ(G.Position(), 53);
     EXPECT_EQ(G.Timer()->Interval(), 100u);
-    G.Timer()->Tick(); // 800 ms
+    G.TimerHandler(G.Timer()); // the tick at 800 ms
     EXPECT_EQ(G.Position(), 54);
     EXPECT_EQ(User, 4);
     G.SimulateMouseUp(mbLeft, 0, 95, 8);
@@ -94,7 +94,7 @@ TEST(GaugeBar, AutoRepeatTiming)
     G.SimulateMouseDown(mbLeft, ssLeft, 80, 8);
     EXPECT_EQ(G.Position(), 30);
     for (int I = 0; I < 10 && G.Timer()->Enabled(); ++I)
-        G.Timer()->Tick();
+        G.TimerHandler(G.Timer());
     EXPECT_FALSE(G.Timer()->Enabled());
     EXPECT_EQ(G.Position(), 100); // 30, 50, 70, 90, 100, then the handle covers x = 80
     EXPECT_EQ(G.DragZone(), zNone);

@@ -1,0 +1,69 @@
+#include "raster/Raster32_Resample.h"
+
+#include "raster/Raster32_Blend.h"
+
+namespace kv {
+
+namespace {
+
+constexpr uint64_t LaneMask = 0x00FF00FF00FF00FFull;
+constexpr uint64_t LaneBias = 0x0080008000800080ull;
+
+inline uint64_t Expand(uint32_t C)
+{
+    uint64_t x = C;
+    x = (x | (x << 16)) & 0x0000FFFF0000FFFFull;
+    return (x | (x << 8)) & LaneMask;
+}
+
+inline uint32_t Pack(uint64_t X)
+{
+    X = (X | (X >> 8)) & 0x0000FFFF0000FFFFull;
+    return uint32_t(X | (X >> 16));
+}
+
+// The lane arithmetic of MixPixel: (F * W + B * (256 - W) + 128) shr 8 never leaves a lane.
+inline uint64_t MixLanes(uint64_t F, uint64_t B, uint32_t W) { return ((F * W + B * (256 - W) + LaneBias) >> 8) & LaneMask; }
+
+void ScalarLinearVert(const TColor32* R0, const TColor32* R1, int32_t Count, uint32_t Wy, uint64_t* Out)
+{
+    for (int32_t i = 0; i < Count; ++i)
+        Out[i] = MixLanes(Expand(R0[i]), Expand(R1[i]), Wy);
+}
+
+void ScalarLinearHorz(const uint64_t* Vert, const int32_t* X0, const uint64_t* WxLanes, int32_t Count, TColor32* Out)
+{
+    for (int32_t i = 0; i < Count; ++i)
+        Out[i] = Pack(MixLanes(Vert[X0[i]], Vert[X0[i] + 1], uint32_t(WxLanes[i] & 0xFFFF)));
+}
+
+void ScalarBilinearAffine(const TColor32* Bits, int32_t Stride, int64_t Ax, int64_t Ay, int64_t StepX, int64_t StepY,
+                          int32_t Count, TColor32* Out)
+{
+    for (int32_t i = 0; i < Count; ++i, Ax += StepX, Ay += StepY) {
+        const int64_t fx = Ax >> 4, fy = Ay >> 4;
+        const TColor32* r = Bits + (fy >> 8) * Stride + (fx >> 8);
+        const uint32_t wx = 255 - uint32_t(fx & 255), wy = 255 - uint32_t(fy & 255);
+        const uint64_t top = MixLanes(Expand(r[0]), Expand(r[1]), wx);
+        const uint64_t bottom = MixLanes(Expand(r[Stride]), Expand(r[Stride + 1]), wx);
+        Out[i] = Pack(MixLanes(top, bottom, wy));
+    }
+}
+
+const TResampleKernels Scalar{ScalarLinearVert, ScalarLinearHorz, ScalarBilinearAffine};
+
+} // namespace
+
+const TResampleKernels& ScalarResampleKernels() { return Scalar; }
+
+const TResampleKernels& ResampleKernels()
+{
+    // MmxActive carries the processor test and KELVANE_NO_SIMD.
+    static const TResampleKernels* chosen = !MmxActive()            ? &Scalar
+                                            : Avx2ResampleKernels() ? Avx2ResampleKernels()
+                                            : Sse2ResampleKernels() ? Sse2ResampleKernels()
+                                                                    : &Scalar;
+    return *chosen;
+}
+
+} // namespace kv

@@ -1,0 +1,30 @@
+// Row kernels of the bilinear resamplers: a plain set that defines the results and an
+// SSE2 set (with an AVX2 vertical pass where the processor has it) giving the same pixels, chosen once like the blend routines (the plain set
+// when KELVANE_NO_SIMD is set or the processor test fails). Internal to the raster unit.
+#pragma once
+
+#include "raster/Raster32_Types.h"
+
+#include <cstdint>
+
+namespace kv {
+
+// Pixels unpacked to four 16-bit lanes of a 64-bit word: B, G, R, A from the low end.
+struct TResampleKernels {
+    // Out[i] = per lane (R0[i] * Wy + R1[i] * (256 - Wy) + 128) shr 8, the table's MixPixel.
+    void (*LinearVert)(const TColor32* R0, const TColor32* R1, int32_t Count, uint32_t Wy, uint64_t* Out);
+    // Out[i] = MixPixel(Vert[X0[i]], Vert[X0[i] + 1], weight), packed; WxLanes[i] holds the
+    // weight in each of its four 16-bit lanes. Vert carries one column past the last used.
+    void (*LinearHorz)(const uint64_t* Vert, const int32_t* X0, const uint64_t* WxLanes, int32_t Count, TColor32* Out);
+    // Bilinear samples along an affine row, every point inside the source with its right
+    // and lower neighbours: 24.8 position i is ((Ax + i * StepX) shr 4, (Ay + i * StepY) shr 4).
+    void (*BilinearAffine)(const TColor32* Bits, int32_t Stride, int64_t Ax, int64_t Ay, int64_t StepX, int64_t StepY,
+                           int32_t Count, TColor32* Out);
+};
+
+const TResampleKernels& ResampleKernels();
+const TResampleKernels& ScalarResampleKernels();
+const TResampleKernels* Sse2ResampleKernels(); // null where SSE2 is not built
+const TResampleKernels* Avx2ResampleKernels(); // null without AVX2 (built or present)
+
+} // namespace kv

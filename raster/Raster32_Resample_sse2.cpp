@@ -1,0 +1,91 @@
+// SSE2 row kernels of the resamplers: the MixPixel lane formula on eight 16-bit lanes,
+// ((F - B) * W + (B shl 8) + 128) shr 8, which wraps exactly as the plain arithmetic.
+#include "raster/Raster32_Resample.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace kv {
+
+#ifdef __SSE2__
+
+namespace {
+
+inline __m128i Mix16(__m128i F, __m128i B, __m128i W)
+{
+    const __m128i bias = _mm_set1_epi16(128);
+    __m128i d = _mm_mullo_epi16(_mm_sub_epi16(F, B), W);
+    return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(d, _mm_slli_epi16(B, 8)), bias), 8);
+}
+
+void Sse2LinearVert(const TColor32* R0, const TColor32* R1, int32_t Count, uint32_t Wy, uint64_t* Out)
+{
+    const __m128i zero = _mm_setzero_si128(), w = _mm_set1_epi16(int16_t(Wy));
+    int32_t i = 0;
+    for (; i + 4 <= Count; i += 4) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(R0 + i));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(R1 + i));
+        __m128i lo = Mix16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), w);
+        __m128i hi = Mix16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), w);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + i), lo);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + i + 2), hi);
+    }
+    for (; i < Count; ++i) {
+        __m128i a = _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(R0[i])), zero);
+        __m128i b = _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(R1[i])), zero);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(Out + i), Mix16(a, b, w));
+    }
+}
+
+void Sse2LinearHorz(const uint64_t* Vert, const int32_t* X0, const uint64_t* WxLanes, int32_t Count, TColor32* Out)
+{
+    int32_t i = 0;
+    for (; i + 2 <= Count; i += 2) {
+        // [left | right] of each of the two pixels, regrouped as F = lefts, B = rights.
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Vert + X0[i]));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Vert + X0[i + 1]));
+        __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(WxLanes + i));
+        __m128i r = Mix16(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b), w);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(Out + i), _mm_packus_epi16(r, r));
+    }
+    for (; i < Count; ++i) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Vert + X0[i]));
+        __m128i w = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(WxLanes + i));
+        __m128i r = Mix16(a, _mm_unpackhi_epi64(a, a), w);
+        Out[i] = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(r, r)));
+    }
+}
+
+void Sse2BilinearAffine(const TColor32* Bits, int32_t Stride, int64_t Ax, int64_t Ay, int64_t StepX, int64_t StepY,
+                        int32_t Count, TColor32* Out)
+{
+    const __m128i zero = _mm_setzero_si128();
+    for (int32_t i = 0; i < Count; ++i, Ax += StepX, Ay += StepY) {
+        const int64_t fx = Ax >> 4, fy = Ay >> 4;
+        const TColor32* r = Bits + (fy >> 8) * Stride + (fx >> 8);
+        // [p00 p10] and [p01 p11], then F = [p00 | p01], B = [p10 | p11]: one mix gives
+        // [top | bottom] with the horizontal weight, a second the vertical result.
+        __m128i upper = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r)), zero);
+        __m128i lower = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r + Stride)), zero);
+        __m128i wx = _mm_set1_epi16(int16_t(255 - (fx & 255)));
+        __m128i wy = _mm_set1_epi16(int16_t(255 - (fy & 255)));
+        __m128i tb = Mix16(_mm_unpacklo_epi64(upper, lower), _mm_unpackhi_epi64(upper, lower), wx);
+        __m128i v = Mix16(tb, _mm_unpackhi_epi64(tb, tb), wy);
+        Out[i] = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(v, v)));
+    }
+}
+
+const TResampleKernels Sse2{Sse2LinearVert, Sse2LinearHorz, Sse2BilinearAffine};
+
+} // namespace
+
+const TResampleKernels* Sse2ResampleKernels() { return &Sse2; }
+
+#else
+
+const TResampleKernels* Sse2ResampleKernels() { return nullptr; }
+
+#endif
+
+} // namespace kv

@@ -16,18 +16,33 @@
 #include <map>
 #include <sstream>
 
+#include <unistd.h>
+
 using namespace kv;
 namespace fs = std::filesystem;
 
 namespace {
+
+// Removes the generated folders when the test program ends.
+struct TTempFolders {
+    std::vector<fs::path> Paths;
+    ~TTempFolders()
+    {
+        std::error_code ec;
+        for (auto& p : Paths)
+            fs::remove_all(p, ec);
+    }
+} TempFolders;
 
 // One generated folder shared by the tests of this file.
 const std::string& Generated()
 {
     static const std::string dir = [] {
         GIFImage::RegisterGIFImageClass();
-        fs::path d = fs::temp_directory_path() / "kv_assets_a";
+        // One folder per process: ctest runs the cases of this file side by side.
+        fs::path d = fs::temp_directory_path() / ("kv_assets_a" + std::to_string(getpid()));
         fs::remove_all(d);
+        TempFolders.Paths.push_back(d);
         assetgen::GenerateAssets(d.string());
         return d.string();
     }();
@@ -75,8 +90,9 @@ std::map<std::string, TManifestLine> ParseManifest(const std::string& Text)
 
 TEST(DecorationData, TwoRunsGiveTheSameBytesAndMatchTheCommittedManifest)
 {
-    fs::path other = fs::temp_directory_path() / "kv_assets_b";
+    fs::path other = fs::temp_directory_path() / ("kv_assets_b" + std::to_string(getpid()));
     fs::remove_all(other);
+    TempFolders.Paths.push_back(other);
     auto first = assetgen::GenerateAssets(At(""));
     auto second = assetgen::GenerateAssets(other.string());
     EXPECT_EQ(assetgen::ManifestText(first), assetgen::ManifestText(second));

@@ -1,0 +1,155 @@
+// The thumbnail browser's scan of a folder of 100 JPEGs of 12 megapixels (4000 x 3000)
+// into 100-pixel thumbnails, against decoding the same files with libjpeg alone at its
+// 1/8 DCT scaling. Prints the time per file of each and the ratio libjpeg / scan.
+// KV_THUMBS_FILES sets the file count (default 100).
+#include "widgets/Thumbview.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include <jpeglib.h>
+
+using namespace kv;
+
+namespace {
+
+constexpr int W = 4000, H = 3000;
+
+int FileCount()
+{
+    const char* E = std::getenv("KV_THUMBS_FILES");
+    return E ? std::max(1, std::atoi(E)) : 100;
+}
+
+std::filesystem::path Folder()
+{
+    static const std::filesystem::path P = std::filesystem::temp_directory_path() /
+                                           ("kv_thumbs_bench_" + std::to_string(::getpid()));
+    return P;
+}
+
+void WriteJpeg(const std::string& Name)
+{
+    FILE* F = std::fopen(Name.c_str(), "wb");
+    jpeg_compress_struct C{};
+    jpeg_error_mgr Err{};
+    C.err = jpeg_std_error(&Err);
+    jpeg_create_compress(&C);
+    jpeg_stdio_dest(&C, F);
+    C.image_width = W;
+    C.image_height = H;
+    C.input_components = 3;
+    C.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&C);
+    jpeg_set_quality(&C, 90, TRUE);
+    jpeg_start_compress(&C, TRUE);
+    std::vector<uint8_t> Row(size_t(W) * 3);
+    for (int Y = 0; Y < H; ++Y) {
+        for (int X = 0; X < W; ++X) {
+            Row[size_t(X) * 3] = uint8_t(X * 255 / W);
+            Row[size_t(X) * 3 + 1] = uint8_t(Y * 255 / H);
+            Row[size_t(X) * 3 + 2] = uint8_t((X ^ Y) & 0xFF);
+        }
+        JSAMPROW R = Row.data();
+        jpeg_write_scanlines(&C, &R, 1);
+    }
+    jpeg_finish_compress(&C);
+    jpeg_destroy_compress(&C);
+    std::fclose(F);
+}
+
+std::vector<std::string> Files;
+
+void MakeFolder()
+{
+    std::filesystem::create_directories(Folder());
+    const std::string First = (Folder() / "p000.jpg").string();
+    WriteJpeg(First);
+    Files.push_back(First);
+    for (int I = 1; I < FileCount(); ++I) {
+        char Name[32];
+        std::snprintf(Name, sizeof Name, "p%03d.jpg", I);
+        const std::string Path = (Folder() / Name).string();
+        std::filesystem::copy_file(First, Path, std::filesystem::copy_options::overwrite_existing);
+        Files.push_back(Path);
+    }
+}
+
+double ScanSeconds = 0, LibjpegSeconds = 0;
+
+void BM_ThumbviewScan(benchmark::State& State)
+{
+    for (auto _ : State) {
+        TTHumbview View;
+        View.SetMaxWidth(100);
+        View.SetMaxHeight(100);
+        View.SetDirectory(Folder().string());
+        const auto T0 = std::chrono::steady_clock::now();
+        (void)View.grab();
+        QCoreApplication::processEvents();
+        while (View.Scanning())
+            QCoreApplication::processEvents();
+        ScanSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - T0).count();
+        if (View.Count() != int(Files.size()) || View.Thumb(0)->Filename().empty())
+            State.SkipWithError("scan did not load the folder");
+    }
+}
+
+void BM_LibjpegEighth(benchmark::State& State)
+{
+    for (auto _ : State) {
+        const auto T0 = std::chrono::steady_clock::now();
+        for (const std::string& Name : Files) {
+            FILE* F = std::fopen(Name.c_str(), "rb");
+            jpeg_decompress_struct D{};
+            jpeg_error_mgr Err{};
+            D.err = jpeg_std_error(&Err);
+            jpeg_create_decompress(&D);
+            jpeg_stdio_src(&D, F);
+            jpeg_read_header(&D, TRUE);
+            D.scale_num = 1;
+            D.scale_denom = 8;
+            jpeg_start_decompress(&D);
+            std::vector<uint8_t> Row(size_t(D.output_width) * D.output_components);
+            while (D.output_scanline < D.output_height) {
+                JSAMPROW R = Row.data();
+                jpeg_read_scanlines(&D, &R, 1);
+            }
+            jpeg_finish_decompress(&D);
+            jpeg_destroy_decompress(&D);
+            std::fclose(F);
+        }
+        LibjpegSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - T0).count();
+    }
+}
+
+BENCHMARK(BM_ThumbviewScan)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LibjpegEighth)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication App(argc, argv);
+    MakeFolder();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    const double N = double(Files.size());
+    if (ScanSeconds > 0 && LibjpegSeconds > 0)
+        std::printf("thumbs: %d files of %dx%d: scan %.1f ms/file, libjpeg 1/8 %.1f ms/file, ratio = %.3f\n",
+                    int(N), W, H, ScanSeconds * 1000 / N, LibjpegSeconds * 1000 / N, LibjpegSeconds / ScanSeconds);
+    std::error_code E;
+    std::filesystem::remove_all(Folder(), E);
+    return 0;
+}

@@ -4,6 +4,7 @@
 // command enabling.
 #include "editor/FileAssociation.h"
 #include "editor/MainUnit.h"
+#include "effects/NewImageUnit.h"
 #include "platform/Dialogs.h"
 #include "platform/KvRegistry.h"
 #include "platform/KvShell.h"
@@ -571,4 +572,30 @@ TEST_F(MainFormTest, EnablingFollowsTheDocumentAndTheSelection)
     Form->UpdateCommandEnabling();
     EXPECT_FALSE(Enabled("N35"));
     EXPECT_FALSE(Enabled("Save1"));
+}
+
+TEST_F(MainFormTest, NewProjectMakesTheDialogsCanvas)
+{
+    Create();
+    Form->NewImageForm = new TNewImageForm(Form.get());
+    Form->UpdateCommandEnabling();
+    EXPECT_TRUE(Enabled("mnFileNew"));
+    Open(Picture("old.bmp", 8, 8));
+    {
+        TScriptedAnswers answers;
+        answers.Then(mrOk);
+        Form->mnFileNewClick();
+        ASSERT_EQ(answers.Requests.size(), 1u);
+        EXPECT_EQ(answers.Requests[0].Kind, dkModalForm);
+    }
+    EXPECT_EQ(Form->ImgView->Bitmap()->Width(), 640);
+    EXPECT_EQ(Form->ImgView->Bitmap()->Height(), 480);
+    EXPECT_EQ(Form->CurrentFileName(), "");
+    EXPECT_TRUE(Enabled("N3"));
+    EXPECT_EQ(Form->ModifiedState, msChanged);
+    // Save now has no name: it asks, as Save As.
+    TScriptedAnswers answers;
+    EXPECT_FALSE(Form->Save1Click());
+    ASSERT_EQ(answers.Requests.size(), 1u);
+    EXPECT_EQ(answers.Requests[0].Kind, dkSaveFile);
 }

@@ -134,15 +134,16 @@ void TMainForm::CreateCommands()
     add("N37", "Image Size", "", pending, bgNotEmpty);
     add("N11", "Canvas Size", "", pending, bgNotEmpty);
     add("N114", "Crop Canvas", "", pending, bgNotEmpty);
-    add("N72", "Count Image Colors", "", pending, bgNotEmpty);
-    add("N34", "Full Screen Preview", "", pending, bgNotEmpty);
+    add("N72", "Count Image Colors", "", [this] { N72Click(); }, bgNotEmpty);
+    add("N34", "Full Screen Preview", "", [this] { N34Click(); }, [this, bgNotEmpty] { return Full && bgNotEmpty(); });
     // Background
     for (auto [name, caption] : {std::pair{"Maskos", "Rotate Clockwise 90"}, {"N903", "Rotate Counterclockwise 90"},
                                  {"N1801", "Rotate 180"}, {"N106", "Horizontal (Mirror)"}, {"N105", "Vertical"},
-                                 {"N115", "Load form Texture"}, {"N112", "Fill With Color"}, {"N63", "Copy to Layer"},
-                                 {"N122", "Add Borders"}, {"N123", "Relief Borders"}})
+                                 {"N63", "Copy to Layer"}, {"N122", "Add Borders"}, {"N123", "Relief Borders"}})
         add(name, caption, "", pending, bgNotEmpty);
-    add("N120", "Load From File", "", pending, nullptr);
+    add("N120", "Load From File", "", [this] { N120Click(); }, nullptr);
+    add("N115", "Load form Texture", "", [this] { N115Click(); }, bgNotEmpty);
+    add("N112", "Fill With Color", "", [this] { N112Click(); }, bgNotEmpty);
     // Filters
     for (auto [name, caption] :
          {std::pair{"N74", "Sharpen"}, {"N78", "Sharpness..."}, {"N75", "Soften"}, {"N76", "Softness..."},
@@ -183,7 +184,7 @@ void TMainForm::CreateCommands()
     add("N96", "Download Textures", "", [this] { N96Click(); }, nullptr);
     add("N97", "Technical Support", "", [this] { N97Click(); }, nullptr);
     add("N28", "On the Web", "", [this] { N28Click(); }, nullptr);
-    add("N30", "About", "", pending, nullptr);
+    add("N30", "About", "", [this] { N30Click(); }, [this] { return AboutKVN != nullptr; });
 
     // K11's actions carry no handler connection of their own for these; run them here.
     for (const char* name : {"N17", "N18"}) {

@@ -4,6 +4,8 @@
 // command enabling.
 #include "editor/FileAssociation.h"
 #include "editor/MainUnit.h"
+#include "effects/CompressUnit.h"
+#include "effects/GifTypeUnit.h"
 #include "effects/NewImageUnit.h"
 #include "platform/Dialogs.h"
 #include "platform/KvRegistry.h"
@@ -92,6 +94,13 @@ protected:
         b.ClearTo(Color);
         b.SaveToFile(path);
         return path;
+    }
+    // The GIF and JPEG windows of Save As, as the entry point makes them.
+    void MakeSaveWindows()
+    {
+        Form->GifType = new TGifType(Form.get());
+        Form->Compress = new TCompress(Form.get());
+        Form->Compress->PARY = Form->PARY.get();
     }
     bool Enabled(const char* Name) const { return Form->Command(Name)->isEnabled(); }
     // Opens through File > Open with the dialog answering Name.
@@ -395,10 +404,11 @@ TEST_F(MainFormTest, SaveAsAppendsTheExtensionOnlyWhenMissing)
     }
     EXPECT_TRUE(fs::exists(base + "2.BMP"));
     EXPECT_FALSE(fs::exists(base + "2.BMP.bmp"));
-    // JPEG and GIF by filter 3 and 4.
+    // JPEG and GIF by filter 3 and 4, each through its window's "Save".
+    MakeSaveWindows();
     {
         TScriptedAnswers answers;
-        answers.Then(FileAnswer(base, 3)).Then(FileAnswer(base, 4));
+        answers.Then(FileAnswer(base, 3)).Then(mrOk).Then(FileAnswer(base, 4)).Then(mrOk);
         EXPECT_TRUE(Form->N3Click());
         EXPECT_TRUE(Form->N3Click());
     }
@@ -409,6 +419,7 @@ TEST_F(MainFormTest, SaveAsAppendsTheExtensionOnlyWhenMissing)
 TEST_F(MainFormTest, ProjectGifAndJpegRoundTrips)
 {
     Create();
+    MakeSaveWindows();
     Open(Picture("src.bmp", 20, 10, 0xFF0000FF));
     const std::string proj = (Root / "files" / "doc.KVN").string();
     {
@@ -429,7 +440,7 @@ TEST_F(MainFormTest, ProjectGifAndJpegRoundTrips)
     const std::string gif = (Root / "files" / "pic.GIF").string();
     {
         TScriptedAnswers answers;
-        answers.Then(FileAnswer(gif, 4));
+        answers.Then(FileAnswer(gif, 4)).Then(mrOk);
         EXPECT_TRUE(Form->N3Click());
     }
     Form->ImgView->Bitmap()->SetSize(0, 0);
@@ -441,7 +452,7 @@ TEST_F(MainFormTest, ProjectGifAndJpegRoundTrips)
     const std::string jpg = (Root / "files" / "pic.jpg").string();
     {
         TScriptedAnswers answers;
-        answers.Then(FileAnswer(jpg, 3));
+        answers.Then(FileAnswer(jpg, 3)).Then(mrOk);
         EXPECT_TRUE(Form->N3Click());
     }
     Form->ImgView->Bitmap()->SetSize(0, 0);

@@ -2,7 +2,6 @@
 
 #include "raster/Raster32.h"
 #include "raster/Raster32_Transforms.h"
-#include "raster/Raster32_ViewStretch.h"
 
 #include <QPainter>
 
@@ -539,7 +538,6 @@ void TCustomImage32::ExecDrawBitmap(TBitmap32* Dest, uint32_t)
     constexpr int32_t Limit = 1 << 24;
     if (B.Left <= -Limit || B.Top <= -Limit || B.Right >= Limit || B.Bottom >= Limit)
         return;
-    const TRect Whole{0, 0, FBitmap->Width(), FBitmap->Height()};
     FBitmap->Lock();
     try {
         if (FBitmapAlign == baTile) {
@@ -549,10 +547,10 @@ void TCustomImage32::ExecDrawBitmap(TBitmap32* Dest, uint32_t)
                 for (int32_t I = 0; I <= Dest->Width() / W; ++I) {
                     TRect T = B;
                     OffsetIntRect(T, W * I, H * J);
-                    ViewDrawOntoRect(FBitmap.get(), Dest, T, Whole);
+                    FBitmap->DrawOntoRect(Dest, T);
                 }
         } else {
-            ViewDrawOntoRect(FBitmap.get(), Dest, B, Whole);
+            FBitmap->DrawOntoRect(Dest, B);
         }
     } catch (...) {
         FBitmap->Unlock();

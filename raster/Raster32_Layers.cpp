@@ -2,7 +2,6 @@
 
 #include "raster/Raster32.h"
 #include "raster/Raster32_Transforms.h"
-#include "raster/Raster32_ViewStretch.h"
 
 #include <algorithm>
 #include <cmath>
@@ -500,7 +499,7 @@ void TBitmapLayer::Paint(TBitmap32* Buffer)
     }
     if (RectIsEmpty(R) || RectIsEmpty(SrcRect) || !DrawableRect(R))
         return;
-    ViewDrawOntoRect(FBitmap.get(), Buffer, R, SrcRect);
+    FBitmap->DrawOntoRectFrom(Buffer, R, SrcRect);
 }
 
 // ---- TRubberbandLayer --------------------------------------------------------------------

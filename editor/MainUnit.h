@@ -1,0 +1,264 @@
+// The main window and its document: the view with background and layers, the selected
+// layer and the rubber band that follows it, the layer roles, the magnifier and frame
+// painters, the change state, the one-level undo and redo, and the project file.
+//
+// The document logic needs no shown window: tests build a TMainForm, size its view and
+// drive it through the same handlers the event loop calls.
+#pragma once
+
+#include "editor/MainFormApi.h"
+#include "platform/Classes.h"
+#include "raster/Raster32.h"
+#include "raster/Raster32_Image.h"
+#include "raster/Raster32_Layers.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+class QStatusBar;
+class QWidget;
+
+namespace kv {
+
+// Layer roles, kept in every layer's Tag.
+constexpr int32_t TagPicture = 0;
+constexpr int32_t TagMagnifier = 2;
+constexpr int32_t TagSelectionFrame = 3;
+constexpr int32_t TagCropFrame = 4;
+
+// ModifiedState values.
+constexpr int32_t msUntouched = 0;
+constexpr int32_t msSaved = 100;
+constexpr int32_t msChanged = 777;
+
+// The undo slots' name for the background.
+constexpr int32_t BackgroundIndex = 777;
+// RestoreLayerBitmap's name for the background.
+constexpr int32_t RestoreBackgroundIndex = 999;
+
+// A reference to a layer that lets go of it when the layer is freed, so nothing ever
+// holds a dangling layer. OnLost runs once when the layer goes.
+class TLayerRef {
+public:
+    TLayerRef();
+    ~TLayerRef();
+    TLayerRef(const TLayerRef&) = delete;
+    TLayerRef& operator=(const TLayerRef&) = delete;
+
+    TCustomLayer* Get() const { return FTarget; }
+    void Set(TCustomLayer* Value);
+    void Reset() { Set(nullptr); }
+
+    std::function<void()> OnLost;
+
+private:
+    class TWatcher;
+    void Lost(TCustomLayer* Layer);
+    std::unique_ptr<TWatcher> FWatcher; // a free-standing layer on the target's free list
+    TCustomLayer* FTarget = nullptr;
+};
+
+// One undo or redo slot. The layer is named by identity: a reorder or the removal of
+// another layer never makes the slot point at a different layer, and a slot whose layer
+// is freed becomes empty.
+struct Glop {
+    Glop();
+    std::unique_ptr<TBitmap32> Bitmap;
+    std::unique_ptr<TBitmap32> FrameBitmap;
+    std::string Kind = "none"; // "effect", "size", "crop", "holst", "geom", "frame", "none"
+    TLayerRef Layer;           // the layer the slot holds; unset for the background
+    bool OnBackground = false; // the slot holds the background (index 777)
+    std::string FrameKind = "no"; // "rect" or "no"
+    TSingleRect Placement;
+    int32_t CropX = 0;
+    int32_t CropY = 0;
+
+    bool Empty() const { return Kind == "none"; }
+    // 777 for the background, the named layer's current index, or -1 when it is gone.
+    int32_t Index() const;
+    // Kind "none", no layer, bitmaps emptied.
+    void Clear();
+};
+
+KV_DECLARE_EXCEPTION(EProjectError, Exception)
+
+class TMainForm : public QMainWindow, public TObject, public IMainForm {
+public:
+    explicit TMainForm(QWidget* Parent = nullptr);
+    ~TMainForm() override;
+    std::string ClassName() const override { return "TMainForm"; }
+
+    // ---- Controls (Qt parent ownership) -------------------------------------------------
+    TImgView32* ImgView = nullptr;
+    QWidget* SidePanel = nullptr;
+    QGroupBox* pnlImage = nullptr;
+    QGroupBox* pnlBitmapLayer = nullptr;
+    QSlider* LayerOpacity = nullptr; // 0..255
+    QCheckBox* LayerInterpolate = nullptr;
+    QCheckBox* Cropped = nullptr;
+    QCheckBox* Propos = nullptr; // "Keep Proportions"
+    QPushButton* LayerRescale = nullptr;
+    QPushButton* LayerResetScale = nullptr;
+    QGroupBox* pnlMagn = nullptr;
+    QSlider* MagnOpacity = nullptr;       // 0..255, 255
+    QSlider* MagnMagnification = nullptr; // 0..50, 10
+    QSlider* MagnRotation = nullptr;      // -180..180, 0
+    QCheckBox* MagnInterpolate = nullptr;
+    QGroupBox* Crops = nullptr;
+    QComboBox* CropsP = nullptr; // "Free Crop", "Squar", "Golden Ratio", "Cinema 16:9"
+    QCheckBox* Obrat = nullptr;  // "Portrait"
+    QStatusBar* StatusBar1 = nullptr;
+    // Commands whose enabling the document drives; the menus and tool bars share them
+    // (Edit > Undo is also the tool button BUndo, Edit > Redo BRedo).
+    QAction* N17 = nullptr; // Edit > Undo
+    QAction* N18 = nullptr; // Edit > Redo
+    QAction* N22 = nullptr; // Edit > Paste
+    QAction* N47 = nullptr; // Edit > Paste As New
+    QAction* Shar = nullptr;  // Sharpen
+    QAction* Soft = nullptr;  // Soften
+    QAction* Monoh = nullptr; // Grayscale
+
+    // ---- Document state -------------------------------------------------------------
+    int32_t ModifiedState = msUntouched;
+    int32_t FrameAlpha = 0; // master alpha of the frame layers' grey
+    int32_t LayerCountBeforeTextValue = 0;
+    // Editor background: the checkerboard ("CHESS") or a colour.
+    bool ChessBackground = true;
+    TColor EditorBackgroundColor = clGray;
+
+    TPositionedLayer* Selection() const { return static_cast<TPositionedLayer*>(FSelectionRef.Get()); }
+    TRubberbandLayer* RBLayer() const { return static_cast<TRubberbandLayer*>(FRBLayerRef.Get()); }
+    Glop UndoSlot;
+    Glop RedoSlot;
+
+    // Status bar panels 0 and 1.
+    std::string StatusText(int32_t Panel) const;
+    void SetStatusText(int32_t Panel, const std::string& Text);
+
+    // ---- Document model -------------------------------------------------------------
+    void SetSelection(TPositionedLayer* Value) override;
+    void LayerMouseDown(TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
+    TPositionedLayer* CreatePositionedLayer();
+    void RemoveFrameLayers() override;
+    TBitmap32* RenderFlattened() override;
+    TBitmap32* FlatImage() override { return FFlatImage.get(); }
+    void ReleaseFlatImage() override { FFlatImage.reset(); }
+    void NewBackground(int32_t Width, int32_t Height, TColor32 Color);
+    // Loads into a fresh bitmap; the document changes only when the load succeeded.
+    void LoadBackground(const std::string& FileName, bool KeepLayers);
+    // The document is about to be replaced (New, the opens, Paste As New): no
+    // selection, no layers, no undo or redo, scale 1.
+    void ClearDocument();
+    // The centred placement of a W x H layer about the bitmap point under the centre of
+    // the viewport.
+    TSinglePoint ViewportCentreInBitmap();
+    TSingleRect CentredPlacement(int32_t W, int32_t H);
+
+    void ImgViewChange(TObject* Sender);
+    void ImgViewMouseDown(TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y,
+                          TCustomLayer* Layer);
+    void ImgViewPaintStage(TObject* Sender, TBitmap32* Buffer, uint32_t StageNum);
+    void RBResizing(TObject* Sender, const TSingleRect& OldLocation, TSingleRect& NewLocation,
+                    TRBDragState DragState, TShiftState Shift);
+    void PaintMagnifierHandler(TObject* Sender, TBitmap32* Buffer);
+    void PaintFrameHandler(TObject* Sender, TBitmap32* Buffer);
+    void MagnChange();
+    // The side panel's crop ratio for CropsP's item (1..3) and Obrat; 0 for a free crop.
+    double CropRatio() const;
+
+    // The transparent-colour pick (the tool window sets the view's cursor to crCross).
+    // Called at the end of the pick, whatever its outcome (the tool window closes).
+    std::function<void()> OnPickEnded;
+    void PickTransparentColor(TColor32 Color);
+
+    // ---- Undo and redo --------------------------------------------------------------
+    void SaveUndoEffect() override;
+    void SaveUndoSize() override;
+    void SaveUndoCrop() override;
+    void SaveUndoCanvas() override;
+    void SaveUndoGeometry() override;
+    // The frame layer is named afterwards with SetUndoFrameLayer.
+    void SaveUndoFrame(const std::string& FrameKind);
+    void SetUndoFrameLayer(TBitmapLayer* Frame);
+    void SetUndoCropOffset(int32_t CropX, int32_t CropY) override;
+    void RestoreLayerBitmap(TBitmap32* Bitmap, int32_t Index, const TSingleRect& R) override;
+    void N17Click(); // Edit > Undo
+    void N18Click(); // Edit > Redo
+    // Both slots "none" (document replaced, Flatten).
+    void ResetUndo();
+    // Grows the canvas for a rectangular frame (Layers > New Frame, and Redo).
+    void ApplyRectFrame();
+    void UpdateUndoRedoEnabling();
+
+    // ---- Project file ---------------------------------------------------------------
+    void SaveProject(const std::string& FileName);
+    // Reads into a fresh document and swaps it in on success; on failure raises
+    // EProjectError and leaves the open document as it was.
+    void LoadProject(const std::string& FileName);
+    void SaveProjectToStream(TStream& Stream);
+    void LoadProjectFromStream(TStream& Stream, const std::string& Name);
+
+    // ---- IMainForm ------------------------------------------------------------------
+    TImgView32* View() override { return ImgView; }
+    TPositionedLayer* SelectedLayer() override { return Selection(); }
+    int32_t LayerOpacityPosition() override;
+    int32_t LayerCountBeforeText() override { return LayerCountBeforeTextValue; }
+    TBitmap32* AlphaScratch() override { return FAlphaScratch.get(); }
+    TBitmap32* PreviewBackup() override { return FPreviewBackup.get(); }
+
+private:
+    void CreateControls();
+    void CreateView();
+    void CreateSidePanel();
+    void CreateActions();
+    void HideLayerSections();
+    void DetachRubberband();
+    void SelectionLost();
+    bool SectionShown(const QWidget* Section) const;
+    void FreeFirstFrameLayer();
+    TBitmapLayer* PickTarget();
+    void PickAt(int32_t X, int32_t Y);
+    void EndPick();
+    // The magnifier and frame painters: the buffer's area under the layer, through the
+    // transformation (zoom M, rotation A), clipped to the buffer.
+    bool TransformUnderLayer(TPositionedLayer* Layer, TBitmap32* Buffer, double M, double A, TBitmap32& Dest,
+                             TRect& Target);
+    // Every positioned layer but the rubber band.
+    void ForEachContentLayer(const std::function<void(TPositionedLayer*)>& Fn);
+    void MoveContentLayers(float Dx, float Dy);
+    void RescaleLayersToImage(const Glop& Slot);
+    void ReselectIfSelected(TCustomLayer* Layer);
+
+    // Undo internals.
+    TBitmapLayer* SlotPicture(const Glop& Slot) const;
+    bool SnapshotSelectionInto(Glop& Slot, const std::string& Kind, bool RequirePicture);
+    void SnapshotBackgroundInto(Glop& Slot, const std::string& Kind);
+    void AssignBackgroundFrom(TBitmap32* Source);
+    void UndoRedoStep(Glop& From, Glop& To, bool IsUndo);
+    void SlotLost(Glop& Slot);
+
+    // Project internals (MainUnit_Project.cpp).
+    friend class TProjectReader;
+
+    // Both forget their layer when it is freed, whoever frees it.
+    TLayerRef FSelectionRef;
+    TLayerRef FRBLayerRef;
+    std::unique_ptr<TBitmap32> FAlphaScratch;
+    std::unique_ptr<TBitmap32> FPreviewBackup;
+    std::unique_ptr<TBitmap32> FFlatImage;
+    std::unique_ptr<TBitmap32> FScratch; // the painters' working bitmap, reused
+    bool FRenderingFlat = false;         // frames paint nothing into RenderFlattened
+    QLabel* FStatusPanels[2] = {nullptr, nullptr};
+};
+
+} // namespace kv

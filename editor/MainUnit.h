@@ -7,6 +7,8 @@
 #pragma once
 
 #include "editor/MainFormApi.h"
+#include "editor/Settings.h"
+#include "platform/Dialogs.h"
 #include "platform/Classes.h"
 #include "raster/Raster32.h"
 #include "raster/Raster32_Image.h"
@@ -15,6 +17,8 @@
 #include <QMainWindow>
 
 #include <functional>
+#include <map>
+#include <vector>
 #include <memory>
 #include <string>
 
@@ -23,6 +27,11 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
+class QMenu;
+
+namespace kv {
+class TImagingIO;
+}
 class QPushButton;
 class QSlider;
 class QStatusBar;
@@ -259,6 +268,111 @@ private:
     std::unique_ptr<TBitmap32> FScratch; // the painters' working bitmap, reused
     bool FRenderingFlat = false;         // frames paint nothing into RenderFlattened
     QLabel* FStatusPanels[2] = {nullptr, nullptr};
+
+    // ---- Start-up, files, menus, view ---------------------------------------------------
+    // (MainUnit_Startup.cpp, MainUnit_Files.cpp, MainUnit_Menus.cpp)
+public:
+    // Start-up and shut-down. FormCreate runs once after the constructor: it makes the
+    // menus, tool bars, start panel and dialogs, then reads the three settings files.
+    void FormCreate();
+    void FormShow();     // once, at the first show: opens the command-line file
+    void FormActivate(); // every activation: crop ratio reset, the association once
+    bool FormCloseQuery();
+    void FormClose();    // settings written (best effort), document emptied
+    void FormDestroy();
+    void RegisterFileType();
+    std::vector<std::string> CommandLine; // the program's arguments, without its name
+    bool RefreshDesktopOnAssociation = true;
+    std::unique_ptr<TColorDialog> BufColor;
+    TEditorBackground EditorBackground() const;
+    TWindowRecord WindowRecord() const;
+    void ApplyWindowRecord(const TWindowRecord& Record);
+    void N5Click();   // File > Exit
+    void N26Click();  // Help > Help
+    void N28Click();  // Help > On the Web
+    void N96Click();  // Help > Download Textures
+    void N97Click();  // Help > Technical Support
+    void N102Click(); // View > Editor Background > Select Color
+    void N103Click(); // View > Editor Background > White - Gray
+
+    // Opening and saving, the recent list, the save question.
+    std::unique_ptr<TOpenDialog> OpenPictureDialog1;
+    std::unique_ptr<TOpenDialog> SavePictureDialog1;
+    std::shared_ptr<TImagingIO> PARY; // shared: deleted where the type is complete
+    std::unique_ptr<TPrinterSetupDialog> PrinterSetupDialog1;
+    TRecentList Recent;
+    bool AskSaveChanges();
+    bool OpenPicture();
+    bool OpenPictureByName();
+    bool OpenFileSteps(const std::string& FileName);
+    bool IsNewRecent(const std::string& FileName) const { return Recent.IsNewRecent(FileName); }
+    void AddRecentFile(const std::string& FileName);
+    void OpenRecentItem(int32_t Index);
+    void HookRecentItems();
+    void N14Click();
+    void mnFileNewClick();
+    void mnFileOpenClick();
+    bool Save1Click(); // true when a file was written
+    bool N3Click();    // File > Save As; true when a file was written
+    void N62Click();   // File > Printer Setup
+    void FitAfterOpen();
+    // The name Save writes to: the open dialog's, else the save dialog's.
+    std::string CurrentFileName() const;
+    bool SaveAllowed() const { return FSaveAllowed; }
+    bool SaveAsAllowed() const { return FSaveAsAllowed; }
+
+    // Menus, tool bars, zoom and the start panel.
+    QWidget* Start = nullptr;
+    QPushButton* Lab[4] = {nullptr, nullptr, nullptr, nullptr}; // Lab1..Lab4
+    QPushButton* Label9 = nullptr;  // "Another File ...."
+    QPushButton* Label11 = nullptr; // "New Project"
+    QComboBox* ScaleCombo = nullptr;
+    QCheckBox* ImageInterpolate = nullptr;
+    QMenu* LayerPopup = nullptr;
+    QMenu* N14 = nullptr; // File > Recent Files
+    // Every command by its menu item's name ("Save1", "N3", "mnFileOpen"...); tool bar
+    // buttons and the pop-up share these actions. Null for an unknown name.
+    QAction* Command(const std::string& Name) const;
+    QMenu* Menu(const std::string& Name) const;
+    // Recomputes every command's enabling from the document and the selection.
+    void UpdateCommandEnabling();
+    void ScaleComboChange();
+    void ImgViewMouseWheel(int32_t WheelDelta);
+    void N1002Click(); // View > Actual Size
+    void N35Click();   // View > Fit to Screen
+    void ImageInterpolateClick();
+    bool ImgViewContextPopup(); // true when the layer pop-up may show
+    void ImgViewKeyDown(int32_t Key);
+    void ControlBar1Click();
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+    void changeEvent(QEvent* Event) override;
+
+private:
+    void CreateCommands();
+    void CreateMenus();
+    void CreateToolBars();
+    void CreateStartPanel();
+    void CreateImageSection();
+    void CreateDialogs();
+    void ReadSettings();
+    void UpdateRecentMenu();
+    void SetScaleText(float Scale);
+    void SetFileStatus(const std::string& FileName, bool WithSize);
+    bool SaveFlattenedAs(const std::string& Name);
+    bool OpenGifFile(const std::string& FileName);
+    void AfterDocumentReplaced();
+    struct TCommand;
+    std::map<std::string, std::shared_ptr<TCommand>> FCommands;
+    std::map<std::string, QMenu*> FMenus;
+    std::vector<QAction*> FRecentItems; // N15 and the four spare items
+    bool FSaveAllowed = false;   // Save1 and SaveIt
+    bool FSaveAsAllowed = false; // N3
+    bool FShown = false;
+    bool FAssociationTried = false;
+    bool FClosing = false;
 };
 
 } // namespace kv

@@ -1,0 +1,29 @@
+// Enter and Escape typed into an edit reach the default and cancel buttons of the same
+// window: the edit hands the key to its window, which offers it to each control that
+// takes dialog keys until one does.
+#pragma once
+
+#include "platform/Controls.h"
+
+#include <cstdint>
+
+class QWidget;
+
+namespace kv {
+
+// Virtual key codes the controls react to.
+constexpr uint16_t VK_BACK = 0x08, VK_RETURN = 0x0D, VK_ESCAPE = 0x1B, VK_SPACE = 0x20, VK_UP = 0x26,
+                   VK_DOWN = 0x28;
+
+class TDialogKeyTarget {
+public:
+    virtual ~TDialogKeyTarget() = default;
+    // Returns whether the key was taken (a default or cancel button clicked).
+    virtual bool DialogKey(uint16_t Key, TShiftState Shift) = 0;
+};
+
+// CM_DIALOGKEY: offers Key to every other dialog-key control of Sender's window, in
+// creation order; returns whether one took it.
+bool SendDialogKey(QWidget* Sender, uint16_t Key, TShiftState Shift);
+
+} // namespace kv

@@ -2,6 +2,7 @@
 // in their fixed order (the main window first, so its creation runs before any dialog
 // exists), then the message loop until the main window closes.
 #include "editor/MainUnit.h"
+#include "effects/NewImageUnit.h"
 #include "formats/GIFImage.h"
 #include "formats/KvGIF.h"
 #include "formats/PNGImage.h"
@@ -30,6 +31,8 @@ int main(int argc, char** argv)
         mainForm->CommandLine.push_back(a.toStdString());
     kv::SafeCall([&] { mainForm->FormCreate(); }, mainForm.get());
     // The dialogs follow in their fixed order; each lives until the program ends.
+    mainForm->NewImageForm = new kv::TNewImageForm(mainForm.get()); // owned by the main window
+    mainForm->UpdateCommandEnabling();
 
     mainForm->show();
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);

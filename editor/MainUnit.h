@@ -32,6 +32,7 @@ class QMenu;
 
 namespace kv {
 class TImagingIO;
+class TNewImageForm;
 }
 class QPushButton;
 class QSlider;
@@ -301,6 +302,7 @@ public:
     std::unique_ptr<TOpenDialog> SavePictureDialog1;
     std::shared_ptr<TImagingIO> PARY; // shared: deleted where the type is complete
     std::unique_ptr<TPrinterSetupDialog> PrinterSetupDialog1;
+    TNewImageForm* NewImageForm = nullptr; // the "New Project" dialog, made by the entry point
     TRecentList Recent;
     bool AskSaveChanges();
     bool OpenPicture();

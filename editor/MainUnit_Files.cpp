@@ -6,6 +6,7 @@
 #include "editor/MainUnit.h"
 
 #include "editor/JpegSave.h"
+#include "effects/NewImageUnit.h"
 #include "formats/KvGIF.h"
 #include "platform/Forms.h"
 
@@ -228,6 +229,24 @@ void TMainForm::mnFileNewClick()
     PreviewBackup()->SetSize(0, 0);
     if (!ImgView->Bitmap()->IsEmpty() && !AskSaveChanges())
         return;
+    if (!NewImageForm)
+        return;
+    const TModalResult result = NewImageForm->ShowModal();
+    OpenPictureDialog1->FileName.clear();
+    SavePictureDialog1->FileName.clear();
+    if (result != mrOk)
+        return;
+    // The whole new background is made first; the old document goes only then.
+    TBitmap32 made;
+    NewImageForm->MakeBackground(made);
+    NewBackground(made.Width(), made.Height(), 0xFFFFFFFF);
+    ImgView->Bitmap()->Assign(&made);
+    pnlImage->setVisible(!ImgView->Bitmap()->IsEmpty());
+    Start->hide();
+    FSaveAllowed = true;
+    FSaveAsAllowed = true;
+    ModifiedState = msChanged; // a new picture is unsaved
+    UpdateCommandEnabling();
 }
 
 // ---- Saving ------------------------------------------------------------------------------

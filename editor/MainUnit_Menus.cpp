@@ -111,7 +111,7 @@ void TMainForm::CreateCommands()
     auto pending = std::function<void()>();
 
     // File
-    add("mnFileNew", "New", "Ctrl+N", pending, nullptr);
+    add("mnFileNew", "New", "Ctrl+N", [this] { mnFileNewClick(); }, [this] { return NewImageForm != nullptr; });
     add("mnFileOpen", "Open", "Ctrl+O", [this] { mnFileOpenClick(); }, nullptr);
     add("Save1", "Save", "Ctrl+S", [this] { Save1Click(); }, [this, bgNotEmpty] { return FSaveAllowed && bgNotEmpty(); });
     add("N3", "Save As...", "", [this] { N3Click(); }, [this, bgNotEmpty] { return FSaveAsAllowed && bgNotEmpty(); });

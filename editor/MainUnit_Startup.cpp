@@ -8,6 +8,7 @@
 #include "editor/JpegSave.h"
 #include "platform/Forms.h"
 #include "platform/KvShell.h"
+#include "widgets/PictureDialogs.h"
 
 #include <QAction>
 #include <QApplication>
@@ -62,13 +63,13 @@ void TMainForm::CreateDialogs()
 {
     BufColor = std::make_unique<TColorDialog>();
     BufColor->Color = clGray;
-    OpenPictureDialog1 = std::make_unique<TOpenDialog>();
+    OpenPictureDialog1 = std::make_unique<TOpenPictureDialog>();
     OpenPictureDialog1->Filter =
         "All (*.kvn;*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf;*.png)|*.kvn;*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf;*.png"
         "|GIF Image (*.gif)|*.gif|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg"
         "|Bitmaps (*.bmp)|*.bmp|Icons (*.ico)|*.ico|Enhanced Metafiles (*.emf)|*.emf|Metafiles (*.wmf)|*.wmf"
         "|Kelvane Project (*.kvn)|*.kvn|PNG Image (*.png)|*.png";
-    SavePictureDialog1 = std::make_unique<TSaveDialog>();
+    SavePictureDialog1 = std::make_unique<TSavePictureDialog>();
     SavePictureDialog1->Filter =
         "Kelvane Project (*.kvn)|*.kvn|Bitmaps (*.bmp)|*.bmp|JPEG Image File (*.jpg)|*.jpg|GIF Image (*.gif)|*.gif";
     PARY = CreateImagingIO();

@@ -81,17 +81,24 @@ bool TilePattern(const std::string& FileName, TBitmap32& Dest)
     TBitmap32 tile;
     tile.LoadFromFile(FileName);
     // A picture that loads with no pixels would make the tile count divide by zero.
-    if (tile.IsEmpty() || Dest.IsEmpty())
-        return !tile.IsEmpty();
-    const int32_t tw = tile.Width(), th = tile.Height();
+    if (tile.IsEmpty())
+        return false;
+    TilePicture(tile, Dest);
+    return true;
+}
+
+void TilePicture(TBitmap32& Tile, TBitmap32& Dest)
+{
+    if (Tile.IsEmpty() || Dest.IsEmpty())
+        return;
+    const int32_t tw = Tile.Width(), th = Tile.Height();
     {
         TUpdateGuard guard(Dest);
         for (int32_t j = 0; j <= Dest.Height() / th; ++j)
             for (int32_t i = 0; i <= Dest.Width() / tw; ++i)
-                tile.DrawOntoAt(&Dest, i * tw, j * th);
+                Tile.DrawOntoAt(&Dest, i * tw, j * th);
     }
     Dest.Changed();
-    return true;
 }
 
 int32_t CountColors(const TBitmap& Bitmap)

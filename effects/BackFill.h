@@ -28,6 +28,9 @@ void GradientDown(TColor Color1, TColor Color2, TBitmap& Bitmap);
 // does not exist or holds an empty picture. A file that does not load raises the
 // loader's error (Dest is still untouched).
 bool TilePattern(const std::string& FileName, TBitmap32& Dest);
+// The drawing half of TilePattern, for callers that load the tile themselves. An empty
+// tile changes nothing.
+void TilePicture(TBitmap32& Tile, TBitmap32& Dest);
 
 // The number of distinct 24-bit colours (alpha ignored). Any pixel format is read
 // through a 24-bit copy.

@@ -5,6 +5,7 @@
 #include "platform/Classes.h"
 #include "platform/Dialogs.h"
 #include "platform/Forms.h"
+#include "effects/SmallWindows.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -217,10 +218,14 @@ protected:
         return L;
     }
     int Shown = 0, Closed = 0;
+    TPoint ShownAt{0, 0};
     TColor LastColor = clNone;
     void InstallTool()
     {
-        Form->TransparentColorTool.Show = [this](int32_t, int32_t) { ++Shown; };
+        Form->TransparentColorTool.Show = [this](int32_t Left, int32_t Top) {
+            ++Shown;
+            ShownAt = TPoint{Left, Top};
+        };
         Form->TransparentColorTool.ShowColor = [this](TColor C) { LastColor = C; };
         Form->TransparentColorTool.Close = [this] { ++Closed; };
     }
@@ -234,6 +239,8 @@ TEST_F(PickTest, PickingAColourMakesOnlyItTransparent)
     EXPECT_TRUE(Form->TransparentPickActive());
     EXPECT_EQ(View()->Cursor(), crCross);
     EXPECT_EQ(Shown, 1);
+    EXPECT_EQ(ShownAt.X, Form->x() + Form->width() - 340);
+    EXPECT_EQ(ShownAt.Y, Form->y() + 60);
     const TPoint P = ViewPoint(0, 1);
     View()->OnMouseMove(View(), 0, P.X, P.Y, nullptr);
     EXPECT_EQ(LastColor, Color32ToWinColor(0xFF102030));
@@ -277,6 +284,43 @@ TEST_F(PickTest, ThePickEndsWhenItsLayerGoes)
     Form->SetSelection(Z);
     Form->N23Click();
     EXPECT_FALSE(Form->TransparentPickActive());
+}
+
+TEST_F(PickTest, TheToolWindowShowsTheColourAndItsCloseEndsThePick)
+{
+    TwoColours(0xFF405060);
+    Form->N23Click();
+    TSTC* Tool = nullptr;
+    for (QObject* C : Form->children())
+        if (auto* T = dynamic_cast<TSTC*>(C))
+            Tool = T;
+    ASSERT_NE(Tool, nullptr);
+    EXPECT_TRUE(Tool->Showing());
+    const TPoint P = ViewPoint(3, 1);
+    View()->OnMouseMove(View(), 0, P.X, P.Y, nullptr);
+    EXPECT_EQ(Tool->Panel1->Color(), Color32ToWinColor(0xFF405060));
+    Tool->Close();
+    EXPECT_FALSE(Form->TransparentPickActive());
+    EXPECT_EQ(View()->Cursor(), crDefault);
+    View()->OnMouseDown(View(), mbLeft, 0, P.X, P.Y, nullptr); // an ordinary click now
+    EXPECT_TRUE(Form->UndoSlot.Empty());
+}
+
+TEST_F(LayerToolsTest, SimpleLayerDialogAddsItsLayer)
+{
+    Form->N71Click(); // a selection frame goes afterwards
+    const int32_t Before = Layers()->Count();
+    TScriptedAnswers Answers;
+    Answers.Then(mrOk);
+    Form->N61Click();
+    EXPECT_EQ(Answers.Requests.size(), 1u);
+    EXPECT_EQ(Layers()->Count(), Before); // one layer added, the frame gone
+    bool Picture = false;
+    for (int32_t I = 0; I < Layers()->Count(); ++I) {
+        EXPECT_NE(Layers()->Items(I)->Tag(), TagSelectionFrame);
+        Picture |= dynamic_cast<TBitmapLayer*>(Layers()->Items(I)) != nullptr;
+    }
+    EXPECT_TRUE(Picture);
 }
 
 TEST_F(LayerToolsTest, RectangularFrameGrowsTheCanvasAndUndoes)

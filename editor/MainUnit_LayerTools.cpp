@@ -344,7 +344,7 @@ void TMainForm::mnReorder(int32_t Tag)
 void TMainForm::RotateSelected(bool Clockwise)
 {
     TBitmapLayer* L = SelectedPicture();
-    if (!L)
+    if (!L || L->Bitmap()->IsEmpty())
         return;
     TBitmap32* B = L->Bitmap();
     TBitmap32 C;

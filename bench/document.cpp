@@ -10,6 +10,8 @@
 
 #include <QApplication>
 
+#include "bench/BenchReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -23,6 +25,8 @@
 #include <vector>
 
 using namespace kv;
+
+using kvbench::TRatioReporter;
 
 namespace {
 
@@ -156,26 +160,6 @@ void BM_ProjectLoad_FileRead(benchmark::State& State)
 }
 BENCHMARK(BM_ProjectLoad_FileRead)->Unit(benchmark::kMillisecond);
 
-class TRatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, std::vector<double>> Times;
-    void ReportRuns(const std::vector<Run>& Runs) override
-    {
-        for (const Run& R : Runs)
-            if (R.run_type == Run::RT_Iteration && !R.error_occurred)
-                Times[R.run_name.str()].push_back(R.GetAdjustedRealTime());
-        ConsoleReporter::ReportRuns(Runs);
-    }
-    double Median(const std::string& Name) const
-    {
-        auto It = Times.find(Name);
-        if (It == Times.end() || It->second.empty())
-            return 0;
-        std::vector<double> V = It->second;
-        std::sort(V.begin(), V.end());
-        return V[V.size() / 2];
-    }
-};
 
 } // namespace
 

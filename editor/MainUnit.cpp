@@ -94,6 +94,7 @@ TMainForm::TMainForm(QWidget* Parent)
     FSelectionRef.OnLost = [this] { SelectionLost(); };
     FRBLayerRef.OnLost = [this] {};
     UpdateUndoRedoEnabling();
+    CreateEditAndLayerTools();
     MainFormInstance = this;
 }
 

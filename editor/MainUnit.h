@@ -7,6 +7,7 @@
 #pragma once
 
 #include "editor/MainFormApi.h"
+#include "editor/LayerToolsApi.h"
 #include "editor/Settings.h"
 #include "platform/Dialogs.h"
 #include "platform/Classes.h"
@@ -398,6 +399,90 @@ private:
     bool FShown = false;
     bool FAssociationTried = false;
     bool FClosing = false;
+
+    // ---- Edit, clipboard, layer tools ---------------------------------------------------
+    // (MainUnit_Edit.cpp, MainUnit_LayerTools.cpp)
+public:
+    // Edit
+    void N16Click(); // the Edit menu opens: its enabling
+    void N20Click(); // Cut
+    void N21Click(); // Copy
+    void N22Click(); // Paste
+    void N47Click(); // Paste As New
+    void N71Click(); // Select
+    void N98Click(); // Select All
+    // Whether the clipboard holds a bitmap.
+    static bool ClipboardHasBitmap();
+
+    // Layers
+    void mnNewBitmapLayerClick();
+    void N61Click(); // New Simple Layer
+    void N42Click(); // New Frame
+    void AddFrameLayer(TFrameChoice& Choice);
+    void mnMagnifierClick();
+    void mnFlattenClick();
+    // Current Layer: 1 to front (just under the band), 2 to back, 3 up, 4 down.
+    void mnReorder(int32_t Tag);
+    void N901Click(); // rotate clockwise 90
+    void N902Click(); // rotate counter-clockwise 90
+    void N53Click();  // flip horizontal (mirror)
+    void N24Click();  // flip vertical
+    void N23Click();  // transparent colour
+    void EndTransparentPick();
+    bool TransparentPickActive() const { return FTransparentPick; }
+    void N88Click(); // Duplicate
+    void mnDeleteClick();
+    void N63Click(); // Background > Copy to Layer
+    void N33Click(); // Image > Add Text
+    void AddTextLayer(ITextLayerSource& Sender);
+    void N114Click(); // Image > Crop Canvas
+    void CropsButton1Click(); // crop OK
+    void CropsButton2Click(); // crop Cancel
+    void CropsPChange();      // crop proportions or Portrait changed
+    // Side panel of the selected picture layer.
+    void LayerRescaleClick();
+    void LayerResetScaleClick();
+    void LayerOpacityChange();
+    void LayerInterpolateClick();
+    void CroppedClick();
+
+    QPushButton* CropsButton1 = nullptr; // "ОК"
+    QPushButton* CropsButton2 = nullptr; // "Cancel"
+    std::unique_ptr<TOpenDialog> OpenLayer;
+
+    // The tool windows these commands open, set by whoever builds them; a command whose
+    // window is not set stays disabled. Each is modal but the transparent-colour tool.
+    std::function<void()> SimpleLayerDialog;        // TBackLa: builds the layer itself
+    std::function<bool(TFrameChoice&)> FrameDialog; // TBorder: true on OK
+    std::function<void()> TextDialog;               // TTexter: calls AddTextLayer
+    struct TTransparentColorTool {
+        std::function<void(int32_t Left, int32_t Top)> Show;
+        std::function<void(TColor Color)> ShowColor; // the colour under the mouse
+        std::function<void()> Close;
+    } TransparentColorTool;
+
+private:
+    // Called once from the constructor: side-panel wiring, the crop buttons, the pick.
+    void CreateEditAndLayerTools();
+    // The handlers of the Edit and layer commands, and the rules of those whose enabling
+    // they set (a null rule keeps the command's own); CreateCommands connects them.
+    struct TEditCommand {
+        std::string Name;
+        std::function<void()> Handler;
+        std::function<bool()> Rule;
+    };
+    std::vector<TEditCommand> EditAndLayerCommands();
+    TBitmapLayer* SelectedPicture() const;
+    TBitmapLayer* NewPictureLayer();
+    void SelectionFrameLayer(int32_t Tag);
+    bool FramedArea(TRect& Area);
+    std::unique_ptr<TBitmap32> CopyFramedArea(const TRect& Area);
+    void FlipSelected(bool Vertical);
+    void RotateSelected(bool Clockwise);
+    TPositionedLayer* CropFrame() const;
+    void ImgViewMouseMovePick(int32_t X, int32_t Y);
+    bool FTransparentPick = false;
+    std::unique_ptr<ILayerTools> FLayerToolsFace;
 };
 
 } // namespace kv

@@ -195,6 +195,21 @@ void TMainForm::CreateCommands()
                 SafeCall(raw->Handler, this);
         });
     }
+    // Edit, clipboard and layer tools (MainUnit_Edit.cpp, MainUnit_LayerTools.cpp).
+    for (TEditCommand& edit : EditAndLayerCommands()) {
+        auto it = FCommands.find(edit.Name);
+        if (it == FCommands.end())
+            continue;
+        TCommand* raw = it->second.get();
+        raw->Handler = std::move(edit.Handler);
+        if (edit.Rule)
+            raw->Rule = std::move(edit.Rule);
+        QObject::disconnect(raw->Action, &QAction::triggered, nullptr, nullptr);
+        QObject::connect(raw->Action, &QAction::triggered, this, [this, raw] {
+            if (raw->Action->isEnabled())
+                SafeCall(raw->Handler, this);
+        });
+    }
     // A pending command stays disabled whoever enables it.
     for (auto& [name, cmd] : FCommands)
         if (!cmd->Handler) {

@@ -1,13 +1,8 @@
 // The program's entry point: every unit's start-up, the application object, the windows
 // in their fixed order (the main window first, so its creation runs before any dialog
 // exists), then the message loop until the main window closes.
+#include "editor/ApplicationForms.h"
 #include "editor/MainUnit.h"
-#include "effects/BackLaUnit.h"
-#include "effects/CompressUnit.h"
-#include "effects/GifTypeUnit.h"
-#include "effects/NewImageUnit.h"
-#include "effects/SmallWindows.h"
-#include "effects/TexturUnit.h"
 #include "formats/GIFImage.h"
 #include "formats/KvGIF.h"
 #include "formats/PNGImage.h"
@@ -35,21 +30,8 @@ int main(int argc, char** argv)
     for (const QString& a : args)
         mainForm->CommandLine.push_back(a.toStdString());
     kv::SafeCall([&] { mainForm->FormCreate(); }, mainForm.get());
-    // The windows follow in their fixed order; each is owned by the main window and
-    // lives until the program ends.
-    kv::TMainForm* owner = mainForm.get();
-    mainForm->NewImageForm = new kv::TNewImageForm(owner);
-    mainForm->GifType = new kv::TGifType(owner);
-    mainForm->Compress = new kv::TCompress(owner);
-    mainForm->Compress->PARY = mainForm->PARY.get(); // the main window's JPEG writer
-    auto* backLa = new kv::TBackLa(owner);
-    backLa->MainForm = owner;
-    mainForm->Full = new kv::TFull(owner);
-    mainForm->AboutKVN = new kv::TAboutKVN(owner);
-    auto* stc = new kv::TSTC(owner);
-    stc->View = mainForm->ImgView;
-    new kv::TTextur(owner);
-    mainForm->UpdateCommandEnabling();
+    // The tool windows follow in their fixed order; each lives until the program ends.
+    kv::SafeCall([&] { kv::CreateApplicationForms(*mainForm); }, mainForm.get());
 
     mainForm->show();
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);

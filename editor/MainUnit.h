@@ -314,9 +314,9 @@ public:
     TCompress* Compress = nullptr; // "JPEG Options": writes the JPEG itself
     TFull* Full = nullptr;         // the full-screen preview
     TAboutKVN* AboutKVN = nullptr; // "About"
-    // The Background menu's colour and picture dialogs.
+    // The colour dialog of Fill With Color (the Background menu's picture dialog is
+    // OpenLayer, shared with New Layer From File).
     std::unique_ptr<TColorDialog> AllColor;
-    std::unique_ptr<TOpenDialog> OpenBackground;
     void N72Click();  // Image > Count Image Colors
     void N34Click();  // Image > Full Screen Preview
     void N30Click();  // Help > About

@@ -23,7 +23,7 @@ void TMainForm::N112Click()
 void TMainForm::N120Click()
 {
     std::string size;
-    if (!LoadBackgroundFromFile(*this, *OpenBackground, size))
+    if (!LoadBackgroundFromFile(*this, *OpenLayer, size))
         return;
     SetStatusText(1, size);
     // Loading works on an empty background too, and then makes the document: it can be
@@ -38,7 +38,7 @@ void TMainForm::N115Click()
 {
     if (ImgView->Bitmap()->IsEmpty())
         return;
-    LoadBackgroundTexture(*this, *OpenBackground);
+    LoadBackgroundTexture(*this, *OpenLayer);
 }
 
 void TMainForm::N72Click()

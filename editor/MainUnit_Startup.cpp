@@ -74,11 +74,6 @@ void TMainForm::CreateDialogs()
         "Kelvane Project (*.kvn)|*.kvn|Bitmaps (*.bmp)|*.bmp|JPEG Image File (*.jpg)|*.jpg|GIF Image (*.gif)|*.gif";
     PARY = CreateImagingIO();
     AllColor = std::make_unique<TColorDialog>();
-    OpenBackground = std::make_unique<TOpenPictureDialog>();
-    OpenBackground->Filter =
-        "All (*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf;*.png)|*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf;*.png"
-        "|GIF Image (*.gif)|*.gif|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg"
-        "|Bitmaps (*.bmp)|*.bmp|Icons (*.ico)|*.ico|PNG Image (*.png)|*.png";
     PrinterSetupDialog1 = std::make_unique<TPrinterSetupDialog>();
 }
 

@@ -2,10 +2,14 @@
 // of an opened GIF or JPEG file, the Background commands, Count Image Colors, the
 // full-screen preview and the About box, driven through the handlers with scripted
 // answers.
+#include "editor/ApplicationForms.h"
 #include "editor/MainUnit.h"
+#include "effects/BackLaUnit.h"
 #include "effects/CompressUnit.h"
 #include "effects/GifTypeUnit.h"
+#include "effects/NewImageUnit.h"
 #include "effects/SmallWindows.h"
+#include "effects/TexturUnit.h"
 #include "formats/GIFImage.h"
 #include "platform/Dialogs.h"
 #include "platform/KvRegistry.h"
@@ -86,13 +90,7 @@ protected:
         Form->RefreshDesktopOnAssociation = false;
         Form->FormCreate();
         Form->ImgView->resize(600, 600);
-        // The windows the entry point makes, in its order.
-        Form->GifType = new TGifType(Form.get());
-        Form->Compress = new TCompress(Form.get());
-        Form->Compress->PARY = Form->PARY.get();
-        Form->Full = new TFull(Form.get());
-        Form->AboutKVN = new TAboutKVN(Form.get());
-        Form->UpdateCommandEnabling();
+        CreateApplicationForms(*Form); // the windows as the entry point makes them
     }
     void TearDown() override
     {
@@ -458,4 +456,52 @@ TEST_F(MainDialogsTest, CommandsWithTheirWindowsAreEnabledAndLaterOnesStayOff)
     for (const char* n : {"N72", "N112", "N115"})
         EXPECT_FALSE(Enabled(n)) << n;
     EXPECT_TRUE(Enabled("N120"));
+}
+
+// ---- The windows as the entry point makes them ----------------------------------------
+
+TEST_F(MainDialogsTest, WindowsComeInTheirFixedOrderAndAreTheOnesTheCommandsUse)
+{
+    std::vector<std::string> order;
+    for (QObject* child : Form->children())
+        if (auto* form = dynamic_cast<TDialogForm*>(child))
+            order.push_back(form->Name());
+    EXPECT_EQ(order, (std::vector<std::string>{"TNewImageForm", "TGifType", "TCompress", "TBackLa", "TFull",
+                                               "TAboutKVN", "TSTC", "TTextur"}));
+    EXPECT_EQ(Form->Compress->PARY, Form->PARY.get());
+    auto count = [this](auto* Probe) {
+        using T = std::remove_pointer_t<decltype(Probe)>;
+        int n = 0;
+        for (QObject* child : Form->children())
+            n += dynamic_cast<T*>(child) != nullptr;
+        return n;
+    };
+
+    // New Simple Layer shows the window made at start-up, which adds its layer.
+    Open(Solid("src.bmp", 200, 100, 0xFF000000));
+    {
+        TScriptedAnswers answers;
+        answers.Then(mrOk);
+        Form->Command("N61")->trigger();
+        ASSERT_EQ(answers.Requests.size(), 1u);
+        EXPECT_EQ(answers.Requests[0].FormName, "TBackLa");
+    }
+    EXPECT_EQ(count(static_cast<TBackLa*>(nullptr)), 1);
+    auto* layer = dynamic_cast<TBitmapLayer*>(Form->Selection());
+    ASSERT_NE(layer, nullptr);
+    EXPECT_EQ(layer->Bitmap()->Width(), 300);
+
+    // The transparent-colour pick shows the tool window made at start-up; closing it by
+    // its title bar ends the pick.
+    Form->N23Click();
+    ASSERT_TRUE(Form->TransparentPickActive());
+    EXPECT_EQ(count(static_cast<TSTC*>(nullptr)), 1);
+    TSTC* tool = nullptr;
+    for (QObject* child : Form->children())
+        if (auto* t = dynamic_cast<TSTC*>(child))
+            tool = t;
+    ASSERT_TRUE(tool->Showing());
+    tool->close();
+    EXPECT_FALSE(Form->TransparentPickActive());
+    EXPECT_EQ(Form->ImgView->Cursor(), crDefault);
 }

@@ -398,8 +398,9 @@ TEST_F(MainDialogsTest, CountImageColorsMessage)
     ASSERT_EQ(answers.Requests.size(), 1u);
     EXPECT_EQ(answers.Requests[0].Text, "The number of unique colors used in this image is 2.");
     EXPECT_EQ(answers.Requests[0].DlgType, mtInformation);
-    // The background is untouched and nothing counts as a change.
+    // The background is untouched and counting is no change.
     EXPECT_EQ(Bg()->GetPixelFast(2, 1), 0x800A141Eu);
+    EXPECT_EQ(Form->ModifiedState, msSaved);
 }
 
 // ---- Full-screen preview and About ---------------------------------------------------------

@@ -52,6 +52,7 @@ public:
         }
         Length[ClearCode] = Length[EndCode] = 2;
         First[ClearCode] = First[EndCode] = 0;
+        Where[ClearCode] = Where[EndCode] = nullptr;
     }
 
     // Fills Count pixels; false when the data ended early.
@@ -154,7 +155,7 @@ private:
                 Suffix[maxCode] = uint16_t(newFirst);
                 const int32_t oldLen = Length[oldCode];
                 Length[maxCode] = oldLen ? uint16_t(oldLen + 1) : 0;
-                First[maxCode] = First[oldCode];
+                First[maxCode] = oldLen ? First[oldCode] : 0;
                 // The previous string (that of oldCode) and this one's first byte lie
                 // side by side when both were written here in a row.
                 Where[maxCode] = (lastEmit && lastEmit + oldLen == p) ? lastEmit : nullptr;
@@ -229,7 +230,7 @@ private:
         Suffix[MaxCode] = uint16_t(FirstCode);
         // Entries at or above MaxCode have length 0, so this settles only on settled codes.
         Length[MaxCode] = Length[OldCode] ? uint16_t(Length[OldCode] + 1) : 0;
-        First[MaxCode] = First[OldCode];
+        First[MaxCode] = Length[OldCode] ? First[OldCode] : 0;
         Where[MaxCode] = nullptr;
         ++MaxCode;
         if (MaxCode >= MaxCodeSize && MaxCodeSize <= 4095) {
@@ -371,13 +372,16 @@ private:
     const std::function<void(const std::string&)>& Warn;
     int32_t InitialCodeSize = 0, CodeSize = 0, ClearCode = 0, EndCode = 0, MaxCodeSize = 0, MaxCode = 0;
     int32_t FirstCode = 0, OldCode = 0;
+    // Entries not yet made must read as prefix 0, suffix 0 and length 0. First and Where
+    // are read only for settled entries, the stack only below SP: left unfilled, as a
+    // decoder is made for each frame.
     uint16_t Prefix[TableSize] = {};
     uint16_t Suffix[TableSize] = {};
     uint16_t Length[TableSize] = {}; // string length of a settled entry, 0 for any other
-    uint16_t First[TableSize] = {};  // first code of a settled entry's string
-    const uint8_t* Where[TableSize] = {}; // a settled entry's string written whole, or null
-    uint8_t* LastEmit = nullptr;          // the string of OldCode as written whole, or null
-    uint16_t Stack[TableSize + 1] = {};
+    uint16_t First[TableSize];       // first code of a settled entry's string
+    const uint8_t* Where[TableSize]; // a settled entry's string written whole, or null
+    uint8_t* LastEmit = nullptr;     // the string of OldCode as written whole, or null
+    uint16_t Stack[TableSize + 1];
     int32_t SP = 0;
     uint8_t Buf[2 + 255 + 3] = {};
     int32_t CurBit = 0, LastBit = 0, LastByte = 2;

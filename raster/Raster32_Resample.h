@@ -1,6 +1,7 @@
 // Row kernels of the bilinear resamplers: a plain set that defines the results and an
-// SSE2 set (with an AVX2 vertical pass where the processor has it) giving the same pixels, chosen once like the blend routines (the plain set
-// when KELVANE_NO_SIMD is set or the processor test fails). Internal to the raster unit.
+// SSE2 set (with AVX2 linear-stretch kernels where the processor has them) giving the same
+// pixels, chosen once like the blend routines (the plain set when KELVANE_NO_SIMD is set or
+// the processor test fails). Internal to the raster unit.
 #pragma once
 
 #include "raster/Raster32_Types.h"

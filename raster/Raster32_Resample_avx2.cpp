@@ -1,4 +1,4 @@
-// AVX2 passes of the linear stretch: the MixPixel lane formula on sixteen lanes. The
+// AVX2 kernels of the linear stretch: the MixPixel lane formula on sixteen lanes. The
 // affine bilinear kernel stays SSE2.
 #include "raster/Raster32_Resample.h"
 
@@ -19,7 +19,10 @@ namespace {
 // B + ((F - B) * W + 128) shr 8 (arithmetic) is the lane formula exactly, and with W7 =
 // W shl 7 the rounded high product of pmulhrsw is that shifted term: (F - B) * W7 + 2^14
 // shr 15. Every intermediate stays in a signed 16-bit lane.
-inline __m256i Mix16(__m256i F, __m256i B, __m256i W7) { return _mm256_add_epi16(B, _mm256_mulhrs_epi16(_mm256_sub_epi16(F, B), W7)); }
+inline __m256i Mix16(__m256i F, __m256i B, __m256i W7)
+{
+    return _mm256_add_epi16(B, _mm256_mulhrs_epi16(_mm256_sub_epi16(F, B), W7));
+}
 
 void Avx2LinearVert(const TColor32* R0, const TColor32* R1, int32_t Count, uint32_t Wy, uint64_t* Out)
 {

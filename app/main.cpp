@@ -1,26 +1,44 @@
-// Start-up: until the main window lands this shows the picture named on the command line.
+// The program's entry point: every unit's start-up, the application object, the windows
+// in their fixed order (the main window first, so its creation runs before any dialog
+// exists), then the message loop until the main window closes.
+#include "editor/ApplicationForms.h"
+#include "editor/MainUnit.h"
+#include "formats/GIFImage.h"
+#include "formats/KvGIF.h"
+#include "formats/PNGImage.h"
+#include "platform/Forms.h"
+
 #include <QApplication>
-#include <QImage>
-#include <QLabel>
-#include <QPixmap>
-#include <QScrollArea>
 #include <QStringList>
+
+#include <memory>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QScrollArea window;
-    window.setWindowTitle("Kelvane");
-    auto* label = new QLabel;
+
+    // Units' start-up: the editor's GIF codec registers first so that the GIF model,
+    // registered after it, wins the registry's lookups by extension.
+    kv::InitializeKvGIF();
+    kv::GIFImage::RegisterGIFImageClass();
+    kv::RegisterPNGImage();
+
+    kv::Application()->SetTitle("Kelvane");
+    auto mainForm = std::make_unique<kv::TMainForm>();
     QStringList args = app.arguments();
     args.removeFirst();
-    if (!args.isEmpty()) {
-        QImage image(args.join(' '));
-        if (!image.isNull())
-            label->setPixmap(QPixmap::fromImage(image));
-    }
-    window.setWidget(label);
-    window.resize(800, 600);
-    window.show();
-    return app.exec();
+    for (const QString& a : args)
+        mainForm->CommandLine.push_back(a.toStdString());
+    kv::SafeCall([&] { mainForm->FormCreate(); }, mainForm.get());
+    // The tool windows follow in their fixed order; each lives until the program ends.
+    kv::SafeCall([&] { kv::CreateApplicationForms(*mainForm); }, mainForm.get());
+
+    mainForm->show();
+    QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
+    kv::Application()->Run();
+
+    mainForm->FormDestroy();
+    mainForm.reset();
+    kv::FinalizeKvGIF();
+    return 0;
 }

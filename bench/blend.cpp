@@ -11,6 +11,8 @@
 // iteration for both sides, which alters neither side's work per pixel.
 #include "raster/Raster32_Blend.h"
 
+#include "bench/BenchReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -25,6 +27,8 @@
 #endif
 
 using namespace kv;
+
+using kvbench::TRatioReporter;
 
 namespace {
 
@@ -137,28 +141,6 @@ BENCHMARK(BM_BlendRunMaster_Pixman)->Unit(benchmark::kMillisecond);
 
 #endif
 
-// Keeps each benchmark's times per frame (one per repetition) so the ratios can be printed
-// at the end from the medians; --benchmark_repetitions steadies them on a busy machine.
-class TRatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, std::vector<double>> Times;
-    void ReportRuns(const std::vector<Run>& Runs) override
-    {
-        for (const Run& R : Runs)
-            if (R.run_type == Run::RT_Iteration && !R.error_occurred)
-                Times[R.run_name.str()].push_back(R.GetAdjustedRealTime());
-        ConsoleReporter::ReportRuns(Runs);
-    }
-    double Median(const std::string& Name) const
-    {
-        auto It = Times.find(Name);
-        if (It == Times.end() || It->second.empty())
-            return 0;
-        std::vector<double> V = It->second;
-        std::sort(V.begin(), V.end());
-        return V[V.size() / 2];
-    }
-};
 
 void PrintRatio(const TRatioReporter& Reporter, const std::string& Routine)
 {

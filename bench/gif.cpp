@@ -2,6 +2,7 @@
 // on the same file and pixels, the whole picture load/save through TGIFImage, and the
 // "Auto" save of a 12-megapixel 24-bit photo (histogram reduction, then LZW). Prints
 // giflib time / our time for decode and encode (above 1.0: we are faster).
+#include "bench/GifBenchCommon.h"
 #include "formats/KvGIF.h"
 
 #include <benchmark/benchmark.h>
@@ -17,54 +18,9 @@
 #endif
 
 using namespace kv;
+using namespace kvbench;
 
 namespace {
-
-constexpr int32_t W = 4000, H = 3000;
-
-// Photo-like 8-bit indices: soft gradients, edges and a little noise.
-const std::vector<uint8_t>& Pixels8()
-{
-    static const std::vector<uint8_t> block = [] {
-        std::vector<uint8_t> b(size_t(W) * H);
-        std::mt19937 rng(5);
-        for (int32_t y = 0; y < H; ++y)
-            for (int32_t x = 0; x < W; ++x) {
-                int v = (x / 9 + y / 13) % 200 + ((x / 400 + y / 300) % 2) * 40;
-                if (rng() % 8 == 0)
-                    v += int(rng() % 5);
-                b[size_t(y) * W + x] = uint8_t(v);
-            }
-        return b;
-    }();
-    return block;
-}
-
-const std::vector<uint8_t>& KvImageData()
-{
-    static const std::vector<uint8_t> data = [] {
-        TMemoryStream s;
-        EncodeLZW(s, TGIFBitmapInfo{W, H, 8}, false, nullptr, nullptr, Pixels8().data());
-        return s.Bytes();
-    }();
-    return data;
-}
-
-// The whole GIF file of the picture: header, grey global table, descriptor, data.
-const std::vector<uint8_t>& GIFFile()
-{
-    static const std::vector<uint8_t> file = [] {
-        std::vector<uint8_t> f{'G', 'I', 'F', '8', '7', 'a', uint8_t(W), uint8_t(W >> 8), uint8_t(H), uint8_t(H >> 8),
-                               0xF7, 0, 0};
-        for (int i = 0; i < 256; ++i)
-            f.insert(f.end(), {uint8_t(i), uint8_t(i), uint8_t(i)});
-        f.insert(f.end(), {0x2C, 0, 0, 0, 0, uint8_t(W), uint8_t(W >> 8), uint8_t(H), uint8_t(H >> 8), 0});
-        f.insert(f.end(), KvImageData().begin(), KvImageData().end());
-        f.push_back(0x3B);
-        return f;
-    }();
-    return file;
-}
 
 void BM_KvDecodeLZW(benchmark::State& state)
 {
@@ -143,40 +99,13 @@ void BM_KvAutoSave24(benchmark::State& state)
 }
 
 #ifdef KV_HAVE_GIFLIB
-struct MemoryReader {
-    const uint8_t* Data;
-    size_t Size, Pos;
-};
-
-int ReadFromMemory(GifFileType* gif, GifByteType* buf, int len)
-{
-    auto* r = static_cast<MemoryReader*>(gif->UserData);
-    const size_t n = std::min(size_t(len), r->Size - r->Pos);
-    std::memcpy(buf, r->Data + r->Pos, n);
-    r->Pos += n;
-    return int(n);
-}
-
-int WriteToMemory(GifFileType* gif, const GifByteType* buf, int len)
-{
-    auto* out = static_cast<std::vector<uint8_t>*>(gif->UserData);
-    out->insert(out->end(), buf, buf + len);
-    return len;
-}
-
 void BM_GiflibDecode(benchmark::State& state)
 {
-    for (auto _ : state) {
-        MemoryReader r{GIFFile().data(), GIFFile().size(), 0};
-        int error = 0;
-        GifFileType* gif = DGifOpen(&r, ReadFromMemory, &error);
-        if (!gif || DGifSlurp(gif) != GIF_OK) {
+    for (auto _ : state)
+        if (!GiflibDecode(GIFFile())) {
             state.SkipWithError("giflib could not read the file");
             break;
         }
-        benchmark::DoNotOptimize(gif->SavedImages[0].RasterBits);
-        DGifCloseFile(gif, &error);
-    }
 }
 
 void BM_GiflibEncode(benchmark::State& state)
@@ -203,25 +132,6 @@ void BM_GiflibEncode(benchmark::State& state)
     }
 }
 #endif
-
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> Times;
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& r : runs)
-            Times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    }
-};
-
-double TimeOf(const std::map<std::string, double>& t, const std::string& prefix)
-{
-    for (const auto& [name, time] : t)
-        if (name.rfind(prefix, 0) == 0)
-            return time;
-    return 0;
-}
 
 } // namespace
 

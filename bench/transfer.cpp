@@ -10,6 +10,8 @@
 // BILINEAR. Opaque pixels mean pixman's premultiplied form equals ours.
 #include "raster/Raster32_Transforms.h"
 
+#include "bench/BenchReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -26,6 +28,8 @@
 #endif
 
 using namespace kv;
+
+using kvbench::TRatioReporter;
 
 namespace {
 
@@ -188,26 +192,6 @@ std::vector<TJob> Jobs()
     return jobs;
 }
 
-class TRatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, std::vector<double>> Times;
-    void ReportRuns(const std::vector<Run>& Runs) override
-    {
-        for (const Run& R : Runs)
-            if (R.run_type == Run::RT_Iteration && !R.error_occurred)
-                Times[R.run_name.str()].push_back(R.GetAdjustedRealTime());
-        ConsoleReporter::ReportRuns(Runs);
-    }
-    double Median(const std::string& Name) const
-    {
-        auto it = Times.find(Name);
-        if (it == Times.end() || it->second.empty())
-            return 0;
-        std::vector<double> v = it->second;
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    }
-};
 
 void PrintRatio(const TRatioReporter& Reporter, const std::string& Job)
 {

@@ -16,6 +16,8 @@
 
 #include <QApplication>
 
+#include "bench/BenchReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -32,6 +34,8 @@
 #endif
 
 using namespace kv;
+
+using kvbench::TRatioReporter;
 
 namespace {
 
@@ -202,28 +206,6 @@ BENCHMARK(BM_View_Pixman)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)
 
 #endif
 
-// Keeps each benchmark's times (one per repetition) so the ratios come from medians;
-// --benchmark_repetitions steadies them on a busy machine.
-class TRatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, std::vector<double>> Times;
-    void ReportRuns(const std::vector<Run>& Runs) override
-    {
-        for (const Run& R : Runs)
-            if (R.run_type == Run::RT_Iteration && !R.error_occurred)
-                Times[R.run_name.str()].push_back(R.GetAdjustedRealTime());
-        ConsoleReporter::ReportRuns(Runs);
-    }
-    double Median(const std::string& Name) const
-    {
-        auto It = Times.find(Name);
-        if (It == Times.end() || It->second.empty())
-            return 0;
-        std::vector<double> V = It->second;
-        std::sort(V.begin(), V.end());
-        return V[V.size() / 2];
-    }
-};
 
 } // namespace
 

@@ -88,7 +88,6 @@ TRGB IELab2RGB(const TCIELab& lab);
 inline int32_t IEMin(int32_t a, int32_t b) { return a < b ? a : b; }
 inline int32_t IEMax(int32_t a, int32_t b) { return a > b ? a : b; }
 inline int32_t IEClamp(int32_t v, int32_t lo, int32_t hi) { return IEMin(IEMax(v, lo), hi); }
-inline uint8_t ClampByte(int32_t v) { return uint8_t(v < 0 ? 0 : v > 255 ? 255 : v); }
 inline int32_t Luma(TRGB c) { return (c.r * 21 + c.g * 71 + c.b * 7) / 100; }
 
 } // namespace kv

@@ -73,6 +73,9 @@ inline void Assert(bool condition, const std::string& message)
 // Raises EAbort, the silent exception: the handler wrapper shows no message for it.
 [[noreturn]] void Abort();
 
+// Below 0 -> 0, above 255 -> 255: the clamp of every pixel formula.
+inline int32_t ClampByte(int32_t Value) { return Value < 0 ? 0 : Value > 255 ? 255 : Value; }
+
 // A * B / C with a 64-bit intermediate, rounded half away from zero; -1 when C is 0
 // or the result does not fit in 32 bits (Windows MulDiv).
 int32_t MulDiv(int32_t a, int32_t b, int32_t c);

@@ -7,7 +7,6 @@
 
 namespace kv {
 
-inline int32_t ClampByte(int32_t Value) { return Value < 0 ? 0 : Value > 255 ? 255 : Value; }
 void FillDwords(void* Dest, int32_t Count, uint32_t Value);
 inline void OrderPair(int32_t& A, int32_t& B)
 {

@@ -227,6 +227,12 @@ void StretchNearestMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, co
     LeaveMmxState();
 }
 
+// The linear stretch, by destination rows. A row mixes two source rows vertically, then
+// each destination pixel mixes its column x0 with x0 + 1 (the last column with itself).
+// Shrinking, a set with wide vectors mixes only the column pairs the row needs, straight
+// from the two source rows (LinearRow); otherwise each source column of the span is mixed
+// vertically once into a buffer (LinearVert) that the horizontal mixes read (LinearHorz).
+// Both give the same pixels.
 void StretchLinearMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, const TRect& SrcRect, TDrawMode Mode)
 {
     TRect C;
@@ -243,40 +249,60 @@ void StretchLinearMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, con
     const int64_t stepX = ((srcW - 1) << 16) / dstW, stepY = ((srcH - 1) << 16) / dstH;
     const int32_t w = C.Width();
 
-    // Per destination column: the left source offset and the horizontal weight. The
-    // right neighbour is the next column, kept inside SrcRect by repeating the last one.
+    // Per destination column: the left source offset and the horizontal weight.
     std::vector<int32_t> x0(static_cast<size_t>(w));
-    std::vector<uint64_t> wx(static_cast<size_t>(w));
+    std::vector<uint8_t> wx(static_cast<size_t>(w));
     int64_t pos = startX;
     for (int32_t i = 0; i < w; ++i, pos += stepX) {
         x0[size_t(i)] = int32_t(std::clamp<int64_t>(pos >> 16, 0, srcW - 1));
-        wx[size_t(i)] = (255 - uint64_t((pos >> 8) & 255)) * 0x0001000100010001ull;
+        wx[size_t(i)] = uint8_t(255 - ((pos >> 8) & 255));
     }
     const int32_t lo = *std::min_element(x0.begin(), x0.end());
     const int32_t hi = int32_t(std::min<int64_t>(*std::max_element(x0.begin(), x0.end()) + 1, srcW - 1));
-    for (int32_t i = 0; i < w; ++i)
-        x0[size_t(i)] -= lo;
     const int32_t span = hi - lo + 1;
     const TResampleKernels& kernels = ResampleKernels();
-    std::vector<uint64_t> vert(static_cast<size_t>(span) + 2);
-    std::vector<TColor32> row(static_cast<size_t>(w));
+    const bool byPairs = kernels.LinearRowShrinks && srcW >= 2 && w <= span;
+    std::vector<uint64_t> vert, wxLanes;
+    std::vector<uint8_t> near;
+    if (byPairs) {
+        // A column on the last source column is that column itself: the same pixel as
+        // mixing the column before it with weight 0, which keeps x0 + 1 inside the rows.
+        for (int32_t i = 0; i < w; ++i)
+            if (x0[size_t(i)] == srcW - 1) {
+                x0[size_t(i)] = int32_t(srcW - 2);
+                wx[size_t(i)] = 0;
+            }
+        near = LinearNear(x0.data(), w, int32_t(srcW));
+    } else {
+        wxLanes.resize(size_t(w));
+        for (int32_t i = 0; i < w; ++i) {
+            x0[size_t(i)] -= lo;
+            wxLanes[size_t(i)] = wx[size_t(i)] * 0x0001000100010001ull;
+        }
+        vert.resize(static_cast<size_t>(span) + 2);
+    }
+    // A row is computed whole before it is stored: the source may be the destination.
+    const bool direct = Mode == dmOpaque && Src != Dst;
+    std::vector<TColor32> row(direct ? 0 : static_cast<size_t>(w));
     int64_t posY = startY;
     for (int32_t k = 0; k < C.Height(); ++k, posY += stepY) {
         int64_t oy = std::clamp<int64_t>(posY >> 16, 0, srcH - 1);
         int32_t row0 = int32_t(oy) + SrcRect.Top;
         int32_t row1 = row0 == SrcRect.Bottom - 1 ? row0 : row0 + 1;
         uint32_t wy = 255 - uint32_t((posY >> 8) & 255);
-        // The vertical mix of each source column once, then the horizontal mixes.
-        kernels.LinearVert(Src->RowAddress(row0) + SrcRect.Left + lo, Src->RowAddress(row1) + SrcRect.Left + lo, span,
-                           wy, vert.data());
-        vert[size_t(span)] = vert[size_t(span) - 1]; // the last column's right neighbour is itself
         TColor32* d = Dst->PixelAddress(C.Left, C.Top + k);
-        if (Mode == dmOpaque) {
-            kernels.LinearHorz(vert.data(), x0.data(), wx.data(), w, d);
+        TColor32* out = direct ? d : row.data();
+        if (byPairs) {
+            kernels.LinearRow(Src->RowAddress(row0) + SrcRect.Left, Src->RowAddress(row1) + SrcRect.Left, wy,
+                              x0.data(), wx.data(), near.data(), w, out);
         } else {
-            kernels.LinearHorz(vert.data(), x0.data(), wx.data(), w, row.data());
-            LandRow(row.data(), d, w, Mode, M, M < 255, Src->OnPixelCombine);
+            kernels.LinearVert(Src->RowAddress(row0) + SrcRect.Left + lo, Src->RowAddress(row1) + SrcRect.Left + lo,
+                               span, wy, vert.data());
+            vert[size_t(span)] = vert[size_t(span) - 1]; // the last column's right neighbour is itself
+            kernels.LinearHorz(vert.data(), x0.data(), wxLanes.data(), w, out);
         }
+        if (!direct)
+            LandRow(row.data(), d, w, Mode, M, M < 255, Src->OnPixelCombine);
     }
     LeaveMmxState();
 }

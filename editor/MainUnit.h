@@ -1,0 +1,488 @@
+// The main window and its document: the view with background and layers, the selected
+// layer and the rubber band that follows it, the layer roles, the magnifier and frame
+// painters, the change state, the one-level undo and redo, and the project file.
+//
+// The document logic needs no shown window: tests build a TMainForm, size its view and
+// drive it through the same handlers the event loop calls.
+#pragma once
+
+#include "editor/MainFormApi.h"
+#include "editor/LayerToolsApi.h"
+#include "editor/Settings.h"
+#include "platform/Dialogs.h"
+#include "platform/Classes.h"
+#include "raster/Raster32.h"
+#include "raster/Raster32_Image.h"
+#include "raster/Raster32_Layers.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <map>
+#include <vector>
+#include <memory>
+#include <string>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+
+namespace kv {
+class TAboutKVN;
+class TCompress;
+class TFull;
+class TGifType;
+class TImagingIO;
+class TNewImageForm;
+}
+class QPushButton;
+class QSlider;
+class QStatusBar;
+class QWidget;
+
+namespace kv {
+
+// Layer roles, kept in every layer's Tag.
+constexpr int32_t TagPicture = 0;
+constexpr int32_t TagMagnifier = 2;
+constexpr int32_t TagSelectionFrame = 3;
+constexpr int32_t TagCropFrame = 4;
+
+// ModifiedState values.
+constexpr int32_t msUntouched = 0;
+constexpr int32_t msSaved = 100;
+constexpr int32_t msChanged = 777;
+
+// The undo slots' name for the background.
+constexpr int32_t BackgroundIndex = 777;
+// RestoreLayerBitmap's name for the background.
+constexpr int32_t RestoreBackgroundIndex = 999;
+
+// A reference to a layer that lets go of it when the layer is freed, so nothing ever
+// holds a dangling layer. OnLost runs once when the layer goes.
+class TLayerRef {
+public:
+    TLayerRef();
+    ~TLayerRef();
+    TLayerRef(const TLayerRef&) = delete;
+    TLayerRef& operator=(const TLayerRef&) = delete;
+
+    TCustomLayer* Get() const { return FTarget; }
+    void Set(TCustomLayer* Value);
+    void Reset() { Set(nullptr); }
+
+    std::function<void()> OnLost;
+
+private:
+    class TWatcher;
+    void Lost(TCustomLayer* Layer);
+    std::unique_ptr<TWatcher> FWatcher; // a free-standing layer on the target's free list
+    TCustomLayer* FTarget = nullptr;
+};
+
+// One undo or redo slot. The layer is named by identity: a reorder or the removal of
+// another layer never makes the slot point at a different layer, and a slot whose layer
+// is freed becomes empty.
+struct Glop {
+    Glop();
+    std::unique_ptr<TBitmap32> Bitmap;
+    std::unique_ptr<TBitmap32> FrameBitmap;
+    std::string Kind = "none"; // "effect", "size", "crop", "holst", "geom", "frame", "none"
+    TLayerRef Layer;           // the layer the slot holds; unset for the background
+    bool OnBackground = false; // the slot holds the background (index 777)
+    std::string FrameKind = "no"; // "rect" or "no"
+    TSingleRect Placement;
+    int32_t CropX = 0;
+    int32_t CropY = 0;
+
+    bool Empty() const { return Kind == "none"; }
+    // 777 for the background, the named layer's current index, or -1 when it is gone.
+    int32_t Index() const;
+    // Kind "none", no layer, bitmaps emptied.
+    void Clear();
+};
+
+KV_DECLARE_EXCEPTION(EProjectError, Exception)
+
+class TMainForm : public QMainWindow, public TObject, public IMainForm {
+public:
+    explicit TMainForm(QWidget* Parent = nullptr);
+    ~TMainForm() override;
+    std::string ClassName() const override { return "TMainForm"; }
+
+    // ---- Controls (Qt parent ownership) -------------------------------------------------
+    TImgView32* ImgView = nullptr;
+    QWidget* SidePanel = nullptr;
+    QGroupBox* pnlImage = nullptr;
+    QGroupBox* pnlBitmapLayer = nullptr;
+    QSlider* LayerOpacity = nullptr; // 0..255
+    QCheckBox* LayerInterpolate = nullptr;
+    QCheckBox* Cropped = nullptr;
+    QCheckBox* Propos = nullptr; // "Keep Proportions"
+    QPushButton* LayerRescale = nullptr;
+    QPushButton* LayerResetScale = nullptr;
+    QGroupBox* pnlMagn = nullptr;
+    QSlider* MagnOpacity = nullptr;       // 0..255, 255
+    QSlider* MagnMagnification = nullptr; // 0..50, 10
+    QSlider* MagnRotation = nullptr;      // -180..180, 0
+    QCheckBox* MagnInterpolate = nullptr;
+    QGroupBox* Crops = nullptr;
+    QComboBox* CropsP = nullptr; // "Free Crop", "Squar", "Golden Ratio", "Cinema 16:9"
+    QCheckBox* Obrat = nullptr;  // "Portrait"
+    QStatusBar* StatusBar1 = nullptr;
+    // Commands whose enabling the document drives; the menus and tool bars share them
+    // (Edit > Undo is also the tool button BUndo, Edit > Redo BRedo).
+    QAction* N17 = nullptr; // Edit > Undo
+    QAction* N18 = nullptr; // Edit > Redo
+    QAction* N22 = nullptr; // Edit > Paste
+    QAction* N47 = nullptr; // Edit > Paste As New
+    QAction* Shar = nullptr;  // Sharpen
+    QAction* Soft = nullptr;  // Soften
+    QAction* Monoh = nullptr; // Grayscale
+
+    // ---- Document state -------------------------------------------------------------
+    int32_t ModifiedState = msUntouched;
+    int32_t FrameAlpha = 0; // master alpha of the frame layers' grey
+    int32_t LayerCountBeforeTextValue = 0;
+    // Editor background: the checkerboard ("CHESS") or a colour.
+    bool ChessBackground = true;
+    TColor EditorBackgroundColor = clGray;
+
+    TPositionedLayer* Selection() const { return static_cast<TPositionedLayer*>(FSelectionRef.Get()); }
+    TRubberbandLayer* RBLayer() const { return static_cast<TRubberbandLayer*>(FRBLayerRef.Get()); }
+    Glop UndoSlot;
+    Glop RedoSlot;
+
+    // Status bar panels 0 and 1.
+    std::string StatusText(int32_t Panel) const;
+    void SetStatusText(int32_t Panel, const std::string& Text);
+
+    // ---- Document model -------------------------------------------------------------
+    void SetSelection(TPositionedLayer* Value) override;
+    void LayerMouseDown(TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
+    TPositionedLayer* CreatePositionedLayer();
+    void RemoveFrameLayers() override;
+    TBitmap32* RenderFlattened() override;
+    TBitmap32* FlatImage() override { return FFlatImage.get(); }
+    void ReleaseFlatImage() override { FFlatImage.reset(); }
+    void NewBackground(int32_t Width, int32_t Height, TColor32 Color);
+    // Loads into a fresh bitmap; the document changes only when the load succeeded.
+    void LoadBackground(const std::string& FileName, bool KeepLayers);
+    // The document is about to be replaced (New, the opens, Paste As New): no
+    // selection, no layers, no undo or redo, scale 1.
+    void ClearDocument();
+    // The centred placement of a W x H layer about the bitmap point under the centre of
+    // the viewport.
+    TSinglePoint ViewportCentreInBitmap();
+    TSingleRect CentredPlacement(int32_t W, int32_t H);
+
+    void ImgViewChange(TObject* Sender);
+    void ImgViewMouseDown(TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y,
+                          TCustomLayer* Layer);
+    void ImgViewPaintStage(TObject* Sender, TBitmap32* Buffer, uint32_t StageNum);
+    void RBResizing(TObject* Sender, const TSingleRect& OldLocation, TSingleRect& NewLocation,
+                    TRBDragState DragState, TShiftState Shift);
+    void PaintMagnifierHandler(TObject* Sender, TBitmap32* Buffer);
+    void PaintFrameHandler(TObject* Sender, TBitmap32* Buffer);
+    void MagnChange();
+    // The side panel's crop ratio for CropsP's item (1..3) and Obrat; 0 for a free crop.
+    double CropRatio() const;
+
+    // The transparent-colour pick (the tool window sets the view's cursor to crCross).
+    // Called at the end of the pick, whatever its outcome (the tool window closes).
+    std::function<void()> OnPickEnded;
+    void PickTransparentColor(TColor32 Color);
+
+    // ---- Undo and redo --------------------------------------------------------------
+    void SaveUndoEffect() override;
+    void SaveUndoSize() override;
+    void SaveUndoCrop() override;
+    void SaveUndoCanvas() override;
+    void SaveUndoGeometry() override;
+    // The frame layer is named afterwards with SetUndoFrameLayer.
+    void SaveUndoFrame(const std::string& FrameKind);
+    void SetUndoFrameLayer(TBitmapLayer* Frame);
+    void SetUndoCropOffset(int32_t CropX, int32_t CropY) override;
+    void RestoreLayerBitmap(TBitmap32* Bitmap, int32_t Index, const TSingleRect& R) override;
+    void N17Click(); // Edit > Undo
+    void N18Click(); // Edit > Redo
+    // Both slots "none" (document replaced, Flatten).
+    void ResetUndo();
+    // Grows the canvas for a rectangular frame (Layers > New Frame, and Redo).
+    void ApplyRectFrame();
+    void UpdateUndoRedoEnabling();
+
+    // ---- Project file ---------------------------------------------------------------
+    void SaveProject(const std::string& FileName);
+    // Reads into a fresh document and swaps it in on success; on failure raises
+    // EProjectError and leaves the open document as it was.
+    void LoadProject(const std::string& FileName);
+    void SaveProjectToStream(TStream& Stream);
+    void LoadProjectFromStream(TStream& Stream, const std::string& Name);
+
+    // ---- IMainForm ------------------------------------------------------------------
+    TImgView32* View() override { return ImgView; }
+    TPositionedLayer* SelectedLayer() override { return Selection(); }
+    int32_t LayerOpacityPosition() override;
+    int32_t LayerCountBeforeText() override { return LayerCountBeforeTextValue; }
+    TBitmap32* AlphaScratch() override { return FAlphaScratch.get(); }
+    TBitmap32* PreviewBackup() override { return FPreviewBackup.get(); }
+
+private:
+    void CreateControls();
+    void CreateView();
+    void CreateSidePanel();
+    void CreateActions();
+    void HideLayerSections();
+    void DetachRubberband();
+    void SelectionLost();
+    bool SectionShown(const QWidget* Section) const;
+    void FreeFirstFrameLayer();
+    TBitmapLayer* PickTarget();
+    void PickAt(int32_t X, int32_t Y);
+    void EndPick();
+    // The magnifier and frame painters: the buffer's area under the layer, through the
+    // transformation (zoom M, rotation A), clipped to the buffer.
+    bool TransformUnderLayer(TPositionedLayer* Layer, TBitmap32* Buffer, double M, double A, TBitmap32& Dest,
+                             TRect& Target);
+    // Every positioned layer but the rubber band.
+    void ForEachContentLayer(const std::function<void(TPositionedLayer*)>& Fn);
+    void MoveContentLayers(float Dx, float Dy);
+    void RescaleLayersToImage(const Glop& Slot);
+    void ReselectIfSelected(TCustomLayer* Layer);
+
+    // Undo internals.
+    TBitmapLayer* SlotPicture(const Glop& Slot) const;
+    bool SnapshotSelectionInto(Glop& Slot, const std::string& Kind, bool RequirePicture);
+    void SnapshotBackgroundInto(Glop& Slot, const std::string& Kind);
+    void AssignBackgroundFrom(TBitmap32* Source);
+    void UndoRedoStep(Glop& From, Glop& To, bool IsUndo);
+    void SlotLost(Glop& Slot);
+
+    // Project internals (MainUnit_Project.cpp).
+    friend class TProjectReader;
+
+    // Both forget their layer when it is freed, whoever frees it.
+    TLayerRef FSelectionRef;
+    TLayerRef FRBLayerRef;
+    std::unique_ptr<TBitmap32> FAlphaScratch;
+    std::unique_ptr<TBitmap32> FPreviewBackup;
+    std::unique_ptr<TBitmap32> FFlatImage;
+    std::unique_ptr<TBitmap32> FScratch; // the painters' working bitmap, reused
+    bool FRenderingFlat = false;         // frames paint nothing into RenderFlattened
+    QLabel* FStatusPanels[2] = {nullptr, nullptr};
+
+    // ---- Start-up, files, menus, view ---------------------------------------------------
+    // (MainUnit_Startup.cpp, MainUnit_Files.cpp, MainUnit_Menus.cpp)
+public:
+    // Start-up and shut-down. FormCreate runs once after the constructor: it makes the
+    // menus, tool bars, start panel and dialogs, then reads the three settings files.
+    void FormCreate();
+    void FormShow();     // once, at the first show: opens the command-line file
+    void FormActivate(); // every activation: crop ratio reset, the association once
+    bool FormCloseQuery();
+    void FormClose();    // settings written (best effort), document emptied
+    void FormDestroy();
+    void RegisterFileType();
+    std::vector<std::string> CommandLine; // the program's arguments, without its name
+    bool RefreshDesktopOnAssociation = true;
+    std::unique_ptr<TColorDialog> BufColor;
+    TEditorBackground EditorBackground() const;
+    TWindowRecord WindowRecord() const;
+    void ApplyWindowRecord(const TWindowRecord& Record);
+    void N5Click();   // File > Exit
+    void N26Click();  // Help > Help
+    void N28Click();  // Help > On the Web
+    void N96Click();  // Help > Download Textures
+    void N97Click();  // Help > Technical Support
+    void N102Click(); // View > Editor Background > Select Color
+    void N103Click(); // View > Editor Background > White - Gray
+
+    // Opening and saving, the recent list, the save question.
+    std::unique_ptr<TOpenDialog> OpenPictureDialog1;
+    std::unique_ptr<TOpenDialog> SavePictureDialog1;
+    std::shared_ptr<TImagingIO> PARY; // shared: deleted where the type is complete
+    std::unique_ptr<TPrinterSetupDialog> PrinterSetupDialog1;
+    TNewImageForm* NewImageForm = nullptr; // the "New Project" dialog, made by the entry point
+    // The windows of Save As, Image and Help, made by the entry point after the main
+    // window (they live until the program ends); a command whose window is not set
+    // stays disabled.
+    TGifType* GifType = nullptr;   // "Save as GIF...": writes the GIF itself
+    TCompress* Compress = nullptr; // "JPEG Options": writes the JPEG itself
+    TFull* Full = nullptr;         // the full-screen preview
+    TAboutKVN* AboutKVN = nullptr; // "About"
+    // The colour dialog of Fill With Color (the Background menu's picture dialog is
+    // OpenLayer, shared with New Layer From File).
+    std::unique_ptr<TColorDialog> AllColor;
+    void N72Click();  // Image > Count Image Colors
+    void N34Click();  // Image > Full Screen Preview
+    void N30Click();  // Help > About
+    void N112Click(); // Background > Fill With Color
+    void N120Click(); // Background > Load From File
+    void N115Click(); // Background > Load form Texture
+    TRecentList Recent;
+    bool AskSaveChanges();
+    bool OpenPicture();
+    bool OpenPictureByName();
+    bool OpenFileSteps(const std::string& FileName);
+    bool IsNewRecent(const std::string& FileName) const { return Recent.IsNewRecent(FileName); }
+    void AddRecentFile(const std::string& FileName);
+    void OpenRecentItem(int32_t Index);
+    void HookRecentItems();
+    void N14Click();
+    void mnFileNewClick();
+    void mnFileOpenClick();
+    bool Save1Click(); // true when a file was written
+    bool N3Click();    // File > Save As; true when a file was written
+    void N62Click();   // File > Printer Setup
+    void FitAfterOpen();
+    // The name Save writes to: the open dialog's, else the save dialog's.
+    std::string CurrentFileName() const;
+    bool SaveAllowed() const { return FSaveAllowed; }
+    bool SaveAsAllowed() const { return FSaveAsAllowed; }
+
+    // Menus, tool bars, zoom and the start panel.
+    QWidget* Start = nullptr;
+    QPushButton* Lab[4] = {nullptr, nullptr, nullptr, nullptr}; // Lab1..Lab4
+    QPushButton* Label9 = nullptr;  // "Another File ...."
+    QPushButton* Label11 = nullptr; // "New Project"
+    QComboBox* ScaleCombo = nullptr;
+    QCheckBox* ImageInterpolate = nullptr;
+    QMenu* LayerPopup = nullptr;
+    QMenu* N14 = nullptr; // File > Recent Files
+    // Every command by its menu item's name ("Save1", "N3", "mnFileOpen"...); tool bar
+    // buttons and the pop-up share these actions. Null for an unknown name.
+    QAction* Command(const std::string& Name) const;
+    QMenu* Menu(const std::string& Name) const;
+    // Recomputes every command's enabling from the document and the selection.
+    void UpdateCommandEnabling();
+    void ScaleComboChange();
+    void ImgViewMouseWheel(int32_t WheelDelta);
+    void N1002Click(); // View > Actual Size
+    void N35Click();   // View > Fit to Screen
+    void ImageInterpolateClick();
+    bool ImgViewContextPopup(); // true when the layer pop-up may show
+    void ImgViewKeyDown(int32_t Key);
+    void ControlBar1Click();
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+    void changeEvent(QEvent* Event) override;
+
+private:
+    void CreateCommands();
+    void CreateMenus();
+    void CreateToolBars();
+    void CreateStartPanel();
+    void CreateImageSection();
+    void CreateDialogs();
+    void ReadSettings();
+    void UpdateRecentMenu();
+    void SetScaleText(float Scale);
+    void SetFileStatus(const std::string& FileName, bool WithSize);
+    bool SaveFlattenedAs(const std::string& Name);
+    // Save As of a GIF or JPEG: the flattened render through TGifType or TCompress.
+    // True when the window wrote the file; Written is the name it wrote.
+    bool SaveThroughOptionsDialog(const std::string& Name, uint8_t Kind, std::string& Written);
+    bool OpenGifFile(const std::string& FileName);
+    void AfterDocumentReplaced();
+    struct TCommand;
+    std::map<std::string, std::shared_ptr<TCommand>> FCommands;
+    std::map<std::string, QMenu*> FMenus;
+    std::vector<QAction*> FRecentItems; // N15 and the four spare items
+    bool FSaveAllowed = false;   // Save1 and SaveIt
+    bool FSaveAsAllowed = false; // N3
+    bool FShown = false;
+    bool FAssociationTried = false;
+    bool FClosing = false;
+
+    // ---- Edit, clipboard, layer tools ---------------------------------------------------
+    // (MainUnit_Edit.cpp, MainUnit_LayerTools.cpp)
+public:
+    // Edit
+    void N16Click(); // the Edit menu opens: its enabling
+    void N20Click(); // Cut
+    void N21Click(); // Copy
+    void N22Click(); // Paste
+    void N47Click(); // Paste As New
+    void N71Click(); // Select
+    void N98Click(); // Select All
+    // Whether the clipboard holds a bitmap.
+    static bool ClipboardHasBitmap();
+
+    // Layers
+    void mnNewBitmapLayerClick();
+    void N61Click(); // New Simple Layer
+    void N42Click(); // New Frame
+    void AddFrameLayer(TFrameChoice& Choice);
+    void mnMagnifierClick();
+    void mnFlattenClick();
+    // Current Layer: 1 to front (just under the band), 2 to back, 3 up, 4 down.
+    void mnReorder(int32_t Tag);
+    void N901Click(); // rotate clockwise 90
+    void N902Click(); // rotate counter-clockwise 90
+    void N53Click();  // flip horizontal (mirror)
+    void N24Click();  // flip vertical
+    void N23Click();  // transparent colour
+    void EndTransparentPick();
+    bool TransparentPickActive() const { return FTransparentPick; }
+    void N88Click(); // Duplicate
+    void mnDeleteClick();
+    void N63Click(); // Background > Copy to Layer
+    void N33Click(); // Image > Add Text
+    void AddTextLayer(ITextLayerSource& Sender);
+    void N114Click(); // Image > Crop Canvas
+    void CropsButton1Click(); // crop OK
+    void CropsButton2Click(); // crop Cancel
+    void CropsPChange();      // crop proportions or Portrait changed
+    // Side panel of the selected picture layer.
+    void LayerRescaleClick();
+    void LayerResetScaleClick();
+    void LayerOpacityChange();
+    void LayerInterpolateClick();
+    void CroppedClick();
+
+    QPushButton* CropsButton1 = nullptr; // "ОК"
+    QPushButton* CropsButton2 = nullptr; // "Cancel"
+    std::unique_ptr<TOpenDialog> OpenLayer;
+
+    // The tool windows these commands open, set by whoever builds them; a command whose
+    // window is not set stays disabled. Each is modal but the transparent-colour tool.
+    std::function<void()> SimpleLayerDialog;        // TBackLa: builds the layer itself
+    std::function<bool(TFrameChoice&)> FrameDialog; // TBorder: true on OK
+    std::function<void()> TextDialog;               // TTexter: calls AddTextLayer
+    struct TTransparentColorTool {
+        std::function<void(int32_t Left, int32_t Top)> Show;
+        std::function<void(TColor Color)> ShowColor; // the colour under the mouse
+        std::function<void()> Close;
+    } TransparentColorTool;
+
+private:
+    // Called once from the constructor: side-panel wiring, the crop buttons, the pick.
+    void CreateEditAndLayerTools();
+    // The handlers of the Edit and layer commands, and the rules of those whose enabling
+    // they set (a null rule keeps the command's own); CreateCommands connects them.
+    struct TEditCommand {
+        std::string Name;
+        std::function<void()> Handler;
+        std::function<bool()> Rule;
+    };
+    std::vector<TEditCommand> EditAndLayerCommands();
+    TBitmapLayer* SelectedPicture() const;
+    TBitmapLayer* NewPictureLayer();
+    void SelectionFrameLayer(int32_t Tag);
+    bool FramedArea(TRect& Area);
+    std::unique_ptr<TBitmap32> CopyFramedArea(const TRect& Area);
+    void FlipSelected(bool Vertical);
+    void RotateSelected(bool Clockwise);
+    TPositionedLayer* CropFrame() const;
+    void ImgViewMouseMovePick(int32_t X, int32_t Y);
+    bool FTransparentPick = false;
+    std::unique_ptr<ILayerTools> FLayerToolsFace;
+};
+
+} // namespace kv

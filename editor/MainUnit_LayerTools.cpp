@@ -1,0 +1,682 @@
+// The commands that create and change layers: new picture, simple, frame and text
+// layers, magnifiers, the copy of the background, flatten, reorder, rotate by 90 degrees,
+// flip, transparent colour, duplicate, delete, crop canvas, and the side-panel controls
+// of the selected picture layer. Every command checks its own precondition: menus may
+// have been enabled for a document that has changed since.
+#include "editor/MainUnit.h"
+
+#include "effects/BackLaUnit.h"
+#include "effects/SmallWindows.h"
+#include "platform/Forms.h"
+#include "raster/Raster32_Filters.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLayout>
+#include <QPushButton>
+#include <QSlider>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace kv {
+
+namespace {
+
+// The face the dialogs call; it lets go of the global when the window goes.
+class TLayerToolsFace : public ILayerTools {
+public:
+    explicit TLayerToolsFace(TMainForm& Form) : FForm(Form) { LayerToolsInstance = this; }
+    ~TLayerToolsFace() override
+    {
+        if (LayerToolsInstance == this)
+            LayerToolsInstance = nullptr;
+    }
+    void AddTextLayer(ITextLayerSource& Sender) override { FForm.AddTextLayer(Sender); }
+    void mnDeleteClick() override { FForm.mnDeleteClick(); }
+    void N23Click() override { FForm.N23Click(); }
+    void EndTransparentPick() override { FForm.EndTransparentPick(); }
+    bool TransparentPickActive() override { return FForm.TransparentPickActive(); }
+    void LayerRescaleClick() override { FForm.LayerRescaleClick(); }
+    void LayerResetScaleClick() override { FForm.LayerResetScaleClick(); }
+
+private:
+    TMainForm& FForm;
+};
+
+TSingleRect Shifted(TSingleRect R, float D)
+{
+    R.Left += D;
+    R.Top += D;
+    R.Right += D;
+    R.Bottom += D;
+    return R;
+}
+
+// The main window's one child of class T, or null.
+template <class T> T* OwnedWindow(QObject* Owner)
+{
+    for (QObject* Child : Owner->children())
+        if (auto* W = dynamic_cast<T*>(Child))
+            return W;
+    return nullptr;
+}
+
+std::string SizeText(const TBitmap32* B) { return std::to_string(B->Width()) + "x" + std::to_string(B->Height()); }
+
+} // namespace
+
+// ---- Wiring ---------------------------------------------------------------------------
+
+void TMainForm::CreateEditAndLayerTools()
+{
+    FLayerToolsFace = std::make_unique<TLayerToolsFace>(*this);
+    OpenLayer = std::make_unique<TOpenDialog>();
+    OpenLayer->Filter = "All (*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf;*.png)|*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf;*.png"
+                        "|GIF Image (*.gif)|*.gif|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg"
+                        "|Bitmaps (*.bmp)|*.bmp|Icons (*.ico)|*.ico|Enhanced Metafiles (*.emf)|*.emf"
+                        "|Metafiles (*.wmf)|*.wmf|PNG Image (*.png)|*.png";
+
+    auto wrap = [this](void (TMainForm::*Handler)()) { return [this, Handler] { SafeCall([this, Handler] { (this->*Handler)(); }, this); }; };
+    QObject::connect(LayerRescale, &QPushButton::clicked, this, wrap(&TMainForm::LayerRescaleClick));
+    QObject::connect(LayerResetScale, &QPushButton::clicked, this, wrap(&TMainForm::LayerResetScaleClick));
+    QObject::connect(LayerOpacity, &QSlider::valueChanged, this, wrap(&TMainForm::LayerOpacityChange));
+    QObject::connect(LayerInterpolate, &QCheckBox::clicked, this, wrap(&TMainForm::LayerInterpolateClick));
+    QObject::connect(Cropped, &QCheckBox::clicked, this, wrap(&TMainForm::CroppedClick));
+    QObject::connect(Propos, &QCheckBox::clicked, this, wrap(&TMainForm::CroppedClick));
+
+    CropsButton1 = new QPushButton(QString::fromUtf8("ОК"), Crops);
+    CropsButton1->setObjectName("Button1");
+    CropsButton2 = new QPushButton("Cancel", Crops);
+    CropsButton2->setObjectName("Button2");
+    Crops->layout()->addWidget(CropsButton1);
+    Crops->layout()->addWidget(CropsButton2);
+    QObject::connect(CropsButton1, &QPushButton::clicked, this, wrap(&TMainForm::CropsButton1Click));
+    QObject::connect(CropsButton2, &QPushButton::clicked, this, wrap(&TMainForm::CropsButton2Click));
+    QObject::connect(CropsP, &QComboBox::activated, this, wrap(&TMainForm::CropsPChange));
+    QObject::connect(Obrat, &QCheckBox::clicked, this, wrap(&TMainForm::CropsPChange));
+
+    // The tool windows, made at their first use and owned by the main window.
+    SimpleLayerDialog = [this] {
+        auto* Dialog = OwnedWindow<TBackLa>(this);
+        if (!Dialog) {
+            Dialog = new TBackLa(this);
+            Dialog->MainForm = this;
+        }
+        Dialog->ShowModal();
+    };
+    TransparentColorTool.Show = [this](int32_t Left, int32_t Top) {
+        auto* Tool = OwnedWindow<TSTC>(this);
+        if (!Tool) {
+            Tool = new TSTC(this);
+            Tool->View = ImgView;
+            // However the window closes, the pick ends.
+            Tool->OnClose = [this](TObject*) { EndTransparentPick(); };
+        }
+        Tool->move(Left, Top);
+        Tool->Show();
+    };
+    TransparentColorTool.ShowColor = [this](TColor Color) {
+        if (auto* Tool = OwnedWindow<TSTC>(this))
+            Tool->Panel1->SetColor(Color);
+    };
+    TransparentColorTool.Close = [this] {
+        if (auto* Tool = OwnedWindow<TSTC>(this); Tool && Tool->Showing())
+            Tool->Close();
+    };
+
+    // The pick ends whichever way it ends (picked, tool closed, target gone).
+    OnPickEnded = [this] {
+        if (!FTransparentPick)
+            return;
+        FTransparentPick = false;
+        if (TransparentColorTool.Close)
+            TransparentColorTool.Close();
+    };
+    auto previousMove = ImgView->OnMouseMove;
+    ImgView->OnMouseMove = [this, previousMove](TObject* Sender, TShiftState Shift, int32_t X, int32_t Y,
+                                                TCustomLayer* Layer) {
+        if (previousMove)
+            previousMove(Sender, Shift, X, Y, Layer);
+        if (FTransparentPick)
+            SafeCall([&] { ImgViewMouseMovePick(X, Y); }, this);
+    };
+    auto previousChange = ImgView->OnChange;
+    ImgView->OnChange = [this, previousChange](TObject* Sender) {
+        if (previousChange)
+            previousChange(Sender);
+        // The layer being picked from was deleted, replaced or changed its kind.
+        if (FTransparentPick && !PickTarget())
+            EndTransparentPick();
+    };
+}
+
+std::vector<TMainForm::TEditCommand> TMainForm::EditAndLayerCommands()
+{
+    auto bgNotEmpty = [this] { return !ImgView->Bitmap()->IsEmpty(); };
+    return {
+        {"N20", [this] { N20Click(); }, nullptr},
+        {"N21", [this] { N21Click(); }, nullptr},
+        {"N22", [this] { N22Click(); }, [bgNotEmpty] { return bgNotEmpty() && ClipboardHasBitmap(); }},
+        {"N71", [this] { N71Click(); }, nullptr},
+        {"N98", [this] { N98Click(); }, nullptr},
+        {"N47", [this] { N47Click(); }, [] { return ClipboardHasBitmap(); }},
+        {"N33", [this] { N33Click(); }, [this, bgNotEmpty] { return bgNotEmpty() && bool(TextDialog); }},
+        {"N114", [this] { N114Click(); }, nullptr},
+        {"N63", [this] { N63Click(); }, nullptr},
+        {"mnNewBitmapLayer", [this] { mnNewBitmapLayerClick(); }, nullptr},
+        {"N61", [this] { N61Click(); }, [this, bgNotEmpty] { return bgNotEmpty() && bool(SimpleLayerDialog); }},
+        {"N42", [this] { N42Click(); }, [this, bgNotEmpty] { return bgNotEmpty() && bool(FrameDialog); }},
+        {"mnMagnifier", [this] { mnMagnifierClick(); }, nullptr},
+        {"mnFlatten", [this] { mnFlattenClick(); }, nullptr},
+        {"mnBringFront", [this] { mnReorder(1); }, nullptr},
+        {"mnSendBack", [this] { mnReorder(2); }, nullptr},
+        {"mnLevelUp", [this] { mnReorder(3); }, nullptr},
+        {"mnLevelDown", [this] { mnReorder(4); }, nullptr},
+        {"N901", [this] { N901Click(); }, nullptr},
+        {"N902", [this] { N902Click(); }, nullptr},
+        {"N53", [this] { N53Click(); }, nullptr},
+        {"N24", [this] { N24Click(); }, nullptr},
+        {"N23", [this] { N23Click(); }, nullptr},
+        {"N88", [this] { N88Click(); }, nullptr},
+        {"mnDelete", [this] { mnDeleteClick(); }, nullptr},
+    };
+}
+
+// ---- Helpers --------------------------------------------------------------------------
+
+TBitmapLayer* TMainForm::SelectedPicture() const { return dynamic_cast<TBitmapLayer*>(Selection()); }
+
+// A picture layer on top, as every command makes one: blended, scaled with the view,
+// selectable with the mouse.
+TBitmapLayer* TMainForm::NewPictureLayer()
+{
+    auto* L = ImgView->Layers()->Add<TBitmapLayer>();
+    L->Bitmap()->SetDrawMode(dmBlend);
+    L->SetScaleWithView(true);
+    L->SetReceivesMouse(true);
+    L->OnMouseDown = [this](TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
+        LayerMouseDown(Sender, Button, Shift, X, Y);
+    };
+    return L;
+}
+
+// ---- Layers menu ----------------------------------------------------------------------
+
+void TMainForm::mnNewBitmapLayerClick()
+{
+    if (ImgView->Bitmap()->IsEmpty() || !OpenLayer->Execute())
+        return;
+    RemoveFrameLayers();
+    // Loaded before the layer exists: a file that fails to load leaves no layer behind.
+    TBitmap32 Picture;
+    Picture.LoadFromFile(OpenLayer->FileName);
+    if (Picture.IsEmpty())
+        return;
+    Picture.MakeOpaque();
+    TBitmapLayer* L = NewPictureLayer();
+    L->Bitmap()->Assign(&Picture);
+    L->Bitmap()->SetDrawMode(dmBlend);
+    L->SetPlacement(CentredPlacement(Picture.Width(), Picture.Height()));
+    SetSelection(L);
+}
+
+void TMainForm::N61Click()
+{
+    if (ImgView->Bitmap()->IsEmpty() || !SimpleLayerDialog)
+        return;
+    SimpleLayerDialog();
+    RemoveFrameLayers();
+}
+
+void TMainForm::N42Click()
+{
+    if (ImgView->Bitmap()->IsEmpty() || !FrameDialog)
+        return;
+    RemoveFrameLayers();
+    TFrameChoice Choice;
+    if (!FrameDialog(Choice) || Choice.Frame.IsEmpty())
+        return;
+    AddFrameLayer(Choice);
+}
+
+void TMainForm::AddFrameLayer(TFrameChoice& Choice)
+{
+    TBitmap32* Bg = ImgView->Bitmap();
+    TPositionedLayer* Around = Choice.ForLayer ? Selection() : nullptr;
+    if (Choice.Frame.IsEmpty() || (!Around && Bg->IsEmpty()))
+        return;
+    TBitmap32 Frame;
+    Frame.Assign(&Choice.Frame);
+    Frame.SetDrawMode(dmBlend);
+    if (!Choice.Mask.IsEmpty()) {
+        TBitmap32 Alpha;
+        Alpha.SetSize(Frame.Width(), Frame.Height());
+        Choice.Mask.SetDrawMode(dmOpaque);
+        Choice.Mask.DrawOntoRect(&Alpha, TRect{0, 0, Frame.Width(), Frame.Height()});
+        AlphaFromIntensity(&Frame, &Alpha);
+    }
+
+    TBitmapLayer* L = NewPictureLayer();
+    L->Bitmap()->Assign(&Frame);
+    L->SetPlacement(CentredPlacement(Frame.Width(), Frame.Height()));
+    if (Around) {
+        // Round the selected layer, without an undo copy.
+        TSingleRect R = Around->Placement();
+        if (Choice.FrameKind == 0) {
+            const float Gx = std::fabs(R.Right - R.Left) / 6.7f, Gy = std::fabs(R.Bottom - R.Top) / 6.7f;
+            R = TSingleRect{R.Left - Gx, R.Top - Gy, R.Right + Gx, R.Bottom + Gy};
+        }
+        L->SetPlacement(R);
+    } else {
+        SaveUndoFrame(Choice.FrameKind == 0 ? "rect" : "no");
+        SetUndoFrameLayer(L);
+        if (Choice.FrameKind == 0)
+            ApplyRectFrame();
+        L->SetPlacement(TSingleRect{0, 0, float(Bg->Width()), float(Bg->Height())});
+    }
+    SetSelection(L);
+    if (Choice.Interpolate) {
+        LayerInterpolate->setChecked(true);
+        LayerInterpolateClick();
+    }
+}
+
+void TMainForm::mnMagnifierClick()
+{
+    if (ImgView->Bitmap()->IsEmpty())
+        return;
+    RemoveFrameLayers();
+    TPositionedLayer* L = CreatePositionedLayer();
+    L->OnPaint = [this](TObject* Sender, TBitmap32* Buffer) { PaintMagnifierHandler(Sender, Buffer); };
+    L->SetTag(TagMagnifier);
+    SetSelection(L);
+}
+
+void TMainForm::mnFlattenClick()
+{
+    TBitmap32* Bg = ImgView->Bitmap();
+    // An empty background would flatten to nothing and drop every layer.
+    if (Bg->IsEmpty() || ImgView->Layers()->Count() == 0)
+        return;
+    RemoveFrameLayers();
+    SetSelection(nullptr);
+    TBitmap32* Flat = RenderFlattened();
+    Flat->SetDrawMode(Bg->DrawMode());
+    Flat->SetMasterAlpha(Bg->MasterAlpha());
+    Flat->SetOuterColor(Bg->OuterColor());
+    Flat->SetStretchFilter(Bg->StretchFilter());
+    ResetUndo();
+    ImgView->Layers()->Clear(); // the rubber band with them
+    FRBLayerRef.Reset();
+    Bg->Assign(Flat);
+    ReleaseFlatImage();
+}
+
+// ---- Current Layer menu ----------------------------------------------------------------
+
+void TMainForm::mnReorder(int32_t Tag)
+{
+    TPositionedLayer* S = Selection();
+    if (!S)
+        return;
+    TLayerCollection* Layers = ImgView->Layers();
+    // The rubber band stays on top of everything.
+    int32_t Top = Layers->Count() - 1;
+    if (RBLayer() && RBLayer()->Index() == Top)
+        --Top;
+    const int32_t Index = S->Index();
+    int32_t NewIndex = Index;
+    switch (Tag) {
+    case 1: NewIndex = Top; break;
+    case 2: NewIndex = 0; break;
+    case 3: NewIndex = std::min(Index + 1, Top); break;
+    case 4: NewIndex = std::max(Index - 1, 0); break;
+    default: return;
+    }
+    if (NewIndex != Index && NewIndex >= 0)
+        S->SetIndex(NewIndex);
+}
+
+void TMainForm::RotateSelected(bool Clockwise)
+{
+    TBitmapLayer* L = SelectedPicture();
+    if (!L || L->Bitmap()->IsEmpty())
+        return;
+    TBitmap32* B = L->Bitmap();
+    TBitmap32 C;
+    C.Assign(B);
+    SaveUndoGeometry();
+    const TSingleRect Old = L->Placement();
+    // Both new sides from the old values: width and height exchanged about the top-left.
+    const TSingleRect New{Old.Left, Old.Top, Old.Left + (Old.Bottom - Old.Top), Old.Top + (Old.Right - Old.Left)};
+    const int32_t W = C.Width(), H = C.Height();
+    {
+        TUpdateGuard Update(*B);
+        B->SetSize(H, W);
+        for (int32_t Y = 0; Y < H; ++Y) {
+            const TColor32* Src = C.RowAddress(Y);
+            for (int32_t X = 0; X < W; ++X) {
+                if (Clockwise)
+                    B->SetPixelFast(H - 1 - Y, X, Src[X]);
+                else
+                    B->SetPixelFast(Y, W - 1 - X, Src[X]);
+            }
+        }
+    }
+    B->Changed();
+    L->SetPlacement(New);
+    SetSelection(nullptr);
+    ImgView->SetMouseCapture(false);
+    SetSelection(L);
+}
+
+void TMainForm::N901Click() { RotateSelected(true); }
+void TMainForm::N902Click() { RotateSelected(false); }
+
+void TMainForm::FlipSelected(bool Vertical)
+{
+    TBitmapLayer* L = SelectedPicture();
+    if (!L || L->Bitmap()->IsEmpty())
+        return;
+    SaveUndoEffect();
+    TBitmap32* B = L->Bitmap();
+    const int32_t W = B->Width(), H = B->Height();
+    // The pixels move exactly, alpha included; nothing is blended.
+    if (Vertical) {
+        for (int32_t Y = 0; Y < H / 2; ++Y)
+            std::swap_ranges(B->RowAddress(Y), B->RowAddress(Y) + W, B->RowAddress(H - 1 - Y));
+    } else {
+        for (int32_t Y = 0; Y < H; ++Y)
+            std::reverse(B->RowAddress(Y), B->RowAddress(Y) + W);
+    }
+    B->Changed();
+}
+
+void TMainForm::N53Click() { FlipSelected(false); }
+void TMainForm::N24Click() { FlipSelected(true); }
+
+// ---- Transparent colour ------------------------------------------------------------------
+
+void TMainForm::N23Click()
+{
+    if (!PickTarget())
+        return;
+    FTransparentPick = true;
+    ImgView->SetCursor(crCross);
+    if (TransparentColorTool.Show)
+        TransparentColorTool.Show(x() + width() - 340, y() + 60);
+}
+
+void TMainForm::EndTransparentPick()
+{
+    if (!FTransparentPick)
+        return;
+    ImgView->SetCursor(crDefault);
+    if (OnPickEnded)
+        OnPickEnded();
+}
+
+void TMainForm::ImgViewMouseMovePick(int32_t X, int32_t Y)
+{
+    TBitmapLayer* BL = PickTarget();
+    if (!BL) {
+        EndTransparentPick();
+        return;
+    }
+    const TPoint P = ImgView->ViewToBitmap(TPoint{X, Y});
+    const TSingleRect& R = BL->Placement();
+    TBitmap32* B = BL->Bitmap();
+    const double Sx = B->Width() / std::fabs(double(R.Right) - R.Left);
+    const double Sy = B->Height() / std::fabs(double(R.Top) - R.Bottom);
+    const TColor32 C = B->GetPixelClipped(SafeRound((P.X - double(R.Left)) * Sx), SafeRound((P.Y - double(R.Top)) * Sy));
+    if (TransparentColorTool.ShowColor)
+        TransparentColorTool.ShowColor(Color32ToWinColor(C));
+}
+
+// ---- Duplicate and delete ------------------------------------------------------------------
+
+void TMainForm::N88Click()
+{
+    TPositionedLayer* S = Selection();
+    if (!S)
+        return;
+    TPositionedLayer* Copy = nullptr;
+    if (auto* BL = dynamic_cast<TBitmapLayer*>(S)) {
+        TBitmap32 Pixels;
+        Pixels.Assign(BL->Bitmap());
+        TBitmapLayer* L = NewPictureLayer();
+        L->Bitmap()->Assign(&Pixels);
+        L->Bitmap()->SetDrawMode(dmBlend);
+        Copy = L;
+    } else {
+        // A magnifier, selection or crop frame duplicates as a magnifier.
+        Copy = CreatePositionedLayer();
+        Copy->OnPaint = [this](TObject* Sender, TBitmap32* Buffer) { PaintMagnifierHandler(Sender, Buffer); };
+        Copy->SetTag(TagMagnifier);
+    }
+    Copy->SetPlacement(Shifted(S->Placement(), 30));
+    SetSelection(Copy);
+}
+
+void TMainForm::mnDeleteClick()
+{
+    TPositionedLayer* S = Selection();
+    if (!S)
+        return;
+    // The undo and redo slots name their layer by identity: the deleted layer's slots
+    // empty themselves, the others follow their layer.
+    SetSelection(nullptr);
+    delete S;
+}
+
+// ---- Background and image ------------------------------------------------------------------
+
+void TMainForm::N63Click()
+{
+    TBitmap32* Bg = ImgView->Bitmap();
+    if (Bg->IsEmpty())
+        return;
+    RemoveFrameLayers();
+    TBitmap32 Copy;
+    Copy.Assign(Bg);
+    Copy.MakeOpaque();
+    TBitmapLayer* L = NewPictureLayer();
+    L->Bitmap()->Assign(&Copy);
+    L->Bitmap()->SetDrawMode(dmBlend);
+    Bg->SetDrawMode(dmOpaque);
+    Bg->ClearTo(0x00FFFFFF);
+    L->SetPlacement(CentredPlacement(Copy.Width(), Copy.Height()));
+    SetSelection(L);
+}
+
+void TMainForm::N33Click()
+{
+    if (ImgView->Bitmap()->IsEmpty() || !TextDialog)
+        return;
+    LayerCountBeforeTextValue = ImgView->Layers()->Count();
+    TextDialog();
+    ImgView->Invalidate();
+}
+
+void TMainForm::AddTextLayer(ITextLayerSource& Sender)
+{
+    TBitmap32* Image = Sender.Image();
+    if (!Image || Image->IsEmpty())
+        return;
+    // The previous preview goes first.
+    if (ImgView->Layers()->Count() > LayerCountBeforeTextValue && Selection())
+        mnDeleteClick();
+    TBitmap32 Text;
+    if (!Sender.TransparentBackground()) {
+        Image->ClearTo(WinColorToColor32(Sender.BackgroundColor()) | 0xFF000000u);
+        Sender.RenderText(TextRenderNormal);
+        Text.Assign(Image);
+    } else {
+        Text.Assign(Image);
+        Sender.RenderText(TextRenderMask);
+        if (Image->Width() == Text.Width() && Image->Height() == Text.Height())
+            AlphaFromIntensity(&Text, Image);
+    }
+    Text.SetDrawMode(dmBlend);
+    TBitmapLayer* L = NewPictureLayer();
+    L->Bitmap()->Assign(&Text);
+    L->SetPlacement(CentredPlacement(Text.Width(), Text.Height()));
+    SetSelection(L);
+    if (Sender.Interpolation()) {
+        LayerInterpolate->setChecked(true);
+        LayerInterpolateClick();
+    }
+}
+
+// ---- Crop canvas -------------------------------------------------------------------------
+
+TPositionedLayer* TMainForm::CropFrame() const
+{
+    if (Selection() && Selection()->Tag() == TagCropFrame)
+        return Selection();
+    TLayerCollection* Layers = ImgView->Layers();
+    for (int32_t I = 0; I < Layers->Count(); ++I)
+        if (Layers->Items(I)->Tag() == TagCropFrame)
+            return dynamic_cast<TPositionedLayer*>(Layers->Items(I));
+    return nullptr;
+}
+
+void TMainForm::N114Click()
+{
+    if (SectionShown(Crops) || ImgView->Bitmap()->IsEmpty())
+        return;
+    SelectionFrameLayer(TagCropFrame);
+}
+
+void TMainForm::CropsPChange()
+{
+    TPositionedLayer* F = CropFrame();
+    const double Ratio = CropRatio();
+    if (!F || Ratio <= 0)
+        return;
+    TSingleRect R = F->Placement();
+    R.Bottom = R.Top + float(SafeRound(std::fabs(double(R.Right) - R.Left) / Ratio));
+    F->SetPlacement(R);
+    // The band is attached again so that it takes the frame's new place.
+    SetSelection(nullptr);
+    SetSelection(F);
+}
+
+void TMainForm::CropsButton2Click()
+{
+    RemoveFrameLayers();
+    SetStatusText(1, SizeText(ImgView->Bitmap()));
+}
+
+void TMainForm::CropsButton1Click()
+{
+    TPositionedLayer* F = CropFrame();
+    TBitmap32* Bg = ImgView->Bitmap();
+    if (!F || Bg->IsEmpty())
+        return;
+    const TSingleRect P = F->Placement();
+    const double L = std::max(std::min(P.Left, P.Right), 0.0f), T = std::max(std::min(P.Top, P.Bottom), 0.0f);
+    const double R = std::min(double(std::max(P.Left, P.Right)), double(Bg->Width()));
+    const double B = std::min(double(std::max(P.Top, P.Bottom)), double(Bg->Height()));
+    const TRect Area{SafeRound(L), SafeRound(T), SafeRound(R), SafeRound(B)};
+    // A frame that leaves nothing of the picture changes nothing.
+    if (Area.Right <= Area.Left || Area.Bottom <= Area.Top)
+        return;
+    TBitmap32 Cropped;
+    Cropped.SetSize(Area.Right - Area.Left, Area.Bottom - Area.Top);
+    for (int32_t Y = Area.Top; Y < Area.Bottom; ++Y)
+        std::memcpy(Cropped.RowAddress(Y - Area.Top), Bg->PixelAddress(Area.Left, Y),
+                    size_t(Area.Right - Area.Left) * sizeof(TColor32));
+    Cropped.SetDrawMode(Bg->DrawMode());
+    Cropped.SetMasterAlpha(Bg->MasterAlpha());
+    Cropped.SetOuterColor(Bg->OuterColor());
+    Cropped.SetStretchFilter(Bg->StretchFilter());
+
+    SaveUndoCrop();
+    SetUndoCropOffset(Area.Left, Area.Top);
+    Bg->Assign(&Cropped);
+    RemoveFrameLayers();
+    SetStatusText(1, SizeText(Bg));
+    MoveContentLayers(-float(Area.Left), -float(Area.Top));
+    ForEachContentLayer([](TPositionedLayer* Layer) {
+        if (auto* BL = dynamic_cast<TBitmapLayer*>(Layer))
+            BL->SetClipToImage(true);
+    });
+    PreviewBackup()->SetSize(0, 0);
+}
+
+// ---- Side panel of the selected picture layer ------------------------------------------------
+
+void TMainForm::LayerRescaleClick()
+{
+    TBitmapLayer* L = SelectedPicture();
+    if (!L)
+        return;
+    const TRect R = SafeRoundRect(L->Placement());
+    // At least one pixel a side: an empty bitmap could never be seen or selected again.
+    const int64_t W = std::max<int64_t>(std::llabs(int64_t(R.Right) - R.Left), 1);
+    const int64_t H = std::max<int64_t>(std::llabs(int64_t(R.Bottom) - R.Top), 1);
+    try {
+        CheckPixelBufferSize(W, H, "layer");
+    } catch (const Exception& E) {
+        ShowMessage(E.Message());
+        return;
+    }
+    TBitmap32 Copy;
+    Copy.Assign(L->Bitmap());
+    Copy.SetStretchFilter(sfLinear);
+    Copy.SetDrawMode(dmOpaque);
+    TBitmap32* B = L->Bitmap();
+    B->SetSize(int32_t(W), int32_t(H));
+    if (!Copy.IsEmpty())
+        Copy.DrawOntoRect(B, TRect{0, 0, int32_t(W), int32_t(H)});
+    B->Changed();
+    LayerResetScaleClick();
+    ModifiedState = msChanged;
+}
+
+void TMainForm::LayerResetScaleClick()
+{
+    TBitmapLayer* L = SelectedPicture();
+    if (!L)
+        return;
+    TSingleRect R = L->Placement();
+    R.Right = R.Left + float(L->Bitmap()->Width());
+    R.Bottom = R.Top + float(L->Bitmap()->Height());
+    L->SetPlacement(R);
+    if (TRubberbandLayer* RB = RBLayer(); RB && RB->Target() == L)
+        RB->SetPlacement(R);
+    L->Bitmap()->Changed();
+    ModifiedState = msChanged;
+}
+
+void TMainForm::LayerOpacityChange()
+{
+    TBitmapLayer* L = SelectedPicture();
+    if (!L || int64_t(L->Bitmap()->MasterAlpha()) == LayerOpacity->value())
+        return; // the panel showing a newly selected layer changes nothing
+    L->Bitmap()->SetMasterAlpha(LayerOpacity->value());
+    ModifiedState = msChanged;
+}
+
+void TMainForm::LayerInterpolateClick()
+{
+    if (TBitmapLayer* L = SelectedPicture()) {
+        L->Bitmap()->SetStretchFilter(LayerInterpolate->isChecked() ? sfLinear : sfNearest);
+        ModifiedState = msChanged;
+    }
+}
+
+void TMainForm::CroppedClick()
+{
+    if (TBitmapLayer* L = SelectedPicture()) {
+        L->SetClipToImage(Cropped->isChecked());
+        ModifiedState = msChanged;
+    }
+}
+
+} // namespace kv

@@ -1,0 +1,364 @@
+// The project file (".kvn"): picture blocks, the background block, the 108-byte layer
+// records, a text list of the block sizes and a trailer, read from the end:
+//
+//   [BMP of each stored picture layer, bottom first]
+//   [BMP of the background]
+//   [one LayerRecord per stored layer, bottom first]   (absent when none is stored)
+//   ["<decimal length of each block above>" CR LF ...]
+//   [Int32 LE: length of the size list + 4]
+//
+// The record block is built and read in memory. The reader checks every number before
+// it uses one and builds the whole new document before anything of the open one
+// changes.
+#include "editor/MainUnit.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QSlider>
+
+#include <cmath>
+#include <cstring>
+
+namespace kv {
+
+namespace {
+
+// LayerRecord, 108 bytes, little-endian:
+//   0  Kind: length byte + up to 71 characters ("bitmap" or "magn")
+//  72  Int32 Opacity
+//  76  4 x Single Placement (Left, Top, Right, Bottom)
+//  92  UInt8 ScaleWithView, 93 UInt8 ClipToImage, 94 two bytes padding
+//  96  Int32 Magnification
+// 100  Int32 Rotation
+// 104  UInt8 Interpolate, 105 three bytes padding
+struct LayerRecord {
+    uint8_t Bytes[108];
+};
+static_assert(sizeof(LayerRecord) == 108, "a layer record is 108 bytes");
+
+constexpr size_t RecordSize = sizeof(LayerRecord);
+constexpr size_t KindField = 72;
+constexpr size_t MaxKindLength = KindField - 1;
+constexpr size_t OffOpacity = 72, OffPlacement = 76, OffScaleWithView = 92, OffClipToImage = 93,
+                 OffMagnification = 96, OffRotation = 100, OffInterpolate = 104;
+
+void PutSingle(uint8_t* P, float V)
+{
+    uint32_t Bits;
+    std::memcpy(&Bits, &V, 4);
+    PutU32LE(P, Bits);
+}
+
+float GetSingle(const uint8_t* P)
+{
+    const uint32_t Bits = GetU32LE(P);
+    float V;
+    std::memcpy(&V, &Bits, 4);
+    return V;
+}
+
+void PutKind(LayerRecord& Rec, const std::string& Kind)
+{
+    Rec.Bytes[0] = uint8_t(Kind.size());
+    std::memcpy(Rec.Bytes + 1, Kind.data(), Kind.size());
+}
+
+void PutPlacement(LayerRecord& Rec, const TSingleRect& R)
+{
+    PutSingle(Rec.Bytes + OffPlacement, R.Left);
+    PutSingle(Rec.Bytes + OffPlacement + 4, R.Top);
+    PutSingle(Rec.Bytes + OffPlacement + 8, R.Right);
+    PutSingle(Rec.Bytes + OffPlacement + 12, R.Bottom);
+}
+
+void AppendBlock(TStream& Out, TMemoryStream& Block, std::string& SizeList)
+{
+    Out.WriteBuffer(Block.Memory(), Block.Size());
+    SizeList += std::to_string(Block.Size()) + "\r\n";
+}
+
+// One decoded record, with its picture when it is a "bitmap" record.
+struct ParsedLayer {
+    bool IsBitmap = false;
+    int32_t Opacity = 255;
+    TSingleRect Placement;
+    bool ScaleWithView = false;
+    bool ClipToImage = false;
+    int32_t Magnification = 0;
+    int32_t Rotation = 0;
+    bool Interpolate = false;
+    // A picture layer in no collection yet, its bitmap decoded in place.
+    std::unique_ptr<TBitmapLayer> Picture;
+};
+
+struct ParsedProject {
+    TBitmap32 Background;
+    std::vector<ParsedLayer> Layers; // bottom first
+};
+
+struct ProjectFault {
+    const char* Why;
+};
+
+[[noreturn]] void Fault(const char* Why) { throw ProjectFault{Why}; }
+
+std::vector<int64_t> ParseSizeList(const uint8_t* P, int64_t Length, int64_t FileSize)
+{
+    std::vector<int64_t> Sizes;
+    int64_t I = 0;
+    while (I < Length) {
+        int64_t Value = 0;
+        int64_t Digits = 0;
+        while (I < Length && P[I] >= '0' && P[I] <= '9') {
+            Value = Value * 10 + (P[I] - '0');
+            if (Value > FileSize)
+                Fault("a block is longer than the file");
+            ++I;
+            ++Digits;
+        }
+        if (Digits == 0)
+            Fault("a size line is not a number");
+        if (I < Length && P[I] == '\r')
+            ++I;
+        if (I >= Length || P[I] != '\n')
+            Fault("a size line is not ended");
+        ++I;
+        Sizes.push_back(Value);
+    }
+    return Sizes;
+}
+
+void DecodeBitmap(const uint8_t* P, int64_t Length, TBitmap32& Dest)
+{
+    // Bounded by the size list, never by the BMP header.
+    TReadOnlyMemoryStream Block(P, Length);
+    Dest.LoadFromStream(Block);
+}
+
+ParsedLayer ParseRecord(const uint8_t* P)
+{
+    ParsedLayer L;
+    const size_t KindLength = P[0];
+    if (KindLength > MaxKindLength)
+        Fault("a layer kind is too long");
+    const std::string Kind(reinterpret_cast<const char*>(P + 1), KindLength);
+    L.IsBitmap = Kind == "bitmap";
+    L.Opacity = int32_t(GetU32LE(P + OffOpacity));
+    if (L.Opacity < 0 || L.Opacity > 255)
+        Fault("a layer opacity is out of range");
+    L.Placement = TSingleRect{GetSingle(P + OffPlacement), GetSingle(P + OffPlacement + 4),
+                              GetSingle(P + OffPlacement + 8), GetSingle(P + OffPlacement + 12)};
+    if (!std::isfinite(L.Placement.Left) || !std::isfinite(L.Placement.Top) || !std::isfinite(L.Placement.Right) ||
+        !std::isfinite(L.Placement.Bottom))
+        Fault("a layer placement is not finite");
+    L.Interpolate = P[OffInterpolate] != 0;
+    if (L.IsBitmap) {
+        L.ScaleWithView = P[OffScaleWithView] != 0;
+        L.ClipToImage = P[OffClipToImage] != 0;
+    } else {
+        // Anything but a picture comes back as a magnifier (frames of older files too).
+        L.ScaleWithView = true;
+        L.Magnification = int32_t(GetU32LE(P + OffMagnification));
+        L.Rotation = int32_t(GetU32LE(P + OffRotation));
+        if (L.Magnification < 0 || L.Magnification > 50 || L.Rotation < -180 || L.Rotation > 180)
+            Fault("magnifier settings are out of range");
+    }
+    return L;
+}
+
+void ParseProject(const uint8_t* Data, int64_t S, ParsedProject& Out)
+{
+    if (S < 8)
+        Fault("the file is too short");
+    const int64_t T = int32_t(GetU32LE(Data + S - 4));
+    if (T <= 4 || T > S)
+        Fault("the trailer points outside the file");
+    const int64_t ListStart = S - T;
+    const std::vector<int64_t> Sizes = ParseSizeList(Data + ListStart, T - 4, S);
+    const int64_t N = int64_t(Sizes.size());
+    if (N == 0)
+        Fault("the size list is empty");
+    // The blocks tile the file up to the size list exactly.
+    std::vector<int64_t> Starts(size_t(N) + 1, 0);
+    for (int64_t I = 0; I < N; ++I) {
+        Starts[size_t(I) + 1] = Starts[size_t(I)] + Sizes[size_t(I)];
+        if (Starts[size_t(I) + 1] > ListStart)
+            Fault("the blocks run past the size list");
+    }
+    if (Starts[size_t(N)] != ListStart)
+        Fault("the blocks do not end where the size list starts");
+
+    auto Block = [&](int64_t Line) { return Data + Starts[size_t(Line)]; };
+    if (N == 1) {
+        DecodeBitmap(Block(0), Sizes[0], Out.Background);
+        return;
+    }
+    const int64_t RecordBytes = Sizes[size_t(N - 1)];
+    if (RecordBytes % int64_t(RecordSize) != 0)
+        Fault("the record block is not a whole number of records");
+    const int64_t Count = RecordBytes / int64_t(RecordSize);
+    const int64_t Pictures = N - 2;
+    DecodeBitmap(Block(N - 2), Sizes[size_t(N - 2)], Out.Background);
+
+    // Last record first: the k-th picture record going down takes line n - 3 - k.
+    std::vector<ParsedLayer> TopFirst;
+    int64_t K = 0;
+    const uint8_t* Records = Block(N - 1);
+    for (int64_t R = Count - 1; R >= 0; --R) {
+        ParsedLayer L = ParseRecord(Records + R * int64_t(RecordSize));
+        if (L.IsBitmap) {
+            const int64_t Line = N - 3 - K;
+            if (Line < 0)
+                Fault("more picture records than picture blocks");
+            L.Picture = std::make_unique<TBitmapLayer>(nullptr);
+            DecodeBitmap(Block(Line), Sizes[size_t(Line)], *L.Picture->Bitmap());
+            ++K;
+        }
+        TopFirst.push_back(std::move(L));
+    }
+    if (K != Pictures)
+        Fault("picture blocks without a record");
+    for (auto It = TopFirst.rbegin(); It != TopFirst.rend(); ++It)
+        Out.Layers.push_back(std::move(*It));
+}
+
+} // namespace
+
+// ---- Writing --------------------------------------------------------------------------
+
+void TMainForm::SaveProjectToStream(TStream& Stream)
+{
+    std::vector<TPositionedLayer*> Stored;
+    TLayerCollection* Layers = ImgView->Layers();
+    for (int32_t I = 0; I < Layers->Count(); ++I) {
+        TCustomLayer* L = Layers->Items(I);
+        // The band is skipped by identity; selection and crop frames are transient tools.
+        if (L == RBLayer() || L->Tag() == TagSelectionFrame || L->Tag() == TagCropFrame)
+            continue;
+        if (auto* P = dynamic_cast<TPositionedLayer*>(L))
+            Stored.push_back(P);
+    }
+
+    std::string SizeList;
+    for (TPositionedLayer* P : Stored)
+        if (auto* BL = dynamic_cast<TBitmapLayer*>(P)) {
+            TMemoryStream Block;
+            BL->Bitmap()->SaveToStream(Block);
+            AppendBlock(Stream, Block, SizeList);
+        }
+    {
+        TMemoryStream Block;
+        ImgView->Bitmap()->SaveToStream(Block);
+        AppendBlock(Stream, Block, SizeList);
+    }
+    if (!Stored.empty()) {
+        TMemoryStream Block;
+        for (TPositionedLayer* P : Stored) {
+            LayerRecord Rec{}; // unused bytes stay zero: the file is deterministic
+            PutPlacement(Rec, P->Placement());
+            if (auto* BL = dynamic_cast<TBitmapLayer*>(P)) {
+                PutKind(Rec, "bitmap");
+                PutU32LE(Rec.Bytes + OffOpacity, BL->Bitmap()->MasterAlpha());
+                Rec.Bytes[OffScaleWithView] = BL->ScaleWithView() ? 1 : 0;
+                Rec.Bytes[OffClipToImage] = BL->ClipToImage() ? 1 : 0;
+                Rec.Bytes[OffInterpolate] = BL->Bitmap()->StretchFilter() != sfNearest ? 1 : 0;
+            } else {
+                PutKind(Rec, "magn");
+                PutU32LE(Rec.Bytes + OffOpacity, uint32_t(MagnOpacity->value()));
+                PutU32LE(Rec.Bytes + OffMagnification, uint32_t(MagnMagnification->value()));
+                PutU32LE(Rec.Bytes + OffRotation, uint32_t(MagnRotation->value()));
+                Rec.Bytes[OffInterpolate] = MagnInterpolate->isChecked() ? 1 : 0;
+            }
+            Block.WriteBuffer(Rec.Bytes, RecordSize);
+        }
+        AppendBlock(Stream, Block, SizeList);
+    }
+    Stream.WriteBuffer(SizeList.data(), int64_t(SizeList.size()));
+    Stream.WriteI32LE(int32_t(SizeList.size() + 4));
+}
+
+void TMainForm::SaveProject(const std::string& FileName)
+{
+    // The old file stays until the new one is complete.
+    TSafeFileStream Stream(FileName);
+    SaveProjectToStream(Stream);
+    Stream.Commit();
+}
+
+// ---- Reading --------------------------------------------------------------------------
+
+void TMainForm::LoadProject(const std::string& FileName)
+{
+    TFileStream File(FileName, fmOpenRead | fmShareDenyWrite);
+    LoadProjectFromStream(File, FileName);
+}
+
+void TMainForm::LoadProjectFromStream(TStream& Stream, const std::string& Name)
+{
+    ParsedProject Parsed;
+    try {
+        std::vector<uint8_t> Data;
+        Data.resize(size_t(std::max<int64_t>(Stream.Size() - Stream.Position(), 0)));
+        if (!Data.empty())
+            Stream.ReadBuffer(Data.data(), int64_t(Data.size()));
+        ParseProject(Data.data(), int64_t(Data.size()), Parsed);
+    } catch (const ProjectFault&) {
+        throw EProjectError(Name + " is not a valid Kelvane project");
+    } catch (const std::exception&) {
+        throw EProjectError(Name + " is not a valid Kelvane project");
+    }
+
+    // Everything is decoded: the open document is replaced only now.
+    TBitmap32* Bg = ImgView->Bitmap();
+    Parsed.Background.SetDrawMode(Bg->DrawMode());
+    Parsed.Background.SetMasterAlpha(Bg->MasterAlpha());
+    Parsed.Background.SetOuterColor(Bg->OuterColor());
+    Parsed.Background.SetStretchFilter(Bg->StretchFilter());
+    ClearDocument();
+    Bg->Assign(&Parsed.Background);
+    pnlImage->setVisible(!Bg->IsEmpty());
+
+    const ParsedLayer* LowestMagnifier = nullptr;
+    for (ParsedLayer& P : Parsed.Layers) {
+        TPositionedLayer* L;
+        if (P.IsBitmap) {
+            TBitmapLayer* BL = P.Picture.get();
+            BL->Bitmap()->SetDrawMode(dmBlend);
+            BL->Bitmap()->SetMasterAlpha(P.Opacity);
+            BL->Bitmap()->SetStretchFilter(P.Interpolate ? sfLinear : sfNearest);
+            BL->SetPlacement(P.Placement);
+            BL->SetScaleWithView(P.ScaleWithView);
+            BL->SetClipToImage(P.ClipToImage);
+            BL->SetReceivesMouse(true);
+            BL->OnMouseDown = [this](TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X,
+                                     int32_t Y) { LayerMouseDown(Sender, Button, Shift, X, Y); };
+            P.Picture.release()->SetLayerCollection(ImgView->Layers());
+            L = BL;
+        } else {
+            L = CreatePositionedLayer();
+            L->SetPlacement(P.Placement);
+            L->SetScaleWithView(true);
+            L->SetTag(TagMagnifier);
+            L->OnPaint = [this](TObject* Sender, TBitmap32* Buffer) { PaintMagnifierHandler(Sender, Buffer); };
+            if (!LowestMagnifier)
+                LowestMagnifier = &P;
+        }
+        SetSelection(L);
+    }
+    // The magnifier controls are shared; the lowest magnifier's record sets them.
+    if (LowestMagnifier) {
+        MagnOpacity->setValue(LowestMagnifier->Opacity);
+        MagnRotation->setValue(LowestMagnifier->Rotation);
+        MagnInterpolate->setChecked(LowestMagnifier->Interpolate);
+        MagnMagnification->setValue(LowestMagnifier->Magnification);
+    }
+    TLayerCollection* Layers = ImgView->Layers();
+    SetSelection(nullptr);
+    for (int32_t I = Layers->Count() - 1; I >= 0; --I)
+        if (Layers->Items(I) != RBLayer()) {
+            SetSelection(static_cast<TPositionedLayer*>(Layers->Items(I)));
+            break;
+        }
+}
+
+} // namespace kv

@@ -1,0 +1,314 @@
+// One level of undo and one of redo. A slot names its layer by identity; every restore
+// copies what it will need before it touches the document, and puts the old pixels back
+// when the final copy fails, so a failed restore leaves the document as it was.
+#include "editor/MainUnit.h"
+
+#include <QAction>
+
+#include <cmath>
+
+namespace kv {
+
+namespace {
+
+// A copy made before anything changes; the slot takes it only once it exists.
+std::unique_ptr<TBitmap32> CopyOf(TBitmap32* Source)
+{
+    auto Copy = std::make_unique<TBitmap32>();
+    Copy->Assign(Source);
+    return Copy;
+}
+
+// Target := a copy of Source; on failure Target gets Previous back and the error passes.
+void AssignOrRollBack(TBitmap32* Target, TBitmap32* Source, TBitmap32* Previous)
+{
+    try {
+        Target->Assign(Source);
+    } catch (...) {
+        try {
+            Target->Assign(Previous);
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
+} // namespace
+
+void TMainForm::SlotLost(Glop& Slot)
+{
+    // The layer the slot held is gone: the slot has nothing left to restore.
+    Slot.Kind = "none";
+    UpdateUndoRedoEnabling();
+}
+
+void TMainForm::ResetUndo()
+{
+    UndoSlot.Clear();
+    RedoSlot.Clear();
+    UndoSlot.CropX = UndoSlot.CropY = RedoSlot.CropX = RedoSlot.CropY = 0;
+    UpdateUndoRedoEnabling();
+}
+
+TBitmapLayer* TMainForm::SlotPicture(const Glop& Slot) const
+{
+    auto* BL = dynamic_cast<TBitmapLayer*>(Slot.Layer.Get());
+    return BL && BL->LayerCollection() == ImgView->Layers() ? BL : nullptr;
+}
+
+void TMainForm::ForEachContentLayer(const std::function<void(TPositionedLayer*)>& Fn)
+{
+    TLayerCollection* Layers = ImgView->Layers();
+    for (int32_t I = 0; I < Layers->Count(); ++I) {
+        TCustomLayer* L = Layers->Items(I);
+        if (L == RBLayer())
+            continue;
+        if (auto* P = dynamic_cast<TPositionedLayer*>(L))
+            Fn(P);
+    }
+}
+
+void TMainForm::MoveContentLayers(float Dx, float Dy)
+{
+    ForEachContentLayer([&](TPositionedLayer* L) {
+        TSingleRect R = L->Placement();
+        R.Left += Dx;
+        R.Right += Dx;
+        R.Top += Dy;
+        R.Bottom += Dy;
+        L->SetPlacement(R);
+    });
+    // The band is not moved with the layers: it takes its target's new place.
+    if (TRubberbandLayer* RB = RBLayer())
+        if (TPositionedLayer* T = RB->Target())
+            RB->SetPlacement(T->Placement());
+}
+
+// Every positioned layer, the rubber band included, scaled by the ratio of the
+// background to the slot's bitmap; computed before the background is replaced.
+void TMainForm::RescaleLayersToImage(const Glop& Slot)
+{
+    TBitmap32* Bg = ImgView->Bitmap();
+    if (Slot.Bitmap->IsEmpty() || Bg->IsEmpty())
+        return;
+    const float Fx = float(Bg->Width()) / float(Slot.Bitmap->Width());
+    const float Fy = float(Bg->Height()) / float(Slot.Bitmap->Height());
+    TLayerCollection* Layers = ImgView->Layers();
+    for (int32_t I = 0; I < Layers->Count(); ++I)
+        if (auto* P = dynamic_cast<TPositionedLayer*>(Layers->Items(I))) {
+            const TSingleRect R = P->Placement();
+            P->SetPlacement(TSingleRect{float(SafeRound(R.Left / Fx)), float(SafeRound(R.Top / Fy)),
+                                        float(SafeRound(R.Right / Fx)), float(SafeRound(R.Bottom / Fy))});
+        }
+}
+
+void TMainForm::ReselectIfSelected(TCustomLayer* Layer)
+{
+    if (Layer != Selection())
+        return;
+    SetSelection(nullptr);
+    ImgView->SetMouseCapture(false);
+    SetSelection(static_cast<TPositionedLayer*>(Layer));
+}
+
+// ---- Savers -------------------------------------------------------------------------
+
+bool TMainForm::SnapshotSelectionInto(Glop& Slot, const std::string& Kind, bool RequirePicture)
+{
+    TPositionedLayer* S = Selection();
+    auto* BL = dynamic_cast<TBitmapLayer*>(S);
+    if (!BL) {
+        // A magnifier or a frame has no pixels to keep; the slot stays as it was.
+        if (S || RequirePicture)
+            return false;
+        SnapshotBackgroundInto(Slot, Kind);
+        return true;
+    }
+    auto Copy = CopyOf(BL->Bitmap());
+    Slot.Bitmap = std::move(Copy);
+    Slot.Kind = Kind;
+    Slot.OnBackground = false;
+    Slot.Layer.Set(BL);
+    Slot.Placement = BL->Placement();
+    UpdateUndoRedoEnabling();
+    return true;
+}
+
+void TMainForm::SnapshotBackgroundInto(Glop& Slot, const std::string& Kind)
+{
+    auto Copy = CopyOf(ImgView->Bitmap());
+    Slot.Bitmap = std::move(Copy);
+    Slot.Kind = Kind;
+    Slot.Layer.Reset();
+    Slot.OnBackground = true;
+    UpdateUndoRedoEnabling();
+}
+
+void TMainForm::SaveUndoEffect() { SnapshotSelectionInto(UndoSlot, "effect", false); }
+void TMainForm::SaveUndoSize() { SnapshotBackgroundInto(UndoSlot, "size"); }
+void TMainForm::SaveUndoCanvas() { SnapshotBackgroundInto(UndoSlot, "holst"); }
+void TMainForm::SaveUndoGeometry() { SnapshotSelectionInto(UndoSlot, "geom", true); }
+
+void TMainForm::SaveUndoCrop()
+{
+    SnapshotBackgroundInto(UndoSlot, "crop");
+    UndoSlot.CropX = UndoSlot.CropY = 0;
+}
+
+void TMainForm::SetUndoCropOffset(int32_t CropX, int32_t CropY)
+{
+    UndoSlot.CropX = CropX;
+    UndoSlot.CropY = CropY;
+}
+
+void TMainForm::SaveUndoFrame(const std::string& FrameKind)
+{
+    SnapshotBackgroundInto(UndoSlot, "frame");
+    UndoSlot.OnBackground = false;
+    UndoSlot.FrameKind = FrameKind;
+}
+
+void TMainForm::SetUndoFrameLayer(TBitmapLayer* Frame)
+{
+    if (UndoSlot.Kind == "frame")
+        UndoSlot.Layer.Set(Frame);
+}
+
+void TMainForm::RestoreLayerBitmap(TBitmap32* Bitmap, int32_t Index, const TSingleRect& R)
+{
+    if (Index == RestoreBackgroundIndex) {
+        ImgView->Bitmap()->Assign(Bitmap);
+        return;
+    }
+    TLayerCollection* Layers = ImgView->Layers();
+    if (Index < 0 || Index >= Layers->Count())
+        return;
+    auto* BL = dynamic_cast<TBitmapLayer*>(Layers->Items(Index));
+    if (!BL)
+        return;
+    BL->Bitmap()->Assign(Bitmap);
+    BL->SetPlacement(R);
+}
+
+// ---- Frames -------------------------------------------------------------------------
+
+void TMainForm::ApplyRectFrame()
+{
+    TBitmap32* Bg = ImgView->Bitmap();
+    const int32_t W = Bg->Width(), H = Bg->Height();
+    const int32_t Dx = SafeRound(W / 6.8), Dy = SafeRound(H / 6.8);
+    TBitmap32 Grown;
+    Grown.SetSize(W + SafeRound(W / 3.4), H + SafeRound(H / 3.4));
+    Grown.ClearTo(0xFF000000);
+    if (!Bg->IsEmpty())
+        Bg->DrawOntoAt(&Grown, Dx, Dy);
+    Grown.SetDrawMode(Bg->DrawMode());
+    Grown.SetMasterAlpha(Bg->MasterAlpha());
+    Grown.SetOuterColor(Bg->OuterColor());
+    Grown.SetStretchFilter(Bg->StretchFilter());
+    Bg->Assign(&Grown);
+    MoveContentLayers(float(Dx), float(Dy));
+}
+
+// ---- Undo and redo ------------------------------------------------------------------
+
+void TMainForm::AssignBackgroundFrom(TBitmap32* Source) { ImgView->Bitmap()->Assign(Source); }
+
+// One step from the slot From into the document, keeping the present state in To.
+void TMainForm::UndoRedoStep(Glop& From, Glop& To, bool IsUndo)
+{
+    TBitmap32* Bg = ImgView->Bitmap();
+    const std::string Kind = From.Kind;
+
+    if (Kind == "effect" || Kind == "geom") {
+        TBitmapLayer* BL = From.OnBackground ? nullptr : SlotPicture(From);
+        if (!From.OnBackground && !BL)
+            return; // the layer is gone: nothing to restore into
+        if (Kind == "geom" && !BL)
+            return;
+        TBitmap32* Target = BL ? BL->Bitmap() : Bg;
+        auto Present = CopyOf(Target);
+        const TSingleRect PresentPlacement = BL ? BL->Placement() : TSingleRect{};
+        AssignOrRollBack(Target, From.Bitmap.get(), Present.get());
+        To.Bitmap = std::move(Present);
+        To.Kind = Kind;
+        To.OnBackground = From.OnBackground;
+        To.Layer.Set(BL);
+        if (Kind == "geom") {
+            To.Placement = PresentPlacement;
+            BL->SetPlacement(From.Placement);
+            ReselectIfSelected(BL);
+        }
+    } else if (Kind == "size" || Kind == "holst" || Kind == "crop") {
+        auto Present = CopyOf(Bg);
+        if (Kind == "size")
+            RescaleLayersToImage(From);
+        AssignOrRollBack(Bg, From.Bitmap.get(), Present.get());
+        To.Bitmap = std::move(Present);
+        To.Kind = Kind;
+        To.OnBackground = true;
+        To.Layer.Reset();
+        if (Kind == "crop") {
+            To.CropX = From.CropX;
+            To.CropY = From.CropY;
+            const float Sign = IsUndo ? 1.0f : -1.0f;
+            MoveContentLayers(Sign * float(From.CropX), Sign * float(From.CropY));
+        }
+    } else if (Kind == "frame") {
+        if (IsUndo) {
+            TBitmapLayer* Frame = SlotPicture(From);
+            if (!Frame)
+                return;
+            auto Present = CopyOf(Bg);
+            auto FramePixels = CopyOf(Frame->Bitmap());
+            AssignOrRollBack(Bg, From.Bitmap.get(), Present.get());
+            To.Bitmap = std::move(Present);
+            To.FrameBitmap = std::move(FramePixels);
+            To.Kind = Kind;
+            To.FrameKind = From.FrameKind;
+            To.OnBackground = false;
+            To.Layer.Reset();
+            SetSelection(nullptr);
+            From.Layer.Reset(); // the slot lets go before the frame is freed
+            delete Frame;
+            // The rectangular frame moved every layer by its margin: move them back
+            // whenever any layer is left below the band.
+            if (From.FrameKind == "rect") {
+                const int32_t Dx = SafeRound(From.Bitmap->Width() / 6.8);
+                const int32_t Dy = SafeRound(From.Bitmap->Height() / 6.8);
+                MoveContentLayers(-float(Dx), -float(Dy));
+            }
+        } else {
+            auto Present = CopyOf(Bg);
+            auto Layer = std::make_unique<TBitmapLayer>(nullptr);
+            Layer->Bitmap()->Assign(From.FrameBitmap.get());
+            Layer->Bitmap()->SetDrawMode(dmBlend);
+            if (From.FrameKind == "rect")
+                ApplyRectFrame();
+            TBitmapLayer* L = Layer.release();
+            L->SetLayerCollection(ImgView->Layers());
+            L->SetScaleWithView(true);
+            L->SetReceivesMouse(true);
+            L->OnMouseDown = [this](TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
+                LayerMouseDown(Sender, Button, Shift, X, Y);
+            };
+            L->SetPlacement(TSingleRect{0, 0, float(Bg->Width()), float(Bg->Height())});
+            To.Bitmap = std::move(Present);
+            To.Kind = Kind;
+            To.FrameKind = From.FrameKind;
+            To.OnBackground = false;
+            To.Layer.Set(L);
+            SetSelection(L);
+        }
+    } else {
+        return;
+    }
+    From.Kind = "none";
+    From.Layer.Reset();
+    UpdateUndoRedoEnabling();
+}
+
+void TMainForm::N17Click() { UndoRedoStep(UndoSlot, RedoSlot, true); }
+void TMainForm::N18Click() { UndoRedoStep(RedoSlot, UndoSlot, false); }
+
+} // namespace kv

@@ -1,0 +1,76 @@
+// LoadProject on arbitrary bytes. A document is open before every input; a refused
+// input must leave it exactly as it was, and an accepted one must leave a consistent
+// document (the band on top, the selection a stored layer) that saves again.
+#include "editor/MainUnit.h"
+
+#include <QApplication>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+using namespace kv;
+
+namespace {
+
+// The application object lives for the whole process and is deliberately never
+// destroyed: tearing it down from an exit handler, after Qt's own statics, crashes.
+void EnsureApplication()
+{
+    if (QApplication::instance())
+        return;
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static int Argc = 1;
+    static char Name[] = "kvn_fuzz";
+    static char* Argv[] = {Name, nullptr};
+    static QApplication* App = new QApplication(Argc, Argv);
+    (void)App;
+}
+
+void OpenKnownDocument(TMainForm& Form)
+{
+    Form.NewBackground(5, 3, 0xFF336699);
+    auto* L = Form.ImgView->Layers()->Add<TBitmapLayer>();
+    L->Bitmap()->SetSize(2, 2);
+    L->Bitmap()->ClearTo(0x80FF0000);
+    L->SetPlacement({1, 1, 3, 3});
+    Form.SetSelection(L);
+}
+
+std::string Fingerprint(TMainForm& Form)
+{
+    TMemoryStream S;
+    Form.SaveProjectToStream(S);
+    const auto& B = S.Bytes();
+    return std::string(B.begin(), B.end()) + (Form.Selection() ? "+sel" : "-sel") +
+           std::to_string(Form.ImgView->Layers()->Count());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
+{
+    EnsureApplication();
+    static TMainForm* Form = [] {
+        auto* F = new TMainForm();
+        F->ImgView->SetBounds(0, 0, 64, 48);
+        return F;
+    }();
+    OpenKnownDocument(*Form);
+    const std::string Before = Fingerprint(*Form);
+    TReadOnlyMemoryStream Stream(Data, int64_t(Size));
+    try {
+        Form->LoadProjectFromStream(Stream, "fuzz.kvn");
+    } catch (const EProjectError&) {
+        if (Fingerprint(*Form) != Before)
+            std::abort(); // a refused file changed the open document
+        return 0;
+    }
+    TLayerCollection* Layers = Form->ImgView->Layers();
+    if (Layers->Count() > 0 && Layers->Items(Layers->Count() - 1) != Form->RBLayer())
+        std::abort();
+    TMemoryStream Again;
+    Form->SaveProjectToStream(Again);
+    return 0;
+}

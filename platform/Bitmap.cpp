@@ -491,14 +491,23 @@ QImage BitmapToQImage(const TBitmap& Bitmap)
     return image;
 }
 
-void QImageToBitmap(const QImage& Image, TBitmap& Bitmap)
+void QImageToBitmap(const QImage& Image, TBitmap& Bitmap, const char* What)
 {
-    QImage image = Image.convertToFormat(QImage::Format_ARGB32);
+    CheckPixelBufferSize(Image.width(), Image.height(), What);
+    const bool hasAlpha = Image.hasAlphaChannel();
+    const QImage image = Image.convertToFormat(QImage::Format_ARGB32);
+    if (image.isNull() && !Image.isNull())
+        throw EOutOfResources(std::string("Out of memory while converting the ") + What);
     TBitmap fresh;
     fresh.SetPixelFormat(pf32bit);
     fresh.SetSize(image.width(), image.height());
-    for (int32_t y = 0; y < fresh.Height(); ++y)
-        std::memcpy(fresh.ScanLine(y), image.constScanLine(y), size_t(fresh.Width()) * 4);
+    for (int32_t y = 0; y < fresh.Height(); ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(fresh.ScanLine(y));
+        std::memcpy(row, image.constScanLine(y), size_t(fresh.Width()) * 4);
+        if (!hasAlpha) // whatever the fourth byte held, the picture is opaque
+            for (int32_t x = 0; x < fresh.Width(); ++x)
+                row[x] |= 0xFF000000u;
+    }
     Bitmap.Assign(&fresh);
 }
 

@@ -150,6 +150,9 @@ void TMainForm::CreateControls()
 void TMainForm::CreateView()
 {
     ImgView = new TImgView32(centralWidget());
+    // A click on the view takes the keyboard focus (the view's mouse-down rule), so keys
+    // such as Del reach the document rather than the zoom field.
+    ImgView->SetTabStop(true);
     ImgView->OnChange = [this](TObject* Sender) { ImgViewChange(Sender); };
     ImgView->OnMouseDown = [this](TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y,
                                   TCustomLayer* Layer) {

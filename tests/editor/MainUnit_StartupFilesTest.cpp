@@ -18,7 +18,9 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QMenu>
 #include <QPushButton>
 
@@ -545,6 +547,57 @@ TEST_F(MainFormTest, FitAndActualSize)
     Form->ImgView->resize(0, 0);
     Form->N35Click(); // no client area: nothing
     EXPECT_FLOAT_EQ(Form->ImgView->Scale(), 1.0f);
+}
+
+TEST_F(MainFormTest, ZoomFieldFollowsANewDocument)
+{
+    std::string small = Picture("small.bmp", 40, 30);
+    Create();
+    Form->ImgView->Bitmap()->SetSize(100, 100);
+    Form->ScaleCombo->setEditText("250%");
+    Form->ScaleComboChange();
+    Form->ModifiedState = msSaved;
+    Open(small); // the open puts the scale back to 1.0: so must the field
+    EXPECT_FLOAT_EQ(Form->ImgView->Scale(), 1.0f);
+    EXPECT_EQ(Form->ScaleCombo->currentText().toStdString(), "100%");
+    Form->ImgViewMouseWheel(-120);
+    EXPECT_EQ(Form->ScaleCombo->currentText().toStdString(), "110%");
+    Form->NewBackground(10, 10, 0xFFFFFFFF);
+    EXPECT_EQ(Form->ScaleCombo->currentText().toStdString(), "100%");
+}
+
+TEST_F(MainFormTest, WindowShortcutsWinOverTheZoomField)
+{
+    Create();
+    QLineEdit* field = Form->ScaleCombo->lineEdit();
+    auto claimed = [&](int Key, Qt::KeyboardModifiers Mods) {
+        QKeyEvent e(QEvent::ShortcutOverride, Key, Mods);
+        e.setAccepted(false);
+        QCoreApplication::sendEvent(field, &e);
+        return e.isAccepted();
+    };
+    Form->N1002Click();
+    Form->ImgView->Bitmap()->SetSize(10, 10);
+    Form->UpdateCommandEnabling();
+    ASSERT_TRUE(Enabled("N1002"));
+    EXPECT_FALSE(claimed(Qt::Key_A, Qt::ControlModifier)); // Actual Size, not select-all
+    EXPECT_FALSE(claimed(Qt::Key_C, Qt::ControlModifier)); // Copy
+    ASSERT_FALSE(Enabled("N17"));
+    EXPECT_TRUE(claimed(Qt::Key_Z, Qt::ControlModifier)); // Undo has nothing: the field's own
+    EXPECT_TRUE(claimed(Qt::Key_Delete, Qt::NoModifier)); // plain keys edit the field
+}
+
+TEST_F(MainFormTest, AClickOnTheViewTakesTheKeyboardFocus)
+{
+    Create();
+    Form->ScaleCombo->lineEdit()->setFocus();
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(10, 10), QPointF(10, 10), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(Form->ImgView, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(10, 10), QPointF(10, 10), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(Form->ImgView, &release);
+    EXPECT_EQ(Form->focusWidget(), Form->ImgView); // Del then deletes the layer, not text
 }
 
 TEST_F(MainFormTest, OpenFitsOnlyPicturesLargerThanTheViewLess20)

@@ -600,6 +600,18 @@ TEST_F(MainFormTest, AClickOnTheViewTakesTheKeyboardFocus)
     EXPECT_EQ(Form->focusWidget(), Form->ImgView); // Del then deletes the layer, not text
 }
 
+TEST_F(MainFormTest, SidePanelSectionsNeverGrowTheWindow)
+{
+    Create();
+    // While a project loads from the start panel, the start panel, the Image section and
+    // each layer's section are shown together for a moment.
+    for (QWidget* section : {static_cast<QWidget*>(Form->Start), static_cast<QWidget*>(Form->pnlImage),
+                             static_cast<QWidget*>(Form->pnlBitmapLayer), static_cast<QWidget*>(Form->pnlMagn),
+                             static_cast<QWidget*>(Form->Crops)})
+        section->show();
+    EXPECT_LE(Form->minimumSizeHint().height(), 606);
+}
+
 TEST_F(MainFormTest, OpenFitsOnlyPicturesLargerThanTheViewLess20)
 {
     std::string narrow = Picture("580.bmp", 580, 100);

@@ -406,6 +406,9 @@ void TMainForm::CreateStartPanel()
         b->setFlat(true);
         b->setStyleSheet("text-align: left; color: palette(link);");
         b->setCursor(Qt::PointingHandCursor);
+        // Links, not buttons: they never hold the keyboard focus, which would otherwise
+        // pass to the zoom field when the start panel hides after an open.
+        b->setFocusPolicy(Qt::NoFocus);
         return b;
     };
     column->addWidget(new QLabel("Create", Start));

@@ -598,6 +598,8 @@ TEST_F(MainFormTest, AClickOnTheViewTakesTheKeyboardFocus)
                         Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(Form->ImgView, &release);
     EXPECT_EQ(Form->focusWidget(), Form->ImgView); // Del then deletes the layer, not text
+    for (QPushButton* link : {Form->Label11, Form->Lab[0], Form->Label9})
+        EXPECT_EQ(link->focusPolicy(), Qt::NoFocus); // the start panel's links keep it there
 }
 
 TEST_F(MainFormTest, SidePanelSectionsNeverGrowTheWindow)

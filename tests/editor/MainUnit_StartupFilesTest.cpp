@@ -669,6 +669,8 @@ TEST_F(MainFormTest, NewProjectMakesTheDialogsCanvas)
     EXPECT_EQ(Form->ImgView->Bitmap()->Width(), 640);
     EXPECT_EQ(Form->ImgView->Bitmap()->Height(), 480);
     EXPECT_EQ(Form->CurrentFileName(), "");
+    EXPECT_EQ(Form->StatusText(0), ""); // not old.bmp any more
+    EXPECT_EQ(Form->StatusText(1), "640x480");
     EXPECT_TRUE(Enabled("N3"));
     EXPECT_EQ(Form->ModifiedState, msChanged);
     // Save now has no name: it asks, as Save As.

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QStringList>
 
+#include <algorithm>
 #include <mutex>
 
 namespace kv {
@@ -90,6 +91,15 @@ TDialogAnswer RealMessage(const TDialogRequest& R)
             if (r == R.DefaultResult)
                 box.setDefaultButton(button);
         }
+    // Without an escape button Qt ignores both Escape and the close button, and the
+    // save question could only be answered Yes or No.
+    for (TModalResult escape : {mrCancel, mrNo, mrOk}) {
+        auto it = std::find_if(map.begin(), map.end(), [escape](const auto& P) { return P.second == escape; });
+        if (it != map.end()) {
+            box.setEscapeButton(it->first);
+            break;
+        }
+    }
     box.exec();
     TDialogAnswer a;
     a.Result = mrCancel;
@@ -195,6 +205,8 @@ TDialogAnswer AskDialog(const TDialogRequest& Request)
         return RealDialog(Request);
     return DefaultAnswer(Request);
 }
+
+TDialogAnswer RealMessageBox(const TDialogRequest& Request) { return RealMessage(Request); }
 
 TScriptedAnswers::TScriptedAnswers()
 {

@@ -3,7 +3,14 @@
 #include "platform/Forms.h"
 #include "platform/Threads.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 #include <thread>
@@ -98,6 +105,45 @@ TEST(DialogsTest, OffscreenWithoutAnswererTakesTheDefault)
     TOpenDialog open;
     EXPECT_FALSE(open.Execute());
     SetDialogAnswerer(old);
+}
+
+namespace {
+// Shows the real message box for Buttons and lets Act answer it once it is up.
+TModalResult AnswerRealBox(TMsgDlgButtons Buttons, const std::function<void(QWidget*)>& Act)
+{
+    TDialogRequest r;
+    r.Kind = dkMessage;
+    r.Text = "The image has been changed. Do you want to save it?";
+    r.DlgType = mtConfirmation;
+    r.Buttons = Buttons;
+    QTimer::singleShot(0, [Act] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (!box)
+            return;
+        Act(box);
+        // A box that ignored the key is ended with its first button, so a fault fails
+        // the test instead of hanging it.
+        QPointer<QWidget> still(box);
+        QTimer::singleShot(200, [still] {
+            if (auto* b = qobject_cast<QMessageBox*>(still.data()); b && b->isVisible())
+                b->buttons().first()->click();
+        });
+    });
+    return RealMessageBox(r).Result;
+}
+void PressEscape(QWidget* Box)
+{
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(Box, &press);
+}
+} // namespace
+
+TEST(DialogsTest, EscapeAndCloseOfARealMessageBoxCancel)
+{
+    EXPECT_EQ(AnswerRealBox(mbYesNoCancel, PressEscape), mrCancel);
+    EXPECT_EQ(AnswerRealBox(mbYesNoCancel, [](QWidget* B) { B->close(); }), mrCancel);
+    EXPECT_EQ(AnswerRealBox(mbYesNo, PressEscape), mrNo); // no Cancel: No
+    EXPECT_EQ(AnswerRealBox(mbOKOnly, PressEscape), mrOk);
 }
 
 TEST(FormsTest, SafeCallShowsTheErrorBoxAndCarriesOn)

@@ -60,7 +60,12 @@ QString ToQtFilter(const std::string& Filter, int32_t Index, QString* Selected)
     for (int i = 0; i + 1 < parts.size(); i += 2) {
         QString masks = parts[i + 1];
         masks.replace(';', ' ');
-        QString item = parts[i] + " (" + masks + ")";
+        // "GIF Image (*.gif)" already shows its patterns: Qt reads them from the last
+        // parentheses, so those are replaced rather than repeated.
+        QString description = parts[i].trimmed();
+        if (description.endsWith(')') && description.lastIndexOf('(') > 0)
+            description = description.left(description.lastIndexOf('(')).trimmed();
+        QString item = description + " (" + masks.simplified() + ")";
         if (i / 2 + 1 == Index && Selected)
             *Selected = item;
         out << item;
@@ -206,7 +211,7 @@ TDialogAnswer AskDialog(const TDialogRequest& Request)
     return DefaultAnswer(Request);
 }
 
-TDialogAnswer RealMessageBox(const TDialogRequest& Request) { return RealMessage(Request); }
+TDialogAnswer ShowRealDialog(const TDialogRequest& Request) { return RealDialog(Request); }
 
 TScriptedAnswers::TScriptedAnswers()
 {

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPointer>
@@ -129,7 +130,7 @@ TModalResult AnswerRealBox(TMsgDlgButtons Buttons, const std::function<void(QWid
                 b->buttons().first()->click();
         });
     });
-    return RealMessageBox(r).Result;
+    return ShowRealDialog(r).Result;
 }
 void PressEscape(QWidget* Box)
 {
@@ -144,6 +145,26 @@ TEST(DialogsTest, EscapeAndCloseOfARealMessageBoxCancel)
     EXPECT_EQ(AnswerRealBox(mbYesNoCancel, [](QWidget* B) { B->close(); }), mrCancel);
     EXPECT_EQ(AnswerRealBox(mbYesNo, PressEscape), mrNo); // no Cancel: No
     EXPECT_EQ(AnswerRealBox(mbOKOnly, PressEscape), mrOk);
+}
+
+TEST(DialogsTest, RealFileDialogShowsEachFiltersPatternsOnce)
+{
+    TDialogRequest r;
+    r.Kind = dkOpenFile;
+    r.Filter = "All (*.gif;*.png)|*.gif;*.png|GIF Image (*.gif)|*.gif|Any|*.*";
+    r.FilterIndex = 2;
+    QStringList shown;
+    QString selected;
+    QTimer::singleShot(0, [&] {
+        if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            shown = d->nameFilters();
+            selected = d->selectedNameFilter();
+            d->reject();
+        }
+    });
+    EXPECT_EQ(ShowRealDialog(r).Result, mrCancel);
+    EXPECT_EQ(shown, (QStringList{"All (*.gif *.png)", "GIF Image (*.gif)", "Any (*.*)"}));
+    EXPECT_EQ(selected, "GIF Image (*.gif)");
 }
 
 TEST(FormsTest, SafeCallShowsTheErrorBoxAndCarriesOn)

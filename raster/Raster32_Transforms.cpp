@@ -64,18 +64,11 @@ inline uint32_t Pack(uint64_t X)
 inline uint64_t MixLanes(uint64_t F, uint64_t B, uint32_t W) { return ((F * W + B * (256 - W) + LaneBias) >> 8) & LaneMask; }
 
 
-// Asks for the cache lines of Count pixels from P ahead of their use: to be read, or to be
-// written (the destination, which every mode stores to).
-inline void PrefetchToRead(const TColor32* P, int32_t Count)
+// Asks for the cache lines of Count pixels from P ahead of their use.
+inline void Prefetch(const TColor32* P, int32_t Count)
 {
     for (int32_t i = 0; i < Count; i += 16)
         __builtin_prefetch(P + i, 0, 2);
-}
-
-inline void PrefetchToWrite(const TColor32* P, int32_t Count)
-{
-    for (int32_t i = 0; i < Count; i += 16)
-        __builtin_prefetch(P + i, 1, 2);
 }
 
 // ---- Landing a row of computed pixels ---------------------------------------------
@@ -324,10 +317,10 @@ void StretchLinearMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, con
                 const int32_t n = std::min(Piece, w - i);
                 if (ahead) {
                     const int32_t first = x0[size_t(i)], count = x0[size_t(i + n - 1)] + 2 - first;
-                    PrefetchToRead(next0 + first, count);
-                    PrefetchToRead(next1 + first, count);
+                    Prefetch(next0 + first, count);
+                    Prefetch(next1 + first, count);
                     if (direct)
-                        PrefetchToWrite(nextD + i, n);
+                        Prefetch(nextD + i, n);
                 }
                 // Pieces start at multiples of four, as the Near table's groups do.
                 kernels.LinearRow(r0, r1, wy, x0.data() + i, wx.data() + i, near.data() + 2 * i, n, out + i);
@@ -336,8 +329,8 @@ void StretchLinearMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, con
             for (int32_t i = 0; i < span; i += Piece) {
                 const int32_t n = std::min(Piece, span - i);
                 if (ahead) {
-                    PrefetchToRead(next0 + lo + i, n);
-                    PrefetchToRead(next1 + lo + i, n);
+                    Prefetch(next0 + lo + i, n);
+                    Prefetch(next1 + lo + i, n);
                 }
                 kernels.LinearVert(r0 + lo + i, r1 + lo + i, n, wy, vert.data() + i);
             }
@@ -345,7 +338,7 @@ void StretchLinearMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, con
             for (int32_t i = 0; i < w; i += Piece) {
                 const int32_t n = std::min(Piece, w - i);
                 if (ahead && direct)
-                    PrefetchToWrite(nextD + i, n);
+                    Prefetch(nextD + i, n);
                 kernels.LinearHorz(vert.data(), x0.data() + i, wx.data() + i, n, out + i);
             }
         }
@@ -353,7 +346,7 @@ void StretchLinearMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, con
             for (int32_t i = 0; i < w; i += Piece) {
                 const int32_t n = std::min(Piece, w - i);
                 if (ahead)
-                    PrefetchToWrite(nextD + i, n);
+                    Prefetch(nextD + i, n);
                 LandRow(row.data() + i, d + i, n, Mode, M, M < 255, Src->OnPixelCombine);
             }
     }

@@ -244,6 +244,7 @@ void TMainForm::mnFileNewClick()
     ImgView->Bitmap()->Assign(&made);
     pnlImage->setVisible(!ImgView->Bitmap()->IsEmpty());
     Start->hide();
+    SetFileStatus("", true); // no file yet: the last file's name and size would mislead
     FSaveAllowed = true;
     FSaveAsAllowed = true;
     ModifiedState = msChanged; // a new picture is unsaved

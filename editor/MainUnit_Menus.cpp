@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -50,6 +51,33 @@ protected:
 
 private:
     std::function<void()> FOnClick;
+};
+
+// The main window's shortcuts win over a text field of the window, as menu shortcuts do
+// on the desktop this editor comes from: Ctrl+Z in the zoom field undoes the last change
+// of the picture, not the last edit of the field. Keys without Ctrl or Alt (Del,
+// Backspace, letters) stay with the field.
+class TMenuKeysFirst : public QObject {
+public:
+    explicit TMenuKeysFirst(QWidget* Window) : QObject(Window), FWindow(Window) {}
+
+protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override
+    {
+        if (Event->type() != QEvent::ShortcutOverride)
+            return QObject::eventFilter(Watched, Event);
+        auto* key = static_cast<QKeyEvent*>(Event);
+        if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+            return false;
+        const QKeySequence pressed(key->keyCombination());
+        for (QAction* a : FWindow->actions())
+            if (a->isEnabled() && a->shortcut() == pressed)
+                return true; // left unaccepted: the shortcut runs
+        return false;
+    }
+
+private:
+    QWidget* FWindow;
 };
 
 // Rounds halves to the even neighbour (the default rounding mode).
@@ -378,6 +406,9 @@ void TMainForm::CreateStartPanel()
         b->setFlat(true);
         b->setStyleSheet("text-align: left; color: palette(link);");
         b->setCursor(Qt::PointingHandCursor);
+        // Links, not buttons: they never hold the keyboard focus, which would otherwise
+        // pass to the zoom field when the start panel hides after an open.
+        b->setFocusPolicy(Qt::NoFocus);
         return b;
     };
     column->addWidget(new QLabel("Create", Start));
@@ -409,6 +440,10 @@ void TMainForm::CreateImageSection()
     ScaleCombo->setInsertPolicy(QComboBox::NoInsert);
     ScaleCombo->addItems({"25%", "50%", "75%", "100%", "200%", "300%", "400%", "800%", "1600%"});
     ScaleCombo->setEditText("100%");
+    // The combo box hands the key to its field again, so both are watched.
+    auto* menuKeysFirst = new TMenuKeysFirst(this);
+    ScaleCombo->installEventFilter(menuKeysFirst);
+    ScaleCombo->lineEdit()->installEventFilter(menuKeysFirst);
     column->addWidget(ScaleCombo);
     // Only the user's edits zoom; the code writes the text under a signal blocker.
     QObject::connect(ScaleCombo->lineEdit(), &QLineEdit::textEdited, this,

@@ -27,16 +27,16 @@ inline uint32_t Pack(uint64_t X)
 // The lane arithmetic of MixPixel: (F * W + B * (256 - W) + 128) shr 8 never leaves a lane.
 inline uint64_t MixLanes(uint64_t F, uint64_t B, uint32_t W) { return ((F * W + B * (256 - W) + LaneBias) >> 8) & LaneMask; }
 
-void ScalarLinearVert(const TColor32* R0, const TColor32* R1, int32_t Count, uint32_t Wy, uint64_t* Out)
+void ScalarLinearVert(const TColor32* R0, const TColor32* R1, int32_t Count, uint32_t Wy, TColor32* Out)
 {
     for (int32_t i = 0; i < Count; ++i)
-        Out[i] = MixLanes(Expand(R0[i]), Expand(R1[i]), Wy);
+        Out[i] = Pack(MixLanes(Expand(R0[i]), Expand(R1[i]), Wy));
 }
 
-void ScalarLinearHorz(const uint64_t* Vert, const int32_t* X0, const uint64_t* WxLanes, int32_t Count, TColor32* Out)
+void ScalarLinearHorz(const TColor32* Vert, const int32_t* X0, const uint8_t* Wx, int32_t Count, TColor32* Out)
 {
     for (int32_t i = 0; i < Count; ++i)
-        Out[i] = Pack(MixLanes(Vert[X0[i]], Vert[X0[i] + 1], uint32_t(WxLanes[i] & 0xFFFF)));
+        Out[i] = Pack(MixLanes(Expand(Vert[X0[i]]), Expand(Vert[X0[i] + 1]), Wx[i]));
 }
 
 void ScalarLinearRow(const TColor32* R0, const TColor32* R1, uint32_t Wy, const int32_t* X0, const uint8_t* Wx,

@@ -246,6 +246,33 @@ TEST(Stretch, LinearMatchesTheFormulaOverRandomRects)
     }
 }
 
+// Rows wide enough for the stretch to work in several pieces and for every column-table
+// shape of the vector kernels: the view's zooms (1, 1/2, 4) and sizes in between, clipped
+// on either side.
+TEST(Stretch, LinearMatchesTheFormulaOverWideRows)
+{
+    std::mt19937 rng(77);
+    auto pick = [&](int32_t Lo, int32_t Hi) { return Lo + int32_t(rng() % uint32_t(Hi - Lo + 1)); };
+    const double zooms[] = {1.0, 0.5, 4.0, 0.3, 0.7, 1.3, 2.5};
+    for (int round = 0; round < 60; ++round) {
+        TBitmap32 src, a, b;
+        const int32_t sw = pick(2, 700), sh = pick(2, 12);
+        FillRandom(src, sw, sh, rng());
+        const double z = zooms[round % 7];
+        const int32_t dw = pick(100, 600), dh = 6;
+        FillRandom(a, dw, dh, rng());
+        b.Assign(&a);
+        const int32_t dl = pick(-300, 50), dt = pick(-3, 2);
+        const TRect dstRect = Rect(dl, dt, dl + std::max(1, int32_t(sw * z)), dt + std::max(1, int32_t(sh * z)));
+        src.SetStretchFilter(sfLinear);
+        src.SetDrawMode(round % 2 ? dmBlend : dmOpaque);
+        src.SetMasterAlpha(round % 4 == 1 ? pick(1, 254) : 255);
+        StretchRectBlend(&a, dstRect, &src, Rect(0, 0, sw, sh));
+        ReferenceLinear(b, dstRect, src, Rect(0, 0, sw, sh));
+        ASSERT_TRUE(SamePixels(a, b)) << round;
+    }
+}
+
 TEST(Stretch, LinearOntoItselfReadsTheRowsWritten)
 {
     for (TDrawMode mode : {dmOpaque, dmBlend})

@@ -6,8 +6,8 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFrame>
-#include <QTimer>
 #include <QLabel>
+#include <QTimer>
 #include <QToolButton>
 
 #include <filesystem>
@@ -170,6 +170,46 @@ TEST(PictureDialogs, NameFiltersKeepGlobsAndSkipEmptyPatterns)
     EXPECT_EQ(F[0], "Bitmaps (*.bmp *png)");
     EXPECT_EQ(F[1], "All files (*.*)");
     EXPECT_TRUE(TOpenPictureDialog::ToNameFilters("").isEmpty());
+}
+
+TEST(PictureDialogs, NameFiltersShowPatternsOnce)
+{
+    const QStringList F = TOpenPictureDialog::ToNameFilters(
+        "Kelvane Project (*.kvn)|*.kvn|All (*.gif;*.jpg)|*.gif;*.jpg|(*.x)|*.x");
+    ASSERT_EQ(F.size(), 3);
+    EXPECT_EQ(F[0], "Kelvane Project (*.kvn)");
+    EXPECT_EQ(F[1], "All (*.gif *.jpg)");
+    EXPECT_EQ(F[2], "(*.x) (*.x)"); // nothing but the patterns: kept as the description
+}
+
+namespace {
+// Runs Qt's file dialog itself and closes it as soon as it shows.
+class TShownDialog : public TOpenPictureDialog {
+public:
+    bool PanelShown = false;
+    bool Run()
+    {
+        OnShow = [this](TObject*) {
+            QTimer::singleShot(0, [this] {
+                PanelShown = PicturePanel()->isVisible();
+                if (QWidget* W = QApplication::activeModalWidget())
+                    W->close();
+            });
+        };
+        PanelShown = false;
+        return RunFileDialog();
+    }
+};
+} // namespace
+
+TEST(PictureDialogs, PreviewPanelShowsOnEveryRun)
+{
+    TShownDialog D;
+    D.Filter = "Bitmaps (*.bmp)|*.bmp";
+    EXPECT_FALSE(D.Run());
+    EXPECT_TRUE(D.PanelShown);
+    EXPECT_FALSE(D.Run()); // the panel was hidden when the first run ended
+    EXPECT_TRUE(D.PanelShown);
 }
 
 TEST(PictureDialogs, ExecuteThroughTheAnswerer)

@@ -1,8 +1,8 @@
 // The program's entry point: every unit's start-up, the application object, the windows
 // in their fixed order (the main window first, so its creation runs before any dialog
 // exists), then the message loop until the main window closes.
+#include "editor/ApplicationForms.h"
 #include "editor/MainUnit.h"
-#include "effects/NewImageUnit.h"
 #include "formats/GIFImage.h"
 #include "formats/KvGIF.h"
 #include "formats/PNGImage.h"
@@ -30,9 +30,8 @@ int main(int argc, char** argv)
     for (const QString& a : args)
         mainForm->CommandLine.push_back(a.toStdString());
     kv::SafeCall([&] { mainForm->FormCreate(); }, mainForm.get());
-    // The dialogs follow in their fixed order; each lives until the program ends.
-    mainForm->NewImageForm = new kv::TNewImageForm(mainForm.get()); // owned by the main window
-    mainForm->UpdateCommandEnabling();
+    // The tool windows follow in their fixed order; each lives until the program ends.
+    kv::SafeCall([&] { kv::CreateApplicationForms(*mainForm); }, mainForm.get());
 
     mainForm->show();
     QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);

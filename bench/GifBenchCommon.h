@@ -116,12 +116,24 @@ public:
     }
 };
 
-inline double TimeOf(const std::map<std::string, double>& t, const std::string& prefix)
+// The time of the named benchmark (its name may go on with arguments such as
+// "/iterations:3"): the median of its repetitions when it was repeated, else its single
+// run. The other aggregate rows are skipped; "_cv" is a percentage, not a time.
+inline double TimeOf(const std::map<std::string, double>& t, const std::string& name)
 {
-    for (const auto& [name, time] : t)
-        if (name.rfind(prefix, 0) == 0)
+    auto endsWith = [](const std::string& s, const std::string& tail) {
+        return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    double single = 0;
+    for (const auto& [key, time] : t) {
+        if (key.rfind(name, 0) != 0)
+            continue;
+        if (endsWith(key, "_median"))
             return time;
-    return 0;
+        if (!endsWith(key, "_mean") && !endsWith(key, "_stddev") && !endsWith(key, "_cv") && single == 0)
+            single = time;
+    }
+    return single;
 }
 
 

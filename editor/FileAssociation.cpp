@@ -26,7 +26,7 @@ std::string ProjectMimePackage()
            "</mime-info>\n";
 }
 
-// Characters that the desktop entry specification reserves inside an Exec argument.
+// Characters that freedesktop.org desktop entries reserve inside an Exec argument.
 static bool NeedsQuoting(const std::string& S)
 {
     if (S.empty())

@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSlider>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -135,7 +136,16 @@ void TMainForm::CreateControls()
     CreateView();
     Layout->addWidget(ImgView, 1);
     CreateSidePanel();
-    Layout->addWidget(SidePanel);
+    // Several sections can show at once (the start panel and a layer's section while a
+    // project loads): taller than the window, they scroll rather than grow the window.
+    auto* SideScroll = new QScrollArea(Central);
+    SideScroll->setObjectName("SideScroll");
+    SideScroll->setFrameShape(QFrame::NoFrame);
+    SideScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    SideScroll->setWidgetResizable(true);
+    SideScroll->setFixedWidth(171);
+    SideScroll->setWidget(SidePanel);
+    Layout->addWidget(SideScroll);
     CreateActions();
 
     StatusBar1 = new QStatusBar(this);
@@ -150,6 +160,9 @@ void TMainForm::CreateControls()
 void TMainForm::CreateView()
 {
     ImgView = new TImgView32(centralWidget());
+    // A click on the view takes the keyboard focus (the view's mouse-down rule), so keys
+    // such as Del reach the document rather than the zoom field.
+    ImgView->SetTabStop(true);
     ImgView->OnChange = [this](TObject* Sender) { ImgViewChange(Sender); };
     ImgView->OnMouseDown = [this](TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y,
                                   TCustomLayer* Layer) {
@@ -194,7 +207,6 @@ void AddRow(QGroupBox* Section, const char* Caption, QWidget* Control)
 void TMainForm::CreateSidePanel()
 {
     SidePanel = new QWidget(centralWidget());
-    SidePanel->setFixedWidth(171);
     auto* Column = new QVBoxLayout(SidePanel);
 
     pnlImage = MakeSection(SidePanel, "Image");

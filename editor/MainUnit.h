@@ -31,6 +31,10 @@ class QLabel;
 class QMenu;
 
 namespace kv {
+class TAboutKVN;
+class TCompress;
+class TFull;
+class TGifType;
 class TImagingIO;
 class TNewImageForm;
 }
@@ -303,6 +307,22 @@ public:
     std::shared_ptr<TImagingIO> PARY; // shared: deleted where the type is complete
     std::unique_ptr<TPrinterSetupDialog> PrinterSetupDialog1;
     TNewImageForm* NewImageForm = nullptr; // the "New Project" dialog, made by the entry point
+    // The windows of Save As, Image and Help, made by the entry point after the main
+    // window (they live until the program ends); a command whose window is not set
+    // stays disabled.
+    TGifType* GifType = nullptr;   // "Save as GIF...": writes the GIF itself
+    TCompress* Compress = nullptr; // "JPEG Options": writes the JPEG itself
+    TFull* Full = nullptr;         // the full-screen preview
+    TAboutKVN* AboutKVN = nullptr; // "About"
+    // The colour dialog of Fill With Color (the Background menu's picture dialog is
+    // OpenLayer, shared with New Layer From File).
+    std::unique_ptr<TColorDialog> AllColor;
+    void N72Click();  // Image > Count Image Colors
+    void N34Click();  // Image > Full Screen Preview
+    void N30Click();  // Help > About
+    void N112Click(); // Background > Fill With Color
+    void N120Click(); // Background > Load From File
+    void N115Click(); // Background > Load form Texture
     TRecentList Recent;
     bool AskSaveChanges();
     bool OpenPicture();
@@ -365,6 +385,9 @@ private:
     void SetScaleText(float Scale);
     void SetFileStatus(const std::string& FileName, bool WithSize);
     bool SaveFlattenedAs(const std::string& Name);
+    // Save As of a GIF or JPEG: the flattened render through TGifType or TCompress.
+    // True when the window wrote the file; Written is the name it wrote.
+    bool SaveThroughOptionsDialog(const std::string& Name, uint8_t Kind, std::string& Written);
     bool OpenGifFile(const std::string& FileName);
     void AfterDocumentReplaced();
     struct TCommand;

@@ -173,6 +173,8 @@ void TMainForm::ClearDocument()
     ImgView->Layers()->Clear(); // the rubber band with them
     FRBLayerRef.Reset();
     ImgView->SetScale(1.0f);
+    if (ScaleCombo)
+        SetScaleText(1.0f); // the zoom field must not go on showing the old document's zoom
 }
 
 void TMainForm::NewBackground(int32_t Width, int32_t Height, TColor32 Color)

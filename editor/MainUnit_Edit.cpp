@@ -206,6 +206,7 @@ void TMainForm::N47Click()
         OpenPictureDialog1->FileName.clear();
     if (SavePictureDialog1)
         SavePictureDialog1->FileName.clear();
+    SetFileStatus("", true); // no file yet: the last file's name and size would mislead
     FSaveAllowed = true;
     FSaveAsAllowed = true;
     pnlImage->setVisible(!Bg->IsEmpty());

@@ -5,7 +5,8 @@
 // change state becomes "saved" only after a file was written.
 #include "editor/MainUnit.h"
 
-#include "editor/JpegSave.h"
+#include "effects/CompressUnit.h"
+#include "effects/GifTypeUnit.h"
 #include "effects/NewImageUnit.h"
 #include "formats/KvGIF.h"
 #include "platform/Forms.h"
@@ -243,6 +244,7 @@ void TMainForm::mnFileNewClick()
     ImgView->Bitmap()->Assign(&made);
     pnlImage->setVisible(!ImgView->Bitmap()->IsEmpty());
     Start->hide();
+    SetFileStatus("", true); // no file yet: the last file's name and size would mislead
     FSaveAllowed = true;
     FSaveAsAllowed = true;
     ModifiedState = msChanged; // a new picture is unsaved
@@ -311,6 +313,26 @@ bool TMainForm::SaveFlattenedAs(const std::string& Name)
     return true;
 }
 
+bool TMainForm::SaveThroughOptionsDialog(const std::string& Name, uint8_t Kind, std::string& Written)
+{
+    TBitmap32* flat = RenderFlattened();
+    struct TRelease {
+        TMainForm& Form;
+        ~TRelease() { Form.ReleaseFlatImage(); }
+    } release{*this};
+    if (Kind == skJpeg) {
+        ImgView->Invalidate();
+        if (!Compress || !Compress->Execute(*flat, Name))
+            return false;
+        Written = Compress->WrittenName();
+    } else {
+        if (!GifType || !GifType->Execute(*flat, Name))
+            return false;
+        Written = GifType->WrittenName();
+    }
+    return true;
+}
+
 bool TMainForm::Save1Click()
 {
     if (ImgView->Bitmap()->IsEmpty())
@@ -345,8 +367,18 @@ bool TMainForm::N3Click()
     SavePictureDialog1->FileName = previous;
 
     static const TSaveKind kinds[] = {skProject, skBitmap, skJpeg, skGif};
-    WriteDocument(*this, name, kinds[filter - 1]);
-
+    const TSaveKind kind = kinds[filter - 1];
+    if (kind == skJpeg || kind == skGif) {
+        // The GIF and JPEG windows ask for their options and write the file themselves;
+        // closed without "Save", or with a writer error, nothing was written and the
+        // document stays unsaved.
+        std::string written;
+        if (!SaveThroughOptionsDialog(name, kind, written))
+            return false;
+        name = written;
+    } else {
+        WriteDocument(*this, name, kind);
+    }
 
     SavePictureDialog1->FileName = name;
     OpenPictureDialog1->FileName.clear();

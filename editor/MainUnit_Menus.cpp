@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -50,6 +51,33 @@ protected:
 
 private:
     std::function<void()> FOnClick;
+};
+
+// The main window's shortcuts win over a text field of the window, as menu shortcuts do
+// on the desktop this editor comes from: Ctrl+Z in the zoom field undoes the last change
+// of the picture, not the last edit of the field. Keys without Ctrl or Alt (Del,
+// Backspace, letters) stay with the field.
+class TMenuKeysFirst : public QObject {
+public:
+    explicit TMenuKeysFirst(QWidget* Window) : QObject(Window), FWindow(Window) {}
+
+protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override
+    {
+        if (Event->type() != QEvent::ShortcutOverride)
+            return QObject::eventFilter(Watched, Event);
+        auto* key = static_cast<QKeyEvent*>(Event);
+        if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+            return false;
+        const QKeySequence pressed(key->keyCombination());
+        for (QAction* a : FWindow->actions())
+            if (a->isEnabled() && a->shortcut() == pressed)
+                return true; // left unaccepted: the shortcut runs
+        return false;
+    }
+
+private:
+    QWidget* FWindow;
 };
 
 // Rounds halves to the even neighbour (the default rounding mode).
@@ -134,15 +162,16 @@ void TMainForm::CreateCommands()
     add("N37", "Image Size", "", pending, bgNotEmpty);
     add("N11", "Canvas Size", "", pending, bgNotEmpty);
     add("N114", "Crop Canvas", "", pending, bgNotEmpty);
-    add("N72", "Count Image Colors", "", pending, bgNotEmpty);
-    add("N34", "Full Screen Preview", "", pending, bgNotEmpty);
+    add("N72", "Count Image Colors", "", [this] { N72Click(); }, bgNotEmpty);
+    add("N34", "Full Screen Preview", "", [this] { N34Click(); }, [this, bgNotEmpty] { return Full && bgNotEmpty(); });
     // Background
     for (auto [name, caption] : {std::pair{"Maskos", "Rotate Clockwise 90"}, {"N903", "Rotate Counterclockwise 90"},
                                  {"N1801", "Rotate 180"}, {"N106", "Horizontal (Mirror)"}, {"N105", "Vertical"},
-                                 {"N115", "Load form Texture"}, {"N112", "Fill With Color"}, {"N63", "Copy to Layer"},
-                                 {"N122", "Add Borders"}, {"N123", "Relief Borders"}})
+                                 {"N63", "Copy to Layer"}, {"N122", "Add Borders"}, {"N123", "Relief Borders"}})
         add(name, caption, "", pending, bgNotEmpty);
-    add("N120", "Load From File", "", pending, nullptr);
+    add("N120", "Load From File", "", [this] { N120Click(); }, nullptr);
+    add("N115", "Load form Texture", "", [this] { N115Click(); }, bgNotEmpty);
+    add("N112", "Fill With Color", "", [this] { N112Click(); }, bgNotEmpty);
     // Filters
     for (auto [name, caption] :
          {std::pair{"N74", "Sharpen"}, {"N78", "Sharpness..."}, {"N75", "Soften"}, {"N76", "Softness..."},
@@ -183,7 +212,7 @@ void TMainForm::CreateCommands()
     add("N96", "Download Textures", "", [this] { N96Click(); }, nullptr);
     add("N97", "Technical Support", "", [this] { N97Click(); }, nullptr);
     add("N28", "On the Web", "", [this] { N28Click(); }, nullptr);
-    add("N30", "About", "", pending, nullptr);
+    add("N30", "About", "", [this] { N30Click(); }, [this] { return AboutKVN != nullptr; });
 
     // K11's actions carry no handler connection of their own for these; run them here.
     for (const char* name : {"N17", "N18"}) {
@@ -377,6 +406,9 @@ void TMainForm::CreateStartPanel()
         b->setFlat(true);
         b->setStyleSheet("text-align: left; color: palette(link);");
         b->setCursor(Qt::PointingHandCursor);
+        // Links, not buttons: they never hold the keyboard focus, which would otherwise
+        // pass to the zoom field when the start panel hides after an open.
+        b->setFocusPolicy(Qt::NoFocus);
         return b;
     };
     column->addWidget(new QLabel("Create", Start));
@@ -408,6 +440,10 @@ void TMainForm::CreateImageSection()
     ScaleCombo->setInsertPolicy(QComboBox::NoInsert);
     ScaleCombo->addItems({"25%", "50%", "75%", "100%", "200%", "300%", "400%", "800%", "1600%"});
     ScaleCombo->setEditText("100%");
+    // The combo box hands the key to its field again, so both are watched.
+    auto* menuKeysFirst = new TMenuKeysFirst(this);
+    ScaleCombo->installEventFilter(menuKeysFirst);
+    ScaleCombo->lineEdit()->installEventFilter(menuKeysFirst);
     column->addWidget(ScaleCombo);
     // Only the user's edits zoom; the code writes the text under a signal blocker.
     QObject::connect(ScaleCombo->lineEdit(), &QLineEdit::textEdited, this,

@@ -5,7 +5,7 @@
 #include "editor/MainUnit.h"
 
 #include "editor/FileAssociation.h"
-#include "editor/JpegSave.h"
+#include "effects/CompressUnit.h"
 #include "platform/Forms.h"
 #include "platform/KvShell.h"
 #include "widgets/PictureDialogs.h"
@@ -73,6 +73,7 @@ void TMainForm::CreateDialogs()
     SavePictureDialog1->Filter =
         "Kelvane Project (*.kvn)|*.kvn|Bitmaps (*.bmp)|*.bmp|JPEG Image File (*.jpg)|*.jpg|GIF Image (*.gif)|*.gif";
     PARY = CreateImagingIO();
+    AllColor = std::make_unique<TColorDialog>();
     PrinterSetupDialog1 = std::make_unique<TPrinterSetupDialog>();
 }
 

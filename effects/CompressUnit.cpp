@@ -1,6 +1,7 @@
 #include "effects/CompressUnit.h"
 
 #include "effects/GifTypeUnit.h"
+#include "imaging/ImagingIO.h"
 #include "raster/Raster32.h"
 #include "raster/Raster32_RangeBars.h"
 
@@ -12,8 +13,32 @@
 
 namespace kv {
 
-std::shared_ptr<TImagingIO> MakeJpegWriter();
-bool SaveJpegThrough(TImagingIO& Io, TBitmap& Picture, int32_t Quality, const std::string& FileName);
+std::shared_ptr<TImagingIO> CreateImagingIO() { return std::make_shared<TImagingIO>(); }
+
+void SaveJpegFile(TImagingIO& IO, TBitmap& Bitmap, int32_t Quality, const std::string& Name)
+{
+    Bitmap.SetPixelFormat(pf24bit);
+    IO.SetBitmap(&Bitmap);
+    struct TDetach {
+        TImagingIO& IO;
+        ~TDetach() { IO.SetBitmap(nullptr); }
+    } detach{IO};
+    IO.Params().JpegQuality = Quality;
+    IO.SetAborting(false);
+    IO.SaveToFileJpeg(Name);
+    // The component reports a failed write through its abort flag, not by raising.
+    if (IO.Aborting())
+        throw EWriteError("Cannot write " + Name);
+}
+
+std::string JpegFileName(const std::string& Name)
+{
+    const std::string lower = LowerCase(Name);
+    auto endsWith = [&](const std::string& Ext) {
+        return lower.size() >= Ext.size() && lower.compare(lower.size() - Ext.size(), Ext.size(), Ext) == 0;
+    };
+    return endsWith(".jpg") || endsWith(".jpeg") ? Name : Name + ".jpg";
+}
 
 TCompress::TCompress(QWidget* Owner) : TDialogForm("TCompress", Owner)
 {
@@ -64,7 +89,7 @@ TImagingIO& TCompress::Writer()
     if (PARY)
         return *PARY;
     if (!FOwnWriter)
-        FOwnWriter = MakeJpegWriter();
+        FOwnWriter = CreateImagingIO();
     return *FOwnWriter;
 }
 
@@ -89,11 +114,11 @@ void TCompress::Button1Click()
         return;
     TBitmap picture;
     picture.Assign(const_cast<TBitmap32*>(FSource));
-    const std::string name = WithExtension(FFileName, ".jpg");
+    const std::string name = JpegFileName(FFileName);
     try {
-        FWritten = SaveJpegThrough(Writer(), picture, TrackBar1->Position(), name);
-        if (FWritten)
-            FWrittenName = name;
+        SaveJpegFile(Writer(), picture, TrackBar1->Position(), name);
+        FWritten = true;
+        FWrittenName = name;
     } catch (const std::exception& e) {
         // The writer's message is shown; the dialog still closes, reporting no file.
         Application()->ShowException(e);

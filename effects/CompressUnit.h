@@ -10,9 +10,22 @@ class QSpinBox;
 
 namespace kv {
 
+class TBitmap;
 class TBitmap32;
 class TGaugeBar;
 class TImagingIO;
+
+// The program's one JPEG writer: the main window's imaging component (PARY) and the
+// dialog's own when none is given.
+std::shared_ptr<TImagingIO> CreateImagingIO();
+// Attaches Bitmap (made 24 bits per pixel), sets the quality, writes Name through a
+// temporary file renamed over it, and detaches again. Raises EWriteError when the
+// component gave up (its abort flag), or the component's own error; the old file then
+// stays as it was.
+void SaveJpegFile(TImagingIO& IO, TBitmap& Bitmap, int32_t Quality, const std::string& Name);
+// Name as the JPEG dialog writes it: ".jpg" appended unless it already ends in ".jpg" or
+// ".jpeg" (letter case ignored).
+std::string JpegFileName(const std::string& Name);
 
 class TCompress : public TDialogForm {
 public:

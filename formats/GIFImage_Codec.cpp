@@ -15,6 +15,14 @@ constexpr const char* sInvalidData = "Invalid GIF data";
 
 // The decoder keeps its tables, stack and bit buffer in one object for the whole decode
 // and refills the bit buffer one sub-block at a time.
+//
+// Speed: an entry whose whole prefix chain existed when it was made is "settled": its
+// string cannot change before the next clear code, so it keeps its length and first
+// byte and is written straight into the picture: copied from an earlier place where the
+// same string was written whole (Where), or else from its last byte back along the
+// chain. Only corrupt data makes entries on codes that did not exist yet; those can
+// change later or loop, and go the careful way through the stack, which catches the
+// loops. Both ways give the same bytes.
 class TGIFDecoder {
 public:
     TGIFDecoder(TStream& AStream, const std::function<void(const std::string&)>& AWarn) : S(AStream), Warn(AWarn) {}
@@ -33,23 +41,43 @@ public:
         ReturnClear = true;
         SP = 0;
         std::memset(Buf, 0, sizeof(Buf));
+        // The roots never change. The clear and end codes have prefix 0 and suffix 0, so
+        // a chain through them reads two zero bytes. Every other entry starts empty
+        // (all zero) and is emptied again by each clear code.
+        for (int32_t i = 0; i < ClearCode; ++i) {
+            Prefix[i] = 0;
+            Suffix[i] = uint16_t(i);
+            Length[i] = 1;
+            First[i] = uint16_t(i);
+        }
+        Length[ClearCode] = Length[EndCode] = 2;
+        First[ClearCode] = First[EndCode] = 0;
+        Where[ClearCode] = Where[EndCode] = nullptr;
     }
 
     // Fills Count pixels; false when the data ended early.
     bool ReadPixels(uint8_t* Out, int64_t Count)
     {
-        int64_t i = 0;
-        while (i < Count) {
+        uint8_t* p = Out;
+        uint8_t* const end = Out + Count;
+        while (p < end) {
             if (SP > 0) {
-                int64_t n = std::min<int64_t>(SP, Count - i);
+                int64_t n = std::min<int64_t>(SP, end - p);
                 for (int64_t k = 0; k < n; ++k)
-                    Out[i++] = uint8_t(Stack[--SP]);
+                    *p++ = uint8_t(Stack[--SP]);
                 continue;
             }
-            int32_t code = NextString();
+            int32_t code;
+            p = FastRun(p, end, code);
+            if (p == end)
+                break;
+            // A code the fast run leaves: clear, end, unsettled, too long for the space
+            // left, or the end of the data.
+            LastEmit = nullptr;
+            code = ProcessCode(code);
             if (code < 0)
                 return false;
-            Out[i++] = uint8_t(code);
+            *p++ = uint8_t(code);
         }
         return true;
     }
@@ -72,7 +100,143 @@ private:
     {
         if (SP > 0)
             return Stack[--SP];
-        return NextString();
+        return ProcessCode(NextCode(CodeSize));
+    }
+
+    // Writes the strings of settled codes until a code needs the careful way (handed back
+    // in Pending, not yet acted on) or the space is full. The state lives in locals here:
+    // every byte written could otherwise alias it.
+    uint8_t* FastRun(uint8_t* p, uint8_t* const end, int32_t& Pending)
+    {
+        if (ReturnClear) {
+            Pending = NextCode(CodeSize);
+            return p;
+        }
+        const int32_t clearCode = ClearCode, endCode = EndCode;
+        int32_t curBit = CurBit, lastBit = LastBit, codeSize = CodeSize;
+        int32_t maxCode = MaxCode, maxCodeSize = MaxCodeSize, oldCode = OldCode, firstCode = FirstCode;
+        uint8_t* lastEmit = LastEmit;
+        int32_t code = 0; // only read back when the loop stopped on a code
+        while (p < end) {
+            if (curBit + codeSize <= lastBit) {
+                code = TakeCode(curBit, codeSize);
+                curBit += codeSize;
+            } else {
+                CurBit = curBit;
+                code = NextCodeRefill(codeSize);
+                curBit = CurBit;
+                lastBit = LastBit;
+            }
+            if (code == clearCode || code == endCode || code < 0)
+                break;
+            const bool known = code < maxCode;
+            const int32_t base = known ? code : oldCode;
+            const int32_t baseLen = Length[base];
+            const int32_t len = baseLen + (known ? 0 : 1);
+            if (baseLen == 0 || len > end - p)
+                break;
+            if (base < clearCode)
+                *p = uint8_t(base);
+            else if (Where[base])
+                CopyString(p, Where[base], baseLen);
+            else
+                WalkChain(p + baseLen - 1, base, clearCode);
+            const int32_t newFirst = First[base];
+            // The bytes written are the string of entry code itself, so later entries may
+            // copy them, unless the code was not in the table and the byte added (the
+            // previous first byte) differs from the one its entry is given.
+            bool whole = true;
+            if (!known) {
+                p[baseLen] = uint8_t(firstCode);
+                whole = code == maxCode && maxCode < TableSize && uint8_t(firstCode) == uint8_t(newFirst);
+            }
+            if (maxCode < TableSize) {
+                Prefix[maxCode] = uint16_t(oldCode);
+                Suffix[maxCode] = uint16_t(newFirst);
+                const int32_t oldLen = Length[oldCode];
+                Length[maxCode] = oldLen ? uint16_t(oldLen + 1) : 0;
+                First[maxCode] = oldLen ? First[oldCode] : 0;
+                // The previous string (that of oldCode) and this one's first byte lie
+                // side by side when both were written here in a row.
+                Where[maxCode] = (lastEmit && lastEmit + oldLen == p) ? lastEmit : nullptr;
+                ++maxCode;
+                if (maxCode >= maxCodeSize && maxCodeSize <= 4095) {
+                    maxCodeSize *= 2;
+                    ++codeSize;
+                }
+            }
+            lastEmit = whole ? p : nullptr;
+            firstCode = newFirst;
+            oldCode = code;
+            p += len;
+        }
+        Pending = code;
+        CurBit = curBit;
+        CodeSize = codeSize;
+        MaxCode = maxCode;
+        MaxCodeSize = maxCodeSize;
+        OldCode = oldCode;
+        FirstCode = firstCode;
+        LastEmit = lastEmit;
+        return p;
+    }
+
+    // Copies Count (1 or more) bytes between places that never overlap: what was written
+    // before to what is written now. Reads and writes stay within the two ranges.
+    static void CopyString(uint8_t* Dest, const uint8_t* Source, int32_t Count)
+    {
+        if (Count >= 8) {
+            if (Count > 16) {
+                std::memcpy(Dest, Source, size_t(Count));
+                return;
+            }
+            uint64_t a, b;
+            std::memcpy(&a, Source, 8);
+            std::memcpy(&b, Source + Count - 8, 8);
+            std::memcpy(Dest, &a, 8);
+            std::memcpy(Dest + Count - 8, &b, 8);
+        } else if (Count >= 4) {
+            uint32_t a, b;
+            std::memcpy(&a, Source, 4);
+            std::memcpy(&b, Source + Count - 4, 4);
+            std::memcpy(Dest, &a, 4);
+            std::memcpy(Dest + Count - 4, &b, 4);
+        } else if (Count >= 2) {
+            uint16_t a, b;
+            std::memcpy(&a, Source, 2);
+            std::memcpy(&b, Source + Count - 2, 2);
+            std::memcpy(Dest, &a, 2);
+            std::memcpy(Dest + Count - 2, &b, 2);
+        } else {
+            *Dest = *Source;
+        }
+    }
+
+    // A settled string from its last byte (at Last) back to its root.
+    void WalkChain(uint8_t* Last, int32_t Code, int32_t AClearCode)
+    {
+        while (Code >= AClearCode) {
+            *Last-- = uint8_t(Suffix[Code]);
+            Code = Prefix[Code];
+        }
+        *Last = uint8_t(Code);
+    }
+
+    void AddEntry()
+    {
+        if (MaxCode >= TableSize)
+            return;
+        Prefix[MaxCode] = uint16_t(OldCode);
+        Suffix[MaxCode] = uint16_t(FirstCode);
+        // Entries at or above MaxCode have length 0, so this settles only on settled codes.
+        Length[MaxCode] = Length[OldCode] ? uint16_t(Length[OldCode] + 1) : 0;
+        First[MaxCode] = Length[OldCode] ? First[OldCode] : 0;
+        Where[MaxCode] = nullptr;
+        ++MaxCode;
+        if (MaxCode >= MaxCodeSize && MaxCodeSize <= 4095) {
+            MaxCodeSize *= 2;
+            ++CodeSize;
+        }
     }
 
     void Push(int32_t Value)
@@ -97,9 +261,10 @@ private:
         ZeroBlock = true;
     }
 
-    int32_t NextString()
+    // The careful way: the string goes onto the stack (last byte first) and its first
+    // byte is returned; clear and end codes and the end of the data are handled here.
+    int32_t ProcessCode(int32_t code)
     {
-        int32_t code = NextCode(CodeSize);
         if (code < 0)
             return code;
         while (code != ClearCode) {
@@ -121,25 +286,16 @@ private:
             }
             FirstCode = Suffix[code];
             Push(FirstCode);
-            if (MaxCode < TableSize) {
-                Prefix[MaxCode] = uint16_t(OldCode);
-                Suffix[MaxCode] = uint16_t(FirstCode);
-                ++MaxCode;
-                if (MaxCode >= MaxCodeSize && MaxCodeSize <= 4095) {
-                    MaxCodeSize *= 2;
-                    ++CodeSize;
-                }
-            }
+            AddEntry();
             OldCode = inCode;
             return Stack[--SP];
         }
-        // Clear code: reset the table and return the first code after it.
-        for (int32_t i = 0; i < ClearCode; ++i) {
-            Prefix[i] = 0;
-            Suffix[i] = uint16_t(i);
-        }
-        std::memset(Prefix + ClearCode, 0, sizeof(uint16_t) * size_t(TableSize - ClearCode));
-        std::memset(Suffix + ClearCode, 0, sizeof(uint16_t) * size_t(TableSize - ClearCode));
+        // Clear code: empty the entries made since the last one (those above were never
+        // filled) and return the first code after it.
+        const size_t used = size_t(MaxCode - (ClearCode + 2));
+        std::memset(Prefix + ClearCode + 2, 0, sizeof(uint16_t) * used);
+        std::memset(Suffix + ClearCode + 2, 0, sizeof(uint16_t) * used);
+        std::memset(Length + ClearCode + 2, 0, sizeof(uint16_t) * used);
         CodeSize = InitialCodeSize + 1;
         MaxCodeSize = 2 * ClearCode;
         MaxCode = ClearCode + 2;
@@ -154,6 +310,24 @@ private:
     }
 
     int32_t NextCode(int32_t n)
+    {
+        if (ReturnClear || CurBit + n > LastBit)
+            return NextCodeRefill(n);
+        int32_t code = TakeCode(CurBit, n);
+        CurBit += n;
+        return code;
+    }
+
+    // The n-bit code at bit Bit of the buffer: codes are packed from the low bit up.
+    int32_t TakeCode(int32_t Bit, int32_t n) const
+    {
+        int32_t byte = Bit >> 3;
+        uint32_t v = uint32_t(Buf[byte]) | (uint32_t(Buf[byte + 1]) << 8) | (uint32_t(Buf[byte + 2]) << 16);
+        return int32_t((v >> (Bit & 7)) & ((1u << n) - 1));
+    }
+
+    // Not inlined: the fast run calls it once per sub-block.
+    [[gnu::noinline]] int32_t NextCodeRefill(int32_t n)
     {
         if (ReturnClear) {
             ReturnClear = false;
@@ -189,9 +363,7 @@ private:
             CurBit = CurBit - LastBit + 16;
             LastBit = 8 * LastByte;
         }
-        int32_t byte = CurBit >> 3;
-        uint32_t v = uint32_t(Buf[byte]) | (uint32_t(Buf[byte + 1]) << 8) | (uint32_t(Buf[byte + 2]) << 16);
-        int32_t code = int32_t((v >> (CurBit & 7)) & ((1u << n) - 1));
+        int32_t code = TakeCode(CurBit, n);
         CurBit += n;
         return code;
     }
@@ -200,9 +372,16 @@ private:
     const std::function<void(const std::string&)>& Warn;
     int32_t InitialCodeSize = 0, CodeSize = 0, ClearCode = 0, EndCode = 0, MaxCodeSize = 0, MaxCode = 0;
     int32_t FirstCode = 0, OldCode = 0;
+    // Entries not yet made must read as prefix 0, suffix 0 and length 0. First and Where
+    // are read only for settled entries, the stack only below SP: left unfilled, as a
+    // decoder is made for each frame.
     uint16_t Prefix[TableSize] = {};
     uint16_t Suffix[TableSize] = {};
-    uint16_t Stack[TableSize + 1] = {};
+    uint16_t Length[TableSize] = {}; // string length of a settled entry, 0 for any other
+    uint16_t First[TableSize];       // first code of a settled entry's string
+    const uint8_t* Where[TableSize]; // a settled entry's string written whole, or null
+    uint8_t* LastEmit = nullptr;     // the string of OldCode as written whole, or null
+    uint16_t Stack[TableSize + 1];
     int32_t SP = 0;
     uint8_t Buf[2 + 255 + 3] = {};
     int32_t CurBit = 0, LastBit = 0, LastByte = 2;

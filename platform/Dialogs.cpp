@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QStringList>
 
+#include <algorithm>
 #include <mutex>
 
 namespace kv {
@@ -59,7 +60,12 @@ QString ToQtFilter(const std::string& Filter, int32_t Index, QString* Selected)
     for (int i = 0; i + 1 < parts.size(); i += 2) {
         QString masks = parts[i + 1];
         masks.replace(';', ' ');
-        QString item = parts[i] + " (" + masks + ")";
+        // "GIF Image (*.gif)" already shows its patterns: Qt reads them from the last
+        // parentheses, so those are replaced rather than repeated.
+        QString description = parts[i].trimmed();
+        if (description.endsWith(')') && description.lastIndexOf('(') > 0)
+            description = description.left(description.lastIndexOf('(')).trimmed();
+        QString item = description + " (" + masks.simplified() + ")";
         if (i / 2 + 1 == Index && Selected)
             *Selected = item;
         out << item;
@@ -90,6 +96,15 @@ TDialogAnswer RealMessage(const TDialogRequest& R)
             if (r == R.DefaultResult)
                 box.setDefaultButton(button);
         }
+    // Without an escape button Qt ignores both Escape and the close button, and the
+    // save question could only be answered Yes or No.
+    for (TModalResult escape : {mrCancel, mrNo, mrOk}) {
+        auto it = std::find_if(map.begin(), map.end(), [escape](const auto& P) { return P.second == escape; });
+        if (it != map.end()) {
+            box.setEscapeButton(it->first);
+            break;
+        }
+    }
     box.exec();
     TDialogAnswer a;
     a.Result = mrCancel;
@@ -195,6 +210,8 @@ TDialogAnswer AskDialog(const TDialogRequest& Request)
         return RealDialog(Request);
     return DefaultAnswer(Request);
 }
+
+TDialogAnswer ShowRealDialog(const TDialogRequest& Request) { return RealDialog(Request); }
 
 TScriptedAnswers::TScriptedAnswers()
 {

@@ -76,6 +76,9 @@ using TDialogAnswerer = std::function<TDialogAnswer(const TDialogRequest&)>;
 TDialogAnswerer SetDialogAnswerer(TDialogAnswerer Answerer);
 // Routes one request: the answerer, else a Qt dialog, else (offscreen) the default.
 TDialogAnswer AskDialog(const TDialogRequest& Request);
+// The Qt dialog of a request, shown whatever answerer is installed. In a message box,
+// Escape and the window's close button press Cancel, else No, else OK, as on the desktop.
+TDialogAnswer ShowRealDialog(const TDialogRequest& Request);
 
 // For tests: answers requests from a queue in order and keeps every request seen.
 // Installed for its lifetime; an unexpected request (empty queue) answers mrCancel.

@@ -137,6 +137,9 @@ struct TTimer::Impl {
 
 TTimer::TTimer() : FImpl(std::make_unique<Impl>())
 {
+    // Auto-repeat delays (400 ms, then 100 ms) are user-visible: never fire early as
+    // Qt's coarse timers may.
+    FImpl->Timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&FImpl->Timer, &QTimer::timeout, [this] {
         if (OnTimer)
             SafeCall([this] { OnTimer(this); }, this);

@@ -63,7 +63,7 @@ static bool ParseInt(const std::string& text, int32_t& out)
         else
             return false;
         v = v * base + d;
-        if (v > (int64_t(1) << 32))
+        if (v >= (int64_t(1) << 32))
             return false;
     }
     if (neg)

@@ -2,6 +2,8 @@
 
 #include "raster/Raster32_Blend.h"
 
+#include <algorithm>
+
 namespace kv {
 
 namespace {
@@ -25,16 +27,27 @@ inline uint32_t Pack(uint64_t X)
 // The lane arithmetic of MixPixel: (F * W + B * (256 - W) + 128) shr 8 never leaves a lane.
 inline uint64_t MixLanes(uint64_t F, uint64_t B, uint32_t W) { return ((F * W + B * (256 - W) + LaneBias) >> 8) & LaneMask; }
 
-void ScalarLinearVert(const TColor32* R0, const TColor32* R1, int32_t Count, uint32_t Wy, uint64_t* Out)
+void ScalarLinearVert(const TColor32* R0, const TColor32* R1, int32_t Count, uint32_t Wy, TColor32* Out)
 {
     for (int32_t i = 0; i < Count; ++i)
-        Out[i] = MixLanes(Expand(R0[i]), Expand(R1[i]), Wy);
+        Out[i] = Pack(MixLanes(Expand(R0[i]), Expand(R1[i]), Wy));
 }
 
-void ScalarLinearHorz(const uint64_t* Vert, const int32_t* X0, const uint64_t* WxLanes, int32_t Count, TColor32* Out)
+void ScalarLinearHorz(const TColor32* Vert, const int32_t* X0, const uint8_t* Wx, int32_t Count, TColor32* Out)
 {
     for (int32_t i = 0; i < Count; ++i)
-        Out[i] = Pack(MixLanes(Vert[X0[i]], Vert[X0[i] + 1], uint32_t(WxLanes[i] & 0xFFFF)));
+        Out[i] = Pack(MixLanes(Expand(Vert[X0[i]]), Expand(Vert[X0[i] + 1]), Wx[i]));
+}
+
+void ScalarLinearRow(const TColor32* R0, const TColor32* R1, uint32_t Wy, const int32_t* X0, const uint8_t* Wx,
+                     const uint8_t* /*Near*/, int32_t Count, TColor32* Out)
+{
+    for (int32_t i = 0; i < Count; ++i) {
+        const int32_t x = X0[i];
+        const uint64_t left = MixLanes(Expand(R0[x]), Expand(R1[x]), Wy);
+        const uint64_t right = MixLanes(Expand(R0[x + 1]), Expand(R1[x + 1]), Wy);
+        Out[i] = Pack(MixLanes(left, right, Wx[i]));
+    }
 }
 
 void ScalarBilinearAffine(const TColor32* Bits, int32_t Stride, int64_t Ax, int64_t Ay, int64_t StepX, int64_t StepY,
@@ -50,11 +63,29 @@ void ScalarBilinearAffine(const TColor32* Bits, int32_t Stride, int64_t Ax, int6
     }
 }
 
-const TResampleKernels Scalar{ScalarLinearVert, ScalarLinearHorz, ScalarBilinearAffine};
+const TResampleKernels Scalar{ScalarLinearVert, ScalarLinearHorz, ScalarLinearRow, false, ScalarBilinearAffine};
 
 } // namespace
 
 const TResampleKernels& ScalarResampleKernels() { return Scalar; }
+
+std::vector<uint8_t> LinearNear(const int32_t* X0, int32_t Count, int32_t RowWidth)
+{
+    std::vector<uint8_t> near(size_t(std::max(Count, 0) / 4) * 8, NoNear);
+    for (int32_t g = 0; g + 4 <= Count; g += 4) {
+        const int64_t base = X0[g];
+        bool fits = base >= 0 && base + 8 <= RowWidth;
+        for (int32_t j = 0; j < 4 && fits; ++j)
+            fits = X0[g + j] >= base && int64_t(X0[g + j]) + 1 - base < 8;
+        if (!fits)
+            continue;
+        for (int32_t j = 0; j < 4; ++j) {
+            near[size_t(g) * 2 + size_t(j) * 2] = uint8_t(X0[g + j] - base);
+            near[size_t(g) * 2 + size_t(j) * 2 + 1] = uint8_t(X0[g + j] + 1 - base);
+        }
+    }
+    return near;
+}
 
 const TResampleKernels& ResampleKernels()
 {

@@ -1,26 +1,48 @@
 // Row kernels of the bilinear resamplers: a plain set that defines the results and an
-// SSE2 set (with an AVX2 vertical pass where the processor has it) giving the same pixels, chosen once like the blend routines (the plain set
-// when KELVANE_NO_SIMD is set or the processor test fails). Internal to the raster unit.
+// SSE2 set (with AVX2 linear-stretch kernels where the processor has them) giving the same
+// pixels, chosen once like the blend routines (the plain set when KELVANE_NO_SIMD is set or
+// the processor test fails). Internal to the raster unit.
 #pragma once
 
 #include "raster/Raster32_Types.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace kv {
 
-// Pixels unpacked to four 16-bit lanes of a 64-bit word: B, G, R, A from the low end.
 struct TResampleKernels {
-    // Out[i] = per lane (R0[i] * Wy + R1[i] * (256 - Wy) + 128) shr 8, the table's MixPixel.
-    void (*LinearVert)(const TColor32* R0, const TColor32* R1, int32_t Count, uint32_t Wy, uint64_t* Out);
-    // Out[i] = MixPixel(Vert[X0[i]], Vert[X0[i] + 1], weight), packed; WxLanes[i] holds the
-    // weight in each of its four 16-bit lanes. Vert carries one column past the last used.
-    void (*LinearHorz)(const uint64_t* Vert, const int32_t* X0, const uint64_t* WxLanes, int32_t Count, TColor32* Out);
+    // Out[i] = per channel (R0[i] * Wy + R1[i] * (256 - Wy) + 128) shr 8, the table's
+    // MixPixel. The result of a channel never passes 255, so the pixels stay packed.
+    void (*LinearVert)(const TColor32* R0, const TColor32* R1, int32_t Count, uint32_t Wy, TColor32* Out);
+    // Out[i] = MixPixel(Vert[X0[i]], Vert[X0[i] + 1], Wx[i]). A set may read Vert anywhere
+    // from X0[i] to X0[i] + HorzReach for every i (it loads the columns of eight pixels at
+    // once), so the buffer carries that many readable pixels past the last column used.
+    void (*LinearHorz)(const TColor32* Vert, const int32_t* X0, const uint8_t* Wx, int32_t Count, TColor32* Out);
+    // Both passes at once for the columns a destination row needs: Out[i] =
+    // MixPixel(MixPixel(R0[x], R1[x], Wy), MixPixel(R0[x + 1], R1[x + 1], Wy), Wx[i]) with
+    // x = X0[i]; column x + 1 must lie inside both rows. Near is LinearNear's table for X0
+    // (a set may read it to load the columns of four pixels at once).
+    void (*LinearRow)(const TColor32* R0, const TColor32* R1, uint32_t Wy, const int32_t* X0, const uint8_t* Wx,
+                      const uint8_t* Near, int32_t Count, TColor32* Out);
+    // Whether LinearRow outruns the two passes when shrinking (it reloads each column pair
+    // instead of mixing every column once, which only pays with wide vectors).
+    bool LinearRowShrinks;
     // Bilinear samples along an affine row, every point inside the source with its right
     // and lower neighbours: 24.8 position i is ((Ax + i * StepX) shr 4, (Ay + i * StepY) shr 4).
     void (*BilinearAffine)(const TColor32* Bits, int32_t Stride, int64_t Ax, int64_t Ay, int64_t StepX, int64_t StepY,
                            int32_t Count, TColor32* Out);
 };
+
+// For LinearRow: eight bytes per four pixels from index 0 (a last partial group has none).
+// When the four pixel pairs lie within the eight pixels from X0 of the group's first pixel
+// and those are inside a row RowWidth pixels long, the bytes are the pairs' offsets from it
+// (left, right of each pixel in turn); otherwise the first byte is NoNear.
+constexpr uint8_t NoNear = 0xFF;
+
+// How far past a column LinearHorz may read its buffer.
+constexpr int32_t HorzReach = 16;
+std::vector<uint8_t> LinearNear(const int32_t* X0, int32_t Count, int32_t RowWidth);
 
 const TResampleKernels& ResampleKernels();
 const TResampleKernels& ScalarResampleKernels();

@@ -19,7 +19,7 @@ inline __m128i Mix16(__m128i F, __m128i B, __m128i W)
     return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(d, _mm_slli_epi16(B, 8)), bias), 8);
 }
 
-void Sse2LinearVert(const TColor32* R0, const TColor32* R1, int32_t Count, uint32_t Wy, uint64_t* Out)
+void Sse2LinearVert(const TColor32* R0, const TColor32* R1, int32_t Count, uint32_t Wy, TColor32* Out)
 {
     const __m128i zero = _mm_setzero_si128(), w = _mm_set1_epi16(int16_t(Wy));
     int32_t i = 0;
@@ -28,31 +28,58 @@ void Sse2LinearVert(const TColor32* R0, const TColor32* R1, int32_t Count, uint3
         __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(R1 + i));
         __m128i lo = Mix16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), w);
         __m128i hi = Mix16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), w);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + i), lo);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + i + 2), hi);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + i), _mm_packus_epi16(lo, hi));
     }
     for (; i < Count; ++i) {
         __m128i a = _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(R0[i])), zero);
         __m128i b = _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(R1[i])), zero);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(Out + i), Mix16(a, b, w));
+        __m128i r = Mix16(a, b, w);
+        Out[i] = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(r, r)));
     }
 }
 
-void Sse2LinearHorz(const uint64_t* Vert, const int32_t* X0, const uint64_t* WxLanes, int32_t Count, TColor32* Out)
+void Sse2LinearHorz(const TColor32* Vert, const int32_t* X0, const uint8_t* Wx, int32_t Count, TColor32* Out)
 {
+    const __m128i zero = _mm_setzero_si128();
     int32_t i = 0;
     for (; i + 2 <= Count; i += 2) {
-        // [left | right] of each of the two pixels, regrouped as F = lefts, B = rights.
-        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Vert + X0[i]));
-        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Vert + X0[i + 1]));
-        __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(WxLanes + i));
+        // [left right] of each of the two pixels, regrouped as F = lefts, B = rights.
+        __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Vert + X0[i])), zero);
+        __m128i b = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Vert + X0[i + 1])), zero);
+        __m128i w = _mm_unpacklo_epi64(_mm_set1_epi16(int16_t(Wx[i])), _mm_set1_epi16(int16_t(Wx[i + 1])));
         __m128i r = Mix16(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b), w);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(Out + i), _mm_packus_epi16(r, r));
     }
     for (; i < Count; ++i) {
-        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Vert + X0[i]));
-        __m128i w = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(WxLanes + i));
-        __m128i r = Mix16(a, _mm_unpackhi_epi64(a, a), w);
+        __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Vert + X0[i])), zero);
+        __m128i r = Mix16(a, _mm_unpackhi_epi64(a, a), _mm_set1_epi16(int16_t(Wx[i])));
+        Out[i] = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(r, r)));
+    }
+}
+
+// The two neighbours x and x + 1 of a row as one 64-bit load.
+inline __m128i Pair(const TColor32* Row, int32_t X) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(Row + X)); }
+
+inline __m128i Weight(uint8_t W) { return _mm_set1_epi16(int16_t(W)); }
+
+void Sse2LinearRow(const TColor32* R0, const TColor32* R1, uint32_t Wy, const int32_t* X0, const uint8_t* Wx,
+                   const uint8_t* /*Near*/, int32_t Count, TColor32* Out)
+{
+    const __m128i zero = _mm_setzero_si128(), wy = _mm_set1_epi16(int16_t(Wy));
+    int32_t i = 0;
+    for (; i + 2 <= Count; i += 2) {
+        // Vertical mixes give [left | right] of each pixel; regrouped as F = lefts, B = rights.
+        __m128i a = _mm_unpacklo_epi64(Pair(R0, X0[i]), Pair(R0, X0[i + 1]));
+        __m128i b = _mm_unpacklo_epi64(Pair(R1, X0[i]), Pair(R1, X0[i + 1]));
+        __m128i v0 = Mix16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), wy);
+        __m128i v1 = Mix16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), wy);
+        __m128i w = _mm_unpacklo_epi64(Weight(Wx[i]), Weight(Wx[i + 1]));
+        __m128i r = Mix16(_mm_unpacklo_epi64(v0, v1), _mm_unpackhi_epi64(v0, v1), w);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(Out + i), _mm_packus_epi16(r, r));
+    }
+    for (; i < Count; ++i) {
+        __m128i v = Mix16(_mm_unpacklo_epi8(Pair(R0, X0[i]), zero), _mm_unpacklo_epi8(Pair(R1, X0[i]), zero), wy);
+        __m128i r = Mix16(v, _mm_unpackhi_epi64(v, v), Weight(Wx[i]));
         Out[i] = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(r, r)));
     }
 }
@@ -76,7 +103,7 @@ void Sse2BilinearAffine(const TColor32* Bits, int32_t Stride, int64_t Ax, int64_
     }
 }
 
-const TResampleKernels Sse2{Sse2LinearVert, Sse2LinearHorz, Sse2BilinearAffine};
+const TResampleKernels Sse2{Sse2LinearVert, Sse2LinearHorz, Sse2LinearRow, false, Sse2BilinearAffine};
 
 } // namespace
 

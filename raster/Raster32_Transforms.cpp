@@ -64,6 +64,13 @@ inline uint32_t Pack(uint64_t X)
 inline uint64_t MixLanes(uint64_t F, uint64_t B, uint32_t W) { return ((F * W + B * (256 - W) + LaneBias) >> 8) & LaneMask; }
 
 
+// Asks for the cache lines of Count pixels from P ahead of their use.
+inline void Prefetch(const TColor32* P, int32_t Count)
+{
+    for (int32_t i = 0; i < Count; i += 16)
+        __builtin_prefetch(P + i, 0, 2);
+}
+
 // ---- Landing a row of computed pixels ---------------------------------------------
 
 TDrawMode EffectiveMode(TBitmap32* Src)
@@ -227,6 +234,13 @@ void StretchNearestMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, co
     LeaveMmxState();
 }
 
+// The linear stretch, by destination rows. A row mixes two source rows vertically, then
+// each destination pixel mixes its column x0 with x0 + 1 (the last column with itself).
+// Shrinking to half or less, where most columns of the span are never used, a set with
+// wide vectors mixes only the column pairs the row needs, straight from the two source
+// rows (LinearRow); otherwise each source column of the span is mixed vertically once into
+// a buffer (LinearVert) that the horizontal mixes read (LinearHorz). Both give the same
+// pixels.
 void StretchLinearMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, const TRect& SrcRect, TDrawMode Mode)
 {
     TRect C;
@@ -243,40 +257,98 @@ void StretchLinearMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, con
     const int64_t stepX = ((srcW - 1) << 16) / dstW, stepY = ((srcH - 1) << 16) / dstH;
     const int32_t w = C.Width();
 
-    // Per destination column: the left source offset and the horizontal weight. The
-    // right neighbour is the next column, kept inside SrcRect by repeating the last one.
+    // Per destination column: the left source offset and the horizontal weight.
     std::vector<int32_t> x0(static_cast<size_t>(w));
-    std::vector<uint64_t> wx(static_cast<size_t>(w));
+    std::vector<uint8_t> wx(static_cast<size_t>(w));
     int64_t pos = startX;
     for (int32_t i = 0; i < w; ++i, pos += stepX) {
         x0[size_t(i)] = int32_t(std::clamp<int64_t>(pos >> 16, 0, srcW - 1));
-        wx[size_t(i)] = (255 - uint64_t((pos >> 8) & 255)) * 0x0001000100010001ull;
+        wx[size_t(i)] = uint8_t(255 - ((pos >> 8) & 255));
     }
     const int32_t lo = *std::min_element(x0.begin(), x0.end());
     const int32_t hi = int32_t(std::min<int64_t>(*std::max_element(x0.begin(), x0.end()) + 1, srcW - 1));
-    for (int32_t i = 0; i < w; ++i)
-        x0[size_t(i)] -= lo;
     const int32_t span = hi - lo + 1;
     const TResampleKernels& kernels = ResampleKernels();
-    std::vector<uint64_t> vert(static_cast<size_t>(span) + 2);
-    std::vector<TColor32> row(static_cast<size_t>(w));
+    const bool byPairs = kernels.LinearRowShrinks && srcW >= 2 && 2 * int64_t(w) <= int64_t(span);
+    std::vector<TColor32> vert;
+    std::vector<uint8_t> near;
+    if (byPairs) {
+        // A column on the last source column is that column itself: the same pixel as
+        // mixing the column before it with weight 0, which keeps x0 + 1 inside the rows.
+        for (int32_t i = 0; i < w; ++i)
+            if (x0[size_t(i)] == srcW - 1) {
+                x0[size_t(i)] = int32_t(srcW - 2);
+                wx[size_t(i)] = 0;
+            }
+        near = LinearNear(x0.data(), w, int32_t(srcW));
+    } else {
+        for (int32_t i = 0; i < w; ++i)
+            x0[size_t(i)] -= lo;
+        vert.resize(static_cast<size_t>(span) + 1 + HorzReach);
+    }
+    // A row is computed whole before it is stored: the source may be the destination.
+    const bool direct = Mode == dmOpaque && Src != Dst;
+    std::vector<TColor32> row(direct ? 0 : static_cast<size_t>(w));
+    // The rows come from memory much faster when the next row's pixels are asked for
+    // while this row is worked on: each piece of this row goes with a prefetch of the same
+    // piece of the next one (source rows and destination), spread out so that the requests
+    // never queue up all at once.
+    constexpr int32_t Piece = 128;
     int64_t posY = startY;
     for (int32_t k = 0; k < C.Height(); ++k, posY += stepY) {
         int64_t oy = std::clamp<int64_t>(posY >> 16, 0, srcH - 1);
         int32_t row0 = int32_t(oy) + SrcRect.Top;
         int32_t row1 = row0 == SrcRect.Bottom - 1 ? row0 : row0 + 1;
         uint32_t wy = 255 - uint32_t((posY >> 8) & 255);
-        // The vertical mix of each source column once, then the horizontal mixes.
-        kernels.LinearVert(Src->RowAddress(row0) + SrcRect.Left + lo, Src->RowAddress(row1) + SrcRect.Left + lo, span,
-                           wy, vert.data());
-        vert[size_t(span)] = vert[size_t(span) - 1]; // the last column's right neighbour is itself
+        const TColor32* r0 = Src->RowAddress(row0) + SrcRect.Left;
+        const TColor32* r1 = Src->RowAddress(row1) + SrcRect.Left;
         TColor32* d = Dst->PixelAddress(C.Left, C.Top + k);
-        if (Mode == dmOpaque) {
-            kernels.LinearHorz(vert.data(), x0.data(), wx.data(), w, d);
-        } else {
-            kernels.LinearHorz(vert.data(), x0.data(), wx.data(), w, row.data());
-            LandRow(row.data(), d, w, Mode, M, M < 255, Src->OnPixelCombine);
+        TColor32* out = direct ? d : row.data();
+        const bool ahead = k + 1 < C.Height();
+        const TColor32 *next0 = r0, *next1 = r1, *nextD = d;
+        if (ahead) {
+            const int32_t ny = int32_t(std::clamp<int64_t>((posY + stepY) >> 16, 0, srcH - 1)) + SrcRect.Top;
+            next0 = Src->RowAddress(ny) + SrcRect.Left;
+            next1 = Src->RowAddress(ny == SrcRect.Bottom - 1 ? ny : ny + 1) + SrcRect.Left;
+            nextD = Dst->PixelAddress(C.Left, C.Top + k + 1);
         }
+        if (byPairs) {
+            for (int32_t i = 0; i < w; i += Piece) {
+                const int32_t n = std::min(Piece, w - i);
+                if (ahead) {
+                    const int32_t first = x0[size_t(i)], count = x0[size_t(i + n - 1)] + 2 - first;
+                    Prefetch(next0 + first, count);
+                    Prefetch(next1 + first, count);
+                    if (direct)
+                        Prefetch(nextD + i, n);
+                }
+                // Pieces start at multiples of four, as the Near table's groups do.
+                kernels.LinearRow(r0, r1, wy, x0.data() + i, wx.data() + i, near.data() + 2 * i, n, out + i);
+            }
+        } else {
+            for (int32_t i = 0; i < span; i += Piece) {
+                const int32_t n = std::min(Piece, span - i);
+                if (ahead) {
+                    Prefetch(next0 + lo + i, n);
+                    Prefetch(next1 + lo + i, n);
+                }
+                kernels.LinearVert(r0 + lo + i, r1 + lo + i, n, wy, vert.data() + i);
+            }
+            vert[size_t(span)] = vert[size_t(span) - 1]; // the last column's right neighbour is itself
+            for (int32_t i = 0; i < w; i += Piece) {
+                const int32_t n = std::min(Piece, w - i);
+                if (ahead && direct)
+                    Prefetch(nextD + i, n);
+                kernels.LinearHorz(vert.data(), x0.data() + i, wx.data() + i, n, out + i);
+            }
+        }
+        if (!direct)
+            for (int32_t i = 0; i < w; i += Piece) {
+                const int32_t n = std::min(Piece, w - i);
+                if (ahead)
+                    Prefetch(nextD + i, n);
+                LandRow(row.data() + i, d + i, n, Mode, M, M < 255, Src->OnPixelCombine);
+            }
     }
     LeaveMmxState();
 }

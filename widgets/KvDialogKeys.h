@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/Controls.h"
+#include "platform/KvExtCtrls.h" // VK_RETURN, VK_ESCAPE, VK_UP, VK_DOWN
 
 #include <cstdint>
 
@@ -11,9 +12,8 @@ class QWidget;
 
 namespace kv {
 
-// Virtual key codes the controls react to.
-constexpr uint16_t VK_BACK = 0x08, VK_RETURN = 0x0D, VK_ESCAPE = 0x1B, VK_SPACE = 0x20, VK_UP = 0x26,
-                   VK_DOWN = 0x28;
+// The virtual keys the controls react to beyond the navigation keys of the platform.
+constexpr uint16_t VK_BACK = 0x08, VK_SPACE = 0x20;
 
 class TDialogKeyTarget {
 public:

@@ -5,8 +5,8 @@
 
 #include "platform/Controls.h"
 #include "platform/Graphics.h"
+#include "platform/KvExtCtrls.h"
 #include "widgets/KvDialogKeys.h"
-#include "widgets/KvWidgetTypes.h"
 
 #include <QLineEdit>
 #include <QPointer>

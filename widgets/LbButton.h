@@ -6,8 +6,8 @@
 #include "platform/Controls.h"
 #include "platform/Dialogs.h"
 #include "platform/Graphics.h"
+#include "platform/KvExtCtrls.h"
 #include "widgets/KvDialogKeys.h"
-#include "widgets/KvWidgetTypes.h"
 
 #include <QImage>
 #include <QMenu>

@@ -323,7 +323,12 @@ QStringList TOpenPictureDialog::ToNameFilters(const std::string& Filter)
         for (const QString& P : Parts[i + 1].split(';'))
             if (!P.trimmed().isEmpty())
                 Patterns << P.trimmed();
-        Out << Parts[i] + " (" + Patterns.join(' ') + ")";
+        // "JPEG Image File (*.jpg)" already shows its patterns: Qt reads the patterns
+        // from the last parentheses, so those are replaced rather than repeated.
+        QString Description = Parts[i].trimmed();
+        if (Description.endsWith(')') && Description.lastIndexOf('(') > 0)
+            Description = Description.left(Description.lastIndexOf('(')).trimmed();
+        Out << Description + " (" + Patterns.join(' ') + ")";
     }
     return Out;
 }
@@ -360,6 +365,9 @@ bool TOpenPictureDialog::RunFileDialog()
         FPicturePanel->setParent(&Dialog);
         FPicturePanel->setMinimumSize(169, 200);
         Grid->addWidget(FPicturePanel.get(), 0, Grid->columnCount(), Grid->rowCount(), 1);
+        // Hidden when the last run ended: a widget hidden on purpose stays hidden when
+        // its new parent shows, so the panel would be missing from every later run.
+        FPicturePanel->show();
     }
     QObject::connect(&Dialog, &QFileDialog::currentChanged, [this](const QString& Path) {
         FileName = Path.toStdString();

@@ -99,7 +99,8 @@ public:
     // and border around it, kept within the MaxW x MaxH the screen has room for.
     static TSize PreviewClientSize(int32_t PW, int32_t PH, int32_t ChromeW, int32_t ChromeH, int32_t MaxW,
                                    int32_t MaxH);
-    // "Desc|*.a;*.b|..." as Qt's name filters "Desc (*.a *.b)"; empty patterns dropped.
+    // "Desc|*.a;*.b|..." as Qt's name filters "Desc (*.a *.b)"; empty patterns dropped;
+    // a description that already ends in "(...)" shows its patterns once.
     static QStringList ToNameFilters(const std::string& Filter);
 
 protected:

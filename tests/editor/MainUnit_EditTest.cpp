@@ -247,6 +247,8 @@ TEST_F(EditTest, PasteAsNewReplacesTheDocumentAfterTheSaveQuestion)
     EXPECT_TRUE(Form->SaveAllowed());
     EXPECT_TRUE(Form->SaveAsAllowed());
     EXPECT_TRUE(Form->pnlImage->isVisibleTo(Form.get()));
+    EXPECT_EQ(Form->StatusText(0), ""); // not a.bmp any more
+    EXPECT_EQ(Form->StatusText(1), "3x2");
 }
 
 TEST_F(EditTest, CutOfAPictureLayerRemovesItAndItsSlot)

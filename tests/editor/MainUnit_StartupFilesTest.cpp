@@ -4,6 +4,8 @@
 // command enabling.
 #include "editor/FileAssociation.h"
 #include "editor/MainUnit.h"
+#include "effects/CompressUnit.h"
+#include "effects/GifTypeUnit.h"
 #include "effects/NewImageUnit.h"
 #include "platform/Dialogs.h"
 #include "platform/KvRegistry.h"
@@ -16,7 +18,9 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QMenu>
 #include <QPushButton>
 
@@ -92,6 +96,13 @@ protected:
         b.ClearTo(Color);
         b.SaveToFile(path);
         return path;
+    }
+    // The GIF and JPEG windows of Save As, as the entry point makes them.
+    void MakeSaveWindows()
+    {
+        Form->GifType = new TGifType(Form.get());
+        Form->Compress = new TCompress(Form.get());
+        Form->Compress->PARY = Form->PARY.get();
     }
     bool Enabled(const char* Name) const { return Form->Command(Name)->isEnabled(); }
     // Opens through File > Open with the dialog answering Name.
@@ -395,10 +406,11 @@ TEST_F(MainFormTest, SaveAsAppendsTheExtensionOnlyWhenMissing)
     }
     EXPECT_TRUE(fs::exists(base + "2.BMP"));
     EXPECT_FALSE(fs::exists(base + "2.BMP.bmp"));
-    // JPEG and GIF by filter 3 and 4.
+    // JPEG and GIF by filter 3 and 4, each through its window's "Save".
+    MakeSaveWindows();
     {
         TScriptedAnswers answers;
-        answers.Then(FileAnswer(base, 3)).Then(FileAnswer(base, 4));
+        answers.Then(FileAnswer(base, 3)).Then(mrOk).Then(FileAnswer(base, 4)).Then(mrOk);
         EXPECT_TRUE(Form->N3Click());
         EXPECT_TRUE(Form->N3Click());
     }
@@ -409,6 +421,7 @@ TEST_F(MainFormTest, SaveAsAppendsTheExtensionOnlyWhenMissing)
 TEST_F(MainFormTest, ProjectGifAndJpegRoundTrips)
 {
     Create();
+    MakeSaveWindows();
     Open(Picture("src.bmp", 20, 10, 0xFF0000FF));
     const std::string proj = (Root / "files" / "doc.KVN").string();
     {
@@ -429,7 +442,7 @@ TEST_F(MainFormTest, ProjectGifAndJpegRoundTrips)
     const std::string gif = (Root / "files" / "pic.GIF").string();
     {
         TScriptedAnswers answers;
-        answers.Then(FileAnswer(gif, 4));
+        answers.Then(FileAnswer(gif, 4)).Then(mrOk);
         EXPECT_TRUE(Form->N3Click());
     }
     Form->ImgView->Bitmap()->SetSize(0, 0);
@@ -441,7 +454,7 @@ TEST_F(MainFormTest, ProjectGifAndJpegRoundTrips)
     const std::string jpg = (Root / "files" / "pic.jpg").string();
     {
         TScriptedAnswers answers;
-        answers.Then(FileAnswer(jpg, 3));
+        answers.Then(FileAnswer(jpg, 3)).Then(mrOk);
         EXPECT_TRUE(Form->N3Click());
     }
     Form->ImgView->Bitmap()->SetSize(0, 0);
@@ -536,6 +549,71 @@ TEST_F(MainFormTest, FitAndActualSize)
     EXPECT_FLOAT_EQ(Form->ImgView->Scale(), 1.0f);
 }
 
+TEST_F(MainFormTest, ZoomFieldFollowsANewDocument)
+{
+    std::string small = Picture("small.bmp", 40, 30);
+    Create();
+    Form->ImgView->Bitmap()->SetSize(100, 100);
+    Form->ScaleCombo->setEditText("250%");
+    Form->ScaleComboChange();
+    Form->ModifiedState = msSaved;
+    Open(small); // the open puts the scale back to 1.0: so must the field
+    EXPECT_FLOAT_EQ(Form->ImgView->Scale(), 1.0f);
+    EXPECT_EQ(Form->ScaleCombo->currentText().toStdString(), "100%");
+    Form->ImgViewMouseWheel(-120);
+    EXPECT_EQ(Form->ScaleCombo->currentText().toStdString(), "110%");
+    Form->NewBackground(10, 10, 0xFFFFFFFF);
+    EXPECT_EQ(Form->ScaleCombo->currentText().toStdString(), "100%");
+}
+
+TEST_F(MainFormTest, WindowShortcutsWinOverTheZoomField)
+{
+    Create();
+    QLineEdit* field = Form->ScaleCombo->lineEdit();
+    auto claimed = [&](int Key, Qt::KeyboardModifiers Mods) {
+        QKeyEvent e(QEvent::ShortcutOverride, Key, Mods);
+        e.setAccepted(false);
+        QCoreApplication::sendEvent(field, &e);
+        return e.isAccepted();
+    };
+    Form->N1002Click();
+    Form->ImgView->Bitmap()->SetSize(10, 10);
+    Form->UpdateCommandEnabling();
+    ASSERT_TRUE(Enabled("N1002"));
+    EXPECT_FALSE(claimed(Qt::Key_A, Qt::ControlModifier)); // Actual Size, not select-all
+    EXPECT_FALSE(claimed(Qt::Key_C, Qt::ControlModifier)); // Copy
+    ASSERT_FALSE(Enabled("N17"));
+    EXPECT_TRUE(claimed(Qt::Key_Z, Qt::ControlModifier)); // Undo has nothing: the field's own
+    EXPECT_TRUE(claimed(Qt::Key_Delete, Qt::NoModifier)); // plain keys edit the field
+}
+
+TEST_F(MainFormTest, AClickOnTheViewTakesTheKeyboardFocus)
+{
+    Create();
+    Form->ScaleCombo->lineEdit()->setFocus();
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(10, 10), QPointF(10, 10), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(Form->ImgView, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(10, 10), QPointF(10, 10), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(Form->ImgView, &release);
+    EXPECT_EQ(Form->focusWidget(), Form->ImgView); // Del then deletes the layer, not text
+    for (QPushButton* link : {Form->Label11, Form->Lab[0], Form->Label9})
+        EXPECT_EQ(link->focusPolicy(), Qt::NoFocus); // the start panel's links keep it there
+}
+
+TEST_F(MainFormTest, SidePanelSectionsNeverGrowTheWindow)
+{
+    Create();
+    // While a project loads from the start panel, the start panel, the Image section and
+    // each layer's section are shown together for a moment.
+    for (QWidget* section : {static_cast<QWidget*>(Form->Start), static_cast<QWidget*>(Form->pnlImage),
+                             static_cast<QWidget*>(Form->pnlBitmapLayer), static_cast<QWidget*>(Form->pnlMagn),
+                             static_cast<QWidget*>(Form->Crops)})
+        section->show();
+    EXPECT_LE(Form->minimumSizeHint().height(), 606);
+}
+
 TEST_F(MainFormTest, OpenFitsOnlyPicturesLargerThanTheViewLess20)
 {
     std::string narrow = Picture("580.bmp", 580, 100);
@@ -591,6 +669,8 @@ TEST_F(MainFormTest, NewProjectMakesTheDialogsCanvas)
     EXPECT_EQ(Form->ImgView->Bitmap()->Width(), 640);
     EXPECT_EQ(Form->ImgView->Bitmap()->Height(), 480);
     EXPECT_EQ(Form->CurrentFileName(), "");
+    EXPECT_EQ(Form->StatusText(0), ""); // not old.bmp any more
+    EXPECT_EQ(Form->StatusText(1), "640x480");
     EXPECT_TRUE(Enabled("N3"));
     EXPECT_EQ(Form->ModifiedState, msChanged);
     // Save now has no name: it asks, as Save As.

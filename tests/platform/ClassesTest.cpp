@@ -98,6 +98,8 @@ TEST(SysUtils, FileNameHelpers)
     EXPECT_EQ(ExtractFilePath("/x/y.kvn"), "/x/");
     EXPECT_EQ(ChangeFileExt("/x/y.kvn", ".bmp"), "/x/y.bmp");
     EXPECT_EQ(StrToIntDef("$1F", 0), 31);
+    EXPECT_EQ(StrToIntDef("$FFFFFFFF", 0), -1);
+    EXPECT_EQ(StrToIntDef("$100000000", 7), 7); // beyond 32 bits: not a value
     EXPECT_THROW(StrToInt("12a"), EConvertError);
 }
 

@@ -3,7 +3,15 @@
 #include "platform/Forms.h"
 #include "platform/Threads.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 #include <thread>
@@ -98,6 +106,65 @@ TEST(DialogsTest, OffscreenWithoutAnswererTakesTheDefault)
     TOpenDialog open;
     EXPECT_FALSE(open.Execute());
     SetDialogAnswerer(old);
+}
+
+namespace {
+// Shows the real message box for Buttons and lets Act answer it once it is up.
+TModalResult AnswerRealBox(TMsgDlgButtons Buttons, const std::function<void(QWidget*)>& Act)
+{
+    TDialogRequest r;
+    r.Kind = dkMessage;
+    r.Text = "The image has been changed. Do you want to save it?";
+    r.DlgType = mtConfirmation;
+    r.Buttons = Buttons;
+    QTimer::singleShot(0, [Act] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (!box)
+            return;
+        Act(box);
+        // A box that ignored the key is ended with its first button, so a fault fails
+        // the test instead of hanging it.
+        QPointer<QWidget> still(box);
+        QTimer::singleShot(200, [still] {
+            if (auto* b = qobject_cast<QMessageBox*>(still.data()); b && b->isVisible())
+                b->buttons().first()->click();
+        });
+    });
+    return ShowRealDialog(r).Result;
+}
+void PressEscape(QWidget* Box)
+{
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(Box, &press);
+}
+} // namespace
+
+TEST(DialogsTest, EscapeAndCloseOfARealMessageBoxCancel)
+{
+    EXPECT_EQ(AnswerRealBox(mbYesNoCancel, PressEscape), mrCancel);
+    EXPECT_EQ(AnswerRealBox(mbYesNoCancel, [](QWidget* B) { B->close(); }), mrCancel);
+    EXPECT_EQ(AnswerRealBox(mbYesNo, PressEscape), mrNo); // no Cancel: No
+    EXPECT_EQ(AnswerRealBox(mbOKOnly, PressEscape), mrOk);
+}
+
+TEST(DialogsTest, RealFileDialogShowsEachFiltersPatternsOnce)
+{
+    TDialogRequest r;
+    r.Kind = dkOpenFile;
+    r.Filter = "All (*.gif;*.png)|*.gif;*.png|GIF Image (*.gif)|*.gif|Any|*.*";
+    r.FilterIndex = 2;
+    QStringList shown;
+    QString selected;
+    QTimer::singleShot(0, [&] {
+        if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            shown = d->nameFilters();
+            selected = d->selectedNameFilter();
+            d->reject();
+        }
+    });
+    EXPECT_EQ(ShowRealDialog(r).Result, mrCancel);
+    EXPECT_EQ(shown, (QStringList{"All (*.gif *.png)", "GIF Image (*.gif)", "Any (*.*)"}));
+    EXPECT_EQ(selected, "GIF Image (*.gif)");
 }
 
 TEST(FormsTest, SafeCallShowsTheErrorBoxAndCarriesOn)

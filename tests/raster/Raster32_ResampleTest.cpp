@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <random>
 #include <vector>
 
@@ -20,8 +22,6 @@ std::vector<const TResampleKernels*> VectorSets()
     return sets;
 }
 
-uint32_t Low16(uint64_t V) { return uint32_t(V & 0xFFFF); }
-
 } // namespace
 
 // The plain kernels are the table's MixPixel; every vector set gives the same pixels over
@@ -35,20 +35,43 @@ TEST(ResampleKernels, PlainKernelsAreMixPixel)
         p = rng();
     for (auto& p : r1)
         p = rng();
-    std::vector<uint64_t> vert(38);
+    std::vector<TColor32> vert(37 + HorzReach);
     k.LinearVert(r0.data(), r1.data(), 37, 77, vert.data());
+    for (int i = 0; i < 37; ++i)
+        ASSERT_EQ(vert[size_t(i)], MixPixel(r0[size_t(i)], r1[size_t(i)], 77)) << i;
     std::vector<int32_t> x0(36);
-    std::vector<uint64_t> wx(36);
+    std::vector<uint8_t> wx(36);
     for (int i = 0; i < 36; ++i) {
         x0[size_t(i)] = int32_t(rng() % 36);
-        wx[size_t(i)] = (rng() % 256) * 0x0001000100010001ull;
+        wx[size_t(i)] = uint8_t(rng());
     }
     k.LinearHorz(vert.data(), x0.data(), wx.data(), 36, out.data());
     for (int i = 0; i < 36; ++i) {
         TColor32 left = MixPixel(r0[size_t(x0[size_t(i)])], r1[size_t(x0[size_t(i)])], 77);
         TColor32 right = MixPixel(r0[size_t(x0[size_t(i)] + 1)], r1[size_t(x0[size_t(i)] + 1)], 77);
-        ASSERT_EQ(out[size_t(i)], MixPixel(left, right, Low16(wx[size_t(i)]))) << i;
+        ASSERT_EQ(out[size_t(i)], MixPixel(left, right, wx[size_t(i)])) << i;
     }
+    const std::vector<uint8_t>& w8 = wx;
+    k.LinearRow(r0.data(), r1.data(), 77, x0.data(), w8.data(), nullptr, 36, out.data());
+    for (int i = 0; i < 36; ++i) {
+        const size_t x = size_t(x0[size_t(i)]);
+        ASSERT_EQ(out[size_t(i)], MixPixel(MixPixel(r0[x], r1[x], 77), MixPixel(r0[x + 1], r1[x + 1], 77), w8[size_t(i)]))
+            << i;
+    }
+}
+
+// Offsets of the four pairs from the group's first column when they lie within eight
+// pixels the row holds; NoNear otherwise (too spread, too near the row's end, a partial
+// last group has no entry).
+TEST(ResampleKernels, LinearNearTable)
+{
+    const std::vector<int32_t> x0{3, 4, 6, 9, 0, 2, 5, 8, 12, 12, 12, 13, 1};
+    const std::vector<uint8_t> near = LinearNear(x0.data(), 13, 20);
+    ASSERT_EQ(near.size(), 24u);
+    EXPECT_EQ(std::vector<uint8_t>(near.begin(), near.begin() + 8), (std::vector<uint8_t>{0, 1, 1, 2, 3, 4, 6, 7}));
+    EXPECT_EQ(near[8], NoNear) << "column 9 lies 9 pixels after column 0";
+    EXPECT_EQ(std::vector<uint8_t>(near.begin() + 16, near.end()), (std::vector<uint8_t>{0, 1, 0, 1, 0, 1, 1, 2}));
+    EXPECT_EQ(LinearNear(x0.data() + 8, 4, 19)[0], NoNear) << "eight pixels from column 12 pass the row's end";
 }
 
 TEST(ResampleKernels, VectorSetsMatchThePlainSet)
@@ -64,22 +87,56 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
             for (auto& p : r1)
                 p = rng();
             const uint32_t wy = rng() % 256;
-            std::vector<uint64_t> a(size_t(n) + 2), b(size_t(n) + 2);
+            std::vector<TColor32> a(size_t(n) + 1 + HorzReach), b(size_t(n) + 1 + HorzReach);
             plain.LinearVert(r0.data(), r1.data(), n, wy, a.data());
             k->LinearVert(r0.data(), r1.data(), n, wy, b.data());
-            ASSERT_EQ(std::vector<uint64_t>(a.begin(), a.begin() + n), std::vector<uint64_t>(b.begin(), b.begin() + n));
-
-            a[size_t(n)] = a[size_t(n) - 1];
+            ASSERT_EQ(std::vector<TColor32>(a.begin(), a.begin() + n), std::vector<TColor32>(b.begin(), b.begin() + n));
+        }
+        // The horizontal mixes over column tables of every shape the vector sets tell
+        // apart: groups of eight within 8 or 16 columns, wider, repeated, going back.
+        for (int round = 0; round < 400; ++round) {
+            const int32_t width = 2 + int32_t(rng() % 70), n = 1 + int32_t(rng() % 50);
+            std::vector<TColor32> vert(size_t(width) + HorzReach);
+            for (auto& p : vert)
+                p = rng();
             std::vector<int32_t> x0(static_cast<size_t>(n));
-            std::vector<uint64_t> wx(static_cast<size_t>(n));
+            std::vector<uint8_t> wx(static_cast<size_t>(n));
+            const uint32_t spread = 1 + rng() % 5;
+            int32_t x = int32_t(rng() % uint32_t(width - 1));
             for (int i = 0; i < n; ++i) {
-                x0[size_t(i)] = int32_t(rng() % uint32_t(n));
-                wx[size_t(i)] = (rng() % 256) * 0x0001000100010001ull;
+                x0[size_t(i)] = x;
+                wx[size_t(i)] = uint8_t(rng());
+                x = rng() % 10 == 0 ? int32_t(rng() % uint32_t(width - 1)) : std::min(x + int32_t(rng() % spread), width - 2);
             }
             std::vector<TColor32> outA(static_cast<size_t>(n)), outB(static_cast<size_t>(n));
-            plain.LinearHorz(a.data(), x0.data(), wx.data(), n, outA.data());
-            k->LinearHorz(a.data(), x0.data(), wx.data(), n, outB.data());
-            ASSERT_EQ(outA, outB);
+            plain.LinearHorz(vert.data(), x0.data(), wx.data(), n, outA.data());
+            k->LinearHorz(vert.data(), x0.data(), wx.data(), n, outB.data());
+            ASSERT_EQ(outA, outB) << round;
+        }
+        // Both passes at once, over column tables whose groups sometimes fit in eight
+        // pixels (steps up to 3 apart, repeats) and sometimes not.
+        for (int round = 0; round < 300; ++round) {
+            const int32_t width = 2 + int32_t(rng() % 60), n = 1 + int32_t(rng() % 45);
+            std::vector<TColor32> r0(static_cast<size_t>(width)), r1(static_cast<size_t>(width));
+            for (auto& p : r0)
+                p = rng();
+            for (auto& p : r1)
+                p = rng();
+            std::vector<int32_t> x0(static_cast<size_t>(n));
+            std::vector<uint8_t> wx(static_cast<size_t>(n));
+            const uint32_t spread = 1 + rng() % 4;
+            int32_t x = int32_t(rng() % uint32_t(width - 1));
+            for (int i = 0; i < n; ++i) {
+                x0[size_t(i)] = x;
+                wx[size_t(i)] = uint8_t(rng());
+                x = rng() % 8 == 0 ? int32_t(rng() % uint32_t(width - 1)) : std::min(x + int32_t(rng() % spread), width - 2);
+            }
+            const std::vector<uint8_t> near = LinearNear(x0.data(), n, width);
+            const uint32_t wy = rng() % 256;
+            std::vector<TColor32> outA(static_cast<size_t>(n)), outB(static_cast<size_t>(n));
+            plain.LinearRow(r0.data(), r1.data(), wy, x0.data(), wx.data(), near.data(), n, outA.data());
+            k->LinearRow(r0.data(), r1.data(), wy, x0.data(), wx.data(), near.data(), n, outB.data());
+            ASSERT_EQ(outA, outB) << round;
         }
         // Bilinear samples along an affine row inside a random 40 x 40 picture.
         std::vector<TColor32> pic(40 * 40);
@@ -97,4 +154,41 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
             ASSERT_EQ(outA, outB);
         }
     }
+}
+
+// Every pair of channel values under every weight: channel c of pixel p in the first row
+// is (4p + c) and 255, in the second row (4p + c) shr 8. The vertical mix of the vector
+// sets (a rounded high product in place of the plain sum) must agree everywhere.
+TEST(ResampleKernels, EveryChannelPairAndWeight)
+{
+    constexpr int32_t n = 65536 / 4;
+    std::vector<TColor32> r0(static_cast<size_t>(n)), r1(static_cast<size_t>(n));
+    for (int32_t p = 0; p < n; ++p)
+        for (int32_t c = 0; c < 4; ++c) {
+            const uint32_t v = uint32_t(4 * p + c);
+            r0[size_t(p)] |= (v & 255) << (8 * c);
+            r1[size_t(p)] |= (v >> 8) << (8 * c);
+        }
+    std::vector<int32_t> x0(static_cast<size_t>(n) - 1);
+    std::vector<uint8_t> wx(static_cast<size_t>(n) - 1);
+    for (int32_t i = 0; i < n - 1; ++i) {
+        x0[size_t(i)] = i;
+        wx[size_t(i)] = uint8_t(i * 7);
+    }
+    const std::vector<uint8_t> near = LinearNear(x0.data(), n - 1, n);
+    const TResampleKernels& plain = ScalarResampleKernels();
+    std::vector<TColor32> vertA(static_cast<size_t>(n) + HorzReach), vertB(static_cast<size_t>(n) + HorzReach);
+    std::vector<TColor32> rowA(static_cast<size_t>(n) - 1), rowB(static_cast<size_t>(n) - 1);
+    for (const TResampleKernels* k : VectorSets())
+        for (uint32_t w = 0; w < 256; ++w) {
+            plain.LinearVert(r0.data(), r1.data(), n, w, vertA.data());
+            k->LinearVert(r0.data(), r1.data(), n, w, vertB.data());
+            ASSERT_EQ(vertA, vertB) << w;
+            plain.LinearHorz(vertA.data(), x0.data(), wx.data(), n - 1, rowA.data());
+            k->LinearHorz(vertA.data(), x0.data(), wx.data(), n - 1, rowB.data());
+            ASSERT_EQ(rowA, rowB) << w;
+            plain.LinearRow(r0.data(), r1.data(), w, x0.data(), wx.data(), near.data(), n - 1, rowA.data());
+            k->LinearRow(r0.data(), r1.data(), w, x0.data(), wx.data(), near.data(), n - 1, rowB.data());
+            ASSERT_EQ(rowA, rowB) << w;
+        }
 }

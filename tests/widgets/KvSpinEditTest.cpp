@@ -319,8 +319,10 @@ TEST(KvSpinEdit, HoldingTheTopPartRepeatsAfter400ThenEvery100Ms)
     const qint64 Expected[] = {0, 400, 500, 600};
     for (int i = 1; i < 4; ++i) {
         EXPECT_GE(Clicks[i] - Clicks[0], Expected[i] - 30) << i;
-        EXPECT_LE(Clicks[i] - Clicks[0], Expected[i] + 30 * (i + 2)) << i;
+        // Lateness is the machine's, not the control's: a busy test run may add a lot.
+        EXPECT_LE(Clicks[i] - Clicks[0], Expected[i] + 250) << i;
     }
+    EXPECT_GE(Clicks[1] - Clicks[0], Clicks[2] - Clicks[1] + 100); // the first wait is the long one
     kvtest::Wait(250);
     EXPECT_EQ(Clicks.size(), 4u);
 }

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
+#include <QTimer>
 #include <QToolButton>
 
 #include <filesystem>
@@ -168,6 +172,46 @@ TEST(PictureDialogs, NameFiltersKeepGlobsAndSkipEmptyPatterns)
     EXPECT_TRUE(TOpenPictureDialog::ToNameFilters("").isEmpty());
 }
 
+TEST(PictureDialogs, NameFiltersShowPatternsOnce)
+{
+    const QStringList F = TOpenPictureDialog::ToNameFilters(
+        "Kelvane Project (*.kvn)|*.kvn|All (*.gif;*.jpg)|*.gif;*.jpg|(*.x)|*.x");
+    ASSERT_EQ(F.size(), 3);
+    EXPECT_EQ(F[0], "Kelvane Project (*.kvn)");
+    EXPECT_EQ(F[1], "All (*.gif *.jpg)");
+    EXPECT_EQ(F[2], "(*.x) (*.x)"); // nothing but the patterns: kept as the description
+}
+
+namespace {
+// Runs Qt's file dialog itself and closes it as soon as it shows.
+class TShownDialog : public TOpenPictureDialog {
+public:
+    bool PanelShown = false;
+    bool Run()
+    {
+        OnShow = [this](TObject*) {
+            QTimer::singleShot(0, [this] {
+                PanelShown = PicturePanel()->isVisible();
+                if (QWidget* W = QApplication::activeModalWidget())
+                    W->close();
+            });
+        };
+        PanelShown = false;
+        return RunFileDialog();
+    }
+};
+} // namespace
+
+TEST(PictureDialogs, PreviewPanelShowsOnEveryRun)
+{
+    TShownDialog D;
+    D.Filter = "Bitmaps (*.bmp)|*.bmp";
+    EXPECT_FALSE(D.Run());
+    EXPECT_TRUE(D.PanelShown);
+    EXPECT_FALSE(D.Run()); // the panel was hidden when the first run ended
+    EXPECT_TRUE(D.PanelShown);
+}
+
 TEST(PictureDialogs, ExecuteThroughTheAnswerer)
 {
     TOpenPictureDialog Open;
@@ -239,4 +283,61 @@ TEST(PictureDialogs, PreviewWindowFitsThePictureAndTheScreen)
     EXPECT_EQ(TOpenPictureDialog::PreviewClientSize(5000, 4000, 12, 12, 800, 600), (TSize{800, 600}));
     EXPECT_EQ(TOpenPictureDialog::PreviewClientSize(40, 30, 12, 12, 800, 600), (TSize{52, 42}));
     SetDialogAnswerer(Previous);
+}
+
+namespace {
+
+// Runs Qt's own file dialog (the path taken when windows can be shown) and answers it
+// from a timer, as a user would.
+class TRealDialog : public TOpenPictureDialog {
+public:
+    using TOpenPictureDialog::RunFileDialog;
+};
+
+} // namespace
+
+TEST(PictureDialogs, QtFileDialogCarriesThePreviewPanel)
+{
+    TempDir Dir;
+    const std::string Picture = WriteBmp(Dir, "shown.bmp", 20, 10, clRed);
+    TRealDialog D;
+    D.InitialDir = Dir.Path.string();
+    D.Filter = "Bitmaps|*.bmp|All|*.*";
+    D.FilterIndex = 2;
+    bool PanelInside = false;
+    QString LabelSeen;
+    bool Answered = false;
+    QTimer Poll;
+    QElapsedTimer Clock;
+    Clock.start();
+    QObject::connect(&Poll, &QTimer::timeout, [&] {
+        QFileDialog* Dialog = nullptr;
+        for (QWidget* W : QApplication::topLevelWidgets())
+            if (auto* F = qobject_cast<QFileDialog*>(W); F && F->isVisible())
+                Dialog = F;
+        if (!Dialog) {
+            if (Clock.elapsed() > 5000) // never leave a test hanging
+                for (QWidget* W : QApplication::topLevelWidgets())
+                    if (auto* F = qobject_cast<QDialog*>(W))
+                        F->reject();
+            return;
+        }
+        if (!Answered) {
+            Answered = true;
+            PanelInside = D.PicturePanel()->parentWidget() == Dialog;
+            EXPECT_EQ(Dialog->selectedNameFilter(), "All (*.*)");
+            emit Dialog->currentChanged(QString::fromStdString(Picture));
+            LabelSeen = D.PictureLabel()->text();
+        }
+        // Cancel: Qt's own accept waits for its background directory model, which a
+        // test cannot time.
+        static_cast<QDialog*>(Dialog)->reject();
+    });
+    Poll.start(20);
+    EXPECT_FALSE(D.RunFileDialog());
+    EXPECT_TRUE(Answered);
+    EXPECT_TRUE(PanelInside);
+    EXPECT_EQ(LabelSeen, " (20x10)"); // the selection drives the preview
+    EXPECT_EQ(D.FilterIndex, 2);
+    EXPECT_EQ(D.PicturePanel()->parentWidget(), nullptr); // taken back from the dialog
 }

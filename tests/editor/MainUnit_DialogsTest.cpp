@@ -1,0 +1,508 @@
+// The main window with its tool windows: Save As through the GIF and JPEG windows, Save
+// of an opened GIF or JPEG file, the Background commands, Count Image Colors, the
+// full-screen preview and the About box, driven through the handlers with scripted
+// answers.
+#include "editor/ApplicationForms.h"
+#include "editor/MainUnit.h"
+#include "effects/BackLaUnit.h"
+#include "effects/CompressUnit.h"
+#include "effects/GifTypeUnit.h"
+#include "effects/NewImageUnit.h"
+#include "effects/SmallWindows.h"
+#include "effects/TexturUnit.h"
+#include "formats/GIFImage.h"
+#include "platform/Dialogs.h"
+#include "platform/KvRegistry.h"
+#include "platform/KvShell.h"
+#include "raster/Raster32_Image.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QGroupBox>
+#include <QRadioButton>
+#include <QSpinBox>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+using namespace kv;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<uint8_t> ReadAll(const fs::path& P)
+{
+    std::ifstream in(P, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TDialogAnswer FileAnswer(const std::string& Name, int32_t Filter = 0)
+{
+    TDialogAnswer a;
+    a.Result = mrOk;
+    a.FileName = Name;
+    a.FilterIndex = Filter;
+    return a;
+}
+
+TDialogAnswer ColorAnswer(TColor C)
+{
+    TDialogAnswer a;
+    a.Result = mrOk;
+    a.Color = C;
+    return a;
+}
+
+// The 64 values of quantisation table 0 in the file's order.
+std::vector<int> QuantTable0(const std::vector<uint8_t>& J)
+{
+    for (size_t i = 2; i + 4 < J.size(); ++i)
+        if (J[i] == 0xFF && J[i + 1] == 0xDB && (J[i + 4] & 0x0F) == 0)
+            return std::vector<int>(J.begin() + ptrdiff_t(i + 5), J.begin() + ptrdiff_t(i + 5 + 64));
+    return {};
+}
+
+bool AllEqual(const std::vector<int>& V, int Value)
+{
+    return V.size() == 64 && std::all_of(V.begin(), V.end(), [Value](int v) { return v == Value; });
+}
+
+class MainDialogsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Root = fs::temp_directory_path() /
+               ("kv_maindlg_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(Root);
+        fs::create_directories(Root / "config");
+        fs::create_directories(Root / "files");
+        fs::create_directories(Root / "data");
+        SetConfigDir((Root / "config").string());
+        SetDataHomeDir((Root / "share").string());
+        SetDataDir((Root / "data").string()); // empty: no icon, no decorations
+        ClearRegistry();
+        FPrevHook = SetShellOpenHook([](const std::string&) { return true; });
+        GIFImage::RegisterGIFImageClass();
+        Form = std::make_unique<TMainForm>();
+        Form->RefreshDesktopOnAssociation = false;
+        Form->FormCreate();
+        Form->ImgView->resize(600, 600);
+        CreateApplicationForms(*Form); // the windows as the entry point makes them
+    }
+    void TearDown() override
+    {
+        Form.reset();
+        SetShellOpenHook(FPrevHook);
+        SetConfigDir("");
+        SetDataHomeDir("");
+        SetDataDir("");
+        ClearRegistry();
+        fs::remove_all(Root);
+    }
+    std::string File(const std::string& Name) const { return (Root / "files" / Name).string(); }
+    // A 9 x 5 black-and-white picture: every depth holds it exactly.
+    std::string BlackAndWhite(const std::string& Name)
+    {
+        TBitmap32 b;
+        b.SetSize(9, 5);
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 9; ++x)
+                b.SetPixelFast(x, y, (x + y) % 3 == 0 ? clBlack32 : clWhite32);
+        b.SaveToFile(File(Name));
+        return File(Name);
+    }
+    std::string Solid(const std::string& Name, int32_t W, int32_t H, TColor32 C)
+    {
+        TBitmap32 b;
+        b.SetSize(W, H);
+        b.ClearTo(C);
+        b.SaveToFile(File(Name));
+        return File(Name);
+    }
+    void Open(const std::string& Name)
+    {
+        TScriptedAnswers answers;
+        answers.Then(FileAnswer(Name));
+        Form->mnFileOpenClick();
+        ASSERT_EQ(Form->CurrentFileName(), Name);
+    }
+    bool Enabled(const char* Name) const { return Form->Command(Name)->isEnabled(); }
+    TBitmap32* Bg() { return Form->ImgView->Bitmap(); }
+
+    fs::path Root;
+    std::unique_ptr<TMainForm> Form;
+    TShellOpenHook FPrevHook;
+};
+
+} // namespace
+
+// ---- Save As through the GIF and JPEG windows -------------------------------------------
+
+TEST_F(MainDialogsTest, SaveAsGifAtEachDepthReadsBack)
+{
+    Open(BlackAndWhite("bw.bmp"));
+    struct {
+        QRadioButton* Button;
+        uint8_t ScreenPacked;
+    } depths[] = {{Form->GifType->RadioButton1, 0x80},
+                  {Form->GifType->RadioButton3, 0xB3},
+                  {Form->GifType->RadioButton2, 0xF7},
+                  {Form->GifType->RadioButton4, 0xF7}};
+    int n = 0;
+    for (auto& d : depths) {
+        d.Button->setChecked(true); // the window keeps its choice between showings
+        const std::string name = File("depth" + std::to_string(n++) + ".gif");
+        Form->ModifiedState = msChanged;
+        {
+            TScriptedAnswers answers;
+            answers.Then(FileAnswer(name, 4)).Then(mrOk);
+            ASSERT_TRUE(Form->N3Click());
+            ASSERT_EQ(answers.Requests.size(), 2u);
+            EXPECT_EQ(answers.Requests[1].FormName, "TGifType");
+        }
+        // The window wrote exactly the name Save As settled on.
+        EXPECT_FALSE(fs::exists(name + ".gif"));
+        const std::vector<uint8_t> g = ReadAll(name);
+        ASSERT_GT(g.size(), 13u);
+        EXPECT_EQ(std::string(g.begin(), g.begin() + 6), "GIF87a");
+        EXPECT_EQ(g[10], d.ScreenPacked);
+        EXPECT_EQ(Form->ModifiedState, msSaved);
+        EXPECT_EQ(Form->Recent.Caption(0), name);
+        EXPECT_EQ(Form->StatusText(0), name);
+        EXPECT_EQ(Form->CurrentFileName(), name);
+        // Through the GIF model of the registry...
+        TBitmap32 model;
+        model.LoadFromFile(name);
+        // ...and through the editor's own codec, as the document.
+        Open(name);
+        ASSERT_EQ(Bg()->Width(), 9);
+        ASSERT_EQ(Bg()->Height(), 5);
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 9; ++x) {
+                const uint32_t want = (x + y) % 3 == 0 ? 0u : 0xFFFFFFu;
+                ASSERT_EQ(Bg()->GetPixelFast(x, y) & 0xFFFFFF, want) << x << "," << y;
+                ASSERT_EQ(model.GetPixelFast(x, y) & 0xFFFFFF, want) << x << "," << y;
+            }
+    }
+}
+
+TEST_F(MainDialogsTest, SaveAsJpegQualityReachesTheFile)
+{
+    Open(Solid("src.bmp", 16, 16, 0xFF336699));
+    Form->Compress->SetQuality(100);
+    {
+        TScriptedAnswers answers;
+        answers.Then(FileAnswer(File("q"), 3)).Then(mrOk);
+        ASSERT_TRUE(Form->N3Click());
+        EXPECT_EQ(answers.Requests[1].FormName, "TCompress");
+    }
+    EXPECT_TRUE(AllEqual(QuantTable0(ReadAll(File("q.jpg"))), 1));
+    EXPECT_EQ(Form->CurrentFileName(), File("q.jpg"));
+    // Quality 1, and a typed ".jpeg" is kept as it is.
+    Form->Compress->SetQuality(1);
+    {
+        TScriptedAnswers answers;
+        answers.Then(FileAnswer(File("low.JPEG"), 3)).Then(mrOk);
+        ASSERT_TRUE(Form->N3Click());
+    }
+    EXPECT_FALSE(fs::exists(File("low.JPEG.jpg")));
+    EXPECT_TRUE(AllEqual(QuantTable0(ReadAll(File("low.JPEG"))), 255));
+    EXPECT_EQ(Form->Recent.Caption(0), File("low.JPEG"));
+    // The default quality 70 scales the first value of the standard table to 10.
+    Form->Compress->SetQuality(70);
+    {
+        TScriptedAnswers answers;
+        answers.Then(FileAnswer(File("mid"), 3)).Then(mrOk);
+        ASSERT_TRUE(Form->N3Click());
+    }
+    EXPECT_EQ(QuantTable0(ReadAll(File("mid.jpg"))).at(0), 10);
+}
+
+TEST_F(MainDialogsTest, ClosedOptionWindowsLeaveTheDocumentUnsaved)
+{
+    const std::string src = Solid("src.bmp", 8, 8, 0xFF112233);
+    Open(src);
+    Form->ModifiedState = msChanged;
+    const std::vector<std::string> recent = Form->Recent.Captions();
+    const std::string status = Form->StatusText(0);
+    for (int32_t filter : {3, 4}) {
+        const std::string name = File(filter == 3 ? "never.jpg" : "never.gif");
+        TScriptedAnswers answers;
+        answers.Then(FileAnswer(name, filter)).Then(mrCancel); // the window closed without "Save"
+        EXPECT_FALSE(Form->N3Click());
+        EXPECT_EQ(answers.Requests.size(), 2u);
+        EXPECT_FALSE(fs::exists(name));
+    }
+    // A writer error: the message is shown, and nothing counts as saved.
+    {
+        TScriptedAnswers answers;
+        answers.Then(FileAnswer(File("no_dir/x.gif"), 4)).Then(mrOk).Then(mrOk);
+        EXPECT_FALSE(Form->N3Click());
+        ASSERT_EQ(answers.Requests.size(), 3u);
+        EXPECT_EQ(answers.Requests[2].Kind, dkMessage);
+    }
+    EXPECT_EQ(Form->ModifiedState, msChanged);
+    EXPECT_EQ(Form->Recent.Captions(), recent);
+    EXPECT_EQ(Form->StatusText(0), status);
+    EXPECT_EQ(Form->CurrentFileName(), src);
+    // The save question's Yes then stops the command that asked.
+    TScriptedAnswers answers;
+    answers.Then(mrYes);
+    Form->OpenPictureDialog1->FileName.clear(); // as after New: Save must ask for a name
+    answers.Then(FileAnswer(File("again.gif"), 4)).Then(mrCancel);
+    EXPECT_FALSE(Form->AskSaveChanges());
+    EXPECT_EQ(Form->ModifiedState, msChanged);
+}
+
+// ---- Save of an opened GIF or JPEG file --------------------------------------------------
+
+TEST_F(MainDialogsTest, SaveOfGifAndJpegFilesAsksNoOptions)
+{
+    // GIF: written through the editor's codec, no window.
+    const std::string gif = File("doc.gif");
+    Open(BlackAndWhite("bw.bmp"));
+    {
+        TScriptedAnswers answers;
+        answers.Then(FileAnswer(gif, 4)).Then(mrOk);
+        ASSERT_TRUE(Form->N3Click());
+    }
+    Open(gif);
+    Bg()->SetPixelFast(1, 0, clBlack32); // (1, 0) was white
+    {
+        TScriptedAnswers answers;
+        EXPECT_TRUE(Form->Save1Click());
+        EXPECT_TRUE(answers.Requests.empty());
+    }
+    EXPECT_EQ(Form->ModifiedState, msSaved);
+    Bg()->SetSize(0, 0);
+    Open(gif);
+    EXPECT_EQ(Bg()->GetPixelFast(1, 0) & 0xFFFFFF, 0u);
+    EXPECT_EQ(Bg()->GetPixelFast(2, 0) & 0xFFFFFF, 0xFFFFFFu);
+
+    // JPEG: written at full quality whatever the window holds, no window.
+    const std::string jpg = File("doc.jpg");
+    Form->Compress->SetQuality(1);
+    {
+        TScriptedAnswers answers;
+        answers.Then(FileAnswer(jpg, 3)).Then(mrOk);
+        ASSERT_TRUE(Form->N3Click());
+    }
+    EXPECT_TRUE(AllEqual(QuantTable0(ReadAll(jpg)), 255));
+    Open(jpg);
+    {
+        TScriptedAnswers answers;
+        EXPECT_TRUE(Form->Save1Click());
+        EXPECT_TRUE(answers.Requests.empty());
+    }
+    EXPECT_TRUE(AllEqual(QuantTable0(ReadAll(jpg)), 1));
+    EXPECT_EQ(Form->ModifiedState, msSaved);
+}
+
+// ---- Background commands ------------------------------------------------------------------
+
+TEST_F(MainDialogsTest, FillWithColorTakesUndoOnlyOnOk)
+{
+    Open(Solid("src.bmp", 30, 20, 0xFF102030));
+    Form->ModifiedState = msSaved;
+    ASSERT_TRUE(Enabled("N112"));
+    {
+        TScriptedAnswers answers;
+        answers.Then(mrCancel);
+        Form->Command("N112")->trigger();
+        EXPECT_EQ(answers.Requests.at(0).Kind, dkColor);
+    }
+    EXPECT_TRUE(Form->UndoSlot.Empty());
+    EXPECT_EQ(Form->ModifiedState, msSaved);
+    EXPECT_EQ(Bg()->GetPixelFast(0, 0), 0xFF102030u);
+    {
+        TScriptedAnswers answers;
+        answers.Then(ColorAnswer(TColor(0x563412))); // red 0x12, green 0x34, blue 0x56
+        Form->Command("N112")->trigger();
+    }
+    EXPECT_EQ(Bg()->GetPixelFast(29, 19), 0xFF123456u);
+    EXPECT_EQ(Form->UndoSlot.Kind, "holst");
+    EXPECT_EQ(Form->ModifiedState, msChanged);
+    EXPECT_TRUE(Enabled("N17"));
+    Form->N17Click();
+    EXPECT_EQ(Bg()->GetPixelFast(29, 19), 0xFF102030u);
+}
+
+TEST_F(MainDialogsTest, LoadFromFileAndTexture)
+{
+    // Load From File works on an empty background and makes a document of the file's size.
+    EXPECT_TRUE(Bg()->IsEmpty());
+    EXPECT_TRUE(Enabled("N120"));
+    EXPECT_FALSE(Enabled("N115"));
+    EXPECT_FALSE(Enabled("N3"));
+    {
+        TScriptedAnswers answers;
+        answers.Then(FileAnswer(Solid("big.bmp", 640, 480, 0xFF00FF00)));
+        Form->Command("N120")->trigger();
+    }
+    EXPECT_EQ(Bg()->Width(), 640);
+    EXPECT_EQ(Form->StatusText(1), "640x480");
+    EXPECT_TRUE(Form->pnlImage->isVisibleTo(Form.get()));
+    EXPECT_TRUE(Enabled("N3"));
+    EXPECT_TRUE(Enabled("N115"));
+    EXPECT_EQ(Form->ModifiedState, msChanged);
+    // A file that does not load leaves the background and the undo slot alone.
+    Form->ResetUndo();
+    {
+        TScriptedAnswers answers;
+        answers.Then(FileAnswer(File("missing.bmp"))).Then(mrOk);
+        Form->Command("N120")->trigger(); // the loader's error becomes a message box
+        EXPECT_EQ(answers.Requests.size(), 2u);
+    }
+    EXPECT_EQ(Bg()->Width(), 640);
+    EXPECT_TRUE(Form->UndoSlot.Empty());
+
+    // Load form Texture tiles from (0, 0) and keeps the background's size.
+    TBitmap32 tile;
+    tile.SetSize(100, 100);
+    tile.ClearTo(0xFF0000FF);
+    tile.SetPixelFast(0, 0, 0xFFFF0000);
+    tile.SaveToFile(File("tile.bmp"));
+    {
+        TScriptedAnswers answers;
+        answers.Then(FileAnswer(File("tile.bmp")));
+        Form->Command("N115")->trigger();
+    }
+    EXPECT_EQ(Bg()->Width(), 640);
+    EXPECT_EQ(Bg()->Height(), 480);
+    EXPECT_EQ(Bg()->GetPixelFast(600, 400), 0xFFFF0000u);
+    EXPECT_EQ(Bg()->GetPixelFast(601, 400), 0xFF0000FFu);
+    EXPECT_EQ(Bg()->GetPixelFast(639, 479), 0xFF0000FFu);
+    EXPECT_EQ(Form->UndoSlot.Kind, "holst");
+    // A missing texture changes nothing and takes no undo copy.
+    Form->ResetUndo();
+    {
+        TScriptedAnswers answers;
+        answers.Then(FileAnswer(File("gone.bmp")));
+        Form->Command("N115")->trigger();
+    }
+    EXPECT_TRUE(Form->UndoSlot.Empty());
+    EXPECT_EQ(Bg()->GetPixelFast(600, 400), 0xFFFF0000u);
+}
+
+TEST_F(MainDialogsTest, CountImageColorsMessage)
+{
+    Open(Solid("src.bmp", 4, 2, 0xFF0A141E));
+    Bg()->SetPixelFast(3, 1, 0xFF0A141F); // (10, 20, 31) beside (10, 20, 30)
+    Bg()->SetPixelFast(2, 1, 0x800A141E); // alpha is ignored
+    TScriptedAnswers answers;
+    answers.Then(mrOk);
+    Form->Command("N72")->trigger();
+    ASSERT_EQ(answers.Requests.size(), 1u);
+    EXPECT_EQ(answers.Requests[0].Text, "The number of unique colors used in this image is 2.");
+    EXPECT_EQ(answers.Requests[0].DlgType, mtInformation);
+    // The background is untouched and counting is no change.
+    EXPECT_EQ(Bg()->GetPixelFast(2, 1), 0x800A141Eu);
+    EXPECT_EQ(Form->ModifiedState, msSaved);
+}
+
+// ---- Full-screen preview and About ---------------------------------------------------------
+
+TEST_F(MainDialogsTest, FullScreenPreviewShowsTheRender)
+{
+    Open(Solid("src.bmp", 20, 10, 0xFF102030));
+    auto* layer = new TBitmapLayer(Form->ImgView->Layers());
+    layer->Bitmap()->SetSize(5, 5);
+    layer->Bitmap()->ClearTo(0xFFFFFFFF);
+    layer->SetPlacement({0, 0, 5, 5});
+    TScriptedAnswers answers;
+    answers.Then(mrCancel);
+    Form->Command("N34")->trigger();
+    ASSERT_EQ(answers.Requests.size(), 1u);
+    EXPECT_EQ(answers.Requests[0].FormName, "TFull");
+    TBitmap32* shown = Form->Full->Image321->Bitmap();
+    ASSERT_EQ(shown->Width(), 20);
+    EXPECT_EQ(shown->GetPixelFast(1, 1), 0xFFFFFFFFu); // the layer is in the render
+    EXPECT_EQ(shown->GetPixelFast(19, 9), 0xFF102030u);
+    EXPECT_EQ(Form->FlatImage(), nullptr); // the render is released
+}
+
+TEST_F(MainDialogsTest, AboutWithAMissingIcon)
+{
+    EXPECT_FALSE(Form->AboutKVN->HasIcon()); // the data folder is empty
+    EXPECT_TRUE(Enabled("N30"));
+    TScriptedAnswers answers;
+    answers.Then(mrOk);
+    Form->Command("N30")->trigger();
+    ASSERT_EQ(answers.Requests.size(), 1u);
+    EXPECT_EQ(answers.Requests[0].FormName, "TAboutKVN");
+}
+
+// ---- Enabling ------------------------------------------------------------------------------
+
+TEST_F(MainDialogsTest, CommandsWithTheirWindowsAreEnabledAndLaterOnesStayOff)
+{
+    Open(Solid("src.bmp", 10, 10, 0xFF000000));
+    Form->UpdateCommandEnabling();
+    for (const char* n : {"N3", "Save1", "N72", "N34", "N112", "N115", "N120", "N30"})
+        EXPECT_TRUE(Enabled(n)) << n;
+    for (const char* n : {"N70", "N38", "N37", "N11", "N74", "N122", "N13", "N124", "Shar"})
+        EXPECT_FALSE(Enabled(n)) << n;
+    // Without their windows the window commands stay off.
+    Form->Full = nullptr;
+    Form->AboutKVN = nullptr;
+    Form->UpdateCommandEnabling();
+    EXPECT_FALSE(Enabled("N34"));
+    EXPECT_FALSE(Enabled("N30"));
+    // An empty background turns off all but Load From File.
+    Bg()->SetSize(0, 0);
+    Form->UpdateCommandEnabling();
+    for (const char* n : {"N72", "N112", "N115"})
+        EXPECT_FALSE(Enabled(n)) << n;
+    EXPECT_TRUE(Enabled("N120"));
+}
+
+// ---- The windows as the entry point makes them ----------------------------------------
+
+TEST_F(MainDialogsTest, WindowsComeInTheirFixedOrderAndAreTheOnesTheCommandsUse)
+{
+    std::vector<std::string> order;
+    for (QObject* child : Form->children())
+        if (auto* form = dynamic_cast<TDialogForm*>(child))
+            order.push_back(form->Name());
+    EXPECT_EQ(order, (std::vector<std::string>{"TNewImageForm", "TGifType", "TCompress", "TBackLa", "TFull",
+                                               "TAboutKVN", "TSTC", "TTextur"}));
+    EXPECT_EQ(Form->Compress->PARY, Form->PARY.get());
+    auto count = [this](auto* Probe) {
+        using T = std::remove_pointer_t<decltype(Probe)>;
+        int n = 0;
+        for (QObject* child : Form->children())
+            n += dynamic_cast<T*>(child) != nullptr;
+        return n;
+    };
+
+    // New Simple Layer shows the window made at start-up, which adds its layer.
+    Open(Solid("src.bmp", 200, 100, 0xFF000000));
+    {
+        TScriptedAnswers answers;
+        answers.Then(mrOk);
+        Form->Command("N61")->trigger();
+        ASSERT_EQ(answers.Requests.size(), 1u);
+        EXPECT_EQ(answers.Requests[0].FormName, "TBackLa");
+    }
+    EXPECT_EQ(count(static_cast<TBackLa*>(nullptr)), 1);
+    auto* layer = dynamic_cast<TBitmapLayer*>(Form->Selection());
+    ASSERT_NE(layer, nullptr);
+    EXPECT_EQ(layer->Bitmap()->Width(), 300);
+
+    // The transparent-colour pick shows the tool window made at start-up; closing it by
+    // its title bar ends the pick.
+    Form->N23Click();
+    ASSERT_TRUE(Form->TransparentPickActive());
+    EXPECT_EQ(count(static_cast<TSTC*>(nullptr)), 1);
+    TSTC* tool = nullptr;
+    for (QObject* child : Form->children())
+        if (auto* t = dynamic_cast<TSTC*>(child))
+            tool = t;
+    ASSERT_TRUE(tool->Showing());
+    tool->close();
+    EXPECT_FALSE(Form->TransparentPickActive());
+    EXPECT_EQ(Form->ImgView->Cursor(), crDefault);
+}

@@ -329,6 +329,10 @@ void DecodeLZW(const uint8_t* Data, int64_t Size, const TGIFBitmapInfo& Info, bo
                 continue;
             }
             if (afterClear) {
+                // A string code here names an entry that the table no longer (or never)
+                // held: later entries built on it would not match their lengths.
+                if (code >= nextFree)
+                    checkedOnly = true;
                 oldCode = code;
                 firstChar = code & pixelMask;
                 walker.PutPixel(firstChar);

@@ -2,6 +2,7 @@
 
 #include "platform/Classes.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -81,6 +82,18 @@ double AsNumber(const TTiffView& v, const TEntry& e, uint32_t index = 0)
     }
 }
 
+// Integer fields: a LONG or RATIONAL value may lie outside Integer; it is clamped
+// rather than converted out of range.
+int32_t AsInteger(const TTiffView& v, const TEntry& e, uint32_t index = 0)
+{
+    const double d = AsNumber(v, e, index);
+    if (d >= 2147483647.0)
+        return INT32_MAX;
+    if (d <= -2147483648.0)
+        return INT32_MIN;
+    return int32_t(d);
+}
+
 void ReadDirectory(const TTiffView& v, int64_t ifd, TIOParamsVals& p, int depth)
 {
     if (depth > 1 || !v.Has(ifd, 2))
@@ -96,10 +109,10 @@ void ReadDirectory(const TTiffView& v, int64_t ifd, TIOParamsVals& p, int depth)
         case 0x010E: p.EXIF_ImageDescription = AsString(v, e); break;
         case 0x010F: p.EXIF_Make = AsString(v, e); break;
         case 0x0110: p.EXIF_Model = AsString(v, e); break;
-        case 0x0112: p.EXIF_Orientation = int32_t(AsNumber(v, e)); break;
+        case 0x0112: p.EXIF_Orientation = AsInteger(v, e); break;
         case 0x011A: p.EXIF_XResolution = AsNumber(v, e); break;
         case 0x011B: p.EXIF_YResolution = AsNumber(v, e); break;
-        case 0x0128: p.EXIF_ResolutionUnit = int32_t(AsNumber(v, e)); break;
+        case 0x0128: p.EXIF_ResolutionUnit = AsInteger(v, e); break;
         case 0x0131: p.EXIF_Software = AsString(v, e); break;
         case 0x0132: p.EXIF_DateTime = AsString(v, e); break;
         case 0x013B: p.EXIF_Artist = AsString(v, e); break;
@@ -122,16 +135,16 @@ void ReadDirectory(const TTiffView& v, int64_t ifd, TIOParamsVals& p, int depth)
         case 0x8298: p.EXIF_Copyright = AsString(v, e); break;
         case 0x829A: p.EXIF_ExposureTime = AsNumber(v, e); break;
         case 0x829D: p.EXIF_FNumber = AsNumber(v, e); break;
-        case 0x8822: p.EXIF_ExposureProgram = int32_t(AsNumber(v, e)); break;
+        case 0x8822: p.EXIF_ExposureProgram = AsInteger(v, e); break;
         case 0x8827:
             for (uint32_t k = 0; k < 2; ++k)
-                p.EXIF_ISOSpeedRatings[k] = int32_t(AsNumber(v, e, k));
+                p.EXIF_ISOSpeedRatings[k] = AsInteger(v, e, k);
             break;
         case 0x9003: p.EXIF_DateTimeOriginal = AsString(v, e); break;
-        case 0x9209: p.EXIF_Flash = int32_t(AsNumber(v, e)); break;
+        case 0x9209: p.EXIF_Flash = AsInteger(v, e); break;
         case 0x920A: p.EXIF_FocalLength = AsNumber(v, e); break;
-        case 0xA002: p.EXIF_ExifImageWidth = int32_t(AsNumber(v, e)); break;
-        case 0xA003: p.EXIF_ExifImageHeight = int32_t(AsNumber(v, e)); break;
+        case 0xA002: p.EXIF_ExifImageWidth = AsInteger(v, e); break;
+        case 0xA003: p.EXIF_ExifImageHeight = AsInteger(v, e); break;
         case 0x8769: // the EXIF sub-directory
             ReadDirectory(v, int64_t(AsNumber(v, e)), p, depth + 1);
             break;

@@ -440,9 +440,8 @@ void TIEList::SetCount(int32_t N)
 {
     if (N < 0)
         N = 0;
-    std::vector<uint8_t> block(size_t(N) * size_t(FItemSize), 0);
-    std::memcpy(block.data(), FItems.data(), size_t(std::min(FCount, N)) * size_t(FItemSize));
-    FItems.swap(block);
+    // Kept items stay, new ones start zeroed.
+    FItems.resize(size_t(N) * size_t(FItemSize), 0);
     FCount = N;
     Flags |= 1;
 }

@@ -142,7 +142,7 @@ TRGB IELab2RGB(const TCIELab& lab)
     double r = 3.240479 * x - 1.537150 * y - 0.498535 * z;
     double g = -0.969256 * x + 1.875992 * y + 0.041556 * z;
     double b = 0.055648 * x - 0.204043 * y + 1.057311 * z;
-    auto to8 = [](double v) { return ClampByte(int32_t(std::lround(v * 255.0))); };
+    auto to8 = [](double v) { return uint8_t(ClampByte(int32_t(std::lround(v * 255.0)))); };
     return TRGB{to8(b), to8(g), to8(r)};
 }
 

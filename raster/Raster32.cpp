@@ -369,9 +369,10 @@ void TBitmap32::ReadData(TStream& Stream)
     try {
         int32_t w = Stream.ReadI32LE();
         int32_t h = Stream.ReadI32LE();
-        int64_t bytes = int64_t(w) * int64_t(h) * 4;
+        // The byte count is only formed once both sides are known to be in range: two
+        // large negative sides would overflow it.
         bool sane = w >= 0 && h >= 0 && w <= MaxPixelSide && h <= MaxPixelSide &&
-                    int64_t(w) * h <= MaxPixelCount && bytes <= Stream.Remaining();
+                    int64_t(w) * h <= MaxPixelCount && int64_t(w) * h * 4 <= Stream.Remaining();
         if (!sane)
             throw EReadError("Invalid bitmap data: " + std::to_string(w) + " x " + std::to_string(h));
         SetSize(w, h);

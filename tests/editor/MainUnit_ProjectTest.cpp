@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -332,7 +333,7 @@ TEST_F(ProjectTest, BadInputIsRefusedAndTheDocumentStays)
         {"kind too long", [&] { Bytes R = Good; R[0] = 72; return Assemble({Bmp, Bg4, R}); }()},
         {"NaN placement", Assemble({Bmp, Bg4, Record("bitmap", 255, {NaN, 0, 2, 2}, 1, 0, 0, 0, 0)})},
         {"infinite placement",
-         Assemble({Bmp, Bg4, Record("bitmap", 255, {0, 0, 1.0f / 0.0f, 2}, 1, 0, 0, 0, 0)})},
+         Assemble({Bmp, Bg4, Record("bitmap", 255, {0, 0, std::numeric_limits<float>::infinity(), 2}, 1, 0, 0, 0, 0)})},
         {"opacity 256", Assemble({Bmp, Bg4, Record("bitmap", 256, {0, 0, 2, 2}, 1, 0, 0, 0, 0)})},
         {"opacity -1", Assemble({Bg4, Record("magn", -1, {0, 0, 2, 2}, 0, 0, 10, 0, 0)})},
         {"magnification 51", Assemble({Bg4, Record("magn", 255, {0, 0, 2, 2}, 0, 0, 51, 0, 0)})},

@@ -356,6 +356,23 @@ TEST(KvGIFLZW, HostileDecoderInput)
     EXPECT_TRUE(truncated);
 }
 
+TEST(KvGIFLZW, UndefinedCodeAfterAClearNeverWritesOutsideTheRow)
+{
+    // Code 300 opens the data while the table holds nothing past 257; code 258 then
+    // repeats it. Its string is 300's pixel (44), the two of the unset entry (0 0),
+    // then 44 again. The pixels lie between guard bytes that must stay untouched.
+    const TGIFBitmapInfo info{4, 1, 8};
+    Bytes guarded(8 + size_t(GIFRowSize(8, 4)) + 8, 0xAA);
+    uint8_t* block = guarded.data() + 8;
+    std::fill(block, block + GIFRowSize(8, 4), 0);
+    const Bytes data = PackCodes(8, {300, 258, 257});
+    bool truncated = false;
+    DecodeLZW(data.data(), int64_t(data.size()), info, false, nullptr, nullptr, truncated, block, 8, true);
+    EXPECT_EQ(std::vector<uint8_t>(block, block + 4), (std::vector<uint8_t>{44, 0, 0, 44}));
+    EXPECT_EQ(std::count(guarded.begin(), guarded.begin() + 8, 0xAA), 8);
+    EXPECT_EQ(std::count(guarded.end() - 8, guarded.end(), 0xAA), 8);
+}
+
 TEST(KvGIFLZW, ProgressStartsRunsAndEnds)
 {
     const TGIFBitmapInfo info{16, 16, 8};

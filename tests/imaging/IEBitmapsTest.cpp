@@ -178,6 +178,16 @@ TEST(IEList, DeleteOutsideChangesNothing)
     l.Delete(1);
     ASSERT_EQ(l.Count(), 2);
     EXPECT_EQ(l.Items(1), 7);
+    // Shrinking keeps the first items; growing again zero-fills the new ones.
+    l.SetCount(1);
+    l.SetCount(3);
+    EXPECT_EQ(l.Items(0), 5);
+    EXPECT_EQ(l.Items(1), 0);
+    EXPECT_EQ(l.Items(2), 0);
+    l.SetCount(-4);
+    EXPECT_EQ(l.Count(), 0);
+    l.SetCount(2);
+    EXPECT_EQ(l.Items(0), 0);
     TIEDoubleList d;
     d.Add(1.5);
     d.RangeMax = 9;

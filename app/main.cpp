@@ -4,6 +4,7 @@
 #include "editor/ApplicationForms.h"
 #include "editor/MainUnit.h"
 #include "formats/GIFImage.h"
+#include "formats/KVConst.h"
 #include "formats/KvGIF.h"
 #include "formats/PNGImage.h"
 #include "platform/Forms.h"
@@ -22,6 +23,7 @@ int main(int argc, char** argv)
     kv::InitializeKvGIF();
     kv::GIFImage::RegisterGIFImageClass();
     kv::RegisterPNGImage();
+    kv::InitializeKVConst();
 
     kv::Application()->SetTitle("Kelvane");
     auto mainForm = std::make_unique<kv::TMainForm>();

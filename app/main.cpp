@@ -3,6 +3,7 @@
 // exists), then the message loop until the main window closes.
 #include "editor/ApplicationForms.h"
 #include "editor/MainUnit.h"
+#include "formats/ClipIcon.h"
 #include "formats/GIFImage.h"
 #include "formats/KVConst.h"
 #include "formats/KvGIF.h"
@@ -24,6 +25,7 @@ int main(int argc, char** argv)
     kv::GIFImage::RegisterGIFImageClass();
     kv::RegisterPNGImage();
     kv::InitializeKVConst();
+    kv::InitializeClipIcon();
 
     kv::Application()->SetTitle("Kelvane");
     auto mainForm = std::make_unique<kv::TMainForm>();

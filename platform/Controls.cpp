@@ -1,5 +1,6 @@
 #include "platform/Controls.h"
 
+#include "platform/KvKeys.h"
 #include "platform/ScreenCursors.h"
 
 #include <QApplication>
@@ -45,10 +46,7 @@ Qt::CursorShape ToQtCursor(TCursor C)
 
 TShiftState ShiftFromQt(Qt::KeyboardModifiers Mods, Qt::MouseButtons Buttons)
 {
-    TShiftState S = 0;
-    if (Mods & Qt::ShiftModifier) S |= ssShift;
-    if (Mods & Qt::AltModifier) S |= ssAlt;
-    if (Mods & Qt::ControlModifier) S |= ssCtrl;
+    TShiftState S = ShiftFromQtModifiers(uint32_t(Mods));
     if (Buttons & Qt::LeftButton) S |= ssLeft;
     if (Buttons & Qt::RightButton) S |= ssRight;
     if (Buttons & Qt::MiddleButton) S |= ssMiddle;

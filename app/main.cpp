@@ -3,7 +3,9 @@
 // exists), then the message loop until the main window closes.
 #include "editor/ApplicationForms.h"
 #include "editor/MainUnit.h"
+#include "formats/ClipIcon.h"
 #include "formats/GIFImage.h"
+#include "formats/KVConst.h"
 #include "formats/KvGIF.h"
 #include "formats/PNGImage.h"
 #include "platform/Forms.h"
@@ -22,6 +24,8 @@ int main(int argc, char** argv)
     kv::InitializeKvGIF();
     kv::GIFImage::RegisterGIFImageClass();
     kv::RegisterPNGImage();
+    kv::InitializeKVConst();
+    kv::InitializeClipIcon();
 
     kv::Application()->SetTitle("Kelvane");
     auto mainForm = std::make_unique<kv::TMainForm>();

@@ -1,5 +1,9 @@
 #include "formats/AniFile.h"
 
+#include "formats/CtrlUtils.h"
+#include "formats/KvGraph.h"
+#include "formats/MaxMin.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -94,8 +98,8 @@ void TAnimatedCursorImage::LoadFromStream(TStream& Stream)
 
 void TAnimatedCursorImage::SaveToStream(TStream&)
 {
-    // Writing is not offered: the operation ends silently with this note.
-    throw EAbort("Функция не реализована");
+    // Writing is not offered: the user is told so and the operation ends silently.
+    ShowNotAvailable();
 }
 
 void TAnimatedCursorImage::LoadFromFile(const std::string& FileName)
@@ -279,7 +283,11 @@ void TAnimatedCursorImage::AssignTo(TPersistent* Dest)
         strip.Canvas()->FillRect(Rect(0, 0, strip.Width(), strip.Height()));
         for (int32_t i = 0; i < FrameCount(); ++i)
             strip.Canvas()->Draw(i * w, 0, FFrames[size_t(i)]->Icon());
-        bmp->Assign(&strip);
+        // The strip goes out in the frames' own colour depth (at least 16 colours).
+        std::unique_ptr<TMemoryStream> reduced = ReduceToColorCount(strip, Max(FIcons, 16));
+        TBitmap result;
+        result.LoadFromStream(*reduced);
+        bmp->Assign(&result);
         return;
     }
     TPersistent::AssignTo(Dest);

@@ -2,9 +2,15 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Forms.h"
+#include "platform/KvImageList.h"
+#include "platform/QtBridge.h"
 #include "platform/SysUtils.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QEvent>
+#include <QPainter>
+#include <QPointer>
 #include <QThread>
 #include <QWidget>
 
@@ -205,6 +211,36 @@ std::unique_ptr<TBitmap> MakeDisabledGlyphEx(TBitmap& Source, TColor OutlineColo
     return result;
 }
 
+// Where the (monochrome) source is white the brush is painted, where it is black the
+// destination stays.
+constexpr uint32_t ROP_DSPDxax = 0x00E20746;
+
+void DrawImageListDisabled(const TCustomImageList& Images, TCanvas& Canvas, int32_t X, int32_t Y, int32_t Index,
+                           TColor HighlightColor, TColor GrayColor, bool DrawHighlight)
+{
+    const int32_t w = Images.Width(), h = Images.Height();
+    TBitmap mask;
+    Images.GetMask(Index, mask);
+    // The monochrome source: white on the image's opaque pixels.
+    TBitmap mono;
+    mono.SetPixelFormat(pf24bit);
+    mono.SetSize(w, h);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            mono.SetPixelColor(x, y, mask.PixelColor(x, y) == clWhite ? clBlack : clWhite);
+    struct TBrushKeeper {
+        TCanvas& C;
+        TColor Saved;
+        ~TBrushKeeper() { C.Brush()->SetColor(Saved); }
+    } keep{Canvas, Canvas.Brush()->Color()};
+    if (DrawHighlight) {
+        Canvas.Brush()->SetColor(HighlightColor);
+        BitBlt(Canvas.Handle(), X + 1, Y + 1, w, h, mono.Canvas()->Handle(), 0, 0, ROP_DSPDxax);
+    }
+    Canvas.Brush()->SetColor(GrayColor);
+    BitBlt(Canvas.Handle(), X, Y, w, h, mono.Canvas()->Handle(), 0, 0, ROP_DSPDxax);
+}
+
 std::unique_ptr<TBitmap> MakeDisabledGlyph(TBitmap& Source, TColor OutlineColor)
 {
     return MakeDisabledGlyphEx(Source, OutlineColor, clBtnFace, clBtnHighlight, clBtnShadow, true);
@@ -252,6 +288,117 @@ bool OwnsActiveWindow()
 {
     QWidget* active = QApplication::activeWindow();
     return active && active->thread() == QThread::currentThread();
+}
+
+} // namespace kv
+
+// ---- Painting behind a control and dropping pending events ----------------------------------
+
+namespace kv {
+
+namespace {
+
+const char* const PaintCopyProperty = "kvPaintingCopy";
+
+// Marks a widget as being painted as a copy for as long as it lives.
+class TPaintCopyFlag {
+public:
+    explicit TPaintCopyFlag(QWidget* W) : FWidget(W) { FWidget->setProperty(PaintCopyProperty, true); }
+    ~TPaintCopyFlag() { FWidget->setProperty(PaintCopyProperty, QVariant()); }
+    TPaintCopyFlag(const TPaintCopyFlag&) = delete;
+    TPaintCopyFlag& operator=(const TPaintCopyFlag&) = delete;
+
+private:
+    QWidget* FWidget;
+};
+
+// Swallows the first event of one kind that reaches its window, until the event loop
+// next waits: whatever arrives before then was already pending when it was made.
+class TDropOneEvent : public QObject {
+public:
+    TDropOneEvent(QWidget* Wnd, QEvent::Type Type) : QObject(Wnd), FType(Type)
+    {
+        Wnd->installEventFilter(this);
+        if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance(Wnd->thread()))
+            connect(d, &QAbstractEventDispatcher::aboutToBlock, this, [this] { Finish(); });
+        else
+            Finish();
+    }
+
+protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override
+    {
+        if (FDone || Event->type() != FType)
+            return false;
+        Finish();
+        return true;
+    }
+
+private:
+    void Finish()
+    {
+        if (FDone)
+            return;
+        FDone = true;
+        if (parent())
+            parent()->removeEventFilter(this);
+        deleteLater();
+    }
+    QEvent::Type FType;
+    bool FDone = false;
+};
+
+} // namespace
+
+bool PaintingCopy(const QWidget* Wnd) { return Wnd && Wnd->property(PaintCopyProperty).toBool(); }
+
+void PaintParentBackground(QWidget* Control, TCanvas& Dest)
+{
+    if (!Control || !Control->parentWidget())
+        return;
+    QWidget* parent = Control->parentWidget();
+    const QRect area = Control->geometry(); // in the parent's coordinates
+    if (area.isEmpty())
+        return;
+    // Everything is clipped to the parent's client area; the rest of Dest stays.
+    const QRect visible = area.intersected(parent->rect());
+    if (visible.isEmpty())
+        return;
+    QImage image(visible.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        {
+            TPaintCopyFlag flag(parent); // the parent's background and its own drawing
+            parent->render(&painter, QPoint(0, 0), QRegion(visible), QWidget::DrawWindowBackground);
+        }
+        // Siblings below the control (Qt keeps children in stacking order, bottom first).
+        for (QObject* child : parent->children()) {
+            if (child == Control)
+                break;
+            auto* sibling = qobject_cast<QWidget*>(child);
+            if (!sibling || sibling->isWindow() || !sibling->isVisibleTo(parent))
+                continue;
+            const QRect overlap = sibling->geometry().intersected(visible);
+            if (overlap.isEmpty())
+                continue;
+            TPaintCopyFlag flag(sibling);
+            sibling->render(&painter, overlap.topLeft() - visible.topLeft(),
+                            QRegion(overlap.translated(-sibling->pos())),
+                            QWidget::DrawWindowBackground | QWidget::DrawChildren);
+        }
+    }
+    TBitmap copy;
+    QImageToBitmap(image.convertToFormat(QImage::Format_ARGB32), copy);
+    const QPoint at = visible.topLeft() - area.topLeft();
+    BitBlt(Dest.Handle(), at.x(), at.y(), copy.Width(), copy.Height(), copy.Canvas()->Handle(), 0, 0, SRCCOPY);
+}
+
+void DropPendingMessage(QWidget* Wnd, int32_t Msg)
+{
+    if (!Wnd)
+        return;
+    new TDropOneEvent(Wnd, static_cast<QEvent::Type>(Msg)); // owned by Wnd; deletes itself when done
 }
 
 } // namespace kv

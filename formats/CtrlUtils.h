@@ -14,6 +14,8 @@ class QWidget;
 
 namespace kv {
 
+class TCustomImageList;
+
 // ---- Memory -----------------------------------------------------------------------
 
 // A zero-filled block of Size bytes; nil for a size below 1. Stand-in for a locked,
@@ -51,6 +53,18 @@ void FitRectToScreen(TRect& R);
 void CenterOnScreen(QWidget* Wnd);
 // True when the active window belongs to this thread (the user-interface thread).
 bool OwnsActiveWindow();
+// Paints into Dest (in the control's coordinates) what lies behind Control: the
+// parent's own background and drawing (not its children), then each visible sibling
+// below Control in z-order that overlaps it. The parent and those siblings answer
+// PaintingCopy meanwhile. Nothing without a control or a parent.
+void PaintParentBackground(QWidget* Control, TCanvas& Dest);
+// True while PaintParentBackground paints Wnd as a copy behind another control.
+bool PaintingCopy(const QWidget* Wnd);
+// Drops one pending event of kind Msg (a QEvent::Type) for Wnd: the first such event
+// that reaches Wnd before the event loop next waits for input is discarded. Events of
+// other kinds, other windows' events and the application's quit are never touched, so
+// nothing needs re-posting.
+void DropPendingMessage(QWidget* Wnd, int32_t Msg);
 
 // ---- Drawing ------------------------------------------------------------------------
 
@@ -74,6 +88,12 @@ void DrawBitmapRectKeyed(TCanvas& Dest, int32_t DstX, int32_t DstY, int32_t DstW
 std::unique_ptr<TBitmap> MakeDisabledGlyphEx(TBitmap& Source, TColor OutlineColor, TColor BackColor,
                                              TColor HighlightColor, TColor ShadowColor, bool DrawHighlight);
 std::unique_ptr<TBitmap> MakeDisabledGlyph(TBitmap& Source, TColor OutlineColor);
+// Image Index of Images drawn disabled: its opaque pixels (by its mask) in
+// HighlightColor at (X + 1, Y + 1) when DrawHighlight, then in GrayColor at (X, Y), with
+// the raster operation of the disabled glyphs; see-through pixels leave the canvas
+// alone. The canvas's brush colour is kept.
+void DrawImageListDisabled(const TCustomImageList& Images, TCanvas& Canvas, int32_t X, int32_t Y, int32_t Index,
+                           TColor HighlightColor, TColor GrayColor, bool DrawHighlight);
 // S cut at its end, "..." appended, until it fits MaxWidth on the canvas; unchanged when it fits.
 void EllipsizeToWidth(const std::string& S, TCanvas& Canvas, int32_t MaxWidth, std::string& Result);
 

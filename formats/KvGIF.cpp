@@ -529,6 +529,7 @@ void EncodeLZW(TStream& Dest, const TGIFBitmapInfo& Info, bool Interlaced, const
 
 // ==== Picture model ========================================================================
 
+#include "formats/AniFile.h"
 #include "formats/KvGraph.h"
 #include "platform/Clipbrd.h"
 
@@ -1202,6 +1203,19 @@ void TGIFImage::Assign(TPersistent* Source)
     if (auto* bmp = dynamic_cast<TBitmap*>(Source)) {
         NewImage();
         AddFrame(bmp);
+        Changed(this);
+        return;
+    }
+    if (auto* cursor = dynamic_cast<TAnimatedCursorImage*>(Source)) {
+        NewImage();
+        FBackgroundColor = clWindow;
+        for (int32_t i = 0; i < cursor->FrameCount(); ++i) {
+            TIconFrame* icon = cursor->Frames(i);
+            const int32_t index = AddFrame(icon->Icon());
+            // Sixtieths of a second to milliseconds, in 64 bits: a hostile rate must not
+            // wrap; the writer clamps the delay to the file's 16-bit field.
+            FFrames[size_t(index)]->DelayMs = uint32_t(std::min<int64_t>(int64_t(icon->JiffRate()) * 100 / 6, UINT32_MAX));
+        }
         Changed(this);
         return;
     }

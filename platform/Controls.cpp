@@ -1,6 +1,7 @@
 #include "platform/Controls.h"
 
 #include "platform/KvKeys.h"
+#include "platform/ScreenCursors.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -112,8 +113,11 @@ void TCustomControl::SetColor(TColor Value)
 void TCustomControl::SetCursor(TCursor Value)
 {
     FCursor = Value;
+    QCursor own;
     if (Value == crDefault)
         unsetCursor();
+    else if (FindScreenCursor(Value, own)) // the program's own cursors come first
+        setCursor(own);
     else
         setCursor(QCursor(ToQtCursor(Value)));
 }

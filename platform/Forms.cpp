@@ -1,6 +1,7 @@
 #include "platform/Forms.h"
 
 #include "platform/Dialogs.h"
+#include "platform/ScreenCursors.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -222,8 +223,9 @@ void TScreen::SetCursor(TCursor Value)
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         if (FCursor != crDefault)
             QGuiApplication::restoreOverrideCursor();
-        if (Value != crDefault)
-            QGuiApplication::setOverrideCursor(QCursor(ToQtCursor(Value)));
+        QCursor own;
+        if (Value != crDefault) // the program's own cursors come first
+            QGuiApplication::setOverrideCursor(FindScreenCursor(Value, own) ? own : QCursor(ToQtCursor(Value)));
     }
     FCursor = Value;
 }

@@ -201,6 +201,12 @@ void TIcon::Draw(TCanvas& ACanvas, const TRect& Rect)
     }
 }
 
+void TIcon::LoadFromClipboardFormat(TClipboardFormat, const std::vector<uint8_t>& Data, HPALETTE)
+{
+    TReadOnlyMemoryStream block(Data.data(), int64_t(Data.size()));
+    LoadFromStream(block);
+}
+
 void TIcon::Assign(TPersistent* Source)
 {
     if (!Source) { // nil empties the icon, as list slots without an icon rely on

@@ -21,6 +21,8 @@ public:
     void LoadFromStream(TStream& Stream) override;
     // Writes the bytes it was loaded from, or a one-image 32-bit icon of the picture.
     void SaveToStream(TStream& Stream) override;
+    // A block of an icon clipboard format holds an icon file image; read like a file.
+    void LoadFromClipboardFormat(TClipboardFormat Format, const std::vector<uint8_t>& Data, HPALETTE APalette) override;
     void Assign(TPersistent* Source) override;
 
     // The chosen image as pf32bit with straight alpha.

@@ -1,5 +1,7 @@
 #include "formats/AniFile.h"
 #include "formats/IcoList.h"
+#include "formats/KvGIF.h"
+#include "platform/Dialogs.h"
 
 #include <gtest/gtest.h>
 
@@ -23,20 +25,21 @@ void Put16(Bytes& b, uint16_t v)
     b.push_back(uint8_t(v >> 8));
 }
 
-// A one-image icon file: 16 x 16, 4 bits per pixel (type 1 icon or 2 cursor).
-Bytes IconFile(uint16_t type, uint16_t hotX = 0, uint16_t hotY = 0)
+// A one-image icon file: 16 x 16, 4 (or 8) bits per pixel (type 1 icon or 2 cursor).
+// Every colour pixel is (17,17,17); the AND mask 0x11 makes x = 3, 7, 11, 15 transparent.
+Bytes IconFile(uint16_t type, uint16_t hotX = 0, uint16_t hotY = 0, uint16_t bits = 4)
 {
     Bytes img;
     Put32(img, 40);      // BITMAPINFOHEADER size
     Put32(img, 16);      // width
     Put32(img, 32);      // height (XOR + AND)
     Put16(img, 1);       // planes
-    Put16(img, 4);       // bit count
+    Put16(img, bits);    // bit count
     for (int i = 0; i < 6; ++i)
         Put32(img, 0);   // compression .. important colours
-    for (int i = 0; i < 16; ++i)
-        Put32(img, uint32_t(i * 0x111111));
-    img.resize(img.size() + 16 * 8 + 16 * 4, 0x11); // XOR rows, AND rows
+    for (int i = 0; i < (1 << bits); ++i)
+        Put32(img, uint32_t(bits == 4 ? i * 0x111111 : i * 0x010101));
+    img.resize(img.size() + 16 * 2 * bits + 16 * 4, 0x11); // XOR rows (index 1 or 17), AND rows
     Bytes f;
     Put16(f, 0);
     Put16(f, type);
@@ -76,11 +79,11 @@ Bytes Riff(const std::vector<Bytes>& chunks)
     return Chunk("RIFF", body);
 }
 
-Bytes Fram(int icons)
+Bytes Fram(int icons, uint16_t bits = 4)
 {
     Bytes d = {'f', 'r', 'a', 'm'};
     for (int i = 0; i < icons; ++i) {
-        Bytes c = Chunk("icon", IconFile(2, uint16_t(i + 1), 7));
+        Bytes c = Chunk("icon", IconFile(2, uint16_t(i + 1), 7, bits));
         d.insert(d.end(), c.begin(), c.end());
     }
     return Chunk("LIST", d);
@@ -171,7 +174,12 @@ TEST(AniFile, BadDataRaisesStreamReadError)
 
     TAnimatedCursorImage a;
     TMemoryStream out;
+    TScriptedAnswers answers;
+    answers.Then(mrOk);
     EXPECT_THROW(a.SaveToStream(out), EAbort);
+    ASSERT_EQ(answers.Requests.size(), 1u);
+    EXPECT_EQ(answers.Requests[0].Text, "Функция не реализована");
+    EXPECT_EQ(out.Size(), 0);
 }
 
 TEST(IcoList, StreamingKeepsEmptyEntries)
@@ -212,4 +220,93 @@ TEST(IcoList, StreamingKeepsEmptyEntries)
     Put32(bad2, 1000);
     TReadOnlyMemoryStream bs2(bad2.data(), int64_t(bad2.size()));
     EXPECT_THROW(back.LoadFromStream(bs2), EReadError);
+}
+
+TEST(AniFile, StripIsReducedToTheFramesColourCount)
+{
+    // 16-colour frames: the strip goes out at 4 bits with the platform's 16 colours, so
+    // the frames' grey 17 becomes black and the red ground stays red.
+    TAnimatedCursorImage a;
+    Load(a, Riff({Anih(3, 3, 6, 1), Fram(3)}));
+    TBitmap strip;
+    strip.Canvas()->Brush()->SetColor(clRed);
+    strip.Assign(&a);
+    EXPECT_EQ(strip.PixelFormat(), pf4bit);
+    EXPECT_EQ(strip.Width(), 48);
+    EXPECT_EQ(strip.Height(), 16);
+    EXPECT_EQ(strip.PixelColor(0, 0), clBlack);
+    EXPECT_EQ(strip.PixelColor(3, 0), clRed);   // masked pixel of frame 0
+    EXPECT_EQ(strip.PixelColor(35, 15), clRed); // masked pixel of frame 2
+    EXPECT_EQ(strip.PixelColor(44, 9), clBlack);
+
+    // 256-colour frames: 8 bits through the histogram reduction, the colours exact.
+    TAnimatedCursorImage b;
+    Load(b, Riff({Anih(2, 2, 6, 1), Fram(2, 8)}));
+    EXPECT_EQ(b.IconCount(), 256);
+    TBitmap strip8;
+    strip8.Canvas()->Brush()->SetColor(clRed);
+    strip8.Assign(&b);
+    EXPECT_EQ(strip8.PixelFormat(), pf8bit);
+    EXPECT_EQ(strip8.Width(), 32);
+    EXPECT_EQ(strip8.PixelColor(0, 0), RGB(17, 17, 17));
+    EXPECT_EQ(strip8.PixelColor(19, 4), clRed);
+
+    TAnimatedCursorImage none;
+    TBitmap empty;
+    empty.SetSize(5, 5);
+    empty.Assign(&none);
+    EXPECT_TRUE(empty.Empty());
+}
+
+TEST(AniFile, GIFTakesOneFramePerIconWithItsRate)
+{
+    TAnimatedCursorImage a;
+    Load(a, Riff({Anih(3, 3, 1, 1), Rate(6), Rate(12), Rate(18), Fram(3)}));
+    TGIFImage gif;
+    int changes = 0;
+    gif.OnChange = [&](TObject*) { ++changes; };
+    gif.Assign(&a);
+    EXPECT_GE(changes, 1);
+    ASSERT_EQ(gif.Count(), 3);
+    EXPECT_EQ(gif.Frames(0)->DelayMs, 100u); // 6 * 100 div 6
+    EXPECT_EQ(gif.Frames(1)->DelayMs, 200u);
+    EXPECT_EQ(gif.Frames(2)->DelayMs, 300u);
+    EXPECT_EQ(gif.BackgroundColor(), clWindow);
+    EXPECT_EQ(gif.Version(), gv89a);
+    EXPECT_EQ(gif.CurrentFrame(), 2);
+    EXPECT_EQ(gif.Width(), 16);
+    EXPECT_EQ(gif.ScreenWidth(), 16);
+
+    // Written and read back: the delays travel as hundredths of a second.
+    TMemoryStream out;
+    gif.SaveToStream(out);
+    out.SetPosition(0);
+    TGIFImage back;
+    back.LoadFromStream(out);
+    ASSERT_EQ(back.Count(), 3);
+    EXPECT_EQ(back.Frames(1)->DelayMs, 200u);
+    EXPECT_EQ(back.Frames(2)->DelayMs, 300u);
+
+    // A rate whose delay passes 16 bits is clamped in the file, not wrapped:
+    // 4000 * 100 div 6 = 66666 ms, written as 6666; 0xFFFFFFFF gives 65535.
+    TAnimatedCursorImage slow;
+    Load(slow, Riff({Anih(2, 2, 1, 1), Rate(4000), Rate(0xFFFFFFFF), Fram(2)}));
+    TGIFImage g;
+    g.Assign(&slow);
+    EXPECT_EQ(g.Frames(0)->DelayMs, 66666u);
+    EXPECT_EQ(g.Frames(1)->DelayMs, 0xFFFFFFFFu);
+    TMemoryStream s;
+    g.SaveToStream(s);
+    std::vector<uint16_t> delays;
+    const Bytes& b = s.Bytes();
+    for (size_t i = 0; i + 8 <= b.size(); ++i)
+        if (b[i] == 0x21 && b[i + 1] == 0xF9 && b[i + 2] == 4)
+            delays.push_back(GetU16LE(b.data() + i + 4));
+    EXPECT_EQ(delays, (std::vector<uint16_t>{6666, 65535}));
+
+    // An empty cursor gives an empty picture with the window colour as its ground.
+    TAnimatedCursorImage none;
+    g.Assign(&none);
+    EXPECT_EQ(g.Count(), 0);
+    EXPECT_EQ(g.BackgroundColor(), clWindow);
 }

@@ -32,6 +32,15 @@ public:
         std::sort(V.begin(), V.end());
         return V[V.size() / 2];
     }
+    // The same for a benchmark named without the arguments its run name goes on with
+    // ("BM_X" for "BM_X/iterations:3").
+    double MedianOf(const std::string& Name) const
+    {
+        for (const auto& [RunName, V] : Times)
+            if (RunName == Name || RunName.rfind(Name + "/", 0) == 0)
+                return Median(RunName);
+        return 0;
+    }
 };
 
 } // namespace kvbench

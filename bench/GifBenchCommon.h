@@ -1,6 +1,5 @@
-// What the GIF benchmarks share: the photo-like 4000 x 3000 8-bit test picture, giflib's
-// memory reader and writer (the comparison library), and a reporter that keeps each
-// benchmark's time so that the ratios can be printed at the end.
+// What the GIF benchmarks share: the photo-like 4000 x 3000 8-bit test picture and
+// giflib's memory reader and writer (the comparison library).
 #pragma once
 
 #include "formats/KvGIF.h"
@@ -10,9 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <map>
 #include <random>
-#include <string>
 #include <vector>
 
 #ifdef KV_HAVE_GIFLIB
@@ -104,37 +101,5 @@ inline bool GiflibDecode(const std::vector<uint8_t>& file)
     return ok;
 }
 #endif
-
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> Times;
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& r : runs)
-            Times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    }
-};
-
-// The time of the named benchmark (its name may go on with arguments such as
-// "/iterations:3"): the median of its repetitions when it was repeated, else its single
-// run. The other aggregate rows are skipped; "_cv" is a percentage, not a time.
-inline double TimeOf(const std::map<std::string, double>& t, const std::string& name)
-{
-    auto endsWith = [](const std::string& s, const std::string& tail) {
-        return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-    };
-    double single = 0;
-    for (const auto& [key, time] : t) {
-        if (key.rfind(name, 0) != 0)
-            continue;
-        if (endsWith(key, "_median"))
-            return time;
-        if (!endsWith(key, "_mean") && !endsWith(key, "_stddev") && !endsWith(key, "_cv") && single == 0)
-            single = time;
-    }
-    return single;
-}
-
 
 } // namespace kvbench

@@ -2,6 +2,7 @@
 // on the same file and pixels, the whole picture load/save through TGIFImage, and the
 // "Auto" save of a 12-megapixel 24-bit photo (histogram reduction, then LZW). Prints
 // giflib time / our time for decode and encode (above 1.0: we are faster).
+#include "bench/BenchReporter.h"
 #include "bench/GifBenchCommon.h"
 #include "formats/KvGIF.h"
 
@@ -9,7 +10,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <random>
 #include <vector>
 
@@ -53,6 +53,18 @@ void BM_KvLoadPicture(benchmark::State& state)
     }
 }
 
+// What a picture save costs: the bitmap into a GIF picture, then the stream written.
+void TimeSavePicture(benchmark::State& state, TBitmap& bmp)
+{
+    for (auto _ : state) {
+        TGIFImage gif;
+        gif.Assign(&bmp);
+        TMemoryStream s;
+        gif.SaveToStream(s);
+        benchmark::DoNotOptimize(s.Memory());
+    }
+}
+
 void BM_KvSavePicture8(benchmark::State& state)
 {
     TBitmap bmp;
@@ -64,13 +76,7 @@ void BM_KvSavePicture8(benchmark::State& state)
     bmp.SetSize(W, H);
     for (int32_t y = 0; y < H; ++y)
         std::memcpy(bmp.ScanLine(y), Pixels8().data() + size_t(y) * W, size_t(W));
-    for (auto _ : state) {
-        TGIFImage gif;
-        gif.Assign(&bmp);
-        TMemoryStream s;
-        gif.SaveToStream(s);
-        benchmark::DoNotOptimize(s.Memory());
-    }
+    TimeSavePicture(state, bmp);
 }
 
 // The editor's GIF "Auto" save of a 24-bit photo: reduction method 0, then LZW.
@@ -89,13 +95,7 @@ void BM_KvAutoSave24(benchmark::State& state)
             row[3 * x + 2] = uint8_t(std::clamp((x + y) * 255 / (W + H) + ((x / 500) % 2) * 60 + n, 0, 255));
         }
     }
-    for (auto _ : state) {
-        TGIFImage gif;
-        gif.Assign(&bmp);
-        TMemoryStream s;
-        gif.SaveToStream(s);
-        benchmark::DoNotOptimize(s.Memory());
-    }
+    TimeSavePicture(state, bmp);
 }
 
 #ifdef KV_HAVE_GIFLIB
@@ -148,13 +148,13 @@ BENCHMARK(BM_GiflibEncode)->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    TRatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("GIF data of the 4000 x 3000 picture: %zu bytes\n", KvImageData().size());
 #ifdef KV_HAVE_GIFLIB
-    const double kd = TimeOf(reporter.Times, "BM_KvDecodeLZW"), ke = TimeOf(reporter.Times, "BM_KvEncodeLZW");
-    const double kl = TimeOf(reporter.Times, "BM_KvLoadPicture"), ks = TimeOf(reporter.Times, "BM_KvSavePicture8");
-    const double gd = TimeOf(reporter.Times, "BM_GiflibDecode"), ge = TimeOf(reporter.Times, "BM_GiflibEncode");
+    const double kd = reporter.MedianOf("BM_KvDecodeLZW"), ke = reporter.MedianOf("BM_KvEncodeLZW");
+    const double kl = reporter.MedianOf("BM_KvLoadPicture"), ks = reporter.MedianOf("BM_KvSavePicture8");
+    const double gd = reporter.MedianOf("BM_GiflibDecode"), ge = reporter.MedianOf("BM_GiflibEncode");
     if (kd > 0 && gd > 0)
         std::printf("decode ratio (giflib / ours): LZW %.2f, whole picture %.2f\n", gd / kd, kl > 0 ? gd / kl : 0.0);
     if (ke > 0 && ge > 0)
@@ -162,7 +162,7 @@ int main(int argc, char** argv)
 #else
     std::printf("giflib not found: no ratios\n");
 #endif
-    const double autoSave = TimeOf(reporter.Times, "BM_KvAutoSave24");
+    const double autoSave = reporter.MedianOf("BM_KvAutoSave24");
     if (autoSave > 0)
         std::printf("Auto save of a 12-megapixel 24-bit photo: %.0f ms\n", autoSave);
     benchmark::Shutdown();

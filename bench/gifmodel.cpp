@@ -1,6 +1,7 @@
 // Decoding through the GIF model against giflib: the same 4000 x 3000 GIF as the editor
 // codec's benchmark, and a 100-frame animation written by the model's own encoder.
 // Prints giflib time / model time for each (above 1.0: the model is faster).
+#include "bench/BenchReporter.h"
 #include "bench/GifBenchCommon.h"
 #include "formats/GIFImage.h"
 
@@ -78,11 +79,11 @@ BENCHMARK(BM_GiflibDecodeAnimation)->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    TRatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 #ifdef KV_HAVE_GIFLIB
-    const double ms = TimeOf(reporter.Times, "BM_ModelDecodeStill"), ma = TimeOf(reporter.Times, "BM_ModelDecodeAnimation");
-    const double gs = TimeOf(reporter.Times, "BM_GiflibDecodeStill"), ga = TimeOf(reporter.Times, "BM_GiflibDecodeAnimation");
+    const double ms = reporter.MedianOf("BM_ModelDecodeStill"), ma = reporter.MedianOf("BM_ModelDecodeAnimation");
+    const double gs = reporter.MedianOf("BM_GiflibDecodeStill"), ga = reporter.MedianOf("BM_GiflibDecodeAnimation");
     if (ms > 0 && gs > 0)
         std::printf("decode ratio 4000x3000 still (giflib / model): %.2f\n", gs / ms);
     if (ma > 0 && ga > 0)

@@ -1,13 +1,13 @@
 // The editor's JPEG save (TImagingIO::SaveToFileJpeg) and a JPEG load through the
 // component, against libjpeg called directly with the same settings on the same
 // 4000 x 3000 picture. Prints ratio = libjpeg time / our time for each (>= 0.9 wanted).
+#include "bench/BenchReporter.h"
 #include "imaging/ImagingIO.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -151,30 +151,18 @@ BENCHMARK(BM_LibjpegSave)->Arg(100)->Arg(75)->Unit(benchmark::kMillisecond)->Min
 BENCHMARK(BM_LoadFromFileJpeg)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_LibjpegLoad)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-class TRatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration)
-                Times[r.benchmark_name()] = r.GetAdjustedRealTime();
-    }
-    std::map<std::string, double> Times;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
     Picture();
-    TRatioReporter reporter;
+    kvbench::TRatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto ratio = [&](const char* ours, const char* direct, const char* what) {
-        auto a = reporter.Times.find(ours), b = reporter.Times.find(direct);
-        if (a != reporter.Times.end() && b != reporter.Times.end() && a->second > 0)
-            std::printf("ratio %-28s libjpeg/ours = %.3f\n", what, b->second / a->second);
+        const double a = reporter.Median(ours), b = reporter.Median(direct);
+        if (a > 0 && b > 0)
+            std::printf("ratio %-28s libjpeg/ours = %.3f\n", what, b / a);
     };
     ratio("BM_SaveToFileJpeg/100/min_time:2.000", "BM_LibjpegSave/100/min_time:2.000", "save q100");
     ratio("BM_SaveToFileJpeg/75/min_time:2.000", "BM_LibjpegSave/75/min_time:2.000", "save q75");

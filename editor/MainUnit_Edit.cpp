@@ -3,7 +3,6 @@
 // flattened picture goes through a selection frame (Tag 3).
 #include "editor/MainUnit.h"
 
-#include "platform/ClipbrdImage.h"
 #include "platform/Clipbrd.h"
 #include "platform/Forms.h"
 
@@ -26,15 +25,16 @@ void PutOnClipboard(TBitmap32& Bitmap)
 {
     TBitmap Platform;
     Platform.Assign(&Bitmap);
-    ClipboardSetBitmap(Platform);
+    Clipboard()->Assign(&Platform);
 }
 
 // The clipboard's bitmap as a TBitmap32, or null when there is none.
 std::unique_ptr<TBitmap32> TakeFromClipboard()
 {
-    TBitmap Platform;
-    if (!ClipboardGetBitmap(Platform))
+    if (!Clipboard()->HasFormat(CF_BITMAP))
         return nullptr;
+    TBitmap Platform;
+    Platform.Assign(Clipboard());
     auto Result = std::make_unique<TBitmap32>();
     Result->Assign(&Platform);
     if (Result->IsEmpty())

@@ -74,6 +74,19 @@ void GradientDown(TColor Color1, TColor Color2, TBitmap& Bitmap)
     }
 }
 
+void GradientPicture(TColor Color1, TColor Color2, TGradientStyle Style, int32_t Width, int32_t Height,
+                     TBitmap32& Dest)
+{
+    TBitmap g;
+    g.SetPixelFormat(pf24bit);
+    g.SetSize(Width, Height);
+    if (Style == gsTopBottom)
+        GradientDown(Color1, Color2, g);
+    else
+        Gradient(Color1, Color2, g);
+    Dest.Assign(&g);
+}
+
 bool TilePattern(const std::string& FileName, TBitmap32& Dest)
 {
     if (FileName.empty() || !FileExists(FileName))

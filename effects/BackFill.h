@@ -22,6 +22,12 @@ int64_t RoundHalfEven(long double Value);
 void Gradient(TColor Color1, TColor Color2, TBitmap& Bitmap);
 // The same down the rows (row y against the height).
 void GradientDown(TColor Color1, TColor Color2, TBitmap& Bitmap);
+// The directions of the dialogs' style boxes, in their order.
+enum TGradientStyle : uint8_t { gsLeftRight, gsTopBottom };
+// Dest becomes Width x Height of the gradient in Style, made through a 24-bit bitmap
+// (so it comes out opaque).
+void GradientPicture(TColor Color1, TColor Color2, TGradientStyle Style, int32_t Width, int32_t Height,
+                     TBitmap32& Dest);
 
 // Tiles the picture file over Dest from (0, 0), opaque, cutting tiles at the right and
 // bottom edges; Dest keeps its size. Returns false and leaves Dest alone when the file

@@ -2,16 +2,15 @@
 
 #include "editor/MainFormApi.h"
 #include "effects/BackFill.h"
+#include "effects/BackgroundGroup.h"
 #include "raster/Raster32.h"
 #include "raster/Raster32_Image.h"
 #include "raster/Raster32_Layers.h"
 
 #include <QComboBox>
 #include <QFrame>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSignalBlocker>
@@ -28,55 +27,8 @@ TBackLa::TBackLa(QWidget* Owner) : TDialogForm("TBackLa", Owner)
     ColorDialog1.Color = clWhite;
 
     auto* size = new QGroupBox("Layer Size", this);
-    auto* sg = new QGridLayout(size);
-    UpDown1 = new QSpinBox(size);
-    UpDown2 = new QSpinBox(size);
-    for (QSpinBox* s : {UpDown1, UpDown2})
-        s->setRange(1, 10000);
-    UpDown1->setValue(300);
-    UpDown2->setValue(200);
-    sg->addWidget(new QLabel("Width", size), 0, 0);
-    sg->addWidget(UpDown1, 0, 1);
-    sg->addWidget(new QLabel("pixels", size), 0, 2);
-    sg->addWidget(new QLabel("Height", size), 1, 0);
-    sg->addWidget(UpDown2, 1, 1);
-    sg->addWidget(new QLabel("pixels", size), 1, 2);
-
-    auto* back = new QGroupBox("Background", this);
-    auto* bg = new QGridLayout(back);
-    RadioButton3 = new QRadioButton("Solid Color", back);
-    RadioButton1 = new QRadioButton("Gradient", back);
-    RadioButton2 = new QRadioButton("Texture", back);
-    RadioButton3->setChecked(true);
-    Panel5 = new TColorPanel(back);
-    Panel6 = new TColorPanel(back);
-    Panel7 = new TColorPanel(back);
-    auto button = [back] {
-        auto* b = new QToolButton(back);
-        b->setText("...");
-        b->setAutoRaise(true);
-        return b;
-    };
-    SpeedButton1 = button();
-    SpeedButton2 = button();
-    SpeedButton4 = button();
-    SpeedButton3 = button();
-    ComboBox2 = new QComboBox(back);
-    ComboBox2->addItems({"Left-Rigth Style", "Top-Bottom Style"});
-    Edit3 = new QLineEdit(back);
-    Edit3->setReadOnly(true);
-    bg->addWidget(RadioButton3, 0, 0);
-    bg->addWidget(Panel5, 0, 1);
-    bg->addWidget(SpeedButton1, 0, 2);
-    bg->addWidget(RadioButton1, 1, 0);
-    bg->addWidget(Panel6, 1, 1);
-    bg->addWidget(SpeedButton2, 1, 2);
-    bg->addWidget(Panel7, 1, 3);
-    bg->addWidget(SpeedButton4, 1, 4);
-    bg->addWidget(ComboBox2, 2, 1, 1, 4);
-    bg->addWidget(RadioButton2, 3, 0);
-    bg->addWidget(Edit3, 3, 1, 1, 3);
-    bg->addWidget(SpeedButton3, 3, 4);
+    AddSizeRows(size, 10000, 300, 200, UpDown1, UpDown2);
+    QGroupBox* back = BuildBackgroundGroup(this, "Left-Rigth Style", BackgroundControls());
 
     Panel4 = new QFrame(this);
     Panel4->setFrameShape(QFrame::Panel);
@@ -122,16 +74,13 @@ void TBackLa::Gradient(TColor Color1, TColor Color2, TBitmap& Bitmap) { kv::Grad
 
 void TBackLa::TilePic(const std::string& FileName, TBitmap32& Dest) { TilePattern(FileName, Dest); }
 
-void TBackLa::UpdateEnabling()
+TBackgroundControls TBackLa::BackgroundControls()
 {
-    SpeedButton1->setEnabled(RadioButton3->isChecked());
-    const bool grad = RadioButton1->isChecked(), tile = RadioButton2->isChecked();
-    SpeedButton2->setEnabled(grad);
-    SpeedButton4->setEnabled(grad);
-    ComboBox2->setEnabled(grad);
-    SpeedButton3->setEnabled(tile);
-    Edit3->setEnabled(tile);
+    return {RadioButton3, RadioButton1, RadioButton2, Panel5,       Panel6,    Panel7,
+            SpeedButton1, SpeedButton2, SpeedButton4, SpeedButton3, ComboBox2, Edit3};
 }
+
+void TBackLa::UpdateEnabling() { UpdateBackgroundEnabling(BackgroundControls()); }
 
 void TBackLa::KindClick() { UpdateEnabling(); }
 
@@ -170,17 +119,11 @@ void TBackLa::MakePicture(int32_t Width, int32_t Height, TBitmap32& Picture) con
         TilePic(Edit3->text().toStdString(), Picture);
         return;
     }
-    TBitmap g;
-    g.SetPixelFormat(pf24bit);
-    g.SetSize(Width, Height);
-    if (RadioButton1->isChecked()) {
-        if (ComboBox2->currentIndex() == 1)
-            GradientDown(Panel6->Color(), Panel7->Color(), g);
-        else
-            Gradient(Panel6->Color(), Panel7->Color(), g);
-    } else
-        Gradient(Panel5->Color(), Panel5->Color(), g);
-    Picture.Assign(&g);
+    if (RadioButton1->isChecked())
+        GradientPicture(Panel6->Color(), Panel7->Color(),
+                        ComboBox2->currentIndex() == 1 ? gsTopBottom : gsLeftRight, Width, Height, Picture);
+    else
+        GradientPicture(Panel5->Color(), Panel5->Color(), gsLeftRight, Width, Height, Picture);
 }
 
 TSingleRect TBackLa::CenteredPlacement(int32_t Cx, int32_t Cy, int32_t W, int32_t H)

@@ -17,6 +17,7 @@ class QToolButton;
 namespace kv {
 
 class IMainForm;
+struct TBackgroundControls;
 class TBitmap32;
 class TBitmapLayer;
 
@@ -72,6 +73,7 @@ protected:
     void FormActivate() override;
 
 private:
+    TBackgroundControls BackgroundControls();
     void UpdateEnabling();
     void PickColor(TColorPanel* Target);
 };

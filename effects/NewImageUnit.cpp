@@ -1,6 +1,7 @@
 #include "effects/NewImageUnit.h"
 
 #include "effects/BackFill.h"
+#include "effects/BackgroundGroup.h"
 #include "raster/Raster32.h"
 
 #include <QComboBox>
@@ -17,18 +18,6 @@
 
 namespace kv {
 
-namespace {
-
-QToolButton* ColorButton(QWidget* Owner)
-{
-    auto* b = new QToolButton(Owner);
-    b->setText("...");
-    b->setAutoRaise(true);
-    return b;
-}
-
-} // namespace
-
 TNewImageForm::TNewImageForm(QWidget* Owner) : TDialogForm("TNewImageForm", Owner)
 {
     SetCaption("New Project");
@@ -36,53 +25,12 @@ TNewImageForm::TNewImageForm(QWidget* Owner) : TDialogForm("TNewImageForm", Owne
     ColorDialog1.Color = clWhite;
 
     auto* size = new QGroupBox("Size and Proportions", this);
-    auto* sg = new QGridLayout(size);
-    UpDown1 = new QSpinBox(size);
-    UpDown2 = new QSpinBox(size);
-    for (QSpinBox* s : {UpDown1, UpDown2})
-        s->setRange(1, 2000);
-    UpDown1->setValue(640);
-    UpDown2->setValue(480);
+    QGridLayout* sg = AddSizeRows(size, 2000, 640, 480, UpDown1, UpDown2);
     ComboBox1 = new QComboBox(size);
     ComboBox1->addItems({"Free", "Square", "Golden Ratio", "9:12", "10:15", "15:21", "16:9"});
-    sg->addWidget(new QLabel("Width", size), 0, 0);
-    sg->addWidget(UpDown1, 0, 1);
-    sg->addWidget(new QLabel("pixels", size), 0, 2);
-    sg->addWidget(new QLabel("Height", size), 1, 0);
-    sg->addWidget(UpDown2, 1, 1);
-    sg->addWidget(new QLabel("pixels", size), 1, 2);
     sg->addWidget(new QLabel("Proportion", size), 2, 0);
     sg->addWidget(ComboBox1, 2, 1, 1, 2);
-
-    auto* back = new QGroupBox("Background", this);
-    auto* bg = new QGridLayout(back);
-    OneTone = new QRadioButton("Solid Color", back);
-    Grad = new QRadioButton("Gradient", back);
-    Tile = new QRadioButton("Texture", back);
-    OneTone->setChecked(true);
-    Panel1 = new TColorPanel(back);
-    Panel2 = new TColorPanel(back);
-    Panel3 = new TColorPanel(back);
-    SpeedButton1 = ColorButton(back);
-    SpeedButton2 = ColorButton(back);
-    SpeedButton4 = ColorButton(back);
-    SpeedButton3 = ColorButton(back);
-    ComboBox2 = new QComboBox(back);
-    ComboBox2->addItems({"Left-Right Style", "Top-Bottom Style"});
-    Edit1 = new QLineEdit(back);
-    Edit1->setReadOnly(true);
-    bg->addWidget(OneTone, 0, 0);
-    bg->addWidget(Panel1, 0, 1);
-    bg->addWidget(SpeedButton1, 0, 2);
-    bg->addWidget(Grad, 1, 0);
-    bg->addWidget(Panel2, 1, 1);
-    bg->addWidget(SpeedButton2, 1, 2);
-    bg->addWidget(Panel3, 1, 3);
-    bg->addWidget(SpeedButton4, 1, 4);
-    bg->addWidget(ComboBox2, 2, 1, 1, 4);
-    bg->addWidget(Tile, 3, 0);
-    bg->addWidget(Edit1, 3, 1, 1, 3);
-    bg->addWidget(SpeedButton3, 3, 4);
+    QGroupBox* back = BuildBackgroundGroup(this, "Left-Right Style", BackgroundControls());
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -136,16 +84,13 @@ void TNewImageForm::ComboBox1Change() { ImageWidthChange(); }
 
 void TNewImageForm::KindClick() { UpdateEnabling(); }
 
-void TNewImageForm::UpdateEnabling()
+TBackgroundControls TNewImageForm::BackgroundControls()
 {
-    SpeedButton1->setEnabled(OneTone->isChecked());
-    const bool grad = Grad->isChecked(), tile = Tile->isChecked();
-    SpeedButton2->setEnabled(grad);
-    SpeedButton4->setEnabled(grad);
-    ComboBox2->setEnabled(grad);
-    SpeedButton3->setEnabled(tile);
-    Edit1->setEnabled(tile);
+    return {OneTone,      Grad,         Tile,         Panel1,       Panel2,    Panel3,
+            SpeedButton1, SpeedButton2, SpeedButton4, SpeedButton3, ComboBox2, Edit1};
 }
+
+void TNewImageForm::UpdateEnabling() { UpdateBackgroundEnabling(BackgroundControls()); }
 
 bool TNewImageForm::PickColor(TColorPanel* Target)
 {
@@ -184,16 +129,9 @@ void TNewImageForm::MakeBackground(TBitmap32& Background) const
     Background.ClearTo(WinColorToColor32(Panel1->Color()));
     if (Tile->isChecked())
         TilePattern(OpenPictureDialog.FileName, Background);
-    else if (Grad->isChecked()) {
-        TBitmap g;
-        g.SetPixelFormat(pf24bit);
-        g.SetSize(Background.Width(), Background.Height());
-        if (ComboBox2->currentIndex() == 1)
-            GradientDown(Panel2->Color(), Panel3->Color(), g);
-        else
-            Gradient(Panel2->Color(), Panel3->Color(), g);
-        Background.Assign(&g);
-    }
+    else if (Grad->isChecked())
+        GradientPicture(Panel2->Color(), Panel3->Color(), ComboBox2->currentIndex() == 1 ? gsTopBottom : gsLeftRight,
+                        Background.Width(), Background.Height(), Background);
 }
 
 } // namespace kv

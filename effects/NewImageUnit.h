@@ -15,6 +15,7 @@ class QToolButton;
 namespace kv {
 
 class TBitmap32;
+struct TBackgroundControls;
 
 class TNewImageForm : public TDialogForm {
 public:
@@ -62,6 +63,7 @@ protected:
     void FormActivate() override;
 
 private:
+    TBackgroundControls BackgroundControls();
     void UpdateEnabling();
     bool PickColor(TColorPanel* Target);
 };

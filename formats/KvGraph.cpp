@@ -463,19 +463,6 @@ int32_t ReduceColors(const uint8_t* Src24, int64_t SrcStride, uint8_t* Dst8, int
 
 namespace kv {
 
-int32_t PixelFormatBits(TPixelFormat PixelFormat)
-{
-    switch (PixelFormat) {
-    case pf1bit: return 1;
-    case pf4bit: return 4;
-    case pf8bit: return 8;
-    case pf15bit:
-    case pf16bit: return 16;
-    case pf24bit: return 24;
-    default: return 32;
-    }
-}
-
 namespace {
 
 int64_t DIBRowSize(int32_t Width, int32_t Bits) { return ((int64_t(Width) * Bits + 31) / 32) * 4; }

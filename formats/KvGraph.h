@@ -85,6 +85,4 @@ TBitmapInfoHeader MakeDIBHeader(const TBitmap& Bitmap, TPixelFormat PixelFormat)
 // Header-plus-colour-table size and image size.
 void DIBHeaderSizes(const TBitmap& Bitmap, TPixelFormat PixelFormat, int32_t& InfoHeaderSize, int64_t& ImageSize);
 
-int32_t PixelFormatBits(TPixelFormat PixelFormat);
-
 } // namespace kv

@@ -6,6 +6,8 @@
 
 #include "platform/Classes.h"
 
+#include <array>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -59,5 +61,20 @@ private:
     std::vector<uint8_t> FData;
     int64_t FPos = 0;
 };
+
+// 256 entries of R, G, B, as the loaders build their palettes before scaling them to
+// 8 bits a channel.
+using TPalette6 = std::array<std::array<uint8_t, 3>, 256>;
+
+// The colour cube (6 bits a channel) both loaders give 24-bit pictures as their
+// palette: r, g in 0..7, b in 0..3.
+inline void CubePalette(TPalette6& P)
+{
+    for (int r = 0; r < 8; ++r)
+        for (int g = 0; g < 8; ++g)
+            for (int b = 0; b < 4; ++b)
+                P[size_t((r * 8 + g) * 4 + b)] = {uint8_t((r + 1) * 8 - 1), uint8_t((g + 1) * 8 - 1),
+                                                  uint8_t((b + 1) * 16 - 1)};
+}
 
 } // namespace kv

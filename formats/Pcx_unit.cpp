@@ -37,8 +37,6 @@ constexpr int PaletteTailSize = 769; // marker byte + 256 x RGB
 constexpr int MaxRun = 63;
 
 // Palette in 6-bit units (0..63), red, green, blue.
-using TPalette6 = std::array<std::array<uint8_t, 3>, 256>;
-
 const uint8_t DefaultPalette16[16][3] = {{0, 0, 0},    {0, 0, 32},   {0, 32, 0},   {0, 32, 32},
                                          {32, 0, 0},   {32, 0, 32},  {32, 32, 0},  {42, 42, 42},
                                          {21, 21, 21}, {0, 0, 63},   {0, 63, 0},   {0, 63, 63},
@@ -70,16 +68,6 @@ bool Fail(const char* Message)
 {
     PCXErrorText = Message;
     return false;
-}
-
-// Colour cube for 24-bit pictures: r, g in 0..7, b in 0..3.
-void CubePalette(TPalette6& P)
-{
-    for (int r = 0; r < 8; ++r)
-        for (int g = 0; g < 8; ++g)
-            for (int b = 0; b < 4; ++b)
-                P[size_t((r * 8 + g) * 4 + b)] = {uint8_t((r + 1) * 8 - 1), uint8_t((g + 1) * 8 - 1),
-                                                  uint8_t((b + 1) * 16 - 1)};
 }
 
 std::vector<TPaletteEntry> Entries(const TPalette6& P, size_t Count, int Scale, int Add)

@@ -33,8 +33,6 @@ static_assert(sizeof(TTGAHeader) == 18, "TGA header is 18 bytes");
 
 constexpr uint8_t DescTopDown = 0x20, DescRightToLeft = 0x10;
 
-using TPalette6 = std::array<std::array<uint8_t, 3>, 256>;
-
 TTGAHeader ReadHeader(TLoaderFile& F)
 {
     TTGAHeader h{};
@@ -226,11 +224,7 @@ bool LoadTGAFile(const std::string& FileName, TBitmap* Bitmap)
         return true; // sized; nothing is decoded for this depth
     default: {
         TPalette6 cube{};
-        for (int r = 0; r < 8; ++r)
-            for (int g = 0; g < 8; ++g)
-                for (int b = 0; b < 4; ++b)
-                    cube[size_t((r * 8 + g) * 4 + b)] = {uint8_t((r + 1) * 8 - 1), uint8_t((g + 1) * 8 - 1),
-                                                         uint8_t((b + 1) * 16 - 1)};
+        CubePalette(cube);
         Bitmap->SetPaletteEntries(Scaled(cube));
         break;
     }

@@ -1,9 +1,8 @@
 // LoadProject on arbitrary bytes. A document is open before every input; a refused
 // input must leave it exactly as it was, and an accepted one must leave a consistent
 // document (the band on top, the selection a stored layer) that saves again.
+#include "fuzz/FuzzCommon.h"
 #include "editor/MainUnit.h"
-
-#include <QApplication>
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,20 +12,6 @@
 using namespace kv;
 
 namespace {
-
-// The application object lives for the whole process and is deliberately never
-// destroyed: tearing it down from an exit handler, after Qt's own statics, crashes.
-void EnsureApplication()
-{
-    if (QApplication::instance())
-        return;
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    static int Argc = 1;
-    static char Name[] = "kvn_fuzz";
-    static char* Argv[] = {Name, nullptr};
-    static QApplication* App = new QApplication(Argc, Argv);
-    (void)App;
-}
 
 void OpenKnownDocument(TMainForm& Form)
 {
@@ -51,7 +36,7 @@ std::string Fingerprint(TMainForm& Form)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
-    EnsureApplication();
+    fuzz::EnsureApplication("kvn_fuzz");
     static TMainForm* Form = [] {
         auto* F = new TMainForm();
         F->ImgView->SetBounds(0, 0, 64, 48);

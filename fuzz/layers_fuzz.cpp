@@ -6,55 +6,20 @@
 // records of 23 bytes (kind, four little-endian floats for the placement, master alpha,
 // option bits, bitmap width and height, two spare bytes) while they last, then the bytes
 // of the render rectangle and of the drag.
+#include "fuzz/FuzzCommon.h"
 #include "raster/Raster32.h"
 #include "raster/Raster32_Image.h"
 #include "raster/Raster32_RotLayer.h"
 
-#include <QApplication>
-
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
 using namespace kv;
 
 namespace {
 
-class Reader {
-public:
-    Reader(const uint8_t* Data, size_t Size) : FData(Data), FSize(Size) {}
-    bool Left(size_t N) const { return FSize - FPos >= N; }
-    uint8_t Byte() { return Left(1) ? FData[FPos++] : 0; }
-    float Single()
-    {
-        uint32_t Bits = 0;
-        for (int I = 0; I < 4; ++I)
-            Bits |= uint32_t(Byte()) << (8 * I);
-        float F;
-        std::memcpy(&F, &Bits, 4);
-        return F;
-    }
-
-private:
-    const uint8_t* FData;
-    size_t FSize;
-    size_t FPos = 0;
-};
-
-// The application object lives for the whole process and is deliberately never
-// destroyed: tearing it down from an exit handler, after Qt's own statics, crashes.
-void EnsureApplication()
-{
-    if (QApplication::instance())
-        return;
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    static int Argc = 1;
-    static char Name[] = "layers_fuzz";
-    static char* Argv[] = {Name, nullptr};
-    static QApplication* App = new QApplication(Argc, Argv);
-    (void)App;
-}
+using Reader = fuzz::TInputReader;
 
 void Fill(TBitmap32* B, uint8_t Seed)
 {
@@ -67,14 +32,14 @@ void Run(Reader& R)
 {
     TImage32 Img;
     Img.SetBounds(0, 0, 64, 48);
-    Img.Bitmap()->SetSize(1 + R.Byte() % 64, 1 + R.Byte() % 64);
+    Img.Bitmap()->SetSize(1 + R.Next8() % 64, 1 + R.Next8() % 64);
     Fill(Img.Bitmap(), 1);
-    const uint8_t ScaleByte = R.Byte(), ViewFlags = R.Byte();
+    const uint8_t ScaleByte = R.Next8(), ViewFlags = R.Next8();
     Img.SetScaleMode(TScaleMode(ViewFlags % 4));
     Img.SetBitmapAlign(TBitmapAlign((ViewFlags >> 2) % 4));
     Img.SetScale(ScaleByte / 16.0f);
-    Img.SetOffsetHorz(float(int8_t(R.Byte())));
-    Img.SetOffsetVert(float(int8_t(R.Byte())));
+    Img.SetOffsetHorz(float(int8_t(R.Next8())));
+    Img.SetOffsetVert(float(int8_t(R.Next8())));
     if (ViewFlags & 0x10)
         Img.Bitmap()->SetDrawMode(dmBlend);
     Img.Bitmap()->SetStretchFilter(TStretchFilter((ViewFlags >> 5) % 4));
@@ -82,11 +47,11 @@ void Run(Reader& R)
     TPositionedLayer* FirstPositioned = nullptr;
     int Count = 0;
     while (R.Left(23) && Count++ < 16) {
-        const uint8_t Kind = R.Byte();
-        TSingleRect P{R.Single(), R.Single(), R.Single(), R.Single()};
-        const uint8_t Alpha = R.Byte(), Opt = R.Byte(), BW = R.Byte() % 32, BH = R.Byte() % 32;
-        R.Byte();
-        R.Byte();
+        const uint8_t Kind = R.Next8();
+        TSingleRect P{R.NextRawFloat(), R.NextRawFloat(), R.NextRawFloat(), R.NextRawFloat()};
+        const uint8_t Alpha = R.Next8(), Opt = R.Next8(), BW = R.Next8() % 32, BH = R.Next8() % 32;
+        R.Next8();
+        R.Next8();
         switch (Kind % 3) {
         case 0: {
             auto* L = Img.Layers()->Add<TBitmapLayer>();
@@ -129,7 +94,7 @@ void Run(Reader& R)
 
     TBitmap32 Dest;
     Dest.SetSize(48, 40);
-    Img.RenderTo(&Dest, TRect{int8_t(R.Byte()), int8_t(R.Byte()), int8_t(R.Byte()), int8_t(R.Byte())});
+    Img.RenderTo(&Dest, TRect{int8_t(R.Next8()), int8_t(R.Next8()), int8_t(R.Next8()), int8_t(R.Next8())});
     Img.RenderTo(&Dest, Img.GetBitmapRect());
     for (int32_t Y = -8; Y < 56; Y += 7)
         for (int32_t X = -8; X < 72; X += 9) {
@@ -139,12 +104,12 @@ void Run(Reader& R)
 
     auto* Band = Img.Layers()->Add<TRubberbandLayer>();
     Band->SetTarget(FirstPositioned);
-    const int32_t X0 = int8_t(R.Byte()), Y0 = int8_t(R.Byte());
+    const int32_t X0 = int8_t(R.Next8()), Y0 = int8_t(R.Next8());
     Img.SimulateMouseDown(mbLeft, ssLeft, X0, Y0);
     for (int I = 0; I < 4; ++I)
-        Img.SimulateMouseMove(ssLeft, X0 + int8_t(R.Byte()), Y0 + int8_t(R.Byte()));
+        Img.SimulateMouseMove(ssLeft, X0 + int8_t(R.Next8()), Y0 + int8_t(R.Next8()));
     Img.SimulateMouseUp(mbLeft, 0, X0, Y0);
-    if (R.Byte() & 1)
+    if (R.Next8() & 1)
         delete FirstPositioned; // the band must forget it
     Img.SimulateMouseDown(mbLeft, ssLeft, X0, Y0);
     Img.SimulateMouseMove(ssLeft, X0 + 5, Y0 + 5);
@@ -156,7 +121,7 @@ void Run(Reader& R)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
-    EnsureApplication();
+    fuzz::EnsureApplication("layers_fuzz");
     Reader R(Data, Size);
     try {
         Run(R);

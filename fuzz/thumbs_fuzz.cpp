@@ -1,8 +1,7 @@
 // A folder scan over files made from the input: the same bytes are written under every
 // extension the browser lists, and a view scans the folder, loading each of them.
+#include "fuzz/FuzzCommon.h"
 #include "widgets/Thumbview.h"
-
-#include <QApplication>
 
 #include <cstdint>
 #include <cstdlib>
@@ -12,19 +11,6 @@
 #include <unistd.h>
 
 namespace {
-
-void EnsureApplication()
-{
-    if (QApplication::instance())
-        return;
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    // Never destroyed: tearing Qt down from an exit handler crashes.
-    static int Argc = 1;
-    static char Name[] = "thumbs_fuzz";
-    static char* Argv[] = {Name, nullptr};
-    static QApplication* App = new QApplication(Argc, Argv);
-    (void)App;
-}
 
 const std::filesystem::path& Folder()
 {
@@ -46,7 +32,7 @@ const std::filesystem::path& Folder()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
-    EnsureApplication();
+    kv::fuzz::EnsureApplication("thumbs_fuzz");
     const auto& Dir = Folder();
     for (const char* Ext : {"bmp", "JPG", "wmf", "emf", "ico", "gif", "Pcx", "tga", "png"}) {
         std::ofstream Out(Dir / (std::string("f.") + Ext), std::ios::binary | std::ios::trunc);

@@ -1,25 +1,15 @@
 // Random geometry for CopyRectBlend and StretchRectBlend: sizes 0, 1 and large,
 // rectangles anywhere, every filter and draw mode. Errors are fine; memory faults are not.
+#include "fuzz/FuzzCommon.h"
 #include "raster/Raster32_Transforms.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 namespace {
 
-struct TReader {
-    const uint8_t* Data;
-    size_t Size;
-    size_t Pos = 0;
-    uint32_t Next32()
-    {
-        uint32_t v = 0;
-        for (int i = 0; i < 4; ++i)
-            v |= uint32_t(Pos < Size ? Data[Pos++] : 0) << (8 * i);
-        return v;
-    }
-    uint8_t Next8() { return Pos < Size ? Data[Pos++] : 0; }
+struct TReader : kv::fuzz::TInputReader {
+    using TInputReader::TInputReader;
     // Mostly small coordinates, sometimes extreme ones.
     int32_t Coord()
     {
@@ -45,7 +35,7 @@ struct TReader {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    TReader r{data, size};
+    TReader r(data, size);
     kv::TBitmap32 src, dst;
     try {
         src.SetSize(r.Side(), r.Side());

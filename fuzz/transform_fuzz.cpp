@@ -1,29 +1,21 @@
 // DrawTransformed with random affine parameters and projective corners, including NaN,
 // infinities and degenerate quads.
+#include "fuzz/FuzzCommon.h"
 #include "raster/Raster32_Transforms.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 namespace {
 
-struct TReader {
-    const uint8_t* Data;
-    size_t Size;
-    size_t Pos = 0;
-    uint8_t Next8() { return Pos < Size ? Data[Pos++] : 0; }
+struct TReader : kv::fuzz::TInputReader {
+    using TInputReader::TInputReader;
     float Float()
     {
-        uint8_t kind = Next8();
-        uint32_t bits = 0;
-        for (int i = 0; i < 4; ++i)
-            bits |= uint32_t(Next8()) << (8 * i);
+        const uint8_t kind = Next8();
         if (kind < 160)
-            return float(int16_t(bits)) / 64.0f; // ordinary values
-        float f;
-        std::memcpy(&f, &bits, 4); // anything, NaN and infinities included
-        return f;
+            return float(int16_t(Next32())) / 64.0f; // ordinary values
+        return NextRawFloat();
     }
 };
 
@@ -31,7 +23,7 @@ struct TReader {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    TReader r{data, size};
+    TReader r(data, size);
     kv::TBitmap32 src, dst;
     src.SetSize(r.Next8() % 48, r.Next8() % 48);
     dst.SetSize(r.Next8() % 64, r.Next8() % 64);

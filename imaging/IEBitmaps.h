@@ -6,6 +6,7 @@
 #include "platform/Graphics.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -154,27 +155,52 @@ protected:
     std::vector<uint8_t> FItems;
 };
 
-class TIEDoubleList : public TIEList {
+// Values of one plain type with the current, default and range values that go with them.
+// Items out of range read 0 and are not written.
+template <class T>
+class TIEValueList : public TIEList {
 public:
-    TIEDoubleList() : TIEList(8) {}
-    double Items(int32_t I) const;
-    void SetItems(int32_t I, double V);
-    int32_t Add(double V);
-    void Clear() override;
-    void Assign(const TIEList* Source) override;
-    double CurrentValue = 0, DefaultValue = 0, RangeMin = 0, RangeMax = 0;
+    TIEValueList() : TIEList(int32_t(sizeof(T))) {}
+    T Items(int32_t I) const
+    {
+        T v = 0;
+        if (I >= 0 && I < FCount)
+            std::memcpy(&v, Item(I), sizeof(T));
+        return v;
+    }
+    void SetItems(int32_t I, T V)
+    {
+        if (I >= 0 && I < FCount) {
+            std::memcpy(Item(I), &V, sizeof(T));
+            Flags |= 1;
+        }
+    }
+    int32_t Add(T V)
+    {
+        SetCount(FCount + 1);
+        SetItems(FCount - 1, V);
+        return FCount - 1;
+    }
+    void Clear() override
+    {
+        TIEList::Clear();
+        CurrentValue = DefaultValue = RangeMin = RangeMax = 0;
+    }
+    void Assign(const TIEList* Source) override
+    {
+        TIEList::Assign(Source);
+        if (auto* s = dynamic_cast<const TIEValueList*>(Source)) {
+            CurrentValue = s->CurrentValue;
+            DefaultValue = s->DefaultValue;
+            RangeMin = s->RangeMin;
+            RangeMax = s->RangeMax;
+        }
+    }
+    T CurrentValue = 0, DefaultValue = 0, RangeMin = 0, RangeMax = 0;
 };
 
-class TIEIntegerList : public TIEList {
-public:
-    TIEIntegerList() : TIEList(4) {}
-    int32_t Items(int32_t I) const;
-    void SetItems(int32_t I, int32_t V);
-    int32_t Add(int32_t V);
-    void Clear() override;
-    void Assign(const TIEList* Source) override;
-    int32_t CurrentValue = 0, DefaultValue = 0, RangeMin = 0, RangeMax = 0;
-};
+class TIEDoubleList : public TIEValueList<double> {};
+class TIEIntegerList : public TIEValueList<int32_t> {};
 
 // A set of 32-bit values hashed on their low HashBits bits; collisions chain.
 class THash1 : public TObject {

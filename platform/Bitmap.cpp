@@ -13,9 +13,7 @@ namespace kv {
 std::vector<TPaletteEntry> HalftonePaletteEntries(); // Graphics.cpp
 uint32_t NearestPaletteIndex(const std::vector<TPaletteEntry>& Entries, TColor Color);
 
-namespace {
-
-int FormatBits(TPixelFormat Format)
+int32_t PixelFormatBits(TPixelFormat Format)
 {
     switch (Format) {
     case pf1bit: return 1;
@@ -28,8 +26,10 @@ int FormatBits(TPixelFormat Format)
     }
 }
 
+namespace {
+
 bool IsPaletted(TPixelFormat Format) { return Format == pf1bit || Format == pf4bit || Format == pf8bit; }
-bool Is32(TPixelFormat Format) { return FormatBits(Format) == 32; }
+bool Is32(TPixelFormat Format) { return PixelFormatBits(Format) == 32; }
 
 std::vector<TPaletteEntry> DefaultPalette(TPixelFormat Format)
 {
@@ -197,12 +197,12 @@ int32_t TBitmap::BytesPerScanLine(int32_t Width, int32_t BitsPerPixel)
     return int32_t(((int64_t(Width) * BitsPerPixel + 31) / 32) * 4);
 }
 
-int TBitmap::BitsPerPixel() const { return FormatBits(FPixelFormat); }
+int TBitmap::BitsPerPixel() const { return PixelFormatBits(FPixelFormat); }
 
 void TBitmap::Reallocate(int32_t Width, int32_t Height, TPixelFormat Format, bool KeepPixels)
 {
     CheckPixelBufferSize(Width, Height, "Bitmap");
-    int32_t stride = BytesPerScanLine(Width, FormatBits(Format));
+    int32_t stride = BytesPerScanLine(Width, PixelFormatBits(Format));
     uint8_t* bits = (Width > 0 && Height > 0) ? AllocPixelBuffer(Width, Height, stride, "Bitmap") : nullptr;
     if (KeepPixels && FBits && bits && Format == FPixelFormat) {
         // The top-left corner stays where it was; rows are stored bottom-up.
@@ -250,7 +250,7 @@ void TBitmap::SetPixelFormat(TPixelFormat Value)
     std::vector<TPaletteEntry> palette;
     if (IsPaletted(Value)) {
         // A palette that fits the new depth stays; otherwise the depth's default one.
-        size_t limit = size_t(1) << FormatBits(Value);
+        size_t limit = size_t(1) << PixelFormatBits(Value);
         palette = IsPaletted(FPixelFormat) && !FPaletteEntries.empty() && FPaletteEntries.size() <= limit
                       ? FPaletteEntries
                       : DefaultPalette(Value);
@@ -491,14 +491,23 @@ QImage BitmapToQImage(const TBitmap& Bitmap)
     return image;
 }
 
-void QImageToBitmap(const QImage& Image, TBitmap& Bitmap)
+void QImageToBitmap(const QImage& Image, TBitmap& Bitmap, const char* What)
 {
-    QImage image = Image.convertToFormat(QImage::Format_ARGB32);
+    CheckPixelBufferSize(Image.width(), Image.height(), What);
+    const bool hasAlpha = Image.hasAlphaChannel();
+    const QImage image = Image.convertToFormat(QImage::Format_ARGB32);
+    if (image.isNull() && !Image.isNull())
+        throw EOutOfResources(std::string("Out of memory while converting the ") + What);
     TBitmap fresh;
     fresh.SetPixelFormat(pf32bit);
     fresh.SetSize(image.width(), image.height());
-    for (int32_t y = 0; y < fresh.Height(); ++y)
-        std::memcpy(fresh.ScanLine(y), image.constScanLine(y), size_t(fresh.Width()) * 4);
+    for (int32_t y = 0; y < fresh.Height(); ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(fresh.ScanLine(y));
+        std::memcpy(row, image.constScanLine(y), size_t(fresh.Width()) * 4);
+        if (!hasAlpha) // whatever the fourth byte held, the picture is opaque
+            for (int32_t x = 0; x < fresh.Width(); ++x)
+                row[x] |= 0xFF000000u;
+    }
     Bitmap.Assign(&fresh);
 }
 

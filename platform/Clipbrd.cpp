@@ -2,6 +2,7 @@
 
 #include "platform/QtBridge.h"
 
+#include <QBuffer>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -137,7 +138,7 @@ std::vector<uint8_t> TClipboard::GetAsHandle(TClipboardFormat Format) const
         if (!m->hasImage())
             return {};
         TBitmap bmp;
-        QImageToBitmap(qvariant_cast<QImage>(m->imageData()), bmp);
+        QImageToBitmap(qvariant_cast<QImage>(m->imageData()), bmp, "clipboard image");
         TClipboardFormat f;
         std::vector<uint8_t> data;
         HPALETTE pal;
@@ -164,12 +165,21 @@ void TClipboard::SetAsText(const std::string& Text)
 
 void TClipboard::SetImage(const TBitmap& Bitmap)
 {
-    QImage image = BitmapToQImage(Bitmap);
-    if (FPending) {
-        FPending->Data->setImageData(image);
-        return;
+    const QImage image = BitmapToQImage(Bitmap);
+    // PNG bytes beside the system image, so programs that ask for "image/png" paste it
+    // too, with its alpha.
+    QByteArray png;
+    {
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
     }
-    System()->setImage(image);
+    QMimeData* data = FPending ? FPending->Data.get() : new QMimeData; // the clipboard owns a new one
+    data->setImageData(image);
+    if (!png.isEmpty())
+        data->setData("image/png", png);
+    if (!FPending)
+        System()->setMimeData(data);
 }
 
 void TClipboard::Assign(TPersistent* Source)
@@ -215,11 +225,11 @@ void TClipboard::AssignTo(TPersistent* Dest)
     const QMimeData* m = System()->mimeData();
     bool image = m && m->hasImage();
     if (auto* b = dynamic_cast<TBitmap*>(Dest); b && image) {
-        QImageToBitmap(qvariant_cast<QImage>(m->imageData()), *b);
+        QImageToBitmap(qvariant_cast<QImage>(m->imageData()), *b, "clipboard image");
         return;
     }
     if (auto* p = dynamic_cast<TPicture*>(Dest); p && image) {
-        QImageToBitmap(qvariant_cast<QImage>(m->imageData()), *p->Bitmap());
+        QImageToBitmap(qvariant_cast<QImage>(m->imageData()), *p->Bitmap(), "clipboard image");
         return;
     }
     TPersistent::AssignTo(Dest);

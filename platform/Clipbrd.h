@@ -27,12 +27,14 @@ public:
     std::string AsText() const;
     void SetAsText(const std::string& Text);
 
-    // TBitmap, TPicture or any TGraphic (drawn into a bitmap) onto the clipboard.
+    // TBitmap, TPicture or any TGraphic (drawn into a bitmap) onto the clipboard; a
+    // bitmap goes both as the system's image and as "image/png" bytes.
     void Assign(TPersistent* Source) override;
     std::string ClassName() const override { return "TClipboard"; }
 
 protected:
-    // Fills a TBitmap or TPicture from the clipboard's image.
+    // Fills a TBitmap or TPicture (pf32bit) from the clipboard's image; an image without
+    // an alpha channel comes out opaque, an impossible size raises and leaves Dest as it was.
     void AssignTo(TPersistent* Dest) override;
 
 private:

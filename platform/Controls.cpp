@@ -1,5 +1,7 @@
 #include "platform/Controls.h"
 
+#include "platform/KvKeys.h"
+
 #include <QApplication>
 #include <QCursor>
 #include <QEnterEvent>
@@ -43,10 +45,7 @@ Qt::CursorShape ToQtCursor(TCursor C)
 
 TShiftState ShiftFromQt(Qt::KeyboardModifiers Mods, Qt::MouseButtons Buttons)
 {
-    TShiftState S = 0;
-    if (Mods & Qt::ShiftModifier) S |= ssShift;
-    if (Mods & Qt::AltModifier) S |= ssAlt;
-    if (Mods & Qt::ControlModifier) S |= ssCtrl;
+    TShiftState S = ShiftFromQtModifiers(uint32_t(Mods));
     if (Buttons & Qt::LeftButton) S |= ssLeft;
     if (Buttons & Qt::RightButton) S |= ssRight;
     if (Buttons & Qt::MiddleButton) S |= ssMiddle;

@@ -342,6 +342,8 @@ private:
 // ---- Platform bitmap --------------------------------------------------------------
 
 enum TPixelFormat : uint8_t { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
+// Bits a pixel takes in a row: 15-bit pixels take 16, pfDevice and pfCustom 32.
+int32_t PixelFormatBits(TPixelFormat Format);
 enum TBitmapHandleType : uint8_t { bmDIB, bmDDB };
 enum TTransparentMode : uint8_t { tmAuto, tmFixed };
 

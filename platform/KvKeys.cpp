@@ -4,9 +4,7 @@
 
 namespace kv {
 
-namespace {
-
-uint16_t VirtualKey(int K)
+uint16_t VirtualKeyFromQt(int K)
 {
     if (K >= Qt::Key_A && K <= Qt::Key_Z)
         return uint16_t('A' + (K - Qt::Key_A));
@@ -35,11 +33,21 @@ uint16_t VirtualKey(int K)
     }
 }
 
-} // namespace
+TShiftState ShiftFromQtModifiers(uint32_t QtModifiers)
+{
+    TShiftState s = 0;
+    if (QtModifiers & Qt::ShiftModifier)
+        s |= ssShift;
+    if (QtModifiers & Qt::ControlModifier)
+        s |= ssCtrl;
+    if (QtModifiers & Qt::AltModifier)
+        s |= ssAlt;
+    return s;
+}
 
 TShortCut ShortCutFromQtKey(int QtKey, uint32_t QtModifiers)
 {
-    const uint16_t vk = VirtualKey(QtKey);
+    const uint16_t vk = VirtualKeyFromQt(QtKey);
     if (vk == 0)
         return 0;
     TShortCut s = 0;

@@ -16,6 +16,11 @@ constexpr uint16_t VK_BACK = 0x08, VK_TAB = 0x09, VK_SPACE = 0x20, VK_INSERT = 0
 
 constexpr TShortCut ShortCut(uint16_t Key, TShortCut Shift) { return TShortCut((Key & 0xFF) | Shift); }
 
+// The virtual-key code of a Qt key (Qt::Key as an integer); 0 for keys without one.
+uint16_t VirtualKeyFromQt(int QtKey);
+// ssShift, ssCtrl and ssAlt of Qt's keyboard modifiers (as an integer).
+TShiftState ShiftFromQtModifiers(uint32_t QtModifiers);
+
 // The shortcut of a Qt key event (Qt::Key and Qt::KeyboardModifiers as integers);
 // 0 for keys without a virtual-key code.
 TShortCut ShortCutFromQtKey(int QtKey, uint32_t QtModifiers);

@@ -20,8 +20,10 @@ QFont ToQFont(const TFont& Font);
 // A copy of the bitmap as Format_ARGB32 (32-bit bitmaps keep their fourth byte as
 // alpha, other formats come out opaque).
 QImage BitmapToQImage(const TBitmap& Bitmap);
-// Replaces the bitmap by the image as pf32bit (alpha kept).
-void QImageToBitmap(const QImage& Image, TBitmap& Bitmap);
+// Replaces the bitmap by the image as pf32bit: alpha kept when the image has an alpha
+// channel, opaque otherwise. The size goes through the pixel-buffer check (What names
+// the picture in the error) before anything is converted; the bitmap is untouched on error.
+void QImageToBitmap(const QImage& Image, TBitmap& Bitmap, const char* What = "image");
 
 // A canvas drawing through a window's painter during its paint event. Pixels cannot
 // be read back from it; block transfers into it go through the painter.

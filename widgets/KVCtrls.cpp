@@ -222,9 +222,89 @@ int32_t DrawShadowText(TCanvas& Canvas, const std::string& Text, TRect& R, uint3
     return height + s;
 }
 
+// ---- Hot tracking -----------------------------------------------------------------------
+
+void TKvTrackingControl::SetTransparent(bool Value)
+{
+    if (Value == FTransparent)
+        return;
+    FTransparent = Value;
+    // Opaque controls cover their whole rectangle; a transparent one lets the parent show.
+    setAttribute(Qt::WA_OpaquePaintEvent, !Value);
+    setAttribute(Qt::WA_NoSystemBackground, !Value);
+    Invalidate();
+}
+
+void TKvTrackingControl::paintEvent(QPaintEvent* Event)
+{
+    if (!FTransparent) {
+        TCustomControl::paintEvent(Event);
+        return;
+    }
+    Canvas();
+    CanvasImage().fill(Qt::transparent);
+    Paint();
+    QPainter p(this);
+    p.drawImage(0, 0, CanvasImage());
+}
+
+void TKvTrackingControl::SetMouseInControl(bool Value)
+{
+    if (Value == FMouseInControl)
+        return;
+    FMouseInControl = Value;
+    MouseInControlChanged();
+    if (Value) {
+        if (OnMouseEnter)
+            OnMouseEnter(this);
+    } else if (OnMouseLeave) {
+        OnMouseLeave(this);
+    }
+}
+
+void TKvTrackingControl::UpdateTracking()
+{
+    if (MouseHeld() && FMouseInControl)
+        return;
+    const bool inside = Enabled() && isVisible() && ApplicationActive() &&
+                        QApplication::widgetAt(QCursor::pos()) == this;
+    SetMouseInControl(inside);
+}
+
+void TKvTrackingControl::MouseEnter()
+{
+    if (Enabled())
+        SetMouseInControl(true);
+}
+
+void TKvTrackingControl::MouseLeave()
+{
+    if (MouseHeld())
+        return;
+    SetMouseInControl(false);
+}
+
+void TKvTrackingControl::EnabledChanged()
+{
+    UpdateTracking();
+    Invalidate();
+}
+
+void TKvTrackingControl::showEvent(QShowEvent* Event)
+{
+    TCustomControl::showEvent(Event);
+    UpdateTracking();
+}
+
+void TKvTrackingControl::hideEvent(QHideEvent* Event)
+{
+    TCustomControl::hideEvent(Event);
+    SetMouseInControl(false);
+}
+
 // ---- Label ----------------------------------------------------------------------------
 
-TKvCustomLabel::TKvCustomLabel(QWidget* AOwner) : TCustomControl(AOwner), FFont(std::make_unique<TFont>())
+TKvCustomLabel::TKvCustomLabel(QWidget* AOwner) : TKvTrackingControl(AOwner), FFont(std::make_unique<TFont>())
 {
     FFont->OnChange = [this](TObject*) { FontChanged(); };
     SetBounds(0, 0, 65, 17);
@@ -316,17 +396,6 @@ void TKvCustomLabel::SetShowFocus(bool Value)
     Invalidate();
 }
 
-void TKvCustomLabel::SetTransparent(bool Value)
-{
-    if (Value == FTransparent)
-        return;
-    FTransparent = Value;
-    // Opaque labels cover their whole rectangle; a transparent one lets the parent show.
-    setAttribute(Qt::WA_OpaquePaintEvent, !Value);
-    setAttribute(Qt::WA_NoSystemBackground, !Value);
-    Invalidate();
-}
-
 void TKvCustomLabel::SetWordWrap(bool Value)
 {
     if (Value == FWordWrap)
@@ -391,7 +460,7 @@ void TKvCustomLabel::DoDrawText(TCanvas& ACanvas, TRect& R, uint32_t Flags)
 void TKvCustomLabel::Paint()
 {
     TCanvas& C = *Canvas();
-    if (!FTransparent)
+    if (!Transparent())
         FillSolid(C, ClientRect(), Color());
     C.Brush()->SetStyle(bsClear);
     TRect R = ClientRect();
@@ -418,19 +487,6 @@ void TKvCustomLabel::Paint()
         calc.Right = calc.Left + w;
         DrawFocusRect(C, Rect(calc.Left - 1, calc.Top, calc.Right + 1, calc.Bottom));
     }
-}
-
-void TKvCustomLabel::paintEvent(QPaintEvent* Event)
-{
-    if (!FTransparent) {
-        TCustomControl::paintEvent(Event);
-        return;
-    }
-    Canvas();
-    CanvasImage().fill(Qt::transparent);
-    Paint();
-    QPainter p(this);
-    p.drawImage(0, 0, CanvasImage());
 }
 
 void TKvCustomLabel::AdjustBounds()
@@ -466,42 +522,6 @@ bool TKvCustomLabel::DialogChar(char32_t Key)
     return true;
 }
 
-void TKvCustomLabel::SetMouseInControl(bool Value)
-{
-    if (Value == FMouseInControl)
-        return;
-    FMouseInControl = Value;
-    if (Value) {
-        if (OnMouseEnter)
-            OnMouseEnter(this);
-    } else if (OnMouseLeave) {
-        OnMouseLeave(this);
-    }
-}
-
-void TKvCustomLabel::UpdateTracking()
-{
-    if (FPressed && FMouseInControl)
-        return;
-    const bool inside = Enabled() && isVisible() && ApplicationActive() &&
-                        QApplication::widgetAt(QCursor::pos()) == this;
-    SetMouseInControl(inside);
-}
-
-void TKvCustomLabel::MouseEnter()
-{
-    if (Enabled())
-        SetMouseInControl(true);
-}
-
-void TKvCustomLabel::MouseLeave()
-{
-    // A leave while the button is held on the label is not a leave yet.
-    if (FPressed)
-        return;
-    SetMouseInControl(false);
-}
-
 void TKvCustomLabel::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
 {
     if (Button == mbLeft)
@@ -514,26 +534,8 @@ void TKvCustomLabel::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, 
     if (Button == mbLeft)
         FPressed = false;
     TCustomControl::MouseUp(Button, Shift, X, Y);
-    if (FMouseInControl && !PtInRect(ClientRect(), Point(X, Y)))
+    if (MouseInControl() && !PtInRect(ClientRect(), Point(X, Y)))
         SetMouseInControl(false);
-}
-
-void TKvCustomLabel::EnabledChanged()
-{
-    UpdateTracking();
-    Invalidate();
-}
-
-void TKvCustomLabel::showEvent(QShowEvent* Event)
-{
-    TCustomControl::showEvent(Event);
-    UpdateTracking();
-}
-
-void TKvCustomLabel::hideEvent(QHideEvent* Event)
-{
-    TCustomControl::hideEvent(Event);
-    SetMouseInControl(false);
 }
 
 // ---- Glyph list -----------------------------------------------------------------------
@@ -884,7 +886,7 @@ TRect TKvButtonGlyph::Draw(TCanvas& Canvas, const TRect& Client, const TPoint& O
 // ---- Speed button -----------------------------------------------------------------------
 
 TKvSpeedButton::TKvSpeedButton(QWidget* AOwner)
-    : TCustomControl(AOwner), FGlyph(std::make_unique<TKvButtonGlyph>()), FFont(std::make_unique<TFont>())
+    : TKvTrackingControl(AOwner), FGlyph(std::make_unique<TKvButtonGlyph>()), FFont(std::make_unique<TFont>())
 {
     FGlyph->OnChange = [this](TObject*) { Invalidate(); };
     FFont->SetColor(clBtnText);
@@ -1043,16 +1045,6 @@ void TKvSpeedButton::SetStyle(TButtonStyle Value)
     Invalidate();
 }
 
-void TKvSpeedButton::SetTransparent(bool Value)
-{
-    if (Value == FTransparent)
-        return;
-    FTransparent = Value;
-    setAttribute(Qt::WA_OpaquePaintEvent, !Value);
-    setAttribute(Qt::WA_NoSystemBackground, !Value);
-    Invalidate();
-}
-
 void TKvSpeedButton::SetWordWrap(bool Value)
 {
     if (Value == FWordWrap)
@@ -1130,50 +1122,17 @@ void TKvSpeedButton::UpdateAccelerator()
     BindAccelerator(this, FAccelerator, FCaption, [this](char32_t Key) { DialogChar(Key); });
 }
 
-void TKvSpeedButton::SetMouseInControl(bool Value)
+void TKvSpeedButton::MouseInControlChanged()
 {
-    if (Value == FMouseInControl)
-        return;
-    FMouseInControl = Value;
     if (FFlat)
         Invalidate();
-    if (Value) {
-        if (OnMouseEnter)
-            OnMouseEnter(this);
-    } else if (OnMouseLeave) {
-        OnMouseLeave(this);
-    }
-}
-
-void TKvSpeedButton::UpdateTracking()
-{
-    if (FDragging && FMouseInControl)
-        return;
-    const bool inside = Enabled() && isVisible() && ApplicationActive() &&
-                        QApplication::widgetAt(QCursor::pos()) == this;
-    SetMouseInControl(inside);
-}
-
-void TKvSpeedButton::MouseEnter()
-{
-    if (Enabled())
-        SetMouseInControl(true);
-}
-
-void TKvSpeedButton::MouseLeave()
-{
-    // A leave while the button is held is ignored: the release decides.
-    if (FDragging)
-        return;
-    SetMouseInControl(false);
 }
 
 void TKvSpeedButton::EnabledChanged()
 {
     if (!Enabled())
         StopTimer();
-    UpdateTracking();
-    Invalidate();
+    TKvTrackingControl::EnabledChanged();
 }
 
 void TKvSpeedButton::changeEvent(QEvent* Event)
@@ -1181,18 +1140,6 @@ void TKvSpeedButton::changeEvent(QEvent* Event)
     if (Event->type() == QEvent::PaletteChange)
         SysColorChange();
     TCustomControl::changeEvent(Event);
-}
-
-void TKvSpeedButton::showEvent(QShowEvent* Event)
-{
-    TCustomControl::showEvent(Event);
-    UpdateTracking();
-}
-
-void TKvSpeedButton::hideEvent(QHideEvent* Event)
-{
-    TCustomControl::hideEvent(Event);
-    SetMouseInControl(false);
 }
 
 TPoint TKvSpeedButton::MenuPoint() const
@@ -1277,7 +1224,7 @@ void TKvSpeedButton::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
 {
     TCustomControl::MouseMove(Shift, X, Y);
     if (!FDragging) {
-        if (!FMouseInControl)
+        if (!MouseInControl())
             UpdateTracking();
         return;
     }
@@ -1312,7 +1259,7 @@ void TKvSpeedButton::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, 
     }
     if (inside && !FMenuDropping)
         Click();
-    if (!inside && FMouseInControl)
+    if (!inside && MouseInControl())
         SetMouseInControl(false);
 }
 
@@ -1325,11 +1272,11 @@ void TKvSpeedButton::Paint()
         FState = FDown && FGroupIndex != 0 ? bsExclusive : bsUp;
     }
     TButtonState paintState = FState;
-    if (FFlat && !FMouseInControl && !Designing())
+    if (FFlat && !MouseInControl() && !Designing())
         paintState = bsInactive;
 
     TCanvas& C = *Canvas();
-    if (!FTransparent)
+    if (!Transparent())
         FillSolid(C, ClientRect(), clBtnFace);
 
     TRect area;
@@ -1339,7 +1286,7 @@ void TKvSpeedButton::Paint()
         const TRect R = ClientRect();
         area = Rect(R.Left + 2, R.Top + 2, R.Right - 2, R.Bottom - 2);
     }
-    if (FState == bsExclusive && !FTransparent && (!FFlat || paintState == bsInactive))
+    if (FState == bsExclusive && !Transparent() && (!FFlat || paintState == bsInactive))
         FillChecker(C, area);
 
     const TPoint offset = FState == bsDown || FState == bsExclusive ? Point(1, 1) : Point(0, 0);
@@ -1347,19 +1294,6 @@ void TKvSpeedButton::Paint()
     C.SetFont(FFont.get());
     FTextBounds = FGlyph->Draw(C, area, offset, FCaption, FLayout, FMargin, FSpacing,
                                FMarkDropDown && FDropDownMenu, glyphState, FAlignment, FWordWrap);
-}
-
-void TKvSpeedButton::paintEvent(QPaintEvent* Event)
-{
-    if (!FTransparent) {
-        TCustomControl::paintEvent(Event);
-        return;
-    }
-    Canvas();
-    CanvasImage().fill(Qt::transparent);
-    Paint();
-    QPainter p(this);
-    p.drawImage(0, 0, CanvasImage());
 }
 
 } // namespace kv

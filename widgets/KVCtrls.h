@@ -37,9 +37,55 @@ using TKvNumGlyphs = int32_t; // 1..5
 int32_t DrawShadowText(TCanvas& Canvas, const std::string& Text, TRect& R, uint32_t Format, uint8_t ShadowSize,
                        TColor ShadowColor, TShadowPosition ShadowPos);
 
+// ---- Hot tracking -----------------------------------------------------------------
+
+// What the label and the speed button share: whether the mouse is over the control,
+// with its enter and leave events (checked again on show, enable and when the
+// application comes back), and an optional transparent background.
+class TKvTrackingControl : public TCustomControl {
+public:
+    using TCustomControl::TCustomControl;
+    std::string ClassName() const override { return "TKvTrackingControl"; }
+
+    bool MouseInControl() const { return FMouseInControl; }
+    bool Transparent() const { return FTransparent; }
+    void SetTransparent(bool Value);
+
+    TNotifyEvent OnMouseEnter;
+    TNotifyEvent OnMouseLeave;
+
+    // What the event loop delivers, for tests and tooling.
+    void SimulateMouseEnter() { MouseEnter(); }
+    void SimulateMouseLeave() { MouseLeave(); }
+    void PaintNow()
+    {
+        Canvas();
+        Paint();
+    }
+
+protected:
+    void MouseEnter() override;
+    void MouseLeave() override;
+    void EnabledChanged() override;
+    void paintEvent(QPaintEvent* Event) override;
+    void showEvent(QShowEvent* Event) override;
+    void hideEvent(QHideEvent* Event) override;
+    // While the left button is held on the control, leaving it is not a leave yet: the
+    // release decides.
+    virtual bool MouseHeld() const = 0;
+    // Called when MouseInControl has changed, before OnMouseEnter / OnMouseLeave.
+    virtual void MouseInControlChanged() {}
+    void SetMouseInControl(bool Value);
+    void UpdateTracking();
+
+private:
+    bool FMouseInControl = false;
+    bool FTransparent = false;
+};
+
 // ---- Label ------------------------------------------------------------------------
 
-class TKvCustomLabel : public TCustomControl {
+class TKvCustomLabel : public TKvTrackingControl {
 public:
     explicit TKvCustomLabel(QWidget* AOwner = nullptr);
     ~TKvCustomLabel() override;
@@ -65,14 +111,11 @@ public:
     void SetShowAccelChar(bool Value);
     bool ShowFocus() const { return FShowFocus; }
     void SetShowFocus(bool Value);
-    bool Transparent() const { return FTransparent; }
-    void SetTransparent(bool Value);
     bool WordWrap() const { return FWordWrap; }
     void SetWordWrap(bool Value);
     // Held without ownership; forgotten when that control goes.
     QWidget* FocusControl() const { return FFocusControl; }
     void SetFocusControl(QWidget* Value);
-    bool MouseInControl() const { return FMouseInControl; }
 
     // Re-measures and takes the text's size (with AutoSize).
     void AdjustBounds();
@@ -80,36 +123,18 @@ public:
     // accelerator and everything allows it; returns whether it was taken.
     bool DialogChar(char32_t Key);
 
-    TNotifyEvent OnMouseEnter;
-    TNotifyEvent OnMouseLeave;
-
-    // What the event loop delivers, for tests and tooling.
-    void SimulateMouseEnter() { MouseEnter(); }
-    void SimulateMouseLeave() { MouseLeave(); }
-    void PaintNow()
-    {
-        Canvas();
-        Paint();
-    }
 
 protected:
     void Paint() override;
-    void MouseEnter() override;
-    void MouseLeave() override;
     void MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
     void MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
-    void EnabledChanged() override;
-    void paintEvent(QPaintEvent* Event) override;
-    void showEvent(QShowEvent* Event) override;
-    void hideEvent(QHideEvent* Event) override;
+    bool MouseHeld() const override { return FPressed; }
     // Draws (or with DT_CALCRECT measures) the caption with the label's shadow.
     virtual void DoDrawText(TCanvas& ACanvas, TRect& R, uint32_t Flags);
 
 private:
     void FontChanged();
     void FocusChanged(QWidget* Old, QWidget* Now);
-    void SetMouseInControl(bool Value);
-    void UpdateTracking();
     void UpdateAccelerator();
     uint32_t AlignmentFlags() const;
 
@@ -123,12 +148,10 @@ private:
     TShadowPosition FShadowPos = spLeftTop;
     bool FShowAccelChar = true;
     bool FShowFocus = false;
-    bool FTransparent = false;
     bool FWordWrap = false;
     QPointer<QWidget> FFocusControl;
     int32_t FLeftMargin = 0;
     int32_t FRightMargin = 0;
-    bool FMouseInControl = false;
     bool FPressed = false;
     bool FFocused = false;
     QShortcut* FAccelerator = nullptr; // owned by this widget as its Qt child
@@ -248,7 +271,7 @@ void DrawDropDownArrow(TCanvas& Canvas, int32_t X, int32_t Y, TColor Color);
 
 // ---- Speed button -------------------------------------------------------------------
 
-class TKvSpeedButton : public TCustomControl {
+class TKvSpeedButton : public TKvTrackingControl {
 public:
     explicit TKvSpeedButton(QWidget* AOwner = nullptr);
     ~TKvSpeedButton() override;
@@ -296,8 +319,6 @@ public:
     void SetSpacing(int32_t Value);
     TButtonStyle Style() const { return FStyle; }
     void SetStyle(TButtonStyle Value);
-    bool Transparent() const { return FTransparent; }
-    void SetTransparent(bool Value);
     bool WordWrap() const { return FWordWrap; }
     void SetWordWrap(bool Value);
     TAlignment Alignment() const { return FAlignment; }
@@ -306,7 +327,6 @@ public:
     void SetModalResult(TModalResult Value) { FModalResult = Value; }
 
     TButtonState State() const { return FState; }
-    bool MouseInControl() const { return FMouseInControl; }
     bool Dragging() const { return FDragging; }
     TKvButtonGlyph* ButtonGlyph() const { return FGlyph.get(); }
     // The repeat timer (null until first used or after AllowTimer went off).
@@ -328,37 +348,22 @@ public:
     // Hides TCustomControl's click event: the button decides itself when a click happens.
     TNotifyEvent OnClick;
     TNotifyEvent OnDblClick;
-    TNotifyEvent OnMouseEnter;
-    TNotifyEvent OnMouseLeave;
-
-    void SimulateMouseEnter() { MouseEnter(); }
-    void SimulateMouseLeave() { MouseLeave(); }
-    void PaintNow()
-    {
-        Canvas();
-        Paint();
-    }
 
 protected:
     void Paint() override;
     void MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
     void MouseMove(TShiftState Shift, int32_t X, int32_t Y) override;
     void MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
-    void MouseEnter() override;
-    void MouseLeave() override;
     void EnabledChanged() override;
-    void paintEvent(QPaintEvent* Event) override;
     void changeEvent(QEvent* Event) override;
-    void showEvent(QShowEvent* Event) override;
-    void hideEvent(QHideEvent* Event) override;
+    bool MouseHeld() const override { return FDragging; }
+    void MouseInControlChanged() override;
     // Shows the drop-down menu at the screen point (blocks until it closes).
     virtual void PopupDropDownMenu(const TPoint& ScreenPos);
     TButtonState FState = bsUp;
 
 private:
     void UpdateExclusive();
-    void UpdateTracking();
-    void SetMouseInControl(bool Value);
     void DoDropDownMenu();
     TPoint MenuPoint() const;
     void StopTimer();
@@ -386,11 +391,9 @@ private:
     int32_t FMargin = -1;
     int32_t FSpacing = 1;
     TButtonStyle FStyle = bsAutoDetect;
-    bool FTransparent = false;
     bool FWordWrap = false;
     TAlignment FAlignment = taCenter;
     TModalResult FModalResult = mrNone;
-    bool FMouseInControl = false;
     std::unique_ptr<TTimer> FRepeatTimer;
     TRect FTextBounds;
     QShortcut* FAccelerator = nullptr; // Qt child of this widget

@@ -4,16 +4,13 @@
 #pragma once
 
 #include "platform/Controls.h"
-#include "platform/KvExtCtrls.h" // VK_RETURN, VK_ESCAPE, VK_UP, VK_DOWN
+#include "platform/KvKeys.h" // VK_RETURN, VK_ESCAPE, VK_UP, VK_DOWN, VK_BACK, VK_SPACE
 
 #include <cstdint>
 
 class QWidget;
 
 namespace kv {
-
-// The virtual keys the controls react to beyond the navigation keys of the platform.
-constexpr uint16_t VK_BACK = 0x08, VK_SPACE = 0x20;
 
 class TDialogKeyTarget {
 public:

@@ -1,6 +1,7 @@
 #include "widgets/KvSpinEdit.h"
 
 #include "platform/Dialogs.h"
+#include "platform/KvKeys.h"
 #include "platform/SysUtils.h"
 #include "widgets/KvDialogKeys.h"
 #include "widgets/KvResources.h"
@@ -831,21 +832,12 @@ uint16_t VirtualKey(int QtKey)
     }
 }
 
-TShiftState ShiftOf(Qt::KeyboardModifiers Mods)
-{
-    TShiftState S = 0;
-    if (Mods & Qt::ShiftModifier) S |= ssShift;
-    if (Mods & Qt::AltModifier) S |= ssAlt;
-    if (Mods & Qt::ControlModifier) S |= ssCtrl;
-    return S;
-}
-
 } // namespace
 
 void TKvSpinEdit::keyPressEvent(QKeyEvent* Event)
 {
     if (uint16_t VK = VirtualKey(Event->key())) {
-        KeyDown(VK, ShiftOf(Event->modifiers()));
+        KeyDown(VK, ShiftFromQtModifiers(Event->modifiers()));
         if (VK == 0) {
             Event->accept();
             return;

@@ -108,93 +108,61 @@ void SetRaw(uint8_t* Row, int32_t X, int Bpp, uint32_t V)
 
 } // namespace
 
-// ---- Title strip ---------------------------------------------------------------------
+// ---- Title strip and picture ---------------------------------------------------------
 
 static Tthumbnail* ThumbParent(QWidget* W) { return dynamic_cast<Tthumbnail*>(W->parentWidget()); }
 
-void TThumbTitle::Click()
+template <class TBase>
+void TThumbPart<TBase>::Click()
 {
     if (auto* P = ThumbParent(this))
         P->Click();
     else
-        TPanel::Click();
+        TBase::Click();
 }
 
-void TThumbTitle::DblClick()
+template <class TBase>
+void TThumbPart<TBase>::DblClick()
 {
     if (auto* P = ThumbParent(this))
         P->DblClick();
     else
-        TPanel::DblClick();
+        TBase::DblClick();
 }
 
-void TThumbTitle::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
+template <class TBase>
+void TThumbPart<TBase>::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
 {
     if (auto* P = ThumbParent(this))
-        P->ForwardMouseDown(Button, Shift, X + Left(), Y + Top());
+        P->ForwardMouseDown(Button, Shift, X + this->Left(), Y + this->Top());
     else
-        TPanel::MouseDown(Button, Shift, X, Y);
+        TBase::MouseDown(Button, Shift, X, Y);
 }
 
-void TThumbTitle::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
+template <class TBase>
+void TThumbPart<TBase>::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
 {
     if (auto* P = ThumbParent(this))
-        P->ForwardMouseMove(Shift, X + Left(), Y + Top());
+        P->ForwardMouseMove(Shift, X + this->Left(), Y + this->Top());
     else
-        TPanel::MouseMove(Shift, X, Y);
+        TBase::MouseMove(Shift, X, Y);
 }
 
-void TThumbTitle::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
+template <class TBase>
+void TThumbPart<TBase>::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
 {
     if (auto* P = ThumbParent(this))
-        P->ForwardMouseUp(Button, Shift, X + Left(), Y + Top());
+        P->ForwardMouseUp(Button, Shift, X + this->Left(), Y + this->Top());
     else
-        TPanel::MouseUp(Button, Shift, X, Y);
+        TBase::MouseUp(Button, Shift, X, Y);
 }
+
+template class TThumbPart<TPanel>;
+template class TThumbPart<TImage>;
 
 // ---- Picture control -----------------------------------------------------------------
 
-tThumbimage::tThumbimage(QWidget* AOwner) : TImage(AOwner) { EnsurePictureClasses(); }
-
-void tThumbimage::Click()
-{
-    if (auto* P = ThumbParent(this))
-        P->Click();
-    else
-        TImage::Click();
-}
-
-void tThumbimage::DblClick()
-{
-    if (auto* P = ThumbParent(this))
-        P->DblClick();
-    else
-        TImage::DblClick();
-}
-
-void tThumbimage::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
-{
-    if (auto* P = ThumbParent(this))
-        P->ForwardMouseDown(Button, Shift, X + Left(), Y + Top());
-    else
-        TImage::MouseDown(Button, Shift, X, Y);
-}
-
-void tThumbimage::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
-{
-    if (auto* P = ThumbParent(this))
-        P->ForwardMouseMove(Shift, X + Left(), Y + Top());
-    else
-        TImage::MouseMove(Shift, X, Y);
-}
-
-void tThumbimage::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
-{
-    if (auto* P = ThumbParent(this))
-        P->ForwardMouseUp(Button, Shift, X + Left(), Y + Top());
-    else
-        TImage::MouseUp(Button, Shift, X, Y);
-}
+tThumbimage::tThumbimage(QWidget* AOwner) : TThumbPart(AOwner) { EnsurePictureClasses(); }
 
 void tThumbimage::LoadFile(const std::string& FileName)
 {

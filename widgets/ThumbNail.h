@@ -31,10 +31,13 @@ TSize FitSize(TSize Size, TSize Box);
 // Local date and time as the platform's DateTimeToStr writes it (short date, long time).
 std::string DateTimeToStr(int Year, int Month, int Day, int Hour, int Minute, int Second);
 
-class TThumbTitle : public TPanel {
+// A part of the thumbnail (its title strip, its picture) that hands clicks and the mouse
+// to the thumbnail, in the thumbnail's coordinates, so the cell acts as one control.
+// Outside a thumbnail it handles them itself. (Made for TPanel and TImage in ThumbNail.cpp.)
+template <class TBase>
+class TThumbPart : public TBase {
 public:
-    explicit TThumbTitle(QWidget* AOwner = nullptr) : TPanel(AOwner) {}
-    std::string ClassName() const override { return "TThumbTitle"; }
+    using TBase::TBase;
     void Click() override;
     void DblClick() override;
 
@@ -44,7 +47,13 @@ protected:
     void MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
 };
 
-class tThumbimage : public TImage {
+class TThumbTitle : public TThumbPart<TPanel> {
+public:
+    explicit TThumbTitle(QWidget* AOwner = nullptr) : TThumbPart(AOwner) {}
+    std::string ClassName() const override { return "TThumbTitle"; }
+};
+
+class tThumbimage : public TThumbPart<TImage> {
 public:
     explicit tThumbimage(QWidget* AOwner = nullptr);
     std::string ClassName() const override { return "tThumbimage"; }
@@ -63,14 +72,6 @@ public:
     bool Modified() const { return FModified; }
     bool CanModify() const;
     TRotateNotify OnRotate;
-
-    void Click() override;
-    void DblClick() override;
-
-protected:
-    void MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
-    void MouseMove(TShiftState Shift, int32_t X, int32_t Y) override;
-    void MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
 
 private:
     friend class Tthumbnail;

@@ -2,6 +2,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Forms.h"
+#include "platform/KvKeys.h"
 
 #include <QKeyEvent>
 #include <QMetaObject>
@@ -582,45 +583,11 @@ void TTHumbview::KeyPress(char& Key)
         OnKeyPress(this, Key);
 }
 
-namespace {
-
-uint16_t VirtualKey(int QtKey)
-{
-    switch (QtKey) {
-    case Qt::Key_PageUp: return VK_PRIOR;
-    case Qt::Key_PageDown: return VK_NEXT;
-    case Qt::Key_End: return VK_END;
-    case Qt::Key_Home: return VK_HOME;
-    case Qt::Key_Left: return VK_LEFT;
-    case Qt::Key_Up: return VK_UP;
-    case Qt::Key_Right: return VK_RIGHT;
-    case Qt::Key_Down: return VK_DOWN;
-    case Qt::Key_Return:
-    case Qt::Key_Enter: return VK_RETURN;
-    case Qt::Key_Escape: return VK_ESCAPE;
-    default: return QtKey >= 0x20 && QtKey < 0x7F ? uint16_t(QtKey) : 0;
-    }
-}
-
-TShiftState ShiftOf(Qt::KeyboardModifiers M)
-{
-    TShiftState S = 0;
-    if (M & Qt::ShiftModifier)
-        S |= ssShift;
-    if (M & Qt::ControlModifier)
-        S |= ssCtrl;
-    if (M & Qt::AltModifier)
-        S |= ssAlt;
-    return S;
-}
-
-} // namespace
-
 void TTHumbview::keyPressEvent(QKeyEvent* Event)
 {
     SafeCall([&] {
-        uint16_t Key = VirtualKey(Event->key());
-        KeyDown(Key, ShiftOf(Event->modifiers()));
+        uint16_t Key = VirtualKeyFromQt(Event->key());
+        KeyDown(Key, ShiftFromQtModifiers(Event->modifiers()));
         const QByteArray Text = Event->text().toUtf8();
         if (Text.size() == 1) {
             char C = Text[0];
@@ -633,8 +600,8 @@ void TTHumbview::keyPressEvent(QKeyEvent* Event)
 void TTHumbview::keyReleaseEvent(QKeyEvent* Event)
 {
     SafeCall([&] {
-        uint16_t Key = VirtualKey(Event->key());
-        KeyUp(Key, ShiftOf(Event->modifiers()));
+        uint16_t Key = VirtualKeyFromQt(Event->key());
+        KeyUp(Key, ShiftFromQtModifiers(Event->modifiers()));
     }, this);
     Event->accept();
 }

@@ -2,7 +2,6 @@
 // with the process clipboard (offscreen, in-process).
 #include "EditorFixture.h"
 
-#include "platform/ClipbrdImage.h"
 #include "platform/Clipbrd.h"
 #include "platform/Dialogs.h"
 
@@ -44,9 +43,10 @@ protected:
 
     static std::unique_ptr<TBitmap32> ClipboardPicture()
     {
-        TBitmap B;
-        if (!ClipboardGetBitmap(B))
+        if (!Clipboard()->HasFormat(CF_BITMAP))
             return nullptr;
+        TBitmap B;
+        B.Assign(Clipboard());
         auto R = std::make_unique<TBitmap32>();
         R->Assign(&B);
         return R;
@@ -166,7 +166,7 @@ TEST_F(EditTest, PasteIsCentredOnTheViewportCentre)
     Three.ClearTo(0xFF00FF00);
     TBitmap Platform;
     Platform.Assign(&Three);
-    ClipboardSetBitmap(Platform);
+    Clipboard()->Assign(&Platform);
     Form->N22Click();
     ASSERT_NE(Form->Selection(), nullptr);
     EXPECT_TRUE(SameRect(Form->Selection()->Placement(), TSingleRect{48.5f, 23.5f, 51.5f, 26.5f}));
@@ -297,7 +297,7 @@ TEST(ClipboardImage, RefusesAnImpossibleSize)
         GTEST_SKIP() << "no memory for the test image";
     QGuiApplication::clipboard()->setImage(Wide);
     TBitmap B;
-    EXPECT_THROW(ClipboardGetBitmap(B), Exception);
+    EXPECT_THROW(B.Assign(Clipboard()), Exception);
     EXPECT_EQ(B.Width(), 0);
     QGuiApplication::clipboard()->clear();
 }

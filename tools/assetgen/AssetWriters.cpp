@@ -44,6 +44,22 @@ void PutU32(std::vector<uint8_t>& Out, uint32_t V)
     PutU16(Out, V >> 16);
 }
 
+// Rgb holds R, G, B per pixel, top row first; the bitmap's rows are B, G, R.
+void FillBitmap24(TBitmap& Bmp, int Width, int Height, const std::vector<uint8_t>& Rgb)
+{
+    Bmp.SetPixelFormat(pf24bit);
+    Bmp.SetSize(Width, Height);
+    for (int y = 0; y < Height; ++y) {
+        uint8_t* row = Bmp.ScanLine(y);
+        const uint8_t* in = Rgb.data() + size_t(y) * Width * 3;
+        for (int x = 0; x < Width; ++x) {
+            row[3 * x] = in[3 * x + 2];
+            row[3 * x + 1] = in[3 * x + 1];
+            row[3 * x + 2] = in[3 * x];
+        }
+    }
+}
+
 } // namespace
 
 TAssetEntry WriteGif8(const std::string& Root, const std::string& Path, int Width, int Height,
@@ -70,17 +86,7 @@ TAssetEntry WriteBmp24(const std::string& Root, const std::string& Path, int Wid
                        const std::vector<uint8_t>& Rgb)
 {
     TBitmap bmp;
-    bmp.SetPixelFormat(pf24bit);
-    bmp.SetSize(Width, Height);
-    for (int y = 0; y < Height; ++y) {
-        uint8_t* row = bmp.ScanLine(y);
-        const uint8_t* in = Rgb.data() + size_t(y) * Width * 3;
-        for (int x = 0; x < Width; ++x) {
-            row[3 * x] = in[3 * x + 2];
-            row[3 * x + 1] = in[3 * x + 1];
-            row[3 * x + 2] = in[3 * x];
-        }
-    }
+    FillBitmap24(bmp, Width, Height, Rgb);
     const std::string full = Prepare(Root, Path);
     bmp.SaveToFile(full);
     return Describe(full, Path, Fnv1a64(Rgb.data(), Rgb.size()));
@@ -90,17 +96,7 @@ TAssetEntry WriteJpeg(const std::string& Root, const std::string& Path, int Widt
                       const std::vector<uint8_t>& Rgb, int Quality)
 {
     TBitmap bmp;
-    bmp.SetPixelFormat(pf24bit);
-    bmp.SetSize(Width, Height);
-    for (int y = 0; y < Height; ++y) {
-        uint8_t* row = bmp.ScanLine(y);
-        const uint8_t* in = Rgb.data() + size_t(y) * Width * 3;
-        for (int x = 0; x < Width; ++x) {
-            row[3 * x] = in[3 * x + 2];
-            row[3 * x + 1] = in[3 * x + 1];
-            row[3 * x + 2] = in[3 * x];
-        }
-    }
+    FillBitmap24(bmp, Width, Height, Rgb);
     TJPEGImage jpeg;
     jpeg.Assign(&bmp);
     jpeg.SetCompressionQuality(Quality);

@@ -428,8 +428,16 @@ void TGIFHeader::SaveToStream(TStream& Stream)
     lsd[5] = FBackgroundColorIndex;
     lsd[6] = FAspectRatio;
     Stream.WriteBuffer(lsd, 7);
-    if (FPacked & 0x80)
+    if (FPacked & 0x80) {
         FColorMap.SaveToStream(Stream);
+        // The size field counts the widest table of the picture; a frame's local table
+        // can be wider than this one, and a reader takes as many entries as the field says.
+        const int32_t written = 1 << FColorMap.BitsPerPixel();
+        const int32_t stated = 1 << ((FPacked & 7) + 1);
+        static const uint8_t zeros[256 * 3] = {};
+        if (stated > written)
+            Stream.WriteBuffer(zeros, int64_t(stated - written) * 3);
+    }
 }
 
 // ---------------------------------------------------------------------------------------

@@ -21,6 +21,10 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+class TIcon;
+}
+
 namespace kv::GIFImage {
 
 class TGIFImage;
@@ -416,6 +420,7 @@ public:
 
 private:
     void AssignGraphic(TPersistent* Source); // bitmaps and other pictures, reduced to indices
+    void ApplyIconMask(const TIcon& Icon);
     void Decode(TStream& Stream);
     void Encode(TStream& Stream);
     friend void DecodeSubImage(TGIFSubImage& SubImage, TStream& Stream);
@@ -702,6 +707,15 @@ constexpr uint16_t doAutoDither = 0x0400;
 
 class TGIFPainter;
 
+// What the optimising pass of the picture does (any combination).
+using TGIFOptimizeOptions = uint8_t;
+constexpr TGIFOptimizeOptions ooCrop = 0x01;        // cut transparent edges, drop invisible frames
+constexpr TGIFOptimizeOptions ooMerge = 0x02;       // pixels that repeat the frame below become transparent
+constexpr TGIFOptimizeOptions ooCleanup = 0x04;     // drop extensions and settings that change nothing
+constexpr TGIFOptimizeOptions ooColorMap = 0x08;    // sort colour tables by use
+constexpr TGIFOptimizeOptions ooReduceColors = 0x10; // asks for a reduction method check only
+constexpr TGIFOptimizeOptions ooAll = 0x1F;
+
 // The weak link between painters and their picture: cleared when the picture goes.
 struct TGIFImageLink {
     std::mutex Lock;
@@ -758,6 +772,13 @@ public:
     int32_t Add(TPersistent* Source);
     int32_t Add(std::unique_ptr<TGIFSubImage> SubImage);
     void StopDraw();
+    // The optimising pass: the phases chosen by Options, in a fixed order, with
+    // progress "Optimizing...". Reduces no colours; ooReduceColors without ooCleanup
+    // refuses the custom-palette method ("Invalid reduction method") before any change.
+    void Optimize(TGIFOptimizeOptions Options, uint8_t AReductionMethod, uint8_t ADitherMethod, int32_t AColorBits);
+    // The picture as stored into form data: optimised first (every phase, no colour
+    // reduction, 8 bits) when the unit-wide OptimizeOnStream is on; then the GIF stream.
+    void WriteData(TStream& Stream);
     // Makes the painter; a synchronous one has played and ended when this returns.
     std::shared_ptr<TGIFPainter> PaintStart(TCanvas* ACanvas, const TRect& Rect, uint16_t Options);
 
@@ -842,6 +863,12 @@ public:
     const TRect& Rect() const { return FRect; }
     bool Started() const { return FStarted; }
     bool Async() const { return (FDrawOptions & doAsync) != 0; }
+    // The picture's PainterPriority as given at the start (tp* levels, 3 normal).
+    uint8_t Priority() const { return FPriority; }
+    void SetPriority(uint8_t V) { FPriority = V; }
+    // The kernel's id of the painter's own thread while it runs (0 before and for a
+    // synchronous painter).
+    int32_t NativeThreadId() const { return FNativeThreadId; }
     // The exception that ended the run, kept for the caller (std::exception_ptr()).
     std::exception_ptr Error() const { return FError; }
     std::string ClassName() const override { return "TGIFPainter"; }
@@ -880,6 +907,11 @@ private:
     bool FHasEvent = false;
     std::thread FThread;
     int32_t FLoopCount = 1;
+    uint8_t FPriority = 3;
+    std::atomic<int32_t> FNativeThreadId{0};
+    // Set while one of this painter's calls runs on the main thread: a StopDraw made from
+    // inside it cannot wait for the painter to end.
+    std::atomic<bool> FInSyncCall{false};
 };
 
 } // namespace kv::GIFImage

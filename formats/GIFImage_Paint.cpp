@@ -10,7 +10,14 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+
+#ifdef __linux__
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 namespace kv::GIFImage {
 
@@ -24,6 +31,36 @@ void PumpMessages()
     ProcessPendingSynchronizedCalls();
     if (QCoreApplication::instance())
         QCoreApplication::processEvents();
+}
+
+// Best effort, as the platform's thread priorities are: the levels below normal raise
+// the calling thread's nice value, those above lower it (which needs the privilege to
+// do so; without it the thread stays at normal).
+void ApplyThreadPriority(uint8_t Priority)
+{
+#ifdef __linux__
+    static constexpr int32_t NiceOffset[7] = {19, 10, 5, 0, -5, -10, -15}; // tpIdle .. tpTimeCritical
+    if (Priority > 6 || Priority == 3)
+        return;
+    const id_t tid = id_t(syscall(SYS_gettid));
+    errno = 0;
+    int32_t nice = getpriority(PRIO_PROCESS, tid);
+    if (errno != 0)
+        return;
+    int32_t wanted = Priority == 0 ? 19 : std::clamp(nice + NiceOffset[Priority], -20, 19);
+    setpriority(PRIO_PROCESS, tid, wanted);
+#else
+    (void)Priority;
+#endif
+}
+
+int32_t CurrentNativeThreadId()
+{
+#ifdef __linux__
+    return int32_t(syscall(SYS_gettid));
+#else
+    return 0;
+#endif
 }
 } // namespace
 
@@ -126,6 +163,8 @@ std::shared_ptr<TGIFPainter> TGIFImage::PaintStart(TCanvas* ACanvas, const TRect
     painter->OnFrameDone = OnFrameDone;
     painter->OnPassStart = OnPassStart;
     painter->OnPlayEnd = OnPlayEnd;
+    if (Options & doAsync)
+        painter->SetPriority(FPainterPriority);
     {
         std::lock_guard<std::recursive_mutex> guard(FPaintersLock);
         FPainters.push_back(painter);
@@ -140,6 +179,7 @@ void TGIFImage::StopDraw()
 {
     for (;;) {
         int32_t async = 0;
+        bool insideCall = false;
         {
             std::lock_guard<std::recursive_mutex> guard(FPaintersLock);
             if (FPainters.empty())
@@ -148,11 +188,13 @@ void TGIFImage::StopDraw()
                 (*it)->Stop();
                 if ((*it)->Async())
                     ++async;
+                // Called from one of the painter's own events: it cannot end before we return.
+                insideCall = insideCall || (*it)->FInSyncCall;
             }
         }
         if (async == 0)
             break;
-        if (!MainThreadSyncTargetExists() || !IsMainThread() || QuitRequested()) {
+        if (insideCall || !MainThreadSyncTargetExists() || !IsMainThread() || QuitRequested()) {
             // Nobody runs the painters' calls: they are cut loose. A stopped painter
             // cancels its pending calls and touches nothing of the picture again.
             std::lock_guard<std::recursive_mutex> guard(FPaintersLock);
@@ -236,7 +278,11 @@ void TGIFPainter::Start()
     if (!Async() || FThread.joinable())
         return;
     std::shared_ptr<TGIFPainter> self = shared_from_this();
-    FThread = std::thread([self] { self->Execute(); });
+    FThread = std::thread([self] {
+        ApplyThreadPriority(self->FPriority);
+        self->FNativeThreadId = CurrentNativeThreadId();
+        self->Execute();
+    });
 }
 
 void TGIFPainter::Stop()
@@ -257,8 +303,14 @@ bool TGIFPainter::Sync(const std::function<void()>& Call)
     }
     return Synchronize(
         [&] {
-            if (!FTerminated && LinkedImage())
-                Call();
+            if (FTerminated || !LinkedImage())
+                return;
+            FInSyncCall = true;
+            struct TReset {
+                std::atomic<bool>& Flag;
+                ~TReset() { Flag = false; }
+            } reset{FInSyncCall};
+            Call();
         },
         &FTerminated);
 }

@@ -4,6 +4,7 @@
 #include "formats/GIFImage.h"
 
 #include "platform/Clipbrd.h"
+#include "platform/Icon.h"
 #include "platform/Threads.h"
 
 #include <algorithm>
@@ -621,9 +622,40 @@ void TGIFSubImage::AssignGraphic(TPersistent* Source)
         bmp.SetSize(graphic->Width(), graphic->Height());
         bmp.Canvas()->Draw(0, 0, graphic);
         AssignGraphic(&bmp);
+        if (auto* icon = dynamic_cast<TIcon*>(graphic))
+            ApplyIconMask(*icon);
         return;
     }
     TGIFItem::Assign(Source);
+}
+
+// The icon's mask is where its image is fully transparent (the AND mask of an icon file
+// reads as alpha 0). Those pixels take a new black entry that becomes the frame's
+// transparent colour; a full table, or no pixel under the mask, leaves the frame opaque.
+void TGIFSubImage::ApplyIconMask(const TIcon& Icon)
+{
+    const TBitmap& image = Icon.Image();
+    if (FColorMap.Count() >= TGIFColorMap::MaxColors || image.Width() != FWidth || image.Height() != FHeight)
+        return;
+    const int32_t index = FColorMap.Add(TGIFColor{0, 0, 0});
+    bool any = false;
+    for (int32_t y = 0; y < FHeight; ++y) {
+        const uint8_t* row = image.ScanLine(y);
+        for (int32_t x = 0; x < FWidth; ++x)
+            if (row[4 * x + 3] == 0) {
+                FData[size_t(y) * FWidth + size_t(x)] = uint8_t(index);
+                any = true;
+            }
+    }
+    if (!any) {
+        FColorMap.Delete(index);
+        return;
+    }
+    auto gce = std::make_unique<TGIFGraphicControlExtension>(this);
+    gce->SetTransparentColorIndex(uint8_t(index));
+    gce->SetTransparent(true);
+    FExtensions.Add(std::move(gce));
+    FreeRender();
 }
 
 // ---------------------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace kv {
@@ -20,7 +21,6 @@ TFull::TFull(QWidget* Owner) : TDialogForm("TFull", Owner)
 {
     SetCaption("Full");
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setWindowState(Qt::WindowMaximized);
     QPalette p = palette();
     p.setColor(QPalette::Window, Qt::black);
     setPalette(p);
@@ -43,6 +43,12 @@ TModalResult TFull::ShowPicture(const TBitmap32& Picture)
 {
     Image321->Bitmap()->Assign(const_cast<TBitmap32*>(&Picture));
     Image321->Bitmap()->SetStretchFilter(sfLinear);
+    // A hidden frameless dialog made maximised keeps its tiny first size, and X never
+    // maps it: the modal loop would then wait on a window nobody can see or close.
+    // Give it the screen before it is shown.
+    if (QScreen* S = screen())
+        setGeometry(S->availableGeometry());
+    setWindowState(windowState() | Qt::WindowMaximized);
     return ShowModal();
 }
 

@@ -19,6 +19,7 @@
 #include "tools/assetgen/AssetGen.h"
 
 #include <QComboBox>
+#include <QScreen>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -581,4 +582,19 @@ TEST(SmallWindows, FullScreenPreviewTakesACopy)
     EXPECT_EQ(full.Image321->Bitmap()->GetPixelFast(19, 9), 0xFF102030u);
     EXPECT_EQ(full.Image321->Bitmap()->StretchFilter(), sfLinear);
     EXPECT_EQ(script.Requests[0].FormName, "TFull");
+}
+
+// A frameless window made maximised while hidden kept its first tiny size and was never
+// mapped on X11: the preview's modal loop then waited on an invisible window.
+TEST(SmallWindows, FullScreenPreviewCoversTheScreenBeforeItShows)
+{
+    TBitmap32 pic;
+    pic.SetSize(20, 10);
+    TFull full;
+    TScriptedAnswers script;
+    script.Then(mrCancel);
+    full.ShowPicture(pic);
+    ASSERT_NE(full.screen(), nullptr);
+    EXPECT_EQ(full.geometry(), full.screen()->availableGeometry());
+    EXPECT_TRUE(full.windowState() & Qt::WindowMaximized);
 }

@@ -303,6 +303,9 @@ void TMainForm::UndoRedoStep(Glop& From, Glop& To, bool IsUndo)
     } else {
         return;
     }
+    // These kinds can give the background another size; the status bar shows it.
+    if (Kind != "effect" && Kind != "geom")
+        SetStatusText(1, IntToStr(Bg->Width()) + "x" + IntToStr(Bg->Height()));
     From.Kind = "none";
     From.Layer.Reset();
     UpdateUndoRedoEnabling();

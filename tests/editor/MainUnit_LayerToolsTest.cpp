@@ -412,6 +412,9 @@ TEST_F(LayerToolsTest, CropToAFrameReachingBeyondThePicture)
     EXPECT_EQ(Bg()->Width(), 640);
     EXPECT_EQ(Bg()->Height(), 480);
     EXPECT_TRUE(SameRect(A->Placement(), TSingleRect{100, 100, 110, 110}));
+    EXPECT_EQ(Form->StatusText(1), "640x480"); // not the cropped size any more
+    Form->N18Click();
+    EXPECT_EQ(Form->StatusText(1), "300x459");
 }
 
 TEST_F(LayerToolsTest, CropWithAFrameWhollyOutsideChangesNothing)

@@ -43,6 +43,15 @@ std::string TempFolder()
     return dir;
 }
 
+// Reserves the bytes on disk as well: a sparse file would turn a full disk into a
+// bus error on the first write through the mapping instead of a clear failure.
+bool ReserveFileSize(int fd, int64_t OldSize, int64_t NewSize)
+{
+    if (NewSize <= OldSize)
+        return ftruncate(fd, off_t(NewSize)) == 0;
+    return posix_fallocate(fd, off_t(OldSize), off_t(NewSize - OldSize)) == 0;
+}
+
 std::vector<TPaletteEntry> GreyRamp()
 {
     std::vector<TPaletteEntry> e(256);
@@ -88,7 +97,7 @@ bool TIEBitmap::AllocateFile(int64_t Size)
     // Unlinked at once: the blocks vanish with the descriptor, even after a crash.
     unlink(name.data());
     struct stat st{};
-    if (ftruncate(fd, off_t(Size)) != 0 || fstat(fd, &st) != 0 || int64_t(st.st_size) != Size) {
+    if (!ReserveFileSize(fd, 0, Size) || fstat(fd, &st) != 0 || int64_t(st.st_size) != Size) {
         close(fd);
         return false;
     }
@@ -602,15 +611,6 @@ void WriteVirtualHeader(uint8_t* h, int32_t Width, int32_t Height, int32_t BitCo
     PutU16LE(h + 12, 1);
     PutU16LE(h + 14, uint16_t(BitCount));
     h[40] = h[41] = h[42] = 255;
-}
-
-// Reserves the bytes on disk as well: a sparse file would turn a full disk into a
-// bus error on the first write through the mapping instead of a clear failure.
-bool ReserveFileSize(int fd, int64_t OldSize, int64_t NewSize)
-{
-    if (NewSize <= OldSize)
-        return ftruncate(fd, off_t(NewSize)) == 0;
-    return posix_fallocate(fd, off_t(OldSize), off_t(NewSize - OldSize)) == 0;
 }
 
 } // namespace

@@ -683,3 +683,22 @@ TEST(IEVirtualDIBList, TemporaryFileNeverLeftBehind)
     }
     EXPECT_EQ(dir.Entries(), 0);
 }
+
+TEST(IEBitmap, FileTheSystemRefusesFallsBackToMemory)
+{
+    struct rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 100000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    TIEBitmap b;
+    b.Allocate(200, 200, ie24RGB); // 120000 bytes: the space cannot be reserved
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(b.Location(), ieLocationMemory);
+    ASSERT_NE(b.AlphaChannel(), nullptr);
+    EXPECT_EQ(b.AlphaChannel()->Location(), ieLocationFile); // 40000 bytes fit
+    b.ScanLine(199)[599] = 5;
+    EXPECT_EQ(b.ScanLine(199)[599], 5);
+}

@@ -43,6 +43,15 @@ std::string TempFolder()
     return dir;
 }
 
+// Reserves the bytes on disk as well: a sparse file would turn a full disk into a
+// bus error on the first write through the mapping instead of a clear failure.
+bool ReserveFileSize(int fd, int64_t OldSize, int64_t NewSize)
+{
+    if (NewSize <= OldSize)
+        return ftruncate(fd, off_t(NewSize)) == 0;
+    return posix_fallocate(fd, off_t(OldSize), off_t(NewSize - OldSize)) == 0;
+}
+
 std::vector<TPaletteEntry> GreyRamp()
 {
     std::vector<TPaletteEntry> e(256);
@@ -88,7 +97,7 @@ bool TIEBitmap::AllocateFile(int64_t Size)
     // Unlinked at once: the blocks vanish with the descriptor, even after a crash.
     unlink(name.data());
     struct stat st{};
-    if (ftruncate(fd, off_t(Size)) != 0 || fstat(fd, &st) != 0 || int64_t(st.st_size) != Size) {
+    if (!ReserveFileSize(fd, 0, Size) || fstat(fd, &st) != 0 || int64_t(st.st_size) != Size) {
         close(fd);
         return false;
     }
@@ -546,6 +555,349 @@ void IEDrawOutline(TCanvas& Canvas, const TRect& R, TColor TopLeft, TColor Botto
     Canvas.Pen()->SetColor(BottomRight);
     Canvas.LineTo(R.Right - 1, R.Bottom - 1);
     Canvas.LineTo(R.Left, R.Bottom - 1);
+}
+
+} // namespace kv
+
+// ---- TIEVirtualDIBList ------------------------------------------------------------
+
+namespace kv {
+
+namespace {
+
+constexpr int64_t kVirtualBlockUnit = 65536;
+constexpr int64_t kVirtualHeaderSize = int64_t(sizeof(TIEVirtualDIBHeader));
+
+bool ValidVirtualBitCount(int32_t Bits)
+{
+    return Bits == 1 || Bits == 4 || Bits == 8 || Bits == 15 || Bits == 16 || Bits == 24 || Bits == 32;
+}
+
+TPixelFormat PixelFormatOfBits(int32_t Bits)
+{
+    switch (Bits) {
+    case 1: return pf1bit;
+    case 4: return pf4bit;
+    case 8: return pf8bit;
+    case 15: return pf15bit;
+    case 16: return pf16bit;
+    case 24: return pf24bit;
+    default: return pf32bit;
+    }
+}
+
+// A blank image's palette: black and white for one bit, an even grey ramp otherwise.
+std::vector<TPaletteEntry> DefaultVirtualPalette(int32_t Bits)
+{
+    if (Bits > 8)
+        return {};
+    const int n = 1 << Bits;
+    std::vector<TPaletteEntry> e(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const uint8_t v = uint8_t(i * 255 / (n - 1));
+        e[size_t(i)] = TPaletteEntry{v, v, v, 0};
+    }
+    return e;
+}
+
+// BITMAPINFOHEADER: size 40, width, height, planes 1, bit count, the rest 0; then
+// three 255 bytes and padding to 48.
+void WriteVirtualHeader(uint8_t* h, int32_t Width, int32_t Height, int32_t BitCount)
+{
+    std::memset(h, 0, sizeof(TIEVirtualDIBHeader));
+    PutU32LE(h, 40);
+    PutU32LE(h + 4, uint32_t(Width));
+    PutU32LE(h + 8, uint32_t(Height));
+    PutU16LE(h + 12, 1);
+    PutU16LE(h + 14, uint16_t(BitCount));
+    h[40] = h[41] = h[42] = 255;
+}
+
+} // namespace
+
+TIEVirtualDIBList::TIEVirtualDIBList(const std::string& Folder) : FFolder(Folder) { CreateFile(); }
+
+TIEVirtualDIBList::~TIEVirtualDIBList()
+{
+    Clear();
+    CloseFile();
+}
+
+void TIEVirtualDIBList::CreateFile()
+{
+    std::vector<std::string> folders;
+    if (!FFolder.empty())
+        folders.push_back(FFolder.back() == '/' ? FFolder : FFolder + '/');
+    folders.push_back(TempFolder());
+    for (const std::string& dir : folders) {
+        std::string pattern = dir + "imagingXXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        const int fd = mkstemp(name.data());
+        if (fd < 0)
+            continue;
+        // Unlinked at once: the blocks vanish with the descriptor, even after a crash.
+        unlink(name.data());
+        if (!ReserveFileSize(fd, 0, kVirtualBlockUnit)) {
+            close(fd);
+            continue;
+        }
+        FFileHandle = fd;
+        FFileName = name.data();
+        FFolder = dir;
+        FFileSize = kVirtualBlockUnit;
+        FAllocatedEnd = 0;
+        FGrowthStep = kVirtualBlockUnit;
+        FLastBlockSize = 0;
+        return;
+    }
+    throw EFCreateError("Cannot create the temporary file of the image list");
+}
+
+void TIEVirtualDIBList::CloseFile()
+{
+    if (FFileHandle >= 0)
+        close(FFileHandle);
+    FFileHandle = -1;
+}
+
+const TIEVirtualDIBList::TImageRec& TIEVirtualDIBList::Rec(int32_t Image) const
+{
+    if (Image < 0 || Image >= Count())
+        throw EListError("List index out of bounds (" + std::to_string(Image) + ")");
+    return *FImages[size_t(Image)];
+}
+
+TIEVirtualDIBList::TImageRec& TIEVirtualDIBList::Rec(int32_t Image)
+{
+    return const_cast<TImageRec&>(static_cast<const TIEVirtualDIBList*>(this)->Rec(Image));
+}
+
+void TIEVirtualDIBList::AllocateBlock(TImageRec& R, int32_t Width, int32_t Height, int32_t BitCount)
+{
+    if (!ValidVirtualBitCount(BitCount))
+        throw EInvalidGraphic("Unsupported bit count " + std::to_string(BitCount) + " in the image list");
+    if (Width < 1 || Height < 1)
+        throw EOutOfResources("Image list: empty image " + std::to_string(Width) + " x " + std::to_string(Height));
+    CheckPixelBufferSize(Width, Height, "TIEVirtualDIBList");
+    const int64_t used = kVirtualHeaderSize + IERowLen(Width, BitCount) * Height;
+    const int64_t n = (used + kVirtualBlockUnit - 1) / kVirtualBlockUnit * kVirtualBlockUnit;
+    int64_t offset = -1, size = n;
+    for (size_t i = 0; i < FFree.size(); ++i)
+        if (FFree[i].Size >= n) {
+            offset = FFree[i].Offset;
+            size = FFree[i].Size;
+            FFree.erase(FFree.begin() + std::ptrdiff_t(i));
+            break;
+        }
+    if (offset < 0) {
+        if (FGrowthStep < n)
+            FGrowthStep = FLastBlockSize + n;
+        if (FAllocatedEnd + n > FFileSize) {
+            if (!ReserveFileSize(FFileHandle, FFileSize, FFileSize + FGrowthStep))
+                throw EOutOfResources("Cannot grow the temporary file of the image list");
+            FFileSize += FGrowthStep;
+        }
+        offset = FAllocatedEnd;
+        FAllocatedEnd += n;
+        FLastBlockSize = n;
+    }
+    R.Offset = offset;
+    R.BlockSize = size;
+    R.UsedSize = used;
+    R.Width = Width;
+    R.Height = Height;
+    R.BitCount = BitCount;
+}
+
+// Free blocks stay sorted by offset, neighbours merged, so first fit takes the lowest.
+void TIEVirtualDIBList::FreeBlock(TImageRec& R)
+{
+    UnmapView(R);
+    if (R.BlockSize <= 0)
+        return;
+    TFreeBlock b{R.Offset, R.BlockSize};
+    auto it = std::lower_bound(FFree.begin(), FFree.end(), b,
+                               [](const TFreeBlock& a, const TFreeBlock& c) { return a.Offset < c.Offset; });
+    it = FFree.insert(it, b);
+    if (it + 1 != FFree.end() && it->Offset + it->Size == (it + 1)->Offset) {
+        it->Size += (it + 1)->Size;
+        FFree.erase(it + 1);
+    }
+    if (it != FFree.begin() && (it - 1)->Offset + (it - 1)->Size == it->Offset) {
+        (it - 1)->Size += it->Size;
+        FFree.erase(it);
+    }
+    R.BlockSize = 0;
+}
+
+uint8_t* TIEVirtualDIBList::MapView(TImageRec& R)
+{
+    if (R.View) {
+        auto it = std::find(FMapped.begin(), FMapped.end(), &R);
+        FMapped.erase(it);
+        FMapped.push_back(&R);
+        return R.View;
+    }
+    const size_t limit = size_t(std::max(ViewLimit, 1));
+    while (FMapped.size() >= limit)
+        UnmapView(*FMapped.front());
+    void* v = mmap(nullptr, size_t(R.BlockSize), PROT_READ | PROT_WRITE, MAP_SHARED, FFileHandle, off_t(R.Offset));
+    if (v == MAP_FAILED)
+        throw EOutOfResources("Cannot map an image of the image list");
+    R.View = static_cast<uint8_t*>(v);
+    FMapped.push_back(&R);
+    return R.View;
+}
+
+void TIEVirtualDIBList::UnmapView(TImageRec& R)
+{
+    if (!R.View)
+        return;
+    munmap(R.View, size_t(R.BlockSize));
+    R.View = nullptr;
+    FMapped.erase(std::find(FMapped.begin(), FMapped.end(), &R));
+}
+
+uint8_t* TIEVirtualDIBList::RowOf(TImageRec& R, int32_t Row)
+{
+    return MapView(R) + kVirtualHeaderSize + int64_t(R.Height - 1 - Row) * IERowLen(R.Width, R.BitCount);
+}
+
+int32_t TIEVirtualDIBList::AddPrepared(std::unique_ptr<TImageRec> R)
+{
+    WriteVirtualHeader(MapView(*R), R->Width, R->Height, R->BitCount);
+    FImages.push_back(std::move(R));
+    return Count() - 1;
+}
+
+int32_t TIEVirtualDIBList::AddBlankImage(int32_t Width, int32_t Height, int32_t BitCount)
+{
+    auto r = std::make_unique<TImageRec>();
+    AllocateBlock(*r, Width, Height, BitCount);
+    try {
+        MapView(*r);
+        // A reused block still holds the pixels of the image it was freed from.
+        std::memset(r->View + kVirtualHeaderSize, 0, size_t(r->UsedSize - kVirtualHeaderSize));
+    } catch (...) {
+        FreeBlock(*r);
+        throw;
+    }
+    r->Palette = DefaultVirtualPalette(BitCount);
+    return AddPrepared(std::move(r));
+}
+
+int32_t TIEVirtualDIBList::AddBitmap(TBitmap* Bitmap)
+{
+    const int32_t bits = IEPixelFormatBits(Bitmap->PixelFormat());
+    auto r = std::make_unique<TImageRec>();
+    AllocateBlock(*r, Bitmap->Width(), Bitmap->Height(), bits);
+    try {
+        const size_t n = size_t(std::min<int64_t>(IERowLen(r->Width, bits), Bitmap->BytesPerScanLine()));
+        for (int32_t y = 0; y < r->Height; ++y)
+            std::memcpy(RowOf(*r, y), Bitmap->ScanLine(y), n);
+    } catch (...) {
+        FreeBlock(*r);
+        throw;
+    }
+    r->Palette = bits <= 8 ? Bitmap->PaletteEntries() : std::vector<TPaletteEntry>{};
+    return AddPrepared(std::move(r));
+}
+
+void TIEVirtualDIBList::Delete(int32_t Image)
+{
+    TImageRec& r = Rec(Image);
+    FreeBlock(r);
+    FImages.erase(FImages.begin() + Image);
+    if (FImages.empty())
+        Clear();
+}
+
+void TIEVirtualDIBList::Clear()
+{
+    while (!FMapped.empty())
+        UnmapView(*FMapped.front());
+    FImages.clear();
+    FFree.clear();
+    // Start the file afresh; the descriptor stays, so nothing can fail to reopen.
+    if (FFileHandle >= 0 && FFileSize != kVirtualBlockUnit) {
+        if (ftruncate(FFileHandle, 0) == 0 && ReserveFileSize(FFileHandle, 0, kVirtualBlockUnit))
+            FFileSize = kVirtualBlockUnit;
+        else
+            FFileSize = 0; // the next block grows the file again
+    }
+    FAllocatedEnd = 0;
+    FGrowthStep = kVirtualBlockUnit;
+    FLastBlockSize = 0;
+}
+
+uint8_t* TIEVirtualDIBList::PixelBits(int32_t Image) { return MapView(Rec(Image)) + kVirtualHeaderSize; }
+
+uint8_t* TIEVirtualDIBList::ScanLine(int32_t Image, int32_t Row)
+{
+    TImageRec& r = Rec(Image);
+    if (Row < 0 || Row >= r.Height)
+        throw ERangeError("Row " + std::to_string(Row) + " outside the image");
+    return RowOf(r, Row);
+}
+
+const uint8_t* TIEVirtualDIBList::ImageHeader(int32_t Image) { return MapView(Rec(Image)); }
+
+void TIEVirtualDIBList::CopyToTBitmap(int32_t Image, TBitmap* Bitmap)
+{
+    TImageRec& r = Rec(Image);
+    Bitmap->SetSize(1, 1);
+    Bitmap->SetPixelFormat(PixelFormatOfBits(r.BitCount));
+    if (!r.Palette.empty())
+        Bitmap->SetPaletteEntries(r.Palette);
+    Bitmap->SetSize(r.Width, r.Height);
+    const size_t n = size_t(std::min<int64_t>(IERowLen(r.Width, r.BitCount), Bitmap->BytesPerScanLine()));
+    for (int32_t y = 0; y < r.Height; ++y)
+        std::memcpy(Bitmap->ScanLine(y), RowOf(r, y), n);
+}
+
+void TIEVirtualDIBList::CopyFromTBitmap(int32_t Image, TBitmap* Bitmap)
+{
+    TImageRec& r = Rec(Image);
+    const int32_t bits = IEPixelFormatBits(Bitmap->PixelFormat());
+    if (Bitmap->Width() != r.Width || Bitmap->Height() != r.Height || bits != r.BitCount) {
+        // The new block is taken before the old one is given up, so a refusal
+        // leaves the image as it was.
+        TImageRec fresh;
+        AllocateBlock(fresh, Bitmap->Width(), Bitmap->Height(), bits);
+        FreeBlock(r);
+        r.Offset = fresh.Offset;
+        r.BlockSize = fresh.BlockSize;
+        r.UsedSize = fresh.UsedSize;
+        r.Width = fresh.Width;
+        r.Height = fresh.Height;
+        r.BitCount = fresh.BitCount;
+        WriteVirtualHeader(MapView(r), r.Width, r.Height, r.BitCount);
+    }
+    const size_t n = size_t(std::min<int64_t>(IERowLen(r.Width, bits), Bitmap->BytesPerScanLine()));
+    for (int32_t y = 0; y < r.Height; ++y)
+        std::memcpy(RowOf(r, y), Bitmap->ScanLine(y), n);
+    r.Palette = bits <= 8 ? Bitmap->PaletteEntries() : std::vector<TPaletteEntry>{};
+}
+
+TBitmap* TIEVirtualDIBList::GetBitmap(int32_t Image)
+{
+    TImageRec& r = Rec(Image);
+    if (!r.Checked) {
+        auto b = std::make_unique<TBitmap>();
+        CopyToTBitmap(Image, b.get());
+        r.Checked = std::move(b);
+    }
+    return r.Checked.get();
+}
+
+void TIEVirtualDIBList::ReleaseBitmap(int32_t Image)
+{
+    TImageRec& r = Rec(Image);
+    if (!r.Checked)
+        return;
+    CopyFromTBitmap(Image, r.Checked.get());
+    r.Checked.reset();
 }
 
 } // namespace kv

@@ -236,4 +236,103 @@ public:
 // Left and top edges in TopLeft, right and bottom in BottomRight.
 void IEDrawOutline(TCanvas& Canvas, const TRect& R, TColor TopLeft, TColor BottomRight);
 
+// The 48-byte header that begins every block of a TIEVirtualDIBList file: a
+// BITMAPINFOHEADER (little-endian) and three 255 bytes, padded.
+struct TIEVirtualDIBHeader {
+    uint8_t Bytes[48];
+};
+static_assert(sizeof(TIEVirtualDIBHeader) == 48, "block header is 48 bytes");
+
+// Many device-independent bitmaps kept in one temporary file, one block an image.
+// The file is unlinked as soon as it is made, so nothing is left behind whatever
+// happens to the process. Each image is reached through its own mapped view; at most
+// ViewLimit views stay mapped, the least recently used unmapped first.
+//
+// A pointer from PixelBits or ScanLine stays valid until that image's view is
+// unmapped: when ViewLimit other images have been used since, or the image is
+// deleted, re-allocated or the list cleared. A TBitmap from GetBitmap lives until
+// ReleaseBitmap, Delete of its image or Clear.
+class TIEVirtualDIBList : public TObject {
+public:
+    explicit TIEVirtualDIBList(const std::string& Folder = std::string());
+    ~TIEVirtualDIBList() override;
+    TIEVirtualDIBList(const TIEVirtualDIBList&) = delete;
+    TIEVirtualDIBList& operator=(const TIEVirtualDIBList&) = delete;
+
+    // Each returns the new image's index. Sizes below 1, above the pixel cap, or a
+    // depth other than 1, 4, 8, 15, 16, 24, 32 raise EOutOfResources / EInvalidGraphic
+    // and leave the list unchanged.
+    int32_t AddBlankImage(int32_t Width, int32_t Height, int32_t BitCount);
+    int32_t AddBitmap(TBitmap* Bitmap);
+    void Delete(int32_t Image);
+    void CopyToTBitmap(int32_t Image, TBitmap* Bitmap);
+    void CopyFromTBitmap(int32_t Image, TBitmap* Bitmap);
+    TBitmap* GetBitmap(int32_t Image);
+    void ReleaseBitmap(int32_t Image);
+    void Clear();
+
+    int32_t Count() const { return int32_t(FImages.size()); }
+    int32_t ImageWidth(int32_t Image) const { return Rec(Image).Width; }
+    int32_t ImageHeight(int32_t Image) const { return Rec(Image).Height; }
+    int32_t ImageBitCount(int32_t Image) const { return Rec(Image).BitCount; }
+    int64_t ImageRowLen(int32_t Image) const { return IERowLen(Rec(Image).Width, Rec(Image).BitCount); }
+    // Rows bottom-up, just past the block header.
+    uint8_t* PixelBits(int32_t Image);
+    // Row 0 is the top.
+    uint8_t* ScanLine(int32_t Image, int32_t Row);
+    // The block header as it stands in the file.
+    const uint8_t* ImageHeader(int32_t Image);
+
+    // Bookkeeping, for statistics and tests.
+    int64_t FileSize() const { return FFileSize; }
+    int64_t AllocatedEnd() const { return FAllocatedEnd; }
+    int64_t GrowthStep() const { return FGrowthStep; }
+    int64_t BlockOffset(int32_t Image) const { return Rec(Image).Offset; }
+    int64_t BlockSize(int32_t Image) const { return Rec(Image).BlockSize; }
+    int64_t UsedSize(int32_t Image) const { return Rec(Image).UsedSize; }
+    bool IsMapped(int32_t Image) const { return Rec(Image).View != nullptr; }
+    int32_t MappedCount() const { return int32_t(FMapped.size()); }
+    int32_t FreeBlockCount() const { return int32_t(FFree.size()); }
+    bool IsCheckedOut(int32_t Image) const { return Rec(Image).Checked != nullptr; }
+    const std::string& FileName() const { return FFileName; }
+    const std::string& Folder() const { return FFolder; }
+    int32_t ViewLimit = 10;
+
+private:
+    struct TImageRec {
+        int64_t Offset = 0;
+        int64_t UsedSize = 0;
+        int64_t BlockSize = 0;
+        uint8_t* View = nullptr;
+        int32_t Width = 0, Height = 0, BitCount = 0;
+        std::vector<TPaletteEntry> Palette; // the header has no room for one
+        std::unique_ptr<TBitmap> Checked;
+    };
+    struct TFreeBlock {
+        int64_t Offset, Size;
+    };
+
+    const TImageRec& Rec(int32_t Image) const;
+    TImageRec& Rec(int32_t Image);
+    void CreateFile();
+    void CloseFile();
+    void AllocateBlock(TImageRec& R, int32_t Width, int32_t Height, int32_t BitCount);
+    void FreeBlock(TImageRec& R);
+    uint8_t* MapView(TImageRec& R);
+    void UnmapView(TImageRec& R);
+    uint8_t* RowOf(TImageRec& R, int32_t Row);
+    int32_t AddPrepared(std::unique_ptr<TImageRec> R);
+
+    int FFileHandle = -1;
+    std::string FFileName;
+    std::string FFolder;
+    int64_t FFileSize = 0;
+    int64_t FAllocatedEnd = 0;
+    int64_t FGrowthStep = 65536;
+    int64_t FLastBlockSize = 0;
+    std::vector<std::unique_ptr<TImageRec>> FImages;
+    std::vector<TImageRec*> FMapped; // most recently used last
+    std::vector<TFreeBlock> FFree;
+};
+
 } // namespace kv

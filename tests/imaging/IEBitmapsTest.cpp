@@ -5,6 +5,10 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
+#include <vector>
 
 using namespace kv;
 
@@ -335,4 +339,366 @@ TEST(Words, EnglishTableAndFallback)
     IESetWord(msUser, 4, "Annuler");
     EXPECT_EQ(IEWord(msUser, 4), "Annuler");
     EXPECT_EQ(IEWord(msEnglish, 121), "");
+}
+
+// ---- TIEVirtualDIBList ------------------------------------------------------------
+
+namespace {
+
+// A folder of its own, removed with everything in it at the end of the test.
+struct TScratchFolder {
+    std::string Path;
+    TScratchFolder()
+    {
+        std::string t = std::filesystem::temp_directory_path().string() + "/vdibXXXXXX";
+        std::vector<char> n(t.begin(), t.end());
+        n.push_back('\0');
+        Path = mkdtemp(n.data());
+    }
+    ~TScratchFolder() { std::filesystem::remove_all(Path); }
+    int Entries() const
+    {
+        int n = 0;
+        for (auto it = std::filesystem::directory_iterator(Path); it != std::filesystem::directory_iterator(); ++it)
+            ++n;
+        return n;
+    }
+};
+
+struct TEnvTmpDir {
+    std::string Saved;
+    bool Had;
+    explicit TEnvTmpDir(const char* Value)
+    {
+        const char* old = std::getenv("TMPDIR");
+        Had = old != nullptr;
+        Saved = Had ? old : "";
+        setenv("TMPDIR", Value, 1);
+    }
+    ~TEnvTmpDir()
+    {
+        if (Had)
+            setenv("TMPDIR", Saved.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+    }
+};
+
+void FillPattern(TBitmap& B, uint8_t Seed)
+{
+    for (int32_t y = 0; y < B.Height(); ++y) {
+        uint8_t* row = B.ScanLine(y);
+        for (int32_t i = 0; i < B.BytesPerScanLine(); ++i)
+            row[i] = uint8_t(Seed + y * 31 + i * 7);
+    }
+}
+
+} // namespace
+
+TEST(IEVirtualDIBList, BlockHeaderAndRowLayout)
+{
+    TIEVirtualDIBList list;
+    EXPECT_EQ(list.FileSize(), 65536);
+    EXPECT_EQ(list.AllocatedEnd(), 0);
+    const int32_t i = list.AddBlankImage(10, 3, 24);
+    EXPECT_EQ(i, 0);
+    EXPECT_EQ(list.ImageRowLen(0), 32);
+    EXPECT_EQ(list.UsedSize(0), 48 + 96);
+    EXPECT_EQ(list.BlockSize(0), 65536);
+    const uint8_t* h = list.ImageHeader(0);
+    const uint8_t expect[48] = {40, 0, 0, 0, 10, 0, 0, 0, 3, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                0,  0, 0, 0, 0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  0, 255, 255, 255, 0, 0, 0, 0, 0};
+    EXPECT_EQ(std::memcmp(h, expect, 48), 0);
+    // Rows bottom-up after the header: the top row is the last.
+    EXPECT_EQ(list.ScanLine(0, 0) - list.PixelBits(0), 2 * 32);
+    EXPECT_EQ(list.ScanLine(0, 2), list.PixelBits(0));
+    for (int32_t y = 0; y < 3; ++y)
+        for (int x = 0; x < 32; ++x)
+            ASSERT_EQ(list.ScanLine(0, y)[x], 0);
+    EXPECT_EQ(list.ImageWidth(0), 10);
+    EXPECT_EQ(list.ImageHeight(0), 3);
+    EXPECT_EQ(list.ImageBitCount(0), 24);
+    EXPECT_THROW(list.ScanLine(0, 3), ERangeError);
+}
+
+TEST(IEVirtualDIBList, GrowthStepAndFirstFitReuse)
+{
+    TIEVirtualDIBList list;
+    list.AddBlankImage(10, 10, 24);   // 368 bytes -> one unit at 0; fits the first 65536
+    EXPECT_EQ(list.FileSize(), 65536);
+    list.AddBlankImage(10, 10, 24);   // at 65536: the file grows by the step
+    EXPECT_EQ(list.BlockOffset(1), 65536);
+    EXPECT_EQ(list.FileSize(), 131072);
+    list.AddBlankImage(200, 200, 24); // 48 + 600 * 200 = 120048 -> 131072
+    EXPECT_EQ(list.BlockSize(2), 131072);
+    EXPECT_EQ(list.GrowthStep(), 65536 + 131072); // previous block + n
+    EXPECT_EQ(list.FileSize(), 131072 + 196608);
+    EXPECT_EQ(list.BlockOffset(2), 131072);
+    EXPECT_EQ(list.AllocatedEnd(), 262144);
+    list.AddBlankImage(1, 1, 8);      // fits before the file's end: no growth
+    EXPECT_EQ(list.BlockOffset(3), 262144);
+    EXPECT_EQ(list.FileSize(), 327680);
+
+    list.Delete(1); // the block at 65536 becomes free
+    EXPECT_EQ(list.Count(), 3);
+    EXPECT_EQ(list.FreeBlockCount(), 1);
+    const int32_t a = list.AddBlankImage(4, 4, 1);
+    EXPECT_EQ(list.BlockOffset(a), 65536);
+    EXPECT_EQ(list.FreeBlockCount(), 0);
+    EXPECT_EQ(list.AllocatedEnd(), 327680);
+
+    // Two neighbouring free blocks merge, so a two-unit image fits where they were.
+    list.Delete(a);
+    list.Delete(0);
+    EXPECT_EQ(list.FreeBlockCount(), 1);
+    const int32_t b = list.AddBlankImage(200, 200, 24);
+    EXPECT_EQ(list.BlockOffset(b), 0);
+    EXPECT_EQ(list.FileSize(), 327680);
+
+    // A reused block is blank again.
+    EXPECT_EQ(list.ScanLine(b, 0)[0], 0);
+
+    while (list.Count() > 0)
+        list.Delete(0);
+    EXPECT_EQ(list.FileSize(), 65536);
+    EXPECT_EQ(list.AllocatedEnd(), 0);
+    EXPECT_EQ(list.FreeBlockCount(), 0);
+    EXPECT_EQ(list.GrowthStep(), 65536);
+    EXPECT_EQ(list.AddBlankImage(2, 2, 24), 0);
+    EXPECT_EQ(list.BlockOffset(0), 0);
+}
+
+TEST(IEVirtualDIBList, ViewsStayBoundedAndPixelsSurviveEviction)
+{
+    TIEVirtualDIBList list;
+    for (int i = 0; i < 12; ++i) {
+        list.AddBlankImage(8, 2, 8);
+        std::memset(list.PixelBits(i), 0x10 + i, 16);
+    }
+    EXPECT_EQ(list.MappedCount(), 10);
+    EXPECT_FALSE(list.IsMapped(0));
+    EXPECT_FALSE(list.IsMapped(1));
+    EXPECT_TRUE(list.IsMapped(2));
+    // Used again, image 2 moves to the end; the next mapping evicts image 3.
+    list.PixelBits(2);
+    EXPECT_EQ(list.PixelBits(0)[15], 0x10); // read back through the file
+    EXPECT_TRUE(list.IsMapped(2));
+    EXPECT_FALSE(list.IsMapped(3));
+    EXPECT_EQ(list.MappedCount(), 10);
+    for (int i = 0; i < 12; ++i)
+        ASSERT_EQ(list.PixelBits(i)[7], 0x10 + i) << i;
+
+    // Deleting a mapped image unmaps it and keeps the bookkeeping straight.
+    ASSERT_TRUE(list.IsMapped(11));
+    list.Delete(11);
+    EXPECT_EQ(list.MappedCount(), 9);
+    EXPECT_EQ(list.PixelBits(10)[0], 0x1A);
+
+    list.ViewLimit = 1;
+    list.PixelBits(0);
+    list.PixelBits(1);
+    EXPECT_EQ(list.MappedCount(), 1);
+    EXPECT_EQ(list.PixelBits(0)[3], 0x10);
+}
+
+TEST(IEVirtualDIBList, BitmapsRoundTripWithTheirPalettes)
+{
+    TIEVirtualDIBList list;
+    TBitmap c24;
+    c24.SetPixelFormat(pf24bit);
+    c24.SetSize(13, 5);
+    FillPattern(c24, 3);
+    TBitmap p4;
+    p4.SetPixelFormat(pf4bit);
+    p4.SetSize(7, 3);
+    std::vector<TPaletteEntry> pal(16);
+    for (int i = 0; i < 16; ++i)
+        pal[size_t(i)] = TPaletteEntry{uint8_t(i * 16), uint8_t(255 - i), uint8_t(i), 0};
+    p4.SetPaletteEntries(pal);
+    FillPattern(p4, 9);
+    TBitmap m1;
+    m1.SetPixelFormat(pf1bit);
+    m1.SetSize(33, 2);
+    FillPattern(m1, 200);
+
+    EXPECT_EQ(list.AddBitmap(&c24), 0);
+    EXPECT_EQ(list.AddBitmap(&p4), 1);
+    EXPECT_EQ(list.AddBitmap(&m1), 2);
+    EXPECT_EQ(list.ImageBitCount(1), 4);
+    EXPECT_EQ(list.ImageRowLen(2), 8);
+    // The stored rows are the bitmap's rows, bottom-up.
+    EXPECT_EQ(std::memcmp(list.PixelBits(0), c24.ScanLine(4), 39), 0);
+
+    for (TBitmap* src : {&c24, &p4, &m1}) {
+        const int32_t i = src == &c24 ? 0 : src == &p4 ? 1 : 2;
+        TBitmap out;
+        list.CopyToTBitmap(i, &out);
+        ASSERT_EQ(out.PixelFormat(), src->PixelFormat());
+        ASSERT_EQ(out.Width(), src->Width());
+        ASSERT_EQ(out.Height(), src->Height());
+        const int64_t n = list.ImageRowLen(i);
+        for (int32_t y = 0; y < src->Height(); ++y)
+            ASSERT_EQ(std::memcmp(out.ScanLine(y), src->ScanLine(y), size_t(n)), 0) << i << " row " << y;
+        if (src == &p4) {
+            ASSERT_EQ(out.PaletteEntries().size(), 16u);
+            EXPECT_EQ(out.PaletteEntries()[5].peRed, 80);
+            EXPECT_EQ(out.PaletteEntries()[5].peGreen, 250);
+        }
+    }
+
+    // A blank 8-bit image reads back with a grey ramp, a 1-bit one black and white.
+    TBitmap g;
+    list.CopyToTBitmap(list.AddBlankImage(2, 2, 8), &g);
+    EXPECT_EQ(g.PixelFormat(), pf8bit);
+    EXPECT_EQ(g.PaletteEntries()[128].peBlue, 128);
+}
+
+TEST(IEVirtualDIBList, CopyFromReallocatesOnlyWhenShapeChanges)
+{
+    TIEVirtualDIBList list;
+    list.AddBlankImage(10, 10, 24);
+    list.AddBlankImage(10, 10, 24);
+    TBitmap same;
+    same.SetPixelFormat(pf24bit);
+    same.SetSize(10, 10);
+    FillPattern(same, 1);
+    list.CopyFromTBitmap(0, &same);
+    EXPECT_EQ(list.BlockOffset(0), 0);
+    EXPECT_EQ(list.ScanLine(0, 9)[5], same.ScanLine(9)[5]);
+
+    TBitmap bigger;
+    bigger.SetPixelFormat(pf8bit);
+    bigger.SetSize(300, 300); // 48 + 90000 bytes: two units, taken at the end
+    FillPattern(bigger, 2);
+    list.CopyFromTBitmap(0, &bigger);
+    EXPECT_EQ(list.BlockOffset(0), 131072);
+    EXPECT_EQ(list.BlockSize(0), 131072);
+    EXPECT_EQ(list.FreeBlockCount(), 1);
+    EXPECT_EQ(list.ImageWidth(0), 300);
+    EXPECT_EQ(list.ImageBitCount(0), 8);
+    EXPECT_EQ(list.ImageHeader(0)[4], 300 & 255);
+    EXPECT_EQ(list.ImageHeader(0)[14], 8);
+    TBitmap back;
+    list.CopyToTBitmap(0, &back);
+    EXPECT_EQ(std::memcmp(back.ScanLine(123), bigger.ScanLine(123), 300), 0);
+}
+
+TEST(IEVirtualDIBList, CheckedOutBitmapsWriteBack)
+{
+    TIEVirtualDIBList list;
+    list.AddBlankImage(4, 4, 24);
+    TBitmap* b = list.GetBitmap(0);
+    ASSERT_NE(b, nullptr);
+    EXPECT_TRUE(list.IsCheckedOut(0));
+    EXPECT_EQ(list.GetBitmap(0), b); // one copy an image
+    b->ScanLine(1)[2] = 77;
+    EXPECT_EQ(list.ScanLine(0, 1)[2], 0); // nothing written until released
+    list.ReleaseBitmap(0);
+    EXPECT_FALSE(list.IsCheckedOut(0));
+    EXPECT_EQ(list.ScanLine(0, 1)[2], 77);
+    list.ReleaseBitmap(0); // nothing checked out: no change
+    EXPECT_EQ(list.ScanLine(0, 1)[2], 77);
+
+    list.GetBitmap(0);
+    list.Delete(0); // the checked-out copy goes with its image
+    EXPECT_EQ(list.Count(), 0);
+}
+
+TEST(IEVirtualDIBList, RefusalsLeaveTheListUnchanged)
+{
+    TIEVirtualDIBList list;
+    list.AddBlankImage(3, 3, 24);
+    EXPECT_THROW(list.AddBlankImage(0, 5, 24), EOutOfResources);
+    EXPECT_THROW(list.AddBlankImage(5, -1, 24), EOutOfResources);
+    EXPECT_THROW(list.AddBlankImage(70000, 1, 8), EOutOfResources);
+    EXPECT_THROW(list.AddBlankImage(40000, 40000, 32), EOutOfResources); // past the pixel cap
+    EXPECT_THROW(list.AddBlankImage(5, 5, 3), EInvalidGraphic);
+    TBitmap dev; // no pixel format
+    EXPECT_THROW(list.AddBitmap(&dev), EInvalidGraphic);
+    EXPECT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.FileSize(), 65536);
+    EXPECT_EQ(list.AllocatedEnd(), 65536);
+    EXPECT_THROW(list.Delete(1), EListError);
+    EXPECT_THROW(list.Delete(-1), EListError);
+    EXPECT_THROW(list.PixelBits(5), EListError);
+    EXPECT_THROW(list.GetBitmap(1), EListError);
+
+    // A refused re-allocation keeps the image as it was.
+    list.ScanLine(0, 0)[0] = 9;
+    TBitmap none;
+    EXPECT_THROW(list.CopyFromTBitmap(0, &none), EInvalidGraphic);
+    EXPECT_EQ(list.FreeBlockCount(), 0);
+    EXPECT_EQ(list.ImageWidth(0), 3);
+    EXPECT_EQ(list.ScanLine(0, 0)[0], 9);
+}
+
+TEST(IEVirtualDIBList, FileGrowthRefusedByTheSystemIsAnError)
+{
+    TIEVirtualDIBList list;
+    list.AddBlankImage(10, 10, 24);
+    struct rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 100000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool threw = false;
+    try {
+        list.AddBlankImage(300, 300, 24);
+    } catch (const EOutOfResources&) {
+        threw = true;
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(threw);
+    EXPECT_EQ(list.Count(), 1);
+    EXPECT_EQ(list.FileSize(), 65536);
+    EXPECT_EQ(list.AllocatedEnd(), 65536);
+    EXPECT_EQ(list.AddBlankImage(300, 300, 24), 1); // with room again it works
+}
+
+TEST(IEVirtualDIBList, TemporaryFileNeverLeftBehind)
+{
+    TScratchFolder dir;
+    {
+        TIEVirtualDIBList list(dir.Path);
+        EXPECT_EQ(list.Folder(), dir.Path + "/");
+        EXPECT_EQ(list.FileName().rfind(dir.Path + "/imaging", 0), 0u);
+        for (int i = 0; i < 5; ++i)
+            list.AddBlankImage(100, 100, 24);
+        EXPECT_EQ(dir.Entries(), 0); // unlinked as soon as made
+    }
+    EXPECT_EQ(dir.Entries(), 0);
+
+    // An unusable folder falls back to the temp folder; with neither, a clear error.
+    {
+        TEnvTmpDir env((dir.Path + "/").c_str());
+        TIEVirtualDIBList list("/nonexistent/kelvane-no-such-dir");
+        EXPECT_EQ(list.Folder(), dir.Path + "/");
+        EXPECT_EQ(list.AddBlankImage(2, 2, 24), 0);
+    }
+    {
+        TEnvTmpDir env("/nonexistent/kelvane-no-such-dir");
+        EXPECT_THROW(TIEVirtualDIBList("/nonexistent/other"), EFCreateError);
+    }
+    EXPECT_EQ(dir.Entries(), 0);
+}
+
+TEST(IEBitmap, FileTheSystemRefusesFallsBackToMemory)
+{
+    struct rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 100000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    TIEBitmap b;
+    b.Allocate(200, 200, ie24RGB); // 120000 bytes: the space cannot be reserved
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(b.Location(), ieLocationMemory);
+    ASSERT_NE(b.AlphaChannel(), nullptr);
+    EXPECT_EQ(b.AlphaChannel()->Location(), ieLocationFile); // 40000 bytes fit
+    b.ScanLine(199)[599] = 5;
+    EXPECT_EQ(b.ScanLine(199)[599], 5);
 }

@@ -373,20 +373,34 @@ bool TOpenPictureDialog::RunFileDialog()
         FileName = Path.toStdString();
         UpdatePicturePreview();
     });
-    FPictureLabel->setText(SPictureLabel);
+    // Qt selects the preset file without announcing it as a change, so the preview is
+    // brought up to date here; otherwise it would show "(None)" (or the last run's
+    // picture) until something is clicked. A bare name is taken in the dialog's folder.
+    const std::string StartName = FileName;
+    if (!FileName.empty()) {
+        const QStringList Selected = Dialog.selectedFiles();
+        if (!Selected.isEmpty())
+            FileName = Selected.front().toStdString();
+    }
+    UpdatePicturePreview();
     DoShow(&Dialog);
     const bool Accepted = Dialog.exec() == QDialog::Accepted;
     DoClose();
     // The panel outlives the Qt dialog: take it back before the dialog goes.
     FPicturePanel->hide();
     FPicturePanel->setParent(nullptr);
-    if (!Accepted)
+    // Browsing moved FileName along with the selection; a cancelled dialog changes nothing.
+    if (!Accepted) {
+        FileName = StartName;
         return false;
+    }
     Files.clear();
     for (const QString& F : Dialog.selectedFiles())
         Files.push_back(F.toStdString());
-    if (Files.empty())
+    if (Files.empty()) {
+        FileName = StartName;
         return false;
+    }
     FileName = Files.front();
     FilterIndex = int32_t(Filters.indexOf(Dialog.selectedNameFilter())) + 1;
     if (FilterIndex < 1)

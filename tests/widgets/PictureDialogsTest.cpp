@@ -341,3 +341,83 @@ TEST(PictureDialogs, QtFileDialogCarriesThePreviewPanel)
     EXPECT_EQ(D.FilterIndex, 2);
     EXPECT_EQ(D.PicturePanel()->parentWidget(), nullptr); // taken back from the dialog
 }
+
+namespace {
+
+// Opens Qt's file dialog on FileName and reads the preview as the dialog first shows,
+// before anything is clicked; then cancels after a click on Other (when given).
+struct TFirstLook {
+    QString Label;
+    bool ButtonEnabled = false;
+    int32_t PictureWidth = 0;
+    bool Seen = false;
+};
+
+TFirstLook OpenOn(TRealDialog& D, const std::string& Other)
+{
+    TFirstLook Look;
+    QTimer Poll;
+    QElapsedTimer Clock;
+    Clock.start();
+    QObject::connect(&Poll, &QTimer::timeout, [&] {
+        QFileDialog* Dialog = nullptr;
+        for (QWidget* W : QApplication::topLevelWidgets())
+            if (auto* F = qobject_cast<QFileDialog*>(W); F && F->isVisible())
+                Dialog = F;
+        if (!Dialog) {
+            if (Clock.elapsed() > 5000)
+                for (QWidget* W : QApplication::topLevelWidgets())
+                    if (auto* F = qobject_cast<QDialog*>(W))
+                        F->reject();
+            return;
+        }
+        if (!Look.Seen) {
+            Look.Seen = true;
+            Look.Label = D.PictureLabel()->text();
+            Look.ButtonEnabled = D.PreviewButton()->isEnabled();
+            Look.PictureWidth = D.PreviewPicture()->Width();
+            if (!Other.empty())
+                emit Dialog->currentChanged(QString::fromStdString(Other));
+        }
+        static_cast<QDialog*>(Dialog)->reject();
+    });
+    Poll.start(20);
+    EXPECT_FALSE(D.RunFileDialog());
+    return Look;
+}
+
+} // namespace
+
+TEST(PictureDialogs, QtFileDialogPreviewsThePresetFileAtOnce)
+{
+    TempDir Dir;
+    const std::string Picture = WriteBmp(Dir, "preset.bmp", 24, 12, clBlue);
+    const std::string Other = WriteBmp(Dir, "other.bmp", 8, 8, clRed);
+
+    TRealDialog D;
+    D.Filter = "Bitmaps|*.bmp";
+    int32_t Changes = 0;
+    D.OnSelectionChange = [&](TObject*) { ++Changes; };
+    D.FileName = Picture;
+    TFirstLook Look = OpenOn(D, Other);
+    ASSERT_TRUE(Look.Seen);
+    EXPECT_EQ(Look.Label, " (24x12)");
+    EXPECT_TRUE(Look.ButtonEnabled);
+    EXPECT_EQ(Look.PictureWidth, 24);
+    EXPECT_GE(Changes, 2); // the opening selection counts as a change, then the click
+    EXPECT_EQ(D.FileName, Picture); // cancelled: the click does not stick
+
+    // A bare name is found in the starting folder, as the dialog itself finds it.
+    D.FileName = "preset.bmp";
+    D.InitialDir = Dir.Path.string();
+    Look = OpenOn(D, "");
+    EXPECT_EQ(Look.Label, " (24x12)");
+    EXPECT_EQ(D.FileName, "preset.bmp");
+
+    // Nothing preset: the last run's picture is not carried over.
+    D.FileName.clear();
+    Look = OpenOn(D, "");
+    EXPECT_EQ(Look.Label, "Picture:");
+    EXPECT_FALSE(Look.ButtonEnabled);
+    EXPECT_EQ(Look.PictureWidth, 0);
+}

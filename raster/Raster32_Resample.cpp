@@ -1,6 +1,7 @@
 #include "raster/Raster32_Resample.h"
 
 #include "raster/Raster32_Blend.h"
+#include "raster/Raster32_MixLanes.h"
 
 #include <algorithm>
 
@@ -8,24 +9,7 @@ namespace kv {
 
 namespace {
 
-constexpr uint64_t LaneMask = 0x00FF00FF00FF00FFull;
-constexpr uint64_t LaneBias = 0x0080008000800080ull;
-
-inline uint64_t Expand(uint32_t C)
-{
-    uint64_t x = C;
-    x = (x | (x << 16)) & 0x0000FFFF0000FFFFull;
-    return (x | (x << 8)) & LaneMask;
-}
-
-inline uint32_t Pack(uint64_t X)
-{
-    X = (X | (X >> 8)) & 0x0000FFFF0000FFFFull;
-    return uint32_t(X | (X >> 16));
-}
-
-// The lane arithmetic of MixPixel: (F * W + B * (256 - W) + 128) shr 8 never leaves a lane.
-inline uint64_t MixLanes(uint64_t F, uint64_t B, uint32_t W) { return ((F * W + B * (256 - W) + LaneBias) >> 8) & LaneMask; }
+using namespace lanes;
 
 void ScalarLinearVert(const TColor32* R0, const TColor32* R1, int32_t Count, uint32_t Wy, TColor32* Out)
 {

@@ -1,4 +1,5 @@
 #include "raster/Raster32_Transforms.h"
+#include "raster/Raster32_MixLanes.h"
 
 #include "raster/Raster32_Resample.h"
 
@@ -40,28 +41,7 @@ int64_t MulDivRound128(int64_t A, int64_t B, int64_t C)
     return negative ? -result : result;
 }
 
-// ---- The mix of the blend table, inline for the resamplers ------------------------
-// Per channel (F * W + B * (256 - W) + 128) shr 8: the same result as the table's
-// MixPixel, computed on four 16-bit lanes of one 64-bit word.
-
-constexpr uint64_t LaneMask = 0x00FF00FF00FF00FFull;
-constexpr uint64_t LaneBias = 0x0080008000800080ull;
-
-inline uint64_t Expand(uint32_t C)
-{
-    uint64_t x = C;
-    x = (x | (x << 16)) & 0x0000FFFF0000FFFFull;
-    return (x | (x << 8)) & LaneMask;
-}
-
-inline uint32_t Pack(uint64_t X)
-{
-    X = (X | (X >> 8)) & 0x0000FFFF0000FFFFull;
-    return uint32_t(X | (X >> 16));
-}
-
-// Both arguments expanded; the result expanded.
-inline uint64_t MixLanes(uint64_t F, uint64_t B, uint32_t W) { return ((F * W + B * (256 - W) + LaneBias) >> 8) & LaneMask; }
+using namespace lanes;
 
 
 // Asks for the cache lines of Count pixels from P ahead of their use.

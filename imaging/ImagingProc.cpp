@@ -6,6 +6,107 @@
 
 namespace kv {
 
+// ---- Reduction helpers -------------------------------------------------------------
+
+namespace {
+
+// (red x 21 + green x 71 + blue x 7) / 100 rounded half to even, in integers.
+int32_t RoundedLuma(TRGB C)
+{
+    const int32_t v = C.r * 21 + C.g * 71 + C.b * 7, q = v / 100, rest = v % 100;
+    return rest > 50 || (rest == 50 && (q & 1)) ? q + 1 : q;
+}
+
+uint32_t ColorKey(TRGB C) { return (uint32_t(C.r) << 16) | (uint32_t(C.g) << 8) | C.b; }
+
+// The standard 8 x 8 ordered-dither matrix, read as [x mod 8][y mod 8].
+constexpr uint8_t Bayer8[8][8] = {
+    {0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26}, {12, 44, 4, 36, 14, 46, 6, 38},
+    {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},   {51, 19, 59, 27, 49, 17, 57, 25},
+    {15, 47, 7, 39, 13, 45, 5, 37},  {63, 31, 55, 23, 61, 29, 53, 21}};
+
+std::unique_ptr<TBitmap> NewOneBitBitmap(int32_t Width, int32_t Height)
+{
+    auto b = std::make_unique<TBitmap>();
+    b->SetPixelFormat(pf1bit);
+    b->SetSize(Width, Height);
+    return b;
+}
+
+} // namespace
+
+std::unique_ptr<TBitmap> TryConvertTwoColorsTo1Bit(const TBitmap& Source, TRGB& Color0, TRGB& Color1)
+{
+    if (Source.PixelFormat() != pf24bit || Source.Empty())
+        return nullptr;
+    auto result = NewOneBitBitmap(Source.Width(), Source.Height());
+    THash1 colours(12);
+    for (int32_t y = 0; y < Source.Height(); ++y) {
+        const uint8_t* p = Source.ScanLine(y);
+        uint8_t* bits = result->ScanLine(y);
+        for (int32_t x = 0; x < Source.Width(); ++x, p += 3) {
+            const TRGB c{p[0], p[1], p[2]};
+            if (colours.Insert(ColorKey(c))) {
+                if (colours.Count() > 2)
+                    return nullptr;
+                (colours.Count() == 1 ? Color0 : Color1) = c;
+            }
+            if (!(c == Color0))
+                SetBit(bits, x, true);
+        }
+    }
+    if (colours.Count() != 2)
+        return nullptr;
+    if (RoundedLuma(Color1) < RoundedLuma(Color0)) {
+        InvertBitmapBits(*result);
+        std::swap(Color0, Color1);
+    }
+    result->SetPaletteEntries({{Color0.r, Color0.g, Color0.b, 0}, {Color1.r, Color1.g, Color1.b, 0}});
+    return result;
+}
+
+void DitherTo1Bit(TBitmap& Bitmap, TProgressRec& Progress)
+{
+    if (Bitmap.PixelFormat() != pf24bit)
+        return;
+    const int32_t w = Bitmap.Width(), h = Bitmap.Height();
+    auto result = NewOneBitBitmap(w, h);
+    for (int32_t y = 0; y < h; ++y) {
+        const uint8_t* p = Bitmap.ScanLine(y);
+        uint8_t* bits = result->ScanLine(y);
+        for (int32_t x = 0; x < w; ++x, p += 3) {
+            const int32_t level = ((p[2] * 21 + p[1] * 71 + p[0] * 7) / 100) >> 2;
+            // White reaches only 63, the matrix's largest entry: without the second
+            // test every white 8 x 8 block would keep one black dot.
+            if (level > Bayer8[x & 7][y & 7] || level >= 63)
+                SetBit(bits, x, true);
+        }
+        if (Progress.OnProgress)
+            Progress.OnProgress(Progress.Sender, int32_t((y + 1) * 100 / (h + 0.5)));
+    }
+    CopyBitmap(*result, Bitmap);
+}
+
+int32_t NearestPaletteIndex(const TRGB* Palette, int32_t Count, TRGB Color)
+{
+    int32_t best = 0, bestDist = 1000;
+    for (int32_t i = 0; Palette && i < Count; ++i) {
+        const TRGB& e = Palette[i];
+        const int32_t d = std::abs(e.r - Color.r) + std::abs(e.g - Color.g) + std::abs(e.b - Color.b);
+        if (d < bestDist) {
+            bestDist = d;
+            best = i;
+        }
+    }
+    return best;
+}
+
+void SwapPaletteRB(TRGB* Palette, int32_t Count)
+{
+    for (int32_t i = 0; Palette && i < Count; ++i)
+        std::swap(Palette[i].b, Palette[i].r);
+}
+
 namespace {
 
 // 256 x 8 pixels of 3 bytes: the expansion of every 1-bit byte, a set bit white.

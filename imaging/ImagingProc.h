@@ -9,6 +9,25 @@
 #include <functional>
 #include <memory>
 
+// Reductions to 1 bit and palette helpers that the paletted writers use before, or in
+// place of, the quantizers.
+namespace kv {
+
+// A 1-bit copy of a 24-bit picture of exactly two colours, Color0 (bit 0) the darker
+// by Round((red x 21 + green x 71 + blue x 7) / 100); nullptr for one colour, three or
+// more, or a source that is not 24-bit.
+std::unique_ptr<TBitmap> TryConvertTwoColorsTo1Bit(const TBitmap& Source, TRGB& Color0, TRGB& Color1);
+// Ordered 8 x 8 dither of a 24-bit bitmap to 1 bit in place (1 = white); other
+// formats are left alone. Progress gets Trunc((row + 1) * 100 / (height + 0.5)).
+void DitherTo1Bit(TBitmap& Bitmap, TProgressRec& Progress);
+// The entry nearest Color by |dR| + |dG| + |dB|, the first of equals; 0 when Count is
+// 0 or nothing is nearer than 1000.
+int32_t NearestPaletteIndex(const TRGB* Palette, int32_t Count, TRGB Color);
+// Exchanges the first and third byte of each entry (palette order to file order).
+void SwapPaletteRB(TRGB* Palette, int32_t Count);
+
+} // namespace kv
+
 namespace kv {
 
 // Dest := Source's pixel format, palette and size, then every row.

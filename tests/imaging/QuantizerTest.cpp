@@ -96,6 +96,17 @@ TEST(Quantizer, FirstSplitAndHalfLevelMeansRoundToEven)
     EXPECT_EQ(map[0], CreateRGB(0, 128, 128));
     EXPECT_EQ(map[1], CreateRGB(248, 128, 128));
 
+    // Red levels 2, 10, 20, 31 (mean 15.75): the cut is tried from level 8 to 24 and
+    // the between-halves measure peaks at level 20 (3 x 8.25^2 against 13.25^2 at 10).
+    std::vector<TRGB> reds;
+    for (uint8_t r : {16, 80, 160, 248})
+        reds.insert(reds.end(), 4, CreateRGB(r, 0, 0));
+    TColourBitmap ramp(4, reds);
+    std::array<TRGB, 2> cut{};
+    TIEQuantizer qr(ramp, cut, 2, -1);
+    EXPECT_EQ(cut[0], CreateRGB(88, 0, 0)); // mean of 2, 10, 20 is 10.67
+    EXPECT_EQ(cut[1], CreateRGB(248, 0, 0));
+
     // Levels 0 and 29 of grey: the one-box mean 14.5 rounds down to 14.
     TColourBitmap grey(2, {Black, CreateRGB(232, 232, 232)});
     std::array<TRGB, 1> one{};

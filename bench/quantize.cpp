@@ -2,7 +2,8 @@
 // gradients and noise, seeded) reduced to 256 colours and every pixel mapped, by our
 // quantizer and by libimagequant (no dithering, its default speed) on the same pixels.
 // Prints libimagequant time / our time (above 1.0: we are faster) and the PSNR of each
-// result against the original.
+// result against the original. libimagequant works on OpenMP threads, which a busy
+// machine slows badly; OMP_NUM_THREADS=1 gives the steadier one-core comparison.
 #include "bench/BenchReporter.h"
 #include "imaging/Quantizer.h"
 

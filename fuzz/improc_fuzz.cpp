@@ -1,9 +1,6 @@
-// The processing component over random small pictures of every depth: resampling with
-// every filter (negative and zero sizes included), rotation by ordinary, NaN, infinite
-// and huge angles, flips, undo, the mask resampler and both forms of the 1-bit shrink.
-//
-// Input: width, height, depth and seed bytes, then up to eight operations of one code
-// byte and its argument bytes.
+// The processing component over small random pictures of depths 1, 4, 8, 24 and 32:
+// resampling with filters 0..9 (negative and zero sizes too), rotation by ordinary,
+// NaN, infinite and huge angles, flips, undo, the mask resampler and the 1-bit shrink.
 #include "fuzz/FuzzCommon.h"
 #include "imaging/ImagingProcComponent.h"
 
@@ -19,22 +16,18 @@ double Angle(fuzz::TInputReader& r)
     const uint8_t kind = r.Next8();
     if (kind < 128)
         return int8_t(r.Next8()) * 3.75;
-    if (kind < 192)
-        return std::ldexp(double(int8_t(r.Next8())), r.Next8() % 1100); // up to 1e300 and beyond
-    return r.NextRawFloat(); // NaN and infinities
+    return kind < 192 ? std::ldexp(double(int8_t(r.Next8())), r.Next8() * 4) : r.NextRawFloat();
 }
 
 void Shrink(fuzz::TInputReader& r, const TBitmap& b)
 {
     const int32_t x1 = int8_t(r.Next8()), y1 = int8_t(r.Next8()), x2 = int8_t(r.Next8()), y2 = int8_t(r.Next8());
     TBitmap dest;
-    dest.SetPixelFormat(pf24bit);
     dest.SetSize(r.Next8() % 40, r.Next8() % 40);
-    if (b.PixelFormat() != pf1bit)
-        return;
-    IEShrink1Bit(b, x1, y1, x2, y2, dest);
-    if (!b.Empty()) // the raw form over the platform's bottom-up rows
+    if (b.PixelFormat() == pf1bit && !b.Empty()) { // both forms; the raw one on the bottom-up rows
+        IEShrink1Bit(b, x1, y1, x2, y2, dest);
         IEShrink1Bit(b.Bits(), b.Width(), b.Height(), x1, y1, x2, y2, dest.Width(), dest.Height());
+    }
 }
 
 void MaskResample(fuzz::TInputReader& r)
@@ -84,8 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzz::TInputReader r(data, size);
     try {
         Run(r);
-    } catch (const std::exception&) {
-        // A refused allocation is a clean failure.
+    } catch (const std::exception&) { // a refused allocation is a clean failure
     }
     return 0;
 }

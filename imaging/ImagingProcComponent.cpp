@@ -167,6 +167,8 @@ void TImagingProc::SaveUndo()
 
 void TImagingProc::SaveUndoCaptioned(const std::string& Caption)
 {
+    if (!HasPicture()) // no copy is made: an older copy keeps its caption
+        return;
     SaveUndo();
     if (FUndoCaptions->Count() > 0)
         FUndoCaptions->SetStrings(FUndoCaptions->Count() - 1, Caption);

@@ -281,7 +281,7 @@ void IEFastLinearResample(const TBitmap& Source, TBitmap& Dest, int32_t NewWidth
 void IEFastMaskResample(const TIEMask& Source, TIEMask& Dest, int32_t NewWidth, int32_t NewHeight)
 {
     const int32_t w = Source.Width(), h = Source.Height();
-    if (w < 1 || h < 1 || Source.BitsPerPixel() != 8)
+    if (w < 1 || h < 1 || NewWidth < 1 || NewHeight < 1 || Source.BitsPerPixel() != 8)
         return;
     if (w == NewWidth && h == NewHeight) {
         Dest.Assign(&Source);

@@ -251,6 +251,10 @@ TEST(Resample, MasksOfBothDepths)
     out.AllocateBits(3, 3, 8);
     IEResampleMask(empty, out, 2, 2, 1);
     EXPECT_EQ(out.Width(), 3);
+    for (uint8_t filter : {1, 9}) { // no target side: nothing to do
+        IEResampleMask(one, out, 0, 1, filter);
+        EXPECT_EQ(out.Width(), 3);
+    }
 }
 
 TEST(QuarterTurns, MapPixelsAsStated)

@@ -1,15 +1,17 @@
-// What the image I/O component needs of a view it is attached to. The multi-image
-// view implements it; the component only reads and refreshes through it.
+// What the image I/O and processing components need of a view they are attached to
+// (the multi-image view implements it), and the free notification of an attached TImage.
 #pragma once
 
 #include "platform/Graphics.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace kv {
 
 class TIEMask;
+class TImage;
 
 enum TIEViewChange : uint8_t { ievcChanged, ievcGoingAway };
 using TIEViewCallback = std::function<void(TIEViewChange Change)>;
@@ -29,6 +31,22 @@ public:
     // Returns a handle for UnregisterChangeCallback.
     virtual int32_t RegisterChangeCallback(TIEViewCallback Callback) = 0;
     virtual void UnregisterChangeCallback(int32_t Handle) = 0;
+};
+
+// The free notification of an attached platform TImage: Handler runs once when the
+// image is destroyed, and never after Reset or the watch's own destruction.
+class TIEImageWatch {
+public:
+    TIEImageWatch();
+    ~TIEImageWatch();
+    TIEImageWatch(const TIEImageWatch&) = delete;
+    TIEImageWatch& operator=(const TIEImageWatch&) = delete;
+    void Watch(TImage* Image, std::function<void()> Handler);
+    void Reset();
+
+private:
+    struct TLink;
+    std::unique_ptr<TLink> FLink;
 };
 
 } // namespace kv

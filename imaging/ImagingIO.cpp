@@ -3,6 +3,7 @@
 #include "imaging/ExifReader.h"
 #include "imaging/ImagingProc.h"
 #include "imaging/JpegFilter.h"
+#include "platform/KvExtCtrls.h"
 
 #include <algorithm>
 #include <cctype>
@@ -258,35 +259,67 @@ void TImagingIO::ReadViewFields()
     FMask = FAttachedImaging->SelectionMask();
 }
 
+void TImagingIO::DetachImage()
+{
+    FImageWatch.Reset();
+    FAttachedTImage = nullptr;
+}
+
 void TImagingIO::SetBitmap(TBitmap* Value)
 {
-    UnregisterView();
-    if (!Value && FAttachedImaging)
+    // The view's callback is its only notice of going away: nil keeps everything.
+    if (!Value && (FAttachedImaging || FAttachedTImage))
         return;
+    UnregisterView();
+    DetachImage();
+    FAttachedImaging = nullptr;
+    FMask = nullptr;
     FBitmap = Value;
-    if (Value) {
-        FAttachedImaging = nullptr;
-        FMask = nullptr;
-    }
 }
 
 void TImagingIO::SetAttachedImaging(TIEView* Value)
 {
     UnregisterView();
+    const bool hadView = FAttachedImaging != nullptr;
     FAttachedImaging = Value;
     if (!Value) {
+        // The old view's bitmap may go with the view, unnoticed from now on.
+        if (hadView)
+            FBitmap = nullptr;
         FMask = nullptr;
         return;
     }
+    DetachImage();
     ReadViewFields();
     FViewCallback = Value->RegisterChangeCallback([this](TIEViewChange change) {
         if (change == ievcGoingAway) {
             FAttachedImaging = nullptr;
+            FBitmap = nullptr;
             FMask = nullptr;
             FViewCallback = -1;
         } else {
             ReadViewFields();
         }
+    });
+}
+
+void TImagingIO::SetAttachedTImage(TImage* Value)
+{
+    UnregisterView();
+    FAttachedImaging = nullptr;
+    FMask = nullptr;
+    const bool hadImage = FAttachedTImage != nullptr;
+    DetachImage();
+    if (!Value) {
+        if (hadImage)
+            FBitmap = nullptr;
+        return;
+    }
+    FAttachedTImage = Value;
+    FBitmap = Value->Picture()->Bitmap();
+    FImageWatch.Watch(Value, [this] {
+        FAttachedTImage = nullptr;
+        FBitmap = nullptr;
     });
 }
 
@@ -339,12 +372,6 @@ TIEWriteProc BuiltInWriter(int32_t FileType)
     case ioJPEG: return SaveJpegToStream;
     default: return nullptr;
     }
-}
-
-TRGB ColorToTRGB(TColor c)
-{
-    c = ColorToRGB(c);
-    return TRGB{GetBValue(c), GetGValue(c), GetRValue(c)};
 }
 
 TColor TRGBToColor(TRGB c) { return RGB(c.r, c.g, c.b); }

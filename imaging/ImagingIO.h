@@ -97,6 +97,8 @@ public:
     void SetBitmap(TBitmap* Value);
     TIEView* AttachedImaging() const { return FAttachedImaging; }
     void SetAttachedImaging(TIEView* Value);
+    TImage* AttachedTImage() const { return FAttachedTImage; }
+    void SetAttachedTImage(TImage* Value);
     TColor Background() const;
     void SetBackground(TColor Value);
     TMsgLanguage MsgLanguage() const { return FMsgLanguage; }
@@ -186,6 +188,7 @@ private:
     void Abort(const std::string& Reason);
     void UnregisterView();
     void ReadViewFields();
+    void DetachImage();
     bool PrepareSave();
     void BeforeLoad();
     void AfterLoad(int32_t FileType, const std::string& FileName, bool ReaderFilledMask);
@@ -205,6 +208,8 @@ private:
     TBitmap* FBitmap = nullptr;
     TIEView* FAttachedImaging = nullptr;
     int32_t FViewCallback = -1;
+    TImage* FAttachedTImage = nullptr;
+    TIEImageWatch FImageWatch;
     TIEMask* FMask = nullptr;
     TColor FBackground = clBlack;
     TMsgLanguage FMsgLanguage = msSystem;

@@ -64,4 +64,84 @@ void IEFastLinearResample(const TBitmap& Source, TBitmap& Dest, int32_t NewWidth
 // The same on one byte a pixel, for selection masks (equal sizes: an exact copy).
 void IEFastMaskResample(const TIEMask& Source, TIEMask& Dest, int32_t NewWidth, int32_t NewHeight);
 
+// ---- Small helpers ----------------------------------------------------------------
+
+// Whole-number ceiling and floor: Trunc, then one step by the sign of the fraction.
+int32_t IECeil(double X);
+int32_t IEFloor(double X);
+// Exchanges the first and third byte of a 32-bit value (B, G, R <-> R, G, B order).
+inline uint32_t IESwapRB(uint32_t V) { return (V & 0xFF00FF00u) | ((V >> 16) & 0xFFu) | ((V & 0xFFu) << 16); }
+// A colour (system colours resolved) as a palette entry.
+TRGB ColorToTRGB(TColor Color);
+inline double IEDMax(double A, double B) { return A > B ? A : B; }
+inline void IESwap(int32_t& A, int32_t& B)
+{
+    const int32_t t = A;
+    A = B;
+    B = t;
+}
+inline void IESwap(uint8_t& A, uint8_t& B)
+{
+    const uint8_t t = A;
+    A = B;
+    B = t;
+}
+
+// ---- Filtered resampling ----------------------------------------------------------
+
+// The kernels of filters 1..8 (1 triangle, 2 Hermite, 3 bell, 4 B-spline, 5 Lanczos3,
+// 6 Mitchell, 7 box, 8 linear) and their radii; other filters give 0.
+double IEFilterKernel(uint8_t Filter, double X);
+double IEFilterRadius(uint8_t Filter);
+
+// Two-pass resampling into a 24-bit Dest of NewWidth x NewHeight with filter 1..8
+// (sums truncated), or the fast path for filter 9. A source that is not 24-bit is
+// converted first. A 1 x 1 source fills Dest with its pixel.
+void IEResampleFiltered(const TBitmap& Source, TBitmap& Dest, int32_t NewWidth, int32_t NewHeight, uint8_t Filter,
+                        TProgressRec* Progress);
+// A 1-bit source (set bits 255) into a 24-bit grey Dest; sums rounded half to even.
+// Filter 9: copy, the 1-bit shrink when no axis grows, else 17-bit interpolation.
+void IEResample1Bit(const TBitmap& Source, TBitmap& Dest, int32_t NewWidth, int32_t NewHeight, uint8_t Filter);
+// An 8-bit (or 1-bit, taken as 0/255) mask into an 8-bit Dest; filters 0 and 9 take
+// the mask fast path. An empty source leaves Dest as it is.
+void IEResampleMask(const TIEMask& Source, TIEMask& Dest, int32_t NewWidth, int32_t NewHeight, uint8_t Filter);
+// Nearest-pixel stretch of a 1-bit (black, white) or 24-bit picture; other formats
+// are converted to 24 bits first. Dest keeps the source's depth.
+void IEStretchPlain(const TBitmap& Source, TBitmap& Dest, int32_t NewWidth, int32_t NewHeight);
+
+// The 1-bit shrink: each Dest pixel (24-bit grey) is the share of set bits of its
+// block of the inclusive source rectangle, which is first clipped to the source.
+// Nothing happens when either bitmap is empty or nothing of the rectangle is left.
+void IEShrink1Bit(const TBitmap& Source, int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, TBitmap& Dest);
+struct TIEPixelBlockFree {
+    void operator()(uint8_t* P) const { FreePixelBuffer(P); }
+};
+using TIEPixelBlock = std::unique_ptr<uint8_t, TIEPixelBlockFree>;
+// The same over raw bottom-up 1-bit rows (each padded to 4 bytes), giving bottom-up
+// 24-bit rows padded to 4 bytes; null for a target side below 1 or nothing to read.
+TIEPixelBlock IEShrink1Bit(const uint8_t* Rows, int32_t Width, int32_t Height, int32_t X1, int32_t Y1, int32_t X2,
+                           int32_t Y2, int32_t DestWidth, int32_t DestHeight);
+
+// ---- Rotation and flips -----------------------------------------------------------
+
+// Quarter turns: clockwise Dest(H - 1 - y, x) := Source(x, y), counter-clockwise
+// Dest(y, W - 1 - x) := Source(x, y). Dest takes Source's format, palette and the
+// swapped size (any depth; the pictures are 24-bit in practice).
+void Rotate90Right(const TBitmap& Source, TBitmap& Dest);
+void Rotate90Left(const TBitmap& Source, TBitmap& Dest);
+
+enum TIERotateQuality : uint8_t { rqPlain, rqAntialias };
+// Rotates a 24-bit picture by Angle degrees counter-clockwise: quarter turns first,
+// then three shears with Background in the new areas. A non-finite angle does nothing.
+void IERotate24(TBitmap& Bitmap, double Angle, TIERotateQuality Quality, TRGB Background, TProgressRec* Progress);
+// Rotates a 1-bit picture by carrying each target pixel back to the source (sines cut
+// to four decimals); pixels from outside take BackgroundBit.
+void IERotate1Bit(TBitmap& Bitmap, double Angle, bool BackgroundBit);
+
+enum TFlipDirection : uint8_t { fdHorizontal = 0, fdVertical = 1 };
+// Mirrors a 1- or 24-bit picture in place (other depths become 24-bit first).
+void IEFlip(TBitmap& Bitmap, TFlipDirection Direction);
+// Brings a picture of any depth other than 1 and 24 bits to 24 bits.
+void IEEnsure1Or24Bit(TBitmap& Bitmap);
+
 } // namespace kv

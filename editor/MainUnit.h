@@ -6,9 +6,8 @@
 // drive it through the same handlers the event loop calls.
 #pragma once
 
-#include "editor/MainFormApi.h"
-#include "editor/LayerToolsApi.h"
 #include "editor/Settings.h"
+#include "effects/MainWindowFace.h"
 #include "platform/Dialogs.h"
 #include "platform/Classes.h"
 #include "raster/Raster32.h"

@@ -96,13 +96,10 @@ TMainForm::TMainForm(QWidget* Parent)
     FRBLayerRef.OnLost = [this] {};
     UpdateUndoRedoEnabling();
     CreateEditAndLayerTools();
-    MainFormInstance = this;
 }
 
 TMainForm::~TMainForm()
 {
-    if (MainFormInstance == this)
-        MainFormInstance = nullptr;
     // The layers go with the view; forget them first so no handler runs on a
     // half-destroyed window.
     UndoSlot.Layer.OnLost = nullptr;

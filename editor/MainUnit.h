@@ -434,6 +434,9 @@ public:
     void N63Click(); // Background > Copy to Layer
     void N33Click(); // Image > Add Text
     void AddTextLayer(ITextLayerSource& Sender);
+    // What the tool dialogs call back on: handed to each dialog that adds text or
+    // reaches the layer commands.
+    ILayerTools& LayerTools() { return *FLayerToolsFace; }
     void N114Click(); // Image > Crop Canvas
     void CropsButton1Click(); // crop OK
     void CropsButton2Click(); // crop Cancel

@@ -26,15 +26,10 @@ namespace kv {
 
 namespace {
 
-// The face the dialogs call; it lets go of the global when the window goes.
+// The face the dialogs call back on; the window hands it to each dialog that needs it.
 class TLayerToolsFace : public ILayerTools {
 public:
-    explicit TLayerToolsFace(TMainForm& Form) : FForm(Form) { LayerToolsInstance = this; }
-    ~TLayerToolsFace() override
-    {
-        if (LayerToolsInstance == this)
-            LayerToolsInstance = nullptr;
-    }
+    explicit TLayerToolsFace(TMainForm& Form) : FForm(Form) {}
     void AddTextLayer(ITextLayerSource& Sender) override { FForm.AddTextLayer(Sender); }
     void mnDeleteClick() override { FForm.mnDeleteClick(); }
     void N23Click() override { FForm.N23Click(); }

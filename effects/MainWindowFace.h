@@ -60,9 +60,6 @@ public:
     virtual void RestoreLayerBitmap(TBitmap32* Bitmap, int32_t Index, const TSingleRect& R) = 0;
 };
 
-// The one main window, set while it exists (owned by the program's entry point).
-inline IMainForm* MainFormInstance = nullptr;
-
 // The choice a frame dialog (Layers > New Frame) closed with.
 struct TFrameChoice {
     TBitmap32 Frame; // the frame picture; an empty one adds nothing
@@ -109,8 +106,5 @@ public:
     // The selected picture layer's placement sized to its bitmap.
     virtual void LayerResetScaleClick() = 0;
 };
-
-// The one main window's layer tools, set while it exists.
-inline ILayerTools* LayerToolsInstance = nullptr;
 
 } // namespace kv

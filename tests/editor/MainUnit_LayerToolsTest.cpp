@@ -573,7 +573,7 @@ TEST_F(LayerToolsTest, TextLayerReplacesItsPreview)
     FakeText Text;
     Text.Picture.SetSize(3, 2);
     Form->LayerCountBeforeTextValue = Layers()->Count();
-    LayerToolsInstance->AddTextLayer(Text);
+    Form->LayerTools().AddTextLayer(Text);
     auto* First = dynamic_cast<TBitmapLayer*>(Form->Selection());
     ASSERT_NE(First, nullptr);
     EXPECT_EQ(First->Bitmap()->GetPixelFast(2, 1), 0xFF112233u);
@@ -581,7 +581,7 @@ TEST_F(LayerToolsTest, TextLayerReplacesItsPreview)
 
     Text.Transparent = true;
     Text.Picture.ClearTo(0xFF00FF00);
-    LayerToolsInstance->AddTextLayer(Text); // the preview layer goes
+    Form->LayerTools().AddTextLayer(Text); // the preview layer goes
     auto* Second = dynamic_cast<TBitmapLayer*>(Form->Selection());
     EXPECT_EQ(Layers()->Count(), 2); // one text layer and the band
     EXPECT_EQ(Second->Bitmap()->GetPixelFast(0, 0), 0xFF00FF00u);

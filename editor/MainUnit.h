@@ -31,11 +31,13 @@ class QMenu;
 
 namespace kv {
 class TAboutKVN;
+class TBackLa;
 class TCompress;
 class TFull;
 class TGifType;
 class TImagingIO;
 class TNewImageForm;
+class TSTC;
 }
 class QPushButton;
 class QSlider;
@@ -462,6 +464,10 @@ public:
         std::function<void(TColor Color)> ShowColor; // the colour under the mouse
         std::function<void()> Close;
     } TransparentColorTool;
+    // The windows behind SimpleLayerDialog and TransparentColorTool, made by the entry
+    // point; the main window, their Qt parent, owns them.
+    TBackLa* BackLa = nullptr;
+    TSTC* STC = nullptr;
 
 private:
     // Called once from the constructor: side-panel wiring, the crop buttons, the pick.

@@ -5,8 +5,6 @@
 // have been enabled for a document that has changed since.
 #include "editor/MainUnit.h"
 
-#include "effects/BackLaUnit.h"
-#include "effects/SmallWindows.h"
 #include "platform/Forms.h"
 #include "raster/Raster32_Filters.h"
 
@@ -51,15 +49,6 @@ TSingleRect Shifted(TSingleRect R, float D)
     return R;
 }
 
-// The main window's one child of class T, or null.
-template <class T> T* OwnedWindow(QObject* Owner)
-{
-    for (QObject* Child : Owner->children())
-        if (auto* W = dynamic_cast<T*>(Child))
-            return W;
-    return nullptr;
-}
-
 std::string SizeText(const TBitmap32* B) { return std::to_string(B->Width()) + "x" + std::to_string(B->Height()); }
 
 } // namespace
@@ -93,35 +82,6 @@ void TMainForm::CreateEditAndLayerTools()
     QObject::connect(CropsButton2, &QPushButton::clicked, this, wrap(&TMainForm::CropsButton2Click));
     QObject::connect(CropsP, &QComboBox::activated, this, wrap(&TMainForm::CropsPChange));
     QObject::connect(Obrat, &QCheckBox::clicked, this, wrap(&TMainForm::CropsPChange));
-
-    // The tool windows, made at their first use and owned by the main window.
-    SimpleLayerDialog = [this] {
-        auto* Dialog = OwnedWindow<TBackLa>(this);
-        if (!Dialog) {
-            Dialog = new TBackLa(this);
-            Dialog->MainForm = this;
-        }
-        Dialog->ShowModal();
-    };
-    TransparentColorTool.Show = [this](int32_t Left, int32_t Top) {
-        auto* Tool = OwnedWindow<TSTC>(this);
-        if (!Tool) {
-            Tool = new TSTC(this);
-            Tool->View = ImgView;
-            // However the window closes, the pick ends.
-            Tool->OnClose = [this](TObject*) { EndTransparentPick(); };
-        }
-        Tool->move(Left, Top);
-        Tool->Show();
-    };
-    TransparentColorTool.ShowColor = [this](TColor Color) {
-        if (auto* Tool = OwnedWindow<TSTC>(this))
-            Tool->Panel1->SetColor(Color);
-    };
-    TransparentColorTool.Close = [this] {
-        if (auto* Tool = OwnedWindow<TSTC>(this); Tool && Tool->Showing())
-            Tool->Close();
-    };
 
     // The pick ends whichever way it ends (picked, tool closed, target gone).
     OnPickEnded = [this] {

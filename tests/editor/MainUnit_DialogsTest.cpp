@@ -501,6 +501,7 @@ TEST_F(MainDialogsTest, WindowsComeInTheirFixedOrderAndAreTheOnesTheCommandsUse)
     for (QObject* child : Form->children())
         if (auto* t = dynamic_cast<TSTC*>(child))
             tool = t;
+    ASSERT_EQ(tool, Form->STC);
     ASSERT_TRUE(tool->Showing());
     tool->close();
     EXPECT_FALSE(Form->TransparentPickActive());

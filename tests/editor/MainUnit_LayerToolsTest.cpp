@@ -2,6 +2,7 @@
 // each, and every command with no or the wrong selection doing nothing.
 #include "EditorFixture.h"
 
+#include "editor/ApplicationForms.h"
 #include "platform/Classes.h"
 #include "platform/Dialogs.h"
 #include "platform/Forms.h"
@@ -288,12 +289,10 @@ TEST_F(PickTest, ThePickEndsWhenItsLayerGoes)
 
 TEST_F(PickTest, TheToolWindowShowsTheColourAndItsCloseEndsThePick)
 {
+    CreateApplicationForms(*Form); // the tool window as the entry point makes it
     TwoColours(0xFF405060);
     Form->N23Click();
-    TSTC* Tool = nullptr;
-    for (QObject* C : Form->children())
-        if (auto* T = dynamic_cast<TSTC*>(C))
-            Tool = T;
+    TSTC* Tool = Form->STC;
     ASSERT_NE(Tool, nullptr);
     EXPECT_TRUE(Tool->Showing());
     const TPoint P = ViewPoint(3, 1);
@@ -308,6 +307,7 @@ TEST_F(PickTest, TheToolWindowShowsTheColourAndItsCloseEndsThePick)
 
 TEST_F(LayerToolsTest, SimpleLayerDialogAddsItsLayer)
 {
+    CreateApplicationForms(*Form); // the dialog as the entry point makes it
     Form->N71Click(); // a selection frame goes afterwards
     const int32_t Before = Layers()->Count();
     TScriptedAnswers Answers;

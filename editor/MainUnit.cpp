@@ -74,7 +74,7 @@ int32_t Glop::Index() const
 
 void Glop::Clear()
 {
-    Kind = "none";
+    Kind = TUndoKind::None;
     Layer.Reset();
     OnBackground = false;
     Bitmap->SetSize(0, 0);

@@ -84,6 +84,24 @@ private:
     TCustomLayer* FTarget = nullptr;
 };
 
+// What an undo or redo slot holds. Each kind's name in the program's own terms stands
+// beside it; the kinds live in memory only and are never written to a file.
+enum class TUndoKind : uint8_t {
+    None,     // "none": the slot is empty
+    Effect,   // "effect": a picture layer's or the background's pixels
+    Size,     // "size": the background before a change of image size
+    Crop,     // "crop": the background before a crop, with the crop offset
+    Canvas,   // "holst": the background before a canvas operation
+    Geometry, // "geom": a picture layer's pixels and placement
+    Frame,    // "frame": the background before a whole-picture frame, and the frame layer
+};
+
+// The frame an undo slot of kind Frame undoes.
+enum class TFrameKind : uint8_t {
+    Mask, // "no": laid over the picture; the canvas kept its size
+    Rect, // "rect": the rectangular frame, which grew the canvas by its margin
+};
+
 // One undo or redo slot. The layer is named by identity: a reorder or the removal of
 // another layer never makes the slot point at a different layer, and a slot whose layer
 // is freed becomes empty.
@@ -91,18 +109,18 @@ struct Glop {
     Glop();
     std::unique_ptr<TBitmap32> Bitmap;
     std::unique_ptr<TBitmap32> FrameBitmap;
-    std::string Kind = "none"; // "effect", "size", "crop", "holst", "geom", "frame", "none"
+    TUndoKind Kind = TUndoKind::None;
     TLayerRef Layer;           // the layer the slot holds; unset for the background
     bool OnBackground = false; // the slot holds the background (index 777)
-    std::string FrameKind = "no"; // "rect" or "no"
+    TFrameKind FrameKind = TFrameKind::Mask;
     TSingleRect Placement;
     int32_t CropX = 0;
     int32_t CropY = 0;
 
-    bool Empty() const { return Kind == "none"; }
+    bool Empty() const { return Kind == TUndoKind::None; }
     // 777 for the background, the named layer's current index, or -1 when it is gone.
     int32_t Index() const;
-    // Kind "none", no layer, bitmaps emptied.
+    // Kind None, no layer, bitmaps emptied.
     void Clear();
 };
 
@@ -204,13 +222,13 @@ public:
     void SaveUndoCanvas() override;
     void SaveUndoGeometry() override;
     // The frame layer is named afterwards with SetUndoFrameLayer.
-    void SaveUndoFrame(const std::string& FrameKind);
+    void SaveUndoFrame(TFrameKind FrameKind);
     void SetUndoFrameLayer(TBitmapLayer* Frame);
     void SetUndoCropOffset(int32_t CropX, int32_t CropY) override;
     void RestoreLayerBitmap(TBitmap32* Bitmap, int32_t Index, const TSingleRect& R) override;
     void N17Click(); // Edit > Undo
     void N18Click(); // Edit > Redo
-    // Both slots "none" (document replaced, Flatten).
+    // Both slots empty (document replaced, Flatten).
     void ResetUndo();
     // Grows the canvas for a rectangular frame (Layers > New Frame, and Redo).
     void ApplyRectFrame();
@@ -257,8 +275,8 @@ private:
 
     // Undo internals.
     TBitmapLayer* SlotPicture(const Glop& Slot) const;
-    bool SnapshotSelectionInto(Glop& Slot, const std::string& Kind, bool RequirePicture);
-    void SnapshotBackgroundInto(Glop& Slot, const std::string& Kind);
+    bool SnapshotSelectionInto(Glop& Slot, TUndoKind Kind, bool RequirePicture);
+    void SnapshotBackgroundInto(Glop& Slot, TUndoKind Kind);
     void AssignBackgroundFrom(TBitmap32* Source);
     void UndoRedoStep(Glop& From, Glop& To, bool IsUndo);
     void SlotLost(Glop& Slot);

@@ -227,7 +227,7 @@ void TMainForm::AddFrameLayer(TFrameChoice& Choice)
         }
         L->SetPlacement(R);
     } else {
-        SaveUndoFrame(Choice.FrameKind == 0 ? "rect" : "no");
+        SaveUndoFrame(Choice.FrameKind == 0 ? TFrameKind::Rect : TFrameKind::Mask);
         SetUndoFrameLayer(L);
         if (Choice.FrameKind == 0)
             ApplyRectFrame();

@@ -38,7 +38,7 @@ void AssignOrRollBack(TBitmap32* Target, TBitmap32* Source, TBitmap32* Previous)
 void TMainForm::SlotLost(Glop& Slot)
 {
     // The layer the slot held is gone: the slot has nothing left to restore.
-    Slot.Kind = "none";
+    Slot.Kind = TUndoKind::None;
     UpdateUndoRedoEnabling();
 }
 
@@ -113,7 +113,7 @@ void TMainForm::ReselectIfSelected(TCustomLayer* Layer)
 
 // ---- Savers -------------------------------------------------------------------------
 
-bool TMainForm::SnapshotSelectionInto(Glop& Slot, const std::string& Kind, bool RequirePicture)
+bool TMainForm::SnapshotSelectionInto(Glop& Slot, TUndoKind Kind, bool RequirePicture)
 {
     TPositionedLayer* S = Selection();
     auto* BL = dynamic_cast<TBitmapLayer*>(S);
@@ -134,7 +134,7 @@ bool TMainForm::SnapshotSelectionInto(Glop& Slot, const std::string& Kind, bool 
     return true;
 }
 
-void TMainForm::SnapshotBackgroundInto(Glop& Slot, const std::string& Kind)
+void TMainForm::SnapshotBackgroundInto(Glop& Slot, TUndoKind Kind)
 {
     auto Copy = CopyOf(ImgView->Bitmap());
     Slot.Bitmap = std::move(Copy);
@@ -144,14 +144,14 @@ void TMainForm::SnapshotBackgroundInto(Glop& Slot, const std::string& Kind)
     UpdateUndoRedoEnabling();
 }
 
-void TMainForm::SaveUndoEffect() { SnapshotSelectionInto(UndoSlot, "effect", false); }
-void TMainForm::SaveUndoSize() { SnapshotBackgroundInto(UndoSlot, "size"); }
-void TMainForm::SaveUndoCanvas() { SnapshotBackgroundInto(UndoSlot, "holst"); }
-void TMainForm::SaveUndoGeometry() { SnapshotSelectionInto(UndoSlot, "geom", true); }
+void TMainForm::SaveUndoEffect() { SnapshotSelectionInto(UndoSlot, TUndoKind::Effect, false); }
+void TMainForm::SaveUndoSize() { SnapshotBackgroundInto(UndoSlot, TUndoKind::Size); }
+void TMainForm::SaveUndoCanvas() { SnapshotBackgroundInto(UndoSlot, TUndoKind::Canvas); }
+void TMainForm::SaveUndoGeometry() { SnapshotSelectionInto(UndoSlot, TUndoKind::Geometry, true); }
 
 void TMainForm::SaveUndoCrop()
 {
-    SnapshotBackgroundInto(UndoSlot, "crop");
+    SnapshotBackgroundInto(UndoSlot, TUndoKind::Crop);
     UndoSlot.CropX = UndoSlot.CropY = 0;
 }
 
@@ -161,16 +161,16 @@ void TMainForm::SetUndoCropOffset(int32_t CropX, int32_t CropY)
     UndoSlot.CropY = CropY;
 }
 
-void TMainForm::SaveUndoFrame(const std::string& FrameKind)
+void TMainForm::SaveUndoFrame(TFrameKind FrameKind)
 {
-    SnapshotBackgroundInto(UndoSlot, "frame");
+    SnapshotBackgroundInto(UndoSlot, TUndoKind::Frame);
     UndoSlot.OnBackground = false;
     UndoSlot.FrameKind = FrameKind;
 }
 
 void TMainForm::SetUndoFrameLayer(TBitmapLayer* Frame)
 {
-    if (UndoSlot.Kind == "frame")
+    if (UndoSlot.Kind == TUndoKind::Frame)
         UndoSlot.Layer.Set(Frame);
 }
 
@@ -218,13 +218,13 @@ void TMainForm::AssignBackgroundFrom(TBitmap32* Source) { ImgView->Bitmap()->Ass
 void TMainForm::UndoRedoStep(Glop& From, Glop& To, bool IsUndo)
 {
     TBitmap32* Bg = ImgView->Bitmap();
-    const std::string Kind = From.Kind;
+    const TUndoKind Kind = From.Kind;
 
-    if (Kind == "effect" || Kind == "geom") {
+    if (Kind == TUndoKind::Effect || Kind == TUndoKind::Geometry) {
         TBitmapLayer* BL = From.OnBackground ? nullptr : SlotPicture(From);
         if (!From.OnBackground && !BL)
             return; // the layer is gone: nothing to restore into
-        if (Kind == "geom" && !BL)
+        if (Kind == TUndoKind::Geometry && !BL)
             return;
         TBitmap32* Target = BL ? BL->Bitmap() : Bg;
         auto Present = CopyOf(Target);
@@ -234,27 +234,27 @@ void TMainForm::UndoRedoStep(Glop& From, Glop& To, bool IsUndo)
         To.Kind = Kind;
         To.OnBackground = From.OnBackground;
         To.Layer.Set(BL);
-        if (Kind == "geom") {
+        if (Kind == TUndoKind::Geometry) {
             To.Placement = PresentPlacement;
             BL->SetPlacement(From.Placement);
             ReselectIfSelected(BL);
         }
-    } else if (Kind == "size" || Kind == "holst" || Kind == "crop") {
+    } else if (Kind == TUndoKind::Size || Kind == TUndoKind::Canvas || Kind == TUndoKind::Crop) {
         auto Present = CopyOf(Bg);
-        if (Kind == "size")
+        if (Kind == TUndoKind::Size)
             RescaleLayersToImage(From);
         AssignOrRollBack(Bg, From.Bitmap.get(), Present.get());
         To.Bitmap = std::move(Present);
         To.Kind = Kind;
         To.OnBackground = true;
         To.Layer.Reset();
-        if (Kind == "crop") {
+        if (Kind == TUndoKind::Crop) {
             To.CropX = From.CropX;
             To.CropY = From.CropY;
             const float Sign = IsUndo ? 1.0f : -1.0f;
             MoveContentLayers(Sign * float(From.CropX), Sign * float(From.CropY));
         }
-    } else if (Kind == "frame") {
+    } else if (Kind == TUndoKind::Frame) {
         if (IsUndo) {
             TBitmapLayer* Frame = SlotPicture(From);
             if (!Frame)
@@ -273,7 +273,7 @@ void TMainForm::UndoRedoStep(Glop& From, Glop& To, bool IsUndo)
             delete Frame;
             // The rectangular frame moved every layer by its margin: move them back
             // whenever any layer is left below the band.
-            if (From.FrameKind == "rect") {
+            if (From.FrameKind == TFrameKind::Rect) {
                 const int32_t Dx = SafeRound(From.Bitmap->Width() / 6.8);
                 const int32_t Dy = SafeRound(From.Bitmap->Height() / 6.8);
                 MoveContentLayers(-float(Dx), -float(Dy));
@@ -283,7 +283,7 @@ void TMainForm::UndoRedoStep(Glop& From, Glop& To, bool IsUndo)
             auto Layer = std::make_unique<TBitmapLayer>(nullptr);
             Layer->Bitmap()->Assign(From.FrameBitmap.get());
             Layer->Bitmap()->SetDrawMode(dmBlend);
-            if (From.FrameKind == "rect")
+            if (From.FrameKind == TFrameKind::Rect)
                 ApplyRectFrame();
             TBitmapLayer* L = Layer.release();
             L->SetLayerCollection(ImgView->Layers());
@@ -304,9 +304,9 @@ void TMainForm::UndoRedoStep(Glop& From, Glop& To, bool IsUndo)
         return;
     }
     // These kinds can give the background another size; the status bar shows it.
-    if (Kind != "effect" && Kind != "geom")
+    if (Kind != TUndoKind::Effect && Kind != TUndoKind::Geometry)
         SetStatusText(1, IntToStr(Bg->Width()) + "x" + IntToStr(Bg->Height()));
-    From.Kind = "none";
+    From.Kind = TUndoKind::None;
     From.Layer.Reset();
     UpdateUndoRedoEnabling();
 }

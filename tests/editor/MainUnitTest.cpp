@@ -166,7 +166,7 @@ TEST_F(DocumentTest, PickTransparentColorClearsOnlyOpaqueMatches)
     Form->PickTransparentColor(clRed32);
     EXPECT_EQ(Color32Alpha(P->Bitmap()->GetPixelFast(0, 0)), 0);
     EXPECT_EQ(Color32Alpha(P->Bitmap()->GetPixelFast(1, 0)), 255);
-    EXPECT_EQ(Form->UndoSlot.Kind, "effect");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Effect);
 }
 
 // ---- RBResizing -----------------------------------------------------------------------

@@ -57,7 +57,7 @@ TEST_F(LayerToolsTest, RotateClockwiseAndBackByUndo)
     EXPECT_EQ(Form->Selection(), L);
     EXPECT_TRUE(SameRect(Form->RBLayer()->Placement(), L->Placement()));
 
-    EXPECT_EQ(Form->UndoSlot.Kind, "geom");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Geometry);
     Form->N17Click();
     EXPECT_TRUE(SameRect(L->Placement(), TSingleRect{10, 10, 110, 60}));
     ASSERT_EQ(L->Bitmap()->Width(), 100);
@@ -86,7 +86,7 @@ TEST_F(LayerToolsTest, FlipsAreExactAndTwiceIsIdentity)
     for (int32_t Y = 0; Y < 4; ++Y)
         for (int32_t X = 0; X < 5; ++X)
             EXPECT_EQ(L->Bitmap()->GetPixelFast(X, Y), Code(X, 3 - Y));
-    EXPECT_EQ(Form->UndoSlot.Kind, "effect");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Effect);
     Form->N24Click();
     for (int32_t Y = 0; Y < 4; ++Y)
         for (int32_t X = 0; X < 5; ++X)
@@ -193,7 +193,7 @@ TEST_F(LayerToolsTest, DeleteClearsOnlyTheSlotsOfTheDeletedLayer)
     Form->mnDeleteClick();
     EXPECT_EQ(Layers()->IndexOf(A), -1);
     EXPECT_EQ(Form->Selection(), nullptr);
-    EXPECT_EQ(Form->UndoSlot.Kind, "effect");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Effect);
     EXPECT_EQ(Form->UndoSlot.Index(), 1); // followed C down
     Form->SetSelection(C);
     Form->mnDeleteClick();
@@ -342,8 +342,8 @@ TEST_F(LayerToolsTest, RectangularFrameGrowsTheCanvasAndUndoes)
     EXPECT_EQ(Bg()->GetPixelFast(780, 390), 0xFF000000u);
     EXPECT_TRUE(SameRect(A->Placement(), TSingleRect{105, 56, 115, 66}));
     EXPECT_TRUE(SameRect(F->Placement(), TSingleRect{0, 0, 880, 440}));
-    EXPECT_EQ(Form->UndoSlot.Kind, "frame");
-    EXPECT_EQ(Form->UndoSlot.FrameKind, "rect");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Frame);
+    EXPECT_EQ(Form->UndoSlot.FrameKind, TFrameKind::Rect);
 
     Form->N17Click();
     EXPECT_EQ(Bg()->Width(), 680);
@@ -402,7 +402,7 @@ TEST_F(LayerToolsTest, CropToAFrameReachingBeyondThePicture)
     EXPECT_TRUE(SameRect(A->Placement(), TSingleRect{100, 79, 110, 89}));
     EXPECT_TRUE(A->ClipToImage());
     EXPECT_EQ(Form->StatusText(1), "300x459");
-    EXPECT_EQ(Form->UndoSlot.Kind, "crop");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Crop);
     EXPECT_EQ(Form->UndoSlot.CropX, 0);
     EXPECT_EQ(Form->UndoSlot.CropY, 21);
     for (int32_t I = 0; I < Layers()->Count(); ++I)

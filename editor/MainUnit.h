@@ -277,8 +277,20 @@ private:
     TBitmapLayer* SlotPicture(const Glop& Slot) const;
     bool SnapshotSelectionInto(Glop& Slot, TUndoKind Kind, bool RequirePicture);
     void SnapshotBackgroundInto(Glop& Slot, TUndoKind Kind);
-    void AssignBackgroundFrom(TBitmap32* Source);
-    void UndoRedoStep(Glop& From, Glop& To, bool IsUndo);
+    enum class TUndoDirection : uint8_t { Undo, Redo };
+    void UndoRedoStep(Glop& From, Glop& To, TUndoDirection Direction);
+    // Restores the slot From into the document, keeping the present state in To; false
+    // when there is nothing to restore into. One function a kind.
+    bool RestoreSlot(Glop& From, Glop& To, TUndoDirection Direction);
+    bool RestoreEffect(Glop& From, Glop& To);
+    bool RestoreGeometry(Glop& From, Glop& To);
+    bool RestoreSize(Glop& From, Glop& To);
+    bool RestoreCanvas(Glop& From, Glop& To);
+    bool RestoreCrop(Glop& From, Glop& To, TUndoDirection Direction);
+    bool UndoFrame(Glop& From, Glop& To);
+    bool RedoFrame(Glop& From, Glop& To);
+    void RestorePixels(Glop& From, Glop& To, TBitmapLayer* BL);
+    void RestoreBackground(Glop& From, Glop& To, std::unique_ptr<TBitmap32> Present);
     void SlotLost(Glop& Slot);
 
     // Project internals (MainUnit_Project.cpp).

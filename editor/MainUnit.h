@@ -182,6 +182,9 @@ public:
     // ---- Document model -------------------------------------------------------------
     void SetSelection(TPositionedLayer* Value) override;
     void LayerMouseDown(TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
+    // Every picture, magnifier and frame layer joins the document this way: scaled with
+    // the view, receiving the mouse, selected by a click.
+    void SetUpContentLayer(TPositionedLayer* L);
     TPositionedLayer* CreatePositionedLayer();
     void RemoveFrameLayers() override;
     TBitmap32* RenderFlattened() override;

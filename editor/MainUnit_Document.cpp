@@ -111,16 +111,21 @@ TSingleRect TMainForm::CentredPlacement(int32_t W, int32_t H)
     return TSingleRect{P.X - W / 2.0f, P.Y - H / 2.0f, P.X + W / 2.0f, P.Y + H / 2.0f};
 }
 
-TPositionedLayer* TMainForm::CreatePositionedLayer()
+void TMainForm::SetUpContentLayer(TPositionedLayer* L)
 {
-    const TSinglePoint P = ViewportCentreInBitmap();
-    auto* L = ImgView->Layers()->Add<TPositionedLayer>();
-    L->SetPlacement(TSingleRect{P.X - 32, P.Y - 32, P.X + 32, P.Y + 32});
     L->SetScaleWithView(true);
     L->SetReceivesMouse(true);
     L->OnMouseDown = [this](TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
         LayerMouseDown(Sender, Button, Shift, X, Y);
     };
+}
+
+TPositionedLayer* TMainForm::CreatePositionedLayer()
+{
+    const TSinglePoint P = ViewportCentreInBitmap();
+    auto* L = ImgView->Layers()->Add<TPositionedLayer>();
+    L->SetPlacement(TSingleRect{P.X - 32, P.Y - 32, P.X + 32, P.Y + 32});
+    SetUpContentLayer(L);
     return L;
 }
 

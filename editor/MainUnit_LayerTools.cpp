@@ -151,11 +151,7 @@ TBitmapLayer* TMainForm::NewPictureLayer()
 {
     auto* L = ImgView->Layers()->Add<TBitmapLayer>();
     L->Bitmap()->SetDrawMode(dmBlend);
-    L->SetScaleWithView(true);
-    L->SetReceivesMouse(true);
-    L->OnMouseDown = [this](TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
-        LayerMouseDown(Sender, Button, Shift, X, Y);
-    };
+    SetUpContentLayer(L);
     return L;
 }
 

@@ -326,11 +326,7 @@ bool TMainForm::RedoFrame(Glop& From, Glop& To)
         ApplyRectFrame();
     TBitmapLayer* L = Layer.release();
     L->SetLayerCollection(ImgView->Layers());
-    L->SetScaleWithView(true);
-    L->SetReceivesMouse(true);
-    L->OnMouseDown = [this](TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
-        LayerMouseDown(Sender, Button, Shift, X, Y);
-    };
+    SetUpContentLayer(L);
     L->SetPlacement(TSingleRect{0, 0, float(Bg->Width()), float(Bg->Height())});
     To.Bitmap = std::move(Present);
     To.Kind = From.Kind;

@@ -186,7 +186,8 @@ public:
     // the view, receiving the mouse, selected by a click.
     void SetUpContentLayer(TPositionedLayer* L);
     TPositionedLayer* CreatePositionedLayer();
-    void RemoveFrameLayers() override;
+    // Frees the selection or crop frame, deselecting whatever is selected.
+    void RemoveFrameLayers() override { FreeFirstFrameLayer(TDeselect::Always); }
     TBitmap32* RenderFlattened() override;
     TBitmap32* FlatImage() override { return FFlatImage.get(); }
     void ReleaseFlatImage() override { FFlatImage.reset(); }
@@ -262,7 +263,11 @@ private:
     void DetachRubberband();
     void SelectionLost();
     bool SectionShown(const QWidget* Section) const;
-    void FreeFirstFrameLayer();
+    // What freeing the frame deselects: a click on the view keeps the selection unless it
+    // is the frame itself; every command that drops the frame deselects.
+    enum class TDeselect : uint8_t { IfFrameSelected, Always };
+    // Frees the first selection or crop frame, if there is one.
+    void FreeFirstFrameLayer(TDeselect Deselect);
     TBitmapLayer* PickTarget();
     void PickAt(int32_t X, int32_t Y);
     void EndPick();

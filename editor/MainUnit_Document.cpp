@@ -129,22 +129,7 @@ TPositionedLayer* TMainForm::CreatePositionedLayer()
     return L;
 }
 
-// Frees the first selection or crop frame; deselects first when it is the selection.
-void TMainForm::FreeFirstFrameLayer()
-{
-    TLayerCollection* Layers = ImgView->Layers();
-    for (int32_t I = 0; I < Layers->Count(); ++I) {
-        TCustomLayer* L = Layers->Items(I);
-        if (IsFrameTag(L->Tag())) {
-            if (L == Selection())
-                SetSelection(nullptr);
-            delete L;
-            return;
-        }
-    }
-}
-
-void TMainForm::RemoveFrameLayers()
+void TMainForm::FreeFirstFrameLayer(TDeselect Deselect)
 {
     TLayerCollection* Layers = ImgView->Layers();
     for (int32_t I = 0; I < Layers->Count(); ++I) {
@@ -152,7 +137,8 @@ void TMainForm::RemoveFrameLayers()
         if (IsFrameTag(L->Tag())) {
             // Deselect before freeing: the collection's change event looks at the
             // selection, which must never be the layer being freed.
-            SetSelection(nullptr);
+            if (Deselect == TDeselect::Always || L == Selection())
+                SetSelection(nullptr);
             delete L;
             return;
         }
@@ -274,7 +260,7 @@ void TMainForm::ImgViewMouseDown(TObject* Sender, TMouseButton Button, TShiftSta
         TPositionedLayer* S = Selection();
         if (!S || IsFrameTag(S->Tag()))
             return;
-        FreeFirstFrameLayer();
+        FreeFirstFrameLayer(TDeselect::IfFrameSelected);
         return;
     }
     SetSelection(nullptr);
@@ -283,7 +269,7 @@ void TMainForm::ImgViewMouseDown(TObject* Sender, TMouseButton Button, TShiftSta
     Soft->setEnabled(true);
     Monoh->setEnabled(true);
     if (ImgView->Layers()->Count() > 0)
-        FreeFirstFrameLayer();
+        FreeFirstFrameLayer(TDeselect::IfFrameSelected);
 }
 
 // ---- Rubber band resizing -----------------------------------------------------------

@@ -99,6 +99,12 @@ TEST_F(DocumentTest, RemoveFrameLayersDeselectsAndFreesOnlyTheFrame)
     Form->SetSelection(P);
     Form->RemoveFrameLayers();
     EXPECT_EQ(Form->Selection(), P);
+    // With a frame to remove, a picture selection goes too (a click keeps it: below).
+    AddFrame(TagCropFrame);
+    Form->SetSelection(P);
+    Form->RemoveFrameLayers();
+    EXPECT_EQ(Form->Selection(), nullptr);
+    EXPECT_EQ(Layers()->Count(), Before - 1);
 }
 
 TEST_F(DocumentTest, FreeingTheSelectedLayerElsewhereLeavesNoDanglingSelection)

@@ -10,6 +10,27 @@
 
 namespace kv {
 
+namespace {
+
+// The pick shows the tool window and, in it, the colour under the mouse; however the
+// window closes, the pick ends.
+void WireTransparentColorTool(TMainForm& Main, TSTC& Tool)
+{
+    Tool.View = Main.ImgView;
+    Tool.OnClose = [&Main](TObject*) { Main.EndTransparentPick(); };
+    Main.TransparentColorTool.Show = [&Tool](int32_t Left, int32_t Top) {
+        Tool.move(Left, Top);
+        Tool.Show();
+    };
+    Main.TransparentColorTool.ShowColor = [&Tool](TColor Color) { Tool.Panel1->SetColor(Color); };
+    Main.TransparentColorTool.Close = [&Tool] {
+        if (Tool.Showing())
+            Tool.Close();
+    };
+}
+
+} // namespace
+
 void CreateApplicationForms(TMainForm& Main)
 {
     // The order is the program's: TMainForm, TNewImageForm, TGifType, TCompress, ...,
@@ -19,16 +40,13 @@ void CreateApplicationForms(TMainForm& Main)
     Main.GifType = new TGifType(&Main);
     Main.Compress = new TCompress(&Main);
     Main.Compress->PARY = Main.PARY.get(); // the main window's JPEG writer
-    // New Simple Layer and the transparent-colour pick find these two among the main
-    // window's children.
-    auto* backLa = new TBackLa(&Main);
-    backLa->MainForm = &Main;
+    Main.BackLa = new TBackLa(&Main);
+    Main.BackLa->MainForm = &Main;
+    Main.SimpleLayerDialog = [&Main] { Main.BackLa->ShowModal(); };
     Main.Full = new TFull(&Main);
     Main.AboutKVN = new TAboutKVN(&Main);
-    auto* stc = new TSTC(&Main);
-    stc->View = Main.ImgView;
-    // However the tool window closes, the pick ends.
-    stc->OnClose = [&Main](TObject*) { Main.EndTransparentPick(); };
+    Main.STC = new TSTC(&Main);
+    WireTransparentColorTool(Main, *Main.STC);
     new TTextur(&Main);
     Main.UpdateCommandEnabling();
 }

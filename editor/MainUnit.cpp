@@ -74,7 +74,7 @@ int32_t Glop::Index() const
 
 void Glop::Clear()
 {
-    Kind = "none";
+    Kind = TUndoKind::None;
     Layer.Reset();
     OnBackground = false;
     Bitmap->SetSize(0, 0);
@@ -96,13 +96,10 @@ TMainForm::TMainForm(QWidget* Parent)
     FRBLayerRef.OnLost = [this] {};
     UpdateUndoRedoEnabling();
     CreateEditAndLayerTools();
-    MainFormInstance = this;
 }
 
 TMainForm::~TMainForm()
 {
-    if (MainFormInstance == this)
-        MainFormInstance = nullptr;
     // The layers go with the view; forget them first so no handler runs on a
     // half-destroyed window.
     UndoSlot.Layer.OnLost = nullptr;

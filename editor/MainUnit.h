@@ -6,9 +6,8 @@
 // drive it through the same handlers the event loop calls.
 #pragma once
 
-#include "editor/MainFormApi.h"
-#include "editor/LayerToolsApi.h"
 #include "editor/Settings.h"
+#include "effects/MainWindowFace.h"
 #include "platform/Dialogs.h"
 #include "platform/Classes.h"
 #include "raster/Raster32.h"
@@ -32,11 +31,13 @@ class QMenu;
 
 namespace kv {
 class TAboutKVN;
+class TBackLa;
 class TCompress;
 class TFull;
 class TGifType;
 class TImagingIO;
 class TNewImageForm;
+class TSTC;
 }
 class QPushButton;
 class QSlider;
@@ -83,6 +84,24 @@ private:
     TCustomLayer* FTarget = nullptr;
 };
 
+// What an undo or redo slot holds. Each kind's name in the program's own terms stands
+// beside it; the kinds live in memory only and are never written to a file.
+enum class TUndoKind : uint8_t {
+    None,     // "none": the slot is empty
+    Effect,   // "effect": a picture layer's or the background's pixels
+    Size,     // "size": the background before a change of image size
+    Crop,     // "crop": the background before a crop, with the crop offset
+    Canvas,   // "holst": the background before a canvas operation
+    Geometry, // "geom": a picture layer's pixels and placement
+    Frame,    // "frame": the background before a whole-picture frame, and the frame layer
+};
+
+// The frame an undo slot of kind Frame undoes.
+enum class TFrameKind : uint8_t {
+    Mask, // "no": laid over the picture; the canvas kept its size
+    Rect, // "rect": the rectangular frame, which grew the canvas by its margin
+};
+
 // One undo or redo slot. The layer is named by identity: a reorder or the removal of
 // another layer never makes the slot point at a different layer, and a slot whose layer
 // is freed becomes empty.
@@ -90,18 +109,18 @@ struct Glop {
     Glop();
     std::unique_ptr<TBitmap32> Bitmap;
     std::unique_ptr<TBitmap32> FrameBitmap;
-    std::string Kind = "none"; // "effect", "size", "crop", "holst", "geom", "frame", "none"
+    TUndoKind Kind = TUndoKind::None;
     TLayerRef Layer;           // the layer the slot holds; unset for the background
     bool OnBackground = false; // the slot holds the background (index 777)
-    std::string FrameKind = "no"; // "rect" or "no"
+    TFrameKind FrameKind = TFrameKind::Mask;
     TSingleRect Placement;
     int32_t CropX = 0;
     int32_t CropY = 0;
 
-    bool Empty() const { return Kind == "none"; }
+    bool Empty() const { return Kind == TUndoKind::None; }
     // 777 for the background, the named layer's current index, or -1 when it is gone.
     int32_t Index() const;
-    // Kind "none", no layer, bitmaps emptied.
+    // Kind None, no layer, bitmaps emptied.
     void Clear();
 };
 
@@ -163,8 +182,12 @@ public:
     // ---- Document model -------------------------------------------------------------
     void SetSelection(TPositionedLayer* Value) override;
     void LayerMouseDown(TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
+    // Every picture, magnifier and frame layer joins the document this way: scaled with
+    // the view, receiving the mouse, selected by a click.
+    void SetUpContentLayer(TPositionedLayer* L);
     TPositionedLayer* CreatePositionedLayer();
-    void RemoveFrameLayers() override;
+    // Frees the selection or crop frame, deselecting whatever is selected.
+    void RemoveFrameLayers() override { FreeFirstFrameLayer(TDeselect::Always); }
     TBitmap32* RenderFlattened() override;
     TBitmap32* FlatImage() override { return FFlatImage.get(); }
     void ReleaseFlatImage() override { FFlatImage.reset(); }
@@ -203,13 +226,13 @@ public:
     void SaveUndoCanvas() override;
     void SaveUndoGeometry() override;
     // The frame layer is named afterwards with SetUndoFrameLayer.
-    void SaveUndoFrame(const std::string& FrameKind);
+    void SaveUndoFrame(TFrameKind FrameKind);
     void SetUndoFrameLayer(TBitmapLayer* Frame);
     void SetUndoCropOffset(int32_t CropX, int32_t CropY) override;
     void RestoreLayerBitmap(TBitmap32* Bitmap, int32_t Index, const TSingleRect& R) override;
     void N17Click(); // Edit > Undo
     void N18Click(); // Edit > Redo
-    // Both slots "none" (document replaced, Flatten).
+    // Both slots empty (document replaced, Flatten).
     void ResetUndo();
     // Grows the canvas for a rectangular frame (Layers > New Frame, and Redo).
     void ApplyRectFrame();
@@ -240,7 +263,11 @@ private:
     void DetachRubberband();
     void SelectionLost();
     bool SectionShown(const QWidget* Section) const;
-    void FreeFirstFrameLayer();
+    // What freeing the frame deselects: a click on the view keeps the selection unless it
+    // is the frame itself; every command that drops the frame deselects.
+    enum class TDeselect : uint8_t { IfFrameSelected, Always };
+    // Frees the first selection or crop frame, if there is one.
+    void FreeFirstFrameLayer(TDeselect Deselect);
     TBitmapLayer* PickTarget();
     void PickAt(int32_t X, int32_t Y);
     void EndPick();
@@ -256,10 +283,22 @@ private:
 
     // Undo internals.
     TBitmapLayer* SlotPicture(const Glop& Slot) const;
-    bool SnapshotSelectionInto(Glop& Slot, const std::string& Kind, bool RequirePicture);
-    void SnapshotBackgroundInto(Glop& Slot, const std::string& Kind);
-    void AssignBackgroundFrom(TBitmap32* Source);
-    void UndoRedoStep(Glop& From, Glop& To, bool IsUndo);
+    bool SnapshotSelectionInto(Glop& Slot, TUndoKind Kind, bool RequirePicture);
+    void SnapshotBackgroundInto(Glop& Slot, TUndoKind Kind);
+    enum class TUndoDirection : uint8_t { Undo, Redo };
+    void UndoRedoStep(Glop& From, Glop& To, TUndoDirection Direction);
+    // Restores the slot From into the document, keeping the present state in To; false
+    // when there is nothing to restore into. One function a kind.
+    bool RestoreSlot(Glop& From, Glop& To, TUndoDirection Direction);
+    bool RestoreEffect(Glop& From, Glop& To);
+    bool RestoreGeometry(Glop& From, Glop& To);
+    bool RestoreSize(Glop& From, Glop& To);
+    bool RestoreCanvas(Glop& From, Glop& To);
+    bool RestoreCrop(Glop& From, Glop& To, TUndoDirection Direction);
+    bool UndoFrame(Glop& From, Glop& To);
+    bool RedoFrame(Glop& From, Glop& To);
+    void RestorePixels(Glop& From, Glop& To, TBitmapLayer* BL);
+    void RestoreBackground(Glop& From, Glop& To, std::unique_ptr<TBitmap32> Present);
     void SlotLost(Glop& Slot);
 
     // Project internals (MainUnit_Project.cpp).
@@ -435,6 +474,9 @@ public:
     void N63Click(); // Background > Copy to Layer
     void N33Click(); // Image > Add Text
     void AddTextLayer(ITextLayerSource& Sender);
+    // What the tool dialogs call back on: handed to each dialog that adds text or
+    // reaches the layer commands.
+    ILayerTools& LayerTools() { return *FLayerToolsFace; }
     void N114Click(); // Image > Crop Canvas
     void CropsButton1Click(); // crop OK
     void CropsButton2Click(); // crop Cancel
@@ -460,6 +502,10 @@ public:
         std::function<void(TColor Color)> ShowColor; // the colour under the mouse
         std::function<void()> Close;
     } TransparentColorTool;
+    // The windows behind SimpleLayerDialog and TransparentColorTool, made by the entry
+    // point; the main window, their Qt parent, owns them.
+    TBackLa* BackLa = nullptr;
+    TSTC* STC = nullptr;
 
 private:
     // Called once from the constructor: side-panel wiring, the crop buttons, the pick.

@@ -111,35 +111,25 @@ TSingleRect TMainForm::CentredPlacement(int32_t W, int32_t H)
     return TSingleRect{P.X - W / 2.0f, P.Y - H / 2.0f, P.X + W / 2.0f, P.Y + H / 2.0f};
 }
 
-TPositionedLayer* TMainForm::CreatePositionedLayer()
+void TMainForm::SetUpContentLayer(TPositionedLayer* L)
 {
-    const TSinglePoint P = ViewportCentreInBitmap();
-    auto* L = ImgView->Layers()->Add<TPositionedLayer>();
-    L->SetPlacement(TSingleRect{P.X - 32, P.Y - 32, P.X + 32, P.Y + 32});
     L->SetScaleWithView(true);
     L->SetReceivesMouse(true);
     L->OnMouseDown = [this](TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
         LayerMouseDown(Sender, Button, Shift, X, Y);
     };
+}
+
+TPositionedLayer* TMainForm::CreatePositionedLayer()
+{
+    const TSinglePoint P = ViewportCentreInBitmap();
+    auto* L = ImgView->Layers()->Add<TPositionedLayer>();
+    L->SetPlacement(TSingleRect{P.X - 32, P.Y - 32, P.X + 32, P.Y + 32});
+    SetUpContentLayer(L);
     return L;
 }
 
-// Frees the first selection or crop frame; deselects first when it is the selection.
-void TMainForm::FreeFirstFrameLayer()
-{
-    TLayerCollection* Layers = ImgView->Layers();
-    for (int32_t I = 0; I < Layers->Count(); ++I) {
-        TCustomLayer* L = Layers->Items(I);
-        if (IsFrameTag(L->Tag())) {
-            if (L == Selection())
-                SetSelection(nullptr);
-            delete L;
-            return;
-        }
-    }
-}
-
-void TMainForm::RemoveFrameLayers()
+void TMainForm::FreeFirstFrameLayer(TDeselect Deselect)
 {
     TLayerCollection* Layers = ImgView->Layers();
     for (int32_t I = 0; I < Layers->Count(); ++I) {
@@ -147,7 +137,8 @@ void TMainForm::RemoveFrameLayers()
         if (IsFrameTag(L->Tag())) {
             // Deselect before freeing: the collection's change event looks at the
             // selection, which must never be the layer being freed.
-            SetSelection(nullptr);
+            if (Deselect == TDeselect::Always || L == Selection())
+                SetSelection(nullptr);
             delete L;
             return;
         }
@@ -269,7 +260,7 @@ void TMainForm::ImgViewMouseDown(TObject* Sender, TMouseButton Button, TShiftSta
         TPositionedLayer* S = Selection();
         if (!S || IsFrameTag(S->Tag()))
             return;
-        FreeFirstFrameLayer();
+        FreeFirstFrameLayer(TDeselect::IfFrameSelected);
         return;
     }
     SetSelection(nullptr);
@@ -278,7 +269,7 @@ void TMainForm::ImgViewMouseDown(TObject* Sender, TMouseButton Button, TShiftSta
     Soft->setEnabled(true);
     Monoh->setEnabled(true);
     if (ImgView->Layers()->Count() > 0)
-        FreeFirstFrameLayer();
+        FreeFirstFrameLayer(TDeselect::IfFrameSelected);
 }
 
 // ---- Rubber band resizing -----------------------------------------------------------

@@ -5,8 +5,6 @@
 // have been enabled for a document that has changed since.
 #include "editor/MainUnit.h"
 
-#include "effects/BackLaUnit.h"
-#include "effects/SmallWindows.h"
 #include "platform/Forms.h"
 #include "raster/Raster32_Filters.h"
 
@@ -26,15 +24,10 @@ namespace kv {
 
 namespace {
 
-// The face the dialogs call; it lets go of the global when the window goes.
+// The face the dialogs call back on; the window hands it to each dialog that needs it.
 class TLayerToolsFace : public ILayerTools {
 public:
-    explicit TLayerToolsFace(TMainForm& Form) : FForm(Form) { LayerToolsInstance = this; }
-    ~TLayerToolsFace() override
-    {
-        if (LayerToolsInstance == this)
-            LayerToolsInstance = nullptr;
-    }
+    explicit TLayerToolsFace(TMainForm& Form) : FForm(Form) {}
     void AddTextLayer(ITextLayerSource& Sender) override { FForm.AddTextLayer(Sender); }
     void mnDeleteClick() override { FForm.mnDeleteClick(); }
     void N23Click() override { FForm.N23Click(); }
@@ -54,15 +47,6 @@ TSingleRect Shifted(TSingleRect R, float D)
     R.Right += D;
     R.Bottom += D;
     return R;
-}
-
-// The main window's one child of class T, or null.
-template <class T> T* OwnedWindow(QObject* Owner)
-{
-    for (QObject* Child : Owner->children())
-        if (auto* W = dynamic_cast<T*>(Child))
-            return W;
-    return nullptr;
 }
 
 std::string SizeText(const TBitmap32* B) { return std::to_string(B->Width()) + "x" + std::to_string(B->Height()); }
@@ -98,35 +82,6 @@ void TMainForm::CreateEditAndLayerTools()
     QObject::connect(CropsButton2, &QPushButton::clicked, this, wrap(&TMainForm::CropsButton2Click));
     QObject::connect(CropsP, &QComboBox::activated, this, wrap(&TMainForm::CropsPChange));
     QObject::connect(Obrat, &QCheckBox::clicked, this, wrap(&TMainForm::CropsPChange));
-
-    // The tool windows, made at their first use and owned by the main window.
-    SimpleLayerDialog = [this] {
-        auto* Dialog = OwnedWindow<TBackLa>(this);
-        if (!Dialog) {
-            Dialog = new TBackLa(this);
-            Dialog->MainForm = this;
-        }
-        Dialog->ShowModal();
-    };
-    TransparentColorTool.Show = [this](int32_t Left, int32_t Top) {
-        auto* Tool = OwnedWindow<TSTC>(this);
-        if (!Tool) {
-            Tool = new TSTC(this);
-            Tool->View = ImgView;
-            // However the window closes, the pick ends.
-            Tool->OnClose = [this](TObject*) { EndTransparentPick(); };
-        }
-        Tool->move(Left, Top);
-        Tool->Show();
-    };
-    TransparentColorTool.ShowColor = [this](TColor Color) {
-        if (auto* Tool = OwnedWindow<TSTC>(this))
-            Tool->Panel1->SetColor(Color);
-    };
-    TransparentColorTool.Close = [this] {
-        if (auto* Tool = OwnedWindow<TSTC>(this); Tool && Tool->Showing())
-            Tool->Close();
-    };
 
     // The pick ends whichever way it ends (picked, tool closed, target gone).
     OnPickEnded = [this] {
@@ -196,11 +151,7 @@ TBitmapLayer* TMainForm::NewPictureLayer()
 {
     auto* L = ImgView->Layers()->Add<TBitmapLayer>();
     L->Bitmap()->SetDrawMode(dmBlend);
-    L->SetScaleWithView(true);
-    L->SetReceivesMouse(true);
-    L->OnMouseDown = [this](TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
-        LayerMouseDown(Sender, Button, Shift, X, Y);
-    };
+    SetUpContentLayer(L);
     return L;
 }
 
@@ -272,7 +223,7 @@ void TMainForm::AddFrameLayer(TFrameChoice& Choice)
         }
         L->SetPlacement(R);
     } else {
-        SaveUndoFrame(Choice.FrameKind == 0 ? "rect" : "no");
+        SaveUndoFrame(Choice.FrameKind == 0 ? TFrameKind::Rect : TFrameKind::Mask);
         SetUndoFrameLayer(L);
         if (Choice.FrameKind == 0)
             ApplyRectFrame();

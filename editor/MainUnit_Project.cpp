@@ -327,17 +327,14 @@ void TMainForm::LoadProjectFromStream(TStream& Stream, const std::string& Name)
             BL->Bitmap()->SetMasterAlpha(P.Opacity);
             BL->Bitmap()->SetStretchFilter(P.Interpolate ? sfLinear : sfNearest);
             BL->SetPlacement(P.Placement);
-            BL->SetScaleWithView(P.ScaleWithView);
+            SetUpContentLayer(BL);
+            BL->SetScaleWithView(P.ScaleWithView); // as the file has it
             BL->SetClipToImage(P.ClipToImage);
-            BL->SetReceivesMouse(true);
-            BL->OnMouseDown = [this](TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X,
-                                     int32_t Y) { LayerMouseDown(Sender, Button, Shift, X, Y); };
             P.Picture.release()->SetLayerCollection(ImgView->Layers());
             L = BL;
         } else {
             L = CreatePositionedLayer();
             L->SetPlacement(P.Placement);
-            L->SetScaleWithView(true);
             L->SetTag(TagMagnifier);
             L->OnPaint = [this](TObject* Sender, TBitmap32* Buffer) { PaintMagnifierHandler(Sender, Buffer); };
             if (!LowestMagnifier)

@@ -38,7 +38,7 @@ void AssignOrRollBack(TBitmap32* Target, TBitmap32* Source, TBitmap32* Previous)
 void TMainForm::SlotLost(Glop& Slot)
 {
     // The layer the slot held is gone: the slot has nothing left to restore.
-    Slot.Kind = "none";
+    Slot.Kind = TUndoKind::None;
     UpdateUndoRedoEnabling();
 }
 
@@ -113,7 +113,7 @@ void TMainForm::ReselectIfSelected(TCustomLayer* Layer)
 
 // ---- Savers -------------------------------------------------------------------------
 
-bool TMainForm::SnapshotSelectionInto(Glop& Slot, const std::string& Kind, bool RequirePicture)
+bool TMainForm::SnapshotSelectionInto(Glop& Slot, TUndoKind Kind, bool RequirePicture)
 {
     TPositionedLayer* S = Selection();
     auto* BL = dynamic_cast<TBitmapLayer*>(S);
@@ -134,7 +134,7 @@ bool TMainForm::SnapshotSelectionInto(Glop& Slot, const std::string& Kind, bool 
     return true;
 }
 
-void TMainForm::SnapshotBackgroundInto(Glop& Slot, const std::string& Kind)
+void TMainForm::SnapshotBackgroundInto(Glop& Slot, TUndoKind Kind)
 {
     auto Copy = CopyOf(ImgView->Bitmap());
     Slot.Bitmap = std::move(Copy);
@@ -144,14 +144,14 @@ void TMainForm::SnapshotBackgroundInto(Glop& Slot, const std::string& Kind)
     UpdateUndoRedoEnabling();
 }
 
-void TMainForm::SaveUndoEffect() { SnapshotSelectionInto(UndoSlot, "effect", false); }
-void TMainForm::SaveUndoSize() { SnapshotBackgroundInto(UndoSlot, "size"); }
-void TMainForm::SaveUndoCanvas() { SnapshotBackgroundInto(UndoSlot, "holst"); }
-void TMainForm::SaveUndoGeometry() { SnapshotSelectionInto(UndoSlot, "geom", true); }
+void TMainForm::SaveUndoEffect() { SnapshotSelectionInto(UndoSlot, TUndoKind::Effect, false); }
+void TMainForm::SaveUndoSize() { SnapshotBackgroundInto(UndoSlot, TUndoKind::Size); }
+void TMainForm::SaveUndoCanvas() { SnapshotBackgroundInto(UndoSlot, TUndoKind::Canvas); }
+void TMainForm::SaveUndoGeometry() { SnapshotSelectionInto(UndoSlot, TUndoKind::Geometry, true); }
 
 void TMainForm::SaveUndoCrop()
 {
-    SnapshotBackgroundInto(UndoSlot, "crop");
+    SnapshotBackgroundInto(UndoSlot, TUndoKind::Crop);
     UndoSlot.CropX = UndoSlot.CropY = 0;
 }
 
@@ -161,16 +161,16 @@ void TMainForm::SetUndoCropOffset(int32_t CropX, int32_t CropY)
     UndoSlot.CropY = CropY;
 }
 
-void TMainForm::SaveUndoFrame(const std::string& FrameKind)
+void TMainForm::SaveUndoFrame(TFrameKind FrameKind)
 {
-    SnapshotBackgroundInto(UndoSlot, "frame");
+    SnapshotBackgroundInto(UndoSlot, TUndoKind::Frame);
     UndoSlot.OnBackground = false;
     UndoSlot.FrameKind = FrameKind;
 }
 
 void TMainForm::SetUndoFrameLayer(TBitmapLayer* Frame)
 {
-    if (UndoSlot.Kind == "frame")
+    if (UndoSlot.Kind == TUndoKind::Frame)
         UndoSlot.Layer.Set(Frame);
 }
 
@@ -212,106 +212,162 @@ void TMainForm::ApplyRectFrame()
 
 // ---- Undo and redo ------------------------------------------------------------------
 
-void TMainForm::AssignBackgroundFrom(TBitmap32* Source) { ImgView->Bitmap()->Assign(Source); }
+// The layer's pixels (the background's, with no layer) := the slot's; To keeps the
+// present pixels.
+void TMainForm::RestorePixels(Glop& From, Glop& To, TBitmapLayer* BL)
+{
+    TBitmap32* Target = BL ? BL->Bitmap() : ImgView->Bitmap();
+    auto Present = CopyOf(Target);
+    AssignOrRollBack(Target, From.Bitmap.get(), Present.get());
+    To.Bitmap = std::move(Present);
+    To.Kind = From.Kind;
+    To.OnBackground = From.OnBackground;
+    To.Layer.Set(BL);
+}
 
-// One step from the slot From into the document, keeping the present state in To.
-void TMainForm::UndoRedoStep(Glop& From, Glop& To, bool IsUndo)
+// The background := the slot's bitmap; To keeps Present, the background as it was.
+void TMainForm::RestoreBackground(Glop& From, Glop& To, std::unique_ptr<TBitmap32> Present)
+{
+    AssignOrRollBack(ImgView->Bitmap(), From.Bitmap.get(), Present.get());
+    To.Bitmap = std::move(Present);
+    To.Kind = From.Kind;
+    To.OnBackground = true;
+    To.Layer.Reset();
+}
+
+bool TMainForm::RestoreEffect(Glop& From, Glop& To)
+{
+    TBitmapLayer* BL = From.OnBackground ? nullptr : SlotPicture(From);
+    if (!From.OnBackground && !BL)
+        return false; // the layer is gone: nothing to restore into
+    RestorePixels(From, To, BL);
+    return true;
+}
+
+bool TMainForm::RestoreGeometry(Glop& From, Glop& To)
+{
+    TBitmapLayer* BL = From.OnBackground ? nullptr : SlotPicture(From);
+    if (!BL)
+        return false;
+    const TSingleRect PresentPlacement = BL->Placement();
+    RestorePixels(From, To, BL);
+    To.Placement = PresentPlacement;
+    BL->SetPlacement(From.Placement);
+    ReselectIfSelected(BL);
+    return true;
+}
+
+bool TMainForm::RestoreSize(Glop& From, Glop& To)
+{
+    auto Present = CopyOf(ImgView->Bitmap());
+    RescaleLayersToImage(From);
+    RestoreBackground(From, To, std::move(Present));
+    return true;
+}
+
+bool TMainForm::RestoreCanvas(Glop& From, Glop& To)
+{
+    RestoreBackground(From, To, CopyOf(ImgView->Bitmap()));
+    return true;
+}
+
+// Undo moves the layers by the crop offset, back to where they were; Redo moves them
+// the other way again.
+bool TMainForm::RestoreCrop(Glop& From, Glop& To, TUndoDirection Direction)
+{
+    RestoreBackground(From, To, CopyOf(ImgView->Bitmap()));
+    To.CropX = From.CropX;
+    To.CropY = From.CropY;
+    const float Sign = Direction == TUndoDirection::Undo ? 1.0f : -1.0f;
+    MoveContentLayers(Sign * float(From.CropX), Sign * float(From.CropY));
+    return true;
+}
+
+// The background as it was before the frame, and the frame layer freed; To keeps the
+// frame's pixels so that Redo can make the layer again.
+bool TMainForm::UndoFrame(Glop& From, Glop& To)
+{
+    TBitmapLayer* Frame = SlotPicture(From);
+    if (!Frame)
+        return false;
+    TBitmap32* Bg = ImgView->Bitmap();
+    auto Present = CopyOf(Bg);
+    auto FramePixels = CopyOf(Frame->Bitmap());
+    AssignOrRollBack(Bg, From.Bitmap.get(), Present.get());
+    To.Bitmap = std::move(Present);
+    To.FrameBitmap = std::move(FramePixels);
+    To.Kind = From.Kind;
+    To.FrameKind = From.FrameKind;
+    To.OnBackground = false;
+    To.Layer.Reset();
+    SetSelection(nullptr);
+    From.Layer.Reset(); // the slot lets go before the frame is freed
+    delete Frame;
+    // The rectangular frame moved every layer by its margin: move them back
+    // whenever any layer is left below the band.
+    if (From.FrameKind == TFrameKind::Rect) {
+        const int32_t Dx = SafeRound(From.Bitmap->Width() / 6.8);
+        const int32_t Dy = SafeRound(From.Bitmap->Height() / 6.8);
+        MoveContentLayers(-float(Dx), -float(Dy));
+    }
+    return true;
+}
+
+// The canvas grown again for a rectangular frame, and the frame layer made again from
+// the slot's frame pixels, covering the background and selected.
+bool TMainForm::RedoFrame(Glop& From, Glop& To)
 {
     TBitmap32* Bg = ImgView->Bitmap();
-    const std::string Kind = From.Kind;
+    auto Present = CopyOf(Bg);
+    auto Layer = std::make_unique<TBitmapLayer>(nullptr);
+    Layer->Bitmap()->Assign(From.FrameBitmap.get());
+    Layer->Bitmap()->SetDrawMode(dmBlend);
+    if (From.FrameKind == TFrameKind::Rect)
+        ApplyRectFrame();
+    TBitmapLayer* L = Layer.release();
+    L->SetLayerCollection(ImgView->Layers());
+    SetUpContentLayer(L);
+    L->SetPlacement(TSingleRect{0, 0, float(Bg->Width()), float(Bg->Height())});
+    To.Bitmap = std::move(Present);
+    To.Kind = From.Kind;
+    To.FrameKind = From.FrameKind;
+    To.OnBackground = false;
+    To.Layer.Set(L);
+    SetSelection(L);
+    return true;
+}
 
-    if (Kind == "effect" || Kind == "geom") {
-        TBitmapLayer* BL = From.OnBackground ? nullptr : SlotPicture(From);
-        if (!From.OnBackground && !BL)
-            return; // the layer is gone: nothing to restore into
-        if (Kind == "geom" && !BL)
-            return;
-        TBitmap32* Target = BL ? BL->Bitmap() : Bg;
-        auto Present = CopyOf(Target);
-        const TSingleRect PresentPlacement = BL ? BL->Placement() : TSingleRect{};
-        AssignOrRollBack(Target, From.Bitmap.get(), Present.get());
-        To.Bitmap = std::move(Present);
-        To.Kind = Kind;
-        To.OnBackground = From.OnBackground;
-        To.Layer.Set(BL);
-        if (Kind == "geom") {
-            To.Placement = PresentPlacement;
-            BL->SetPlacement(From.Placement);
-            ReselectIfSelected(BL);
-        }
-    } else if (Kind == "size" || Kind == "holst" || Kind == "crop") {
-        auto Present = CopyOf(Bg);
-        if (Kind == "size")
-            RescaleLayersToImage(From);
-        AssignOrRollBack(Bg, From.Bitmap.get(), Present.get());
-        To.Bitmap = std::move(Present);
-        To.Kind = Kind;
-        To.OnBackground = true;
-        To.Layer.Reset();
-        if (Kind == "crop") {
-            To.CropX = From.CropX;
-            To.CropY = From.CropY;
-            const float Sign = IsUndo ? 1.0f : -1.0f;
-            MoveContentLayers(Sign * float(From.CropX), Sign * float(From.CropY));
-        }
-    } else if (Kind == "frame") {
-        if (IsUndo) {
-            TBitmapLayer* Frame = SlotPicture(From);
-            if (!Frame)
-                return;
-            auto Present = CopyOf(Bg);
-            auto FramePixels = CopyOf(Frame->Bitmap());
-            AssignOrRollBack(Bg, From.Bitmap.get(), Present.get());
-            To.Bitmap = std::move(Present);
-            To.FrameBitmap = std::move(FramePixels);
-            To.Kind = Kind;
-            To.FrameKind = From.FrameKind;
-            To.OnBackground = false;
-            To.Layer.Reset();
-            SetSelection(nullptr);
-            From.Layer.Reset(); // the slot lets go before the frame is freed
-            delete Frame;
-            // The rectangular frame moved every layer by its margin: move them back
-            // whenever any layer is left below the band.
-            if (From.FrameKind == "rect") {
-                const int32_t Dx = SafeRound(From.Bitmap->Width() / 6.8);
-                const int32_t Dy = SafeRound(From.Bitmap->Height() / 6.8);
-                MoveContentLayers(-float(Dx), -float(Dy));
-            }
-        } else {
-            auto Present = CopyOf(Bg);
-            auto Layer = std::make_unique<TBitmapLayer>(nullptr);
-            Layer->Bitmap()->Assign(From.FrameBitmap.get());
-            Layer->Bitmap()->SetDrawMode(dmBlend);
-            if (From.FrameKind == "rect")
-                ApplyRectFrame();
-            TBitmapLayer* L = Layer.release();
-            L->SetLayerCollection(ImgView->Layers());
-            L->SetScaleWithView(true);
-            L->SetReceivesMouse(true);
-            L->OnMouseDown = [this](TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
-                LayerMouseDown(Sender, Button, Shift, X, Y);
-            };
-            L->SetPlacement(TSingleRect{0, 0, float(Bg->Width()), float(Bg->Height())});
-            To.Bitmap = std::move(Present);
-            To.Kind = Kind;
-            To.FrameKind = From.FrameKind;
-            To.OnBackground = false;
-            To.Layer.Set(L);
-            SetSelection(L);
-        }
-    } else {
-        return;
+bool TMainForm::RestoreSlot(Glop& From, Glop& To, TUndoDirection Direction)
+{
+    switch (From.Kind) {
+    case TUndoKind::Effect: return RestoreEffect(From, To);
+    case TUndoKind::Geometry: return RestoreGeometry(From, To);
+    case TUndoKind::Size: return RestoreSize(From, To);
+    case TUndoKind::Canvas: return RestoreCanvas(From, To);
+    case TUndoKind::Crop: return RestoreCrop(From, To, Direction);
+    case TUndoKind::Frame: return Direction == TUndoDirection::Undo ? UndoFrame(From, To) : RedoFrame(From, To);
+    case TUndoKind::None: break;
     }
+    return false;
+}
+
+// One step from the slot From into the document, keeping the present state in To.
+void TMainForm::UndoRedoStep(Glop& From, Glop& To, TUndoDirection Direction)
+{
+    const TUndoKind Kind = From.Kind;
+    if (!RestoreSlot(From, To, Direction))
+        return;
     // These kinds can give the background another size; the status bar shows it.
-    if (Kind != "effect" && Kind != "geom")
+    if (Kind != TUndoKind::Effect && Kind != TUndoKind::Geometry) {
+        const TBitmap32* Bg = ImgView->Bitmap();
         SetStatusText(1, IntToStr(Bg->Width()) + "x" + IntToStr(Bg->Height()));
-    From.Kind = "none";
+    }
+    From.Kind = TUndoKind::None;
     From.Layer.Reset();
     UpdateUndoRedoEnabling();
 }
 
-void TMainForm::N17Click() { UndoRedoStep(UndoSlot, RedoSlot, true); }
-void TMainForm::N18Click() { UndoRedoStep(RedoSlot, UndoSlot, false); }
+void TMainForm::N17Click() { UndoRedoStep(UndoSlot, RedoSlot, TUndoDirection::Undo); }
+void TMainForm::N18Click() { UndoRedoStep(RedoSlot, UndoSlot, TUndoDirection::Redo); }
 
 } // namespace kv

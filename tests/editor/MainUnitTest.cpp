@@ -99,6 +99,12 @@ TEST_F(DocumentTest, RemoveFrameLayersDeselectsAndFreesOnlyTheFrame)
     Form->SetSelection(P);
     Form->RemoveFrameLayers();
     EXPECT_EQ(Form->Selection(), P);
+    // With a frame to remove, a picture selection goes too (a click keeps it: below).
+    AddFrame(TagCropFrame);
+    Form->SetSelection(P);
+    Form->RemoveFrameLayers();
+    EXPECT_EQ(Form->Selection(), nullptr);
+    EXPECT_EQ(Layers()->Count(), Before - 1);
 }
 
 TEST_F(DocumentTest, FreeingTheSelectedLayerElsewhereLeavesNoDanglingSelection)
@@ -166,7 +172,7 @@ TEST_F(DocumentTest, PickTransparentColorClearsOnlyOpaqueMatches)
     Form->PickTransparentColor(clRed32);
     EXPECT_EQ(Color32Alpha(P->Bitmap()->GetPixelFast(0, 0)), 0);
     EXPECT_EQ(Color32Alpha(P->Bitmap()->GetPixelFast(1, 0)), 255);
-    EXPECT_EQ(Form->UndoSlot.Kind, "effect");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Effect);
 }
 
 // ---- RBResizing -----------------------------------------------------------------------

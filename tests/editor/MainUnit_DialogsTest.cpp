@@ -323,7 +323,7 @@ TEST_F(MainDialogsTest, FillWithColorTakesUndoOnlyOnOk)
         Form->Command("N112")->trigger();
     }
     EXPECT_EQ(Bg()->GetPixelFast(29, 19), 0xFF123456u);
-    EXPECT_EQ(Form->UndoSlot.Kind, "holst");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Canvas);
     EXPECT_EQ(Form->ModifiedState, msChanged);
     EXPECT_TRUE(Enabled("N17"));
     Form->N17Click();
@@ -375,7 +375,7 @@ TEST_F(MainDialogsTest, LoadFromFileAndTexture)
     EXPECT_EQ(Bg()->GetPixelFast(600, 400), 0xFFFF0000u);
     EXPECT_EQ(Bg()->GetPixelFast(601, 400), 0xFF0000FFu);
     EXPECT_EQ(Bg()->GetPixelFast(639, 479), 0xFF0000FFu);
-    EXPECT_EQ(Form->UndoSlot.Kind, "holst");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Canvas);
     // A missing texture changes nothing and takes no undo copy.
     Form->ResetUndo();
     {
@@ -501,6 +501,7 @@ TEST_F(MainDialogsTest, WindowsComeInTheirFixedOrderAndAreTheOnesTheCommandsUse)
     for (QObject* child : Form->children())
         if (auto* t = dynamic_cast<TSTC*>(child))
             tool = t;
+    ASSERT_EQ(tool, Form->STC);
     ASSERT_TRUE(tool->Showing());
     tool->close();
     EXPECT_FALSE(Form->TransparentPickActive());

@@ -85,7 +85,7 @@ TEST_F(EditTest, CutOfAFrameEmptiesTheAreaAndUndoRestoresIt)
             const bool Inside = X >= 2 && X < 6 && Y >= 3 && Y < 8;
             EXPECT_EQ(Bg()->GetPixelFast(X, Y), Inside ? 0x00FFFFFFu : (0xFF000000u | uint32_t(X) << 8 | uint32_t(Y)));
         }
-    EXPECT_EQ(Form->UndoSlot.Kind, "holst");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Canvas);
     EXPECT_EQ(Form->FrameAlpha, 255);
     EXPECT_EQ(Form->ModifiedState, msChanged);
     Form->N17Click();

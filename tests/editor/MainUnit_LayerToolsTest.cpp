@@ -2,6 +2,7 @@
 // each, and every command with no or the wrong selection doing nothing.
 #include "EditorFixture.h"
 
+#include "editor/ApplicationForms.h"
 #include "platform/Classes.h"
 #include "platform/Dialogs.h"
 #include "platform/Forms.h"
@@ -56,7 +57,7 @@ TEST_F(LayerToolsTest, RotateClockwiseAndBackByUndo)
     EXPECT_EQ(Form->Selection(), L);
     EXPECT_TRUE(SameRect(Form->RBLayer()->Placement(), L->Placement()));
 
-    EXPECT_EQ(Form->UndoSlot.Kind, "geom");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Geometry);
     Form->N17Click();
     EXPECT_TRUE(SameRect(L->Placement(), TSingleRect{10, 10, 110, 60}));
     ASSERT_EQ(L->Bitmap()->Width(), 100);
@@ -85,7 +86,7 @@ TEST_F(LayerToolsTest, FlipsAreExactAndTwiceIsIdentity)
     for (int32_t Y = 0; Y < 4; ++Y)
         for (int32_t X = 0; X < 5; ++X)
             EXPECT_EQ(L->Bitmap()->GetPixelFast(X, Y), Code(X, 3 - Y));
-    EXPECT_EQ(Form->UndoSlot.Kind, "effect");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Effect);
     Form->N24Click();
     for (int32_t Y = 0; Y < 4; ++Y)
         for (int32_t X = 0; X < 5; ++X)
@@ -192,7 +193,7 @@ TEST_F(LayerToolsTest, DeleteClearsOnlyTheSlotsOfTheDeletedLayer)
     Form->mnDeleteClick();
     EXPECT_EQ(Layers()->IndexOf(A), -1);
     EXPECT_EQ(Form->Selection(), nullptr);
-    EXPECT_EQ(Form->UndoSlot.Kind, "effect");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Effect);
     EXPECT_EQ(Form->UndoSlot.Index(), 1); // followed C down
     Form->SetSelection(C);
     Form->mnDeleteClick();
@@ -288,12 +289,10 @@ TEST_F(PickTest, ThePickEndsWhenItsLayerGoes)
 
 TEST_F(PickTest, TheToolWindowShowsTheColourAndItsCloseEndsThePick)
 {
+    CreateApplicationForms(*Form); // the tool window as the entry point makes it
     TwoColours(0xFF405060);
     Form->N23Click();
-    TSTC* Tool = nullptr;
-    for (QObject* C : Form->children())
-        if (auto* T = dynamic_cast<TSTC*>(C))
-            Tool = T;
+    TSTC* Tool = Form->STC;
     ASSERT_NE(Tool, nullptr);
     EXPECT_TRUE(Tool->Showing());
     const TPoint P = ViewPoint(3, 1);
@@ -308,6 +307,7 @@ TEST_F(PickTest, TheToolWindowShowsTheColourAndItsCloseEndsThePick)
 
 TEST_F(LayerToolsTest, SimpleLayerDialogAddsItsLayer)
 {
+    CreateApplicationForms(*Form); // the dialog as the entry point makes it
     Form->N71Click(); // a selection frame goes afterwards
     const int32_t Before = Layers()->Count();
     TScriptedAnswers Answers;
@@ -342,8 +342,8 @@ TEST_F(LayerToolsTest, RectangularFrameGrowsTheCanvasAndUndoes)
     EXPECT_EQ(Bg()->GetPixelFast(780, 390), 0xFF000000u);
     EXPECT_TRUE(SameRect(A->Placement(), TSingleRect{105, 56, 115, 66}));
     EXPECT_TRUE(SameRect(F->Placement(), TSingleRect{0, 0, 880, 440}));
-    EXPECT_EQ(Form->UndoSlot.Kind, "frame");
-    EXPECT_EQ(Form->UndoSlot.FrameKind, "rect");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Frame);
+    EXPECT_EQ(Form->UndoSlot.FrameKind, TFrameKind::Rect);
 
     Form->N17Click();
     EXPECT_EQ(Bg()->Width(), 680);
@@ -402,7 +402,7 @@ TEST_F(LayerToolsTest, CropToAFrameReachingBeyondThePicture)
     EXPECT_TRUE(SameRect(A->Placement(), TSingleRect{100, 79, 110, 89}));
     EXPECT_TRUE(A->ClipToImage());
     EXPECT_EQ(Form->StatusText(1), "300x459");
-    EXPECT_EQ(Form->UndoSlot.Kind, "crop");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Crop);
     EXPECT_EQ(Form->UndoSlot.CropX, 0);
     EXPECT_EQ(Form->UndoSlot.CropY, 21);
     for (int32_t I = 0; I < Layers()->Count(); ++I)
@@ -573,7 +573,7 @@ TEST_F(LayerToolsTest, TextLayerReplacesItsPreview)
     FakeText Text;
     Text.Picture.SetSize(3, 2);
     Form->LayerCountBeforeTextValue = Layers()->Count();
-    LayerToolsInstance->AddTextLayer(Text);
+    Form->LayerTools().AddTextLayer(Text);
     auto* First = dynamic_cast<TBitmapLayer*>(Form->Selection());
     ASSERT_NE(First, nullptr);
     EXPECT_EQ(First->Bitmap()->GetPixelFast(2, 1), 0xFF112233u);
@@ -581,7 +581,7 @@ TEST_F(LayerToolsTest, TextLayerReplacesItsPreview)
 
     Text.Transparent = true;
     Text.Picture.ClearTo(0xFF00FF00);
-    LayerToolsInstance->AddTextLayer(Text); // the preview layer goes
+    Form->LayerTools().AddTextLayer(Text); // the preview layer goes
     auto* Second = dynamic_cast<TBitmapLayer*>(Form->Selection());
     EXPECT_EQ(Layers()->Count(), 2); // one text layer and the band
     EXPECT_EQ(Second->Bitmap()->GetPixelFast(0, 0), 0xFF00FF00u);

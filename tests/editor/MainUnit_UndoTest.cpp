@@ -74,7 +74,7 @@ TEST_F(UndoTest, DeleteUpkeepFollowsOrClearsTheSlot)
     EXPECT_EQ(Form->UndoSlot.Index(), 3);
     delete L[1];
     EXPECT_EQ(Form->UndoSlot.Index(), 2);
-    EXPECT_EQ(Form->UndoSlot.Kind, "effect");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Effect);
     delete L[3];
     EXPECT_TRUE(Form->UndoSlot.Empty());
     EXPECT_FALSE(Form->N17->isEnabled());
@@ -83,7 +83,7 @@ TEST_F(UndoTest, DeleteUpkeepFollowsOrClearsTheSlot)
     Form->SaveUndoEffect();
     delete L[0];
     EXPECT_EQ(Form->UndoSlot.Index(), BackgroundIndex);
-    EXPECT_EQ(Form->UndoSlot.Kind, "effect");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Effect);
 }
 
 TEST_F(UndoTest, FrameRemovalDoesNotRedirectTheSlot)
@@ -113,7 +113,7 @@ TEST_F(UndoTest, SaversWithoutAPictureSelectionKeepTheSlot)
     Form->SaveUndoCanvas();
     Form->SetSelection(AddFrame(TagSelectionFrame));
     Form->SaveUndoEffect();
-    EXPECT_EQ(Form->UndoSlot.Kind, "holst");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Canvas);
 }
 
 TEST_F(UndoTest, SizeRescalesEveryLayerRoundingHalvesToEven)
@@ -186,7 +186,7 @@ TEST_F(UndoTest, RectFrameUndoRedoWithOnePictureLayer)
     TBitmapLayer* P = AddPicture(2, 2, clRed32, {10, 10, 12, 12});
     Form->SetSelection(P);
     // What Layers > New Frame does for a whole-picture rectangular frame.
-    Form->SaveUndoFrame("rect");
+    Form->SaveUndoFrame(TFrameKind::Rect);
     auto* Frame = Layers()->Add<TBitmapLayer>();
     Frame->Bitmap()->SetSize(8, 8);
     Frame->Bitmap()->ClearTo(clBlue32);
@@ -205,7 +205,7 @@ TEST_F(UndoTest, RectFrameUndoRedoWithOnePictureLayer)
     EXPECT_EQ(Bg()->Height(), 340);
     EXPECT_EQ(Layers()->IndexOf(Frame), -1);
     EXPECT_TRUE(SameRect(P->Placement(), {10, 10, 12, 12}));
-    EXPECT_EQ(Form->RedoSlot.Kind, "frame");
+    EXPECT_EQ(Form->RedoSlot.Kind, TUndoKind::Frame);
 
     Form->N18Click();
     EXPECT_EQ(Bg()->Width(), 880);
@@ -222,12 +222,12 @@ TEST_F(UndoTest, RectFrameUndoRedoWithOnePictureLayer)
 
 TEST_F(UndoTest, DeletingTheFrameLayerClearsTheFrameSlot)
 {
-    Form->SaveUndoFrame("no");
+    Form->SaveUndoFrame(TFrameKind::Mask);
     TBitmapLayer* Frame = AddPicture(4, 4, clBlue32, {0, 0, 100, 80});
     TBitmapLayer* Other = AddPicture(4, 4, clRed32, {0, 0, 4, 4});
     Form->SetUndoFrameLayer(Frame);
     delete Other; // an unrelated layer: the slot stays
-    EXPECT_EQ(Form->UndoSlot.Kind, "frame");
+    EXPECT_EQ(Form->UndoSlot.Kind, TUndoKind::Frame);
     delete Frame;
     EXPECT_TRUE(Form->UndoSlot.Empty());
 }

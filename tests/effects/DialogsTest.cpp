@@ -1,11 +1,11 @@
 // The new-picture and save dialogs and the small windows, driven through their handlers
 // with scripted answers.
-#include "editor/MainFormApi.h"
 #include "effects/BackFill.h"
 #include "effects/BackLaUnit.h"
 #include "effects/BackgroundCommands.h"
 #include "effects/CompressUnit.h"
 #include "effects/GifTypeUnit.h"
+#include "effects/MainWindowFace.h"
 #include "effects/NewImageUnit.h"
 #include "effects/SmallWindows.h"
 #include "effects/TexturUnit.h"

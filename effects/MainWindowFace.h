@@ -1,7 +1,7 @@
-// The narrow face the tool dialogs see of the main window: its document (view, selected
-// layer, shared bitmaps) and the calls that keep that document consistent (select a
-// layer, take an undo snapshot, render flattened). The dialogs live in a library below
-// the editor, so they hold this interface and never the window class itself.
+// The main window as the tool dialogs see it: its document (view, selected layer, shared
+// bitmaps), the calls that keep that document consistent (select a layer, take an undo
+// snapshot, render flattened) and its layer tools (frame, text and layer commands). The
+// editor implements these; the dialogs hold them and never the window class itself.
 #pragma once
 
 #include "raster/Raster32.h"
@@ -60,7 +60,51 @@ public:
     virtual void RestoreLayerBitmap(TBitmap32* Bitmap, int32_t Index, const TSingleRect& R) = 0;
 };
 
-// The one main window, set while it exists (owned by the program's entry point).
-inline IMainForm* MainFormInstance = nullptr;
+// The choice a frame dialog (Layers > New Frame) closed with.
+struct TFrameChoice {
+    TBitmap32 Frame; // the frame picture; an empty one adds nothing
+    TBitmap32 Mask;  // empty, or stretched over the frame to give its alpha
+    // "Frame round the selected layer": enabled and checked (there is a selected layer).
+    bool ForLayer = false;
+    // The frame's kind; 0 is the rectangular frame, which grows the canvas.
+    int32_t FrameKind = 0;
+    bool Interpolate = false;
+};
+
+// The text tool as the main window sees it when it adds the rendered text as a layer.
+class ITextLayerSource {
+public:
+    virtual ~ITextLayerSource() = default;
+    // The dialog's image, into which it renders.
+    virtual TBitmap32* Image() = 0;
+    // "Transparent background ".
+    virtual bool TransparentBackground() = 0;
+    virtual TColor BackgroundColor() = 0;
+    // Mode 7 renders the text itself; mode 555 the white-on-black mask pass.
+    virtual void RenderText(int32_t Mode) = 0;
+    // "Interpolation".
+    virtual bool Interpolation() = 0;
+};
+
+constexpr int32_t TextRenderNormal = 7;
+constexpr int32_t TextRenderMask = 555;
+
+class ILayerTools {
+public:
+    virtual ~ILayerTools() = default;
+    // The rendered text as a new selected layer; replaces the previous preview layer.
+    virtual void AddTextLayer(ITextLayerSource& Sender) = 0;
+    // Current Layer > Delete.
+    virtual void mnDeleteClick() = 0;
+    // Starts the transparent-colour pick on the selected picture layer.
+    virtual void N23Click() = 0;
+    // Ends the pick without picking (the tool window closed).
+    virtual void EndTransparentPick() = 0;
+    virtual bool TransparentPickActive() = 0;
+    // The selected picture layer's bitmap resampled to its placement's size.
+    virtual void LayerRescaleClick() = 0;
+    // The selected picture layer's placement sized to its bitmap.
+    virtual void LayerResetScaleClick() = 0;
+};
 
 } // namespace kv

@@ -1,6 +1,7 @@
-// One row of a command table: everything the main window needs to build a command, its
-// menu item's name, caption, shortcut, handler, enabling rule and its other places. Each
-// concern file of the main window keeps one table of these; CreateCommands builds them.
+// One row of a command table: what the main window needs to build a command (its menu
+// item's name, caption, shortcut, handler, enabling rule, tool-bar button and pop-up item).
+// Each concern file of the main window keeps one table of these; CreateCommands builds
+// them all and connects each command to its handler in one place.
 #pragma once
 
 #include <QStyle>
@@ -32,7 +33,9 @@ struct TCommandRow {
     // Null while the command's window or routine is not part of the program yet: the
     // command is shown and stays disabled, so nothing pretends to work.
     std::function<void()> Handler = {};
-    std::function<bool()> Rule = {}; // null: always enabled
+    // Null: always enabled. A command whose window CreateApplicationForms makes asks for
+    // that window here, so it stays disabled until the window exists.
+    std::function<bool()> Rule = {};
     TToolButtonPlace ToolButton = {};
     TPopupPlace Popup = {};
     TCheckable Checkable = TCheckable::No;

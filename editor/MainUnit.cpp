@@ -264,10 +264,8 @@ void TMainForm::CreateActions()
     };
     N17 = Make("Undo");
     N17->setShortcut(QKeySequence("Ctrl+Z"));
-    QObject::connect(N17, &QAction::triggered, [this] { SafeCall([this] { N17Click(); }, this); });
     N18 = Make("Redo");
     N18->setShortcut(QKeySequence("Ctrl+Y"));
-    QObject::connect(N18, &QAction::triggered, [this] { SafeCall([this] { N18Click(); }, this); });
     N22 = Make("Paste");
     N47 = Make("Paste As New");
     Shar = Make("Sharpen");

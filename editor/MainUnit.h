@@ -30,6 +30,7 @@ class QLabel;
 class QMenu;
 
 namespace kv {
+struct TCommandRow;
 class TAboutKVN;
 class TBackLa;
 class TCompress;
@@ -395,6 +396,7 @@ public:
     // Every command by its menu item's name ("Save1", "N3", "mnFileOpen"...); tool bar
     // buttons and the pop-up share these actions. Null for an unknown name.
     QAction* Command(const std::string& Name) const;
+    std::vector<std::string> CommandNames() const;
     QMenu* Menu(const std::string& Name) const;
     // Recomputes every command's enabling from the document and the selection.
     void UpdateCommandEnabling();
@@ -413,7 +415,18 @@ protected:
     void changeEvent(QEvent* Event) override;
 
 private:
+    // Builds every command table once and connects each command to its handler.
     void CreateCommands();
+    // The command tables, one a concern file: FileCommands in MainUnit_Files.cpp,
+    // EditCommands in MainUnit_Edit.cpp, and so on.
+    std::vector<TCommandRow> FileCommands();
+    std::vector<TCommandRow> StartupCommands();
+    std::vector<TCommandRow> UndoCommands();
+    std::vector<TCommandRow> EditCommands();
+    std::vector<TCommandRow> DialogCommands();
+    std::vector<TCommandRow> LayerCommands();
+    std::vector<TCommandRow> ViewCommands();
+    bool BackgroundNotEmpty() const; // the rule most commands share
     void CreateMenus();
     void CreateToolBars();
     void CreateStartPanel();
@@ -430,6 +443,8 @@ private:
     bool OpenGifFile(const std::string& FileName);
     void AfterDocumentReplaced();
     struct TCommand;
+    void AddCommand(TCommandRow Row);
+    void ConnectCommand(TCommand& Command);
     std::map<std::string, std::shared_ptr<TCommand>> FCommands;
     std::map<std::string, QMenu*> FMenus;
     std::vector<QAction*> FRecentItems; // N15 and the four spare items
@@ -510,14 +525,6 @@ public:
 private:
     // Called once from the constructor: side-panel wiring, the crop buttons, the pick.
     void CreateEditAndLayerTools();
-    // The handlers of the Edit and layer commands, and the rules of those whose enabling
-    // they set (a null rule keeps the command's own); CreateCommands connects them.
-    struct TEditCommand {
-        std::string Name;
-        std::function<void()> Handler;
-        std::function<bool()> Rule;
-    };
-    std::vector<TEditCommand> EditAndLayerCommands();
     TBitmapLayer* SelectedPicture() const;
     TBitmapLayer* NewPictureLayer();
     void SelectionFrameLayer(int32_t Tag);

@@ -4,6 +4,7 @@
 // whatever the menu's enabling last said.
 #include "editor/MainUnit.h"
 
+#include "editor/CommandTable.h"
 #include "effects/BackgroundCommands.h"
 #include "effects/SmallWindows.h"
 #include "platform/Forms.h"
@@ -65,6 +66,63 @@ void TMainForm::N30Click()
 {
     if (AboutKVN)
         AboutKVN->ShowModal();
+}
+
+std::vector<TCommandRow> TMainForm::DialogCommands()
+{
+    auto bgNotEmpty = [this] { return BackgroundNotEmpty(); };
+    // The filters work on the selected picture layer, or on the background when no layer
+    // is selected.
+    auto pictureOrNone = [this] {
+        return BackgroundNotEmpty() && (!Selection() || dynamic_cast<TBitmapLayer*>(Selection()));
+    };
+    return {
+        // Image
+        {"N38", "Brightness / Contrast", "", nullptr, pictureOrNone, {"ToolBar1", 3}},
+        {"N39", "Color Balance", "", nullptr, pictureOrNone, {"ToolBar1", 4}},
+        {"N37", "Image Size", "", nullptr, bgNotEmpty, {"ToolBar1", 1}},
+        {"N11", "Canvas Size", "", nullptr, bgNotEmpty},
+        {"N72", "Count Image Colors", "", [this] { N72Click(); }, bgNotEmpty},
+        {"N34", "Full Screen Preview", "", [this] { N34Click(); }, [this] { return Full && BackgroundNotEmpty(); },
+         {"ToolBar1", 8}},
+        // Background
+        {"Maskos", "Rotate Clockwise 90", "", nullptr, bgNotEmpty},
+        {"N903", "Rotate Counterclockwise 90", "", nullptr, bgNotEmpty},
+        {"N1801", "Rotate 180", "", nullptr, bgNotEmpty},
+        {"N106", "Horizontal (Mirror)", "", nullptr, bgNotEmpty},
+        {"N105", "Vertical", "", nullptr, bgNotEmpty},
+        {"N122", "Add Borders", "", nullptr, bgNotEmpty},
+        {"N123", "Relief Borders", "", nullptr, bgNotEmpty},
+        {"N120", "Load From File", "", [this] { N120Click(); }},
+        {"N115", "Load form Texture", "", [this] { N115Click(); }, bgNotEmpty},
+        {"N112", "Fill With Color", "", [this] { N112Click(); }, bgNotEmpty},
+        // Help
+        {"N30", "About", "", [this] { N30Click(); }, [this] { return AboutKVN != nullptr; }},
+        // Filters
+        {"N74", "Sharpen", "", nullptr, pictureOrNone},
+        {"N78", "Sharpness...", "", nullptr, pictureOrNone},
+        {"N75", "Soften", "", nullptr, pictureOrNone},
+        {"N76", "Softness...", "", nullptr, pictureOrNone},
+        {"N81", "Color Noise", "", nullptr, pictureOrNone},
+        {"N82", "Mono Noise", "", nullptr, pictureOrNone},
+        {"N77", "Grayscale", "", nullptr, pictureOrNone},
+        {"N49", "Colorize", "", nullptr, pictureOrNone},
+        {"N111", "Sepia", "", nullptr, pictureOrNone},
+        {"N50", "Spray", "", nullptr, pictureOrNone},
+        {"N51", "Posterize", "", nullptr, pictureOrNone},
+        {"N86", "Wave", "", nullptr, pictureOrNone},
+        {"N85", "Mosaic", "", nullptr, pictureOrNone},
+        {"N87", "Emboss", "", nullptr, pictureOrNone},
+        {"N91", "Wide", "", nullptr, pictureOrNone},
+        {"N92", "Medium", "", nullptr, pictureOrNone},
+        {"N93", "Narrow", "", nullptr, pictureOrNone},
+        {"N84", "Invert Colors", "", nullptr, pictureOrNone},
+        {"N124", "Geometry", "", nullptr, pictureOrNone},
+        // The tool buttons Sharpen, Soften and Grayscale run the menu items.
+        {"Shar", "Sharpen", "", nullptr, pictureOrNone, {"ToolBar1", 5}, {}, TCheckable::No, "N74"},
+        {"Soft", "Soften", "", nullptr, pictureOrNone, {"ToolBar1", 6}, {}, TCheckable::No, "N75"},
+        {"Monoh", "Grayscale", "", nullptr, pictureOrNone, {"ToolBar1", 7}, {}, TCheckable::No, "N77"},
+    };
 }
 
 } // namespace kv

@@ -3,6 +3,7 @@
 // flattened picture goes through a selection frame (Tag 3).
 #include "editor/MainUnit.h"
 
+#include "editor/CommandTable.h"
 #include "platform/Clipbrd.h"
 #include "platform/Forms.h"
 
@@ -43,6 +44,19 @@ std::unique_ptr<TBitmap32> TakeFromClipboard()
 }
 
 } // namespace
+
+std::vector<TCommandRow> TMainForm::EditCommands()
+{
+    return {
+        {"N20", "Cut", "Ctrl+X", [this] { N20Click(); }, nullptr, {"ToolBar2", 3, QStyle::SP_DialogDiscardButton}},
+        {"N21", "Copy", "Ctrl+C", [this] { N21Click(); }, nullptr, {"ToolBar2", 4}},
+        {"N22", "Paste", "Ctrl+V", [this] { N22Click(); },
+         [this] { return BackgroundNotEmpty() && ClipboardHasBitmap(); }, {"ToolBar2", 5}},
+        {"N71", "Select", "", [this] { N71Click(); }, nullptr, {"ToolBar2", 2}},
+        {"N98", "Select All", "", [this] { N98Click(); }},
+        {"N47", "Paste As New", "", [this] { N47Click(); }, [] { return ClipboardHasBitmap(); }},
+    };
+}
 
 bool TMainForm::ClipboardHasBitmap()
 {

@@ -5,6 +5,7 @@
 // change state becomes "saved" only after a file was written.
 #include "editor/MainUnit.h"
 
+#include "editor/CommandTable.h"
 #include "effects/CompressUnit.h"
 #include "effects/GifTypeUnit.h"
 #include "effects/NewImageUnit.h"
@@ -50,6 +51,21 @@ static bool IsWritableExt(const std::string& Ext)
 static bool IsOneOf(const std::string& Ext, std::initializer_list<const char*> List)
 {
     return std::any_of(List.begin(), List.end(), [&](const char* e) { return Ext == e; });
+}
+
+std::vector<TCommandRow> TMainForm::FileCommands()
+{
+    return {
+        {"mnFileNew", "New", "Ctrl+N", [this] { mnFileNewClick(); }, [this] { return NewImageForm != nullptr; },
+         {"ToolBar5", 0, QStyle::SP_FileIcon}},
+        {"mnFileOpen", "Open", "Ctrl+O", [this] { mnFileOpenClick(); }, nullptr,
+         {"ToolBar5", 1, QStyle::SP_DialogOpenButton}},
+        {"Save1", "Save", "Ctrl+S", [this] { Save1Click(); }, [this] { return FSaveAllowed && BackgroundNotEmpty(); },
+         {"ToolBar5", 2, QStyle::SP_DialogSaveButton}},
+        {"N3", "Save As...", "", [this] { N3Click(); }, [this] { return FSaveAsAllowed && BackgroundNotEmpty(); }},
+        {"N62", "Printer Setup", "", [this] { N62Click(); }},
+        {"N70", "Print", "Ctrl+P", nullptr, [this] { return BackgroundNotEmpty(); }, {"ToolBar5", 3}},
+    };
 }
 
 // ---- The save question ---------------------------------------------------------------

@@ -5,6 +5,7 @@
 // have been enabled for a document that has changed since.
 #include "editor/MainUnit.h"
 
+#include "editor/CommandTable.h"
 #include "platform/Forms.h"
 #include "raster/Raster32_Filters.h"
 
@@ -109,35 +110,51 @@ void TMainForm::CreateEditAndLayerTools()
     };
 }
 
-std::vector<TMainForm::TEditCommand> TMainForm::EditAndLayerCommands()
+std::vector<TCommandRow> TMainForm::LayerCommands()
 {
-    auto bgNotEmpty = [this] { return !ImgView->Bitmap()->IsEmpty(); };
+    auto bgNotEmpty = [this] { return BackgroundNotEmpty(); };
+    auto pictureSelected = [this] { return SelectedPicture() != nullptr; };
+    auto contentLayers = [this] {
+        int32_t n = 0;
+        for (int32_t i = 0; i < ImgView->Layers()->Count(); ++i)
+            if (ImgView->Layers()->Items(i) != RBLayer())
+                ++n;
+        return n;
+    };
     return {
-        {"N20", [this] { N20Click(); }, nullptr},
-        {"N21", [this] { N21Click(); }, nullptr},
-        {"N22", [this] { N22Click(); }, [bgNotEmpty] { return bgNotEmpty() && ClipboardHasBitmap(); }},
-        {"N71", [this] { N71Click(); }, nullptr},
-        {"N98", [this] { N98Click(); }, nullptr},
-        {"N47", [this] { N47Click(); }, [] { return ClipboardHasBitmap(); }},
-        {"N33", [this] { N33Click(); }, [this, bgNotEmpty] { return bgNotEmpty() && bool(TextDialog); }},
-        {"N114", [this] { N114Click(); }, nullptr},
-        {"N63", [this] { N63Click(); }, nullptr},
-        {"mnNewBitmapLayer", [this] { mnNewBitmapLayerClick(); }, nullptr},
-        {"N61", [this] { N61Click(); }, [this, bgNotEmpty] { return bgNotEmpty() && bool(SimpleLayerDialog); }},
-        {"N42", [this] { N42Click(); }, [this, bgNotEmpty] { return bgNotEmpty() && bool(FrameDialog); }},
-        {"mnMagnifier", [this] { mnMagnifierClick(); }, nullptr},
-        {"mnFlatten", [this] { mnFlattenClick(); }, nullptr},
-        {"mnBringFront", [this] { mnReorder(1); }, nullptr},
-        {"mnSendBack", [this] { mnReorder(2); }, nullptr},
-        {"mnLevelUp", [this] { mnReorder(3); }, nullptr},
-        {"mnLevelDown", [this] { mnReorder(4); }, nullptr},
-        {"N901", [this] { N901Click(); }, nullptr},
-        {"N902", [this] { N902Click(); }, nullptr},
-        {"N53", [this] { N53Click(); }, nullptr},
-        {"N24", [this] { N24Click(); }, nullptr},
-        {"N23", [this] { N23Click(); }, nullptr},
-        {"N88", [this] { N88Click(); }, nullptr},
-        {"mnDelete", [this] { mnDeleteClick(); }, nullptr},
+        // Image and Background
+        {"N33", "Add Text", "", [this] { N33Click(); }, [this] { return BackgroundNotEmpty() && bool(TextDialog); },
+         {"ToolBar1", 0}},
+        {"N114", "Crop Canvas", "", [this] { N114Click(); }, bgNotEmpty, {"ToolBar1", 2}},
+        {"N63", "Copy to Layer", "", [this] { N63Click(); }, bgNotEmpty},
+        // Layers
+        {"mnNewBitmapLayer", "New Layer From File", "Ctrl+L", [this] { mnNewBitmapLayerClick(); }, bgNotEmpty,
+         {"ToolBar3", 0, QStyle::SP_FileDialogNewFolder}},
+        {"N61", "New Simple Layer", "", [this] { N61Click(); },
+         [this] { return BackgroundNotEmpty() && bool(SimpleLayerDialog); }},
+        {"N42", "New Frame", "Ctrl+B", [this] { N42Click(); },
+         [this] { return BackgroundNotEmpty() && bool(FrameDialog); }},
+        {"mnMagnifier", "Add Magnifier", "Ctrl+M", [this] { mnMagnifierClick(); }, bgNotEmpty},
+        {"mnFlatten", "Flatten Layers", "F5", [this] { mnFlattenClick(); },
+         [this, contentLayers] { return BackgroundNotEmpty() && contentLayers() > 0; }, {"ToolBar3", 1}},
+        // Current Layer; the layer pop-up repeats it with captions of its own.
+        {"mnBringFront", "Bring to Front", "", [this] { mnReorder(1); }, pictureSelected, {}, {"Bring to Front"}},
+        {"mnSendBack", "Bring to Back", "", [this] { mnReorder(2); }, pictureSelected, {}, {"Send to Back"}},
+        {"mnLevelUp", "Up One Level", "", [this] { mnReorder(3); }, pictureSelected, {}, {"Up One Layer"}},
+        {"mnLevelDown", "Down One Level", "", [this] { mnReorder(4); }, pictureSelected, {}, {"Down One Layer"}},
+        {"N901", "Clockwise 90", "", [this] { N901Click(); }, pictureSelected, {}, {"Clockwise 90"}},
+        {"N902", "Counterclockwise 90", "", [this] { N902Click(); }, pictureSelected, {}, {"Counterclockwise 90"}},
+        {"N13", "Rotate...", "", nullptr, pictureSelected, {}, {"Rotate..."}},
+        {"N53", "Horizintal (Mirror)", "", [this] { N53Click(); }, pictureSelected, {}, {"Horizintal (Mirror)"}},
+        {"N24", "Vertical", "", [this] { N24Click(); }, pictureSelected, {}, {"Vertical"}},
+        {"N107", "Add Borders", "", nullptr, pictureSelected, {}, {"Add Borders"}},
+        {"N7", "Relief Borders", "", nullptr, pictureSelected, {}, {"Relief Borders"}},
+        {"N23", "Transparent Color", "", [this] { N23Click(); }, pictureSelected, {}, {"Transparent Color"}},
+        {"N69", "Mask", "", nullptr, pictureSelected, {}, {"Mask"}},
+        {"N54", "Crop Layer", "", nullptr, pictureSelected, {}, {"Crop Layer"}},
+        {"N88", "Duplicate", "Ctrl+D", [this] { N88Click(); }, pictureSelected, {}, {"Duplicate"}},
+        {"mnDelete", "Delete", "Del", [this] { mnDeleteClick(); }, [this] { return Selection() != nullptr; }, {},
+         {"Delete", "Del"}},
     };
 }
 

@@ -1,9 +1,11 @@
-// The main window's commands: one action per command, shared by the menu bar, the tool
-// bars and the layer pop-up; the enabling rule of each, recomputed on every change of
+// The main window's commands: the concern files' command tables built into one action
+// per command, shared by the menu bar, the tool bars and the layer pop-up, and connected
+// to its handler in one place; the enabling rule of each, recomputed on every change of
 // the document or the selection; the zoom (combo box, wheel, Actual Size, Fit to
 // Screen); the start panel and the Image section of the side panel.
 #include "editor/MainUnit.h"
 
+#include "editor/CommandTable.h"
 #include "platform/Forms.h"
 
 #include <QAction>
@@ -22,16 +24,14 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace kv {
 
 struct TMainForm::TCommand {
     QAction* Action = nullptr;
-    // Null while the command's window or routine is not part of the program yet: the
-    // command is shown and stays disabled, so nothing pretends to work.
-    std::function<void()> Handler;
-    std::function<bool()> Rule; // null: always enabled
+    TCommandRow Row;
 };
 
 namespace {
@@ -83,6 +83,24 @@ private:
 // Rounds halves to the even neighbour (the default rounding mode).
 int32_t RoundEven(double Value) { return int32_t(std::nearbyint(Value)); }
 
+// Copies a menu's shape (its items, separators and sub-menus, in order) into another
+// menu; Item adds the copy of one item. Whenever Root is about to show, so is every
+// copied sub-menu, so that its items take their enabling.
+void MirrorMenu(const QMenu* From, QMenu* To, QMenu* Root, const std::function<void(QMenu*, QAction*)>& Item)
+{
+    for (QAction* source : From->actions()) {
+        if (source->isSeparator()) {
+            To->addSeparator();
+        } else if (const QMenu* sub = source->menu()) {
+            QMenu* copy = To->addMenu(sub->title());
+            MirrorMenu(sub, copy, Root, Item);
+            QObject::connect(Root, &QMenu::aboutToShow, copy, [copy] { emit copy->aboutToShow(); });
+        } else {
+            Item(To, source);
+        }
+    }
+}
+
 } // namespace
 
 QAction* TMainForm::Command(const std::string& Name) const
@@ -97,157 +115,84 @@ QMenu* TMainForm::Menu(const std::string& Name) const
     return it == FMenus.end() ? nullptr : it->second;
 }
 
+std::vector<std::string> TMainForm::CommandNames() const
+{
+    std::vector<std::string> names;
+    for (const auto& [name, cmd] : FCommands)
+        names.push_back(name);
+    return names;
+}
+
+bool TMainForm::BackgroundNotEmpty() const { return !ImgView->Bitmap()->IsEmpty(); }
+
 void TMainForm::CreateCommands()
 {
-    auto bgNotEmpty = [this] { return !ImgView->Bitmap()->IsEmpty(); };
-    auto pictureSelected = [this] { return dynamic_cast<TBitmapLayer*>(Selection()) != nullptr; };
-    auto pictureOrNone = [this, bgNotEmpty] {
-        return bgNotEmpty() && (!Selection() || dynamic_cast<TBitmapLayer*>(Selection()));
-    };
-    auto contentLayers = [this] {
-        int32_t n = 0;
-        for (int32_t i = 0; i < ImgView->Layers()->Count(); ++i)
-            if (ImgView->Layers()->Items(i) != RBLayer())
-                ++n;
-        return n;
-    };
-
-    auto add = [this](const std::string& Name, const char* Caption, const char* Keys, std::function<void()> Handler,
-                      std::function<bool()> Rule, QAction* Existing = nullptr) {
-        auto cmd = std::make_shared<TCommand>();
-        QAction* a = Existing ? Existing : new QAction(QString::fromUtf8(Caption), this);
-        if (Existing)
-            a->setText(QString::fromUtf8(Caption));
-        if (Keys && *Keys)
-            a->setShortcut(QKeySequence(QString::fromUtf8(Keys)));
-        a->setObjectName(QString::fromStdString(Name));
-        addAction(a); // shortcuts work with the menus closed
-        cmd->Action = a;
-        cmd->Handler = std::move(Handler);
-        cmd->Rule = std::move(Rule);
-        if (cmd->Handler && !Existing) {
-            TCommand* raw = cmd.get();
-            QObject::connect(a, &QAction::triggered, this, [this, raw] {
-                // The enabling may be stale (a shortcut after a change): handlers check
-                // their own preconditions, and a disabled command never runs.
-                if (raw->Action->isEnabled())
-                    SafeCall(raw->Handler, this);
-            });
-        }
-        FCommands[Name] = std::move(cmd);
-    };
-    auto pending = std::function<void()>();
-
-    // File
-    add("mnFileNew", "New", "Ctrl+N", [this] { mnFileNewClick(); }, [this] { return NewImageForm != nullptr; });
-    add("mnFileOpen", "Open", "Ctrl+O", [this] { mnFileOpenClick(); }, nullptr);
-    add("Save1", "Save", "Ctrl+S", [this] { Save1Click(); }, [this, bgNotEmpty] { return FSaveAllowed && bgNotEmpty(); });
-    add("N3", "Save As...", "", [this] { N3Click(); }, [this, bgNotEmpty] { return FSaveAsAllowed && bgNotEmpty(); });
-    add("N62", "Printer Setup", "", [this] { N62Click(); }, nullptr);
-    add("N70", "Print", "Ctrl+P", pending, bgNotEmpty);
-    add("N5", "Exit", "F10", [this] { N5Click(); }, nullptr);
-    // Edit
-    add("N17", "Undo", "Ctrl+Z", [this] { N17Click(); }, [this] { return !UndoSlot.Empty(); }, N17);
-    add("N18", "Redo", "Ctrl+Y", [this] { N18Click(); }, [this] { return !RedoSlot.Empty(); }, N18);
-    add("N20", "Cut", "Ctrl+X", pending, nullptr);
-    add("N21", "Copy", "Ctrl+C", pending, nullptr);
-    add("N22", "Paste", "Ctrl+V", pending, bgNotEmpty, N22);
-    add("N71", "Select", "", pending, nullptr);
-    add("N98", "Select All", "", pending, nullptr);
-    add("N47", "Paste As New", "", pending, nullptr, N47);
-    // Image
-    add("N33", "Add Text", "", pending, bgNotEmpty);
-    add("N38", "Brightness / Contrast", "", pending, pictureOrNone);
-    add("N39", "Color Balance", "", pending, pictureOrNone);
-    add("N37", "Image Size", "", pending, bgNotEmpty);
-    add("N11", "Canvas Size", "", pending, bgNotEmpty);
-    add("N114", "Crop Canvas", "", pending, bgNotEmpty);
-    add("N72", "Count Image Colors", "", [this] { N72Click(); }, bgNotEmpty);
-    add("N34", "Full Screen Preview", "", [this] { N34Click(); }, [this, bgNotEmpty] { return Full && bgNotEmpty(); });
-    // Background
-    for (auto [name, caption] : {std::pair{"Maskos", "Rotate Clockwise 90"}, {"N903", "Rotate Counterclockwise 90"},
-                                 {"N1801", "Rotate 180"}, {"N106", "Horizontal (Mirror)"}, {"N105", "Vertical"},
-                                 {"N63", "Copy to Layer"}, {"N122", "Add Borders"}, {"N123", "Relief Borders"}})
-        add(name, caption, "", pending, bgNotEmpty);
-    add("N120", "Load From File", "", [this] { N120Click(); }, nullptr);
-    add("N115", "Load form Texture", "", [this] { N115Click(); }, bgNotEmpty);
-    add("N112", "Fill With Color", "", [this] { N112Click(); }, bgNotEmpty);
-    // Filters
-    for (auto [name, caption] :
-         {std::pair{"N74", "Sharpen"}, {"N78", "Sharpness..."}, {"N75", "Soften"}, {"N76", "Softness..."},
-          {"N81", "Color Noise"}, {"N82", "Mono Noise"}, {"N77", "Grayscale"}, {"N49", "Colorize"}, {"N111", "Sepia"},
-          {"N50", "Spray"}, {"N51", "Posterize"}, {"N86", "Wave"}, {"N85", "Mosaic"}, {"N87", "Emboss"},
-          {"N91", "Wide"}, {"N92", "Medium"}, {"N93", "Narrow"}, {"N84", "Invert Colors"}, {"N124", "Geometry"}})
-        add(name, caption, "", pending, pictureOrNone);
-    // The tool buttons Sharpen, Soften and Grayscale run the menu items.
-    add("Shar", "Sharpen", "", FCommands["N74"]->Handler, pictureOrNone, Shar);
-    add("Soft", "Soften", "", FCommands["N75"]->Handler, pictureOrNone, Soft);
-    add("Monoh", "Grayscale", "", FCommands["N77"]->Handler, pictureOrNone, Monoh);
-    // Layers
-    add("mnNewBitmapLayer", "New Layer From File", "Ctrl+L", pending, bgNotEmpty);
-    add("N61", "New Simple Layer", "", pending, bgNotEmpty);
-    add("N42", "New Frame", "Ctrl+B", pending, bgNotEmpty);
-    add("mnMagnifier", "Add Magnifier", "Ctrl+M", pending, bgNotEmpty);
-    add("mnFlatten", "Flatten Layers", "F5", pending, [bgNotEmpty, contentLayers] { return bgNotEmpty() && contentLayers() > 0; });
-    // Current Layer
-    for (auto [name, caption] :
-         {std::pair{"mnBringFront", "Bring to Front"}, {"mnSendBack", "Bring to Back"}, {"mnLevelUp", "Up One Level"},
-          {"mnLevelDown", "Down One Level"}, {"N901", "Clockwise 90"}, {"N902", "Counterclockwise 90"},
-          {"N13", "Rotate..."}, {"N53", "Horizintal (Mirror)"}, {"N24", "Vertical"}, {"N107", "Add Borders"},
-          {"N7", "Relief Borders"}, {"N23", "Transparent Color"}, {"N69", "Mask"}, {"N54", "Crop Layer"}})
-        add(name, caption, "", pending, pictureSelected);
-    add("N88", "Duplicate", "Ctrl+D", pending, pictureSelected);
-    add("mnDelete", "Delete", "Del", pending, [this] { return Selection() != nullptr; });
-    int32_t tag = 1;
-    for (const char* name : {"mnBringFront", "mnSendBack", "mnLevelUp", "mnLevelDown"})
-        Command(name)->setData(tag++); // mnReorder reads the item's Tag
-    // View
-    add("N1002", "Actual Size", "Ctrl+A", [this] { N1002Click(); }, bgNotEmpty);
-    add("N35", "Fit to Screen", "Ctrl+F", [this] { N35Click(); }, bgNotEmpty);
-    add("N102", "Select Color", "", [this] { N102Click(); }, nullptr);
-    add("N103", "White - Gray", "", [this] { N103Click(); }, nullptr);
-    Command("N103")->setCheckable(true);
-    // Help
-    add("N26", "Help", "F1", [this] { N26Click(); }, nullptr);
-    add("N96", "Download Textures", "", [this] { N96Click(); }, nullptr);
-    add("N97", "Technical Support", "", [this] { N97Click(); }, nullptr);
-    add("N28", "On the Web", "", [this] { N28Click(); }, nullptr);
-    add("N30", "About", "", [this] { N30Click(); }, [this] { return AboutKVN != nullptr; });
-
-    // K11's actions carry no handler connection of their own for these; run them here.
-    for (const char* name : {"N17", "N18"}) {
-        TCommand* raw = FCommands[name].get();
-        QObject::disconnect(raw->Action, &QAction::triggered, nullptr, nullptr);
-        QObject::connect(raw->Action, &QAction::triggered, this, [this, raw] {
-            if (raw->Action->isEnabled())
-                SafeCall(raw->Handler, this);
-        });
-    }
-    // Edit, clipboard and layer tools (MainUnit_Edit.cpp, MainUnit_LayerTools.cpp).
-    for (TEditCommand& edit : EditAndLayerCommands()) {
-        auto it = FCommands.find(edit.Name);
-        if (it == FCommands.end())
-            continue;
-        TCommand* raw = it->second.get();
-        raw->Handler = std::move(edit.Handler);
-        if (edit.Rule)
-            raw->Rule = std::move(edit.Rule);
-        QObject::disconnect(raw->Action, &QAction::triggered, nullptr, nullptr);
-        QObject::connect(raw->Action, &QAction::triggered, this, [this, raw] {
-            if (raw->Action->isEnabled())
-                SafeCall(raw->Handler, this);
-        });
-    }
-    // A pending command stays disabled whoever enables it.
+    for (auto table : {&TMainForm::FileCommands, &TMainForm::UndoCommands, &TMainForm::EditCommands,
+                       &TMainForm::DialogCommands, &TMainForm::LayerCommands, &TMainForm::ViewCommands,
+                       &TMainForm::StartupCommands})
+        for (TCommandRow& row : (this->*table)())
+            AddCommand(std::move(row));
     for (auto& [name, cmd] : FCommands)
-        if (!cmd->Handler) {
-            QAction* a = cmd->Action;
-            a->setEnabled(false);
-            QObject::connect(a, &QAction::changed, this, [a] {
-                if (a->isEnabled())
-                    a->setEnabled(false);
-            });
-        }
+        if (cmd->Row.Runs)
+            cmd->Row.Handler = FCommands.at(cmd->Row.Runs)->Row.Handler;
+    for (auto& [name, cmd] : FCommands)
+        ConnectCommand(*cmd);
+}
+
+void TMainForm::AddCommand(TCommandRow Row)
+{
+    const std::string name = Row.Name;
+    if (FCommands.count(name))
+        throw Exception("The command " + name + " is in two tables");
+    // The actions the document enables before the menus exist are made with the
+    // controls; their commands take them over.
+    const std::map<std::string, QAction*> premade = {{"N17", N17}, {"N18", N18},   {"N22", N22},    {"N47", N47},
+                                                     {"Shar", Shar}, {"Soft", Soft}, {"Monoh", Monoh}};
+    auto it = premade.find(name);
+    QAction* a = it != premade.end() ? it->second : new QAction(this);
+    a->setText(QString::fromUtf8(Row.Caption));
+    if (*Row.Keys)
+        a->setShortcut(QKeySequence(QString::fromUtf8(Row.Keys)));
+    a->setObjectName(QString::fromUtf8(Row.Name));
+    if (Row.Checkable == TCheckable::Yes)
+        a->setCheckable(true);
+    addAction(a); // shortcuts work with the menus closed
+    auto cmd = std::make_shared<TCommand>();
+    cmd->Action = a;
+    cmd->Row = std::move(Row);
+    FCommands[name] = std::move(cmd);
+}
+
+// The one way an action reaches its handler: inside SafeCall, so an escaping exception
+// becomes the error box. A command without a handler stays disabled whoever enables it.
+void TMainForm::ConnectCommand(TCommand& Cmd)
+{
+    QAction* a = Cmd.Action;
+    if (!Cmd.Row.Handler) {
+        a->setEnabled(false);
+        QObject::connect(a, &QAction::changed, this, [a] {
+            if (a->isEnabled())
+                a->setEnabled(false);
+        });
+        return;
+    }
+    QObject::connect(a, &QAction::triggered, this, [this, &Cmd] {
+        // The enabling may be stale (a shortcut after a change): handlers check their own
+        // preconditions, and a disabled command never runs.
+        if (Cmd.Action->isEnabled())
+            SafeCall(Cmd.Row.Handler, this);
+    });
+}
+
+std::vector<TCommandRow> TMainForm::ViewCommands()
+{
+    auto bgNotEmpty = [this] { return BackgroundNotEmpty(); };
+    return {
+        {"N1002", "Actual Size", "Ctrl+A", [this] { N1002Click(); }, bgNotEmpty,
+         {"ToolBar3", 2, QStyle::SP_TitleBarNormalButton}},
+        {"N35", "Fit to Screen", "Ctrl+F", [this] { N35Click(); }, bgNotEmpty,
+         {"ToolBar3", 3, QStyle::SP_TitleBarMaxButton}},
+    };
 }
 
 void TMainForm::CreateMenus()
@@ -316,39 +261,18 @@ void TMainForm::CreateMenus()
     // The layer pop-up repeats Current Layer with captions of its own.
     LayerPopup = new QMenu(this);
     LayerPopup->setObjectName("LayerPopup");
-    auto popupItem = [this](QMenu* M, const char* Name, const char* Caption) {
-        QAction* source = Command(Name);
-        QAction* a = M->addAction(QString::fromUtf8(Caption));
-        a->setObjectName(QString("Popup_") + Name);
-        if (std::string(Name) == "mnDelete")
-            a->setShortcut(QKeySequence(Qt::Key_Delete));
-        QObject::connect(a, &QAction::triggered, source, [source] { source->trigger(); });
-        QObject::connect(M, &QMenu::aboutToShow, a, [source, a] { a->setEnabled(source->isEnabled()); });
-    };
     QObject::connect(LayerPopup, &QMenu::aboutToShow, this, [this] { SafeCall([this] { UpdateCommandEnabling(); }, this); });
-    popupItem(LayerPopup, "mnBringFront", "Bring to Front");
-    popupItem(LayerPopup, "mnSendBack", "Send to Back");
-    popupItem(LayerPopup, "mnLevelUp", "Up One Layer");
-    popupItem(LayerPopup, "mnLevelDown", "Down One Layer");
-    LayerPopup->addSeparator();
-    QMenu* pr = LayerPopup->addMenu("Rotate");
-    popupItem(pr, "N901", "Clockwise 90");
-    popupItem(pr, "N902", "Counterclockwise 90");
-    popupItem(pr, "N13", "Rotate...");
-    QMenu* pf = LayerPopup->addMenu("Flip");
-    popupItem(pf, "N53", "Horizintal (Mirror)");
-    popupItem(pf, "N24", "Vertical");
-    QMenu* pb = LayerPopup->addMenu("Borders");
-    popupItem(pb, "N107", "Add Borders");
-    popupItem(pb, "N7", "Relief Borders");
-    for (QMenu* sub : {pr, pf, pb})
-        QObject::connect(LayerPopup, &QMenu::aboutToShow, sub, [sub] { emit sub->aboutToShow(); });
-    popupItem(LayerPopup, "N23", "Transparent Color");
-    popupItem(LayerPopup, "N69", "Mask");
-    popupItem(LayerPopup, "N54", "Crop Layer");
-    LayerPopup->addSeparator();
-    popupItem(LayerPopup, "N88", "Duplicate");
-    popupItem(LayerPopup, "mnDelete", "Delete");
+    MirrorMenu(arrange, LayerPopup, LayerPopup, [this](QMenu* M, QAction* Source) {
+        const TPopupPlace& place = FCommands.at(Source->objectName().toStdString())->Row.Popup;
+        if (!place.Caption)
+            return;
+        QAction* a = M->addAction(QString::fromUtf8(place.Caption));
+        a->setObjectName("Popup_" + Source->objectName());
+        if (*place.Keys)
+            a->setShortcut(QKeySequence(QString::fromUtf8(place.Keys)));
+        QObject::connect(a, &QAction::triggered, Source, [Source] { Source->trigger(); });
+        QObject::connect(M, &QMenu::aboutToShow, a, [Source, a] { a->setEnabled(Source->isEnabled()); });
+    });
 
     ImgView->setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(ImgView, &QWidget::customContextMenuRequested, this, [this](const QPoint& P) {
@@ -364,35 +288,29 @@ void TMainForm::CreateToolBars()
     auto* strip = new TClickFilter(this, [this] { SafeCall([this] { ControlBar1Click(); }, this); });
     strip->setObjectName("ControlBar1");
 
-    QStyle* st = style();
-    auto glyph = [st](const char* Name, QStyle::StandardPixmap P) { return std::pair{Name, st->standardIcon(P)}; };
-    const std::map<std::string, QIcon> icons = {
-        glyph("mnFileNew", QStyle::SP_FileIcon),        glyph("mnFileOpen", QStyle::SP_DialogOpenButton),
-        glyph("Save1", QStyle::SP_DialogSaveButton),    glyph("N17", QStyle::SP_ArrowBack),
-        glyph("N18", QStyle::SP_ArrowForward),          glyph("N26", QStyle::SP_DialogHelpButton),
-        glyph("mnNewBitmapLayer", QStyle::SP_FileDialogNewFolder), glyph("N1002", QStyle::SP_TitleBarNormalButton),
-        glyph("N35", QStyle::SP_TitleBarMaxButton),     glyph("N20", QStyle::SP_DialogDiscardButton),
-    };
-    auto bar = [&](const char* Name, std::initializer_list<const char*> Names) {
+    // Each bar's buttons in the order of their slots; a glyph where the row names one.
+    auto bar = [this, strip](const char* Name) {
+        std::vector<const TCommand*> buttons;
+        for (const auto& [name, cmd] : FCommands)
+            if (cmd->Row.ToolButton.Bar && std::string(cmd->Row.ToolButton.Bar) == Name)
+                buttons.push_back(cmd.get());
+        std::sort(buttons.begin(), buttons.end(), [](const TCommand* A, const TCommand* B) {
+            return A->Row.ToolButton.Slot < B->Row.ToolButton.Slot;
+        });
         auto* tb = new QToolBar(QString::fromUtf8(Name), this);
         tb->setObjectName(Name);
         tb->setMovable(false);
         tb->installEventFilter(strip);
         tb->setToolButtonStyle(Qt::ToolButtonIconOnly); // text where no glyph
-        for (const char* n : Names) {
-            QAction* a = Command(n);
-            auto it = icons.find(n);
-            if (it != icons.end())
-                a->setIcon(it->second);
-            tb->addAction(a);
+        for (const TCommand* button : buttons) {
+            if (button->Row.ToolButton.Glyph != QStyle::SP_CustomBase)
+                button->Action->setIcon(style()->standardIcon(button->Row.ToolButton.Glyph));
+            tb->addAction(button->Action);
         }
         addToolBar(Qt::TopToolBarArea, tb);
-        return tb;
     };
-    bar("ToolBar5", {"mnFileNew", "mnFileOpen", "Save1", "N70"});
-    bar("ToolBar2", {"N17", "N18", "N71", "N20", "N21", "N22"});
-    bar("ToolBar1", {"N33", "N37", "N114", "N38", "N39", "Shar", "Soft", "Monoh", "N34"});
-    bar("ToolBar3", {"mnNewBitmapLayer", "mnFlatten", "N1002", "N35", "N26"});
+    for (const char* name : {"ToolBar5", "ToolBar2", "ToolBar1", "ToolBar3"})
+        bar(name);
 }
 
 void TMainForm::CreateStartPanel()
@@ -467,7 +385,7 @@ void TMainForm::CreateImageSection()
 void TMainForm::UpdateCommandEnabling()
 {
     for (auto& [name, cmd] : FCommands)
-        cmd->Action->setEnabled(cmd->Handler && (!cmd->Rule || cmd->Rule()));
+        cmd->Action->setEnabled(cmd->Row.Handler && (!cmd->Row.Rule || cmd->Row.Rule()));
 }
 
 // ---- Zoom --------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 // written best-effort, document emptied), the editor background and the Help menu.
 #include "editor/MainUnit.h"
 
+#include "editor/CommandTable.h"
 #include "editor/FileAssociation.h"
 #include "effects/CompressUnit.h"
 #include "platform/Forms.h"
@@ -277,5 +278,18 @@ void TMainForm::N26Click() { OpenOrTell(DataDir() + HelpFile); }
 void TMainForm::N28Click() { OpenOrTell(WebAddress); }
 void TMainForm::N96Click() { OpenOrTell(TexturesAddress); }
 void TMainForm::N97Click() { OpenOrTell(SupportAddress); }
+
+std::vector<TCommandRow> TMainForm::StartupCommands()
+{
+    return {
+        {"N5", "Exit", "F10", [this] { N5Click(); }},
+        {"N102", "Select Color", "", [this] { N102Click(); }},
+        {"N103", "White - Gray", "", [this] { N103Click(); }, nullptr, {}, {}, TCheckable::Yes},
+        {"N26", "Help", "F1", [this] { N26Click(); }, nullptr, {"ToolBar3", 4, QStyle::SP_DialogHelpButton}},
+        {"N96", "Download Textures", "", [this] { N96Click(); }},
+        {"N97", "Technical Support", "", [this] { N97Click(); }},
+        {"N28", "On the Web", "", [this] { N28Click(); }},
+    };
+}
 
 } // namespace kv

@@ -3,6 +3,8 @@
 // when the final copy fails, so a failed restore leaves the document as it was.
 #include "editor/MainUnit.h"
 
+#include "editor/CommandTable.h"
+
 #include <QAction>
 
 #include <cmath>
@@ -369,5 +371,15 @@ void TMainForm::UndoRedoStep(Glop& From, Glop& To, TUndoDirection Direction)
 
 void TMainForm::N17Click() { UndoRedoStep(UndoSlot, RedoSlot, TUndoDirection::Undo); }
 void TMainForm::N18Click() { UndoRedoStep(RedoSlot, UndoSlot, TUndoDirection::Redo); }
+
+std::vector<TCommandRow> TMainForm::UndoCommands()
+{
+    return {
+        {"N17", "Undo", "Ctrl+Z", [this] { N17Click(); }, [this] { return !UndoSlot.Empty(); },
+         {"ToolBar2", 0, QStyle::SP_ArrowBack}},
+        {"N18", "Redo", "Ctrl+Y", [this] { N18Click(); }, [this] { return !RedoSlot.Empty(); },
+         {"ToolBar2", 1, QStyle::SP_ArrowForward}},
+    };
+}
 
 } // namespace kv

@@ -20,13 +20,17 @@
 
 #include <QAction>
 #include <QGroupBox>
+#include <QMenu>
+#include <QMenuBar>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QToolBar>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 using namespace kv;
 namespace fs = std::filesystem;
@@ -68,6 +72,33 @@ std::vector<int> QuantTable0(const std::vector<uint8_t>& J)
 bool AllEqual(const std::vector<int>& V, int Value)
 {
     return V.size() == 64 && std::all_of(V.begin(), V.end(), [Value](int v) { return v == Value; });
+}
+
+// Every item of a menu and its sub-menus.
+void CollectItems(const QMenu* Menu, std::set<QAction*>& Items)
+{
+    for (QAction* a : Menu->actions()) {
+        Items.insert(a);
+        if (a->menu())
+            CollectItems(a->menu(), Items);
+    }
+}
+
+// A menu's shape: item names, "-" for a separator, a sub-menu's title and its shape in
+// brackets.
+std::string Shape(const QMenu* Menu)
+{
+    std::string out;
+    for (QAction* a : Menu->actions()) {
+        out += out.empty() ? "" : " ";
+        if (a->isSeparator())
+            out += "-";
+        else if (a->menu())
+            out += a->menu()->title().toStdString() + "[" + Shape(a->menu()) + "]";
+        else
+            out += a->objectName().toStdString();
+    }
+    return out;
 }
 
 class MainDialogsTest : public ::testing::Test {
@@ -457,6 +488,75 @@ TEST_F(MainDialogsTest, CommandsWithTheirWindowsAreEnabledAndLaterOnesStayOff)
     for (const char* n : {"N72", "N112", "N115"})
         EXPECT_FALSE(Enabled(n)) << n;
     EXPECT_TRUE(Enabled("N120"));
+}
+
+TEST_F(MainDialogsTest, EveryCommandIsNamedShownAndEitherConnectedOrDisabled)
+{
+    Open(Solid("src.bmp", 10, 10, 0xFF000000));
+    std::set<QAction*> shown;
+    for (QAction* m : Form->menuBar()->actions())
+        CollectItems(m->menu(), shown);
+    for (const QToolBar* bar : Form->findChildren<QToolBar*>())
+        for (QAction* a : bar->actions())
+            shown.insert(a);
+
+    const std::vector<std::string> names = Form->CommandNames();
+    ASSERT_GE(names.size(), 86u);
+    for (const std::string& name : names) {
+        QAction* a = Form->Command(name);
+        ASSERT_NE(a, nullptr) << name;
+        EXPECT_EQ(a->objectName().toStdString(), name);
+        EXPECT_FALSE(a->text().isEmpty()) << name;
+        EXPECT_TRUE(shown.count(a)) << name << " is in no menu and on no tool bar";
+        // A command without a handler stays disabled whoever enables it; one with a
+        // handler is connected to it.
+        a->setEnabled(true);
+        const bool pending = !a->isEnabled();
+        const bool connected = QObject::disconnect(a, &QAction::triggered, Form.get(), nullptr);
+        EXPECT_NE(pending, connected) << name;
+    }
+}
+
+TEST_F(MainDialogsTest, ToolBarsAndLayerPopupKeepTheirOrder)
+{
+    std::map<std::string, std::string> bars;
+    for (const QToolBar* bar : Form->findChildren<QToolBar*>()) {
+        std::string names;
+        for (QAction* a : bar->actions()) {
+            names += names.empty() ? "" : " ";
+            names += a->objectName().toStdString();
+        }
+        bars[bar->objectName().toStdString()] = names;
+    }
+    EXPECT_EQ(bars, (std::map<std::string, std::string>{
+                        {"ToolBar5", "mnFileNew mnFileOpen Save1 N70"},
+                        {"ToolBar2", "N17 N18 N71 N20 N21 N22"},
+                        {"ToolBar1", "N33 N37 N114 N38 N39 Shar Soft Monoh N34"},
+                        {"ToolBar3", "mnNewBitmapLayer mnFlatten N1002 N35 N26"},
+                    }));
+    EXPECT_EQ(Shape(Form->LayerPopup),
+              "Popup_mnBringFront Popup_mnSendBack Popup_mnLevelUp Popup_mnLevelDown - "
+              "Rotate[Popup_N901 Popup_N902 Popup_N13] Flip[Popup_N53 Popup_N24] Borders[Popup_N107 Popup_N7] "
+              "Popup_N23 Popup_N69 Popup_N54 - Popup_N88 Popup_mnDelete");
+    std::set<QAction*> items;
+    CollectItems(Form->LayerPopup, items);
+    std::map<std::string, std::string> popup;
+    for (QAction* a : items)
+        if (!a->isSeparator() && !a->menu())
+            popup[a->objectName().toStdString()] = a->text().toStdString() + "|" + a->shortcut().toString().toStdString();
+    EXPECT_EQ(popup["Popup_mnSendBack"], "Send to Back|");
+    EXPECT_EQ(popup["Popup_mnLevelDown"], "Down One Layer|");
+    EXPECT_EQ(popup["Popup_N88"], "Duplicate|");
+    EXPECT_EQ(popup["Popup_mnDelete"], "Delete|Del");
+    // A pop-up item runs its command.
+    Open(Solid("src.bmp", 10, 10, 0xFF000000));
+    Form->Command("mnMagnifier")->trigger();
+    ASSERT_NE(Form->Selection(), nullptr);
+    emit Form->LayerPopup->aboutToShow();
+    for (QAction* a : items)
+        if (a->objectName() == "Popup_mnDelete")
+            a->trigger();
+    EXPECT_EQ(Form->Selection(), nullptr);
 }
 
 // ---- The windows as the entry point makes them ----------------------------------------

@@ -618,11 +618,8 @@ void TChunkIDAT::Apply()
         RaisePNGError(MsgUnknownInterlace);
     if (width == 0 || height == 0)
         RaisePNGError(MsgIHDR);
-    try {
-        CheckPixelBufferSize(width, height, "PNG image");
-    } catch (const Exception& e) {
-        RaisePNGError(e.Message());
-    }
+    if (!PixelBufferSizeOk(width, height))
+        RaisePNGError(PixelBufferSizeMessage(width, height, "PNG image"));
     dec.Width = int(width);
     dec.Height = int(height);
     dec.BitsPerSourcePixel = ChannelsOf(dec.ColorType) * dec.Depth;

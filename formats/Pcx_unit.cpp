@@ -157,13 +157,8 @@ bool LoadPCXFile(const std::string& FileName, TBitmap* Bitmap)
     // expand to (a run byte pair gives at most 63 bytes).
     int32_t width = int32_t(h.XMax) - int32_t(h.XMin) + 1;
     int32_t height = int32_t(h.YMax) - int32_t(h.YMin) + 1;
-    if (width < 1 || height < 1 || h.Planes == 0)
+    if (width < 1 || height < 1 || h.Planes == 0 || !PixelBufferSizeOk(width, height))
         return Fail(MsgInvalidPCX);
-    try {
-        CheckPixelBufferSize(width, height, "PCX picture");
-    } catch (const Exception&) {
-        return Fail(MsgInvalidPCX);
-    }
     int64_t bpl = h.BytesPerLine;
     int64_t encoded = int64_t(h.Planes) * bpl * height;
     int64_t data = std::max<int64_t>(f.Size() - HeaderSize, 0);

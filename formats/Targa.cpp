@@ -199,11 +199,8 @@ bool LoadTGAFile(const std::string& FileName, TBitmap* Bitmap)
     // run-length packet of two bytes or more gives at most 128 pixels.
     TPixelReader reader{h.PixelDepth};
     int64_t unitsPerLine = h.PixelDepth == 1 ? (int64_t(width) + 7) / 8 : width;
-    try {
-        CheckPixelBufferSize(width, height, "TGA picture");
-    } catch (const Exception&) {
+    if (!PixelBufferSizeOk(width, height))
         return Fail(Bitmap);
-    }
     if (h.PixelDepth != 4 && unitsPerLine * height > (f.Remaining() + 1) * 128)
         return Fail(Bitmap);
 

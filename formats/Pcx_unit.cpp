@@ -1,6 +1,7 @@
 #include "formats/Pcx_unit.h"
 
 #include "formats/LoaderFile.h"
+#include "platform/ByteReader.h"
 
 #include <algorithm>
 #include <array>
@@ -42,25 +43,25 @@ const uint8_t DefaultPalette16[16][3] = {{0, 0, 0},    {0, 0, 32},   {0, 32, 0},
                                          {21, 21, 21}, {0, 0, 63},   {0, 63, 0},   {0, 63, 63},
                                          {63, 0, 0},   {63, 0, 63},  {63, 63, 0},  {63, 63, 63}};
 
-TPCXHeader ReadHeader(TLoaderFile& F)
+TPCXHeader ReadHeader(TByteReader& F)
 {
     TPCXHeader h{};
-    h.Manufacturer = F.Byte();
-    h.Version = F.Byte();
-    h.Encoding = F.Byte();
-    h.BitsPerPixel = F.Byte();
-    h.XMin = F.Word();
-    h.YMin = F.Word();
-    h.XMax = F.Word();
-    h.YMax = F.Word();
-    h.HRes = F.Word();
-    h.VRes = F.Word();
-    F.Block(h.Palette, 48);
-    h.Reserved = F.Byte();
-    h.Planes = F.Byte();
-    h.BytesPerLine = F.Word();
-    h.PaletteInfo = F.Word();
-    F.Block(h.Filler, 58);
+    h.Manufacturer = F.ReadU8();
+    h.Version = F.ReadU8();
+    h.Encoding = F.ReadU8();
+    h.BitsPerPixel = F.ReadU8();
+    h.XMin = F.ReadU16LE();
+    h.YMin = F.ReadU16LE();
+    h.XMax = F.ReadU16LE();
+    h.YMax = F.ReadU16LE();
+    h.HRes = F.ReadU16LE();
+    h.VRes = F.ReadU16LE();
+    F.ReadBytes(h.Palette, 48);
+    h.Reserved = F.ReadU8();
+    h.Planes = F.ReadU8();
+    h.BytesPerLine = F.ReadU16LE();
+    h.PaletteInfo = F.ReadU16LE();
+    F.ReadBytes(h.Filler, 58);
     return h;
 }
 
@@ -95,17 +96,17 @@ TPcxKind KindOf(const TPCXHeader& H)
 }
 
 // One RLE line of Planes x BytesPerLine decoded bytes into Line (LineSize bytes).
-void DecodeLine(TLoaderFile& F, const TPCXHeader& H, TPcxKind Kind, int32_t Width, uint8_t* Line, size_t LineSize)
+void DecodeLine(TByteReader& F, const TPCXHeader& H, TPcxKind Kind, int32_t Width, uint8_t* Line, size_t LineSize)
 {
     const int64_t bpl = H.BytesPerLine;
     const int64_t total = int64_t(H.Planes) * bpl;
     int64_t produced = 0;
     while (produced < total) {
-        uint8_t b = F.Byte();
+        uint8_t b = F.ReadU8();
         int count = 1;
         if ((b & 0xC0) == 0xC0) {
             count = b & 0x3F;
-            b = F.Byte();
+            b = F.ReadU8();
         }
         // A run that passes the line's end is cut there.
         for (int k = 0; k < count && produced < total; ++k, ++produced) {
@@ -131,8 +132,11 @@ void DecodeLine(TLoaderFile& F, const TPCXHeader& H, TPcxKind Kind, int32_t Widt
 bool LoadPCXFile(const std::string& FileName, TBitmap* Bitmap)
 {
     PCXErrorText.clear();
-    TLoaderFile f;
-    f.Open(FileName); // an unreadable file reads as zeros and fails the first check
+    std::vector<uint8_t> bytes;
+    ReadWholeFile(FileName, bytes); // an unreadable file reads as zeros and fails the first check
+    // A file cut short reads on as zeros, so a truncated picture ends in black; the work
+    // is bounded by the header's sizes, checked against the file's length below.
+    TByteReader f(bytes, TPastEnd::ZeroFill);
     TPCXHeader h = ReadHeader(f);
     if (h.Manufacturer != 10)
         return Fail(MsgNotPCX);
@@ -179,10 +183,10 @@ bool LoadPCXFile(const std::string& FileName, TBitmap* Bitmap)
         pal = {};
         if (f.Size() >= HeaderSize + PaletteTailSize) {
             f.Seek(f.Size() - PaletteTailSize);
-            f.Byte(); // 12 in a well-formed file
+            f.ReadU8(); // 12 in a well-formed file
             for (auto& e : pal)
                 for (auto& c : e)
-                    c = uint8_t(f.Byte() >> 2);
+                    c = uint8_t(f.ReadU8() >> 2);
             f.Seek(HeaderSize);
         }
     } else if (kind == pkRGB) {

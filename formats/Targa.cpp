@@ -1,6 +1,7 @@
 #include "formats/Targa.h"
 
 #include "formats/LoaderFile.h"
+#include "platform/ByteReader.h"
 
 #include <algorithm>
 #include <array>
@@ -33,21 +34,21 @@ static_assert(sizeof(TTGAHeader) == 18, "TGA header is 18 bytes");
 
 constexpr uint8_t DescTopDown = 0x20, DescRightToLeft = 0x10;
 
-TTGAHeader ReadHeader(TLoaderFile& F)
+TTGAHeader ReadHeader(TByteReader& F)
 {
     TTGAHeader h{};
-    h.IDLength = F.Byte();
-    h.ColorMapType = F.Byte();
-    h.ImageType = F.Byte();
-    h.FirstEntry = F.Word();
-    h.MapLength = F.Word();
-    h.EntrySize = F.Byte();
-    h.XOrigin = F.Word();
-    h.YOrigin = F.Word();
-    h.Width = F.Word();
-    h.Height = F.Word();
-    h.PixelDepth = F.Byte();
-    h.Descriptor = F.Byte();
+    h.IDLength = F.ReadU8();
+    h.ColorMapType = F.ReadU8();
+    h.ImageType = F.ReadU8();
+    h.FirstEntry = F.ReadU16LE();
+    h.MapLength = F.ReadU16LE();
+    h.EntrySize = F.ReadU8();
+    h.XOrigin = F.ReadU16LE();
+    h.YOrigin = F.ReadU16LE();
+    h.Width = F.ReadU16LE();
+    h.Height = F.ReadU16LE();
+    h.PixelDepth = F.ReadU8();
+    h.Descriptor = F.ReadU8();
     return h;
 }
 
@@ -68,25 +69,25 @@ struct TPixelReader {
     uint8_t Depth;
     int OutBytes() const { return Depth <= 8 ? 1 : 3; }
 
-    void Read(TLoaderFile& F, uint8_t* Out) const
+    void Read(TByteReader& F, uint8_t* Out) const
     {
         switch (Depth) {
         case 16: {
-            uint16_t v = F.Word();
+            uint16_t v = F.ReadU16LE();
             Out[0] = uint8_t((v & 31) * 8);
             Out[1] = uint8_t(((v >> 5) & 31) * 8);
             Out[2] = uint8_t(((v >> 10) & 31) * 8);
             break;
         }
         case 24:
-            F.Block(Out, 3);
+            F.ReadBytes(Out, 3);
             break;
         case 32:
-            F.Block(Out, 3);
-            F.Byte(); // alpha is dropped
+            F.ReadBytes(Out, 3);
+            F.ReadU8(); // alpha is dropped
             break;
         default:
-            Out[0] = F.Byte();
+            Out[0] = F.ReadU8();
             break;
         }
     }
@@ -99,7 +100,7 @@ struct TPacketState {
     uint8_t Pixel[3] = {0, 0, 0};
 };
 
-void DecodeLine(TLoaderFile& F, const TPixelReader& R, bool Packed, int64_t Count, uint8_t* Line, TPacketState& S)
+void DecodeLine(TByteReader& F, const TPixelReader& R, bool Packed, int64_t Count, uint8_t* Line, TPacketState& S)
 {
     const int n = R.OutBytes();
     if (!Packed) {
@@ -109,7 +110,7 @@ void DecodeLine(TLoaderFile& F, const TPixelReader& R, bool Packed, int64_t Coun
     }
     for (int64_t i = 0; i < Count; ++i) {
         if (S.Left == 0) {
-            uint8_t h = F.Byte();
+            uint8_t h = F.ReadU8();
             S.Left = (h & 0x7F) + 1;
             S.Repeat = (h & 0x80) != 0;
             if (S.Repeat)
@@ -154,8 +155,11 @@ bool Fail(TBitmap* Bitmap)
 bool LoadTGAFile(const std::string& FileName, TBitmap* Bitmap)
 {
     TGAErrorText.clear();
-    TLoaderFile f;
-    f.Open(FileName); // an unreadable file reads as zeros: image type 0 fails below
+    std::vector<uint8_t> bytes;
+    ReadWholeFile(FileName, bytes); // an unreadable file reads as zeros: image type 0 fails below
+    // A file cut short reads on as zeros, so a truncated picture ends in black; the work
+    // is bounded by the header's sizes, checked against what is left of the file below.
+    TByteReader f(bytes, TPastEnd::ZeroFill);
     TTGAHeader h = ReadHeader(f);
     if (!ValidType(h.ImageType) || !ValidDepth(h.PixelDepth) || !Bitmap)
         return Fail(Bitmap);
@@ -171,10 +175,10 @@ bool LoadTGAFile(const std::string& FileName, TBitmap* Bitmap)
             int index = h.FirstEntry + i;
             std::array<uint8_t, 3> rgb{};
             if (h.EntrySize == 16) {
-                uint16_t v = f.Word();
+                uint16_t v = f.ReadU16LE();
                 rgb = {uint8_t(((v >> 10) & 31) * 2), uint8_t(((v >> 5) & 31) * 2), uint8_t((v & 31) * 2)};
             } else if (h.EntrySize == 24) {
-                uint8_t b = f.Byte(), g = f.Byte(), r = f.Byte();
+                uint8_t b = f.ReadU8(), g = f.ReadU8(), r = f.ReadU8();
                 rgb = {uint8_t(r >> 2), uint8_t(g >> 2), uint8_t(b >> 2)};
             } else {
                 f.Skip(entryBytes); // entries of other sizes are passed over, not read

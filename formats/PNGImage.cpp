@@ -1081,11 +1081,3 @@ void RegisterPNGImage()
 }
 
 } // namespace kv
-
-namespace kv {
-namespace {
-// Registered when this unit is linked in; the program calls RegisterPNGImage at start-up
-// as well, since a static library drops units nothing refers to.
-const bool PNGImageRegistered = (RegisterPNGImage(), true);
-} // namespace
-} // namespace kv

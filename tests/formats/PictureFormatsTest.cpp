@@ -1,6 +1,5 @@
 #include "formats/ClipIcon.h"
 #include "formats/GIFImage.h"
-#include "formats/KvGIF.h"
 #include "formats/PNGImage.h"
 #include "platform/Icon.h"
 #include "platform/Jpeg.h"
@@ -11,24 +10,11 @@
 
 using namespace kv;
 
-namespace {
-
-// The registrations the program makes at start-up.
-void RegisterAsTheProgramDoes()
-{
-    InitializeKvGIF();
-    GIFImage::RegisterGIFImageClass();
-    RegisterPNGImage();
-    InitializeClipIcon();
-}
-
-} // namespace
-
 // Which class the registry hands out for each extension is what a picture file opens
-// as; two GIF classes are registered and the GIF model must win.
+// as; two GIF classes are registered and the GIF model must win. The test main has
+// registered them as the program's main does.
 TEST(PictureFormats, EachExtensionGoesToTheClassTheProgramUses)
 {
-    RegisterAsTheProgramDoes();
     const struct {
         const char* Extension;
         const char* ClassName; // null: no class, the file is refused

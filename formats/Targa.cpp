@@ -150,6 +150,104 @@ bool Fail(TBitmap* Bitmap)
     return false;
 }
 
+// The colour map's 16- and 24-bit entries in 6-bit units (others are passed over, not
+// read), or the grey ramp of an 8-bit picture without one; 1-bit pictures are black and
+// white.
+TPalette6 ReadPalette(TByteReader& F, const TTGAHeader& H)
+{
+    TPalette6 pal{};
+    if (H.ColorMapType != 0) {
+        int entryBytes = (H.EntrySize + 7) / 8;
+        for (int i = 0; i < H.MapLength; ++i) {
+            int index = H.FirstEntry + i;
+            std::array<uint8_t, 3> rgb{};
+            if (H.EntrySize == 16) {
+                uint16_t v = F.ReadU16LE();
+                rgb = {uint8_t(((v >> 10) & 31) * 2), uint8_t(((v >> 5) & 31) * 2), uint8_t((v & 31) * 2)};
+            } else if (H.EntrySize == 24) {
+                uint8_t b = F.ReadU8(), g = F.ReadU8(), r = F.ReadU8();
+                rgb = {uint8_t(r >> 2), uint8_t(g >> 2), uint8_t(b >> 2)};
+            } else {
+                F.Skip(entryBytes);
+                continue;
+            }
+            if (index < 256)
+                pal[size_t(index)] = rgb;
+        }
+    } else if (H.PixelDepth == 8) {
+        for (int i = 0; i < 256; ++i) {
+            uint8_t v = uint8_t(i * 63 / 255);
+            pal[size_t(i)] = {v, v, v};
+        }
+    }
+    if (H.PixelDepth == 1) {
+        pal[0] = {0, 0, 0};
+        pal[1] = {63, 63, 63};
+    }
+    return pal;
+}
+
+// Pixels per line in the units the reader takes: bytes of 8 pixels for depth 1.
+int64_t UnitsPerLine(const TTGAHeader& H) { return H.PixelDepth == 1 ? (int64_t(H.Width) + 7) / 8 : H.Width; }
+
+// Refuse sizes the file cannot hold before allocating: a raw line needs its bytes, a
+// run-length packet of two bytes or more gives at most 128 pixels.
+bool SizesFit(const TTGAHeader& H, int64_t Remaining)
+{
+    if (!PixelBufferSizeOk(H.Width, H.Height))
+        return false;
+    return H.PixelDepth == 4 || UnitsPerLine(H) * H.Height <= (Remaining + 1) * 128;
+}
+
+// Size, pixel format and platform palette. The format is set while the bitmap is small,
+// so no old pixels are converted; depth 4 gets a size and nothing else.
+void ShapeBitmap(TBitmap& Bitmap, const TTGAHeader& H, const TPalette6& Pal)
+{
+    Bitmap.SetSize(1, 1);
+    TPixelFormat format = H.PixelDepth == 1 ? pf1bit : H.PixelDepth == 8 ? pf8bit : pf24bit;
+    if (H.PixelDepth != 4)
+        Bitmap.SetPixelFormat(format);
+    Bitmap.SetSize(H.Width, H.Height);
+    switch (H.PixelDepth) {
+    case 1:
+        Bitmap.SetPaletteEntries({{0, 0, 0, 0}, {255, 255, 255, 0}});
+        break;
+    case 8:
+        Bitmap.SetPaletteEntries(Scaled(Pal));
+        break;
+    case 4:
+        break;
+    default: {
+        TPalette6 cube{};
+        CubePalette(cube);
+        Bitmap.SetPaletteEntries(Scaled(cube));
+        break;
+    }
+    }
+}
+
+// Every stored line, mirrored when stored right to left, into its row: from the bottom
+// up unless the rows are stored top down.
+void DecodeRows(TByteReader& F, const TTGAHeader& H, TBitmap& Bitmap)
+{
+    const int32_t width = H.Width, height = H.Height;
+    const TPixelReader reader{H.PixelDepth};
+    const bool packed = H.ImageType >= 9;
+    const int64_t units = UnitsPerLine(H);
+    const int64_t lineBytes = units * reader.OutBytes();
+    std::vector<uint8_t> line(size_t(lineBytes) + 4);
+    const int64_t stride = Bitmap.BytesPerScanLine();
+    TPacketState state;
+    const bool topDown = (H.Descriptor & DescTopDown) != 0;
+    for (int32_t i = 0; i < height; ++i) {
+        DecodeLine(F, reader, packed, units, line.data(), state);
+        if (H.Descriptor & DescRightToLeft)
+            ReverseLine(line.data(), width, H.PixelDepth);
+        int32_t y = topDown ? i : height - 1 - i;
+        std::memcpy(Bitmap.ScanLine(y), line.data(), size_t(std::min(lineBytes, stride)));
+    }
+}
+
 } // namespace
 
 bool LoadTGAFile(const std::string& FileName, TBitmap* Bitmap)
@@ -161,88 +259,15 @@ bool LoadTGAFile(const std::string& FileName, TBitmap* Bitmap)
     // is bounded by the header's sizes, checked against what is left of the file below.
     TByteReader f(bytes, TPastEnd::ZeroFill);
     TTGAHeader h = ReadHeader(f);
-    if (!ValidType(h.ImageType) || !ValidDepth(h.PixelDepth) || !Bitmap)
-        return Fail(Bitmap);
-    int32_t width = h.Width, height = h.Height;
-    if (width == 0 || height == 0)
+    if (!ValidType(h.ImageType) || !ValidDepth(h.PixelDepth) || !Bitmap || h.Width == 0 || h.Height == 0)
         return Fail(Bitmap);
     f.Skip(h.IDLength);
-
-    TPalette6 pal{};
-    if (h.ColorMapType != 0) {
-        int entryBytes = (h.EntrySize + 7) / 8;
-        for (int i = 0; i < h.MapLength; ++i) {
-            int index = h.FirstEntry + i;
-            std::array<uint8_t, 3> rgb{};
-            if (h.EntrySize == 16) {
-                uint16_t v = f.ReadU16LE();
-                rgb = {uint8_t(((v >> 10) & 31) * 2), uint8_t(((v >> 5) & 31) * 2), uint8_t((v & 31) * 2)};
-            } else if (h.EntrySize == 24) {
-                uint8_t b = f.ReadU8(), g = f.ReadU8(), r = f.ReadU8();
-                rgb = {uint8_t(r >> 2), uint8_t(g >> 2), uint8_t(b >> 2)};
-            } else {
-                f.Skip(entryBytes); // entries of other sizes are passed over, not read
-                continue;
-            }
-            if (index < 256)
-                pal[size_t(index)] = rgb;
-        }
-    } else if (h.PixelDepth == 8) {
-        for (int i = 0; i < 256; ++i) {
-            uint8_t v = uint8_t(i * 63 / 255);
-            pal[size_t(i)] = {v, v, v};
-        }
-    }
-    if (h.PixelDepth == 1) {
-        pal[0] = {0, 0, 0};
-        pal[1] = {63, 63, 63};
-    }
-    const bool packed = h.ImageType >= 9;
-
-    // Refuse sizes the file cannot hold before allocating: a raw line needs its bytes, a
-    // run-length packet of two bytes or more gives at most 128 pixels.
-    TPixelReader reader{h.PixelDepth};
-    int64_t unitsPerLine = h.PixelDepth == 1 ? (int64_t(width) + 7) / 8 : width;
-    if (!PixelBufferSizeOk(width, height))
+    TPalette6 pal = ReadPalette(f, h);
+    if (!SizesFit(h, f.Remaining()))
         return Fail(Bitmap);
-    if (h.PixelDepth != 4 && unitsPerLine * height > (f.Remaining() + 1) * 128)
-        return Fail(Bitmap);
-
-    // The format is set while the bitmap is small, so no old pixels are converted.
-    Bitmap->SetSize(1, 1);
-    TPixelFormat format = h.PixelDepth == 1 ? pf1bit : h.PixelDepth == 8 ? pf8bit : pf24bit;
-    if (h.PixelDepth != 4)
-        Bitmap->SetPixelFormat(format);
-    Bitmap->SetSize(width, height);
-    switch (h.PixelDepth) {
-    case 1:
-        Bitmap->SetPaletteEntries({{0, 0, 0, 0}, {255, 255, 255, 0}});
-        break;
-    case 8:
-        Bitmap->SetPaletteEntries(Scaled(pal));
-        break;
-    case 4:
-        return true; // sized; nothing is decoded for this depth
-    default: {
-        TPalette6 cube{};
-        CubePalette(cube);
-        Bitmap->SetPaletteEntries(Scaled(cube));
-        break;
-    }
-    }
-
-    int64_t lineBytes = unitsPerLine * reader.OutBytes();
-    std::vector<uint8_t> line(size_t(lineBytes) + 4);
-    int64_t stride = Bitmap->BytesPerScanLine();
-    TPacketState state;
-    bool topDown = (h.Descriptor & DescTopDown) != 0;
-    for (int32_t i = 0; i < height; ++i) {
-        DecodeLine(f, reader, packed, unitsPerLine, line.data(), state);
-        if (h.Descriptor & DescRightToLeft)
-            ReverseLine(line.data(), width, h.PixelDepth);
-        int32_t y = topDown ? i : height - 1 - i;
-        std::memcpy(Bitmap->ScanLine(y), line.data(), size_t(std::min(lineBytes, stride)));
-    }
+    ShapeBitmap(*Bitmap, h, pal);
+    if (h.PixelDepth != 4) // sized; nothing is decoded for this depth
+        DecodeRows(f, h, *Bitmap);
     return true;
 }
 

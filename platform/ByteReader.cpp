@@ -1,7 +1,5 @@
 #include "platform/ByteReader.h"
 
-#include "platform/Classes.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -27,34 +25,6 @@ uint8_t TByteReader::ReadU8()
     uint8_t b;
     ReadBytes(&b, 1);
     return b;
-}
-
-uint16_t TByteReader::ReadU16LE()
-{
-    uint8_t b[2];
-    ReadBytes(b, 2);
-    return GetU16LE(b);
-}
-
-uint32_t TByteReader::ReadU32LE()
-{
-    uint8_t b[4];
-    ReadBytes(b, 4);
-    return GetU32LE(b);
-}
-
-uint16_t TByteReader::ReadU16BE()
-{
-    uint8_t b[2];
-    ReadBytes(b, 2);
-    return GetU16BE(b);
-}
-
-uint32_t TByteReader::ReadU32BE()
-{
-    uint8_t b[4];
-    ReadBytes(b, 4);
-    return GetU32BE(b);
 }
 
 bool ReadWholeFile(const std::string& FileName, std::vector<uint8_t>& Bytes)

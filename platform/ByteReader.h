@@ -3,6 +3,8 @@
 // for that by name (TPastEnd::ZeroFill); field names and byte orders match TStream's.
 #pragma once
 
+#include "platform/Classes.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -31,13 +33,21 @@ public:
     void Skip(int64_t Count) { FPos += Count > 0 ? Count : 0; }
 
     uint8_t ReadU8();
-    uint16_t ReadU16LE();
-    uint32_t ReadU32LE();
-    uint16_t ReadU16BE();
-    uint32_t ReadU32BE();
+    uint16_t ReadU16LE() { return Field<2>(GetU16LE); }
+    uint32_t ReadU32LE() { return Field<4>(GetU32LE); }
+    uint16_t ReadU16BE() { return Field<2>(GetU16BE); }
+    uint32_t ReadU32BE() { return Field<4>(GetU32BE); }
     void ReadBytes(uint8_t* Dst, int64_t Count);
 
 private:
+    template <size_t N, class TValue>
+    TValue Field(TValue (*Decode)(const uint8_t*))
+    {
+        uint8_t b[N];
+        ReadBytes(b, N);
+        return Decode(b);
+    }
+
     std::span<const uint8_t> FData;
     TPastEnd FPastEnd;
     int64_t FPos = 0;

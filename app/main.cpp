@@ -3,11 +3,9 @@
 // exists), then the message loop until the main window closes.
 #include "editor/ApplicationForms.h"
 #include "editor/MainUnit.h"
-#include "formats/ClipIcon.h"
-#include "formats/GIFImage.h"
 #include "formats/KVConst.h"
 #include "formats/KvGIF.h"
-#include "formats/PNGImage.h"
+#include "formats/PictureFormats.h"
 #include "platform/Forms.h"
 
 #include <QApplication>
@@ -19,13 +17,10 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
 
-    // Units' start-up: the editor's GIF codec registers first so that the GIF model,
-    // registered after it, wins the registry's lookups by extension.
-    kv::InitializeKvGIF();
-    kv::GIFImage::RegisterGIFImageClass();
-    kv::RegisterPNGImage();
+    // Units' start-up: the picture classes (in the order that decides which class opens
+    // each extension), then the cursors.
+    kv::RegisterPictureFormats();
     kv::InitializeKVConst();
-    kv::InitializeClipIcon();
 
     kv::Application()->SetTitle("Kelvane");
     auto mainForm = std::make_unique<kv::TMainForm>();

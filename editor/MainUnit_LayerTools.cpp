@@ -588,10 +588,8 @@ void TMainForm::LayerRescaleClick()
     // At least one pixel a side: an empty bitmap could never be seen or selected again.
     const int64_t W = std::max<int64_t>(std::llabs(int64_t(R.Right) - R.Left), 1);
     const int64_t H = std::max<int64_t>(std::llabs(int64_t(R.Bottom) - R.Top), 1);
-    try {
-        CheckPixelBufferSize(W, H, "layer");
-    } catch (const Exception& E) {
-        ShowMessage(E.Message());
+    if (!PixelBufferSizeOk(W, H)) {
+        ShowMessage(PixelBufferSizeMessage(W, H, "layer"));
         return;
     }
     TBitmap32 Copy;

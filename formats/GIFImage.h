@@ -735,9 +735,9 @@ bool& PaletteDevice();
 
 // The registered "GIF Image" clipboard format.
 TClipboardFormat CF_GIF();
-// Registers TGIFImage for "GIF" and the "GIF Image" clipboard format. Runs when the
-// unit starts; the program calls it again after the editor's own GIF codec registered
-// itself, so that the last registration, which wins lookups, is this one.
+// Registers TGIFImage for "GIF" and the "GIF Image" clipboard format. Called only by
+// RegisterPictureFormats (formats/PictureFormats.h), after the editor's own GIF codec,
+// so that the last registration, which wins lookups, is this one.
 void RegisterGIFImageClass();
 
 class TGIFImage : public TGraphic {

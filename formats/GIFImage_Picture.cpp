@@ -689,7 +689,8 @@ void TGIFImage::SaveToClipboardFormat(TClipboardFormat& Format, std::vector<uint
 }
 
 // ---------------------------------------------------------------------------------------
-// Registration: after the editor's own GIF codec, so this class wins "gif" lookups.
+// Registration: RegisterPictureFormats (formats/PictureFormats.h) makes it after the
+// editor's own GIF codec, so this class wins "gif" lookups.
 
 void RegisterGIFImageClass()
 {
@@ -698,14 +699,4 @@ void RegisterGIFImageClass()
     TPicture::RegisterClipboardFormat(CF_GIF(), cls);
 }
 
-} // namespace kv::GIFImage
-
-namespace kv::GIFImage {
-namespace {
-// Unit start-up: the registrations and the palette-device decision.
-const bool Registered = [] {
-    RegisterGIFImageClass();
-    return true;
-}();
-} // namespace
 } // namespace kv::GIFImage

@@ -1257,19 +1257,81 @@ void TGIFImage::ReadData(TStream& Stream)
     ReadGIFStream(count, Stream, true);
 }
 
-void TGIFImage::ReadGIFStream(int64_t Length, TStream& Stream, bool DecodeFirst)
-{
-    NewImage();
-    if (Length <= 0) {
-        Changed(this);
-        return;
-    }
-    if (Length > Stream.Size() - Stream.Position())
-        throw EReadError("Stream read error");
-    std::vector<uint8_t> bytes(static_cast<size_t>(Length));
-    Stream.ReadBuffer(bytes.data(), Length);
-    TGIFReader r(bytes.data(), Length);
+namespace {
 
+using TExtensionList = std::vector<std::unique_ptr<TExtension>>;
+
+// Graphic control: the fields when the block holds them, then any sub-blocks up to the
+// terminator; a block too short for its fields is dropped.
+std::unique_ptr<TExtension> ReadGraphicControl(TGIFReader& r)
+{
+    const uint8_t size = r.U8();
+    const uint8_t* fields = r.Bytes(size);
+    r.SubBlocks(nullptr);
+    if (size < 4)
+        return nullptr;
+    auto ext = std::make_unique<TExtension>();
+    ext->Kind = ekGraphicControl;
+    ext->Header = {4, fields[0], fields[1], fields[2], fields[3], 0};
+    return ext;
+}
+
+std::unique_ptr<TExtension> ReadComment(TGIFReader& r)
+{
+    auto ext = std::make_unique<TExtension>();
+    ext->Kind = ekComment;
+    ext->Data = std::make_unique<TStringList>();
+    r.SubBlocks([&](const uint8_t* p, int32_t n) { ext->Data->Add(std::string(p, p + n)); });
+    return ext;
+}
+
+// A block of a fixed-size header and sub-blocks, passed over (plain text).
+void SkipBlock(TGIFReader& r)
+{
+    const uint8_t size = r.U8();
+    r.Bytes(size);
+    r.SubBlocks(nullptr);
+}
+
+// An application block; true with Count when it is a looping block (NETSCAPE2.0 or
+// ANIMEXTS1.0 whose first sub-block is 1 and a 16-bit count).
+bool ReadLoopCount(TGIFReader& r, uint16_t& Count)
+{
+    const uint8_t size = r.U8();
+    const uint8_t* id = r.Bytes(size);
+    std::vector<uint8_t> first;
+    bool seenFirst = false;
+    r.SubBlocks([&](const uint8_t* p, int32_t n) {
+        if (!seenFirst)
+            first.assign(p, p + n);
+        seenFirst = true;
+    });
+    if (size != 11 || !(SameBytes(id, "NETSCAPE2.0", 11) || SameBytes(id, "ANIMEXTS1.0", 11)) || first.size() < 3 ||
+        first[0] != 1)
+        return false;
+    Count = uint16_t(Min(int32_t(MaxLoopCount), int32_t(GetU16LE(first.data() + 1))));
+    return true;
+}
+
+// What follows an image: zero bytes are passed over; the end of the input stands for the
+// trailer, and anything but a block introducer or the trailer for 0 (the end of reading).
+uint8_t IntroAfterImage(TGIFReader& r)
+{
+    uint8_t intro = 0;
+    while (!r.AtEnd() && intro == 0)
+        intro = r.U8();
+    if (intro == 0 && r.AtEnd())
+        intro = Trailer;
+    if (intro != ExtensionIntroducer && intro != ImageIntroducer && intro != Trailer)
+        intro = 0;
+    return intro;
+}
+
+} // namespace
+
+// "GIF" and "87a" or "89a" (any letter case), the logical screen and its colour table.
+void TGIFImage::ReadScreen(TGIFReader& r)
+{
     const uint8_t* sig = r.Bytes(6);
     auto same = [](const uint8_t* p, const char* s) {
         for (int i = 0; i < 3; ++i)
@@ -1299,84 +1361,102 @@ void TGIFImage::ReadGIFStream(int64_t Length, TStream& Stream, bool DecodeFirst)
         if (background < shared.ColorTable.Count)
             FBackgroundColor = EntryColor(shared.ColorTable, background);
     }
+}
 
-    std::vector<std::unique_ptr<TExtension>> collected;
+// One extension after its introducer. Graphic controls and comments are collected for
+// the next image; a plain-text block discards what was collected.
+void TGIFImage::ReadExtension(TGIFReader& r, TExtensionList& Collected)
+{
+    const uint8_t label = r.U8();
+    std::unique_ptr<TExtension> ext;
+    uint16_t loops = 0;
+    switch (label) {
+    case 0xF9: ext = ReadGraphicControl(r); break;
+    case 0xFE: ext = ReadComment(r); break;
+    case 0x01:
+        SkipBlock(r);
+        Collected.clear();
+        break;
+    case 0xFF:
+        if (ReadLoopCount(r, loops)) {
+            FLoopEnabled = true;
+            FLoopCount = loops;
+        }
+        break;
+    default: {
+        char text[128];
+        std::snprintf(text, sizeof text, SGIFUnknownExtension, unsigned(label));
+        throw EInvalidGraphicOperation(text);
+    }
+    }
+    if (ext)
+        Collected.push_back(std::move(ext));
+}
+
+// An image after its introducer, taking the extensions collected for it.
+void TGIFImage::ReadFrame(TGIFReader& r, TExtensionList& Collected)
+{
+    auto frame = std::make_unique<TGIFFrame>(this);
+    if (FSharedData->ColorTable.Count > 0)
+        frame->FItem->BitsPerPixel = ExactColorBits(FSharedData->ColorTable.Count);
+    frame->FExtensions = std::move(Collected);
+    Collected.clear();
+    ReadImage(r, *frame);
+    FFrames.push_back(std::move(frame));
+}
+
+// Comments collected with no image after them become the picture's comment.
+void TGIFImage::TakeComments(TExtensionList& Collected)
+{
+    TStringList& comment = FSharedData->Comment;
+    for (const auto& e : Collected) {
+        if (e->Kind != ekComment || !e->Data)
+            continue;
+        if (comment.Count() > 0)
+            comment.Add("\r\n\r\n");
+        for (int32_t i = 0; i < e->Data->Count(); ++i)
+            comment.Add(e->Data->Strings(i));
+    }
+    Collected.clear();
+}
+
+// The first frame is decoded at once; one that cannot be is dropped and the error passed on.
+void TGIFImage::DecodeFirstFrame()
+{
+    try {
+        FFrames[0]->Bitmap();
+    } catch (...) {
+        FFrames.erase(FFrames.begin());
+        if (FFrames.empty())
+            FCurrentFrame = -1;
+        throw;
+    }
+}
+
+void TGIFImage::ReadGIFStream(int64_t Length, TStream& Stream, bool DecodeFirst)
+{
+    NewImage();
+    if (Length <= 0) {
+        Changed(this);
+        return;
+    }
+    if (Length > Stream.Size() - Stream.Position())
+        throw EReadError("Stream read error");
+    std::vector<uint8_t> bytes(static_cast<size_t>(Length));
+    Stream.ReadBuffer(bytes.data(), Length);
+    TGIFReader r(bytes.data(), Length);
+    ReadScreen(r);
+
+    TExtensionList collected;
     uint8_t intro = r.NextOr(Trailer);
     while (intro != 0 && intro != Trailer) {
-        while (intro == ExtensionIntroducer) {
-            const uint8_t label = r.U8();
-            auto ext = std::make_unique<TExtension>();
-            bool keep = false;
-            if (label == 0xF9) {
-                // Graphic control: the fields when the block holds them, then any
-                // sub-blocks up to the terminator.
-                const uint8_t size = r.U8();
-                const uint8_t* fields = r.Bytes(size);
-                r.SubBlocks(nullptr);
-                if (size >= 4) {
-                    ext->Kind = ekGraphicControl;
-                    ext->Header = {4, fields[0], fields[1], fields[2], fields[3], 0};
-                    keep = true;
-                }
-            } else if (label == 0xFE) {
-                ext->Kind = ekComment;
-                ext->Data = std::make_unique<TStringList>();
-                r.SubBlocks([&](const uint8_t* p, int32_t n) { ext->Data->Add(std::string(p, p + n)); });
-                keep = true;
-            } else if (label == 0x01) {
-                const uint8_t size = r.U8();
-                r.Bytes(size);
-                r.SubBlocks(nullptr);
-                collected.clear(); // a plain-text block discards what was collected for the next image
-            } else if (label == 0xFF) {
-                const uint8_t size = r.U8();
-                const uint8_t* id = r.Bytes(size);
-                std::vector<uint8_t> first;
-                bool seenFirst = false;
-                r.SubBlocks([&](const uint8_t* p, int32_t n) {
-                    if (!seenFirst)
-                        first.assign(p, p + n);
-                    seenFirst = true;
-                });
-                if (size == 11 && (SameBytes(id, "NETSCAPE2.0", 11) || SameBytes(id, "ANIMEXTS1.0", 11)) &&
-                    first.size() >= 3 && first[0] == 1) {
-                    FLoopEnabled = true;
-                    FLoopCount = uint16_t(Min(int32_t(MaxLoopCount), int32_t(GetU16LE(first.data() + 1))));
-                }
-            } else {
-                char text[128];
-                std::snprintf(text, sizeof text, SGIFUnknownExtension, unsigned(label));
-                throw EInvalidGraphicOperation(text);
-            }
-            if (keep)
-                collected.push_back(std::move(ext));
-            intro = r.NextOr(Trailer);
-        }
+        for (; intro == ExtensionIntroducer; intro = r.NextOr(Trailer))
+            ReadExtension(r, collected);
         if (intro == ImageIntroducer) {
-            auto frame = std::make_unique<TGIFFrame>(this);
-            if (shared.ColorTable.Count > 0)
-                frame->FItem->BitsPerPixel = ExactColorBits(shared.ColorTable.Count);
-            frame->FExtensions = std::move(collected);
-            collected.clear();
-            ReadImage(r, *frame);
-            FFrames.push_back(std::move(frame));
-            intro = 0;
-            while (!r.AtEnd() && intro == 0)
-                intro = r.U8();
-            if (intro == 0 && r.AtEnd())
-                intro = Trailer;
-            if (intro != ExtensionIntroducer && intro != ImageIntroducer && intro != Trailer)
-                intro = 0;
-        } else if (shared.Comment.Count() == 0 && !collected.empty()) {
-            for (const auto& e : collected) {
-                if (e->Kind != ekComment || !e->Data)
-                    continue;
-                if (shared.Comment.Count() > 0)
-                    shared.Comment.Add("\r\n\r\n");
-                for (int32_t i = 0; i < e->Data->Count(); ++i)
-                    shared.Comment.Add(e->Data->Strings(i));
-            }
-            collected.clear();
+            ReadFrame(r, collected);
+            intro = IntroAfterImage(r);
+        } else if (FSharedData->Comment.Count() == 0 && !collected.empty()) {
+            TakeComments(collected);
         } else if (intro != 0 && intro != Trailer) {
             throw EReadError("Stream read error");
         }
@@ -1384,16 +1464,8 @@ void TGIFImage::ReadGIFStream(int64_t Length, TStream& Stream, bool DecodeFirst)
 
     if (!FFrames.empty()) {
         FCurrentFrame = 0;
-        if (DecodeFirst) {
-            try {
-                FFrames[0]->Bitmap();
-            } catch (...) {
-                FFrames.erase(FFrames.begin());
-                if (FFrames.empty())
-                    FCurrentFrame = -1;
-                throw;
-            }
-        }
+        if (DecodeFirst)
+            DecodeFirstFrame();
     }
     SetModified(true);
     Changed(this);

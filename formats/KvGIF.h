@@ -215,7 +215,12 @@ private:
     friend class TGIFFrame;
     void ReadGIFStream(int64_t Length, TStream& Stream, bool DecodeFirst);
     void WriteGIFStream(TStream& Stream, bool WithLength);
+    void ReadScreen(TGIFReader& Reader);
+    void ReadExtension(TGIFReader& Reader, std::vector<std::unique_ptr<TExtension>>& Collected);
+    void ReadFrame(TGIFReader& Reader, std::vector<std::unique_ptr<TExtension>>& Collected);
     void ReadImage(TGIFReader& Reader, TGIFFrame& Frame);
+    void TakeComments(std::vector<std::unique_ptr<TExtension>>& Collected);
+    void DecodeFirstFrame();
     void RecomputeScreenSize();
     void CoderProgress(TGIFCoderStage Stage, uint8_t Percent, const std::string& Msg);
     TGIFFrame* CurrentOrFirst() const;

@@ -600,150 +600,186 @@ TChunkIEND::TChunkIEND(TChunkList* Owner) : TChunk(Owner, TypeOfClass("TChunkIEN
 
 TChunkIDAT::TChunkIDAT(TChunkList* Owner) : TChunk(Owner, TypeOfClass("TChunkIDAT")) {}
 
+namespace {
+
+// The header's fields, checked, as the row decoder needs them.
+TRowDecoder HeaderDecoder(TChunkIHDR& Ihdr)
+{
+    TRowDecoder dec;
+    const uint32_t width = Ihdr.Width(), height = Ihdr.Height();
+    dec.Depth = Ihdr.BitDepth();
+    dec.ColorType = Ihdr.ColorType();
+    if (!ValidPair(dec.ColorType, dec.Depth))
+        RaisePNGError(MsgUnknownColorType);
+    if (Ihdr.Interlaced() > 1)
+        RaisePNGError(MsgUnknownInterlace);
+    if (width == 0 || height == 0)
+        RaisePNGError(MsgIHDR);
+    if (!PixelBufferSizeOk(width, height))
+        RaisePNGError(PixelBufferSizeMessage(width, height, "PNG image"));
+    dec.Width = int(width);
+    dec.Height = int(height);
+    dec.BitsPerSourcePixel = ChannelsOf(dec.ColorType) * dec.Depth;
+    dec.Bpp = std::max(1, dec.BitsPerSourcePixel / 8);
+    return dec;
+}
+
+// Every row costs its filter byte and its bytes: more than the compressed data can
+// expand to means the data cannot be whole.
+void CheckDataCanHoldRows(const TRowDecoder& Dec, bool Interlaced, int64_t DataSize)
+{
+    int64_t needed = 0;
+    if (!Interlaced) {
+        needed = int64_t(Dec.Height) * (Dec.RowBytes(Dec.Width) + 1);
+    } else {
+        for (int p = 0; p < 7; ++p) {
+            int64_t pw = PassSide(Dec.Width, Adam7ColStart[p], Adam7ColStep[p]);
+            int64_t ph = PassSide(Dec.Height, Adam7RowStart[p], Adam7RowStep[p]);
+            if (pw > 0)
+                needed += ph * (Dec.RowBytes(pw) + 1);
+        }
+    }
+    if (needed > DataSize * MaxInflateRatio + 1024)
+        RaisePNGError(MsgCorrupted);
+}
+
+// The entries an indexed picture's PLTE gives, or the grey ramp of a grey picture.
+std::vector<TPaletteEntry> SourcePalette(uint8_t ColorType, int IndexBits, TChunkList* Chunks)
+{
+    std::vector<TPaletteEntry> palette;
+    if (ColorType == 3) {
+        TChunk* plte = Chunks->Find("PLTE");
+        if (!plte)
+            RaisePNGError(MsgNoPalette);
+        int64_t size = plte->Size();
+        if (size % 3 != 0 || size == 0 || size / 3 > (int64_t(1) << IndexBits))
+            RaisePNGError(MsgInvalidPalette);
+        const uint8_t* p = plte->Data().Memory();
+        for (int64_t i = 0; i < size / 3; ++i)
+            palette.push_back({p[3 * i], p[3 * i + 1], p[3 * i + 2], 0});
+    } else {
+        int n = 1 << IndexBits;
+        for (int i = 0; i < n; ++i) {
+            uint8_t v = uint8_t(MulDiv(i, 255, n - 1));
+            palette.push_back({v, v, v, PC_NOCOLLAPSE});
+        }
+    }
+    return palette;
+}
+
+// Palette and pixel format: indexed and grey pictures get a palette (gamma corrected)
+// and 1, 4 or 8 bits a pixel; colour pictures stay 24-bit and correct each pixel.
+TPixelFormat ChooseFormat(TRowDecoder& Dec, TChunkList* Chunks, const uint8_t* Forward,
+                          std::vector<TPaletteEntry>& Palette)
+{
+    Dec.OutBits = 24;
+    if (Dec.ColorType != 0 && Dec.ColorType != 3 && Dec.ColorType != 4) {
+        Dec.Gamma = Forward;
+        return pf24bit;
+    }
+    int indexBits = std::min<int>(Dec.Depth, 8);
+    Palette = SourcePalette(Dec.ColorType, indexBits, Chunks);
+    // Indices beyond a short palette show black.
+    Palette.resize(size_t(1) << indexBits);
+    if (Forward)
+        for (TPaletteEntry& e : Palette) {
+            e.peRed = Forward[e.peRed];
+            e.peGreen = Forward[e.peGreen];
+            e.peBlue = Forward[e.peBlue];
+        }
+    if (Dec.Depth == 2) { // 2-bit pixels are kept as 4-bit values 0, 5, 10, 15
+        Palette.resize(16);
+        for (size_t i = 4; i < 16; ++i)
+            Palette[i] = Palette[i % 4];
+    }
+    switch (Dec.Depth) {
+    case 1: Dec.OutBits = 1; return pf1bit;
+    case 2:
+    case 4: Dec.OutBits = 4; return pf4bit;
+    default: Dec.OutBits = 8; return pf8bit;
+    }
+}
+
+// Two rows of filtered bytes (filter byte first), the current one and the one above.
+struct TRowPair {
+    explicit TRowPair(int64_t MaxRow) : A(size_t(MaxRow + 1)), B(size_t(MaxRow + 1)) {}
+    std::vector<uint8_t> A, B;
+};
+
+void DecodeRows(TRowDecoder& Dec, TZDecompressionStream& Z, TPNGImage& Img, TRowPair& Rows)
+{
+    const int64_t maxRow = Dec.RowBytes(Dec.Width);
+    const int64_t stride = Img.BytesPerScanLine();
+    int lastPercent = -1;
+    uint8_t* cur = Rows.A.data();
+    uint8_t* prior = Rows.B.data();
+    for (int y = 0; y < Dec.Height; ++y) {
+        if (Z.Read(cur, maxRow + 1) < maxRow + 1)
+            break; // the data ends early: the rest of the picture stays black
+        Unfilter(cur[0], cur + 1, prior + 1, size_t(maxRow), Dec.Bpp);
+        Dec.StoreRow(cur + 1, Img.ScanLine(y), stride);
+        std::swap(cur, prior);
+        int percent = int(int64_t(y) * 100 / Dec.Height);
+        if (percent != lastPercent) {
+            lastPercent = percent;
+            Img.ReportProgress(uint8_t(percent));
+        }
+    }
+}
+
+void DecodePasses(TRowDecoder& Dec, TZDecompressionStream& Z, TPNGImage& Img, TRowPair& Rows)
+{
+    for (int p = 0; p < 7; ++p) {
+        int pw = int(PassSide(Dec.Width, Adam7ColStart[p], Adam7ColStep[p]));
+        int ph = int(PassSide(Dec.Height, Adam7RowStart[p], Adam7RowStep[p]));
+        if (pw == 0 || ph == 0)
+            continue; // an empty pass has no rows, not even filter bytes
+        int64_t rowBytes = Dec.RowBytes(pw);
+        std::fill(Rows.B.begin(), Rows.B.end(), 0);
+        uint8_t* cur = Rows.A.data();
+        uint8_t* prior = Rows.B.data();
+        for (int j = 0; j < ph; ++j) {
+            if (Z.Read(cur, rowBytes + 1) < rowBytes + 1)
+                return;
+            Unfilter(cur[0], cur + 1, prior + 1, size_t(rowBytes), Dec.Bpp);
+            Dec.Expand(cur + 1, pw, Dec.Expanded.data());
+            int y = Adam7RowStart[p] + j * Adam7RowStep[p];
+            Dec.Scatter(Dec.Expanded.data(), pw, Img.ScanLine(y), Adam7ColStart[p], Adam7ColStep[p]);
+            std::swap(cur, prior);
+        }
+        Img.ReportProgress(uint8_t(p * 100 / 6));
+    }
+}
+
+} // namespace
+
 void TChunkIDAT::Apply()
 {
     TPNGImage* img = Image();
     TChunkIHDR* ihdr = HeaderOf(Owner());
     if (!img || !ihdr)
         RaisePNGError(MsgIHDR);
+    TRowDecoder dec = HeaderDecoder(*ihdr);
+    const bool interlaced = ihdr->Interlaced() == 1;
+    CheckDataCanHoldRows(dec, interlaced, Size());
 
-    TRowDecoder dec;
-    uint32_t width = ihdr->Width(), height = ihdr->Height();
-    dec.Depth = ihdr->BitDepth();
-    dec.ColorType = ihdr->ColorType();
-    uint8_t interlace = ihdr->Interlaced();
-    if (!ValidPair(dec.ColorType, dec.Depth))
-        RaisePNGError(MsgUnknownColorType);
-    if (interlace > 1)
-        RaisePNGError(MsgUnknownInterlace);
-    if (width == 0 || height == 0)
-        RaisePNGError(MsgIHDR);
-    try {
-        CheckPixelBufferSize(width, height, "PNG image");
-    } catch (const Exception& e) {
-        RaisePNGError(e.Message());
-    }
-    dec.Width = int(width);
-    dec.Height = int(height);
-    dec.BitsPerSourcePixel = ChannelsOf(dec.ColorType) * dec.Depth;
-    dec.Bpp = std::max(1, dec.BitsPerSourcePixel / 8);
-
-    // Every row costs its filter byte and its bytes: more than the compressed data can
-    // expand to means the data cannot be whole.
-    int64_t needed = 0;
-    if (interlace == 0) {
-        needed = int64_t(height) * (dec.RowBytes(width) + 1);
-    } else {
-        for (int p = 0; p < 7; ++p) {
-            int64_t pw = PassSide(width, Adam7ColStart[p], Adam7ColStep[p]);
-            int64_t ph = PassSide(height, Adam7RowStart[p], Adam7RowStep[p]);
-            if (pw > 0)
-                needed += ph * (dec.RowBytes(pw) + 1);
-        }
-    }
-    if (needed > Size() * MaxInflateRatio + 1024)
-        RaisePNGError(MsgCorrupted);
-
-    // Palette and pixel format.
     TChunkGAMA* gama = GammaOf(Owner());
-    const uint8_t* forward = gama ? gama->Forward().data() : nullptr;
     std::vector<TPaletteEntry> palette;
-    TPixelFormat format = pf24bit;
-    dec.OutBits = 24;
-    if (dec.ColorType == 0 || dec.ColorType == 3 || dec.ColorType == 4) {
-        int indexBits = std::min<int>(dec.Depth, 8);
-        if (dec.ColorType == 3) {
-            TChunk* plte = Owner()->Find("PLTE");
-            if (!plte)
-                RaisePNGError(MsgNoPalette);
-            int64_t size = plte->Size();
-            if (size % 3 != 0 || size == 0 || size / 3 > (int64_t(1) << indexBits))
-                RaisePNGError(MsgInvalidPalette);
-            const uint8_t* p = plte->Data().Memory();
-            for (int64_t i = 0; i < size / 3; ++i)
-                palette.push_back({p[3 * i], p[3 * i + 1], p[3 * i + 2], 0});
-        } else {
-            int n = 1 << indexBits;
-            for (int i = 0; i < n; ++i) {
-                uint8_t v = uint8_t(MulDiv(i, 255, n - 1));
-                palette.push_back({v, v, v, PC_NOCOLLAPSE});
-            }
-        }
-        // Indices beyond a short palette show black.
-        palette.resize(size_t(1) << indexBits);
-        if (forward)
-            for (TPaletteEntry& e : palette) {
-                e.peRed = forward[e.peRed];
-                e.peGreen = forward[e.peGreen];
-                e.peBlue = forward[e.peBlue];
-            }
-        if (dec.Depth == 2) { // 2-bit pixels are kept as 4-bit values 0, 5, 10, 15
-            palette.resize(16);
-            for (size_t i = 4; i < 16; ++i)
-                palette[i] = palette[i % 4];
-        }
-        switch (dec.Depth) {
-        case 1: format = pf1bit; dec.OutBits = 1; break;
-        case 2:
-        case 4: format = pf4bit; dec.OutBits = 4; break;
-        default: format = pf8bit; dec.OutBits = 8; break;
-        }
-    } else {
-        dec.Gamma = forward;
-    }
-
+    TPixelFormat format = ChooseFormat(dec, Owner(), gama ? gama->Forward().data() : nullptr, palette);
     img->SetSize(0, 0);
     img->SetPixelFormat(format);
-    img->SetSize(int32_t(width), int32_t(height));
+    img->SetSize(dec.Width, dec.Height);
     if (!palette.empty())
         img->SetPaletteEntries(palette);
 
     Data().SetPosition(0);
     TZDecompressionStream z(Data());
-    int64_t maxRow = dec.RowBytes(width);
-    std::vector<uint8_t> bufA(size_t(maxRow + 1)), bufB(size_t(maxRow + 1));
-    dec.Expanded.resize(size_t(width) * 3 + 8);
-    int64_t stride = img->BytesPerScanLine();
-
-    if (interlace == 0) {
-        int lastPercent = -1;
-        uint8_t* cur = bufA.data();
-        uint8_t* prior = bufB.data();
-        for (int y = 0; y < dec.Height; ++y) {
-            if (z.Read(cur, maxRow + 1) < maxRow + 1)
-                break; // the data ends early: the rest of the picture stays black
-            Unfilter(cur[0], cur + 1, prior + 1, size_t(maxRow), dec.Bpp);
-            dec.StoreRow(cur + 1, img->ScanLine(y), stride);
-            std::swap(cur, prior);
-            int percent = int(int64_t(y) * 100 / dec.Height);
-            if (percent != lastPercent) {
-                lastPercent = percent;
-                img->ReportProgress(uint8_t(percent));
-            }
-        }
-        return;
-    }
-
-    for (int p = 0; p < 7; ++p) {
-        int pw = int(PassSide(width, Adam7ColStart[p], Adam7ColStep[p]));
-        int ph = int(PassSide(height, Adam7RowStart[p], Adam7RowStep[p]));
-        if (pw == 0 || ph == 0)
-            continue; // an empty pass has no rows, not even filter bytes
-        int64_t rowBytes = dec.RowBytes(pw);
-        std::fill(bufB.begin(), bufB.end(), 0);
-        uint8_t* cur = bufA.data();
-        uint8_t* prior = bufB.data();
-        for (int j = 0; j < ph; ++j) {
-            if (z.Read(cur, rowBytes + 1) < rowBytes + 1)
-                return;
-            Unfilter(cur[0], cur + 1, prior + 1, size_t(rowBytes), dec.Bpp);
-            dec.Expand(cur + 1, pw, dec.Expanded.data());
-            int y = Adam7RowStart[p] + j * Adam7RowStep[p];
-            dec.Scatter(dec.Expanded.data(), pw, img->ScanLine(y), Adam7ColStart[p], Adam7ColStep[p]);
-            std::swap(cur, prior);
-        }
-        img->ReportProgress(uint8_t(p * 100 / 6));
-    }
+    TRowPair rows(dec.RowBytes(dec.Width));
+    dec.Expanded.resize(size_t(dec.Width) * 3 + 8);
+    if (interlaced)
+        DecodePasses(dec, z, *img, rows);
+    else
+        DecodeRows(dec, z, *img, rows);
 }
 
 // ---- IDAT: encoding --------------------------------------------------------------
@@ -1083,12 +1119,4 @@ void RegisterPNGImage()
     (void)registered;
 }
 
-} // namespace kv
-
-namespace kv {
-namespace {
-// Registered when this unit is linked in; the program calls RegisterPNGImage at start-up
-// as well, since a static library drops units nothing refers to.
-const bool PNGImageRegistered = (RegisterPNGImage(), true);
-} // namespace
 } // namespace kv

@@ -219,8 +219,8 @@ private:
 // "Portable Graphics Network format handler error\r\n\r\n" + Message.
 [[noreturn]] void RaisePNGError(const std::string& Message);
 
-// Registers TPNGImage for "png" with the graphic-class registry (done once at start-up;
-// calling it again does nothing).
+// Registers TPNGImage for "png" with the graphic-class registry (once; calling it again
+// does nothing). RegisterPictureFormats calls it at start-up.
 void RegisterPNGImage();
 
 } // namespace kv

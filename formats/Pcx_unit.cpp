@@ -1,6 +1,7 @@
 #include "formats/Pcx_unit.h"
 
 #include "formats/LoaderFile.h"
+#include "platform/ByteReader.h"
 
 #include <algorithm>
 #include <array>
@@ -42,25 +43,25 @@ const uint8_t DefaultPalette16[16][3] = {{0, 0, 0},    {0, 0, 32},   {0, 32, 0},
                                          {21, 21, 21}, {0, 0, 63},   {0, 63, 0},   {0, 63, 63},
                                          {63, 0, 0},   {63, 0, 63},  {63, 63, 0},  {63, 63, 63}};
 
-TPCXHeader ReadHeader(TLoaderFile& F)
+TPCXHeader ReadHeader(TByteReader& F)
 {
     TPCXHeader h{};
-    h.Manufacturer = F.Byte();
-    h.Version = F.Byte();
-    h.Encoding = F.Byte();
-    h.BitsPerPixel = F.Byte();
-    h.XMin = F.Word();
-    h.YMin = F.Word();
-    h.XMax = F.Word();
-    h.YMax = F.Word();
-    h.HRes = F.Word();
-    h.VRes = F.Word();
-    F.Block(h.Palette, 48);
-    h.Reserved = F.Byte();
-    h.Planes = F.Byte();
-    h.BytesPerLine = F.Word();
-    h.PaletteInfo = F.Word();
-    F.Block(h.Filler, 58);
+    h.Manufacturer = F.ReadU8();
+    h.Version = F.ReadU8();
+    h.Encoding = F.ReadU8();
+    h.BitsPerPixel = F.ReadU8();
+    h.XMin = F.ReadU16LE();
+    h.YMin = F.ReadU16LE();
+    h.XMax = F.ReadU16LE();
+    h.YMax = F.ReadU16LE();
+    h.HRes = F.ReadU16LE();
+    h.VRes = F.ReadU16LE();
+    F.ReadBytes(h.Palette, 48);
+    h.Reserved = F.ReadU8();
+    h.Planes = F.ReadU8();
+    h.BytesPerLine = F.ReadU16LE();
+    h.PaletteInfo = F.ReadU16LE();
+    F.ReadBytes(h.Filler, 58);
     return h;
 }
 
@@ -95,17 +96,17 @@ TPcxKind KindOf(const TPCXHeader& H)
 }
 
 // One RLE line of Planes x BytesPerLine decoded bytes into Line (LineSize bytes).
-void DecodeLine(TLoaderFile& F, const TPCXHeader& H, TPcxKind Kind, int32_t Width, uint8_t* Line, size_t LineSize)
+void DecodeLine(TByteReader& F, const TPCXHeader& H, TPcxKind Kind, int32_t Width, uint8_t* Line, size_t LineSize)
 {
     const int64_t bpl = H.BytesPerLine;
     const int64_t total = int64_t(H.Planes) * bpl;
     int64_t produced = 0;
     while (produced < total) {
-        uint8_t b = F.Byte();
+        uint8_t b = F.ReadU8();
         int count = 1;
         if ((b & 0xC0) == 0xC0) {
             count = b & 0x3F;
-            b = F.Byte();
+            b = F.ReadU8();
         }
         // A run that passes the line's end is cut there.
         for (int k = 0; k < count && produced < total; ++k, ++produced) {
@@ -126,111 +127,117 @@ void DecodeLine(TLoaderFile& F, const TPCXHeader& H, TPcxKind Kind, int32_t Widt
     }
 }
 
-} // namespace
-
-bool LoadPCXFile(const std::string& FileName, TBitmap* Bitmap)
+// The header's 16 entries in 6-bit units; version 2 files keep some components as 0..3.
+TPalette6 HeaderPalette(const TPCXHeader& H)
 {
-    PCXErrorText.clear();
-    TLoaderFile f;
-    f.Open(FileName); // an unreadable file reads as zeros and fails the first check
-    TPCXHeader h = ReadHeader(f);
-    if (h.Manufacturer != 10)
-        return Fail(MsgNotPCX);
-
     TPalette6 pal{};
     for (int i = 0; i < 16; ++i)
         for (int c = 0; c < 3; ++c) {
-            int v = h.Palette[i * 3 + c];
-            if (h.Version == 2 && v < 4)
+            int v = H.Palette[i * 3 + c];
+            if (H.Version == 2 && v < 4)
                 v *= 85;
             pal[size_t(i)][size_t(c)] = uint8_t(v >> 2);
         }
-    switch (h.BitsPerPixel) {
-    case 1: case 4: case 8: case 16: case 24: case 32: break;
-    default: return Fail(MsgInvalidPCX);
-    }
-    if (!Bitmap)
-        return Fail(MsgInvalidPCX);
+    return pal;
+}
 
-    // Sizes the file cannot hold are refused before anything is allocated: each side in
-    // 1..65535, a line long enough for its pixels, and no more lines than the data can
-    // expand to (a run byte pair gives at most 63 bytes).
-    int32_t width = int32_t(h.XMax) - int32_t(h.XMin) + 1;
-    int32_t height = int32_t(h.YMax) - int32_t(h.YMin) + 1;
-    if (width < 1 || height < 1 || h.Planes == 0)
-        return Fail(MsgInvalidPCX);
-    try {
-        CheckPixelBufferSize(width, height, "PCX picture");
-    } catch (const Exception&) {
-        return Fail(MsgInvalidPCX);
+bool ValidBits(uint8_t Bits)
+{
+    switch (Bits) {
+    case 1: case 4: case 8: case 16: case 24: case 32: return true;
+    default: return false;
     }
-    int64_t bpl = h.BytesPerLine;
-    int64_t encoded = int64_t(h.Planes) * bpl * height;
-    int64_t data = std::max<int64_t>(f.Size() - HeaderSize, 0);
-    if (bpl * 8 < int64_t(width) * h.BitsPerPixel || encoded > data * MaxRun)
-        return Fail(MsgInvalidPCX);
+}
 
-    TPcxKind kind = KindOf(h);
-    if (h.Version == 3)
+// Sizes the file cannot hold are refused before anything is allocated: each side in
+// 1..65535, a line long enough for its pixels, and no more lines than the data can
+// expand to (a run byte pair gives at most 63 bytes).
+bool SizesFit(const TPCXHeader& H, int64_t FileSize, int32_t& Width, int32_t& Height)
+{
+    Width = int32_t(H.XMax) - int32_t(H.XMin) + 1;
+    Height = int32_t(H.YMax) - int32_t(H.YMin) + 1;
+    if (Width < 1 || Height < 1 || H.Planes == 0 || !PixelBufferSizeOk(Width, Height))
+        return false;
+    int64_t bpl = H.BytesPerLine;
+    int64_t encoded = int64_t(H.Planes) * bpl * Height;
+    int64_t data = std::max<int64_t>(FileSize - HeaderSize, 0);
+    return bpl * 8 >= int64_t(Width) * H.BitsPerPixel && encoded <= data * MaxRun;
+}
+
+// The palette sources in 6-bit units, over the header's: the default table for version
+// 3, then what the picture's kind asks for.
+TPalette6 SourcePalette(const TPCXHeader& H, TPcxKind Kind, TByteReader& F)
+{
+    TPalette6 pal = HeaderPalette(H);
+    if (H.Version == 3)
         for (int i = 0; i < 16; ++i)
             for (int c = 0; c < 3; ++c)
                 pal[size_t(i)][size_t(c)] = DefaultPalette16[i][c];
-    if (kind == pkMono) {
+    if (Kind == pkMono) {
         pal[0] = {0, 0, 0};
         pal[1] = {63, 63, 63};
-    } else if (kind == pkIndexed) {
+    } else if (Kind == pkIndexed) {
         // The palette is taken from the last 769 bytes whatever the marker byte holds; a
         // file too short to have one after its header keeps a black palette.
         pal = {};
-        if (f.Size() >= HeaderSize + PaletteTailSize) {
-            f.Seek(f.Size() - PaletteTailSize);
-            f.Byte(); // 12 in a well-formed file
+        if (F.Size() >= HeaderSize + PaletteTailSize) {
+            F.Seek(F.Size() - PaletteTailSize);
+            F.ReadU8(); // 12 in a well-formed file
             for (auto& e : pal)
                 for (auto& c : e)
-                    c = uint8_t(f.Byte() >> 2);
-            f.Seek(HeaderSize);
+                    c = uint8_t(F.ReadU8() >> 2);
+            F.Seek(HeaderSize);
         }
-    } else if (kind == pkRGB) {
+    } else if (Kind == pkRGB) {
         CubePalette(pal);
     }
+    return pal;
+}
 
-    // The format is set while the bitmap is 1 x 1, so no old pixels are converted.
-    Bitmap->SetSize(1, 1);
-    if (kind != pkOther)
-        Bitmap->SetPixelFormat(kind == pkMono ? pf1bit : kind == pkRGB ? pf24bit : pf8bit);
-    Bitmap->SetSize(width, height);
-    switch (kind) {
+// Size, pixel format and platform palette. The format is set while the bitmap is 1 x 1,
+// so no old pixels are converted; other depths get a size and nothing else.
+void ShapeBitmap(TBitmap& Bitmap, TPcxKind Kind, const TPalette6& Pal, int32_t Width, int32_t Height)
+{
+    Bitmap.SetSize(1, 1);
+    if (Kind != pkOther)
+        Bitmap.SetPixelFormat(Kind == pkMono ? pf1bit : Kind == pkRGB ? pf24bit : pf8bit);
+    Bitmap.SetSize(Width, Height);
+    switch (Kind) {
     case pkMono:
-        Bitmap->SetPaletteEntries({{0, 0, 0, 0}, {255, 255, 255, 0}});
+        Bitmap.SetPaletteEntries({{0, 0, 0, 0}, {255, 255, 255, 0}});
         break;
     case pkPlanes: {
-        Bitmap->SetIgnorePalette(false);
-        Bitmap->SetPaletteEntries(Entries(pal, 17, 4, 1)); // (c + 1) x 4 - 1
-        std::vector<TPaletteEntry> e = Bitmap->PaletteEntries();
+        Bitmap.SetIgnorePalette(false);
+        Bitmap.SetPaletteEntries(Entries(Pal, 17, 4, 1)); // (c + 1) x 4 - 1
+        std::vector<TPaletteEntry> e = Bitmap.PaletteEntries();
         e.resize(256); // more than four planes give values past the 17 entries
-        Bitmap->SetPaletteEntries(e);
+        Bitmap.SetPaletteEntries(e);
         break;
     }
     case pkIndexed:
-        Bitmap->SetPaletteEntries(Entries(pal, 256, 4, 0));
-        break;
     case pkRGB:
-        Bitmap->SetPaletteEntries(Entries(pal, 256, 4, 0));
+        Bitmap.SetPaletteEntries(Entries(Pal, 256, 4, 0));
         break;
     case pkOther:
-        return true; // sized, nothing decoded
+        break;
     }
+}
 
-    size_t lineSize = size_t(std::max({int64_t(h.Planes) * bpl, int64_t(h.Planes) * width, int64_t(width) * 4}) + MaxRun);
+// Every line from the top down, decoded and copied into the bitmap's row in its layout.
+void DecodeRows(TByteReader& F, const TPCXHeader& H, TPcxKind Kind, TBitmap& Bitmap)
+{
+    const int32_t width = Bitmap.Width(), height = Bitmap.Height();
+    const int64_t bpl = H.BytesPerLine;
+    size_t lineSize = size_t(std::max({int64_t(H.Planes) * bpl, int64_t(H.Planes) * width, int64_t(width) * 4}) + MaxRun);
     std::vector<uint8_t> line(lineSize), rgb(size_t(width) * 3 + 20);
-    f.Seek(HeaderSize);
-    int64_t stride = Bitmap->BytesPerScanLine();
+    F.Seek(HeaderSize);
+    int64_t stride = Bitmap.BytesPerScanLine();
     for (int32_t y = 0; y < height; ++y) {
-        if (h.BitsPerPixel != 8)
+        if (H.BitsPerPixel != 8)
             std::fill(line.begin(), line.end(), 0);
-        DecodeLine(f, h, kind, width, line.data(), lineSize);
-        uint8_t* row = Bitmap->ScanLine(y);
-        switch (kind) {
+        DecodeLine(F, H, Kind, width, line.data(), lineSize);
+        uint8_t* row = Bitmap.ScanLine(y);
+        switch (Kind) {
         case pkMono:
         case pkIndexed:
             std::memcpy(row, line.data(), size_t(std::min(bpl, stride)));
@@ -250,6 +257,29 @@ bool LoadPCXFile(const std::string& FileName, TBitmap* Bitmap)
             break;
         }
     }
+}
+
+} // namespace
+
+bool LoadPCXFile(const std::string& FileName, TBitmap* Bitmap)
+{
+    PCXErrorText.clear();
+    std::vector<uint8_t> bytes;
+    ReadWholeFile(FileName, bytes); // an unreadable file reads as zeros and fails the first check
+    // A file cut short reads on as zeros, so a truncated picture ends in black; the work
+    // is bounded by the header's sizes, checked against the file's length below.
+    TByteReader f(bytes, TPastEnd::ZeroFill);
+    TPCXHeader h = ReadHeader(f);
+    if (h.Manufacturer != 10)
+        return Fail(MsgNotPCX);
+    int32_t width = 0, height = 0;
+    if (!ValidBits(h.BitsPerPixel) || !Bitmap || !SizesFit(h, f.Size(), width, height))
+        return Fail(MsgInvalidPCX);
+
+    TPcxKind kind = KindOf(h);
+    ShapeBitmap(*Bitmap, kind, SourcePalette(h, kind, f), width, height);
+    if (kind != pkOther) // other depths are sized, nothing decoded
+        DecodeRows(f, h, kind, *Bitmap);
     return true;
 }
 

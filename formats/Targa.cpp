@@ -1,6 +1,7 @@
 #include "formats/Targa.h"
 
 #include "formats/LoaderFile.h"
+#include "platform/ByteReader.h"
 
 #include <algorithm>
 #include <array>
@@ -33,21 +34,21 @@ static_assert(sizeof(TTGAHeader) == 18, "TGA header is 18 bytes");
 
 constexpr uint8_t DescTopDown = 0x20, DescRightToLeft = 0x10;
 
-TTGAHeader ReadHeader(TLoaderFile& F)
+TTGAHeader ReadHeader(TByteReader& F)
 {
     TTGAHeader h{};
-    h.IDLength = F.Byte();
-    h.ColorMapType = F.Byte();
-    h.ImageType = F.Byte();
-    h.FirstEntry = F.Word();
-    h.MapLength = F.Word();
-    h.EntrySize = F.Byte();
-    h.XOrigin = F.Word();
-    h.YOrigin = F.Word();
-    h.Width = F.Word();
-    h.Height = F.Word();
-    h.PixelDepth = F.Byte();
-    h.Descriptor = F.Byte();
+    h.IDLength = F.ReadU8();
+    h.ColorMapType = F.ReadU8();
+    h.ImageType = F.ReadU8();
+    h.FirstEntry = F.ReadU16LE();
+    h.MapLength = F.ReadU16LE();
+    h.EntrySize = F.ReadU8();
+    h.XOrigin = F.ReadU16LE();
+    h.YOrigin = F.ReadU16LE();
+    h.Width = F.ReadU16LE();
+    h.Height = F.ReadU16LE();
+    h.PixelDepth = F.ReadU8();
+    h.Descriptor = F.ReadU8();
     return h;
 }
 
@@ -68,25 +69,25 @@ struct TPixelReader {
     uint8_t Depth;
     int OutBytes() const { return Depth <= 8 ? 1 : 3; }
 
-    void Read(TLoaderFile& F, uint8_t* Out) const
+    void Read(TByteReader& F, uint8_t* Out) const
     {
         switch (Depth) {
         case 16: {
-            uint16_t v = F.Word();
+            uint16_t v = F.ReadU16LE();
             Out[0] = uint8_t((v & 31) * 8);
             Out[1] = uint8_t(((v >> 5) & 31) * 8);
             Out[2] = uint8_t(((v >> 10) & 31) * 8);
             break;
         }
         case 24:
-            F.Block(Out, 3);
+            F.ReadBytes(Out, 3);
             break;
         case 32:
-            F.Block(Out, 3);
-            F.Byte(); // alpha is dropped
+            F.ReadBytes(Out, 3);
+            F.ReadU8(); // alpha is dropped
             break;
         default:
-            Out[0] = F.Byte();
+            Out[0] = F.ReadU8();
             break;
         }
     }
@@ -99,7 +100,7 @@ struct TPacketState {
     uint8_t Pixel[3] = {0, 0, 0};
 };
 
-void DecodeLine(TLoaderFile& F, const TPixelReader& R, bool Packed, int64_t Count, uint8_t* Line, TPacketState& S)
+void DecodeLine(TByteReader& F, const TPixelReader& R, bool Packed, int64_t Count, uint8_t* Line, TPacketState& S)
 {
     const int n = R.OutBytes();
     if (!Packed) {
@@ -109,7 +110,7 @@ void DecodeLine(TLoaderFile& F, const TPixelReader& R, bool Packed, int64_t Coun
     }
     for (int64_t i = 0; i < Count; ++i) {
         if (S.Left == 0) {
-            uint8_t h = F.Byte();
+            uint8_t h = F.ReadU8();
             S.Left = (h & 0x7F) + 1;
             S.Repeat = (h & 0x80) != 0;
             if (S.Repeat)
@@ -149,99 +150,124 @@ bool Fail(TBitmap* Bitmap)
     return false;
 }
 
-} // namespace
-
-bool LoadTGAFile(const std::string& FileName, TBitmap* Bitmap)
+// The colour map's 16- and 24-bit entries in 6-bit units (others are passed over, not
+// read), or the grey ramp of an 8-bit picture without one; 1-bit pictures are black and
+// white.
+TPalette6 ReadPalette(TByteReader& F, const TTGAHeader& H)
 {
-    TGAErrorText.clear();
-    TLoaderFile f;
-    f.Open(FileName); // an unreadable file reads as zeros: image type 0 fails below
-    TTGAHeader h = ReadHeader(f);
-    if (!ValidType(h.ImageType) || !ValidDepth(h.PixelDepth) || !Bitmap)
-        return Fail(Bitmap);
-    int32_t width = h.Width, height = h.Height;
-    if (width == 0 || height == 0)
-        return Fail(Bitmap);
-    f.Skip(h.IDLength);
-
     TPalette6 pal{};
-    if (h.ColorMapType != 0) {
-        int entryBytes = (h.EntrySize + 7) / 8;
-        for (int i = 0; i < h.MapLength; ++i) {
-            int index = h.FirstEntry + i;
+    if (H.ColorMapType != 0) {
+        int entryBytes = (H.EntrySize + 7) / 8;
+        for (int i = 0; i < H.MapLength; ++i) {
+            int index = H.FirstEntry + i;
             std::array<uint8_t, 3> rgb{};
-            if (h.EntrySize == 16) {
-                uint16_t v = f.Word();
+            if (H.EntrySize == 16) {
+                uint16_t v = F.ReadU16LE();
                 rgb = {uint8_t(((v >> 10) & 31) * 2), uint8_t(((v >> 5) & 31) * 2), uint8_t((v & 31) * 2)};
-            } else if (h.EntrySize == 24) {
-                uint8_t b = f.Byte(), g = f.Byte(), r = f.Byte();
+            } else if (H.EntrySize == 24) {
+                uint8_t b = F.ReadU8(), g = F.ReadU8(), r = F.ReadU8();
                 rgb = {uint8_t(r >> 2), uint8_t(g >> 2), uint8_t(b >> 2)};
             } else {
-                f.Skip(entryBytes); // entries of other sizes are passed over, not read
+                F.Skip(entryBytes);
                 continue;
             }
             if (index < 256)
                 pal[size_t(index)] = rgb;
         }
-    } else if (h.PixelDepth == 8) {
+    } else if (H.PixelDepth == 8) {
         for (int i = 0; i < 256; ++i) {
             uint8_t v = uint8_t(i * 63 / 255);
             pal[size_t(i)] = {v, v, v};
         }
     }
-    if (h.PixelDepth == 1) {
+    if (H.PixelDepth == 1) {
         pal[0] = {0, 0, 0};
         pal[1] = {63, 63, 63};
     }
-    const bool packed = h.ImageType >= 9;
+    return pal;
+}
 
-    // Refuse sizes the file cannot hold before allocating: a raw line needs its bytes, a
-    // run-length packet of two bytes or more gives at most 128 pixels.
-    TPixelReader reader{h.PixelDepth};
-    int64_t unitsPerLine = h.PixelDepth == 1 ? (int64_t(width) + 7) / 8 : width;
-    try {
-        CheckPixelBufferSize(width, height, "TGA picture");
-    } catch (const Exception&) {
-        return Fail(Bitmap);
-    }
-    if (h.PixelDepth != 4 && unitsPerLine * height > (f.Remaining() + 1) * 128)
-        return Fail(Bitmap);
+// Pixels per line in the units the reader takes: bytes of 8 pixels for depth 1.
+int64_t UnitsPerLine(const TTGAHeader& H) { return H.PixelDepth == 1 ? (int64_t(H.Width) + 7) / 8 : H.Width; }
 
-    // The format is set while the bitmap is small, so no old pixels are converted.
-    Bitmap->SetSize(1, 1);
-    TPixelFormat format = h.PixelDepth == 1 ? pf1bit : h.PixelDepth == 8 ? pf8bit : pf24bit;
-    if (h.PixelDepth != 4)
-        Bitmap->SetPixelFormat(format);
-    Bitmap->SetSize(width, height);
-    switch (h.PixelDepth) {
+// Refuse sizes the file cannot hold before allocating: a raw line needs its bytes, a
+// run-length packet of two bytes or more gives at most 128 pixels.
+bool SizesFit(const TTGAHeader& H, int64_t Remaining)
+{
+    if (!PixelBufferSizeOk(H.Width, H.Height))
+        return false;
+    return H.PixelDepth == 4 || UnitsPerLine(H) * H.Height <= (Remaining + 1) * 128;
+}
+
+// Size, pixel format and platform palette. The format is set while the bitmap is small,
+// so no old pixels are converted; depth 4 gets a size and nothing else.
+void ShapeBitmap(TBitmap& Bitmap, const TTGAHeader& H, const TPalette6& Pal)
+{
+    Bitmap.SetSize(1, 1);
+    TPixelFormat format = H.PixelDepth == 1 ? pf1bit : H.PixelDepth == 8 ? pf8bit : pf24bit;
+    if (H.PixelDepth != 4)
+        Bitmap.SetPixelFormat(format);
+    Bitmap.SetSize(H.Width, H.Height);
+    switch (H.PixelDepth) {
     case 1:
-        Bitmap->SetPaletteEntries({{0, 0, 0, 0}, {255, 255, 255, 0}});
+        Bitmap.SetPaletteEntries({{0, 0, 0, 0}, {255, 255, 255, 0}});
         break;
     case 8:
-        Bitmap->SetPaletteEntries(Scaled(pal));
+        Bitmap.SetPaletteEntries(Scaled(Pal));
         break;
     case 4:
-        return true; // sized; nothing is decoded for this depth
+        break;
     default: {
         TPalette6 cube{};
         CubePalette(cube);
-        Bitmap->SetPaletteEntries(Scaled(cube));
+        Bitmap.SetPaletteEntries(Scaled(cube));
         break;
     }
     }
+}
 
-    int64_t lineBytes = unitsPerLine * reader.OutBytes();
+// Every stored line, mirrored when stored right to left, into its row: from the bottom
+// up unless the rows are stored top down.
+void DecodeRows(TByteReader& F, const TTGAHeader& H, TBitmap& Bitmap)
+{
+    const int32_t width = H.Width, height = H.Height;
+    const TPixelReader reader{H.PixelDepth};
+    const bool packed = H.ImageType >= 9;
+    const int64_t units = UnitsPerLine(H);
+    const int64_t lineBytes = units * reader.OutBytes();
     std::vector<uint8_t> line(size_t(lineBytes) + 4);
-    int64_t stride = Bitmap->BytesPerScanLine();
+    const int64_t stride = Bitmap.BytesPerScanLine();
     TPacketState state;
-    bool topDown = (h.Descriptor & DescTopDown) != 0;
+    const bool topDown = (H.Descriptor & DescTopDown) != 0;
     for (int32_t i = 0; i < height; ++i) {
-        DecodeLine(f, reader, packed, unitsPerLine, line.data(), state);
-        if (h.Descriptor & DescRightToLeft)
-            ReverseLine(line.data(), width, h.PixelDepth);
+        DecodeLine(F, reader, packed, units, line.data(), state);
+        if (H.Descriptor & DescRightToLeft)
+            ReverseLine(line.data(), width, H.PixelDepth);
         int32_t y = topDown ? i : height - 1 - i;
-        std::memcpy(Bitmap->ScanLine(y), line.data(), size_t(std::min(lineBytes, stride)));
+        std::memcpy(Bitmap.ScanLine(y), line.data(), size_t(std::min(lineBytes, stride)));
     }
+}
+
+} // namespace
+
+bool LoadTGAFile(const std::string& FileName, TBitmap* Bitmap)
+{
+    TGAErrorText.clear();
+    std::vector<uint8_t> bytes;
+    ReadWholeFile(FileName, bytes); // an unreadable file reads as zeros: image type 0 fails below
+    // A file cut short reads on as zeros, so a truncated picture ends in black; the work
+    // is bounded by the header's sizes, checked against what is left of the file below.
+    TByteReader f(bytes, TPastEnd::ZeroFill);
+    TTGAHeader h = ReadHeader(f);
+    if (!ValidType(h.ImageType) || !ValidDepth(h.PixelDepth) || !Bitmap || h.Width == 0 || h.Height == 0)
+        return Fail(Bitmap);
+    f.Skip(h.IDLength);
+    TPalette6 pal = ReadPalette(f, h);
+    if (!SizesFit(h, f.Remaining()))
+        return Fail(Bitmap);
+    ShapeBitmap(*Bitmap, h, pal);
+    if (h.PixelDepth != 4) // sized; nothing is decoded for this depth
+        DecodeRows(f, h, *Bitmap);
     return true;
 }
 

@@ -1,5 +1,6 @@
 // A folder scan over files made from the input: the same bytes are written under every
 // extension the browser lists, and a view scans the folder, loading each of them.
+#include "formats/PictureFormats.h"
 #include "fuzz/FuzzCommon.h"
 #include "widgets/Thumbview.h"
 
@@ -33,6 +34,7 @@ const std::filesystem::path& Folder()
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
     kv::fuzz::EnsureApplication("thumbs_fuzz");
+    kv::RegisterPictureFormats(); // as the program's main does
     const auto& Dir = Folder();
     for (const char* Ext : {"bmp", "JPG", "wmf", "emf", "ico", "gif", "Pcx", "tga", "png"}) {
         std::ofstream Out(Dir / (std::string("f.") + Ext), std::ios::binary | std::ios::trunc);

@@ -312,11 +312,8 @@ void TBitmap::LoadFromStream(TStream& Stream)
     const int64_t avail = Stream.Size() - start;
     BmpFileHeader fh{};
     Header h = ReadHeaders(Stream, start, avail, fh);
-    try {
-        CheckPixelBufferSize(h.Width, h.Height, "Bitmap");
-    } catch (const Exception& e) {
-        Fail(e.Message());
-    }
+    if (!PixelBufferSizeOk(h.Width, h.Height))
+        Fail(PixelBufferSizeMessage(h.Width, h.Height, "Bitmap"));
 
     // The colour table.
     std::vector<TPaletteEntry> palette;

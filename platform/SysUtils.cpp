@@ -180,11 +180,22 @@ uint32_t GetTickCount()
     return uint32_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+bool PixelBufferSizeOk(int64_t width, int64_t height)
+{
+    return width >= 0 && height >= 0 && width <= MaxPixelSide && height <= MaxPixelSide &&
+           width * height <= MaxPixelCount;
+}
+
+std::string PixelBufferSizeMessage(int64_t width, int64_t height, const char* what)
+{
+    return std::string(what) + ": picture size " + std::to_string(width) + " x " + std::to_string(height) +
+           " is too large";
+}
+
 void CheckPixelBufferSize(int64_t width, int64_t height, const char* what)
 {
-    if (width < 0 || height < 0 || width > MaxPixelSide || height > MaxPixelSide || width * height > MaxPixelCount)
-        throw EOutOfResources(std::string(what) + ": picture size " + std::to_string(width) + " x " +
-                              std::to_string(height) + " is too large");
+    if (!PixelBufferSizeOk(width, height))
+        throw EOutOfResources(PixelBufferSizeMessage(width, height, what));
 }
 
 uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, const char* what)

@@ -104,6 +104,10 @@ uint32_t GetTickCount();
 constexpr int64_t MaxPixelSide = 65535;
 constexpr int64_t MaxPixelCount = int64_t(1) << 28;
 void CheckPixelBufferSize(int64_t width, int64_t height, const char* what);
+// The same rule as a yes/no, for readers that answer a refused size with their own
+// error; PixelBufferSizeMessage is the text CheckPixelBufferSize raises with.
+bool PixelBufferSizeOk(int64_t width, int64_t height);
+std::string PixelBufferSizeMessage(int64_t width, int64_t height, const char* what);
 // Zero-filled block of width * height * bytesPerPixel bytes (rows unpadded unless the
 // caller passes its own stride via bytes). Raises EOutOfResources on refusal.
 uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, const char* what);

@@ -1,7 +1,6 @@
 #include "widgets/ThumbNail.h"
 
 #include "formats/GIFImage.h"
-#include "formats/PNGImage.h"
 #include "formats/Pcx_unit.h"
 #include "formats/Targa.h"
 #include "platform/Forms.h"
@@ -49,16 +48,6 @@ std::string DateTimeToStr(int Year, int Month, int Day, int Hour, int Minute, in
 }
 
 namespace {
-
-// The PNG class registers when asked; the GIF model registers at its start-up.
-void EnsurePictureClasses()
-{
-    static const bool Done = [] {
-        RegisterPNGImage();
-        return true;
-    }();
-    (void)Done;
-}
 
 // A file time through local time and the two-second DOS date-time, as the platform's
 // FileTimeToLocalFileTime / FileTimeToDosDateTime / FileDateToDateTime road gives it.
@@ -162,7 +151,7 @@ template class TThumbPart<TImage>;
 
 // ---- Picture control -----------------------------------------------------------------
 
-tThumbimage::tThumbimage(QWidget* AOwner) : TThumbPart(AOwner) { EnsurePictureClasses(); }
+tThumbimage::tThumbimage(QWidget* AOwner) : TThumbPart(AOwner) {}
 
 void tThumbimage::LoadFile(const std::string& FileName)
 {

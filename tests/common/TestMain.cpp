@@ -1,3 +1,5 @@
+#include "formats/PictureFormats.h"
+
 #include <QApplication>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +19,8 @@ int main(int argc, char** argv)
     fs::create_directories(own);
     setenv("TMPDIR", own.c_str(), 1);
     QApplication app(argc, argv);
+    // The picture classes as the program's main registers them.
+    kv::RegisterPictureFormats();
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
     std::error_code ec;

@@ -116,7 +116,6 @@ protected:
         SetDataDir((Root / "data").string()); // empty: no icon, no decorations
         ClearRegistry();
         FPrevHook = SetShellOpenHook([](const std::string&) { return true; });
-        GIFImage::RegisterGIFImageClass();
         Form = std::make_unique<TMainForm>();
         Form->RefreshDesktopOnAssociation = false;
         Form->FormCreate();

@@ -38,7 +38,6 @@ struct TTempFolders {
 const std::string& Generated()
 {
     static const std::string dir = [] {
-        GIFImage::RegisterGIFImageClass();
         // One folder per process: ctest runs the cases of this file side by side.
         fs::path d = fs::temp_directory_path() / ("kv_assets_a" + std::to_string(getpid()));
         fs::remove_all(d);

@@ -385,7 +385,6 @@ TGifLayout Layout(const std::vector<uint8_t>& G)
 
 TEST(GifType, EachDepthWritesItsTable)
 {
-    GIFImage::RegisterGIFImageClass();
     TBitmap32 flat;
     BlackAndWhite(flat);
     TGifType d;

@@ -73,7 +73,6 @@ std::unique_ptr<TBitmap> Target(int w, int h)
 
 TEST(GIFPicture, RegistryBuildsThisClassForEveryCase)
 {
-    RegisterGIFImageClass();
     for (const char* ext : {"gif", "GIF", "Gif", ".gif"}) {
         const TGraphicClass* cls = TPicture::FindGraphicClass(ext);
         ASSERT_NE(cls, nullptr) << ext;

@@ -446,12 +446,10 @@ TEST(KvGIF, AssignSharesDataAndRegistryPrefersLaterClasses)
     EXPECT_EQ(b.Count(), 2);
     EXPECT_EQ(Save(b), Save(a));
 
-    InitializeKvGIF();
     const TGraphicClass* cls = TPicture::FindGraphicClass("GIF");
     ASSERT_NE(cls, nullptr);
     EXPECT_EQ(cls->Name, "TGIFImage");
     TPicture::RegisterFileFormat("GIF", "later", TGraphicClass{"Later", [] { return std::unique_ptr<TGraphic>(new TGIFImage()); }});
     EXPECT_EQ(TPicture::FindGraphicClass("gif")->Name, "Later");
     TPicture::UnregisterGraphicClass("Later");
-    FinalizeKvGIF();
 }

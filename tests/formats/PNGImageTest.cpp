@@ -605,7 +605,6 @@ TEST(PNGImage, ChunkOrderAndWhatIsWrittenBack)
 
 TEST(PNGImage, RegisteredForPng)
 {
-    RegisterPNGImage();
     const TGraphicClass* cls = TPicture::FindGraphicClass(".PNG");
     ASSERT_NE(cls, nullptr);
     EXPECT_EQ(cls->Name, "TPNGImage");

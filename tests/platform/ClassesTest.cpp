@@ -112,6 +112,21 @@ TEST(SysUtils, PixelBufferSizesAreChecked)
     for (int i = 0; i < 36; ++i)
         ASSERT_EQ(p[i], 0);
     FreePixelBuffer(p);
+
+    // The yes/no answer and the raising check draw the same line, at each of its edges.
+    const struct {
+        int64_t W, H;
+        bool Ok;
+    } sizes[] = {{0, 0, true},         {65535, 4096, true}, {65536, 1, false}, {1, 65536, false},
+                 {-1, 1, false},       {16384, 16384, true}, {16385, 16384, false}};
+    for (const auto& s : sizes) {
+        EXPECT_EQ(PixelBufferSizeOk(s.W, s.H), s.Ok) << s.W << " x " << s.H;
+        if (s.Ok)
+            EXPECT_NO_THROW(CheckPixelBufferSize(s.W, s.H, "test"));
+        else
+            EXPECT_THROW(CheckPixelBufferSize(s.W, s.H, "test"), EOutOfResources);
+    }
+    EXPECT_EQ(PixelBufferSizeMessage(70000, 2, "layer"), "layer: picture size 70000 x 2 is too large");
 }
 
 TEST(Persistent, AssignErrorNamesBothClasses)

@@ -5,7 +5,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QApplication>
+
 #include <algorithm>
+#include <cstdlib>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -41,6 +45,37 @@ public:
                 return Median(RunName);
         return 0;
     }
+};
+
+// Runs the benchmarks named on the command line through one TRatioReporter, then hands
+// it to PrintRatios so that the program prints its ratios from the medians.
+inline int RunBenchmarks(int argc, char** argv, const std::function<void(const TRatioReporter&)>& PrintRatios)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    TRatioReporter Reporter;
+    benchmark::RunSpecifiedBenchmarks(&Reporter);
+    PrintRatios(Reporter);
+    benchmark::Shutdown();
+    return 0;
+}
+
+// The application object that fonts, canvases and windows need, on the offscreen
+// platform; benchmark flags stay out of Qt's argument list.
+class TOffscreenApplication {
+public:
+    explicit TOffscreenApplication(char* Argv0) : FArgv{Argv0, nullptr}, FApp(OffscreenArgc(FArgc), FArgv) {}
+
+private:
+    static int& OffscreenArgc(int& Argc)
+    {
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        return Argc;
+    }
+    int FArgc = 1;
+    char* FArgv[2];
+    QApplication FApp;
 };
 
 } // namespace kvbench

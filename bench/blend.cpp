@@ -28,6 +28,7 @@
 
 using namespace kv;
 
+using kvbench::RunBenchmarks;
 using kvbench::TRatioReporter;
 
 namespace {
@@ -157,16 +158,11 @@ void PrintRatio(const TRatioReporter& Reporter, const std::string& Routine)
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    TRatioReporter Reporter;
-    benchmark::RunSpecifiedBenchmarks(&Reporter);
-    PrintRatio(Reporter, "BlendRun");
-    PrintRatio(Reporter, "BlendRunMaster");
+    return RunBenchmarks(argc, argv, [](const TRatioReporter& Reporter) {
+        PrintRatio(Reporter, "BlendRun");
+        PrintRatio(Reporter, "BlendRunMaster");
 #ifndef KV_HAVE_PIXMAN
-    std::printf("pixman not found at configure time: no ratio\n");
+        std::printf("pixman not found at configure time: no ratio\n");
 #endif
-    benchmark::Shutdown();
-    return 0;
+    });
 }

@@ -8,7 +8,6 @@
 // Prints ours / plain for each (1.0 would be as fast as the bare copy).
 #include "editor/MainUnit.h"
 
-#include <QApplication>
 
 #include "bench/BenchReporter.h"
 
@@ -26,6 +25,8 @@
 
 using namespace kv;
 
+using kvbench::RunBenchmarks;
+using kvbench::TOffscreenApplication;
 using kvbench::TRatioReporter;
 
 namespace {
@@ -165,27 +166,20 @@ BENCHMARK(BM_ProjectLoad_FileRead)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    int QtArgc = 1;
-    char* QtArgv[] = {argv[0], nullptr};
-    QApplication App(QtArgc, QtArgv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    TRatioReporter Reporter;
-    benchmark::RunSpecifiedBenchmarks(&Reporter);
-    const char* Pairs[][3] = {{"RenderFlattened", "BM_RenderFlattened", "BM_RenderFlattened_Memcpy"},
-                              {"undo snapshot", "BM_UndoSnapshot", "BM_UndoSnapshot_Memcpy"},
-                              {"project save", "BM_ProjectSave", "BM_ProjectSave_FileWrite"},
-                              {"project load", "BM_ProjectLoad", "BM_ProjectLoad_FileRead"}};
-    for (const auto& P : Pairs) {
-        const double Ours = Reporter.Median(P[1]), Plain = Reporter.Median(P[2]);
-        if (Ours > 0 && Plain > 0)
-            std::printf("%s: kelvane / plain ratio %.2f (kelvane %.2f ms, plain %.2f ms)\n", P[0], Ours / Plain,
-                        Ours, Plain);
-    }
+    TOffscreenApplication App(argv[0]);
+    const int Result = RunBenchmarks(argc, argv, [](const TRatioReporter& Reporter) {
+        const char* Pairs[][3] = {{"RenderFlattened", "BM_RenderFlattened", "BM_RenderFlattened_Memcpy"},
+                                  {"undo snapshot", "BM_UndoSnapshot", "BM_UndoSnapshot_Memcpy"},
+                                  {"project save", "BM_ProjectSave", "BM_ProjectSave_FileWrite"},
+                                  {"project load", "BM_ProjectLoad", "BM_ProjectLoad_FileRead"}};
+        for (const auto& P : Pairs) {
+            const double Ours = Reporter.Median(P[1]), Plain = Reporter.Median(P[2]);
+            if (Ours > 0 && Plain > 0)
+                std::printf("%s: kelvane / plain ratio %.2f (kelvane %.2f ms, plain %.2f ms)\n", P[0], Ours / Plain,
+                            Ours, Plain);
+        }
+    });
     std::remove(Scene().File.c_str());
     Scene().Form.reset();
-    benchmark::Shutdown();
-    return 0;
+    return Result;
 }

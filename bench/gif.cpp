@@ -147,24 +147,23 @@ BENCHMARK(BM_GiflibEncode)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    TRatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("GIF data of the 4000 x 3000 picture: %zu bytes\n", KvImageData().size());
+    return RunBenchmarks(argc, argv, [](const TRatioReporter& reporter) {
+        std::printf("GIF data of the 4000 x 3000 picture: %zu bytes\n", KvImageData().size());
 #ifdef KV_HAVE_GIFLIB
-    const double kd = reporter.MedianOf("BM_KvDecodeLZW"), ke = reporter.MedianOf("BM_KvEncodeLZW");
-    const double kl = reporter.MedianOf("BM_KvLoadPicture"), ks = reporter.MedianOf("BM_KvSavePicture8");
-    const double gd = reporter.MedianOf("BM_GiflibDecode"), ge = reporter.MedianOf("BM_GiflibEncode");
-    if (kd > 0 && gd > 0)
-        std::printf("decode ratio (giflib / ours): LZW %.2f, whole picture %.2f\n", gd / kd, kl > 0 ? gd / kl : 0.0);
-    if (ke > 0 && ge > 0)
-        std::printf("encode ratio (giflib / ours): LZW %.2f, whole picture %.2f\n", ge / ke, ks > 0 ? ge / ks : 0.0);
+        const double kd = reporter.MedianOf("BM_KvDecodeLZW"), ke = reporter.MedianOf("BM_KvEncodeLZW");
+        const double kl = reporter.MedianOf("BM_KvLoadPicture"), ks = reporter.MedianOf("BM_KvSavePicture8");
+        const double gd = reporter.MedianOf("BM_GiflibDecode"), ge = reporter.MedianOf("BM_GiflibEncode");
+        if (kd > 0 && gd > 0)
+            std::printf("decode ratio (giflib / ours): LZW %.2f, whole picture %.2f\n", gd / kd,
+                        kl > 0 ? gd / kl : 0.0);
+        if (ke > 0 && ge > 0)
+            std::printf("encode ratio (giflib / ours): LZW %.2f, whole picture %.2f\n", ge / ke,
+                        ks > 0 ? ge / ks : 0.0);
 #else
-    std::printf("giflib not found: no ratios\n");
+        std::printf("giflib not found: no ratios\n");
 #endif
-    const double autoSave = reporter.MedianOf("BM_KvAutoSave24");
-    if (autoSave > 0)
-        std::printf("Auto save of a 12-megapixel 24-bit photo: %.0f ms\n", autoSave);
-    benchmark::Shutdown();
-    return 0;
+        const double autoSave = reporter.MedianOf("BM_KvAutoSave24");
+        if (autoSave > 0)
+            std::printf("Auto save of a 12-megapixel 24-bit photo: %.0f ms\n", autoSave);
+    });
 }

@@ -78,19 +78,16 @@ BENCHMARK(BM_GiflibDecodeAnimation)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    TRatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    return RunBenchmarks(argc, argv, [](const TRatioReporter& reporter) {
 #ifdef KV_HAVE_GIFLIB
-    const double ms = reporter.MedianOf("BM_ModelDecodeStill"), ma = reporter.MedianOf("BM_ModelDecodeAnimation");
-    const double gs = reporter.MedianOf("BM_GiflibDecodeStill"), ga = reporter.MedianOf("BM_GiflibDecodeAnimation");
-    if (ms > 0 && gs > 0)
-        std::printf("decode ratio 4000x3000 still (giflib / model): %.2f\n", gs / ms);
-    if (ma > 0 && ga > 0)
-        std::printf("decode ratio 100-frame animation (giflib / model): %.2f\n", ga / ma);
+        const double ms = reporter.MedianOf("BM_ModelDecodeStill"), ma = reporter.MedianOf("BM_ModelDecodeAnimation");
+        const double gs = reporter.MedianOf("BM_GiflibDecodeStill"), ga = reporter.MedianOf("BM_GiflibDecodeAnimation");
+        if (ms > 0 && gs > 0)
+            std::printf("decode ratio 4000x3000 still (giflib / model): %.2f\n", gs / ms);
+        if (ma > 0 && ga > 0)
+            std::printf("decode ratio 100-frame animation (giflib / model): %.2f\n", ga / ma);
 #else
-    std::printf("giflib not found: no ratios\n");
+        std::printf("giflib not found: no ratios\n");
 #endif
-    benchmark::Shutdown();
-    return 0;
+    });
 }

@@ -155,19 +155,18 @@ BENCHMARK(BM_LibjpegLoad)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
     Picture();
-    kvbench::TRatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    auto ratio = [&](const char* ours, const char* direct, const char* what) {
-        const double a = reporter.Median(ours), b = reporter.Median(direct);
-        if (a > 0 && b > 0)
-            std::printf("ratio %-28s libjpeg/ours = %.3f\n", what, b / a);
-    };
-    ratio("BM_SaveToFileJpeg/100/min_time:2.000", "BM_LibjpegSave/100/min_time:2.000", "save q100");
-    ratio("BM_SaveToFileJpeg/75/min_time:2.000", "BM_LibjpegSave/75/min_time:2.000", "save q75");
-    ratio("BM_LoadFromFileJpeg/min_time:2.000", "BM_LibjpegLoad/min_time:2.000", "load");
+    const int Result = kvbench::RunBenchmarks(argc, argv, [](const kvbench::TRatioReporter& reporter) {
+        auto ratio = [&](const char* ours, const char* direct, const char* what) {
+            const double a = reporter.Median(ours), b = reporter.Median(direct);
+            if (a > 0 && b > 0)
+                std::printf("ratio %-28s libjpeg/ours = %.3f\n", what, b / a);
+        };
+        ratio("BM_SaveToFileJpeg/100/min_time:2.000", "BM_LibjpegSave/100/min_time:2.000", "save q100");
+        ratio("BM_SaveToFileJpeg/75/min_time:2.000", "BM_LibjpegSave/75/min_time:2.000", "save q75");
+        ratio("BM_LoadFromFileJpeg/min_time:2.000", "BM_LibjpegLoad/min_time:2.000", "load");
+    });
     for (const char* n : {"ours.jpg", "direct.jpg", "sample.jpg"})
         std::filesystem::remove(TempName(n));
-    return 0;
+    return Result;
 }

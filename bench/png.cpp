@@ -3,6 +3,8 @@
 // (libpng time divided by ours: 1.0 is as fast, above 1 is faster).
 #include "formats/PNGImage.h"
 
+#include "bench/BenchReporter.h"
+
 #include <benchmark/benchmark.h>
 #include <png.h>
 
@@ -194,13 +196,9 @@ void PrintRatios()
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
     if (argc > 1 && std::strcmp(argv[1], "--ratios-only") == 0) {
         PrintRatios();
         return 0;
     }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    PrintRatios();
-    return 0;
+    return kvbench::RunBenchmarks(argc, argv, [](const kvbench::TRatioReporter&) { PrintRatios(); });
 }

@@ -4,9 +4,10 @@
 // KV_THUMBS_FILES sets the file count (default 100).
 #include "widgets/Thumbview.h"
 
+#include "bench/BenchReporter.h"
+
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 
 #include <chrono>
 #include <cstdio>
@@ -139,17 +140,16 @@ BENCHMARK(BM_LibjpegEighth)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRe
 
 int main(int argc, char** argv)
 {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication App(argc, argv);
+    kvbench::TOffscreenApplication App(argv[0]);
     MakeFolder();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    const double N = double(Files.size());
-    if (ScanSeconds > 0 && LibjpegSeconds > 0)
-        std::printf("thumbs: %d files of %dx%d: scan %.1f ms/file, libjpeg 1/8 %.1f ms/file, ratio = %.3f\n",
-                    int(N), W, H, ScanSeconds * 1000 / N, LibjpegSeconds * 1000 / N, LibjpegSeconds / ScanSeconds);
+    const int Result = kvbench::RunBenchmarks(argc, argv, [](const kvbench::TRatioReporter&) {
+        const double N = double(Files.size());
+        if (ScanSeconds > 0 && LibjpegSeconds > 0)
+            std::printf("thumbs: %d files of %dx%d: scan %.1f ms/file, libjpeg 1/8 %.1f ms/file, ratio = %.3f\n",
+                        int(N), W, H, ScanSeconds * 1000 / N, LibjpegSeconds * 1000 / N,
+                        LibjpegSeconds / ScanSeconds);
+    });
     std::error_code E;
     std::filesystem::remove_all(Folder(), E);
-    return 0;
+    return Result;
 }

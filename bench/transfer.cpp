@@ -29,6 +29,7 @@
 
 using namespace kv;
 
+using kvbench::RunBenchmarks;
 using kvbench::TRatioReporter;
 
 namespace {
@@ -203,11 +204,8 @@ void PrintRatio(const TRatioReporter& Reporter, const std::string& Job)
 
 } // namespace
 
-int main(int argc, char** argv)
+void RegisterJobs()
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
     for (const TJob& j : Jobs()) {
         benchmark::RegisterBenchmark((j.Name + "/Kelvane").c_str(), [j](benchmark::State& s) {
             RunStretch(s, j.Filter, j.Factor);
@@ -222,14 +220,17 @@ int main(int argc, char** argv)
 #ifdef KV_HAVE_PIXMAN
     benchmark::RegisterBenchmark("Rotate30_Bilinear/Pixman", RunPixmanRotate)->Unit(benchmark::kMillisecond);
 #endif
-    TRatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    for (const TJob& j : Jobs())
-        PrintRatio(reporter, j.Name);
-    PrintRatio(reporter, "Rotate30_Bilinear");
+}
+
+int main(int argc, char** argv)
+{
+    RegisterJobs();
+    return RunBenchmarks(argc, argv, [](const TRatioReporter& reporter) {
+        for (const TJob& j : Jobs())
+            PrintRatio(reporter, j.Name);
+        PrintRatio(reporter, "Rotate30_Bilinear");
 #ifndef KV_HAVE_PIXMAN
-    std::printf("pixman not found at configure time: no ratio\n");
+        std::printf("pixman not found at configure time: no ratio\n");
 #endif
-    benchmark::Shutdown();
-    return 0;
+    });
 }

@@ -14,7 +14,6 @@
 #include "raster/Raster32.h"
 #include "raster/Raster32_Image.h"
 
-#include <QApplication>
 
 #include "bench/BenchReporter.h"
 
@@ -35,6 +34,8 @@
 
 using namespace kv;
 
+using kvbench::RunBenchmarks;
+using kvbench::TOffscreenApplication;
 using kvbench::TRatioReporter;
 
 namespace {
@@ -211,32 +212,25 @@ BENCHMARK(BM_View_Pixman)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)
 
 int main(int argc, char** argv)
 {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    int QtArgc = 1;
-    char* QtArgv[] = {argv[0], nullptr};
-    QApplication App(QtArgc, QtArgv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    TRatioReporter Reporter;
-    benchmark::RunSpecifiedBenchmarks(&Reporter);
-    double OursTotal = 0, TheirsTotal = 0;
-    for (int I = 0; I < 3; ++I) {
-        const double Ours = Reporter.Median("BM_View_Kelvane/" + std::to_string(I));
-        const double Theirs = Reporter.Median("BM_View_Pixman/" + std::to_string(I));
-        if (Ours <= 0 || Theirs <= 0)
-            continue;
-        OursTotal += Ours;
-        TheirsTotal += Theirs;
-        std::printf("scale %.1f: pixman / kelvane ratio %.2f (kelvane %.2f ms, pixman %.2f ms per repaint)\n",
-                    Scales[I], Theirs / Ours, Ours, Theirs);
-    }
-    if (OursTotal > 0)
-        std::printf("view repaint, all three scales: pixman / kelvane ratio %.2f\n", TheirsTotal / OursTotal);
+    TOffscreenApplication App(argv[0]);
+    const int Result = RunBenchmarks(argc, argv, [](const TRatioReporter& Reporter) {
+        double OursTotal = 0, TheirsTotal = 0;
+        for (int I = 0; I < 3; ++I) {
+            const double Ours = Reporter.Median("BM_View_Kelvane/" + std::to_string(I));
+            const double Theirs = Reporter.Median("BM_View_Pixman/" + std::to_string(I));
+            if (Ours <= 0 || Theirs <= 0)
+                continue;
+            OursTotal += Ours;
+            TheirsTotal += Theirs;
+            std::printf("scale %.1f: pixman / kelvane ratio %.2f (kelvane %.2f ms, pixman %.2f ms per repaint)\n",
+                        Scales[I], Theirs / Ours, Ours, Theirs);
+        }
+        if (OursTotal > 0)
+            std::printf("view repaint, all three scales: pixman / kelvane ratio %.2f\n", TheirsTotal / OursTotal);
 #ifndef KV_HAVE_PIXMAN
-    std::printf("pixman not found at configure time: no ratio\n");
+        std::printf("pixman not found at configure time: no ratio\n");
 #endif
+    });
     Scene().View.reset();
-    benchmark::Shutdown();
-    return 0;
+    return Result;
 }

@@ -473,8 +473,10 @@ bool TBitmapLayer::HitTest(int32_t X, int32_t Y)
     const int32_t H = SafeRound(double(R.Bottom) - R.Top);
     if (W < 0.5 || H < 0.5)
         return false;
-    const int32_t BX = SafeRound((X - double(R.Left)) * FBitmap->Width() / W);
-    const int32_t BY = SafeRound((Y - double(R.Top)) * FBitmap->Height() / H);
+    // The source pixel that contains the point, as the renderer draws it: rounding would
+    // move every hit half a source pixel towards the next one.
+    const int32_t BX = SafeRound(std::floor((X - double(R.Left)) * FBitmap->Width() / W));
+    const int32_t BY = SafeRound(std::floor((Y - double(R.Top)) * FBitmap->Height() / H));
     return (FBitmap->GetPixelClipped(BX, BY) & 0xFF000000u) != 0;
 }
 

@@ -278,6 +278,10 @@ TEST(BitmapLayer, HitByAlphaAndScaleWithView)
     EXPECT_FALSE(L->HitTest(3, 3));
     EXPECT_TRUE(L->HitTest(13, 3));
     EXPECT_FALSE(L->HitTest(25, 3));
+    std::string Hits; // the pixel under each point decides, not the nearest pixel edge
+    for (int32_t X = 0; X < 20; ++X)
+        Hits += L->HitTest(X, 3) ? '1' : '0';
+    EXPECT_EQ(Hits, "00000000001111111111");
     L->SetPlacement({0, 0, 0.4f, 10});
     EXPECT_FALSE(L->HitTest(0, 3));
 

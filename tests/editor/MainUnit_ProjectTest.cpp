@@ -17,14 +17,6 @@ using Bytes = std::vector<uint8_t>;
 
 uint32_t U32(const Bytes& B, size_t At) { return GetU32LE(B.data() + At); }
 
-float F32(const Bytes& B, size_t At)
-{
-    const uint32_t Bits = U32(B, At);
-    float F;
-    std::memcpy(&F, &Bits, 4);
-    return F;
-}
-
 void Put32(Bytes& B, uint32_t V)
 {
     for (int I = 0; I < 4; ++I)

@@ -446,6 +446,18 @@ TEST(Stretch, HugeShrinkNeverAsserts)
                                                                            << " columns, column " << x;
         }
     }
+    // All white: every column of every width is 253 in each channel.
+    TBitmap32 white;
+    Fill(white, 2000, 3, W);
+    for (TStretchFilter f : {sfLinear2, sfSpline}) {
+        white.SetStretchFilter(f);
+        for (int n : {1, 2, 3, 4}) {
+            Fill(dst, n, 1, 0);
+            StretchRectBlend(&dst, Rect(0, 0, n, 1), &white, Rect(0, 0, 2000, 3));
+            for (int x = 0; x < n; ++x)
+                EXPECT_EQ(dst.GetPixelFast(x, 0), White) << n << " columns, column " << x;
+        }
+    }
 }
 
 TEST(Affine, RotateTranslateAndPrepare)

@@ -554,19 +554,19 @@ void TMainForm::CropsButton1Click()
     // A frame that leaves nothing of the picture changes nothing.
     if (Area.Right <= Area.Left || Area.Bottom <= Area.Top)
         return;
-    TBitmap32 Cropped;
-    Cropped.SetSize(Area.Right - Area.Left, Area.Bottom - Area.Top);
+    TBitmap32 Kept;
+    Kept.SetSize(Area.Right - Area.Left, Area.Bottom - Area.Top);
     for (int32_t Y = Area.Top; Y < Area.Bottom; ++Y)
-        std::memcpy(Cropped.RowAddress(Y - Area.Top), Bg->PixelAddress(Area.Left, Y),
+        std::memcpy(Kept.RowAddress(Y - Area.Top), Bg->PixelAddress(Area.Left, Y),
                     size_t(Area.Right - Area.Left) * sizeof(TColor32));
-    Cropped.SetDrawMode(Bg->DrawMode());
-    Cropped.SetMasterAlpha(Bg->MasterAlpha());
-    Cropped.SetOuterColor(Bg->OuterColor());
-    Cropped.SetStretchFilter(Bg->StretchFilter());
+    Kept.SetDrawMode(Bg->DrawMode());
+    Kept.SetMasterAlpha(Bg->MasterAlpha());
+    Kept.SetOuterColor(Bg->OuterColor());
+    Kept.SetStretchFilter(Bg->StretchFilter());
 
     SaveUndoCrop();
     SetUndoCropOffset(Area.Left, Area.Top);
-    Bg->Assign(&Cropped);
+    Bg->Assign(&Kept);
     RemoveFrameLayers();
     SetStatusText(1, SizeText(Bg));
     MoveContentLayers(-float(Area.Left), -float(Area.Top));

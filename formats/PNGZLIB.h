@@ -14,7 +14,12 @@ KV_DECLARE_EXCEPTION(EZCompressionError, EZLibError)
 KV_DECLARE_EXCEPTION(EZDecompressionError, EZLibError)
 
 // Scoped: the level names would otherwise clash with the colour constants clNone/clDefault.
+// g++ 12 still reports a scoped enumerator as shadowing the global of the same name, though it
+// can only ever be named qualified and so hides nothing.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
 enum class TCompressionLevel : uint8_t { clNone, clFastest, clDefault, clMax };
+#pragma GCC diagnostic pop
 
 constexpr int32_t ZBufferSize = 65536;
 

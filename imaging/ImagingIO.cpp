@@ -163,7 +163,7 @@ bool IsPnmStream(TStream& Stream)
             if (c == '#') {
                 while (pos < b.size() && b[pos] != '\n' && b[pos] != '\r')
                     ++pos;
-                tok = "#";
+                tok.push_back('#');
                 return true;
             }
             if (std::isalnum(c))

@@ -230,9 +230,9 @@ void TBitmap32::Assign(TPersistent* Source)
         } else if (auto* picture = dynamic_cast<TPicture*>(Source)) {
             AssignFromPicture(*picture);
         } else if (Source->ClassName() == "TClipboard") {
-            TPicture picture;
-            picture.Assign(Source);
-            AssignFromPicture(picture);
+            TPicture clipped;
+            clipped.Assign(Source);
+            AssignFromPicture(clipped);
         } else {
             TCustomMap::Assign(Source); // the conversion error
         }

@@ -166,7 +166,7 @@ std::string FloatToStrFixed(Extended Value, int32_t Digits)
     for (int32_t k = 0; k < Point; ++k)
         IntPart += k < int32_t(D.size()) ? D[size_t(k)] : '0';
     if (IntPart.empty())
-        IntPart = "0";
+        IntPart.push_back('0');
     for (int32_t k = 0; k < Digits; ++k) {
         const int32_t Index = Point + k;
         Frac += Index >= 0 && Index < int32_t(D.size()) ? D[size_t(Index)] : '0';

@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
+#include <QStringList>
+#include <QXmlStreamReader>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -45,16 +49,49 @@ protected:
 
 } // namespace
 
+// Read as the shared-MIME-info database reads it: one type, the project type, matched
+// by the name pattern "*.kvn" alone (no magic: a project starts with "BM" like a BMP), with
+// the default case-insensitive matching so that ".KVN" files are projects too. The
+// database matches a glob against the file name without its folder.
 TEST(AssociationText, MimePackageMatchesByNameOnly)
 {
-    EXPECT_EQ(ProjectMimePackage(),
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-              "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
-              "  <mime-type type=\"application/x-kelvane-project\">\n"
-              "    <comment>Kelvane project</comment>\n"
-              "    <glob pattern=\"*.kvn\"/>\n"
-              "  </mime-type>\n"
-              "</mime-info>\n");
+    const QString Namespace = "http://www.freedesktop.org/standards/shared-mime-info";
+    QXmlStreamReader Xml(QString::fromStdString(ProjectMimePackage()));
+    QStringList Types, Globs, Comments, Others;
+    int Depth = 0;
+    QString Root;
+    while (!Xml.atEnd()) {
+        const QXmlStreamReader::TokenType Token = Xml.readNext();
+        if (Token == QXmlStreamReader::EndElement)
+            --Depth;
+        if (Token != QXmlStreamReader::StartElement)
+            continue;
+        ++Depth;
+        EXPECT_EQ(Xml.namespaceUri().toString(), Namespace) << Xml.name().toString().toStdString();
+        const QString Name = Xml.name().toString();
+        if (Depth == 1)
+            Root = Name;
+        else if (Name == "mime-type" && Depth == 2)
+            Types << Xml.attributes().value("type").toString();
+        else if (Name == "glob" && Depth == 3) {
+            Globs << Xml.attributes().value("pattern").toString();
+            EXPECT_FALSE(Xml.attributes().hasAttribute("case-sensitive"));
+        } else if (Name == "comment" && Depth == 3)
+            Comments << Xml.readElementText(), --Depth;
+        else
+            Others << Name;
+    }
+    ASSERT_FALSE(Xml.hasError()) << Xml.errorString().toStdString();
+    EXPECT_EQ(Root, "mime-info");
+    EXPECT_EQ(Types, QStringList{ProjectMimeType});
+    EXPECT_EQ(Globs, QStringList{"*.kvn"});
+    EXPECT_EQ(Comments, QStringList{"Kelvane project"});
+    EXPECT_TRUE(Others.isEmpty()) << Others.join(",").toStdString(); // no magic, no sub-class
+    const QRegularExpression Glob(QRegularExpression::wildcardToRegularExpression(Globs.value(0)),
+                                  QRegularExpression::CaseInsensitiveOption);
+    EXPECT_TRUE(Glob.match("My picture.kvn").hasMatch());
+    EXPECT_TRUE(Glob.match("OLD.KVN").hasMatch());
+    EXPECT_FALSE(Glob.match("picture.kvn.bmp").hasMatch());
 }
 
 TEST(AssociationText, DesktopEntryQuotesPathsThatNeedIt)

@@ -283,28 +283,131 @@ TEST_F(DocumentTest, FrameShowsGreyOnScreenOnlyWithFrameAlpha)
     EXPECT_EQ(Color32Red(Grey), Color32Intensity(0xFFFF0000));
 }
 
+namespace {
+
+// A 400 x 300 view buffer whose every pixel names its own place: x in bits 9..17, y in
+// bits 0..8, opaque.
+TColor32 Place(int32_t X, int32_t Y) { return 0xFF000000u | uint32_t(X) << 9 | uint32_t(Y); }
+
+void FillWithPlaces(TBitmap32& Buffer)
+{
+    Buffer.SetSize(400, 300);
+    for (int32_t Y = 0; Y < 300; ++Y)
+        for (int32_t X = 0; X < 400; ++X)
+            Buffer.SetPixelFast(X, Y, Place(X, Y));
+}
+
+// Where the magnifier took the pixel at (X, Y) from, as an offset from its centre (Cx, Cy);
+// false when the pixel is no copy of the buffer.
+bool SourceOffset(TBitmap32& Buffer, int32_t X, int32_t Y, double Cx, double Cy, double& Dx, double& Dy)
+{
+    const TColor32 C = Buffer.GetPixelFast(X, Y);
+    if ((C >> 24) != 0xFF || ((C >> 9) & 0x1FF) >= 400 || (C & 0x1FF) >= 300)
+        return false;
+    Dx = double((C >> 9) & 0x1FF) - Cx;
+    Dy = double(C & 0x1FF) - Cy;
+    return true;
+}
+
+// Places the magnifier so that it covers Size x Size view pixels centred on (200, 150).
+TRect CentreInView(TPositionedLayer* M, float Scale, float Size)
+{
+    M->SetPlacement({0, 0, 1, 1});
+    const TSingleRect Origin = M->GetViewPlacement();
+    const float Side = Size / Scale, Left = (200 - Size / 2 - Origin.Left) / Scale;
+    const float Top = (150 - Size / 2 - Origin.Top) / Scale;
+    M->SetPlacement({Left, Top, Left + Side, Top + Side});
+    return SafeRoundRect(M->GetViewPlacement());
+}
+
+} // namespace
+
+// The magnifier scales by 10 ^ (magnification / 50) and turns by minus the rotation in
+// degrees about its centre: a view pixel at offset (dx, dy) from the centre shows the
+// buffer pixel at the offset turned back and divided by the scale.
+TEST_F(DocumentTest, MagnifierMagnifiesAndTurnsAboutItsCentre)
+{
+    TPositionedLayer* M = AddMagnifier();
+    View()->UpdateViewMapping();
+    const TRect IR = CentreInView(M, View()->Scale(), 200);
+    ASSERT_EQ(IR.Right - IR.Left, 200);
+    const double Cx = IR.Left + 100, Cy = IR.Top + 100;
+    Form->MagnOpacity->setValue(255);
+    Form->MagnInterpolate->setChecked(false);
+    struct Case {
+        int Magnification, Rotation;
+        int32_t ViewDx, ViewDy; // the view pixel, from the centre
+        double Dx, Dy;          // the buffer pixel it shows, from the centre
+    };
+    const Case Cases[] = {
+        {0, 0, 60, -40, 60, -40},         // 10 ^ 0 = 1
+        {10, 0, 90, 0, 56.79, 0},         // 10 ^ 0.2 = 1.5849, the default
+        {10, 0, 0, -80, 0, -50.48},       //
+        {25, 0, -90, 0, -28.46, 0},       // 10 ^ 0.5 = 3.1623
+        {50, 0, 90, 60, 9, 6},            // 10 ^ 1
+        {50, 90, 90, 0, 0, -9},           // turned by -90 degrees
+        {50, 90, 0, 60, 6, 0},            //
+        {0, -90, 50, 20, -20, 50},        // turned by 90 degrees
+    };
+    for (const Case& C : Cases) {
+        TBitmap32 Buffer;
+        FillWithPlaces(Buffer);
+        Form->MagnMagnification->setValue(C.Magnification);
+        Form->MagnRotation->setValue(C.Rotation);
+        Form->PaintMagnifierHandler(M, &Buffer);
+        double Dx = 0, Dy = 0;
+        ASSERT_TRUE(SourceOffset(Buffer, int32_t(Cx) + C.ViewDx, int32_t(Cy) + C.ViewDy, Cx, Cy, Dx, Dy))
+            << C.Magnification << "," << C.Rotation;
+        EXPECT_NEAR(Dx, C.Dx, 1.0) << C.Magnification << "," << C.Rotation;
+        EXPECT_NEAR(Dy, C.Dy, 1.0) << C.Magnification << "," << C.Rotation;
+    }
+}
+
 TEST_F(DocumentTest, MagnifierAtHighZoomPaintsOnlyTheVisiblePart)
 {
     Form->NewBackground(2000, 2000, clWhite32);
     TPositionedLayer* M = AddMagnifier();
-    M->SetPlacement({0, 0, 2000, 2000});
     View()->SetScale(20.0f);
     View()->UpdateViewMapping();
+    // 40000 x 40000 view pixels, which the size check would refuse as one bitmap, with the
+    // centre in the middle of the buffer and the edges (and bevels) far outside it.
+    const TRect IR = CentreInView(M, 20.0f, 40000);
+    ASSERT_EQ(IR.Right - IR.Left, 40000);
+    const double Cx = IR.Left + 20000, Cy = IR.Top + 20000;
+    ASSERT_NEAR(Cx, 200, 1);
+    ASSERT_NEAR(Cy, 150, 1);
+    Form->MagnMagnification->setValue(50); // 10 times
+    Form->MagnRotation->setValue(0);
+    Form->MagnInterpolate->setChecked(false);
     TBitmap32 Buffer;
-    Buffer.SetSize(400, 300);
-    Buffer.ClearTo(clWhite32);
-    // 40000 x 40000 view pixels would be refused by the size check: nothing may throw.
+    FillWithPlaces(Buffer);
     Form->PaintMagnifierHandler(M, &Buffer);
-    Form->PaintFrameHandler(M, &Buffer);
-    SUCCEED();
-}
+    int Wrong = 0;
+    for (int32_t Y = 0; Y < 300; ++Y)
+        for (int32_t X = 0; X < 400; ++X) {
+            double Dx = 0, Dy = 0;
+            const bool Copy = SourceOffset(Buffer, X, Y, Cx, Cy, Dx, Dy);
+            if (!Copy || std::fabs(Dx - (X - Cx) / 10) > 1 || std::fabs(Dy - (Y - Cy) / 10) > 1) {
+                if (Wrong++ == 0)
+                    ADD_FAILURE() << "view pixel " << X << "," << Y << " shows " << std::hex
+                                  << Buffer.GetPixelFast(X, Y);
+            }
+        }
+    EXPECT_EQ(Wrong, 0);
 
-TEST_F(DocumentTest, MagnifierConstants)
-{
-    Form->MagnMagnification->setValue(50);
-    EXPECT_DOUBLE_EQ(std::pow(10.0, Form->MagnMagnification->value() / 50.0), 10.0);
-    EXPECT_NEAR(std::pow(10.0, 10 / 50.0), 1.5848932, 1e-7);
-    EXPECT_NEAR(std::pow(10.0, 0.0001), 1.0002303, 1e-7);
+    // The frame painter on the same layer: the grey of each pixel in place (a scale of
+    // 10 ^ 0.0001 moves nothing by half a pixel within 2000 of the centre).
+    FillWithPlaces(Buffer);
+    Form->FrameAlpha = 255;
+    Form->PaintFrameHandler(M, &Buffer);
+    Wrong = 0;
+    for (int32_t Y = 0; Y < 300; ++Y)
+        for (int32_t X = 0; X < 400; ++X) {
+            const uint32_t I = uint32_t(Color32Intensity(Place(X, Y)));
+            if (Buffer.GetPixelFast(X, Y) != (0xFF000000u | I << 16 | I << 8 | I) && Wrong++ == 0)
+                ADD_FAILURE() << "view pixel " << X << "," << Y << " is " << std::hex << Buffer.GetPixelFast(X, Y);
+        }
+    EXPECT_EQ(Wrong, 0);
 }
 
 TEST_F(DocumentTest, EditorBackgroundCheckerboardAndColour)

@@ -17,14 +17,6 @@ using Bytes = std::vector<uint8_t>;
 
 uint32_t U32(const Bytes& B, size_t At) { return GetU32LE(B.data() + At); }
 
-float F32(const Bytes& B, size_t At)
-{
-    const uint32_t Bits = U32(B, At);
-    float F;
-    std::memcpy(&F, &Bits, 4);
-    return F;
-}
-
 void Put32(Bytes& B, uint32_t V)
 {
     for (int I = 0; I < 4; ++I)
@@ -296,10 +288,38 @@ TEST_F(ProjectTest, HandBuiltFileLoads)
     EXPECT_EQ(Form->MagnRotation->value(), -180);
 }
 
+// A size list of "1000", "2000", "108", each with CR LF, is 17 bytes: the trailer is 21.
 TEST_F(ProjectTest, TrailerOfTheThreeLineList)
 {
-    const Bytes F = Assemble({Bytes(1000), Bytes(2000), Bytes(108)});
-    EXPECT_EQ(U32(F, F.size() - 4), 21u);
+    // The writer: blocks of 54 + 4 * 16 * 15 = 1014 and 54 + 4 * 22 * 22 = 1990 bytes.
+    Form->NewBackground(22, 22, 0xFF445566);
+    Form->SetSelection(AddPicture(16, 15, 0xFF778899, {1, 1, 17, 16}));
+    const Bytes Written = Save();
+    ASSERT_EQ(Written.size(), 1014u + 1990u + 108u + 17u + 4u);
+    EXPECT_EQ(U32(Written, Written.size() - 4), 21u);
+    EXPECT_EQ(std::string(Written.end() - 21, Written.end() - 4), "1014\r\n1990\r\n108\r\n");
+
+    // The reader, on the list itself: BMP blocks padded to 1000 and 2000 bytes.
+    auto Padded = [](Bytes B, size_t Size) {
+        while (B.size() < Size)
+            B.push_back(0xEE);
+        return B;
+    };
+    const Bytes F = Assemble({Padded(HandBmp(6, 39, 0xFF102030), 1000), Padded(HandBmp(21, 23, 0xFF405060), 2000),
+                              Record("bitmap", 255, {2, 3, 8, 42}, 1, 0, 0, 0, 0)});
+    ASSERT_EQ(std::string(F.end() - 21, F.end() - 4), "1000\r\n2000\r\n108\r\n");
+    ASSERT_EQ(U32(F, F.size() - 4), 21u);
+    Load(F);
+    EXPECT_EQ(Bg()->Width(), 21);
+    EXPECT_EQ(Bg()->Height(), 23);
+    EXPECT_EQ(Bg()->GetPixelFast(20, 22), 0xFF405060u);
+    ASSERT_EQ(Layers()->Count(), 2);
+    auto* P = dynamic_cast<TBitmapLayer*>(Layers()->Items(0));
+    ASSERT_NE(P, nullptr);
+    EXPECT_EQ(P->Bitmap()->Width(), 6);
+    EXPECT_EQ(P->Bitmap()->Height(), 39);
+    EXPECT_EQ(P->Bitmap()->GetPixelFast(5, 38), 0xFF102030u);
+    EXPECT_TRUE(SameRect(P->Placement(), {2, 3, 8, 42}));
 }
 
 TEST_F(ProjectTest, BadInputIsRefusedAndTheDocumentStays)

@@ -1,6 +1,7 @@
 #include "imaging/IEBitmaps.h"
 #include "imaging/ImagingProc.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -124,6 +125,81 @@ TEST(IEBitmap, CopyFromPlatformFormats)
     EXPECT_EQ(out.ScanLine(0)[1], 252);
 }
 
+// Copy-out by format: 1 bit with a black and white palette, 8-bit paletted with the
+// palette's entries, 8-bit grey with a grey ramp, 16-bit grey as 8 bits of the high byte of
+// each little-endian sample, all with the pixel rows unchanged.
+TEST(IEBitmap, CopyToPlatformBitmapOfTheIndexedAndGreyFormats)
+{
+    auto Ramp = [] {
+        std::vector<TPaletteEntry> E(256);
+        for (int I = 0; I < 256; ++I)
+            E[size_t(I)] = TPaletteEntry{uint8_t(I), uint8_t(I), uint8_t(I), 0};
+        return E;
+    };
+    for (uint8_t Location : {ieLocationMemory, ieLocationFile}) {
+        TIEBitmap One;
+        One.SetLocation(Location);
+        One.Allocate(10, 2, ie1g);
+        One.ScanLine(0)[0] = 0xA5;
+        One.ScanLine(0)[1] = 0x40; // pixel 9 set
+        One.ScanLine(1)[0] = 0x0F;
+        TBitmap Out;
+        One.CopyToTBitmap(&Out);
+        EXPECT_EQ(Out.PixelFormat(), pf1bit);
+        EXPECT_EQ(Out.Width(), 10);
+        EXPECT_EQ(Out.Height(), 2);
+        EXPECT_EQ(Out.PaletteEntries(),
+                  (std::vector<TPaletteEntry>{TPaletteEntry{0, 0, 0, 0}, TPaletteEntry{255, 255, 255, 0}}));
+        EXPECT_EQ(Out.ScanLine(0)[0], 0xA5);
+        EXPECT_EQ(Out.ScanLine(0)[1] & 0xC0, 0x40);
+        EXPECT_EQ(Out.ScanLine(1)[0], 0x0F);
+
+        TIEBitmap Paletted;
+        Paletted.SetLocation(Location);
+        Paletted.Allocate(3, 2, ie8p);
+        Paletted.Palette()[7] = TRGB{10, 20, 30}; // B, G, R
+        Paletted.Palette()[255] = TRGB{1, 2, 3};
+        Paletted.ScanLine(1)[2] = 7;
+        Paletted.ScanLine(0)[0] = 255;
+        Paletted.CopyToTBitmap(&Out);
+        EXPECT_EQ(Out.PixelFormat(), pf8bit);
+        ASSERT_EQ(Out.PaletteEntries().size(), 256u);
+        EXPECT_EQ(Out.PaletteEntries()[7], (TPaletteEntry{30, 20, 10, 0}));
+        EXPECT_EQ(Out.PaletteEntries()[255], (TPaletteEntry{3, 2, 1, 0}));
+        EXPECT_EQ(Out.ScanLine(1)[2], 7);
+        EXPECT_EQ(Out.ScanLine(0)[0], 255);
+        EXPECT_EQ(Out.ScanLine(0)[1], 0);
+
+        TIEBitmap Grey;
+        Grey.SetLocation(Location);
+        Grey.Allocate(3, 2, ie8g);
+        Grey.ScanLine(0)[1] = 200;
+        Grey.ScanLine(1)[0] = 9;
+        Grey.CopyToTBitmap(&Out);
+        EXPECT_EQ(Out.PixelFormat(), pf8bit);
+        EXPECT_EQ(Out.PaletteEntries(), Ramp());
+        EXPECT_EQ(Out.ScanLine(0)[1], 200);
+        EXPECT_EQ(Out.ScanLine(1)[0], 9);
+
+        TIEBitmap Deep;
+        Deep.SetLocation(Location);
+        Deep.Allocate(3, 2, ie16g);
+        ASSERT_EQ(Deep.PixelFormat(), ie16g);
+        PutU16LE(Deep.ScanLine(0), 0x1234);
+        PutU16LE(Deep.ScanLine(0) + 4, 0xFF01);
+        PutU16LE(Deep.ScanLine(1) + 2, 0x00FF);
+        Deep.CopyToTBitmap(&Out);
+        EXPECT_EQ(Out.PixelFormat(), pf8bit);
+        EXPECT_EQ(Out.Width(), 3);
+        EXPECT_EQ(Out.Height(), 2);
+        EXPECT_EQ(Out.PaletteEntries(), Ramp());
+        EXPECT_EQ(Out.ScanLine(0)[0], 0x12);
+        EXPECT_EQ(Out.ScanLine(0)[1], 0x00);
+        EXPECT_EQ(Out.ScanLine(0)[2], 0xFF);
+        EXPECT_EQ(Out.ScanLine(1)[1], 0x00);
+    }
+}
+
 TEST(IEMask, FullFlag)
 {
     TIEMask m;
@@ -216,10 +292,36 @@ TEST(Helpers, Bits)
     TRGB back = IELab2RGB(IERGB2Lab(c));
     EXPECT_NEAR(back.g, 200, 1);
     EXPECT_NEAR(back.b, 10, 1);
-    uint8_t src[2] = {0xF0, 0x0F}, dst[2] = {0xAA, 0xAA};
-    CopyBitRun(dst, src, 2, 8, 4); // bits 4..11 of src = 0000 0000
-    EXPECT_EQ(dst[0], 0x80);
-    EXPECT_EQ(dst[1], 0x2A);
+}
+
+// Bits count from the most significant bit of the first byte; the destination's bits
+// outside the run keep their values.
+TEST(SharedRoutines, CopyBitRun)
+{
+    struct Case {
+        const char* What;
+        std::vector<uint8_t> Src, Dest;
+        int64_t DestBit, Count, SrcBit;
+        std::vector<uint8_t> Expected;
+    };
+    const Case Cases[] = {
+        // src bits 4..11 are all 0; dest 1010 1010 1010 1010 loses bits 2..9.
+        {"zeros into alternating bits", {0xF0, 0x0F}, {0xAA, 0xAA}, 2, 8, 4, {0x80, 0x2A}},
+        {"nothing to copy", {0xFF}, {0x5A}, 3, 0, 0, {0x5A}},
+        {"inside one byte", {0xFF}, {0x00}, 3, 2, 0, {0x18}},
+        {"a hole across a byte edge", {0x00}, {0xFF, 0xFF}, 6, 4, 1, {0xFC, 0x3F}},
+        {"whole bytes", {0x12, 0x34, 0x56}, {0, 0, 0}, 8, 16, 0, {0x00, 0x12, 0x34}},
+        // src 1011 0101 0110 1100, bits 1..12 = 0110 1010 1101, placed at bit 5.
+        {"unaligned on both sides", {0xB5, 0x6C}, {0, 0, 0}, 5, 12, 1, {0x03, 0x56, 0x80}},
+        {"unaligned over set bits", {0xB5, 0x6C}, {0xFF, 0xFF, 0xFF}, 5, 12, 1, {0xFB, 0x56, 0xFF}},
+        // src bits 13..15 of 0000 0101 are 1 0 1.
+        {"from the second byte", {0x00, 0x05}, {0x00}, 0, 3, 13, {0xA0}},
+    };
+    for (const Case& C : Cases) {
+        std::vector<uint8_t> Dest = C.Dest;
+        CopyBitRun(Dest.data(), C.Src.data(), C.DestBit, C.Count, C.SrcBit);
+        EXPECT_EQ(Dest, C.Expected) << C.What;
+    }
 }
 
 TEST(SharedRoutines, CopyBitmapTo24BitExpandsOnlyTheRowsPixels)
@@ -255,20 +357,71 @@ TEST(SharedRoutines, CopyBitmapKeepsThePalette)
     EXPECT_EQ(c->ScanLine(1)[2], 5);
 }
 
+// One row between depths: bits and nibbles first pixel in the high bits, indexes looked up
+// in the palette (B, G, R entries) for 24 bits, 24-bit colours turned into indexes by the
+// quantizer's index function, 32 bits to 24 by dropping the fourth byte. The result is
+// the output length; nothing is written past it.
 TEST(SharedRoutines, ConvertRowBits)
 {
-    uint8_t src[1] = {0xA0}; // 1 0 1 0
-    TRGB pal[2] = {{0, 0, 0}, {10, 20, 30}};
-    uint8_t out[12];
-    EXPECT_EQ(ConvertRowBits(src, out, 1, 4, 1, pal, 24, nullptr), 12);
-    EXPECT_EQ(out[0], 10);
-    EXPECT_EQ(out[2], 30);
-    EXPECT_EQ(out[3], 0);
-    uint8_t nib[1] = {0x3C};
-    uint8_t idx[2];
-    EXPECT_EQ(ConvertRowBits(nib, idx, 4, 2, 15, nullptr, 8, nullptr), 2);
-    EXPECT_EQ(idx[0], 3);
-    EXPECT_EQ(idx[1], 12);
+    std::vector<TRGB> Pal(256);
+    for (int I = 0; I < 256; ++I)
+        Pal[size_t(I)] = TRGB{uint8_t(I), uint8_t(255 - I), uint8_t(I * 7)};
+    auto P24 = [&](std::initializer_list<int> Indexes) {
+        std::vector<uint8_t> Out;
+        for (int I : Indexes)
+            Out.insert(Out.end(), {Pal[size_t(I)].b, Pal[size_t(I)].g, Pal[size_t(I)].r});
+        return Out;
+    };
+    // The quantizer knows three colours; anything else (a channel-order slip) gives 0.
+    const TIEColorIndexFunc Quantizer = [](TRGB C) {
+        if (C == TRGB{1, 2, 3})
+            return 7;
+        if (C == TRGB{40, 50, 60})
+            return 12;
+        if (C == TRGB{255, 0, 128})
+            return 3;
+        return 0;
+    };
+    const std::vector<uint8_t> Bits = {0xB2, 0x40};       // 10 pixels: 1 0 1 1 0 0 1 0 0 1
+    const std::vector<uint8_t> Nibbles = {0x3C, 0x0F, 0x70}; // 5 pixels: 3 12 0 15 7
+    const std::vector<uint8_t> Bytes = {200, 1, 0, 255, 77};
+    const std::vector<uint8_t> Small = {9, 1, 0, 15, 7};
+    const std::vector<uint8_t> Rgb = {1, 2, 3, 40, 50, 60, 255, 0, 128}; // B, G, R
+    struct Case {
+        int32_t SrcBits, DstBits, Width, PaletteHigh;
+        std::vector<uint8_t> Src, Expected;
+    };
+    const Case Cases[] = {
+        {1, 24, 10, 1, Bits, P24({1, 0, 1, 1, 0, 0, 1, 0, 0, 1})},
+        {1, 8, 10, 1, Bits, {1, 0, 1, 1, 0, 0, 1, 0, 0, 1}},
+        {1, 4, 10, 1, Bits, {0x10, 0x11, 0x00, 0x10, 0x01}},
+        {1, 1, 10, 1, Bits, {0xB2, 0x40}},
+        {4, 24, 5, 15, Nibbles, P24({3, 12, 0, 15, 7})},
+        {4, 8, 5, 15, Nibbles, {3, 12, 0, 15, 7}},
+        {4, 4, 5, 15, Nibbles, {0x3C, 0x0F, 0x70}},
+        {4, 1, 5, 15, {0x10, 0x01, 0x10}, {0x98}},
+        {8, 24, 5, 255, Bytes, P24({200, 1, 0, 255, 77})},
+        {8, 8, 5, 255, Bytes, Bytes},
+        {8, 4, 5, 255, Small, {0x91, 0x0F, 0x70}},
+        {8, 1, 5, 255, {1, 0, 0, 1, 1}, {0x98}},
+        {24, 24, 3, 0, Rgb, Rgb},
+        {24, 8, 3, 0, Rgb, {7, 12, 3}},
+        {24, 4, 3, 0, Rgb, {0x7C, 0x30}},
+        {32, 24, 2, 0, {1, 2, 3, 99, 4, 5, 6, 88}, {1, 2, 3, 4, 5, 6}},
+    };
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(std::to_string(C.SrcBits) + " to " + std::to_string(C.DstBits) + " bits");
+        std::vector<uint8_t> Out(64, 0xEE);
+        const int32_t Len =
+            ConvertRowBits(C.Src.data(), Out.data(), C.SrcBits, C.Width, C.PaletteHigh, Pal.data(), C.DstBits, Quantizer);
+        ASSERT_EQ(Len, int32_t(C.Expected.size()));
+        // The bits past the last pixel of a packed row are padding: only the pixels count.
+        const int32_t UsedBits = C.Width * C.DstBits % 8;
+        if (UsedBits != 0)
+            Out[size_t(Len - 1)] &= uint8_t(0xFF << (8 - UsedBits));
+        EXPECT_EQ(std::vector<uint8_t>(Out.begin(), Out.begin() + Len), C.Expected);
+        EXPECT_EQ(std::count(Out.begin() + Len, Out.end(), 0xEE), 64 - Len);
+    }
 }
 
 namespace {
@@ -320,9 +473,30 @@ TEST(SharedRoutines, FastMaskResampleOfSameSizeIsACopy)
     m.AllocateBits(3, 2, 8);
     m.SetPixel(1, 1, 77);
     TIEMask out;
+    out.AllocateBits(3, 2, 8);
+    out.Fill(255); // a full mask before: the copy must take the source's flag
     IEFastMaskResample(m, out, 3, 2);
     EXPECT_EQ(out.GetPixel(1, 1), 77);
+    EXPECT_EQ(out.GetPixel(0, 0), 0);
     EXPECT_EQ(out.X1, 1);
+    EXPECT_EQ(out.Y1, 1);
+    EXPECT_EQ(out.X2, 1);
+    EXPECT_EQ(out.Y2, 1);
+    EXPECT_FALSE(out.Full());
+
+    TIEMask full;
+    full.AllocateBits(3, 2, 8);
+    full.Fill(255);
+    full.SetPixel(2, 0, 255);
+    ASSERT_TRUE(full.Full());
+    TIEMask copy;
+    copy.AllocateBits(3, 2, 8);
+    IEFastMaskResample(full, copy, 3, 2);
+    EXPECT_TRUE(copy.Full());
+    EXPECT_EQ(copy.GetPixel(0, 1), 255);
+    EXPECT_EQ(copy.X1, 2);
+    EXPECT_EQ(copy.Y2, 0);
+
     IEFastMaskResample(m, out, 6, 2);
     EXPECT_EQ(out.Width(), 6);
     EXPECT_EQ(out.GetPixel(2, 1), 77);

@@ -331,8 +331,12 @@ TEST(ImagingIO, ExifResolutionReplacesAOneToOneDensity)
     EXPECT_EQ(io.Params().DpiY, 72);
 }
 
+// The DPI adjustment resamples along one axis by the fast linear path: halving averages
+// source pixels Trunc(i / 0.5) .. Trunc(min(i + 1, new size - 1) / 0.5), so each target
+// pixel but the last takes three sources (2i, 2i + 1, 2i + 2) and the last one only 2i.
 TEST(ImagingIO, DpiAdjustment)
 {
+    auto Source = [](int32_t X, int32_t Y) { return int32_t(uint8_t(X + 7 * Y)); }; // as Gradient
     TImagingIO io;
     TBitmap b;
     Gradient(b, 100, 50);
@@ -340,9 +344,23 @@ TEST(ImagingIO, DpiAdjustment)
     io.Params().DpiX = 100;
     io.Params().DpiY = 200;
     io.AdjustDPI();
-    EXPECT_EQ(b.Width(), 100);
-    EXPECT_EQ(b.Height(), 25);
+    ASSERT_EQ(b.Width(), 100);
+    ASSERT_EQ(b.Height(), 25);
+    EXPECT_EQ(b.PixelFormat(), pf24bit);
+    EXPECT_EQ(io.Params().DpiX, 100);
     EXPECT_EQ(io.Params().DpiY, 100);
+    EXPECT_EQ(io.Params().Height, 25);
+    // Row 0 averages rows 0, 1, 2: byte 0 is (0 + 7 + 14) / 3, byte 299 (43 + 50 + 57) / 3.
+    EXPECT_EQ(b.ScanLine(0)[0], 7);
+    EXPECT_EQ(b.ScanLine(0)[299], 50);
+    // Row 24 is row 48 alone: 7 * 48 = 336, which is 80 in a byte.
+    EXPECT_EQ(b.ScanLine(24)[0], 80);
+    for (int32_t Y = 0; Y < 25; ++Y)
+        for (int32_t X = 0; X < 300; ++X) {
+            const int32_t Expected = Y < 24 ? (Source(X, 2 * Y) + Source(X, 2 * Y + 1) + Source(X, 2 * Y + 2)) / 3
+                                            : Source(X, 48);
+            ASSERT_EQ(b.ScanLine(Y)[X], Expected) << X << "," << Y;
+        }
 
     TBitmap t;
     Gradient(t, 50, 100);
@@ -350,14 +368,30 @@ TEST(ImagingIO, DpiAdjustment)
     io.Params().DpiX = 200;
     io.Params().DpiY = 100;
     io.AdjustDPI();
-    EXPECT_EQ(t.Width(), 25);
-    EXPECT_EQ(t.Height(), 100);
+    ASSERT_EQ(t.Width(), 25);
+    ASSERT_EQ(t.Height(), 100);
     EXPECT_EQ(io.Params().DpiX, 100);
+    EXPECT_EQ(io.Params().Width, 25);
+    // Column 0 of row 0 averages pixels 0, 1, 2 channel by channel: blue (0 + 3 + 6) / 3.
+    EXPECT_EQ(t.ScanLine(0)[0], 3);
+    for (int32_t Y = 0; Y < 100; ++Y)
+        for (int32_t I = 0; I < 25; ++I)
+            for (int32_t C = 0; C < 3; ++C) {
+                auto At = [&](int32_t K) { return Source(3 * K + C, Y); };
+                const int32_t Expected = I < 24 ? (At(2 * I) + At(2 * I + 1) + At(2 * I + 2)) / 3 : At(48);
+                ASSERT_EQ(t.ScanLine(Y)[3 * I + C], Expected) << I << "," << Y << "," << C;
+            }
 
+    // Equal resolutions, or one below 1, change nothing.
+    const std::vector<uint8_t> Before(t.ScanLine(7), t.ScanLine(7) + 75);
     io.Params().DpiX = 0;
     io.Params().DpiY = 300;
     io.AdjustDPI();
     EXPECT_EQ(t.Width(), 25);
+    io.Params().DpiX = 300;
+    io.AdjustDPI();
+    EXPECT_EQ(t.Width(), 25);
+    EXPECT_EQ(std::vector<uint8_t>(t.ScanLine(7), t.ScanLine(7) + 75), Before);
     io.Params().DpiX = 1;
     io.Params().DpiY = 65535; // absurd: left alone
     io.AdjustDPI();

@@ -412,16 +412,50 @@ TEST(Stretch, FilteredEqualsTheTwoDimensionalSum)
         }
 }
 
+// 2000 x 3 to n x 1: the three rows average with weights 85 each. One target column
+// averages the whole row: 255 of the 2000 columns get weight 1 (the ones where
+// 255 * (k + 1) / 2000 steps up). Two to four columns shrink so far that every quantised
+// weight rounds to 0, so each takes its nearest source column with weight 255. A channel
+// of 255 sums to 255 * 255 * 255 = 0xFD02FF: 253.
 TEST(Stretch, HugeShrinkNeverAsserts)
 {
+    constexpr TColor32 Black = 0xFD000000, White = 0xFDFDFDFD;
     TBitmap32 src, dst;
-    Fill(src, 2000, 3, W);
+    src.SetSize(2000, 3);
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 2000; ++x)
+            src.SetPixelFast(x, y, x < 1100 ? K : W);
+    struct Case {
+        int n;
+        std::vector<TColor32> Expected;
+    };
+    // One column: 115 of the weighted columns are white (k = Ceil(2000 j / 255) - 1 >= 1100
+    // for j = 141 .. 255): 115 * 255 * 255 = 0x721A73, channel 0x72; alpha 253 as above.
+    // Centres of the others: 0, 1999 | 0, 999.5, 1999 | 0, 666.3, 1332.7, 1999.
+    const Case Cases[] = {{1, {0xFD727272}},
+                          {2, {Black, White}},
+                          {3, {Black, Black, White}},
+                          {4, {Black, Black, White, White}}};
     for (TStretchFilter f : {sfLinear2, sfSpline}) {
         src.SetStretchFilter(f);
+        for (const Case& c : Cases) {
+            Fill(dst, c.n, 1, 0);
+            StretchRectBlend(&dst, Rect(0, 0, c.n, 1), &src, Rect(0, 0, 2000, 3));
+            for (int x = 0; x < c.n; ++x)
+                EXPECT_EQ(dst.GetPixelFast(x, 0), c.Expected[size_t(x)]) << "filter " << int(f) << ", " << c.n
+                                                                           << " columns, column " << x;
+        }
+    }
+    // All white: every column of every width is 253 in each channel.
+    TBitmap32 white;
+    Fill(white, 2000, 3, W);
+    for (TStretchFilter f : {sfLinear2, sfSpline}) {
+        white.SetStretchFilter(f);
         for (int n : {1, 2, 3, 4}) {
             Fill(dst, n, 1, 0);
-            StretchRectBlend(&dst, Rect(0, 0, n, 1), &src, Rect(0, 0, 2000, 3));
-            EXPECT_GT(Color32Red(dst.GetPixelFast(0, 0)), 200) << n;
+            StretchRectBlend(&dst, Rect(0, 0, n, 1), &white, Rect(0, 0, 2000, 3));
+            for (int x = 0; x < n; ++x)
+                EXPECT_EQ(dst.GetPixelFast(x, 0), White) << n << " columns, column " << x;
         }
     }
 }

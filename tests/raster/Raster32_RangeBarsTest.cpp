@@ -204,16 +204,56 @@ TEST(RangeBar, WheelIsAUserChangeAndCentringKeepsTheMiddle)
     EXPECT_FLOAT_EQ(R.Position(), 950);
 }
 
+// A horizontal bar of 100 x 16 with a single border: buttons 14 long, the track from 15
+// to 85 framed in the window-frame colour, the handle 17 long (the window, 100 of 500,
+// would be 14) at the track's start, the rest of the track the mix
+// (face * 127 + colour * 128) div 255 of each channel.
 TEST(RangeBar, PaintsWithoutAWindow)
 {
+    auto Rgb = [](TColor C) {
+        C = ColorToRGB(C);
+        return qRgb(GetRValue(C), GetGValue(C), GetBValue(C));
+    };
+    auto Mixed = [&](TColor Own) {
+        const TColor Face = ColorToRGB(clBtnFace);
+        auto Mix = [](int C1, int C2) { return (C1 * 127 + C2 * 128) / 255; };
+        return qRgb(Mix(GetRValue(Face), GetRValue(Own)), Mix(GetGValue(Face), GetGValue(Own)),
+                    Mix(GetBValue(Face), GetBValue(Own)));
+    };
+    auto Pixel = [](const QImage& I, int X, int Y) { return I.pixel(X, Y) | 0xFF000000u; };
+    const TColor Own = 0x00FF8000, Handle = 0x00204080;
+
     TRangeBar R;
     R.SetRange(500);
     R.SetBorderStyle(bsSingleBorder);
     R.SetBackgnd(bgMix);
+    R.SetColor(Own);
+    R.SetHandleColor(Handle);
     QImage Img(R.size(), QImage::Format_RGB32);
     R.render(&Img);
+    ASSERT_EQ(R.GetHandleRect(), (TRect{15, 1, 32, 15}));
+    EXPECT_EQ(Pixel(Img, 60, 8), Mixed(Own));
+    EXPECT_EQ(Pixel(Img, 83, 13), Mixed(Own));
+    EXPECT_EQ(Pixel(Img, 50, 1), Rgb(clWindowFrame));
+    EXPECT_EQ(Pixel(Img, 50, 14), Rgb(clWindowFrame));
+    EXPECT_EQ(Pixel(Img, 17, 3), Rgb(Handle));
+    // The handle's raised edge: lightened by 48 at the top, darkened by 32 at the bottom.
+    EXPECT_EQ(Pixel(Img, 24, 1), qRgb(0x80 + 48, 0x40 + 48, 0x20 + 48));
+    EXPECT_EQ(Pixel(Img, 24, 14), qRgb(0x80 - 32, 0x40 - 32, 0x00));
+    // The 3D border (Ctl3D): shadow at the top and left, highlight at the bottom and right.
+    EXPECT_EQ(Pixel(Img, 50, 0), Rgb(clBtnShadow));
+    EXPECT_EQ(Pixel(Img, 99, 8), Rgb(clBtnHighlight));
+
     R.SetKind(sbVertical);
     R.SetBounds(0, 0, 16, 100);
-    R.render(&Img);
-    EXPECT_FALSE(Img.isNull());
+    R.SetCtl3D(false);
+    R.SetBackgnd(bgSolid);
+    QImage Tall(R.size(), QImage::Format_RGB32);
+    R.render(&Tall);
+    ASSERT_EQ(R.GetHandleRect(), (TRect{1, 15, 15, 32}));
+    EXPECT_EQ(Pixel(Tall, 8, 60), Rgb(Own));
+    EXPECT_EQ(Pixel(Tall, 3, 17), Rgb(Handle));
+    EXPECT_EQ(Pixel(Tall, 0, 50), Rgb(clBlack));
+    EXPECT_EQ(Pixel(Tall, 15, 50), Rgb(clBlack));
+    EXPECT_EQ(Pixel(Tall, 8, 99), Rgb(clBlack));
 }

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDialog>
+#include <QPointer>
+#include <QTimer>
 #include <QElapsedTimer>
 #include <QWidget>
 
@@ -187,18 +190,53 @@ TEST(LbButton, FadeReachesRestInEightTicksOf30Ms)
     EXPECT_FALSE(B->FadeRunning());
 }
 
+// Watches the timer events of the fade timers (the only timers of LbFadeInterval here).
+class TFadeTimerWatch : public QObject {
+public:
+    std::vector<QPointer<QTimer>> Seen;
+    int TicksAfter = 0;
+    bool Deleted = false;
+
+protected:
+    bool eventFilter(QObject* Receiver, QEvent* Event) override
+    {
+        auto* T = qobject_cast<QTimer*>(Receiver);
+        if (Event->type() == QEvent::Timer && T && T->interval() == int(LbFadeInterval)) {
+            if (Deleted)
+                ++TicksAfter;
+            else
+                Seen.emplace_back(T);
+        }
+        return false;
+    }
+};
+
 TEST(LbButton, FadeTimerDiesWithItsButton)
 {
     QWidget Parent;
+    Parent.resize(400, 400);
     auto* B = new TLbButton(&Parent);
+    B->SetBounds(250, 300, 100, 23); // away from the pointer, which would send its own enter
     Parent.show();
+    kvtest::Wait(20);
+    TFadeTimerWatch Watch;
+    qApp->installEventFilter(&Watch);
     B->SetSlowDecease(true);
     B->MouseEnter();
     B->MouseLeave();
-    ASSERT_TRUE(B->FadeRunning());
+    QElapsedTimer Clock;
+    Clock.start();
+    while (Watch.Seen.empty() && Clock.elapsed() < 2000)
+        kvtest::Wait(5);
+    ASSERT_TRUE(B->FadeRunning()); // one tick of eight gone
+    ASSERT_FALSE(Watch.Seen.empty());
     delete B;
-    kvtest::Wait(100); // no tick may reach the freed button
-    SUCCEED();
+    Watch.Deleted = true;
+    for (const QPointer<QTimer>& T : Watch.Seen)
+        EXPECT_TRUE(T.isNull()); // the timer went with its button
+    kvtest::Wait(100);
+    EXPECT_EQ(Watch.TicksAfter, 0);
+    qApp->removeEventFilter(&Watch);
 }
 
 TEST(LbButton, NoHotTrackColourMeansNoFadeButTheCounterRuns)

@@ -101,7 +101,8 @@ inline std::vector<uint8_t> PcxBytes()
     B[66] = 4; // bytes per line
     B[68] = 1; // palette information
     const uint8_t Data[] = {0, 1, 2, 3, 0xC4, 4};
-    B.insert(B.end(), std::begin(Data), std::end(Data));
+    for (uint8_t V : Data)
+        B.push_back(V);
     B.push_back(12); // palette marker
     for (int I = 0; I < 256; ++I) {
         B.push_back(uint8_t(I));
@@ -115,11 +116,9 @@ inline std::vector<uint8_t> PcxBytes()
 // bottom row blue, green; top row red, white.
 inline std::vector<uint8_t> TgaBytes()
 {
-    std::vector<uint8_t> B = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0};
-    const uint8_t Pixels[] = {255, 0, 0, 0, 255, 0, /* bottom: blue, green (B, G, R) */
-                              0, 0, 255, 255, 255, 255 /* top: red, white */};
-    B.insert(B.end(), std::begin(Pixels), std::end(Pixels));
-    return B;
+    return {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0, /* header */
+            255, 0, 0, 0, 255, 0, /* bottom: blue, green (B, G, R) */
+            0, 0, 255, 255, 255, 255 /* top: red, white */};
 }
 
 inline void Pump()

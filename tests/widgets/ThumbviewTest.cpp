@@ -24,8 +24,12 @@ TPoint At(TTHumbview& V, int Index) { return TPoint{V.Thumb(Index)->Left(), V.Th
 
 void AddThumbs(TTHumbview& V, int N)
 {
-    for (int I = 0; I < N; ++I)
-        V.AddThumb("t" + std::to_string(100 + I) + ".bmp", false);
+    for (int I = 0; I < N; ++I) {
+        std::string Name(1, 't');
+        Name += std::to_string(100 + I);
+        Name += ".bmp";
+        V.AddThumb(Name, false);
+    }
 }
 
 // Paints the view once and lets the posted first scan run.

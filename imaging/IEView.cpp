@@ -34,4 +34,102 @@ void TIEImageWatch::Reset()
     FLink.reset();
 }
 
+TIEAttachment::~TIEAttachment() { UnregisterView(); }
+
+void TIEAttachment::UnregisterView()
+{
+    if (FView && FViewCallback >= 0)
+        FView->UnregisterChangeCallback(FViewCallback);
+    FViewCallback = -1;
+}
+
+void TIEAttachment::ReadViewFields()
+{
+    if (!FView)
+        return;
+    FBitmap = FView->IEBitmap();
+    FMask = FView->SelectionMask();
+}
+
+void TIEAttachment::DetachImage()
+{
+    FImageWatch.Reset();
+    FImage = nullptr;
+}
+
+void TIEAttachment::SetBitmap(TBitmap* Value)
+{
+    // The view's callback is its only notice of going away: nil keeps everything.
+    if (!Value && (FView || FImage))
+        return;
+    UnregisterView();
+    DetachImage();
+    FView = nullptr;
+    FMask = nullptr;
+    FBitmap = Value;
+}
+
+void TIEAttachment::SetView(TIEView* Value)
+{
+    UnregisterView();
+    const bool HadView = FView != nullptr;
+    FView = Value;
+    if (!Value) {
+        // The old view's bitmap may go with the view, unnoticed from now on.
+        if (HadView)
+            FBitmap = nullptr;
+        FMask = nullptr;
+        return;
+    }
+    DetachImage();
+    ReadViewFields();
+    FViewCallback = Value->RegisterChangeCallback([this](TIEViewChange Change) {
+        if (Change == ievcGoingAway) {
+            FView = nullptr;
+            FBitmap = nullptr;
+            FMask = nullptr;
+            FViewCallback = -1;
+        } else {
+            ReadViewFields();
+        }
+    });
+}
+
+void TIEAttachment::SetImage(TImage* Value)
+{
+    UnregisterView();
+    FView = nullptr;
+    FMask = nullptr;
+    const bool HadImage = FImage != nullptr;
+    DetachImage();
+    if (!Value) {
+        if (HadImage)
+            FBitmap = nullptr;
+        return;
+    }
+    FImage = Value;
+    FBitmap = Value->Picture()->Bitmap();
+    FImageWatch.Watch(Value, [this] {
+        FImage = nullptr;
+        FBitmap = nullptr;
+    });
+}
+
+TColor TIEAttachment::Background() const { return FView ? FView->Background() : FBackground; }
+
+void TIEAttachment::SetBackground(TColor Value)
+{
+    if (FView)
+        FView->SetBackground(Value);
+    else
+        FBackground = Value;
+}
+
+TBitmap* TIEAttachment::ExchangeBitmap(TBitmap* Value)
+{
+    TBitmap* Old = FBitmap;
+    FBitmap = Value;
+    return Old;
+}
+
 } // namespace kv

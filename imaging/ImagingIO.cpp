@@ -3,7 +3,6 @@
 #include "imaging/ExifReader.h"
 #include "imaging/ImagingProc.h"
 #include "imaging/JpegFilter.h"
-#include "platform/KvExtCtrls.h"
 
 #include <algorithm>
 #include <cctype>
@@ -241,96 +240,6 @@ TImagingIO::~TImagingIO()
 {
     // Video for Windows handles are never opened on this platform: nothing to release.
     FAviFile = FAviStream = FAviFrames = nullptr;
-    UnregisterView();
-}
-
-void TImagingIO::UnregisterView()
-{
-    if (FAttachedImaging && FViewCallback >= 0)
-        FAttachedImaging->UnregisterChangeCallback(FViewCallback);
-    FViewCallback = -1;
-}
-
-void TImagingIO::ReadViewFields()
-{
-    if (!FAttachedImaging)
-        return;
-    FBitmap = FAttachedImaging->IEBitmap();
-    FMask = FAttachedImaging->SelectionMask();
-}
-
-void TImagingIO::DetachImage()
-{
-    FImageWatch.Reset();
-    FAttachedTImage = nullptr;
-}
-
-void TImagingIO::SetBitmap(TBitmap* Value)
-{
-    // The view's callback is its only notice of going away: nil keeps everything.
-    if (!Value && (FAttachedImaging || FAttachedTImage))
-        return;
-    UnregisterView();
-    DetachImage();
-    FAttachedImaging = nullptr;
-    FMask = nullptr;
-    FBitmap = Value;
-}
-
-void TImagingIO::SetAttachedImaging(TIEView* Value)
-{
-    UnregisterView();
-    const bool hadView = FAttachedImaging != nullptr;
-    FAttachedImaging = Value;
-    if (!Value) {
-        // The old view's bitmap may go with the view, unnoticed from now on.
-        if (hadView)
-            FBitmap = nullptr;
-        FMask = nullptr;
-        return;
-    }
-    DetachImage();
-    ReadViewFields();
-    FViewCallback = Value->RegisterChangeCallback([this](TIEViewChange change) {
-        if (change == ievcGoingAway) {
-            FAttachedImaging = nullptr;
-            FBitmap = nullptr;
-            FMask = nullptr;
-            FViewCallback = -1;
-        } else {
-            ReadViewFields();
-        }
-    });
-}
-
-void TImagingIO::SetAttachedTImage(TImage* Value)
-{
-    UnregisterView();
-    FAttachedImaging = nullptr;
-    FMask = nullptr;
-    const bool hadImage = FAttachedTImage != nullptr;
-    DetachImage();
-    if (!Value) {
-        if (hadImage)
-            FBitmap = nullptr;
-        return;
-    }
-    FAttachedTImage = Value;
-    FBitmap = Value->Picture()->Bitmap();
-    FImageWatch.Watch(Value, [this] {
-        FAttachedTImage = nullptr;
-        FBitmap = nullptr;
-    });
-}
-
-TColor TImagingIO::Background() const { return FAttachedImaging ? FAttachedImaging->Background() : FBackground; }
-
-void TImagingIO::SetBackground(TColor Value)
-{
-    if (FAttachedImaging)
-        FAttachedImaging->SetBackground(Value);
-    else
-        FBackground = Value;
 }
 
 TProgressRec TImagingIO::MakeProgress()
@@ -399,7 +308,7 @@ void TImagingIO::RunReader(TStream& Stream, int32_t FileType, bool ParamsOnly)
     TProgressRec progress = MakeProgress();
     if (FileType == ioPNG)
         FParams->PngBackground = ColorToTRGB(Background());
-    reader(Stream, *FBitmap, *FParams, ParamsOnly, progress);
+    reader(Stream, *Bitmap(), *FParams, ParamsOnly, progress);
     if (FileType == ioJPEG)
         JpegAfterRead();
     else if (FileType == ioPNG)
@@ -412,18 +321,18 @@ void TImagingIO::AfterLoad(int32_t FileType, const std::string& FileName, bool R
 {
     if (FAutoAdjustDPI && !FAborting)
         AdjustDPI();
-    if (FMask && !ReaderFilledMask && FBitmap->Width() > 0 && FBitmap->Height() > 0) {
-        FMask->AllocateBits(FBitmap->Width(), FBitmap->Height(), 8);
-        FMask->Fill(255);
+    if (Mask() && !ReaderFilledMask && Bitmap()->Width() > 0 && Bitmap()->Height() > 0) {
+        Mask()->AllocateBits(Bitmap()->Width(), Bitmap()->Height(), 8);
+        Mask()->Fill(255);
     }
     FParams->FileName = FileName;
     FParams->FileType = FileType;
-    if (FAttachedImaging) {
-        FAttachedImaging->SetDPI(FParams->DpiX, FParams->DpiY);
-        FAttachedImaging->ImageChange();
-        FAttachedImaging->Update();
+    if (AttachedImaging()) {
+        AttachedImaging()->SetDPI(FParams->DpiX, FParams->DpiY);
+        AttachedImaging()->ImageChange();
+        AttachedImaging()->Update();
     } else {
-        FBitmap->SetModified(true);
+        Bitmap()->SetModified(true);
     }
 }
 
@@ -431,20 +340,20 @@ void TImagingIO::LoadFile(const std::string& FileName, int32_t FileType)
 {
     FAborting = false;
     FAbortReason.clear();
-    if (!FBitmap)
+    if (!Bitmap())
         return;
     BeforeLoad();
     TFileStream stream(FileName, fmOpenRead | fmShareDenyWrite);
     RunReader(stream, FileType, false);
     // A PNG reader hands its alpha to the mask itself: refilling would wipe it.
-    AfterLoad(FileType, FileName, FileType == ioPNG && FMask && FMask->Width() == FBitmap->Width());
+    AfterLoad(FileType, FileName, FileType == ioPNG && Mask() && Mask()->Width() == Bitmap()->Width());
 }
 
 void TImagingIO::LoadStream(TStream& Stream, int32_t FileType)
 {
     FAborting = false;
     FAbortReason.clear();
-    if (!FBitmap)
+    if (!Bitmap())
         return;
     BeforeLoad();
     int64_t payloadEnd = -1;
@@ -477,7 +386,7 @@ void TImagingIO::LoadStream(TStream& Stream, int32_t FileType)
     RunReader(Stream, FileType, false);
     if (payloadEnd >= 0)
         Stream.Seek(payloadEnd, soBeginning);
-    AfterLoad(FileType, "", FileType == ioPNG && FMask && FMask->Width() == FBitmap->Width());
+    AfterLoad(FileType, "", FileType == ioPNG && Mask() && Mask()->Width() == Bitmap()->Width());
 }
 
 // Reads the 12-byte header; a payload size that is negative or runs past the stream
@@ -504,10 +413,10 @@ bool TImagingIO::PrepareSave()
 {
     FAborting = false;
     FAbortReason.clear();
-    if (!FBitmap)
+    if (!Bitmap())
         return false;
-    if (FBitmap->PixelFormat() != pf24bit && FBitmap->PixelFormat() != pf1bit)
-        FBitmap->SetPixelFormat(pf24bit);
+    if (Bitmap()->PixelFormat() != pf24bit && Bitmap()->PixelFormat() != pf1bit)
+        Bitmap()->SetPixelFormat(pf24bit);
     return true;
 }
 
@@ -545,7 +454,7 @@ void TImagingIO::RunWriter(TStream& Stream, int32_t FileType)
         return;
     }
     TProgressRec progress = MakeProgress();
-    writer(Stream, *FBitmap, *FParams, progress);
+    writer(Stream, *Bitmap(), *FParams, progress);
 }
 
 void TImagingIO::SaveFile(const std::string& FileName, int32_t FileType)
@@ -625,15 +534,15 @@ void TImagingIO::JpegAfterRead()
 void TImagingIO::AdjustDPI()
 {
     TIOParamsVals& p = *FParams;
-    if (!FBitmap || p.DpiX == p.DpiY || p.DpiX < 1 || p.DpiY < 1)
+    if (!Bitmap() || p.DpiX == p.DpiY || p.DpiX < 1 || p.DpiY < 1)
         return;
     // The resampler works on 24-bit rows; other depths are left alone.
-    if (FBitmap->PixelFormat() != pf24bit || FBitmap->Width() < 1 || FBitmap->Height() < 1)
+    if (Bitmap()->PixelFormat() != pf24bit || Bitmap()->Width() < 1 || Bitmap()->Height() < 1)
         return;
     const double factor = double(p.DpiY) / double(p.DpiX);
     if (factor > 16.0 || factor < 1.0 / 16.0)
         return; // not a real resolution pair
-    const int32_t w = FBitmap->Width(), h = FBitmap->Height();
+    const int32_t w = Bitmap()->Width(), h = Bitmap()->Height();
     int64_t newW = w, newH = h;
     if (h >= w)
         newW = int64_t(double(w) / p.DpiX * p.DpiY);
@@ -643,16 +552,16 @@ void TImagingIO::AdjustDPI()
         return;
     TBitmap result;
     TProgressRec progress = MakeProgress();
-    IEFastLinearResample(*FBitmap, result, int32_t(newW), int32_t(newH), &progress);
-    CopyBitmap(result, *FBitmap);
-    if (FMask && !FMask->IsEmpty()) {
-        if (FMask->Full()) {
-            FMask->AllocateBits(int32_t(newW), int32_t(newH), 8);
-            FMask->Fill(255);
-        } else if (FMask->BitsPerPixel() == 8) {
+    IEFastLinearResample(*Bitmap(), result, int32_t(newW), int32_t(newH), &progress);
+    CopyBitmap(result, *Bitmap());
+    if (Mask() && !Mask()->IsEmpty()) {
+        if (Mask()->Full()) {
+            Mask()->AllocateBits(int32_t(newW), int32_t(newH), 8);
+            Mask()->Fill(255);
+        } else if (Mask()->BitsPerPixel() == 8) {
             TIEMask resized;
-            IEFastMaskResample(*FMask, resized, int32_t(newW), int32_t(newH));
-            FMask->Assign(&resized);
+            IEFastMaskResample(*Mask(), resized, int32_t(newW), int32_t(newH));
+            Mask()->Assign(&resized);
         }
     }
     if (h >= w) {
@@ -712,14 +621,14 @@ void TImagingIO::RegistryLoad(const std::string& FileName, const std::string& Ex
         Abort("No reader for the extension \"" + Ext + "\"");
         return;
     }
-    if (!FBitmap)
+    if (!Bitmap())
         return;
     FParams->FileType = 0;
     BeforeLoad();
     FParams->FileName = FileName;
     TFileStream stream(FileName, fmOpenRead | fmShareDenyWrite);
     TProgressRec progress = MakeProgress();
-    e->ReadProc(stream, *FBitmap, *FParams, false, progress);
+    e->ReadProc(stream, *Bitmap(), *FParams, false, progress);
     AfterLoad(e->FileType, FileName, false);
 }
 
@@ -738,7 +647,7 @@ void TImagingIO::RegistrySave(const std::string& FileName, const std::string& Ex
     FParams->FileName = FileName;
     TSafeFileStream stream(FileName);
     TProgressRec progress = MakeProgress();
-    e->WriteProc(stream, *FBitmap, *FParams, progress);
+    e->WriteProc(stream, *Bitmap(), *FParams, progress);
     if (!FAborting)
         stream.Commit();
 }
@@ -825,15 +734,15 @@ void TImagingIO::ParamsFromFileFormat(const std::string& FileName, int32_t FileT
     try {
         TFileStream stream(FileName, fmOpenRead | fmShareDenyWrite);
         TBitmap scratch;
-        TBitmap* saved = FBitmap;
-        FBitmap = saved ? saved : &scratch;
+        TBitmap* saved = Bitmap();
+        FAttachment.ExchangeBitmap(saved ? saved : &scratch);
         try {
             RunReader(stream, FileType, true);
         } catch (...) {
-            FBitmap = saved;
+            FAttachment.ExchangeBitmap(saved);
             throw;
         }
-        FBitmap = saved;
+        FAttachment.ExchangeBitmap(saved);
     } catch (...) {
         FParams->FileType = 0;
     }
@@ -849,14 +758,14 @@ void TImagingIO::ParamsFromStreamFormat(TStream& Stream, int32_t FileType)
     FParams->FileType = FileType;
     BeforeLoad();
     TBitmap scratch;
-    TBitmap* saved = FBitmap;
-    FBitmap = saved ? saved : &scratch;
+    TBitmap* saved = Bitmap();
+    FAttachment.ExchangeBitmap(saved ? saved : &scratch);
     try {
         RunReader(Stream, FileType, true);
     } catch (...) {
         FParams->FileType = 0;
     }
-    FBitmap = saved;
+    FAttachment.ExchangeBitmap(saved);
     if (FAborting)
         FParams->FileType = 0;
 }

@@ -93,14 +93,14 @@ public:
 
     // ---- Properties
     TObject* Owner() const { return FOwner; }
-    TBitmap* Bitmap() const { return FBitmap; }
-    void SetBitmap(TBitmap* Value);
-    TIEView* AttachedImaging() const { return FAttachedImaging; }
-    void SetAttachedImaging(TIEView* Value);
-    TImage* AttachedTImage() const { return FAttachedTImage; }
-    void SetAttachedTImage(TImage* Value);
-    TColor Background() const;
-    void SetBackground(TColor Value);
+    TBitmap* Bitmap() const { return FAttachment.Bitmap(); }
+    void SetBitmap(TBitmap* Value) { FAttachment.SetBitmap(Value); }
+    TIEView* AttachedImaging() const { return FAttachment.View(); }
+    void SetAttachedImaging(TIEView* Value) { FAttachment.SetView(Value); }
+    TImage* AttachedTImage() const { return FAttachment.Image(); }
+    void SetAttachedTImage(TImage* Value) { FAttachment.SetImage(Value); }
+    TColor Background() const { return FAttachment.Background(); }
+    void SetBackground(TColor Value) { FAttachment.SetBackground(Value); }
     TMsgLanguage MsgLanguage() const { return FMsgLanguage; }
     void SetMsgLanguage(TMsgLanguage Value) { FMsgLanguage = Value; }
     TIOPreviewsParams PreviewsParams() const { return FPreviewsParams; }
@@ -120,7 +120,7 @@ public:
     // Why the last operation aborted, when it was not the file's fault (a format with
     // no filter in this build, a save the format cannot do); empty otherwise.
     const std::string& AbortReason() const { return FAbortReason; }
-    TIEMask* Mask() const { return FMask; }
+    TIEMask* Mask() const { return FAttachment.Mask(); }
 
     TIEProgressEvent OnProgress;
     TIEIOPreviewEvent OnIOPreview;
@@ -186,9 +186,6 @@ private:
     enum TSource : uint8_t { srcFile, srcStream };
     TProgressRec MakeProgress();
     void Abort(const std::string& Reason);
-    void UnregisterView();
-    void ReadViewFields();
-    void DetachImage();
     bool PrepareSave();
     void BeforeLoad();
     void AfterLoad(int32_t FileType, const std::string& FileName, bool ReaderFilledMask);
@@ -205,13 +202,7 @@ private:
     void RegistrySave(const std::string& FileName, const std::string& Ext);
 
     TObject* FOwner;
-    TBitmap* FBitmap = nullptr;
-    TIEView* FAttachedImaging = nullptr;
-    int32_t FViewCallback = -1;
-    TImage* FAttachedTImage = nullptr;
-    TIEImageWatch FImageWatch;
-    TIEMask* FMask = nullptr;
-    TColor FBackground = clBlack;
+    TIEAttachment FAttachment;
     TMsgLanguage FMsgLanguage = msSystem;
     TIOPreviewsParams FPreviewsParams = 0;
     std::unique_ptr<TIETWainParams> FTWainParams;

@@ -1,6 +1,5 @@
 #include "imaging/ImagingProcComponent.h"
 
-#include "platform/KvExtCtrls.h"
 
 #include <cmath>
 #include <cstdio>
@@ -28,108 +27,18 @@ TImagingProc::TImagingProc(TObject* AOwner) : FOwner(AOwner)
 
 TImagingProc::~TImagingProc()
 {
-    UnregisterView();
     ClearUndo();
 }
 
 // ---- Attachments --------------------------------------------------------------------
 
-void TImagingProc::UnregisterView()
-{
-    if (FAttachedImaging && FViewCallback >= 0)
-        FAttachedImaging->UnregisterChangeCallback(FViewCallback);
-    FViewCallback = -1;
-}
-
-void TImagingProc::ReadViewFields()
-{
-    if (!FAttachedImaging)
-        return;
-    FBitmap = FAttachedImaging->IEBitmap();
-    FMask = FAttachedImaging->SelectionMask();
-}
-
-void TImagingProc::DetachImage()
-{
-    FImageWatch.Reset();
-    FAttachedTImage = nullptr;
-}
-
-void TImagingProc::SetBitmap(TBitmap* Value)
-{
-    // The view's callback is its only notice of going away: nil keeps everything.
-    if (!Value && (FAttachedImaging || FAttachedTImage))
-        return;
-    UnregisterView();
-    DetachImage();
-    FAttachedImaging = nullptr;
-    FMask = nullptr;
-    FBitmap = Value;
-}
-
-void TImagingProc::SetAttachedImaging(TIEView* Value)
-{
-    UnregisterView();
-    const bool hadView = FAttachedImaging != nullptr;
-    FAttachedImaging = Value;
-    if (!Value) {
-        // The old view's bitmap may go with the view, unnoticed from now on.
-        if (hadView)
-            FBitmap = nullptr;
-        FMask = nullptr;
-        return;
-    }
-    DetachImage();
-    ReadViewFields();
-    FViewCallback = Value->RegisterChangeCallback([this](TIEViewChange Change) {
-        if (Change == ievcGoingAway) {
-            FAttachedImaging = nullptr;
-            FBitmap = nullptr;
-            FMask = nullptr;
-            FViewCallback = -1;
-        } else {
-            ReadViewFields();
-        }
-    });
-}
-
-void TImagingProc::SetAttachedTImage(TImage* Value)
-{
-    UnregisterView();
-    FAttachedImaging = nullptr;
-    FMask = nullptr;
-    const bool hadImage = FAttachedTImage != nullptr;
-    DetachImage();
-    if (!Value) {
-        if (hadImage)
-            FBitmap = nullptr;
-        return;
-    }
-    FAttachedTImage = Value;
-    FBitmap = Value->Picture()->Bitmap();
-    FImageWatch.Watch(Value, [this] {
-        FAttachedTImage = nullptr;
-        FBitmap = nullptr;
-    });
-}
-
-TColor TImagingProc::Background() const { return FAttachedImaging ? FAttachedImaging->Background() : FBackground; }
-
-void TImagingProc::SetBackground(TColor Value)
-{
-    if (FAttachedImaging)
-        FAttachedImaging->SetBackground(Value);
-    else
-        FBackground = Value;
-}
-
 void TImagingProc::UpdateAttached()
 {
-    if (FAttachedImaging) {
-        FAttachedImaging->ImageChange();
-        FAttachedImaging->Update();
-    } else if (FBitmap) {
-        FBitmap->SetModified(true);
+    if (AttachedImaging()) {
+        AttachedImaging()->ImageChange();
+        AttachedImaging()->Update();
+    } else if (Bitmap()) {
+        Bitmap()->SetModified(true);
     }
 }
 
@@ -160,7 +69,7 @@ void TImagingProc::SaveUndo()
     }
     auto copy = std::make_unique<TIEBitmap>();
     copy->SetLocation(FUndoLocation);
-    copy->CopyFromTBitmap(FBitmap);
+    copy->CopyFromTBitmap(Bitmap());
     FUndoList.push_back(std::move(copy));
     FUndoCaptions->Add("");
 }
@@ -176,9 +85,9 @@ void TImagingProc::SaveUndoCaptioned(const std::string& Caption)
 
 void TImagingProc::RestoreUndo(size_t Copy)
 {
-    if (!FBitmap || Copy >= FUndoList.size())
+    if (!Bitmap() || Copy >= FUndoList.size())
         return;
-    FUndoList[Copy]->CopyToTBitmap(FBitmap);
+    FUndoList[Copy]->CopyToTBitmap(Bitmap());
     UpdateAttached();
 }
 
@@ -206,17 +115,17 @@ void TImagingProc::ClearUndo()
 
 void TImagingProc::CarryMask(int32_t NewWidth, int32_t NewHeight, uint8_t Filter)
 {
-    if (!FMask || FMask->IsEmpty())
+    if (!Mask() || Mask()->IsEmpty())
         return;
-    if (FMask->Full()) {
-        FMask->AllocateBits(NewWidth, NewHeight, 8);
-        FMask->Fill(255);
+    if (Mask()->Full()) {
+        Mask()->AllocateBits(NewWidth, NewHeight, 8);
+        Mask()->Fill(255);
         return;
     }
     TIEMask resized;
-    IEResampleMask(*FMask, resized, NewWidth, NewHeight, Filter == 0 ? 9 : Filter);
+    IEResampleMask(*Mask(), resized, NewWidth, NewHeight, Filter == 0 ? 9 : Filter);
     if (!resized.IsEmpty())
-        FMask->Assign(&resized);
+        Mask()->Assign(&resized);
 }
 
 void TImagingProc::Resample(int32_t NewWidth, int32_t NewHeight, uint8_t Filter)
@@ -227,7 +136,7 @@ void TImagingProc::Resample(int32_t NewWidth, int32_t NewHeight, uint8_t Filter)
         SaveUndoCaptioned("Resample " + std::to_string(NewWidth) + "," + std::to_string(NewHeight));
     if (NewWidth < 0 && NewHeight < 0)
         return;
-    const int64_t w = FBitmap->Width(), h = FBitmap->Height();
+    const int64_t w = Bitmap()->Width(), h = Bitmap()->Height();
     if (NewWidth < 0)
         NewWidth = int32_t(std::min<int64_t>(NewHeight * w / h, INT32_MAX));
     if (NewHeight < 0)
@@ -238,12 +147,12 @@ void TImagingProc::Resample(int32_t NewWidth, int32_t NewHeight, uint8_t Filter)
     TBitmap result;
     TProgressRec progress = MakeProgress();
     if (Filter == 0)
-        IEStretchPlain(*FBitmap, result, NewWidth, NewHeight);
-    else if (FBitmap->PixelFormat() == pf1bit)
-        IEResample1Bit(*FBitmap, result, NewWidth, NewHeight, Filter);
+        IEStretchPlain(*Bitmap(), result, NewWidth, NewHeight);
+    else if (Bitmap()->PixelFormat() == pf1bit)
+        IEResample1Bit(*Bitmap(), result, NewWidth, NewHeight, Filter);
     else
-        IEResampleFiltered(*FBitmap, result, NewWidth, NewHeight, Filter, &progress);
-    CopyBitmap(result, *FBitmap);
+        IEResampleFiltered(*Bitmap(), result, NewWidth, NewHeight, Filter, &progress);
+    CopyBitmap(result, *Bitmap());
     CarryMask(NewWidth, NewHeight, Filter);
     UpdateAttached();
 }
@@ -254,12 +163,12 @@ void TImagingProc::Rotate(double Angle, bool Antialias)
         return;
     if (FAutoUndo) // the 1-bit path saves its copy too, or Undo would skip this step
         SaveUndoCaptioned("Rotate " + IEAngleText(Angle));
-    IEEnsure1Or24Bit(*FBitmap);
-    if (FBitmap->PixelFormat() == pf1bit) {
-        IERotate1Bit(*FBitmap, Angle, Background() != 0);
+    IEEnsure1Or24Bit(*Bitmap());
+    if (Bitmap()->PixelFormat() == pf1bit) {
+        IERotate1Bit(*Bitmap(), Angle, Background() != 0);
     } else {
         TProgressRec progress = MakeProgress();
-        IERotate24(*FBitmap, Angle, Antialias ? rqAntialias : rqPlain, ColorToTRGB(Background()), &progress);
+        IERotate24(*Bitmap(), Angle, Antialias ? rqAntialias : rqPlain, ColorToTRGB(Background()), &progress);
     }
     UpdateAttached();
 }
@@ -270,7 +179,7 @@ void TImagingProc::Flip(TFlipDirection Direction)
         return;
     if (FAutoUndo)
         SaveUndoCaptioned("Flip");
-    IEFlip(*FBitmap, Direction);
+    IEFlip(*Bitmap(), Direction);
     UpdateAttached();
 }
 

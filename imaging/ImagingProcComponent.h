@@ -27,19 +27,19 @@ public:
 
     // ---- Properties
     TObject* Owner() const { return FOwner; }
-    TBitmap* Bitmap() const { return FBitmap; }
+    TBitmap* Bitmap() const { return FAttachment.Bitmap(); }
     // A bitmap detaches any view or image; nil while one is attached changes nothing.
-    void SetBitmap(TBitmap* Value);
-    TIEView* AttachedImaging() const { return FAttachedImaging; }
-    void SetAttachedImaging(TIEView* Value);
-    TImage* AttachedTImage() const { return FAttachedTImage; }
-    void SetAttachedTImage(TImage* Value);
-    TIEMask* Mask() const { return FMask; }
+    void SetBitmap(TBitmap* Value) { FAttachment.SetBitmap(Value); }
+    TIEView* AttachedImaging() const { return FAttachment.View(); }
+    void SetAttachedImaging(TIEView* Value) { FAttachment.SetView(Value); }
+    TImage* AttachedTImage() const { return FAttachment.Image(); }
+    void SetAttachedTImage(TImage* Value) { FAttachment.SetImage(Value); }
+    TIEMask* Mask() const { return FAttachment.Mask(); }
     bool AutoUndo() const { return FAutoUndo; }
     void SetAutoUndo(bool Value) { FAutoUndo = Value; }
     // The view's background while a view is attached.
-    TColor Background() const;
-    void SetBackground(TColor Value);
+    TColor Background() const { return FAttachment.Background(); }
+    void SetBackground(TColor Value) { FAttachment.SetBackground(Value); }
     TMsgLanguage MsgLanguage() const { return FMsgLanguage; }
     void SetMsgLanguage(TMsgLanguage Value) { FMsgLanguage = Value; }
     TPRPreviewsParams PreviewsParams() const { return FPreviewsParams; }
@@ -76,30 +76,21 @@ public:
     void UpdateAttached();
 
 private:
-    void UnregisterView();
-    void ReadViewFields();
-    void DetachImage();
-    bool HasPicture() const { return FBitmap && !FBitmap->Empty(); }
+    bool HasPicture() const { return Bitmap() && !Bitmap()->Empty(); }
     TProgressRec MakeProgress();
     void CarryMask(int32_t NewWidth, int32_t NewHeight, uint8_t Filter);
     void RestoreUndo(size_t Copy);
 
     TObject* FOwner;
+    TIEAttachment FAttachment;
     bool FAutoUndo = true;
-    TIEView* FAttachedImaging = nullptr;
-    int32_t FViewCallback = -1;
-    TColor FBackground = clBlack;
     TMsgLanguage FMsgLanguage = msSystem;
     TPRPreviewsParams FPreviewsParams = 0;
     std::unique_ptr<TFont> FPreviewFont;
-    TImage* FAttachedTImage = nullptr;
-    TIEImageWatch FImageWatch;
-    TIEMask* FMask = nullptr;
     std::vector<std::unique_ptr<TIEBitmap>> FUndoList;
     uint8_t FUndoLocation = ieLocationFile;
     int32_t FUndoLimit = 1;
     std::unique_ptr<TStringList> FUndoCaptions;
-    TBitmap* FBitmap = nullptr;
 };
 
 // The angle as the undo caption shows it: up to 15 significant digits, no trailing

@@ -377,6 +377,7 @@ public:
     void mnFileOpenClick();
     bool Save1Click(); // true when a file was written
     bool N3Click();    // File > Save As; true when a file was written
+    bool AskSaveAsName(std::string& Name, int32_t& Filter); // Save As: the final name, agreed to
     void N62Click();   // File > Printer Setup
     void FitAfterOpen();
     // The name Save writes to: the open dialog's, else the save dialog's.

@@ -364,23 +364,39 @@ bool TMainForm::Save1Click()
     return true;
 }
 
+// Runs the save dialog until it gives a name that may be written: the filter's extension
+// is added only when the name does not already carry it, and a bitmap or project name
+// that exists is replaced only when the user agrees (the GIF and JPEG windows ask the
+// same question themselves, just before they write). False: the dialog was cancelled.
+bool TMainForm::AskSaveAsName(std::string& Name, int32_t& Filter)
+{
+    static const char* const extensions[] = {".kvn", ".bmp", ".jpg", ".gif"};
+    const std::string previous = SavePictureDialog1->FileName;
+    for (;;) {
+        if (!SavePictureDialog1->Execute() || SavePictureDialog1->FileName.empty()) {
+            SavePictureDialog1->FileName = previous;
+            return false;
+        }
+        Filter = std::clamp(SavePictureDialog1->FilterIndex, 1, 4);
+        Name = SavePictureDialog1->FileName;
+        const std::string typed = LowerCase(ExtOf(Name));
+        if (typed != extensions[Filter - 1] && !(Filter == 3 && typed == ".jpeg"))
+            Name += extensions[Filter - 1];
+        if (Filter >= 3 || ConfirmReplace(Name))
+            break;
+    }
+    SavePictureDialog1->FileName = previous;
+    return true;
+}
+
 bool TMainForm::N3Click()
 {
     if (ImgView->Bitmap()->IsEmpty())
         return false;
-    const std::string previous = SavePictureDialog1->FileName;
-    if (!SavePictureDialog1->Execute() || SavePictureDialog1->FileName.empty()) {
-        SavePictureDialog1->FileName = previous;
+    std::string name;
+    int32_t filter = 1;
+    if (!AskSaveAsName(name, filter))
         return false;
-    }
-    static const char* const extensions[] = {".kvn", ".bmp", ".jpg", ".gif"};
-    const int32_t filter = std::clamp(SavePictureDialog1->FilterIndex, 1, 4);
-    std::string name = SavePictureDialog1->FileName;
-    const std::string typed = LowerCase(ExtOf(name));
-    // The filter's extension is added only when the name does not already carry it.
-    if (typed != extensions[filter - 1] && !(filter == 3 && typed == ".jpeg"))
-        name += extensions[filter - 1];
-    SavePictureDialog1->FileName = previous;
 
     static const TSaveKind kinds[] = {skProject, skBitmap, skJpeg, skGif};
     const TSaveKind kind = kinds[filter - 1];

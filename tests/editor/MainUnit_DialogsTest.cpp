@@ -287,6 +287,66 @@ TEST_F(MainDialogsTest, ClosedOptionWindowsLeaveTheDocumentUnsaved)
     EXPECT_EQ(Form->ModifiedState, msChanged);
 }
 
+// ---- Replacing an existing file ------------------------------------------------------------
+
+TEST_F(MainDialogsTest, SaveAsAsksBeforeReplacingAnExistingFile)
+{
+    Open(Solid("src.bmp", 6, 4, 0xFF336699));
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    struct {
+        int32_t Filter;
+        const char* Typed; // with and without the extension the filter adds
+        const char* Final;
+        bool OptionsWindow;
+    } cases[] = {{1, "p1", "p1.kvn", false}, {2, "p2.bmp", "p2.bmp", false}, {2, "p3", "p3.bmp", false},
+                 {3, "p4", "p4.jpg", true},  {3, "p5.jpeg", "p5.jpeg", true}, {4, "p6", "p6.gif", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Final);
+        const std::string final = File(c.Final);
+        std::ofstream(final, std::ios::binary).write("old", 3);
+        const std::string question = std::string(c.Final) + " already exists. Do you want to replace it?";
+        // No: nothing is written; Save As goes back to its dialog (cancelled here), or the
+        // options window stays open (and is closed).
+        {
+            TScriptedAnswers answers;
+            answers.Then(FileAnswer(File(c.Typed), c.Filter));
+            if (c.OptionsWindow)
+                answers.Then(mrOk);
+            answers.Then(mrNo).Then(mrCancel);
+            EXPECT_FALSE(Form->N3Click());
+            ASSERT_EQ(answers.Requests.size(), 3u); // scripted, a window ends after its button
+            const TDialogRequest& asked = answers.Requests[1u + c.OptionsWindow];
+            EXPECT_EQ(asked.Kind, dkMessage);
+            EXPECT_EQ(asked.Text, question);
+            EXPECT_EQ(asked.Buttons, mbYesNo);
+            EXPECT_EQ(asked.DefaultResult, mrNo);
+            if (!c.OptionsWindow) {
+                EXPECT_EQ(answers.Requests[2].Kind, dkSaveFile);
+            }
+        }
+        EXPECT_EQ(ReadAll(final), old);
+        EXPECT_FALSE(fs::exists(final + fs::path(c.Final).extension().string()));
+        // Yes: the file is replaced.
+        {
+            TScriptedAnswers answers;
+            answers.Then(FileAnswer(File(c.Typed), c.Filter));
+            if (c.OptionsWindow)
+                answers.Then(mrOk);
+            answers.Then(mrYes);
+            EXPECT_TRUE(Form->N3Click());
+            EXPECT_EQ(answers.Pending(), 0u);
+        }
+        EXPECT_GT(ReadAll(final).size(), 3u);
+        EXPECT_EQ(Form->CurrentFileName(), final);
+    }
+    // A name that does not exist yet is written without a question.
+    TScriptedAnswers answers;
+    answers.Then(FileAnswer(File("fresh"), 2));
+    EXPECT_TRUE(Form->N3Click());
+    EXPECT_EQ(answers.Requests.size(), 1u);
+    EXPECT_TRUE(fs::exists(File("fresh.bmp")));
+}
+
 // ---- Save of an opened GIF or JPEG file --------------------------------------------------
 
 TEST_F(MainDialogsTest, SaveOfGifAndJpegFilesAsksNoOptions)

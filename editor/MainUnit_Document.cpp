@@ -3,6 +3,7 @@
 // magnifier and frame painters.
 #include "editor/MainUnit.h"
 
+#include "editor/PictureFiles.h"
 #include "platform/Forms.h"
 #include "raster/Raster32_Filters.h"
 #include "raster/Raster32_Transforms.h"
@@ -185,7 +186,7 @@ void TMainForm::LoadBackground(const std::string& FileName, bool KeepLayers)
     if (KeepLayers)
         return;
     TBitmap32 Loaded;
-    Loaded.LoadFromFile(FileName);
+    LoadPictureFile(FileName, Loaded);
     TBitmap32* Bg = ImgView->Bitmap();
     KeepDrawingSettings(Loaded, *Bg);
     ClearDocument();

@@ -6,6 +6,7 @@
 #include "editor/MainUnit.h"
 
 #include "editor/CommandTable.h"
+#include "editor/PictureFiles.h"
 #include "platform/Forms.h"
 #include "raster/Raster32_Filters.h"
 
@@ -181,10 +182,11 @@ void TMainForm::mnNewBitmapLayerClick()
     RemoveFrameLayers();
     // Loaded before the layer exists: a file that fails to load leaves no layer behind.
     TBitmap32 Picture;
-    Picture.LoadFromFile(OpenLayer->FileName);
+    const TFileAlpha alpha = LoadPictureFile(OpenLayer->FileName, Picture);
     if (Picture.IsEmpty())
         return;
-    Picture.MakeOpaque();
+    if (alpha == faNone) // a 32-bit bitmap's fourth byte is no transparency
+        Picture.MakeOpaque();
     TBitmapLayer* L = NewPictureLayer();
     L->Bitmap()->Assign(&Picture);
     L->Bitmap()->SetDrawMode(dmBlend);

@@ -576,6 +576,26 @@ TEST_F(MainDialogsTest, EveryCommandIsNamedShownAndEitherConnectedOrDisabled)
     }
 }
 
+TEST_F(MainDialogsTest, SelectCommandsWaitForAPicture)
+{
+    // At start the background is empty: Select and Select All (menu and tool button)
+    // are off, and triggered anyway they leave no frame that Delete could act on.
+    Form->UpdateCommandEnabling();
+    for (const char* name : {"N71", "N98"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(Form->Command(name)->isEnabled());
+        Form->Command(name)->setEnabled(true);
+        Form->Command(name)->trigger();
+        EXPECT_EQ(Form->Selection(), nullptr);
+    }
+    Form->UpdateCommandEnabling();
+    EXPECT_FALSE(Form->Command("mnDelete")->isEnabled());
+    Open(Solid("src.bmp", 4, 4, 0xFF000000));
+    Form->UpdateCommandEnabling();
+    EXPECT_TRUE(Form->Command("N71")->isEnabled());
+    EXPECT_TRUE(Form->Command("N98")->isEnabled());
+}
+
 TEST_F(MainDialogsTest, ToolBarsAndLayerPopupKeepTheirOrder)
 {
     std::map<std::string, std::string> bars;

@@ -127,6 +127,10 @@ struct Glop {
 
 KV_DECLARE_EXCEPTION(EProjectError, Exception)
 
+// A frame's placement rounded side by side and put in order: what the crop cuts (before
+// it keeps to the picture) and what the status bar measures while the frame is dragged.
+TRect FramePixels(const TSingleRect& Frame);
+
 class TMainForm : public QMainWindow, public TObject, public IMainForm {
 public:
     explicit TMainForm(QWidget* Parent = nullptr);

@@ -286,6 +286,13 @@ double TMainForm::CropRatio() const
     }
 }
 
+TRect FramePixels(const TSingleRect& Frame)
+{
+    const TRect R = SafeRoundRect(Frame);
+    return TRect{std::min(R.Left, R.Right), std::min(R.Top, R.Bottom), std::max(R.Left, R.Right),
+                 std::max(R.Top, R.Bottom)};
+}
+
 void TMainForm::RBResizing(TObject* Sender, const TSingleRect& OldLocation, TSingleRect& NewLocation,
                            TRBDragState DragState, TShiftState Shift)
 {
@@ -324,14 +331,12 @@ void TMainForm::RBResizing(TObject* Sender, const TSingleRect& OldLocation, TSin
         }
     }
     if (SectionShown(Crops)) {
-        if (TPositionedLayer* S = Selection()) {
-            const TSingleRect& P = S->Placement();
-            SetStatusText(1, std::to_string(std::abs(SafeRound(double(P.Left) - P.Right))) + "x" +
-                                 std::to_string(SafeRound(double(P.Bottom) - P.Top)));
-        }
         const double Ratio = CropRatio();
         if (Ratio > 0)
             N.Bottom = N.Top + SafeRound(std::fabs(double(N.Right) - N.Left) / Ratio);
+        // The frame this move leaves, measured as the crop will cut it.
+        const TRect R = FramePixels(N);
+        SetStatusText(1, std::to_string(R.Right - R.Left) + "x" + std::to_string(R.Bottom - R.Top));
     }
     ModifiedState = msChanged;
 }

@@ -548,11 +548,9 @@ void TMainForm::CropsButton1Click()
     TBitmap32* Bg = ImgView->Bitmap();
     if (!F || Bg->IsEmpty())
         return;
-    const TSingleRect P = F->Placement();
-    const double L = std::max(std::min(P.Left, P.Right), 0.0f), T = std::max(std::min(P.Top, P.Bottom), 0.0f);
-    const double R = std::min(double(std::max(P.Left, P.Right)), double(Bg->Width()));
-    const double B = std::min(double(std::max(P.Top, P.Bottom)), double(Bg->Height()));
-    const TRect Area{SafeRound(L), SafeRound(T), SafeRound(R), SafeRound(B)};
+    const TRect P = FramePixels(F->Placement());
+    const TRect Area{std::max(P.Left, 0), std::max(P.Top, 0), std::min(P.Right, Bg->Width()),
+                     std::min(P.Bottom, Bg->Height())};
     // A frame that leaves nothing of the picture changes nothing.
     if (Area.Right <= Area.Left || Area.Bottom <= Area.Top)
         return;

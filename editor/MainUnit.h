@@ -318,6 +318,7 @@ private:
     std::unique_ptr<TBitmap32> FScratch; // the painters' working bitmap, reused
     bool FRenderingFlat = false;         // frames paint nothing into RenderFlattened
     QLabel* FStatusPanels[2] = {nullptr, nullptr};
+    static constexpr int32_t StatusPanel0Width = 350;
 
     // ---- Start-up, files, menus, view ---------------------------------------------------
     // (MainUnit_Startup.cpp, MainUnit_Files.cpp, MainUnit_Menus.cpp)

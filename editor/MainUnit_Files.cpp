@@ -429,7 +429,7 @@ void TMainForm::N62Click() { PrinterSetupDialog1->Execute(); }
 
 void TMainForm::SetFileStatus(const std::string& FileName, bool WithSize)
 {
-    FStatusPanels[0]->setFixedWidth(std::max(0, StatusBar1->width() - 400));
+    // Panel 0 keeps its width on every screen, so the size always stands at one place.
     SetStatusText(0, FileName);
     if (WithSize)
         SetStatusText(1, IntToStr(ImgView->Bitmap()->Width()) + "x" + IntToStr(ImgView->Bitmap()->Height()));

@@ -19,7 +19,10 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QGroupBox>
+#include <QLabel>
+#include <QStatusBar>
 #include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
@@ -594,6 +597,39 @@ TEST_F(MainDialogsTest, SelectCommandsWaitForAPicture)
     Form->UpdateCommandEnabling();
     EXPECT_TRUE(Form->Command("N71")->isEnabled());
     EXPECT_TRUE(Form->Command("N98")->isEnabled());
+}
+
+TEST_F(MainDialogsTest, StatusBarPanelsStayWholeAndInPlace)
+{
+    Form->resize(805, 606);
+    Form->show();
+    QCoreApplication::processEvents();
+    const QList<QLabel*> panels = Form->StatusBar1->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(panels.size(), 2);
+    const int sizeAt = panels[1]->geometry().left();
+    const std::string longName = File(std::string(120, 'n') + ".bmp");
+    for (int width : {805, 1280, 640}) {
+        SCOPED_TRACE(width);
+        Form->resize(width, 606);
+        Form->ModifiedState = msSaved;
+        Open(Solid("p" + std::to_string(width) + ".bmp", 7, 5, 0xFF000000));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(panels[1]->geometry().left(), sizeAt); // the size text does not move
+        EXPECT_EQ(Form->StatusText(1), "7x5");
+        // Each panel draws its border inside itself, and the bar holds the panels whole.
+        for (QLabel* panel : panels) {
+            EXPECT_GT(panel->frameWidth(), 0);
+            EXPECT_TRUE(Form->StatusBar1->rect().contains(panel->geometry())) << panel->geometry().bottom();
+            EXPECT_GE(panel->height(), panel->sizeHint().height());
+        }
+        EXPECT_LE(Form->StatusBar1->geometry().bottom(), Form->rect().bottom());
+    }
+    // A path longer than its panel is kept whole in the text and the tool tip.
+    Form->ModifiedState = msSaved;
+    Open(Solid(ExtractFileName(longName), 3, 3, 0xFF000000));
+    EXPECT_EQ(Form->StatusText(0), longName);
+    EXPECT_EQ(panels[0]->toolTip().toStdString(), longName);
+    EXPECT_EQ(panels[1]->geometry().left(), sizeAt);
 }
 
 TEST_F(MainDialogsTest, ToolBarsAndLayerPopupKeepTheirOrder)

@@ -61,10 +61,10 @@ void TMainForm::CreateEditAndLayerTools()
 {
     FLayerToolsFace = std::make_unique<TLayerToolsFace>(*this);
     OpenLayer = std::make_unique<TOpenDialog>();
-    OpenLayer->Filter = "All (*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf;*.png)|*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf;*.png"
+    OpenLayer->Filter = "All (*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.png)|*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.png"
                         "|GIF Image (*.gif)|*.gif|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg"
-                        "|Bitmaps (*.bmp)|*.bmp|Icons (*.ico)|*.ico|Enhanced Metafiles (*.emf)|*.emf"
-                        "|Metafiles (*.wmf)|*.wmf|PNG Image (*.png)|*.png";
+                        "|Bitmaps (*.bmp)|*.bmp|Icons (*.ico)|*.ico"
+                        "|PNG Image (*.png)|*.png";
 
     auto wrap = [this](void (TMainForm::*Handler)()) { return [this, Handler] { SafeCall([this, Handler] { (this->*Handler)(); }, this); }; };
     QObject::connect(LayerRescale, &QPushButton::clicked, this, wrap(&TMainForm::LayerRescaleClick));

@@ -632,6 +632,40 @@ TEST_F(MainDialogsTest, StatusBarPanelsStayWholeAndInPlace)
     EXPECT_EQ(panels[1]->geometry().left(), sizeAt);
 }
 
+TEST_F(MainDialogsTest, PictureFiltersOfferOnlyWhatOpens)
+{
+    Open(Solid("src.bmp", 4, 4, 0xFF000000));
+    Form->ModifiedState = msSaved;
+    const std::vector<std::string> known = TPicture::GraphicExtensions();
+    const std::pair<const char*, std::function<void()>> commands[] = {
+        {"Open", [this] { Form->mnFileOpenClick(); }},
+        {"New Layer From File", [this] { Form->mnNewBitmapLayerClick(); }},
+        {"Load From File", [this] { Form->N120Click(); }},
+        {"Load form Texture", [this] { Form->N115Click(); }},
+    };
+    for (const auto& [name, run] : commands) {
+        SCOPED_TRACE(name);
+        TScriptedAnswers answers; // every dialog cancelled
+        run();
+        ASSERT_FALSE(answers.Requests.empty());
+        const std::string filter = answers.Requests[0].Filter;
+        EXPECT_EQ(answers.Requests[0].Kind, dkOpenFile);
+        for (const char* gone : {"emf", "wmf", "etafile"})
+            EXPECT_EQ(filter.find(gone), std::string::npos) << gone;
+        // Every mask of "All" names a picture class the registry has, or the project.
+        const size_t bar = filter.find('|');
+        std::string masks = filter.substr(bar + 1, filter.find('|', bar + 1) - bar - 1);
+        for (size_t at = 0; at < masks.size();) {
+            size_t end = masks.find(';', at);
+            if (end == std::string::npos)
+                end = masks.size();
+            const std::string ext = LowerCase(masks.substr(at + 2, end - at - 2)); // past "*."
+            EXPECT_TRUE(ext == "kvn" || std::find(known.begin(), known.end(), ext) != known.end()) << ext;
+            at = end + 1;
+        }
+    }
+}
+
 TEST_F(MainDialogsTest, ToolBarsAndLayerPopupKeepTheirOrder)
 {
     std::map<std::string, std::string> bars;

@@ -327,7 +327,7 @@ public:
     // menus, tool bars, start panel and dialogs, then reads the three settings files.
     void FormCreate();
     void FormShow();     // once, at the first show: opens the command-line file
-    void FormActivate(); // every activation: crop ratio reset, the association once
+    void FormActivate(); // every activation: crop ratio reset, the association when missing
     bool FormCloseQuery();
     void FormClose();    // settings written (best effort), document emptied
     void FormDestroy();
@@ -457,7 +457,6 @@ private:
     bool FSaveAllowed = false;   // Save1 and SaveIt
     bool FSaveAsAllowed = false; // N3
     bool FShown = false;
-    bool FAssociationTried = false;
     bool FClosing = false;
 
     // ---- Edit, clipboard, layer tools ---------------------------------------------------

@@ -154,12 +154,10 @@ void TMainForm::FormActivate()
         QSignalBlocker block(CropsP);
         CropsP->setCurrentIndex(0);
     }
-    // Once a run at most: a failure is not repeated on every activation.
-    if (!FAssociationTried && !AssociationRegistered()) {
-        FAssociationTried = true;
+    // Whenever the flag is missing (deleted while the program runs, or an earlier try
+    // failed): one try per activation, its failure ignored.
+    if (!AssociationRegistered())
         RegisterFileType();
-    }
-    FAssociationTried = true;
 }
 
 void TMainForm::RegisterFileType()

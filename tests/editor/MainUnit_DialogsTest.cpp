@@ -612,7 +612,7 @@ TEST_F(MainDialogsTest, StatusBarPanelsStayWholeAndInPlace)
         SCOPED_TRACE(width);
         Form->resize(width, 606);
         Form->ModifiedState = msSaved;
-        Open(Solid("p" + std::to_string(width) + ".bmp", 7, 5, 0xFF000000));
+        Open(Solid(std::to_string(width) + "wide.bmp", 7, 5, 0xFF000000));
         QCoreApplication::processEvents();
         EXPECT_EQ(panels[1]->geometry().left(), sizeAt); // the size text does not move
         EXPECT_EQ(Form->StatusText(1), "7x5");

@@ -382,7 +382,8 @@ bool TMainForm::AskSaveAsName(std::string& Name, int32_t& Filter)
         const std::string typed = LowerCase(ExtOf(Name));
         if (typed != extensions[Filter - 1] && !(Filter == 3 && typed == ".jpeg"))
             Name += extensions[Filter - 1];
-        if (Filter >= 3 || ConfirmReplace(Name))
+        const bool optionsWindowWrites = Filter == 3 || Filter == 4; // JPEG, GIF: they ask
+        if (optionsWindowWrites || ConfirmReplace(Name))
             break;
     }
     SavePictureDialog1->FileName = previous;

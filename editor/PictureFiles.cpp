@@ -14,11 +14,6 @@ namespace {
 
 constexpr uint8_t PngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
-uint32_t BigEndian32(const uint8_t* P)
-{
-    return (uint32_t(P[0]) << 24) | (uint32_t(P[1]) << 16) | (uint32_t(P[2]) << 8) | P[3];
-}
-
 // Walks the chunk headers up to the first IDAT; every step moves forward by at least a
 // chunk's 12 bytes of framing, so a hostile length ends the walk at the end of the file.
 bool ChunksCarryAlpha(TStream& Stream)
@@ -28,7 +23,7 @@ bool ChunksCarryAlpha(TStream& Stream)
         return false;
     const int64_t size = Stream.Size();
     while (Stream.Read(head, 8) == 8) {
-        const int64_t length = BigEndian32(head);
+        const int64_t length = GetU32BE(head);
         const std::string type(reinterpret_cast<const char*>(head + 4), 4);
         if (type == "IDAT")
             return false;

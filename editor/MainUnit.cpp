@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSlider>
@@ -18,6 +19,33 @@
 #include <QVBoxLayout>
 
 namespace kv {
+
+namespace {
+
+// A status-bar panel that draws its own sunken border inside its own rectangle, so the
+// border is never cut by the window's edge whatever the style does with item frames; a
+// text wider than the panel is shortened in the middle (the whole text is the tool tip).
+class TStatusPanel : public QLabel {
+public:
+    TStatusPanel(const QString& Text, QWidget* Parent) : QLabel(Text, Parent)
+    {
+        setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        setLineWidth(1);
+        setMargin(2);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        drawFrame(&painter);
+        const QRect area = contentsRect().adjusted(margin(), 0, -margin(), 0);
+        painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter,
+                         fontMetrics().elidedText(text(), Qt::ElideMiddle, area.width()));
+    }
+};
+
+} // namespace
 
 // ---- TLayerRef ----------------------------------------------------------------------
 
@@ -147,9 +175,11 @@ void TMainForm::CreateControls()
 
     StatusBar1 = new QStatusBar(this);
     setStatusBar(StatusBar1);
-    FStatusPanels[0] = new QLabel("Use mouse wheel in order to zoom image", StatusBar1);
-    FStatusPanels[0]->setFixedWidth(350);
-    FStatusPanels[1] = new QLabel(StatusBar1);
+    // The panels carry their borders; the bar's own item frames would sit outside them.
+    StatusBar1->setStyleSheet("QStatusBar::item { border: none; }");
+    FStatusPanels[0] = new TStatusPanel("Use mouse wheel in order to zoom image", StatusBar1);
+    FStatusPanels[0]->setFixedWidth(StatusPanel0Width);
+    FStatusPanels[1] = new TStatusPanel(QString(), StatusBar1);
     StatusBar1->addWidget(FStatusPanels[0]);
     StatusBar1->addWidget(FStatusPanels[1], 1);
 }
@@ -291,8 +321,10 @@ std::string TMainForm::StatusText(int32_t Panel) const
 
 void TMainForm::SetStatusText(int32_t Panel, const std::string& Text)
 {
-    if (Panel >= 0 && Panel <= 1)
-        FStatusPanels[Panel]->setText(QString::fromStdString(Text));
+    if (Panel < 0 || Panel > 1)
+        return;
+    FStatusPanels[Panel]->setText(QString::fromStdString(Text));
+    FStatusPanels[Panel]->setToolTip(QString::fromStdString(Text));
 }
 
 int32_t TMainForm::LayerOpacityPosition() { return LayerOpacity->value(); }

@@ -127,6 +127,10 @@ struct Glop {
 
 KV_DECLARE_EXCEPTION(EProjectError, Exception)
 
+// A frame's placement rounded side by side and put in order: what the crop cuts (before
+// it keeps to the picture) and what the status bar measures while the frame is dragged.
+TRect FramePixels(const TSingleRect& Frame);
+
 class TMainForm : public QMainWindow, public TObject, public IMainForm {
 public:
     explicit TMainForm(QWidget* Parent = nullptr);
@@ -314,6 +318,7 @@ private:
     std::unique_ptr<TBitmap32> FScratch; // the painters' working bitmap, reused
     bool FRenderingFlat = false;         // frames paint nothing into RenderFlattened
     QLabel* FStatusPanels[2] = {nullptr, nullptr};
+    static constexpr int32_t StatusPanel0Width = 350;
 
     // ---- Start-up, files, menus, view ---------------------------------------------------
     // (MainUnit_Startup.cpp, MainUnit_Files.cpp, MainUnit_Menus.cpp)
@@ -322,7 +327,7 @@ public:
     // menus, tool bars, start panel and dialogs, then reads the three settings files.
     void FormCreate();
     void FormShow();     // once, at the first show: opens the command-line file
-    void FormActivate(); // every activation: crop ratio reset, the association once
+    void FormActivate(); // every activation: crop ratio reset, the association when missing
     bool FormCloseQuery();
     void FormClose();    // settings written (best effort), document emptied
     void FormDestroy();
@@ -377,6 +382,7 @@ public:
     void mnFileOpenClick();
     bool Save1Click(); // true when a file was written
     bool N3Click();    // File > Save As; true when a file was written
+    bool AskSaveAsName(std::string& Name, int32_t& Filter); // Save As: the final name, agreed to
     void N62Click();   // File > Printer Setup
     void FitAfterOpen();
     // The name Save writes to: the open dialog's, else the save dialog's.
@@ -451,7 +457,6 @@ private:
     bool FSaveAllowed = false;   // Save1 and SaveIt
     bool FSaveAsAllowed = false; // N3
     bool FShown = false;
-    bool FAssociationTried = false;
     bool FClosing = false;
 
     // ---- Edit, clipboard, layer tools ---------------------------------------------------

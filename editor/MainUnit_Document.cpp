@@ -3,6 +3,7 @@
 // magnifier and frame painters.
 #include "editor/MainUnit.h"
 
+#include "editor/PictureFiles.h"
 #include "platform/Forms.h"
 #include "raster/Raster32_Filters.h"
 #include "raster/Raster32_Transforms.h"
@@ -185,7 +186,7 @@ void TMainForm::LoadBackground(const std::string& FileName, bool KeepLayers)
     if (KeepLayers)
         return;
     TBitmap32 Loaded;
-    Loaded.LoadFromFile(FileName);
+    LoadPictureFile(FileName, Loaded);
     TBitmap32* Bg = ImgView->Bitmap();
     KeepDrawingSettings(Loaded, *Bg);
     ClearDocument();
@@ -285,6 +286,13 @@ double TMainForm::CropRatio() const
     }
 }
 
+TRect FramePixels(const TSingleRect& Frame)
+{
+    const TRect R = SafeRoundRect(Frame);
+    return TRect{std::min(R.Left, R.Right), std::min(R.Top, R.Bottom), std::max(R.Left, R.Right),
+                 std::max(R.Top, R.Bottom)};
+}
+
 void TMainForm::RBResizing(TObject* Sender, const TSingleRect& OldLocation, TSingleRect& NewLocation,
                            TRBDragState DragState, TShiftState Shift)
 {
@@ -323,14 +331,12 @@ void TMainForm::RBResizing(TObject* Sender, const TSingleRect& OldLocation, TSin
         }
     }
     if (SectionShown(Crops)) {
-        if (TPositionedLayer* S = Selection()) {
-            const TSingleRect& P = S->Placement();
-            SetStatusText(1, std::to_string(std::abs(SafeRound(double(P.Left) - P.Right))) + "x" +
-                                 std::to_string(SafeRound(double(P.Bottom) - P.Top)));
-        }
         const double Ratio = CropRatio();
         if (Ratio > 0)
             N.Bottom = N.Top + SafeRound(std::fabs(double(N.Right) - N.Left) / Ratio);
+        // The frame this move leaves, measured as the crop will cut it.
+        const TRect R = FramePixels(N);
+        SetStatusText(1, std::to_string(R.Right - R.Left) + "x" + std::to_string(R.Bottom - R.Top));
     }
     ModifiedState = msChanged;
 }

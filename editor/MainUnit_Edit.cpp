@@ -52,8 +52,8 @@ std::vector<TCommandRow> TMainForm::EditCommands()
         {"N21", "Copy", "Ctrl+C", [this] { N21Click(); }, nullptr, {"ToolBar2", 4}},
         {"N22", "Paste", "Ctrl+V", [this] { N22Click(); },
          [this] { return BackgroundNotEmpty() && ClipboardHasBitmap(); }, {"ToolBar2", 5}},
-        {"N71", "Select", "", [this] { N71Click(); }, nullptr, {"ToolBar2", 2}},
-        {"N98", "Select All", "", [this] { N98Click(); }},
+        {"N71", "Select", "", [this] { N71Click(); }, [this] { return BackgroundNotEmpty(); }, {"ToolBar2", 2}},
+        {"N98", "Select All", "", [this] { N98Click(); }, [this] { return BackgroundNotEmpty(); }},
         {"N47", "Paste As New", "", [this] { N47Click(); }, [] { return ClipboardHasBitmap(); }},
     };
 }
@@ -87,10 +87,19 @@ void TMainForm::SelectionFrameLayer(int32_t Tag)
     SetSelection(L);
 }
 
-void TMainForm::N71Click() { SelectionFrameLayer(TagSelectionFrame); }
+// With no picture there is nothing to frame: a frame would be an orphan that enables
+// Delete and paints a grey box on the empty canvas.
+void TMainForm::N71Click()
+{
+    if (ImgView->Bitmap()->IsEmpty())
+        return;
+    SelectionFrameLayer(TagSelectionFrame);
+}
 
 void TMainForm::N98Click()
 {
+    if (ImgView->Bitmap()->IsEmpty())
+        return;
     N71Click();
     TPositionedLayer* L = Selection();
     TBitmap32* Bg = ImgView->Bitmap();

@@ -364,23 +364,40 @@ bool TMainForm::Save1Click()
     return true;
 }
 
+// Runs the save dialog until it gives a name that may be written: the filter's extension
+// is added only when the name does not already carry it, and a bitmap or project name
+// that exists is replaced only when the user agrees (the GIF and JPEG windows ask the
+// same question themselves, just before they write). False: the dialog was cancelled.
+bool TMainForm::AskSaveAsName(std::string& Name, int32_t& Filter)
+{
+    static const char* const extensions[] = {".kvn", ".bmp", ".jpg", ".gif"};
+    const std::string previous = SavePictureDialog1->FileName;
+    for (;;) {
+        if (!SavePictureDialog1->Execute() || SavePictureDialog1->FileName.empty()) {
+            SavePictureDialog1->FileName = previous;
+            return false;
+        }
+        Filter = std::clamp(SavePictureDialog1->FilterIndex, 1, 4);
+        Name = SavePictureDialog1->FileName;
+        const std::string typed = LowerCase(ExtOf(Name));
+        if (typed != extensions[Filter - 1] && !(Filter == 3 && typed == ".jpeg"))
+            Name += extensions[Filter - 1];
+        const bool optionsWindowWrites = Filter == 3 || Filter == 4; // JPEG, GIF: they ask
+        if (optionsWindowWrites || ConfirmReplace(Name))
+            break;
+    }
+    SavePictureDialog1->FileName = previous;
+    return true;
+}
+
 bool TMainForm::N3Click()
 {
     if (ImgView->Bitmap()->IsEmpty())
         return false;
-    const std::string previous = SavePictureDialog1->FileName;
-    if (!SavePictureDialog1->Execute() || SavePictureDialog1->FileName.empty()) {
-        SavePictureDialog1->FileName = previous;
+    std::string name;
+    int32_t filter = 1;
+    if (!AskSaveAsName(name, filter))
         return false;
-    }
-    static const char* const extensions[] = {".kvn", ".bmp", ".jpg", ".gif"};
-    const int32_t filter = std::clamp(SavePictureDialog1->FilterIndex, 1, 4);
-    std::string name = SavePictureDialog1->FileName;
-    const std::string typed = LowerCase(ExtOf(name));
-    // The filter's extension is added only when the name does not already carry it.
-    if (typed != extensions[filter - 1] && !(filter == 3 && typed == ".jpeg"))
-        name += extensions[filter - 1];
-    SavePictureDialog1->FileName = previous;
 
     static const TSaveKind kinds[] = {skProject, skBitmap, skJpeg, skGif};
     const TSaveKind kind = kinds[filter - 1];
@@ -413,7 +430,7 @@ void TMainForm::N62Click() { PrinterSetupDialog1->Execute(); }
 
 void TMainForm::SetFileStatus(const std::string& FileName, bool WithSize)
 {
-    FStatusPanels[0]->setFixedWidth(std::max(0, StatusBar1->width() - 400));
+    // Panel 0 keeps its width on every screen, so the size always stands at one place.
     SetStatusText(0, FileName);
     if (WithSize)
         SetStatusText(1, IntToStr(ImgView->Bitmap()->Width()) + "x" + IntToStr(ImgView->Bitmap()->Height()));

@@ -6,6 +6,7 @@
 #include "editor/MainUnit.h"
 
 #include "editor/CommandTable.h"
+#include "editor/PictureFiles.h"
 #include "platform/Forms.h"
 #include "raster/Raster32_Filters.h"
 
@@ -60,10 +61,10 @@ void TMainForm::CreateEditAndLayerTools()
 {
     FLayerToolsFace = std::make_unique<TLayerToolsFace>(*this);
     OpenLayer = std::make_unique<TOpenDialog>();
-    OpenLayer->Filter = "All (*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf;*.png)|*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf;*.png"
+    OpenLayer->Filter = "All (*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.png)|*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.png"
                         "|GIF Image (*.gif)|*.gif|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg"
-                        "|Bitmaps (*.bmp)|*.bmp|Icons (*.ico)|*.ico|Enhanced Metafiles (*.emf)|*.emf"
-                        "|Metafiles (*.wmf)|*.wmf|PNG Image (*.png)|*.png";
+                        "|Bitmaps (*.bmp)|*.bmp|Icons (*.ico)|*.ico"
+                        "|PNG Image (*.png)|*.png";
 
     auto wrap = [this](void (TMainForm::*Handler)()) { return [this, Handler] { SafeCall([this, Handler] { (this->*Handler)(); }, this); }; };
     QObject::connect(LayerRescale, &QPushButton::clicked, this, wrap(&TMainForm::LayerRescaleClick));
@@ -181,10 +182,11 @@ void TMainForm::mnNewBitmapLayerClick()
     RemoveFrameLayers();
     // Loaded before the layer exists: a file that fails to load leaves no layer behind.
     TBitmap32 Picture;
-    Picture.LoadFromFile(OpenLayer->FileName);
+    const TFileAlpha alpha = LoadPictureFile(OpenLayer->FileName, Picture);
     if (Picture.IsEmpty())
         return;
-    Picture.MakeOpaque();
+    if (alpha == faNone) // a 32-bit bitmap's fourth byte is no transparency
+        Picture.MakeOpaque();
     TBitmapLayer* L = NewPictureLayer();
     L->Bitmap()->Assign(&Picture);
     L->Bitmap()->SetDrawMode(dmBlend);
@@ -546,11 +548,9 @@ void TMainForm::CropsButton1Click()
     TBitmap32* Bg = ImgView->Bitmap();
     if (!F || Bg->IsEmpty())
         return;
-    const TSingleRect P = F->Placement();
-    const double L = std::max(std::min(P.Left, P.Right), 0.0f), T = std::max(std::min(P.Top, P.Bottom), 0.0f);
-    const double R = std::min(double(std::max(P.Left, P.Right)), double(Bg->Width()));
-    const double B = std::min(double(std::max(P.Top, P.Bottom)), double(Bg->Height()));
-    const TRect Area{SafeRound(L), SafeRound(T), SafeRound(R), SafeRound(B)};
+    const TRect P = FramePixels(F->Placement());
+    const TRect Area{std::max(P.Left, 0), std::max(P.Top, 0), std::min(P.Right, Bg->Width()),
+                     std::min(P.Bottom, Bg->Height())};
     // A frame that leaves nothing of the picture changes nothing.
     if (Area.Right <= Area.Left || Area.Bottom <= Area.Top)
         return;

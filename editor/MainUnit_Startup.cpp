@@ -66,9 +66,9 @@ void TMainForm::CreateDialogs()
     BufColor->Color = clGray;
     OpenPictureDialog1 = std::make_unique<TOpenPictureDialog>();
     OpenPictureDialog1->Filter =
-        "All (*.kvn;*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf;*.png)|*.kvn;*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.emf;*.wmf;*.png"
+        "All (*.kvn;*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.png)|*.kvn;*.gif;*.jpg;*.jpeg;*.bmp;*.ico;*.png"
         "|GIF Image (*.gif)|*.gif|JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg"
-        "|Bitmaps (*.bmp)|*.bmp|Icons (*.ico)|*.ico|Enhanced Metafiles (*.emf)|*.emf|Metafiles (*.wmf)|*.wmf"
+        "|Bitmaps (*.bmp)|*.bmp|Icons (*.ico)|*.ico"
         "|Kelvane Project (*.kvn)|*.kvn|PNG Image (*.png)|*.png";
     SavePictureDialog1 = std::make_unique<TSavePictureDialog>();
     SavePictureDialog1->Filter =
@@ -154,12 +154,10 @@ void TMainForm::FormActivate()
         QSignalBlocker block(CropsP);
         CropsP->setCurrentIndex(0);
     }
-    // Once a run at most: a failure is not repeated on every activation.
-    if (!FAssociationTried && !AssociationRegistered()) {
-        FAssociationTried = true;
+    // Whenever the flag is missing (deleted while the program runs, or an earlier try
+    // failed): one try per activation, its failure ignored.
+    if (!AssociationRegistered())
         RegisterFileType();
-    }
-    FAssociationTried = true;
 }
 
 void TMainForm::RegisterFileType()

@@ -115,6 +115,10 @@ void TCompress::Button1Click()
     TBitmap picture;
     picture.Assign(const_cast<TBitmap32*>(FSource));
     const std::string name = JpegFileName(FFileName);
+    if (!ConfirmReplace(name)) {
+        SetModalResult(mrNone); // No: back to the options, nothing written
+        return;
+    }
     try {
         SaveJpegFile(Writer(), picture, TrackBar1->Position(), name);
         FWritten = true;

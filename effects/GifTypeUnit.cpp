@@ -80,6 +80,10 @@ void TGifType::Button1Click()
                           : RadioButton2->isChecked() ? pf8bit
                                                       : pf24bit;
     const std::string name = WithExtension(FFileName, ".gif");
+    if (!ConfirmReplace(name)) {
+        SetModalResult(mrNone); // No: back to the options, nothing written
+        return;
+    }
     try {
         FGifBmp->SetPixelFormat(format);
         TGIFImage gif;

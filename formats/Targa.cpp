@@ -187,16 +187,24 @@ TPalette6 ReadPalette(TByteReader& F, const TTGAHeader& H)
     return pal;
 }
 
-// Pixels per line in the units the reader takes: bytes of 8 pixels for depth 1.
-int64_t UnitsPerLine(const TTGAHeader& H) { return H.PixelDepth == 1 ? (int64_t(H.Width) + 7) / 8 : H.Width; }
+// Pixels per line in the units the reader takes: bytes of 8 pixels for depth 1, bytes of
+// 2 pixels for depth 4 (which is sized from the header but never decoded).
+int64_t UnitsPerLine(const TTGAHeader& H)
+{
+    switch (H.PixelDepth) {
+    case 1: return (int64_t(H.Width) + 7) / 8;
+    case 4: return (int64_t(H.Width) + 1) / 2;
+    default: return H.Width;
+    }
+}
 
-// Refuse sizes the file cannot hold before allocating: a raw line needs its bytes, a
-// run-length packet of two bytes or more gives at most 128 pixels.
+// Refuse sizes the file cannot hold before allocating, whatever the depth: a raw line
+// needs its bytes, a run-length packet of two bytes or more gives at most 128 pixels.
 bool SizesFit(const TTGAHeader& H, int64_t Remaining)
 {
     if (!PixelBufferSizeOk(H.Width, H.Height))
         return false;
-    return H.PixelDepth == 4 || UnitsPerLine(H) * H.Height <= (Remaining + 1) * 128;
+    return UnitsPerLine(H) * H.Height <= (Remaining + 1) * 128;
 }
 
 // Size, pixel format and platform palette. The format is set while the bitmap is small,

@@ -127,7 +127,10 @@ TDialogAnswer RealDialog(const TDialogRequest& R)
         QString caption = QString::fromStdString(R.Caption);
         QStringList files;
         if (R.Kind == dkSaveFile) {
-            QString f = QFileDialog::getSaveFileName(nullptr, caption, start, filter, &selected);
+            // The caller asks about replacing once the extension rule has made the final
+            // name (ConfirmReplace); Qt's own question would be about the typed name.
+            QString f = QFileDialog::getSaveFileName(nullptr, caption, start, filter, &selected,
+                                                     QFileDialog::DontConfirmOverwrite);
             if (!f.isEmpty())
                 files << f;
         } else if (R.MultiSelect) {
@@ -254,6 +257,20 @@ TModalResult MessageDlg(const std::string& Msg, TMsgDlgType DlgType, TMsgDlgButt
 }
 
 void ShowMessage(const std::string& Msg) { MessageDlg(Msg, mtCustom, mbOKOnly); }
+
+bool ConfirmReplace(const std::string& FileName)
+{
+    if (!FileExists(FileName))
+        return true;
+    TDialogRequest r;
+    r.Kind = dkMessage;
+    r.Caption = "Confirm";
+    r.Text = ExtractFileName(FileName) + " already exists. Do you want to replace it?";
+    r.DlgType = mtWarning;
+    r.Buttons = mbYesNo;
+    r.DefaultResult = mrNo;
+    return AskDialog(r).Result == mrYes;
+}
 
 int32_t MessageBox(const std::string& Text, const std::string& Caption, uint32_t Flags)
 {

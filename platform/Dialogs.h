@@ -98,6 +98,10 @@ private:
 
 TModalResult MessageDlg(const std::string& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons, int32_t HelpCtx = 0);
 void ShowMessage(const std::string& Msg);
+// Asked by every dialog that writes a file, once the name is final: True when FileName
+// does not exist or the answer to "<name> already exists. Do you want to replace it?"
+// is Yes. No is the default answer, so nobody loses a file by pressing Enter.
+bool ConfirmReplace(const std::string& FileName);
 int32_t MessageBox(const std::string& Text, const std::string& Caption, uint32_t Flags);
 
 // A modal form's ShowModal goes through here: the answerer sees the form (and may fill

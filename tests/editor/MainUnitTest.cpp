@@ -232,7 +232,8 @@ TEST_F(DocumentTest, CropRatiosAndStatusText)
             Form->RBResizing(nullptr, {0, 0, 10, 10}, New, dsSizeR, ssLeft);
             EXPECT_EQ(New.Bottom, float(Expect[Item][Portrait])) << Item << " " << Portrait;
         }
-    EXPECT_EQ(Form->StatusText(1), "40x26");
+    // The size the last move left, after the ratio (not the frame's size before it).
+    EXPECT_EQ(Form->StatusText(1), "200x356");
 }
 
 // ---- Render and painters ------------------------------------------------------------

@@ -19,7 +19,10 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QGroupBox>
+#include <QLabel>
+#include <QStatusBar>
 #include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
@@ -287,6 +290,66 @@ TEST_F(MainDialogsTest, ClosedOptionWindowsLeaveTheDocumentUnsaved)
     EXPECT_EQ(Form->ModifiedState, msChanged);
 }
 
+// ---- Replacing an existing file ------------------------------------------------------------
+
+TEST_F(MainDialogsTest, SaveAsAsksBeforeReplacingAnExistingFile)
+{
+    Open(Solid("src.bmp", 6, 4, 0xFF336699));
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    struct {
+        int32_t Filter;
+        const char* Typed; // with and without the extension the filter adds
+        const char* Final;
+        bool OptionsWindow;
+    } cases[] = {{1, "p1", "p1.kvn", false}, {2, "p2.bmp", "p2.bmp", false}, {2, "p3", "p3.bmp", false},
+                 {3, "p4", "p4.jpg", true},  {3, "p5.jpeg", "p5.jpeg", true}, {4, "p6", "p6.gif", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Final);
+        const std::string final = File(c.Final);
+        std::ofstream(final, std::ios::binary).write("old", 3);
+        const std::string question = std::string(c.Final) + " already exists. Do you want to replace it?";
+        // No: nothing is written; Save As goes back to its dialog (cancelled here), or the
+        // options window stays open (and is closed).
+        {
+            TScriptedAnswers answers;
+            answers.Then(FileAnswer(File(c.Typed), c.Filter));
+            if (c.OptionsWindow)
+                answers.Then(mrOk);
+            answers.Then(mrNo).Then(mrCancel);
+            EXPECT_FALSE(Form->N3Click());
+            ASSERT_EQ(answers.Requests.size(), 3u); // scripted, a window ends after its button
+            const TDialogRequest& asked = answers.Requests[1u + c.OptionsWindow];
+            EXPECT_EQ(asked.Kind, dkMessage);
+            EXPECT_EQ(asked.Text, question);
+            EXPECT_EQ(asked.Buttons, mbYesNo);
+            EXPECT_EQ(asked.DefaultResult, mrNo);
+            if (!c.OptionsWindow) {
+                EXPECT_EQ(answers.Requests[2].Kind, dkSaveFile);
+            }
+        }
+        EXPECT_EQ(ReadAll(final), old);
+        EXPECT_FALSE(fs::exists(final + fs::path(c.Final).extension().string()));
+        // Yes: the file is replaced.
+        {
+            TScriptedAnswers answers;
+            answers.Then(FileAnswer(File(c.Typed), c.Filter));
+            if (c.OptionsWindow)
+                answers.Then(mrOk);
+            answers.Then(mrYes);
+            EXPECT_TRUE(Form->N3Click());
+            EXPECT_EQ(answers.Pending(), 0u);
+        }
+        EXPECT_GT(ReadAll(final).size(), 3u);
+        EXPECT_EQ(Form->CurrentFileName(), final);
+    }
+    // A name that does not exist yet is written without a question.
+    TScriptedAnswers answers;
+    answers.Then(FileAnswer(File("fresh"), 2));
+    EXPECT_TRUE(Form->N3Click());
+    EXPECT_EQ(answers.Requests.size(), 1u);
+    EXPECT_TRUE(fs::exists(File("fresh.bmp")));
+}
+
 // ---- Save of an opened GIF or JPEG file --------------------------------------------------
 
 TEST_F(MainDialogsTest, SaveOfGifAndJpegFilesAsksNoOptions)
@@ -513,6 +576,93 @@ TEST_F(MainDialogsTest, EveryCommandIsNamedShownAndEitherConnectedOrDisabled)
         const bool pending = !a->isEnabled();
         const bool connected = QObject::disconnect(a, &QAction::triggered, Form.get(), nullptr);
         EXPECT_NE(pending, connected) << name;
+    }
+}
+
+TEST_F(MainDialogsTest, SelectCommandsWaitForAPicture)
+{
+    // At start the background is empty: Select and Select All (menu and tool button)
+    // are off, and triggered anyway they leave no frame that Delete could act on.
+    Form->UpdateCommandEnabling();
+    for (const char* name : {"N71", "N98"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(Form->Command(name)->isEnabled());
+        Form->Command(name)->setEnabled(true);
+        Form->Command(name)->trigger();
+        EXPECT_EQ(Form->Selection(), nullptr);
+    }
+    Form->UpdateCommandEnabling();
+    EXPECT_FALSE(Form->Command("mnDelete")->isEnabled());
+    Open(Solid("src.bmp", 4, 4, 0xFF000000));
+    Form->UpdateCommandEnabling();
+    EXPECT_TRUE(Form->Command("N71")->isEnabled());
+    EXPECT_TRUE(Form->Command("N98")->isEnabled());
+}
+
+TEST_F(MainDialogsTest, StatusBarPanelsStayWholeAndInPlace)
+{
+    Form->resize(805, 606);
+    Form->show();
+    QCoreApplication::processEvents();
+    const QList<QLabel*> panels = Form->StatusBar1->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(panels.size(), 2);
+    const int sizeAt = panels[1]->geometry().left();
+    const std::string longName = File(std::string(120, 'n') + ".bmp");
+    for (int width : {805, 1280, 640}) {
+        SCOPED_TRACE(width);
+        Form->resize(width, 606);
+        Form->ModifiedState = msSaved;
+        Open(Solid(std::to_string(width) + "wide.bmp", 7, 5, 0xFF000000));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(panels[1]->geometry().left(), sizeAt); // the size text does not move
+        EXPECT_EQ(Form->StatusText(1), "7x5");
+        // Each panel draws its border inside itself, and the bar holds the panels whole.
+        for (QLabel* panel : panels) {
+            EXPECT_GT(panel->frameWidth(), 0);
+            EXPECT_TRUE(Form->StatusBar1->rect().contains(panel->geometry())) << panel->geometry().bottom();
+            EXPECT_GE(panel->height(), panel->sizeHint().height());
+        }
+        EXPECT_LE(Form->StatusBar1->geometry().bottom(), Form->rect().bottom());
+    }
+    // A path longer than its panel is kept whole in the text and the tool tip.
+    Form->ModifiedState = msSaved;
+    Open(Solid(ExtractFileName(longName), 3, 3, 0xFF000000));
+    EXPECT_EQ(Form->StatusText(0), longName);
+    EXPECT_EQ(panels[0]->toolTip().toStdString(), longName);
+    EXPECT_EQ(panels[1]->geometry().left(), sizeAt);
+}
+
+TEST_F(MainDialogsTest, PictureFiltersOfferOnlyWhatOpens)
+{
+    Open(Solid("src.bmp", 4, 4, 0xFF000000));
+    Form->ModifiedState = msSaved;
+    const std::vector<std::string> known = TPicture::GraphicExtensions();
+    const std::pair<const char*, std::function<void()>> commands[] = {
+        {"Open", [this] { Form->mnFileOpenClick(); }},
+        {"New Layer From File", [this] { Form->mnNewBitmapLayerClick(); }},
+        {"Load From File", [this] { Form->N120Click(); }},
+        {"Load form Texture", [this] { Form->N115Click(); }},
+    };
+    for (const auto& [name, run] : commands) {
+        SCOPED_TRACE(name);
+        TScriptedAnswers answers; // every dialog cancelled
+        run();
+        ASSERT_FALSE(answers.Requests.empty());
+        const std::string filter = answers.Requests[0].Filter;
+        EXPECT_EQ(answers.Requests[0].Kind, dkOpenFile);
+        for (const char* gone : {"emf", "wmf", "etafile"})
+            EXPECT_EQ(filter.find(gone), std::string::npos) << gone;
+        // Every mask of "All" names a picture class the registry has, or the project.
+        const size_t bar = filter.find('|');
+        std::string masks = filter.substr(bar + 1, filter.find('|', bar + 1) - bar - 1);
+        for (size_t at = 0; at < masks.size();) {
+            size_t end = masks.find(';', at);
+            if (end == std::string::npos)
+                end = masks.size();
+            const std::string ext = LowerCase(masks.substr(at + 2, end - at - 2)); // past "*."
+            EXPECT_TRUE(ext == "kvn" || std::find(known.begin(), known.end(), ext) != known.end()) << ext;
+            at = end + 1;
+        }
     }
 }
 

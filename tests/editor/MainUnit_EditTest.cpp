@@ -68,6 +68,15 @@ TEST_F(EditTest, SelectMakesOneSelectionFrameAndSelectAllCoversThePicture)
     EXPECT_EQ(Layers()->Count(), 2); // the frame and the band
 }
 
+TEST_F(EditTest, SelectAndSelectAllDoNothingOnAnEmptyDocument)
+{
+    Form->NewBackground(0, 0, 0);
+    Form->N71Click();
+    Form->N98Click();
+    EXPECT_EQ(Form->Selection(), nullptr);
+    EXPECT_EQ(Layers()->Count(), 0);
+}
+
 TEST_F(EditTest, CutOfAFrameEmptiesTheAreaAndUndoRestoresIt)
 {
     PatternBackground(10, 10);

@@ -417,6 +417,30 @@ TEST_F(LayerToolsTest, CropToAFrameReachingBeyondThePicture)
     EXPECT_EQ(Form->StatusText(1), "300x459");
 }
 
+TEST_F(LayerToolsTest, CropSizeInTheStatusBarFollowsEveryMouseMove)
+{
+    View()->SetScale(0.48f); // moves of whole screen pixels land between picture pixels
+    Form->N114Click();
+    TPositionedLayer* F = Form->Selection();
+    F->SetPlacement({10, 10, 50, 40});
+    Form->SetSelection(nullptr);
+    Form->SetSelection(F); // the band takes the placement
+    const TSingleRect V = Form->RBLayer()->GetViewPlacement();
+    const int32_t X = SafeRound(V.Right), Y = SafeRound(V.Bottom);
+    View()->SimulateMouseDown(mbLeft, ssLeft, X, Y); // the bottom-right handle
+    std::string status;
+    for (int32_t step : {3, 7, 12, 20}) {
+        View()->SimulateMouseMove(ssLeft, X + step, Y + step / 2);
+        const TRect R = FramePixels(F->Placement());
+        status = std::to_string(R.Right - R.Left) + "x" + std::to_string(R.Bottom - R.Top);
+        EXPECT_EQ(Form->StatusText(1), status) << "step " << step;
+    }
+    View()->SimulateMouseUp(mbLeft, 0, X + 20, Y + 10);
+    Form->CropsButton1Click();
+    EXPECT_EQ(Form->StatusText(1), status);
+    EXPECT_EQ(std::to_string(Bg()->Width()) + "x" + std::to_string(Bg()->Height()), status);
+}
+
 TEST_F(LayerToolsTest, CropWithAFrameWhollyOutsideChangesNothing)
 {
     Form->N114Click();

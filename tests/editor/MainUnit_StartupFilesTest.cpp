@@ -212,7 +212,7 @@ TEST_F(MainFormTest, ExitFromClearWritesThePlaceholderAndCloseFailuresDoNotBlock
     EXPECT_NO_THROW(Form->FormClose());
 }
 
-TEST_F(MainFormTest, AssociationIsWrittenOnceAtActivation)
+TEST_F(MainFormTest, AssociationIsWrittenAgainAtActivationWhenItsFlagIsMissing)
 {
     Create();
     Form->FormActivate();
@@ -220,13 +220,27 @@ TEST_F(MainFormTest, AssociationIsWrittenOnceAtActivation)
     EXPECT_EQ(RegistryValue(HKEY_CLASSES_ROOT, "KVNFile\\shell\\open\\command"), Application()->ExeName() + " \"%1\"");
     EXPECT_EQ(RegistryValue(HKEY_CLASSES_ROOT, "KVNFile\\DefaultIcon"), DataDir() + "Icon.ico");
     EXPECT_TRUE(fs::exists(Root / "config" / "Assoc.reg"));
-    // Within one run it is not tried again, even when the flag goes.
-    fs::remove(Root / "config" / "Assoc.reg");
+    // With the flag in place an activation writes nothing.
     ClearRegistry();
     Form->FormActivate();
     EXPECT_EQ(RegistryKeyCount(HKEY_CLASSES_ROOT), 0);
-    // The next run writes it again.
-    Create();
+    // The flag deleted while the program runs: the next activation writes it again.
+    fs::remove(Root / "config" / "Assoc.reg");
+    Form->FormActivate();
+    EXPECT_TRUE(fs::exists(Root / "config" / "Assoc.reg"));
+    EXPECT_EQ(RegistryValue(HKEY_CLASSES_ROOT, ".KVN"), "KVNFile");
+    // A failing try (the desktop folder cannot be made) is ignored, and tried again at
+    // every later activation until it succeeds.
+    fs::remove(Root / "config" / "Assoc.reg");
+    fs::remove_all(Root / "share");
+    WriteFile(Root / "share", "a file where the folder should be");
+    for (int activation = 0; activation < 2; ++activation) {
+        ClearRegistry();
+        EXPECT_NO_THROW(Form->FormActivate());
+        EXPECT_FALSE(fs::exists(Root / "config" / "Assoc.reg"));
+        EXPECT_EQ(RegistryValue(HKEY_CLASSES_ROOT, ".KVN"), "KVNFile") << "tried at activation " << activation;
+    }
+    fs::remove(Root / "share");
     Form->FormActivate();
     EXPECT_TRUE(fs::exists(Root / "config" / "Assoc.reg"));
 }

@@ -514,9 +514,15 @@ TEST(Compress, QualityReachesTheFile)
     q = QuantTable0(ReadAll(y));
     EXPECT_TRUE(std::all_of(q.begin(), q.end(), [](int v) { return v == 1; }));
 
+    // Writing over y asks first: No writes nothing, Yes replaces the file.
     d.SetQuality(1);
-    script.Then(mrOk);
+    script.Then(mrOk).Then(mrNo);
+    EXPECT_FALSE(d.Execute(flat, y.string()));
+    q = QuantTable0(ReadAll(y));
+    EXPECT_TRUE(std::all_of(q.begin(), q.end(), [](int v) { return v == 1; }));
+    script.Then(mrOk).Then(mrYes);
     ASSERT_TRUE(d.Execute(flat, y.string()));
+    EXPECT_EQ(script.Requests.back().Text, "y.jpg already exists. Do you want to replace it?");
     q = QuantTable0(ReadAll(y));
     EXPECT_TRUE(std::all_of(q.begin(), q.end(), [](int v) { return v == 255; }));
 

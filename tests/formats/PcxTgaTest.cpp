@@ -269,3 +269,39 @@ TEST(Targa, BadFilesLeaveAOneByOneBitmap)
     EXPECT_EQ(z.ScanLine(3)[0], 200);
     EXPECT_EQ(z.ScanLine(0)[0], 0);
 }
+
+TEST(Targa, EveryDepthIsCheckedAgainstTheFileBeforeAllocating)
+{
+    // The 18-byte header alone once made a 16384 x 16384 bitmap (1 GiB) and succeeded.
+    const Bytes headerOnly = {
+        0,          // ID length
+        0,          // colour-map type
+        2,          // image type: raw true colour
+        0, 0,       // first colour-map entry
+        0, 0,       // colour-map length
+        0,          // colour-map entry size
+        0, 0, 0, 0, // x and y origin
+        0x00, 0x40, // width 16384
+        0x00, 0x40, // height 16384
+        4,          // pixel depth 4
+        0,          // descriptor
+    };
+    ASSERT_EQ(headerOnly.size(), 18u);
+    TBitmap b;
+    EXPECT_FALSE(LoadTGAFile(WriteTemp(headerOnly, "depth4.tga"), &b));
+    EXPECT_EQ(TGAErrorText, "Invalid TGA file!");
+    EXPECT_EQ(b.Width(), 1);
+    EXPECT_EQ(b.Height(), 1);
+    // The same bound as every depth: 2 pixels a byte, 128 units per byte left (+1).
+    for (uint8_t depth : {1, 4, 8, 16, 24, 32}) {
+        const uint16_t width = depth == 1 ? 8 * 256 : depth == 4 ? 2 * 256 : 256;
+        Bytes fits = TgaHeader(2, depth, width, 1, 0);
+        Bytes over = TgaHeader(2, depth, width, 2, 0);
+        fits.push_back(0); // 1 byte left: (1 + 1) x 128 = 256 units
+        over.push_back(0); // two lines are 512 units
+        TBitmap f, o;
+        EXPECT_TRUE(LoadTGAFile(WriteTemp(fits, "fits.tga"), &f)) << int(depth);
+        EXPECT_EQ(f.Width(), width);
+        EXPECT_FALSE(LoadTGAFile(WriteTemp(over, "over.tga"), &o)) << int(depth);
+    }
+}

@@ -1,0 +1,22 @@
+// Reads a picture file into the document's 32-bit bitmap for File > Open and Layers >
+// New Layer From File. A PNG that carries transparency keeps its alpha, converted as a
+// pasted picture is; every other file goes through the graphic-class registry.
+#pragma once
+
+#include "raster/Raster32.h"
+
+#include <string>
+
+namespace kv {
+
+// True when the file is a PNG whose pixels carry alpha: colour type 4 or 6, or a tRNS
+// chunk before the first IDAT. Anything that is not a readable PNG header answers false.
+bool PngFileHasAlpha(const std::string& FileName);
+
+enum TFileAlpha : uint8_t { faNone, faFromFile };
+
+// Loads FileName into Into, which is changed only once the whole file was read. Answers
+// faFromFile when the picture's alpha came from the file.
+TFileAlpha LoadPictureFile(const std::string& FileName, TBitmap32& Into);
+
+} // namespace kv

@@ -16,6 +16,7 @@
 #include <QGroupBox>
 #include <QSlider>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -75,6 +76,40 @@ void AppendBlock(TStream& Out, TMemoryStream& Block, std::string& SizeList)
 {
     Out.WriteBuffer(Block.Memory(), Block.Size());
     SizeList += std::to_string(Block.Size()) + "\r\n";
+}
+
+// A picture block: the BMP file a 32-bit bitmap saves as (a 54-byte header, then its rows
+// bottom-up, alpha included), written from the picture's own rows through a staging buffer
+// of about a mebibyte, so no full-size copy is made.
+void AppendPictureBlock(TStream& Out, const TBitmap32& Picture, std::string& SizeList)
+{
+    const uint32_t W = uint32_t(Picture.Width()), H = uint32_t(Picture.Height());
+    const uint32_t RowBytes = W * 4, ImageSize = RowBytes * H, OffBits = 14 + 40;
+    uint8_t Header[OffBits] = {};
+    PutU16LE(Header, 0x4D42);
+    PutU32LE(Header + 2, OffBits + ImageSize);
+    PutU32LE(Header + 10, OffBits);
+    uint8_t* Info = Header + 14;
+    PutU32LE(Info, 40);
+    PutU32LE(Info + 4, W);
+    PutU32LE(Info + 8, H);
+    PutU16LE(Info + 12, 1);
+    PutU16LE(Info + 14, 32);
+    PutU32LE(Info + 20, ImageSize);
+    Out.WriteBuffer(Header, OffBits);
+    if (ImageSize > 0) {
+        const uint32_t RowsPerWrite = std::max<uint32_t>(1, (1u << 20) / RowBytes);
+        std::vector<uint8_t> Staging(size_t(RowsPerWrite) * RowBytes);
+        for (uint32_t Done = 0; Done < H;) {
+            const uint32_t N = std::min(RowsPerWrite, H - Done);
+            for (uint32_t I = 0; I < N; ++I)
+                std::memcpy(Staging.data() + size_t(I) * RowBytes, Picture.RowAddress(int32_t(H - 1 - Done - I)),
+                            RowBytes);
+            Out.WriteBuffer(Staging.data(), int64_t(N) * RowBytes);
+            Done += N;
+        }
+    }
+    SizeList += std::to_string(int64_t(OffBits) + ImageSize) + "\r\n";
 }
 
 // One decoded record, with its picture when it is a "bitmap" record.
@@ -241,16 +276,9 @@ void TMainForm::SaveProjectToStream(TStream& Stream)
 
     std::string SizeList;
     for (TPositionedLayer* P : Stored)
-        if (auto* BL = dynamic_cast<TBitmapLayer*>(P)) {
-            TMemoryStream Block;
-            BL->Bitmap()->SaveToStream(Block);
-            AppendBlock(Stream, Block, SizeList);
-        }
-    {
-        TMemoryStream Block;
-        ImgView->Bitmap()->SaveToStream(Block);
-        AppendBlock(Stream, Block, SizeList);
-    }
+        if (auto* BL = dynamic_cast<TBitmapLayer*>(P))
+            AppendPictureBlock(Stream, *BL->Bitmap(), SizeList);
+    AppendPictureBlock(Stream, *ImgView->Bitmap(), SizeList);
     if (!Stored.empty()) {
         TMemoryStream Block;
         for (TPositionedLayer* P : Stored) {

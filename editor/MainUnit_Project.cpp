@@ -17,6 +17,7 @@
 #include <QSlider>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -78,27 +79,36 @@ void AppendBlock(TStream& Out, TMemoryStream& Block, std::string& SizeList)
     SizeList += std::to_string(Block.Size()) + "\r\n";
 }
 
-// A picture block: the BMP file a 32-bit bitmap saves as (a 54-byte header, then its rows
-// bottom-up, alpha included), written from the picture's own rows through a staging buffer
-// of about a mebibyte, so no full-size copy is made.
-void AppendPictureBlock(TStream& Out, const TBitmap32& Picture, std::string& SizeList)
+constexpr uint32_t PictureHeaderSize = 14 + 40;
+
+// The BMP header of a W x H 32-bit picture block.
+std::array<uint8_t, PictureHeaderSize> PictureHeader(uint32_t W, uint32_t H)
 {
-    const uint32_t W = uint32_t(Picture.Width()), H = uint32_t(Picture.Height());
-    const uint32_t RowBytes = W * 4, ImageSize = RowBytes * H, OffBits = 14 + 40;
-    uint8_t Header[OffBits] = {};
-    PutU16LE(Header, 0x4D42);
-    PutU32LE(Header + 2, OffBits + ImageSize);
-    PutU32LE(Header + 10, OffBits);
-    uint8_t* Info = Header + 14;
+    std::array<uint8_t, PictureHeaderSize> Header{};
+    const uint32_t ImageSize = W * 4 * H;
+    PutU16LE(Header.data(), 0x4D42);
+    PutU32LE(Header.data() + 2, PictureHeaderSize + ImageSize);
+    PutU32LE(Header.data() + 10, PictureHeaderSize);
+    uint8_t* Info = Header.data() + 14;
     PutU32LE(Info, 40);
     PutU32LE(Info + 4, W);
     PutU32LE(Info + 8, H);
     PutU16LE(Info + 12, 1);
     PutU16LE(Info + 14, 32);
     PutU32LE(Info + 20, ImageSize);
-    Out.WriteBuffer(Header, OffBits);
+    return Header;
+}
+
+// A picture block: the BMP file a 32-bit bitmap saves as (the header, then its rows
+// bottom-up, alpha included), written from the picture's own rows through a staging buffer
+// small enough to stay in the cache, so no full-size copy is made.
+void AppendPictureBlock(TStream& Out, const TBitmap32& Picture, std::string& SizeList)
+{
+    const uint32_t W = uint32_t(Picture.Width()), H = uint32_t(Picture.Height());
+    const uint32_t RowBytes = W * 4, ImageSize = RowBytes * H;
+    Out.WriteBuffer(PictureHeader(W, H).data(), PictureHeaderSize);
     if (ImageSize > 0) {
-        const uint32_t RowsPerWrite = std::max<uint32_t>(1, (1u << 20) / RowBytes);
+        const uint32_t RowsPerWrite = std::max<uint32_t>(1, (1u << 18) / RowBytes);
         std::vector<uint8_t> Staging(size_t(RowsPerWrite) * RowBytes);
         for (uint32_t Done = 0; Done < H;) {
             const uint32_t N = std::min(RowsPerWrite, H - Done);
@@ -109,7 +119,27 @@ void AppendPictureBlock(TStream& Out, const TBitmap32& Picture, std::string& Siz
             Done += N;
         }
     }
-    SizeList += std::to_string(int64_t(OffBits) + ImageSize) + "\r\n";
+    SizeList += std::to_string(int64_t(PictureHeaderSize) + ImageSize) + "\r\n";
+}
+
+// A block exactly as AppendPictureBlock writes it goes straight into Dest's rows; true
+// when it did. Anything else is left to the BMP reader.
+bool DecodeOwnPictureBlock(const uint8_t* P, int64_t Length, TBitmap32& Dest)
+{
+    if (Length < int64_t(PictureHeaderSize))
+        return false;
+    const uint32_t W = GetU32LE(P + 18), H = GetU32LE(P + 22);
+    if (W == 0 || H == 0 || !PixelBufferSizeOk(W, H) || Length != int64_t(PictureHeaderSize) + int64_t(W) * H * 4)
+        return false;
+    const auto Header = PictureHeader(W, H);
+    if (std::memcmp(P, Header.data(), PictureHeaderSize) != 0)
+        return false;
+    Dest.SetSize(int32_t(W), int32_t(H));
+    const uint8_t* Rows = P + PictureHeaderSize;
+    for (uint32_t Y = 0; Y < H; ++Y)
+        std::memcpy(Dest.RowAddress(int32_t(Y)), Rows + size_t(H - 1 - Y) * W * 4, size_t(W) * 4);
+    Dest.Changed();
+    return true;
 }
 
 // One decoded record, with its picture when it is a "bitmap" record.
@@ -165,6 +195,8 @@ std::vector<int64_t> ParseSizeList(const uint8_t* P, int64_t Length, int64_t Fil
 
 void DecodeBitmap(const uint8_t* P, int64_t Length, TBitmap32& Dest)
 {
+    if (DecodeOwnPictureBlock(P, Length, Dest))
+        return;
     // Bounded by the size list, never by the BMP header.
     TReadOnlyMemoryStream Block(P, Length);
     Dest.LoadFromStream(Block);

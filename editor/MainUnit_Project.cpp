@@ -357,11 +357,12 @@ void TMainForm::LoadProjectFromStream(TStream& Stream, const std::string& Name)
 {
     ParsedProject Parsed;
     try {
-        std::vector<uint8_t> Data;
-        Data.resize(size_t(std::max<int64_t>(Stream.Size() - Stream.Position(), 0)));
-        if (!Data.empty())
-            Stream.ReadBuffer(Data.data(), int64_t(Data.size()));
-        ParseProject(Data.data(), int64_t(Data.size()), Parsed);
+        // Every byte is read over: no zero fill first.
+        const int64_t Size = std::max<int64_t>(Stream.Size() - Stream.Position(), 0);
+        std::unique_ptr<uint8_t[]> Data(new uint8_t[size_t(Size)]);
+        if (Size > 0)
+            Stream.ReadBuffer(Data.get(), Size);
+        ParseProject(Data.get(), Size, Parsed);
     } catch (const ProjectFault&) {
         throw EProjectError(Name + " is not a valid Kelvane project");
     } catch (const std::exception&) {

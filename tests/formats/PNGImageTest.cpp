@@ -486,8 +486,16 @@ TEST(PNGImage, ReloadOverTheSameShapeMatchesAFreshLoad)
             TPNGImage fresh, kept;
             Load(kept, before);
             std::string a, b;
-            try { Load(fresh, part); } catch (const Exception& e) { a = e.Message(); }
-            try { Load(kept, part); } catch (const Exception& e) { b = e.Message(); }
+            try {
+                Load(fresh, part);
+            } catch (const Exception& e) {
+                a = e.Message();
+            }
+            try {
+                Load(kept, part);
+            } catch (const Exception& e) {
+                b = e.Message();
+            }
             ASSERT_EQ(a, b) << n;
             if (!a.empty() || fresh.Empty())
                 continue;

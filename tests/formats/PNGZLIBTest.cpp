@@ -136,7 +136,8 @@ TEST(PNGZLIB, BlockInflaterMatchesTheStream)
     auto damaged = packed;
     damaged[packed.size() / 2] ^= 0x55;
     const std::vector<uint8_t> cut(packed.begin(), packed.begin() + 70000);
-    for (const std::vector<uint8_t>* input : std::initializer_list<const std::vector<uint8_t>*>{&packed, &damaged, &cut})
+    for (const std::vector<uint8_t>* input :
+         std::initializer_list<const std::vector<uint8_t>*>{&packed, &damaged, &cut})
         for (int64_t piece : {1, 4097, 65536, 400000}) {
             auto run = [&](auto& Reader, std::vector<uint8_t>& Out) {
                 std::vector<uint8_t> buf(static_cast<size_t>(piece));

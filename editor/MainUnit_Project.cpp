@@ -16,6 +16,8 @@
 #include <QGroupBox>
 #include <QSlider>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -77,6 +79,69 @@ void AppendBlock(TStream& Out, TMemoryStream& Block, std::string& SizeList)
     SizeList += std::to_string(Block.Size()) + "\r\n";
 }
 
+constexpr uint32_t PictureHeaderSize = 14 + 40;
+
+// The BMP header of a W x H 32-bit picture block.
+std::array<uint8_t, PictureHeaderSize> PictureHeader(uint32_t W, uint32_t H)
+{
+    std::array<uint8_t, PictureHeaderSize> Header{};
+    const uint32_t ImageSize = W * 4 * H;
+    PutU16LE(Header.data(), 0x4D42);
+    PutU32LE(Header.data() + 2, PictureHeaderSize + ImageSize);
+    PutU32LE(Header.data() + 10, PictureHeaderSize);
+    uint8_t* Info = Header.data() + 14;
+    PutU32LE(Info, 40);
+    PutU32LE(Info + 4, W);
+    PutU32LE(Info + 8, H);
+    PutU16LE(Info + 12, 1);
+    PutU16LE(Info + 14, 32);
+    PutU32LE(Info + 20, ImageSize);
+    return Header;
+}
+
+// A picture block: the BMP file a 32-bit bitmap saves as (the header, then its rows
+// bottom-up, alpha included), written from the picture's own rows through a staging buffer
+// small enough to stay in the cache, so no full-size copy is made.
+void AppendPictureBlock(TStream& Out, const TBitmap32& Picture, std::string& SizeList)
+{
+    const uint32_t W = uint32_t(Picture.Width()), H = uint32_t(Picture.Height());
+    const uint32_t RowBytes = W * 4, ImageSize = RowBytes * H;
+    Out.WriteBuffer(PictureHeader(W, H).data(), PictureHeaderSize);
+    if (ImageSize > 0) {
+        const uint32_t RowsPerWrite = std::max<uint32_t>(1, (1u << 18) / RowBytes);
+        std::vector<uint8_t> Staging(size_t(RowsPerWrite) * RowBytes);
+        for (uint32_t Done = 0; Done < H;) {
+            const uint32_t N = std::min(RowsPerWrite, H - Done);
+            for (uint32_t I = 0; I < N; ++I)
+                std::memcpy(Staging.data() + size_t(I) * RowBytes, Picture.RowAddress(int32_t(H - 1 - Done - I)),
+                            RowBytes);
+            Out.WriteBuffer(Staging.data(), int64_t(N) * RowBytes);
+            Done += N;
+        }
+    }
+    SizeList += std::to_string(int64_t(PictureHeaderSize) + ImageSize) + "\r\n";
+}
+
+// A block exactly as AppendPictureBlock writes it goes straight into Dest's rows; true
+// when it did. Anything else is left to the BMP reader.
+bool DecodeOwnPictureBlock(const uint8_t* P, int64_t Length, TBitmap32& Dest)
+{
+    if (Length < int64_t(PictureHeaderSize))
+        return false;
+    const uint32_t W = GetU32LE(P + 18), H = GetU32LE(P + 22);
+    if (W == 0 || H == 0 || !PixelBufferSizeOk(W, H) || Length != int64_t(PictureHeaderSize) + int64_t(W) * H * 4)
+        return false;
+    const auto Header = PictureHeader(W, H);
+    if (std::memcmp(P, Header.data(), PictureHeaderSize) != 0)
+        return false;
+    Dest.SetSize(int32_t(W), int32_t(H));
+    const uint8_t* Rows = P + PictureHeaderSize;
+    for (uint32_t Y = 0; Y < H; ++Y)
+        std::memcpy(Dest.RowAddress(int32_t(Y)), Rows + size_t(H - 1 - Y) * W * 4, size_t(W) * 4);
+    Dest.Changed();
+    return true;
+}
+
 // One decoded record, with its picture when it is a "bitmap" record.
 struct ParsedLayer {
     bool IsBitmap = false;
@@ -130,6 +195,8 @@ std::vector<int64_t> ParseSizeList(const uint8_t* P, int64_t Length, int64_t Fil
 
 void DecodeBitmap(const uint8_t* P, int64_t Length, TBitmap32& Dest)
 {
+    if (DecodeOwnPictureBlock(P, Length, Dest))
+        return;
     // Bounded by the size list, never by the BMP header.
     TReadOnlyMemoryStream Block(P, Length);
     Dest.LoadFromStream(Block);
@@ -241,16 +308,9 @@ void TMainForm::SaveProjectToStream(TStream& Stream)
 
     std::string SizeList;
     for (TPositionedLayer* P : Stored)
-        if (auto* BL = dynamic_cast<TBitmapLayer*>(P)) {
-            TMemoryStream Block;
-            BL->Bitmap()->SaveToStream(Block);
-            AppendBlock(Stream, Block, SizeList);
-        }
-    {
-        TMemoryStream Block;
-        ImgView->Bitmap()->SaveToStream(Block);
-        AppendBlock(Stream, Block, SizeList);
-    }
+        if (auto* BL = dynamic_cast<TBitmapLayer*>(P))
+            AppendPictureBlock(Stream, *BL->Bitmap(), SizeList);
+    AppendPictureBlock(Stream, *ImgView->Bitmap(), SizeList);
     if (!Stored.empty()) {
         TMemoryStream Block;
         for (TPositionedLayer* P : Stored) {
@@ -297,11 +357,12 @@ void TMainForm::LoadProjectFromStream(TStream& Stream, const std::string& Name)
 {
     ParsedProject Parsed;
     try {
-        std::vector<uint8_t> Data;
-        Data.resize(size_t(std::max<int64_t>(Stream.Size() - Stream.Position(), 0)));
-        if (!Data.empty())
-            Stream.ReadBuffer(Data.data(), int64_t(Data.size()));
-        ParseProject(Data.data(), int64_t(Data.size()), Parsed);
+        // Every byte is read over: no zero fill first.
+        const int64_t Size = std::max<int64_t>(Stream.Size() - Stream.Position(), 0);
+        std::unique_ptr<uint8_t[]> Data(new uint8_t[size_t(Size)]);
+        if (Size > 0)
+            Stream.ReadBuffer(Data.get(), Size);
+        ParseProject(Data.get(), Size, Parsed);
     } catch (const ProjectFault&) {
         throw EProjectError(Name + " is not a valid Kelvane project");
     } catch (const std::exception&) {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 
 namespace kv {
 
@@ -283,6 +284,15 @@ struct TRowDecoder {
             }
             break;
         }
+    }
+
+    // The bytes StoreRow writes at the start of each bitmap row, or 0 when it changes only
+    // some bits of them (2-bit pixels).
+    int64_t StoredBytes(int64_t DstBytes) const
+    {
+        if ((ColorType == 0 || ColorType == 3) && (Depth == 1 || Depth == 4 || Depth == 8))
+            return std::min<int64_t>(RowBytes(Width), DstBytes);
+        return OutBits == 24 || OutBits == 8 ? int64_t(Width) * OutBits / 8 : 0;
     }
 
     // The row as it goes into the bitmap when the picture is not interlaced.
@@ -700,53 +710,105 @@ TPixelFormat ChooseFormat(TRowDecoder& Dec, TChunkList* Chunks, const uint8_t* F
     }
 }
 
-// Two rows of filtered bytes (filter byte first), the current one and the one above.
-struct TRowPair {
-    explicit TRowPair(int64_t MaxRow) : A(size_t(MaxRow + 1)), B(size_t(MaxRow + 1)) {}
-    std::vector<uint8_t> A, B;
+// Rows are inflated this many bytes at a time (at least one row) so that zlib's fast loop
+// runs across row ends and each call does real work.
+constexpr int64_t InflateBlockBytes = 256 * 1024;
+
+// Whole rows of filtered bytes (filter byte first) as they come out of zlib, behind a slot
+// that keeps the row above the block.
+struct TRowBlock {
+    explicit TRowBlock(int64_t MaxRow)
+        : Buffer(size_t((std::max<int64_t>(1, InflateBlockBytes / (MaxRow + 1)) + 1) * (MaxRow + 1)))
+    {
+    }
+    std::vector<uint8_t> Buffer;
 };
 
-void DecodeRows(TRowDecoder& Dec, TZDecompressionStream& Z, TPNGImage& Img, TRowPair& Rows)
+// Inflates Rows rows of RowBytes bytes each (after its filter byte), unfilters each one in
+// place against the one above (zeros above the first) and hands it to Store(j, bytes).
+// False when the data ends before the last row. When zlib fails, the rows before the fault
+// are stored first, so that a bad filter byte ahead of it is still what is reported.
+template <class TStore>
+bool InflateRows(TZBlockInflater& Z, int64_t RowBytes, int Rows, int Bpp, TRowBlock& Block, TStore Store)
 {
-    const int64_t maxRow = Dec.RowBytes(Dec.Width);
+    const int64_t rowSize = RowBytes + 1;
+    const int64_t perBlock = int64_t(Block.Buffer.size()) / rowSize - 1;
+    uint8_t* const first = Block.Buffer.data() + rowSize;
+    std::fill_n(Block.Buffer.data(), size_t(rowSize), uint8_t(0));
+    const uint8_t* prior = Block.Buffer.data();
+    for (int j = 0; j < Rows;) {
+        const int64_t want = std::min<int64_t>(perBlock, Rows - j) * rowSize;
+        std::exception_ptr fault;
+        int64_t got = 0;
+        try {
+            got = Z.Read(first, want);
+        } catch (...) {
+            fault = std::current_exception();
+            got = Z.LastReadCount();
+        }
+        int whole = int(got / rowSize);
+        // zlib looks past a row's last byte before it returns: a fault met right at a row's
+        // end is that row's (it is not stored), unless zlib needed new input to get there.
+        if (fault && whole > 0 && got % rowSize == 0 && !Z.RefilledAfterLastByte())
+            --whole;
+        for (int i = 0; i < whole; ++i, ++j) {
+            uint8_t* cur = first + i * rowSize;
+            Unfilter(cur[0], cur + 1, prior + 1, size_t(RowBytes), Bpp);
+            Store(j, cur + 1);
+            prior = cur;
+        }
+        if (fault)
+            std::rethrow_exception(fault);
+        if (got < want)
+            return false; // the data ends early
+        std::memmove(Block.Buffer.data(), prior, size_t(rowSize));
+        prior = Block.Buffer.data();
+    }
+    return true;
+}
+
+// Sets Stored to the count of rows written so far.
+void DecodeRows(TRowDecoder& Dec, TZBlockInflater& Z, TPNGImage& Img, TRowBlock& Block, int& Stored)
+{
     const int64_t stride = Img.BytesPerScanLine();
     int lastPercent = -1;
-    uint8_t* cur = Rows.A.data();
-    uint8_t* prior = Rows.B.data();
-    for (int y = 0; y < Dec.Height; ++y) {
-        if (Z.Read(cur, maxRow + 1) < maxRow + 1)
-            break; // the data ends early: the rest of the picture stays black
-        Unfilter(cur[0], cur + 1, prior + 1, size_t(maxRow), Dec.Bpp);
-        Dec.StoreRow(cur + 1, Img.ScanLine(y), stride);
-        std::swap(cur, prior);
+    InflateRows(Z, Dec.RowBytes(Dec.Width), Dec.Height, Dec.Bpp, Block, [&](int y, const uint8_t* raw) {
+        Dec.StoreRow(raw, Img.ScanLine(y), stride);
+        Stored = y + 1;
         int percent = int(int64_t(y) * 100 / Dec.Height);
         if (percent != lastPercent) {
             lastPercent = percent;
             Img.ReportProgress(uint8_t(percent));
         }
+    });
+}
+
+// A kept bitmap holds the last picture: what the decoder leaves untouched is made black,
+// as a fresh bitmap would be (Rows = -1: every byte).
+void ClearUnstored(TBitmap& Img, int Rows, int64_t StoredBytes)
+{
+    const int64_t stride = Img.BytesPerScanLine();
+    for (int y = 0; y < Img.Height(); ++y) {
+        int64_t from = y < Rows ? StoredBytes : 0;
+        if (from < stride)
+            std::memset(Img.ScanLine(y) + from, 0, size_t(stride - from));
     }
 }
 
-void DecodePasses(TRowDecoder& Dec, TZDecompressionStream& Z, TPNGImage& Img, TRowPair& Rows)
+void DecodePasses(TRowDecoder& Dec, TZBlockInflater& Z, TPNGImage& Img, TRowBlock& Block)
 {
     for (int p = 0; p < 7; ++p) {
         int pw = int(PassSide(Dec.Width, Adam7ColStart[p], Adam7ColStep[p]));
         int ph = int(PassSide(Dec.Height, Adam7RowStart[p], Adam7RowStep[p]));
         if (pw == 0 || ph == 0)
             continue; // an empty pass has no rows, not even filter bytes
-        int64_t rowBytes = Dec.RowBytes(pw);
-        std::fill(Rows.B.begin(), Rows.B.end(), 0);
-        uint8_t* cur = Rows.A.data();
-        uint8_t* prior = Rows.B.data();
-        for (int j = 0; j < ph; ++j) {
-            if (Z.Read(cur, rowBytes + 1) < rowBytes + 1)
-                return;
-            Unfilter(cur[0], cur + 1, prior + 1, size_t(rowBytes), Dec.Bpp);
-            Dec.Expand(cur + 1, pw, Dec.Expanded.data());
+        bool whole = InflateRows(Z, Dec.RowBytes(pw), ph, Dec.Bpp, Block, [&](int j, const uint8_t* raw) {
+            Dec.Expand(raw, pw, Dec.Expanded.data());
             int y = Adam7RowStart[p] + j * Adam7RowStep[p];
             Dec.Scatter(Dec.Expanded.data(), pw, Img.ScanLine(y), Adam7ColStart[p], Adam7ColStep[p]);
-            std::swap(cur, prior);
-        }
+        });
+        if (!whole)
+            return;
         Img.ReportProgress(uint8_t(p * 100 / 6));
     }
 }
@@ -766,20 +828,38 @@ void TChunkIDAT::Apply()
     TChunkGAMA* gama = GammaOf(Owner());
     std::vector<TPaletteEntry> palette;
     TPixelFormat format = ChooseFormat(dec, Owner(), gama ? gama->Forward().data() : nullptr, palette);
-    img->SetSize(0, 0);
-    img->SetPixelFormat(format);
-    img->SetSize(dec.Width, dec.Height);
+    // A picture of the same shape as the one held (a reload) is decoded into the bitmap
+    // it has: a new one would cost a full-size allocation and its first touch.
+    const bool kept = img->PixelFormat() == format && img->Width() == dec.Width && img->Height() == dec.Height;
+    if (!kept) {
+        img->SetSize(0, 0);
+        img->SetPixelFormat(format);
+        img->SetSize(dec.Width, dec.Height);
+    }
     if (!palette.empty())
         img->SetPaletteEntries(palette);
+    const int64_t storedBytes = interlaced ? 0 : dec.StoredBytes(img->BytesPerScanLine());
+    if (kept && storedBytes == 0)
+        ClearUnstored(*img, -1, 0);
 
     Data().SetPosition(0);
-    TZDecompressionStream z(Data());
-    TRowPair rows(dec.RowBytes(dec.Width));
+    TZBlockInflater z(Data().Memory(), Size());
+    TRowBlock block(dec.RowBytes(dec.Width));
     dec.Expanded.resize(size_t(dec.Width) * 3 + 8);
-    if (interlaced)
-        DecodePasses(dec, z, *img, rows);
-    else
-        DecodeRows(dec, z, *img, rows);
+    if (interlaced) {
+        DecodePasses(dec, z, *img, block);
+        return;
+    }
+    int stored = 0;
+    try {
+        DecodeRows(dec, z, *img, block, stored);
+    } catch (...) {
+        if (kept && storedBytes > 0)
+            ClearUnstored(*img, stored, storedBytes);
+        throw;
+    }
+    if (kept && storedBytes > 0)
+        ClearUnstored(*img, stored, storedBytes);
 }
 
 // ---- IDAT: encoding --------------------------------------------------------------
@@ -952,9 +1032,40 @@ void TPNGImage::ReportProgress(uint8_t PercentDone)
         Progress(this, psRunning, PercentDone, false, TRect{}, "");
 }
 
+namespace {
+
+// The data bytes of the IDAT chunks from the chunk head at At up to IEND, walking the heads
+// only; the walk stops where the chunks stop making sense (the reader reports that). The
+// stream is left where it was.
+int64_t IDATBytesFrom(TStream& Stream, int64_t At)
+{
+    const int64_t back = Stream.Position(), size = Stream.Size();
+    int64_t total = 0;
+    for (;;) {
+        uint8_t head[8];
+        Stream.SetPosition(At);
+        if (Stream.Read(head, 8) < 8)
+            break;
+        const uint32_t length = GetU32BE(head);
+        if (length > 0x7FFFFFFFu || int64_t(length) + 4 > size - (At + 8))
+            break;
+        if (std::memcmp(head + 4, "IDAT", 4) == 0)
+            total += length;
+        else if (std::memcmp(head + 4, "IEND", 4) == 0)
+            break;
+        At += 8 + int64_t(length) + 4;
+    }
+    Stream.SetPosition(back);
+    return total;
+}
+
+} // namespace
+
 void TPNGImage::ReadChunks(TStream& Stream)
 {
+    // All IDAT data goes into the first IDAT chunk, sized once for all of it.
     TChunk* firstIDAT = nullptr;
+    int64_t idatFilled = 0;
     for (;;) {
         uint8_t head[8];
         if (Stream.Read(head, 8) < 8)
@@ -969,19 +1080,23 @@ void TPNGImage::ReadChunks(TStream& Stream)
         if (!info && IsUpper(type[0]))
             RaisePNGError(MsgUnknownCritical);
 
-        TChunk* target;
-        int64_t offset = 0;
-        if (type == "IDAT" && firstIDAT) {
-            target = firstIDAT; // one IDAT holds the whole compressed image
-            offset = target->Size();
+        uint8_t* data;
+        if (type == "IDAT") {
+            if (!firstIDAT) {
+                firstIDAT = FChunkList->Append(MakeChunk(FChunkList.get(), type));
+                firstIDAT->Data().Clear();
+                firstIDAT->Data().SetSize(IDATBytesFrom(Stream, Stream.Position() - 8));
+            }
+            if (firstIDAT->Size() < idatFilled + length) // the walk stopped early
+                firstIDAT->Data().SetSize(idatFilled + length);
+            data = firstIDAT->Data().Memory() + idatFilled;
+            idatFilled += length;
         } else {
-            target = FChunkList->Append(MakeChunk(FChunkList.get(), type));
+            TChunk* target = FChunkList->Append(MakeChunk(FChunkList.get(), type));
             target->Data().Clear();
-            if (type == "IDAT")
-                firstIDAT = target;
+            target->Data().SetSize(length);
+            data = target->Data().Memory();
         }
-        target->Data().SetSize(offset + length);
-        uint8_t* data = target->Data().Memory() + offset;
         if (length > 0)
             Stream.ReadBuffer(data, length);
         uint32_t crc = Stream.ReadU32BE();
@@ -990,6 +1105,8 @@ void TPNGImage::ReadChunks(TStream& Stream)
         if (type == "IEND")
             break;
     }
+    if (firstIDAT)
+        firstIDAT->Data().SetSize(idatFilled);
 }
 
 void TPNGImage::LoadFromStream(TStream& Stream)

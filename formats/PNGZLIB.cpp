@@ -38,6 +38,20 @@ int DCheck(int code)
     return code;
 }
 
+// One inflate call; true at the end of the compressed data. Running out of input or room
+// is no error here: the caller decides.
+bool InflateStep(z_stream& z)
+{
+    int code = inflate(&z, Z_NO_FLUSH);
+    if (code == Z_STREAM_END)
+        return true;
+    if (code == Z_NEED_DICT)
+        throw EZDecompressionError(ZErrorText(Z_NEED_DICT));
+    if (code != Z_BUF_ERROR)
+        DCheck(code);
+    return false;
+}
+
 const int ZLevels[] = {Z_NO_COMPRESSION, Z_BEST_SPEED, Z_DEFAULT_COMPRESSION, Z_BEST_COMPRESSION};
 
 } // namespace
@@ -179,14 +193,9 @@ int64_t TZDecompressionStream::Read(void* Buffer, int64_t Count)
         uInt slice = uInt(std::min<int64_t>(Count - done, 1 << 30));
         z.next_out = out + done;
         z.avail_out = slice;
-        int code = inflate(&z, Z_NO_FLUSH);
+        bool ended = InflateStep(z);
         done += slice - z.avail_out;
-        if (code == Z_STREAM_END)
-            FStreamEnd = true;
-        else if (code == Z_NEED_DICT)
-            throw EZDecompressionError(ZErrorText(Z_NEED_DICT));
-        else if (code != Z_BUF_ERROR)
-            DCheck(code);
+        FStreamEnd = ended;
     }
     return done;
 }
@@ -223,5 +232,50 @@ int64_t TZDecompressionStream::Seek(int64_t Offset, TSeekOrigin Origin)
     }
     return int64_t(z.total_out);
 }
+
+// ---------------------------------------------------------------------------------------------
+
+struct TZBlockInflater::ZState {
+    z_stream Z{};
+};
+
+TZBlockInflater::TZBlockInflater(const uint8_t* Data, int64_t Size)
+    : FZRec(std::make_unique<ZState>()), FData(Data), FSize(std::max<int64_t>(Size, 0))
+{
+    DCheck(inflateInit(&FZRec->Z));
+}
+
+TZBlockInflater::~TZBlockInflater() { inflateEnd(&FZRec->Z); }
+
+int64_t TZBlockInflater::Read(void* Buffer, int64_t Count)
+{
+    z_stream& z = FZRec->Z;
+    uint8_t* out = static_cast<uint8_t*>(Buffer);
+    const uLong startOut = z.total_out;
+    FLastRead = 0;
+    while (FLastRead < Count && !FStreamEnd) {
+        if (z.avail_in == 0) {
+            int64_t got = std::min<int64_t>(FSize - FUsed, ZBufferSize);
+            if (got <= 0)
+                break;
+            z.next_in = const_cast<Bytef*>(FData + FUsed);
+            z.avail_in = uInt(got);
+            FUsed += got;
+            FRefillOut = z.total_out;
+        }
+        z.next_out = out + FLastRead;
+        z.avail_out = uInt(std::min<int64_t>(Count - FLastRead, 1 << 30));
+        try {
+            FStreamEnd = InflateStep(z);
+        } catch (...) {
+            FLastRead = int64_t(z.total_out - startOut);
+            throw;
+        }
+        FLastRead = int64_t(z.total_out - startOut);
+    }
+    return FLastRead;
+}
+
+bool TZBlockInflater::RefilledAfterLastByte() const { return FRefillOut == FZRec->Z.total_out; }
 
 } // namespace kv

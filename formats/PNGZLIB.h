@@ -1,5 +1,6 @@
 // Streams around zlib: a write-only deflate stream and a read-only inflate stream, each
-// over a caller's stream (not owned) with a 65536-byte buffer.
+// over a caller's stream (not owned) with a 65536-byte buffer, and an inflater that reads a
+// caller's block in place.
 #pragma once
 
 #include "platform/Classes.h"
@@ -76,6 +77,36 @@ public:
 private:
     void Discard(int64_t Count);
     int64_t FStartPos; // the source position where the compressed data begins
+    bool FStreamEnd = false;
+};
+
+// Inflates a caller's block of zlib data in place (the block must outlive it and stay
+// unchanged). zlib sees the input in the same ZBufferSize slices TZDecompressionStream
+// reads, so the two end and fail at the same points, with the same errors.
+class TZBlockInflater {
+public:
+    TZBlockInflater(const uint8_t* Data, int64_t Size);
+    ~TZBlockInflater();
+    TZBlockInflater(const TZBlockInflater&) = delete;
+    TZBlockInflater& operator=(const TZBlockInflater&) = delete;
+
+    // Inflates up to Count bytes into Buffer; fewer when the compressed data or the block
+    // ends. Raises EZDecompressionError on bad data.
+    int64_t Read(void* Buffer, int64_t Count);
+    // The bytes the last Read produced, also when it raised.
+    int64_t LastReadCount() const { return FLastRead; }
+    // True when zlib last took new input after its last output byte: whatever it found
+    // then, it found past that byte.
+    bool RefilledAfterLastByte() const;
+
+private:
+    struct ZState;
+    std::unique_ptr<ZState> FZRec;
+    const uint8_t* FData;
+    int64_t FSize;
+    int64_t FUsed = 0; // bytes of the block handed to zlib so far
+    int64_t FLastRead = 0;
+    uint64_t FRefillOut = ~uint64_t(0); // zlib's output count at the last refill
     bool FStreamEnd = false;
 };
 

@@ -126,3 +126,41 @@ TEST(PNGZLIB, OperationsNotOfferedAndBadData)
     EXPECT_LT(got, 1000);
     EXPECT_TRUE(std::equal(out.begin(), out.begin() + got, data.begin()));
 }
+
+// The in-place inflater ends, fails and counts exactly as the stream does, for whole, cut
+// and damaged data read in pieces of several sizes.
+TEST(PNGZLIB, BlockInflaterMatchesTheStream)
+{
+    auto data = Pattern(300000);
+    auto packed = Compress(data, TCompressionLevel::clDefault);
+    auto damaged = packed;
+    damaged[packed.size() / 2] ^= 0x55;
+    const std::vector<uint8_t> cut(packed.begin(), packed.begin() + 70000);
+    for (const std::vector<uint8_t>* input :
+         std::initializer_list<const std::vector<uint8_t>*>{&packed, &damaged, &cut})
+        for (int64_t piece : {1, 4097, 65536, 400000}) {
+            auto run = [&](auto& Reader, std::vector<uint8_t>& Out) {
+                std::vector<uint8_t> buf(static_cast<size_t>(piece));
+                try {
+                    for (;;) {
+                        int64_t got = Reader.Read(buf.data(), piece);
+                        Out.insert(Out.end(), buf.begin(), buf.begin() + got);
+                        if (got < piece)
+                            return std::string("end");
+                    }
+                } catch (const EZDecompressionError& e) {
+                    return e.Message();
+                }
+            };
+            TReadOnlyMemoryStream src(input->data(), int64_t(input->size()));
+            TZDecompressionStream stream(src);
+            TZBlockInflater block(input->data(), int64_t(input->size()));
+            std::vector<uint8_t> a, b;
+            EXPECT_EQ(run(block, b), run(stream, a)) << piece;
+            EXPECT_EQ(a, b) << piece;
+        }
+    TZBlockInflater whole(packed.data(), int64_t(packed.size()));
+    std::vector<uint8_t> out(data.size() + 1);
+    EXPECT_EQ(whole.Read(out.data(), int64_t(out.size())), int64_t(data.size()));
+    EXPECT_EQ(whole.LastReadCount(), int64_t(data.size()));
+}

@@ -318,7 +318,8 @@ void TBitmap32::AssignFromBitmap(TBitmap& Bmp)
                 d[x] = 0xFF000000u | (uint32_t(s[2]) << 16) | (uint32_t(s[1]) << 8) | s[0];
         }
     } else {
-        BitBlt(Handle(), 0, 0, FWidth, FHeight, Bmp.Canvas()->Handle(), 0, 0, SRCCOPY);
+        // Straight into the block: the words the blit of the bitmap's canvas would copy.
+        BitmapToPixels32(Bmp, reinterpret_cast<uint32_t*>(FBits));
     }
     if (format != pf32bit)
         MakeOpaque();

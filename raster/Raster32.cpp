@@ -321,7 +321,8 @@ void TBitmap32::AssignFromBitmap(TBitmap& Bmp)
         // Straight into the block: the words the blit of the bitmap's canvas would copy.
         BitmapToPixels32(Bmp, reinterpret_cast<uint32_t*>(FBits));
     }
-    if (format != pf32bit)
+    // Every conversion above already gave opaque pixels; pfDevice rows were copied.
+    if (format == pfDevice)
         MakeOpaque();
 }
 

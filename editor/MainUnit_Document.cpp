@@ -190,7 +190,7 @@ void TMainForm::LoadBackground(const std::string& FileName, bool KeepLayers)
     TBitmap32* Bg = ImgView->Bitmap();
     KeepDrawingSettings(Loaded, *Bg);
     ClearDocument();
-    Bg->Assign(&Loaded);
+    Bg->TakeOver(Loaded);
     pnlImage->setVisible(!Bg->IsEmpty());
 }
 

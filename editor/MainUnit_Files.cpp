@@ -97,12 +97,11 @@ bool TMainForm::OpenGifFile(const std::string& FileName)
     TGIFImage gif;
     gif.LoadFromFile(FileName);
     TBitmap picture;
-    picture.SetSize(gif.Width(), gif.Height());
     picture.Assign(&gif);
     TBitmap32 loaded;
     loaded.Assign(&picture);
     ClearDocument();
-    ImgView->Bitmap()->Assign(&loaded);
+    ImgView->Bitmap()->TakeOver(loaded);
     pnlImage->setVisible(!ImgView->Bitmap()->IsEmpty());
     return true;
 }

@@ -66,8 +66,7 @@ private:
 };
 
 // Conversions used by the canvas and the bitmap: a whole bitmap to top-down 0xAARRGGBB
-// words (non-32-bit formats come out opaque), and back.
-void BitmapToPixels32(const TBitmap& Bitmap, uint32_t* Dest);
+// words (BitmapToPixels32, declared with TBitmap), and back.
 void PixelsToBitmap32(TBitmap& Bitmap, const uint32_t* Source, const uint32_t* Snapshot);
 
 // TColor (0x00BBGGRR, system colours resolved) <-> memory word 0xAARRGGBB.

@@ -441,6 +441,10 @@ private:
     std::unique_ptr<TBitmapCanvas> FCanvas;
 };
 
+// A whole bitmap as top-down 32-bit words 0xAARRGGBB, Width * Height of them: the words
+// a same-size SRCCOPY blit of its canvas gives (formats below 32 bits come out opaque).
+void BitmapToPixels32(const TBitmap& Bitmap, uint32_t* Dest);
+
 // ---- Pictures and the graphic-class registry ---------------------------------------
 
 using TGraphicFactory = std::function<std::unique_ptr<TGraphic>()>;

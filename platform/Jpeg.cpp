@@ -4,6 +4,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include <jpeglib.h>
 
@@ -36,69 +37,139 @@ void InitErrors(ErrorManager& Err)
     Err.Message[0] = 0;
 }
 
-// Everything the decode needs is created before setjmp, so a jump skips no destructor.
+// Where the decoder writes: the output size is known only after the header, so the
+// target is asked for its rows once that size is settled.
+struct TDecodeTarget {
+    TJpegLayout Layout = jlBGR24;
+    // Called once with the output size; returns row 0 (a size the target refuses raises).
+    std::function<uint8_t*(int32_t Width, int32_t Height)> Begin;
+    // The start of row Y (0 = top) after Begin.
+    std::function<uint8_t*(int32_t Y)> RowAt;
+};
+
+// Everything the decode needs is created before setjmp, so a jump skips no destructor;
+// the destructor frees libjpeg's state on every way out, an exception from the target
+// included (the target is only called from our frames, never from libjpeg's).
 struct DecodeState {
     jpeg_decompress_struct Info;
     ErrorManager Err;
+    bool Created = false;
     std::vector<uint8_t> Row;
-    std::vector<uint8_t> Pixels; // top-down RGB
-    int32_t Width = 0;
-    int32_t Height = 0;
     std::string SizeError;
+    ~DecodeState()
+    {
+        if (Created)
+            jpeg_destroy_decompress(&Info);
+    }
 };
 
-bool DecodeCore(DecodeState& S, const uint8_t* Data, size_t Size, bool Grayscale, bool Fast)
+bool SizeAllowed(const jpeg_decompress_struct& Info)
 {
-    if (setjmp(S.Err.Jump)) {
-        jpeg_destroy_decompress(&S.Info);
-        return false;
+    return Info.image_width <= MaxPixelSide && Info.image_height <= MaxPixelSide &&
+           int64_t(Info.image_width) * Info.image_height <= MaxPixelCount;
+}
+
+// Gray (1 component) and Adobe's inverted CMYK (4) come through a row of their own;
+// every other picture is converted by libjpeg straight into the target's layout.
+void ConvertRow(const uint8_t* In, int Comps, uint8_t* Out, int32_t Width, int OutBytes)
+{
+    for (int32_t x = 0; x < Width; ++x, In += Comps, Out += OutBytes) {
+        uint8_t r, g, b;
+        if (Comps == 1) {
+            r = g = b = In[0];
+        } else {
+            // Adobe writes CMYK inverted: each byte already is 255 - ink.
+            r = uint8_t(In[0] * In[3] / 255);
+            g = uint8_t(In[1] * In[3] / 255);
+            b = uint8_t(In[2] * In[3] / 255);
+        }
+        Out[0] = b;
+        Out[1] = g;
+        Out[2] = r;
+        if (OutBytes == 4)
+            Out[3] = 0xFF;
     }
+}
+
+bool DecodeCore(DecodeState& S, const uint8_t* Data, size_t Size, const TJpegDecodeOptions& O,
+                const TDecodeTarget& T)
+{
+    if (setjmp(S.Err.Jump))
+        return false;
     jpeg_create_decompress(&S.Info);
+    S.Created = true;
     jpeg_mem_src(&S.Info, Data, static_cast<unsigned long>(Size));
     jpeg_read_header(&S.Info, TRUE);
-    if (S.Info.image_width > MaxPixelSide || S.Info.image_height > MaxPixelSide ||
-        int64_t(S.Info.image_width) * S.Info.image_height > MaxPixelCount) {
+    if (!SizeAllowed(S.Info)) {
         S.SizeError = "JPEG picture too large";
-        jpeg_destroy_decompress(&S.Info);
         return false;
     }
-    bool cmyk = S.Info.jpeg_color_space == JCS_CMYK || S.Info.jpeg_color_space == JCS_YCCK;
-    S.Info.out_color_space = cmyk ? JCS_CMYK : (Grayscale ? JCS_GRAYSCALE : JCS_RGB);
-    if (Fast) {
+    const int outBytes = T.Layout == jlBGRA32 ? 4 : 3;
+    const bool cmyk = S.Info.jpeg_color_space == JCS_CMYK || S.Info.jpeg_color_space == JCS_YCCK;
+    S.Info.out_color_space = cmyk ? JCS_CMYK
+                             : O.Grayscale ? JCS_GRAYSCALE
+                             : outBytes == 4 ? JCS_EXT_BGRA
+                                             : JCS_EXT_BGR;
+    if (O.Fast) {
         S.Info.dct_method = JDCT_IFAST;
         S.Info.do_fancy_upsampling = FALSE;
     }
+    S.Info.scale_num = 1;
+    S.Info.scale_denom = unsigned(O.ScaleDenom);
     jpeg_start_decompress(&S.Info);
-    S.Width = int32_t(S.Info.output_width);
-    S.Height = int32_t(S.Info.output_height);
-    int comps = S.Info.output_components;
-    S.Row.resize(size_t(S.Width) * size_t(comps));
-    S.Pixels.resize(size_t(S.Width) * size_t(S.Height) * 3);
+    const int32_t width = int32_t(S.Info.output_width);
+    const int32_t height = int32_t(S.Info.output_height);
+    const int comps = S.Info.output_components;
+    const bool direct = comps == outBytes;
+    T.Begin(width, height);
+    if (!direct)
+        S.Row.resize(size_t(width) * size_t(comps));
     while (S.Info.output_scanline < S.Info.output_height) {
-        size_t y = S.Info.output_scanline;
-        JSAMPROW row = S.Row.data();
+        uint8_t* out = T.RowAt(int32_t(S.Info.output_scanline));
+        JSAMPROW row = direct ? out : S.Row.data();
         if (jpeg_read_scanlines(&S.Info, &row, 1) != 1)
             break;
-        uint8_t* out = &S.Pixels[y * size_t(S.Width) * 3];
-        for (int32_t x = 0; x < S.Width; ++x) {
-            const uint8_t* p = &S.Row[size_t(x) * size_t(comps)];
-            if (comps == 1) {
-                out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = p[0];
-            } else if (comps == 4) {
-                // Adobe writes CMYK inverted: each byte already is 255 - ink.
-                out[3 * x] = uint8_t(p[0] * p[3] / 255);
-                out[3 * x + 1] = uint8_t(p[1] * p[3] / 255);
-                out[3 * x + 2] = uint8_t(p[2] * p[3] / 255);
-            } else {
-                out[3 * x] = p[0];
-                out[3 * x + 1] = p[1];
-                out[3 * x + 2] = p[2];
-            }
-        }
+        if (!direct)
+            ConvertRow(S.Row.data(), comps, out, width, outBytes);
     }
     jpeg_finish_decompress(&S.Info);
-    jpeg_destroy_decompress(&S.Info);
     return true;
+}
+
+// The header only: the picture's full size.
+bool ReadSizeCore(DecodeState& S, const uint8_t* Data, size_t Size, int32_t& Width, int32_t& Height)
+{
+    if (setjmp(S.Err.Jump))
+        return false;
+    jpeg_create_decompress(&S.Info);
+    S.Created = true;
+    jpeg_mem_src(&S.Info, Data, static_cast<unsigned long>(Size));
+    jpeg_read_header(&S.Info, TRUE);
+    if (!SizeAllowed(S.Info)) {
+        S.SizeError = "JPEG picture too large";
+        return false;
+    }
+    Width = int32_t(S.Info.image_width);
+    Height = int32_t(S.Info.image_height);
+    return true;
+}
+
+void CheckSignature(const uint8_t* Data, size_t Size)
+{
+    if (Size < 4 || Data[0] != 0xFF || Data[1] != 0xD8)
+        throw EJPEG("JPEG error #53: Not a JPEG file");
+}
+
+void RunDecode(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Options, const TDecodeTarget& Target)
+{
+    CheckSignature(Data, Size);
+    if (Options.ScaleDenom != 1 && Options.ScaleDenom != 2 && Options.ScaleDenom != 4 && Options.ScaleDenom != 8)
+        throw EJPEG("JPEG error: unsupported scale 1/" + std::to_string(Options.ScaleDenom));
+    DecodeState s;
+    InitErrors(s.Err);
+    s.Info.err = &s.Err.Base;
+    if (!DecodeCore(s, Data, Size, Options, Target))
+        throw EJPEG(s.SizeError.empty() ? std::string("JPEG error: ") + s.Err.Message : s.SizeError);
 }
 
 struct EncodeState {
@@ -149,26 +220,62 @@ bool EncodeCore(EncodeState& S, const TBitmap& B, int32_t Quality, bool Grayscal
 
 void DecodeJpeg(const uint8_t* Data, size_t Size, TBitmap& Bitmap, bool Grayscale, bool Fast)
 {
-    if (Size < 4 || Data[0] != 0xFF || Data[1] != 0xD8)
-        throw EJPEG("JPEG error #53: Not a JPEG file");
+    DecodeJpegScaled(Data, Size, Bitmap, TJpegDecodeOptions{Grayscale, Fast, 1});
+}
+
+void DecodeJpegScaled(const uint8_t* Data, size_t Size, TBitmap& Bitmap, const TJpegDecodeOptions& Options)
+{
+    // The rows land in a fresh bitmap, which replaces the caller's only when the whole
+    // picture decoded: a failure leaves Bitmap as it was.
+    TBitmap out;
+    TDecodeTarget target;
+    target.Layout = jlBGR24;
+    target.Begin = [&out](int32_t W, int32_t H) {
+        out.SetPixelFormat(pf24bit);
+        out.SetSize(W, H);
+        return H > 0 ? out.ScanLine(0) : nullptr;
+    };
+    target.RowAt = [&out](int32_t Y) { return out.ScanLine(Y); };
+    RunDecode(Data, Size, Options, target);
+    Bitmap.Assign(&out);
+}
+
+void DecodeJpeg32(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Options,
+                  const std::function<uint32_t*(int32_t Width, int32_t Height)>& Allocate)
+{
+    uint8_t* first = nullptr;
+    size_t stride = 0;
+    TDecodeTarget target;
+    target.Layout = jlBGRA32;
+    target.Begin = [&](int32_t W, int32_t H) {
+        first = reinterpret_cast<uint8_t*>(Allocate(W, H));
+        stride = size_t(W) * 4;
+        return first;
+    };
+    target.RowAt = [&](int32_t Y) { return first + size_t(Y) * stride; };
+    RunDecode(Data, Size, Options, target);
+}
+
+void ReadJpegSize(const uint8_t* Data, size_t Size, int32_t& Width, int32_t& Height)
+{
+    CheckSignature(Data, Size);
     DecodeState s;
     InitErrors(s.Err);
     s.Info.err = &s.Err.Base;
-    if (!DecodeCore(s, Data, Size, Grayscale, Fast))
+    if (!ReadSizeCore(s, Data, Size, Width, Height))
         throw EJPEG(s.SizeError.empty() ? std::string("JPEG error: ") + s.Err.Message : s.SizeError);
-    TBitmap out;
-    out.SetPixelFormat(pf24bit);
-    out.SetSize(s.Width, s.Height);
-    for (int32_t y = 0; y < s.Height; ++y) {
-        uint8_t* row = out.ScanLine(y);
-        const uint8_t* in = &s.Pixels[size_t(y) * size_t(s.Width) * 3];
-        for (int32_t x = 0; x < s.Width; ++x) {
-            row[3 * x] = in[3 * x + 2];
-            row[3 * x + 1] = in[3 * x + 1];
-            row[3 * x + 2] = in[3 * x];
-        }
+}
+
+int32_t JpegScaleFor(int32_t Width, int32_t Height, int32_t BoxWidth, int32_t BoxHeight)
+{
+    // libjpeg's scaled size is the full size divided and rounded up.
+    int32_t best = 1;
+    for (int32_t denom : {2, 4, 8}) {
+        const int32_t w = (Width + denom - 1) / denom, h = (Height + denom - 1) / denom;
+        if (w >= BoxWidth && h >= BoxHeight)
+            best = denom;
     }
-    Bitmap.Assign(&out);
+    return best;
 }
 
 std::vector<uint8_t> EncodeJpeg(const TBitmap& Bitmap, int32_t Quality, bool Grayscale, bool Progressive)

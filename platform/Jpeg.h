@@ -3,6 +3,8 @@
 
 #include "platform/Graphics.h"
 
+#include <functional>
+
 namespace kv {
 
 enum TJPEGPerformance : uint8_t { jpBestQuality, jpBestSpeed };
@@ -57,5 +59,25 @@ private:
 // Encodes / decodes through libjpeg; errors come back as EJPEG with libjpeg's text.
 std::vector<uint8_t> EncodeJpeg(const TBitmap& Bitmap, int32_t Quality, bool Grayscale, bool Progressive);
 void DecodeJpeg(const uint8_t* Data, size_t Size, TBitmap& Bitmap, bool Grayscale, bool Fast);
+
+enum TJpegLayout : uint8_t { jlBGR24, jlBGRA32 };
+
+struct TJpegDecodeOptions {
+    bool Grayscale = false;
+    bool Fast = false;     // the fast DCT and plain upsampling (jpBestSpeed)
+    int32_t ScaleDenom = 1; // 1, 2, 4 or 8: libjpeg's DCT scaling, sides rounded up
+};
+
+// DecodeJpeg at a DCT scale: a pf24bit bitmap of the reduced size.
+void DecodeJpegScaled(const uint8_t* Data, size_t Size, TBitmap& Bitmap, const TJpegDecodeOptions& Options);
+// Decodes into 32-bit pixels B, G, R, A (alpha 255), rows top-down and unpadded, in the
+// block Allocate returns for the output size; the same pixels DecodeJpeg gives. On an
+// error after Allocate the block holds a partial picture.
+void DecodeJpeg32(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Options,
+                  const std::function<uint32_t*(int32_t Width, int32_t Height)>& Allocate);
+// The full size from the header alone; raises as DecodeJpeg does on a bad header.
+void ReadJpegSize(const uint8_t* Data, size_t Size, int32_t& Width, int32_t& Height);
+// The largest DCT reduction (1, 2, 4 or 8) whose picture still covers BoxWidth x BoxHeight.
+int32_t JpegScaleFor(int32_t Width, int32_t Height, int32_t BoxWidth, int32_t BoxHeight);
 
 } // namespace kv

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <new>
 
+#include <sys/mman.h>
+
 namespace kv {
 
 void Abort() { throw EAbort("Operation aborted"); }
@@ -198,6 +200,49 @@ void CheckPixelBufferSize(int64_t width, int64_t height, const char* what)
         throw EOutOfResources(PixelBufferSizeMessage(width, height, what));
 }
 
+namespace {
+
+// Blocks from this size up are mapped straight from the kernel: its pages come zeroed,
+// so no second pass touches them, and a picture's block goes back to the system whole
+// when it is freed. Smaller blocks come from the heap and are cleared by hand.
+constexpr size_t MappedBlockMin = size_t(256) << 10;
+// The pixels start this far into the block, past the header: 64-byte aligned rows for
+// the SIMD paths, whichever road the block came by.
+constexpr size_t HeaderBytes = 64;
+
+struct TBlockHeader {
+    void* Base;
+    size_t MappedBytes; // 0 for a heap block
+};
+static_assert(sizeof(TBlockHeader) <= HeaderBytes);
+
+TBlockHeader* HeaderOf(uint8_t* Pixels) { return reinterpret_cast<TBlockHeader*>(Pixels - HeaderBytes); }
+
+uint8_t* MapZeroedBlock(size_t Bytes)
+{
+    void* base = mmap(nullptr, Bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED)
+        return nullptr;
+    // Large pictures fault in 2 MiB at a time where the system allows it.
+    madvise(base, Bytes, MADV_HUGEPAGE);
+    auto* header = static_cast<TBlockHeader*>(base);
+    *header = TBlockHeader{base, Bytes};
+    return static_cast<uint8_t*>(base) + HeaderBytes;
+}
+
+uint8_t* HeapZeroedBlock(size_t Bytes)
+{
+    void* base = std::aligned_alloc(HeaderBytes, Bytes);
+    if (!base)
+        return nullptr;
+    std::memset(base, 0, Bytes);
+    auto* header = static_cast<TBlockHeader*>(base);
+    *header = TBlockHeader{base, 0};
+    return static_cast<uint8_t*>(base) + HeaderBytes;
+}
+
+} // namespace
+
 uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, const char* what)
 {
     CheckPixelBufferSize(width, height, what);
@@ -206,15 +251,22 @@ uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, co
         throw EOutOfResources(std::string(what) + ": buffer too large");
     if (bytes == 0)
         return nullptr;
-    // 32-byte alignment lets the SIMD paths use aligned rows where they can.
-    size_t size = (size_t(bytes) + 31) & ~size_t(31);
-    void* p = std::aligned_alloc(32, size);
+    const size_t size = (size_t(bytes) + HeaderBytes + HeaderBytes - 1) & ~(HeaderBytes - 1);
+    uint8_t* p = size >= MappedBlockMin ? MapZeroedBlock(size) : HeapZeroedBlock(size);
     if (!p)
         throw EOutOfResources(std::string(what));
-    std::memset(p, 0, size);
-    return static_cast<uint8_t*>(p);
+    return p;
 }
 
-void FreePixelBuffer(uint8_t* buffer) { std::free(buffer); }
+void FreePixelBuffer(uint8_t* buffer)
+{
+    if (!buffer)
+        return;
+    const TBlockHeader header = *HeaderOf(buffer);
+    if (header.MappedBytes)
+        munmap(header.Base, header.MappedBytes);
+    else
+        std::free(header.Base);
+}
 
 } // namespace kv

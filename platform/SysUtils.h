@@ -109,7 +109,9 @@ void CheckPixelBufferSize(int64_t width, int64_t height, const char* what);
 bool PixelBufferSizeOk(int64_t width, int64_t height);
 std::string PixelBufferSizeMessage(int64_t width, int64_t height, const char* what);
 // Zero-filled block of width * height * bytesPerPixel bytes (rows unpadded unless the
-// caller passes its own stride via bytes). Raises EOutOfResources on refusal.
+// caller passes its own stride via bytes), 64-byte aligned; large blocks are fresh
+// system pages, never cleared by a second pass. Raises EOutOfResources on refusal.
+// Only FreePixelBuffer may release it.
 uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, const char* what);
 void FreePixelBuffer(uint8_t* buffer);
 

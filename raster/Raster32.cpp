@@ -2,6 +2,11 @@
 // the "Data" property and BMP streams. Drawing lives in Raster32_Draw.cpp.
 #include "raster/Raster32.h"
 
+#include "platform/Jpeg.h"
+
+#include <memory>
+#include <utility>
+
 #include <cstring>
 #include <typeinfo>
 
@@ -240,6 +245,40 @@ void TBitmap32::Assign(TPersistent* Source)
     Changed();
 }
 
+void TBitmap32::TakeBlock(TBitmap32& Source)
+{
+    const bool resized = Source.FWidth != FWidth || Source.FHeight != FHeight;
+    FreeBlock();
+    Source.ReleaseFont();
+    FBits = std::exchange(Source.FBits, nullptr);
+    FCanvas = std::move(Source.FCanvas);
+    FWidth = std::exchange(Source.FWidth, 0);
+    FHeight = std::exchange(Source.FHeight, 0);
+    Changed();
+    if (resized)
+        Resized();
+}
+
+void TBitmap32::TakeOver(TBitmap32& Source)
+{
+    if (&Source == this)
+        return;
+    {
+        TUpdateGuard update(*this);
+        const bool empty = Source.IsEmpty();
+        if (empty) {
+            SetSize(0, 0);
+        } else {
+            FDrawMode = Source.FDrawMode;
+            FMasterAlpha = Source.FMasterAlpha;
+            FOuterColor = Source.FOuterColor;
+            FStretchFilter = Source.FStretchFilter;
+            TakeBlock(Source);
+        }
+    }
+    Changed();
+}
+
 void TBitmap32::AssignFromPicture(TPicture& Picture)
 {
     TGraphic* graphic = Picture.Graphic();
@@ -279,9 +318,11 @@ void TBitmap32::AssignFromBitmap(TBitmap& Bmp)
                 d[x] = 0xFF000000u | (uint32_t(s[2]) << 16) | (uint32_t(s[1]) << 8) | s[0];
         }
     } else {
-        BitBlt(Handle(), 0, 0, FWidth, FHeight, Bmp.Canvas()->Handle(), 0, 0, SRCCOPY);
+        // Straight into the block: the words the blit of the bitmap's canvas would copy.
+        BitmapToPixels32(Bmp, reinterpret_cast<uint32_t*>(FBits));
     }
-    if (format != pf32bit)
+    // Every conversion above already gave opaque pixels; pfDevice rows were copied.
+    if (format == pfDevice)
         MakeOpaque();
 }
 
@@ -339,8 +380,41 @@ void TBitmap32::SaveToFile(const std::string& FileName)
     stream.Commit();
 }
 
+// The registry's own JPEG class decodes into a pf24bit bitmap that drawing then turns
+// into opaque 32-bit pixels; libjpeg writes those pixels itself, so the file's picture
+// goes into the block once, with the same pixels and the same errors.
+bool TBitmap32::LoadJpegFile(const std::string& FileName)
+{
+    const TGraphicClass* cls = TPicture::FindGraphicClass(ExtractFileExt(FileName));
+    if (!cls || cls->Name != "TJPEGImage")
+        return false;
+    std::unique_ptr<uint8_t[]> data;
+    int64_t n = 0;
+    {
+        TFileStream stream(FileName, fmOpenRead | fmShareDenyWrite);
+        n = stream.Size() - stream.Position();
+        if (n <= 0)
+            throw EJPEG("JPEG error #53: Not a JPEG file");
+        data = std::make_unique_for_overwrite<uint8_t[]>(size_t(n));
+        stream.ReadBuffer(data.get(), n);
+    }
+    TBitmap32 fresh;
+    DecodeJpeg32(data.get(), size_t(n), TJpegDecodeOptions{}, [&fresh](int32_t W, int32_t H) {
+        fresh.SetSize(W, H);
+        return fresh.FBits;
+    });
+    {
+        TUpdateGuard update(*this);
+        TakeBlock(fresh);
+    }
+    Changed();
+    return true;
+}
+
 void TBitmap32::LoadFromFile(const std::string& FileName)
 {
+    if (LoadJpegFile(FileName))
+        return;
     TPicture picture;
     picture.LoadFromFile(FileName);
     Assign(&picture);

@@ -127,6 +127,9 @@ public:
     bool FontSelected() const { return FFontSelected; }
 
     void Assign(TPersistent* Source) override;
+    // Assign(&Source) without the copy: the same pixels, settings and notifications
+    // here, and Source is left empty (its pixel block moves over).
+    void TakeOver(TBitmap32& Source);
     void SaveToStream(TStream& Stream);
     void LoadFromStream(TStream& Stream);
     void SaveToFile(const std::string& FileName);
@@ -231,6 +234,11 @@ protected:
 
 private:
     void FreeBlock();
+    // Frees this block and takes Source's (Source ends empty, without notifying);
+    // Changed and, when the size differs, Resized follow here.
+    void TakeBlock(TBitmap32& Source);
+    // JPEG files decode straight into the block; false for every other file.
+    bool LoadJpegFile(const std::string& FileName);
     void AssignFromBitmap(TBitmap& Bmp);
     void AssignFromGraphic(TGraphic& Graphic, int32_t GraphicWidth, int32_t GraphicHeight);
     void AssignFromPicture(TPicture& Picture);

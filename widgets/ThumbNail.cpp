@@ -5,6 +5,7 @@
 #include "formats/Targa.h"
 #include "platform/Forms.h"
 #include "platform/Icon.h"
+#include "platform/Jpeg.h"
 #include "widgets/Thumbview.h"
 
 #include <QDate>
@@ -182,14 +183,63 @@ void tThumbimage::Shrink(int32_t MaxW, int32_t MaxH)
         return;
     if (Fit.cx <= 0 || Fit.cy <= 0)
         return; // nothing to shrink into: keep the picture rather than an empty one
-    TBitmap Small;
-    Small.SetPixelFormat(pf24bit);
-    Small.SetSize(Fit.cx, Fit.cy);
-    Small.Canvas()->StretchDraw(Rect(0, 0, Fit.cx, Fit.cy), G);
-    auto Copy = std::make_unique<TBitmap>();
-    Copy->Assign(&Small);
-    Picture()->TakeGraphic(std::move(Copy));
+    TakeStretched(*G, Fit);
+}
+
+void tThumbimage::TakeStretched(TGraphic& Source, TSize Fit)
+{
+    auto Small = std::make_unique<TBitmap>();
+    Small->SetPixelFormat(pf24bit);
+    Small->SetSize(Fit.cx, Fit.cy);
+    Small->Canvas()->StretchDraw(Rect(0, 0, Fit.cx, Fit.cy), &Source);
+    Picture()->TakeGraphic(std::move(Small));
     FModified = true;
+}
+
+namespace {
+
+bool IsRegistryJpeg(const std::string& FileName)
+{
+    const std::string Ext = UpperCase(ExtractFileExt(FileName));
+    if (Ext == ".PCX" || Ext == ".TGA")
+        return false;
+    const TGraphicClass* Class = TPicture::FindGraphicClass(ExtractFileExt(FileName));
+    return Class && Class->Name == "TJPEGImage";
+}
+
+// The whole file, as TJPEGImage reads it (an empty file is no JPEG).
+std::vector<uint8_t> ReadJpegBytes(const std::string& FileName)
+{
+    TFileStream Stream(FileName, fmOpenRead | fmShareDenyWrite);
+    const int64_t N = Stream.Size() - Stream.Position();
+    if (N <= 0)
+        throw EJPEG("JPEG error #53: Not a JPEG file");
+    std::vector<uint8_t> Data(static_cast<size_t>(N));
+    Stream.ReadBuffer(Data.data(), N);
+    return Data;
+}
+
+} // namespace
+
+bool tThumbimage::LoadShrunkJpeg(const std::string& FileName, int32_t MaxW, int32_t MaxH, TSize& Full)
+{
+    if (!IsRegistryJpeg(FileName))
+        return false;
+    const std::vector<uint8_t> Data = ReadJpegBytes(FileName);
+    TSize Size{0, 0};
+    ReadJpegSize(Data.data(), Data.size(), Size.cx, Size.cy);
+    const TSize Fit = FitSize(Size, TSize{MaxW, MaxH});
+    if ((Size.cx < Fit.cx && Size.cy < Fit.cy) || Fit.cx <= 0 || Fit.cy <= 0)
+        return false;
+    // DCT scaling costs a fraction of a whole decode and keeps every detail the
+    // stretch down to the fit would keep.
+    TBitmap Scaled;
+    DecodeJpegScaled(Data.data(), Data.size(), Scaled,
+                     TJpegDecodeOptions{false, false, JpegScaleFor(Size.cx, Size.cy, Fit.cx, Fit.cy)});
+    TakeStretched(Scaled, Fit);
+    FAngle = AT0;
+    Full = Size;
+    return true;
 }
 
 bool tThumbimage::CanModify() const
@@ -328,12 +378,15 @@ void Tthumbnail::SetTitlePlacement(TTitlePos Value)
     FitImage();
 }
 
+TSize Tthumbnail::ShrinkBox() const
+{
+    return FOwnerView ? TSize{FOwnerView->MaxWidth(), FOwnerView->MaxHeight()} : TSize{Width(), Height()};
+}
+
 void Tthumbnail::ShrinkToBox()
 {
-    if (FOwnerView)
-        FImage->Shrink(FOwnerView->MaxWidth(), FOwnerView->MaxHeight());
-    else
-        FImage->Shrink(Width(), Height());
+    const TSize Box = ShrinkBox();
+    FImage->Shrink(Box.cx, Box.cy);
 }
 
 void Tthumbnail::SetFilename(const std::string& Value)
@@ -341,15 +394,24 @@ void Tthumbnail::SetFilename(const std::string& Value)
     const std::string Previous = FFilename;
     std::string NewName;
     bool Loaded = false;
+    bool Shrunk = false;
     if (Value.empty()) {
         NewName.clear();
     } else if (FAutoload) {
         try {
             NewName = Value;
-            FImage->LoadFile(Value);
+            // A JPEG about to be shrunk is decoded no larger than the shrink needs.
+            const TSize Box = ShrinkBox();
+            TSize Full{0, 0};
+            Shrunk = FMinimizeMemory && FImage->LoadShrunkJpeg(Value, Box.cx, Box.cy, Full);
+            if (!Shrunk) {
+                FImage->LoadFile(Value);
+                if (TGraphic* Whole = FImage->Picture()->Graphic())
+                    Full = TSize{Whole->Width(), Whole->Height()};
+            }
             TGraphic* G = FImage->Picture()->Graphic();
-            FImageWidth = G ? G->Width() : 0;
-            FImageHeight = G ? G->Height() : 0;
+            FImageWidth = Full.cx;
+            FImageHeight = Full.cy;
             FTitleAsked = false;
             // No painter thread for a thumbnail: GIFs never animate here.
             if (auto* Gif = dynamic_cast<GIFImage::TGIFImage*>(G))
@@ -369,7 +431,7 @@ void Tthumbnail::SetFilename(const std::string& Value)
     }
     // Every successful load is shrunk, the first one too: the browser loads each
     // thumbnail once, and a whole photograph per cell would exhaust memory.
-    if (FMinimizeMemory && Loaded) {
+    if (FMinimizeMemory && Loaded && !Shrunk) {
         ShrinkToBox();
         FitImage();
     }

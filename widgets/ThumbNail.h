@@ -66,6 +66,11 @@ public:
     // Replaces the picture by a pf24bit copy fitted into MaxW x MaxH (nothing when the
     // picture is smaller than the fit on both sides).
     void Shrink(int32_t MaxW, int32_t MaxH);
+    // For a JPEG (by the registry) that Shrink(MaxW, MaxH) would make smaller: LoadFile
+    // and Shrink in one, decoding at the largest DCT reduction that still covers the
+    // fit rather than whole; Full gets the picture's full size. False, with nothing
+    // changed, for every other file; a bad JPEG raises as LoadFile would.
+    bool LoadShrunkJpeg(const std::string& FileName, int32_t MaxW, int32_t MaxH, TSize& Full);
 
     Tangle Angle() const { return FAngle; }
     void SetAngle(Tangle Value);
@@ -78,6 +83,8 @@ private:
     // Turns by Quarters (1 clockwise, 2 half, 3 counter-clockwise); false when OnRotate
     // broke it off (the picture is then unchanged).
     bool Turn(int Quarters);
+    // Replaces the picture by a pf24bit copy of Source stretched over Fit.
+    void TakeStretched(TGraphic& Source, TSize Fit);
     Tangle FAngle = AT0;
     bool FModified = false;
     bool FBreak = false;
@@ -140,6 +147,7 @@ protected:
 
 private:
     void ShrinkToBox();
+    TSize ShrinkBox() const;
     void SettleTitle();
     TTHumbview* OwnerView() const { return FOwnerView; }
     TTHumbview* FOwnerView = nullptr;

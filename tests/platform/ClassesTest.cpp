@@ -1,5 +1,6 @@
 #include "platform/Classes.h"
 
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -139,4 +140,23 @@ TEST(Persistent, AssignErrorNamesBothClasses)
     } catch (const EConvertError& e) {
         EXPECT_STREQ(e.what(), "Cannot assign a TPersistent to a TStringList");
     }
+}
+
+TEST(SysUtils, LargePixelBuffersAreZeroedAlignedAndFreed)
+{
+    // Across the line between heap blocks and mapped blocks, each several times so a
+    // freed block coming back dirty would show.
+    for (int Round = 0; Round < 3; ++Round)
+        for (int64_t Rows : {int64_t(1), int64_t(1000), int64_t(3000)}) {
+            uint8_t* P = AllocPixelBuffer(1000, Rows, 4000, "test");
+            ASSERT_NE(P, nullptr);
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(P) % 64, 0u);
+            const size_t Bytes = size_t(Rows) * 4000;
+            for (size_t I = 0; I < Bytes; I += 997)
+                ASSERT_EQ(P[I], 0) << I;
+            ASSERT_EQ(P[Bytes - 1], 0);
+            std::memset(P, 0xAB, Bytes);
+            FreePixelBuffer(P);
+        }
+    FreePixelBuffer(nullptr); // nothing to free
 }

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#include <jpeglib.h>
+
 using namespace kv;
 
 namespace {
@@ -147,5 +151,105 @@ TEST(Icon, ReadsBmpEntryWithMaskAndPicksLargest)
         TReadOnlyMemoryStream cut(f.data(), int64_t(n));
         TIcon bad;
         EXPECT_THROW(bad.LoadFromStream(cut), EInvalidGraphic);
+    }
+}
+
+namespace {
+// The decode as libjpeg gives it in plain RGB, turned into B, G, R, A words by hand:
+// the oracle the direct layouts must match bit for bit.
+std::vector<uint32_t> OracleDecode(const std::vector<uint8_t>& Data, bool Fast)
+{
+    jpeg_decompress_struct D{};
+    jpeg_error_mgr Err{};
+    D.err = jpeg_std_error(&Err);
+    jpeg_create_decompress(&D);
+    jpeg_mem_src(&D, Data.data(), static_cast<unsigned long>(Data.size()));
+    jpeg_read_header(&D, TRUE);
+    D.out_color_space = JCS_RGB;
+    if (Fast) {
+        D.dct_method = JDCT_IFAST;
+        D.do_fancy_upsampling = FALSE;
+    }
+    jpeg_start_decompress(&D);
+    std::vector<uint32_t> Out;
+    std::vector<uint8_t> Row(size_t(D.output_width) * 3);
+    while (D.output_scanline < D.output_height) {
+        JSAMPROW R = Row.data();
+        jpeg_read_scanlines(&D, &R, 1);
+        for (size_t X = 0; X < D.output_width; ++X)
+            Out.push_back(0xFF000000u | uint32_t(Row[3 * X]) << 16 | uint32_t(Row[3 * X + 1]) << 8 | Row[3 * X + 2]);
+    }
+    jpeg_finish_decompress(&D);
+    jpeg_destroy_decompress(&D);
+    return Out;
+}
+uint32_t Word(TColor C)
+{
+    return 0xFF000000u | uint32_t(GetRValue(C)) << 16 | uint32_t(GetGValue(C)) << 8 | GetBValue(C);
+}
+} // namespace
+
+TEST(Jpeg, DirectLayoutsMatchThePlainDecodeExactly)
+{
+    TBitmap src;
+    src.SetPixelFormat(pf24bit);
+    src.SetSize(37, 23); // odd sides: partial MCUs and chroma edges
+    for (int y = 0; y < 23; ++y)
+        for (int x = 0; x < 37; ++x)
+            src.SetPixelColor(x, y, RGB(uint8_t(x * 7 + y), uint8_t(255 - y * 11), uint8_t((x * y) & 0xFF)));
+    for (bool gray : {false, true})
+        for (bool fast : {false, true}) {
+            const std::vector<uint8_t> data = EncodeJpeg(src, 85, gray, false);
+            const std::vector<uint32_t> oracle = OracleDecode(data, fast);
+            std::vector<uint32_t> direct;
+            DecodeJpeg32(data.data(), data.size(), TJpegDecodeOptions{false, fast, 1}, [&](int32_t W, int32_t H) {
+                EXPECT_EQ(W, 37);
+                EXPECT_EQ(H, 23);
+                direct.resize(size_t(W) * size_t(H));
+                return direct.data();
+            });
+            EXPECT_EQ(direct, oracle) << gray << fast;
+            TBitmap b;
+            DecodeJpeg(data.data(), data.size(), b, false, fast);
+            ASSERT_EQ(b.PixelFormat(), pf24bit);
+            for (int y = 0; y < 23; ++y)
+                for (int x = 0; x < 37; ++x)
+                    ASSERT_EQ(Word(b.PixelColor(x, y)), oracle[size_t(y) * 37 + size_t(x)]) << x << "," << y;
+        }
+}
+
+TEST(Jpeg, ScaledDecodeSizesAndTheScaleForABox)
+{
+    TBitmap src;
+    Gradient(src, 101, 50);
+    const std::vector<uint8_t> data = EncodeJpeg(src, 90, false, false);
+    int32_t w = 0, h = 0;
+    ReadJpegSize(data.data(), data.size(), w, h);
+    EXPECT_EQ(w, 101);
+    EXPECT_EQ(h, 50);
+    // libjpeg rounds the scaled sides up.
+    const struct {
+        int32_t Denom, W, H;
+    } sizes[] = {{1, 101, 50}, {2, 51, 25}, {4, 26, 13}, {8, 13, 7}};
+    for (const auto& s : sizes) {
+        TBitmap b;
+        DecodeJpegScaled(data.data(), data.size(), b, TJpegDecodeOptions{false, false, s.Denom});
+        EXPECT_EQ(b.Width(), s.W) << s.Denom;
+        EXPECT_EQ(b.Height(), s.H) << s.Denom;
+    }
+    TBitmap keep;
+    EXPECT_THROW(DecodeJpegScaled(data.data(), data.size(), keep, TJpegDecodeOptions{false, false, 3}), EJPEG);
+    // The largest reduction still covering the box.
+    EXPECT_EQ(JpegScaleFor(4000, 3000, 100, 75), 8);
+    EXPECT_EQ(JpegScaleFor(4000, 3000, 501, 75), 4);
+    EXPECT_EQ(JpegScaleFor(4000, 3000, 1000, 750), 4);
+    EXPECT_EQ(JpegScaleFor(4000, 3000, 2001, 10), 1);
+    EXPECT_EQ(JpegScaleFor(4001, 3000, 2001, 10), 2); // 2001 x 1500 after rounding up
+    const uint8_t notJpeg[] = {'G', 'I', 'F', '8', '9'};
+    try {
+        ReadJpegSize(notJpeg, sizeof notJpeg, w, h);
+        FAIL();
+    } catch (const EJPEG& e) {
+        EXPECT_EQ(e.Message(), "JPEG error #53: Not a JPEG file");
     }
 }

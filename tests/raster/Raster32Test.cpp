@@ -1,5 +1,7 @@
 #include "raster/Raster32.h"
 
+#include "platform/Jpeg.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -374,4 +376,94 @@ TEST(Bitmap32Streams, FileRoundTripWritesBmpWhateverTheExtension)
     back.LoadFromFile(name);
     EXPECT_TRUE(TBitmap32::DataEquals(&b, &back));
     std::remove(name.c_str());
+}
+
+TEST(Bitmap32Assign, TakeOverMovesPixelsAndSettingsAndEmptiesTheSource)
+{
+    TBitmap32 Src, Dst;
+    Src.SetSize(3, 2);
+    Src.ClearTo(0x80102030u);
+    Src.SetDrawMode(dmBlend);
+    Src.SetMasterAlpha(77);
+    const TColor32* Block = Src.Bits();
+    int Changes = 0, Resizes = 0;
+    Dst.OnChange = [&](TObject*) { ++Changes; };
+    Dst.OnResize = [&](TObject*) { ++Resizes; };
+    Dst.TakeOver(Src);
+    EXPECT_EQ(Dst.Bits(), Block); // the block itself, not a copy
+    EXPECT_EQ(Dst.Width(), 3);
+    EXPECT_EQ(Dst.Height(), 2);
+    EXPECT_EQ(Dst.GetPixelFast(2, 1), 0x80102030u);
+    EXPECT_EQ(Dst.DrawMode(), dmBlend);
+    EXPECT_EQ(Dst.MasterAlpha(), 77u);
+    EXPECT_EQ(Resizes, 1);
+    EXPECT_GE(Changes, 1);
+    EXPECT_TRUE(Src.IsEmpty());
+    EXPECT_EQ(Src.Bits(), nullptr);
+    Dst.Canvas()->FillRect(Rect(0, 0, 1, 1)); // the canvas moved with its pixels
+    TBitmap32 Empty;
+    Dst.TakeOver(Empty);
+    EXPECT_TRUE(Dst.IsEmpty());
+}
+
+TEST(Bitmap32Assign, PalettedBitmapsConvertAsTheirCanvasBlitDid)
+{
+    for (TPixelFormat Format : {pf1bit, pf4bit, pf8bit, pf16bit, pf15bit}) {
+        TBitmap B;
+        B.SetPixelFormat(Format);
+        B.SetSize(19, 7);
+        for (int Y = 0; Y < 7; ++Y)
+            for (int X = 0; X < 19; ++X)
+                B.SetPixelColor(X, Y, RGB(uint8_t(X * 13), uint8_t(Y * 37), uint8_t(X * Y)));
+        TBitmap32 Direct;
+        Direct.Assign(&B);
+        TBitmap32 Blit;
+        Blit.SetSize(19, 7);
+        BitBlt(Blit.Handle(), 0, 0, 19, 7, B.Canvas()->Handle(), 0, 0, SRCCOPY);
+        Blit.MakeOpaque();
+        ASSERT_EQ(Direct.Width(), 19);
+        for (int Y = 0; Y < 7; ++Y)
+            for (int X = 0; X < 19; ++X)
+                ASSERT_EQ(Direct.GetPixelFast(X, Y), Blit.GetPixelFast(X, Y)) << int(Format) << " " << X << "," << Y;
+    }
+}
+
+TEST(Bitmap32Files, JpegLoadsStraightWithThePictureRoadsPixelsAndErrors)
+{
+    const std::string Dir = ::testing::TempDir();
+    const std::string Name = Dir + "kv_b32_direct.jpg";
+    TBitmap Src;
+    Src.SetPixelFormat(pf24bit);
+    Src.SetSize(45, 31);
+    for (int Y = 0; Y < 31; ++Y)
+        for (int X = 0; X < 45; ++X)
+            Src.SetPixelColor(X, Y, RGB(uint8_t(X * 5), uint8_t(Y * 8), uint8_t(X ^ Y)));
+    TJPEGImage Jpg;
+    Jpg.Assign(&Src);
+    Jpg.SaveToFile(Name);
+
+    TBitmap32 Straight;
+    Straight.LoadFromFile(Name);
+    TPicture Picture; // the road through the picture class and its drawing
+    Picture.LoadFromFile(Name);
+    TBitmap32 Drawn;
+    Drawn.Assign(&Picture);
+    ASSERT_EQ(Straight.Width(), 45);
+    ASSERT_EQ(Straight.Height(), 31);
+    for (int Y = 0; Y < 31; ++Y)
+        for (int X = 0; X < 45; ++X)
+            ASSERT_EQ(Straight.GetPixelFast(X, Y), Drawn.GetPixelFast(X, Y)) << X << "," << Y;
+
+    // A failed load raises the picture class's error and leaves the bitmap as it was.
+    const std::string Empty = Dir + "kv_b32_empty.jpg";
+    std::fclose(std::fopen(Empty.c_str(), "wb"));
+    try {
+        Straight.LoadFromFile(Empty);
+        FAIL();
+    } catch (const EInvalidGraphic& E) {
+        EXPECT_EQ(E.Message(), "JPEG error #53: Not a JPEG file");
+    }
+    EXPECT_EQ(Straight.Width(), 45);
+    std::remove(Name.c_str());
+    std::remove(Empty.c_str());
 }

@@ -375,3 +375,44 @@ TEST(Thumbnail, ButtonModeBevelsAndForwarding)
     T.TitleStrip()->Click();
     EXPECT_EQ(Clicks, 2);
 }
+
+TEST(Thumbnail, JpegShrinksFromTheDctScaleThatCoversTheFit)
+{
+    // 2000 x 1000 into 120 x 120: the fit is 120 x 60, covered by the 1/8 scale (250 x
+    // 125); a 600 x 100 picture fits as 120 x 20 and 1/4 (150 x 25) is the last to cover.
+    const struct {
+        int W, H, FitW, FitH;
+    } Cases[] = {{2000, 1000, 120, 60}, {600, 100, 120, 20}, {90, 60, 90, 60}};
+    for (const auto& C : Cases) {
+        TTempFolder F;
+        TBitmap Src;
+        Src.SetPixelFormat(pf24bit);
+        Src.SetSize(C.W, C.H);
+        for (int Y = 0; Y < C.H; ++Y)
+            for (int X = 0; X < C.W; ++X)
+                Src.SetPixelColor(X, Y, RGB(200, 40, 90));
+        const std::vector<uint8_t> Bytes = EncodeJpeg(Src, 95, false, false);
+        WriteBytes(F.File("p.jpg"), Bytes);
+        Tthumbnail T; // no view: shrinks to its own 120 x 120
+        T.SetFilename(F.File("p.jpg"));
+        ASSERT_EQ(T.Filename(), F.File("p.jpg"));
+        EXPECT_EQ(T.Image()->Picture()->Width(), C.FitW) << C.W;
+        EXPECT_EQ(T.Image()->Picture()->Height(), C.FitH) << C.W;
+        EXPECT_EQ(T.ImageWidth(), C.W); // the title's size stays the file's own
+        EXPECT_EQ(T.ImageHeight(), C.H);
+        EXPECT_EQ(T.Title(), "p.jpg");
+        auto* Small = dynamic_cast<TBitmap*>(T.Image()->Picture()->Graphic());
+        if (!Small)
+            continue; // not shrunk: the picture class as loaded
+        EXPECT_EQ(Small->PixelFormat(), pf24bit);
+        const TColor Mid = Small->PixelColor(C.FitW / 2, C.FitH / 2);
+        EXPECT_NEAR(GetRValue(Mid), 200, 4);
+        EXPECT_NEAR(GetGValue(Mid), 40, 4);
+        EXPECT_NEAR(GetBValue(Mid), 90, 4);
+    }
+    TTempFolder F;
+    WriteBytes(F.File("bad.jpg"), {0xFF, 0xD8, 0xFF, 0xE0, 0, 0});
+    Tthumbnail T;
+    T.SetFilename(F.File("bad.jpg"));
+    EXPECT_EQ(T.Filename(), ""); // a failed load, as before
+}

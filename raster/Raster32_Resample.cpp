@@ -47,7 +47,14 @@ void ScalarBilinearAffine(const TColor32* Bits, int32_t Stride, int64_t Ax, int6
     }
 }
 
-const TResampleKernels Scalar{ScalarLinearVert, ScalarLinearHorz, ScalarLinearRow, false, ScalarBilinearAffine};
+void ScalarNearestRow(const TColor32* Row, int32_t /*RowWidth*/, const int32_t* X, int32_t Count, TColor32* Out)
+{
+    for (int32_t i = 0; i < Count; ++i)
+        Out[i] = Row[X[i]];
+}
+
+const TResampleKernels Scalar{ScalarLinearVert, ScalarLinearHorz,     ScalarLinearRow, false,
+                              ScalarBilinearAffine, ScalarNearestRow};
 
 } // namespace
 

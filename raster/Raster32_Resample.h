@@ -1,7 +1,7 @@
-// Row kernels of the bilinear resamplers: a plain set that defines the results and an
-// SSE2 set (with AVX2 linear-stretch kernels where the processor has them) giving the same
-// pixels, chosen once like the blend routines (the plain set when KELVANE_NO_SIMD is set or
-// the processor test fails). Internal to the raster unit.
+// Row kernels of the bilinear and nearest resamplers: a plain set that defines the results
+// and an SSE2 set (with AVX2 kernels where the processor has them) giving the same pixels,
+// chosen once like the blend routines (the plain set when KELVANE_NO_SIMD is set or the
+// processor test fails). Internal to the raster unit.
 #pragma once
 
 #include "raster/Raster32_Types.h"
@@ -32,6 +32,9 @@ struct TResampleKernels {
     // and lower neighbours: 24.8 position i is ((Ax + i * StepX) shr 4, (Ay + i * StepY) shr 4).
     void (*BilinearAffine)(const TColor32* Bits, int32_t Stride, int64_t Ax, int64_t Ay, int64_t StepX, int64_t StepY,
                            int32_t Count, TColor32* Out);
+    // The nearest stretch's row: Out[i] = Row[X[i]], every X[i] in 0 .. RowWidth - 1. A set
+    // may read any pixel of the row's RowWidth, never beyond.
+    void (*NearestRow)(const TColor32* Row, int32_t RowWidth, const int32_t* X, int32_t Count, TColor32* Out);
 };
 
 // For LinearRow: eight bytes per four pixels from index 0 (a last partial group has none).

@@ -1,5 +1,5 @@
-// AVX2 kernels of the linear stretch and the affine bilinear sampler: the MixPixel lane
-// formula on sixteen lanes.
+// AVX2 kernels of the linear stretch and the affine bilinear sampler (the MixPixel lane
+// formula on sixteen lanes) and of the nearest stretch (pixels picked by permutes).
 #include "raster/Raster32_Resample.h"
 
 #include "raster/Raster32_CPUid.h"
@@ -191,6 +191,34 @@ void Avx2BilinearAffine(const TColor32* Bits, int32_t Stride, int64_t Ax, int64_
         Sse2ResampleKernels()->BilinearAffine(Bits, Stride, Ax, Ay, StepX, StepY, Count - i, Out + i);
 }
 
+// Eight pixels per step. When the step's columns lie within the sixteen pixels from its
+// first column (any shrink to a half or more, every enlargement), two loads and a permute
+// of each pick them; wider steps gather.
+void Avx2NearestRow(const TColor32* Row, int32_t RowWidth, const int32_t* X, int32_t Count, TColor32* Out)
+{
+    const __m256i fifteen = _mm256_set1_epi32(15), seven = _mm256_set1_epi32(7);
+    int32_t i = 0;
+    for (; i + 8 <= Count; i += 8) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(X + i));
+        const int32_t first = X[i];
+        // Unsigned maxima: a column before the first is a huge spread.
+        const __m256i spread = _mm256_sub_epi32(x, _mm256_set1_epi32(first));
+        __m256i p;
+        if (first <= RowWidth - 16 &&
+            _mm256_testc_si256(_mm256_cmpeq_epi32(_mm256_max_epu32(spread, fifteen), fifteen), _mm256_set1_epi32(-1))) {
+            const __m256i* at = reinterpret_cast<const __m256i*>(Row + first);
+            const __m256i near = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(at), spread);
+            const __m256i far = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(at + 1), spread);
+            p = _mm256_blendv_epi8(near, far, _mm256_cmpgt_epi32(spread, seven));
+        } else {
+            p = _mm256_i32gather_epi32(reinterpret_cast<const int*>(Row), x, 4);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + i), p);
+    }
+    for (; i < Count; ++i)
+        Out[i] = Row[X[i]];
+}
+
 } // namespace
 
 const TResampleKernels* Avx2ResampleKernels()
@@ -206,6 +234,7 @@ const TResampleKernels* Avx2ResampleKernels()
         k.LinearRow = Avx2LinearRow;
         k.LinearRowShrinks = true;
         k.BilinearAffine = Avx2BilinearAffine;
+        k.NearestRow = Avx2NearestRow;
         return &k;
     }();
     return kernels;

@@ -103,7 +103,15 @@ void Sse2BilinearAffine(const TColor32* Bits, int32_t Stride, int64_t Ax, int64_
     }
 }
 
-const TResampleKernels Sse2{Sse2LinearVert, Sse2LinearHorz, Sse2LinearRow, false, Sse2BilinearAffine};
+// SSE2 has no permute by lane: the nearest row is picked pixel by pixel.
+void Sse2NearestRow(const TColor32* Row, int32_t /*RowWidth*/, const int32_t* X, int32_t Count, TColor32* Out)
+{
+    for (int32_t i = 0; i < Count; ++i)
+        Out[i] = Row[X[i]];
+}
+
+const TResampleKernels Sse2{Sse2LinearVert,     Sse2LinearHorz, Sse2LinearRow, false,
+                            Sse2BilinearAffine, Sse2NearestRow};
 
 } // namespace
 

@@ -172,12 +172,12 @@ void StretchNearestMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, co
         startX = MulDivRound128(offX * srcW, 65535, dstW);
         startY = MulDivRound128(offY * srcH, 65535, dstH);
     }
-    const int64_t stepX = (srcW << 16) / dstW;
-    const std::vector<int32_t> xs = NearestIndices(startX, stepX, C.Width(), srcW);
-    // Positions that never leave the source row can be stepped without the index table.
-    const bool steppable = startX >= 0 && ((startX + int64_t(C.Width() - 1) * stepX) >> 16) < srcW;
+    const std::vector<int32_t> xs = NearestIndices(startX, (srcW << 16) / dstW, C.Width(), srcW);
     const std::vector<int32_t> ys = NearestIndices(startY, (srcH << 16) / dstH, C.Height(), srcH);
-    const int32_t w = C.Width();
+    const int32_t w = C.Width(), rowWidth = Src->Width() - SrcRect.Left;
+    // A vector kernel reads a group of pixels before it stores them; a bitmap stretched
+    // onto itself must see each pixel stored before the next one is read.
+    const TResampleKernels& kernels = Src == Dst ? ScalarResampleKernels() : ResampleKernels();
     std::vector<TColor32> row(static_cast<size_t>(w));
     int32_t lastSrcY = -1;
     TColor32* lastDst = nullptr;
@@ -186,27 +186,16 @@ void StretchNearestMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, co
         int32_t sy = ys[size_t(k)] + SrcRect.Top;
         if (mode == dmOpaque) {
             // Stored straight into the destination; a repeated source row is a row copy.
-            if (sy == lastSrcY) {
+            if (sy == lastSrcY)
                 std::memcpy(d, lastDst, size_t(w) * 4);
-            } else {
-                const TColor32* s = Src->RowAddress(sy) + SrcRect.Left;
-                if (steppable) {
-                    int64_t p = startX;
-                    for (int32_t i = 0; i < w; ++i, p += stepX)
-                        d[i] = s[p >> 16];
-                } else {
-                    for (int32_t i = 0; i < w; ++i)
-                        d[i] = s[xs[size_t(i)]];
-                }
-            }
+            else
+                kernels.NearestRow(Src->RowAddress(sy) + SrcRect.Left, rowWidth, xs.data(), w, d);
             lastSrcY = sy;
             lastDst = d;
             continue;
         }
         if (sy != lastSrcY) {
-            const TColor32* s = Src->RowAddress(sy) + SrcRect.Left;
-            for (int32_t i = 0; i < w; ++i)
-                row[size_t(i)] = s[xs[size_t(i)]];
+            kernels.NearestRow(Src->RowAddress(sy) + SrcRect.Left, rowWidth, xs.data(), w, row.data());
             lastSrcY = sy;
         }
         LandRow(row.data(), d, w, mode, M, M < 255, Src->OnPixelCombine);

@@ -23,6 +23,12 @@ void ScalarLinearHorz(const TColor32* Vert, const int32_t* X0, const uint8_t* Wx
         Out[i] = Pack(MixLanes(Expand(Vert[X0[i]]), Expand(Vert[X0[i] + 1]), Wx[i]));
 }
 
+void ScalarLinearHorzRun(const TColor32* Vert, const uint8_t* Wx, int32_t Count, TColor32* Out)
+{
+    for (int32_t i = 0; i < Count; ++i)
+        Out[i] = Pack(MixLanes(Expand(Vert[i]), Expand(Vert[i + 1]), Wx[i]));
+}
+
 void ScalarLinearRow(const TColor32* R0, const TColor32* R1, uint32_t Wy, const int32_t* X0, const uint8_t* Wx,
                      const uint8_t* /*Near*/, int32_t Count, TColor32* Out)
 {
@@ -53,8 +59,8 @@ void ScalarNearestRow(const TColor32* Row, int32_t /*RowWidth*/, const int32_t* 
         Out[i] = Row[X[i]];
 }
 
-const TResampleKernels Scalar{ScalarLinearVert, ScalarLinearHorz,     ScalarLinearRow, false,
-                              ScalarBilinearAffine, ScalarNearestRow};
+const TResampleKernels Scalar{ScalarLinearVert, ScalarLinearHorz,     ScalarLinearHorzRun, ScalarLinearRow,
+                              false,            ScalarBilinearAffine, ScalarNearestRow};
 
 } // namespace
 

@@ -19,6 +19,9 @@ struct TResampleKernels {
     // from X0[i] to X0[i] + HorzReach for every i (it loads the columns of eight pixels at
     // once), so the buffer carries that many readable pixels past the last column used.
     void (*LinearHorz)(const TColor32* Vert, const int32_t* X0, const uint8_t* Wx, int32_t Count, TColor32* Out);
+    // The same over consecutive columns, X0[i] = i: Out[i] = MixPixel(Vert[i], Vert[i + 1],
+    // Wx[i]), reading Vert only up to Vert[Count]. Near 1:1 a row is one or two such runs.
+    void (*LinearHorzRun)(const TColor32* Vert, const uint8_t* Wx, int32_t Count, TColor32* Out);
     // Both passes at once for the columns a destination row needs: Out[i] =
     // MixPixel(MixPixel(R0[x], R1[x], Wy), MixPixel(R0[x + 1], R1[x + 1], Wy), Wx[i]) with
     // x = X0[i]; column x + 1 must lie inside both rows. Near is LinearNear's table for X0

@@ -92,6 +92,29 @@ void Avx2LinearHorz(const TColor32* Vert, const int32_t* X0, const uint8_t* Wx, 
         Sse2ResampleKernels()->LinearHorz(Vert, X0 + i, Wx + i, Count - i, Out + i);
 }
 
+void Avx2LinearHorzRun(const TColor32* Vert, const uint8_t* Wx, int32_t Count, TColor32* Out)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    // As in Avx2LinearHorz: the weights of pixels [0 1 | 4 5] and [2 3 | 6 7].
+    const __m256i spreadLo = _mm256_setr_epi8(0, -1, 0, -1, 0, -1, 0, -1, 1, -1, 1, -1, 1, -1, 1, -1,
+                                              4, -1, 4, -1, 4, -1, 4, -1, 5, -1, 5, -1, 5, -1, 5, -1);
+    const __m256i spreadHi = _mm256_setr_epi8(2, -1, 2, -1, 2, -1, 2, -1, 3, -1, 3, -1, 3, -1, 3, -1,
+                                              6, -1, 6, -1, 6, -1, 6, -1, 7, -1, 7, -1, 7, -1, 7, -1);
+    int32_t i = 0;
+    for (; i + 8 <= Count; i += 8) {
+        const __m256i L = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Vert + i));
+        const __m256i R = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Vert + i + 1));
+        const __m256i wb = _mm256_broadcastq_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Wx + i)));
+        const __m256i wlo = _mm256_slli_epi16(_mm256_shuffle_epi8(wb, spreadLo), 7);
+        const __m256i whi = _mm256_slli_epi16(_mm256_shuffle_epi8(wb, spreadHi), 7);
+        const __m256i lo = Mix16(_mm256_unpacklo_epi8(L, zero), _mm256_unpacklo_epi8(R, zero), wlo);
+        const __m256i hi = Mix16(_mm256_unpackhi_epi8(L, zero), _mm256_unpackhi_epi8(R, zero), whi);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + i), _mm256_packus_epi16(lo, hi));
+    }
+    if (i < Count)
+        Sse2ResampleKernels()->LinearHorzRun(Vert + i, Wx + i, Count - i, Out + i);
+}
+
 // Pixels x and x + 1 of a row for two destination pixels: [L0 R0 L1 R1], 8-bit.
 inline __m128i PairsOf(const TColor32* Row, int32_t X0, int32_t X1)
 {
@@ -231,6 +254,7 @@ const TResampleKernels* Avx2ResampleKernels()
         k = *base;
         k.LinearVert = Avx2LinearVert;
         k.LinearHorz = Avx2LinearHorz;
+        k.LinearHorzRun = Avx2LinearHorzRun;
         k.LinearRow = Avx2LinearRow;
         k.LinearRowShrinks = true;
         k.BilinearAffine = Avx2BilinearAffine;

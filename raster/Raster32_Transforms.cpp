@@ -203,6 +203,29 @@ void StretchNearestMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, co
     LeaveMmxState();
 }
 
+// Stretches close to 1:1 step to the next source column at nearly every destination
+// column: such a row is a few runs of consecutive columns.
+struct TColumnRun {
+    int32_t First, Count;
+};
+
+// The runs of X0 (a column table) when they are long enough to pay, else none.
+std::vector<TColumnRun> ColumnRuns(const int32_t* X0, int32_t Count)
+{
+    constexpr int32_t MinAverage = 32;
+    std::vector<TColumnRun> runs;
+    for (int32_t i = 0; i < Count;) {
+        int32_t n = 1;
+        while (i + n < Count && X0[i + n] == X0[i] + n)
+            ++n;
+        runs.push_back({i, n});
+        if (int64_t(runs.size()) * MinAverage > Count)
+            return {};
+        i += n;
+    }
+    return runs;
+}
+
 // The linear stretch, by destination rows. A row mixes two source rows vertically, then
 // each destination pixel mixes its column x0 with x0 + 1 (the last column with itself).
 // Shrinking to half or less, where most columns of the span are never used, a set with
@@ -241,6 +264,7 @@ void StretchLinearMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, con
     const bool byPairs = kernels.LinearRowShrinks && srcW >= 2 && 2 * int64_t(w) <= int64_t(span);
     std::vector<TColor32> vert;
     std::vector<uint8_t> near;
+    std::vector<TColumnRun> runs;
     if (byPairs) {
         // A column on the last source column is that column itself: the same pixel as
         // mixing the column before it with weight 0, which keeps x0 + 1 inside the rows.
@@ -254,6 +278,7 @@ void StretchLinearMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, con
         for (int32_t i = 0; i < w; ++i)
             x0[size_t(i)] -= lo;
         vert.resize(static_cast<size_t>(span) + 1 + HorzReach);
+        runs = ColumnRuns(x0.data(), w);
     }
     // A row is computed whole before it is stored: the source may be the destination.
     const bool direct = Mode == dmOpaque && Src != Dst;
@@ -308,8 +333,11 @@ void StretchLinearMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, con
                 const int32_t n = std::min(Piece, w - i);
                 if (ahead && direct)
                     Prefetch(nextD + i, n);
-                kernels.LinearHorz(vert.data(), x0.data() + i, wx.data() + i, n, out + i);
+                if (runs.empty())
+                    kernels.LinearHorz(vert.data(), x0.data() + i, wx.data() + i, n, out + i);
             }
+            for (const TColumnRun& r : runs)
+                kernels.LinearHorzRun(vert.data() + x0[size_t(r.First)], wx.data() + r.First, r.Count, out + r.First);
         }
         if (!direct)
             for (int32_t i = 0; i < w; i += Piece) {

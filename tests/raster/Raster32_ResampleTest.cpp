@@ -45,6 +45,9 @@ TEST(ResampleKernels, PlainKernelsAreMixPixel)
         x0[size_t(i)] = int32_t(rng() % 36);
         wx[size_t(i)] = uint8_t(rng());
     }
+    k.LinearHorzRun(vert.data(), wx.data(), 36, out.data());
+    for (int i = 0; i < 36; ++i)
+        ASSERT_EQ(out[size_t(i)], MixPixel(vert[size_t(i)], vert[size_t(i) + 1], wx[size_t(i)])) << i;
     k.LinearHorz(vert.data(), x0.data(), wx.data(), 36, out.data());
     for (int i = 0; i < 36; ++i) {
         TColor32 left = MixPixel(r0[size_t(x0[size_t(i)])], r1[size_t(x0[size_t(i)])], 77);
@@ -114,6 +117,12 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
             std::vector<TColor32> outA(static_cast<size_t>(n)), outB(static_cast<size_t>(n));
             plain.LinearHorz(vert.data(), x0.data(), wx.data(), n, outA.data());
             k->LinearHorz(vert.data(), x0.data(), wx.data(), n, outB.data());
+            ASSERT_EQ(outA, outB) << round;
+            // Consecutive columns, reading no further than column n of an exact buffer.
+            const int32_t runLength = std::min(n, width - 1);
+            const std::vector<TColor32> exact(vert.begin(), vert.begin() + runLength + 1);
+            plain.LinearHorzRun(exact.data(), wx.data(), runLength, outA.data());
+            k->LinearHorzRun(exact.data(), wx.data(), runLength, outB.data());
             ASSERT_EQ(outA, outB) << round;
         }
         // Both passes at once, over column tables whose groups sometimes fit in eight
@@ -208,6 +217,8 @@ TEST(ResampleKernels, EveryChannelPairAndWeight)
             ASSERT_EQ(vertA, vertB) << w;
             plain.LinearHorz(vertA.data(), x0.data(), wx.data(), n - 1, rowA.data());
             k->LinearHorz(vertA.data(), x0.data(), wx.data(), n - 1, rowB.data());
+            ASSERT_EQ(rowA, rowB) << w;
+            k->LinearHorzRun(vertA.data(), wx.data(), n - 1, rowB.data());
             ASSERT_EQ(rowA, rowB) << w;
             plain.LinearRow(r0.data(), r1.data(), w, x0.data(), wx.data(), near.data(), n - 1, rowA.data());
             k->LinearRow(r0.data(), r1.data(), w, x0.data(), wx.data(), near.data(), n - 1, rowB.data());

@@ -87,10 +87,11 @@ std::vector<uint8_t> LinearNear(const int32_t* X0, int32_t Count, int32_t RowWid
 const TResampleKernels& ResampleKernels()
 {
     // MmxActive carries the processor test and KELVANE_NO_SIMD.
-    static const TResampleKernels* chosen = !MmxActive()            ? &Scalar
-                                            : Avx2ResampleKernels() ? Avx2ResampleKernels()
-                                            : Sse2ResampleKernels() ? Sse2ResampleKernels()
-                                                                    : &Scalar;
+    static const TResampleKernels* chosen = !MmxActive()              ? &Scalar
+                                            : Avx512ResampleKernels() ? Avx512ResampleKernels()
+                                            : Avx2ResampleKernels()   ? Avx2ResampleKernels()
+                                            : Sse2ResampleKernels()   ? Sse2ResampleKernels()
+                                                                      : &Scalar;
     return *chosen;
 }
 

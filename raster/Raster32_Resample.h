@@ -1,7 +1,7 @@
 // Row kernels of the bilinear and nearest resamplers: a plain set that defines the results
-// and an SSE2 set (with AVX2 kernels where the processor has them) giving the same pixels,
-// chosen once like the blend routines (the plain set when KELVANE_NO_SIMD is set or the
-// processor test fails). Internal to the raster unit.
+// and an SSE2 set (with AVX2 and AVX-512 kernels where the processor has them) giving the
+// same pixels, chosen once like the blend routines (the plain set when KELVANE_NO_SIMD is
+// set or the processor test fails). Internal to the raster unit.
 #pragma once
 
 #include "raster/Raster32_Types.h"
@@ -54,5 +54,7 @@ const TResampleKernels& ResampleKernels();
 const TResampleKernels& ScalarResampleKernels();
 const TResampleKernels* Sse2ResampleKernels(); // null where SSE2 is not built
 const TResampleKernels* Avx2ResampleKernels(); // null without AVX2 (built or present)
+// The AVX2 set with the near-1:1 kernels on 512-bit registers; null without AVX-512.
+const TResampleKernels* Avx512ResampleKernels();
 
 } // namespace kv

@@ -19,6 +19,8 @@ std::vector<const TResampleKernels*> VectorSets()
         sets.push_back(Sse2ResampleKernels());
     if (Avx2ResampleKernels())
         sets.push_back(Avx2ResampleKernels());
+    if (Avx512ResampleKernels())
+        sets.push_back(Avx512ResampleKernels());
     return sets;
 }
 

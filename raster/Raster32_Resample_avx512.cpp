@@ -50,9 +50,7 @@ void Avx512LinearHorzRun(const TColor32* Vert, const uint8_t* Wx, int32_t Count,
     // Sixteen weight bytes in every lane; lane k widens pixels 4k, 4k + 1 (unpacklo) and
     // 4k + 2, 4k + 3 (unpackhi), each weight over its pixel's four 16-bit lanes.
     const __m512i spreadLo = _mm512_loadu_si512(SpreadLo), spreadHi = _mm512_loadu_si512(SpreadHi);
-    int32_t i = 0;
-    for (; i + 16 <= Count; i += 16) {
-        const __m512i L = _mm512_loadu_si512(Vert + i), R = _mm512_loadu_si512(Vert + i + 1);
+    auto step = [&](int32_t i, __m512i L, __m512i R) {
         const __m512i wb =
             _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(Wx + i)));
         const __m512i wlo = _mm512_slli_epi16(_mm512_shuffle_epi8(wb, spreadLo), 7);
@@ -60,7 +58,20 @@ void Avx512LinearHorzRun(const TColor32* Vert, const uint8_t* Wx, int32_t Count,
         const __m512i lo = Mix32(_mm512_unpacklo_epi8(L, zero), _mm512_unpacklo_epi8(R, zero), wlo);
         const __m512i hi = Mix32(_mm512_unpackhi_epi8(L, zero), _mm512_unpackhi_epi8(R, zero), whi);
         _mm512_storeu_si512(Out + i, _mm512_packus_epi16(lo, hi));
+    };
+    int32_t i = 0;
+    if (Count >= 31) {
+        // Columns i + 1 .. i + 16 from this load and the next one, which the next step
+        // keeps: one load per step (unaligned 64-byte loads mostly span two cache lines).
+        __m512i L = _mm512_loadu_si512(Vert);
+        for (; i + 32 <= Count + 1; i += 16) {
+            const __m512i N = _mm512_loadu_si512(Vert + i + 16);
+            step(i, L, _mm512_maskz_alignr_epi32(0xFFFF, N, L, 1));
+            L = N;
+        }
     }
+    for (; i + 16 <= Count; i += 16)
+        step(i, _mm512_loadu_si512(Vert + i), _mm512_loadu_si512(Vert + i + 1));
     if (i < Count)
         Avx2ResampleKernels()->LinearHorzRun(Vert + i, Wx + i, Count - i, Out + i);
 }

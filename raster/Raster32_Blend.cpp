@@ -14,6 +14,11 @@ namespace kv {
 void Avx2BlendRun(const uint32_t* Src, uint32_t* Dst, int32_t Count);
 void Avx2BlendRunMaster(const uint32_t* Src, uint32_t* Dst, int32_t Count, uint32_t M);
 #endif
+// And those of the AVX-512 source (compiled for it by a pragma of its own).
+#if defined(__x86_64__) && defined(__GNUC__)
+void Avx512BlendRun(const uint32_t* Src, uint32_t* Dst, int32_t Count);
+void Avx512BlendRunMaster(const uint32_t* Src, uint32_t* Dst, int32_t Count, uint32_t M);
+#endif
 
 namespace {
 
@@ -131,8 +136,28 @@ const TBlendRoutines* Avx2BlendRoutines()
 #endif
 }
 
+const TBlendRoutines* Avx512BlendRoutines()
+{
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const TBlendRoutines* R = []() -> const TBlendRoutines* {
+        const TBlendRoutines* Base = Avx2BlendRoutines();
+        if (Base == nullptr || !CpuHasAvx512Bw())
+            return nullptr;
+        static TBlendRoutines T = *Base;
+        T.BlendRun = Avx512BlendRun;
+        T.BlendRunMaster = Avx512BlendRunMaster;
+        return &T;
+    }();
+    return R;
+#else
+    return nullptr;
+#endif
+}
+
 const TBlendRoutines* SimdBlendRoutines()
 {
+    if (const TBlendRoutines* R = Avx512BlendRoutines())
+        return R;
     const TBlendRoutines* R = Avx2BlendRoutines();
     return R != nullptr ? R : Sse2BlendRoutines();
 }

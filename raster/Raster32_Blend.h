@@ -37,10 +37,12 @@ bool MmxActive();
 // The scalar reference set and the vector set, for tests and benchmarks.
 const TBlendRoutines& ScalarBlendRoutines();
 const TBlendRoutines* SimdBlendRoutines(); // null when the processor lacks it
-// The two vector sets one by one (null when the processor lacks them): AVX2 differs
-// from SSE2 only in the run routines. SimdBlendRoutines is AVX2 when present.
+// The vector sets one by one (null when the processor lacks them): AVX2 differs from
+// SSE2, and AVX-512 from AVX2, only in the run routines. SimdBlendRoutines is the widest
+// present.
 const TBlendRoutines* Sse2BlendRoutines();
 const TBlendRoutines* Avx2BlendRoutines();
+const TBlendRoutines* Avx512BlendRoutines();
 
 // Shorthands through the table.
 inline TColor32 MixPixel(TColor32 F, TColor32 B, uint32_t W) { return BlendRoutines().MixPixel(F, B, W); }

@@ -49,10 +49,24 @@ bool CpuHasAvx2()
     return (Ebx & (1u << 5)) != 0;
 }
 
+bool CpuHasAvx512Bw()
+{
+    if (!CpuHasAvx2())
+        return false;
+    // The OS must also save the mask registers and both halves of the upper registers.
+    if ((ReadXcr0() & 0xE6) != 0xE6)
+        return false;
+    unsigned Eax, Ebx, Ecx, Edx;
+    __cpuid_count(7, 0, Eax, Ebx, Ecx, Edx);
+    const unsigned Avx512F = 1u << 16, Avx512Bw = 1u << 30;
+    return (Ebx & Avx512F) != 0 && (Ebx & Avx512Bw) != 0;
+}
+
 #else
 
 bool CpuHasMmx() { return false; }
 bool CpuHasAvx2() { return false; }
+bool CpuHasAvx512Bw() { return false; }
 
 #endif
 

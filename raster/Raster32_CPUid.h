@@ -7,5 +7,7 @@ namespace kv {
 bool CpuHasMmx();
 // The processor supports AVX2 (and the OS saves its registers).
 bool CpuHasAvx2();
+// The same for AVX-512 with its byte and word instructions (AVX512F and AVX512BW).
+bool CpuHasAvx512Bw();
 
 } // namespace kv

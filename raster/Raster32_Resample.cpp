@@ -23,6 +23,12 @@ void ScalarLinearHorz(const TColor32* Vert, const int32_t* X0, const uint8_t* Wx
         Out[i] = Pack(MixLanes(Expand(Vert[X0[i]]), Expand(Vert[X0[i] + 1]), Wx[i]));
 }
 
+void ScalarLinearHorzRun(const TColor32* Vert, const uint8_t* Wx, int32_t Count, TColor32* Out)
+{
+    for (int32_t i = 0; i < Count; ++i)
+        Out[i] = Pack(MixLanes(Expand(Vert[i]), Expand(Vert[i + 1]), Wx[i]));
+}
+
 void ScalarLinearRow(const TColor32* R0, const TColor32* R1, uint32_t Wy, const int32_t* X0, const uint8_t* Wx,
                      const uint8_t* /*Near*/, int32_t Count, TColor32* Out)
 {
@@ -47,7 +53,14 @@ void ScalarBilinearAffine(const TColor32* Bits, int32_t Stride, int64_t Ax, int6
     }
 }
 
-const TResampleKernels Scalar{ScalarLinearVert, ScalarLinearHorz, ScalarLinearRow, false, ScalarBilinearAffine};
+void ScalarNearestRow(const TColor32* Row, int32_t /*RowWidth*/, const int32_t* X, int32_t Count, TColor32* Out)
+{
+    for (int32_t i = 0; i < Count; ++i)
+        Out[i] = Row[X[i]];
+}
+
+const TResampleKernels Scalar{ScalarLinearVert, ScalarLinearHorz,     ScalarLinearHorzRun, ScalarLinearRow,
+                              false,            ScalarBilinearAffine, ScalarNearestRow};
 
 } // namespace
 
@@ -74,10 +87,11 @@ std::vector<uint8_t> LinearNear(const int32_t* X0, int32_t Count, int32_t RowWid
 const TResampleKernels& ResampleKernels()
 {
     // MmxActive carries the processor test and KELVANE_NO_SIMD.
-    static const TResampleKernels* chosen = !MmxActive()            ? &Scalar
-                                            : Avx2ResampleKernels() ? Avx2ResampleKernels()
-                                            : Sse2ResampleKernels() ? Sse2ResampleKernels()
-                                                                    : &Scalar;
+    static const TResampleKernels* chosen = !MmxActive()              ? &Scalar
+                                            : Avx512ResampleKernels() ? Avx512ResampleKernels()
+                                            : Avx2ResampleKernels()   ? Avx2ResampleKernels()
+                                            : Sse2ResampleKernels()   ? Sse2ResampleKernels()
+                                                                      : &Scalar;
     return *chosen;
 }
 

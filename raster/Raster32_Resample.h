@@ -1,7 +1,7 @@
-// Row kernels of the bilinear resamplers: a plain set that defines the results and an
-// SSE2 set (with AVX2 linear-stretch kernels where the processor has them) giving the same
-// pixels, chosen once like the blend routines (the plain set when KELVANE_NO_SIMD is set or
-// the processor test fails). Internal to the raster unit.
+// Row kernels of the bilinear and nearest resamplers: a plain set that defines the results
+// and an SSE2 set (with AVX2 and AVX-512 kernels where the processor has them) giving the
+// same pixels, chosen once like the blend routines (the plain set when KELVANE_NO_SIMD is
+// set or the processor test fails). Internal to the raster unit.
 #pragma once
 
 #include "raster/Raster32_Types.h"
@@ -19,6 +19,9 @@ struct TResampleKernels {
     // from X0[i] to X0[i] + HorzReach for every i (it loads the columns of eight pixels at
     // once), so the buffer carries that many readable pixels past the last column used.
     void (*LinearHorz)(const TColor32* Vert, const int32_t* X0, const uint8_t* Wx, int32_t Count, TColor32* Out);
+    // The same over consecutive columns, X0[i] = i: Out[i] = MixPixel(Vert[i], Vert[i + 1],
+    // Wx[i]), reading Vert only up to Vert[Count]. Near 1:1 a row is one or two such runs.
+    void (*LinearHorzRun)(const TColor32* Vert, const uint8_t* Wx, int32_t Count, TColor32* Out);
     // Both passes at once for the columns a destination row needs: Out[i] =
     // MixPixel(MixPixel(R0[x], R1[x], Wy), MixPixel(R0[x + 1], R1[x + 1], Wy), Wx[i]) with
     // x = X0[i]; column x + 1 must lie inside both rows. Near is LinearNear's table for X0
@@ -32,6 +35,9 @@ struct TResampleKernels {
     // and lower neighbours: 24.8 position i is ((Ax + i * StepX) shr 4, (Ay + i * StepY) shr 4).
     void (*BilinearAffine)(const TColor32* Bits, int32_t Stride, int64_t Ax, int64_t Ay, int64_t StepX, int64_t StepY,
                            int32_t Count, TColor32* Out);
+    // The nearest stretch's row: Out[i] = Row[X[i]], every X[i] in 0 .. RowWidth - 1. A set
+    // may read any pixel of the row's RowWidth, never beyond.
+    void (*NearestRow)(const TColor32* Row, int32_t RowWidth, const int32_t* X, int32_t Count, TColor32* Out);
 };
 
 // For LinearRow: eight bytes per four pixels from index 0 (a last partial group has none).
@@ -48,5 +54,7 @@ const TResampleKernels& ResampleKernels();
 const TResampleKernels& ScalarResampleKernels();
 const TResampleKernels* Sse2ResampleKernels(); // null where SSE2 is not built
 const TResampleKernels* Avx2ResampleKernels(); // null without AVX2 (built or present)
+// The AVX2 set with the near-1:1 kernels on 512-bit registers; null without AVX-512.
+const TResampleKernels* Avx512ResampleKernels();
 
 } // namespace kv

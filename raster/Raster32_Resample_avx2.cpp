@@ -1,5 +1,5 @@
-// AVX2 kernels of the linear stretch: the MixPixel lane formula on sixteen lanes. The
-// affine bilinear kernel stays SSE2.
+// AVX2 kernels of the linear stretch and the affine bilinear sampler (the MixPixel lane
+// formula on sixteen lanes) and of the nearest stretch (pixels picked by permutes).
 #include "raster/Raster32_Resample.h"
 
 #include "raster/Raster32_CPUid.h"
@@ -92,6 +92,29 @@ void Avx2LinearHorz(const TColor32* Vert, const int32_t* X0, const uint8_t* Wx, 
         Sse2ResampleKernels()->LinearHorz(Vert, X0 + i, Wx + i, Count - i, Out + i);
 }
 
+void Avx2LinearHorzRun(const TColor32* Vert, const uint8_t* Wx, int32_t Count, TColor32* Out)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    // As in Avx2LinearHorz: the weights of pixels [0 1 | 4 5] and [2 3 | 6 7].
+    const __m256i spreadLo = _mm256_setr_epi8(0, -1, 0, -1, 0, -1, 0, -1, 1, -1, 1, -1, 1, -1, 1, -1,
+                                              4, -1, 4, -1, 4, -1, 4, -1, 5, -1, 5, -1, 5, -1, 5, -1);
+    const __m256i spreadHi = _mm256_setr_epi8(2, -1, 2, -1, 2, -1, 2, -1, 3, -1, 3, -1, 3, -1, 3, -1,
+                                              6, -1, 6, -1, 6, -1, 6, -1, 7, -1, 7, -1, 7, -1, 7, -1);
+    int32_t i = 0;
+    for (; i + 8 <= Count; i += 8) {
+        const __m256i L = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Vert + i));
+        const __m256i R = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Vert + i + 1));
+        const __m256i wb = _mm256_broadcastq_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Wx + i)));
+        const __m256i wlo = _mm256_slli_epi16(_mm256_shuffle_epi8(wb, spreadLo), 7);
+        const __m256i whi = _mm256_slli_epi16(_mm256_shuffle_epi8(wb, spreadHi), 7);
+        const __m256i lo = Mix16(_mm256_unpacklo_epi8(L, zero), _mm256_unpacklo_epi8(R, zero), wlo);
+        const __m256i hi = Mix16(_mm256_unpackhi_epi8(L, zero), _mm256_unpackhi_epi8(R, zero), whi);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + i), _mm256_packus_epi16(lo, hi));
+    }
+    if (i < Count)
+        Sse2ResampleKernels()->LinearHorzRun(Vert + i, Wx + i, Count - i, Out + i);
+}
+
 // Pixels x and x + 1 of a row for two destination pixels: [L0 R0 L1 R1], 8-bit.
 inline __m128i PairsOf(const TColor32* Row, int32_t X0, int32_t X1)
 {
@@ -135,6 +158,90 @@ void Avx2LinearRow(const TColor32* R0, const TColor32* R1, uint32_t Wy, const in
         Sse2ResampleKernels()->LinearRow(R0, R1, Wy, X0 + i, Wx + i, nullptr, Count - i, Out + i);
 }
 
+// Each 32-bit lane's value in both 16-bit halves of the lanes of two pixels: Pick chooses
+// the pixels' lanes, [a a b b | c c d d] for pixels a, b | c, d.
+inline __m256i WeightsOf(__m256i W7, __m256i Pick)
+{
+    const __m256i w = _mm256_permutevar8x32_epi32(W7, Pick);
+    return _mm256_or_si256(w, _mm256_slli_epi32(w, 16));
+}
+
+// Four bilinear points from their [left right] pairs of the upper and lower row, 8-bit
+// pairs of pixels a, b | c, d, to 16-bit results [a b | c d]: the upper pair mixed by Wx,
+// the lower pair by Wx, then the two by Wy.
+inline __m256i Bilinear4(__m256i Upper, __m256i Lower, __m256i Wx, __m256i Wy)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i ua = _mm256_unpacklo_epi8(Upper, zero), ub = _mm256_unpackhi_epi8(Upper, zero);
+    const __m256i la = _mm256_unpacklo_epi8(Lower, zero), lb = _mm256_unpackhi_epi8(Lower, zero);
+    const __m256i top = Mix16(_mm256_unpacklo_epi64(ua, ub), _mm256_unpackhi_epi64(ua, ub), Wx);
+    const __m256i bottom = Mix16(_mm256_unpacklo_epi64(la, lb), _mm256_unpackhi_epi64(la, lb), Wx);
+    return Mix16(top, bottom, Wy);
+}
+
+// Eight points per step. Every point of the row lies inside the picture, so each lane's
+// 20.12 position and pixel index fit in 32 bits: wrapping 32-bit sums give them exactly,
+// however large the steps.
+void Avx2BilinearAffine(const TColor32* Bits, int32_t Stride, int64_t Ax, int64_t Ay, int64_t StepX, int64_t StepY,
+                        int32_t Count, TColor32* Out)
+{
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i sx = _mm256_set1_epi32(int32_t(uint32_t(StepX))), sy = _mm256_set1_epi32(int32_t(uint32_t(StepY)));
+    const __m256i offX = _mm256_mullo_epi32(lanes, sx), offY = _mm256_mullo_epi32(lanes, sy);
+    const __m256i stride = _mm256_set1_epi32(Stride), byte = _mm256_set1_epi32(255);
+    const __m256i pickA = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3), pickB = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
+    const auto* upper = reinterpret_cast<const long long*>(Bits);
+    const auto* lower = reinterpret_cast<const long long*>(Bits + Stride);
+    int32_t i = 0;
+    for (; i + 8 <= Count; i += 8, Ax += 8 * StepX, Ay += 8 * StepY) {
+        const __m256i vx = _mm256_add_epi32(_mm256_set1_epi32(int32_t(uint32_t(Ax))), offX);
+        const __m256i vy = _mm256_add_epi32(_mm256_set1_epi32(int32_t(uint32_t(Ay))), offY);
+        const __m256i index =
+            _mm256_add_epi32(_mm256_mullo_epi32(_mm256_srai_epi32(vy, 12), stride), _mm256_srai_epi32(vx, 12));
+        // 255 - (24.8 fraction), shifted for Mix16.
+        const __m256i wx = _mm256_slli_epi32(_mm256_andnot_si256(_mm256_srli_epi32(vx, 4), byte), 7);
+        const __m256i wy = _mm256_slli_epi32(_mm256_andnot_si256(_mm256_srli_epi32(vy, 4), byte), 7);
+        const __m128i indexA = _mm256_castsi256_si128(index), indexB = _mm256_extracti128_si256(index, 1);
+        const __m256i a = Bilinear4(_mm256_i32gather_epi64(upper, indexA, 4), _mm256_i32gather_epi64(lower, indexA, 4),
+                                    WeightsOf(wx, pickA), WeightsOf(wy, pickA));
+        const __m256i b = Bilinear4(_mm256_i32gather_epi64(upper, indexB, 4), _mm256_i32gather_epi64(lower, indexB, 4),
+                                    WeightsOf(wx, pickB), WeightsOf(wy, pickB));
+        // The pack interleaves the halves: [0 1 4 5 | 2 3 6 7] back to 0..7.
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + i), packed);
+    }
+    if (i < Count)
+        Sse2ResampleKernels()->BilinearAffine(Bits, Stride, Ax, Ay, StepX, StepY, Count - i, Out + i);
+}
+
+// Eight pixels per step. When the step's columns lie within the sixteen pixels from its
+// first column (any shrink to a half or more, every enlargement), two loads and a permute
+// of each pick them; wider steps gather.
+void Avx2NearestRow(const TColor32* Row, int32_t RowWidth, const int32_t* X, int32_t Count, TColor32* Out)
+{
+    const __m256i fifteen = _mm256_set1_epi32(15), seven = _mm256_set1_epi32(7);
+    int32_t i = 0;
+    for (; i + 8 <= Count; i += 8) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(X + i));
+        const int32_t first = X[i];
+        // Unsigned maxima: a column before the first is a huge spread.
+        const __m256i spread = _mm256_sub_epi32(x, _mm256_set1_epi32(first));
+        __m256i p;
+        if (first <= RowWidth - 16 &&
+            _mm256_testc_si256(_mm256_cmpeq_epi32(_mm256_max_epu32(spread, fifteen), fifteen), _mm256_set1_epi32(-1))) {
+            const __m256i* at = reinterpret_cast<const __m256i*>(Row + first);
+            const __m256i near = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(at), spread);
+            const __m256i far = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(at + 1), spread);
+            p = _mm256_blendv_epi8(near, far, _mm256_cmpgt_epi32(spread, seven));
+        } else {
+            p = _mm256_i32gather_epi32(reinterpret_cast<const int*>(Row), x, 4);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + i), p);
+    }
+    for (; i < Count; ++i)
+        Out[i] = Row[X[i]];
+}
+
 } // namespace
 
 const TResampleKernels* Avx2ResampleKernels()
@@ -147,8 +254,11 @@ const TResampleKernels* Avx2ResampleKernels()
         k = *base;
         k.LinearVert = Avx2LinearVert;
         k.LinearHorz = Avx2LinearHorz;
+        k.LinearHorzRun = Avx2LinearHorzRun;
         k.LinearRow = Avx2LinearRow;
         k.LinearRowShrinks = true;
+        k.BilinearAffine = Avx2BilinearAffine;
+        k.NearestRow = Avx2NearestRow;
         return &k;
     }();
     return kernels;

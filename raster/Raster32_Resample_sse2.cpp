@@ -57,6 +57,24 @@ void Sse2LinearHorz(const TColor32* Vert, const int32_t* X0, const uint8_t* Wx, 
     }
 }
 
+void Sse2LinearHorzRun(const TColor32* Vert, const uint8_t* Wx, int32_t Count, TColor32* Out)
+{
+    const __m128i zero = _mm_setzero_si128();
+    int32_t i = 0;
+    for (; i + 2 <= Count; i += 2) {
+        // Columns i, i + 1 against i + 1, i + 2.
+        __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Vert + i)), zero);
+        __m128i b = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Vert + i + 1)), zero);
+        __m128i w = _mm_unpacklo_epi64(_mm_set1_epi16(int16_t(Wx[i])), _mm_set1_epi16(int16_t(Wx[i + 1])));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(Out + i), _mm_packus_epi16(Mix16(a, b, w), zero));
+    }
+    for (; i < Count; ++i) {
+        __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(Vert + i)), zero);
+        __m128i r = Mix16(a, _mm_unpackhi_epi64(a, a), _mm_set1_epi16(int16_t(Wx[i])));
+        Out[i] = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(r, r)));
+    }
+}
+
 // The two neighbours x and x + 1 of a row as one 64-bit load.
 inline __m128i Pair(const TColor32* Row, int32_t X) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(Row + X)); }
 
@@ -103,7 +121,15 @@ void Sse2BilinearAffine(const TColor32* Bits, int32_t Stride, int64_t Ax, int64_
     }
 }
 
-const TResampleKernels Sse2{Sse2LinearVert, Sse2LinearHorz, Sse2LinearRow, false, Sse2BilinearAffine};
+// SSE2 has no permute by lane: the nearest row is picked pixel by pixel.
+void Sse2NearestRow(const TColor32* Row, int32_t /*RowWidth*/, const int32_t* X, int32_t Count, TColor32* Out)
+{
+    for (int32_t i = 0; i < Count; ++i)
+        Out[i] = Row[X[i]];
+}
+
+const TResampleKernels Sse2{Sse2LinearVert, Sse2LinearHorz,     Sse2LinearHorzRun, Sse2LinearRow,
+                            false,          Sse2BilinearAffine, Sse2NearestRow};
 
 } // namespace
 

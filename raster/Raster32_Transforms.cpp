@@ -172,12 +172,12 @@ void StretchNearestMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, co
         startX = MulDivRound128(offX * srcW, 65535, dstW);
         startY = MulDivRound128(offY * srcH, 65535, dstH);
     }
-    const int64_t stepX = (srcW << 16) / dstW;
-    const std::vector<int32_t> xs = NearestIndices(startX, stepX, C.Width(), srcW);
-    // Positions that never leave the source row can be stepped without the index table.
-    const bool steppable = startX >= 0 && ((startX + int64_t(C.Width() - 1) * stepX) >> 16) < srcW;
+    const std::vector<int32_t> xs = NearestIndices(startX, (srcW << 16) / dstW, C.Width(), srcW);
     const std::vector<int32_t> ys = NearestIndices(startY, (srcH << 16) / dstH, C.Height(), srcH);
-    const int32_t w = C.Width();
+    const int32_t w = C.Width(), rowWidth = Src->Width() - SrcRect.Left;
+    // A vector kernel reads a group of pixels before it stores them; a bitmap stretched
+    // onto itself must see each pixel stored before the next one is read.
+    const TResampleKernels& kernels = Src == Dst ? ScalarResampleKernels() : ResampleKernels();
     std::vector<TColor32> row(static_cast<size_t>(w));
     int32_t lastSrcY = -1;
     TColor32* lastDst = nullptr;
@@ -186,32 +186,44 @@ void StretchNearestMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, co
         int32_t sy = ys[size_t(k)] + SrcRect.Top;
         if (mode == dmOpaque) {
             // Stored straight into the destination; a repeated source row is a row copy.
-            if (sy == lastSrcY) {
+            if (sy == lastSrcY)
                 std::memcpy(d, lastDst, size_t(w) * 4);
-            } else {
-                const TColor32* s = Src->RowAddress(sy) + SrcRect.Left;
-                if (steppable) {
-                    int64_t p = startX;
-                    for (int32_t i = 0; i < w; ++i, p += stepX)
-                        d[i] = s[p >> 16];
-                } else {
-                    for (int32_t i = 0; i < w; ++i)
-                        d[i] = s[xs[size_t(i)]];
-                }
-            }
+            else
+                kernels.NearestRow(Src->RowAddress(sy) + SrcRect.Left, rowWidth, xs.data(), w, d);
             lastSrcY = sy;
             lastDst = d;
             continue;
         }
         if (sy != lastSrcY) {
-            const TColor32* s = Src->RowAddress(sy) + SrcRect.Left;
-            for (int32_t i = 0; i < w; ++i)
-                row[size_t(i)] = s[xs[size_t(i)]];
+            kernels.NearestRow(Src->RowAddress(sy) + SrcRect.Left, rowWidth, xs.data(), w, row.data());
             lastSrcY = sy;
         }
         LandRow(row.data(), d, w, mode, M, M < 255, Src->OnPixelCombine);
     }
     LeaveMmxState();
+}
+
+// Stretches close to 1:1 step to the next source column at nearly every destination
+// column: such a row is a few runs of consecutive columns.
+struct TColumnRun {
+    int32_t First, Count;
+};
+
+// The runs of X0 (a column table) when they are long enough to pay, else none.
+std::vector<TColumnRun> ColumnRuns(const int32_t* X0, int32_t Count)
+{
+    constexpr int32_t MinAverage = 32;
+    std::vector<TColumnRun> runs;
+    for (int32_t i = 0; i < Count;) {
+        int32_t n = 1;
+        while (i + n < Count && X0[i + n] == X0[i] + n)
+            ++n;
+        runs.push_back({i, n});
+        if (int64_t(runs.size()) * MinAverage > Count)
+            return {};
+        i += n;
+    }
+    return runs;
 }
 
 // The linear stretch, by destination rows. A row mixes two source rows vertically, then
@@ -252,6 +264,7 @@ void StretchLinearMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, con
     const bool byPairs = kernels.LinearRowShrinks && srcW >= 2 && 2 * int64_t(w) <= int64_t(span);
     std::vector<TColor32> vert;
     std::vector<uint8_t> near;
+    std::vector<TColumnRun> runs;
     if (byPairs) {
         // A column on the last source column is that column itself: the same pixel as
         // mixing the column before it with weight 0, which keeps x0 + 1 inside the rows.
@@ -265,6 +278,7 @@ void StretchLinearMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, con
         for (int32_t i = 0; i < w; ++i)
             x0[size_t(i)] -= lo;
         vert.resize(static_cast<size_t>(span) + 1 + HorzReach);
+        runs = ColumnRuns(x0.data(), w);
     }
     // A row is computed whole before it is stored: the source may be the destination.
     const bool direct = Mode == dmOpaque && Src != Dst;
@@ -319,8 +333,11 @@ void StretchLinearMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, con
                 const int32_t n = std::min(Piece, w - i);
                 if (ahead && direct)
                     Prefetch(nextD + i, n);
-                kernels.LinearHorz(vert.data(), x0.data() + i, wx.data() + i, n, out + i);
+                if (runs.empty())
+                    kernels.LinearHorz(vert.data(), x0.data() + i, wx.data() + i, n, out + i);
             }
+            for (const TColumnRun& r : runs)
+                kernels.LinearHorzRun(vert.data() + x0[size_t(r.First)], wx.data() + r.First, r.Count, out + r.First);
         }
         if (!direct)
             for (int32_t i = 0; i < w; i += Piece) {
@@ -925,6 +942,132 @@ inline bool SampleLinearFixed(TBitmap32* Src, int64_t FX, int64_t FY, const TRec
     return true;
 }
 
+// Floor and ceiling of N / D for D > 0.
+int64_t FloorDiv(int64_t N, int64_t D) { return N / D - (N % D != 0 && N < 0 ? 1 : 0); }
+int64_t CeilDiv(int64_t N, int64_t D) { return N / D + (N % D != 0 && N > 0 ? 1 : 0); }
+
+// Narrows [First, Last) to the i with Lo <= (A + i * S) shr 12 <= Hi. An affine map moves
+// linearly along a row, so the columns that pass such a test form one interval.
+void NarrowToRange(int64_t A, int64_t S, int64_t Lo, int64_t Hi, int64_t& First, int64_t& Last)
+{
+    // Lo <= v shr 12 <= Hi is Lo shl 12 <= v <= (Hi + 1) shl 12 - 1, here p <= i * S <= q.
+    const int64_t p = Lo * 4096 - A, q = (Hi + 1) * 4096 - 1 - A;
+    int64_t lo = First, hi = Last - 1;
+    if (S > 0) {
+        lo = CeilDiv(p, S);
+        hi = FloorDiv(q, S);
+    } else if (S < 0) {
+        lo = CeilDiv(-q, -S);
+        hi = FloorDiv(-p, -S);
+    } else if (p > 0 || q < 0) {
+        lo = hi + 1;
+    }
+    First = std::max(First, lo);
+    Last = std::max(First, std::min(Last, hi + 1));
+}
+
+// One DrawTransformed call: what every row segment needs.
+struct TTransformRows {
+    TBitmap32* Dst;
+    TBitmap32* Src;
+    TTransformation* T;
+    TAffineTransformation* Affine; // null for other maps
+    TDrawMode Mode;
+    uint32_t M;
+    bool Nearest;
+    TRect SrcArea, DstArea; // both with inclusive bounds
+    const TResampleKernels* Kernels;
+    std::vector<TColor32> Row; // computed pixels waiting to land (not for dmOpaque)
+
+    void DrawRow(int32_t Y);
+
+private:
+    int32_t Width() const { return DstArea.Right - DstArea.Left + 1; }
+    void AffineRow(int32_t Y, TColor32* Out, TColor32* D);
+    void MappedRow(int32_t Y, TColor32* Out, TColor32* D);
+    void Land(TColor32* D, int32_t I, int32_t N)
+    {
+        if (Mode != dmOpaque)
+            LandRow(Row.data() + I, D + I, N, Mode, M, true, Src->OnPixelCombine);
+    }
+};
+
+void TTransformRows::DrawRow(int32_t Y)
+{
+    TColor32* d = Dst->PixelAddress(DstArea.Left, Y);
+    TColor32* out = Mode == dmOpaque ? d : Row.data();
+    if (Affine)
+        AffineRow(Y, out, d);
+    else
+        MappedRow(Y, out, d);
+}
+
+// The prepared coefficients step the position along the row. The columns that get a
+// colour form one interval, and inside it the bilinear points whose 2 x 2 block lies
+// inside SrcArea form another: those go to the row kernel, the few between the two
+// borders are sampled one by one.
+void TTransformRows::AffineRow(int32_t Y, TColor32* Out, TColor32* D)
+{
+    const TAffineTransformation& a = *Affine;
+    const int64_t bias = Nearest ? 2047 : 7;
+    const int64_t ax = int64_t(DstArea.Left) * a.A + int64_t(Y) * a.B + a.C + bias;
+    const int64_t ay = int64_t(DstArea.Left) * a.D + int64_t(Y) * a.E + a.F + bias;
+    int64_t first = 0, last = Width();
+    if (Nearest) {
+        NarrowToRange(ax, a.A, SrcArea.Left, SrcArea.Right, first, last);
+        NarrowToRange(ay, a.D, SrcArea.Top, SrcArea.Bottom, first, last);
+        for (int64_t i = first; i < last; ++i)
+            Out[i] = Src->GetPixelFast(int32_t((ax + i * a.A) >> 12), int32_t((ay + i * a.D) >> 12));
+    } else {
+        NarrowToRange(ax, a.A, -1, int64_t(SrcArea.Right) - 1, first, last);
+        NarrowToRange(ay, a.D, -1, int64_t(SrcArea.Bottom) - 1, first, last);
+        int64_t inFirst = first, inLast = last;
+        NarrowToRange(ax, a.A, int64_t(SrcArea.Left) + 1, int64_t(SrcArea.Right) - 2, inFirst, inLast);
+        NarrowToRange(ay, a.D, int64_t(SrcArea.Top) + 1, int64_t(SrcArea.Bottom) - 2, inFirst, inLast);
+        if (inFirst == inLast)
+            inFirst = inLast = last;
+        auto sampleEach = [&](int64_t From, int64_t To) {
+            for (int64_t i = From; i < To; ++i)
+                SampleLinearFixed(Src, (ax + i * a.A) >> 4, (ay + i * a.D) >> 4, SrcArea, Out[i]);
+        };
+        sampleEach(first, inFirst);
+        if (inFirst < inLast)
+            Kernels->BilinearAffine(Src->Bits(), Src->Width(), ax + inFirst * a.A, ay + inFirst * a.D, a.A, a.D,
+                                    int32_t(inLast - inFirst), Out + inFirst);
+        sampleEach(inLast, last);
+    }
+    if (first < last)
+        Land(D, int32_t(first), int32_t(last - first));
+}
+
+// Other maps give each pixel's source point through the transformation.
+void TTransformRows::MappedRow(int32_t Y, TColor32* Out, TColor32* D)
+{
+    int32_t runStart = 0, runLength = 0;
+    for (int32_t i = 0; i < Width(); ++i) {
+        const int32_t x = DstArea.Left + i;
+        int32_t sx, sy;
+        bool have;
+        if (Nearest) {
+            have = T->ReverseMapInt(x, Y, sx, sy) && SrcArea.Left <= sx && sx <= SrcArea.Right &&
+                   SrcArea.Top <= sy && sy <= SrcArea.Bottom;
+            if (have)
+                Out[i] = Src->GetPixelFast(sx, sy);
+        } else {
+            have = T->ReverseMapFixed(x, Y, sx, sy) && SampleLinearFixed(Src, sx, sy, SrcArea, Out[i]);
+        }
+        if (have) {
+            if (runLength++ == 0)
+                runStart = i;
+        } else if (runLength > 0) {
+            Land(D, runStart, runLength);
+            runLength = 0;
+        }
+    }
+    if (runLength > 0)
+        Land(D, runStart, runLength);
+}
+
 } // namespace
 
 void DrawTransformed(TBitmap32* Dst, TBitmap32* Src, TTransformation* T)
@@ -948,100 +1091,14 @@ void DrawTransformed(TBitmap32* Dst, TBitmap32* Src, TTransformation* T)
     if (projective && !projective->Usable())
         return;
     auto* affine = dynamic_cast<TAffineTransformation*>(T);
-    const bool nearest = Src->StretchFilter() == sfNearest;
-    const int32_t w = dstArea.Right - dstArea.Left + 1;
-    std::vector<TColor32> row(static_cast<size_t>(w));
-
-    const TResampleKernels& kernels = ResampleKernels();
-    const bool direct = mode == dmOpaque; // opaque results go straight into Dst
-    for (int32_t y = dstArea.Top; y <= dstArea.Bottom; ++y) {
-        TColor32* d = Dst->PixelAddress(dstArea.Left, y);
-        TColor32* out = direct ? d : row.data();
-        int32_t runStart = 0, runLength = 0;
-        auto flush = [&] {
-            if (!direct)
-                LandRow(row.data() + runStart, d + runStart, runLength, mode, M, true, Src->OnPixelCombine);
-            runLength = 0;
-        };
-        auto take = [&](int32_t i, int32_t n) {
-            if (runLength == 0)
-                runStart = i;
-            runLength += n;
-        };
-        // Affine maps step by the prepared coefficients along the row; others map each pixel.
-        int64_t ax = 0, ay = 0, stepX = 0, stepY = 0;
-        if (affine) {
-            const int64_t bias = nearest ? 2047 : 7;
-            ax = int64_t(dstArea.Left) * affine->A + int64_t(y) * affine->B + affine->C + bias;
-            ay = int64_t(dstArea.Left) * affine->D + int64_t(y) * affine->E + affine->F + bias;
-            stepX = affine->A;
-            stepY = affine->D;
-        }
-        // Bilinear points whose 2 x 2 block lies inside SrcArea (an interval of the row
-        // for an affine map) go to the row kernel.
-        auto interior = [&](int64_t Ax, int64_t Ay) {
-            const int64_t X = Ax >> 12, Y = Ay >> 12;
-            return srcArea.Left < X && X < int64_t(srcArea.Right) - 1 && srcArea.Top < Y &&
-                   Y < int64_t(srcArea.Bottom) - 1;
-        };
-        for (int32_t i = 0; i < w;) {
-            if (affine && !nearest && interior(ax, ay)) {
-                int32_t n = 1;
-                while (i + n < w && interior(ax + n * stepX, ay + n * stepY))
-                    ++n;
-                kernels.BilinearAffine(Src->Bits(), Src->Width(), ax, ay, stepX, stepY, n, out + i);
-                take(i, n);
-                i += n;
-                ax += n * stepX;
-                ay += n * stepY;
-                continue;
-            }
-            const int32_t x = dstArea.Left + i;
-            bool have = false;
-            TColor32 c = 0;
-            if (nearest) {
-                int64_t sx, sy;
-                if (affine) {
-                    sx = ax >> 12;
-                    sy = ay >> 12;
-                    have = true;
-                } else {
-                    int32_t ix, iy;
-                    have = T->ReverseMapInt(x, y, ix, iy);
-                    sx = ix;
-                    sy = iy;
-                }
-                if (have && srcArea.Left <= sx && sx <= srcArea.Right && srcArea.Top <= sy && sy <= srcArea.Bottom)
-                    c = Src->GetPixelFast(int32_t(sx), int32_t(sy));
-                else
-                    have = false;
-            } else {
-                int64_t fx, fy;
-                if (affine) {
-                    fx = ax >> 4;
-                    fy = ay >> 4;
-                    have = true;
-                } else {
-                    int32_t ix, iy;
-                    have = T->ReverseMapFixed(x, y, ix, iy);
-                    fx = ix;
-                    fy = iy;
-                }
-                have = have && SampleLinearFixed(Src, fx, fy, srcArea, c);
-            }
-            if (have) {
-                out[i] = c;
-                take(i, 1);
-            } else if (runLength > 0) {
-                flush();
-            }
-            ++i;
-            ax += stepX;
-            ay += stepY;
-        }
-        if (runLength > 0)
-            flush();
-    }
+    // A vector kernel reads a group of points before it stores them; a bitmap drawn onto
+    // itself must see each pixel stored before the next one is read.
+    const TResampleKernels* kernels = Src == Dst ? &ScalarResampleKernels() : &ResampleKernels();
+    TTransformRows rows{Dst, Src, T, affine, mode, M, Src->StretchFilter() == sfNearest, srcArea, dstArea, kernels, {}};
+    if (mode != dmOpaque)
+        rows.Row.resize(static_cast<size_t>(dstArea.Right - dstArea.Left + 1));
+    for (int32_t y = dstArea.Top; y <= dstArea.Bottom; ++y)
+        rows.DrawRow(y);
     LeaveMmxState();
 }
 

@@ -175,6 +175,93 @@ TEST(Stretch, NearestRepeatsPixels)
             EXPECT_EQ(dst.GetPixelFast(x, y), c[(y / 2) * 2 + x / 2]) << x << "," << y;
 }
 
+namespace {
+
+// The nearest stretch pixel by pixel from its formulas: 16.16 positions from the clipped
+// start by SrcSize / DstSize, the start scaled by (SrcSize - 1) / (DstSize - 1) when
+// storing and by SrcSize / DstSize when blending (equal sizes stored are a copy); a
+// stored row that repeats the source row above it is a copy of the row above, and each
+// pixel is stored before the next is read.
+void ReferenceNearest(TBitmap32& Dst, const TRect& DstRect, TBitmap32& Src, const TRect& SrcRect)
+{
+    const int64_t left = std::max(DstRect.Left, 0), top = std::max(DstRect.Top, 0);
+    const int64_t right = std::min(DstRect.Right, Dst.Width()), bottom = std::min(DstRect.Bottom, Dst.Height());
+    const bool opaque = Src.DrawMode() == dmOpaque;
+    if (right <= left || bottom <= top || (!opaque && Src.MasterAlpha() == 0))
+        return;
+    const int64_t srcW = SrcRect.Width(), srcH = SrcRect.Height(), dstW = DstRect.Width(), dstH = DstRect.Height();
+    if (opaque && srcW == dstW && srcH == dstH) {
+        CopyRectBlend(&Dst, DstRect.Left, DstRect.Top, &Src, SrcRect);
+        return;
+    }
+    auto start = [opaque](int64_t Off, int64_t SrcSize, int64_t DstSize) -> int64_t {
+        const int64_t num = opaque ? SrcSize - 1 : SrcSize, den = opaque ? DstSize - 1 : DstSize;
+        if (den == 0)
+            return 0;
+        const int64_t p = Off * num * 65535, q = p / den, r = p % den; // halves rounded up
+        return 2 * r >= den ? q + 1 : q;
+    };
+    const int64_t startX = start(left - DstRect.Left, srcW, dstW), startY = start(top - DstRect.Top, srcH, dstH);
+    int64_t lastRow = -1;
+    for (int64_t y = top; y < bottom; ++y) {
+        const int64_t sy = std::clamp<int64_t>((startY + (y - top) * ((srcH << 16) / dstH)) >> 16, 0, srcH - 1);
+        for (int64_t x = left; x < right; ++x) {
+            TColor32& d = *Dst.PixelAddress(int32_t(x), int32_t(y));
+            if (opaque && sy == lastRow) {
+                d = Dst.GetPixelFast(int32_t(x), int32_t(y - 1));
+                continue;
+            }
+            const int64_t sx = std::clamp<int64_t>((startX + (x - left) * ((srcW << 16) / dstW)) >> 16, 0, srcW - 1);
+            const TColor32 c = Src.GetPixelFast(int32_t(sx) + SrcRect.Left, int32_t(sy) + SrcRect.Top);
+            if (opaque)
+                d = c;
+            else if (Src.MasterAlpha() < 255)
+                BlendPixelMasterInPlace(c, d, Src.MasterAlpha());
+            else
+                BlendPixelInPlace(c, d);
+        }
+        lastRow = sy;
+    }
+}
+
+} // namespace
+
+// Seeded random pictures and rectangles, shrinking far and a little, enlarging, clipped,
+// stored, blended and drawn onto the source itself: the nearest stretch gives the
+// formula's pixels whichever way a row's pixels are picked.
+TEST(Stretch, NearestMatchesTheFormulaOverRandomRects)
+{
+    std::mt19937 rng(404);
+    auto pick = [&](int32_t Lo, int32_t Hi) { return Lo + int32_t(rng() % uint32_t(Hi - Lo + 1)); };
+    for (int round = 0; round < 400; ++round) {
+        TBitmap32 src, a, b;
+        const int32_t sw = pick(1, 120), sh = pick(1, 30);
+        FillRandom(src, sw, sh, rng());
+        const int32_t sl = pick(0, sw - 1), st = pick(0, sh - 1);
+        const TRect srcRect = Rect(sl, st, pick(sl + 1, sw), pick(st + 1, sh));
+        const int32_t dw = pick(1, 130), dh = pick(1, 30);
+        const int32_t dl = pick(-30, dw), dt = pick(-10, dh);
+        const TRect dstRect = Rect(dl, dt, dl + pick(1, 250), dt + pick(1, 40));
+        src.SetStretchFilter(sfNearest);
+        src.SetDrawMode(round % 3 == 0 ? dmBlend : dmOpaque);
+        src.SetMasterAlpha(round % 6 == 0 ? pick(0, 254) : 255);
+        if (round % 5 == 4 && src.DrawMode() == dmOpaque && (dstRect.Width() != srcRect.Width() ||
+                                                               dstRect.Height() != srcRect.Height())) {
+            a.Assign(&src);
+            b.Assign(&src);
+            StretchRectBlend(&a, dstRect, &a, srcRect);
+            ReferenceNearest(b, dstRect, b, srcRect);
+            ASSERT_TRUE(SamePixels(a, b)) << "onto itself " << round;
+            continue;
+        }
+        FillRandom(a, dw, dh, rng());
+        b.Assign(&a);
+        StretchRectBlend(&a, dstRect, &src, srcRect);
+        ReferenceNearest(b, dstRect, src, srcRect);
+        ASSERT_TRUE(SamePixels(a, b)) << round;
+    }
+}
+
 TEST(Stretch, OnePixelDestinationStartsAtTheFirstSourcePixel)
 {
     TBitmap32 src, dst;
@@ -614,6 +701,87 @@ TEST(DrawTransformedTest, EmptyBitmapsDrawNothing)
     u.SetSourceRect(MakeSingleRect(0, 0, 1, 1));
     DrawTransformed(&dst, &one, &u);
     EXPECT_EQ(dst.GetPixelFast(0, 0), W);
+}
+
+namespace {
+
+// DrawTransformed pixel by pixel from its formulas: every destination pixel of the
+// clipped bounds mapped back on its own, sampled (nearest, or bilinear with the clipped
+// reads near the border) and landed by the mode.
+void ReferenceTransformed(TBitmap32& Dst, TBitmap32& Src, TTransformation& T)
+{
+    TRect srcArea, dstArea;
+    if (!IntersectRects(srcArea, SingleRectToRect(T.SrcRect(), rrClosest), Rect(0, 0, Src.Width() - 1, Src.Height() - 1)) ||
+        !IntersectRects(dstArea, T.GetDestBounds(), Rect(0, 0, Dst.Width() - 1, Dst.Height() - 1)))
+        return;
+    for (int32_t y = dstArea.Top; y <= dstArea.Bottom; ++y)
+        for (int32_t x = dstArea.Left; x <= dstArea.Right; ++x) {
+            int32_t sx, sy;
+            TColor32 c;
+            if (Src.StretchFilter() == sfNearest) {
+                if (!T.ReverseMapInt(x, y, sx, sy) || sx < srcArea.Left || sx > srcArea.Right || sy < srcArea.Top ||
+                    sy > srcArea.Bottom)
+                    continue;
+                c = Src.GetPixelFast(sx, sy);
+            } else {
+                if (!T.ReverseMapFixed(x, y, sx, sy))
+                    continue;
+                const int32_t X = sx >> 8, Y = sy >> 8;
+                if (X < -1 || Y < -1 || X >= srcArea.Right || Y >= srcArea.Bottom)
+                    continue;
+                const uint32_t wx = 255 - uint32_t(sx & 255), wy = 255 - uint32_t(sy & 255);
+                const TColor32 top = MixPixel(Src.GetPixelClipped(X, Y), Src.GetPixelClipped(X + 1, Y), wx);
+                const TColor32 bottom = MixPixel(Src.GetPixelClipped(X, Y + 1), Src.GetPixelClipped(X + 1, Y + 1), wx);
+                c = MixPixel(top, bottom, wy);
+            }
+            TColor32& d = *Dst.PixelAddress(x, y);
+            if (Src.DrawMode() == dmOpaque)
+                d = c;
+            else
+                BlendPixelMasterInPlace(c, d, Src.MasterAlpha());
+        }
+}
+
+} // namespace
+
+// Seeded random rotations, scalings and shifts, partly outside either bitmap, with
+// source rectangles inside the picture or reaching past it: rows drawn in one piece
+// (the columns with a colour and the inner ones found by arithmetic) give the pixels of
+// the pixel-by-pixel formulas, also for a picture drawn onto itself.
+TEST(DrawTransformedTest, AffineMatchesTheFormulaOverRandomMaps)
+{
+    std::mt19937 rng(31);
+    auto pick = [&](int32_t Lo, int32_t Hi) { return Lo + int32_t(rng() % uint32_t(Hi - Lo + 1)); };
+    for (int round = 0; round < 300; ++round) {
+        TBitmap32 src, a, b;
+        const int32_t sw = pick(1, 70), sh = pick(1, 50);
+        FillRandom(src, sw, sh, rng());
+        src.SetOuterColor(rng());
+        FillRandom(a, pick(1, 90), pick(1, 60), rng());
+        b.Assign(&a);
+        const int sort = round % 4;
+        src.SetStretchFilter(sort == 3 ? sfNearest : sfLinear);
+        src.SetDrawMode(sort == 1 ? dmBlend : dmOpaque);
+        src.SetMasterAlpha(sort == 1 ? pick(1, 255) : 255);
+        TAffineTransformation t;
+        t.SetSourceRect(MakeSingleRect(float(pick(-5, sw / 2)), float(pick(-5, sh / 2)), float(pick(sw / 2, sw + 5)),
+                                       float(pick(sh / 2, sh + 5))));
+        t.Rotate(float(pick(1, sw)), float(pick(1, sh)), float(pick(-360, 360)) + float(rng() % 100) / 100);
+        const float scale = round % 5 == 0 ? float(pick(1, 40)) / 8 : 1.0f;
+        t.Scale(scale, round % 7 == 0 ? 1 / scale : scale);
+        t.Translate(float(pick(-20, 40)) + float(rng() % 64) / 64, float(pick(-20, 30)));
+        DrawTransformed(&a, &src, &t);
+        ReferenceTransformed(b, src, t);
+        ASSERT_TRUE(SamePixels(a, b)) << round;
+        if (src.DrawMode() == dmOpaque) {
+            // Onto itself: each pixel stored before the next is read, row by row.
+            a.Assign(&src);
+            b.Assign(&src);
+            DrawTransformed(&a, &a, &t);
+            ReferenceTransformed(b, b, t);
+            ASSERT_TRUE(SamePixels(a, b)) << "onto itself " << round;
+        }
+    }
 }
 
 TEST(ClearBorderAlphaTest, OutlineOnly)

@@ -25,6 +25,8 @@ std::vector<TNamedSet> AllSets()
         Sets.push_back({"sse2", Sse2BlendRoutines()});
     if (Avx2BlendRoutines())
         Sets.push_back({"avx2", Avx2BlendRoutines()});
+    if (Avx512BlendRoutines())
+        Sets.push_back({"avx512", Avx512BlendRoutines()});
     return Sets;
 }
 
@@ -280,7 +282,9 @@ TEST(Raster32Blend, SelectionFollowsProcessorAndEnvironment)
     bool Expect = !Forced && CpuHasMmx() && SimdBlendRoutines() != nullptr;
     EXPECT_EQ(MmxActive(), Expect);
     EXPECT_EQ(&BlendRoutines(), Expect ? SimdBlendRoutines() : &ScalarBlendRoutines());
-    if (CpuHasAvx2()) {
+    if (CpuHasAvx512Bw()) {
+        EXPECT_EQ(SimdBlendRoutines(), Avx512BlendRoutines());
+    } else if (CpuHasAvx2()) {
         EXPECT_EQ(SimdBlendRoutines(), Avx2BlendRoutines());
     }
     // The shorthands reach the chosen set.

@@ -19,6 +19,8 @@ std::vector<const TResampleKernels*> VectorSets()
         sets.push_back(Sse2ResampleKernels());
     if (Avx2ResampleKernels())
         sets.push_back(Avx2ResampleKernels());
+    if (Avx512ResampleKernels())
+        sets.push_back(Avx512ResampleKernels());
     return sets;
 }
 
@@ -45,6 +47,9 @@ TEST(ResampleKernels, PlainKernelsAreMixPixel)
         x0[size_t(i)] = int32_t(rng() % 36);
         wx[size_t(i)] = uint8_t(rng());
     }
+    k.LinearHorzRun(vert.data(), wx.data(), 36, out.data());
+    for (int i = 0; i < 36; ++i)
+        ASSERT_EQ(out[size_t(i)], MixPixel(vert[size_t(i)], vert[size_t(i) + 1], wx[size_t(i)])) << i;
     k.LinearHorz(vert.data(), x0.data(), wx.data(), 36, out.data());
     for (int i = 0; i < 36; ++i) {
         TColor32 left = MixPixel(r0[size_t(x0[size_t(i)])], r1[size_t(x0[size_t(i)])], 77);
@@ -52,6 +57,9 @@ TEST(ResampleKernels, PlainKernelsAreMixPixel)
         ASSERT_EQ(out[size_t(i)], MixPixel(left, right, wx[size_t(i)])) << i;
     }
     const std::vector<uint8_t>& w8 = wx;
+    k.NearestRow(r0.data(), 37, x0.data(), 36, out.data());
+    for (int i = 0; i < 36; ++i)
+        ASSERT_EQ(out[size_t(i)], r0[size_t(x0[size_t(i)])]) << i;
     k.LinearRow(r0.data(), r1.data(), 77, x0.data(), w8.data(), nullptr, 36, out.data());
     for (int i = 0; i < 36; ++i) {
         const size_t x = size_t(x0[size_t(i)]);
@@ -112,6 +120,12 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
             plain.LinearHorz(vert.data(), x0.data(), wx.data(), n, outA.data());
             k->LinearHorz(vert.data(), x0.data(), wx.data(), n, outB.data());
             ASSERT_EQ(outA, outB) << round;
+            // Consecutive columns, reading no further than column n of an exact buffer.
+            const int32_t runLength = std::min(n, width - 1);
+            const std::vector<TColor32> exact(vert.begin(), vert.begin() + runLength + 1);
+            plain.LinearHorzRun(exact.data(), wx.data(), runLength, outA.data());
+            k->LinearHorzRun(exact.data(), wx.data(), runLength, outB.data());
+            ASSERT_EQ(outA, outB) << round;
         }
         // Both passes at once, over column tables whose groups sometimes fit in eight
         // pixels (steps up to 3 apart, repeats) and sometimes not.
@@ -136,6 +150,25 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
             std::vector<TColor32> outA(static_cast<size_t>(n)), outB(static_cast<size_t>(n));
             plain.LinearRow(r0.data(), r1.data(), wy, x0.data(), wx.data(), near.data(), n, outA.data());
             k->LinearRow(r0.data(), r1.data(), wy, x0.data(), wx.data(), near.data(), n, outB.data());
+            ASSERT_EQ(outA, outB) << round;
+        }
+        // Nearest rows: columns packed or spread out, repeated, going back, near the row's
+        // end; the row is exactly RowWidth pixels long, so a read past it is caught.
+        for (int round = 0; round < 400; ++round) {
+            const int32_t width = 1 + int32_t(rng() % 80), n = 1 + int32_t(rng() % 50);
+            std::vector<TColor32> row(static_cast<size_t>(width));
+            for (auto& p : row)
+                p = rng();
+            const uint32_t spread = 1 + rng() % 4;
+            std::vector<int32_t> x(static_cast<size_t>(n));
+            int32_t at = int32_t(rng() % uint32_t(width));
+            for (auto& c : x) {
+                c = at;
+                at = rng() % 12 == 0 ? int32_t(rng() % uint32_t(width)) : std::min(at + int32_t(rng() % spread), width - 1);
+            }
+            std::vector<TColor32> outA(static_cast<size_t>(n)), outB(static_cast<size_t>(n));
+            plain.NearestRow(row.data(), width, x.data(), n, outA.data());
+            k->NearestRow(row.data(), width, x.data(), n, outB.data());
             ASSERT_EQ(outA, outB) << round;
         }
         // Bilinear samples along an affine row inside a random 40 x 40 picture.
@@ -186,6 +219,8 @@ TEST(ResampleKernels, EveryChannelPairAndWeight)
             ASSERT_EQ(vertA, vertB) << w;
             plain.LinearHorz(vertA.data(), x0.data(), wx.data(), n - 1, rowA.data());
             k->LinearHorz(vertA.data(), x0.data(), wx.data(), n - 1, rowB.data());
+            ASSERT_EQ(rowA, rowB) << w;
+            k->LinearHorzRun(vertA.data(), wx.data(), n - 1, rowB.data());
             ASSERT_EQ(rowA, rowB) << w;
             plain.LinearRow(r0.data(), r1.data(), w, x0.data(), wx.data(), near.data(), n - 1, rowA.data());
             k->LinearRow(r0.data(), r1.data(), w, x0.data(), wx.data(), near.data(), n - 1, rowB.data());

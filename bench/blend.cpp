@@ -143,6 +143,16 @@ BENCHMARK(BM_BlendRunMaster_Pixman)->Unit(benchmark::kMillisecond);
 #endif
 
 
+// The name of the set the processor test chose.
+const char* SetName()
+{
+    if (!MmxActive())
+        return "scalar";
+    if (&BlendRoutines() == Avx512BlendRoutines())
+        return "AVX-512";
+    return &BlendRoutines() == Avx2BlendRoutines() ? "AVX2" : "SSE2";
+}
+
 void PrintRatio(const TRatioReporter& Reporter, const std::string& Routine)
 {
     double Ours = Reporter.Median("BM_" + Routine + "_Kelvane");
@@ -151,7 +161,7 @@ void PrintRatio(const TRatioReporter& Reporter, const std::string& Routine)
         return;
     std::printf("%s: pixman / kelvane throughput ratio %.2f (kelvane %.3f ms, pixman %.3f ms per frame, %s set)\n",
                 Routine.c_str(), Theirs / Ours, Ours, Theirs,
-                !MmxActive() ? "scalar" : &BlendRoutines() == Avx2BlendRoutines() ? "AVX2" : "SSE2");
+                SetName());
 }
 
 } // namespace

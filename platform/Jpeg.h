@@ -58,4 +58,10 @@ private:
 std::vector<uint8_t> EncodeJpeg(const TBitmap& Bitmap, int32_t Quality, bool Grayscale, bool Progressive);
 void DecodeJpeg(const uint8_t* Data, size_t Size, TBitmap& Bitmap, bool Grayscale, bool Fast);
 
+// Whether DataBytes of file could hold a complete picture of this size: every MCU of
+// the first scan costs at least one bit of Huffman code. Files that fail it are cut
+// short or lie about their size; decoders refuse them before taking the picture's
+// memory. (A flat picture in arithmetic coding could in theory be smaller still.)
+bool JpegDataCanHold(int64_t Width, int64_t Height, int32_t MaxHSamp, int32_t MaxVSamp, int64_t DataBytes);
+
 } // namespace kv

@@ -135,7 +135,10 @@ void TGIFImage::Draw(TCanvas& ACanvas, const TRect& Rect)
         FPainter = nullptr;
     }
     if (!(FDrawOptions & doDrawDirect)) {
-        while (painter && painter->Async() && !painter->Terminated() && !painter->Started()) {
+        // A run that ends without painting (an empty first frame) is gone from FPainter
+        // once its last call has run here, and is waited for no longer.
+        while (painter && painter->Async() && !painter->Terminated() && !painter->Started() &&
+               FPainter == painter.get()) {
             if (QuitRequested())
                 return; // the painter keeps running; the quit goes on to the event loop
             if (!ProcessPendingSynchronizedCalls())

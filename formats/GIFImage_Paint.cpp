@@ -437,6 +437,9 @@ void TGIFPainter::Execute()
                     if (auto* gce = sub.GraphicControlExtension(); gce && gce->Delay() != 0)
                         nextDelay = gce->Delay();
                 });
+                // Handled, drawn or not (disposal 4 to 7 draws nothing): Draw waits no longer,
+                // whatever delay comes next.
+                FStarted = true;
                 FPreviousDisposal = FDisposal;
                 delay = std::max(nextDelay, GIFSettings().MinimumFrameDelay);
                 if (delay > GIFSettings().MaximumFrameDelay && !Async())

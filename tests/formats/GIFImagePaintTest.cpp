@@ -300,3 +300,17 @@ TEST(GIFPicture, ScreenLargerThanTheStreamCouldCoverIsRefused)
         }
     }
 }
+
+// A first frame whose disposal (4 to 7) draws nothing, then a ten-minute delay: Draw
+// returns once that frame is handled instead of waiting for the second.
+TEST(GIFPainter, AsyncFirstFrameDrawingNothingEndsDraw)
+{
+    auto img = Animation(2, 0, 60000);
+    img->Images()[0]->GraphicControlExtension()->SetDisposal(4);
+    img->Images()[1]->GraphicControlExtension()->SetDisposal(2);
+    img->SetDrawOptions(0x060F);
+    auto target = Target(2, 2);
+    img->Draw(*target->Canvas(), Rect(0, 0, 2, 2)); // returned: the test passes
+    img->StopDraw();
+    EXPECT_EQ(img->PainterCount(), 0);
+}

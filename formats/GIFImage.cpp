@@ -403,6 +403,11 @@ void TGIFHeader::LoadFromStream(TStream& Stream)
     FPacked = lsd[4];
     FBackgroundColorIndex = lsd[5];
     FAspectRatio = lsd[6];
+    // Every render allocates the whole screen: one that frames filling the rest of the
+    // stream could not cover (the bound each frame meets) is refused, not left to cost
+    // a gigabyte per paste of a few bytes.
+    if (int64_t(FWidth) * FHeight > std::max<int64_t>(0, Stream.Remaining()) * 4 * 4096)
+        throw GIFException("Invalid GIF data");
     if (FPacked & 0x80) {
         int32_t count = 1 << ((FPacked & 7) + 1);
         if (count < 2 || count > 256)

@@ -135,7 +135,10 @@ void TGIFImage::Draw(TCanvas& ACanvas, const TRect& Rect)
         FPainter = nullptr;
     }
     if (!(FDrawOptions & doDrawDirect)) {
-        while (painter && painter->Async() && !painter->Terminated() && !painter->Started()) {
+        // A run that ends without painting (an empty first frame) is gone from FPainter
+        // once its last call has run here, and is waited for no longer.
+        while (painter && painter->Async() && !painter->Terminated() && !painter->Started() &&
+               FPainter == painter.get()) {
             if (QuitRequested())
                 return; // the painter keeps running; the quit goes on to the event loop
             if (!ProcessPendingSynchronizedCalls())
@@ -434,6 +437,9 @@ void TGIFPainter::Execute()
                     if (auto* gce = sub.GraphicControlExtension(); gce && gce->Delay() != 0)
                         nextDelay = gce->Delay();
                 });
+                // Handled, drawn or not (disposal 4 to 7 draws nothing): Draw waits no longer,
+                // whatever delay comes next.
+                FStarted = true;
                 FPreviousDisposal = FDisposal;
                 delay = std::max(nextDelay, GIFSettings().MinimumFrameDelay);
                 if (delay > GIFSettings().MaximumFrameDelay && !Async())

@@ -1,6 +1,7 @@
 #include "imaging/JpegFilter.h"
 
 #include "imaging/ImagingProc.h"
+#include "platform/Jpeg.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -122,6 +123,7 @@ void DestTerm(j_compress_ptr cinfo)
 struct TJpegStreamSrc {
     jpeg_source_mgr Pub;
     TStream* Stream = nullptr;
+    int64_t Start = 0; // where the picture's bytes begin
     bool StartOfFile = false;
     bool* Aborting = nullptr;
     std::exception_ptr Failure;
@@ -335,10 +337,12 @@ bool RunDecompressHeader(TDecompressJob& job)
     jpeg_read_header(&d, TRUE);
     if (Aborting(progress))
         return true;
-    // Refused before jpeg_start_decompress: for a progressive file that call already
-    // allocates coefficient buffers for the whole picture.
+    // Refused before jpeg_start_decompress, as is a picture its bytes cannot hold: for a
+    // progressive file that call already allocates coefficient buffers for the whole picture.
     if (int64_t(d.image_width) > MaxPixelSide || int64_t(d.image_height) > MaxPixelSide ||
-        int64_t(d.image_width) * int64_t(d.image_height) > MaxPixelCount) {
+        int64_t(d.image_width) * int64_t(d.image_height) > MaxPixelCount ||
+        !JpegDataCanHold(d.image_width, d.image_height, d.max_h_samp_factor, d.max_v_samp_factor,
+                         job.Src->Stream->Size() - job.Src->Start)) {
         job.OverCap = true;
         progress.SetAborting();
         return true;
@@ -539,6 +543,7 @@ void LoadJpegFromStream(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params,
     src->Pub.resync_to_restart = jpeg_resync_to_restart;
     src->Pub.term_source = SrcTerm;
     src->Stream = &Stream;
+    src->Start = Stream.Position();
     src->Aborting = Progress.Aborting;
     std::vector<uint8_t> rowBuffer;
 

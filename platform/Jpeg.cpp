@@ -104,6 +104,11 @@ bool DecodeCore(DecodeState& S, const uint8_t* Data, size_t Size, const TJpegDec
         S.SizeError = "JPEG picture too large";
         return false;
     }
+    if (!JpegDataCanHold(S.Info.image_width, S.Info.image_height, S.Info.max_h_samp_factor,
+                         S.Info.max_v_samp_factor, int64_t(Size))) {
+        S.SizeError = "JPEG data too short for its picture size";
+        return false;
+    }
     const int outBytes = T.Layout == jlBGRA32 ? 4 : 3;
     const bool cmyk = S.Info.jpeg_color_space == JCS_CMYK || S.Info.jpeg_color_space == JCS_YCCK;
     S.Info.out_color_space = cmyk ? JCS_CMYK
@@ -217,6 +222,13 @@ bool EncodeCore(EncodeState& S, const TBitmap& B, int32_t Quality, bool Grayscal
 }
 
 } // namespace
+
+bool JpegDataCanHold(int64_t Width, int64_t Height, int32_t MaxHSamp, int32_t MaxVSamp, int64_t DataBytes)
+{
+    const int64_t mcuWidth = 8 * std::max(MaxHSamp, 1), mcuHeight = 8 * std::max(MaxVSamp, 1);
+    const int64_t mcus = ((Width + mcuWidth - 1) / mcuWidth) * ((Height + mcuHeight - 1) / mcuHeight);
+    return mcus <= DataBytes * 8;
+}
 
 void DecodeJpeg(const uint8_t* Data, size_t Size, TBitmap& Bitmap, bool Grayscale, bool Fast)
 {

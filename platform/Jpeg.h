@@ -79,5 +79,10 @@ void DecodeJpeg32(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Op
 void ReadJpegSize(const uint8_t* Data, size_t Size, int32_t& Width, int32_t& Height);
 // The largest DCT reduction (1, 2, 4 or 8) whose picture still covers BoxWidth x BoxHeight.
 int32_t JpegScaleFor(int32_t Width, int32_t Height, int32_t BoxWidth, int32_t BoxHeight);
+// Whether DataBytes of file could hold a complete picture of this size: every MCU of
+// the first scan costs at least one bit of Huffman code. Files that fail it are cut
+// short or lie about their size; decoders refuse them before taking the picture's
+// memory. (A flat picture in arithmetic coding could in theory be smaller still.)
+bool JpegDataCanHold(int64_t Width, int64_t Height, int32_t MaxHSamp, int32_t MaxVSamp, int64_t DataBytes);
 
 } // namespace kv

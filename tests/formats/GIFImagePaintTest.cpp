@@ -264,3 +264,53 @@ TEST(GIFPainter, AsyncPainterStopsAndPictureDiesWhilePlaying)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
+
+// An asynchronous run that ends without painting (its first frame is empty) must not
+// leave Draw waiting for a first frame that never comes.
+TEST(GIFPainter, AsyncRunWithoutAnyFrameEndsDraw)
+{
+    auto img = Animation(2, 0, 2);
+    img->Images()[0]->SetSize(0, 0);
+    img->SetDrawOptions(0x060F);
+    auto target = Target(2, 2);
+    img->Draw(*target->Canvas(), Rect(0, 0, 2, 2)); // returned: the test passes
+    img->StopDraw();
+    EXPECT_EQ(img->PainterCount(), 0);
+}
+
+// The 43-byte still picture leaves 30 bytes after its screen descriptor: frames in them
+// could cover 30 x 4 x 4096 = 491520 pixels, and no larger screen is taken.
+TEST(GIFPicture, ScreenLargerThanTheStreamCouldCoverIsRefused)
+{
+    const std::vector<uint8_t> still = {0x47, 0x49, 0x46, 0x38, 0x37, 0x61, 0x08, 0x00, 0x04, 0x00, 0x80,
+                                        0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x2C, 0x00, 0x00,
+                                        0x00, 0x00, 0x08, 0x00, 0x04, 0x00, 0x00, 0x02, 0x0A, 0x0C, 0x62,
+                                        0x70, 0x6A, 0xB9, 0x88, 0x1E, 0x54, 0xA0, 0x00, 0x00, 0x3B};
+    for (auto [w, h, ok] : {std::tuple{700, 702, true}, std::tuple{701, 702, false}, std::tuple{4096, 65280, false}}) {
+        std::vector<uint8_t> data = still;
+        PutU16LE(&data[6], uint16_t(w));
+        PutU16LE(&data[8], uint16_t(h));
+        TReadOnlyMemoryStream s(data.data(), int64_t(data.size()));
+        TGIFImage img;
+        if (ok) {
+            img.LoadFromStream(s);
+            EXPECT_EQ(img.Width(), w);
+        } else {
+            EXPECT_THROW(img.LoadFromStream(s), GIFException) << w << "x" << h;
+        }
+    }
+}
+
+// A first frame whose disposal (4 to 7) draws nothing, then a ten-minute delay: Draw
+// returns once that frame is handled instead of waiting for the second.
+TEST(GIFPainter, AsyncFirstFrameDrawingNothingEndsDraw)
+{
+    auto img = Animation(2, 0, 60000);
+    img->Images()[0]->GraphicControlExtension()->SetDisposal(4);
+    img->Images()[1]->GraphicControlExtension()->SetDisposal(2);
+    img->SetDrawOptions(0x060F);
+    auto target = Target(2, 2);
+    img->Draw(*target->Canvas(), Rect(0, 0, 2, 2)); // returned: the test passes
+    img->StopDraw();
+    EXPECT_EQ(img->PainterCount(), 0);
+}

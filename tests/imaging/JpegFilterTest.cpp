@@ -1,6 +1,7 @@
 #include "imaging/ImagingIO.h"
 #include "imaging/JpegFilter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -546,4 +547,28 @@ TEST(JpegFilter, ShortWriteAbortsWithoutException)
     EXPECT_NO_THROW(SaveJpegToStream(s, b, p, progress));
     EXPECT_TRUE(aborting);
     EXPECT_LT(reports, 512);
+}
+
+// A few hundred bytes cannot hold a 16000 x 16000 picture: both reads stop before
+// libjpeg sizes its buffers for it, baseline or progressive.
+TEST(JpegFilter, RefusesPictureItsBytesCannotHold)
+{
+    TBitmap b;
+    Gradient(b, 16, 16);
+    for (bool progressive : {false, true}) {
+        TIOParamsVals p(nullptr);
+        p.JpegProgressive = progressive;
+        auto d = Save(b, p);
+        const uint8_t marker[2] = {0xFF, uint8_t(progressive ? 0xC2 : 0xC0)};
+        const auto sof = std::search(d.begin(), d.end(), marker, marker + 2);
+        ASSERT_NE(sof, d.end());
+        PutU16BE(&*sof + 5, 16000);
+        PutU16BE(&*sof + 7, 16000);
+        for (bool paramsOnly : {false, true}) {
+            TLoaded l;
+            Load(d, p, l, paramsOnly);
+            EXPECT_TRUE(l.Aborting) << progressive << paramsOnly;
+            EXPECT_EQ(l.Bitmap.Width(), 0);
+        }
+    }
 }

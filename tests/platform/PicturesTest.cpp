@@ -1,6 +1,7 @@
 #include "platform/Icon.h"
 #include "platform/Jpeg.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -251,5 +252,34 @@ TEST(Jpeg, ScaledDecodeSizesAndTheScaleForABox)
         FAIL();
     } catch (const EJPEG& e) {
         EXPECT_EQ(e.Message(), "JPEG error #53: Not a JPEG file");
+    }
+}
+
+TEST(Jpeg, RefusesPictureItsBytesCannotHold)
+{
+    // One bit per MCU at least: 3000 x 2000 in 16 x 16 MCUs is 188 x 125 of them.
+    struct Row {
+        int64_t W, H;
+        int32_t HS, VS;
+        int64_t Bytes;
+        bool Holds;
+    };
+    for (const Row& r : {Row{3000, 2000, 2, 2, 2938, true}, Row{3000, 2000, 2, 2, 2937, false},
+                         Row{8, 8, 1, 1, 1, true}, Row{16000, 16000, 1, 1, 356, false},
+                         Row{1, 1, 0, 0, 0, false}})
+        EXPECT_EQ(JpegDataCanHold(r.W, r.H, r.HS, r.VS, r.Bytes), r.Holds) << r.W << " " << r.Bytes;
+
+    TBitmap src;
+    Gradient(src, 16, 16);
+    for (bool progressive : {false, true}) {
+        auto data = EncodeJpeg(src, 80, false, progressive);
+        const uint8_t marker[2] = {0xFF, uint8_t(progressive ? 0xC2 : 0xC0)};
+        const auto sof = std::search(data.begin(), data.end(), marker, marker + 2);
+        ASSERT_NE(sof, data.end());
+        PutU16BE(&*sof + 5, 16000);
+        PutU16BE(&*sof + 7, 16000);
+        TBitmap out;
+        EXPECT_THROW(DecodeJpeg(data.data(), data.size(), out, false, false), EJPEG) << progressive;
+        EXPECT_TRUE(out.Empty());
     }
 }

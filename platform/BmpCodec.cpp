@@ -311,23 +311,29 @@ int64_t ReadRows32(TStream& Stream, const Header& H, TPixelFormat Format, int64_
 {
     const int64_t fileStride = ((int64_t(H.Width) * H.Bits + 31) / 32) * 4;
     const bool raw = RawCopy(H, Format);
-    std::vector<uint8_t> row(static_cast<size_t>(fileStride));
+    // Rows are read a batch at a time: one read per row would cost a call per row.
+    const int32_t batch = int32_t(std::clamp<int64_t>((int64_t(1) << 20) / fileStride, 1, H.Height));
+    std::vector<uint8_t> rows(static_cast<size_t>(fileStride * batch));
     int64_t consumed = 0;
-    for (int32_t r = 0; r < H.Height; ++r) {
-        const int64_t n = std::min<int64_t>(fileStride, DataAvail - consumed);
-        if (n < fileStride)
-            std::fill(row.begin() + n, row.end(), uint8_t(0));
-        Stream.ReadBuffer(row.data(), n);
+    for (int32_t r0 = 0; r0 < H.Height; r0 += batch) {
+        const int32_t count = std::min(batch, H.Height - r0);
+        const int64_t want = fileStride * count, n = std::min<int64_t>(want, DataAvail - consumed);
+        if (n < want)
+            std::fill(rows.begin() + n, rows.begin() + want, uint8_t(0));
+        Stream.ReadBuffer(rows.data(), n);
         consumed += n;
-        uint32_t* out = Dest + size_t(H.TopDown ? r : H.Height - 1 - r) * size_t(H.Width);
-        const uint8_t* s = row.data();
-        if (Format == pf24bit) {
-            for (int32_t x = 0; x < H.Width; ++x, s += 3)
-                out[x] = 0xFF000000u | (uint32_t(s[2]) << 16) | (uint32_t(s[1]) << 8) | s[0];
-        } else if (raw) {
-            std::memcpy(out, s, size_t(H.Width) * 4);
-        } else {
-            UnpackRow(H, s, reinterpret_cast<uint8_t*>(out), H.Width);
+        for (int32_t i = 0; i < count; ++i) {
+            const int32_t r = r0 + i;
+            uint32_t* out = Dest + size_t(H.TopDown ? r : H.Height - 1 - r) * size_t(H.Width);
+            const uint8_t* s = rows.data() + size_t(i) * size_t(fileStride);
+            if (Format == pf24bit) {
+                for (int32_t x = 0; x < H.Width; ++x, s += 3)
+                    out[x] = 0xFF000000u | (uint32_t(s[2]) << 16) | (uint32_t(s[1]) << 8) | s[0];
+            } else if (raw) {
+                std::memcpy(out, s, size_t(H.Width) * 4);
+            } else {
+                UnpackRow(H, s, reinterpret_cast<uint8_t*>(out), H.Width);
+            }
         }
     }
     return consumed;

@@ -96,10 +96,11 @@ bool TMainForm::OpenGifFile(const std::string& FileName)
 {
     TGIFImage gif;
     gif.LoadFromFile(FileName);
-    TBitmap picture;
-    picture.Assign(&gif);
+    // Assigning the GIF to a platform bitmap would copy the current frame's bitmap as it
+    // stands; that frame's own bitmap converts to the same 32-bit pixels without the copy.
     TBitmap32 loaded;
-    loaded.Assign(&picture);
+    if (!gif.Empty())
+        loaded.Assign(gif.CurrentBitmap());
     ClearDocument();
     ImgView->Bitmap()->TakeOver(loaded);
     pnlImage->setVisible(!ImgView->Bitmap()->IsEmpty());

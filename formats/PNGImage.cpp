@@ -258,6 +258,13 @@ struct TRowDecoder {
         }
     }
 
+    // A colour row (B, G, R from Expand) as opaque 32-bit words at Start, Start + Step...
+    static void Scatter32(const uint8_t* Px, int W, uint32_t* Dst, int Start, int Step)
+    {
+        for (int i = 0, x = Start; i < W; ++i, x += Step, Px += 3)
+            Dst[x] = 0xFF000000u | (uint32_t(Px[2]) << 16) | (uint32_t(Px[1]) << 8) | Px[0];
+    }
+
     // Expanded pixels of one pass row into the bitmap row at Start, Start + Step...
     void Scatter(const uint8_t* Px, int W, uint8_t* Dst, int Start, int Step) const
     {
@@ -783,6 +790,44 @@ void DecodeRows(TRowDecoder& Dec, TZBlockInflater& Z, TPNGImage& Img, TRowBlock&
     });
 }
 
+// A colour picture straight into a block of top-down opaque 32-bit words. Rows the data
+// does not reach stay opaque black, as the bitmap's untouched black rows would come out.
+void DecodeRows32(TRowDecoder& Dec, TZBlockInflater& Z, TPNGImage& Img, TRowBlock& Block, bool Interlaced,
+                  uint32_t* Dest)
+{
+    const size_t width = size_t(Dec.Width);
+    if (Interlaced) {
+        std::fill_n(Dest, width * size_t(Dec.Height), 0xFF000000u);
+        for (int p = 0; p < 7; ++p) {
+            int pw = int(PassSide(Dec.Width, Adam7ColStart[p], Adam7ColStep[p]));
+            int ph = int(PassSide(Dec.Height, Adam7RowStart[p], Adam7RowStep[p]));
+            if (pw == 0 || ph == 0)
+                continue;
+            bool whole = InflateRows(Z, Dec.RowBytes(pw), ph, Dec.Bpp, Block, [&](int j, const uint8_t* raw) {
+                Dec.Expand(raw, pw, Dec.Expanded.data());
+                size_t y = size_t(Adam7RowStart[p] + j * Adam7RowStep[p]);
+                Dec.Scatter32(Dec.Expanded.data(), pw, Dest + y * width, Adam7ColStart[p], Adam7ColStep[p]);
+            });
+            if (!whole)
+                return;
+            Img.ReportProgress(uint8_t(p * 100 / 6));
+        }
+        return;
+    }
+    int stored = 0, lastPercent = -1;
+    InflateRows(Z, Dec.RowBytes(Dec.Width), Dec.Height, Dec.Bpp, Block, [&](int y, const uint8_t* raw) {
+        Dec.Expand(raw, Dec.Width, Dec.Expanded.data());
+        Dec.Scatter32(Dec.Expanded.data(), Dec.Width, Dest + size_t(y) * width, 0, 1);
+        stored = y + 1;
+        int percent = int(int64_t(y) * 100 / Dec.Height);
+        if (percent != lastPercent) {
+            lastPercent = percent;
+            Img.ReportProgress(uint8_t(percent));
+        }
+    });
+    std::fill(Dest + size_t(stored) * width, Dest + size_t(Dec.Height) * width, 0xFF000000u);
+}
+
 // A kept bitmap holds the last picture: what the decoder leaves untouched is made black,
 // as a fresh bitmap would be (Rows = -1: every byte).
 void ClearUnstored(TBitmap& Img, int Rows, int64_t StoredBytes)
@@ -828,6 +873,14 @@ void TChunkIDAT::Apply()
     TChunkGAMA* gama = GammaOf(Owner());
     std::vector<TPaletteEntry> palette;
     TPixelFormat format = ChooseFormat(dec, Owner(), gama ? gama->Forward().data() : nullptr, palette);
+    if (format == pf24bit && img->Pixels32Target()) {
+        uint32_t* dest = img->Pixels32Target()(dec.Width, dec.Height);
+        TZBlockInflater z(Data().Memory(), Size());
+        TRowBlock block(dec.RowBytes(dec.Width));
+        dec.Expanded.resize(size_t(dec.Width) * 3 + 8);
+        DecodeRows32(dec, z, *img, block, interlaced, dest);
+        return;
+    }
     // A picture of the same shape as the one held (a reload) is decoded into the bitmap
     // it has: a new one would cost a full-size allocation and its first touch.
     const bool kept = img->PixelFormat() == format && img->Width() == dec.Width && img->Height() == dec.Height;

@@ -149,9 +149,41 @@ inline void WritePixel(TBitmap& B, uint8_t* Row, int32_t X, uint32_t Pixel,
 
 } // namespace
 
+namespace {
+
+// Paletted rows through a table of the words ReadPixel gives for each index.
+void PalettedToPixels32(const TBitmap& Bitmap, uint32_t* Dest)
+{
+    const int32_t w = Bitmap.Width(), h = Bitmap.Height();
+    const int bits = Bitmap.BitsPerPixel();
+    const auto& pal = Bitmap.PaletteEntries();
+    uint32_t table[256];
+    for (size_t i = 0; i < 256; ++i)
+        table[i] = i < pal.size() ? 0xFF000000u | (uint32_t(pal[i].peRed) << 16) | (uint32_t(pal[i].peGreen) << 8) |
+                                        pal[i].peBlue
+                                  : 0xFF000000u;
+    for (int32_t y = 0; y < h; ++y) {
+        const uint8_t* row = Bitmap.ScanLine(y);
+        uint32_t* out = Dest + size_t(y) * size_t(w);
+        if (bits == 8)
+            for (int32_t x = 0; x < w; ++x)
+                out[x] = table[row[x]];
+        else
+            for (int32_t x = 0; x < w; ++x)
+                out[x] = table[RowIndex(row, bits, x)];
+    }
+}
+
+} // namespace
+
 void BitmapToPixels32(const TBitmap& Bitmap, uint32_t* Dest)
 {
     const int32_t w = Bitmap.Width(), h = Bitmap.Height();
+    const TPixelFormat format = Bitmap.PixelFormat();
+    if (format == pf1bit || format == pf4bit || format == pf8bit) {
+        PalettedToPixels32(Bitmap, Dest);
+        return;
+    }
     for (int32_t y = 0; y < h; ++y) {
         const uint8_t* row = Bitmap.ScanLine(y);
         uint32_t* out = Dest + size_t(y) * size_t(w);

@@ -304,6 +304,41 @@ void UnpackRow(const Header& H, const uint8_t* In, uint8_t* Out, int32_t Width)
     }
 }
 
+// Uncompressed 24/32-bit rows into top-down 32-bit words, as the bitmap's own rows would
+// give them to a 32-bit picture: 24-bit pixels opaque, 32-bit pixels with their fourth
+// byte. Returns the bytes read.
+int64_t ReadRows32(TStream& Stream, const Header& H, TPixelFormat Format, int64_t DataAvail, uint32_t* Dest)
+{
+    const int64_t fileStride = ((int64_t(H.Width) * H.Bits + 31) / 32) * 4;
+    const bool raw = RawCopy(H, Format);
+    // Rows are read a batch at a time: one read per row would cost a call per row.
+    const int32_t batch = int32_t(std::clamp<int64_t>((int64_t(1) << 20) / fileStride, 1, H.Height));
+    std::vector<uint8_t> rows(static_cast<size_t>(fileStride * batch));
+    int64_t consumed = 0;
+    for (int32_t r0 = 0; r0 < H.Height; r0 += batch) {
+        const int32_t count = std::min(batch, H.Height - r0);
+        const int64_t want = fileStride * count, n = std::min<int64_t>(want, DataAvail - consumed);
+        if (n < want)
+            std::fill(rows.begin() + n, rows.begin() + want, uint8_t(0));
+        Stream.ReadBuffer(rows.data(), n);
+        consumed += n;
+        for (int32_t i = 0; i < count; ++i) {
+            const int32_t r = r0 + i;
+            uint32_t* out = Dest + size_t(H.TopDown ? r : H.Height - 1 - r) * size_t(H.Width);
+            const uint8_t* s = rows.data() + size_t(i) * size_t(fileStride);
+            if (Format == pf24bit) {
+                for (int32_t x = 0; x < H.Width; ++x, s += 3)
+                    out[x] = 0xFF000000u | (uint32_t(s[2]) << 16) | (uint32_t(s[1]) << 8) | s[0];
+            } else if (raw) {
+                std::memcpy(out, s, size_t(H.Width) * 4);
+            } else {
+                UnpackRow(H, s, reinterpret_cast<uint8_t*>(out), H.Width);
+            }
+        }
+    }
+    return consumed;
+}
+
 } // namespace
 
 void TBitmap::LoadFromStream(TStream& Stream)
@@ -357,6 +392,15 @@ void TBitmap::LoadFromStream(TStream& Stream)
         // hostile header, not a picture.
         if (int64_t(h.Width) * h.Height > (dataAvail + 2) * 32768)
             Fail("picture size exceeds its compressed data");
+    }
+
+    const bool direct = FPixels32Target && !rle && (format == pf24bit || format == pf32bit) && h.Width > 0 &&
+                        h.Height > 0;
+    if (direct) {
+        Stream.SetPosition(start + offset);
+        const int64_t consumed = ReadRows32(Stream, h, format, dataAvail, FPixels32Target(h.Width, h.Height));
+        Stream.SetPosition(start + offset + consumed);
+        return;
     }
 
     TBitmap bmp;

@@ -423,6 +423,14 @@ public:
     uint8_t* Bits() { return FBits; }
     const uint8_t* Bits() const { return FBits; }
 
+    // A load may put a 24- or 32-bit picture into a caller's block of top-down words
+    // 0xAARRGGBB instead (opaque below 32 bits; 32-bit pictures keep their fourth byte):
+    // the target gets the picture's size once, after the checks, and returns the block.
+    // The bitmap is then left as it was; other pictures load into the bitmap as ever.
+    using TPixels32Target = std::function<uint32_t*(int32_t Width, int32_t Height)>;
+    void SetPixels32Target(TPixels32Target Target) { FPixels32Target = std::move(Target); }
+    const TPixels32Target& Pixels32Target() const { return FPixels32Target; }
+
     std::string ClassName() const override { return "TBitmap"; }
 
 private:
@@ -439,6 +447,7 @@ private:
     TTransparentMode FTransparentMode = tmAuto;
     bool FIgnorePalette = false;
     std::unique_ptr<TBitmapCanvas> FCanvas;
+    TPixels32Target FPixels32Target;
 };
 
 // A whole bitmap as top-down 32-bit words 0xAARRGGBB, Width * Height of them: the words

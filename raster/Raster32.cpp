@@ -411,9 +411,39 @@ bool TBitmap32::LoadJpegFile(const std::string& FileName)
     return true;
 }
 
+// The registry's bitmap classes (BMP, PNG) would load a colour picture into a 24- or
+// 32-bit platform bitmap whose rows assigning then copies; they can write those words
+// into the block themselves, so the platform bitmap's full-size copy never exists.
+// Other pictures still arrive in the platform bitmap, and are assigned as before.
+bool TBitmap32::LoadBitmapFile(const std::string& FileName)
+{
+    const TGraphicClass* cls = TPicture::FindGraphicClass(ExtractFileExt(FileName));
+    if (!cls)
+        return false;
+    std::unique_ptr<TGraphic> graphic = cls->Create();
+    auto* bmp = dynamic_cast<TBitmap*>(graphic.get());
+    if (!bmp)
+        return false;
+    TBitmap32 fresh;
+    bmp->SetPixels32Target([&fresh](int32_t W, int32_t H) {
+        fresh.SetSize(W, H);
+        return reinterpret_cast<uint32_t*>(fresh.FBits);
+    });
+    bmp->LoadFromFile(FileName);
+    {
+        TUpdateGuard update(*this);
+        if (fresh.IsEmpty())
+            AssignFromBitmap(*bmp);
+        else
+            TakeBlock(fresh);
+    }
+    Changed();
+    return true;
+}
+
 void TBitmap32::LoadFromFile(const std::string& FileName)
 {
-    if (LoadJpegFile(FileName))
+    if (LoadJpegFile(FileName) || LoadBitmapFile(FileName))
         return;
     TPicture picture;
     picture.LoadFromFile(FileName);

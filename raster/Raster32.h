@@ -239,6 +239,8 @@ private:
     void TakeBlock(TBitmap32& Source);
     // JPEG files decode straight into the block; false for every other file.
     bool LoadJpegFile(const std::string& FileName);
+    // Files of the registry's bitmap classes; false for every other file.
+    bool LoadBitmapFile(const std::string& FileName);
     void AssignFromBitmap(TBitmap& Bmp);
     void AssignFromGraphic(TGraphic& Graphic, int32_t GraphicWidth, int32_t GraphicHeight);
     void AssignFromPicture(TPicture& Picture);

@@ -421,3 +421,34 @@ TEST(BmpSeeds, EachVariantLoads)
         std::fclose(f);
     }
 }
+
+// Paletted rows convert through the palette; indices past a short palette are opaque black.
+TEST(BitmapToPixels32, PalettedFormats)
+{
+    const std::vector<TPaletteEntry> pal = {{10, 20, 30, 0}, {200, 100, 50, 0}, {1, 2, 3, 0}};
+    struct Case {
+        TPixelFormat Format;
+        int32_t Width;
+        std::vector<uint8_t> Row;
+        std::vector<uint32_t> Want;
+    };
+    const uint32_t c0 = 0xFF0A141Eu, c1 = 0xFFC86432u, c2 = 0xFF010203u, none = 0xFF000000u;
+    const Case cases[] = {
+        {pf8bit, 5, {2, 0, 1, 7, 255}, {c2, c0, c1, none, none}},
+        {pf4bit, 3, {0x21, 0x90}, {c2, c1, none}},
+        {pf1bit, 9, {0xA5, 0x80}, {c1, c0, c1, c0, c0, c1, c0, c1, c1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.Format));
+        TBitmap b;
+        b.SetPixelFormat(c.Format);
+        b.SetPaletteEntries(pal);
+        b.SetSize(c.Width, 2);
+        for (int32_t y = 0; y < 2; ++y)
+            std::copy(c.Row.begin(), c.Row.end(), b.ScanLine(y));
+        std::vector<uint32_t> got(size_t(c.Width) * 2);
+        BitmapToPixels32(b, got.data());
+        EXPECT_EQ(std::vector<uint32_t>(got.begin(), got.begin() + c.Width), c.Want);
+        EXPECT_EQ(std::vector<uint32_t>(got.begin() + c.Width, got.end()), c.Want);
+    }
+}

@@ -52,8 +52,8 @@ inline const std::vector<uint8_t>& KvImageData()
 inline const std::vector<uint8_t>& GIFFile()
 {
     static const std::vector<uint8_t> file = [] {
-        std::vector<uint8_t> f{'G', 'I', 'F', '8', '7', 'a', uint8_t(W), uint8_t(W >> 8), uint8_t(H), uint8_t(H >> 8),
-                               0xF7, 0, 0};
+        std::vector<uint8_t> f{'G',  'I', 'F', '8', '7', 'a', uint8_t(W), uint8_t(W >> 8), uint8_t(H), uint8_t(H >> 8),
+                               0xF7, 0,   0};
         for (int i = 0; i < 256; ++i)
             f.insert(f.end(), {uint8_t(i), uint8_t(i), uint8_t(i)});
         f.insert(f.end(), {0x2C, 0, 0, 0, 0, uint8_t(W), uint8_t(W >> 8), uint8_t(H), uint8_t(H >> 8), 0});

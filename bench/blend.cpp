@@ -142,7 +142,6 @@ BENCHMARK(BM_BlendRunMaster_Pixman)->Unit(benchmark::kMillisecond);
 
 #endif
 
-
 // The name of the set the processor test chose.
 const char* SetName()
 {
@@ -160,8 +159,7 @@ void PrintRatio(const TRatioReporter& Reporter, const std::string& Routine)
     if (Ours <= 0 || Theirs <= 0)
         return;
     std::printf("%s: pixman / kelvane throughput ratio %.2f (kelvane %.3f ms, pixman %.3f ms per frame, %s set)\n",
-                Routine.c_str(), Theirs / Ours, Ours, Theirs,
-                SetName());
+                Routine.c_str(), Theirs / Ours, Ours, Theirs, SetName());
 }
 
 } // namespace

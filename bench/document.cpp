@@ -11,7 +11,6 @@
 // the bare job; bigger is better).
 #include "editor/MainUnit.h"
 
-
 #include "bench/BenchReporter.h"
 
 #include <benchmark/benchmark.h>
@@ -167,7 +166,6 @@ void BM_ProjectLoad_FileRead(benchmark::State& State)
     }
 }
 BENCHMARK(BM_ProjectLoad_FileRead)->Unit(benchmark::kMillisecond);
-
 
 } // namespace
 

@@ -137,8 +137,7 @@ Fixture& F()
 }
 
 // The median of Runs timed calls, in milliseconds.
-template <class Fn>
-double MedianMs(Fn fn, int runs = 5)
+template <class Fn> double MedianMs(Fn fn, int runs = 5)
 {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
@@ -218,7 +217,8 @@ void PrintRatios(const kvbench::TRatioReporter* Reporter)
         const auto& file = interlaced ? f.Interlaced : f.Plain;
         OurDecode(file, png);
         double ours = median(interlaced ? "BM_DecodeOurs/1" : "BM_DecodeOurs/0", [&] { OurDecode(file, png); });
-        double lib = median(interlaced ? "BM_DecodeLibpng/1" : "BM_DecodeLibpng/0", [&] { LibpngDecode(file, px.data()); });
+        double lib =
+            median(interlaced ? "BM_DecodeLibpng/1" : "BM_DecodeLibpng/0", [&] { LibpngDecode(file, px.data()); });
         PrintLine(interlaced ? "decode interlaced 4000x3000 24-bit" : "decode plain 4000x3000 24-bit", ours, lib);
     }
     if (Reporter)

@@ -8,7 +8,6 @@
 
 #include <benchmark/benchmark.h>
 
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -33,8 +32,8 @@ int FileCount()
 
 std::filesystem::path Folder()
 {
-    static const std::filesystem::path P = std::filesystem::temp_directory_path() /
-                                           ("kv_thumbs_bench_" + std::to_string(::getpid()));
+    static const std::filesystem::path P =
+        std::filesystem::temp_directory_path() / ("kv_thumbs_bench_" + std::to_string(::getpid()));
     return P;
 }
 
@@ -146,8 +145,7 @@ int main(int argc, char** argv)
         const double N = double(Files.size());
         if (ScanSeconds > 0 && LibjpegSeconds > 0)
             std::printf("thumbs: %d files of %dx%d: scan %.1f ms/file, libjpeg 1/8 %.1f ms/file, ratio = %.3f\n",
-                        int(N), W, H, ScanSeconds * 1000 / N, LibjpegSeconds * 1000 / N,
-                        LibjpegSeconds / ScanSeconds);
+                        int(N), W, H, ScanSeconds * 1000 / N, LibjpegSeconds * 1000 / N, LibjpegSeconds / ScanSeconds);
     });
     std::error_code E;
     std::filesystem::remove_all(Folder(), E);

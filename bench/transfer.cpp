@@ -120,8 +120,8 @@ void RunPixmanScale(benchmark::State& State, TPixmanJob Job, double Factor)
         pixman_kernel_t reconstruct = Job == pjCubicConv ? PIXMAN_KERNEL_CUBIC : PIXMAN_KERNEL_LINEAR;
         pixman_kernel_t sample = Factor < 1 ? PIXMAN_KERNEL_BOX : PIXMAN_KERNEL_IMPULSE;
         pixman_fixed_t scale = pixman_double_to_fixed(1 / Factor);
-        params = pixman_filter_create_separable_convolution(&n, scale, scale, reconstruct, reconstruct, sample,
-                                                             sample, 4, 4);
+        params = pixman_filter_create_separable_convolution(&n, scale, scale, reconstruct, reconstruct, sample, sample,
+                                                            4, 4);
         pixman_image_set_filter(src, PIXMAN_FILTER_SEPARABLE_CONVOLUTION, params, n);
     }
     for (auto _ : State) {
@@ -192,7 +192,6 @@ std::vector<TJob> Jobs()
         }
     return jobs;
 }
-
 
 void PrintRatio(const TRatioReporter& Reporter, const std::string& Job)
 {

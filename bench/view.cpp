@@ -14,7 +14,6 @@
 #include "raster/Raster32.h"
 #include "raster/Raster32_Image.h"
 
-
 #include "bench/BenchReporter.h"
 
 #include <benchmark/benchmark.h>
@@ -44,8 +43,10 @@ constexpr int ViewW = 1920, ViewH = 1080, BarSize = 16;
 constexpr int BackW = 4000, BackH = 3000;
 constexpr int LayerCount = 5;
 constexpr uint32_t LayerAlpha[LayerCount] = {255, 255, 255, 200, 128};
-const TSingleRect LayerPlace[LayerCount] = {{1300, 900, 2500, 1800},   {1900, 1300, 2900, 2050},
-                                            {1500, 1400, 2300, 2000}, {1700, 1000, 2700, 1750},
+const TSingleRect LayerPlace[LayerCount] = {{1300, 900, 2500, 1800},
+                                            {1900, 1300, 2900, 2050},
+                                            {1500, 1400, 2300, 2000},
+                                            {1700, 1000, 2700, 1750},
                                             {1000, 1200, 3000, 2200}};
 const float Scales[3] = {1.0f, 0.5f, 4.0f};
 
@@ -206,7 +207,6 @@ void BM_View_Pixman(benchmark::State& State)
 BENCHMARK(BM_View_Pixman)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 #endif
-
 
 } // namespace
 

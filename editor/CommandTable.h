@@ -27,7 +27,7 @@ struct TPopupPlace {
 enum class TCheckable : uint8_t { No, Yes };
 
 struct TCommandRow {
-    const char* Name;    // the menu item's name: "Save1", "N3", "mnFileOpen"...
+    const char* Name; // the menu item's name: "Save1", "N3", "mnFileOpen"...
     const char* Caption;
     const char* Keys = ""; // the shortcut, "" for none
     // Null while the command's window or routine is not part of the program yet: the

@@ -10,7 +10,7 @@ namespace kv {
 
 constexpr const char* ProjectMimeType = "application/x-kelvane-project";
 constexpr const char* ProjectMimePackageName = "kelvane-project.xml"; // under mime/packages/
-constexpr const char* DesktopEntryName = "kelvane.desktop";          // under applications/
+constexpr const char* DesktopEntryName = "kelvane.desktop";           // under applications/
 
 // The shared-MIME-info package: "*.kvn" by name only (a project starts with "BM" like a
 // BMP file, so there is no magic to match).

@@ -112,8 +112,8 @@ void Glop::Clear()
 // ---- TMainForm ----------------------------------------------------------------------
 
 TMainForm::TMainForm(QWidget* Parent)
-    : QMainWindow(Parent), FAlphaScratch(std::make_unique<TBitmap32>()),
-      FPreviewBackup(std::make_unique<TBitmap32>()), FScratch(std::make_unique<TBitmap32>())
+    : QMainWindow(Parent), FAlphaScratch(std::make_unique<TBitmap32>()), FPreviewBackup(std::make_unique<TBitmap32>()),
+      FScratch(std::make_unique<TBitmap32>())
 {
     setWindowTitle("Kelvane");
     resize(805, 606);
@@ -266,8 +266,7 @@ void TMainForm::CreateSidePanel()
     pnlMagn->hide();
     for (QSlider* S : {MagnOpacity, MagnMagnification, MagnRotation})
         QObject::connect(S, &QSlider::valueChanged, [this](int) { SafeCall([this] { MagnChange(); }, this); });
-    QObject::connect(MagnInterpolate, &QCheckBox::toggled,
-                     [this](bool) { SafeCall([this] { MagnChange(); }, this); });
+    QObject::connect(MagnInterpolate, &QCheckBox::toggled, [this](bool) { SafeCall([this] { MagnChange(); }, this); });
 
     Crops = MakeSection(SidePanel, "Crop Canvas");
     CropsP = new QComboBox(Crops);

@@ -8,8 +8,8 @@
 
 #include "editor/Settings.h"
 #include "effects/MainWindowFace.h"
-#include "platform/Dialogs.h"
 #include "platform/Classes.h"
+#include "platform/Dialogs.h"
 #include "raster/Raster32.h"
 #include "raster/Raster32_Image.h"
 #include "raster/Raster32_Layers.h"
@@ -18,9 +18,9 @@
 
 #include <functional>
 #include <map>
-#include <vector>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -39,7 +39,7 @@ class TGifType;
 class TImagingIO;
 class TNewImageForm;
 class TSTC;
-}
+} // namespace kv
 class QPushButton;
 class QSlider;
 class QStatusBar;
@@ -159,10 +159,10 @@ public:
     QStatusBar* StatusBar1 = nullptr;
     // Commands whose enabling the document drives; the menus and tool bars share them
     // (Edit > Undo is also the tool button BUndo, Edit > Redo BRedo).
-    QAction* N17 = nullptr; // Edit > Undo
-    QAction* N18 = nullptr; // Edit > Redo
-    QAction* N22 = nullptr; // Edit > Paste
-    QAction* N47 = nullptr; // Edit > Paste As New
+    QAction* N17 = nullptr;   // Edit > Undo
+    QAction* N18 = nullptr;   // Edit > Redo
+    QAction* N22 = nullptr;   // Edit > Paste
+    QAction* N47 = nullptr;   // Edit > Paste As New
     QAction* Shar = nullptr;  // Sharpen
     QAction* Soft = nullptr;  // Soften
     QAction* Monoh = nullptr; // Grayscale
@@ -211,8 +211,8 @@ public:
     void ImgViewMouseDown(TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y,
                           TCustomLayer* Layer);
     void ImgViewPaintStage(TObject* Sender, TBitmap32* Buffer, uint32_t StageNum);
-    void RBResizing(TObject* Sender, const TSingleRect& OldLocation, TSingleRect& NewLocation,
-                    TRBDragState DragState, TShiftState Shift);
+    void RBResizing(TObject* Sender, const TSingleRect& OldLocation, TSingleRect& NewLocation, TRBDragState DragState,
+                    TShiftState Shift);
     void PaintMagnifierHandler(TObject* Sender, TBitmap32* Buffer);
     void PaintFrameHandler(TObject* Sender, TBitmap32* Buffer);
     void MagnChange();
@@ -329,7 +329,7 @@ public:
     void FormShow();     // once, at the first show: opens the command-line file
     void FormActivate(); // every activation: crop ratio reset, the association when missing
     bool FormCloseQuery();
-    void FormClose();    // settings written (best effort), document emptied
+    void FormClose(); // settings written (best effort), document emptied
     void FormDestroy();
     void RegisterFileType();
     std::vector<std::string> CommandLine; // the program's arguments, without its name
@@ -380,10 +380,10 @@ public:
     void N14Click();
     void mnFileNewClick();
     void mnFileOpenClick();
-    bool Save1Click(); // true when a file was written
-    bool N3Click();    // File > Save As; true when a file was written
+    bool Save1Click();                                      // true when a file was written
+    bool N3Click();                                         // File > Save As; true when a file was written
     bool AskSaveAsName(std::string& Name, int32_t& Filter); // Save As: the final name, agreed to
-    void N62Click();   // File > Printer Setup
+    void N62Click();                                        // File > Printer Setup
     void FitAfterOpen();
     // The name Save writes to: the open dialog's, else the save dialog's.
     std::string CurrentFileName() const;
@@ -393,8 +393,8 @@ public:
     // Menus, tool bars, zoom and the start panel.
     QWidget* Start = nullptr;
     QPushButton* Lab[4] = {nullptr, nullptr, nullptr, nullptr}; // Lab1..Lab4
-    QPushButton* Label9 = nullptr;  // "Another File ...."
-    QPushButton* Label11 = nullptr; // "New Project"
+    QPushButton* Label9 = nullptr;                              // "Another File ...."
+    QPushButton* Label11 = nullptr;                             // "New Project"
     QComboBox* ScaleCombo = nullptr;
     QCheckBox* ImageInterpolate = nullptr;
     QMenu* LayerPopup = nullptr;
@@ -454,8 +454,8 @@ private:
     std::map<std::string, std::shared_ptr<TCommand>> FCommands;
     std::map<std::string, QMenu*> FMenus;
     std::vector<QAction*> FRecentItems; // N15 and the four spare items
-    bool FSaveAllowed = false;   // Save1 and SaveIt
-    bool FSaveAsAllowed = false; // N3
+    bool FSaveAllowed = false;          // Save1 and SaveIt
+    bool FSaveAsAllowed = false;        // N3
     bool FShown = false;
     bool FClosing = false;
 
@@ -497,7 +497,7 @@ public:
     // What the tool dialogs call back on: handed to each dialog that adds text or
     // reaches the layer commands.
     ILayerTools& LayerTools() { return *FLayerToolsFace; }
-    void N114Click(); // Image > Crop Canvas
+    void N114Click();         // Image > Crop Canvas
     void CropsButton1Click(); // crop OK
     void CropsButton2Click(); // crop Cancel
     void CropsPChange();      // crop proportions or Portrait changed

@@ -83,7 +83,11 @@ std::vector<TCommandRow> TMainForm::DialogCommands()
         {"N37", "Image Size", "", nullptr, bgNotEmpty, {"ToolBar1", 1}},
         {"N11", "Canvas Size", "", nullptr, bgNotEmpty},
         {"N72", "Count Image Colors", "", [this] { N72Click(); }, bgNotEmpty},
-        {"N34", "Full Screen Preview", "", [this] { N34Click(); }, [this] { return Full && BackgroundNotEmpty(); },
+        {"N34",
+         "Full Screen Preview",
+         "",
+         [this] { N34Click(); },
+         [this] { return Full && BackgroundNotEmpty(); },
          {"ToolBar1", 8}},
         // Background
         {"Maskos", "Rotate Clockwise 90", "", nullptr, bgNotEmpty},

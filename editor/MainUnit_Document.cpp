@@ -67,9 +67,8 @@ void TMainForm::SetSelection(TPositionedLayer* Value)
     RB->SetTarget(Value);
     RB->SetLayerOptions(LOB_VISIBLE | LOB_MOUSE_EVENTS | LOB_NO_UPDATE);
     RB->OnResizing = [this](TObject* Sender, const TSingleRect& OldLocation, TSingleRect& NewLocation,
-                            TRBDragState DragState, TShiftState Shift) {
-        RBResizing(Sender, OldLocation, NewLocation, DragState, Shift);
-    };
+                            TRBDragState DragState,
+                            TShiftState Shift) { RBResizing(Sender, OldLocation, NewLocation, DragState, Shift); };
 
     if (auto* BL = dynamic_cast<TBitmapLayer*>(Value)) {
         pnlBitmapLayer->show();
@@ -203,8 +202,7 @@ TBitmapLayer* TMainForm::PickTarget()
         return nullptr;
     const TSingleRect& R = BL->Placement();
     const double W = std::fabs(double(R.Right) - R.Left), H = std::fabs(double(R.Top) - R.Bottom);
-    if (!std::isfinite(R.Left) || !std::isfinite(R.Top) || !std::isfinite(W) || !std::isfinite(H) || W == 0 ||
-        H == 0)
+    if (!std::isfinite(R.Left) || !std::isfinite(R.Top) || !std::isfinite(W) || !std::isfinite(H) || W == 0 || H == 0)
         return nullptr;
     return BL;
 }
@@ -343,8 +341,8 @@ void TMainForm::RBResizing(TObject* Sender, const TSingleRect& OldLocation, TSin
 
 // ---- Magnifier and frame painters -----------------------------------------------------
 
-bool TMainForm::TransformUnderLayer(TPositionedLayer* Layer, TBitmap32* Buffer, double M, double A,
-                                    TBitmap32& Dest, TRect& Target)
+bool TMainForm::TransformUnderLayer(TPositionedLayer* Layer, TBitmap32* Buffer, double M, double A, TBitmap32& Dest,
+                                    TRect& Target)
 {
     const TSingleRect R = Layer->GetViewPlacement();
     const TRect IR = SafeRoundRect(R);

@@ -56,11 +56,23 @@ static bool IsOneOf(const std::string& Ext, std::initializer_list<const char*> L
 std::vector<TCommandRow> TMainForm::FileCommands()
 {
     return {
-        {"mnFileNew", "New", "Ctrl+N", [this] { mnFileNewClick(); }, [this] { return NewImageForm != nullptr; },
+        {"mnFileNew",
+         "New",
+         "Ctrl+N",
+         [this] { mnFileNewClick(); },
+         [this] { return NewImageForm != nullptr; },
          {"ToolBar5", 0, QStyle::SP_FileIcon}},
-        {"mnFileOpen", "Open", "Ctrl+O", [this] { mnFileOpenClick(); }, nullptr,
+        {"mnFileOpen",
+         "Open",
+         "Ctrl+O",
+         [this] { mnFileOpenClick(); },
+         nullptr,
          {"ToolBar5", 1, QStyle::SP_DialogOpenButton}},
-        {"Save1", "Save", "Ctrl+S", [this] { Save1Click(); }, [this] { return FSaveAllowed && BackgroundNotEmpty(); },
+        {"Save1",
+         "Save",
+         "Ctrl+S",
+         [this] { Save1Click(); },
+         [this] { return FSaveAllowed && BackgroundNotEmpty(); },
          {"ToolBar5", 2, QStyle::SP_DialogSaveButton}},
         {"N3", "Save As...", "", [this] { N3Click(); }, [this] { return FSaveAsAllowed && BackgroundNotEmpty(); }},
         {"N62", "Printer Setup", "", [this] { N62Click(); }},
@@ -83,10 +95,8 @@ bool TMainForm::AskSaveChanges()
             Application()->ShowException(E);
             return false;
         }
-    case mrNo:
-        return true;
-    default:
-        return false; // Cancel, or the box closed
+    case mrNo: return true;
+    default: return false; // Cancel, or the box closed
     }
 }
 
@@ -197,8 +207,8 @@ void TMainForm::UpdateRecentMenu()
     for (int32_t i = 0; i < Recent.Count(); ++i) {
         QAction* item = FRecentItems[size_t(i)];
         const QString path = QString::fromStdString(Recent.Caption(i));
-        item->setData(path);                               // the path itself
-        item->setText(QString(path).replace("&", "&&"));   // shown without accelerators
+        item->setData(path);                             // the path itself
+        item->setText(QString(path).replace("&", "&&")); // shown without accelerators
         const bool marked = i == Recent.Marked();
         item->setProperty("ImageIndex", marked ? RecentMarkImageIndex : -1);
         item->setIcon(marked ? style()->standardIcon(QStyle::SP_DialogApplyButton) : QIcon());

@@ -66,7 +66,9 @@ void TMainForm::CreateEditAndLayerTools()
                         "|Bitmaps (*.bmp)|*.bmp|Icons (*.ico)|*.ico"
                         "|PNG Image (*.png)|*.png";
 
-    auto wrap = [this](void (TMainForm::*Handler)()) { return [this, Handler] { SafeCall([this, Handler] { (this->*Handler)(); }, this); }; };
+    auto wrap = [this](void (TMainForm::*Handler)()) {
+        return [this, Handler] { SafeCall([this, Handler] { (this->*Handler)(); }, this); };
+    };
     QObject::connect(LayerRescale, &QPushButton::clicked, this, wrap(&TMainForm::LayerRescaleClick));
     QObject::connect(LayerResetScale, &QPushButton::clicked, this, wrap(&TMainForm::LayerResetScaleClick));
     QObject::connect(LayerOpacity, &QSlider::valueChanged, this, wrap(&TMainForm::LayerOpacityChange));
@@ -124,20 +126,32 @@ std::vector<TCommandRow> TMainForm::LayerCommands()
     };
     return {
         // Image and Background
-        {"N33", "Add Text", "", [this] { N33Click(); }, [this] { return BackgroundNotEmpty() && bool(TextDialog); },
+        {"N33",
+         "Add Text",
+         "",
+         [this] { N33Click(); },
+         [this] { return BackgroundNotEmpty() && bool(TextDialog); },
          {"ToolBar1", 0}},
         {"N114", "Crop Canvas", "", [this] { N114Click(); }, bgNotEmpty, {"ToolBar1", 2}},
         {"N63", "Copy to Layer", "", [this] { N63Click(); }, bgNotEmpty},
         // Layers
-        {"mnNewBitmapLayer", "New Layer From File", "Ctrl+L", [this] { mnNewBitmapLayerClick(); }, bgNotEmpty,
+        {"mnNewBitmapLayer",
+         "New Layer From File",
+         "Ctrl+L",
+         [this] { mnNewBitmapLayerClick(); },
+         bgNotEmpty,
          {"ToolBar3", 0, QStyle::SP_FileDialogNewFolder}},
         {"N61", "New Simple Layer", "", [this] { N61Click(); },
          [this] { return BackgroundNotEmpty() && bool(SimpleLayerDialog); }},
         {"N42", "New Frame", "Ctrl+B", [this] { N42Click(); },
          [this] { return BackgroundNotEmpty() && bool(FrameDialog); }},
         {"mnMagnifier", "Add Magnifier", "Ctrl+M", [this] { mnMagnifierClick(); }, bgNotEmpty},
-        {"mnFlatten", "Flatten Layers", "F5", [this] { mnFlattenClick(); },
-         [this, contentLayers] { return BackgroundNotEmpty() && contentLayers() > 0; }, {"ToolBar3", 1}},
+        {"mnFlatten",
+         "Flatten Layers",
+         "F5",
+         [this] { mnFlattenClick(); },
+         [this, contentLayers] { return BackgroundNotEmpty() && contentLayers() > 0; },
+         {"ToolBar3", 1}},
         // Current Layer; the layer pop-up repeats it with captions of its own.
         {"mnBringFront", "Bring to Front", "", [this] { mnReorder(1); }, pictureSelected, {}, {"Bring to Front"}},
         {"mnSendBack", "Bring to Back", "", [this] { mnReorder(2); }, pictureSelected, {}, {"Send to Back"}},
@@ -154,7 +168,12 @@ std::vector<TCommandRow> TMainForm::LayerCommands()
         {"N69", "Mask", "", nullptr, pictureSelected, {}, {"Mask"}},
         {"N54", "Crop Layer", "", nullptr, pictureSelected, {}, {"Crop Layer"}},
         {"N88", "Duplicate", "Ctrl+D", [this] { N88Click(); }, pictureSelected, {}, {"Duplicate"}},
-        {"mnDelete", "Delete", "Del", [this] { mnDeleteClick(); }, [this] { return Selection() != nullptr; }, {},
+        {"mnDelete",
+         "Delete",
+         "Del",
+         [this] { mnDeleteClick(); },
+         [this] { return Selection() != nullptr; },
+         {},
          {"Delete", "Del"}},
     };
 }
@@ -402,7 +421,8 @@ void TMainForm::ImgViewMouseMovePick(int32_t X, int32_t Y)
     TBitmap32* B = BL->Bitmap();
     const double Sx = B->Width() / std::fabs(double(R.Right) - R.Left);
     const double Sy = B->Height() / std::fabs(double(R.Top) - R.Bottom);
-    const TColor32 C = B->GetPixelClipped(SafeRound((P.X - double(R.Left)) * Sx), SafeRound((P.Y - double(R.Top)) * Sy));
+    const TColor32 C =
+        B->GetPixelClipped(SafeRound((P.X - double(R.Left)) * Sx), SafeRound((P.Y - double(R.Top)) * Sy));
     if (TransparentColorTool.ShowColor)
         TransparentColorTool.ShowColor(Color32ToWinColor(C));
 }

@@ -127,9 +127,9 @@ bool TMainForm::BackgroundNotEmpty() const { return !ImgView->Bitmap()->IsEmpty(
 
 void TMainForm::CreateCommands()
 {
-    for (auto table : {&TMainForm::FileCommands, &TMainForm::UndoCommands, &TMainForm::EditCommands,
-                       &TMainForm::DialogCommands, &TMainForm::LayerCommands, &TMainForm::ViewCommands,
-                       &TMainForm::StartupCommands})
+    for (auto table :
+         {&TMainForm::FileCommands, &TMainForm::UndoCommands, &TMainForm::EditCommands, &TMainForm::DialogCommands,
+          &TMainForm::LayerCommands, &TMainForm::ViewCommands, &TMainForm::StartupCommands})
         for (TCommandRow& row : (this->*table)())
             AddCommand(std::move(row));
     for (auto& [name, cmd] : FCommands)
@@ -146,7 +146,7 @@ void TMainForm::AddCommand(TCommandRow Row)
         throw Exception("The command " + name + " is in two tables");
     // The actions the document enables before the menus exist are made with the
     // controls; their commands take them over.
-    const std::map<std::string, QAction*> premade = {{"N17", N17}, {"N18", N18},   {"N22", N22},    {"N47", N47},
+    const std::map<std::string, QAction*> premade = {{"N17", N17},   {"N18", N18},   {"N22", N22},    {"N47", N47},
                                                      {"Shar", Shar}, {"Soft", Soft}, {"Monoh", Monoh}};
     auto it = premade.find(name);
     QAction* a = it != premade.end() ? it->second : new QAction(this);
@@ -188,9 +188,17 @@ std::vector<TCommandRow> TMainForm::ViewCommands()
 {
     auto bgNotEmpty = [this] { return BackgroundNotEmpty(); };
     return {
-        {"N1002", "Actual Size", "Ctrl+A", [this] { N1002Click(); }, bgNotEmpty,
+        {"N1002",
+         "Actual Size",
+         "Ctrl+A",
+         [this] { N1002Click(); },
+         bgNotEmpty,
          {"ToolBar3", 2, QStyle::SP_TitleBarNormalButton}},
-        {"N35", "Fit to Screen", "Ctrl+F", [this] { N35Click(); }, bgNotEmpty,
+        {"N35",
+         "Fit to Screen",
+         "Ctrl+F",
+         [this] { N35Click(); },
+         bgNotEmpty,
          {"ToolBar3", 3, QStyle::SP_TitleBarMaxButton}},
     };
 }
@@ -261,7 +269,8 @@ void TMainForm::CreateMenus()
     // The layer pop-up repeats Current Layer with captions of its own.
     LayerPopup = new QMenu(this);
     LayerPopup->setObjectName("LayerPopup");
-    QObject::connect(LayerPopup, &QMenu::aboutToShow, this, [this] { SafeCall([this] { UpdateCommandEnabling(); }, this); });
+    QObject::connect(LayerPopup, &QMenu::aboutToShow, this,
+                     [this] { SafeCall([this] { UpdateCommandEnabling(); }, this); });
     MirrorMenu(arrange, LayerPopup, LayerPopup, [this](QMenu* M, QAction* Source) {
         const TPopupPlace& place = FCommands.at(Source->objectName().toStdString())->Row.Popup;
         if (!place.Caption)
@@ -294,9 +303,8 @@ void TMainForm::CreateToolBars()
         for (const auto& [name, cmd] : FCommands)
             if (cmd->Row.ToolButton.Bar && std::string(cmd->Row.ToolButton.Bar) == Name)
                 buttons.push_back(cmd.get());
-        std::sort(buttons.begin(), buttons.end(), [](const TCommand* A, const TCommand* B) {
-            return A->Row.ToolButton.Slot < B->Row.ToolButton.Slot;
-        });
+        std::sort(buttons.begin(), buttons.end(),
+                  [](const TCommand* A, const TCommand* B) { return A->Row.ToolButton.Slot < B->Row.ToolButton.Slot; });
         auto* tb = new QToolBar(QString::fromUtf8(Name), this);
         tb->setObjectName(Name);
         tb->setMovable(false);

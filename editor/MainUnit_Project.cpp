@@ -41,8 +41,8 @@ static_assert(sizeof(LayerRecord) == 108, "a layer record is 108 bytes");
 constexpr size_t RecordSize = sizeof(LayerRecord);
 constexpr size_t KindField = 72;
 constexpr size_t MaxKindLength = KindField - 1;
-constexpr size_t OffOpacity = 72, OffPlacement = 76, OffScaleWithView = 92, OffClipToImage = 93,
-                 OffMagnification = 96, OffRotation = 100, OffInterpolate = 104;
+constexpr size_t OffOpacity = 72, OffPlacement = 76, OffScaleWithView = 92, OffClipToImage = 93, OffMagnification = 96,
+                 OffRotation = 100, OffInterpolate = 104;
 
 void PutSingle(uint8_t* P, float V)
 {

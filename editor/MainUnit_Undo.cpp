@@ -375,9 +375,17 @@ void TMainForm::N18Click() { UndoRedoStep(RedoSlot, UndoSlot, TUndoDirection::Re
 std::vector<TCommandRow> TMainForm::UndoCommands()
 {
     return {
-        {"N17", "Undo", "Ctrl+Z", [this] { N17Click(); }, [this] { return !UndoSlot.Empty(); },
+        {"N17",
+         "Undo",
+         "Ctrl+Z",
+         [this] { N17Click(); },
+         [this] { return !UndoSlot.Empty(); },
          {"ToolBar2", 0, QStyle::SP_ArrowBack}},
-        {"N18", "Redo", "Ctrl+Y", [this] { N18Click(); }, [this] { return !RedoSlot.Empty(); },
+        {"N18",
+         "Redo",
+         "Ctrl+Y",
+         [this] { N18Click(); },
+         [this] { return !RedoSlot.Empty(); },
          {"ToolBar2", 1, QStyle::SP_ArrowForward}},
     };
 }

@@ -81,8 +81,8 @@ TWindowRecord ClampWindowRecord(const TWindowRecord& Record, const TRect& Screen
 constexpr int32_t MaxRecentFiles = 5;
 constexpr const char* RecentEmptyCaption = "Empty";
 constexpr const char* RecentClearLine = "Clear";
-constexpr size_t MaxRecentLine = 4096;        // a longer line is no path: skipped
-constexpr size_t MaxRecentFileBytes = 65536;  // more than the five paths can need
+constexpr size_t MaxRecentLine = 4096;       // a longer line is no path: skipped
+constexpr size_t MaxRecentFileBytes = 65536; // more than the five paths can need
 
 // The recent files, newest first: at most 5 non-blank lines, a first line "Clear" meaning
 // none; the placeholder "Empty" and over-long lines are skipped. LF or CR LF.

@@ -26,10 +26,7 @@ TChannels Split(TColor C)
 }
 
 // One step of the ramp at fraction Num / Den: c1 - Round(t * (c1 - c2)), low 8 bits.
-inline uint8_t Ramp(int32_t C1, int32_t C2, long double T)
-{
-    return uint8_t(C1 - RoundHalfEven(T * (C1 - C2)));
-}
+inline uint8_t Ramp(int32_t C1, int32_t C2, long double T) { return uint8_t(C1 - RoundHalfEven(T * (C1 - C2))); }
 
 void FillRow(uint8_t* Row, int32_t Width, uint8_t B, uint8_t G, uint8_t R)
 {
@@ -74,8 +71,7 @@ void GradientDown(TColor Color1, TColor Color2, TBitmap& Bitmap)
     }
 }
 
-void GradientPicture(TColor Color1, TColor Color2, TGradientStyle Style, int32_t Width, int32_t Height,
-                     TBitmap32& Dest)
+void GradientPicture(TColor Color1, TColor Color2, TGradientStyle Style, int32_t Width, int32_t Height, TBitmap32& Dest)
 {
     TBitmap g;
     g.SetPixelFormat(pf24bit);

@@ -58,7 +58,9 @@ TBackLa::TBackLa(QWidget* Owner) : TDialogForm("TBackLa", Owner)
                                 "JPEG Image File (*.jpg)|*.jpg|JPEG Image File (*.jpeg)|*.jpeg|Bitmaps (*.bmp)|*.bmp|"
                                 "Icons (*.ico)|*.ico";
 
-    auto safe = [this](void (TBackLa::*Handler)()) { return [this, Handler] { SafeCall([&] { (this->*Handler)(); }, this); }; };
+    auto safe = [this](void (TBackLa::*Handler)()) {
+        return [this, Handler] { SafeCall([&] { (this->*Handler)(); }, this); };
+    };
     for (QRadioButton* r : {RadioButton1, RadioButton2, RadioButton3})
         connect(r, &QRadioButton::clicked, this, safe(&TBackLa::KindClick));
     connect(SpeedButton1, &QToolButton::clicked, this, safe(&TBackLa::SpeedButton1Click));
@@ -120,8 +122,8 @@ void TBackLa::MakePicture(int32_t Width, int32_t Height, TBitmap32& Picture) con
         return;
     }
     if (RadioButton1->isChecked())
-        GradientPicture(Panel6->Color(), Panel7->Color(),
-                        ComboBox2->currentIndex() == 1 ? gsTopBottom : gsLeftRight, Width, Height, Picture);
+        GradientPicture(Panel6->Color(), Panel7->Color(), ComboBox2->currentIndex() == 1 ? gsTopBottom : gsLeftRight,
+                        Width, Height, Picture);
     else
         GradientPicture(Panel5->Color(), Panel5->Color(), gsLeftRight, Width, Height, Picture);
 }

@@ -29,8 +29,8 @@ public:
     // The main window the layer goes into (set once by whoever creates the dialog).
     IMainForm* MainForm = nullptr;
 
-    QSpinBox* UpDown1 = nullptr; // width 1..10000 (Edit1)
-    QSpinBox* UpDown2 = nullptr; // height 1..10000 (Edit2)
+    QSpinBox* UpDown1 = nullptr;          // width 1..10000 (Edit1)
+    QSpinBox* UpDown2 = nullptr;          // height 1..10000 (Edit2)
     QRadioButton* RadioButton3 = nullptr; // solid colour
     QRadioButton* RadioButton1 = nullptr; // gradient
     QRadioButton* RadioButton2 = nullptr; // texture

@@ -24,8 +24,7 @@ public:
     // The only way to change the selection.
     virtual void SetSelection(TPositionedLayer* Value) = 0;
     // Installed as OnMouseDown of every picture, magnifier and frame layer.
-    virtual void LayerMouseDown(TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X,
-                                int32_t Y) = 0;
+    virtual void LayerMouseDown(TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) = 0;
     // Frees the selection or crop frame (Tag 3 or 4), if there is one.
     virtual void RemoveFrameLayers() = 0;
     // Deselects, then renders background and layers (frames paint nothing into it) at

@@ -41,7 +41,9 @@ TNewImageForm::TNewImageForm(QWidget* Owner) : TDialogForm("TNewImageForm", Owne
     main->addWidget(back);
     main->addLayout(buttons);
 
-    auto safe = [this](void (TNewImageForm::*Handler)()) { return [this, Handler] { SafeCall([&] { (this->*Handler)(); }, this); }; };
+    auto safe = [this](void (TNewImageForm::*Handler)()) {
+        return [this, Handler] { SafeCall([&] { (this->*Handler)(); }, this); };
+    };
     connect(UpDown1, &QSpinBox::valueChanged, this, safe(&TNewImageForm::ImageWidthChange));
     connect(UpDown2, &QSpinBox::valueChanged, this, safe(&TNewImageForm::ImageHeightChange));
     connect(ComboBox1, &QComboBox::currentIndexChanged, this, safe(&TNewImageForm::ComboBox1Change));

@@ -34,7 +34,9 @@ TFull::TFull(QWidget* Owner) : TDialogForm("TFull", Owner)
     l->setContentsMargins(0, 0, 0, 0);
     l->addWidget(Image321);
     Image321->OnClick = [this](TObject*) { Image321Click(); };
-    Image321->OnMouseDown = [this](TObject*, TMouseButton, TShiftState, int32_t, int32_t, TCustomLayer*) { Image321Click(); };
+    Image321->OnMouseDown = [this](TObject*, TMouseButton, TShiftState, int32_t, int32_t, TCustomLayer*) {
+        Image321Click();
+    };
 }
 
 TFull::~TFull() = default;

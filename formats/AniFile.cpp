@@ -183,8 +183,8 @@ void TAnimatedCursorImage::Parse(const std::vector<uint8_t>& Buf)
             uint8_t raw[36] = {};
             uint32_t declared = size >= 4 ? GetU32LE(d) : 0;
             std::memcpy(raw, d, std::min<size_t>({36, declared, size}));
-            uint32_t* fields[] = {&FHeader.HeaderSize, &FHeader.Frames,   &FHeader.Steps,
-                                  &FHeader.Width,      &FHeader.Height,   &FHeader.BitCount,
+            uint32_t* fields[] = {&FHeader.HeaderSize, &FHeader.Frames,      &FHeader.Steps,
+                                  &FHeader.Width,      &FHeader.Height,      &FHeader.BitCount,
                                   &FHeader.Planes,     &FHeader.DisplayRate, &FHeader.Flags};
             for (int i = 0; i < 9; ++i)
                 *fields[i] = GetU32LE(raw + 4 * i);
@@ -227,8 +227,9 @@ void TAnimatedCursorImage::Parse(const std::vector<uint8_t>& Buf)
         }
         p = data + size_t(size) + (size & 1);
     }
-    FFrames.erase(std::remove_if(FFrames.begin(), FFrames.end(), [](auto& f) { return !f->FIcon || f->FIcon->Empty(); }),
-                  FFrames.end());
+    FFrames.erase(
+        std::remove_if(FFrames.begin(), FFrames.end(), [](auto& f) { return !f->FIcon || f->FIcon->Empty(); }),
+        FFrames.end());
     FHeader.Steps = uint32_t(FFrames.size());
     if (FFrames.empty())
         ReadError();

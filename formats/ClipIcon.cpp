@@ -14,8 +14,8 @@ TClipboardFormat CF_ICON()
 void InitializeClipIcon()
 {
     static const bool registered = [] {
-        TPicture::RegisterClipboardFormat(CF_ICON(),
-                                          TGraphicClass{"TIcon", [] { return std::unique_ptr<TGraphic>(new TIcon()); }});
+        TPicture::RegisterClipboardFormat(
+            CF_ICON(), TGraphicClass{"TIcon", [] { return std::unique_ptr<TGraphic>(new TIcon()); }});
         return true;
     }();
     (void)registered;

@@ -139,8 +139,8 @@ void MaskedStretchBlt(HDC DstDC, int32_t DstX, int32_t DstY, int32_t DstW, int32
                  TColor(PaletteRelativeColor(TransparentColor) & 0xFFFFFF));
 }
 
-void DrawBitmapKeyed(TCanvas& Dest, TBitmap& Bitmap, TColor TransparentColor, int32_t DstX, int32_t DstY,
-                     int32_t DstW, int32_t DstH, int32_t SrcX, int32_t SrcY, int32_t SrcW, int32_t SrcH)
+void DrawBitmapKeyed(TCanvas& Dest, TBitmap& Bitmap, TColor TransparentColor, int32_t DstX, int32_t DstY, int32_t DstW,
+                     int32_t DstH, int32_t SrcX, int32_t SrcY, int32_t SrcW, int32_t SrcH)
 {
     if (Bitmap.Empty())
         return;
@@ -278,8 +278,8 @@ void CenterOnScreen(QWidget* Wnd)
     if (!Wnd)
         return;
     const QRect frame = Wnd->frameGeometry();
-    TRect r = Bounds((Screen()->Width() - frame.width()) / 2, (Screen()->Height() - frame.height()) / 2,
-                     frame.width(), frame.height());
+    TRect r = Bounds((Screen()->Width() - frame.width()) / 2, (Screen()->Height() - frame.height()) / 2, frame.width(),
+                     frame.height());
     FitRectToScreen(r);
     Wnd->move(r.Left, r.Top);
 }

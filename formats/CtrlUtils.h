@@ -78,8 +78,8 @@ void MaskedStretchBlt(HDC DstDC, int32_t DstX, int32_t DstY, int32_t DstW, int32
 // copy mode; 0x20000000 keys on the bottom-left pixel; a monochrome bitmap keys on
 // white. A zero or negative destination size takes the bitmap's size; a zero or
 // negative source size takes the whole bitmap.
-void DrawBitmapKeyed(TCanvas& Dest, TBitmap& Bitmap, TColor TransparentColor, int32_t DstX, int32_t DstY,
-                     int32_t DstW, int32_t DstH, int32_t SrcX, int32_t SrcY, int32_t SrcW, int32_t SrcH);
+void DrawBitmapKeyed(TCanvas& Dest, TBitmap& Bitmap, TColor TransparentColor, int32_t DstX, int32_t DstY, int32_t DstW,
+                     int32_t DstH, int32_t SrcX, int32_t SrcY, int32_t SrcW, int32_t SrcH);
 void DrawBitmapRectKeyed(TCanvas& Dest, int32_t DstX, int32_t DstY, int32_t DstW, int32_t DstH, const TRect& SrcRect,
                          TBitmap& Bitmap, TColor TransparentColor);
 // The "disabled" look of a glyph on a BackColor ground: pixels of OutlineColor are the

@@ -345,10 +345,7 @@ void TGIFLocalColorMap::MapImages(const std::array<uint8_t, 256>& Map) { RemapPi
 
 TGIFHeader::TGIFHeader(TGIFImage* AImage) : TGIFItem(AImage), FColorMap(this) {}
 
-TGIFVersion TGIFHeader::Version() const
-{
-    return (FColorMap.Optimized() || FAspectRatio != 0) ? gv89a : gv87a;
-}
+TGIFVersion TGIFHeader::Version() const { return (FColorMap.Optimized() || FAspectRatio != 0) ? gv89a : gv87a; }
 
 void TGIFHeader::Clear()
 {
@@ -387,7 +384,9 @@ void TGIFHeader::LoadFromStream(TStream& Stream)
     int64_t start = Stream.Position();
     uint8_t sig[6];
     ReadExact(Stream, sig, 6);
-    auto isGIF = [&] { return std::toupper(sig[0]) == 'G' && std::toupper(sig[1]) == 'I' && std::toupper(sig[2]) == 'F'; };
+    auto isGIF = [&] {
+        return std::toupper(sig[0]) == 'G' && std::toupper(sig[1]) == 'I' && std::toupper(sig[2]) == 'F';
+    };
     if (!isGIF()) {
         // Some writers put a 4-byte prefix before the signature.
         Stream.Seek(start + 4, soBeginning);
@@ -479,11 +478,7 @@ const TGIFExtensionClass* FindApplicationSubClass(const TGIFExtensionClass* Self
     return Self;
 }
 
-template <class T>
-std::unique_ptr<TGIFExtension> Make(TGIFSubImage* SubImage)
-{
-    return std::make_unique<T>(SubImage);
-}
+template <class T> std::unique_ptr<TGIFExtension> Make(TGIFSubImage* SubImage) { return std::make_unique<T>(SubImage); }
 
 struct TRegistries {
     std::vector<const TGIFExtensionClass*> Extensions;
@@ -502,8 +497,8 @@ TRegistries& Registries()
 {
     static TRegistries r = [] {
         TRegistries init;
-        init.Extensions = {&TGIFTextExtension::Class, &TGIFGraphicControlExtension::Class,
-                           &TGIFCommentExtension::Class, &TGIFApplicationExtension::Class};
+        init.Extensions = {&TGIFTextExtension::Class, &TGIFGraphicControlExtension::Class, &TGIFCommentExtension::Class,
+                           &TGIFApplicationExtension::Class};
         init.AppExtensions = {{Ident("NETSCAPE2.0"), &TGIFAppExtNSLoop::Class},
                               {Ident("ANIMEXTS1.0"), &TGIFAppExtNSLoop::Class}};
         return init;
@@ -520,8 +515,8 @@ const TGIFExtensionClass TGIFCommentExtension::Class{"TGIFCommentExtension", 0xF
                                                      &SameClass};
 const TGIFExtensionClass TGIFApplicationExtension::Class{"TGIFApplicationExtension", 0xFF,
                                                          &Make<TGIFApplicationExtension>, &FindApplicationSubClass};
-const TGIFExtensionClass TGIFUnknownAppExtension::Class{"TGIFUnknownAppExtension", 0xFF,
-                                                        &Make<TGIFUnknownAppExtension>, &FindApplicationSubClass};
+const TGIFExtensionClass TGIFUnknownAppExtension::Class{"TGIFUnknownAppExtension", 0xFF, &Make<TGIFUnknownAppExtension>,
+                                                        &FindApplicationSubClass};
 const TGIFExtensionClass TGIFAppExtNSLoop::Class{"TGIFAppExtNSLoop", 0xFF, &Make<TGIFAppExtNSLoop>,
                                                  &FindApplicationSubClass};
 
@@ -910,10 +905,7 @@ TGIFSubImage::~TGIFSubImage()
     FExtensions.Clear();
 }
 
-TGIFVersion TGIFSubImage::Version() const
-{
-    return (FColorMap.Optimized() || FExtensions.Count() > 0) ? gv89a : gv87a;
-}
+TGIFVersion TGIFSubImage::Version() const { return (FColorMap.Optimized() || FExtensions.Count() > 0) ? gv89a : gv87a; }
 
 void TGIFSubImage::Clear()
 {
@@ -1070,8 +1062,7 @@ void TGIFImageList::LoadFromStream(TStream& Stream, TGIFImage* Parent)
         sub->LoadFromStream(Stream);
         Add(std::move(sub));
         int64_t size = Stream.Size();
-        Parent->Progress(Parent, psRunning, size > 0 ? int32_t(Stream.Position() * 100 / size) : 0,
-                         "Loading...");
+        Parent->Progress(Parent, psRunning, size > 0 ? int32_t(Stream.Position() * 100 / size) : 0, "Loading...");
     }
 }
 

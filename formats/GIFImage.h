@@ -12,13 +12,13 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
-#include <exception>
-#include <mutex>
-#include <thread>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kv {
@@ -39,7 +39,6 @@ extern const char* const GIFVersions[3]; // "", "87a", "89a"
 
 using TGIFSeverity = int32_t;
 using TGIFWarning = std::function<void(TObject* Sender, TGIFSeverity Severity, const std::string& Message)>;
-
 
 struct TGIFColor {
     uint8_t Red = 0;
@@ -87,17 +86,17 @@ public:
     void SetOptimized(bool Value) { FOptimized = Value; }
     const uint8_t* Data() const { return FData.data(); }
 
-    int32_t Add(TGIFColor Color);       // "Color table overflow" on a full table
+    int32_t Add(TGIFColor Color); // "Color table overflow" on a full table
     int32_t AddUnique(TGIFColor Color);
     int32_t IndexOf(TGIFColor Color) const;
-    void Delete(int32_t Index);         // "Invalid color index"
+    void Delete(int32_t Index); // "Invalid color index"
     void Clear();
-    TGIFColor Colors(int32_t Index);    // warns and uses 0 out of range; "Color table is empty"
+    TGIFColor Colors(int32_t Index); // warns and uses 0 out of range; "Color table is empty"
     void SetColors(int32_t Index, TGIFColor Color);
     void ImportRGB(const uint32_t* RGBQuads, int32_t Count); // 0x00RRGGBB quads (B,G,R,0 in memory)
     void ImportPalette(const TGIFPalette& Palette);
-    TGIFPalette ExportPalette() const;  // entries with flag 4
-    int32_t BitsPerPixel() const;       // smallest n with 2^n >= Count, 1 at least; 0 when empty
+    TGIFPalette ExportPalette() const; // entries with flag 4
+    int32_t BitsPerPixel() const;      // smallest n with 2^n >= Count, 1 at least; 0 when empty
     void Optimize();
     void Changed() {}
     void Assign(TPersistent* Source) override;
@@ -471,8 +470,8 @@ void DecodeSubImage(TGIFSubImage& SubImage, TStream& Stream);
 void DecodeLZW(TStream& Stream, uint8_t* Data, int32_t Width, int32_t Height, bool Interlaced,
                const std::function<void(const std::string&)>& Warn);
 // Writes one image-data block. Compression: 0 LZW, 1 RLE.
-void EncodeImageData(TStream& Stream, int32_t BitsPerPixel, int32_t ColorCount, const uint8_t* Data,
-                     bool Interlaced, int32_t Width, int32_t Height, uint8_t Compression);
+void EncodeImageData(TStream& Stream, int32_t BitsPerPixel, int32_t ColorCount, const uint8_t* Data, bool Interlaced,
+                     int32_t Width, int32_t Height, uint8_t Compression);
 
 // A write-only stream that packs bytes into data sub-blocks of at most 255 bytes;
 // destroying it (or Flush) writes the pending partial block.
@@ -498,8 +497,16 @@ private:
 // Colour reduction and dithering (GIFImage_Reduce.cpp)
 
 enum TColorReduction : uint8_t {
-    rmNone, rmWindows20, rmWindowsHalftone, rmWindowsGray4, rmMonochrome, rmGrayScale, rmNetscape,
-    rmQuantize, rmQuantizeWindows, rmPalette
+    rmNone,
+    rmWindows20,
+    rmWindowsHalftone,
+    rmWindowsGray4,
+    rmMonochrome,
+    rmGrayScale,
+    rmNetscape,
+    rmQuantize,
+    rmQuantizeWindows,
+    rmPalette
 };
 // The names used in the picture's settings.
 constexpr uint8_t crNone = 0, crSystem20 = 1, crHalftone = 2, crGray4 = 3, crMonochrome = 4, crGray256 = 5,
@@ -507,11 +514,11 @@ constexpr uint8_t crNone = 0, crSystem20 = 1, crHalftone = 2, crGray4 = 3, crMon
 
 enum TDitherMode : uint8_t { dkNearest, dkFloydSteinberg, dkStucki, dkSierra, dkJaJuNi, dkSteveArche, dkBurkes };
 
-TGIFPalette WebPalette();            // 216 entries, flags 0
-TGIFPalette GrayPalette(int32_t N);  // 256 greys or the 4 greys (0,128,192,255), flags 4
-TGIFPalette MonochromePalette();     // black, white, flags 4
-TGIFPalette SystemPalette20();       // the default 20 system colours
-TGIFPalette HalftonePalette();       // the screen's halftone palette
+TGIFPalette WebPalette();           // 216 entries, flags 0
+TGIFPalette GrayPalette(int32_t N); // 256 greys or the 4 greys (0,128,192,255), flags 4
+TGIFPalette MonochromePalette();    // black, white, flags 4
+TGIFPalette SystemPalette20();      // the default 20 system colours
+TGIFPalette HalftonePalette();      // the screen's halftone palette
 
 class TColorLookup {
 public:
@@ -524,7 +531,10 @@ class TFastColorLookup : public TColorLookup {
 public:
     explicit TFastColorLookup(const TGIFPalette& Palette);
     int32_t Lookup(uint8_t Red, uint8_t Green, uint8_t Blue, TGIFColor& Chosen) override;
-    static uint16_t Key(uint8_t R, uint8_t G, uint8_t B) { return uint16_t((R >> 3) | ((G & 0xF8) << 2) | ((B & 0xF8) << 7)); }
+    static uint16_t Key(uint8_t R, uint8_t G, uint8_t B)
+    {
+        return uint16_t((R >> 3) | ((G & 0xF8) << 2) | ((B & 0xF8) << 7));
+    }
 
 private:
     TGIFPalette FPalette;
@@ -709,10 +719,10 @@ class TGIFPainter;
 
 // What the optimising pass of the picture does (any combination).
 using TGIFOptimizeOptions = uint8_t;
-constexpr TGIFOptimizeOptions ooCrop = 0x01;        // cut transparent edges, drop invisible frames
-constexpr TGIFOptimizeOptions ooMerge = 0x02;       // pixels that repeat the frame below become transparent
-constexpr TGIFOptimizeOptions ooCleanup = 0x04;     // drop extensions and settings that change nothing
-constexpr TGIFOptimizeOptions ooColorMap = 0x08;    // sort colour tables by use
+constexpr TGIFOptimizeOptions ooCrop = 0x01;         // cut transparent edges, drop invisible frames
+constexpr TGIFOptimizeOptions ooMerge = 0x02;        // pixels that repeat the frame below become transparent
+constexpr TGIFOptimizeOptions ooCleanup = 0x04;      // drop extensions and settings that change nothing
+constexpr TGIFOptimizeOptions ooColorMap = 0x08;     // sort colour tables by use
 constexpr TGIFOptimizeOptions ooReduceColors = 0x10; // asks for a reduction method check only
 constexpr TGIFOptimizeOptions ooAll = 0x1F;
 
@@ -755,7 +765,7 @@ public:
     bool Empty() const override { return FImages.Count() == 0; }
     bool Equals(const TGraphic* Graphic) const { return Graphic == this; }
     TGIFVersion Version();
-    int32_t BitsPerPixel();    // the largest over the global table and every sub-image
+    int32_t BitsPerPixel(); // the largest over the global table and every sub-image
     int32_t ColorResolution();
 
     void Draw(TCanvas& ACanvas, const TRect& Rect) override;

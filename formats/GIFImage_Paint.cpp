@@ -21,7 +21,6 @@
 
 namespace kv::GIFImage {
 
-
 namespace {
 // The synchronous painter's message pump while it sleeps.
 void PumpMessages()
@@ -538,9 +537,7 @@ void TGIFPainter::BufferedPaint(TGIFImage& Image, TGIFSubImage& Sub)
     switch (FDisposal) {
     case dmNone:
     case dmNoDisposal:
-    case dmBackground:
-        buffer = FPreviousBuffer.get();
-        break;
+    case dmBackground: buffer = FPreviousBuffer.get(); break;
     case dmPrevious:
         if (FPreviousDisposal == dmNone || FPreviousDisposal == dmNoDisposal) {
             target = FCanvas;
@@ -550,8 +547,7 @@ void TGIFPainter::BufferedPaint(TGIFImage& Image, TGIFSubImage& Sub)
             buffer = FWorkBuffer.get();
         }
         break;
-    default:
-        return; // disposal methods 4 to 7 draw nothing
+    default: return; // disposal methods 4 to 7 draw nothing
     }
     if (buffer)
         target = buffer->Canvas();

@@ -233,7 +233,10 @@ void TGIFImage::SaveToStream(TStream& Stream)
     Progress(this, psEnding, 100, "Saving...");
 }
 
-bool TGIFImage::Dithering() const { return (FDrawOptions & doDither) && (!(FDrawOptions & doAutoDither) || PaletteDevice()); }
+bool TGIFImage::Dithering() const
+{
+    return (FDrawOptions & doDither) && (!(FDrawOptions & doAutoDither) || PaletteDevice());
+}
 
 void TGIFImage::SetDrawOptions(uint16_t Value)
 {

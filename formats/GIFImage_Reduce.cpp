@@ -64,8 +64,8 @@ int32_t TFastColorLookup::Lookup(uint8_t Red, uint8_t Green, uint8_t Blue, TGIFC
         int32_t best = INT32_MAX;
         for (size_t i = 0; i < FPalette.size(); ++i) {
             const TGIFPaletteEntry& e = FPalette[i];
-            int32_t d = std::abs(int32_t(e.Red) - Red) + std::abs(int32_t(e.Green) - Green) +
-                        std::abs(int32_t(e.Blue) - Blue);
+            int32_t d =
+                std::abs(int32_t(e.Red) - Red) + std::abs(int32_t(e.Green) - Green) + std::abs(int32_t(e.Blue) - Blue);
             if (d < best) {
                 best = d;
                 index = int32_t(i);
@@ -185,32 +185,70 @@ TFloydSteinbergDitherer::TFloydSteinbergDitherer(int32_t AWidth, TColorLookup& A
 
 TStuckiDitherer::TStuckiDitherer(int32_t AWidth, TColorLookup& ALookup)
     : T5by3Ditherer(AWidth, ALookup, 42,
-                    {{0, 1, 8}, {0, 2, 4}, {1, -2, 2}, {1, -1, 4}, {1, 0, 8}, {1, 1, 4}, {1, 2, 2},
-                     {2, -2, 1}, {2, -1, 2}, {2, 0, 4}, {2, 1, 2}, {2, 2, 1}},
+                    {{0, 1, 8},
+                     {0, 2, 4},
+                     {1, -2, 2},
+                     {1, -1, 4},
+                     {1, 0, 8},
+                     {1, 1, 4},
+                     {1, 2, 2},
+                     {2, -2, 1},
+                     {2, -1, 2},
+                     {2, 0, 4},
+                     {2, 1, 2},
+                     {2, 2, 1}},
                     3)
 {
 }
 
 TSierraDitherer::TSierraDitherer(int32_t AWidth, TColorLookup& ALookup)
     : T5by3Ditherer(AWidth, ALookup, 32,
-                    {{0, 1, 5}, {0, 2, 3}, {1, -2, 2}, {1, -1, 4}, {1, 0, 5}, {1, 1, 4}, {1, 2, 2},
-                     {2, -1, 2}, {2, 0, 3}, {2, 1, 2}},
+                    {{0, 1, 5},
+                     {0, 2, 3},
+                     {1, -2, 2},
+                     {1, -1, 4},
+                     {1, 0, 5},
+                     {1, 1, 4},
+                     {1, 2, 2},
+                     {2, -1, 2},
+                     {2, 0, 3},
+                     {2, 1, 2}},
                     3)
 {
 }
 
 TJaJuNiDitherer::TJaJuNiDitherer(int32_t AWidth, TColorLookup& ALookup)
     : T5by3Ditherer(AWidth, ALookup, 48,
-                    {{0, 1, 7}, {0, 2, 5}, {1, -2, 3}, {1, -1, 5}, {1, 0, 7}, {1, 1, 5}, {1, 2, 3},
-                     {2, -2, 1}, {2, -1, 3}, {2, 0, 5}, {2, 1, 3}, {2, 2, 1}},
+                    {{0, 1, 7},
+                     {0, 2, 5},
+                     {1, -2, 3},
+                     {1, -1, 5},
+                     {1, 0, 7},
+                     {1, 1, 5},
+                     {1, 2, 3},
+                     {2, -2, 1},
+                     {2, -1, 3},
+                     {2, 0, 5},
+                     {2, 1, 3},
+                     {2, 2, 1}},
                     3)
 {
 }
 
 TSteveArcheDitherer::TSteveArcheDitherer(int32_t AWidth, TColorLookup& ALookup)
     : TErrorDiffusionDitherer(AWidth, ALookup, 200,
-                              {{0, 2, 32}, {1, -3, 12}, {1, -1, 26}, {1, 1, 30}, {1, 3, 16}, {2, -2, 12},
-                               {2, 0, 26}, {2, 2, 12}, {3, -3, 5}, {3, -1, 12}, {3, 1, 12}, {3, 3, 5}},
+                              {{0, 2, 32},
+                               {1, -3, 12},
+                               {1, -1, 26},
+                               {1, 1, 30},
+                               {1, 3, 16},
+                               {2, -2, 12},
+                               {2, 0, 26},
+                               {2, 2, 12},
+                               {3, -3, 5},
+                               {3, -1, 12},
+                               {3, 1, 12},
+                               {3, 3, 5}},
                               4)
 {
 }

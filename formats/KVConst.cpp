@@ -11,45 +11,18 @@ namespace {
 
 // 'X' outline (black), '.' inside (white), ' ' see-through.
 constexpr const char* HandPicture[] = {
-    "     XX          ",
-    "    X..X         ",
-    "    X..X         ",
-    "    X..X         ",
-    "    X..X         ",
-    "    X..XXX       ",
-    "    X..X..XXX    ",
-    "    X..X..X..XX  ",
-    "    X..X..X..X.X ",
-    "XXX X..X..X..X..X",
-    "X..XX...........X",
-    "X...X...........X",
-    " X..............X",
-    "  X.............X",
-    "  X.............X",
-    "   X............X",
-    "   X...........X ",
-    "    X..........X ",
-    "    X.........X  ",
-    "     X........X  ",
-    "     X........X  ",
-    "     XXXXXXXXXX  ",
+    "     XX          ", "    X..X         ", "    X..X         ", "    X..X         ", "    X..X         ",
+    "    X..XXX       ", "    X..X..XXX    ", "    X..X..X..XX  ", "    X..X..X..X.X ", "XXX X..X..X..X..X",
+    "X..XX...........X", "X...X...........X", " X..............X", "  X.............X", "  X.............X",
+    "   X............X", "   X...........X ", "    X..........X ", "    X.........X  ", "     X........X  ",
+    "     X........X  ", "     XXXXXXXXXX  ",
 };
 constexpr TPoint HandHotSpot{5, 0}; // the fingertip
 
 constexpr const char* GrabPicture[] = {
-    "    XX XX XX     ",
-    "   X..X..X..XX   ",
-    "   X..X..X..X.X  ",
-    "    X........X.X ",
-    "   XX..........X ",
-    "  X.X..........X ",
-    "  X............X ",
-    "  X...........X  ",
-    "   X..........X  ",
-    "    X.........X  ",
-    "     X.......X   ",
-    "     X.......X   ",
-    "     XXXXXXXXX   ",
+    "    XX XX XX     ", "   X..X..X..XX   ", "   X..X..X..X.X  ", "    X........X.X ", "   XX..........X ",
+    "  X.X..........X ", "  X............X ", "  X...........X  ", "   X..........X  ", "    X.........X  ",
+    "     X.......X   ", "     X.......X   ", "     XXXXXXXXX   ",
 };
 constexpr TPoint GrabHotSpot{8, 6}; // the middle of the fist
 

@@ -744,8 +744,8 @@ void TGIFFrame::Decode(TBitmap& Target)
     Target.SetPixelFormat(bitCount == 1 ? pf1bit : bitCount == 4 ? pf4bit : pf8bit);
     std::vector<TPaletteEntry> entries(size_t(1) << bitCount, TPaletteEntry{128, 128, 128, 0});
     for (int32_t i = 0; i < item.ColorTable.Count && i < int32_t(entries.size()); ++i)
-        entries[size_t(i)] = TPaletteEntry{item.ColorTable.Colors[i][0], item.ColorTable.Colors[i][1],
-                                           item.ColorTable.Colors[i][2], 0};
+        entries[size_t(i)] =
+            TPaletteEntry{item.ColorTable.Colors[i][0], item.ColorTable.Colors[i][1], item.ColorTable.Colors[i][2], 0};
     Target.SetPaletteEntries(entries);
     Target.SetSize(item.Width, item.Height);
 
@@ -1214,7 +1214,8 @@ void TGIFImage::Assign(TPersistent* Source)
             const int32_t index = AddFrame(icon->Icon());
             // Sixtieths of a second to milliseconds, in 64 bits: a hostile rate must not
             // wrap; the writer clamps the delay to the file's 16-bit field.
-            FFrames[size_t(index)]->DelayMs = uint32_t(std::min<int64_t>(int64_t(icon->JiffRate()) * 100 / 6, UINT32_MAX));
+            FFrames[size_t(index)]->DelayMs =
+                uint32_t(std::min<int64_t>(int64_t(icon->JiffRate()) * 100 / 6, UINT32_MAX));
         }
         Changed(this);
         return;
@@ -1357,7 +1358,8 @@ void TGIFImage::ReadScreen(TGIFReader& r)
     shared.BitsPerPixel = uint8_t((packed & 7) + 1);
     if (packed & 0x80) {
         shared.ColorTable.Count = 1 << shared.BitsPerPixel;
-        std::memcpy(shared.ColorTable.Colors, r.Bytes(3 * shared.ColorTable.Count), size_t(3 * shared.ColorTable.Count));
+        std::memcpy(shared.ColorTable.Colors, r.Bytes(3 * shared.ColorTable.Count),
+                    size_t(3 * shared.ColorTable.Count));
         if (background < shared.ColorTable.Count)
             FBackgroundColor = EntryColor(shared.ColorTable, background);
     }
@@ -1566,8 +1568,25 @@ void TGIFImage::WriteGIFStream(TStream& Stream, bool WithLength)
         out.WriteBuffer(shared.ColorTable.Colors, 3 * shared.ColorTable.Count);
 
     if (FLoopEnabled && Count() >= 2) {
-        const uint8_t loop[19] = {0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 3, 1,
-                                  uint8_t(FLoopCount), uint8_t(FLoopCount >> 8), 0};
+        const uint8_t loop[19] = {0x21,
+                                  0xFF,
+                                  11,
+                                  'N',
+                                  'E',
+                                  'T',
+                                  'S',
+                                  'C',
+                                  'A',
+                                  'P',
+                                  'E',
+                                  '2',
+                                  '.',
+                                  '0',
+                                  3,
+                                  1,
+                                  uint8_t(FLoopCount),
+                                  uint8_t(FLoopCount >> 8),
+                                  0};
         out.WriteBuffer(loop, sizeof loop);
     }
 

@@ -51,14 +51,14 @@ void EncodeLZW(TStream& Dest, const TGIFBitmapInfo& Info, bool Interlaced, const
                TObject* Owner, const uint8_t* Pixels);
 
 // Messages of the unit, as the program shows them.
-extern const char* const SGIFUnknownVersion;   // "Неизвестная версия изображения GIF"
-extern const char* const SGIFEncodeError;      // "Ошибка кодировки данных в формат GIF"
-extern const char* const SGIFBadData;          // "Неверные данные в формате GIF"
-extern const char* const SGIFBadCodeSize;      // "Размер кода GIF не принадлежит диапазону от 2 до 9"
-extern const char* const SGIFBadColorCount;    // "Неверное число цветов; должно быть степенью числа 2"
+extern const char* const SGIFUnknownVersion; // "Неизвестная версия изображения GIF"
+extern const char* const SGIFEncodeError;    // "Ошибка кодировки данных в формат GIF"
+extern const char* const SGIFBadData;        // "Неверные данные в формате GIF"
+extern const char* const SGIFBadCodeSize; // "Размер кода GIF не принадлежит диапазону от 2 до 9"
+extern const char* const SGIFBadColorCount; // "Неверное число цветов; должно быть степенью числа 2"
 extern const char* const SGIFUnknownExtension; // "Неопределенное расширение GIF: %.2x"
 extern const char* const SGIFNoData;           // "Нет данных для записи в формате GIF"
-extern const char* const SGIFCannotResize;     // "Невозможно изменить размер изображения GIF"
+extern const char* const SGIFCannotResize; // "Невозможно изменить размер изображения GIF"
 
 // ---- Picture model ---------------------------------------------------------------------
 

@@ -410,10 +410,13 @@ int32_t ReduceColors(const uint8_t* Src24, int64_t SrcStride, uint8_t* Dst8, int
         for (int r = 0; r < 7; ++r)
             for (int g = 0; g < 8; ++g)
                 for (int b = 0; b < 4; ++b)
-                    Table[size_t((r * 8 + g) * 4 + b)] = Quad(Levels7[size_t(r)], Levels8[size_t(g)], Levels4[size_t(b)]);
+                    Table[size_t((r * 8 + g) * 4 + b)] =
+                        Quad(Levels7[size_t(r)], Levels8[size_t(g)], Levels4[size_t(b)]);
         const auto &nr = NearestLevel7(), &ng = NearestLevel8(), &nb = NearestLevel4();
         MapPixels(Src24, SrcStride, Dst8, DstStride, Width, Height,
-                  [&](uint8_t r, uint8_t g, uint8_t b, int32_t, int32_t) { return uint8_t((nr[r] * 8 + ng[g]) * 4 + nb[b]); });
+                  [&](uint8_t r, uint8_t g, uint8_t b, int32_t, int32_t) {
+                      return uint8_t((nr[r] * 8 + ng[g]) * 4 + nb[b]);
+                  });
         return 224;
     }
     case rmFixed666: {
@@ -421,10 +424,12 @@ int32_t ReduceColors(const uint8_t* Src24, int64_t SrcStride, uint8_t* Dst8, int
         for (int r = 0; r < 6; ++r)
             for (int g = 0; g < 6; ++g)
                 for (int b = 0; b < 6; ++b)
-                    Table[size_t(r * 36 + g * 6 + b)] = Quad(Levels6[size_t(r)], Levels6[size_t(g)], Levels6[size_t(b)]);
+                    Table[size_t(r * 36 + g * 6 + b)] =
+                        Quad(Levels6[size_t(r)], Levels6[size_t(g)], Levels6[size_t(b)]);
         const auto& n = NearestLevel6();
-        MapPixels(Src24, SrcStride, Dst8, DstStride, Width, Height,
-                  [&](uint8_t r, uint8_t g, uint8_t b, int32_t, int32_t) { return uint8_t(n[r] * 36 + n[g] * 6 + n[b]); });
+        MapPixels(
+            Src24, SrcStride, Dst8, DstStride, Width, Height,
+            [&](uint8_t r, uint8_t g, uint8_t b, int32_t, int32_t) { return uint8_t(n[r] * 36 + n[g] * 6 + n[b]); });
         return 216;
     }
     case rmRamps: {
@@ -449,9 +454,10 @@ int32_t ReduceColors(const uint8_t* Src24, int64_t SrcStride, uint8_t* Dst8, int
     default: {
         for (int i = 0; i < 256; ++i)
             Table[size_t(i)] = Quad(uint8_t(i), uint8_t(i), uint8_t(i));
-        MapPixels(Src24, SrcStride, Dst8, DstStride, Width, Height, [](uint8_t r, uint8_t g, uint8_t b, int32_t, int32_t) {
-            return uint8_t((r * 77 + g * 150 + b * 29) >> 8);
-        });
+        MapPixels(Src24, SrcStride, Dst8, DstStride, Width, Height,
+                  [](uint8_t r, uint8_t g, uint8_t b, int32_t, int32_t) {
+                      return uint8_t((r * 77 + g * 150 + b * 29) >> 8);
+                  });
         return 0;
     }
     }
@@ -547,7 +553,8 @@ std::vector<uint8_t> FrameAsFileImage(const TBitmap& Bitmap)
     const int64_t rowSize = DIBRowSize(Bitmap.Width(), bits);
     const int64_t copy = Min(int32_t(rowSize), Bitmap.BytesPerScanLine());
     for (int32_t y = 0; y < Bitmap.Height(); ++y)
-        std::memcpy(image.data() + offset + int64_t(Bitmap.Height() - 1 - y) * rowSize, Bitmap.ScanLine(y), size_t(copy));
+        std::memcpy(image.data() + offset + int64_t(Bitmap.Height() - 1 - y) * rowSize, Bitmap.ScanLine(y),
+                    size_t(copy));
     return image;
 }
 
@@ -608,8 +615,8 @@ std::unique_ptr<TMemoryStream> PixelFormatConvert(TBitmap& Bitmap, TPixelFormat 
     if (targetBits == 8) {
         TRGBQuadTable table{};
         const int32_t wanted = 256;
-        const int32_t used = ReduceColors(src, srcStride, target + offset, DIBRowSize(width, 8), width, height, Method,
-                                          wanted, table);
+        const int32_t used =
+            ReduceColors(src, srcStride, target + offset, DIBRowSize(width, 8), width, height, Method, wanted, table);
         if (Method == rmMedianCut || Method == rmFixed784 || Method == rmFixed666)
             header.biClrUsed = uint32_t(used);
         std::memcpy(target + BitmapFileHeaderSize + BitmapInfoHeaderSize, table.data(), sizeof(table));

@@ -50,8 +50,7 @@ void WriteBitmapFileHeader(uint8_t* P, uint32_t FileSize, uint32_t PixelOffset);
 // Reduction methods: 0 histogram with coarsening, 1 median cut, 2 fixed 7x8x4, 3 fixed
 // 6x6x6, 4 red/green/blue ramps by column, 5 grey.
 using TReductionMethod = uint8_t;
-constexpr TReductionMethod rmHistogram = 0, rmMedianCut = 1, rmFixed784 = 2, rmFixed666 = 3, rmRamps = 4,
-                           rmGray = 5;
+constexpr TReductionMethod rmHistogram = 0, rmMedianCut = 1, rmFixed784 = 2, rmFixed666 = 3, rmRamps = 4, rmGray = 5;
 // The unit's default method (a setting that nothing in the program changes).
 constexpr TReductionMethod DefaultReductionMethod = rmHistogram;
 

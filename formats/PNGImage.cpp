@@ -18,7 +18,8 @@ const char* const MsgInvalidHeader = "Invalid Portable Graphics Network image, i
 const char* const MsgUnknownCritical =
     "The currently being loaded image contains critical(s) chunk(s) not reconized by the decoder.";
 const char* const MsgCorrupted = "Can't read the PNG image, it has corrupted data. ";
-const char* const MsgIHDR = "This PNG image is invalid, the IHDR chunk is either not present or it isn't the first chunk.";
+const char* const MsgIHDR =
+    "This PNG image is invalid, the IHDR chunk is either not present or it isn't the first chunk.";
 const char* const MsgNoData = "The current image being loaded has no data and could not be loaded.";
 const char* const MsgUnknownColorType = "Could not read the image because it has an unknown color type.";
 const char* const MsgNoPalette = "The current image requeries a palette but it is not avaliable.";
@@ -88,12 +89,10 @@ inline uint8_t Paeth(int a, int b, int c)
     return uint8_t(pb <= pc ? b : c);
 }
 
-template <int Bpp>
-void UnfilterRow(uint8_t Filter, uint8_t* Row, const uint8_t* Prior, size_t Count)
+template <int Bpp> void UnfilterRow(uint8_t Filter, uint8_t* Row, const uint8_t* Prior, size_t Count)
 {
     switch (Filter) {
-    case 0:
-        break;
+    case 0: break;
     case 1:
         for (size_t i = Bpp; i < Count; ++i)
             Row[i] = uint8_t(Row[i] + Row[i - Bpp]);
@@ -114,8 +113,7 @@ void UnfilterRow(uint8_t Filter, uint8_t* Row, const uint8_t* Prior, size_t Coun
         for (size_t i = Bpp; i < Count; ++i)
             Row[i] = uint8_t(Row[i] + Paeth(Row[i - Bpp], Prior[i], Prior[i - Bpp]));
         break;
-    default:
-        RaisePNGError(MsgUnknownFilter);
+    default: RaisePNGError(MsgUnknownFilter);
     }
 }
 
@@ -1228,14 +1226,22 @@ void TPNGImage::ShapeChunksForWriting()
     int32_t idatAt = list.IndexOf(list.Find("IDAT"));
     list.Reorder([&](TChunk* c, int32_t at) {
         const std::string& t = c->ChunkType();
-        if (t == "IHDR") return 0;
-        if (t == "gAMA" || t == "cHRM" || t == "sRGB" || t == "iCCP" || t == "sBIT") return 1;
-        if (t == "PLTE") return 3;
-        if (t == "tRNS") return 4;
-        if (t == "IDAT") return 6;
-        if (t == "IEND") return 8;
-        if (at > idatAt) return 7;
-        if (plteAt >= 0 && at < plteAt && t != "bKGD" && t != "hIST") return 2;
+        if (t == "IHDR")
+            return 0;
+        if (t == "gAMA" || t == "cHRM" || t == "sRGB" || t == "iCCP" || t == "sBIT")
+            return 1;
+        if (t == "PLTE")
+            return 3;
+        if (t == "tRNS")
+            return 4;
+        if (t == "IDAT")
+            return 6;
+        if (t == "IEND")
+            return 8;
+        if (at > idatAt)
+            return 7;
+        if (plteAt >= 0 && at < plteAt && t != "bKGD" && t != "hIST")
+            return 2;
         return 5;
     });
 }

@@ -16,8 +16,9 @@ namespace {
 // zlib's own texts for its codes, indexed by 2 - code.
 const char* ZErrorText(int code)
 {
-    static const char* const texts[] = {"need dictionary", "stream end", "", "file error", "stream error",
-                                        "data error", "insufficient memory", "buffer error", "incompatible version"};
+    static const char* const texts[] = {"need dictionary",     "stream end",   "",
+                                        "file error",          "stream error", "data error",
+                                        "insufficient memory", "buffer error", "incompatible version"};
     int index = 2 - code;
     if (index < 0 || index >= int(std::size(texts)))
         return "";

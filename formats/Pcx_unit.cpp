@@ -38,10 +38,9 @@ constexpr int PaletteTailSize = 769; // marker byte + 256 x RGB
 constexpr int MaxRun = 63;
 
 // Palette in 6-bit units (0..63), red, green, blue.
-const uint8_t DefaultPalette16[16][3] = {{0, 0, 0},    {0, 0, 32},   {0, 32, 0},   {0, 32, 32},
-                                         {32, 0, 0},   {32, 0, 32},  {32, 32, 0},  {42, 42, 42},
-                                         {21, 21, 21}, {0, 0, 63},   {0, 63, 0},   {0, 63, 63},
-                                         {63, 0, 0},   {63, 0, 63},  {63, 63, 0},  {63, 63, 63}};
+const uint8_t DefaultPalette16[16][3] = {{0, 0, 0},   {0, 0, 32},   {0, 32, 0},   {0, 32, 32}, {32, 0, 0}, {32, 0, 32},
+                                         {32, 32, 0}, {42, 42, 42}, {21, 21, 21}, {0, 0, 63},  {0, 63, 0}, {0, 63, 63},
+                                         {63, 0, 0},  {63, 0, 63},  {63, 63, 0},  {63, 63, 63}};
 
 TPCXHeader ReadHeader(TByteReader& F)
 {
@@ -144,7 +143,12 @@ TPalette6 HeaderPalette(const TPCXHeader& H)
 bool ValidBits(uint8_t Bits)
 {
     switch (Bits) {
-    case 1: case 4: case 8: case 16: case 24: case 32: return true;
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32: return true;
     default: return false;
     }
 }
@@ -203,9 +207,7 @@ void ShapeBitmap(TBitmap& Bitmap, TPcxKind Kind, const TPalette6& Pal, int32_t W
         Bitmap.SetPixelFormat(Kind == pkMono ? pf1bit : Kind == pkRGB ? pf24bit : pf8bit);
     Bitmap.SetSize(Width, Height);
     switch (Kind) {
-    case pkMono:
-        Bitmap.SetPaletteEntries({{0, 0, 0, 0}, {255, 255, 255, 0}});
-        break;
+    case pkMono: Bitmap.SetPaletteEntries({{0, 0, 0, 0}, {255, 255, 255, 0}}); break;
     case pkPlanes: {
         Bitmap.SetIgnorePalette(false);
         Bitmap.SetPaletteEntries(Entries(Pal, 17, 4, 1)); // (c + 1) x 4 - 1
@@ -215,11 +217,8 @@ void ShapeBitmap(TBitmap& Bitmap, TPcxKind Kind, const TPalette6& Pal, int32_t W
         break;
     }
     case pkIndexed:
-    case pkRGB:
-        Bitmap.SetPaletteEntries(Entries(Pal, 256, 4, 0));
-        break;
-    case pkOther:
-        break;
+    case pkRGB: Bitmap.SetPaletteEntries(Entries(Pal, 256, 4, 0)); break;
+    case pkOther: break;
     }
 }
 
@@ -228,7 +227,8 @@ void DecodeRows(TByteReader& F, const TPCXHeader& H, TPcxKind Kind, TBitmap& Bit
 {
     const int32_t width = Bitmap.Width(), height = Bitmap.Height();
     const int64_t bpl = H.BytesPerLine;
-    size_t lineSize = size_t(std::max({int64_t(H.Planes) * bpl, int64_t(H.Planes) * width, int64_t(width) * 4}) + MaxRun);
+    size_t lineSize =
+        size_t(std::max({int64_t(H.Planes) * bpl, int64_t(H.Planes) * width, int64_t(width) * 4}) + MaxRun);
     std::vector<uint8_t> line(lineSize), rgb(size_t(width) * 3 + 20);
     F.Seek(HeaderSize);
     int64_t stride = Bitmap.BytesPerScanLine();
@@ -239,12 +239,8 @@ void DecodeRows(TByteReader& F, const TPCXHeader& H, TPcxKind Kind, TBitmap& Bit
         uint8_t* row = Bitmap.ScanLine(y);
         switch (Kind) {
         case pkMono:
-        case pkIndexed:
-            std::memcpy(row, line.data(), size_t(std::min(bpl, stride)));
-            break;
-        case pkPlanes:
-            std::memcpy(row, line.data(), size_t(width));
-            break;
+        case pkIndexed: std::memcpy(row, line.data(), size_t(std::min(bpl, stride))); break;
+        case pkPlanes: std::memcpy(row, line.data(), size_t(width)); break;
         case pkRGB:
             for (int32_t x = 0; x < width; ++x) {
                 rgb[size_t(3 * x)] = line[size_t(2 * bpl + x)];
@@ -253,8 +249,7 @@ void DecodeRows(TByteReader& F, const TPCXHeader& H, TPcxKind Kind, TBitmap& Bit
             }
             std::memcpy(row, rgb.data(), size_t(width) * 3);
             break;
-        case pkOther:
-            break;
+        case pkOther: break;
         }
     }
 }

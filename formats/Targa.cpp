@@ -79,16 +79,12 @@ struct TPixelReader {
             Out[2] = uint8_t(((v >> 10) & 31) * 8);
             break;
         }
-        case 24:
-            F.ReadBytes(Out, 3);
-            break;
+        case 24: F.ReadBytes(Out, 3); break;
         case 32:
             F.ReadBytes(Out, 3);
             F.ReadU8(); // alpha is dropped
             break;
-        default:
-            Out[0] = F.ReadU8();
-            break;
+        default: Out[0] = F.ReadU8(); break;
         }
     }
 };
@@ -217,14 +213,9 @@ void ShapeBitmap(TBitmap& Bitmap, const TTGAHeader& H, const TPalette6& Pal)
         Bitmap.SetPixelFormat(format);
     Bitmap.SetSize(H.Width, H.Height);
     switch (H.PixelDepth) {
-    case 1:
-        Bitmap.SetPaletteEntries({{0, 0, 0, 0}, {255, 255, 255, 0}});
-        break;
-    case 8:
-        Bitmap.SetPaletteEntries(Scaled(Pal));
-        break;
-    case 4:
-        break;
+    case 1: Bitmap.SetPaletteEntries({{0, 0, 0, 0}, {255, 255, 255, 0}}); break;
+    case 8: Bitmap.SetPaletteEntries(Scaled(Pal)); break;
+    case 4: break;
     default: {
         TPalette6 cube{};
         CubePalette(cube);

@@ -9,8 +9,8 @@
 #include "platform/Clipbrd.h"
 #include "raster/Raster32.h"
 
-#include <QMimeData>
 #include <QClipboard>
+#include <QMimeData>
 
 namespace {
 
@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     const uint8_t Road = Data[0] % 5;
     try {
         if (Road < 2) {
-            const QImage Image = Road == 0 ? RawImage(In, Data + 1, Size - 1)
-                                           : QImage::fromData(Data + 1, int(Size - 1), "PNG");
+            const QImage Image =
+                Road == 0 ? RawImage(In, Data + 1, Size - 1) : QImage::fromData(Data + 1, int(Size - 1), "PNG");
             auto* Mime = new QMimeData; // the clipboard takes it
             Mime->setImageData(Image);
             QGuiApplication::clipboard()->setMimeData(Mime);

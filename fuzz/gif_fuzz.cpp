@@ -36,8 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::vector<uint8_t> pixels(size_t(width) * size_t(height));
         TReadOnlyMemoryStream stream(data + 2, int64_t(size - 2));
         try {
-            GIFImage::DecodeLZW(stream, pixels.data(), width, height, (data[0] & 0x80) != 0,
-                                [](const std::string&) {});
+            GIFImage::DecodeLZW(stream, pixels.data(), width, height, (data[0] & 0x80) != 0, [](const std::string&) {});
         } catch (const Exception&) {
         }
     }

@@ -1,8 +1,8 @@
 // LoadProject on arbitrary bytes. A document is open before every input; a refused
 // input must leave it exactly as it was, and an accepted one must leave a consistent
 // document (the band on top, the selection a stored layer) that saves again.
-#include "fuzz/FuzzCommon.h"
 #include "editor/MainUnit.h"
+#include "fuzz/FuzzCommon.h"
 
 #include <cstdint>
 #include <cstdlib>

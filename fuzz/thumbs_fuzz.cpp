@@ -20,9 +20,8 @@ const std::filesystem::path& Folder()
         std::filesystem::create_directories(D);
         std::atexit([] {
             std::error_code E;
-            std::filesystem::remove_all(std::filesystem::temp_directory_path() /
-                                            ("kv_thumbs_fuzz_" + std::to_string(::getpid())),
-                                        E);
+            std::filesystem::remove_all(
+                std::filesystem::temp_directory_path() / ("kv_thumbs_fuzz_" + std::to_string(::getpid())), E);
         });
         return D;
     }();

@@ -96,7 +96,7 @@ bool TIEBitmap::AllocateFile(int64_t Size)
         return false;
     // Unlinked at once: the blocks vanish with the descriptor, even after a crash.
     unlink(name.data());
-    struct stat st{};
+    struct stat st {};
     if (!ReserveFileSize(fd, 0, Size) || fstat(fd, &st) != 0 || int64_t(st.st_size) != Size) {
         close(fd);
         return false;
@@ -174,12 +174,9 @@ void TIEBitmap::FreeStorage()
 uint8_t* TIEBitmap::ScanLine(int32_t Row)
 {
     switch (FLocation) {
-    case ieLocationMemory:
-        return FMemory ? FMemory + int64_t(FHeight - Row - 1) * FRowLen : nullptr;
-    case ieLocationFile:
-        return FMapping ? FMapping + int64_t(Row) * FRowLen : nullptr;
-    default:
-        return FBitmap ? FBitmap->ScanLine(Row) : nullptr;
+    case ieLocationMemory: return FMemory ? FMemory + int64_t(FHeight - Row - 1) * FRowLen : nullptr;
+    case ieLocationFile: return FMapping ? FMapping + int64_t(Row) * FRowLen : nullptr;
+    default: return FBitmap ? FBitmap->ScanLine(Row) : nullptr;
     }
 }
 
@@ -232,11 +229,8 @@ void TIEBitmap::CopyToTBitmap(TBitmap* Bitmap)
         Bitmap->SetPixelFormat(pf8bit);
         Bitmap->SetPaletteEntries(GreyRamp());
         break;
-    case ie24RGB:
-        Bitmap->SetPixelFormat(pf24bit);
-        break;
-    default:
-        return;
+    case ie24RGB: Bitmap->SetPixelFormat(pf24bit); break;
+    default: return;
     }
     Bitmap->SetSize(FWidth, FHeight);
     for (int32_t y = 0; y < FHeight; ++y) {
@@ -270,9 +264,7 @@ void TIEBitmap::CopyFromTBitmap(TBitmap* Bitmap)
         switch (pf) {
         case pf1bit:
         case pf8bit:
-        case pf24bit:
-            std::memcpy(dst, src, size_t(FRowLen));
-            break;
+        case pf24bit: std::memcpy(dst, src, size_t(FRowLen)); break;
         case pf4bit:
             for (int32_t x = 0; x < w; ++x)
                 dst[x] = (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4);
@@ -484,8 +476,7 @@ void TIEList::Assign(const TIEList* Source)
 // ---- THash1 -------------------------------------------------------------------------
 
 THash1::THash1(int32_t HashBits)
-    : FHashBits(std::clamp(HashBits, 0, 24)), FSlotCount(1u << FHashBits), FSlots(FSlotCount, 0),
-      FState(FSlotCount, 0)
+    : FHashBits(std::clamp(HashBits, 0, 24)), FSlotCount(1u << FHashBits), FSlots(FSlotCount, 0), FState(FSlotCount, 0)
 {
 }
 

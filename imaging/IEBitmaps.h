@@ -157,8 +157,7 @@ protected:
 
 // Values of one plain type with the current, default and range values that go with them.
 // Items out of range read 0 and are not written.
-template <class T>
-class TIEValueList : public TIEList {
+template <class T> class TIEValueList : public TIEList {
 public:
     TIEValueList() : TIEList(int32_t(sizeof(T))) {}
     T Items(int32_t I) const

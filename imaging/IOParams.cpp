@@ -100,10 +100,10 @@ bool HasPhotoshopSignature(const uint8_t* p, int64_t len)
 // an even length, data size (BE), data padded to an even length.
 struct TResource {
     uint16_t Id = 0;
-    int64_t Start = 0;     // of the "8BIM" signature
+    int64_t Start = 0; // of the "8BIM" signature
     int64_t DataStart = 0;
     int64_t DataSize = 0;
-    int64_t End = 0;       // past the padding
+    int64_t End = 0; // past the padding
 };
 
 // Walks the resource at Pos; false when it does not fit in Len.
@@ -143,7 +143,8 @@ void TIEIPTCInfoList::SaveToBuffer(std::vector<uint8_t>& Buffer) const
             Buffer.push_back(uint8_t(len >> 8));
             Buffer.push_back(uint8_t(len));
         } else {
-            const uint8_t ext[6] = {0x80, 0x04, uint8_t(len >> 24), uint8_t(len >> 16), uint8_t(len >> 8), uint8_t(len)};
+            const uint8_t ext[6] = {0x80,        0x04, uint8_t(len >> 24), uint8_t(len >> 16), uint8_t(len >> 8),
+                                    uint8_t(len)};
             Buffer.insert(Buffer.end(), ext, ext + 6);
         }
         Buffer.insert(Buffer.end(), item.Data.begin(), item.Data.end());
@@ -201,7 +202,8 @@ void TIEIPTCInfoList::LoadFromBuffer(const void* Buffer, int64_t BufferLength)
     Modified = false;
 }
 
-std::vector<uint8_t> IEMergeIPTCResource(const uint8_t* OldMarker, size_t OldLength, const std::vector<uint8_t>& NewBlock)
+std::vector<uint8_t> IEMergeIPTCResource(const uint8_t* OldMarker, size_t OldLength,
+                                         const std::vector<uint8_t>& NewBlock)
 {
     const int64_t oldLen = int64_t(OldLength);
     if (!OldMarker || !HasPhotoshopSignature(OldMarker, oldLen) || NewBlock.size() < IPTCHeaderSize)
@@ -389,7 +391,8 @@ void TIOParamsVals::CopyExif(const TIOParamsVals& s)
     EXIF_ExifImageWidth = s.EXIF_ExifImageWidth;
     EXIF_ExifImageHeight = s.EXIF_ExifImageHeight;
     std::copy(std::begin(s.EXIF_WhitePoint), std::end(s.EXIF_WhitePoint), EXIF_WhitePoint);
-    std::copy(std::begin(s.EXIF_PrimaryChromaticities), std::end(s.EXIF_PrimaryChromaticities), EXIF_PrimaryChromaticities);
+    std::copy(std::begin(s.EXIF_PrimaryChromaticities), std::end(s.EXIF_PrimaryChromaticities),
+              EXIF_PrimaryChromaticities);
     std::copy(std::begin(s.EXIF_YCbCrCoefficients), std::end(s.EXIF_YCbCrCoefficients), EXIF_YCbCrCoefficients);
     std::copy(std::begin(s.EXIF_ReferenceBlackWhite), std::end(s.EXIF_ReferenceBlackWhite), EXIF_ReferenceBlackWhite);
     EXIF_ISOSpeedRatings[0] = s.EXIF_ISOSpeedRatings[0];

@@ -149,11 +149,11 @@ public:
     // JPEG
     uint8_t JpegColorSpace = 2; // 0 RGB, 1 grey, 2 YCbCr, 3 CMYK, 4 YCCK
     int32_t JpegQuality = 50;
-    uint8_t JpegDctMethod = 0;  // 0 integer slow, 1 integer fast, 2 float
+    uint8_t JpegDctMethod = 0; // 0 integer slow, 1 integer fast, 2 float
     bool JpegOptimalHuffman = false;
     int32_t JpegSmoothing = 0;
     bool JpegProgressive = false;
-    uint8_t JpegScale = 1;      // 0 automatic, 1 full, 2 half, 3 quarter, 4 eighth
+    uint8_t JpegScale = 1; // 0 automatic, 1 full, 2 half, 3 quarter, 4 eighth
     std::unique_ptr<TIEMarkerList> JpegMarkers;
     int32_t JpegScaleUsed = 1;
     int32_t JpegWarningTot = 0;

@@ -715,7 +715,10 @@ void TImagingIO::SaveToStream(TStream& Stream, int32_t FileType)
     SaveStream(Stream, FileType);
 }
 
-void TImagingIO::ParamsFromFile(const std::string& FileName) { ParamsFromFileFormat(FileName, FindFileFormat(FileName, false)); }
+void TImagingIO::ParamsFromFile(const std::string& FileName)
+{
+    ParamsFromFileFormat(FileName, FindFileFormat(FileName, false));
+}
 
 void TImagingIO::ParamsFromStream(TStream& Stream)
 {

@@ -17,8 +17,8 @@
 namespace kv {
 
 // Format ids of the registry.
-constexpr int32_t ioTIFF = 1, ioGIF = 2, ioJPEG = 3, ioPCX = 4, ioBMP = 5, ioICO = 6, ioCUR = 7, ioPNG = 8,
-                  ioWMF = 9, ioEMF = 10, ioTGA = 11, ioPXM = 12;
+constexpr int32_t ioTIFF = 1, ioGIF = 2, ioJPEG = 3, ioPCX = 4, ioBMP = 5, ioICO = 6, ioCUR = 7, ioPNG = 8, ioWMF = 9,
+                  ioEMF = 10, ioTGA = 11, ioPXM = 12;
 
 using TIEReadProc = void (*)(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, bool ParamsOnly,
                              TProgressRec& Progress);

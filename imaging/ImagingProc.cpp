@@ -21,10 +21,10 @@ int32_t RoundedLuma(TRGB C)
 uint32_t ColorKey(TRGB C) { return (uint32_t(C.r) << 16) | (uint32_t(C.g) << 8) | C.b; }
 
 // The standard 8 x 8 ordered-dither matrix, read as [x mod 8][y mod 8].
-constexpr uint8_t Bayer8[8][8] = {
-    {0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26}, {12, 44, 4, 36, 14, 46, 6, 38},
-    {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},   {51, 19, 59, 27, 49, 17, 57, 25},
-    {15, 47, 7, 39, 13, 45, 5, 37},  {63, 31, 55, 23, 61, 29, 53, 21}};
+constexpr uint8_t Bayer8[8][8] = {{0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26},
+                                  {12, 44, 4, 36, 14, 46, 6, 38}, {60, 28, 52, 20, 62, 30, 54, 22},
+                                  {3, 35, 11, 43, 1, 33, 9, 41},  {51, 19, 59, 27, 49, 17, 57, 25},
+                                  {15, 47, 7, 39, 13, 45, 5, 37}, {63, 31, 55, 23, 61, 29, 53, 21}};
 
 std::unique_ptr<TBitmap> NewOneBitBitmap(int32_t Width, int32_t Height)
 {
@@ -219,8 +219,7 @@ int32_t ConvertRowBits(const uint8_t* Src, uint8_t* Dst, int32_t SrcBits, int32_
                 SetBit(Dst, x, true);
         }
         return (Width + 7) / 8;
-    default:
-        return 0;
+    default: return 0;
     }
 }
 
@@ -722,8 +721,8 @@ void IEResample1Bit(const TBitmap& Source, TBitmap& Dest, int32_t NewWidth, int3
         FilterRow(bytes.data(), mid.ScanLine(y), 1, cx, srHalfEven);
     }
     FilterColumns([&](int32_t r) -> const uint8_t* { return mid.ScanLine(r); },
-                  [&](int32_t r, const uint8_t* row) { WriteGreyRow(Dest.ScanLine(r), row, NewWidth); }, NewWidth,
-                  cy, srHalfEven);
+                  [&](int32_t r, const uint8_t* row) { WriteGreyRow(Dest.ScanLine(r), row, NewWidth); }, NewWidth, cy,
+                  srHalfEven);
 }
 
 void IEResampleMask(const TIEMask& Source, TIEMask& Dest, int32_t NewWidth, int32_t NewHeight, uint8_t Filter)

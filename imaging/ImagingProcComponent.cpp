@@ -1,6 +1,5 @@
 #include "imaging/ImagingProcComponent.h"
 
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -25,10 +24,7 @@ TImagingProc::TImagingProc(TObject* AOwner) : FOwner(AOwner)
     FUndoCaptions = std::make_unique<TStringList>();
 }
 
-TImagingProc::~TImagingProc()
-{
-    ClearUndo();
-}
+TImagingProc::~TImagingProc() { ClearUndo(); }
 
 // ---- Attachments --------------------------------------------------------------------
 

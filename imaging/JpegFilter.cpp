@@ -10,8 +10,8 @@
 #include <memory>
 #include <vector>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 namespace kv {
 
@@ -130,10 +130,7 @@ struct TJpegStreamSrc {
     JOCTET Buffer[JpegBufferSize];
 };
 
-void SrcInit(j_decompress_ptr cinfo)
-{
-    reinterpret_cast<TJpegStreamSrc*>(cinfo->src)->StartOfFile = true;
-}
+void SrcInit(j_decompress_ptr cinfo) { reinterpret_cast<TJpegStreamSrc*>(cinfo->src)->StartOfFile = true; }
 
 boolean SrcFill(j_decompress_ptr cinfo)
 {

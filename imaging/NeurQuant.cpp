@@ -9,8 +9,8 @@ namespace kv {
 
 namespace {
 
-constexpr int32_t NetBiasShift = 4;     // colours learn scaled by 16
-constexpr int32_t InitAlpha = 1024;     // learning rate of the winner, out of 1024
+constexpr int32_t NetBiasShift = 4;      // colours learn scaled by 16
+constexpr int32_t InitAlpha = 1024;      // learning rate of the winner, out of 1024
 constexpr int32_t AlphaRadBias = 262144; // the neighbours' rate divisor (1024 x 256)
 constexpr int32_t RadiusDec = 30;
 constexpr int32_t SearchLimit = 1000; // above any sum of three channel distances

@@ -43,8 +43,8 @@ public:
     TIEQuantizer(const TIEQuantizer&) = delete;
     TIEQuantizer& operator=(const TIEQuantizer&) = delete;
 
-    static std::unique_ptr<TIEQuantizer> CreateQuantizer(const TBitmap& Source, std::span<TRGB> ColorMap,
-                                                         int32_t NCol, int32_t Quality)
+    static std::unique_ptr<TIEQuantizer> CreateQuantizer(const TBitmap& Source, std::span<TRGB> ColorMap, int32_t NCol,
+                                                         int32_t Quality)
     {
         return std::make_unique<TIEQuantizer>(Source, ColorMap, NCol, Quality);
     }

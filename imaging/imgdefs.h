@@ -46,8 +46,18 @@ struct TProgressRec {
 };
 
 enum TMsgLanguage : uint8_t {
-    msSystem, msEnglish, msItalian, msGerman, msSpanish, msFrench,
-    msPortuguese, msGreek, msRussian, msDutch, msSwedish, msUser
+    msSystem,
+    msEnglish,
+    msItalian,
+    msGerman,
+    msSpanish,
+    msFrench,
+    msPortuguese,
+    msGreek,
+    msRussian,
+    msDutch,
+    msSwedish,
+    msUser
 };
 
 // Screen and processor facts, read once on first use (the screen needs the

@@ -37,10 +37,10 @@ std::vector<TPaletteEntry> DefaultPalette(TPixelFormat Format)
     case pf1bit: return {{0, 0, 0, 0}, {255, 255, 255, 0}};
     case pf4bit: {
         // The sixteen VGA colours in their classic order.
-        static const uint8_t vga[16][3] = {
-            {0, 0, 0},     {128, 0, 0},   {0, 128, 0},   {128, 128, 0}, {0, 0, 128},   {128, 0, 128},
-            {0, 128, 128}, {192, 192, 192}, {128, 128, 128}, {255, 0, 0}, {0, 255, 0},   {255, 255, 0},
-            {0, 0, 255},   {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
+        static const uint8_t vga[16][3] = {{0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
+                                           {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
+                                           {128, 128, 128}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
+                                           {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
         std::vector<TPaletteEntry> e(16);
         for (int i = 0; i < 16; ++i)
             e[i] = {vga[i][0], vga[i][1], vga[i][2], 0};
@@ -159,9 +159,9 @@ void PalettedToPixels32(const TBitmap& Bitmap, uint32_t* Dest)
     const auto& pal = Bitmap.PaletteEntries();
     uint32_t table[256];
     for (size_t i = 0; i < 256; ++i)
-        table[i] = i < pal.size() ? 0xFF000000u | (uint32_t(pal[i].peRed) << 16) | (uint32_t(pal[i].peGreen) << 8) |
-                                        pal[i].peBlue
-                                  : 0xFF000000u;
+        table[i] = i < pal.size()
+                       ? 0xFF000000u | (uint32_t(pal[i].peRed) << 16) | (uint32_t(pal[i].peGreen) << 8) | pal[i].peBlue
+                       : 0xFF000000u;
     for (int32_t y = 0; y < h; ++y) {
         const uint8_t* row = Bitmap.ScanLine(y);
         uint32_t* out = Dest + size_t(y) * size_t(w);
@@ -315,7 +315,11 @@ HPALETTE TBitmap::Palette() const
     return FPaletteHandle;
 }
 
-void TBitmap::SetPalette(HPALETTE Value) { SetPaletteEntries(kv::PaletteEntries(Value)); Changed(this); }
+void TBitmap::SetPalette(HPALETTE Value)
+{
+    SetPaletteEntries(kv::PaletteEntries(Value));
+    Changed(this);
+}
 
 void TBitmap::SetPaletteEntries(const std::vector<TPaletteEntry>& Entries)
 {

@@ -13,23 +13,23 @@ namespace {
 // On-disk records, little-endian, read and written field by field.
 #pragma pack(push, 1)
 struct BmpFileHeader {
-    uint16_t bfType;      // "BM"
-    uint32_t bfSize;      // whole file
+    uint16_t bfType; // "BM"
+    uint32_t bfSize; // whole file
     uint16_t bfReserved1;
     uint16_t bfReserved2;
-    uint32_t bfOffBits;   // pixels, from the start of the file header
+    uint32_t bfOffBits; // pixels, from the start of the file header
 };
-struct BmpCoreHeader {    // OS/2 1.x
-    uint32_t bcSize;      // 12
+struct BmpCoreHeader { // OS/2 1.x
+    uint32_t bcSize;   // 12
     uint16_t bcWidth;
     uint16_t bcHeight;
     uint16_t bcPlanes;
     uint16_t bcBitCount;
 };
 struct BmpInfoHeader {
-    uint32_t biSize;      // 40, or 52/56/64/108/124 for the longer variants
+    uint32_t biSize; // 40, or 52/56/64/108/124 for the longer variants
     int32_t biWidth;
-    int32_t biHeight;     // negative: rows top-down
+    int32_t biHeight; // negative: rows top-down
     uint16_t biPlanes;
     uint16_t biBitCount;
     uint32_t biCompression;
@@ -39,7 +39,7 @@ struct BmpInfoHeader {
     uint32_t biClrUsed;
     uint32_t biClrImportant;
 };
-struct BmpV4Tail {        // follows the 40-byte part in a V4 header (108 bytes)
+struct BmpV4Tail { // follows the 40-byte part in a V4 header (108 bytes)
     uint32_t RedMask;
     uint32_t GreenMask;
     uint32_t BlueMask;
@@ -50,7 +50,7 @@ struct BmpV4Tail {        // follows the 40-byte part in a V4 header (108 bytes)
     uint32_t GammaGreen;
     uint32_t GammaBlue;
 };
-struct BmpV5Tail {        // follows the V4 part in a V5 header (124 bytes)
+struct BmpV5Tail { // follows the V4 part in a V5 header (124 bytes)
     uint32_t Intent;
     uint32_t ProfileData;
     uint32_t ProfileSize;
@@ -288,8 +288,7 @@ bool RawCopy(const Header& H, TPixelFormat Format)
 {
     if (H.Bits != 32)
         return Format != pf32bit;
-    return H.M.R == 0x00FF0000 && H.M.G == 0x0000FF00 && H.M.B == 0x000000FF &&
-           (H.M.A == 0xFF000000 || H.M.A == 0);
+    return H.M.R == 0x00FF0000 && H.M.G == 0x0000FF00 && H.M.B == 0x000000FF && (H.M.A == 0xFF000000 || H.M.A == 0);
 }
 
 void UnpackRow(const Header& H, const uint8_t* In, uint8_t* Out, int32_t Width)
@@ -394,8 +393,8 @@ void TBitmap::LoadFromStream(TStream& Stream)
             Fail("picture size exceeds its compressed data");
     }
 
-    const bool direct = FPixels32Target && !rle && (format == pf24bit || format == pf32bit) && h.Width > 0 &&
-                        h.Height > 0;
+    const bool direct =
+        FPixels32Target && !rle && (format == pf24bit || format == pf32bit) && h.Width > 0 && h.Height > 0;
     if (direct) {
         Stream.SetPosition(start + offset);
         const int64_t consumed = ReadRows32(Stream, h, format, dataAvail, FPixels32Target(h.Width, h.Height));

@@ -40,8 +40,7 @@ public:
     void ReadBytes(uint8_t* Dst, int64_t Count);
 
 private:
-    template <size_t N, class TValue>
-    TValue Field(TValue (*Decode)(const uint8_t*))
+    template <size_t N, class TValue> TValue Field(TValue (*Decode)(const uint8_t*))
     {
         uint8_t b[N];
         ReadBytes(b, N);

@@ -15,15 +15,18 @@ struct TCanvasSurface {
     uint32_t* Bits = nullptr;
     int32_t Width = 0;
     int32_t Height = 0;
-    int32_t Stride = 0; // bytes between rows
-    QImage Image;       // view over Bits (Format_ARGB32), null for a painter surface
+    int32_t Stride = 0;          // bytes between rows
+    QImage Image;                // view over Bits (Format_ARGB32), null for a painter surface
     QPainter* Painter = nullptr; // a window's painter, not owned
 
     static std::unique_ptr<TCanvasSurface> OverBits(uint32_t* Bits, int32_t Width, int32_t Height, int32_t Stride);
     static std::unique_ptr<TCanvasSurface> OverPainter(QPainter* Painter, int32_t Width, int32_t Height);
 
     bool HasBits() const { return Bits != nullptr && Width > 0 && Height > 0; }
-    uint32_t* Row(int32_t Y) { return reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(Bits) + ptrdiff_t(Y) * Stride); }
+    uint32_t* Row(int32_t Y)
+    {
+        return reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(Bits) + ptrdiff_t(Y) * Stride);
+    }
     const uint32_t* Row(int32_t Y) const
     {
         return reinterpret_cast<const uint32_t*>(reinterpret_cast<const uint8_t*>(Bits) + ptrdiff_t(Y) * Stride);
@@ -75,9 +78,6 @@ inline uint32_t ColorToPixel(TColor Color, uint8_t Alpha = 0xFF)
     TColor c = ColorToRGB(Color);
     return (uint32_t(Alpha) << 24) | (uint32_t(GetRValue(c)) << 16) | (uint32_t(GetGValue(c)) << 8) | GetBValue(c);
 }
-inline TColor PixelToColor(uint32_t Pixel)
-{
-    return RGB(uint8_t(Pixel >> 16), uint8_t(Pixel >> 8), uint8_t(Pixel));
-}
+inline TColor PixelToColor(uint32_t Pixel) { return RGB(uint8_t(Pixel >> 16), uint8_t(Pixel >> 8), uint8_t(Pixel)); }
 
 } // namespace kv

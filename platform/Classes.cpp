@@ -570,7 +570,10 @@ static std::string& DataDirOverride()
     return dir;
 }
 
-void SetConfigDir(const std::string& Dir) { ConfigDirOverride() = Dir.empty() ? Dir : IncludeTrailingPathDelimiter(Dir); }
+void SetConfigDir(const std::string& Dir)
+{
+    ConfigDirOverride() = Dir.empty() ? Dir : IncludeTrailingPathDelimiter(Dir);
+}
 void SetDataDir(const std::string& Dir) { DataDirOverride() = Dir.empty() ? Dir : IncludeTrailingPathDelimiter(Dir); }
 
 std::string ConfigDir()

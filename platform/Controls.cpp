@@ -32,9 +32,12 @@ Qt::CursorShape ToQtCursor(TCursor C)
     case crSizeNWSE: return Qt::SizeFDiagCursor;
     case crSizeWE: return Qt::SizeHorCursor;
     case crUpArrow: return Qt::UpArrowCursor;
-    case crHourGlass: case crSQLWait: return Qt::WaitCursor;
-    case crDrag: case crMultiDrag: return Qt::DragCopyCursor;
-    case crNoDrop: case crNo: return Qt::ForbiddenCursor;
+    case crHourGlass:
+    case crSQLWait: return Qt::WaitCursor;
+    case crDrag:
+    case crMultiDrag: return Qt::DragCopyCursor;
+    case crNoDrop:
+    case crNo: return Qt::ForbiddenCursor;
     case crHSplit: return Qt::SplitHCursor;
     case crVSplit: return Qt::SplitVCursor;
     case crAppStart: return Qt::BusyCursor;
@@ -47,9 +50,12 @@ Qt::CursorShape ToQtCursor(TCursor C)
 TShiftState ShiftFromQt(Qt::KeyboardModifiers Mods, Qt::MouseButtons Buttons)
 {
     TShiftState S = ShiftFromQtModifiers(uint32_t(Mods));
-    if (Buttons & Qt::LeftButton) S |= ssLeft;
-    if (Buttons & Qt::RightButton) S |= ssRight;
-    if (Buttons & Qt::MiddleButton) S |= ssMiddle;
+    if (Buttons & Qt::LeftButton)
+        S |= ssLeft;
+    if (Buttons & Qt::RightButton)
+        S |= ssRight;
+    if (Buttons & Qt::MiddleButton)
+        S |= ssMiddle;
     return S;
 }
 
@@ -188,10 +194,7 @@ void TCustomControl::SetTabStop(bool Value)
     setFocusPolicy(Value ? Qt::StrongFocus : Qt::NoFocus);
 }
 
-bool TCustomControl::CanFocus() const
-{
-    return FTabStop && isEnabled() && focusPolicy() != Qt::NoFocus;
-}
+bool TCustomControl::CanFocus() const { return FTabStop && isEnabled() && focusPolicy() != Qt::NoFocus; }
 
 void TCustomControl::SetFocus() { setFocus(Qt::MouseFocusReason); }
 
@@ -240,10 +243,7 @@ void TCustomControl::Resize()
         OnResize(this);
 }
 
-void TCustomControl::resizeEvent(QResizeEvent*)
-{
-    Resize();
-}
+void TCustomControl::resizeEvent(QResizeEvent*) { Resize(); }
 
 void TCustomControl::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
 {
@@ -420,10 +420,7 @@ void DrawSizeGripFrame(QPainter& Painter, QWidget* Widget, const TRect& R)
     QApplication::style()->drawControl(QStyle::CE_SizeGrip, &Opt, &Painter, Widget);
 }
 
-int32_t ScrollBarExtent()
-{
-    return QApplication::style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-}
+int32_t ScrollBarExtent() { return QApplication::style()->pixelMetric(QStyle::PM_ScrollBarExtent); }
 
 void StartWindowSizing(QWidget* Widget)
 {

@@ -25,8 +25,7 @@ namespace kv {
 
 enum TMouseButton : uint8_t { mbLeft, mbRight, mbMiddle };
 using TShiftState = uint32_t;
-constexpr TShiftState ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32,
-                      ssDouble = 64;
+constexpr TShiftState ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32, ssDouble = 64;
 
 using TMouseEvent = std::function<void(TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)>;
 using TMouseMoveEvent = std::function<void(TObject* Sender, TShiftState Shift, int32_t X, int32_t Y)>;
@@ -114,10 +113,16 @@ public:
     TNotifyEvent OnClick;
 
     // Test and tooling entry points that mirror what the event loop delivers.
-    void SimulateMouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) { MouseDown(Button, Shift, X, Y); }
+    void SimulateMouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
+    {
+        MouseDown(Button, Shift, X, Y);
+    }
     void SimulateMouseMove(TShiftState Shift, int32_t X, int32_t Y) { MouseMove(Shift, X, Y); }
     void SimulateMouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) { MouseUp(Button, Shift, X, Y); }
-    bool SimulateMouseWheel(TShiftState Shift, int32_t WheelDelta, TPoint MousePos) { return DoMouseWheel(Shift, WheelDelta, MousePos); }
+    bool SimulateMouseWheel(TShiftState Shift, int32_t WheelDelta, TPoint MousePos)
+    {
+        return DoMouseWheel(Shift, WheelDelta, MousePos);
+    }
 
 protected:
     virtual void Paint() {}

@@ -7,13 +7,12 @@
 #include "platform/Forms.h"
 
 #include <QDialog>
-#include <QPushButton>
 #include <QFrame>
+#include <QPushButton>
 
 #include <functional>
 #include <string>
 #include <vector>
-
 
 namespace kv {
 
@@ -45,8 +44,8 @@ public:
     // the form just closes with Result.
     void PressButtonFor(TModalResult Result);
 
-    void SetStayOnTopTool();  // tool-window border, stays on top
-    void SetDialogBorder();   // fixed size, no minimise/maximise
+    void SetStayOnTopTool(); // tool-window border, stays on top
+    void SetDialogBorder();  // fixed size, no minimise/maximise
 
     TNotifyEvent OnActivate;
     TNotifyEvent OnClose;

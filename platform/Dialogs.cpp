@@ -36,9 +36,9 @@ bool CanShowWindows()
 }
 
 constexpr std::pair<TMsgDlgBtn, TModalResult> ButtonResults[] = {
-    {mbYes, mrYes},       {mbNo, mrNo},         {mbOK, mrOk},       {mbCancel, mrCancel},
-    {mbAbort, mrAbort},   {mbRetry, mrRetry},   {mbIgnore, mrIgnore}, {mbAll, mrAll},
-    {mbNoToAll, mrNoToAll}, {mbYesToAll, mrYesToAll}, {mbHelp, mrNone}};
+    {mbYes, mrYes},     {mbNo, mrNo},         {mbOK, mrOk},   {mbCancel, mrCancel},   {mbAbort, mrAbort},
+    {mbRetry, mrRetry}, {mbIgnore, mrIgnore}, {mbAll, mrAll}, {mbNoToAll, mrNoToAll}, {mbYesToAll, mrYesToAll},
+    {mbHelp, mrNone}};
 
 TModalResult DefaultButtonResult(TMsgDlgButtons Set)
 {
@@ -76,8 +76,8 @@ QString ToQtFilter(const std::string& Filter, int32_t Index, QString* Selected)
 TDialogAnswer RealMessage(const TDialogRequest& R)
 {
     QMessageBox box;
-    box.setWindowTitle(QString::fromStdString(R.Caption.empty() ? QCoreApplication::applicationName().toStdString()
-                                                                : R.Caption));
+    box.setWindowTitle(
+        QString::fromStdString(R.Caption.empty() ? QCoreApplication::applicationName().toStdString() : R.Caption));
     box.setText(QString::fromStdString(R.Text));
     switch (R.DlgType) {
     case mtWarning: box.setIcon(QMessageBox::Warning); break;
@@ -86,8 +86,8 @@ TDialogAnswer RealMessage(const TDialogRequest& R)
     case mtConfirmation: box.setIcon(QMessageBox::Question); break;
     default: break;
     }
-    static const char* names[] = {"&Yes", "&No", "OK", "Cancel", "&Abort", "&Retry", "&Ignore", "&All", "N&o to All",
-                                  "Yes to &All", "&Help"};
+    static const char* names[] = {"&Yes",    "&No",  "OK",         "Cancel",      "&Abort", "&Retry",
+                                  "&Ignore", "&All", "N&o to All", "Yes to &All", "&Help"};
     std::vector<std::pair<QAbstractButton*, TModalResult>> map;
     for (auto [b, r] : ButtonResults)
         if (R.Buttons & (1u << b)) {
@@ -299,7 +299,8 @@ int32_t MessageBox(const std::string& Text, const std::string& Caption, uint32_t
         if (r.Buttons & (1u << b))
             shown.push_back(res);
     if ((Flags & 0xF) == MB_OKCANCEL || (Flags & 0xF) == MB_RETRYCANCEL)
-        std::sort(shown.begin(), shown.end(), [](TModalResult a, TModalResult b) { return a == mrCancel ? false : b == mrCancel; });
+        std::sort(shown.begin(), shown.end(),
+                  [](TModalResult a, TModalResult b) { return a == mrCancel ? false : b == mrCancel; });
     size_t def = (Flags & MB_DEFBUTTON3) ? 2 : (Flags & MB_DEFBUTTON2) ? 1 : 0;
     r.DefaultResult = def < shown.size() ? shown[def] : shown.front();
     return AskDialog(r).Result;

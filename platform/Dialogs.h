@@ -13,7 +13,19 @@
 namespace kv {
 
 enum TMsgDlgType : uint8_t { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
-enum TMsgDlgBtn : uint8_t { mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry, mbIgnore, mbAll, mbNoToAll, mbYesToAll, mbHelp };
+enum TMsgDlgBtn : uint8_t {
+    mbYes,
+    mbNo,
+    mbOK,
+    mbCancel,
+    mbAbort,
+    mbRetry,
+    mbIgnore,
+    mbAll,
+    mbNoToAll,
+    mbYesToAll,
+    mbHelp
+};
 using TMsgDlgButtons = uint32_t; // set of TMsgDlgBtn
 constexpr TMsgDlgButtons Buttons(std::initializer_list<TMsgDlgBtn> List)
 {
@@ -29,8 +41,8 @@ constexpr TMsgDlgButtons mbAbortRetryIgnore = (1u << mbAbort) | (1u << mbRetry) 
 constexpr TMsgDlgButtons mbOKOnly = 1u << mbOK;
 
 using TModalResult = int32_t;
-constexpr TModalResult mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5, mrYes = 6,
-                       mrNo = 7, mrAll = 8, mrNoToAll = 9, mrYesToAll = 10;
+constexpr TModalResult mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5, mrYes = 6, mrNo = 7,
+                       mrAll = 8, mrNoToAll = 9, mrYesToAll = 10;
 
 // Application.MessageBox flags and answers (the answers equal the modal results).
 constexpr uint32_t MB_OK = 0, MB_OKCANCEL = 1, MB_ABORTRETRYIGNORE = 2, MB_YESNOCANCEL = 3, MB_YESNO = 4,
@@ -44,16 +56,16 @@ enum TDialogKind : uint8_t { dkMessage, dkOpenFile, dkSaveFile, dkColor, dkFont,
 struct TDialogRequest {
     TDialogKind Kind = dkMessage;
     std::string Caption;
-    std::string Text;              // message text
+    std::string Text; // message text
     TMsgDlgType DlgType = mtCustom;
-    TMsgDlgButtons Buttons = 0;    // message: the buttons shown
+    TMsgDlgButtons Buttons = 0;          // message: the buttons shown
     TModalResult DefaultResult = mrNone; // what Enter would answer
     std::string FileName, Filter, InitialDir, DefaultExt;
     int32_t FilterIndex = 1;
     bool MultiSelect = false;
     TColor Color = clBlack;
-    TFont* Font = nullptr;         // font dialog: the font being edited
-    TObject* Form = nullptr;       // modal form: the form (an answerer may set its fields)
+    TFont* Font = nullptr;   // font dialog: the font being edited
+    TObject* Form = nullptr; // modal form: the form (an answerer may set its fields)
     std::string FormName;
 };
 
@@ -61,7 +73,7 @@ struct TDialogAnswer {
     TModalResult Result = mrCancel; // mrOk for an accepted file/colour/font/printer dialog
     std::string FileName;
     std::vector<std::string> Files;
-    int32_t FilterIndex = 0;        // 0: unchanged
+    int32_t FilterIndex = 0; // 0: unchanged
     TColor Color = clBlack;
     // Font dialog: the chosen font (applied to the request's font when Result is mrOk).
     std::string FontName;

@@ -24,10 +24,7 @@ struct TApplication::Hooks {
 
 TApplication::TApplication() : FHooks(std::make_unique<Hooks>()) {}
 
-TApplication::~TApplication()
-{
-    QObject::disconnect(FHooks->IdleConnection);
-}
+TApplication::~TApplication() { QObject::disconnect(FHooks->IdleConnection); }
 
 void TApplication::SetTitle(const std::string& Value)
 {

@@ -332,13 +332,13 @@ void TGraphicsObject::Changed()
         OnChange(this);
 }
 
-#define KV_SETTER(Class, Name, Type, Field)                                                                  \
-    void Class::Set##Name(Type Value)                                                                        \
-    {                                                                                                        \
-        if (Field == Value)                                                                                  \
-            return;                                                                                          \
-        Field = Value;                                                                                       \
-        Changed();                                                                                           \
+#define KV_SETTER(Class, Name, Type, Field)                                                                            \
+    void Class::Set##Name(Type Value)                                                                                  \
+    {                                                                                                                  \
+        if (Field == Value)                                                                                            \
+            return;                                                                                                    \
+        Field = Value;                                                                                                 \
+        Changed();                                                                                                     \
     }
 
 KV_SETTER(TPen, Color, TColor, FColor)
@@ -421,7 +421,10 @@ QColor ToQColor(TColor Color)
     return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
 }
 
-TColor FromQColor(const QColor& Color) { return RGB(uint8_t(Color.red()), uint8_t(Color.green()), uint8_t(Color.blue())); }
+TColor FromQColor(const QColor& Color)
+{
+    return RGB(uint8_t(Color.red()), uint8_t(Color.green()), uint8_t(Color.blue()));
+}
 
 static void InstallFontSubstitutes()
 {
@@ -488,7 +491,10 @@ std::unique_ptr<TCanvasSurface> TCanvasSurface::OverPainter(QPainter* Painter, i
     return s;
 }
 
-TCanvas::TCanvas() : FPen(std::make_unique<TPen>()), FBrush(std::make_unique<TBrush>()), FFont(std::make_unique<TFont>()) {}
+TCanvas::TCanvas()
+    : FPen(std::make_unique<TPen>()), FBrush(std::make_unique<TBrush>()), FFont(std::make_unique<TFont>())
+{
+}
 
 TCanvas::~TCanvas() = default;
 
@@ -624,8 +630,7 @@ void SetupPainter(QPainter& P, TCanvas& C, bool UsePen, bool UseBrush)
 // QPainter; other pen modes paint a coverage image first and then combine every
 // covered pixel with the destination by the mode's raster operation (colour bits only;
 // the destination keeps its alpha so that a second XOR restores it exactly).
-template <class DrawFn>
-void PaintShape(TCanvas& C, TPenMode mode, bool UsePen, bool UseBrush, DrawFn Draw)
+template <class DrawFn> void PaintShape(TCanvas& C, TPenMode mode, bool UsePen, bool UseBrush, DrawFn Draw)
 {
     TCanvasDrawing guard(C, true);
     TCanvasSurface* s = C.Surface();
@@ -685,21 +690,20 @@ void TCanvas::Rectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2)
         std::swap(X1, X2);
     if (Y2 < Y1)
         std::swap(Y1, Y2);
-    PaintShape(*this, FPen->Mode(), pen, true, [&](QPainter& p) {
-        p.drawRect(QRect(X1, Y1, X2 - X1 - 1, Y2 - Y1 - 1));
-    });
+    PaintShape(*this, FPen->Mode(), pen, true,
+               [&](QPainter& p) { p.drawRect(QRect(X1, Y1, X2 - X1 - 1, Y2 - Y1 - 1)); });
 }
 
 void TCanvas::RoundRect(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, int32_t X3, int32_t Y3)
 {
-    PaintShape(*this, FPen->Mode(), true, true, [&](QPainter& p) {
-        p.drawRoundedRect(QRectF(X1, Y1, X2 - X1 - 1, Y2 - Y1 - 1), X3 / 2.0, Y3 / 2.0);
-    });
+    PaintShape(*this, FPen->Mode(), true, true,
+               [&](QPainter& p) { p.drawRoundedRect(QRectF(X1, Y1, X2 - X1 - 1, Y2 - Y1 - 1), X3 / 2.0, Y3 / 2.0); });
 }
 
 void TCanvas::Ellipse(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2)
 {
-    PaintShape(*this, FPen->Mode(), true, true, [&](QPainter& p) { p.drawEllipse(QRect(X1, Y1, X2 - X1 - 1, Y2 - Y1 - 1)); });
+    PaintShape(*this, FPen->Mode(), true, true,
+               [&](QPainter& p) { p.drawEllipse(QRect(X1, Y1, X2 - X1 - 1, Y2 - Y1 - 1)); });
 }
 
 static QPolygon ToQPolygon(const std::vector<TPoint>& Points)
@@ -874,8 +878,8 @@ void TCanvas::StretchDraw(const TRect& R, TGraphic* Graphic)
 
 void TCanvas::CopyRect(const TRect& Dest, TCanvas* Canvas, const TRect& Source)
 {
-    StretchBlt(this, Dest.Left, Dest.Top, Dest.Width(), Dest.Height(), Canvas, Source.Left, Source.Top,
-               Source.Width(), Source.Height(), FCopyMode);
+    StretchBlt(this, Dest.Left, Dest.Top, Dest.Width(), Dest.Height(), Canvas, Source.Left, Source.Top, Source.Width(),
+               Source.Height(), FCopyMode);
 }
 
 TColor TCanvas::Pixels(int32_t X, int32_t Y)

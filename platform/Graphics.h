@@ -23,26 +23,23 @@ constexpr uint8_t GetRValue(TColor c) { return uint8_t(c); }
 constexpr uint8_t GetGValue(TColor c) { return uint8_t(c >> 8); }
 constexpr uint8_t GetBValue(TColor c) { return uint8_t(c >> 16); }
 
-constexpr TColor clBlack = 0x000000, clMaroon = 0x000080, clGreen = 0x008000, clOlive = 0x008080,
-                 clNavy = 0x800000, clPurple = 0x800080, clTeal = 0x808000, clGray = 0x808080,
-                 clSilver = 0xC0C0C0, clRed = 0x0000FF, clLime = 0x00FF00, clYellow = 0x00FFFF,
-                 clBlue = 0xFF0000, clFuchsia = 0xFF00FF, clAqua = 0xFFFF00, clWhite = 0xFFFFFF,
-                 clLtGray = 0xC0C0C0, clDkGray = 0x808080, clMoneyGreen = 0xC0DCC0, clSkyBlue = 0xF0CAA6,
-                 clCream = 0xF0FBFF, clMedGray = 0xA4A0A0;
+constexpr TColor clBlack = 0x000000, clMaroon = 0x000080, clGreen = 0x008000, clOlive = 0x008080, clNavy = 0x800000,
+                 clPurple = 0x800080, clTeal = 0x808000, clGray = 0x808080, clSilver = 0xC0C0C0, clRed = 0x0000FF,
+                 clLime = 0x00FF00, clYellow = 0x00FFFF, clBlue = 0xFF0000, clFuchsia = 0xFF00FF, clAqua = 0xFFFF00,
+                 clWhite = 0xFFFFFF, clLtGray = 0xC0C0C0, clDkGray = 0x808080, clMoneyGreen = 0xC0DCC0,
+                 clSkyBlue = 0xF0CAA6, clCream = 0xF0FBFF, clMedGray = 0xA4A0A0;
 constexpr TColor clNone = 0x1FFFFFFF, clDefault = 0x20000000;
 constexpr TColor clSystemColor = TColor(0x80000000u);
-constexpr TColor clScrollBar = clSystemColor | 0, clBackground = clSystemColor | 1,
-                 clActiveCaption = clSystemColor | 2, clInactiveCaption = clSystemColor | 3,
-                 clMenu = clSystemColor | 4, clWindow = clSystemColor | 5, clWindowFrame = clSystemColor | 6,
-                 clMenuText = clSystemColor | 7, clWindowText = clSystemColor | 8,
+constexpr TColor clScrollBar = clSystemColor | 0, clBackground = clSystemColor | 1, clActiveCaption = clSystemColor | 2,
+                 clInactiveCaption = clSystemColor | 3, clMenu = clSystemColor | 4, clWindow = clSystemColor | 5,
+                 clWindowFrame = clSystemColor | 6, clMenuText = clSystemColor | 7, clWindowText = clSystemColor | 8,
                  clCaptionText = clSystemColor | 9, clActiveBorder = clSystemColor | 10,
                  clInactiveBorder = clSystemColor | 11, clAppWorkSpace = clSystemColor | 12,
-                 clHighlight = clSystemColor | 13, clHighlightText = clSystemColor | 14,
-                 clBtnFace = clSystemColor | 15, clBtnShadow = clSystemColor | 16,
-                 clGrayText = clSystemColor | 17, clBtnText = clSystemColor | 18,
+                 clHighlight = clSystemColor | 13, clHighlightText = clSystemColor | 14, clBtnFace = clSystemColor | 15,
+                 clBtnShadow = clSystemColor | 16, clGrayText = clSystemColor | 17, clBtnText = clSystemColor | 18,
                  clInactiveCaptionText = clSystemColor | 19, clBtnHighlight = clSystemColor | 20,
-                 cl3DDkShadow = clSystemColor | 21, cl3DLight = clSystemColor | 22,
-                 clInfoText = clSystemColor | 23, clInfoBk = clSystemColor | 24;
+                 cl3DDkShadow = clSystemColor | 21, cl3DLight = clSystemColor | 22, clInfoText = clSystemColor | 23,
+                 clInfoBk = clSystemColor | 24;
 
 // Resolves a system colour to 0x00BBGGRR through the classic fixed table; an RGB value
 // comes back unchanged (its top byte cleared).
@@ -96,8 +93,22 @@ protected:
 
 enum TPenStyle : uint8_t { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame };
 enum TPenMode : uint8_t {
-    pmBlack, pmWhite, pmNop, pmNot, pmCopy, pmNotCopy, pmMergePenNot, pmMaskPenNot, pmMergeNotPen,
-    pmMaskNotPen, pmMerge, pmNotMerge, pmMask, pmNotMask, pmXor, pmNotXor
+    pmBlack,
+    pmWhite,
+    pmNop,
+    pmNot,
+    pmCopy,
+    pmNotCopy,
+    pmMergePenNot,
+    pmMaskPenNot,
+    pmMergeNotPen,
+    pmMaskNotPen,
+    pmMerge,
+    pmNotMerge,
+    pmMask,
+    pmNotMask,
+    pmXor,
+    pmNotXor
 };
 
 class TPen : public TGraphicsObject {
@@ -120,7 +131,16 @@ private:
     TPenMode FMode = pmCopy;
 };
 
-enum TBrushStyle : uint8_t { bsSolid, bsClear, bsHorizontal, bsVertical, bsFDiagonal, bsBDiagonal, bsCross, bsDiagCross };
+enum TBrushStyle : uint8_t {
+    bsSolid,
+    bsClear,
+    bsHorizontal,
+    bsVertical,
+    bsFDiagonal,
+    bsBDiagonal,
+    bsCross,
+    bsDiagCross
+};
 
 class TBitmap;
 
@@ -187,10 +207,9 @@ class TCanvas;
 using HDC = TCanvas*; // a device context is the canvas that draws on it
 
 // Raster operations of the bit-block copies.
-constexpr uint32_t SRCCOPY = 0x00CC0020, SRCPAINT = 0x00EE0086, SRCAND = 0x008800C6,
-                   SRCINVERT = 0x00660046, SRCERASE = 0x00440328, NOTSRCCOPY = 0x00330008,
-                   NOTSRCERASE = 0x001100A6, MERGEPAINT = 0x00BB0226, DSTINVERT = 0x00550009,
-                   BLACKNESS = 0x00000042, WHITENESS = 0x00FF0062, PATCOPY = 0x00F00021,
+constexpr uint32_t SRCCOPY = 0x00CC0020, SRCPAINT = 0x00EE0086, SRCAND = 0x008800C6, SRCINVERT = 0x00660046,
+                   SRCERASE = 0x00440328, NOTSRCCOPY = 0x00330008, NOTSRCERASE = 0x001100A6, MERGEPAINT = 0x00BB0226,
+                   DSTINVERT = 0x00550009, BLACKNESS = 0x00000042, WHITENESS = 0x00FF0062, PATCOPY = 0x00F00021,
                    PATINVERT = 0x005A0049, MERGECOPY = 0x00C000CA;
 using TCopyMode = uint32_t;
 
@@ -297,8 +316,8 @@ using TClipboardFormat = uint16_t;
 constexpr TClipboardFormat CF_BITMAP = 2, CF_DIB = 8, CF_PALETTE = 9;
 
 enum TProgressStage : uint8_t { psStarting, psRunning, psEnding };
-using TProgressEvent = std::function<void(TObject* Sender, TProgressStage Stage, uint8_t PercentDone,
-                                          bool RedrawNow, const TRect& R, const std::string& Msg)>;
+using TProgressEvent = std::function<void(TObject* Sender, TProgressStage Stage, uint8_t PercentDone, bool RedrawNow,
+                                          const TRect& R, const std::string& Msg)>;
 
 // The base of every picture class. Subclasses override the virtuals they support; the
 // clipboard forms move raw bytes (a "global block") under a registered format.

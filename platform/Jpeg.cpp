@@ -91,8 +91,7 @@ void ConvertRow(const uint8_t* In, int Comps, uint8_t* Out, int32_t Width, int O
     }
 }
 
-bool DecodeCore(DecodeState& S, const uint8_t* Data, size_t Size, const TJpegDecodeOptions& O,
-                const TDecodeTarget& T)
+bool DecodeCore(DecodeState& S, const uint8_t* Data, size_t Size, const TJpegDecodeOptions& O, const TDecodeTarget& T)
 {
     if (setjmp(S.Err.Jump))
         return false;
@@ -104,17 +103,14 @@ bool DecodeCore(DecodeState& S, const uint8_t* Data, size_t Size, const TJpegDec
         S.SizeError = "JPEG picture too large";
         return false;
     }
-    if (!JpegDataCanHold(S.Info.image_width, S.Info.image_height, S.Info.max_h_samp_factor,
-                         S.Info.max_v_samp_factor, int64_t(Size))) {
+    if (!JpegDataCanHold(S.Info.image_width, S.Info.image_height, S.Info.max_h_samp_factor, S.Info.max_v_samp_factor,
+                         int64_t(Size))) {
         S.SizeError = "JPEG data too short for its picture size";
         return false;
     }
     const int outBytes = T.Layout == jlBGRA32 ? 4 : 3;
     const bool cmyk = S.Info.jpeg_color_space == JCS_CMYK || S.Info.jpeg_color_space == JCS_YCCK;
-    S.Info.out_color_space = cmyk ? JCS_CMYK
-                             : O.Grayscale ? JCS_GRAYSCALE
-                             : outBytes == 4 ? JCS_EXT_BGRA
-                                             : JCS_EXT_BGR;
+    S.Info.out_color_space = cmyk ? JCS_CMYK : O.Grayscale ? JCS_GRAYSCALE : outBytes == 4 ? JCS_EXT_BGRA : JCS_EXT_BGR;
     if (O.Fast) {
         S.Info.dct_method = JDCT_IFAST;
         S.Info.do_fancy_upsampling = FALSE;
@@ -352,10 +348,7 @@ void TJPEGImage::LoadFromStream(TStream& Stream)
     Changed(this);
 }
 
-void TJPEGImage::Compress()
-{
-    FData = EncodeJpeg(FBitmap, FQuality, FGrayscale, FProgressive);
-}
+void TJPEGImage::Compress() { FData = EncodeJpeg(FBitmap, FQuality, FGrayscale, FProgressive); }
 
 void TJPEGImage::SaveToStream(TStream& Stream)
 {

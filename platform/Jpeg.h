@@ -64,7 +64,7 @@ enum TJpegLayout : uint8_t { jlBGR24, jlBGRA32 };
 
 struct TJpegDecodeOptions {
     bool Grayscale = false;
-    bool Fast = false;     // the fast DCT and plain upsampling (jpBestSpeed)
+    bool Fast = false;      // the fast DCT and plain upsampling (jpBestSpeed)
     int32_t ScaleDenom = 1; // 1, 2, 4 or 8: libjpeg's DCT scaling, sides rounded up
 };
 

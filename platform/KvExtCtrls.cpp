@@ -136,8 +136,8 @@ void TImage::LoadPicture(const std::string& FileName)
     if (!Class)
         throw EInvalidGraphic("Unknown picture file extension (" + LowerCase(Ext) + ")");
     std::unique_ptr<TGraphic> Graphic = Class->Create();
-    Graphic->OnProgress = [this](TObject* Sender, TProgressStage Stage, uint8_t Percent, bool RedrawNow,
-                                 const TRect& R, const std::string& Msg) {
+    Graphic->OnProgress = [this](TObject* Sender, TProgressStage Stage, uint8_t Percent, bool RedrawNow, const TRect& R,
+                                 const std::string& Msg) {
         if (OnProgress)
             OnProgress(Sender, Stage, Percent, RedrawNow, R, Msg);
     };

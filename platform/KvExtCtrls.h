@@ -22,8 +22,8 @@ using TKeyEvent = std::function<void(TObject* Sender, uint16_t& Key, TShiftState
 using TKeyPressEvent = std::function<void(TObject* Sender, char& Key)>;
 
 // Virtual-key codes of the navigation keys.
-constexpr uint16_t VK_RETURN = 0x0D, VK_ESCAPE = 0x1B, VK_PRIOR = 0x21, VK_NEXT = 0x22, VK_END = 0x23,
-                   VK_HOME = 0x24, VK_LEFT = 0x25, VK_UP = 0x26, VK_RIGHT = 0x27, VK_DOWN = 0x28;
+constexpr uint16_t VK_RETURN = 0x0D, VK_ESCAPE = 0x1B, VK_PRIOR = 0x21, VK_NEXT = 0x22, VK_END = 0x23, VK_HOME = 0x24,
+                   VK_LEFT = 0x25, VK_UP = 0x26, VK_RIGHT = 0x27, VK_DOWN = 0x28;
 
 // The base of the three: Click and DblClick as overridable steps. The control base
 // calls its own OnClick slot on a release inside the control; here that slot runs
@@ -36,7 +36,10 @@ public:
     virtual void Click();
     virtual void DblClick();
     // Entry points that let a child hand its mouse events to this control.
-    void ForwardMouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) { MouseDown(Button, Shift, X, Y); }
+    void ForwardMouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
+    {
+        MouseDown(Button, Shift, X, Y);
+    }
     void ForwardMouseMove(TShiftState Shift, int32_t X, int32_t Y) { MouseMove(Shift, X, Y); }
     void ForwardMouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) { MouseUp(Button, Shift, X, Y); }
 

@@ -41,7 +41,10 @@ void TCustomImageList::Delete(int32_t Index)
     FImages.erase(FImages.begin() + Index);
 }
 
-void TCustomImageList::GetBitmap(int32_t Index, TBitmap& Image) const { Image.Assign(const_cast<TBitmap*>(&Entry(Index).Image)); }
+void TCustomImageList::GetBitmap(int32_t Index, TBitmap& Image) const
+{
+    Image.Assign(const_cast<TBitmap*>(&Entry(Index).Image));
+}
 
 void TCustomImageList::GetMask(int32_t Index, TBitmap& Mask) const
 {

@@ -15,8 +15,7 @@ namespace kv {
 KV_DECLARE_EXCEPTION(ERegistryException, Exception)
 
 using HKEY = uint32_t;
-constexpr HKEY HKEY_CLASSES_ROOT = 0x80000000u, HKEY_CURRENT_USER = 0x80000001u,
-               HKEY_LOCAL_MACHINE = 0x80000002u;
+constexpr HKEY HKEY_CLASSES_ROOT = 0x80000000u, HKEY_CURRENT_USER = 0x80000001u, HKEY_LOCAL_MACHINE = 0x80000002u;
 
 class TRegistry : public TObject {
 public:

@@ -46,7 +46,10 @@ static std::string& DataHomeOverride()
     return dir;
 }
 
-void SetDataHomeDir(const std::string& Dir) { DataHomeOverride() = Dir.empty() ? Dir : IncludeTrailingPathDelimiter(Dir); }
+void SetDataHomeDir(const std::string& Dir)
+{
+    DataHomeOverride() = Dir.empty() ? Dir : IncludeTrailingPathDelimiter(Dir);
+}
 
 std::string DataHomeDir()
 {

@@ -32,10 +32,10 @@ private:
     std::string FMessage;
 };
 
-#define KV_DECLARE_EXCEPTION(Name, Base)                                                                     \
-    class Name : public Base {                                                                               \
-    public:                                                                                                  \
-        using Base::Base;                                                                                    \
+#define KV_DECLARE_EXCEPTION(Name, Base)                                                                               \
+    class Name : public Base {                                                                                         \
+    public:                                                                                                            \
+        using Base::Base;                                                                                              \
     };
 
 KV_DECLARE_EXCEPTION(EAbort, Exception)
@@ -82,12 +82,12 @@ int32_t MulDiv(int32_t a, int32_t b, int32_t c);
 
 // Integer/float to string and back, as the program's messages and settings files use them.
 std::string IntToStr(int64_t value);
-int32_t StrToInt(const std::string& s);                   // EConvertError "'x' is not a valid integer value"
+int32_t StrToInt(const std::string& s); // EConvertError "'x' is not a valid integer value"
 int32_t StrToIntDef(const std::string& s, int32_t defaultValue);
-std::string UpperCase(const std::string& s);              // ASCII only, like the platform
+std::string UpperCase(const std::string& s); // ASCII only, like the platform
 std::string LowerCase(const std::string& s);
 std::string Trim(const std::string& s);
-std::string ExtractFileExt(const std::string& fileName);  // ".ext" with the dot, as written
+std::string ExtractFileExt(const std::string& fileName); // ".ext" with the dot, as written
 std::string ExtractFileName(const std::string& fileName);
 std::string ExtractFilePath(const std::string& fileName); // with the trailing separator
 std::string ChangeFileExt(const std::string& fileName, const std::string& ext);

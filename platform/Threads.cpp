@@ -75,7 +75,8 @@ TCallQueue& Queue()
 void WakeMainThread()
 {
     if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [] { ProcessPendingSynchronizedCalls(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [] { ProcessPendingSynchronizedCalls(); }, Qt::QueuedConnection);
 }
 
 void Enqueue(const std::shared_ptr<TPendingCall>& Pending)
@@ -168,7 +169,8 @@ void RequestQuit(int32_t ExitCode)
     QuitCode = ExitCode;
     QuitFlag = true;
     if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [ExitCode] { QCoreApplication::exit(ExitCode); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [ExitCode] { QCoreApplication::exit(ExitCode); }, Qt::QueuedConnection);
 }
 
 bool QuitRequested(int32_t* ExitCode)

@@ -33,6 +33,9 @@ inline TRect Bounds(int32_t Left, int32_t Top, int32_t Width, int32_t Height)
 {
     return TRect{Left, Top, Left + Width, Top + Height};
 }
-inline bool PtInRect(const TRect& R, const TPoint& P) { return P.X >= R.Left && P.X < R.Right && P.Y >= R.Top && P.Y < R.Bottom; }
+inline bool PtInRect(const TRect& R, const TPoint& P)
+{
+    return P.X >= R.Left && P.X < R.Right && P.Y >= R.Top && P.Y < R.Bottom;
+}
 
 } // namespace kv

@@ -475,8 +475,8 @@ void TBitmap32::ReadData(TStream& Stream)
         int32_t h = Stream.ReadI32LE();
         // The byte count is only formed once both sides are known to be in range: two
         // large negative sides would overflow it.
-        bool sane = w >= 0 && h >= 0 && w <= MaxPixelSide && h <= MaxPixelSide &&
-                    int64_t(w) * h <= MaxPixelCount && int64_t(w) * h * 4 <= Stream.Remaining();
+        bool sane = w >= 0 && h >= 0 && w <= MaxPixelSide && h <= MaxPixelSide && int64_t(w) * h <= MaxPixelCount &&
+                    int64_t(w) * h * 4 <= Stream.Remaining();
         if (!sane)
             throw EReadError("Invalid bitmap data: " + std::to_string(w) + " x " + std::to_string(h));
         SetSize(w, h);

@@ -112,8 +112,8 @@ const TBlendSelection& Selection()
 
 const TBlendRoutines& ScalarBlendRoutines()
 {
-    static const TBlendRoutines R{ScalarMixPixel,         ScalarMixPixelInPlace,         ScalarBlendPixel,
-                                  ScalarBlendPixelInPlace, ScalarBlendPixelMaster,        ScalarBlendPixelMasterInPlace,
+    static const TBlendRoutines R{ScalarMixPixel,          ScalarMixPixelInPlace,  ScalarBlendPixel,
+                                  ScalarBlendPixelInPlace, ScalarBlendPixelMaster, ScalarBlendPixelMasterInPlace,
                                   ScalarBlendRun,          ScalarBlendRunMaster};
     return R;
 }

@@ -49,7 +49,10 @@ inline TColor32 MixPixel(TColor32 F, TColor32 B, uint32_t W) { return BlendRouti
 inline void MixPixelInPlace(TColor32 F, TColor32& B, uint32_t W) { BlendRoutines().MixPixelInPlace(F, B, W); }
 inline TColor32 BlendPixel(TColor32 F, TColor32 B) { return BlendRoutines().BlendPixel(F, B); }
 inline void BlendPixelInPlace(TColor32 F, TColor32& B) { BlendRoutines().BlendPixelInPlace(F, B); }
-inline TColor32 BlendPixelMaster(TColor32 F, TColor32 B, uint32_t M) { return BlendRoutines().BlendPixelMaster(F, B, M); }
+inline TColor32 BlendPixelMaster(TColor32 F, TColor32 B, uint32_t M)
+{
+    return BlendRoutines().BlendPixelMaster(F, B, M);
+}
 inline void BlendPixelMasterInPlace(TColor32 F, TColor32& B, uint32_t M)
 {
     BlendRoutines().BlendPixelMasterInPlace(F, B, M);

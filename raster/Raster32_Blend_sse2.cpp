@@ -35,10 +35,7 @@ inline __m128i Mix4(__m128i F, __m128i B, __m128i WLo, __m128i WHi)
 }
 
 // Alpha (lane 3 of each pixel) copied to the pixel's four lanes.
-inline __m128i BroadcastAlpha(__m128i F16)
-{
-    return _mm_shufflehi_epi16(_mm_shufflelo_epi16(F16, 0xFF), 0xFF);
-}
+inline __m128i BroadcastAlpha(__m128i F16) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(F16, 0xFF), 0xFF); }
 
 inline uint32_t Mix1(uint32_t F, uint32_t B, uint32_t W)
 {
@@ -131,8 +128,8 @@ void Sse2BlendRunMaster(const uint32_t* Src, uint32_t* Dst, int32_t Count, uint3
 
 const TBlendRoutines* Sse2BlendRoutines()
 {
-    static const TBlendRoutines R{Sse2MixPixel,         Sse2MixPixelInPlace,         Sse2BlendPixel,
-                                  Sse2BlendPixelInPlace, Sse2BlendPixelMaster,        Sse2BlendPixelMasterInPlace,
+    static const TBlendRoutines R{Sse2MixPixel,          Sse2MixPixelInPlace,  Sse2BlendPixel,
+                                  Sse2BlendPixelInPlace, Sse2BlendPixelMaster, Sse2BlendPixelMasterInPlace,
                                   Sse2BlendRun,          Sse2BlendRunMaster};
     return &R;
 }

@@ -8,8 +8,14 @@ namespace {
 
 enum : uint32_t { ocLeft = 1, ocRight = 2, ocTop = 4, ocBottom = 8 };
 
-uint32_t HorzCode(int64_t X, int64_t MinX, int64_t MaxX) { return X < MinX ? uint32_t(ocLeft) : X > MaxX ? uint32_t(ocRight) : 0u; }
-uint32_t VertCode(int64_t Y, int64_t MinY, int64_t MaxY) { return Y < MinY ? uint32_t(ocTop) : Y > MaxY ? uint32_t(ocBottom) : 0u; }
+uint32_t HorzCode(int64_t X, int64_t MinX, int64_t MaxX)
+{
+    return X < MinX ? uint32_t(ocLeft) : X > MaxX ? uint32_t(ocRight) : 0u;
+}
+uint32_t VertCode(int64_t Y, int64_t MinY, int64_t MaxY)
+{
+    return Y < MinY ? uint32_t(ocTop) : Y > MaxY ? uint32_t(ocBottom) : 0u;
+}
 
 // A * B / C rounded half away from zero, as MulDivRound does, without its 32-bit limits.
 int64_t MulDivRound64(int64_t A, int64_t B, int64_t C)

@@ -4,8 +4,7 @@ namespace kv {
 
 namespace {
 
-template <class PixelRule>
-void ApplyFilter(TBitmap32* Dst, TBitmap32* Src, PixelRule Rule)
+template <class PixelRule> void ApplyFilter(TBitmap32* Dst, TBitmap32* Src, PixelRule Rule)
 {
     if (!Src)
         throw Exception("The source is nil");
@@ -30,9 +29,8 @@ void GrayFromAlpha(TBitmap32* Dst, TBitmap32* Src)
 
 void AlphaFromIntensity(TBitmap32* Dst, TBitmap32* Src)
 {
-    ApplyFilter(Dst, Src, [](TColor32 S, TColor32 D) {
-        return (D & 0x00FFFFFFu) | (uint32_t(Color32Intensity(S)) << 24);
-    });
+    ApplyFilter(Dst, Src,
+                [](TColor32 S, TColor32 D) { return (D & 0x00FFFFFFu) | (uint32_t(Color32Intensity(S)) << 24); });
 }
 
 void InvertColors(TBitmap32* Dst, TBitmap32* Src)

@@ -58,8 +58,7 @@ void DrawFocusRect(TBitmap32* Dest, const TRect& R)
 
 // ---- TCustomPaintBox32 -----------------------------------------------------------------
 
-TCustomPaintBox32::TCustomPaintBox32(QWidget* AOwner)
-    : TCustomControl(AOwner), FBuffer(std::make_unique<TBitmap32>())
+TCustomPaintBox32::TCustomPaintBox32(QWidget* AOwner) : TCustomControl(AOwner), FBuffer(std::make_unique<TBitmap32>())
 {
     FBuffer->BeginUpdate(); // the buffer never notifies
     SetBounds(0, 0, 192, 192);
@@ -137,8 +136,8 @@ void TCustomPaintBox32::Paint()
         const int32_t Y1 = std::min({R.Bottom, int32_t(Surface.height()), R.Top + FBuffer->Height()});
         for (int32_t Y = Y0; Y < Y1; ++Y)
             if (X1 > X0)
-                std::memcpy(Surface.scanLine(Y) + size_t(X0) * 4,
-                            FBuffer->PixelAddress(X0 - R.Left, Y - R.Top), size_t(X1 - X0) * 4);
+                std::memcpy(Surface.scanLine(Y) + size_t(X0) * 4, FBuffer->PixelAddress(X0 - R.Left, Y - R.Top),
+                            size_t(X1 - X0) * 4);
     }
     FBuffer->Unlock();
     DoPaintGDIOverlay();
@@ -353,9 +352,14 @@ bool TCustomImage32::CanAutoSize(int32_t& NewWidth, int32_t& NewHeight)
         H = SafeRound(double(H) * FScale);
     }
     switch (Align()) {
-    case alNone: NewWidth = W; NewHeight = H; break;
-    case alTop: case alBottom: NewHeight = H; break;
-    case alLeft: case alRight: NewWidth = W; break;
+    case alNone:
+        NewWidth = W;
+        NewHeight = H;
+        break;
+    case alTop:
+    case alBottom: NewHeight = H; break;
+    case alLeft:
+    case alRight: NewWidth = W; break;
     case alClient: break;
     }
     return true;
@@ -506,10 +510,7 @@ void TCustomImage32::ExecCustom(TBitmap32* Dest, uint32_t StageNum)
         OnPaintStage(this, Dest, StageNum);
 }
 
-void TCustomImage32::ExecClearBuffer(TBitmap32* Dest, uint32_t)
-{
-    Dest->ClearTo(WinColorToColor32(Color()));
-}
+void TCustomImage32::ExecClearBuffer(TBitmap32* Dest, uint32_t) { Dest->ClearTo(WinColorToColor32(Color())); }
 
 void TCustomImage32::ExecClearBackgnd(TBitmap32* Dest, uint32_t)
 {
@@ -569,10 +570,7 @@ void TCustomImage32::ExecDrawLayers(TBitmap32* Dest, uint32_t StageNum)
     }
 }
 
-void TCustomImage32::ExecControlFrame(TBitmap32* Dest, uint32_t)
-{
-    DrawFocusRect(Dest, Rect(0, 0, Width(), Height()));
-}
+void TCustomImage32::ExecControlFrame(TBitmap32* Dest, uint32_t) { DrawFocusRect(Dest, Rect(0, 0, Width(), Height())); }
 
 void TCustomImage32::ExecBitmapFrame(TBitmap32* Dest, uint32_t) { DrawFocusRect(Dest, FCachedBitmapRect); }
 
@@ -627,10 +625,7 @@ TIVScrollProperties::TIVScrollProperties(TCustomImgView32* View, TArrowBar* H, T
 {
 }
 
-int32_t TIVScrollProperties::Increment() const
-{
-    return SafeRound(FView->HScroll()->Increment());
-}
+int32_t TIVScrollProperties::Increment() const { return SafeRound(FView->HScroll()->Increment()); }
 
 void TIVScrollProperties::SetIncrement(int32_t Value)
 {

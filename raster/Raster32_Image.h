@@ -95,8 +95,8 @@ private:
 enum TBitmapAlign : uint8_t { baTopLeft, baCenter, baTile, baCustom };
 enum TScaleMode : uint8_t { smNormal, smStretch, smScale, smResize };
 
-using TImgMouseEvent = std::function<void(TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X,
-                                          int32_t Y, TCustomLayer* Layer)>;
+using TImgMouseEvent = std::function<void(TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y,
+                                          TCustomLayer* Layer)>;
 using TImgMouseMoveEvent =
     std::function<void(TObject* Sender, TShiftState Shift, int32_t X, int32_t Y, TCustomLayer* Layer)>;
 using TPaintStageEvent = std::function<void(TObject* Sender, TBitmap32* Buffer, uint32_t StageNum)>;

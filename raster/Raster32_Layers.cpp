@@ -30,10 +30,14 @@ TRect SafeRoundRect(const TSingleRect& R)
 TCursor DragStateCursor(TRBDragState State)
 {
     switch (State) {
-    case dsSizeL: case dsSizeR: return crSizeWE;
-    case dsSizeT: case dsSizeB: return crSizeNS;
-    case dsSizeTL: case dsSizeBR: return crSizeNWSE;
-    case dsSizeTR: case dsSizeBL: return crSizeNESW;
+    case dsSizeL:
+    case dsSizeR: return crSizeWE;
+    case dsSizeT:
+    case dsSizeB: return crSizeNS;
+    case dsSizeTL:
+    case dsSizeBR: return crSizeNWSE;
+    case dsSizeTR:
+    case dsSizeBL: return crSizeNESW;
     default: return crDefault;
     }
 }
@@ -301,10 +305,7 @@ void TCustomLayer::SetLayerCollection(TLayerCollection* Value)
         Value->Insert(this);
 }
 
-int32_t TCustomLayer::Index() const
-{
-    return FLayerCollection ? FLayerCollection->IndexOf(this) : -1;
-}
+int32_t TCustomLayer::Index() const { return FLayerCollection ? FLayerCollection->IndexOf(this) : -1; }
 
 void TCustomLayer::SetIndex(int32_t Value)
 {
@@ -588,15 +589,24 @@ TRBDragState TRubberbandLayer::HandleUnderCursor(int32_t X, int32_t Y)
     const bool NearB = std::llabs(int64_t(Y) - R.Bottom) <= D;
     const bool NearCY = std::llabs(int64_t(Y) - CY) <= D;
     const bool Corners = (FHandles & rhCorners) != 0, Sides = (FHandles & rhSides) != 0;
-    if (Corners && NearR && NearB) return dsSizeBR;
-    if (Corners && NearL && NearB) return dsSizeBL;
-    if (Corners && NearR && NearT) return dsSizeTR;
-    if (Corners && NearL && NearT) return dsSizeTL;
-    if (Sides && NearR && NearCY) return dsSizeR;
-    if (Sides && NearCX && NearB) return dsSizeB;
-    if (Sides && NearL && NearCY) return dsSizeL;
-    if (Sides && NearT && NearCX) return dsSizeT;
-    if ((FHandles & rhMove) && R.Left <= X && X < R.Right && R.Top <= Y && Y < R.Bottom) return dsMove;
+    if (Corners && NearR && NearB)
+        return dsSizeBR;
+    if (Corners && NearL && NearB)
+        return dsSizeBL;
+    if (Corners && NearR && NearT)
+        return dsSizeTR;
+    if (Corners && NearL && NearT)
+        return dsSizeTL;
+    if (Sides && NearR && NearCY)
+        return dsSizeR;
+    if (Sides && NearCX && NearB)
+        return dsSizeB;
+    if (Sides && NearL && NearCY)
+        return dsSizeL;
+    if (Sides && NearT && NearCX)
+        return dsSizeT;
+    if ((FHandles & rhMove) && R.Left <= X && X < R.Right && R.Top <= Y && Y < R.Bottom)
+        return dsMove;
     return dsNone;
 }
 
@@ -650,23 +660,31 @@ void TRubberbandLayer::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
     } else {
         if (S == dsSizeL || S == dsSizeTL || S == dsSizeBL) {
             N.Left = Mx;
-            if (N.Right - N.Left < FMinWidth) N.Left = N.Right - FMinWidth;
-            if (FMaxWidth > FMinWidth && N.Right - N.Left > FMaxWidth) N.Left = N.Right - FMaxWidth;
+            if (N.Right - N.Left < FMinWidth)
+                N.Left = N.Right - FMinWidth;
+            if (FMaxWidth > FMinWidth && N.Right - N.Left > FMaxWidth)
+                N.Left = N.Right - FMaxWidth;
         }
         if (S == dsSizeR || S == dsSizeTR || S == dsSizeBR) {
             N.Right = Mx;
-            if (N.Right - N.Left < FMinWidth) N.Right = N.Left + FMinWidth;
-            if (FMaxWidth > FMinWidth && N.Right - N.Left > FMaxWidth) N.Right = N.Left + FMaxWidth;
+            if (N.Right - N.Left < FMinWidth)
+                N.Right = N.Left + FMinWidth;
+            if (FMaxWidth > FMinWidth && N.Right - N.Left > FMaxWidth)
+                N.Right = N.Left + FMaxWidth;
         }
         if (S == dsSizeT || S == dsSizeTL || S == dsSizeTR) {
             N.Top = My;
-            if (N.Bottom - N.Top < FMinHeight) N.Top = N.Bottom - FMinHeight;
-            if (FMaxHeight > FMinHeight && N.Bottom - N.Top > FMaxHeight) N.Top = N.Bottom - FMaxHeight;
+            if (N.Bottom - N.Top < FMinHeight)
+                N.Top = N.Bottom - FMinHeight;
+            if (FMaxHeight > FMinHeight && N.Bottom - N.Top > FMaxHeight)
+                N.Top = N.Bottom - FMaxHeight;
         }
         if (S == dsSizeB || S == dsSizeBL || S == dsSizeBR) {
             N.Bottom = My;
-            if (N.Bottom - N.Top < FMinHeight) N.Bottom = N.Top + FMinHeight;
-            if (FMaxHeight > FMinHeight && N.Bottom - N.Top > FMaxHeight) N.Bottom = N.Top + FMaxHeight;
+            if (N.Bottom - N.Top < FMinHeight)
+                N.Bottom = N.Top + FMinHeight;
+            if (FMaxHeight > FMinHeight && N.Bottom - N.Top > FMaxHeight)
+                N.Bottom = N.Top + FMaxHeight;
         }
     }
     Resizing(FOldLocation, N, TRBDragState(S), Shift);

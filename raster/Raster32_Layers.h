@@ -243,11 +243,20 @@ constexpr TRBHandles rhMove = 1, rhSides = 2, rhCorners = 4;
 
 // Drag states.
 enum TRBDragState : uint8_t {
-    dsNone, dsMove, dsSizeL, dsSizeT, dsSizeR, dsSizeB, dsSizeTL, dsSizeTR, dsSizeBL, dsSizeBR
+    dsNone,
+    dsMove,
+    dsSizeL,
+    dsSizeT,
+    dsSizeR,
+    dsSizeB,
+    dsSizeTL,
+    dsSizeTR,
+    dsSizeBL,
+    dsSizeBR
 };
 
-using TRBResizingEvent = std::function<void(TObject* Sender, const TSingleRect& OldLocation,
-                                            TSingleRect& NewLocation, TRBDragState DragState, TShiftState Shift)>;
+using TRBResizingEvent = std::function<void(TObject* Sender, const TSingleRect& OldLocation, TSingleRect& NewLocation,
+                                            TRBDragState DragState, TShiftState Shift)>;
 
 class TRubberbandLayer : public TPositionedLayer {
 public:

@@ -298,8 +298,7 @@ void TArrowBar::UpdatePattern()
     case bgSolid: FPattern.fill(Own); break;
     case bgMix: {
         auto Mix = [](int C1, int C2) { return (C1 * 127 + C2 * 128) / 255; };
-        FPattern.fill(QColor(Mix(Face.red(), Own.red()), Mix(Face.green(), Own.green()),
-                             Mix(Face.blue(), Own.blue())));
+        FPattern.fill(QColor(Mix(Face.red(), Own.red()), Mix(Face.green(), Own.green()), Mix(Face.blue(), Own.blue())));
         break;
     }
     }
@@ -332,8 +331,10 @@ void TArrowBar::DoDrawButton(QPainter& P, TRect R, bool Pushed, bool AEnabled, T
     for (int32_t GY = 0; GY < Glyph->Height(); ++GY)
         for (int32_t GX = 0; GX < Glyph->Width(); ++GX) {
             const TColor C = Glyph->PixelColor(GX, GY);
-            G.setPixel(GX, GY, C == (Key & 0xFFFFFF) ? 0u : (0xFF000000u | (uint32_t(GetRValue(C)) << 16) |
-                                                            (uint32_t(GetGValue(C)) << 8) | GetBValue(C)));
+            G.setPixel(GX, GY,
+                       C == (Key & 0xFFFFFF) ? 0u
+                                             : (0xFF000000u | (uint32_t(GetRValue(C)) << 16) |
+                                                (uint32_t(GetGValue(C)) << 8) | GetBValue(C)));
         }
     P.drawImage(X, Y, G);
 }
@@ -383,8 +384,8 @@ void TArrowBar::Paint()
     const int32_t BS = GetButtonSize();
     if (BS > 0) {
         TRect B1 = Horz ? TRect{R.Left, R.Top, R.Left + BS, R.Bottom} : TRect{R.Left, R.Top, R.Right, R.Top + BS};
-        TRect B2 = Horz ? TRect{R.Right - BS, R.Top, R.Right, R.Bottom}
-                        : TRect{R.Left, R.Bottom - BS, R.Right, R.Bottom};
+        TRect B2 =
+            Horz ? TRect{R.Right - BS, R.Top, R.Right, R.Bottom} : TRect{R.Left, R.Bottom - BS, R.Right, R.Bottom};
         if (FFramed) {
             FrameRectQ(P, B1, FrameColor);
             FrameRectQ(P, B2, FrameColor);
@@ -572,9 +573,15 @@ void TCustomRangeBar::Paint()
     const bool Horz = Kind() == sbHorizontal;
     TRect Paged = T;
     if (FDragZone == zTrackPrev) {
-        if (Horz) Paged.Right = H.Left; else Paged.Bottom = H.Top;
+        if (Horz)
+            Paged.Right = H.Left;
+        else
+            Paged.Bottom = H.Top;
     } else {
-        if (Horz) Paged.Left = H.Right; else Paged.Top = H.Bottom;
+        if (Horz)
+            Paged.Left = H.Right;
+        else
+            Paged.Top = H.Bottom;
     }
     if (!RectIsEmpty(Paged)) {
         QPainter P(&CanvasImage());
@@ -693,12 +700,12 @@ bool TCustomGaugeBar::DoMouseWheelDefault(TShiftState, int32_t WheelDelta, TPoin
 
 // ---- TArrowBarAccess -------------------------------------------------------------------
 
-#define KV_FORWARD(Setter, Type)                                                                             \
-    void TArrowBarAccess::Setter(Type Value)                                                                 \
-    {                                                                                                        \
-        FMaster->Setter(Value);                                                                              \
-        if (FSlave)                                                                                          \
-            FSlave->Setter(Value);                                                                           \
+#define KV_FORWARD(Setter, Type)                                                                                       \
+    void TArrowBarAccess::Setter(Type Value)                                                                           \
+    {                                                                                                                  \
+        FMaster->Setter(Value);                                                                                        \
+        if (FSlave)                                                                                                    \
+            FSlave->Setter(Value);                                                                                     \
     }
 KV_FORWARD(SetBackgnd, TRBBackgnd)
 KV_FORWARD(SetBorderStyle, TControlBorderStyle)

@@ -59,8 +59,8 @@ void ScalarNearestRow(const TColor32* Row, int32_t /*RowWidth*/, const int32_t* 
         Out[i] = Row[X[i]];
 }
 
-const TResampleKernels Scalar{ScalarLinearVert, ScalarLinearHorz,     ScalarLinearHorzRun, ScalarLinearRow,
-                              false,            ScalarBilinearAffine, ScalarNearestRow};
+const TResampleKernels Scalar{ScalarLinearVert,     ScalarLinearHorz, ScalarLinearHorzRun, ScalarLinearRow, false,
+                              ScalarBilinearAffine, ScalarNearestRow};
 
 } // namespace
 

@@ -49,8 +49,10 @@ inline void ColumnsOf(const TColor32* V, __m256i Spread, bool Wide, __m256i& L, 
     R = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(V + 1)), Spread);
     if (Wide) {
         const __m256i far = _mm256_cmpgt_epi32(Spread, _mm256_set1_epi32(7));
-        const __m256i L2 = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(V + 8)), Spread);
-        const __m256i R2 = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(V + 9)), Spread);
+        const __m256i L2 =
+            _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(V + 8)), Spread);
+        const __m256i R2 =
+            _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(V + 9)), Spread);
         L = _mm256_blendv_epi8(L, L2, far);
         R = _mm256_blendv_epi8(R, R2, far);
     }
@@ -61,10 +63,10 @@ void Avx2LinearHorz(const TColor32* Vert, const int32_t* X0, const uint8_t* Wx, 
     const __m256i zero = _mm256_setzero_si256();
     // Eight weight bytes (in both halves) to the 16-bit lanes of the pixels that the
     // unpacks widen: [w0 w1 | w4 w5] and [w2 w3 | w6 w7].
-    const __m256i spreadLo = _mm256_setr_epi8(0, -1, 0, -1, 0, -1, 0, -1, 1, -1, 1, -1, 1, -1, 1, -1,
-                                              4, -1, 4, -1, 4, -1, 4, -1, 5, -1, 5, -1, 5, -1, 5, -1);
-    const __m256i spreadHi = _mm256_setr_epi8(2, -1, 2, -1, 2, -1, 2, -1, 3, -1, 3, -1, 3, -1, 3, -1,
-                                              6, -1, 6, -1, 6, -1, 6, -1, 7, -1, 7, -1, 7, -1, 7, -1);
+    const __m256i spreadLo = _mm256_setr_epi8(0, -1, 0, -1, 0, -1, 0, -1, 1, -1, 1, -1, 1, -1, 1, -1, 4, -1, 4, -1, 4,
+                                              -1, 4, -1, 5, -1, 5, -1, 5, -1, 5, -1);
+    const __m256i spreadHi = _mm256_setr_epi8(2, -1, 2, -1, 2, -1, 2, -1, 3, -1, 3, -1, 3, -1, 3, -1, 6, -1, 6, -1, 6,
+                                              -1, 6, -1, 7, -1, 7, -1, 7, -1, 7, -1);
     const __m256i seven = _mm256_set1_epi32(7), fifteen = _mm256_set1_epi32(15);
     int32_t i = 0;
     for (; i + 8 <= Count; i += 8) {
@@ -96,10 +98,10 @@ void Avx2LinearHorzRun(const TColor32* Vert, const uint8_t* Wx, int32_t Count, T
 {
     const __m256i zero = _mm256_setzero_si256();
     // As in Avx2LinearHorz: the weights of pixels [0 1 | 4 5] and [2 3 | 6 7].
-    const __m256i spreadLo = _mm256_setr_epi8(0, -1, 0, -1, 0, -1, 0, -1, 1, -1, 1, -1, 1, -1, 1, -1,
-                                              4, -1, 4, -1, 4, -1, 4, -1, 5, -1, 5, -1, 5, -1, 5, -1);
-    const __m256i spreadHi = _mm256_setr_epi8(2, -1, 2, -1, 2, -1, 2, -1, 3, -1, 3, -1, 3, -1, 3, -1,
-                                              6, -1, 6, -1, 6, -1, 6, -1, 7, -1, 7, -1, 7, -1, 7, -1);
+    const __m256i spreadLo = _mm256_setr_epi8(0, -1, 0, -1, 0, -1, 0, -1, 1, -1, 1, -1, 1, -1, 1, -1, 4, -1, 4, -1, 4,
+                                              -1, 4, -1, 5, -1, 5, -1, 5, -1, 5, -1);
+    const __m256i spreadHi = _mm256_setr_epi8(2, -1, 2, -1, 2, -1, 2, -1, 3, -1, 3, -1, 3, -1, 3, -1, 6, -1, 6, -1, 6,
+                                              -1, 6, -1, 7, -1, 7, -1, 7, -1, 7, -1);
     int32_t i = 0;
     for (; i + 8 <= Count; i += 8) {
         const __m256i L = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Vert + i));
@@ -127,8 +129,8 @@ void Avx2LinearRow(const TColor32* R0, const TColor32* R1, uint32_t Wy, const in
 {
     const __m256i zero = _mm256_setzero_si256(), wy = _mm256_set1_epi16(int16_t(Wy << 7));
     // Four weight bytes to [w0 w1 | w2 w3], each in the four 16-bit lanes of a pixel.
-    const __m256i spread = _mm256_setr_epi8(0, -1, 0, -1, 0, -1, 0, -1, 1, -1, 1, -1, 1, -1, 1, -1,
-                                            2, -1, 2, -1, 2, -1, 2, -1, 3, -1, 3, -1, 3, -1, 3, -1);
+    const __m256i spread = _mm256_setr_epi8(0, -1, 0, -1, 0, -1, 0, -1, 1, -1, 1, -1, 1, -1, 1, -1, 2, -1, 2, -1, 2, -1,
+                                            2, -1, 3, -1, 3, -1, 3, -1, 3, -1);
     int32_t i = 0;
     for (; i + 4 <= Count; i += 4) {
         int32_t wbytes;
@@ -246,7 +248,7 @@ void Avx2NearestRow(const TColor32* Row, int32_t RowWidth, const int32_t* X, int
 
 const TResampleKernels* Avx2ResampleKernels()
 {
-    static const TResampleKernels* kernels = [] () -> const TResampleKernels* {
+    static const TResampleKernels* kernels = []() -> const TResampleKernels* {
         static TResampleKernels k;
         const TResampleKernels* base = Sse2ResampleKernels();
         if (!base || !CpuHasAvx2())

@@ -76,7 +76,10 @@ void Sse2LinearHorzRun(const TColor32* Vert, const uint8_t* Wx, int32_t Count, T
 }
 
 // The two neighbours x and x + 1 of a row as one 64-bit load.
-inline __m128i Pair(const TColor32* Row, int32_t X) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(Row + X)); }
+inline __m128i Pair(const TColor32* Row, int32_t X)
+{
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(Row + X));
+}
 
 inline __m128i Weight(uint8_t W) { return _mm_set1_epi16(int16_t(W)); }
 

@@ -10,8 +10,7 @@ TCustomAffineLayer::TCustomAffineLayer(TLayerCollection* ALayerCollection)
       FTransformation(std::make_unique<TAffineTransformation>())
 {
     FBitmap->OnChange = [this](TObject*) {
-        FTransformation->SetSourceRect(
-            TSingleRect{0, 0, float(FBitmap->Width() - 1), float(FBitmap->Height() - 1)});
+        FTransformation->SetSourceRect(TSingleRect{0, 0, float(FBitmap->Width() - 1), float(FBitmap->Height() - 1)});
         Changed();
     };
 }

@@ -43,7 +43,6 @@ int64_t MulDivRound128(int64_t A, int64_t B, int64_t C)
 
 using namespace lanes;
 
-
 // Asks for the cache lines of Count pixels from P ahead of their use.
 inline void Prefetch(const TColor32* P, int32_t Count)
 {
@@ -69,9 +68,7 @@ void LandRow(const TColor32* Row, TColor32* Dst, int32_t Count, TDrawMode Mode, 
     if (Count <= 0)
         return;
     switch (Mode) {
-    case dmOpaque:
-        std::memcpy(Dst, Row, size_t(Count) * 4);
-        break;
+    case dmOpaque: std::memcpy(Dst, Row, size_t(Count) * 4); break;
     case dmBlend:
         if (Master)
             BlendRoutines().BlendRunMaster(Row, Dst, Count, M);
@@ -102,7 +99,8 @@ bool ClipTransfer(TBitmap32* Dst, int64_t DstX, int64_t DstY, TBitmap32* Src, co
     Out.ShiftX = int64_t(SrcRect.Left) - DstX;
     Out.ShiftY = int64_t(SrcRect.Top) - DstY;
     int64_t dl = std::max<int64_t>(sl - Out.ShiftX, 0), dt = std::max<int64_t>(st - Out.ShiftY, 0);
-    int64_t dr = std::min<int64_t>(sr - Out.ShiftX, Dst->Width()), db = std::min<int64_t>(sb - Out.ShiftY, Dst->Height());
+    int64_t dr = std::min<int64_t>(sr - Out.ShiftX, Dst->Width()),
+            db = std::min<int64_t>(sb - Out.ShiftY, Dst->Height());
     if (dr <= dl || db <= dt)
         return false;
     Out.Dst = Rect(int32_t(dl), int32_t(dt), int32_t(dr), int32_t(db));
@@ -356,11 +354,9 @@ double FilterValue(TStretchFilter Filter, double X)
 {
     double a = std::fabs(X);
     switch (Filter) {
-    case sfNearest:
-        return (X >= -0.5 && X <= 0.5) ? 1.0 : 0.0;
+    case sfNearest: return (X >= -0.5 && X <= 0.5) ? 1.0 : 0.0;
     case sfLinear:
-    case sfLinear2:
-        return a < 1 ? 1 - a : 0;
+    case sfLinear2: return a < 1 ? 1 - a : 0;
     case sfSpline:
         if (a < 1)
             return 0.5 * a * a * a - a * a + 2.0 / 3.0;
@@ -591,16 +587,10 @@ void StretchRectBlend(TBitmap32* Dst, TRect DstRect, TBitmap32* Src, TRect SrcRe
     CheckTransferBitmaps(Dst, Src);
     const TDrawMode mode = EffectiveMode(Src);
     switch (Src->StretchFilter()) {
-    case sfNearest:
-        StretchNearestMode(Dst, DstRect, Src, SrcRect, mode == dmOpaque);
-        break;
-    case sfLinear:
-        StretchLinearMode(Dst, DstRect, Src, SrcRect, mode);
-        break;
+    case sfNearest: StretchNearestMode(Dst, DstRect, Src, SrcRect, mode == dmOpaque); break;
+    case sfLinear: StretchLinearMode(Dst, DstRect, Src, SrcRect, mode); break;
     case sfLinear2:
-    case sfSpline:
-        StretchFilteredMode(Dst, DstRect, Src, SrcRect, mode, Src->StretchFilter());
-        break;
+    case sfSpline: StretchFilteredMode(Dst, DstRect, Src, SrcRect, mode, Src->StretchFilter()); break;
     }
 }
 
@@ -1049,8 +1039,8 @@ void TTransformRows::MappedRow(int32_t Y, TColor32* Out, TColor32* D)
         int32_t sx, sy;
         bool have;
         if (Nearest) {
-            have = T->ReverseMapInt(x, Y, sx, sy) && SrcArea.Left <= sx && sx <= SrcArea.Right &&
-                   SrcArea.Top <= sy && sy <= SrcArea.Bottom;
+            have = T->ReverseMapInt(x, Y, sx, sy) && SrcArea.Left <= sx && sx <= SrcArea.Right && SrcArea.Top <= sy &&
+                   sy <= SrcArea.Bottom;
             if (have)
                 Out[i] = Src->GetPixelFast(sx, sy);
         } else {

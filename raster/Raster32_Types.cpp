@@ -47,10 +47,7 @@ TColor32 MakeGray32(int32_t Intensity, int32_t Alpha)
     return (uint32_t(Alpha & 255) << 24) | (I << 16) | (I << 8) | I;
 }
 
-int32_t Color32Intensity(TColor32 C)
-{
-    return (Color32Red(C) * 61 + Color32Green(C) * 174 + Color32Blue(C) * 21) >> 8;
-}
+int32_t Color32Intensity(TColor32 C) { return (Color32Red(C) * 61 + Color32Green(C) * 174 + Color32Blue(C) * 21) >> 8; }
 
 TColor32 Color32WithAlpha(TColor32 Color, int32_t Alpha)
 {

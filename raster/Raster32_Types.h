@@ -34,9 +34,8 @@ struct TSingleRect {
 // Rounding of SingleRectToRect: to nearest (ties to even), outer (floor/ceil), inner (ceil/floor).
 enum TRectRounding : uint8_t { rrClosest = 0, rrOutside = 1, rrInside = 2 };
 
-constexpr TColor32 clBlack32 = 0xFF000000, clWhite32 = 0xFFFFFFFF, clTransparent32 = 0x00000000,
-                   clRed32 = 0xFFFF0000, clGreen32 = 0xFF00FF00, clBlue32 = 0xFF0000FF,
-                   clGray32 = 0xFF7F7F7F, clYellow32 = 0xFFFFFF00;
+constexpr TColor32 clBlack32 = 0xFF000000, clWhite32 = 0xFFFFFFFF, clTransparent32 = 0x00000000, clRed32 = 0xFFFF0000,
+                   clGreen32 = 0xFF00FF00, clBlue32 = 0xFF0000FF, clGray32 = 0xFF7F7F7F, clYellow32 = 0xFFFFFF00;
 
 TColor32 WinColorToColor32(TColor WinColor);
 TColor Color32ToWinColor(TColor32 Color32);

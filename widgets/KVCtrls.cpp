@@ -92,9 +92,7 @@ void BindAccelerator(QWidget* Owner, QShortcut*& Holder, const std::string& Capt
     QString k = QString::fromUcs4(&key, 1);
     Holder = new QShortcut(QKeySequence(QStringLiteral("Alt+") + k.toUpper()), Owner);
     Holder->setContext(Qt::WindowShortcut);
-    QObject::connect(Holder, &QShortcut::activated, Owner, [Activate, key] {
-        SafeCall([&] { Activate(key); });
-    });
+    QObject::connect(Holder, &QShortcut::activated, Owner, [Activate, key] { SafeCall([&] { Activate(key); }); });
 }
 
 // One 1-pixel frame: top and left edges in TopLeft, bottom and right edges in
@@ -266,8 +264,8 @@ void TKvTrackingControl::UpdateTracking()
 {
     if (MouseHeld() && FMouseInControl)
         return;
-    const bool inside = Enabled() && isVisible() && ApplicationActive() &&
-                        QApplication::widgetAt(QCursor::pos()) == this;
+    const bool inside =
+        Enabled() && isVisible() && ApplicationActive() && QApplication::widgetAt(QCursor::pos()) == this;
     SetMouseInControl(inside);
 }
 
@@ -711,9 +709,8 @@ int32_t TKvButtonGlyph::CreateButtonGlyph(TButtonState State)
     if (!FGlyphList)
         FGlyphList = GCache->GetList(size.cx, size.cy);
     // The state's own image, or the up image to derive one from.
-    const int32_t source = (State == bsDisabled && FNumGlyphs < 2) || (State == bsInactive && FNumGlyphs < 5)
-                               ? 0
-                               : int32_t(State);
+    const int32_t source =
+        (State == bsDisabled && FNumGlyphs < 2) || (State == bsInactive && FNumGlyphs < 5) ? 0 : int32_t(State);
     TBitmap image;
     image.SetPixelFormat(pf24bit);
     image.SetSize(size.cx, size.cy);
@@ -731,8 +728,7 @@ int32_t TKvButtonGlyph::CreateButtonGlyph(TButtonState State)
                 const TColor c = image.PixelColor(x, y);
                 if (c == FTransparentColor || c == face)
                     continue;
-                const uint8_t i =
-                    uint8_t((GetRValue(c) * 61 + GetGValue(c) * 174 + GetBValue(c) * 21) >> 8);
+                const uint8_t i = uint8_t((GetRValue(c) * 61 + GetGValue(c) * 174 + GetBValue(c) * 21) >> 8);
                 image.SetPixelColor(x, y, RGB(i, i, i));
             }
         index = FGlyphList->AddMasked(image, FTransparentColor);
@@ -765,8 +761,8 @@ TKvButtonGlyph::TLayout TKvButtonGlyph::CalcButtonLayout(TCanvas& Canvas, const 
     int32_t tw = 0, th = 0;
     if (!caption.empty()) {
         TRect tb = Rect(0, 0, roomW, 0);
-        DrawText(Canvas, caption, tb, DT_CALCRECT | DT_CENTER | DT_VCENTER | (WordWrap ? DT_WORDBREAK : 0) |
-                                          AlignFlags(Alignment));
+        DrawText(Canvas, caption, tb,
+                 DT_CALCRECT | DT_CENTER | DT_VCENTER | (WordWrap ? DT_WORDBREAK : 0) | AlignFlags(Alignment));
         tw = Min(tb.Width(), roomW);
         th = Min(tb.Height(), roomH);
     }
@@ -850,8 +846,8 @@ TRect TKvButtonGlyph::Draw(TCanvas& Canvas, const TRect& Client, const TPoint& O
                            TButtonLayout Layout, int32_t Margin, int32_t Spacing, bool PopupMark, TButtonState State,
                            TAlignment Alignment, bool WordWrap)
 {
-    TLayout L = CalcButtonLayout(Canvas, Client, Offset, Caption, Layout, Margin, Spacing, PopupMark, Alignment,
-                                 WordWrap);
+    TLayout L =
+        CalcButtonLayout(Canvas, Client, Offset, Caption, Layout, Margin, Spacing, PopupMark, Alignment, WordWrap);
     const int32_t index = CreateButtonGlyph(State);
     if (index >= 0)
         FGlyphList->Draw(Canvas, L.GlyphPos.X, L.GlyphPos.Y, index);
@@ -894,10 +890,7 @@ TKvSpeedButton::TKvSpeedButton(QWidget* AOwner)
     SetBounds(0, 0, 25, 25);
 }
 
-TKvSpeedButton::~TKvSpeedButton()
-{
-    StopTimer();
-}
+TKvSpeedButton::~TKvSpeedButton() { StopTimer(); }
 
 void TKvSpeedButton::SetCaption(const std::string& Value)
 {
@@ -1292,8 +1285,8 @@ void TKvSpeedButton::Paint()
     const TPoint offset = FState == bsDown || FState == bsExclusive ? Point(1, 1) : Point(0, 0);
     const TButtonState glyphState = FState == bsDisabled || !FGrayedInactive ? FState : paintState;
     C.SetFont(FFont.get());
-    FTextBounds = FGlyph->Draw(C, area, offset, FCaption, FLayout, FMargin, FSpacing,
-                               FMarkDropDown && FDropDownMenu, glyphState, FAlignment, FWordWrap);
+    FTextBounds = FGlyph->Draw(C, area, offset, FCaption, FLayout, FMargin, FSpacing, FMarkDropDown && FDropDownMenu,
+                               glyphState, FAlignment, FWordWrap);
 }
 
 } // namespace kv

@@ -123,7 +123,6 @@ public:
     // accelerator and everything allows it; returns whether it was taken.
     bool DialogChar(char32_t Key);
 
-
 protected:
     void Paint() override;
     void MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;

@@ -67,7 +67,10 @@ std::unique_ptr<TBitmap> KindStrip(const TShape& Shape, TColor Colour)
 bool Near(double D) { return std::abs(D) <= 1.0; }
 
 // The bottom row stays the key colour so the glyph's transparent colour is the ground.
-bool Check(int32_t X, int32_t Y) { return Y < 15 && ((Near(Y - (X + 4.0)) && X <= 6) || (Near(Y - (16.0 - X)) && X >= 6 && X < 14)); }
+bool Check(int32_t X, int32_t Y)
+{
+    return Y < 15 && ((Near(Y - (X + 4.0)) && X <= 6) || (Near(Y - (16.0 - X)) && X >= 6 && X < 14));
+}
 bool Cross(int32_t X, int32_t Y) { return X >= 3 && X <= 12 && Y >= 3 && Y <= 12 && (Near(X - Y) || Near(X + Y - 15)); }
 bool Question(int32_t X, int32_t Y)
 {
@@ -76,15 +79,24 @@ bool Question(int32_t X, int32_t Y)
         return true;
     return (X >= 7 && X <= 8 && Y >= 8 && Y <= 10) || (X >= 7 && X <= 8 && Y >= 12 && Y <= 13);
 }
-bool Door(int32_t X, int32_t Y) { return X >= 4 && X <= 11 && Y >= 2 && Y <= 13 && (X == 4 || X == 11 || Y == 2 || Y == 13 || (X == 9 && Y == 8)); }
+bool Door(int32_t X, int32_t Y)
+{
+    return X >= 4 && X <= 11 && Y >= 2 && Y <= 13 && (X == 4 || X == 11 || Y == 2 || Y == 13 || (X == 9 && Y == 8));
+}
 bool Circle(int32_t X, int32_t Y)
 {
     const double dx = X - 7.5, dy = Y - 7.5, r = std::sqrt(dx * dx + dy * dy);
     return r >= 4.5 && r <= 6.2;
 }
 bool Stop(int32_t X, int32_t Y) { return Circle(X, Y) || (Near(X - Y) && X >= 4 && X <= 11); }
-bool Retry(int32_t X, int32_t Y) { return (Circle(X, Y) && !(X > 8 && Y < 7)) || (Y == 2 && X >= 8 && X <= 11) || (X == 11 && Y >= 2 && Y <= 5); }
-bool Ignore(int32_t X, int32_t Y) { return (Y == 7 && X >= 2 && X <= 13) || ((Near(Y - 7 - (X - 13)) || Near(Y - 7 + (X - 13))) && X >= 10 && X <= 13); }
+bool Retry(int32_t X, int32_t Y)
+{
+    return (Circle(X, Y) && !(X > 8 && Y < 7)) || (Y == 2 && X >= 8 && X <= 11) || (X == 11 && Y >= 2 && Y <= 5);
+}
+bool Ignore(int32_t X, int32_t Y)
+{
+    return (Y == 7 && X >= 2 && X <= 13) || ((Near(Y - 7 - (X - 13)) || Near(Y - 7 + (X - 13))) && X >= 10 && X <= 13);
+}
 bool All(int32_t X, int32_t Y) { return Check(X, Y) || (Y < 15 && Near(Y - (X - 2)) && X >= 8 && X <= 15 && Y <= 6); }
 bool Eye(int32_t X, int32_t Y)
 {
@@ -111,9 +123,9 @@ std::unique_ptr<TBitmap> LoadBitmapResource(const std::string& Name)
         bool (*Shape)(int32_t, int32_t);
         TColor Colour;
     } Kinds[] = {
-        {"LBOK", Check, clGreen},     {"LBCANCEL", Cross, clRed},  {"LBHELP", Question, clNavy},
-        {"LBYES", Check, clGreen},    {"LBNO", Stop, clRed},       {"LBCLOSE", Door, clOlive},
-        {"LBABORT", Stop, clRed},     {"LBRETRY", Retry, clGreen}, {"LBIGNORE", Ignore, clNavy},
+        {"LBOK", Check, clGreen},  {"LBCANCEL", Cross, clRed},  {"LBHELP", Question, clNavy},
+        {"LBYES", Check, clGreen}, {"LBNO", Stop, clRed},       {"LBCLOSE", Door, clOlive},
+        {"LBABORT", Stop, clRed},  {"LBRETRY", Retry, clGreen}, {"LBIGNORE", Ignore, clNavy},
         {"LBALL", All, clGreen},
     };
     for (const auto& K : Kinds)

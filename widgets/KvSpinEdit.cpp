@@ -171,8 +171,8 @@ std::string FloatToStrFixed(Extended Value, int32_t Digits)
         const int32_t Index = Point + k;
         Frac += Index >= 0 && Index < int32_t(D.size()) ? D[size_t(Index)] : '0';
     }
-    const bool AllZero = IntPart.find_first_not_of('0') == std::string::npos &&
-                         Frac.find_first_not_of('0') == std::string::npos;
+    const bool AllZero =
+        IntPart.find_first_not_of('0') == std::string::npos && Frac.find_first_not_of('0') == std::string::npos;
     std::string R = Negative && !AllZero ? "-" : "";
     R += IntPart;
     if (Digits > 0)

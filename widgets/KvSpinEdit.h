@@ -29,7 +29,6 @@ enum TSpinButtonKind : uint8_t { bkStandard, bkDiagonal };
 enum TSpinButtonState : uint8_t { sbNotDown, sbTopDown, sbBottomDown };
 enum TUDBtnType : uint8_t { btNext, btPrev };
 
-
 // The one decimal separator shared by the float parser, the formatter and the key filter.
 char DecimalSeparator();
 void SetDecimalSeparator(char Value);
@@ -100,7 +99,7 @@ private:
     TSpinButtonState FDown = sbNotDown;
     TSpinButtonState FLastDown = sbNotDown; // the part pressed at MouseDown
     bool FDragging = false;
-    bool FInvalidate = true;                 // the cached images need redrawing
+    bool FInvalidate = true;                         // the cached images need redrawing
     std::array<std::unique_ptr<TBitmap>, 3> FImages; // nothing, top, bottom pressed
     std::unique_ptr<TTimer> FRepeatTimer;
 };
@@ -242,7 +241,7 @@ private:
     TAlignment FAlignment = taLeftJustify;
     bool FCtl3D = true;
     bool FAutoSelect = true;
-    bool FChanging = false; // a step or the destructor is changing the text
+    bool FChanging = false;           // a step or the destructor is changing the text
     TKvSpinButton* FButton = nullptr; // owned through Qt's parent; never both
     TKvUpDown* FUpDown = nullptr;
 };

@@ -27,14 +27,15 @@ TColor LbMixColors(TColor A, TColor B, int32_t Counter)
     const TColor CA = ColorToRGB(A), CB = ColorToRGB(B);
     const double T = Counter / double(LbFadeSteps);
     auto Mix = [T](uint8_t a, uint8_t b) { return uint8_t(std::trunc(a * (1 - T) + b * T)); };
-    return RGB(Mix(GetRValue(CA), GetRValue(CB)), Mix(GetGValue(CA), GetGValue(CB)),
-               Mix(GetBValue(CA), GetBValue(CB)));
+    return RGB(Mix(GetRValue(CA), GetRValue(CB)), Mix(GetGValue(CA), GetGValue(CB)), Mix(GetBValue(CA), GetBValue(CB)));
 }
 
 TColor LbGradientBand(TColor Start, TColor Stop, int32_t Index)
 {
     const TColor S = ColorToRGB(Start), E = ColorToRGB(Stop);
-    auto Band = [Index](uint8_t s, uint8_t e) { return uint8_t(s + std::trunc(Index * (int32_t(e) - int32_t(s)) / 31.0)); };
+    auto Band = [Index](uint8_t s, uint8_t e) {
+        return uint8_t(s + std::trunc(Index * (int32_t(e) - int32_t(s)) / 31.0));
+    };
     return RGB(Band(GetRValue(S), GetRValue(E)), Band(GetGValue(S), GetGValue(E)), Band(GetBValue(S), GetBValue(E)));
 }
 
@@ -63,15 +64,15 @@ struct TScheme {
 // Indexed by TLbColorStyle; lcsCustom has no scheme.
 const TScheme Schemes[] = {
     {},
-    {0x00C0C0, 0x00FFFF, 0x008080, clNone, 0x00DFDF, bsModern, false, clBlack},   // lcsGold
-    {0xC0C0C0, 0xFFFFFF, 0x808080, clNone, clNone, bsModern, false, clBlack},     // lcsChrome
-    {0xFF8000, 0xFFFF00, 0xFF0000, clNone, clNone, bsModern, false, clBlack},     // lcsBlue
-    {0x0000FF, 0xC0C0FF, 0x0000C0, clNone, clNone, bsModern, false, clBlack},     // lcsRed
-    {clBtnFace, 0xB59284, 0xB59284, 0xB59284, 0xDED3D6, bsNormal, true, clBlack}, // lcsUltraFlat1
-    {clBtnFace, 0x000000, 0x000000, 0x24DABC, 0x8CF6E4, bsNormal, true, clBlack}, // lcsUltraFlat2
-    {0xD1D8DB, 0xB59284, 0xB59285, 0xB59285, 0xD2BDB6, bsNormal, true, clBlack},  // lcsUltraFlatXP
-    {0xECCE94, 0xFCE6D4, 0x000000, clNone, clNone, bsModern, false, clBlack},     // lcsAqua
-    {clBtnFace, 0xFFFFFF, 0x808080, clNone, clNone, bsNormal, false, clBlack},    // lcsDefault
+    {0x00C0C0, 0x00FFFF, 0x008080, clNone, 0x00DFDF, bsModern, false, clBlack},    // lcsGold
+    {0xC0C0C0, 0xFFFFFF, 0x808080, clNone, clNone, bsModern, false, clBlack},      // lcsChrome
+    {0xFF8000, 0xFFFF00, 0xFF0000, clNone, clNone, bsModern, false, clBlack},      // lcsBlue
+    {0x0000FF, 0xC0C0FF, 0x0000C0, clNone, clNone, bsModern, false, clBlack},      // lcsRed
+    {clBtnFace, 0xB59284, 0xB59284, 0xB59284, 0xDED3D6, bsNormal, true, clBlack},  // lcsUltraFlat1
+    {clBtnFace, 0x000000, 0x000000, 0x24DABC, 0x8CF6E4, bsNormal, true, clBlack},  // lcsUltraFlat2
+    {0xD1D8DB, 0xB59284, 0xB59285, 0xB59285, 0xD2BDB6, bsNormal, true, clBlack},   // lcsUltraFlatXP
+    {0xECCE94, 0xFCE6D4, 0x000000, clNone, clNone, bsModern, false, clBlack},      // lcsAqua
+    {clBtnFace, 0xFFFFFF, 0x808080, clNone, clNone, bsNormal, false, clBlack},     // lcsDefault
     {0x603000, 0xC0C0C0, 0xC0C0C0, 0xAD6529, 0xCEAE9C, bsQuicken, false, clWhite}, // lcsQuicken
 };
 
@@ -658,8 +659,8 @@ void TLbButton::DrawContents(QPainter& P, int32_t W, int32_t H)
     else if (FAlignment == taRightJustify)
         AlignFlag = Qt::AlignRight;
     const int TextFlags = Qt::TextWordWrap | Qt::TextShowMnemonic | AlignFlag | Qt::AlignVCenter;
-    const QRect Measured = Text.isEmpty() ? QRect()
-                                          : M.boundingRect(QRect(0, 0, std::max(1, Room), std::max(1, H)), TextFlags, Text);
+    const QRect Measured =
+        Text.isEmpty() ? QRect() : M.boundingRect(QRect(0, 0, std::max(1, Room), std::max(1, H)), TextFlags, Text);
     const int32_t TW = Measured.width(), TH = Measured.height();
 
     QRect GlyphAt, TextAt(4, 0, std::max(0, W - 8), H);

@@ -347,7 +347,9 @@ bool TOpenPictureDialog::RunFileDialog()
     // Qt's own dialog, so the preview panel can sit inside it.
     Dialog.setOption(QFileDialog::DontUseNativeDialog);
     Dialog.setAcceptMode(Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    Dialog.setFileMode(Save ? QFileDialog::AnyFile : MultiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    Dialog.setFileMode(Save          ? QFileDialog::AnyFile
+                       : MultiSelect ? QFileDialog::ExistingFiles
+                                     : QFileDialog::ExistingFile);
     if (Save && !(Options & ofOverwritePrompt))
         Dialog.setOption(QFileDialog::DontConfirmOverwrite);
     const QStringList Filters = ToNameFilters(Filter);

@@ -103,9 +103,8 @@ void TProImage::PictureChanged(TObject*)
         SetBounds(Left(), Top(), PW, PH);
     if (G) {
         G->OnProgress = [this](TObject* Sender, TProgressStage Stage, uint8_t PercentDone, bool RedrawNow,
-                               const TRect& R, const std::string& Msg) {
-            Progress(Sender, Stage, PercentDone, RedrawNow, R, Msg);
-        };
+                               const TRect& R,
+                               const std::string& Msg) { Progress(Sender, Stage, PercentDone, RedrawNow, R, Msg); };
         if (G->Transparent() != FTransparent)
             G->SetTransparent(FTransparent); // comes back here through OnChange once
         FOpaque = !G->Transparent() && (FStretch || (PW >= Width() && PH >= Height()));

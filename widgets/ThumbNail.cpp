@@ -12,9 +12,9 @@
 #include <QLocale>
 #include <QTime>
 
-#include <sys/stat.h>
-#include <fcntl.h>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -102,8 +102,7 @@ void SetRaw(uint8_t* Row, int32_t X, int Bpp, uint32_t V)
 
 static Tthumbnail* ThumbParent(QWidget* W) { return dynamic_cast<Tthumbnail*>(W->parentWidget()); }
 
-template <class TBase>
-void TThumbPart<TBase>::Click()
+template <class TBase> void TThumbPart<TBase>::Click()
 {
     if (auto* P = ThumbParent(this))
         P->Click();
@@ -111,8 +110,7 @@ void TThumbPart<TBase>::Click()
         TBase::Click();
 }
 
-template <class TBase>
-void TThumbPart<TBase>::DblClick()
+template <class TBase> void TThumbPart<TBase>::DblClick()
 {
     if (auto* P = ThumbParent(this))
         P->DblClick();
@@ -120,8 +118,7 @@ void TThumbPart<TBase>::DblClick()
         TBase::DblClick();
 }
 
-template <class TBase>
-void TThumbPart<TBase>::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
+template <class TBase> void TThumbPart<TBase>::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
 {
     if (auto* P = ThumbParent(this))
         P->ForwardMouseDown(Button, Shift, X + this->Left(), Y + this->Top());
@@ -129,8 +126,7 @@ void TThumbPart<TBase>::MouseDown(TMouseButton Button, TShiftState Shift, int32_
         TBase::MouseDown(Button, Shift, X, Y);
 }
 
-template <class TBase>
-void TThumbPart<TBase>::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
+template <class TBase> void TThumbPart<TBase>::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
 {
     if (auto* P = ThumbParent(this))
         P->ForwardMouseMove(Shift, X + this->Left(), Y + this->Top());
@@ -138,8 +134,7 @@ void TThumbPart<TBase>::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
         TBase::MouseMove(Shift, X, Y);
 }
 
-template <class TBase>
-void TThumbPart<TBase>::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
+template <class TBase> void TThumbPart<TBase>::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
 {
     if (auto* P = ThumbParent(this))
         P->ForwardMouseUp(Button, Shift, X + this->Left(), Y + this->Top());
@@ -289,9 +284,18 @@ bool tThumbimage::Turn(int Quarters)
             const uint32_t V = GetRaw(Work.ScanLine(Y), X, Bpp);
             int32_t TX, TY;
             switch (Quarters) {
-            case 1: TX = B - Y - 1; TY = X; break;
-            case 2: TX = R - X - 1; TY = B - Y - 1; break;
-            default: TX = Y; TY = R - X - 1; break;
+            case 1:
+                TX = B - Y - 1;
+                TY = X;
+                break;
+            case 2:
+                TX = R - X - 1;
+                TY = B - Y - 1;
+                break;
+            default:
+                TX = Y;
+                TY = R - X - 1;
+                break;
             }
             SetRaw(Target->ScanLine(TY), TX, Bpp, V);
             if (OnRotate) {

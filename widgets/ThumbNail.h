@@ -34,8 +34,7 @@ std::string DateTimeToStr(int Year, int Month, int Day, int Hour, int Minute, in
 // A part of the thumbnail (its title strip, its picture) that hands clicks and the mouse
 // to the thumbnail, in the thumbnail's coordinates, so the cell acts as one control.
 // Outside a thumbnail it handles them itself. (Made for TPanel and TImage in ThumbNail.cpp.)
-template <class TBase>
-class TThumbPart : public TBase {
+template <class TBase> class TThumbPart : public TBase {
 public:
     using TBase::TBase;
     void Click() override;

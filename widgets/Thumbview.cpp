@@ -143,10 +143,7 @@ void TTHumbview::Arrange(int32_t FromIndex)
 
 // ---- Thumbnails ---------------------------------------------------------------------
 
-void TTHumbview::AddThumb(const std::string& Name, bool DoArrange)
-{
-    AddThumbEntry(Name, Name, Count(), DoArrange);
-}
+void TTHumbview::AddThumb(const std::string& Name, bool DoArrange) { AddThumbEntry(Name, Name, Count(), DoArrange); }
 
 Tthumbnail* TTHumbview::AddThumbEntry(const std::string& Name, const std::string& FullName, int32_t ScanIndex,
                                       bool DoArrange)
@@ -165,8 +162,9 @@ Tthumbnail* TTHumbview::AddThumbEntry(const std::string& Name, const std::string
     T->SetTitle(Name);
     TThumbEntry E{T->Title(), T, FullName, ScanIndex};
     if (FThumbs.Sorted) {
-        auto At = std::upper_bound(FThumbs.Items.begin(), FThumbs.Items.end(), E,
-                                   [](const TThumbEntry& A, const TThumbEntry& B) { return ThumbNameLess(A.Title, B.Title); });
+        auto At = std::upper_bound(
+            FThumbs.Items.begin(), FThumbs.Items.end(), E,
+            [](const TThumbEntry& A, const TThumbEntry& B) { return ThumbNameLess(A.Title, B.Title); });
         FThumbs.Items.insert(At, E);
     } else {
         FThumbs.Items.push_back(E);
@@ -585,24 +583,28 @@ void TTHumbview::KeyPress(char& Key)
 
 void TTHumbview::keyPressEvent(QKeyEvent* Event)
 {
-    SafeCall([&] {
-        uint16_t Key = VirtualKeyFromQt(Event->key());
-        KeyDown(Key, ShiftFromQtModifiers(Event->modifiers()));
-        const QByteArray Text = Event->text().toUtf8();
-        if (Text.size() == 1) {
-            char C = Text[0];
-            KeyPress(C);
-        }
-    }, this);
+    SafeCall(
+        [&] {
+            uint16_t Key = VirtualKeyFromQt(Event->key());
+            KeyDown(Key, ShiftFromQtModifiers(Event->modifiers()));
+            const QByteArray Text = Event->text().toUtf8();
+            if (Text.size() == 1) {
+                char C = Text[0];
+                KeyPress(C);
+            }
+        },
+        this);
     Event->accept();
 }
 
 void TTHumbview::keyReleaseEvent(QKeyEvent* Event)
 {
-    SafeCall([&] {
-        uint16_t Key = VirtualKeyFromQt(Event->key());
-        KeyUp(Key, ShiftFromQtModifiers(Event->modifiers()));
-    }, this);
+    SafeCall(
+        [&] {
+            uint16_t Key = VirtualKeyFromQt(Event->key());
+            KeyUp(Key, ShiftFromQtModifiers(Event->modifiers()));
+        },
+        this);
     Event->accept();
 }
 
@@ -617,22 +619,24 @@ void TTHumbview::paintEvent(QPaintEvent* Event)
         this,
         [this] {
             std::shared_ptr<bool> Alive = FAlive;
-            SafeCall([this, &Alive] {
-                SetDirectory(FDirectory);
-                if (!*Alive)
-                    return; // closed while the scan ran
-                if (FPendingFile) {
-                    const std::string Name = *FPendingFile;
-                    FPendingFile.reset();
-                    for (int32_t I = 0; I < Count(); ++I)
-                        if (Thumb(I)->Filename() == Name) {
-                            SetSelected(I);
-                            if (!FAutoScrolling)
-                                ScrollIntoView(I);
-                            break;
-                        }
-                }
-            }, this);
+            SafeCall(
+                [this, &Alive] {
+                    SetDirectory(FDirectory);
+                    if (!*Alive)
+                        return; // closed while the scan ran
+                    if (FPendingFile) {
+                        const std::string Name = *FPendingFile;
+                        FPendingFile.reset();
+                        for (int32_t I = 0; I < Count(); ++I)
+                            if (Thumb(I)->Filename() == Name) {
+                                SetSelected(I);
+                                if (!FAutoScrolling)
+                                    ScrollIntoView(I);
+                                break;
+                            }
+                    }
+                },
+                this);
         },
         Qt::QueuedConnection);
 }

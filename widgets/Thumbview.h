@@ -158,9 +158,9 @@ private:
     TThumblist FThumbs;
     bool FPainted = false;
     bool FScanning = false;
-    std::optional<bool> FPendingSorted;     // a Sorted change that arrived during a scan
+    std::optional<bool> FPendingSorted;      // a Sorted change that arrived during a scan
     std::optional<std::string> FPendingFile; // a SelectedFile set before the first scan
-    std::shared_ptr<bool> FAlive;           // false once the view is gone (checked by the scan)
+    std::shared_ptr<bool> FAlive;            // false once the view is gone (checked by the scan)
 };
 
 } // namespace kv

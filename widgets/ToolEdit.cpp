@@ -153,10 +153,7 @@ void TCustomComboEdit::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, in
         UpdateControls();
 }
 
-int32_t TCustomComboEdit::SelStart() const
-{
-    return hasSelectedText() ? selectionStart() : cursorPosition();
-}
+int32_t TCustomComboEdit::SelStart() const { return hasSelectedText() ? selectionStart() : cursorPosition(); }
 
 int32_t TCustomComboEdit::SelLength() const { return hasSelectedText() ? int32_t(selectionLength()) : 0; }
 
@@ -626,8 +623,7 @@ bool SelectDirectory(std::string& Directory, TSelectDirOpts Options, int32_t Hel
         return false;
     std::string chosen = dialog.Folder;
     if (!DirExists(chosen)) {
-        if ((Options & sdPrompt) &&
-            MessageDlg(SConfirmCreateDir, mtConfirmation, mbYesNo, HelpContext) != mrYes)
+        if ((Options & sdPrompt) && MessageDlg(SConfirmCreateDir, mtConfirmation, mbYesNo, HelpContext) != mrYes)
             return false;
         if (Options & sdPerformCreate) {
             std::error_code ec;

@@ -119,8 +119,8 @@ private:
     void UpdateBtnBounds();
     void UpdateReadOnly();
 
-    QWidget* FBtnControl;  // Qt child of the edit
-    TEditButton* FButton;  // Qt child of the holder
+    QWidget* FBtnControl;           // Qt child of the edit
+    TEditButton* FButton;           // Qt child of the holder
     class TCaretStyle* FCaretStyle; // Qt child of the edit
     TShortCut FClickKey = ShortCut(VK_DOWN, scAlt);
     bool FDirectInput = true;
@@ -207,8 +207,8 @@ public:
     bool CenterOnScreen = true;
     std::string DialogText;
     int32_t HelpContext = 0;
-    std::string Folder;       // the start folder, then the chosen one
-    std::string DisplayName;  // the last element of the chosen folder
+    std::string Folder;      // the start folder, then the chosen one
+    std::string DisplayName; // the last element of the chosen folder
     int32_t ImageIndex = -1;
     TNotifyEvent OnInitialized;
     TNotifyEvent OnSelChanged;

@@ -341,14 +341,14 @@ TEST_F(DocumentTest, MagnifierMagnifiesAndTurnsAboutItsCentre)
         double Dx, Dy;          // the buffer pixel it shows, from the centre
     };
     const Case Cases[] = {
-        {0, 0, 60, -40, 60, -40},         // 10 ^ 0 = 1
-        {10, 0, 90, 0, 56.79, 0},         // 10 ^ 0.2 = 1.5849, the default
-        {10, 0, 0, -80, 0, -50.48},       //
-        {25, 0, -90, 0, -28.46, 0},       // 10 ^ 0.5 = 3.1623
-        {50, 0, 90, 60, 9, 6},            // 10 ^ 1
-        {50, 90, 90, 0, 0, -9},           // turned by -90 degrees
-        {50, 90, 0, 60, 6, 0},            //
-        {0, -90, 50, 20, -20, 50},        // turned by 90 degrees
+        {0, 0, 60, -40, 60, -40},   // 10 ^ 0 = 1
+        {10, 0, 90, 0, 56.79, 0},   // 10 ^ 0.2 = 1.5849, the default
+        {10, 0, 0, -80, 0, -50.48}, //
+        {25, 0, -90, 0, -28.46, 0}, // 10 ^ 0.5 = 3.1623
+        {50, 0, 90, 60, 9, 6},      // 10 ^ 1
+        {50, 90, 90, 0, 0, -9},     // turned by -90 degrees
+        {50, 90, 0, 60, 6, 0},      //
+        {0, -90, 50, 20, -20, 50},  // turned by 90 degrees
     };
     for (const Case& C : Cases) {
         TBitmap32 Buffer;

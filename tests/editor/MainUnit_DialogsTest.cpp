@@ -22,11 +22,11 @@
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
-#include <QStatusBar>
 #include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QToolBar>
 
 #include <algorithm>
@@ -301,7 +301,7 @@ TEST_F(MainDialogsTest, SaveAsAsksBeforeReplacingAnExistingFile)
         const char* Typed; // with and without the extension the filter adds
         const char* Final;
         bool OptionsWindow;
-    } cases[] = {{1, "p1", "p1.kvn", false}, {2, "p2.bmp", "p2.bmp", false}, {2, "p3", "p3.bmp", false},
+    } cases[] = {{1, "p1", "p1.kvn", false}, {2, "p2.bmp", "p2.bmp", false},  {2, "p3", "p3.bmp", false},
                  {3, "p4", "p4.jpg", true},  {3, "p5.jpeg", "p5.jpeg", true}, {4, "p6", "p6.gif", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Final);
@@ -692,7 +692,8 @@ TEST_F(MainDialogsTest, ToolBarsAndLayerPopupKeepTheirOrder)
     std::map<std::string, std::string> popup;
     for (QAction* a : items)
         if (!a->isSeparator() && !a->menu())
-            popup[a->objectName().toStdString()] = a->text().toStdString() + "|" + a->shortcut().toString().toStdString();
+            popup[a->objectName().toStdString()] =
+                a->text().toStdString() + "|" + a->shortcut().toString().toStdString();
     EXPECT_EQ(popup["Popup_mnSendBack"], "Send to Back|");
     EXPECT_EQ(popup["Popup_mnLevelDown"], "Down One Layer|");
     EXPECT_EQ(popup["Popup_N88"], "Duplicate|");

@@ -3,16 +3,16 @@
 #include "EditorFixture.h"
 
 #include "editor/ApplicationForms.h"
+#include "effects/SmallWindows.h"
 #include "platform/Classes.h"
 #include "platform/Dialogs.h"
 #include "platform/Forms.h"
-#include "effects/SmallWindows.h"
 
 #include <QAction>
-#include <QClipboard>
-#include <QGuiApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QPushButton>
 
 #include <cmath>
@@ -308,7 +308,7 @@ TEST_F(PickTest, TheToolWindowShowsTheColourAndItsCloseEndsThePick)
 TEST_F(LayerToolsTest, SimpleLayerDialogAddsItsLayer)
 {
     CreateApplicationForms(*Form); // the dialog as the entry point makes it
-    Form->N71Click(); // a selection frame goes afterwards
+    Form->N71Click();              // a selection frame goes afterwards
     const int32_t Before = Layers()->Count();
     TScriptedAnswers Answers;
     Answers.Then(mrOk);

@@ -38,9 +38,9 @@ Bytes HandBmp(int32_t W, int32_t H, uint32_t Pixel)
     Bytes B;
     PutText(B, "BM");
     Put32(B, uint32_t(54 + 4 * W * H)); // file size
-    Put32(B, 0);                         // reserved
-    Put32(B, 54);                        // data offset
-    Put32(B, 40);                        // info header size
+    Put32(B, 0);                        // reserved
+    Put32(B, 54);                       // data offset
+    Put32(B, 40);                       // info header size
     Put32(B, uint32_t(W));
     Put32(B, uint32_t(H));
     B.push_back(1), B.push_back(0);  // planes
@@ -139,8 +139,8 @@ TEST_F(ProjectTest, WorkedExampleIsWrittenByteForByte)
     WorkedDocument();
     const Bytes B = Save();
     ASSERT_EQ(B.size(), 322u);
-    const uint8_t LayerHead[] = {0x42, 0x4D, 0x4E, 0, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0, 0x28, 0, 0,
-                                 0,    3,    0,    0, 0, 2, 0, 0, 0, 1, 0, 0x20, 0, 0, 0, 0, 0};
+    const uint8_t LayerHead[] = {0x42, 0x4D, 0x4E, 0, 0, 0, 0, 0, 0, 0, 0x36, 0,    0, 0, 0x28, 0, 0,
+                                 0,    3,    0,    0, 0, 2, 0, 0, 0, 1, 0,    0x20, 0, 0, 0,    0, 0};
     EXPECT_EQ(0, std::memcmp(B.data(), LayerHead, sizeof(LayerHead)));
     // Bottom row first: the layer's (2, 1) is the third pixel of the block.
     EXPECT_EQ(U32(B, 54 + 8), 0x01020304u);
@@ -265,8 +265,7 @@ TEST_F(ProjectTest, BandIsSkippedByIdentityAndFramesAreNotStored)
 TEST_F(ProjectTest, HandBuiltFileLoads)
 {
     // Old files may hold frames as "magn" records: they come back as magnifiers.
-    const Bytes F = Assemble({HandBmp(2, 1, 0x7F00FF00), HandBmp(3, 3, 0xFF0000FF),
-                              [] {
+    const Bytes F = Assemble({HandBmp(2, 1, 0x7F00FF00), HandBmp(3, 3, 0xFF0000FF), [] {
                                   Bytes R = Record("bitmap", 128, {1, 2, 3, 4}, 0, 1, 99, 99, 0);
                                   Bytes M = Record("frame", 255, {0, 0, 3, 3}, 0, 0, 50, -180, 0);
                                   R.insert(R.end(), M.begin(), M.end());

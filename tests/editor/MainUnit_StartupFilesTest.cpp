@@ -15,14 +15,14 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 
 #include <cmath>
 #include <filesystem>
@@ -134,7 +134,8 @@ TEST_F(MainFormTest, StartsWithDefaultsWhenSettingsAreMissing)
     EXPECT_EQ(Form->StatusText(0), "Use mouse wheel in order to zoom image");
     // The design size, centred, as far as the screen allows (offscreen: 800 x 600).
     QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
-    TWindowRecord expected = DefaultWindowRecord(Rect(avail.left(), avail.top(), avail.right() + 1, avail.bottom() + 1));
+    TWindowRecord expected =
+        DefaultWindowRecord(Rect(avail.left(), avail.top(), avail.right() + 1, avail.bottom() + 1));
     EXPECT_EQ(Form->WindowRecord(), expected);
     EXPECT_EQ(expected.Width, std::min(DefaultWindowWidth, avail.width()));
     EXPECT_EQ(Form->ScaleCombo->currentText().toStdString(), "100%");
@@ -155,7 +156,8 @@ TEST_F(MainFormTest, MalformedSettingsGiveDefaultsAndLongListsAreCut)
     Create();
     EXPECT_TRUE(Form->Command("N103")->isChecked());
     EXPECT_FALSE(Form->WindowRecord().State == wsMaximized);
-    EXPECT_EQ(Form->Recent.Captions(), (std::vector<std::string>{"/p/1.bmp", "/p/2.bmp", "/p/3.bmp", "/p/4.bmp", "/p/5.bmp"}));
+    EXPECT_EQ(Form->Recent.Captions(),
+              (std::vector<std::string>{"/p/1.bmp", "/p/2.bmp", "/p/3.bmp", "/p/4.bmp", "/p/5.bmp"}));
     EXPECT_EQ(Form->Lab[3]->text().toStdString(), "4.bmp");
     EXPECT_EQ(Form->Menu("N14")->actions().size(), 5);
 }
@@ -608,8 +610,8 @@ TEST_F(MainFormTest, AClickOnTheViewTakesTheKeyboardFocus)
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(10, 10), QPointF(10, 10), Qt::LeftButton, Qt::LeftButton,
                       Qt::NoModifier);
     QCoreApplication::sendEvent(Form->ImgView, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(10, 10), QPointF(10, 10), Qt::LeftButton,
-                        Qt::NoButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(10, 10), QPointF(10, 10), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
     QCoreApplication::sendEvent(Form->ImgView, &release);
     EXPECT_EQ(Form->focusWidget(), Form->ImgView); // Del then deletes the layer, not text
     for (QPushButton* link : {Form->Label11, Form->Lab[0], Form->Label9})

@@ -1,7 +1,7 @@
 // A PNG's transparency reaches the document on File > Open and Layers > New Layer From
 // File, exactly as pasting the same picture keeps it; other files are read as before.
-#include "editor/MainUnit.h"
 #include "editor/PictureFiles.h"
+#include "editor/MainUnit.h"
 #include "platform/KvRegistry.h"
 #include "platform/KvShell.h"
 
@@ -40,8 +40,8 @@ Bytes TinyPng(uint8_t ColorType, const Bytes& Row, const Bytes& Plte = {}, const
 {
     Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     Bytes ihdr;
-    PutBE32(ihdr, 2); // width
-    PutBE32(ihdr, 1); // height
+    PutBE32(ihdr, 2);                                 // width
+    PutBE32(ihdr, 1);                                 // height
     ihdr.insert(ihdr.end(), {8, ColorType, 0, 0, 0}); // depth, colour type, compression, filter, interlace
     PutChunk(png, "IHDR", ihdr);
     if (!Plte.empty())
@@ -108,7 +108,8 @@ protected:
     std::string Write(const std::string& Name, const Bytes& Data)
     {
         const std::string path = (Root / Name).string();
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(Data.data()), std::streamsize(Data.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(Data.data()), std::streamsize(Data.size()));
         return path;
     }
     static TDialogAnswer FileAnswer(const std::string& Name)

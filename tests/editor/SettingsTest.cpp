@@ -87,8 +87,8 @@ TEST(WindowRecord, NormalWindowBytesAreExact)
 
 TEST(WindowRecord, ReadsStatesNegativeBoundsAndRejectsShortFiles)
 {
-    std::string bytes = Bytes({0x02, 0xAA, 0xBB, 0xCC, 0xF6, 0xFF, 0xFF, 0xFF, 0x32, 0, 0, 0, 0x20, 0x03, 0, 0,
-                               0x58, 0x02, 0, 0, 0x99});
+    std::string bytes = Bytes(
+        {0x02, 0xAA, 0xBB, 0xCC, 0xF6, 0xFF, 0xFF, 0xFF, 0x32, 0, 0, 0, 0x20, 0x03, 0, 0, 0x58, 0x02, 0, 0, 0x99});
     TReadOnlyMemoryStream s(bytes.data(), int64_t(bytes.size()));
     TWindowRecord r;
     ASSERT_TRUE(ReadWindowRecord(s, r));
@@ -110,13 +110,15 @@ TEST(WindowRecord, ClampsToTheScreenAndCentresTheDefault)
     TRect screen = Rect(0, 0, 1280, 1024);
     EXPECT_EQ(DefaultWindowRecord(screen), (TWindowRecord{wsNormal, 237, 209, 805, 606}));
     // Off to the bottom right: pulled back so the whole window shows.
-    EXPECT_EQ(ClampWindowRecord({wsNormal, 5000, 5000, 800, 600}, screen), (TWindowRecord{wsNormal, 480, 424, 800, 600}));
+    EXPECT_EQ(ClampWindowRecord({wsNormal, 5000, 5000, 800, 600}, screen),
+              (TWindowRecord{wsNormal, 480, 424, 800, 600}));
     // Negative position, tiny size: moved on and grown to the minimum.
     EXPECT_EQ(ClampWindowRecord({wsNormal, -300, -20, 5, -7}, screen), (TWindowRecord{wsNormal, 0, 0, 320, 240}));
     // Larger than the screen: shrunk to it.
     EXPECT_EQ(ClampWindowRecord({wsNormal, 10, 10, 4000, 3000}, screen), (TWindowRecord{wsNormal, 0, 0, 1280, 1024}));
     // Extreme values do not overflow.
-    TWindowRecord r = ClampWindowRecord({wsNormal, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MAX}, Rect(100, 50, 900, 650));
+    TWindowRecord r =
+        ClampWindowRecord({wsNormal, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MAX}, Rect(100, 50, 900, 650));
     EXPECT_EQ(r, (TWindowRecord{wsNormal, 100, 50, 800, 600}));
 }
 

@@ -58,7 +58,7 @@ TEST(BackFill, GradientBlackToWhiteStopsShortOfWhite)
     Gradient(clBlack, clWhite, b);
     EXPECT_EQ(b.PixelFormat(), pf24bit);
     EXPECT_EQ(PixelAt(b, 0, 0).R, 0);
-    EXPECT_EQ(PixelAt(b, 1, 0).G, 1);   // Round(255/256) = 1
+    EXPECT_EQ(PixelAt(b, 1, 0).G, 1);     // Round(255/256) = 1
     EXPECT_EQ(PixelAt(b, 128, 1).B, 128); // 0 - Round(-127.5) = 128
     EXPECT_EQ(PixelAt(b, 255, 2).R, 254);
     for (int y = 0; y < 3; ++y)

@@ -1,7 +1,7 @@
 // The decoration folders drawn by tools/assetgen: stable bytes, and every file opens
 // through the program's own loaders with the contents the dialogs rely on.
-#include "tools/assetgen/AssetGen.h"
 #include "tools/assetgen/AssetDesigns.h"
+#include "tools/assetgen/AssetGen.h"
 
 #include "formats/GIFImage.h"
 #include "formats/KvGIF.h"
@@ -148,8 +148,11 @@ TEST(DecorationData, MasksAreGreyAndMask01HasItsEdge)
     EXPECT_EQ(Color32Red(m.GetPixelFast(400, 71)), 255);
     EXPECT_EQ(Color32Red(m.GetPixelFast(704, 300)), 255);
     ExpectGrey(m, "mask01");
-    const std::pair<const char*, int> shapes[] = {{"mask_grad.jpg", 400}, {"mask_blur.gif", 400}, {"mask_spray.gif", 400},
-                                                  {"mask_heart2.gif", 400}, {"mask_heart.gif", 225}};
+    const std::pair<const char*, int> shapes[] = {{"mask_grad.jpg", 400},
+                                                  {"mask_blur.gif", 400},
+                                                  {"mask_spray.gif", 400},
+                                                  {"mask_heart2.gif", 400},
+                                                  {"mask_heart.gif", 225}};
     for (auto [name, insideX] : shapes) {
         TBitmap32 s;
         s.LoadFromFile(At(std::string("Frames/") + name));

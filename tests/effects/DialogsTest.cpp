@@ -19,10 +19,10 @@
 #include "tools/assetgen/AssetGen.h"
 
 #include <QComboBox>
-#include <QScreen>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QToolButton>
 
@@ -393,7 +393,9 @@ TEST(GifType, EachDepthWritesItsTable)
         uint8_t Packed;
         size_t Entries;
         uint8_t CodeSize;
-    } cases[] = {{d.RadioButton1, 0x80, 2, 2}, {d.RadioButton3, 0xB3, 16, 4}, {d.RadioButton2, 0xF7, 256, 8},
+    } cases[] = {{d.RadioButton1, 0x80, 2, 2},
+                 {d.RadioButton3, 0xB3, 16, 4},
+                 {d.RadioButton2, 0xF7, 256, 8},
                  {d.RadioButton4, 0xF7, 256, 8}};
     int n = 0;
     for (auto& c : cases) {

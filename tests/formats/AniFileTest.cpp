@@ -30,13 +30,13 @@ void Put16(Bytes& b, uint16_t v)
 Bytes IconFile(uint16_t type, uint16_t hotX = 0, uint16_t hotY = 0, uint16_t bits = 4)
 {
     Bytes img;
-    Put32(img, 40);      // BITMAPINFOHEADER size
-    Put32(img, 16);      // width
-    Put32(img, 32);      // height (XOR + AND)
-    Put16(img, 1);       // planes
-    Put16(img, bits);    // bit count
+    Put32(img, 40);   // BITMAPINFOHEADER size
+    Put32(img, 16);   // width
+    Put32(img, 32);   // height (XOR + AND)
+    Put16(img, 1);    // planes
+    Put16(img, bits); // bit count
     for (int i = 0; i < 6; ++i)
-        Put32(img, 0);   // compression .. important colours
+        Put32(img, 0); // compression .. important colours
     for (int i = 0; i < (1 << bits); ++i)
         Put32(img, uint32_t(bits == 4 ? i * 0x111111 : i * 0x010101));
     img.resize(img.size() + 16 * 2 * bits + 16 * 4, 0x11); // XOR rows (index 1 or 17), AND rows
@@ -45,8 +45,8 @@ Bytes IconFile(uint16_t type, uint16_t hotX = 0, uint16_t hotY = 0, uint16_t bit
     Put16(f, type);
     Put16(f, 1);
     f.insert(f.end(), {16, 16, 16, 0});
-    Put16(f, hotX);      // planes / hot spot x
-    Put16(f, hotY);      // bit count / hot spot y
+    Put16(f, hotX); // planes / hot spot x
+    Put16(f, hotY); // bit count / hot spot y
     Put32(f, uint32_t(img.size()));
     Put32(f, 22);
     f.insert(f.end(), img.begin(), img.end());

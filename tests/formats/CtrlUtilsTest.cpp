@@ -197,8 +197,8 @@ TEST(CtrlUtils, PaintParentBackgroundShowsParentAndLowerSiblings)
     dest.SetPixelFormat(pf24bit);
     dest.SetSize(20, 20);
     PaintParentBackground(control, *dest.Canvas());
-    EXPECT_EQ(dest.PixelColor(0, 0), clRed);   // the parent; the green sibling is above
-    EXPECT_EQ(dest.PixelColor(5, 5), clBlue);  // the sibling below, at parent (10, 5)
+    EXPECT_EQ(dest.PixelColor(0, 0), clRed);  // the parent; the green sibling is above
+    EXPECT_EQ(dest.PixelColor(5, 5), clBlue); // the sibling below, at parent (10, 5)
     EXPECT_EQ(dest.PixelColor(14, 14), clBlue);
     EXPECT_EQ(dest.PixelColor(15, 14), clRed);
     EXPECT_EQ(dest.PixelColor(4, 5), clRed);

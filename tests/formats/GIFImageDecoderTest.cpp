@@ -18,7 +18,6 @@ namespace {
 
 // ---- Reference decoder: one string at a time through a 4096-entry stack ---------------
 
-
 constexpr int32_t TableSize = 4096;
 constexpr const char* sInvalidData = "Invalid GIF data";
 
@@ -26,7 +25,9 @@ constexpr const char* sInvalidData = "Invalid GIF data";
 // and refills the bit buffer one sub-block at a time.
 class TReferenceDecoder {
 public:
-    TReferenceDecoder(TStream& AStream, const std::function<void(const std::string&)>& AWarn) : S(AStream), Warn(AWarn) {}
+    TReferenceDecoder(TStream& AStream, const std::function<void(const std::string&)>& AWarn) : S(AStream), Warn(AWarn)
+    {
+    }
 
     void Setup(int32_t AInitialCodeSize)
     {
@@ -219,7 +220,7 @@ private:
 };
 
 void ReferenceDecodeLZW(TStream& Stream, uint8_t* Data, int32_t Width, int32_t Height, bool Interlaced,
-               const std::function<void(const std::string&)>& Warn)
+                        const std::function<void(const std::string&)>& Warn)
 {
     uint8_t codeSize;
     if (Stream.Read(&codeSize, 1) != 1)
@@ -283,13 +284,12 @@ TOutcome DecodeWith(TDecode Decode, const Bytes& data, int32_t w, int32_t h, boo
     TOutcome ref = DecodeWith(ReferenceDecodeLZW, data, w, h, interlaced);
     TOutcome got = DecodeWith(DecodeLZW, data, w, h, interlaced);
     if (ref.Error != got.Error)
-        return ::testing::AssertionFailure() << "error \"" << ref.Error.value_or("none") << "\" became \""
-                                             << got.Error.value_or("none") << "\"";
+        return ::testing::AssertionFailure()
+               << "error \"" << ref.Error.value_or("none") << "\" became \"" << got.Error.value_or("none") << "\"";
     if (ref.Warnings != got.Warnings)
         return ::testing::AssertionFailure() << ref.Warnings.size() << " warnings became " << got.Warnings.size();
     if (ref.EndPosition != got.EndPosition)
-        return ::testing::AssertionFailure() << "stream ends at " << got.EndPosition << ", not "
-                                             << ref.EndPosition;
+        return ::testing::AssertionFailure() << "stream ends at " << got.EndPosition << ", not " << ref.EndPosition;
     auto diff = std::mismatch(ref.Pixels.begin(), ref.Pixels.end(), got.Pixels.begin());
     if (diff.first != ref.Pixels.end())
         return ::testing::AssertionFailure() << "pixel " << (diff.first - ref.Pixels.begin()) << " is "

@@ -156,8 +156,8 @@ TEST(GIFOptimize, ColorTablesSortedByUseWithProgress)
     EXPECT_TRUE(f2.Transparent());
 
     // 3 frames: 18 steps in all, 3 of them done by this phase.
-    std::vector<std::pair<int, int>> expected = {{psStarting, 0}, {psRunning, 5}, {psRunning, 11}, {psRunning, 16},
-                                                 {psEnding, 100}};
+    std::vector<std::pair<int, int>> expected = {
+        {psStarting, 0}, {psRunning, 5}, {psRunning, 11}, {psRunning, 16}, {psEnding, 100}};
     EXPECT_EQ(log.Events, expected);
 
     EXPECT_EQ(Compose(img), before);
@@ -282,8 +282,7 @@ TEST(GIFOptimize, MergeAddsAnEntryWhenEveryIndexIsKept)
     img.GlobalColorMap().Add(TGIFColor{0, 0, 0});
     img.GlobalColorMap().Add(TGIFColor{255, 255, 255});
     AddFrame(img, 0, 0, 4, 1, {0, 0, 0, 1});
-    AddFrame(img, 0, 0, 4, 1, {0, 1, 2, 0}, -1, -1, -1,
-             {TGIFColor{0, 0, 0}, TGIFColor{9, 9, 9}, TGIFColor{0, 9, 0}});
+    AddFrame(img, 0, 0, 4, 1, {0, 1, 2, 0}, -1, -1, -1, {TGIFColor{0, 0, 0}, TGIFColor{9, 9, 9}, TGIFColor{0, 9, 0}});
     auto before = Compose(img);
     img.Optimize(ooMerge, crNone, dkNearest, 8);
     // Only the first pixel repeats; indices 0, 1 and 2 all stay visible, so a fourth
@@ -323,8 +322,8 @@ TEST(GIFOptimize, CropCutsTransparentEdgesAndDropsInvisibleFrames)
     EXPECT_EQ(img.Images()[2]->BoundsRect(), Rect(0, 0, 4, 4));
     EXPECT_EQ(DataOf(img, 2), f3);
     // 4 frames, 24 steps: one after each of the four frames.
-    std::vector<std::pair<int, int>> expected = {{psStarting, 0}, {psRunning, 4}, {psRunning, 8}, {psRunning, 12},
-                                                 {psRunning, 16}, {psEnding, 100}};
+    std::vector<std::pair<int, int>> expected = {{psStarting, 0}, {psRunning, 4},  {psRunning, 8},
+                                                 {psRunning, 12}, {psRunning, 16}, {psEnding, 100}};
     EXPECT_EQ(log.Events, expected);
     EXPECT_EQ(Compose(img), before);
     EXPECT_EQ(ComposeAfterRoundTrip(img), before);
@@ -481,8 +480,7 @@ std::unique_ptr<TGIFImage> TwoFrameAnimation()
     return img;
 }
 
-template <class Pred>
-bool PumpUntil(Pred done)
+template <class Pred> bool PumpUntil(Pred done)
 {
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (!done() && std::chrono::steady_clock::now() < end) {
@@ -536,12 +534,10 @@ TEST(GIFOptimize, GlobalTablePaddedToTheStatedSize)
     img.GlobalColorMap().Add(TGIFColor{0, 0, 0});
     img.GlobalColorMap().Add(TGIFColor{255, 255, 255});
     AddFrame(img, 0, 0, 4, 1, {0, 0, 0, 1});
-    AddFrame(img, 0, 0, 4, 1, {0, 1, 2, 0}, -1, -1, -1,
-             {TGIFColor{0, 0, 0}, TGIFColor{9, 9, 9}, TGIFColor{0, 9, 0}});
+    AddFrame(img, 0, 0, 4, 1, {0, 1, 2, 0}, -1, -1, -1, {TGIFColor{0, 0, 0}, TGIFColor{9, 9, 9}, TGIFColor{0, 9, 0}});
     auto before = Compose(img);
     Bytes w;
     EXPECT_EQ(ComposeAfterRoundTrip(img, &w), before);
     EXPECT_EQ(w[10], 0x91);
-    EXPECT_EQ(Bytes(w.begin() + 13, w.begin() + 26),
-              (Bytes{0, 0, 0, 255, 255, 255, 0, 0, 0, 0, 0, 0, 0x2C}));
+    EXPECT_EQ(Bytes(w.begin() + 13, w.begin() + 26), (Bytes{0, 0, 0, 255, 255, 255, 0, 0, 0, 0, 0, 0, 0x2C}));
 }

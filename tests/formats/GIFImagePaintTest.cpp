@@ -212,7 +212,7 @@ TEST(GIFPainter, DelaysSpeedAndLoopZero)
         img->SetDrawOptions(0x060E);
         img->SetPlaySpeed(c.Speed);
         auto targetp = Target(2, 2);
-    TBitmap& target = *targetp;
+        TBitmap& target = *targetp;
         img->Draw(*target.Canvas(), Rect(0, 0, 2, 2));
         // The wait before frame 1, in all its sleeps.
         uint32_t total = clock.Now;

@@ -13,7 +13,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-
 Bytes Encode(const Bytes& pixels, int bpp, int colors, int w, int h, bool interlaced, uint8_t compression)
 {
     TMemoryStream s;
@@ -41,8 +40,8 @@ Bytes MakeGIF(uint16_t w, uint16_t h, int colors, const Bytes& body, bool traile
     while (colors > 0 && (1 << (bits + 1)) < colors)
         ++bits;
     b.push_back(colors > 0 ? uint8_t(0x80 | bits) : 0); // packed: table present, size 2^(n+1)
-    b.push_back(0);                                      // background colour index
-    b.push_back(0);                                      // aspect ratio
+    b.push_back(0);                                     // background colour index
+    b.push_back(0);                                     // aspect ratio
     for (int i = 0; i < colors; ++i) {
         b.push_back(uint8_t(i * 40));
         b.push_back(uint8_t(i * 20));
@@ -147,7 +146,8 @@ TEST(GIFModelCodec, RoundTripsRandomPicturesThroughBothEncoders)
                     Bytes data = Encode(pixels, bpp, 1 << bpp, w, h, interlaced, compression);
                     std::vector<std::string> warnings;
                     EXPECT_EQ(Decode(data, w, h, interlaced, &warnings), pixels)
-                        << w << "x" << h << " bpp " << bpp << " interlaced " << interlaced << " rle " << int(compression);
+                        << w << "x" << h << " bpp " << bpp << " interlaced " << interlaced << " rle "
+                        << int(compression);
                     EXPECT_TRUE(warnings.empty());
                 }
 }
@@ -219,8 +219,8 @@ TEST(GIFModelBlocks, CommentIsCutIntoSubBlocks)
 {
     TGIFImage image;
     auto sub = std::make_unique<TGIFSubImage>(&image);
-    auto* comment = static_cast<TGIFCommentExtension*>(
-        sub->Extensions().Add(std::make_unique<TGIFCommentExtension>(sub.get())));
+    auto* comment =
+        static_cast<TGIFCommentExtension*>(sub->Extensions().Add(std::make_unique<TGIFCommentExtension>(sub.get())));
     comment->Text().Add(std::string(600, 'A'));
     TMemoryStream s;
     comment->SaveToStream(s);
@@ -255,9 +255,8 @@ TEST(GIFModelBlocks, LoopExtensionBytes)
 TEST(GIFModelBlocks, FileRoundTripKeepsBlocksAndBytes)
 {
     // Loop extension, graphic control (transparent 1, delay 5), comment, one 2 x 2 frame.
-    Bytes body = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 0x03, 0x01, 0xFF, 0xFF, 0x00,
-                  0x21, 0xF9, 0x04, 0x09, 0x05, 0x00, 0x01, 0x00,
-                  0x21, 0xFE, 0x02, 'h', 'i', 0x00};
+    Bytes body = {0x21, 0xFF, 0x0B, 'N',  'E',  'T',  'S',  'C',  'A',  'P',  'E',  '2',  '.',  '0', 0x03, 0x01, 0xFF,
+                  0xFF, 0x00, 0x21, 0xF9, 0x04, 0x09, 0x05, 0x00, 0x01, 0x00, 0x21, 0xFE, 0x02, 'h', 'i',  0x00};
     Bytes frame = Frame(2, 2, Encode(Bytes{0, 1, 1, 0}, 1, 2, 2, 2, false, 0));
     body.insert(body.end(), frame.begin(), frame.end());
     Bytes file = MakeGIF(2, 2, 2, body);
@@ -318,8 +317,8 @@ TEST(GIFModelBlocks, ApplicationBlockSizes)
     ASSERT_EQ(ten->Image->Images().Count(), 1);
     EXPECT_NE(dynamic_cast<TGIFUnknownAppExtension*>(ten->Image->Images()[0]->Extensions().Extensions(0)), nullptr);
     // Larger than 11: skipped by its real length, its sub-blocks kept.
-    auto big = Load(withApp({0x21, 0xFF, 0x0D, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '1', '2', '3', 'x', 'y',
-                             0x02, 0x21, 0x21, 0x00}));
+    auto big = Load(withApp(
+        {0x21, 0xFF, 0x0D, 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', '1', '2', '3', 'x', 'y', 0x02, 0x21, 0x21, 0x00}));
     ASSERT_EQ(big->Image->Images().Count(), 1);
     auto* unknown = dynamic_cast<TGIFUnknownAppExtension*>(big->Image->Images()[0]->Extensions().Extensions(0));
     ASSERT_NE(unknown, nullptr);
@@ -327,13 +326,13 @@ TEST(GIFModelBlocks, ApplicationBlockSizes)
     EXPECT_EQ(unknown->Blocks()[0].Data, (Bytes{0x21, 0x21}));
     EXPECT_EQ(big->Image->Images()[0]->Data(), Bytes{0});
     // ANIMEXTS is a loop extension; an unknown identifier writes its blocks back unchanged.
-    auto anim = Load(withApp({0x21, 0xFF, 0x0B, 'A', 'N', 'I', 'M', 'E', 'X', 'T', 'S', '1', '.', '0', 0x03, 0x01,
-                              0x02, 0x00, 0x00}));
+    auto anim = Load(withApp(
+        {0x21, 0xFF, 0x0B, 'A', 'N', 'I', 'M', 'E', 'X', 'T', 'S', '1', '.', '0', 0x03, 0x01, 0x02, 0x00, 0x00}));
     auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(anim->Image->Images()[0]->Extensions().Extensions(0));
     ASSERT_NE(loop, nullptr);
     EXPECT_EQ(loop->Loops(), 2);
-    Bytes other = withApp({0x21, 0xFF, 0x0B, 'X', 'Y', 'Z', 'X', 'Y', 'Z', 'X', 'Y', '1', '2', '3', 0x03, 7, 8, 9,
-                           0x01, 4, 0x00});
+    Bytes other = withApp(
+        {0x21, 0xFF, 0x0B, 'X', 'Y', 'Z', 'X', 'Y', 'Z', 'X', 'Y', '1', '2', '3', 0x03, 7, 8, 9, 0x01, 4, 0x00});
     EXPECT_EQ(Save(*Load(other)->Image), other);
 }
 
@@ -509,7 +508,8 @@ TEST(GIFModelReduce, OctreeKeepsFewColoursAndEndsForSmallCounts)
     ASSERT_EQ(r.Palette.size(), 256u);
     for (int x = 0; x < 5; ++x) {
         const TGIFPaletteEntry& e = r.Palette[r.Indices[size_t(x)]];
-        EXPECT_EQ((Bytes{e.Blue, e.Green, e.Red}), (Bytes{rgb[size_t(3 * x)], rgb[size_t(3 * x + 1)], rgb[size_t(3 * x + 2)]}));
+        EXPECT_EQ((Bytes{e.Blue, e.Green, e.Red}),
+                  (Bytes{rgb[size_t(3 * x)], rgb[size_t(3 * x + 1)], rgb[size_t(3 * x + 2)]}));
     }
     for (int bits : {1, 2, 3}) {
         TReducedImage small = ReduceColorsToIndices(src, crOctree, dkNearest, bits, nullptr);

@@ -1,6 +1,6 @@
 // The program's own cursors in the screen's table, and the icon clipboard format.
-#include "formats/ClipIcon.h"
 #include "formats/KVConst.h"
+#include "formats/ClipIcon.h"
 #include "platform/Clipbrd.h"
 #include "platform/Controls.h"
 #include "platform/Forms.h"
@@ -25,7 +25,7 @@ TEST(KVConst, HandCursorsAreEnteredInTheScreenTable)
     const uint8_t* top = hand.ScanLine(0);
     EXPECT_EQ(top[4 * 5 + 3], 255); // outline at the hot spot, opaque black
     EXPECT_EQ(top[4 * 5], 0);
-    EXPECT_EQ(top[4 * 4 + 3], 0);    // see-through beside it
+    EXPECT_EQ(top[4 * 4 + 3], 0);            // see-through beside it
     EXPECT_EQ(hand.ScanLine(1)[4 * 5], 255); // inside the finger: white
     EXPECT_EQ(hand.ScanLine(31)[4 * 5 + 3], 0);
 

@@ -379,9 +379,9 @@ TEST(KvGIFLZW, ProgressStartsRunsAndEnds)
     Bytes block(16 * 16, 3);
     std::vector<std::pair<int, int>> seen;
     TMemoryStream out;
-    EncodeLZW(out, info, false,
-              [&](TObject*, TGIFCoderStage s, uint8_t p, const std::string&) { seen.emplace_back(s, p); }, nullptr,
-              block.data());
+    EncodeLZW(
+        out, info, false, [&](TObject*, TGIFCoderStage s, uint8_t p, const std::string&) { seen.emplace_back(s, p); },
+        nullptr, block.data());
     ASSERT_GE(seen.size(), 3u);
     EXPECT_EQ(seen.front(), std::make_pair(int(gcsStarting), 0));
     EXPECT_EQ(seen.back(), std::make_pair(int(gcsEnding), 100));

@@ -96,8 +96,8 @@ TEST(KvGIF, TwentyFourBitBitmapIsReducedAndWrittenAsFileA)
     EXPECT_EQ(Bytes(b.begin() + 13, b.begin() + 19), (Bytes{0xFF, 0, 0, 0, 0, 0xFF}));
     for (size_t i = 19; i < 781; ++i)
         ASSERT_EQ(b[i], 0x80) << i;
-    EXPECT_EQ(Bytes(b.begin() + 781, b.end()), (Bytes{0x2C, 0, 0, 0, 0, 3, 0, 1, 0, 0, 0x08, 0x06, 0x00, 0x01, 0x00,
-                                                       0x08, 0x10, 0x10, 0x00, 0x3B}));
+    EXPECT_EQ(Bytes(b.begin() + 781, b.end()),
+              (Bytes{0x2C, 0, 0, 0, 0, 3, 0, 1, 0, 0, 0x08, 0x06, 0x00, 0x01, 0x00, 0x08, 0x10, 0x10, 0x00, 0x3B}));
 }
 
 TEST(KvGIF, OneBitBitmapAndItsGraphicControlExtension)
@@ -105,8 +105,9 @@ TEST(KvGIF, OneBitBitmapAndItsGraphicControlExtension)
     auto bmp = Paletted(pf1bit, 8, 1, BlackWhite);
     TGIFImage gif;
     gif.Assign(bmp.get());
-    const Bytes fileB{0x47, 0x49, 0x46, 0x38, 0x37, 0x61, 0x08, 0x00, 0x01, 0x00, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF,
-                      0xFF, 0x2C, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00, 0x01, 0x00, 0x00, 0x02, 0x03, 0x84, 0x6F, 0x05, 0x00, 0x3B};
+    const Bytes fileB{0x47, 0x49, 0x46, 0x38, 0x37, 0x61, 0x08, 0x00, 0x01, 0x00, 0x80, 0x00,
+                      0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x2C, 0x00, 0x00, 0x00, 0x00,
+                      0x08, 0x00, 0x01, 0x00, 0x00, 0x02, 0x03, 0x84, 0x6F, 0x05, 0x00, 0x3B};
     EXPECT_EQ(Save(gif), fileB);
 
     TGIFImage withGce;
@@ -192,7 +193,9 @@ TEST(KvGIF, RoundTripsAtOneFourAndEightBits)
             for (int32_t x = 0; x < 37; ++x)
                 ASSERT_EQ(GetIndex(*got, x, y), GetIndex(*bmp, x, y)) << x << "," << y;
         EXPECT_EQ(got->PaletteEntries()[size_t(colors - 1)], pal[size_t(colors - 1)]);
-        EXPECT_EQ(b[29 + 3 * (colors - 2)] , format == pf1bit ? 2 : format == pf4bit ? 4 : 8)
+        EXPECT_EQ(b[29 + 3 * (colors - 2)], format == pf1bit   ? 2
+                                            : format == pf4bit ? 4
+                                                               : 8)
             << "minimum code size after the global table";
     }
 }
@@ -298,9 +301,9 @@ TEST(KvGIF, GraphicControlOfAnOddSizeKeepsLaterFrames)
 TEST(KvGIF, DuplicateColoursKeepTheTransparentIndexOnResave)
 {
     // Both table entries are white; the file marks entry 1 transparent.
-    Bytes file{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 255, 255, 255, 255, 255, 255,
-               0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, 0x01, 0x00,
-               0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3B};
+    Bytes file{'G', 'I', 'F', '8', '9',  'a',  1,    0,    1,    0,    0x80, 0,    0,    255, 255,
+               255, 255, 255, 255, 0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, 0x01, 0x00, 0x2C, 0,   0,
+               0,   0,   1,   0,   1,    0,    0,    0x02, 0x02, 0x44, 0x01, 0x00, 0x3B};
     TGIFImage gif;
     Load(gif, file);
     EXPECT_EQ(Save(gif), file);
@@ -449,7 +452,8 @@ TEST(KvGIF, AssignSharesDataAndRegistryPrefersLaterClasses)
     const TGraphicClass* cls = TPicture::FindGraphicClass("GIF");
     ASSERT_NE(cls, nullptr);
     EXPECT_EQ(cls->Name, "TGIFImage");
-    TPicture::RegisterFileFormat("GIF", "later", TGraphicClass{"Later", [] { return std::unique_ptr<TGraphic>(new TGIFImage()); }});
+    TPicture::RegisterFileFormat("GIF", "later",
+                                 TGraphicClass{"Later", [] { return std::unique_ptr<TGraphic>(new TGIFImage()); }});
     EXPECT_EQ(TPicture::FindGraphicClass("gif")->Name, "Later");
     TPicture::UnregisterGraphicClass("Later");
 }

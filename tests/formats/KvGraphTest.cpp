@@ -44,7 +44,7 @@ TRGBQuad Q(uint8_t r, uint8_t g, uint8_t b) { return TRGBQuad{b, g, r, 0}; }
 
 TEST(KvGraph, NearestLevelTablesPreferTheLowerIndexOnTies)
 {
-    EXPECT_EQ(NearestLevel7()[64], 1);  // 43 and 85 are both 21 away
+    EXPECT_EQ(NearestLevel7()[64], 1); // 43 and 85 are both 21 away
     EXPECT_EQ(NearestLevel7()[65], 2);
     EXPECT_EQ(NearestLevel4()[42], 0);
     EXPECT_EQ(NearestLevel4()[43], 1);

@@ -423,7 +423,8 @@ TEST(PNGImage, ErrorsAndTheirMessages)
     Bytes filt = Signature();
     PutChunk(filt, "IHDR", IHDR(1, 1, 8, 0));
     PutChunk(filt, "IDAT", Deflate({5, 0}));
-    EXPECT_EQ(LoadError(filt), Wrapped("The image could not be loaded because it uses an unknown set of filter types."));
+    EXPECT_EQ(LoadError(filt),
+              Wrapped("The image could not be loaded because it uses an unknown set of filter types."));
 
     Bytes inter = Signature();
     PutChunk(inter, "IHDR", IHDR(1, 1, 8, 0, 2));
@@ -520,9 +521,9 @@ TEST(PNGImage, WritesTheExpectedLayoutAndLibpngReadsItBack)
             p[2] = uint8_t((x / 4) * 60);
         }
     Bytes out = Save(png);
-    const Bytes head = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49,
-                        0x48, 0x44, 0x52, 0x00, 0x00, 0x00, 0x11, 0x00, 0x00, 0x00, 0x09, 0x08, 0x02,
-                        0x00, 0x00, 0x00, 0x5B, 0x8A, 0x50, 0x5B};
+    const Bytes head = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00,
+                        0x0D, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00, 0x00, 0x11, 0x00, 0x00,
+                        0x00, 0x09, 0x08, 0x02, 0x00, 0x00, 0x00, 0x5B, 0x8A, 0x50, 0x5B};
     ASSERT_GT(out.size(), head.size() + 12);
     EXPECT_EQ(Bytes(out.begin(), out.begin() + 33), head);
     EXPECT_EQ(std::string(out.begin() + 37, out.begin() + 41), "IDAT");

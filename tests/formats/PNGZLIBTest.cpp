@@ -40,7 +40,8 @@ std::vector<uint8_t> Compress(const std::vector<uint8_t>& data, TCompressionLeve
 TEST(PNGZLIB, RoundTripEveryLevelAndZlibAgrees)
 {
     auto data = Pattern(300000);
-    for (TCompressionLevel level : {TCompressionLevel::clNone, TCompressionLevel::clFastest, TCompressionLevel::clDefault, TCompressionLevel::clMax}) {
+    for (TCompressionLevel level : {TCompressionLevel::clNone, TCompressionLevel::clFastest,
+                                    TCompressionLevel::clDefault, TCompressionLevel::clMax}) {
         int progress = 0;
         auto packed = Compress(data, level, &progress);
         if (level == TCompressionLevel::clNone) {

@@ -15,7 +15,8 @@ using Bytes = std::vector<uint8_t>;
 std::string WriteTemp(const Bytes& data, const char* name)
 {
     auto path = std::filesystem::temp_directory_path() / (std::string("kv_pcxtga_") + name);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
     return path.string();
 }
 
@@ -23,16 +24,16 @@ std::string WriteTemp(const Bytes& data, const char* name)
 Bytes PcxHeader(uint8_t version, uint8_t bits, uint16_t w, uint16_t h, uint8_t planes, uint16_t bpl)
 {
     Bytes b(128, 0);
-    b[0] = 10;       // manufacturer
-    b[1] = version;  // version
-    b[2] = 1;        // encoding: RLE
-    b[3] = bits;     // bits per pixel per plane
-    b[8] = uint8_t(w - 1);  // xmax (xmin = 0)
+    b[0] = 10;             // manufacturer
+    b[1] = version;        // version
+    b[2] = 1;              // encoding: RLE
+    b[3] = bits;           // bits per pixel per plane
+    b[8] = uint8_t(w - 1); // xmax (xmin = 0)
     b[9] = uint8_t((w - 1) >> 8);
     b[10] = uint8_t(h - 1); // ymax (ymin = 0)
     b[11] = uint8_t((h - 1) >> 8);
-    b[65] = planes;         // planes
-    b[66] = uint8_t(bpl);   // bytes per line
+    b[65] = planes;       // planes
+    b[66] = uint8_t(bpl); // bytes per line
     b[67] = uint8_t(bpl >> 8);
     return b;
 }
@@ -45,11 +46,13 @@ TEST(PcxUnit, EightBitPaletteFromTheFileEndWhateverTheMarker)
 {
     Bytes f = PcxHeader(5, 8, 2, 1, 1, 2);
     f.insert(f.end(), {0xC2, 0x01}); // a run of two 1s: the whole line
-    f.resize(128 + 2 + 150, 0); // padding before the palette tail
-    f.push_back(0); // the marker byte, not 12
+    f.resize(128 + 2 + 150, 0);      // padding before the palette tail
+    f.push_back(0);                  // the marker byte, not 12
     Bytes pal(768, 0);
     pal[0] = pal[1] = pal[2] = 255; // entry 0 (255,255,255)
-    pal[3] = 16; pal[4] = 32; pal[5] = 48; // entry 1
+    pal[3] = 16;
+    pal[4] = 32;
+    pal[5] = 48; // entry 1
     f.insert(f.end(), pal.begin(), pal.end());
     TBitmap bmp;
     ASSERT_TRUE(LoadPCXFile(WriteTemp(f, "pal.pcx"), &bmp));
@@ -78,7 +81,7 @@ TEST(PcxUnit, FourPlanesOfOneBitCombineIntoEightBitPixels)
         EXPECT_EQ(bmp.ScanLine(0)[x], want[x]) << x;
     EXPECT_EQ(Entry(bmp, 0), (TPaletteEntry{3, 3, 3, 0}));   // (0 + 1) x 4 - 1
     EXPECT_EQ(Entry(bmp, 1), (TPaletteEntry{255, 3, 3, 0})); // (63 + 1) x 4 - 1
-    EXPECT_EQ(bmp.PaletteEntries().size(), 256u);             // padded: every byte value is defined
+    EXPECT_EQ(bmp.PaletteEntries().size(), 256u);            // padded: every byte value is defined
 }
 
 TEST(PcxUnit, MonochromeRGBAndOtherDepths)
@@ -165,13 +168,24 @@ namespace {
 Bytes TgaHeader(uint8_t type, uint8_t depth, uint16_t w, uint16_t h, uint8_t desc, uint8_t mapType = 0,
                 uint16_t mapFirst = 0, uint16_t mapLen = 0, uint8_t entryBits = 0)
 {
-    return {0,                               // ID length
-            mapType,                         // colour-map type
-            type,                            // image type
-            uint8_t(mapFirst), uint8_t(mapFirst >> 8), uint8_t(mapLen), uint8_t(mapLen >> 8), entryBits,
-            0, 0, 0, 0,                      // origin
-            uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8),
-            depth, desc};
+    return {0,       // ID length
+            mapType, // colour-map type
+            type,    // image type
+            uint8_t(mapFirst),
+            uint8_t(mapFirst >> 8),
+            uint8_t(mapLen),
+            uint8_t(mapLen >> 8),
+            entryBits,
+            0,
+            0,
+            0,
+            0, // origin
+            uint8_t(w),
+            uint8_t(w >> 8),
+            uint8_t(h),
+            uint8_t(h >> 8),
+            depth,
+            desc};
 }
 
 } // namespace
@@ -274,17 +288,17 @@ TEST(Targa, EveryDepthIsCheckedAgainstTheFileBeforeAllocating)
 {
     // The 18-byte header alone once made a 16384 x 16384 bitmap (1 GiB) and succeeded.
     const Bytes headerOnly = {
-        0,          // ID length
-        0,          // colour-map type
-        2,          // image type: raw true colour
-        0, 0,       // first colour-map entry
-        0, 0,       // colour-map length
-        0,          // colour-map entry size
-        0, 0, 0, 0, // x and y origin
-        0x00, 0x40, // width 16384
-        0x00, 0x40, // height 16384
-        4,          // pixel depth 4
-        0,          // descriptor
+        0,                // ID length
+        0,                // colour-map type
+        2,                // image type: raw true colour
+        0,    0,          // first colour-map entry
+        0,    0,          // colour-map length
+        0,                // colour-map entry size
+        0,    0,    0, 0, // x and y origin
+        0x00, 0x40,       // width 16384
+        0x00, 0x40,       // height 16384
+        4,                // pixel depth 4
+        0,                // descriptor
     };
     ASSERT_EQ(headerOnly.size(), 18u);
     TBitmap b;

@@ -40,8 +40,8 @@ TEST(ExifReader, IntegerFieldsOutsideIntegerAreClamped)
     Bytes b{'E', 'x', 'i', 'f', 0, 0};
     b.insert(b.end(), {'I', 'I'});
     Put16(b, 42);
-    Put32(b, 8); // first directory right after the header
-    Put16(b, 6); // entries; values too long to sit inline start at 8 + 2 + 72 + 4 = 86
+    Put32(b, 8);                     // first directory right after the header
+    Put16(b, 6);                     // entries; values too long to sit inline start at 8 + 2 + 72 + 4 = 86
     Entry(b, 0x0112, 4, 0xFFFFFFFF); // Orientation, LONG 4294967295
     Entry(b, 0x0128, 3, 2);          // ResolutionUnit, SHORT 2
     Entry(b, 0x8822, 5, 86);         // ExposureProgram, RATIONAL 7/2

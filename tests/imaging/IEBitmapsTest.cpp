@@ -2,12 +2,12 @@
 #include "imaging/ImagingProc.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
-#include <csignal>
-#include <filesystem>
 #include <sys/resource.h>
 #include <vector>
 
@@ -382,7 +382,7 @@ TEST(SharedRoutines, ConvertRowBits)
             return 3;
         return 0;
     };
-    const std::vector<uint8_t> Bits = {0xB2, 0x40};       // 10 pixels: 1 0 1 1 0 0 1 0 0 1
+    const std::vector<uint8_t> Bits = {0xB2, 0x40};          // 10 pixels: 1 0 1 1 0 0 1 0 0 1
     const std::vector<uint8_t> Nibbles = {0x3C, 0x0F, 0x70}; // 5 pixels: 3 12 0 15 7
     const std::vector<uint8_t> Bytes = {200, 1, 0, 255, 77};
     const std::vector<uint8_t> Small = {9, 1, 0, 15, 7};
@@ -412,8 +412,8 @@ TEST(SharedRoutines, ConvertRowBits)
     for (const Case& C : Cases) {
         SCOPED_TRACE(std::to_string(C.SrcBits) + " to " + std::to_string(C.DstBits) + " bits");
         std::vector<uint8_t> Out(64, 0xEE);
-        const int32_t Len =
-            ConvertRowBits(C.Src.data(), Out.data(), C.SrcBits, C.Width, C.PaletteHigh, Pal.data(), C.DstBits, Quantizer);
+        const int32_t Len = ConvertRowBits(C.Src.data(), Out.data(), C.SrcBits, C.Width, C.PaletteHigh, Pal.data(),
+                                           C.DstBits, Quantizer);
         ASSERT_EQ(Len, int32_t(C.Expected.size()));
         // The bits past the last pixel of a packed row are padding: only the pixels count.
         const int32_t UsedBits = C.Width * C.DstBits % 8;
@@ -580,7 +580,7 @@ TEST(IEVirtualDIBList, BlockHeaderAndRowLayout)
     EXPECT_EQ(list.UsedSize(0), 48 + 96);
     EXPECT_EQ(list.BlockSize(0), 65536);
     const uint8_t* h = list.ImageHeader(0);
-    const uint8_t expect[48] = {40, 0, 0, 0, 10, 0, 0, 0, 3, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    const uint8_t expect[48] = {40, 0, 0, 0, 10, 0, 0, 0, 3, 0, 0, 0, 1, 0, 24, 0, 0,   0,   0,   0, 0, 0, 0, 0,
                                 0,  0, 0, 0, 0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  0, 255, 255, 255, 0, 0, 0, 0, 0};
     EXPECT_EQ(std::memcmp(h, expect, 48), 0);
     // Rows bottom-up after the header: the top row is the last.
@@ -598,9 +598,9 @@ TEST(IEVirtualDIBList, BlockHeaderAndRowLayout)
 TEST(IEVirtualDIBList, GrowthStepAndFirstFitReuse)
 {
     TIEVirtualDIBList list;
-    list.AddBlankImage(10, 10, 24);   // 368 bytes -> one unit at 0; fits the first 65536
+    list.AddBlankImage(10, 10, 24); // 368 bytes -> one unit at 0; fits the first 65536
     EXPECT_EQ(list.FileSize(), 65536);
-    list.AddBlankImage(10, 10, 24);   // at 65536: the file grows by the step
+    list.AddBlankImage(10, 10, 24); // at 65536: the file grows by the step
     EXPECT_EQ(list.BlockOffset(1), 65536);
     EXPECT_EQ(list.FileSize(), 131072);
     list.AddBlankImage(200, 200, 24); // 48 + 600 * 200 = 120048 -> 131072
@@ -609,7 +609,7 @@ TEST(IEVirtualDIBList, GrowthStepAndFirstFitReuse)
     EXPECT_EQ(list.FileSize(), 131072 + 196608);
     EXPECT_EQ(list.BlockOffset(2), 131072);
     EXPECT_EQ(list.AllocatedEnd(), 262144);
-    list.AddBlankImage(1, 1, 8);      // fits before the file's end: no growth
+    list.AddBlankImage(1, 1, 8); // fits before the file's end: no growth
     EXPECT_EQ(list.BlockOffset(3), 262144);
     EXPECT_EQ(list.FileSize(), 327680);
 
@@ -810,7 +810,7 @@ TEST(IEVirtualDIBList, FileGrowthRefusedByTheSystemIsAnError)
 {
     TIEVirtualDIBList list;
     list.AddBlankImage(10, 10, 24);
-    struct rlimit old{};
+    struct rlimit old {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     auto oldHandler = signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = old;
@@ -860,7 +860,7 @@ TEST(IEVirtualDIBList, TemporaryFileNeverLeftBehind)
 
 TEST(IEBitmap, FileTheSystemRefusesFallsBackToMemory)
 {
-    struct rlimit old{};
+    struct rlimit old {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     auto oldHandler = signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = old;

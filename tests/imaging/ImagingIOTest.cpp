@@ -56,8 +56,8 @@ struct TTempDir {
     fs::path Path;
     TTempDir()
     {
-        Path = fs::temp_directory_path() / ("kv-imaging-" + std::to_string(::getpid()) + "-" +
-                                            std::to_string(reinterpret_cast<uintptr_t>(this)));
+        Path = fs::temp_directory_path() /
+               ("kv-imaging-" + std::to_string(::getpid()) + "-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
         fs::create_directories(Path);
     }
     ~TTempDir() { fs::remove_all(Path); }
@@ -136,7 +136,7 @@ TEST(ImagingIO, EditorSaveRoadWritesThroughATemporaryFile)
     TImagingIO io;
     {
         TBitmap b;
-    Gradient(b, 32, 16);
+        Gradient(b, 32, 16);
         io.SetBitmap(&b);
         io.Params().JpegQuality = 100;
         io.SaveToFile(target);
@@ -206,7 +206,8 @@ TEST(ImagingIO, LoadByExtensionAndStream)
 {
     TTempDir dir;
     auto jpeg = JpegBytes();
-    std::ofstream(dir / "p.jpeg", std::ios::binary).write(reinterpret_cast<char*>(jpeg.data()), std::streamsize(jpeg.size()));
+    std::ofstream(dir / "p.jpeg", std::ios::binary)
+        .write(reinterpret_cast<char*>(jpeg.data()), std::streamsize(jpeg.size()));
     TImagingIO io;
     TBitmap b;
     io.SetBitmap(&b);
@@ -357,8 +358,8 @@ TEST(ImagingIO, DpiAdjustment)
     EXPECT_EQ(b.ScanLine(24)[0], 80);
     for (int32_t Y = 0; Y < 25; ++Y)
         for (int32_t X = 0; X < 300; ++X) {
-            const int32_t Expected = Y < 24 ? (Source(X, 2 * Y) + Source(X, 2 * Y + 1) + Source(X, 2 * Y + 2)) / 3
-                                            : Source(X, 48);
+            const int32_t Expected =
+                Y < 24 ? (Source(X, 2 * Y) + Source(X, 2 * Y + 1) + Source(X, 2 * Y + 2)) / 3 : Source(X, 48);
             ASSERT_EQ(b.ScanLine(Y)[X], Expected) << X << "," << Y;
         }
 
@@ -431,7 +432,11 @@ public:
     void SetDPI(int32_t X, int32_t Y) override { Dx = X, Dy = Y; }
     void ImageChange() override { ++Changes; }
     void Update() override { ++Updates; }
-    int32_t RegisterChangeCallback(TIEViewCallback C) override { Callback = std::move(C); return 7; }
+    int32_t RegisterChangeCallback(TIEViewCallback C) override
+    {
+        Callback = std::move(C);
+        return 7;
+    }
     void UnregisterChangeCallback(int32_t) override { Callback = nullptr; }
 };
 } // namespace

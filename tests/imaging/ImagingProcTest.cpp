@@ -1,5 +1,5 @@
-#include "imaging/ImagingIO.h"
 #include "imaging/ImagingProc.h"
+#include "imaging/ImagingIO.h"
 #include "imaging/ImagingProcComponent.h"
 #include "platform/KvExtCtrls.h"
 
@@ -403,7 +403,7 @@ TEST(ImagingProc, ResampleSizesAndCaptions)
         {400, 200, -1, 100, 200, 100, "Resample -1,100"},
         {400, 200, 100, -1, 100, 50, "Resample 100,-1"},
         {400, 200, -1, -1, 400, 200, "Resample -1,-1"}, // undo saved, nothing else
-        {1000, 1, 10, -1, 10, 1, "Resample 10,-1"},    // the aspect rule's 0 becomes 1
+        {1000, 1, 10, -1, 10, 1, "Resample 10,-1"},     // the aspect rule's 0 becomes 1
         {3, 3, 0, 0, 1, 1, "Resample 0,0"},
     };
     for (const TCase& c : cases) {

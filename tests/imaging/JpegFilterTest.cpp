@@ -1,5 +1,5 @@
-#include "imaging/ImagingIO.h"
 #include "imaging/JpegFilter.h"
+#include "imaging/ImagingIO.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -147,9 +147,9 @@ TEST(JpegFilter, EditorSaveHeaderBytes)
     io.SaveToStreamJpeg(s);
     ASSERT_FALSE(io.Aborting());
     const std::vector<uint8_t>& d = s.Bytes();
-    const uint8_t head[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0, 1, 1, 1, 1, 0x2C, 1, 0x2C, 0, 0,
-                            0xFF, 0xED, 0x00, 0x1C, 'P', 'h', 'o', 't', 'o', 's', 'h', 'o', 'p', ' ', '3', '.', '0', 0,
-                            '8', 'B', 'I', 'M', 4, 4, 0, 0, 0, 0, 0, 0};
+    const uint8_t head[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J',  'F', 'I', 'F', 0,   1,   1,   1,   1,   0x2C, 1,
+                            0x2C, 0,    0,    0xFF, 0xED, 0x00, 0x1C, 'P', 'h', 'o', 't', 'o', 's', 'h', 'o', 'p',  ' ',
+                            '3',  '.',  '0',  0,    '8',  'B',  'I',  'M', 4,   4,   0,   0,   0,   0,   0,   0};
     ASSERT_GE(d.size(), sizeof head);
     EXPECT_EQ(std::vector<uint8_t>(d.begin(), d.begin() + sizeof head), std::vector<uint8_t>(head, head + sizeof head));
     size_t q = sizeof head;

@@ -1,6 +1,6 @@
+#include "imaging/Quantizer.h"
 #include "imaging/ImagingProc.h"
 #include "imaging/NeurQuant.h"
-#include "imaging/Quantizer.h"
 #include "imaging/stdquant.h"
 
 #include <gtest/gtest.h>
@@ -79,8 +79,11 @@ TEST(Quantizer, FourColoursSplitOnRedThenGreen)
     std::array<TRGB, 4> viaObject{};
     TIEQuantizer q(pic, viaObject, 4, -1);
     EXPECT_EQ(viaObject, map);
-    const std::pair<TRGB, int32_t> lookups[] = {{Blue, 0}, {Red, 1}, {Green, 2}, {White, 3},
-                                                {CreateRGB(250, 3, 1), 1}, // same cell as red
+    const std::pair<TRGB, int32_t> lookups[] = {{Blue, 0},
+                                                {Red, 1},
+                                                {Green, 2},
+                                                {White, 3},
+                                                {CreateRGB(250, 3, 1), 1},      // same cell as red
                                                 {CreateRGB(128, 128, 128), 0}}; // in no box
     for (const auto& [c, index] : lookups)
         EXPECT_EQ(q.QuantizerColorIndex(c), index) << int(c.r) << "," << int(c.g) << "," << int(c.b);
@@ -129,8 +132,8 @@ TEST(Quantizer, ColourCountAndQualityAreHeldToTheTable)
         size_t Table;
         int32_t Method;
     } cases[] = {
-        {127, 256, qmBox}, {128, 256, qmNeuralNet}, {0, 256, qmBox},   {-5, 256, qmBox},
-        {65536, 256, qmNeuralNet}, {200, 100, qmBox}, {200, 0, qmNone},
+        {127, 256, qmBox},         {128, 256, qmNeuralNet}, {0, 256, qmBox},  {-5, 256, qmBox},
+        {65536, 256, qmNeuralNet}, {200, 100, qmBox},       {200, 0, qmNone},
     };
     for (const Case& c : cases) {
         std::vector<TRGB> guard(300, Sentinel); // a table that is a prefix of a larger block
@@ -156,10 +159,9 @@ TEST(Quantizer, SampleFactorFromSizeOrQuality)
         int32_t Quality;
         int32_t Expected;
     } cases[] = {
-        {1600, -1, 1},     {1999, -1, 1},  {2000, -1, 2},  {150000, -1, 15},
-        {76000, -1, 8}, // 8.5 rounds to even
-        {12000000, -1, 30}, {0, -1, 1},    {5000, 100, 1}, {5000, 0, 30},
-        {5000, 50, 15},     {5000, 90, 3}, {5000, 104, 1},
+        {1600, -1, 1},      {1999, -1, 1},  {2000, -1, 2},  {150000, -1, 15}, {76000, -1, 8}, // 8.5 rounds to even
+        {12000000, -1, 30}, {0, -1, 1},     {5000, 100, 1}, {5000, 0, 30},    {5000, 50, 15},
+        {5000, 90, 3},      {5000, 104, 1},
     };
     for (const Case& c : cases)
         EXPECT_EQ(TNeuQuant::SampleFactor(c.Pixels, c.Quality), c.Expected) << c.Pixels << " q" << c.Quality;
@@ -225,7 +227,7 @@ TEST(Quantizer, NeighboursMoveByTruncatedFractions)
     TNeuQuant net(TQuantSource(empty), map, 128, -1);
     // RadPower[1] = (256 - 1) x 1024 = 261120; neurons 9 and 11 hold 18 and 22.
     net.AlterNeigh(2, 10, 255, 255, 255);
-    EXPECT_EQ(net.Neuron(9).G, 254); // 18 + 236 (236.07 truncated)
+    EXPECT_EQ(net.Neuron(9).G, 254);  // 18 + 236 (236.07 truncated)
     EXPECT_EQ(net.Neuron(11).G, 254); // 22 + 232
     EXPECT_EQ(net.Neuron(10).G, 20);
     EXPECT_EQ(net.Neuron(8).G, 16);
@@ -349,7 +351,7 @@ TEST(ReduceTo1Bit, DitherCountsAndOrientation)
         {CreateRGB(128, 128, 128), 31}, // (12672 div 100) shr 2 = 31
         {White, 64},                    // 63 gives white: no stray dot
         {Black, 0},
-        {CreateRGB(5, 5, 5), 1},        // level 1: only the matrix's 0
+        {CreateRGB(5, 5, 5), 1}, // level 1: only the matrix's 0
     };
     for (const Case& c : cases) {
         TColourBitmap pic(16, 16, c.Colour);
@@ -395,11 +397,8 @@ TEST(PaletteHelpers, NearestIndexAndSwap)
         TRGB Colour;
         int32_t Expected;
     } cases[] = {
-        {4, CreateRGB(20, 10, 10), 3},
-        {3, CreateRGB(20, 20, 10), 0}, // 20 from each of the three: the first wins
-        {4, CreateRGB(10, 20, 10), 0},
-        {0, CreateRGB(30, 10, 10), 0},
-        {2, CreateRGB(30, 10, 10), 1},
+        {4, CreateRGB(20, 10, 10), 3}, {3, CreateRGB(20, 20, 10), 0}, // 20 from each of the three: the first wins
+        {4, CreateRGB(10, 20, 10), 0}, {0, CreateRGB(30, 10, 10), 0}, {2, CreateRGB(30, 10, 10), 1},
     };
     for (const Case& c : cases)
         EXPECT_EQ(NearestPaletteIndex(pal, c.Count, c.Colour), c.Expected) << int(c.Colour.r) << "," << int(c.Colour.g);

@@ -30,7 +30,17 @@ Bytes Header(int32_t w, int32_t h, uint16_t bits, uint32_t compression, uint32_t
 {
     Bytes x;
     x.u16(0x4D42).u32(0).u16(0).u16(0).u32(offBits);
-    x.u32(40).u32(uint32_t(w)).u32(uint32_t(h)).u16(1).u16(bits).u32(compression).u32(0).u32(0).u32(0).u32(clrUsed).u32(0);
+    x.u32(40)
+        .u32(uint32_t(w))
+        .u32(uint32_t(h))
+        .u16(1)
+        .u16(bits)
+        .u32(compression)
+        .u32(0)
+        .u32(0)
+        .u32(0)
+        .u32(clrUsed)
+        .u32(0);
     return x;
 }
 
@@ -168,10 +178,10 @@ TEST(BmpReader, Rle8RunsAbsoluteDeltaAndClamping)
 {
     Bytes f = Header(4, 2, 8, 1, 14 + 40 + 12, 3);
     f.raw({0, 0, 0, 0, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0}); // black, red, green
-    f.raw({9, 1});          // run of 9 reds, clamped to the 4-pixel row
-    f.raw({0, 0});          // end of line
-    f.raw({0, 3, 2, 1, 2, 0}); // absolute: 2 1 2, padded
-    f.raw({0, 1});          // end of bitmap
+    f.raw({9, 1});                                     // run of 9 reds, clamped to the 4-pixel row
+    f.raw({0, 0});                                     // end of line
+    f.raw({0, 3, 2, 1, 2, 0});                         // absolute: 2 1 2, padded
+    f.raw({0, 1});                                     // end of bitmap
     TBitmap bmp;
     Load(bmp, f.b);
     EXPECT_EQ(bmp.PixelColor(3, 1), clRed); // bottom row
@@ -184,8 +194,8 @@ TEST(BmpReader, Rle4AndDeltaPastThePicture)
 {
     Bytes f = Header(4, 2, 4, 2, 14 + 40 + 8, 2);
     f.raw({0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0});
-    f.raw({3, 0x10});           // 1 0 1
-    f.raw({0, 2, 200, 200});    // delta far outside: nothing more is written
+    f.raw({3, 0x10});        // 1 0 1
+    f.raw({0, 2, 200, 200}); // delta far outside: nothing more is written
     TBitmap bmp;
     Load(bmp, f.b);
     EXPECT_EQ(bmp.PixelColor(0, 1), clWhite);
@@ -242,15 +252,15 @@ TEST(BmpReader, HostileInputRaisesAndLeavesBitmapAlone)
     // Every truncation (the last row's two padding bytes may be missing).
     for (size_t n = 0; n < good.b.size() - 2; ++n)
         expectBad(std::vector<uint8_t>(good.b.begin(), good.b.begin() + n));
-    expectBad(Header(100000, 100000, 24, 0, 54).b);  // huge
-    expectBad(Header(65535, 65535, 8, 1, 54).b);     // RLE with nothing behind it
-    expectBad(Header(-3, 2, 24, 0, 54).b);           // negative width
+    expectBad(Header(100000, 100000, 24, 0, 54).b); // huge
+    expectBad(Header(65535, 65535, 8, 1, 54).b);    // RLE with nothing behind it
+    expectBad(Header(-3, 2, 24, 0, 54).b);          // negative width
     expectBad(Header(2, INT32_MIN, 24, 0, 54).b);
-    expectBad(Header(2, 2, 24, 0, 0x7FFFFFFF).b);    // offset past the end
-    expectBad(Header(2, 2, 24, 0, 20).b);            // offset inside the header
-    expectBad(Header(2, 2, 7, 0, 54).b);             // bit count
-    expectBad(Header(2, 2, 24, 1, 54).b);            // RLE8 at 24 bits
-    expectBad(Header(2, -2, 8, 1, 54).b);            // top-down RLE
+    expectBad(Header(2, 2, 24, 0, 0x7FFFFFFF).b); // offset past the end
+    expectBad(Header(2, 2, 24, 0, 20).b);         // offset inside the header
+    expectBad(Header(2, 2, 7, 0, 54).b);          // bit count
+    expectBad(Header(2, 2, 24, 1, 54).b);         // RLE8 at 24 bits
+    expectBad(Header(2, -2, 8, 1, 54).b);         // top-down RLE
     Bytes rle = Header(4, 2, 8, 1, 54);
     rle.raw({2, 0, 0}); // runs out mid-pair
     expectBad(rle.b);
@@ -384,7 +394,8 @@ TEST(BmpSeeds, EachVariantLoads)
         for (int y = 0; y < 2; ++y)
             for (int x = 0; x < bmp.BytesPerScanLine(); ++x)
                 bmp.ScanLine(y)[x] = uint8_t(0x5A ^ (x * 29 + y));
-        seeds.push_back({"fmt" + std::to_string(bmp.BitsPerPixel()) + (pf == pf16bit ? "_565" : "") + ".bmp", Save(bmp)});
+        seeds.push_back(
+            {"fmt" + std::to_string(bmp.BitsPerPixel()) + (pf == pf16bit ? "_565" : "") + ".bmp", Save(bmp)});
     }
     Bytes rle8 = Header(4, 2, 8, 1, 14 + 40 + 8, 2);
     rle8.raw({0, 0, 0, 0, 0, 0, 0xFF, 0, 3, 1, 0, 0, 0, 3, 1, 0, 1, 0, 0, 2, 1, 0, 0, 1});

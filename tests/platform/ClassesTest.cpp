@@ -51,10 +51,7 @@ TEST(Streams, SafeFileStreamKeepsOldFileUntilCommit)
     std::filesystem::remove_all(dir);
 }
 
-TEST(Streams, OpenMissingFileRaises)
-{
-    EXPECT_THROW(TFileStream("/nonexistent/x", fmOpenRead), EFOpenError);
-}
+TEST(Streams, OpenMissingFileRaises) { EXPECT_THROW(TFileStream("/nonexistent/x", fmOpenRead), EFOpenError); }
 
 TEST(StringList, TextUsesCrLfAndReadsAnyLineEnd)
 {
@@ -118,8 +115,8 @@ TEST(SysUtils, PixelBufferSizesAreChecked)
     const struct {
         int64_t W, H;
         bool Ok;
-    } sizes[] = {{0, 0, true},         {65535, 4096, true}, {65536, 1, false}, {1, 65536, false},
-                 {-1, 1, false},       {16384, 16384, true}, {16385, 16384, false}};
+    } sizes[] = {{0, 0, true},   {65535, 4096, true},  {65536, 1, false},    {1, 65536, false},
+                 {-1, 1, false}, {16384, 16384, true}, {16385, 16384, false}};
     for (const auto& s : sizes) {
         EXPECT_EQ(PixelBufferSizeOk(s.W, s.H), s.Ok) << s.W << " x " << s.H;
         if (s.Ok)

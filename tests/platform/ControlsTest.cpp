@@ -34,8 +34,8 @@ void SendMouse(QWidget& W, QEvent::Type Type, QPoint P, Qt::MouseButton B, Qt::M
 
 void SendWheel(QWidget& W, int Delta)
 {
-    QWheelEvent E(QPointF(5, 5), W.mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, Delta), Qt::NoButton,
-                  Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent E(QPointF(5, 5), W.mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, Delta), Qt::NoButton, Qt::NoModifier,
+                  Qt::NoScrollPhase, false);
     QApplication::sendEvent(&W, &E);
 }
 

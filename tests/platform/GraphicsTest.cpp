@@ -105,23 +105,21 @@ TEST(Canvas, FillRectRectangleAndLinesExactPixels)
     Surface s(6, 5);
     s.canvas.Brush()->SetColor(clRed);
     s.canvas.FillRect(Rect(1, 1, 3, 4));
-    EXPECT_EQ(s.map(0xFFFF0000),
-              "......\n"
-              ".##...\n"
-              ".##...\n"
-              ".##...\n"
-              "......\n");
+    EXPECT_EQ(s.map(0xFFFF0000), "......\n"
+                                 ".##...\n"
+                                 ".##...\n"
+                                 ".##...\n"
+                                 "......\n");
 
     Surface r(6, 5);
     r.canvas.Pen()->SetColor(clBlue);
     r.canvas.Brush()->SetColor(clLime);
     r.canvas.Rectangle(0, 0, 5, 4);
-    EXPECT_EQ(r.map(0xFF0000FF),
-              "#####.\n"
-              "#...#.\n"
-              "#...#.\n"
-              "#####.\n"
-              "......\n");
+    EXPECT_EQ(r.map(0xFF0000FF), "#####.\n"
+                                 "#...#.\n"
+                                 "#...#.\n"
+                                 "#####.\n"
+                                 "......\n");
     EXPECT_EQ(r.at(1, 1), 0xFF00FF00u);
 
     Surface l(5, 2);
@@ -162,16 +160,15 @@ TEST(BlockTransfers, RopsOnColourBits)
 {
     Surface src(2, 1, 0);
     src.px = {0xFF00FF0F, 0x10F0F0F0};
-    for (auto [rop, expect0] : std::initializer_list<std::pair<uint32_t, uint32_t>>{
-             {SRCCOPY, 0xFF00FF0Fu},
-             {SRCAND, 0xFF003303u},
-             {SRCPAINT, 0xFF33FF3Fu},
-             {SRCINVERT, 0xFF33CC3Cu},
-             {NOTSRCCOPY, 0xFFFF00F0u},
-             {SRCERASE, 0xFF00CC0Cu},    // S & ~D
-             {DSTINVERT, 0xFFCCCCCCu},
-             {BLACKNESS, 0xFF000000u},
-             {WHITENESS, 0xFFFFFFFFu}}) {
+    for (auto [rop, expect0] : std::initializer_list<std::pair<uint32_t, uint32_t>>{{SRCCOPY, 0xFF00FF0Fu},
+                                                                                    {SRCAND, 0xFF003303u},
+                                                                                    {SRCPAINT, 0xFF33FF3Fu},
+                                                                                    {SRCINVERT, 0xFF33CC3Cu},
+                                                                                    {NOTSRCCOPY, 0xFFFF00F0u},
+                                                                                    {SRCERASE, 0xFF00CC0Cu}, // S & ~D
+                                                                                    {DSTINVERT, 0xFFCCCCCCu},
+                                                                                    {BLACKNESS, 0xFF000000u},
+                                                                                    {WHITENESS, 0xFFFFFFFFu}}) {
         Surface dst(2, 1, 0xFF333333);
         ASSERT_TRUE(BitBlt(dst.canvas.Handle(), 0, 0, 2, 1, src.canvas.Handle(), 0, 0, rop)) << std::hex << rop;
         EXPECT_EQ(dst.at(0, 0), expect0) << std::hex << rop;
@@ -262,8 +259,10 @@ public:
 
 TEST(Registry, LowerCaseLastWinsAndUnknownExtension)
 {
-    TPicture::RegisterFileFormat("FAKE", "Fake one", {"TFakeGraphic1", [] { return std::make_unique<TFakeGraphic>(1); }});
-    TPicture::RegisterFileFormat(".fake", "Fake two", {"TFakeGraphic2", [] { return std::make_unique<TFakeGraphic>(2); }});
+    TPicture::RegisterFileFormat("FAKE", "Fake one",
+                                 {"TFakeGraphic1", [] { return std::make_unique<TFakeGraphic>(1); }});
+    TPicture::RegisterFileFormat(".fake", "Fake two",
+                                 {"TFakeGraphic2", [] { return std::make_unique<TFakeGraphic>(2); }});
     const TGraphicClass* c = TPicture::FindGraphicClass("Fake");
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->Name, "TFakeGraphic2");

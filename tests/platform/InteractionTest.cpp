@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -12,7 +13,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
-#include <QElapsedTimer>
 #include <gtest/gtest.h>
 #include <thread>
 

@@ -100,24 +100,71 @@ TEST(Icon, ReadsBmpEntryWithMaskAndPicksLargest)
     // Two entries: a 1x1 and a 2x2 24-bit image (the larger wins).
     std::vector<uint8_t> f;
     auto u8 = [&](uint8_t v) { f.push_back(v); };
-    auto u16 = [&](uint16_t v) { u8(uint8_t(v)); u8(uint8_t(v >> 8)); };
-    auto u32 = [&](uint32_t v) { u16(uint16_t(v)); u16(uint16_t(v >> 16)); };
-    u16(0); u16(1); u16(2);
+    auto u16 = [&](uint16_t v) {
+        u8(uint8_t(v));
+        u8(uint8_t(v >> 8));
+    };
+    auto u32 = [&](uint32_t v) {
+        u16(uint16_t(v));
+        u16(uint16_t(v >> 16));
+    };
+    u16(0);
+    u16(1);
+    u16(2);
     const uint32_t small = 40 + 4 + 4, big = 40 + 8 * 2 + 4 * 2;
-    u8(1); u8(1); u8(0); u8(0); u16(1); u16(24); u32(small); u32(6 + 32);
-    u8(2); u8(2); u8(0); u8(0); u16(1); u16(24); u32(big); u32(6 + 32 + small);
+    u8(1);
+    u8(1);
+    u8(0);
+    u8(0);
+    u16(1);
+    u16(24);
+    u32(small);
+    u32(6 + 32);
+    u8(2);
+    u8(2);
+    u8(0);
+    u8(0);
+    u16(1);
+    u16(24);
+    u32(big);
+    u32(6 + 32 + small);
     auto header = [&](int w, int h) {
-        u32(40); u32(uint32_t(w)); u32(uint32_t(h * 2)); u16(1); u16(24);
-        for (int i = 0; i < 6; ++i) u32(0);
+        u32(40);
+        u32(uint32_t(w));
+        u32(uint32_t(h * 2));
+        u16(1);
+        u16(24);
+        for (int i = 0; i < 6; ++i)
+            u32(0);
     };
     header(1, 1);
-    u8(0); u8(0); u8(0xFF); u8(0); // red
-    u32(0);                        // mask
+    u8(0);
+    u8(0);
+    u8(0xFF);
+    u8(0);  // red
+    u32(0); // mask
     header(2, 2);
-    u8(0xFF); u8(0); u8(0); u8(0xFF); u8(0); u8(0); u8(0); u8(0); // bottom row: blue blue, padding
-    u8(0); u8(0xFF); u8(0); u8(0); u8(0xFF); u8(0); u8(0); u8(0); // top row: green green, padding
-    u32(0x00000000);               // bottom mask: opaque
-    u8(0x40); u8(0); u8(0); u8(0);  // top mask: second pixel transparent
+    u8(0xFF);
+    u8(0);
+    u8(0);
+    u8(0xFF);
+    u8(0);
+    u8(0);
+    u8(0);
+    u8(0); // bottom row: blue blue, padding
+    u8(0);
+    u8(0xFF);
+    u8(0);
+    u8(0);
+    u8(0xFF);
+    u8(0);
+    u8(0);
+    u8(0);           // top row: green green, padding
+    u32(0x00000000); // bottom mask: opaque
+    u8(0x40);
+    u8(0);
+    u8(0);
+    u8(0); // top mask: second pixel transparent
     TIcon icon;
     TReadOnlyMemoryStream s(f.data(), int64_t(f.size()));
     icon.LoadFromStream(s);
@@ -265,8 +312,7 @@ TEST(Jpeg, RefusesPictureItsBytesCannotHold)
         bool Holds;
     };
     for (const Row& r : {Row{3000, 2000, 2, 2, 2938, true}, Row{3000, 2000, 2, 2, 2937, false},
-                         Row{8, 8, 1, 1, 1, true}, Row{16000, 16000, 1, 1, 356, false},
-                         Row{1, 1, 0, 0, 0, false}})
+                         Row{8, 8, 1, 1, 1, true}, Row{16000, 16000, 1, 1, 356, false}, Row{1, 1, 0, 0, 0, false}})
         EXPECT_EQ(JpegDataCanHold(r.W, r.H, r.HS, r.VS, r.Bytes), r.Holds) << r.W << " " << r.Bytes;
 
     TBitmap src;

@@ -190,9 +190,9 @@ TEST(Bitmap32Rects, BevelColoursAndClipping)
     TBitmap32 b;
     Fill(b, 4, 4, 0xFF808080);
     b.DrawBevel(0, 0, 4, 4, 50);
-    EXPECT_EQ(b.GetPixelFast(0, 0), W);            // light white alpha 255 (256 clamped)
+    EXPECT_EQ(b.GetPixelFast(0, 0), W); // light white alpha 255 (256 clamped)
     EXPECT_EQ(b.GetPixelFast(0, 1), W);
-    EXPECT_EQ(b.GetPixelFast(1, 3), 0xC0414141u);  // dark black alpha 127
+    EXPECT_EQ(b.GetPixelFast(1, 3), 0xC0414141u); // dark black alpha 127
     EXPECT_EQ(b.GetPixelFast(3, 1), 0xC0414141u);
     EXPECT_EQ(b.GetPixelFast(1, 1), 0xFF808080u);
 

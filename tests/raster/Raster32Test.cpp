@@ -314,14 +314,14 @@ TEST(Bitmap32Streams, BmpLayoutOfA32BitSave)
     ASSERT_EQ(d.size(), 62u);
     EXPECT_EQ(d[0], 'B');
     EXPECT_EQ(d[1], 'M');
-    EXPECT_EQ(GetU32LE(&d[2]), 62u);   // bfSize
-    EXPECT_EQ(GetU32LE(&d[10]), 54u);  // bfOffBits
-    EXPECT_EQ(GetU32LE(&d[14]), 40u);  // biSize
-    EXPECT_EQ(GetU32LE(&d[18]), 2u);   // biWidth
+    EXPECT_EQ(GetU32LE(&d[2]), 62u);                   // bfSize
+    EXPECT_EQ(GetU32LE(&d[10]), 54u);                  // bfOffBits
+    EXPECT_EQ(GetU32LE(&d[14]), 40u);                  // biSize
+    EXPECT_EQ(GetU32LE(&d[18]), 2u);                   // biWidth
     EXPECT_EQ(std::abs(int32_t(GetU32LE(&d[22]))), 1); // biHeight
-    EXPECT_EQ(GetU16LE(&d[26]), 1u);   // biPlanes
-    EXPECT_EQ(GetU16LE(&d[28]), 32u);  // biBitCount
-    EXPECT_EQ(GetU32LE(&d[30]), 0u);   // BI_RGB
+    EXPECT_EQ(GetU16LE(&d[26]), 1u);                   // biPlanes
+    EXPECT_EQ(GetU16LE(&d[28]), 32u);                  // biBitCount
+    EXPECT_EQ(GetU32LE(&d[30]), 0u);                   // BI_RGB
     const std::vector<uint8_t> pixels(d.begin() + 54, d.end());
     EXPECT_EQ(pixels, (std::vector<uint8_t>{0x56, 0x34, 0x12, 0x00, 0xEF, 0xCD, 0xAB, 0x80}));
 

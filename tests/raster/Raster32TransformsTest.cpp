@@ -34,10 +34,7 @@ TSinglePoint Apply(const TFloatMatrix& M, float X, float Y)
     return {M[0][0] * X + M[1][0] * Y + M[2][0], M[0][1] * X + M[1][1] * Y + M[2][1]};
 }
 
-bool SamePixels(TBitmap32& A, TBitmap32& B)
-{
-    return TBitmap32::DataEquals(&A, &B);
-}
+bool SamePixels(TBitmap32& A, TBitmap32& B) { return TBitmap32::DataEquals(&A, &B); }
 
 std::string Message(const std::function<void()>& F)
 {
@@ -78,9 +75,8 @@ void ReferenceLinear(TBitmap32& Dst, const TRect& DstRect, TBitmap32& Src, const
             const int32_t c0 = int32_t(std::clamp<int64_t>(px >> 16, 0, srcW - 1)) + SrcRect.Left;
             const int32_t c1 = c0 == SrcRect.Right - 1 ? c0 : c0 + 1;
             const uint32_t wx = 255 - uint32_t((px >> 8) & 255);
-            row[size_t(x - left)] =
-                MixPixel(MixPixel(Src.GetPixelFast(c0, r0), Src.GetPixelFast(c0, r1), wy),
-                         MixPixel(Src.GetPixelFast(c1, r0), Src.GetPixelFast(c1, r1), wy), wx);
+            row[size_t(x - left)] = MixPixel(MixPixel(Src.GetPixelFast(c0, r0), Src.GetPixelFast(c0, r1), wy),
+                                             MixPixel(Src.GetPixelFast(c1, r0), Src.GetPixelFast(c1, r1), wy), wx);
         }
         TColor32* d = Dst.PixelAddress(int32_t(left), int32_t(y));
         if (Src.DrawMode() == dmOpaque)
@@ -245,8 +241,8 @@ TEST(Stretch, NearestMatchesTheFormulaOverRandomRects)
         src.SetStretchFilter(sfNearest);
         src.SetDrawMode(round % 3 == 0 ? dmBlend : dmOpaque);
         src.SetMasterAlpha(round % 6 == 0 ? pick(0, 254) : 255);
-        if (round % 5 == 4 && src.DrawMode() == dmOpaque && (dstRect.Width() != srcRect.Width() ||
-                                                               dstRect.Height() != srcRect.Height())) {
+        if (round % 5 == 4 && src.DrawMode() == dmOpaque &&
+            (dstRect.Width() != srcRect.Width() || dstRect.Height() != srcRect.Height())) {
             a.Assign(&src);
             b.Assign(&src);
             StretchRectBlend(&a, dstRect, &a, srcRect);
@@ -386,7 +382,7 @@ TEST(Stretch, LinearOneColumnSourceStaysInside)
     // Every column reads only source column 1: the right neighbour is clamped to SrcRect.
     for (int x = 0; x < 4; ++x)
         EXPECT_EQ(dst.GetPixelFast(x, 0), MixPixel(MixPixel(src.GetPixelFast(1, 0), src.GetPixelFast(1, 1), 255),
-                                                    MixPixel(src.GetPixelFast(1, 0), src.GetPixelFast(1, 1), 255), 255));
+                                                   MixPixel(src.GetPixelFast(1, 0), src.GetPixelFast(1, 1), 255), 255));
 }
 
 TEST(Stretch, LinearAtZeroMasterAlphaDrawsNothing)
@@ -519,18 +515,16 @@ TEST(Stretch, HugeShrinkNeverAsserts)
     // One column: 115 of the weighted columns are white (k = Ceil(2000 j / 255) - 1 >= 1100
     // for j = 141 .. 255): 115 * 255 * 255 = 0x721A73, channel 0x72; alpha 253 as above.
     // Centres of the others: 0, 1999 | 0, 999.5, 1999 | 0, 666.3, 1332.7, 1999.
-    const Case Cases[] = {{1, {0xFD727272}},
-                          {2, {Black, White}},
-                          {3, {Black, Black, White}},
-                          {4, {Black, Black, White, White}}};
+    const Case Cases[] = {
+        {1, {0xFD727272}}, {2, {Black, White}}, {3, {Black, Black, White}}, {4, {Black, Black, White, White}}};
     for (TStretchFilter f : {sfLinear2, sfSpline}) {
         src.SetStretchFilter(f);
         for (const Case& c : Cases) {
             Fill(dst, c.n, 1, 0);
             StretchRectBlend(&dst, Rect(0, 0, c.n, 1), &src, Rect(0, 0, 2000, 3));
             for (int x = 0; x < c.n; ++x)
-                EXPECT_EQ(dst.GetPixelFast(x, 0), c.Expected[size_t(x)]) << "filter " << int(f) << ", " << c.n
-                                                                           << " columns, column " << x;
+                EXPECT_EQ(dst.GetPixelFast(x, 0), c.Expected[size_t(x)])
+                    << "filter " << int(f) << ", " << c.n << " columns, column " << x;
         }
     }
     // All white: every column of every width is 253 in each channel.
@@ -711,7 +705,8 @@ namespace {
 void ReferenceTransformed(TBitmap32& Dst, TBitmap32& Src, TTransformation& T)
 {
     TRect srcArea, dstArea;
-    if (!IntersectRects(srcArea, SingleRectToRect(T.SrcRect(), rrClosest), Rect(0, 0, Src.Width() - 1, Src.Height() - 1)) ||
+    if (!IntersectRects(srcArea, SingleRectToRect(T.SrcRect(), rrClosest),
+                        Rect(0, 0, Src.Width() - 1, Src.Height() - 1)) ||
         !IntersectRects(dstArea, T.GetDestBounds(), Rect(0, 0, Dst.Width() - 1, Dst.Height() - 1)))
         return;
     for (int32_t y = dstArea.Top; y <= dstArea.Bottom; ++y)

@@ -1,10 +1,10 @@
+#include "raster/Raster32_Image.h"
 #include "raster/Raster32.h"
 #include "raster/Raster32_Blend.h"
-#include "raster/Raster32_Image.h"
 
+#include <QApplication>
 #include <QImage>
 #include <QWheelEvent>
-#include <QApplication>
 
 #include <gtest/gtest.h>
 

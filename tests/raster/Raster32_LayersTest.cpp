@@ -1,5 +1,5 @@
-#include "raster/Raster32.h"
 #include "raster/Raster32_Layers.h"
+#include "raster/Raster32.h"
 #include "raster/Raster32_RotLayer.h"
 
 #include <gtest/gtest.h>
@@ -202,7 +202,10 @@ TEST(LayerCollection, OrderIndexAndBadIndex)
     EXPECT_THROW(C.Items(-1), EListError);
 
     int Destroyed = 0;
-    B->OnDestroy = [&](TObject* S) { EXPECT_EQ(S, B); ++Destroyed; };
+    B->OnDestroy = [&](TObject* S) {
+        EXPECT_EQ(S, B);
+        ++Destroyed;
+    };
     delete B;
     EXPECT_EQ(Destroyed, 1);
     EXPECT_EQ(C.Count(), 2);

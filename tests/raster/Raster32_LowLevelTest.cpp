@@ -28,7 +28,7 @@ TEST(Raster32LowLevel, MulDivRoundOverflow)
     EXPECT_EQ(MulDivRound(0x40000000, -2, 1), Min);
     EXPECT_EQ(MulDivRound(Max, 1, 1), Max);
     EXPECT_EQ(MulDivRound(Min, 1, 1), Min);
-    EXPECT_EQ(MulDivRound(Min, -1, 1), -1);   // +2^31 does not fit
+    EXPECT_EQ(MulDivRound(Min, -1, 1), -1);     // +2^31 does not fit
     EXPECT_EQ(MulDivRound(Min, Min, Min), Min); // |INT32_MIN| handled in 64 bits
     EXPECT_EQ(MulDivRound(Min, Min, Max), -1);
     // Rounding up across the limit: 2^32 - 1 halves to 2147483647.5, rounded away from zero.

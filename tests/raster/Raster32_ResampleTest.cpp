@@ -1,5 +1,5 @@
-#include "raster/Raster32_Blend.h"
 #include "raster/Raster32_Resample.h"
+#include "raster/Raster32_Blend.h"
 
 #include <gtest/gtest.h>
 
@@ -63,7 +63,8 @@ TEST(ResampleKernels, PlainKernelsAreMixPixel)
     k.LinearRow(r0.data(), r1.data(), 77, x0.data(), w8.data(), nullptr, 36, out.data());
     for (int i = 0; i < 36; ++i) {
         const size_t x = size_t(x0[size_t(i)]);
-        ASSERT_EQ(out[size_t(i)], MixPixel(MixPixel(r0[x], r1[x], 77), MixPixel(r0[x + 1], r1[x + 1], 77), w8[size_t(i)]))
+        ASSERT_EQ(out[size_t(i)],
+                  MixPixel(MixPixel(r0[x], r1[x], 77), MixPixel(r0[x + 1], r1[x + 1], 77), w8[size_t(i)]))
             << i;
     }
 }
@@ -114,7 +115,8 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
             for (int i = 0; i < n; ++i) {
                 x0[size_t(i)] = x;
                 wx[size_t(i)] = uint8_t(rng());
-                x = rng() % 10 == 0 ? int32_t(rng() % uint32_t(width - 1)) : std::min(x + int32_t(rng() % spread), width - 2);
+                x = rng() % 10 == 0 ? int32_t(rng() % uint32_t(width - 1))
+                                    : std::min(x + int32_t(rng() % spread), width - 2);
             }
             std::vector<TColor32> outA(static_cast<size_t>(n)), outB(static_cast<size_t>(n));
             plain.LinearHorz(vert.data(), x0.data(), wx.data(), n, outA.data());
@@ -143,7 +145,8 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
             for (int i = 0; i < n; ++i) {
                 x0[size_t(i)] = x;
                 wx[size_t(i)] = uint8_t(rng());
-                x = rng() % 8 == 0 ? int32_t(rng() % uint32_t(width - 1)) : std::min(x + int32_t(rng() % spread), width - 2);
+                x = rng() % 8 == 0 ? int32_t(rng() % uint32_t(width - 1))
+                                   : std::min(x + int32_t(rng() % spread), width - 2);
             }
             const std::vector<uint8_t> near = LinearNear(x0.data(), n, width);
             const uint32_t wy = rng() % 256;
@@ -164,7 +167,8 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
             int32_t at = int32_t(rng() % uint32_t(width));
             for (auto& c : x) {
                 c = at;
-                at = rng() % 12 == 0 ? int32_t(rng() % uint32_t(width)) : std::min(at + int32_t(rng() % spread), width - 1);
+                at = rng() % 12 == 0 ? int32_t(rng() % uint32_t(width))
+                                     : std::min(at + int32_t(rng() % spread), width - 1);
             }
             std::vector<TColor32> outA(static_cast<size_t>(n)), outB(static_cast<size_t>(n));
             plain.NearestRow(row.data(), width, x.data(), n, outA.data());

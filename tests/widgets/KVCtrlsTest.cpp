@@ -537,8 +537,7 @@ TEST(KvSpeedButton, CaptionsAreCutToTheirRoom)
     c.Font()->SetName("Arial");
     const std::string text = "A rather long caption";
     const int32_t room = c.TextWidth("A rather") + 2;
-    auto L = g.CalcButtonLayout(c, Rect(0, 0, room, 30), Point(0, 0), text, blGlyphTop, -1, 1, false, taCenter,
-                                false);
+    auto L = g.CalcButtonLayout(c, Rect(0, 0, room, 30), Point(0, 0), text, blGlyphTop, -1, 1, false, taCenter, false);
     ASSERT_GE(L.Caption.size(), 3u);
     EXPECT_EQ(L.Caption.substr(L.Caption.size() - 3), "...");
     EXPECT_LE(c.TextWidth(L.Caption), room);

@@ -6,9 +6,9 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
-#include <QElapsedTimer>
 #include <QWidget>
 
 using namespace kv;
@@ -109,7 +109,7 @@ TEST(LbButton, FadeColoursAtGivenCounters)
 TEST(LbButton, GradientBandsStepByARealThirtyFirst)
 {
     EXPECT_EQ(LbGradientBand(0x000000, 0x0000FF, 0), TColor(0x000000));
-    EXPECT_EQ(LbGradientBand(0x000000, 0x0000FF, 1), TColor(0x000008)); // 255 / 31 = 8.2
+    EXPECT_EQ(LbGradientBand(0x000000, 0x0000FF, 1), TColor(0x000008));  // 255 / 31 = 8.2
     EXPECT_EQ(LbGradientBand(0x000000, 0x0000FF, 16), TColor(0x000083)); // 4080 / 31 = 131.6
     EXPECT_EQ(LbGradientBand(0x000000, 0x0000FF, 31), TColor(0x0000FF));
     EXPECT_EQ(LbGradientBand(0xFF0000, 0x000000, 1), TColor(0xF70000)); // 255 - 8.2
@@ -256,7 +256,7 @@ TEST(LbButton, PaintsFaceAndBevel)
     B.SetColor(0x204060);
     QImage I = B.Render();
     // Inner size 98 x 21 at the origin.
-    EXPECT_EQ(Pixel(I, 0, 0), TColor(0xFFFFFF));  // LightColor top-left
+    EXPECT_EQ(Pixel(I, 0, 0), TColor(0xFFFFFF)); // LightColor top-left
     EXPECT_EQ(Pixel(I, 0, 19), TColor(0xFFFFFF));
     EXPECT_EQ(Pixel(I, 97, 20), TColor(0x808080)); // ShadowColor bottom-right
     EXPECT_EQ(Pixel(I, 97, 0), TColor(0x808080));
@@ -336,7 +336,8 @@ TEST(LbButton, NarrowButtonWithLongCaptionPaints)
     B.SetBounds(0, 0, 0, 0);
     B.Render();
     EXPECT_EQ(LbFitCaption("abc", [](const std::string&) { return false; }), "");
-    EXPECT_EQ(LbFitCaption("Schließen", [](const std::string& S) { return S.size() <= 7; }), "Schlie"); // "ß" goes whole
+    EXPECT_EQ(LbFitCaption("Schließen", [](const std::string& S) { return S.size() <= 7; }),
+              "Schlie"); // "ß" goes whole
 }
 
 TEST(LbButton, ClicksGiveTheModalResultToTheForm)

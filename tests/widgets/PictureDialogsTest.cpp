@@ -24,7 +24,8 @@ class TempDir {
 public:
     TempDir()
     {
-        Path = fs::temp_directory_path() / ("kv_picdlg_" + std::to_string(::getpid()) + "_" + std::to_string(Counter++));
+        Path =
+            fs::temp_directory_path() / ("kv_picdlg_" + std::to_string(::getpid()) + "_" + std::to_string(Counter++));
         fs::create_directories(Path);
     }
     ~TempDir() { fs::remove_all(Path); }
@@ -174,8 +175,8 @@ TEST(PictureDialogs, NameFiltersKeepGlobsAndSkipEmptyPatterns)
 
 TEST(PictureDialogs, NameFiltersShowPatternsOnce)
 {
-    const QStringList F = TOpenPictureDialog::ToNameFilters(
-        "Kelvane Project (*.kvn)|*.kvn|All (*.gif;*.jpg)|*.gif;*.jpg|(*.x)|*.x");
+    const QStringList F =
+        TOpenPictureDialog::ToNameFilters("Kelvane Project (*.kvn)|*.kvn|All (*.gif;*.jpg)|*.gif;*.jpg|(*.x)|*.x");
     ASSERT_EQ(F.size(), 3);
     EXPECT_EQ(F[0], "Kelvane Project (*.kvn)");
     EXPECT_EQ(F[1], "All (*.gif *.jpg)");
@@ -404,7 +405,7 @@ TEST(PictureDialogs, QtFileDialogPreviewsThePresetFileAtOnce)
     EXPECT_EQ(Look.Label, " (24x12)");
     EXPECT_TRUE(Look.ButtonEnabled);
     EXPECT_EQ(Look.PictureWidth, 24);
-    EXPECT_GE(Changes, 2); // the opening selection counts as a change, then the click
+    EXPECT_GE(Changes, 2);          // the opening selection counts as a change, then the click
     EXPECT_EQ(D.FileName, Picture); // cancelled: the click does not stick
 
     // A bare name is found in the starting folder, as the dialog itself finds it.

@@ -181,7 +181,8 @@ TEST(ProImage, EventsAndPalette)
 
     auto Pic = Gradient(8, 8);
     Image.Picture()->SetGraphic(Pic.get());
-    Image.OnProgress = [&](TObject*, TProgressStage Stage, uint8_t Percent, bool, const TRect&, const std::string& Msg) {
+    Image.OnProgress = [&](TObject*, TProgressStage Stage, uint8_t Percent, bool, const TRect&,
+                           const std::string& Msg) {
         ++Progress;
         EXPECT_EQ(Stage, psRunning);
         EXPECT_EQ(Percent, 50);

@@ -116,9 +116,9 @@ inline std::vector<uint8_t> PcxBytes()
 // bottom row blue, green; top row red, white.
 inline std::vector<uint8_t> TgaBytes()
 {
-    return {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0, /* header */
-            255, 0, 0, 0, 255, 0, /* bottom: blue, green (B, G, R) */
-            0, 0, 255, 255, 255, 255 /* top: red, white */};
+    return {0,   0, 2,   0,   0,   0,  0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0, /* header */
+            255, 0, 0,   0,   255, 0,                                       /* bottom: blue, green (B, G, R) */
+            0,   0, 255, 255, 255, 255 /* top: red, white */};
 }
 
 inline void Pump()

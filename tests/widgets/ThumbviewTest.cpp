@@ -215,7 +215,8 @@ TEST(Thumbview, FirstPaintScansTheFolderInNameOrder)
     for (int I = 0; I < 3; ++I)
         EXPECT_EQ(V->Thumb(I)->Filename(), F.Path() + "/" + V->Thumb(I)->Title());
     EXPECT_EQ(V->Thumb(1)->ImageWidth(), 5);
-    EXPECT_EQ(V->ScanNames(), (std::vector<std::string>{F.Path() + "/A.bmp", F.Path() + "/c.jpg", F.Path() + "/b.PNG"}));
+    EXPECT_EQ(V->ScanNames(),
+              (std::vector<std::string>{F.Path() + "/A.bmp", F.Path() + "/c.jpg", F.Path() + "/b.PNG"}));
 }
 
 TEST(Thumbview, BreakStopsLoadingButStillReportsTheEnd)
@@ -324,7 +325,8 @@ TEST(Thumbview, ReentryDuringTheScanIsDeferredOrIgnored)
     bool Stopped = false;
     Doomed->OnScanProgress = [&](TObject*, int32_t Position, bool&) {
         if (Position == 1)
-            QMetaObject::invokeMethod(Doomed, [Doomed] { delete Doomed; }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                Doomed, [Doomed] { delete Doomed; }, Qt::QueuedConnection);
     };
     Doomed->OnStopScanning = [&](TObject*) { Stopped = true; };
     Doomed->SetDirectory(F.Path());

@@ -21,19 +21,33 @@ struct TFrameStyle {
 };
 
 const TFrameStyle FrameStyles[8] = {
-    {"Frame1", fkGilt, {0x2A1A06, 0x7A5A18, 0xC9A236, 0xF3DA84, 0xFFF6D0},
+    {"Frame1",
+     fkGilt,
+     {0x2A1A06, 0x7A5A18, 0xC9A236, 0xF3DA84, 0xFFF6D0},
      {{0, 40}, {8, 200}, {16, 150}, {40, 110}, {62, 180}, {78, 140}, {88, 210}, {95, 90}}},
-    {"Frame2", fkWood, {0x140A04, 0x3B2210, 0x6A4022, 0x94633A},
+    {"Frame2",
+     fkWood,
+     {0x140A04, 0x3B2210, 0x6A4022, 0x94633A},
      {{0, 60}, {10, 150}, {30, 130}, {70, 120}, {86, 160}, {95, 70}}},
-    {"Frame3", fkSilver, {0x22252A, 0x6C727C, 0xB8BEC6, 0xEEF1F4, 0xFFFFFF},
+    {"Frame3",
+     fkSilver,
+     {0x22252A, 0x6C727C, 0xB8BEC6, 0xEEF1F4, 0xFFFFFF},
      {{0, 50}, {6, 190}, {24, 160}, {60, 150}, {84, 200}, {95, 80}}},
-    {"Frame4", fkMat, {0x1A1A1A, 0x9C988C, 0xE8E4D8, 0xF8F6F0, 0xFFFFFF},
+    {"Frame4",
+     fkMat,
+     {0x1A1A1A, 0x9C988C, 0xE8E4D8, 0xF8F6F0, 0xFFFFFF},
      {{0, 120}, {6, 200}, {80, 205}, {90, 160}, {95, 120}}},
-    {"Frame5", fkLacquer, {0x040404, 0x262626, 0x5A4A18, 0xC8A040, 0xFFE890},
+    {"Frame5",
+     fkLacquer,
+     {0x040404, 0x262626, 0x5A4A18, 0xC8A040, 0xFFE890},
      {{0, 40}, {6, 70}, {12, 80}, {70, 75}, {80, 70}, {84, 210}, {90, 230}, {95, 150}}},
-    {"Frame6", fkWalnut, {0x1C0F06, 0x4E301A, 0x7E532E, 0xB4824E, 0xE0B888},
+    {"Frame6",
+     fkWalnut,
+     {0x1C0F06, 0x4E301A, 0x7E532E, 0xB4824E, 0xE0B888},
      {{0, 50}, {12, 140}, {30, 120}, {66, 110}, {95, 100}}},
-    {"Frame7", fkMarble, {0x3C3C42, 0x8C8C96, 0xCFCFD4, 0xF4F4F6},
+    {"Frame7",
+     fkMarble,
+     {0x3C3C42, 0x8C8C96, 0xCFCFD4, 0xF4F4F6},
      {{0, 80}, {10, 190}, {50, 180}, {84, 200}, {95, 110}}},
     {"Frame8", fkBaguette, {0x24160A, 0x6E4A28, 0xBE9258, 0xEED4A0, 0xFFF4DC}, {}},
 };
@@ -83,7 +97,8 @@ int32_t Grain(TFrameKind Kind, int32_t Along, int32_t Q, int32_t Sign, uint32_t 
         }
         return g;
     }
-    case fkSilver: return int32_t(Lattice(Q, Along / 97, Seed) % 24) - 12 + (ValueNoise(Along, Q * 16, 50, 1 << 20, Seed) >> 12);
+    case fkSilver:
+        return int32_t(Lattice(Q, Along / 97, Seed) % 24) - 12 + (ValueNoise(Along, Q * 16, 50, 1 << 20, Seed) >> 12);
     case fkMat: return (ValueNoise(Along, Q * 3, 2, 1 << 20, Seed) >> 13) - 4 + (Q >= 86 && Q < 89 ? -170 : 0);
     case fkLacquer: return (ValueNoise(Along, Q * 6, 60, 1 << 20, Seed) >> 13) - 4;
     case fkMarble: {
@@ -124,7 +139,8 @@ TGifPicture FramePicture(int32_t Index)
             const int32_t sign = side < 2 ? 1 : -1; // light from the top left
             const int32_t along = (side == 0 || side == 2) ? y : x;
             const int32_t slope = profile[size_t(q < BandSteps - 1 ? q + 1 : q)] - profile[size_t(q > 0 ? q - 1 : q)];
-            const int32_t shade = profile[size_t(q)] + slope * 3 * sign + Grain(S.Kind, along, q, sign, seed + uint32_t(side));
+            const int32_t shade =
+                profile[size_t(q)] + slope * 3 * sign + Grain(S.Kind, along, q, sign, seed + uint32_t(side));
             p.Indices[size_t(y) * W + x] = uint8_t(shade < 1 ? 1 : shade > 255 ? 255 : shade);
         }
     return p;
@@ -192,7 +208,8 @@ std::vector<uint8_t> ShapeMaskGray(TShapeMask Kind)
             case smTwoHearts:
                 out = uint8_t(255 - Coverage(x, y, [&](double px, double py) {
                                   double v = (cy - py) / 150.0 + 0.1;
-                                  return InHeart((px - (cx - 175.0)) / 150.0, v) || InHeart((px - (cx + 175.0)) / 150.0, v);
+                                  return InHeart((px - (cx - 175.0)) / 150.0, v) ||
+                                         InHeart((px - (cx + 175.0)) / 150.0, v);
                               }));
                 break;
             }

@@ -14,7 +14,8 @@ namespace {
 TRgb IconSample(double U, double V, bool& Inside)
 {
     const double r = 0.2, lo = 0.03, hi = 0.97;
-    double dx = std::max(std::max(lo + r - U, U - (hi - r)), 0.0), dy = std::max(std::max(lo + r - V, V - (hi - r)), 0.0);
+    double dx = std::max(std::max(lo + r - U, U - (hi - r)), 0.0),
+           dy = std::max(std::max(lo + r - V, V - (hi - r)), 0.0);
     Inside = U >= lo && U <= hi && V >= lo && V <= hi && dx * dx + dy * dy <= r * r;
     if (!Inside)
         return {};

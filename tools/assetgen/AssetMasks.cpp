@@ -77,7 +77,8 @@ std::vector<TNamedGray> LayerMasks()
     m.push_back({"soft_rect.gif", Fill([&](int32_t x, int32_t y) {
                      return uint8_t(Clamp255(int64_t(EdgeDistance(x, y)) * 255 / 50));
                  })});
-    m.push_back({"heart.gif", Shape([&](double x, double y) { return InHeart((x - cx) / 115.0, (cy - y) / 115.0 + 0.12); })});
+    m.push_back(
+        {"heart.gif", Shape([&](double x, double y) { return InHeart((x - cx) / 115.0, (cy - y) / 115.0 + 0.12); })});
     const auto star = StarPolygon(cx, cy + 10.0, 145.0, 60.0);
     m.push_back({"star.gif", Shape([&](double x, double y) { return InPolygon(star, x, y); })});
     m.push_back({"diamond.gif", Shape([&](double x, double y) {
@@ -92,7 +93,8 @@ std::vector<TNamedGray> LayerMasks()
                  })});
     const uint32_t torn = uint32_t(Fnv1a64("torn_edge.gif"));
     m.push_back({"torn_edge.gif", Fill([&](int32_t x, int32_t y) {
-                     int32_t jag = (ValueNoise(x, y, 6, 1 << 20, torn) >> 11) + (ValueNoise(x, y, 23, 1 << 20, torn + 1) >> 11);
+                     int32_t jag =
+                         (ValueNoise(x, y, 6, 1 << 20, torn) >> 11) + (ValueNoise(x, y, 23, 1 << 20, torn + 1) >> 11);
                      return uint8_t(EdgeDistance(x, y) * 2 > 30 + jag ? 255 : 0);
                  })});
     TRng spray("spray_edge.gif");

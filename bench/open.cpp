@@ -10,6 +10,7 @@
 #include "platform/Dialogs.h"
 #include "platform/KvShell.h"
 
+#include "bench/BenchJpeg.h"
 #include "bench/BenchReporter.h"
 
 #include <benchmark/benchmark.h>
@@ -18,6 +19,7 @@
 #include <jpeglib.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,28 +69,11 @@ std::vector<uint8_t> RgbRow(int Y, std::mt19937& Rng)
 
 void WriteJpeg(const std::string& Name)
 {
-    FILE* F = std::fopen(Name.c_str(), "wb");
-    jpeg_compress_struct C{};
-    jpeg_error_mgr Err{};
-    C.err = jpeg_std_error(&Err);
-    jpeg_create_compress(&C);
-    jpeg_stdio_dest(&C, F);
-    C.image_width = W;
-    C.image_height = H;
-    C.input_components = 3;
-    C.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&C);
-    jpeg_set_quality(&C, 90, TRUE);
-    jpeg_start_compress(&C, TRUE);
     std::mt19937 Rng(1);
-    for (int Y = 0; Y < H; ++Y) {
-        std::vector<uint8_t> Row = RgbRow(Y, Rng);
-        JSAMPROW R = Row.data();
-        jpeg_write_scanlines(&C, &R, 1);
-    }
-    jpeg_finish_compress(&C);
-    jpeg_destroy_compress(&C);
-    std::fclose(F);
+    kvbench::WriteLibjpegFile(Name, W, H, [&Rng](int Y, uint8_t* Rgb) {
+        const std::vector<uint8_t> Row = RgbRow(Y, Rng);
+        std::copy(Row.begin(), Row.end(), Rgb);
+    });
 }
 
 void WritePng(const std::string& Name)

@@ -4,6 +4,7 @@
 // KV_THUMBS_FILES sets the file count (default 100).
 #include "widgets/Thumbview.h"
 
+#include "bench/BenchJpeg.h"
 #include "bench/BenchReporter.h"
 
 #include <benchmark/benchmark.h>
@@ -39,32 +40,13 @@ std::filesystem::path Folder()
 
 void WriteJpeg(const std::string& Name)
 {
-    FILE* F = std::fopen(Name.c_str(), "wb");
-    jpeg_compress_struct C{};
-    jpeg_error_mgr Err{};
-    C.err = jpeg_std_error(&Err);
-    jpeg_create_compress(&C);
-    jpeg_stdio_dest(&C, F);
-    C.image_width = W;
-    C.image_height = H;
-    C.input_components = 3;
-    C.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&C);
-    jpeg_set_quality(&C, 90, TRUE);
-    jpeg_start_compress(&C, TRUE);
-    std::vector<uint8_t> Row(size_t(W) * 3);
-    for (int Y = 0; Y < H; ++Y) {
+    kvbench::WriteLibjpegFile(Name, W, H, [](int Y, uint8_t* Rgb) {
         for (int X = 0; X < W; ++X) {
-            Row[size_t(X) * 3] = uint8_t(X * 255 / W);
-            Row[size_t(X) * 3 + 1] = uint8_t(Y * 255 / H);
-            Row[size_t(X) * 3 + 2] = uint8_t((X ^ Y) & 0xFF);
+            Rgb[size_t(X) * 3] = uint8_t(X * 255 / W);
+            Rgb[size_t(X) * 3 + 1] = uint8_t(Y * 255 / H);
+            Rgb[size_t(X) * 3 + 2] = uint8_t((X ^ Y) & 0xFF);
         }
-        JSAMPROW R = Row.data();
-        jpeg_write_scanlines(&C, &R, 1);
-    }
-    jpeg_finish_compress(&C);
-    jpeg_destroy_compress(&C);
-    std::fclose(F);
+    });
 }
 
 std::vector<std::string> Files;

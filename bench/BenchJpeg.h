@@ -1,0 +1,45 @@
+// Writes the JPEG files the benchmarks read, through libjpeg itself, so that the files do
+// not depend on the encoder being measured.
+#pragma once
+
+#include <jpeglib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kvbench {
+
+// FillRow writes row Y as R, G, B bytes; quality 90, libjpeg's default subsampling.
+inline void WriteLibjpegFile(const std::string& Name, int W, int H,
+                             const std::function<void(int Y, uint8_t* Rgb)>& FillRow)
+{
+    FILE* F = std::fopen(Name.c_str(), "wb");
+    if (!F)
+        return;
+    jpeg_compress_struct C{};
+    jpeg_error_mgr Err{};
+    C.err = jpeg_std_error(&Err);
+    jpeg_create_compress(&C);
+    jpeg_stdio_dest(&C, F);
+    C.image_width = JDIMENSION(W);
+    C.image_height = JDIMENSION(H);
+    C.input_components = 3;
+    C.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&C);
+    jpeg_set_quality(&C, 90, TRUE);
+    jpeg_start_compress(&C, TRUE);
+    std::vector<uint8_t> Row(size_t(W) * 3);
+    for (int Y = 0; Y < H; ++Y) {
+        FillRow(Y, Row.data());
+        JSAMPROW R = Row.data();
+        jpeg_write_scanlines(&C, &R, 1);
+    }
+    jpeg_finish_compress(&C);
+    jpeg_destroy_compress(&C);
+    std::fclose(F);
+}
+
+} // namespace kvbench

@@ -16,36 +16,7 @@
 
 namespace kv {
 
-// ---- Cursors ---------------------------------------------------------------------
-
 namespace {
-
-Qt::CursorShape ToQtCursor(TCursor C)
-{
-    switch (C) {
-    case crNone: return Qt::BlankCursor;
-    case crCross: return Qt::CrossCursor;
-    case crIBeam: return Qt::IBeamCursor;
-    case crSizeAll: return Qt::SizeAllCursor;
-    case crSizeNESW: return Qt::SizeBDiagCursor;
-    case crSizeNS: return Qt::SizeVerCursor;
-    case crSizeNWSE: return Qt::SizeFDiagCursor;
-    case crSizeWE: return Qt::SizeHorCursor;
-    case crUpArrow: return Qt::UpArrowCursor;
-    case crHourGlass:
-    case crSQLWait: return Qt::WaitCursor;
-    case crDrag:
-    case crMultiDrag: return Qt::DragCopyCursor;
-    case crNoDrop:
-    case crNo: return Qt::ForbiddenCursor;
-    case crHSplit: return Qt::SplitHCursor;
-    case crVSplit: return Qt::SplitVCursor;
-    case crAppStart: return Qt::BusyCursor;
-    case crHelp: return Qt::WhatsThisCursor;
-    case crHandPoint: return Qt::PointingHandCursor;
-    default: return Qt::ArrowCursor;
-    }
-}
 
 TShiftState ShiftFromQt(Qt::KeyboardModifiers Mods, Qt::MouseButtons Buttons)
 {
@@ -119,13 +90,10 @@ void TCustomControl::SetColor(TColor Value)
 void TCustomControl::SetCursor(TCursor Value)
 {
     FCursor = Value;
-    QCursor own;
     if (Value == crDefault)
         unsetCursor();
-    else if (FindScreenCursor(Value, own)) // the program's own cursors come first
-        setCursor(own);
     else
-        setCursor(QCursor(ToQtCursor(Value)));
+        setCursor(ScreenCursorFor(Value));
 }
 
 void TCustomControl::SetCtl3D(bool Value)

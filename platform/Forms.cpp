@@ -186,33 +186,6 @@ const TStringList& TScreen::Fonts()
     return *FFonts;
 }
 
-static Qt::CursorShape ToQtCursor(TCursor C)
-{
-    switch (C) {
-    case crNone: return Qt::BlankCursor;
-    case crCross: return Qt::CrossCursor;
-    case crIBeam: return Qt::IBeamCursor;
-    case crSizeNESW: return Qt::SizeBDiagCursor;
-    case crSizeNS: return Qt::SizeVerCursor;
-    case crSizeNWSE: return Qt::SizeFDiagCursor;
-    case crSizeWE: return Qt::SizeHorCursor;
-    case crUpArrow: return Qt::UpArrowCursor;
-    case crHourGlass:
-    case crSQLWait: return Qt::WaitCursor;
-    case crDrag:
-    case crMultiDrag: return Qt::DragCopyCursor;
-    case crNoDrop:
-    case crNo: return Qt::ForbiddenCursor;
-    case crHSplit: return Qt::SplitHCursor;
-    case crVSplit: return Qt::SplitVCursor;
-    case crAppStart: return Qt::BusyCursor;
-    case crHelp: return Qt::WhatsThisCursor;
-    case crHandPoint: return Qt::PointingHandCursor;
-    case crSizeAll: return Qt::SizeAllCursor;
-    default: return Qt::ArrowCursor;
-    }
-}
-
 void TScreen::SetCursor(TCursor Value)
 {
     if (Value == FCursor)
@@ -220,9 +193,8 @@ void TScreen::SetCursor(TCursor Value)
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         if (FCursor != crDefault)
             QGuiApplication::restoreOverrideCursor();
-        QCursor own;
-        if (Value != crDefault) // the program's own cursors come first
-            QGuiApplication::setOverrideCursor(FindScreenCursor(Value, own) ? own : QCursor(ToQtCursor(Value)));
+        if (Value != crDefault)
+            QGuiApplication::setOverrideCursor(ScreenCursorFor(Value));
     }
     FCursor = Value;
 }

@@ -61,6 +61,37 @@ bool ScreenCursorImage(TCursor Index, TBitmap& Image, TPoint& HotSpot)
     return true;
 }
 
+namespace {
+
+Qt::CursorShape StandardShape(TCursor C)
+{
+    switch (C) {
+    case crNone: return Qt::BlankCursor;
+    case crCross: return Qt::CrossCursor;
+    case crIBeam: return Qt::IBeamCursor;
+    case crSizeAll: return Qt::SizeAllCursor;
+    case crSizeNESW: return Qt::SizeBDiagCursor;
+    case crSizeNS: return Qt::SizeVerCursor;
+    case crSizeNWSE: return Qt::SizeFDiagCursor;
+    case crSizeWE: return Qt::SizeHorCursor;
+    case crUpArrow: return Qt::UpArrowCursor;
+    case crHourGlass:
+    case crSQLWait: return Qt::WaitCursor;
+    case crDrag:
+    case crMultiDrag: return Qt::DragCopyCursor;
+    case crNoDrop:
+    case crNo: return Qt::ForbiddenCursor;
+    case crHSplit: return Qt::SplitHCursor;
+    case crVSplit: return Qt::SplitVCursor;
+    case crAppStart: return Qt::BusyCursor;
+    case crHelp: return Qt::WhatsThisCursor;
+    case crHandPoint: return Qt::PointingHandCursor;
+    default: return Qt::ArrowCursor;
+    }
+}
+
+} // namespace
+
 bool FindScreenCursor(TCursor Index, QCursor& Cursor)
 {
     std::lock_guard<std::mutex> lock(TableLock);
@@ -69,6 +100,12 @@ bool FindScreenCursor(TCursor Index, QCursor& Cursor)
         return false;
     Cursor = QCursor(QPixmap::fromImage(it->second.Image), it->second.HotSpot.X, it->second.HotSpot.Y);
     return true;
+}
+
+QCursor ScreenCursorFor(TCursor Index)
+{
+    QCursor Own;
+    return FindScreenCursor(Index, Own) ? Own : QCursor(StandardShape(Index));
 }
 
 } // namespace kv

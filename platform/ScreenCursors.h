@@ -20,5 +20,8 @@ bool HasScreenCursor(TCursor Index);
 bool ScreenCursorImage(TCursor Index, TBitmap& Image, TPoint& HotSpot);
 // Qt's cursor for an entered number; false when Index has none.
 bool FindScreenCursor(TCursor Index, QCursor& Cursor);
+// The cursor a control or the screen shows for Index: the program's own cursor when one
+// is entered under that number, else the standard shape.
+QCursor ScreenCursorFor(TCursor Index);
 
 } // namespace kv

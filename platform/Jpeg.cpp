@@ -91,10 +91,10 @@ void ConvertRow(const uint8_t* In, int Comps, uint8_t* Out, int32_t Width, int O
     }
 }
 
-bool DecodeCore(DecodeState& S, const uint8_t* Data, size_t Size, const TJpegDecodeOptions& O, const TDecodeTarget& T)
+// Reads the header (a libjpeg error jumps to the caller's setjmp); false, with SizeError
+// set, for a picture over the size limits.
+bool ReadHeader(DecodeState& S, const uint8_t* Data, size_t Size)
 {
-    if (setjmp(S.Err.Jump))
-        return false;
     jpeg_create_decompress(&S.Info);
     S.Created = true;
     jpeg_mem_src(&S.Info, Data, static_cast<unsigned long>(Size));
@@ -103,6 +103,15 @@ bool DecodeCore(DecodeState& S, const uint8_t* Data, size_t Size, const TJpegDec
         S.SizeError = "JPEG picture too large";
         return false;
     }
+    return true;
+}
+
+bool DecodeCore(DecodeState& S, const uint8_t* Data, size_t Size, const TJpegDecodeOptions& O, const TDecodeTarget& T)
+{
+    if (setjmp(S.Err.Jump))
+        return false;
+    if (!ReadHeader(S, Data, Size))
+        return false;
     if (!JpegDataCanHold(S.Info.image_width, S.Info.image_height, S.Info.max_h_samp_factor, S.Info.max_v_samp_factor,
                          int64_t(Size))) {
         S.SizeError = "JPEG data too short for its picture size";
@@ -142,14 +151,8 @@ bool ReadSizeCore(DecodeState& S, const uint8_t* Data, size_t Size, int32_t& Wid
 {
     if (setjmp(S.Err.Jump))
         return false;
-    jpeg_create_decompress(&S.Info);
-    S.Created = true;
-    jpeg_mem_src(&S.Info, Data, static_cast<unsigned long>(Size));
-    jpeg_read_header(&S.Info, TRUE);
-    if (!SizeAllowed(S.Info)) {
-        S.SizeError = "JPEG picture too large";
+    if (!ReadHeader(S, Data, Size))
         return false;
-    }
     Width = int32_t(S.Info.image_width);
     Height = int32_t(S.Info.image_height);
     return true;

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "editor/MainUnit.h"
+#include "platform/KvRegistry.h"
+#include "platform/KvShell.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,9 +13,54 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <initializer_list>
 #include <memory>
+#include <string>
 
 namespace kv::test {
+
+// A main window made as the program makes it (FormCreate), with its settings, data
+// folders, registry and shell opener kept in a temporary folder of the test's own, all
+// put back when the test ends.
+class IsolatedEditorTest : public ::testing::Test {
+protected:
+    void MakeForm(const std::string& Prefix, std::initializer_list<const char*> Folders, int32_t ViewWidth,
+                  int32_t ViewHeight)
+    {
+        namespace fs = std::filesystem;
+        Root = fs::temp_directory_path() / (Prefix + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(Root);
+        fs::create_directories(Root / "config");
+        for (const char* Folder : Folders)
+            fs::create_directories(Root / Folder);
+        SetConfigDir((Root / "config").string());
+        SetDataHomeDir((Root / "share").string());
+        SetDataDir((Root / "data").string());
+        ClearRegistry();
+        FPrevHook = SetShellOpenHook([](const std::string&) { return true; });
+        Form = std::make_unique<TMainForm>();
+        Form->RefreshDesktopOnAssociation = false;
+        Form->FormCreate();
+        Form->ImgView->resize(ViewWidth, ViewHeight);
+    }
+    void TearDown() override
+    {
+        Form.reset();
+        SetShellOpenHook(FPrevHook);
+        SetConfigDir("");
+        SetDataHomeDir("");
+        SetDataDir("");
+        ClearRegistry();
+        std::filesystem::remove_all(Root);
+    }
+
+    std::filesystem::path Root;
+    std::unique_ptr<TMainForm> Form;
+
+private:
+    TShellOpenHook FPrevHook;
+};
 
 class EditorTest : public ::testing::Test {
 protected:

@@ -3,6 +3,7 @@
 // full-screen preview and the About box, driven through the handlers with scripted
 // answers.
 #include "editor/ApplicationForms.h"
+#include "editor/EditorFixture.h"
 #include "editor/MainUnit.h"
 #include "effects/BackLaUnit.h"
 #include "effects/CompressUnit.h"
@@ -104,36 +105,12 @@ std::string Shape(const QMenu* Menu)
     return out;
 }
 
-class MainDialogsTest : public ::testing::Test {
+class MainDialogsTest : public test::IsolatedEditorTest {
 protected:
     void SetUp() override
     {
-        Root = fs::temp_directory_path() /
-               ("kv_maindlg_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(Root);
-        fs::create_directories(Root / "config");
-        fs::create_directories(Root / "files");
-        fs::create_directories(Root / "data");
-        SetConfigDir((Root / "config").string());
-        SetDataHomeDir((Root / "share").string());
-        SetDataDir((Root / "data").string()); // empty: no icon, no decorations
-        ClearRegistry();
-        FPrevHook = SetShellOpenHook([](const std::string&) { return true; });
-        Form = std::make_unique<TMainForm>();
-        Form->RefreshDesktopOnAssociation = false;
-        Form->FormCreate();
-        Form->ImgView->resize(600, 600);
-        CreateApplicationForms(*Form); // the windows as the entry point makes them
-    }
-    void TearDown() override
-    {
-        Form.reset();
-        SetShellOpenHook(FPrevHook);
-        SetConfigDir("");
-        SetDataHomeDir("");
-        SetDataDir("");
-        ClearRegistry();
-        fs::remove_all(Root);
+        MakeForm("kv_maindlg_", {"files", "data"}, 600, 600); // data empty: no icon, no decorations
+        CreateApplicationForms(*Form);                        // the windows as the entry point makes them
     }
     std::string File(const std::string& Name) const { return (Root / "files" / Name).string(); }
     // A 9 x 5 black-and-white picture: every depth holds it exactly.
@@ -164,10 +141,6 @@ protected:
     }
     bool Enabled(const char* Name) const { return Form->Command(Name)->isEnabled(); }
     TBitmap32* Bg() { return Form->ImgView->Bitmap(); }
-
-    fs::path Root;
-    std::unique_ptr<TMainForm> Form;
-    TShellOpenHook FPrevHook;
 };
 
 } // namespace

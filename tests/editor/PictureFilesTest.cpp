@@ -1,6 +1,7 @@
 // A PNG's transparency reaches the document on File > Open and Layers > New Layer From
 // File, exactly as pasting the same picture keeps it; other files are read as before.
 #include "editor/PictureFiles.h"
+#include "editor/EditorFixture.h"
 #include "editor/MainUnit.h"
 #include "platform/KvRegistry.h"
 #include "platform/KvShell.h"
@@ -75,34 +76,12 @@ std::vector<TAlphaCase> AlphaCases()
     };
 }
 
-class PictureFilesTest : public ::testing::Test {
+class PictureFilesTest : public test::IsolatedEditorTest {
 protected:
     void SetUp() override
     {
-        Root = fs::temp_directory_path() /
-               ("kv_picfiles_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(Root);
-        fs::create_directories(Root / "config");
-        SetConfigDir((Root / "config").string());
-        SetDataHomeDir((Root / "share").string());
-        SetDataDir((Root / "data").string());
-        ClearRegistry();
-        FPrevHook = SetShellOpenHook([](const std::string&) { return true; });
-        Form = std::make_unique<TMainForm>();
-        Form->RefreshDesktopOnAssociation = false;
-        Form->FormCreate();
-        Form->ImgView->resize(400, 300);
+        MakeForm("kv_picfiles_", {}, 400, 300);
         Form->NewBackground(100, 80, 0xFF204060);
-    }
-    void TearDown() override
-    {
-        Form.reset();
-        SetShellOpenHook(FPrevHook);
-        SetConfigDir("");
-        SetDataHomeDir("");
-        SetDataDir("");
-        ClearRegistry();
-        fs::remove_all(Root);
     }
     TBitmap32* Bg() { return Form->ImgView->Bitmap(); }
     std::string Write(const std::string& Name, const Bytes& Data)
@@ -119,9 +98,6 @@ protected:
         a.FileName = Name;
         return a;
     }
-    fs::path Root;
-    std::unique_ptr<TMainForm> Form;
-    TShellOpenHook FPrevHook;
 };
 
 } // namespace

@@ -1,0 +1,45 @@
+// The frame every pixel effect runs in: the target (the selected picture layer, else
+// the background) copied to 24-bit working bitmaps, the layer's alpha kept aside as
+// grey and given back, and the preview backup the effect dialogs restore from.
+#pragma once
+
+#include "platform/Graphics.h"
+
+#include <functional>
+
+namespace kv {
+
+class IMainForm;
+class TBitmap32;
+
+// The selected picture layer's bitmap, the background when nothing is selected, and
+// null when a magnifier or frame is selected (effects then do nothing).
+TBitmap32* EffectTarget(IMainForm& Main);
+
+// Which working copy an effect left its result in; None leaves the target alone.
+enum class TEffectResult { None, First, Second };
+using TEffectRoutine = std::function<TEffectResult(TBitmap& First, TBitmap& Second)>;
+
+// Fills PreviewBackup with an exact copy of the target, hands the routine two 24-bit
+// working copies (the first holding the target's colours, the second blank of the same
+// size) and puts the chosen result back. A layer gets its own alpha back; the
+// background comes back opaque. Does nothing without a target.
+void RunEffectFrame(IMainForm& Main, const TEffectRoutine& Routine);
+
+// The dialogs' restore: the target takes PreviewBackup back, exactly, when the backup
+// is not empty and was taken from this same target.
+void RestorePreviewBackup(IMainForm& Main);
+
+// Empties PreviewBackup however the command that holds it ends.
+class TPreviewBackupGuard {
+public:
+    explicit TPreviewBackupGuard(IMainForm& Main) : FMain(Main) {}
+    ~TPreviewBackupGuard();
+    TPreviewBackupGuard(const TPreviewBackupGuard&) = delete;
+    TPreviewBackupGuard& operator=(const TPreviewBackupGuard&) = delete;
+
+private:
+    IMainForm& FMain;
+};
+
+} // namespace kv

@@ -107,18 +107,11 @@ void AppendPictureBlock(TStream& Out, const TBitmap32& Picture, std::string& Siz
     const uint32_t W = uint32_t(Picture.Width()), H = uint32_t(Picture.Height());
     const uint32_t RowBytes = W * 4, ImageSize = RowBytes * H;
     Out.WriteBuffer(PictureHeader(W, H).data(), PictureHeaderSize);
-    if (ImageSize > 0) {
-        const uint32_t RowsPerWrite = std::max<uint32_t>(1, (1u << 18) / RowBytes);
-        std::vector<uint8_t> Staging(size_t(RowsPerWrite) * RowBytes);
-        for (uint32_t Done = 0; Done < H;) {
-            const uint32_t N = std::min(RowsPerWrite, H - Done);
-            for (uint32_t I = 0; I < N; ++I)
-                std::memcpy(Staging.data() + size_t(I) * RowBytes, Picture.RowAddress(int32_t(H - 1 - Done - I)),
-                            RowBytes);
-            Out.WriteBuffer(Staging.data(), int64_t(N) * RowBytes);
-            Done += N;
-        }
-    }
+    // The file keeps the rows bottom-up: hand them over in that order, uncopied.
+    std::vector<TWritePiece> Rows(H);
+    for (uint32_t I = 0; I < H; ++I)
+        Rows[I] = {Picture.RowAddress(int32_t(H - 1 - I)), int64_t(RowBytes)};
+    Out.WritePieces(Rows.data(), int64_t(H));
     SizeList += std::to_string(int64_t(PictureHeaderSize) + ImageSize) + "\r\n";
 }
 

@@ -1,9 +1,11 @@
 #include "platform/Classes.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace kv {
@@ -39,6 +41,12 @@ void TStream::WriteBuffer(const void* Buffer, int64_t Count)
 {
     if (Count < 0 || (Count != 0 && Write(Buffer, Count) != Count))
         throw EWriteError("Stream write error");
+}
+
+void TStream::WritePieces(const TWritePiece* Pieces, int64_t Count)
+{
+    for (int64_t I = 0; I < Count; ++I)
+        WriteBuffer(Pieces[I].Data, Pieces[I].Count);
 }
 
 int64_t TStream::CopyFrom(TStream& Source, int64_t Count)
@@ -271,6 +279,51 @@ int64_t TFileStream::Write(const void* Buffer, int64_t Count)
     return int64_t(std::fwrite(Buffer, 1, size_t(Count), FFile));
 }
 
+void TFileStream::WritePieces(const TWritePiece* Pieces, int64_t Count)
+{
+    // What the stream buffered goes first; then the pieces go straight to the file, and
+    // the stream is told the new position (it keeps its own idea of the offset).
+    if (std::fflush(FFile) != 0)
+        throw EWriteError("Stream write error");
+    const off_t Start = ftello(FFile);
+    if (Start < 0)
+        throw EWriteError("Stream write error");
+    const int Fd = fileno(FFile);
+    off_t Written = 0;
+    // Well below the system's limit on pieces per call.
+    constexpr int64_t Batch = 512;
+    std::vector<iovec> Vec;
+    for (int64_t First = 0; First < Count; First += Batch) {
+        Vec.clear();
+        for (int64_t I = First; I < std::min(Count, First + Batch); ++I)
+            if (Pieces[I].Count > 0)
+                Vec.push_back({const_cast<void*>(Pieces[I].Data), size_t(Pieces[I].Count)});
+            else if (Pieces[I].Count < 0)
+                throw EWriteError("Stream write error");
+        size_t Next = 0;
+        while (Next < Vec.size()) {
+            const ssize_t N = ::writev(Fd, Vec.data() + Next, int(Vec.size() - Next));
+            if (N < 0) {
+                if (errno == EINTR)
+                    continue;
+                fseeko(FFile, Start + Written, SEEK_SET);
+                throw EWriteError("Stream write error");
+            }
+            Written += N;
+            // A short write leaves part of the vector: step over what went out.
+            size_t Left = size_t(N);
+            while (Next < Vec.size() && Left >= Vec[Next].iov_len)
+                Left -= Vec[Next++].iov_len;
+            if (Left > 0) {
+                Vec[Next].iov_base = static_cast<uint8_t*>(Vec[Next].iov_base) + Left;
+                Vec[Next].iov_len -= Left;
+            }
+        }
+    }
+    if (fseeko(FFile, Start + Written, SEEK_SET) != 0)
+        throw EWriteError("Stream write error");
+}
+
 int64_t TFileStream::Seek(int64_t Offset, TSeekOrigin Origin)
 {
     int whence = Origin == soBeginning ? SEEK_SET : Origin == soCurrent ? SEEK_CUR : SEEK_END;
@@ -315,6 +368,7 @@ TSafeFileStream::~TSafeFileStream()
 
 int64_t TSafeFileStream::Read(void* Buffer, int64_t Count) { return FStream->Read(Buffer, Count); }
 int64_t TSafeFileStream::Write(const void* Buffer, int64_t Count) { return FStream->Write(Buffer, Count); }
+void TSafeFileStream::WritePieces(const TWritePiece* Pieces, int64_t Count) { FStream->WritePieces(Pieces, Count); }
 int64_t TSafeFileStream::Seek(int64_t Offset, TSeekOrigin Origin) { return FStream->Seek(Offset, Origin); }
 
 void TSafeFileStream::Commit()

@@ -25,6 +25,12 @@ protected:
 
 enum TSeekOrigin : uint8_t { soBeginning, soCurrent, soEnd };
 
+// One piece of a gathered write: Count bytes at Data.
+struct TWritePiece {
+    const void* Data;
+    int64_t Count;
+};
+
 class TStream : public TObject {
 public:
     virtual int64_t Read(void* Buffer, int64_t Count) = 0;
@@ -35,6 +41,10 @@ public:
     void ReadBuffer(void* Buffer, int64_t Count);
     void WriteBuffer(const void* Buffer, int64_t Count);
     int64_t CopyFrom(TStream& Source, int64_t Count); // Count 0: from position 0 to the end
+    // The pieces one after the other, as WriteBuffer would write them (raising the same
+    // error). A file hands them to the system together, so rows stored in another order
+    // than they are kept reach the disk without a staging copy.
+    virtual void WritePieces(const TWritePiece* Pieces, int64_t Count);
 
     int64_t Position() { return Seek(0, soCurrent); }
     void SetPosition(int64_t Pos) { Seek(Pos, soBeginning); }
@@ -113,6 +123,7 @@ public:
     int64_t Write(const void* Buffer, int64_t Count) override;
     int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
     void SetSize(int64_t NewSize) override;
+    void WritePieces(const TWritePiece* Pieces, int64_t Count) override;
     const std::string& FileName() const { return FFileName; }
 
 private:
@@ -129,6 +140,7 @@ public:
     int64_t Read(void* Buffer, int64_t Count) override;
     int64_t Write(const void* Buffer, int64_t Count) override;
     int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+    void WritePieces(const TWritePiece* Pieces, int64_t Count) override;
     void Commit();
 
 private:

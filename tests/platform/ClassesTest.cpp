@@ -51,6 +51,44 @@ TEST(Streams, SafeFileStreamKeepsOldFileUntilCommit)
     std::filesystem::remove_all(dir);
 }
 
+// Gathered pieces land between buffered writes in order, and the stream's position
+// follows them, on a file as in memory.
+TEST(Streams, WritePiecesKeepsOrderAndPosition)
+{
+    auto dir = std::filesystem::temp_directory_path() / "kv_pieces";
+    std::filesystem::create_directories(dir);
+    const std::string name = (dir / "p.bin").string();
+    std::vector<uint8_t> big(5000);
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = uint8_t(i * 7);
+    std::vector<TWritePiece> pieces;
+    for (int i = 0; i < 700; ++i) // more pieces than one system call takes here
+        pieces.push_back({&big[size_t(i) % 7], 3});
+    pieces.push_back({big.data(), 0});
+    pieces.push_back({big.data(), int64_t(big.size())});
+    std::vector<uint8_t> want{9};
+    for (int i = 0; i < 700; ++i)
+        want.insert(want.end(), big.begin() + i % 7, big.begin() + i % 7 + 3);
+    want.insert(want.end(), big.begin(), big.end());
+    want.push_back(4);
+    TMemoryStream mem;
+    {
+        TSafeFileStream f(name);
+        for (TStream* s : {static_cast<TStream*>(&f), static_cast<TStream*>(&mem)}) {
+            s->WriteU8(9);
+            s->WritePieces(pieces.data(), int64_t(pieces.size()));
+            EXPECT_EQ(s->Position(), int64_t(want.size()) - 1);
+            s->WriteU8(4);
+        }
+        f.Commit();
+    }
+    TMemoryStream back;
+    back.LoadFromFile(name);
+    EXPECT_EQ(back.Bytes(), want);
+    EXPECT_EQ(mem.Bytes(), want);
+    std::filesystem::remove_all(dir);
+}
+
 TEST(Streams, OpenMissingFileRaises) { EXPECT_THROW(TFileStream("/nonexistent/x", fmOpenRead), EFOpenError); }
 
 TEST(StringList, TextUsesCrLfAndReadsAnyLineEnd)

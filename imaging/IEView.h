@@ -29,6 +29,9 @@ public:
     // The two refresh calls made after a load: the picture changed, then repaint.
     virtual void ImageChange() = 0;
     virtual void Update() = 0;
+    // A transition's frame, shown in place of the view's picture until the next frame or
+    // the repaint that ends the transition. Views without transitions ignore it.
+    virtual void ShowTransitionFrame(TBitmap& Frame) { (void)Frame; }
     // Returns a handle for UnregisterChangeCallback.
     virtual int32_t RegisterChangeCallback(TIEViewCallback Callback) = 0;
     virtual void UnregisterChangeCallback(int32_t Handle) = 0;

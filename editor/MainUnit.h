@@ -539,13 +539,13 @@ public:
     TBrid* Brid = nullptr;     // "Brightness / Contrast"
     TEffect* Effect = nullptr; // "Sharpness"
     TDeFoc* DeFoc = nullptr;   // "Softness"
-    void N38Click(); // Image > Brightness / Contrast
-    void N39Click(); // Image > Color Balance
-    void N74Click(); // Filters > Sharpness > Sharpen (and the tool button Shar)
-    void N78Click(); // Filters > Sharpness > Sharpness...
-    void N75Click(); // Filters > Softness > Soften (and Soft)
-    void N76Click(); // Filters > Softness > Softness...
-    void N77Click(); // Filters > Grayscale (and Monoh)
+    void N38Click();           // Image > Brightness / Contrast
+    void N39Click();           // Image > Color Balance
+    void N74Click();           // Filters > Sharpness > Sharpen (and the tool button Shar)
+    void N78Click();           // Filters > Sharpness > Sharpness...
+    void N75Click();           // Filters > Softness > Soften (and Soft)
+    void N76Click();           // Filters > Softness > Softness...
+    void N77Click();           // Filters > Grayscale (and Monoh)
 
 private:
     // Called once from the constructor: side-panel wiring, the crop buttons, the pick.

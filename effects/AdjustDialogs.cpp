@@ -310,7 +310,8 @@ TEffect::TEffect(QWidget* Owner) : TDialogForm("TEffect", Owner)
     Value = MakeGauge(this, 2, 5, 2);
     auto* Main = new QVBoxLayout(this);
     Main->addWidget(Value);
-    Main->addLayout(PreviewButtons(this, [this] { Button2Click(); }, [this] { Button3Click(); }));
+    Main->addLayout(PreviewButtons(
+        this, [this] { Button2Click(); }, [this] { Button3Click(); }));
 }
 
 void TEffect::Button2Click()
@@ -336,7 +337,8 @@ TDeFoc::TDeFoc(QWidget* Owner) : TDialogForm("TDeFoc", Owner)
     auto* Main = new QVBoxLayout(this);
     Main->addWidget(Value);
     Main->addWidget(Ras);
-    Main->addLayout(PreviewButtons(this, [this] { Button2Click(); }, [this] { Button3Click(); }));
+    Main->addLayout(PreviewButtons(
+        this, [this] { Button2Click(); }, [this] { Button3Click(); }));
 }
 
 void TDeFoc::Button2Click()

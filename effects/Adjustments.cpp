@@ -3,6 +3,7 @@
 #include "platform/SysUtils.h"
 #include "raster/Raster32.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 
@@ -27,24 +28,27 @@ void MapColorChannels(TBitmap32& Target, const TChannelMap& Red, const TChannelM
 
 void MapColorChannels(TBitmap32& Target, const TChannelMap& Map) { MapColorChannels(Target, Map, Map, Map); }
 
+// Beyond +-65536 every channel but the fixed one (0, or 127 for contrast) is already
+// clamped, so larger amounts are cut to that and the arithmetic stays within 32 bits.
+int32_t Limit(int64_t Amount, int32_t Bound) { return int32_t(std::clamp<int64_t>(Amount, -Bound, Bound)); }
+
 // c + (c * Amount) div 255: brightness, and the quality colour balance with twice its
 // amount.
-// Amounts far outside the dialogs' ranges still clamp instead of overflowing.
-uint8_t ClampWide(int64_t Value) { return uint8_t(Value < 0 ? 0 : Value > 255 ? 255 : Value); }
-
 TChannelMap ScaleMap(int64_t Amount)
 {
+    const int32_t A = Limit(Amount, 65536);
     TChannelMap Map;
-    for (int64_t C = 0; C < 256; ++C)
-        Map[C] = ClampWide(C + (C * Amount) / 255);
+    for (int32_t C = 0; C < 256; ++C)
+        Map[C] = uint8_t(ClampByte(C + (C * A) / 255));
     return Map;
 }
 
 TChannelMap ShiftMap(int64_t Amount)
 {
+    const int32_t A = Limit(Amount, 512);
     TChannelMap Map;
-    for (int64_t C = 0; C < 256; ++C)
-        Map[C] = ClampWide(C + Amount);
+    for (int32_t C = 0; C < 256; ++C)
+        Map[C] = uint8_t(ClampByte(C + A));
     return Map;
 }
 
@@ -62,10 +66,11 @@ void AdjustContrast(TBitmap32& Target, int32_t Amount)
 {
     if (Amount == 0 || Target.Bits() == nullptr)
         return;
+    const int32_t A = Limit(Amount, 65536);
     TChannelMap Map;
-    for (int64_t C = 0; C < 256; ++C) {
-        const int64_t D = (std::abs(C - 127) * Amount) / 255;
-        Map[C] = ClampWide(C < 128 ? C - D : C + D);
+    for (int32_t C = 0; C < 256; ++C) {
+        const int32_t D = (std::abs(C - 127) * A) / 255;
+        Map[C] = uint8_t(ClampByte(C < 128 ? C - D : C + D));
     }
     MapColorChannels(Target, Map);
 }

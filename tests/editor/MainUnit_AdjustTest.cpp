@@ -177,9 +177,22 @@ TEST_F(AdjustTest, SeveralPreviewsThenOkApplyTheFinalValueOnce)
 
 TEST_F(AdjustTest, SoftenSetsSoftFocusAndGrayscaleWorksOnTheBackground)
 {
-    Form->N75Click(); // the background: flat, so the blur keeps it
+    // A 1 x 1 layer: every index of the blur stays on its one pixel.
+    TBitmapLayer* Dot = AddPicture(1, 1, 0x80A0B0C0u, {0, 0, 1, 1});
+    Form->SetSelection(Dot);
+    Form->N75Click();
+    EXPECT_EQ(Dot->Bitmap()->GetPixelFast(0, 0), 0x80A0B0C0u);
     EXPECT_EQ(Form->DeFoc->Value->Position(), 1);
     EXPECT_TRUE(Form->DeFoc->Ras->isChecked());
+    // On a 3 x 1 picture the blur averages the two outer pixels into the middle one.
+    TBitmapLayer* Row = AddPicture(3, 1, 0xFF000000u, {0, 0, 3, 1});
+    Row->Bitmap()->SetPixelFast(2, 0, 0xFF0000FFu);
+    Form->SetSelection(Row);
+    Form->N75Click();
+    EXPECT_EQ(Row->Bitmap()->GetPixelFast(1, 0), 0xFF00007Fu);
+    Form->N17Click();
+    EXPECT_EQ(Row->Bitmap()->GetPixelFast(1, 0), 0xFF000000u);
+    Form->SetSelection(nullptr);
     Bg()->SetSize(3, 1);
     Bg()->SetPixelFast(0, 0, 0x80FF0000u);
     Bg()->SetPixelFast(1, 0, 0xFF00FF00u);
@@ -276,6 +289,9 @@ TEST_F(AdjustTest, ColourBalanceResetThenRedOnly)
     Form->N39Click();
     EXPECT_EQ(L->Bitmap()->GetPixelFast(0, 4), 0xFF966464u); // red 100 + 50 only
     EXPECT_EQ(L->Bitmap()->GetPixelFast(0, 0), 0x00966464u);
+    Form->N17Click();
+    EXPECT_EQ(L->Bitmap()->GetPixelFast(0, 4), 0xFF646464u);
+    EXPECT_EQ(L->Bitmap()->GetPixelFast(0, 0), 0x00646464u);
 }
 
 TEST_F(AdjustTest, NothingHappensWithAMagnifierSelected)

@@ -12,19 +12,34 @@ namespace {
 
 constexpr int32_t Bpp = 3; // bytes per pixel of a 24-bit row
 
-inline uint8_t ClampToByte(int32_t Value) { return uint8_t(Value < 0 ? 0 : Value > 255 ? 255 : Value); }
+// (V * K + 32767) shr 16 for V < 65536, with K split into 16-bit halves: V * KHigh,
+// plus the high half of V * KLow, plus one when the low half and the 32767 carry over.
+// Everything fits 16-bit lanes, so the compiler runs eight channels at once.
+struct TSplitFactor {
+    uint16_t High, Low;
+};
 
-// One inner row of the sharpen. The products stay below 2^31: a channel is at most 255
-// and the factors below 6 * 65536.
+inline TSplitFactor Split(int32_t K) { return {uint16_t(K >> 16), uint16_t(K & 0xFFFF)}; }
+
+inline int16_t ScaledRound(uint16_t V, TSplitFactor K)
+{
+    const uint32_t Product = uint32_t(V) * K.Low;
+    const uint16_t High = uint16_t(Product >> 16), Low = uint16_t(Product);
+    return int16_t(V * K.High + High + (Low > 32768 ? 1 : 0));
+}
+
+// One inner row of the sharpen: centre * A16 and the five-pixel sum * F16, each rounded
+// to whole units before the difference is clamped.
 void SharpenRow(const uint8_t* __restrict Up, const uint8_t* __restrict Mid, const uint8_t* __restrict Down,
-                uint8_t* __restrict Out, int32_t Bytes, int32_t A16, int32_t F16)
+                uint8_t* __restrict Out, int32_t Bytes, TSplitFactor A16, TSplitFactor F16)
 {
     std::memcpy(Out, Mid, Bpp);
     std::memcpy(Out + Bytes - Bpp, Mid + Bytes - Bpp, Bpp);
     for (int32_t I = Bpp; I < Bytes - Bpp; ++I) {
-        const int32_t C = Mid[I];
-        const int32_t S = C + Mid[I - Bpp] + Mid[I + Bpp] + Up[I] + Down[I];
-        Out[I] = ClampToByte(((C * A16 + 32767) >> 16) - ((S * F16 + 32767) >> 16));
+        const uint16_t C = Mid[I];
+        const uint16_t S = uint16_t(C + Mid[I - Bpp] + Mid[I + Bpp] + Up[I] + Down[I]);
+        const int16_t V = int16_t(ScaledRound(C, A16) - ScaledRound(S, F16));
+        Out[I] = uint8_t(V < 0 ? 0 : V > 255 ? 255 : V);
     }
 }
 
@@ -82,7 +97,8 @@ void Convolve3x3(TBitmap& Src, TBitmap& Dst, float Alpha)
     std::memcpy(Dst.ScanLine(0), Src.ScanLine(0), size_t(Bytes));
     std::memcpy(Dst.ScanLine(H - 1), Src.ScanLine(H - 1), size_t(Bytes));
     for (int32_t Y = 1; Y < H - 1; ++Y)
-        SharpenRow(Src.ScanLine(Y - 1), Src.ScanLine(Y), Src.ScanLine(Y + 1), Dst.ScanLine(Y), Bytes, A16, F16);
+        SharpenRow(Src.ScanLine(Y - 1), Src.ScanLine(Y), Src.ScanLine(Y + 1), Dst.ScanLine(Y), Bytes, Split(A16),
+                   Split(F16));
 }
 
 void DiagonalBlur(TBitmap& Bitmap, int32_t Distance)

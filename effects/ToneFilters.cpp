@@ -133,9 +133,9 @@ uint8_t GrayLevelExact(uint8_t Red, uint8_t Green, uint8_t Blue)
 
 uint8_t GrayLevel(uint8_t Red, uint8_t Green, uint8_t Blue)
 {
-    // 1000 v exactly. Away from a half, v lies at least 0.0005 from the rounding edge,
-    // far beyond the extended formula's error, so both round alike; at an exact half the
-    // extended result may land either side and only the formula itself decides.
+    // 1000 v + 500, exactly. Away from a half, v lies at least 0.001 from the rounding
+    // edge, far beyond the extended formula's error, so both round alike; at an exact
+    // half the extended result may land either side and only the formula decides.
     const int32_t Scaled = 300 * Red + 590 * Green + 110 * Blue + 500;
     const int32_t Level = Scaled / 1000;
     if (Scaled - Level * 1000 == 0)

@@ -1,6 +1,7 @@
 #include "editor/ApplicationForms.h"
 
 #include "editor/MainUnit.h"
+#include "effects/AdjustDialogs.h"
 #include "effects/BackLaUnit.h"
 #include "effects/CompressUnit.h"
 #include "effects/GifTypeUnit.h"
@@ -40,10 +41,18 @@ void CreateApplicationForms(TMainForm& Main)
     Main.GifType = new TGifType(&Main);
     Main.Compress = new TCompress(&Main);
     Main.Compress->PARY = Main.PARY.get(); // the main window's JPEG writer
+    Main.Gamma = new TGamma(&Main);
+    Main.Gamma->MainForm = &Main;
     Main.BackLa = new TBackLa(&Main);
     Main.BackLa->MainForm = &Main;
     Main.SimpleLayerDialog = [&Main] { Main.BackLa->ShowModal(); };
+    Main.Brid = new TBrid(&Main);
+    Main.Brid->MainForm = &Main;
     Main.Full = new TFull(&Main);
+    Main.Effect = new TEffect(&Main);
+    Main.Effect->MainForm = &Main;
+    Main.DeFoc = new TDeFoc(&Main);
+    Main.DeFoc->MainForm = &Main;
     Main.AboutKVN = new TAboutKVN(&Main);
     Main.STC = new TSTC(&Main);
     WireTransparentColorTool(Main, *Main.STC);

@@ -33,8 +33,12 @@ namespace kv {
 struct TCommandRow;
 class TAboutKVN;
 class TBackLa;
+class TBrid;
 class TCompress;
+class TDeFoc;
+class TEffect;
 class TFull;
+class TGamma;
 class TGifType;
 class TImagingIO;
 class TNewImageForm;
@@ -255,6 +259,7 @@ public:
     TImgView32* View() override { return ImgView; }
     TPositionedLayer* SelectedLayer() override { return Selection(); }
     int32_t LayerOpacityPosition() override;
+    void SetLayerOpacityPosition(int32_t Value) override;
     int32_t LayerCountBeforeText() override { return LayerCountBeforeTextValue; }
     TBitmap32* AlphaScratch() override { return FAlphaScratch.get(); }
     TBitmap32* PreviewBackup() override { return FPreviewBackup.get(); }
@@ -526,6 +531,21 @@ public:
     // point; the main window, their Qt parent, owns them.
     TBackLa* BackLa = nullptr;
     TSTC* STC = nullptr;
+
+    // ---- Adjustments (MainUnit_Adjust.cpp) ------------------------------------------
+    // Their windows, made by the entry point and owned by the main window; a command
+    // whose window is not set stays disabled.
+    TGamma* Gamma = nullptr;   // "Color Balance"
+    TBrid* Brid = nullptr;     // "Brightness / Contrast"
+    TEffect* Effect = nullptr; // "Sharpness"
+    TDeFoc* DeFoc = nullptr;   // "Softness"
+    void N38Click();           // Image > Brightness / Contrast
+    void N39Click();           // Image > Color Balance
+    void N74Click();           // Filters > Sharpness > Sharpen (and the tool button Shar)
+    void N78Click();           // Filters > Sharpness > Sharpness...
+    void N75Click();           // Filters > Softness > Soften (and Soft)
+    void N76Click();           // Filters > Softness > Softness...
+    void N77Click();           // Filters > Grayscale (and Monoh)
 
 private:
     // Called once from the constructor: side-panel wiring, the crop buttons, the pick.

@@ -76,10 +76,14 @@ std::vector<TCommandRow> TMainForm::DialogCommands()
     auto pictureOrNone = [this] {
         return BackgroundNotEmpty() && (!Selection() || dynamic_cast<TBitmapLayer*>(Selection()));
     };
+    // The same, once the command's window exists (read when the rule runs).
+    auto windowAnd = [pictureOrNone](auto*& Window) {
+        return [&Window, pictureOrNone] { return Window != nullptr && pictureOrNone(); };
+    };
     return {
         // Image
-        {"N38", "Brightness / Contrast", "", nullptr, pictureOrNone, {"ToolBar1", 3}},
-        {"N39", "Color Balance", "", nullptr, pictureOrNone, {"ToolBar1", 4}},
+        {"N38", "Brightness / Contrast", "", [this] { N38Click(); }, windowAnd(Brid), {"ToolBar1", 3}},
+        {"N39", "Color Balance", "", [this] { N39Click(); }, windowAnd(Gamma), {"ToolBar1", 4}},
         {"N37", "Image Size", "", nullptr, bgNotEmpty, {"ToolBar1", 1}},
         {"N11", "Canvas Size", "", nullptr, bgNotEmpty},
         {"N72", "Count Image Colors", "", [this] { N72Click(); }, bgNotEmpty},
@@ -103,13 +107,13 @@ std::vector<TCommandRow> TMainForm::DialogCommands()
         // Help
         {"N30", "About", "", [this] { N30Click(); }, [this] { return AboutKVN != nullptr; }},
         // Filters
-        {"N74", "Sharpen", "", nullptr, pictureOrNone},
-        {"N78", "Sharpness...", "", nullptr, pictureOrNone},
-        {"N75", "Soften", "", nullptr, pictureOrNone},
-        {"N76", "Softness...", "", nullptr, pictureOrNone},
+        {"N74", "Sharpen", "", [this] { N74Click(); }, windowAnd(Effect)},
+        {"N78", "Sharpness...", "", [this] { N78Click(); }, windowAnd(Effect)},
+        {"N75", "Soften", "", [this] { N75Click(); }, windowAnd(DeFoc)},
+        {"N76", "Softness...", "", [this] { N76Click(); }, windowAnd(DeFoc)},
         {"N81", "Color Noise", "", nullptr, pictureOrNone},
         {"N82", "Mono Noise", "", nullptr, pictureOrNone},
-        {"N77", "Grayscale", "", nullptr, pictureOrNone},
+        {"N77", "Grayscale", "", [this] { N77Click(); }, pictureOrNone},
         {"N49", "Colorize", "", nullptr, pictureOrNone},
         {"N111", "Sepia", "", nullptr, pictureOrNone},
         {"N50", "Spray", "", nullptr, pictureOrNone},
@@ -123,8 +127,8 @@ std::vector<TCommandRow> TMainForm::DialogCommands()
         {"N84", "Invert Colors", "", nullptr, pictureOrNone},
         {"N124", "Geometry", "", nullptr, pictureOrNone},
         // The tool buttons Sharpen, Soften and Grayscale run the menu items.
-        {"Shar", "Sharpen", "", nullptr, pictureOrNone, {"ToolBar1", 5}, {}, TCheckable::No, "N74"},
-        {"Soft", "Soften", "", nullptr, pictureOrNone, {"ToolBar1", 6}, {}, TCheckable::No, "N75"},
+        {"Shar", "Sharpen", "", nullptr, windowAnd(Effect), {"ToolBar1", 5}, {}, TCheckable::No, "N74"},
+        {"Soft", "Soften", "", nullptr, windowAnd(DeFoc), {"ToolBar1", 6}, {}, TCheckable::No, "N75"},
         {"Monoh", "Grayscale", "", nullptr, pictureOrNone, {"ToolBar1", 7}, {}, TCheckable::No, "N77"},
     };
 }

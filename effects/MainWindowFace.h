@@ -35,6 +35,9 @@ public:
     virtual void ReleaseFlatImage() = 0;
     // The side panel's "Opacity:" of the selected picture layer (0..255).
     virtual int32_t LayerOpacityPosition() = 0;
+    // Moves that gauge; the selected picture layer's master alpha follows it. A window
+    // without the side panel ignores it.
+    virtual void SetLayerOpacityPosition(int32_t /*Value*/) {}
     // Layer count before the text tool opened.
     virtual int32_t LayerCountBeforeText() = 0;
 

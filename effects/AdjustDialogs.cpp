@@ -1,0 +1,430 @@
+#include "effects/AdjustDialogs.h"
+
+#include "effects/Adjustments.h"
+#include "effects/EffectFrame.h"
+#include "effects/MainWindowFace.h"
+#include "effects/ToneFilters.h"
+#include "platform/Forms.h"
+#include "raster/Raster32_RangeBars.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace kv {
+
+namespace {
+
+void CopyPixels(const TBitmap32& Source, TBitmap32& Dest)
+{
+    Dest.SetSize(Source.Width(), Source.Height());
+    if (!Source.IsEmpty())
+        std::copy_n(Source.Bits(), int64_t(Source.Width()) * Source.Height(), Dest.Bits());
+}
+
+TGaugeBar* MakeGauge(QWidget* Owner, int32_t Min, int32_t Max, int32_t Position)
+{
+    auto* Bar = new TGaugeBar(Owner);
+    Bar->SetMax(Max);
+    Bar->SetMin(Min);
+    Bar->SetPosition(Position);
+    Bar->SetShowHandleGrip(true);
+    Bar->setMinimumSize(200, 16);
+    return Bar;
+}
+
+// A gauge's release runs Handler, inside SafeCall like every handler of the event loop.
+void OnRelease(TGaugeBar* Bar, TObject* Sender, std::function<void()> Handler)
+{
+    Bar->OnMouseUp = [Sender, Handler](TObject*, TMouseButton, TShiftState, int32_t, int32_t) {
+        SafeCall(Handler, Sender);
+    };
+}
+
+QHBoxLayout* LabelledRow(QWidget* Owner, const char* Left, QWidget* Control, const char* Right = nullptr)
+{
+    auto* Row = new QHBoxLayout;
+    Row->addWidget(new QLabel(Left, Owner));
+    Row->addWidget(Control, 1);
+    if (Right)
+        Row->addWidget(new QLabel(Right, Owner));
+    return Row;
+}
+
+// The target, or null when there is nothing the commands may change.
+TBitmap32* CommandTarget(IMainForm& Main)
+{
+    TBitmap32* Target = EffectTarget(Main);
+    return Target && !Main.View()->Bitmap()->IsEmpty() ? Target : nullptr;
+}
+
+// While a live dialog is open the side panel shows full opacity; it gets its own value
+// back however the dialog ends.
+class TFullOpacityWhileOpen {
+public:
+    explicit TFullOpacityWhileOpen(IMainForm& Main) : FMain(Main), FOld(Main.LayerOpacityPosition())
+    {
+        if (FOld != 255)
+            FMain.SetLayerOpacityPosition(255);
+    }
+    ~TFullOpacityWhileOpen()
+    {
+        if (FOld != 255)
+            FMain.SetLayerOpacityPosition(FOld);
+    }
+    TFullOpacityWhileOpen(const TFullOpacityWhileOpen&) = delete;
+    TFullOpacityWhileOpen& operator=(const TFullOpacityWhileOpen&) = delete;
+
+private:
+    IMainForm& FMain;
+    int32_t FOld;
+};
+
+void RunLiveDialog(IMainForm& Main, TDialogForm& Dialog)
+{
+    if (!CommandTarget(Main))
+        return;
+    Main.SaveUndoEffect();
+    TFullOpacityWhileOpen Opacity(Main);
+    Dialog.ShowModal();
+}
+
+// The pattern of the filters with a preview: the dialog, its preview undone, and on OK
+// one application on the pixels from before the dialog.
+void RunPreviewDialog(IMainForm& Main, TDialogForm& Dialog, const std::function<void()>& Restore,
+                      const std::function<void()>& Apply)
+{
+    if (!CommandTarget(Main))
+        return;
+    TPreviewBackupGuard Guard(Main);
+    const TModalResult Result = Dialog.ShowModal();
+    Restore();
+    if (Result == mrOk) {
+        Main.SaveUndoEffect();
+        Apply();
+    }
+}
+
+void RunFilter(IMainForm& Main, const std::function<void()>& Apply)
+{
+    if (!CommandTarget(Main))
+        return;
+    TPreviewBackupGuard Guard(Main);
+    Main.SaveUndoEffect();
+    Apply();
+}
+
+} // namespace
+
+// ---- TKeptCopy ----------------------------------------------------------------------
+
+void TKeptCopy::Take(IMainForm& Main)
+{
+    TBitmap32* Target = EffectTarget(Main);
+    FSource = Target;
+    if (Target)
+        CopyPixels(*Target, FPixels);
+    else
+        FPixels.SetSize(0, 0);
+}
+
+void TKeptCopy::Restore(IMainForm& Main)
+{
+    TBitmap32* Target = EffectTarget(Main);
+    if (!Target || Target != FSource)
+        return;
+    CopyPixels(FPixels, *Target);
+    Target->Changed();
+}
+
+void TKeptCopy::Release()
+{
+    FPixels.SetSize(0, 0);
+    FSource = nullptr;
+}
+
+// ---- TBrid --------------------------------------------------------------------------
+
+TBrid::TBrid(QWidget* Owner) : TDialogForm("TBrid", Owner)
+{
+    SetCaption("Brightness / Contrast");
+    SetDialogBorder();
+    GaugeBar1 = MakeGauge(this, -200, 200, 0);
+    GaugeBar2 = MakeGauge(this, -200, 200, 0);
+    OnRelease(GaugeBar1, this, [this] { GaugeBar1Release(); });
+    OnRelease(GaugeBar2, this, [this] { GaugeBar2Release(); });
+    auto* Buttons = new QHBoxLayout;
+    Buttons->addWidget(AddButton("Reset", mrNone, [this] { Button3Click(); }));
+    Buttons->addStretch();
+    Buttons->addWidget(AddButton("OK", mrOk));
+    Buttons->addWidget(AddButton("Cancel", mrCancel));
+    auto* Main = new QVBoxLayout(this);
+    Main->addLayout(LabelledRow(this, "Brightness", GaugeBar1));
+    Main->addLayout(LabelledRow(this, "Contrast", GaugeBar2));
+    Main->addLayout(Buttons);
+}
+
+void TBrid::FormActivate()
+{
+    GaugeBar1->SetPosition(0);
+    GaugeBar2->SetPosition(0);
+    if (MainForm)
+        FKept.Take(*MainForm);
+}
+
+void TBrid::GaugeBar1Release()
+{
+    TBitmap32* Target = MainForm ? EffectTarget(*MainForm) : nullptr;
+    if (!Target)
+        return;
+    FKept.Restore(*MainForm);
+    AdjustBrightness(*Target, GaugeBar1->Position());
+    AdjustContrast(*Target, GaugeBar2->Position());
+    Target->Changed();
+}
+
+void TBrid::GaugeBar2Release()
+{
+    TBitmap32* Target = MainForm ? EffectTarget(*MainForm) : nullptr;
+    if (!Target)
+        return;
+    FKept.Restore(*MainForm);
+    AdjustContrast(*Target, GaugeBar2->Position());
+    AdjustBrightness(*Target, GaugeBar1->Position());
+    Target->Changed();
+}
+
+void TBrid::Button3Click()
+{
+    GaugeBar1->SetPosition(0);
+    GaugeBar2->SetPosition(0);
+    if (MainForm)
+        FKept.Restore(*MainForm);
+}
+
+void TBrid::FormClose()
+{
+    if (ModalResult() != mrOk && MainForm)
+        FKept.Restore(*MainForm);
+    FKept.Release();
+}
+
+// ---- TGamma -------------------------------------------------------------------------
+
+TGamma::TGamma(QWidget* Owner) : TDialogForm("TGamma", Owner)
+{
+    SetCaption("Color Balance");
+    SetDialogBorder();
+    GaugeBar1 = MakeGauge(this, -50, 50, 0);
+    GaugeBar2 = MakeGauge(this, -50, 50, 0);
+    GaugeBar3 = MakeGauge(this, -50, 50, 0);
+    for (TGaugeBar* Bar : {GaugeBar1, GaugeBar2, GaugeBar3})
+        OnRelease(Bar, this, [this] { BalanceChange(); });
+    auto* Balance = new QGroupBox("Set Color Balance", this);
+    auto* BalanceRows = new QVBoxLayout(Balance);
+    BalanceRows->addLayout(LabelledRow(Balance, "Red", GaugeBar1, "Cyan"));
+    BalanceRows->addLayout(LabelledRow(Balance, "Green", GaugeBar2, "Magenta"));
+    BalanceRows->addLayout(LabelledRow(Balance, "Blue", GaugeBar3, "Yellow"));
+    auto* Quality = new QGroupBox("Quality", this);
+    Speed = new QRadioButton("Best Speed", Quality);
+    Qval = new QRadioButton("Best Quality", Quality);
+    Speed->setChecked(true);
+    auto* QualityRow = new QHBoxLayout(Quality);
+    QualityRow->addWidget(Speed);
+    QualityRow->addWidget(Qval);
+    for (QRadioButton* Radio : {Speed, Qval})
+        connect(Radio, &QRadioButton::clicked, this, [this] { SafeCall([this] { BalanceChange(); }, this); });
+    auto* Buttons = new QHBoxLayout;
+    Buttons->addWidget(AddButton("Reset", mrNone, [this] { Button3Click(); }));
+    Buttons->addStretch();
+    Buttons->addWidget(AddButton("OK", mrOk));
+    Buttons->addWidget(AddButton("Cancel", mrCancel));
+    auto* Main = new QVBoxLayout(this);
+    Main->addWidget(Balance);
+    Main->addWidget(Quality);
+    Main->addLayout(Buttons);
+}
+
+void TGamma::FormActivate()
+{
+    for (TGaugeBar* Bar : {GaugeBar1, GaugeBar2, GaugeBar3})
+        Bar->SetPosition(0);
+    if (MainForm)
+        FKept.Take(*MainForm);
+}
+
+void TGamma::BalanceChange()
+{
+    TBitmap32* Target = MainForm ? EffectTarget(*MainForm) : nullptr;
+    if (!Target)
+        return;
+    FKept.Restore(*MainForm);
+    const int32_t R = GaugeBar1->Position(), G = GaugeBar2->Position(), B = GaugeBar3->Position();
+    if (Speed->isChecked())
+        ColorBalanceSpeed(*Target, R, G, B);
+    else
+        ColorBalanceQuality(*Target, R, G, B);
+    Target->Changed();
+}
+
+void TGamma::Button3Click()
+{
+    for (TGaugeBar* Bar : {GaugeBar1, GaugeBar2, GaugeBar3})
+        Bar->SetPosition(0);
+    if (MainForm)
+        FKept.Restore(*MainForm);
+}
+
+void TGamma::FormClose()
+{
+    if (ModalResult() != mrOk && MainForm)
+        FKept.Restore(*MainForm);
+    FKept.Release();
+}
+
+// ---- TEffect and TDeFoc -------------------------------------------------------------
+
+namespace {
+
+QHBoxLayout* PreviewButtons(TDialogForm* Form, std::function<void()> Cancel, std::function<void()> Preview)
+{
+    auto* Buttons = new QHBoxLayout;
+    Buttons->addWidget(Form->AddButton("Preview", mrNone, std::move(Preview)));
+    Buttons->addStretch();
+    Buttons->addWidget(Form->AddButton("OK", mrOk));
+    Buttons->addWidget(Form->AddButton("Cancel", mrCancel, std::move(Cancel)));
+    return Buttons;
+}
+
+} // namespace
+
+TEffect::TEffect(QWidget* Owner) : TDialogForm("TEffect", Owner)
+{
+    SetCaption("Sharpness");
+    SetDialogBorder();
+    Value = MakeGauge(this, 2, 5, 2);
+    auto* Main = new QVBoxLayout(this);
+    Main->addWidget(Value);
+    Main->addLayout(PreviewButtons(
+        this, [this] { Button2Click(); }, [this] { Button3Click(); }));
+}
+
+void TEffect::Button2Click()
+{
+    if (MainForm)
+        RestorePreviewBackup(*MainForm);
+}
+
+void TEffect::Button3Click()
+{
+    if (!MainForm)
+        return;
+    Button2Click();
+    SharpenBitmap(*MainForm, Value->Position());
+}
+
+TDeFoc::TDeFoc(QWidget* Owner) : TDialogForm("TDeFoc", Owner)
+{
+    SetCaption("Softness");
+    SetDialogBorder();
+    Value = MakeGauge(this, 1, 100, 1);
+    Ras = new QCheckBox("Soft Focus", this);
+    auto* Main = new QVBoxLayout(this);
+    Main->addWidget(Value);
+    Main->addWidget(Ras);
+    Main->addLayout(PreviewButtons(
+        this, [this] { Button2Click(); }, [this] { Button3Click(); }));
+}
+
+void TDeFoc::Button2Click()
+{
+    if (MainForm)
+        RestorePreviewBackup(*MainForm);
+}
+
+void TDeFoc::Button3Click()
+{
+    if (!MainForm)
+        return;
+    Button2Click();
+    SoftenBitmap(*MainForm, Value->Position(), Ras->isChecked() ? TSoftFocus::On : TSoftFocus::Off);
+}
+
+// ---- The filters in the frame -------------------------------------------------------
+
+void SharpenBitmap(IMainForm& Main, int32_t Alpha)
+{
+    RunEffectFrame(Main, [Alpha](TBitmap& First, TBitmap& Second) {
+        Convolve3x3(First, Second, float(Alpha));
+        return TEffectResult::Second;
+    });
+}
+
+void SoftenBitmap(IMainForm& Main, int32_t Value, TSoftFocus Focus)
+{
+    RunEffectFrame(Main, [Value, Focus](TBitmap& First, TBitmap&) {
+        if (Focus == TSoftFocus::On)
+            DiagonalBlur(First, Value);
+        else
+            RepeatBlur(First, Value);
+        return TEffectResult::First;
+    });
+}
+
+void GrayscaleBitmap(IMainForm& Main)
+{
+    RunEffectFrame(Main, [](TBitmap& First, TBitmap&) {
+        GrayScale(First);
+        return TEffectResult::First;
+    });
+}
+
+// ---- The commands -------------------------------------------------------------------
+
+void RunBrightnessContrast(IMainForm& Main, TBrid& Brid) { RunLiveDialog(Main, Brid); }
+
+void RunColorBalance(IMainForm& Main, TGamma& Gamma) { RunLiveDialog(Main, Gamma); }
+
+void RunSharpen(IMainForm& Main, TEffect& Effect)
+{
+    RunFilter(Main, [&] {
+        Effect.Value->SetPosition(5);
+        SharpenBitmap(Main, 5);
+    });
+}
+
+void RunSharpness(IMainForm& Main, TEffect& Effect)
+{
+    RunPreviewDialog(
+        Main, Effect, [&] { Effect.Button2Click(); }, [&] { SharpenBitmap(Main, Effect.Value->Position()); });
+}
+
+void RunSoften(IMainForm& Main, TDeFoc& DeFoc)
+{
+    RunFilter(Main, [&] {
+        DeFoc.Value->SetPosition(1);
+        DeFoc.Ras->setChecked(true);
+        SoftenBitmap(Main, 1, TSoftFocus::On);
+    });
+}
+
+void RunSoftness(IMainForm& Main, TDeFoc& DeFoc)
+{
+    RunPreviewDialog(
+        Main, DeFoc, [&] { DeFoc.Button2Click(); },
+        [&] {
+            SoftenBitmap(Main, DeFoc.Value->Position(), DeFoc.Ras->isChecked() ? TSoftFocus::On : TSoftFocus::Off);
+        });
+}
+
+void RunGrayscale(IMainForm& Main)
+{
+    RunFilter(Main, [&] { GrayscaleBitmap(Main); });
+}
+
+} // namespace kv

@@ -1,0 +1,110 @@
+// The tone dialogs and commands of the Image and Filters menus: Brightness / Contrast and
+// Color Balance change the target live from a kept copy; Sharpness and Softness preview
+// through the effect frame. The main window's handlers call the Run... bodies here.
+#pragma once
+
+#include "platform/DialogForm.h"
+#include "raster/Raster32.h"
+
+class QCheckBox;
+class QRadioButton;
+
+namespace kv {
+
+class IMainForm;
+class TGaugeBar;
+
+// The target's pixels as a live dialog found them, kept exactly (all four bytes) and put
+// back exactly; the target keeps its own draw mode and master alpha.
+class TKeptCopy {
+public:
+    void Take(IMainForm& Main);
+    // Back into the target it was taken from, while that is still the target.
+    void Restore(IMainForm& Main);
+    void Release();
+
+private:
+    TBitmap32 FPixels;
+    const TBitmap32* FSource = nullptr; // compared, never dereferenced
+};
+
+// "Brightness / Contrast": the two steps run in the order of the gauge released last.
+class TBrid : public TDialogForm {
+public:
+    explicit TBrid(QWidget* Owner = nullptr);
+    IMainForm* MainForm = nullptr;
+    TGaugeBar* GaugeBar1 = nullptr; // brightness, -200..200
+    TGaugeBar* GaugeBar2 = nullptr; // contrast, -200..200
+    void GaugeBar1Release();
+    void GaugeBar2Release();
+    void Button3Click(); // Reset
+
+protected:
+    void FormActivate() override;
+    void FormClose() override;
+
+private:
+    TKeptCopy FKept;
+};
+
+// "Color Balance": each change restores the target and applies the three amounts again.
+class TGamma : public TDialogForm {
+public:
+    explicit TGamma(QWidget* Owner = nullptr);
+    IMainForm* MainForm = nullptr;
+    TGaugeBar* GaugeBar1 = nullptr; // red - cyan, -50..50
+    TGaugeBar* GaugeBar2 = nullptr; // green - magenta
+    TGaugeBar* GaugeBar3 = nullptr; // blue - yellow
+    QRadioButton* Speed = nullptr;  // "Best Speed"
+    QRadioButton* Qval = nullptr;   // "Best Quality"
+    // A gauge released or a radio button clicked.
+    void BalanceChange();
+    void Button3Click(); // Reset
+
+protected:
+    void FormActivate() override;
+    void FormClose() override;
+
+private:
+    TKeptCopy FKept;
+};
+
+// "Sharpness": Value 2..5 is the sharpen's Alpha.
+class TEffect : public TDialogForm {
+public:
+    explicit TEffect(QWidget* Owner = nullptr);
+    IMainForm* MainForm = nullptr;
+    TGaugeBar* Value = nullptr;
+    void Button2Click(); // undoes a preview
+    void Button3Click(); // Preview
+};
+
+// "Softness": Value 1..100; with "Soft Focus" one blur at that distance, else Value + 1
+// passes at distance 3.
+class TDeFoc : public TDialogForm {
+public:
+    explicit TDeFoc(QWidget* Owner = nullptr);
+    IMainForm* MainForm = nullptr;
+    TGaugeBar* Value = nullptr;
+    QCheckBox* Ras = nullptr; // "Soft Focus"
+    void Button2Click();
+    void Button3Click();
+};
+
+// The frame around each filter, on the current target.
+void SharpenBitmap(IMainForm& Main, int32_t Alpha);
+enum class TSoftFocus : uint8_t { Off, On };
+void SoftenBitmap(IMainForm& Main, int32_t Value, TSoftFocus Focus);
+void GrayscaleBitmap(IMainForm& Main);
+
+// The commands. Each does nothing when the selection is no picture layer or the
+// background is empty, and leaves PreviewBackup empty however it ends.
+void RunBrightnessContrast(IMainForm& Main, TBrid& Brid);
+void RunColorBalance(IMainForm& Main, TGamma& Gamma);
+void RunSharpen(IMainForm& Main, TEffect& Effect);
+void RunSharpness(IMainForm& Main, TEffect& Effect);
+void RunSoften(IMainForm& Main, TDeFoc& DeFoc);
+void RunSoftness(IMainForm& Main, TDeFoc& DeFoc);
+void RunGrayscale(IMainForm& Main);
+
+} // namespace kv

@@ -5,6 +5,7 @@
 #include "effects/CompressUnit.h"
 #include "effects/GifTypeUnit.h"
 #include "effects/NewImageUnit.h"
+#include "effects/PrintRaster32.h"
 #include "effects/SmallWindows.h"
 #include "effects/TexturUnit.h"
 
@@ -44,6 +45,8 @@ void CreateApplicationForms(TMainForm& Main)
     Main.BackLa->MainForm = &Main;
     Main.SimpleLayerDialog = [&Main] { Main.BackLa->ShowModal(); };
     Main.Full = new TFull(&Main);
+    Main.KVNPrint = new TKVNPrint(&Main);
+    Main.KVNPrint->MainForm = &Main;
     Main.AboutKVN = new TAboutKVN(&Main);
     Main.STC = new TSTC(&Main);
     WireTransparentColorTool(Main, *Main.STC);

@@ -58,12 +58,24 @@ void TPrinterCanvas::StretchDraw(const TRect& Dest, const TPixels32View& Picture
     const double x1 = std::min<double>(Dest.Right, FPageWidth), y1 = std::min<double>(Dest.Bottom, FPageHeight);
     if (x1 <= x0 || y1 <= y0)
         return;
+    // Whole picture pixels that cover the visible part, and where they land; the clip cuts
+    // what reaches past the page. The device is handed at most the pixels that show.
     const double sx = Picture.Width / dw, sy = Picture.Height / dh;
-    const QRectF source((x0 - Dest.Left) * sx, (y0 - Dest.Top) * sy, (x1 - x0) * sx, (y1 - y0) * sy);
-    // The picture's own memory, not a copy: the device scales what it is given.
-    const QImage image(reinterpret_cast<const uchar*>(Picture.Bits), Picture.Width, Picture.Height,
+    const int32_t px0 = std::clamp(int32_t(std::floor((x0 - Dest.Left) * sx)), 0, Picture.Width - 1);
+    const int32_t py0 = std::clamp(int32_t(std::floor((y0 - Dest.Top) * sy)), 0, Picture.Height - 1);
+    const int32_t px1 = std::clamp(int32_t(std::ceil((x1 - Dest.Left) * sx)), px0 + 1, Picture.Width);
+    const int32_t py1 = std::clamp(int32_t(std::ceil((y1 - Dest.Top) * sy)), py0 + 1, Picture.Height);
+    const QRectF target(Dest.Left + px0 / sx, Dest.Top + py0 / sy, (px1 - px0) / sx, (py1 - py0) / sy);
+    // The picture is read in place; only a part that shows is copied out of it.
+    const QImage whole(reinterpret_cast<const uchar*>(Picture.Bits), Picture.Width, Picture.Height,
                        qsizetype(Picture.Width) * 4, QImage::Format_ARGB32);
-    FPainter.drawImage(QRectF(x0, y0, x1 - x0, y1 - y0), image, source);
+    const QImage part = px0 == 0 && py0 == 0 && px1 == Picture.Width && py1 == Picture.Height
+                            ? whole
+                            : whole.copy(px0, py0, px1 - px0, py1 - py0);
+    FPainter.save();
+    FPainter.setClipRect(QRectF(x0, y0, x1 - x0, y1 - y0));
+    FPainter.drawImage(target, part);
+    FPainter.restore();
 }
 
 // ---- Printer --------------------------------------------------------------------------

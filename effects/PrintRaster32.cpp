@@ -217,7 +217,12 @@ void TKVNPrint::FormActivate()
     ShowZoom();
 }
 
-void TKVNPrint::FormClose() { ClearLayers(); }
+void TKVNPrint::FormClose()
+{
+    ClearLayers();
+    // An A4 page is some 130 MB; each activation draws it again anyway.
+    PrintView->Bitmap()->SetSize(0, 0);
+}
 
 void TKVNPrint::ClearLayers()
 {

@@ -62,6 +62,10 @@ private:
     TNotifyEvent FSaved;
 };
 
+// The field's number held within its range: typed text is only checked when the edit
+// loses the focus, and the layer must never take a size past the maximum.
+Extended FieldValue(TKvSpinEdit* Edit) { return Edit->CheckValue(Edit->Value()); }
+
 int32_t ClampToInt32(int64_t Value)
 {
     return int32_t(
@@ -347,8 +351,8 @@ void TKVNPrint::CorrectSize()
     if (!FLayer)
         return;
     TSingleRect r = FLayer->Placement();
-    r.Right = float(double(r.Left) + UnitsToPixels(double(ImageWidth->Value()), Unit()));
-    r.Bottom = float(double(r.Top) + UnitsToPixels(double(ImageHeight->Value()), Unit()));
+    r.Right = float(double(r.Left) + UnitsToPixels(double(FieldValue(ImageWidth)), Unit()));
+    r.Bottom = float(double(r.Top) + UnitsToPixels(double(FieldValue(ImageHeight)), Unit()));
     FLayer->SetPlacement(r);
     SetSelection(FLayer);
 }
@@ -358,7 +362,7 @@ void TKVNPrint::ImageWidthChange()
     {
         TDetachedChange keep(ImageHeight);
         if (propos->isChecked())
-            ImageHeight->SetValue(ImageWidth->Value() / Extended(PictureAspect()));
+            ImageHeight->SetValue(FieldValue(ImageWidth) / Extended(PictureAspect()));
     }
     CorrectSize();
 }
@@ -368,7 +372,7 @@ void TKVNPrint::ImageHeightChange()
     {
         TDetachedChange keep(ImageWidth);
         if (propos->isChecked())
-            ImageWidth->SetValue(ImageHeight->Value() * Extended(PictureAspect()));
+            ImageWidth->SetValue(FieldValue(ImageHeight) * Extended(PictureAspect()));
     }
     CorrectSize();
 }

@@ -407,3 +407,16 @@ TEST_F(PrintDialogTest, OptionsFollowThePrinterSetup)
     EXPECT_EQ(Dialog->PrintView->Layers()->Count(), 0);
     EXPECT_EQ(Dialog->PictureLayer(), nullptr);
 }
+
+TEST_F(PrintDialogTest, TheLargestSizePrintsOnlyWhatShows)
+{
+    // 30000 inches is 17 million page pixels a side: no page-sized copy is ever made.
+    Dialog->Mera->setCurrentIndex(1);
+    Dialog->MeraChange();
+    Dialog->ImageWidth->SetText("99999"); // held at the maximum
+    EXPECT_NEAR(Location().Right - Location().Left, 30000 * PagePixelsPerInch, 2);
+    Dialog->PressButtonFor(mrOk);
+    EXPECT_EQ(Dialog->Prog->value(), 5);
+    ASSERT_TRUE(fs::exists(Pdf));
+    EXPECT_LT(fs::file_size(Pdf), 64u * 1024);
+}

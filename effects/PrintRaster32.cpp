@@ -151,6 +151,11 @@ TKVNPrint::TKVNPrint(QWidget* Owner) : TDialogForm("TKVNPrint", Owner)
     main->addLayout(top);
     main->addLayout(buttons);
 
+    ConnectHandlers();
+}
+
+void TKVNPrint::ConnectHandlers()
+{
     auto safe = [this](void (TKVNPrint::*Handler)()) {
         return [this, Handler] { SafeCall([&] { (this->*Handler)(); }, this); };
     };
@@ -161,8 +166,8 @@ TKVNPrint::TKVNPrint(QWidget* Owner) : TDialogForm("TKVNPrint", Owner)
         connect(r, &QRadioButton::clicked, this, safe(&TKVNPrint::PresetClick));
     connect(Fill, &QRadioButton::clicked, this, safe(&TKVNPrint::FillClick));
     connect(Mera, &QComboBox::activated, this, safe(&TKVNPrint::MeraChange));
-    ImageWidth->OnChange = [this](TObject*) { ImageWidthChange(); };
-    ImageHeight->OnChange = [this](TObject*) { ImageHeightChange(); };
+    ImageWidth->OnChange = [this](TObject*) { SafeCall([this] { ImageWidthChange(); }, this); };
+    ImageHeight->OnChange = [this](TObject*) { SafeCall([this] { ImageHeightChange(); }, this); };
     // Only the user's edits zoom; the code writes the text under a signal blocker.
     connect(ScaleCombo->lineEdit(), &QLineEdit::textEdited, this, safe(&TKVNPrint::ScaleComboChange));
     connect(ScaleCombo, &QComboBox::activated, this, safe(&TKVNPrint::ScaleComboChange));

@@ -79,6 +79,7 @@ protected:
     void FormClose() override;
 
 private:
+    void ConnectHandlers();
     void ClearLayers();
     void MakePictureLayer(const TSingleRect& Location);
     void ShowSize(const TSingleRect& Location);

@@ -289,6 +289,7 @@ TEST_F(PrintDialogTest, TypedSizesFollowTheProportion)
     EXPECT_NEAR(r.Right - r.Left, 5757.4, 0.01);
     EXPECT_NEAR(r.Bottom - r.Top, 2878.7, 0.01);
     EXPECT_EQ(Dialog->RubberBand()->Target(), Dialog->PictureLayer());
+    ExpectRect(Dialog->RubberBand()->Placement(), r.Left, r.Top, r.Right, r.Bottom); // the band follows
     // Without Keep Proportion the other field stays.
     Dialog->propos->setChecked(false);
     Dialog->ImageHeight->SetText("1");

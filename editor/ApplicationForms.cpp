@@ -6,6 +6,7 @@
 #include "effects/CompressUnit.h"
 #include "effects/GifTypeUnit.h"
 #include "effects/NewImageUnit.h"
+#include "effects/PrintRaster32.h"
 #include "effects/SmallWindows.h"
 #include "effects/TexturUnit.h"
 
@@ -53,6 +54,8 @@ void CreateApplicationForms(TMainForm& Main)
     Main.Effect->MainForm = &Main;
     Main.DeFoc = new TDeFoc(&Main);
     Main.DeFoc->MainForm = &Main;
+    Main.KVNPrint = new TKVNPrint(&Main);
+    Main.KVNPrint->MainForm = &Main;
     Main.AboutKVN = new TAboutKVN(&Main);
     Main.STC = new TSTC(&Main);
     WireTransparentColorTool(Main, *Main.STC);

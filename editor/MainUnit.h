@@ -41,6 +41,7 @@ class TFull;
 class TGamma;
 class TGifType;
 class TImagingIO;
+class TKVNPrint;
 class TNewImageForm;
 class TSTC;
 } // namespace kv
@@ -389,6 +390,8 @@ public:
     bool N3Click();                                         // File > Save As; true when a file was written
     bool AskSaveAsName(std::string& Name, int32_t& Filter); // Save As: the final name, agreed to
     void N62Click();                                        // File > Printer Setup
+    void N70Click();                                        // File > Print
+    TKVNPrint* KVNPrint = nullptr;                          // "Print", made by the entry point
     void FitAfterOpen();
     // The name Save writes to: the open dialog's, else the save dialog's.
     std::string CurrentFileName() const;

@@ -9,6 +9,7 @@
 #include "effects/CompressUnit.h"
 #include "effects/GifTypeUnit.h"
 #include "effects/NewImageUnit.h"
+#include "effects/PrintRaster32.h"
 #include "formats/KvGIF.h"
 #include "platform/Forms.h"
 
@@ -76,7 +77,12 @@ std::vector<TCommandRow> TMainForm::FileCommands()
          {"ToolBar5", 2, QStyle::SP_DialogSaveButton}},
         {"N3", "Save As...", "", [this] { N3Click(); }, [this] { return FSaveAsAllowed && BackgroundNotEmpty(); }},
         {"N62", "Printer Setup", "", [this] { N62Click(); }},
-        {"N70", "Print", "Ctrl+P", nullptr, [this] { return BackgroundNotEmpty(); }, {"ToolBar5", 3}},
+        {"N70",
+         "Print",
+         "Ctrl+P",
+         [this] { N70Click(); },
+         [this] { return KVNPrint != nullptr && BackgroundNotEmpty(); },
+         {"ToolBar5", 3}},
     };
 }
 
@@ -437,6 +443,23 @@ bool TMainForm::N3Click()
 }
 
 void TMainForm::N62Click() { PrinterSetupDialog1->Execute(); }
+
+void TMainForm::N70Click()
+{
+    if (!KVNPrint)
+        return;
+    // The dialog prints the flattened render; it goes however the dialog ends.
+    struct TFlatRelease {
+        TMainForm& Main;
+        ~TFlatRelease()
+        {
+            Main.ReleaseFlatImage();
+            Main.ImgView->Invalidate();
+        }
+    } release{*this};
+    RenderFlattened();
+    KVNPrint->ShowModal();
+}
 
 void TMainForm::SetFileStatus(const std::string& FileName, bool WithSize)
 {

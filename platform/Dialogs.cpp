@@ -1,5 +1,6 @@
 #include "platform/Dialogs.h"
 
+#include "platform/Printers.h"
 #include "platform/QtBridge.h"
 
 #include <QApplication>
@@ -173,9 +174,19 @@ TDialogAnswer RealDialog(const TDialogRequest& R)
     }
     case dkPrint:
     case dkPrinterSetup: {
-        QPrinter printer;
-        QPrintDialog d(&printer);
-        a.Result = d.exec() == QDialog::Accepted ? mrOk : mrCancel;
+        // Qt's dialog changes the one printer itself; the answer reads its choices back.
+        TPrinter* printer = Printer();
+        QPrintDialog d(printer->Handle());
+        if (R.Kind == dkPrinterSetup)
+            d.setOption(QAbstractPrintDialog::PrintPageRange, false);
+        if (d.exec() != QDialog::Accepted)
+            return a;
+        printer->TakeDialogChoices();
+        a.Result = mrOk;
+        a.PrinterIndex = printer->PrinterIndex();
+        a.Orientation = printer->Orientation();
+        a.Copies = printer->Copies();
+        a.FileName = printer->PdfFileName();
         return a;
     }
     case dkModalForm: return a; // ShowModalForm runs the form itself
@@ -376,18 +387,36 @@ bool TFontDialog::Execute()
     return true;
 }
 
-bool TPrintDialog::Execute()
+// The printer takes the answer's choices; a choice outside the printer list is refused
+// by the printer with its message.
+static bool AskPrinterDialog(TDialogKind Kind)
 {
+    TPrinter* printer = Printer();
+    printer->Printers();
     TDialogRequest r;
-    r.Kind = dkPrint;
-    return AskDialog(r).Result == mrOk;
+    r.Kind = Kind;
+    TDialogAnswer a = AskDialog(r);
+    if (a.Result != mrOk)
+        return false;
+    if (a.PrinterIndex >= 0)
+        printer->SetPrinterIndex(a.PrinterIndex);
+    if (a.Orientation == poPortrait || a.Orientation == poLandscape)
+        printer->SetOrientation(TPrinterOrientation(a.Orientation));
+    if (a.Copies > 0)
+        printer->SetCopies(a.Copies);
+    if (printer->IsPdfPrinter() && !a.FileName.empty())
+        printer->SetPdfFileName(a.FileName);
+    return true;
 }
 
-bool TPrinterSetupDialog::Execute()
+bool TPrintDialog::Execute()
 {
-    TDialogRequest r;
-    r.Kind = dkPrinterSetup;
-    return AskDialog(r).Result == mrOk;
+    if (!AskPrinterDialog(dkPrint))
+        return false;
+    Copies = Printer()->Copies();
+    return true;
 }
+
+bool TPrinterSetupDialog::Execute() { return AskPrinterDialog(dkPrinterSetup); }
 
 } // namespace kv

@@ -80,6 +80,11 @@ struct TDialogAnswer {
     int32_t FontHeight = 0;
     TFontStyles FontStyle = 0;
     TColor FontColor = clBlack;
+    // Printer set-up and print dialogs: what the printer object takes on OK (-1 and 0:
+    // unchanged). The PDF printer's file comes in FileName.
+    int32_t PrinterIndex = -1;
+    int32_t Orientation = -1; // TPrinterOrientation
+    int32_t Copies = 0;
 };
 
 using TDialogAnswerer = std::function<TDialogAnswer(const TDialogRequest&)>;
@@ -159,9 +164,10 @@ private:
     std::unique_ptr<TFont> FFont;
 };
 
+// Both act on the program's printer object (Printer()): what the user chose stays chosen.
 class TPrintDialog : public TPersistent {
 public:
-    int32_t Copies = 1;
+    int32_t Copies = 1; // the printer's copies after OK
     bool Execute();
     std::string ClassName() const override { return "TPrintDialog"; }
 };

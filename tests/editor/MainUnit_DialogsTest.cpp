@@ -507,16 +507,18 @@ TEST_F(MainDialogsTest, CommandsWithTheirWindowsAreEnabledAndLaterOnesStayOff)
 {
     Open(Solid("src.bmp", 10, 10, 0xFF000000));
     Form->UpdateCommandEnabling();
-    for (const char* n : {"N3", "Save1", "N72", "N34", "N112", "N115", "N120", "N30", "N38", "N74", "Shar"})
+    for (const char* n : {"N3", "Save1", "N72", "N34", "N112", "N115", "N120", "N30", "N38", "N74", "Shar", "N70"})
         EXPECT_TRUE(Enabled(n)) << n;
-    for (const char* n : {"N70", "N37", "N11", "N122", "N13", "N124"})
+    for (const char* n : {"N37", "N11", "N122", "N13", "N124"})
         EXPECT_FALSE(Enabled(n)) << n;
     // Without their windows the window commands stay off.
     Form->Full = nullptr;
     Form->AboutKVN = nullptr;
+    Form->KVNPrint = nullptr;
     Form->UpdateCommandEnabling();
     EXPECT_FALSE(Enabled("N34"));
     EXPECT_FALSE(Enabled("N30"));
+    EXPECT_FALSE(Enabled("N70"));
     // An empty background turns off all but Load From File.
     Bg()->SetSize(0, 0);
     Form->UpdateCommandEnabling();
@@ -690,8 +692,9 @@ TEST_F(MainDialogsTest, WindowsComeInTheirFixedOrderAndAreTheOnesTheCommandsUse)
     for (QObject* child : Form->children())
         if (auto* form = dynamic_cast<TDialogForm*>(child))
             order.push_back(form->Name());
-    EXPECT_EQ(order, (std::vector<std::string>{"TNewImageForm", "TGifType", "TCompress", "TGamma", "TBackLa", "TBrid",
-                                               "TFull", "TEffect", "TDeFoc", "TAboutKVN", "TSTC", "TTextur"}));
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"TNewImageForm", "TGifType", "TCompress", "TGamma", "TBackLa", "TBrid", "TFull",
+                                        "TEffect", "TDeFoc", "TKVNPrint", "TAboutKVN", "TSTC", "TTextur"}));
     EXPECT_EQ(Form->Compress->PARY, Form->PARY.get());
     auto count = [this](auto* Probe) {
         using T = std::remove_pointer_t<decltype(Probe)>;

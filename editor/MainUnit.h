@@ -33,6 +33,7 @@ namespace kv {
 struct TCommandRow;
 class TAboutKVN;
 class TBackLa;
+class TTexter;
 class TCompress;
 class TFull;
 class TGifType;
@@ -526,6 +527,7 @@ public:
     // point; the main window, their Qt parent, owns them.
     TBackLa* BackLa = nullptr;
     TSTC* STC = nullptr;
+    TTexter* Texter = nullptr; // behind TextDialog
 
 private:
     // Called once from the constructor: side-panel wiring, the crop buttons, the pick.

@@ -4,6 +4,7 @@
 #include "platform/QtBridge.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -128,8 +129,20 @@ bool TRichEdit::WordWrap() const { return lineWrapMode() != QTextEdit::NoWrap; }
 
 void TRichEdit::SetWordWrap(bool Value) { setLineWrapMode(Value ? QTextEdit::WidgetWidth : QTextEdit::NoWrap); }
 
+void TRichEdit::SyncWrapWidth()
+{
+    // A hidden edit gets its resize events only when shown: lay it out at the width its
+    // viewport will have (the vertical bar is always there), as the shown edit does.
+    if (!WordWrap() || isVisible())
+        return;
+    const int width = std::max(1, maximumViewportSize().width() - verticalScrollBar()->sizeHint().width());
+    if (int(document()->pageSize().width()) != width)
+        document()->setPageSize(QSizeF(width, -1));
+}
+
 std::vector<TDisplayLine> TRichEdit::DisplayLines()
 {
+    SyncWrapWidth();
     std::vector<TDisplayLine> lines;
     QAbstractTextDocumentLayout* layout = document()->documentLayout();
     int32_t paragraph = 0;

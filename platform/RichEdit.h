@@ -64,6 +64,7 @@ public:
 
 private:
     void ApplyFont();
+    void SyncWrapWidth();
     std::unique_ptr<TFont> FFont;
     TColor FColor = clWhite;
 };

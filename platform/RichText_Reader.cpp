@@ -219,8 +219,10 @@ void TRtfReader::ControlSymbol(char C)
     case '\'': {
         const int32_t hi = FPos < FIn.size() ? HexValue(FIn[FPos]) : -1;
         const int32_t lo = FPos + 1 < FIn.size() ? HexValue(FIn[FPos + 1]) : -1;
-        if (hi < 0 || lo < 0)
+        if (hi < 0 || lo < 0) {
+            FPos += hi < 0 ? 0 : 1; // a broken escape shows nothing
             return;
+        }
         FPos += 2;
         ByteChar(uint8_t(hi * 16 + lo));
         return;

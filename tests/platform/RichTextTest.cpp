@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
 using namespace kv;
@@ -134,4 +136,39 @@ TEST(RichText, PlainTextIsUtf8WithCrLfAndReadsEitherEncoding)
     EXPECT_EQ(DecodePlainText("\xCF\xF0\xE8\xE2\xE5\xF2\r\n\xB8\xB9"), (L{"Привет", "ё№"}));
     // Overlong forms are not UTF-8 either.
     EXPECT_EQ(DecodePlainText("\xC0\xAF"), (L{"АЇ"}));
+}
+
+TEST(RichText, LibreOfficeFilesRead)
+{
+    auto read = [](const char* Name) {
+        std::ifstream in(std::string(KV_TEST_DATA) + "/rtffiles/" + Name, std::ios::binary);
+        return ReadRtf(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    };
+    const TRtfDocument styles = read("styles.rtf");
+    EXPECT_EQ(TextOf(styles), "Plain bold and italic and underlined.|Centred large|Red on the right");
+    ASSERT_EQ(styles.Paragraphs.size(), 3u);
+    const std::vector<TRtfRun>& first = styles.Paragraphs[0].Runs;
+    ASSERT_EQ(first.size(), 7u);
+    EXPECT_EQ(first[1].Text, "bold");
+    EXPECT_EQ(first[1].Format.Style, fsBold);
+    EXPECT_EQ(first[3].Format.Style, fsItalic);
+    EXPECT_EQ(first[5].Format.Style, fsUnderline);
+    EXPECT_EQ(first[0].Format.FontName, "Liberation Serif");
+    EXPECT_EQ(styles.Paragraphs[1].Align, raCenter);
+    EXPECT_EQ(styles.Paragraphs[1].Runs[0].Format.HalfPoints, 40);
+    EXPECT_EQ(styles.Paragraphs[1].Runs[0].Format.FontName, "Liberation Sans");
+    EXPECT_EQ(styles.Paragraphs[2].Align, raRight);
+    EXPECT_EQ(styles.Paragraphs[2].Runs[0].Format.Color, RGB(255, 0, 0));
+
+    const TRtfDocument russian = read("russian.rtf");
+    EXPECT_EQ(TextOf(russian),
+              "Привет, мир!|Съешь же ещё этих мягких французских булок, да выпей чаю.|Ёжик № 5");
+    const TRtfAlign aligns[] = {raCenter, raLeft, raRight};
+    const TFontStyles styleOf[] = {fsBold, 0, fsItalic};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(russian.Paragraphs[i].Align, aligns[i]);
+        EXPECT_EQ(russian.Paragraphs[i].Runs[0].Format.Style, styleOf[i]);
+    }
+
+    EXPECT_EQ(TextOf(read("plain.rtf")), "Line one|\tTabbed line|Вторая строка");
 }

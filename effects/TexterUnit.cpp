@@ -10,7 +10,6 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPixmap>
-#include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -221,30 +220,33 @@ QToolButton* TTexter::AddTool(const std::string& Hint, TTexterIcon Icon, void (T
     b->setIcon(DrawnIcon(Icon));
     b->setToolTip(QString::fromStdString(Hint));
     b->setAutoRaise(true);
+    b->setIconSize(QSize(16, 16));
     b->setFixedSize(24, 24);
     b->setCheckable(Kind == tkCheck);
     if (Handler)
         connect(b, &QToolButton::clicked, this,
                 [this, Handler] { SafeCall([this, Handler] { (this->*Handler)(); }, this); });
-    ToolBar1->addWidget(b);
+    ToolBar1->layout()->addWidget(b);
     return b;
 }
 
 void TTexter::BuildToolBar()
 {
-    ToolBar1 = new QToolBar(this);
-    ToolBar1->setIconSize(QSize(16, 16));
+    ToolBar1 = new QWidget(this);
+    auto* row = new QHBoxLayout(ToolBar1);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
     ToolButton7 = AddTool("New", TTexterIcon::New, &TTexter::ToolButton7Click);
     ToolButton6 = AddTool("Load From File", TTexterIcon::Open, &TTexter::ToolButton6Click);
     ToolButton3 = AddTool("Save", TTexterIcon::Save, &TTexter::ToolButton3Click);
-    ToolBar1->addSeparator();
+    row->addSpacing(8);
     ToolButton4 = AddTool("Font Properties", TTexterIcon::Font, &TTexter::ToolButton4Click);
     BoldButton = AddTool("Bold", TTexterIcon::Bold, &TTexter::BoldButtonClick, tkCheck);
     ItBut = AddTool("Italic", TTexterIcon::Italic, &TTexter::ItButClick, tkCheck);
     Under = AddTool("Underline", TTexterIcon::Underline, &TTexter::UnderClick, tkCheck);
     ToolButton11 = AddTool("Font Color", TTexterIcon::FontColor, &TTexter::ToolButton11Click);
     ToolButton5 = AddTool("Background Color", TTexterIcon::BackColor, &TTexter::ToolButton5Click);
-    ToolBar1->addSeparator();
+    row->addSpacing(8);
     ToolButton12 = AddTool("Left", TTexterIcon::Left, nullptr, tkCheck);
     ToolButton13 = AddTool("Center", TTexterIcon::Centre, nullptr, tkCheck);
     ToolButton14 = AddTool("Right", TTexterIcon::Right, nullptr, tkCheck);
@@ -258,6 +260,7 @@ void TTexter::BuildToolBar()
                 [this, a = align] { SafeCall([this, a] { AlignClick(a); }, this); });
     }
     ToolButton12->setChecked(true);
+    row->addStretch();
 }
 
 // ---- ITextLayerSource ----------------------------------------------------------------

@@ -12,7 +12,6 @@
 #include <vector>
 
 class QCheckBox;
-class QToolBar;
 class QToolButton;
 
 namespace kv {
@@ -68,7 +67,7 @@ public:
     ILayerTools* LayerTools = nullptr;
 
     TRichEdit* Rtf = nullptr;
-    QToolBar* ToolBar1 = nullptr;
+    QWidget* ToolBar1 = nullptr;         // flat: a row of 24-pixel tool buttons
     QToolButton* ToolButton7 = nullptr;  // "New"
     QToolButton* ToolButton6 = nullptr;  // "Load From File"
     QToolButton* ToolButton3 = nullptr;  // "Save"

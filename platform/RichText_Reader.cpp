@@ -414,7 +414,8 @@ void TRtfReader::EmitText(char32_t Code)
     }
     if (FState.Dest == dFontTable) {
         if (Code != U';') {
-            AppendUtf8(FFontEntry.Name, Code);
+            if (Code >= 0x20 && Code != 0x2028) // a face name is one line of visible text
+                AppendUtf8(FFontEntry.Name, Code);
             return;
         }
         if (FFontEntry.Name.size() > 0)

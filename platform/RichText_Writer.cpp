@@ -86,8 +86,11 @@ std::string WriteRtf(const TRtfDocument& Document)
     }
     std::string out = "{\\rtf1\\ansi\\ansicpg1252\\uc1\r\n{\\fonttbl";
     for (size_t i = 0; i < fonts.size(); ++i) {
-        std::string name = fonts[i];
-        name.erase(std::remove(name.begin(), name.end(), ';'), name.end());
+        // ';' ends a name in the table, and a name is one line of visible text.
+        std::string name;
+        for (char32_t c : Utf8ToCodePoints(fonts[i]))
+            if (c != U';' && c >= 0x20 && c != 0x2028)
+                AppendUtf8(name, c);
         out += "{\\f" + std::to_string(i) + "\\fnil\\fcharset0 " + Escaped(name) + ";}";
     }
     out += "}\r\n{\\colortbl;";

@@ -690,7 +690,7 @@ TEST_F(MainDialogsTest, WindowsComeInTheirFixedOrderAndAreTheOnesTheCommandsUse)
     for (QObject* child : Form->children())
         if (auto* form = dynamic_cast<TDialogForm*>(child))
             order.push_back(form->Name());
-    EXPECT_EQ(order, (std::vector<std::string>{"TNewImageForm", "TGifType", "TCompress", "TBackLa", "TFull",
+    EXPECT_EQ(order, (std::vector<std::string>{"TNewImageForm", "TGifType", "TCompress", "TTexter", "TBackLa", "TFull",
                                                "TAboutKVN", "TSTC", "TTextur"}));
     EXPECT_EQ(Form->Compress->PARY, Form->PARY.get());
     auto count = [this](auto* Probe) {

@@ -161,8 +161,7 @@ TEST(RichText, LibreOfficeFilesRead)
     EXPECT_EQ(styles.Paragraphs[2].Runs[0].Format.Color, RGB(255, 0, 0));
 
     const TRtfDocument russian = read("russian.rtf");
-    EXPECT_EQ(TextOf(russian),
-              "Привет, мир!|Съешь же ещё этих мягких французских булок, да выпей чаю.|Ёжик № 5");
+    EXPECT_EQ(TextOf(russian), "Привет, мир!|Съешь же ещё этих мягких французских булок, да выпей чаю.|Ёжик № 5");
     const TRtfAlign aligns[] = {raCenter, raLeft, raRight};
     const TFontStyles styleOf[] = {fsBold, 0, fsItalic};
     for (size_t i = 0; i < 3; ++i) {

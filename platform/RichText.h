@@ -22,7 +22,7 @@ enum TRtfAlign : uint8_t { raLeft, raCenter, raRight };
 struct TRtfCharFormat {
     std::string FontName;        // empty: the editor's own font
     int32_t HalfPoints = 24;     // \fs
-    std::optional<TColor> Color; // empty: automatic colour
+    std::optional<TColor> Color; // an RGB value; empty: automatic colour
     TFontStyles Style = 0;       // fsBold, fsItalic, fsUnderline
     bool operator==(const TRtfCharFormat&) const = default;
 };

@@ -94,11 +94,9 @@ std::string WriteRtf(const TRtfDocument& Document)
         out += "{\\f" + std::to_string(i) + "\\fnil\\fcharset0 " + Escaped(name) + ";}";
     }
     out += "}\r\n{\\colortbl;";
-    for (TColor c : colors) {
-        c = ColorToRGB(c);
+    for (TColor c : colors) // plain RGB values: the edit resolves system colours
         out += "\\red" + std::to_string(GetRValue(c)) + "\\green" + std::to_string(GetGValue(c)) + "\\blue" +
                std::to_string(GetBValue(c)) + ";";
-    }
     out += "}\r\n" + body + "}\r\n";
     return out;
 }

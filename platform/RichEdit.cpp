@@ -74,9 +74,15 @@ QTextCharFormat ToQtFormat(const TRtfCharFormat& F, const TFont& Default)
     return out;
 }
 
+// Far beyond any text a user types or renders; larger files are refused before they
+// are read.
+constexpr int64_t MaxTextFileSize = int64_t(64) << 20;
+
 std::string ReadWholeFile(const std::string& FileName)
 {
     TFileStream in(FileName, fmOpenRead | fmShareDenyWrite);
+    if (in.Size() > MaxTextFileSize)
+        throw EReadError(FileName + " is too large for a text");
     std::string bytes(size_t(in.Size()), '\0');
     in.ReadBuffer(bytes.data(), int64_t(bytes.size()));
     return bytes;

@@ -101,12 +101,12 @@ TEST(TextLayout, OnlyLeadingTabsIndentAndTheBitmapHoldsTheIndentedLines)
 
 TEST(TextLayout, HugeTextsAreSizedIn64Bits)
 {
-    const TTextLayout l = LayOutTextLines(std::vector<TMeasuredLine>(200000, {"x"}), 30000, TenPerChar);
-    EXPECT_EQ(l.Height, int64_t(200000) * 30000 + 10);
+    const TTextLayout l = LayOutTextLines(std::vector<TMeasuredLine>(3, {"x"}), 2000000000, TenPerChar);
+    EXPECT_EQ(l.Height, int64_t(3) * 2000000000 + 10);
     EXPECT_FALSE(PixelBufferSizeOk(l.Width, l.Height));
 }
 
-TEST_F(TexterTest, RenderMeasuresWithTheFontAndDrawsEachModeAsSpecified)
+TEST_F(TexterTest, RenderMeasuresWithTheFontAndFillsEachMode)
 {
     T.Rtf->SetParagraphs({"Text"});
     T.Alpha->setChecked(false);
@@ -223,4 +223,42 @@ TEST_F(TexterTest, SaveAppendsTheFiltersExtensionOnlyWhenMissing)
     EXPECT_EQ(T.Rtf->ParagraphAlignment(0), taCenter);
     EXPECT_EQ(T.Rtf->Document().Paragraphs[1].Runs[0].Format.Style, fsBold);
     fs::remove_all(dir);
+}
+
+TEST_F(TexterTest, ToolBarDialogsChangeTheEditorsFontAndColours)
+{
+    T.Rtf->SetParagraphs({"x"});
+    TScriptedAnswers answers;
+    TDialogAnswer font;
+    font.Result = mrOk;
+    font.FontName = "Courier New";
+    font.FontHeight = -30;
+    font.FontStyle = fsBold | fsItalic;
+    font.FontColor = RGB(1, 2, 3);
+    TDialogAnswer colour;
+    colour.Result = mrOk;
+    colour.Color = RGB(10, 20, 30);
+    TDialogAnswer background = colour;
+    background.Color = RGB(250, 240, 230);
+    answers.Then(font).Then(colour).Then(background).Then(mrCancel);
+    T.ToolButton4Click();
+    EXPECT_EQ(T.Rtf->Font()->Name(), "Courier New");
+    EXPECT_TRUE(T.BoldButton->isChecked());
+    EXPECT_TRUE(T.ItBut->isChecked());
+    EXPECT_FALSE(T.Under->isChecked());
+    T.ToolButton11Click();
+    EXPECT_EQ(T.Rtf->Font()->Color(), RGB(10, 20, 30));
+    EXPECT_EQ(T.FontDialog1->Font()->Color(), RGB(10, 20, 30));
+    T.ToolButton5Click();
+    EXPECT_EQ(T.BackgroundColor(), RGB(250, 240, 230));
+    T.ToolButton5Click(); // cancelled: unchanged
+    EXPECT_EQ(T.BackgroundColor(), RGB(250, 240, 230));
+    // Italic and underline change the editor's font only.
+    T.ItButClick();
+    T.UnderClick();
+    EXPECT_EQ(T.Rtf->Font()->Style(), fsBold | fsUnderline);
+    EXPECT_EQ(T.FontDialog1->Font()->Style(), fsBold | fsItalic);
+    EXPECT_EQ(T.Rtf->Document().Paragraphs[0].Runs[0].Format.Style, fsBold | fsUnderline);
+    EXPECT_EQ(answers.Requests[0].Kind, dkFont);
+    EXPECT_EQ(answers.Requests[1].Kind, dkColor);
 }

@@ -210,6 +210,9 @@ TTexter::TTexter(QWidget* Owner)
     main->addWidget(Rtf, 1);
     main->addLayout(options);
     main->addLayout(buttons);
+    // Laid out now, so that a render before the first showing wraps at the edit's width.
+    resize(sizeHint());
+    main->activate();
 }
 
 TTexter::~TTexter() = default;

@@ -8,6 +8,7 @@
 #include "effects/NewImageUnit.h"
 #include "effects/PrintRaster32.h"
 #include "effects/SmallWindows.h"
+#include "effects/TexterUnit.h"
 #include "effects/TexturUnit.h"
 
 namespace kv {
@@ -35,13 +36,17 @@ void WireTransparentColorTool(TMainForm& Main, TSTC& Tool)
 
 void CreateApplicationForms(TMainForm& Main)
 {
-    // The order is the program's: TMainForm, TNewImageForm, TGifType, TCompress, ...,
+    // The order is the program's: TMainForm, TNewImageForm, TGifType, TCompress, ..., TTexter, ...,
     // TBackLa, ..., TFull, ..., TAboutKVN, ..., TSTC, ..., TTextur. The windows of the
     // commands still to come take their places in it when they exist.
     Main.NewImageForm = new TNewImageForm(&Main);
     Main.GifType = new TGifType(&Main);
     Main.Compress = new TCompress(&Main);
     Main.Compress->PARY = Main.PARY.get(); // the main window's JPEG writer
+    Main.Texter = new TTexter(&Main);
+    Main.Texter->MainForm = &Main;
+    Main.Texter->LayerTools = &Main.LayerTools();
+    Main.TextDialog = [&Main] { Main.Texter->ShowModal(); };
     Main.Gamma = new TGamma(&Main);
     Main.Gamma->MainForm = &Main;
     Main.BackLa = new TBackLa(&Main);

@@ -34,6 +34,7 @@ struct TCommandRow;
 class TAboutKVN;
 class TBackLa;
 class TBrid;
+class TTexter;
 class TCompress;
 class TDeFoc;
 class TEffect;
@@ -534,6 +535,7 @@ public:
     // point; the main window, their Qt parent, owns them.
     TBackLa* BackLa = nullptr;
     TSTC* STC = nullptr;
+    TTexter* Texter = nullptr; // behind TextDialog
 
     // ---- Adjustments (MainUnit_Adjust.cpp) ------------------------------------------
     // Their windows, made by the entry point and owned by the main window; a command

@@ -1,0 +1,136 @@
+// "Add Text": a small rich-text editor whose text is rendered into a picture that the
+// main window adds as a text layer, with loading and saving of ".txt" and ".rtf".
+#pragma once
+
+#include "effects/MainWindowFace.h"
+#include "platform/DialogForm.h"
+#include "platform/RichEdit.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QCheckBox;
+class QToolButton;
+
+namespace kv {
+
+class TColorDialog;
+class TFontDialog;
+class TImage32;
+class TOpenDialog;
+class TSaveDialog;
+
+// The tool bar's pictures and button kinds (drawn in code, see the source).
+enum class TTexterIcon : uint8_t;
+enum TToolKind : uint8_t { tkPush, tkCheck };
+
+// Where RenderIt draws one displayed line: without its leading tabs, at (X, Y).
+struct TTextLinePlacement {
+    std::string Text;
+    int32_t X = 0;
+    int32_t Y = 0;
+    int32_t Width = 0; // of Text
+};
+
+// The whole render: the bitmap's size and every line's place.
+struct TTextLayout {
+    int64_t Width = 0;
+    int64_t Height = 0;
+    std::vector<TTextLinePlacement> Lines;
+};
+
+// A displayed line as the render measures it.
+struct TMeasuredLine {
+    std::string Text;
+    TAlignment Align = taLeftJustify;
+};
+
+// Lays the lines out with LineHeight per line and Measure giving a text's width. Each
+// line's leading tabs indent it by 10 pixels apiece; tabs inside it stay in its text.
+// The width is never less than the widest line + 10, and wide enough for every indented
+// line; sizes are 64-bit so that a huge text is refused, not wrapped.
+TTextLayout LayOutTextLines(const std::vector<TMeasuredLine>& Lines, int32_t LineHeight,
+                            const std::function<int32_t(const std::string&)>& Measure);
+
+// The name a save writes: Ext (".rtf" or ".txt") appended unless the name already ends
+// in it, letter case ignored.
+std::string TextFileName(const std::string& Name, const std::string& Ext);
+
+class TTexter : public TDialogForm, public ITextLayerSource {
+public:
+    explicit TTexter(QWidget* Owner = nullptr);
+    ~TTexter() override;
+
+    IMainForm* MainForm = nullptr;
+    ILayerTools* LayerTools = nullptr;
+
+    TRichEdit* Rtf = nullptr;
+    QWidget* ToolBar1 = nullptr;         // flat: a row of 24-pixel tool buttons
+    QToolButton* ToolButton7 = nullptr;  // "New"
+    QToolButton* ToolButton6 = nullptr;  // "Load From File"
+    QToolButton* ToolButton3 = nullptr;  // "Save"
+    QToolButton* ToolButton4 = nullptr;  // "Font Properties"
+    QToolButton* BoldButton = nullptr;   // check
+    QToolButton* ItBut = nullptr;        // check
+    QToolButton* Under = nullptr;        // check
+    QToolButton* ToolButton11 = nullptr; // "Font Color"
+    QToolButton* ToolButton5 = nullptr;  // "Background Color"
+    QToolButton* ToolButton12 = nullptr; // left
+    QToolButton* ToolButton13 = nullptr; // centre
+    QToolButton* ToolButton14 = nullptr; // right
+    QCheckBox* CheckBox1 = nullptr;      // "Interpolation"
+    QCheckBox* Alpha = nullptr;          // "Transparent background "
+    QCheckBox* Peren = nullptr;          // "Transfer words"
+    QPushButton* Button1 = nullptr;      // "OK"
+    QPushButton* Button2 = nullptr;      // "Cancel"
+    QPushButton* Button3 = nullptr;      // "Preview"
+    TImage32* ImageControl = nullptr;    // the rendered picture, top-left, scale 1
+
+    std::unique_ptr<TFontDialog> FontDialog1;
+    std::unique_ptr<TColorDialog> ColorDialog1;
+    std::unique_ptr<TOpenDialog> OpenDialog1;
+    std::unique_ptr<TSaveDialog> SaveDialog1;
+
+    // Renders the editor's text into the image: mode 555 is the white-on-transparent
+    // mask, any other mode the colour picture. A text too large for a bitmap raises the
+    // pixel-buffer error and leaves the image as it was.
+    void RenderIt(int32_t Mode);
+    int32_t AntialiasLevel() const { return FAntialias; }
+
+    // ITextLayerSource
+    TBitmap32* Image() override;
+    bool TransparentBackground() override;
+    TColor BackgroundColor() override;
+    void RenderText(int32_t Mode) override { RenderIt(Mode); }
+    bool Interpolation() override;
+
+    void Button1Click(); // OK
+    void Button3Click(); // Preview
+    void ToolButton7Click();
+    void ToolButton6Click();
+    void ToolButton3Click();
+    void ToolButton4Click();
+    void BoldButtonClick();
+    void ItButClick();
+    void UnderClick();
+    void ToolButton11Click();
+    void ToolButton5Click();
+    void AlignClick(TAlignment Value);
+    void PerenClick();
+
+protected:
+    void FormActivate() override;
+    void FormClose() override;
+
+private:
+    void BuildToolBar();
+    QToolButton* AddTool(const std::string& Hint, TTexterIcon Icon, void (TTexter::*Handler)(),
+                         TToolKind Kind = tkPush);
+    bool RenderForLayer();
+    void ToggleEditorStyle(TFontStyle Style, QToolButton* Button);
+    int32_t FAntialias = 0;
+};
+
+} // namespace kv

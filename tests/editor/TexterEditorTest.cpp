@@ -1,0 +1,74 @@
+// Image > Add Text with the window the entry point makes: the command waits for it, OK
+// adds the text layer, and every other way of closing takes the preview away.
+#include "editor/ApplicationForms.h"
+#include "editor/EditorFixture.h"
+#include "effects/TexterUnit.h"
+#include "platform/Dialogs.h"
+
+#include <QAction>
+#include <QCheckBox>
+
+#include <gtest/gtest.h>
+
+using namespace kv;
+
+namespace {
+
+class TexterEditorTest : public test::IsolatedEditorTest {
+protected:
+    void SetUp() override
+    {
+        MakeForm("kv_texter_", {"data"}, 400, 300);
+        Form->NewBackground(100, 80, 0xFF204060);
+    }
+    // Picture layers only: the selection's rubber band stays once made.
+    int32_t LayerCount()
+    {
+        int32_t n = 0;
+        for (int32_t i = 0; i < Form->ImgView->Layers()->Count(); ++i)
+            n += dynamic_cast<TBitmapLayer*>(Form->ImgView->Layers()->Items(i)) != nullptr;
+        return n;
+    }
+    // Shows Add Text; the answerer presses Preview Previews times, then closes with Result.
+    void AddText(int32_t Previews, TModalResult Result)
+    {
+        TDialogAnswerer previous = SetDialogAnswerer([&](const TDialogRequest& R) {
+            TDialogAnswer a;
+            if (R.Kind == dkModalForm && R.FormName == "TTexter")
+                for (int32_t i = 0; i < Previews; ++i)
+                    Form->Texter->Button3Click();
+            a.Result = Result;
+            return a;
+        });
+        Form->Command("N33")->trigger();
+        SetDialogAnswerer(previous);
+    }
+};
+
+} // namespace
+
+TEST_F(TexterEditorTest, AddTextIsEnabledOnceItsWindowExists)
+{
+    Form->UpdateCommandEnabling();
+    EXPECT_FALSE(Form->Command("N33")->isEnabled());
+    CreateApplicationForms(*Form);
+    ASSERT_NE(Form->Texter, nullptr);
+    EXPECT_TRUE(Form->Command("N33")->isEnabled());
+}
+
+TEST_F(TexterEditorTest, OkKeepsOneTextLayerAndAnyOtherCloseRemovesThePreview)
+{
+    CreateApplicationForms(*Form);
+    const int32_t before = LayerCount();
+    AddText(2, mrCancel); // two previews leave one layer, and Cancel takes it
+    EXPECT_EQ(LayerCount(), before);
+    AddText(1, mrAbort); // a close with no button (the title bar)
+    EXPECT_EQ(LayerCount(), before);
+    AddText(2, mrOk);
+    ASSERT_EQ(LayerCount(), before + 1);
+    // The layer is the rendered text: with a transparent background its alpha is the mask.
+    auto* layer = dynamic_cast<TBitmapLayer*>(Form->Selection());
+    ASSERT_NE(layer, nullptr);
+    EXPECT_EQ(layer->Bitmap()->Width(), Form->Texter->Image()->Width());
+    EXPECT_EQ(layer->Bitmap()->GetPixelFast(0, 0) >> 24, 0u);
+}

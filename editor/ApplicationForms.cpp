@@ -3,6 +3,7 @@
 #include "editor/MainUnit.h"
 #include "effects/BackLaUnit.h"
 #include "effects/CompressUnit.h"
+#include "effects/EffectDialogs.h"
 #include "effects/GifTypeUnit.h"
 #include "effects/NewImageUnit.h"
 #include "effects/SmallWindows.h"
@@ -34,8 +35,9 @@ void WireTransparentColorTool(TMainForm& Main, TSTC& Tool)
 void CreateApplicationForms(TMainForm& Main)
 {
     // The order is the program's: TMainForm, TNewImageForm, TGifType, TCompress, ...,
-    // TBackLa, ..., TFull, ..., TAboutKVN, ..., TSTC, ..., TTextur. The windows of the
-    // commands still to come take their places in it when they exist.
+    // TBackLa, ..., TFull, ..., TSprayWin, TPosta, TWaves, ..., TAboutKVN, ..., TMarb,
+    // TSTC, ..., TTextur. The windows of the commands still to come take their places in
+    // it when they exist.
     Main.NewImageForm = new TNewImageForm(&Main);
     Main.GifType = new TGifType(&Main);
     Main.Compress = new TCompress(&Main);
@@ -44,7 +46,14 @@ void CreateApplicationForms(TMainForm& Main)
     Main.BackLa->MainForm = &Main;
     Main.SimpleLayerDialog = [&Main] { Main.BackLa->ShowModal(); };
     Main.Full = new TFull(&Main);
+    Main.SprayWin = new TSprayWin(&Main);
+    Main.SprayWin->MainForm = &Main;
+    Main.Posta = new TPosta(&Main);
+    Main.Posta->MainForm = &Main;
+    Main.Waves = new TWaves(&Main);
+    Main.Waves->MainForm = &Main;
     Main.AboutKVN = new TAboutKVN(&Main);
+    Main.Marb = new TMarb(&Main);
     Main.STC = new TSTC(&Main);
     WireTransparentColorTool(Main, *Main.STC);
     new TTextur(&Main);

@@ -28,7 +28,13 @@ void TMainForm::RunEffectDialog(TEffectDialog* Dialog)
     if (!Dialog || !EffectTargetReady())
         return;
     TPreviewBackupGuard Guard(*this);
-    const TModalResult Result = Dialog->ShowModal();
+    TModalResult Result = mrNone;
+    try {
+        Result = Dialog->ShowModal();
+    } catch (...) {
+        Dialog->Button2Click(); // a failed showing leaves no preview behind
+        throw;
+    }
     // Whatever the dialog previewed goes, so OK applies once to the pixels from before.
     Dialog->Button2Click();
     if (Result != mrOk)
@@ -79,7 +85,7 @@ void TMainForm::N82Click() { RunNoise("mona"); }
 
 void TMainForm::N49Click()
 {
-    if (!EffectTargetReady())
+    if (!AllColor || !EffectTargetReady())
         return;
     TPreviewBackupGuard Guard(*this);
     // The record is taken even when the colour dialog is cancelled.
@@ -90,7 +96,7 @@ void TMainForm::N49Click()
 
 void TMainForm::N111Click()
 {
-    if (!EffectTargetReady())
+    if (!AllColor || !EffectTargetReady())
         return;
     TPreviewBackupGuard Guard(*this);
     SaveUndoEffect();
@@ -109,8 +115,8 @@ std::vector<TCommandRow> TMainForm::EffectCommands()
     return {
         {"N81", "Color Noise", "", [this] { N81Click(); }, pictureOrNone},
         {"N82", "Mono Noise", "", [this] { N82Click(); }, pictureOrNone},
-        {"N49", "Colorize", "", [this] { N49Click(); }, pictureOrNone},
-        {"N111", "Sepia", "", [this] { N111Click(); }, pictureOrNone},
+        {"N49", "Colorize", "", [this] { N49Click(); }, [this, pictureOrNone] { return AllColor && pictureOrNone(); }},
+        {"N111", "Sepia", "", [this] { N111Click(); }, [this, pictureOrNone] { return AllColor && pictureOrNone(); }},
         {"N50", "Spray", "", [this] { N50Click(); }, [this, pictureOrNone] { return SprayWin && pictureOrNone(); }},
         {"N51", "Posterize", "", [this] { N51Click(); }, [this, pictureOrNone] { return Posta && pictureOrNone(); }},
         {"N86", "Wave", "", [this] { N86Click(); }, [this, pictureOrNone] { return Waves && pictureOrNone(); }},

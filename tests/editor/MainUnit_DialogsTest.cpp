@@ -690,8 +690,9 @@ TEST_F(MainDialogsTest, WindowsComeInTheirFixedOrderAndAreTheOnesTheCommandsUse)
     for (QObject* child : Form->children())
         if (auto* form = dynamic_cast<TDialogForm*>(child))
             order.push_back(form->Name());
-    EXPECT_EQ(order, (std::vector<std::string>{"TNewImageForm", "TGifType", "TCompress", "TBackLa", "TFull",
-                                               "TAboutKVN", "TSTC", "TTextur"}));
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"TNewImageForm", "TGifType", "TCompress", "TBackLa", "TFull", "TSprayWin",
+                                        "TPosta", "TWaves", "TAboutKVN", "TMarb", "TSTC", "TTextur"}));
     EXPECT_EQ(Form->Compress->PARY, Form->PARY.get());
     auto count = [this](auto* Probe) {
         using T = std::remove_pointer_t<decltype(Probe)>;

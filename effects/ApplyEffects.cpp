@@ -3,59 +3,68 @@
 #include "effects/EffectFrame.h"
 #include "effects/qelFX.h"
 
+#include <span>
+
 namespace kv {
 
 namespace {
 
-using TResult = TEffectResult;
+using TSettings = const TEffectSettings&;
+
+// An effect by its name: what it runs on the working copies and which copy holds the result.
+struct TNamedEffect {
+    const char* Name;
+    TEffectResult Result;
+    void (*Run)(TSettings S, TBitmap& W, TBitmap& W2);
+};
 
 // Round(Width / Divisor), halves to even, as the block and tooth sizes are taken.
 int32_t WidthPart(const TBitmap& Bitmap, int32_t Divisor) { return RoundDiv(Bitmap.Width(), Divisor); }
 
-TResult RunNamedEffect(const std::string& Name, const TEffectSettings& S, TBitmap& W, TBitmap& W2)
-{
-    if (Name == "spray")
-        return Spray(W, S.SprayAmount), TResult::First;
-    if (Name == "invert")
-        return InvertBitmap(W), TResult::First;
-    if (Name == "mosa")
-        return Mosaic(W, WidthPart(W, 100)), TResult::First;
-    if (Name == "emboss")
-        return Emboss(W), TResult::First;
-    if (Name == "ripple_7")
-        return RippleTooth(W, WidthPart(W, 7)), TResult::First;
-    if (Name == "ripple_12")
-        return RippleTooth(W, WidthPart(W, 12)), TResult::First;
-    if (Name == "ripple_24")
-        return RippleTooth(W, WidthPart(W, 24)), TResult::First;
-    if (Name == "wave")
-        return Wave(W, S.WaveAmplitude, S.WaveInterference, S.WaveMode), TResult::First;
-    if (Name == "post")
-        return Posterize(W, W2, S.PosterizeLevel), TResult::Second;
-    return TResult::None;
-}
+constexpr TEffectResult First = TEffectResult::First;
 
-TResult RunNamedNoise(const std::string& Name, const TEffectSettings& S, TBitmap& W)
+const TNamedEffect Effects[] = {
+    {"spray", First, [](TSettings S, TBitmap& W, TBitmap&) { Spray(W, S.SprayAmount); }},
+    {"invert", First, [](TSettings, TBitmap& W, TBitmap&) { InvertBitmap(W); }},
+    {"mosa", First, [](TSettings, TBitmap& W, TBitmap&) { Mosaic(W, WidthPart(W, 100)); }},
+    {"emboss", First, [](TSettings, TBitmap& W, TBitmap&) { Emboss(W); }},
+    {"ripple_7", First, [](TSettings, TBitmap& W, TBitmap&) { RippleTooth(W, WidthPart(W, 7)); }},
+    {"ripple_12", First, [](TSettings, TBitmap& W, TBitmap&) { RippleTooth(W, WidthPart(W, 12)); }},
+    {"ripple_24", First, [](TSettings, TBitmap& W, TBitmap&) { RippleTooth(W, WidthPart(W, 24)); }},
+    {"wave", First,
+     [](TSettings S, TBitmap& W, TBitmap&) { Wave(W, S.WaveAmplitude, S.WaveInterference, S.WaveMode); }},
+    {"post", TEffectResult::Second, [](TSettings S, TBitmap& W, TBitmap& W2) { Posterize(W, W2, S.PosterizeLevel); }},
+};
+
+const TNamedEffect Noises[] = {
+    {"color", First, [](TSettings, TBitmap& W, TBitmap&) { AddColorNoise(W, 50); }},
+    {"mona", First, [](TSettings, TBitmap& W, TBitmap&) { AddMonoNoise(W, 60); }},
+    {"mod", First, [](TSettings S, TBitmap& W, TBitmap&) { ColorizeBitmap(W, S.Colorize); }},
+};
+
+// Names compare case-sensitively and whole; an unknown one runs nothing.
+void RunNamed(IMainForm& Main, std::span<const TNamedEffect> Table, const std::string& Name, TSettings Settings)
 {
-    if (Name == "color")
-        return AddColorNoise(W, 50), TResult::First;
-    if (Name == "mona")
-        return AddMonoNoise(W, 60), TResult::First;
-    if (Name == "mod")
-        return ColorizeBitmap(W, S.Colorize), TResult::First;
-    return TResult::None;
+    RunEffectFrame(Main, [&](TBitmap& W, TBitmap& W2) {
+        for (const TNamedEffect& E : Table)
+            if (Name == E.Name) {
+                E.Run(Settings, W, W2);
+                return E.Result;
+            }
+        return TEffectResult::None;
+    });
 }
 
 } // namespace
 
 void ApplyEffect(IMainForm& Main, const std::string& Name, const TEffectSettings& Settings)
 {
-    RunEffectFrame(Main, [&](TBitmap& W, TBitmap& W2) { return RunNamedEffect(Name, Settings, W, W2); });
+    RunNamed(Main, Effects, Name, Settings);
 }
 
 void ApplyNoise(IMainForm& Main, const std::string& Name, const TEffectSettings& Settings)
 {
-    RunEffectFrame(Main, [&](TBitmap& W, TBitmap&) { return RunNamedNoise(Name, Settings, W); });
+    RunNamed(Main, Noises, Name, Settings);
 }
 
 } // namespace kv

@@ -153,6 +153,8 @@ void Mosaic(TBitmap& Bitmap, int32_t Size)
     if (Size < 2 || !HasPixels(Bitmap))
         return;
     const int32_t W = Bitmap.Width();
+    // A block past the picture's sides covers it all; capping keeps the steps in range.
+    Size = std::min(Size, std::max(W, Bitmap.Height()));
     for (int32_t Top = 0; Top < Bitmap.Height(); Top += Size) {
         uint8_t* First = Bitmap.ScanLine(Top);
         for (int32_t Left = 0; Left < W; Left += Size)

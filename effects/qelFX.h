@@ -42,16 +42,31 @@ void AddMonoNoise(TBitmap& Bitmap, int32_t Amount);
 // Each channel := Round(C * L) of Color's channel C, L = (B + G + R) / 765.
 void ColorizeBitmap(TBitmap& Bitmap, TColor Color);
 
-// The row kernels the effects above run, chosen once: the vector set when the processor
-// has it and KELVANE_NO_SIMD is not set, the plain set otherwise. Both give the same bytes.
+// A posterize level with what the row kernels need of it: the table for the plain path,
+// and for the vector paths the 16-bit reciprocal ceil(65536 / Level). For 2 <= Level <= 255
+// and c <= 255, (c * Reciprocal) shr 16 is exactly c div Level, since the reciprocal's
+// excess, times c, stays below 1 / Level.
+struct TPosterizeLevel {
+    explicit TPosterizeLevel(int32_t ALevel);
+    int32_t Level;
+    uint16_t Reciprocal; // 0 when the vector paths do not apply (Level < 2 or > 255)
+    uint8_t Table[256];
+};
+
+// The row kernels the effects above run, chosen once: the widest vector set the processor
+// has unless KELVANE_NO_SIMD is set, the plain set otherwise. All give the same bytes.
 struct TFxRowRoutines {
     // Count bytes c := 255 - c.
     void (*InvertRow)(uint8_t* Row, int32_t Count);
     // Count bytes Row[i] := (255 - Below[i] + Row[i]) shr 1.
     void (*EmbossRow)(uint8_t* Row, const uint8_t* Below, int32_t Count);
+    // Count bytes Out[i] := Min(Round(In[i] / Level) * Level, 255), halves to even.
+    void (*PosterizeRow)(const uint8_t* In, uint8_t* Out, int32_t Count, const TPosterizeLevel& Level);
 };
 const TFxRowRoutines& FxRowRoutines();
 const TFxRowRoutines& PlainFxRowRoutines();
-const TFxRowRoutines* Sse2FxRowRoutines(); // null where the processor lacks it
+// Null where the processor lacks them.
+const TFxRowRoutines* Sse2FxRowRoutines();
+const TFxRowRoutines* Avx2FxRowRoutines();
 
 } // namespace kv

@@ -275,28 +275,43 @@ TEST(Effects, EmptyAndTinyPicturesAreLeftAlone)
 
 TEST(Effects, VectorRowKernelsMatchThePlainOnes)
 {
-    const TFxRowRoutines* Sse2 = Sse2FxRowRoutines();
-    if (!Sse2)
-        GTEST_SKIP() << "no vector set on this processor";
     const TFxRowRoutines& Plain = PlainFxRowRoutines();
     std::mt19937 Gen(2024);
-    for (int Count : {0, 1, 15, 16, 17, 33, 300, 1021}) {
-        std::vector<uint8_t> Row(size_t(Count) + 1), Below(size_t(Count) + 1);
-        for (int Round = 0; Round < 20; ++Round) {
-            for (size_t I = 0; I < Row.size(); ++I) {
-                Row[I] = uint8_t(Gen());
-                Below[I] = uint8_t(Gen());
+    for (const TFxRowRoutines* Set : {Sse2FxRowRoutines(), Avx2FxRowRoutines()}) {
+        if (!Set)
+            continue; // not on this processor
+        for (int Count : {0, 1, 15, 16, 17, 33, 63, 300, 1021}) {
+            std::vector<uint8_t> Row(size_t(Count) + 1), Below(size_t(Count) + 1);
+            for (int Round = 0; Round < 20; ++Round) {
+                for (size_t I = 0; I < Row.size(); ++I) {
+                    Row[I] = uint8_t(Gen());
+                    Below[I] = uint8_t(Gen());
+                }
+                std::vector<uint8_t> A = Row, B = Row;
+                Plain.EmbossRow(A.data(), Below.data(), Count);
+                Set->EmbossRow(B.data(), Below.data(), Count);
+                ASSERT_EQ(A, B) << Count;
+                for (int I = 0; I < Count; ++I)
+                    ASSERT_EQ(A[size_t(I)], (255 - Below[size_t(I)] + Row[size_t(I)]) / 2);
+                Plain.InvertRow(A.data(), Count);
+                Set->InvertRow(B.data(), Count);
+                ASSERT_EQ(A, B) << Count;
+                ASSERT_EQ(A.back(), Row.back()); // nothing past Count
             }
-            std::vector<uint8_t> A = Row, B = Row;
-            Plain.EmbossRow(A.data(), Below.data(), Count);
-            Sse2->EmbossRow(B.data(), Below.data(), Count);
-            ASSERT_EQ(A, B) << Count;
-            for (int I = 0; I < Count; ++I)
-                ASSERT_EQ(A[size_t(I)], (255 - Below[size_t(I)] + Row[size_t(I)]) / 2);
-            Plain.InvertRow(A.data(), Count);
-            Sse2->InvertRow(B.data(), Count);
-            ASSERT_EQ(A, B) << Count;
-            ASSERT_EQ(A.back(), Row.back()); // nothing past Count
+        }
+        // Every byte value at every level the gauge offers and beyond, against the formula.
+        std::vector<uint8_t> Ramp(256 + 37);
+        for (size_t I = 0; I < Ramp.size(); ++I)
+            Ramp[I] = uint8_t(I * 7);
+        for (int32_t Level = -1; Level <= 300; ++Level) {
+            const TPosterizeLevel L(Level);
+            std::vector<uint8_t> A(Ramp.size(), 1), B(Ramp.size(), 1);
+            Plain.PosterizeRow(Ramp.data(), A.data(), int32_t(Ramp.size()) - 1, L);
+            Set->PosterizeRow(Ramp.data(), B.data(), int32_t(Ramp.size()) - 1, L);
+            ASSERT_EQ(A, B) << Level;
+            ASSERT_EQ(A.back(), 1);
+            for (int32_t C = 0; C < 256 && Level >= 1; ++C)
+                ASSERT_EQ(L.Table[C], std::min(255, RoundDiv(C, Level) * Level)) << C << "/" << Level;
         }
     }
 }

@@ -32,9 +32,9 @@ class QMenu;
 namespace kv {
 struct TCommandRow;
 class TAboutKVN;
-class TEffectDialog;
 class TBackLa;
 class TCompress;
+class TEffectDialog;
 class TFull;
 class TGifType;
 class TImagingIO;

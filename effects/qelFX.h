@@ -12,7 +12,7 @@ namespace kv {
 // Wave's curve across the columns.
 enum TWaveMode : int32_t { wmLow = 0, wmMedium = 1, wmHigh = 2 };
 
-// Round(Value / Divisor) with halves to the even neighbour; Divisor > 0.
+// Round(Value / Divisor) with halves to the even neighbour; Value >= 0, Divisor > 0.
 int32_t RoundDiv(int32_t Value, int32_t Divisor);
 // 0 below 0, 255 above 255.
 inline uint8_t IntToByte(int32_t Value) { return uint8_t(Value < 0 ? 0 : (Value > 255 ? 255 : Value)); }

@@ -4,6 +4,7 @@
 #include "effects/AdjustDialogs.h"
 #include "effects/BackLaUnit.h"
 #include "effects/CompressUnit.h"
+#include "effects/EffectDialogs.h"
 #include "effects/GifTypeUnit.h"
 #include "effects/NewImageUnit.h"
 #include "effects/PrintRaster32.h"
@@ -36,9 +37,10 @@ void WireTransparentColorTool(TMainForm& Main, TSTC& Tool)
 
 void CreateApplicationForms(TMainForm& Main)
 {
-    // The order is the program's: TMainForm, TNewImageForm, TGifType, TCompress, ..., TTexter, ...,
-    // TBackLa, ..., TFull, ..., TAboutKVN, ..., TSTC, ..., TTextur. The windows of the
-    // commands still to come take their places in it when they exist.
+    // The order is the program's: TMainForm, TNewImageForm, TGifType, TCompress, ..., TTexter,
+    // TGamma, ..., TBackLa, TBrid, ..., TFull, TEffect, TDeFoc, TSprayWin, TPosta, TWaves,
+    // TKVNPrint, TAboutKVN, ..., TMarb, TSTC, ..., TTextur. The windows of the commands
+    // still to come take their places in it when they exist.
     Main.NewImageForm = new TNewImageForm(&Main);
     Main.GifType = new TGifType(&Main);
     Main.Compress = new TCompress(&Main);
@@ -59,9 +61,16 @@ void CreateApplicationForms(TMainForm& Main)
     Main.Effect->MainForm = &Main;
     Main.DeFoc = new TDeFoc(&Main);
     Main.DeFoc->MainForm = &Main;
+    Main.SprayWin = new TSprayWin(&Main);
+    Main.SprayWin->MainForm = &Main;
+    Main.Posta = new TPosta(&Main);
+    Main.Posta->MainForm = &Main;
+    Main.Waves = new TWaves(&Main);
+    Main.Waves->MainForm = &Main;
     Main.KVNPrint = new TKVNPrint(&Main);
     Main.KVNPrint->MainForm = &Main;
     Main.AboutKVN = new TAboutKVN(&Main);
+    Main.Marb = new TMarb(&Main);
     Main.STC = new TSTC(&Main);
     WireTransparentColorTool(Main, *Main.STC);
     new TTextur(&Main);

@@ -38,12 +38,17 @@ class TTexter;
 class TCompress;
 class TDeFoc;
 class TEffect;
+class TEffectDialog;
 class TFull;
 class TGamma;
 class TGifType;
 class TImagingIO;
 class TKVNPrint;
+class TMarb;
 class TNewImageForm;
+class TPosta;
+class TSprayWin;
+class TWaves;
 class TSTC;
 } // namespace kv
 class QPushButton;
@@ -366,6 +371,24 @@ public:
     TCompress* Compress = nullptr; // "JPEG Options": writes the JPEG itself
     TFull* Full = nullptr;         // the full-screen preview
     TAboutKVN* AboutKVN = nullptr; // "About"
+    // The Effects menu's parameter dialogs and the rain-drops window nothing opens.
+    TSprayWin* SprayWin = nullptr; // "Spray"
+    TPosta* Posta = nullptr;       // "Posterize"
+    TWaves* Waves = nullptr;       // "Wave"
+    TMarb* Marb = nullptr;
+    void N50Click();  // Filters > Effects > Spray
+    void N51Click();  // Filters > Effects > Posterize
+    void N86Click();  // Filters > Effects > Wave
+    void N85Click();  // Filters > Effects > Mosaic
+    void N87Click();  // Filters > Effects > Emboss
+    void N91Click();  // Filters > Effects > Ripple Tooth > Wide
+    void N92Click();  // Filters > Effects > Ripple Tooth > Medium
+    void N93Click();  // Filters > Effects > Ripple Tooth > Narrow
+    void N84Click();  // Filters > Invert Colors
+    void N81Click();  // Filters > Add Noise > Color Noise
+    void N82Click();  // Filters > Add Noise > Mono Noise
+    void N49Click();  // Filters > Colorize
+    void N111Click(); // Filters > Sepia
     // The colour dialog of Fill With Color (the Background menu's picture dialog is
     // OpenLayer, shared with New Layer From File).
     std::unique_ptr<TColorDialog> AllColor;
@@ -439,9 +462,16 @@ private:
     std::vector<TCommandRow> UndoCommands();
     std::vector<TCommandRow> EditCommands();
     std::vector<TCommandRow> DialogCommands();
+    std::vector<TCommandRow> EffectCommands();
     std::vector<TCommandRow> LayerCommands();
     std::vector<TCommandRow> ViewCommands();
     bool BackgroundNotEmpty() const; // the rule most commands share
+    // The effect commands' own check: a background, and a target (a picture layer or none).
+    bool EffectTargetReady();
+    void RunEffectDialog(TEffectDialog* Dialog);
+    void RunPlainEffect(const std::string& Name);
+    void RunNoise(const std::string& Name);
+    void ColorizeAndBrighten(TColor Color, int32_t Brightness);
     void CreateMenus();
     void CreateToolBars();
     void CreateStartPanel();

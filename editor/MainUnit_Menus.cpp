@@ -129,7 +129,7 @@ void TMainForm::CreateCommands()
 {
     for (auto table :
          {&TMainForm::FileCommands, &TMainForm::UndoCommands, &TMainForm::EditCommands, &TMainForm::DialogCommands,
-          &TMainForm::LayerCommands, &TMainForm::ViewCommands, &TMainForm::StartupCommands})
+          &TMainForm::EffectCommands, &TMainForm::LayerCommands, &TMainForm::ViewCommands, &TMainForm::StartupCommands})
         for (TCommandRow& row : (this->*table)())
             AddCommand(std::move(row));
     for (auto& [name, cmd] : FCommands)

@@ -693,8 +693,8 @@ TEST_F(MainDialogsTest, WindowsComeInTheirFixedOrderAndAreTheOnesTheCommandsUse)
         if (auto* form = dynamic_cast<TDialogForm*>(child))
             order.push_back(form->Name());
     EXPECT_EQ(order, (std::vector<std::string>{"TNewImageForm", "TGifType", "TCompress", "TTexter", "TGamma", "TBackLa",
-                                               "TBrid", "TFull", "TEffect", "TDeFoc", "TKVNPrint", "TAboutKVN", "TSTC",
-                                               "TTextur"}));
+                                               "TBrid", "TFull", "TEffect", "TDeFoc", "TSprayWin", "TPosta", "TWaves",
+                                               "TKVNPrint", "TAboutKVN", "TMarb", "TSTC", "TTextur"}));
     EXPECT_EQ(Form->Compress->PARY, Form->PARY.get());
     auto count = [this](auto* Probe) {
         using T = std::remove_pointer_t<decltype(Probe)>;

@@ -507,9 +507,9 @@ TEST_F(MainDialogsTest, CommandsWithTheirWindowsAreEnabledAndLaterOnesStayOff)
 {
     Open(Solid("src.bmp", 10, 10, 0xFF000000));
     Form->UpdateCommandEnabling();
-    for (const char* n : {"N3", "Save1", "N72", "N34", "N112", "N115", "N120", "N30"})
+    for (const char* n : {"N3", "Save1", "N72", "N34", "N112", "N115", "N120", "N30", "N37", "N11", "N122", "N124"})
         EXPECT_TRUE(Enabled(n)) << n;
-    for (const char* n : {"N70", "N38", "N37", "N11", "N74", "N122", "N13", "N124", "Shar"})
+    for (const char* n : {"N70", "N38", "N74", "N13", "Shar"})
         EXPECT_FALSE(Enabled(n)) << n;
     // Without their windows the window commands stay off.
     Form->Full = nullptr;
@@ -690,8 +690,9 @@ TEST_F(MainDialogsTest, WindowsComeInTheirFixedOrderAndAreTheOnesTheCommandsUse)
     for (QObject* child : Form->children())
         if (auto* form = dynamic_cast<TDialogForm*>(child))
             order.push_back(form->Name());
-    EXPECT_EQ(order, (std::vector<std::string>{"TNewImageForm", "TGifType", "TCompress", "TBackLa", "TFull",
-                                               "TAboutKVN", "TSTC", "TTextur"}));
+    EXPECT_EQ(order, (std::vector<std::string>{"TNewImageForm", "TGifType", "TCompress", "TBorder", "TRaiser", "TPovor",
+                                               "TBackLa", "TRasm", "THolst", "TFull", "TAboutKVN", "TSbor", "TSTC",
+                                               "TMaski", "TCropLa", "TTextur", "TProGeomo"}));
     EXPECT_EQ(Form->Compress->PARY, Form->PARY.get());
     auto count = [this](auto* Probe) {
         using T = std::remove_pointer_t<decltype(Probe)>;

@@ -1,7 +1,6 @@
 #include "effects/GeometryRoutines.h"
 
 #include "platform/SysUtils.h"
-#include "raster/Raster32_Filters.h"
 #include "raster/Raster32_Transforms.h"
 
 #include <algorithm>
@@ -137,33 +136,30 @@ TRotatedSize RotateBitmap(TBitmap32& Bitmap, double AngleDegrees, TResampling Re
     T.Rotate(0, 0, float(-AngleDegrees));
     T.Translate(float(size.NW / 2), float(size.NH / 2));
 
-    // Colour: an opaque copy, sampled onto opaque black and stored as sampled.
-    TBitmap32 Colour;
-    Colour.Assign(&Bitmap);
-    Colour.SetStretchFilter(FilterOf(Resampling));
-    Colour.MakeOpaque();
-    Colour.SetDrawMode(dmOpaque);
+    // The colour pass samples an opaque copy onto opaque black; the alpha pass samples
+    // the alpha (as grey, its two outermost rows and columns cleared so the turned edge
+    // fades out) onto zero, and its intensity becomes the alpha. Both passes share the
+    // map and the filter, and the sampling works channel by channel with the same
+    // weights, so one pass over a copy that carries the colour and the cleared alpha
+    // gives the same bytes: outside the turned picture colour black and alpha 0.
+    TBitmap32 Source;
+    Source.Assign(&Bitmap);
+    Source.SetStretchFilter(FilterOf(Resampling));
+    Source.SetDrawMode(dmOpaque);
+    Source.SetMasterAlpha(255);
+    Source.SetOuterColor(Bitmap.OuterColor() & 0x00FFFFFFu);
+    auto clearAlpha = [&](int32_t X1, int32_t Y1, int32_t X2, int32_t Y2) {
+        for (int32_t y = std::max(Y1, 0); y < std::min(Y2, H); ++y)
+            for (int32_t x = std::max(X1, 0); x < std::min(X2, W); ++x)
+                Source.RowAddress(y)[x] &= 0x00FFFFFFu;
+    };
+    clearAlpha(0, 0, W, 2);
+    clearAlpha(0, H - 2, W, H);
+    clearAlpha(0, 0, 2, H);
+    clearAlpha(W - 2, 0, W, H);
     TBitmap32 R;
     R.SetSize(RW, RH);
-    R.ClearTo(clBlack32);
-    DrawTransformed(&R, &Colour, &T);
-
-    // Alpha as grey; the outer two rows and columns count as transparent so the
-    // turned picture's edge fades to nothing rather than smearing outwards.
-    TBitmap32 A;
-    A.SetSize(W, H);
-    GrayFromAlpha(&A, &Bitmap);
-    for (int32_t i = 0; i < 2; ++i) {
-        A.FillRectClipped(0, i, W, i + 1, clBlack32);
-        A.FillRectClipped(0, H - 1 - i, W, H - i, clBlack32);
-        A.FillRectClipped(i, 0, i + 1, H, clBlack32);
-        A.FillRectClipped(W - 1 - i, 0, W - i, H, clBlack32);
-    }
-    A.SetStretchFilter(FilterOf(Resampling));
-    TBitmap32 M;
-    M.SetSize(RW, RH);
-    DrawTransformed(&M, &A, &T);
-    AlphaFromIntensity(&R, &M);
+    DrawTransformed(&R, &Source, &T);
     ReplacePixels(Bitmap, R);
     return size;
 }

@@ -4,11 +4,14 @@
 #include "effects/GeometryRoutines.h"
 #include "effects/BorderRoutines.h"
 #include "raster/Raster32.h"
+#include "raster/Raster32_Filters.h"
+#include "raster/Raster32_Transforms.h"
 #include "raster/Raster32_Types.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 using namespace kv;
 
@@ -139,6 +142,61 @@ TEST(GeometryRoutines, RotationByAnyAngleSizesAndSamplesAsTheMatrixSays)
     EXPECT_EQ(b.GetPixelFast(56, 46), 0xFFFF8040u);
     EXPECT_EQ(b.DrawMode(), dmBlend); // the layer keeps its settings
     EXPECT_EQ(b.MasterAlpha(), 128u);
+}
+
+// The rotation as two passes, written out step by step: the colours of an opaque copy
+// onto opaque black, then the alpha as grey (two outer rows and columns black) onto
+// zero, its intensity becoming the alpha.
+void RotateInTwoPasses(TBitmap32& B, double Angle, TStretchFilter Filter)
+{
+    const int32_t W = B.Width(), H = B.Height();
+    const TRotatedSize size = RotatedSize(W, H, Angle);
+    TAffineTransformation T;
+    T.SetSourceRect(TSingleRect{0, 0, float(W), float(H)});
+    T.Translate(-W / 2.0f, -H / 2.0f);
+    T.Rotate(0, 0, float(-Angle));
+    T.Translate(float(size.NW / 2), float(size.NH / 2));
+    TBitmap32 A;
+    A.SetSize(W, H);
+    GrayFromAlpha(&A, &B);
+    B.SetStretchFilter(Filter);
+    B.MakeOpaque();
+    TBitmap32 R;
+    R.SetSize(RoundHalfEven(size.NW), RoundHalfEven(size.NH));
+    R.ClearTo(clBlack32);
+    DrawTransformed(&R, &B, &T);
+    for (int32_t i = 0; i < 2; ++i) {
+        A.FillRectClipped(0, i, W, i + 1, clBlack32);
+        A.FillRectClipped(0, H - 1 - i, W, H - i, clBlack32);
+        A.FillRectClipped(i, 0, i + 1, H, clBlack32);
+        A.FillRectClipped(W - 1 - i, 0, W - i, H, clBlack32);
+    }
+    A.SetStretchFilter(Filter);
+    TBitmap32 M;
+    M.SetSize(R.Width(), R.Height());
+    DrawTransformed(&M, &A, &T);
+    AlphaFromIntensity(&R, &M);
+    B.Assign(&R);
+}
+
+TEST(GeometryRoutines, OnePassRotationEqualsTheTwoPasses)
+{
+    std::mt19937 rng(7);
+    for (double angle : {30.0, -45.0, 90.0, 17.0, 180.0})
+        for (TResampling r : {TResampling::Nearest, TResampling::Bilinear}) {
+            TBitmap32 a;
+            a.SetSize(37, 23);
+            for (int32_t i = 0; i < 37 * 23; ++i)
+                a.Bits()[i] = rng();
+            TBitmap32 b;
+            b.Assign(&a);
+            RotateBitmap(a, angle, r);
+            RotateInTwoPasses(b, angle, r == TResampling::Bilinear ? sfLinear : sfNearest);
+            ASSERT_EQ(a.Width(), b.Width());
+            ASSERT_EQ(a.Height(), b.Height());
+            for (int32_t i = 0; i < a.Width() * a.Height(); ++i)
+                ASSERT_EQ(a.Bits()[i], b.Bits()[i]) << angle << " pixel " << i;
+        }
 }
 
 TEST(GeometryRoutines, ImageSizeByFilter)

@@ -9,6 +9,7 @@
 #include "raster/Raster32_Filters.h"
 #include "raster/Raster32_Image.h"
 #include "raster/Raster32_Layers.h"
+#include "widgets/ThumbNail.h"
 #include "widgets/Thumbview.h"
 #include "widgets/ToolEdit.h"
 
@@ -179,6 +180,7 @@ void TBorder::FormActivate()
     LoadDecoration(DecorationFile("Frames/mask01.gif"), *Mask->Bitmap());
     Mask->Invalidate();
     ForLay->setEnabled(MainForm && MainForm->SelectedLayer() != nullptr);
+    PicOpen.InitialDir = DataDir();
 }
 
 void TBorder::UpClick()
@@ -515,6 +517,10 @@ TMaski::TMaski(QWidget* Owner) : TDialogForm("TMaski", Owner)
     View->SetMaxWidth(200);
     View->SetMaxHeight(200);
     View->SetSorted(true);
+    View->SetScrollMode(SMHorizontal);
+    View->SetTitlePlacement(T_Down);
+    // A double-click on a thumbnail applies its mask, as Preview does.
+    View->OnStopScanning = [this](TObject*) { HookThumbnails(); };
     DirectoryEdit1 = new TDirectoryEdit(box);
     DirectoryEdit1->hide();
     auto* dir = new QPushButton("Directory", box);
@@ -534,10 +540,18 @@ TMaski::~TMaski() = default;
 
 std::string TMaski::MasksFolder() { return DecorationFile("Masks"); }
 
+void TMaski::HookThumbnails()
+{
+    for (int32_t i = 0; i < View->Count(); ++i)
+        if (Tthumbnail* t = View->Thumb(i))
+            t->OnDblClick = [this](TObject*) { SafeCall([this] { ApplyMask(); }, this); };
+}
+
 void TMaski::SetFolder(const std::string& Folder)
 {
     Edit1->setText(QString::fromStdString(Folder));
     View->SetDirectory(Folder);
+    HookThumbnails();
 }
 
 void TMaski::FormActivate()

@@ -8,6 +8,7 @@
 #include "platform/DialogForm.h"
 #include "platform/Dialogs.h"
 #include "raster/Raster32_Types.h"
+#include "widgets/PictureDialogs.h"
 
 #include <functional>
 #include <memory>
@@ -53,6 +54,7 @@ public:
     QCheckBox* CheckBox2 = nullptr; // "Use Interpolation"
     QToolButton* SpeedButton1 = nullptr;
     QComboBox* ComboBox1 = nullptr; // mask shapes, hidden
+    TOpenPictureDialog PicOpen;
     int32_t FrameNumber() const { return FNumber; }
 
     void UpClick();
@@ -158,6 +160,9 @@ public:
 protected:
     void FormActivate() override;
     void FormClose() override;
+
+private:
+    void HookThumbnails();
 };
 
 } // namespace kv

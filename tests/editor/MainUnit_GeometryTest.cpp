@@ -355,6 +355,34 @@ TEST_F(GeometryCommandsTest, ReliefAndBordersPreviewOrApply)
     EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{10, 10, 150, 100}));
 }
 
+TEST_F(GeometryCommandsTest, ReliefOnALayerRestoresExactlyAndKeepsItsAlpha)
+{
+    CodedBackground(60, 60);
+    TBitmapLayer* L = CodedLayer(40, 40, {0, 0, 40, 40});
+    L->Bitmap()->SetPixelFast(0, 0, 0x00FF00FFu);   // transparent, with a colour
+    L->Bitmap()->SetPixelFast(20, 20, 0x80FFFFFFu); // half transparent
+    const std::vector<TColor32> before = Pixels(*L->Bitmap());
+    {
+        TFormScript script(std::function<TModalResult(TRaiser&)>([](TRaiser& R) {
+            R.Draw();
+            R.Draw(); // a second preview starts again from the kept pixels
+            return mrCancel;
+        }));
+        Run("N7");
+    }
+    EXPECT_EQ(Pixels(*L->Bitmap()), before);
+    {
+        TFormScript script(std::function<TModalResult(TRaiser&)>([](TRaiser&) { return mrOk; }));
+        Run("N7");
+    }
+    EXPECT_NE(L->Bitmap()->GetPixelFast(1, 1), before[1 * 40 + 1]); // ring 1 is drawn
+    for (int32_t i = 0; i < 40 * 40; ++i)
+        ASSERT_EQ(L->Bitmap()->Bits()[i] >> 24, before[size_t(i)] >> 24) << i; // alpha given back
+    EXPECT_EQ(L->Bitmap()->MasterAlpha(), uint32_t(Form->LayerOpacityPosition()));
+    Form->N17Click();
+    EXPECT_EQ(Pixels(*L->Bitmap()), before);
+}
+
 TEST_F(GeometryCommandsTest, MaskWithoutAFileChangesNothingAndEmptiesTheBackup)
 {
     CodedBackground(30, 20);

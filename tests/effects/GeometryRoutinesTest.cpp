@@ -331,6 +331,7 @@ TEST(BorderRoutines, PatternBorderGeometry)
     // pixels show the contour colour.
     TBitmap32 l;
     l.SetSize(4, 4);
+    l.SetPixelFast(2, 2, 0xFFFF0000u); // opaque: drawn as it is, whatever the master alpha
     l.SetDrawMode(dmBlend);
     l.SetMasterAlpha(100);
     s.Width = 2;
@@ -340,6 +341,7 @@ TEST(BorderRoutines, PatternBorderGeometry)
     ASSERT_EQ(l.Width(), 8);
     EXPECT_EQ(l.GetPixelFast(0, 0), 0u);
     EXPECT_EQ(l.GetPixelFast(3, 3), clWhite32);
+    EXPECT_EQ(l.GetPixelFast(4, 4), 0xFFFF0000u);
     EXPECT_EQ(l.MasterAlpha(), 100u);
 }
 

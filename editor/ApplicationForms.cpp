@@ -3,11 +3,14 @@
 #include "editor/MainUnit.h"
 #include "effects/AdjustDialogs.h"
 #include "effects/BackLaUnit.h"
+#include "effects/BorderDialogs.h"
 #include "effects/CompressUnit.h"
 #include "effects/EffectDialogs.h"
+#include "effects/GeometryDialogs.h"
 #include "effects/GifTypeUnit.h"
 #include "effects/NewImageUnit.h"
 #include "effects/PrintRaster32.h"
+#include "effects/ProGeomoUnit.h"
 #include "effects/SmallWindows.h"
 #include "effects/TexterUnit.h"
 #include "effects/TexturUnit.h"
@@ -45,17 +48,29 @@ void CreateApplicationForms(TMainForm& Main)
     Main.GifType = new TGifType(&Main);
     Main.Compress = new TCompress(&Main);
     Main.Compress->PARY = Main.PARY.get(); // the main window's JPEG writer
+    Main.Border = new TBorder(&Main);
+    Main.Border->MainForm = &Main;
+    Main.FrameDialog = [&Main](TFrameChoice& Choice) { return Main.Border->Execute(Choice); };
+    Main.Raiser = new TRaiser(&Main);
+    Main.Raiser->MainForm = &Main;
     Main.Texter = new TTexter(&Main);
     Main.Texter->MainForm = &Main;
     Main.Texter->LayerTools = &Main.LayerTools();
     Main.TextDialog = [&Main] { Main.Texter->ShowModal(); };
     Main.Gamma = new TGamma(&Main);
     Main.Gamma->MainForm = &Main;
+    Main.Povor = new TPovor(&Main);
+    Main.Povor->MainForm = &Main;
+    Main.Povor->LayerTools = &Main.LayerTools();
     Main.BackLa = new TBackLa(&Main);
     Main.BackLa->MainForm = &Main;
     Main.SimpleLayerDialog = [&Main] { Main.BackLa->ShowModal(); };
     Main.Brid = new TBrid(&Main);
     Main.Brid->MainForm = &Main;
+    Main.Rasm = new TRasm(&Main);
+    Main.Rasm->MainForm = &Main;
+    Main.Holst = new THolst(&Main);
+    Main.Holst->MainForm = &Main;
     Main.Full = new TFull(&Main);
     Main.Effect = new TEffect(&Main);
     Main.Effect->MainForm = &Main;
@@ -70,10 +85,20 @@ void CreateApplicationForms(TMainForm& Main)
     Main.KVNPrint = new TKVNPrint(&Main);
     Main.KVNPrint->MainForm = &Main;
     Main.AboutKVN = new TAboutKVN(&Main);
+    Main.Sbor = new TSbor(&Main);
+    Main.Sbor->MainForm = &Main;
     Main.Marb = new TMarb(&Main);
     Main.STC = new TSTC(&Main);
     WireTransparentColorTool(Main, *Main.STC);
-    new TTextur(&Main);
+    Main.Maski = new TMaski(&Main);
+    Main.Maski->MainForm = &Main;
+    Main.CropLa = new TCropLa(&Main);
+    Main.CropLa->MainForm = &Main;
+    Main.CropLa->LayerTools = &Main.LayerTools();
+    TTextur* Textur = new TTextur(&Main);
+    Main.Border->ShowTextures = [Textur] { Textur->Show(); };
+    Main.ProGeomo = new TProGeomo(&Main);
+    Main.ProGeomo->MainForm = &Main;
     Main.UpdateCommandEnabling();
 }
 

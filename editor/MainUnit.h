@@ -50,6 +50,15 @@ class TPosta;
 class TSprayWin;
 class TWaves;
 class TSTC;
+class TBorder;
+class TCropLa;
+class THolst;
+class TMaski;
+class TPovor;
+class TProGeomo;
+class TRaiser;
+class TRasm;
+class TSbor;
 } // namespace kv
 class QPushButton;
 class QSlider;
@@ -596,6 +605,35 @@ private:
     void ImgViewMouseMovePick(int32_t X, int32_t Y);
     bool FTransparentPick = false;
     std::unique_ptr<ILayerTools> FLayerToolsFace;
+
+    // ---- Geometry, borders and masks (MainUnit_Geometry.cpp) -----------------------------
+public:
+    // The windows these commands open, made by the entry point; a command whose window
+    // is not set stays disabled.
+    TBorder* Border = nullptr;     // "Add Frame", behind FrameDialog
+    TRaiser* Raiser = nullptr;     // "Relief Border"
+    TPovor* Povor = nullptr;       // "Rotate"
+    TRasm* Rasm = nullptr;         // "Image Size"
+    THolst* Holst = nullptr;       // "Canvas Size"
+    TSbor* Sbor = nullptr;         // "Add Borders"
+    TMaski* Maski = nullptr;       // "Mask"
+    TCropLa* CropLa = nullptr;     // "Crop Layer"
+    TProGeomo* ProGeomo = nullptr; // "Geometry"
+    void MaskosClick();            // Background > Rotate Clockwise 90
+    void N903Click();              // Background > Rotate Counterclockwise 90
+    void N1801Click();             // Background > Rotate 180
+    void N106Click();              // Background > Flip > Horizontal (Mirror)
+    void N105Click();              // Background > Flip > Vertical
+    void N122Click();              // Background > Add Borders
+    void N123Click();              // Background > Relief Borders
+    void N37Click();               // Image > Image Size
+    void N11Click();               // Image > Canvas Size
+    void N124Click();              // Filters > Geometry
+    void N13Click();               // Current Layer > Rotate > Rotate...
+    void N107Click();              // Current Layer > Borders > Add Borders
+    void N7Click();                // Current Layer > Borders > Relief Borders
+    void N69Click();               // Current Layer > Mask
+    void N54Click();               // Current Layer > Crop Layer
 };
 
 } // namespace kv

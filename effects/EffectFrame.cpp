@@ -60,6 +60,15 @@ void RunEffectFrame(IMainForm& Main, const TEffectRoutine& Routine)
         AlphaFromIntensity(Target, Main.AlphaScratch());
 }
 
+void TakePreviewBackup(IMainForm& Main)
+{
+    TBitmap32* Target = EffectTarget(Main);
+    if (!Target)
+        return;
+    CopyPixelsExactly(*Target, *Main.PreviewBackup());
+    GBackupSource = Target;
+}
+
 void RestorePreviewBackup(IMainForm& Main)
 {
     TBitmap32* Backup = Main.PreviewBackup();

@@ -26,6 +26,10 @@ using TEffectRoutine = std::function<TEffectResult(TBitmap& First, TBitmap& Seco
 // background comes back opaque. Does nothing without a target.
 void RunEffectFrame(IMainForm& Main, const TEffectRoutine& Routine);
 
+// Fills PreviewBackup with an exact copy of the target, for dialogs that change the
+// target themselves. Does nothing without a target.
+void TakePreviewBackup(IMainForm& Main);
+
 // The dialogs' restore: the target takes PreviewBackup back, exactly, when the backup
 // is not empty and was taken from this same target.
 void RestorePreviewBackup(IMainForm& Main);

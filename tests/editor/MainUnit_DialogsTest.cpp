@@ -507,9 +507,10 @@ TEST_F(MainDialogsTest, CommandsWithTheirWindowsAreEnabledAndLaterOnesStayOff)
 {
     Open(Solid("src.bmp", 10, 10, 0xFF000000));
     Form->UpdateCommandEnabling();
-    for (const char* n : {"N3", "Save1", "N72", "N34", "N112", "N115", "N120", "N30", "N38", "N74", "Shar", "N70"})
+    for (const char* n : {"N3", "Save1", "N72", "N34", "N112", "N115", "N120", "N30", "N38", "N74", "Shar", "N70",
+                          "N37", "N11", "N122", "N124"})
         EXPECT_TRUE(Enabled(n)) << n;
-    for (const char* n : {"N37", "N11", "N122", "N13", "N124"})
+    for (const char* n : {"N13"})
         EXPECT_FALSE(Enabled(n)) << n;
     // Without their windows the window commands stay off.
     Form->Full = nullptr;
@@ -692,9 +693,11 @@ TEST_F(MainDialogsTest, WindowsComeInTheirFixedOrderAndAreTheOnesTheCommandsUse)
     for (QObject* child : Form->children())
         if (auto* form = dynamic_cast<TDialogForm*>(child))
             order.push_back(form->Name());
-    EXPECT_EQ(order, (std::vector<std::string>{"TNewImageForm", "TGifType", "TCompress", "TTexter", "TGamma", "TBackLa",
-                                               "TBrid", "TFull", "TEffect", "TDeFoc", "TSprayWin", "TPosta", "TWaves",
-                                               "TKVNPrint", "TAboutKVN", "TMarb", "TSTC", "TTextur"}));
+    EXPECT_EQ(order, (std::vector<std::string>{
+                         "TNewImageForm", "TGifType",  "TCompress", "TBorder", "TRaiser",   "TTexter",   "TGamma",
+                         "TPovor",        "TBackLa",   "TBrid",     "TRasm",   "THolst",    "TFull",     "TEffect",
+                         "TDeFoc",        "TSprayWin", "TPosta",    "TWaves",  "TKVNPrint", "TAboutKVN", "TSbor",
+                         "TMarb",         "TSTC",      "TMaski",    "TCropLa", "TTextur",   "TProGeomo"}));
     EXPECT_EQ(Form->Compress->PARY, Form->PARY.get());
     auto count = [this](auto* Probe) {
         using T = std::remove_pointer_t<decltype(Probe)>;

@@ -1,0 +1,161 @@
+// The geometry dialogs: "Rotate" turns the selected layer by any angle, "Image Size"
+// resamples the background, "Canvas Size" crops or extends it, "Crop Layer" cuts the
+// selected layer to a rectangle. Each reaches the document through IMainForm.
+#pragma once
+
+#include "platform/DialogForm.h"
+#include "platform/Dialogs.h"
+#include "raster/Raster32.h"
+#include "raster/Raster32_Types.h"
+
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+
+namespace kv {
+
+class IMainForm;
+class ILayerTools;
+class TBitmapLayer;
+class TImage32;
+class TImgView32;
+class TLbButton;
+class TPositionedLayer;
+class TRubberbandLayer;
+
+// The selected picture layer, or null (the dialogs then leave the document alone).
+TBitmapLayer* SelectedPictureLayer(IMainForm& Main);
+// Deselect, release the mouse, select Layer again: how a changed layer is shown.
+void ReselectLayer(IMainForm& Main, TPositionedLayer* Layer);
+
+// "Rotate": the selected layer turned by Angle degrees (positive clockwise).
+class TPovor : public TDialogForm {
+public:
+    explicit TPovor(QWidget* Owner = nullptr);
+    ~TPovor() override;
+    IMainForm* MainForm = nullptr;
+    ILayerTools* LayerTools = nullptr;
+
+    QSlider* Angle = nullptr; // -180..180
+    QLineEdit* Edit1 = nullptr;
+    QCheckBox* Inter = nullptr; // "Bilinear interpolation"
+
+    void AngleChange();
+    // A non-number raises the conversion error; a number outside -180..180 is refused
+    // with a message and the gauge stays.
+    void Edit1Change();
+    void Button1Click(); // the rotation from the kept copy
+    void Button3Click(); // Preview
+    void Button4Click(); // OK
+
+protected:
+    void FormActivate() override;
+    void FormClose() override;
+
+private:
+    void RestoreKept();
+    TBitmapLayer* FLayer = nullptr;
+    std::unique_ptr<TBitmap32> FKept;
+    TSingleRect FKeptPlacement;
+};
+
+// "Image Size".
+class TRasm : public TDialogForm {
+public:
+    explicit TRasm(QWidget* Owner = nullptr);
+    ~TRasm() override;
+    IMainForm* MainForm = nullptr;
+
+    QSpinBox* UpDown1 = nullptr; // width 1..10000
+    QSpinBox* UpDown2 = nullptr; // height 1..10000
+    QSpinBox* UpDown3 = nullptr; // "Size" in kilobytes of 32-bit pixels
+    QCheckBox* Prop = nullptr;   // "Keep proportion"
+    QComboBox* Resample = nullptr;
+
+    void Edit1Change();
+    void Edit2Change();
+    void Edit3Change();
+    // OK: false when the size was refused (with a message) and nothing changed.
+    bool Button1Click();
+
+protected:
+    void FormActivate() override;
+
+private:
+    void WriteSize(int32_t W, int32_t H);
+    double FRatio = 0;
+};
+
+// "Canvas Size".
+class THolst : public TDialogForm {
+public:
+    explicit THolst(QWidget* Owner = nullptr);
+    ~THolst() override;
+    IMainForm* MainForm = nullptr;
+
+    QSpinBox* UpDown1 = nullptr;
+    QSpinBox* UpDown2 = nullptr;
+    TLbButton* LbButton1 = nullptr; // "Crop Visual"
+    QCheckBox* CheckBox1 = nullptr; // "Place to Center"
+    TColorPanel* Panel2 = nullptr;  // "Canvas Extension Color"
+    TImage32* Image321 = nullptr;
+    QPushButton* Button3 = nullptr; // "Apply Selection"
+    TColorDialog ColorDialog1;
+
+    void Edit1Change();
+    void Edit2Change();
+    void LbButton1Click();
+    void Panel2Click();
+    // The drawn rectangle in view pixels of Image321.
+    void Image321MouseDown(int32_t X, int32_t Y);
+    void Image321MouseMove(int32_t X, int32_t Y);
+    void Image321MouseUp();
+    void Button3Click();
+    bool Button1Click(); // OK; false when refused
+    // The rectangle "Apply Selection" took, in bitmap pixels (empty before one).
+    const TRect& CropRect() const { return FCrop; }
+
+protected:
+    void FormActivate() override;
+    void FormClose() override;
+
+private:
+    void WriteSize(int32_t W, int32_t H);
+    void PaintRect(TBitmap32* Buffer);
+    double FRatio = 0;
+    TPoint FP1, FP2;
+    bool FShown = false, FDragging = false, FCropVisual = false;
+    double FScaleS = 1;
+    int32_t FX0 = 0, FY0 = 0;
+    TRect FCrop;
+};
+
+// "Crop Layer".
+class TCropLa : public TDialogForm {
+public:
+    explicit TCropLa(QWidget* Owner = nullptr);
+    ~TCropLa() override;
+    IMainForm* MainForm = nullptr;
+    ILayerTools* LayerTools = nullptr;
+
+    TImgView32* Cropos = nullptr;
+    // The crop rectangle, in the layer bitmap's pixels (null while closed).
+    TPositionedLayer* CropLayer() const { return FCropLayer; }
+    bool Button2Click(); // OK; false when refused
+
+protected:
+    void FormActivate() override;
+    void FormClose() override;
+
+private:
+    void PaintCrop(TBitmap32* Buffer);
+    TPositionedLayer* FCropLayer = nullptr;
+    TRubberbandLayer* FBand = nullptr;
+};
+
+} // namespace kv

@@ -1,0 +1,443 @@
+// The geometry, border, mask and four-corner commands driven through the main window
+// with the windows the entry point makes, each dialog answered by a script that works
+// its controls as a user would.
+#include "editor/ApplicationForms.h"
+#include "editor/EditorFixture.h"
+#include "editor/MainUnit.h"
+#include "effects/BorderDialogs.h"
+#include "effects/GeometryDialogs.h"
+#include "effects/ProGeomoUnit.h"
+#include "platform/Dialogs.h"
+#include "platform/Forms.h"
+#include "raster/Raster32_Image.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QSlider>
+#include <QSpinBox>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace kv;
+
+namespace {
+
+TColor32 Code(int32_t X, int32_t Y) { return 0xFF000000u | (uint32_t(X & 255) << 16) | (uint32_t(Y & 255) << 8); }
+
+// Answers the next modal showing of a T with what Act does to it (its result), and
+// records every message shown meanwhile.
+class TFormScript {
+public:
+    template <class T> explicit TFormScript(std::function<TModalResult(T&)> Act)
+    {
+        FPrevious = SetDialogAnswerer([this, Act](const TDialogRequest& R) {
+            TDialogAnswer a;
+            if (R.Kind == dkMessage) {
+                Messages.push_back(R.Text);
+                a.Result = mrOk;
+            } else if (auto* form = dynamic_cast<T*>(R.Form)) {
+                ++Shown;
+                a.Result = Act(*form);
+            }
+            return a;
+        });
+    }
+    ~TFormScript() { SetDialogAnswerer(FPrevious); }
+    std::vector<std::string> Messages;
+    int Shown = 0;
+
+private:
+    TDialogAnswerer FPrevious;
+};
+
+class GeometryCommandsTest : public test::IsolatedEditorTest {
+protected:
+    void SetUp() override
+    {
+        MakeForm("kv_geom_", {"data"}, 600, 600);
+        CreateApplicationForms(*Form);
+    }
+    TBitmap32* Bg() { return Form->ImgView->Bitmap(); }
+    void CodedBackground(int32_t W, int32_t H)
+    {
+        Form->NewBackground(W, H, clBlack32);
+        for (int32_t y = 0; y < H; ++y)
+            for (int32_t x = 0; x < W; ++x)
+                Bg()->SetPixelFast(x, y, Code(x, y));
+        Form->UpdateCommandEnabling();
+    }
+    TBitmapLayer* CodedLayer(int32_t W, int32_t H, const TSingleRect& Placement)
+    {
+        auto* L = Form->ImgView->Layers()->Add<TBitmapLayer>();
+        L->Bitmap()->SetSize(W, H);
+        for (int32_t y = 0; y < H; ++y)
+            for (int32_t x = 0; x < W; ++x)
+                L->Bitmap()->SetPixelFast(x, y, Code(x, y));
+        L->Bitmap()->SetDrawMode(dmBlend);
+        Form->SetUpContentLayer(L);
+        L->SetPlacement(Placement);
+        Form->SetSelection(L);
+        Form->UpdateCommandEnabling();
+        return L;
+    }
+    void Run(const char* Name) { Form->Command(Name)->trigger(); }
+    bool Enabled(const char* Name) { return Form->Command(Name)->isEnabled(); }
+    static std::vector<TColor32> Pixels(const TBitmap32& B)
+    {
+        return std::vector<TColor32>(B.Bits(), B.Bits() + int64_t(B.Width()) * B.Height());
+    }
+};
+
+} // namespace
+
+TEST_F(GeometryCommandsTest, BackgroundTurnsAndFlipsMoveBytesAndUndoOnce)
+{
+    struct TCase {
+        const char* Command;
+        int32_t W, H;
+        TPoint From, To;
+    };
+    const TCase cases[] = {
+        {"Maskos", 2, 3, {0, 0}, {1, 0}}, {"Maskos", 2, 3, {2, 1}, {0, 2}}, {"N903", 2, 3, {0, 0}, {0, 2}},
+        {"N1801", 3, 2, {0, 0}, {2, 1}},  {"N106", 3, 2, {0, 0}, {2, 0}},   {"N105", 3, 2, {0, 0}, {0, 1}},
+    };
+    for (const TCase& c : cases) {
+        CodedBackground(3, 2);
+        Bg()->SetPixelFast(1, 0, 0x20406080u); // alpha moves with the pixel
+        const std::vector<TColor32> before = Pixels(*Bg());
+        ASSERT_TRUE(Enabled(c.Command)) << c.Command;
+        Run(c.Command);
+        ASSERT_EQ(Bg()->Width(), c.W) << c.Command;
+        ASSERT_EQ(Bg()->Height(), c.H) << c.Command;
+        EXPECT_EQ(Bg()->GetPixelFast(c.To.X, c.To.Y), Code(c.From.X, c.From.Y)) << c.Command;
+        Form->N17Click();
+        EXPECT_EQ(Bg()->Width(), 3) << c.Command;
+        EXPECT_EQ(Pixels(*Bg()), before) << c.Command;
+    }
+}
+
+TEST_F(GeometryCommandsTest, EveryCommandComesOnWithItsWindow)
+{
+    CodedBackground(20, 10);
+    for (const char* n : {"Maskos", "N903", "N1801", "N106", "N105", "N122", "N123", "N37", "N11", "N124"})
+        EXPECT_TRUE(Enabled(n)) << n;
+    CodedLayer(4, 4, {0, 0, 4, 4});
+    for (const char* n : {"N13", "N107", "N7", "N69", "N54", "N42"})
+        EXPECT_TRUE(Enabled(n)) << n;
+    Form->Povor = nullptr;
+    Form->Rasm = nullptr;
+    Form->ProGeomo = nullptr;
+    Form->UpdateCommandEnabling();
+    for (const char* n : {"N13", "N37", "N124"})
+        EXPECT_FALSE(Enabled(n)) << n;
+}
+
+TEST_F(GeometryCommandsTest, NewFrameThroughTheFrameDialogGrowsTheCanvas)
+{
+    Form->NewBackground(680, 340, 0xFF336699);
+    Form->UpdateCommandEnabling();
+    TFormScript script(std::function<TModalResult(TBorder&)>([](TBorder& B) {
+        EXPECT_FALSE(B.ForLay->isEnabled()); // no layer selected
+        B.Image1->Bitmap()->SetSize(20, 10); // the data folder is empty: a frame of our own
+        B.Image1->Bitmap()->ClearTo(clWhite32);
+        return mrOk;
+    }));
+    Run("N42");
+    EXPECT_EQ(script.Shown, 1);
+    EXPECT_EQ(Bg()->Width(), 880);
+    EXPECT_EQ(Bg()->Height(), 440);
+}
+
+TEST_F(GeometryCommandsTest, ImageSizeFieldsFollowAndTheLayersMoveWithThePicture)
+{
+    Form->NewBackground(640, 480, 0xFF336699);
+    TBitmapLayer* L = CodedLayer(10, 10, {5, 15, 105, 65});
+    Form->SetSelection(nullptr);
+    TFormScript script(std::function<TModalResult(TRasm&)>([](TRasm& R) {
+        EXPECT_EQ(R.UpDown3->value(), 1200);
+        R.UpDown1->setValue(320);
+        EXPECT_EQ(R.UpDown2->value(), 240);
+        EXPECT_EQ(R.UpDown3->value(), 300);
+        R.UpDown1->setValue(100);
+        R.UpDown3->setValue(300);
+        EXPECT_EQ(R.UpDown1->value(), 320);
+        EXPECT_EQ(R.UpDown2->value(), 240);
+        R.Resample->setCurrentIndex(1);
+        return mrOk;
+    }));
+    Run("N37");
+    ASSERT_EQ(Bg()->Width(), 320);
+    ASSERT_EQ(Bg()->Height(), 240);
+    EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{2, 8, 52, 32}));
+    EXPECT_EQ(Form->StatusText(1), "320x240");
+    Form->N17Click();
+    EXPECT_EQ(Bg()->Width(), 640);
+}
+
+TEST_F(GeometryCommandsTest, CanvasSizeTypedAndDrawn)
+{
+    CodedBackground(640, 480);
+    {
+        TFormScript script(std::function<TModalResult(THolst&)>([](THolst& H) {
+            H.Panel2->SetColor(TColor(0x332211));
+            H.UpDown1->setValue(800);
+            EXPECT_EQ(H.UpDown2->value(), 600);
+            return mrOk;
+        }));
+        Run("N11");
+    }
+    ASSERT_EQ(Bg()->Width(), 800);
+    EXPECT_EQ(Bg()->GetPixelFast(80, 60), Code(0, 0));
+    EXPECT_EQ(Bg()->GetPixelFast(79, 59), 0xFF112233u);
+    EXPECT_EQ(Form->StatusText(1), "800x600");
+
+    // "Crop Visual": a rectangle drawn on the fitted preview (scale 640 / 290, the
+    // picture 21 pixels down) becomes the canvas.
+    CodedBackground(640, 480);
+    {
+        TFormScript script(std::function<TModalResult(THolst&)>([](THolst& H) {
+            H.LbButton1Click();
+            H.Image321MouseDown(10, 31);
+            H.Image321MouseMove(100, 121);
+            H.Image321MouseUp();
+            H.Button3Click();
+            EXPECT_EQ(H.CropRect(), (TRect{22, 22, 221, 221}));
+            EXPECT_EQ(H.UpDown1->value(), 199);
+            return mrOk;
+        }));
+        Run("N11");
+    }
+    ASSERT_EQ(Bg()->Width(), 199);
+    ASSERT_EQ(Bg()->Height(), 199);
+    EXPECT_EQ(Bg()->GetPixelFast(0, 0), Code(22, 22));
+
+    // A rectangle wholly above the picture is refused before any undo copy.
+    CodedBackground(640, 480);
+    Form->ResetUndo();
+    {
+        TFormScript script(std::function<TModalResult(THolst&)>([](THolst& H) {
+            H.LbButton1Click();
+            H.Image321MouseDown(10, 0);
+            H.Image321MouseMove(100, 10);
+            H.Button3Click();
+            return mrOk;
+        }));
+        Run("N11");
+        EXPECT_EQ(script.Messages.size(), 1u);
+    }
+    EXPECT_EQ(Bg()->Width(), 640);
+    EXPECT_TRUE(Form->UndoSlot.Empty());
+}
+
+TEST_F(GeometryCommandsTest, CropLayerIntersectsWithTheBitmap)
+{
+    CodedBackground(300, 200);
+    TBitmapLayer* L = CodedLayer(100, 50, {0, 0, 200, 100});
+    auto crop = [&](TSingleRect R) {
+        TFormScript script(std::function<TModalResult(TCropLa&)>([R](TCropLa& C) {
+            C.CropLayer()->SetPlacement(R);
+            return mrOk;
+        }));
+        Run("N54");
+        return script.Messages.size();
+    };
+    EXPECT_EQ(crop({500, 500, 600, 600}), 1u); // wholly outside: refused
+    EXPECT_EQ(L->Bitmap()->Width(), 100);
+    EXPECT_EQ(crop({10, 10, 50, 40}), 0u);
+    ASSERT_EQ(L->Bitmap()->Width(), 40);
+    ASSERT_EQ(L->Bitmap()->Height(), 30);
+    EXPECT_EQ(L->Bitmap()->GetPixelFast(0, 0), Code(10, 10));
+    EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{0, 0, 80, 60}));
+    EXPECT_EQ(Form->UndoSlot.CropX, 10);
+    EXPECT_EQ(Form->UndoSlot.CropY, 10);
+    EXPECT_EQ(crop({-5, -5, 20, 20}), 0u);
+    EXPECT_EQ(L->Bitmap()->Width(), 20);
+}
+
+TEST_F(GeometryCommandsTest, RotatePreviewCancelRestoresAndOkTurns)
+{
+    CodedBackground(300, 200);
+    TBitmapLayer* L = CodedLayer(100, 50, {10, 20, 110, 70});
+    L->Bitmap()->SetPixelFast(0, 0, 0x00123456u); // a transparent pixel keeps its colour
+    const std::vector<TColor32> before = Pixels(*L->Bitmap());
+    {
+        TFormScript script(std::function<TModalResult(TPovor&)>([](TPovor& P) {
+            P.Edit1->setText("400");
+            P.Edit1Change();
+            P.Edit1->setText("30");
+            P.Edit1Change();
+            EXPECT_EQ(P.Angle->value(), 30);
+            P.Edit1->setText("x");
+            EXPECT_THROW(P.Edit1Change(), EConvertError);
+            P.Button3Click();
+            return mrCancel;
+        }));
+        Run("N13");
+        ASSERT_EQ(script.Messages.size(), 1u);
+        EXPECT_EQ(script.Messages[0], "Значения могут лежать в диапазоне от -180 до 180 градусов.");
+    }
+    EXPECT_EQ(Pixels(*L->Bitmap()), before);
+    EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{10, 20, 110, 70}));
+    {
+        TFormScript script(std::function<TModalResult(TPovor&)>([](TPovor& P) {
+            P.Angle->setValue(90);
+            P.Inter->setChecked(false);
+            return mrOk;
+        }));
+        Run("N13");
+    }
+    ASSERT_EQ(L->Bitmap()->Width(), 50);
+    ASSERT_EQ(L->Bitmap()->Height(), 100);
+    EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{10, 20, 60, 120}));
+    // Source (20, 40); the rescale before the turn is bilinear and may mix in a step of
+    // the row above.
+    const TColor32 p = L->Bitmap()->GetPixelFast(10, 20);
+    EXPECT_EQ((p >> 16) & 255, 20u);
+    EXPECT_NEAR(double((p >> 8) & 255), 40, 1);
+    Form->N17Click();
+    EXPECT_EQ(Pixels(*L->Bitmap()), before);
+}
+
+TEST_F(GeometryCommandsTest, ReliefAndBordersPreviewOrApply)
+{
+    Form->NewBackground(200, 200, clBlack32);
+    Form->UpdateCommandEnabling();
+    {
+        // Preview, then the title bar: the background comes back exactly.
+        TFormScript script(std::function<TModalResult(TRaiser&)>([](TRaiser& R) {
+            R.Draw();
+            return mrCancel;
+        }));
+        Run("N123");
+    }
+    EXPECT_EQ(Bg()->GetPixelFast(0, 0), clBlack32);
+    {
+        TFormScript script(std::function<TModalResult(TRaiser&)>([](TRaiser&) { return mrOk; }));
+        Run("N123");
+    }
+    EXPECT_EQ(Bg()->GetPixelFast(0, 0), 0xCAB2B2B2u);
+    EXPECT_EQ(Bg()->GetPixelFast(5, 5), clBlack32);
+
+    CodedBackground(100, 50);
+    {
+        TFormScript script(std::function<TModalResult(TSbor&)>([](TSbor& S) {
+            S.Button3Click(); // a preview, undone by OK's own restore
+            return mrOk;
+        }));
+        Run("N122");
+    }
+    ASSERT_EQ(Bg()->Width(), 140);
+    EXPECT_EQ(Bg()->GetPixelFast(0, 0), 0xFF0054E3u);
+    EXPECT_EQ(Bg()->GetPixelFast(20, 20), Code(0, 0));
+    EXPECT_EQ(Form->StatusText(1), "140x90");
+
+    // On a layer the placement grows by the border; Cancel after a preview restores it.
+    TBitmapLayer* L = CodedLayer(100, 50, {10, 10, 110, 60});
+    {
+        TFormScript script(std::function<TModalResult(TSbor&)>([](TSbor& S) {
+            S.Button3Click();
+            return mrCancel;
+        }));
+        Run("N107");
+    }
+    L = dynamic_cast<TBitmapLayer*>(Form->Selection());
+    ASSERT_NE(L, nullptr);
+    EXPECT_EQ(L->Bitmap()->Width(), 100);
+    EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{10, 10, 110, 60}));
+    {
+        TFormScript script(std::function<TModalResult(TSbor&)>([](TSbor&) { return mrOk; }));
+        Run("N107");
+    }
+    EXPECT_EQ(L->Bitmap()->Width(), 140);
+    EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{10, 10, 150, 100}));
+}
+
+TEST_F(GeometryCommandsTest, ReliefOnALayerRestoresExactlyAndKeepsItsAlpha)
+{
+    CodedBackground(60, 60);
+    TBitmapLayer* L = CodedLayer(40, 40, {0, 0, 40, 40});
+    L->Bitmap()->SetPixelFast(0, 0, 0x00FF00FFu);   // transparent, with a colour
+    L->Bitmap()->SetPixelFast(20, 20, 0x80FFFFFFu); // half transparent
+    const std::vector<TColor32> before = Pixels(*L->Bitmap());
+    {
+        TFormScript script(std::function<TModalResult(TRaiser&)>([](TRaiser& R) {
+            R.Draw();
+            R.Draw(); // a second preview starts again from the kept pixels
+            return mrCancel;
+        }));
+        Run("N7");
+    }
+    EXPECT_EQ(Pixels(*L->Bitmap()), before);
+    {
+        TFormScript script(std::function<TModalResult(TRaiser&)>([](TRaiser&) { return mrOk; }));
+        Run("N7");
+    }
+    EXPECT_NE(L->Bitmap()->GetPixelFast(1, 1), before[1 * 40 + 1]); // ring 1 is drawn
+    for (int32_t i = 0; i < 40 * 40; ++i)
+        ASSERT_EQ(L->Bitmap()->Bits()[i] >> 24, before[size_t(i)] >> 24) << i; // alpha given back
+    EXPECT_EQ(L->Bitmap()->MasterAlpha(), uint32_t(Form->LayerOpacityPosition()));
+    Form->N17Click();
+    EXPECT_EQ(Pixels(*L->Bitmap()), before);
+}
+
+TEST_F(GeometryCommandsTest, MaskWithoutAFileChangesNothingAndEmptiesTheBackup)
+{
+    CodedBackground(30, 20);
+    TBitmapLayer* L = CodedLayer(10, 10, {0, 0, 10, 10});
+    const std::vector<TColor32> before = Pixels(*L->Bitmap());
+    TFormScript script(std::function<TModalResult(TMaski&)>([this](TMaski& M) {
+        EXPECT_FALSE(Form->PreviewBackup()->IsEmpty());
+        M.Button3Click(); // nothing selected: nothing happens
+        return mrOk;
+    }));
+    Run("N69");
+    EXPECT_EQ(script.Shown, 1);
+    EXPECT_EQ(Pixels(*L->Bitmap()), before);
+    EXPECT_TRUE(Form->PreviewBackup()->IsEmpty());
+}
+
+TEST_F(GeometryCommandsTest, FourCornerGeometryAtFullSize)
+{
+    Form->NewBackground(1000, 1000, 0xFF808080);
+    Form->UpdateCommandEnabling();
+    {
+        TFormScript script(std::function<TModalResult(TProGeomo&)>([](TProGeomo& G) {
+            EXPECT_EQ(G.Src->Bitmap()->Width(), 500);
+            EXPECT_TRUE(G.DashTimer().Enabled());
+            EXPECT_EQ(G.Dst->Bitmap()->GetPixelFast(520, 520), 0xFF7F7F7Fu); // the checkerboard
+            EXPECT_EQ(G.Dst->Bitmap()->GetPixelFast(528, 512), 0xFFFFFFFFu);
+            G.RubberLayerMouseDown(2, 0); // 2 pixels from corner 0: that corner
+            EXPECT_EQ(G.Dragged(), 0);
+            G.RubberLayerMouseMove(102, 0);
+            G.RubberLayerMouseUp();
+            G.RubberLayerMouseDown(499, 0);
+            G.RubberLayerMouseMove(399, 0);
+            G.RubberLayerMouseUp();
+            G.RubberLayerMouseDown(250, 253); // away from every corner: all four
+            EXPECT_EQ(G.Dragged(), 4);
+            G.RubberLayerMouseUp();
+            return mrOk;
+        }));
+        Run("N124");
+    }
+    EXPECT_FALSE(Form->ProGeomo->DashTimer().Enabled());
+    ASSERT_EQ(Bg()->Width(), 998);
+    ASSERT_EQ(Bg()->Height(), 998);
+    EXPECT_EQ(Bg()->GetPixelFast(0, 0), clWhite32); // the swatch outside the quad
+    EXPECT_EQ(Bg()->GetPixelFast(499, 500), 0xFF808080u);
+
+    {
+        TFormScript script(std::function<TModalResult(TProGeomo&)>([](TProGeomo& G) {
+            const TPoint c1 = G.Corners().P[1], c2 = G.Corners().P[2];
+            G.RubberLayerMouseDown(c1.X, c1.Y);
+            G.RubberLayerMouseMove(c2.X, c2.Y); // corner 1 onto corner 2
+            return mrOk;
+        }));
+        Run("N124");
+        EXPECT_EQ(script.Messages.size(), 1u);
+    }
+    EXPECT_EQ(Bg()->Width(), 998);
+}

@@ -249,6 +249,10 @@ TEST(GifFilter, FilesWrittenByImageMagickAndNetpbm)
     EXPECT_FALSE(io.Aborting());
     EXPECT_EQ(io.Params().GifInterlaced, 1);
     ExpectSeven(b, "gif_im_7x9_interlaced.gif", 0, 3);
+    io.LoadFromFile(DataFile("gif_giflib_7x3.gif"));
+    EXPECT_FALSE(io.Aborting());
+    ExpectSeven(b, "gif_giflib_7x3.gif", 7); // giflib keeps five bits a channel: 248
+    EXPECT_EQ(Px(b, 0, 0), CreateRGB(248, 0, 0));
     io.LoadFromFile(DataFile("gif_im_mono.gif"));
     EXPECT_FALSE(io.Aborting());
     ExpectMono(b, "gif_im_mono.gif");

@@ -1,4 +1,5 @@
 #include "imaging/GifFilter.h"
+#include "imaging/IEView.h"
 #include "imaging/ImagingIO.h"
 #include "imaging/ImagingProc.h"
 #include "imaging/PcxFilter.h"
@@ -275,6 +276,46 @@ TEST(GifFilter, TransparentIndexGoesToTheMask)
     for (int32_t y = 0; y < 3; ++y)
         for (int32_t x = 0; x < 7; ++x)
             EXPECT_EQ(mask.ScanLine(y)[x], Seven[y][x] == B ? 0 : 255) << x << "," << y;
+}
+
+namespace {
+
+class TMaskView : public TIEView {
+public:
+    TBitmap Bmp;
+    TIEMask Msk;
+    TColor Back = clWhite;
+    TBitmap* IEBitmap() override { return &Bmp; }
+    TIEMask* SelectionMask() override { return &Msk; }
+    TColor Background() const override { return Back; }
+    void SetBackground(TColor Value) override { Back = Value; }
+    int32_t XDpi() const override { return 96; }
+    int32_t YDpi() const override { return 96; }
+    void SetDPI(int32_t, int32_t) override {}
+    void ImageChange() override {}
+    void Update() override {}
+    int32_t RegisterChangeCallback(TIEViewCallback) override { return 1; }
+    void UnregisterChangeCallback(int32_t) override {}
+};
+
+} // namespace
+
+TEST(GifFilter, ComponentLoadKeepsTheTransparency)
+{
+    TMaskView view;
+    TImagingIO io;
+    io.SetAttachedImaging(&view);
+    io.LoadFromFile(DataFile("gif_im_7x3_transparent.gif"));
+    ASSERT_FALSE(io.Aborting());
+    ASSERT_EQ(view.Msk.Width(), 7);
+    EXPECT_EQ(view.Msk.ScanLine(0)[2], 0);
+    EXPECT_EQ(view.Msk.ScanLine(0)[1], 255);
+    EXPECT_EQ(view.Back, clBlack); // the transparent entry's colour
+    // A file without transparency leaves every pixel opaque.
+    io.LoadFromFile(DataFile("gif_im_7x3.gif"));
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 7; ++x)
+            EXPECT_EQ(view.Msk.ScanLine(y)[x], 255);
 }
 
 TEST(GifFilter, RoundTripsAtEachDepth)

@@ -225,8 +225,6 @@ const char* FormatName(int32_t FileType)
     return e ? e->FullName.c_str() : "unknown";
 }
 
-// The filters this build has. The other formats' filters come with their own units;
-// until then their routines end with Aborting set and a reason.
 // GIF and PCX take more than the table's arguments: RunReader calls them itself, and
 // these plain forms answer for them in the table.
 void ReadGifPlain(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, bool ParamsOnly, TProgressRec& Progress)
@@ -246,6 +244,8 @@ void ReadPcxPlain(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, bool 
     LoadPcxFromStream(Stream, Bitmap, Params, BytesLeft(Stream, -1), Progress, ParamsOnly);
 }
 
+// The filters this build has. The other formats' filters come with their own units;
+// until then their routines end with Aborting set and a reason.
 TIEReadProc BuiltInReader(int32_t FileType)
 {
     switch (FileType) {

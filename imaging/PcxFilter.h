@@ -9,6 +9,7 @@
 #include "platform/Graphics.h"
 
 #include <string>
+#include <vector>
 
 namespace kv {
 

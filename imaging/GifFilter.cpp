@@ -52,6 +52,25 @@ void SkipSubBlocks(TStream& Stream)
         SkipBytes(Stream, n);
 }
 
+// Bytes of the image data at the stream's position (code size byte and sub-blocks);
+// the position is restored.
+int64_t ImageDataLength(TStream& Stream)
+{
+    const int64_t start = Stream.Position();
+    SkipBytes(Stream, 1);
+    SkipSubBlocks(Stream);
+    const int64_t length = Stream.Position() - start;
+    Stream.Seek(start, soBeginning);
+    return length;
+}
+
+// Each code takes at least 3 bits and stands for at most 4096 indexes: a picture
+// larger than its data can give is refused before anything is allocated.
+bool DataCanFill(int64_t DataBytes, int32_t Width, int32_t Height)
+{
+    return int64_t(Width) * Height <= (DataBytes * 8 / 3 + 1) * 4096;
+}
+
 bool IsBlackThenWhite(const TGifTable& t) { return t[0] == TRGB{0, 0, 0} && t[1] == TRGB{255, 255, 255}; }
 
 class TGifReader {
@@ -200,7 +219,8 @@ bool TGifReader::ReadImage()
 
 bool TGifReader::DecodeChosen(int32_t Width, int32_t Height, bool Interlaced, std::vector<uint8_t>& Indexes)
 {
-    if (Width < 1 || Height < 1 || !PixelBufferSizeOk(Width, Height)) {
+    if (Width < 1 || Height < 1 || !PixelBufferSizeOk(Width, Height) ||
+        !DataCanFill(ImageDataLength(S), Width, Height)) {
         Prog.SetAborting();
         return false;
     }

@@ -189,7 +189,9 @@ void ReadPixels(TStream& Stream, TBitmap& Bitmap, const TPcxHeader& h, TPcxLayou
 {
     const int32_t w = GetU16LE(h.data() + HXMax) - GetU16LE(h.data() + HXMin) + 1;
     const int32_t ht = GetU16LE(h.data() + HYMax) - GetU16LE(h.data() + HYMin) + 1;
-    if (!PixelBufferSizeOk(w, ht)) {
+    // A line of at least w / 8 bytes codes into no fewer than 2 bytes per 63: a picture
+    // its data cannot fill is refused before the bitmap is allocated.
+    if (!PixelBufferSizeOk(w, ht) || int64_t(w) * ht > DataSize * 252) {
         Progress.SetAborting();
         return;
     }

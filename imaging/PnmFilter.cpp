@@ -309,7 +309,10 @@ void LoadPnmFromStream(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, 
     Progress.Factor = 100.0 / double(h.Height);
     if (ParamsOnly)
         return;
-    if (!PixelBufferSizeOk(h.Width, h.Height)) {
+    // Every kind takes at least one bit a pixel: a picture the stream cannot fill is
+    // refused before the bitmap is allocated.
+    const int64_t left = Stream.Size() - Stream.Position();
+    if (!PixelBufferSizeOk(h.Width, h.Height) || h.Width * h.Height > (left + 65536) * 8) {
         Progress.SetAborting();
         return;
     }

@@ -372,6 +372,11 @@ TEST(GifFilter, DamagedAndForgedFiles)
     EXPECT_FALSE(LoadBytes(file, ioGIF, b, io));
     EXPECT_EQ(io.Params().BitsPerSample, 8);
     EXPECT_EQ(Px(b, 0, 0), CreateRGB(7, 7, 7));
+    // A picture far larger than its data could fill: refused before allocation.
+    TBytes huge = file;
+    PutU16LE(&huge[18], 16000);
+    PutU16LE(&huge[20], 16000);
+    EXPECT_TRUE(LoadBytes(huge, ioGIF, b, io));
     // Not a GIF; a zero-sized image; every prefix of a real file.
     EXPECT_TRUE(LoadBytes(Str("GIX89a............."), ioGIF, b, io));
     file[18] = 0;
@@ -559,8 +564,9 @@ TEST(PcxFilter, RunsCrossLinesAndDamageEndsWithAnError)
     TBytes rev = PcxHeader(1, 8, 1, 2, 2, 2);
     PutU16LE(&rev[4], 5);
     for (const TBytes& bad :
-         {rev, PcxHeader(1, 8, 1, 9, 2, 8), PcxHeader(1, 8, 3, 4, 1, 3), PcxHeader(1, 2, 1, 4, 1, 2),
-          PcxHeader(1, 16, 1, 4, 1, 8), PcxHeader(2, 8, 1, 2, 2, 2), TBytes(file.begin(), file.begin() + 100)})
+         {rev, Cat({PcxHeader(1, 8, 1, 16000, 16000, 16000), TBytes(10, 0xFF)}), PcxHeader(1, 8, 1, 9, 2, 8),
+          PcxHeader(1, 8, 3, 4, 1, 3), PcxHeader(1, 2, 1, 4, 1, 2), PcxHeader(1, 16, 1, 4, 1, 8),
+          PcxHeader(2, 8, 1, 2, 2, 2), TBytes(file.begin(), file.begin() + 100)})
         EXPECT_TRUE(LoadBytes(bad, ioPCX, b, io));
     TFileStream f(DataFile("pcx_im_7x3_8bit.pcx"), fmOpenRead);
     TBytes real(size_t(f.Size()));
@@ -623,7 +629,7 @@ TEST(PnmFilter, BadAndTruncatedFilesEndWithAnError)
 {
     for (const char* text : {"P5 1 1 0\n\1", "P5 1 1 65536\n\1\1", "P2 0 1 5\n", "P2 99999999999 1 5\n1",
                              "P7 1 1 5\n\1", "P1 3 1\n1 0", "P2 2 1 5\n1", "P3 1 1 5\n1 2", "P2 1 1 5\nx",
-                             "P5 2 1 255\n\1", "P6 1 1 255\n\1\1", "P4 9 1\n\1", "P6 1 1"}) {
+                             "P5 2 1 255\n\1", "P6 1 1 255\n\1\1", "P4 9 1\n\1", "P6 1 1", "P6 16000 16000 255\n\1"}) {
         TImagingIO io;
         TBitmap b;
         EXPECT_TRUE(LoadBytes(Str(text), ioPXM, b, io)) << text;

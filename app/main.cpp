@@ -3,9 +3,11 @@
 // exists), then the message loop until the main window closes.
 #include "editor/ApplicationForms.h"
 #include "editor/MainUnit.h"
+#include "formats/GifIndexCoder.h"
 #include "formats/KVConst.h"
 #include "formats/KvGIF.h"
 #include "formats/PictureFormats.h"
+#include "imaging/IOParams.h"
 #include "platform/Forms.h"
 
 #include <QApplication>
@@ -21,6 +23,9 @@ int main(int argc, char** argv)
     // each extension), then the cursors.
     kv::RegisterPictureFormats();
     kv::InitializeKVConst();
+    // The imaging library's GIF filter codes its image data through the editor's coder.
+    kv::DefGifLzwDecompress = kv::DecodeGifIndexes;
+    kv::DefGifLzwCompress = kv::EncodeGifIndexes;
 
     kv::Application()->SetTitle("Kelvane");
     auto mainForm = std::make_unique<kv::TMainForm>();

@@ -11,8 +11,8 @@ namespace kv {
 
 TIELzwDecompressProc IEGlobalTiffLzwDecompress = nullptr;
 TIELzwCompressProc IEGlobalTiffLzwCompress = nullptr;
-TIELzwDecompressProc IEGlobalGifLzwDecompress = nullptr;
-TIELzwCompressProc IEGlobalGifLzwCompress = nullptr;
+TIEGifLzwDecompressProc DefGifLzwDecompress = nullptr;
+TIEGifLzwCompressProc DefGifLzwCompress = nullptr;
 
 // ---- TIEMarkerList ---------------------------------------------------------------
 
@@ -299,8 +299,8 @@ void TIOParamsVals::SetDefaultParams()
     GifInterlaced = GifWinWidth = GifWinHeight = 0;
     GifBackground = TRGB{};
     GifRatio = 0;
-    GifLzwDecompress = IEGlobalGifLzwDecompress;
-    GifLzwCompress = IEGlobalGifLzwCompress;
+    GifLzwDecompress = DefGifLzwDecompress;
+    GifLzwCompress = DefGifLzwCompress;
     JpegColorSpace = 2;
     JpegQuality = 50;
     JpegDctMethod = 0;

@@ -86,12 +86,21 @@ constexpr size_t IEMaxMarkerLength = 65533; // a JPEG segment's length field cou
 using TIELzwDecompressProc = void (*)();
 using TIELzwCompressProc = void (*)();
 
-// Library-wide codec slots copied into every parameter object at default time. Nothing
-// in the program fills them: they stay null.
+// The GIF image-data coders. Decompress reads the minimum code size and the data
+// sub-blocks at the stream's position and leaves Width x Height indexes, one byte each,
+// top row first, in Buffer. Compress writes the code size, the sub-blocks and the
+// terminator for the Width x Height indexes in Buffer.
+using TIEGifLzwDecompressProc = void (*)(TStream& Stream, int32_t Height, int32_t Width, bool Interlaced,
+                                         uint8_t* Buffer);
+using TIEGifLzwCompressProc = void (*)(TStream& Stream, int32_t Height, int32_t Width, bool Interlaced,
+                                       const uint8_t* Buffer, int32_t BitsPerPixel);
+
+// Library-wide codec slots copied into every parameter object at default time. The
+// library fills none of them; the program installs the GIF coders at start-up.
 extern TIELzwDecompressProc IEGlobalTiffLzwDecompress;
 extern TIELzwCompressProc IEGlobalTiffLzwCompress;
-extern TIELzwDecompressProc IEGlobalGifLzwDecompress;
-extern TIELzwCompressProc IEGlobalGifLzwCompress;
+extern TIEGifLzwDecompressProc DefGifLzwDecompress;
+extern TIEGifLzwCompressProc DefGifLzwCompress;
 
 class TIOParamsVals : public TObject {
 public:
@@ -143,8 +152,8 @@ public:
     int32_t GifWinHeight = 0;
     TRGB GifBackground;
     int32_t GifRatio = 0;
-    TIELzwDecompressProc GifLzwDecompress = nullptr;
-    TIELzwCompressProc GifLzwCompress = nullptr;
+    TIEGifLzwDecompressProc GifLzwDecompress = nullptr;
+    TIEGifLzwCompressProc GifLzwCompress = nullptr;
 
     // JPEG
     uint8_t JpegColorSpace = 2; // 0 RGB, 1 grey, 2 YCbCr, 3 CMYK, 4 YCCK

@@ -1,8 +1,10 @@
 #include "imaging/ImagingIO.h"
 
 #include "imaging/ExifReader.h"
+#include "imaging/GifFilter.h"
 #include "imaging/ImagingProc.h"
 #include "imaging/JpegFilter.h"
+#include "imaging/PcxFilter.h"
 
 #include <algorithm>
 #include <cctype>
@@ -150,48 +152,6 @@ bool IsTgaStream(TStream& Stream)
     return typeOk && depthOk && !looksPnm;
 }
 
-bool IsPnmStream(TStream& Stream)
-{
-    // 501 tokens of a sane header fit easily in 8 KiB.
-    std::vector<uint8_t> b = Peek(Stream, 8192);
-    size_t pos = 0;
-    auto nextToken = [&](std::string& tok) -> bool {
-        tok.clear();
-        while (pos < b.size()) {
-            uint8_t c = b[pos];
-            if (c == '#') {
-                while (pos < b.size() && b[pos] != '\n' && b[pos] != '\r')
-                    ++pos;
-                tok.push_back('#');
-                return true;
-            }
-            if (std::isalnum(c))
-                break;
-            ++pos;
-        }
-        while (pos < b.size() && std::isalnum(b[pos]) && tok.size() < 32)
-            tok += char(b[pos++]);
-        if (pos < b.size())
-            ++pos; // the character that ends a token is consumed
-        return !tok.empty();
-    };
-    std::vector<std::string> values;
-    std::string tok;
-    for (int n = 0; n < 501 && values.size() < 4 && nextToken(tok); ++n)
-        if (tok[0] != '#')
-            values.push_back(tok);
-    if (values.empty() || values[0].size() != 2 || values[0][0] != 'P' || values[0][1] < '1' || values[0][1] > '6')
-        return false;
-    auto number = [](const std::string& s) -> int64_t {
-        if (s.empty() || s.size() > 9 || !std::all_of(s.begin(), s.end(), ::isdigit))
-            return -1;
-        return std::stoll(s);
-    };
-    const int64_t w = values.size() > 1 ? number(values[1]) : -1;
-    const int64_t h = values.size() > 2 ? number(values[2]) : -1;
-    return w >= 1 && h >= 1;
-}
-
 // ---- TIETWainParams -------------------------------------------------------------------
 
 TIETWainParams::TIETWainParams(TObject* AOwner, bool OwnerIsMultiImage)
@@ -265,12 +225,34 @@ const char* FormatName(int32_t FileType)
     return e ? e->FullName.c_str() : "unknown";
 }
 
+// GIF and PCX take more than the table's arguments: RunReader calls them itself, and
+// these plain forms answer for them in the table.
+void ReadGifPlain(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, bool ParamsOnly, TProgressRec& Progress)
+{
+    int32_t imageCount = 0;
+    LoadGifFromStream(Stream, Bitmap, imageCount, Params, Progress, ParamsOnly, nullptr);
+}
+
+int32_t BytesLeft(TStream& Stream, int64_t End)
+{
+    const int64_t left = (End >= 0 ? End : Stream.Size()) - Stream.Position();
+    return int32_t(std::clamp<int64_t>(left, 0, INT32_MAX));
+}
+
+void ReadPcxPlain(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, bool ParamsOnly, TProgressRec& Progress)
+{
+    LoadPcxFromStream(Stream, Bitmap, Params, BytesLeft(Stream, -1), Progress, ParamsOnly);
+}
+
 // The filters this build has. The other formats' filters come with their own units;
 // until then their routines end with Aborting set and a reason.
 TIEReadProc BuiltInReader(int32_t FileType)
 {
     switch (FileType) {
     case ioJPEG: return LoadJpegFromStream;
+    case ioGIF: return ReadGifPlain;
+    case ioPCX: return ReadPcxPlain;
+    case ioPXM: return LoadPnmFromStream;
     default: return nullptr;
     }
 }
@@ -279,6 +261,9 @@ TIEWriteProc BuiltInWriter(int32_t FileType)
 {
     switch (FileType) {
     case ioJPEG: return SaveJpegToStream;
+    case ioGIF: return SaveGifToStream;
+    case ioPCX: return SavePcxToStream;
+    case ioPXM: return SavePnmToStream;
     default: return nullptr;
     }
 }
@@ -294,7 +279,7 @@ void TImagingIO::BeforeLoad()
     FParams->ResetInfo();
 }
 
-void TImagingIO::RunReader(TStream& Stream, int32_t FileType, bool ParamsOnly)
+void TImagingIO::RunReader(TStream& Stream, int32_t FileType, bool ParamsOnly, int64_t PayloadEnd)
 {
     TIEReadProc reader = BuiltInReader(FileType);
     if (!reader) {
@@ -308,7 +293,14 @@ void TImagingIO::RunReader(TStream& Stream, int32_t FileType, bool ParamsOnly)
     TProgressRec progress = MakeProgress();
     if (FileType == ioPNG)
         FParams->PngBackground = ColorToTRGB(Background());
-    reader(Stream, *Bitmap(), *FParams, ParamsOnly, progress);
+    if (FileType == ioGIF) {
+        int32_t imageCount = 0;
+        LoadGifFromStream(Stream, *Bitmap(), imageCount, *FParams, progress, ParamsOnly, Mask());
+    } else if (FileType == ioPCX) {
+        LoadPcxFromStream(Stream, *Bitmap(), *FParams, BytesLeft(Stream, PayloadEnd), progress, ParamsOnly);
+    } else {
+        reader(Stream, *Bitmap(), *FParams, ParamsOnly, progress);
+    }
     if (FileType == ioJPEG)
         JpegAfterRead();
     else if (FileType == ioPNG)
@@ -345,8 +337,9 @@ void TImagingIO::LoadFile(const std::string& FileName, int32_t FileType)
     BeforeLoad();
     TFileStream stream(FileName, fmOpenRead | fmShareDenyWrite);
     RunReader(stream, FileType, false);
-    // A PNG reader hands its alpha to the mask itself: refilling would wipe it.
-    AfterLoad(FileType, FileName, FileType == ioPNG && Mask() && Mask()->Width() == Bitmap()->Width());
+    // PNG and GIF readers hand their transparency to the mask: refilling would wipe it.
+    AfterLoad(FileType, FileName,
+              (FileType == ioPNG || FileType == ioGIF) && Mask() && Mask()->Width() == Bitmap()->Width());
 }
 
 void TImagingIO::LoadStream(TStream& Stream, int32_t FileType)
@@ -383,10 +376,10 @@ void TImagingIO::LoadStream(TStream& Stream, int32_t FileType)
             Stream.Seek(4, soCurrent); // the older 4-byte header; the rest is the payload
         }
     }
-    RunReader(Stream, FileType, false);
+    RunReader(Stream, FileType, false, payloadEnd);
     if (payloadEnd >= 0)
         Stream.Seek(payloadEnd, soBeginning);
-    AfterLoad(FileType, "", FileType == ioPNG && Mask() && Mask()->Width() == Bitmap()->Width());
+    AfterLoad(FileType, "", (FileType == ioPNG || FileType == ioGIF) && Mask() && Mask()->Width() == Bitmap()->Width());
 }
 
 // Reads the 12-byte header; a payload size that is negative or runs past the stream

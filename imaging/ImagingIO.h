@@ -6,6 +6,7 @@
 #include "imaging/IEBitmaps.h"
 #include "imaging/IEView.h"
 #include "imaging/IOParams.h"
+#include "imaging/PnmFilter.h"
 #include "imaging/imgdefs.h"
 #include "platform/Classes.h"
 #include "platform/Graphics.h"
@@ -47,7 +48,6 @@ bool IsPngStream(TStream& Stream);
 bool IsIcoStream(TStream& Stream);
 bool IsCurStream(TStream& Stream);
 bool IsTgaStream(TStream& Stream);
-bool IsPnmStream(TStream& Stream);
 
 // The twelve-byte stream header some stream routines write before the picture.
 struct TStreamHeader {
@@ -191,7 +191,8 @@ private:
     void AfterLoad(int32_t FileType, const std::string& FileName, bool ReaderFilledMask);
     void LoadFile(const std::string& FileName, int32_t FileType);
     void LoadStream(TStream& Stream, int32_t FileType);
-    void RunReader(TStream& Stream, int32_t FileType, bool ParamsOnly);
+    // PayloadEnd: where a stream header says the picture ends (-1: the stream's end).
+    void RunReader(TStream& Stream, int32_t FileType, bool ParamsOnly, int64_t PayloadEnd = -1);
     void SaveFile(const std::string& FileName, int32_t FileType);
     void SaveStream(TStream& Stream, int32_t FileType);
     void RunWriter(TStream& Stream, int32_t FileType);

@@ -7,7 +7,7 @@ SUDO=""
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev
           libgtest-dev libbenchmark-dev libpixman-1-dev libgif-dev libimagequant-dev fonts-liberation2 fonts-dejavu-core
           clang-format libmagickwand-6.q16-dev libopencv-core-dev libopencv-imgproc-dev libtiff-dev libtiff-tools
-          poppler-utils)
+          poppler-utils giflib-tools)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

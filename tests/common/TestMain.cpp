@@ -1,6 +1,10 @@
 #ifdef KV_TEST_PICTURE_FORMATS
 #include "formats/PictureFormats.h"
 #endif
+#ifdef KV_TEST_GIF_LZW
+#include "formats/GifIndexCoder.h"
+#include "imaging/IOParams.h"
+#endif
 
 #include <QApplication>
 #include <cstdlib>
@@ -24,6 +28,11 @@ int main(int argc, char** argv)
 #ifdef KV_TEST_PICTURE_FORMATS
     // The picture classes as the program's main registers them.
     kv::RegisterPictureFormats();
+#endif
+#ifdef KV_TEST_GIF_LZW
+    // The imaging library's GIF coders, as the program's main installs them.
+    kv::DefGifLzwDecompress = kv::DecodeGifIndexes;
+    kv::DefGifLzwCompress = kv::EncodeGifIndexes;
 #endif
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();

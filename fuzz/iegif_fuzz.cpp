@@ -1,0 +1,29 @@
+// The imaging library's GIF reader over arbitrary bytes, with the editor's LZW coder in
+// its slots as the program installs it. The first byte picks the image, whether only
+// the parameters are read and whether a mask takes the transparency.
+#include "formats/GifIndexCoder.h"
+#include "imaging/GifFilter.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    using namespace kv;
+    if (size < 1)
+        return 0;
+    DefGifLzwDecompress = DecodeGifIndexes;
+    DefGifLzwCompress = EncodeGifIndexes;
+    const uint8_t mode = data[0];
+    TReadOnlyMemoryStream stream(data + 1, int64_t(size - 1));
+    TBitmap bitmap;
+    TIOParamsVals params(nullptr);
+    params.GifImageIndex = mode & 3;
+    bool aborting = false;
+    TProgressRec progress;
+    progress.Aborting = &aborting;
+    TIEMask mask;
+    int32_t count = 0;
+    LoadGifFromStream(stream, bitmap, count, params, progress, (mode & 4) != 0, (mode & 8) ? &mask : nullptr);
+    return 0;
+}

@@ -324,7 +324,6 @@ TEST_F(AdjustEnablingTest, CommandsFollowThePictureRuleAndTheirWindows)
     CreateApplicationForms(*Form);
     for (const char* Name : Names)
         EXPECT_TRUE(Enabled(Name)) << Name;
-    EXPECT_FALSE(Enabled("N124"));
     Form->mnMagnifierClick();
     ASSERT_NE(Form->Selection(), nullptr);
     for (const char* Name : Names)

@@ -97,13 +97,12 @@ protected:
     }
 };
 
-TEST_F(EffectsCommandTest, CommandsFollowThePictureRuleAndGeometryStaysOff)
+TEST_F(EffectsCommandTest, CommandsFollowThePictureRule)
 {
     const char* const Commands[] = {"N50", "N51", "N86", "N85", "N87", "N91", "N92",
                                     "N93", "N84", "N81", "N82", "N49", "N111"};
     for (const char* N : Commands)
         EXPECT_TRUE(Enabled(N)) << N;
-    EXPECT_FALSE(Enabled("N124"));
     TPositionedLayer* Magnifier = Form->CreatePositionedLayer();
     Magnifier->SetTag(TagMagnifier);
     Form->SetSelection(Magnifier);

@@ -1,8 +1,11 @@
 #include "imaging/ImagingIO.h"
 
 #include "imaging/ExifReader.h"
+#include "imaging/IETwain.h"
 #include "imaging/ImagingProc.h"
 #include "imaging/JpegFilter.h"
+
+#include <QObject>
 
 #include <algorithm>
 #include <cctype>
@@ -202,8 +205,7 @@ TIETWainParams::TIETWainParams(TObject* AOwner, bool OwnerIsMultiImage)
 
 TIETWainParams::~TIETWainParams()
 {
-    // The TWAIN connection of the owner's window would be closed here; none is ever
-    // opened in this program.
+    IETWainClose(dynamic_cast<const QObject*>(Owner));
     Reset();
 }
 

@@ -35,7 +35,9 @@ constexpr int32_t BarThickness = 16;
 
 TImagingMView::TImagingMView(QWidget* AOwner)
     : TIEViewControl(AOwner), FCache(std::make_unique<TIEVirtualDIBList>()), FIO(std::make_unique<TImagingIO>()),
-      FTransitionFrame(std::make_unique<TBitmap>()), FWallPaper(std::make_unique<TPicture>())
+      FTransitionFrame(std::make_unique<TBitmap>()), FWallPaper(std::make_unique<TPicture>()),
+      FHScrollBarParams(std::make_unique<TIEScrollBarParams>()),
+      FVScrollBarParams(std::make_unique<TIEScrollBarParams>())
 {
     FTransition = std::make_unique<TIETransitionEffects>(this);
     FCache->ViewLimit = 10;
@@ -370,9 +372,11 @@ void TImagingMView::UpdateBars()
     struct TAxis {
         QScrollBar* Bar;
         bool Wanted;
-        int32_t Client, Extent, Offset;
-    } const Axes[] = {{FHorzBar, WantH, ClientWidth(), FExtent.cx, FScroll.X},
-                      {FVertBar, WantV, ClientHeight(), FExtent.cy, FScroll.Y}};
+        int32_t Client, Extent, Offset, Cell;
+        const TIEScrollBarParams* Params;
+    } const Axes[] = {
+        {FHorzBar, WantH, ClientWidth(), FExtent.cx, FScroll.X, FGeometry.CellWidth(), FHScrollBarParams.get()},
+        {FVertBar, WantV, ClientHeight(), FExtent.cy, FScroll.Y, FGeometry.CellHeight(), FVScrollBarParams.get()}};
     for (const TAxis& A : Axes) {
         const int32_t MaxOffset = std::max(0, A.Extent - A.Client);
         // A client of no size has nothing to show a page of.
@@ -385,6 +389,9 @@ void TImagingMView::UpdateBars()
         IESetScrollBar(this, A.Bar == FHorzBar ? iesbkHorizontal : iesbkVertical, std::max(1, int(A.Client / Scale)),
                        iesrKeep);
         A.Bar->setValue(int(A.Offset / Scale));
+        const int32_t Line = A.Params->LineStep >= 1 ? A.Params->LineStep : A.Cell;
+        A.Bar->setSingleStep(std::max(1, int(Line / Scale)));
+        A.Bar->setTracking(A.Params->Tracking);
         A.Bar->setEnabled(true);
         A.Bar->show();
     }

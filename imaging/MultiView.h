@@ -22,6 +22,7 @@ class QScrollBar;
 namespace kv {
 
 class TIEMask;
+class TIEScrollBarParams;
 class TIEVirtualDIBList;
 class TImagingIO;
 class TIETWainParams;
@@ -121,6 +122,10 @@ public:
     int32_t ClientWidth() const;
     int32_t ClientHeight() const;
 
+    // The bars' arrow step in pixels (-1: one cell) and whether dragging the thumb
+    // scrolls as it goes; the page is always the client size.
+    TIEScrollBarParams* HScrollBarParams() { return FHScrollBarParams.get(); }
+    TIEScrollBarParams* VScrollBarParams() { return FVScrollBarParams.get(); }
     TIEScrollBars ScrollBars() const { return FScrollBars; }
     void SetScrollBars(TIEScrollBars Value);
     TIEMDisplayMode DisplayMode() const { return FDisplayMode; }
@@ -218,6 +223,7 @@ private:
     TIEMViewSelection FSelection;
     TSize FExtent;
     TPoint FScroll;
+    std::unique_ptr<TIEScrollBarParams> FHScrollBarParams, FVScrollBarParams;
     QScrollBar* FHorzBar = nullptr;
     QScrollBar* FVertBar = nullptr;
     TIEScrollBars FScrollBars = iesbNone;

@@ -246,6 +246,12 @@ TEST(MultiViewPaint, ScrollBarPageFollowsTheClient)
     const double Scale = (230.0 + 86 - 1) / 65536;
     EXPECT_EQ(Bar->pageStep(), int(230 / Scale));
     EXPECT_EQ(Bar->maximum(), 65535);
+    EXPECT_EQ(Bar->singleStep(), int(104 / Scale)); // an arrow moves one cell
+    View.VScrollBarParams()->LineStep = 10;
+    View.VScrollBarParams()->Tracking = false;
+    View.Update();
+    EXPECT_EQ(Bar->singleStep(), int(10 / Scale));
+    EXPECT_FALSE(Bar->hasTracking());
     View.SimulateMouseWheel(0, -120, {0, 0});
     EXPECT_EQ(View.ViewXY().Y, 86); // one cell of 104, clamped to what there is
 }

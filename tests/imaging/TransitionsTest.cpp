@@ -263,4 +263,15 @@ TEST(Transitions, StepsFollowTheClockAndStop)
     Player.Step();
     EXPECT_FALSE(Player.Running());
     EXPECT_EQ(View.Updates, 2);
+
+    // No effect: a tick shows nothing and nothing stops it.
+    Player.SetTransition(iettNone);
+    Player.SetDuration(1000);
+    Player.Start();
+    Now += 2000;
+    Player.Step();
+    Player.Stop();
+    EXPECT_TRUE(Player.Running());
+    EXPECT_EQ(View.Frames, 4);
+    EXPECT_EQ(View.Updates, 2);
 }

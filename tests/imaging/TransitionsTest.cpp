@@ -160,6 +160,9 @@ TEST(Transitions, WorkedFrames)
         ComposeTransitionFrame(iettCenterZoom1, 512, S.State);
         EXPECT_EQ(S.Tags(1), "11222211");
         EXPECT_EQ(At(S.Frame, 3, 2), At(S.Target, 2, 2));
+        EXPECT_EQ(At(S.Frame, 2, 1), At(S.Target, 0, 0));
+        EXPECT_EQ(At(S.Frame, 5, 2), At(S.Target, 6, 2)); // the rectangle's last column
+        EXPECT_EQ(At(S.Frame, 6, 2), At(S.Source, 6, 2));
     }
 }
 

@@ -285,6 +285,18 @@ TCentred Centred(TArea A, int32_t Q)
             int32_t((int64_t(Q) * A.H) >> 10)};
 }
 
+// The target drawn everywhere but the rectangle R, which the caller fills next: each
+// pixel is written once.
+void TargetAround(TTransitionState& S, const TCentred& R)
+{
+    const TArea A = AreaOf(S);
+    const int32_t Below = R.Y + R.H, RightOf = R.X + R.W;
+    CopyBlock(S.Target, 0, 0, S.Frame, 0, 0, A.W, R.Y);
+    CopyBlock(S.Target, 0, Below, S.Frame, 0, Below, A.W, A.H - Below);
+    CopyBlock(S.Target, 0, R.Y, S.Frame, 0, R.Y, R.X, R.H);
+    CopyBlock(S.Target, RightOf, R.Y, S.Frame, RightOf, R.Y, A.W - RightOf, R.H);
+}
+
 // The source drawn first at progress 0, for the effects that add to the frame.
 void SourceFirst(TTransitionState& S, int32_t P)
 {
@@ -388,8 +400,8 @@ void Centre(TIETransitionType Type, int32_t P, TTransitionState& S)
         break;
     }
     case iettCenter2: {
-        CopyWhole(S.Target, S.Frame);
         const TCentred R = Centred(A, Full - P);
+        TargetAround(S, R);
         CopyBlock(S.Source, R.X, R.Y, S.Frame, R.X, R.Y, R.W, R.H);
         break;
     }
@@ -400,8 +412,8 @@ void Centre(TIETransitionType Type, int32_t P, TTransitionState& S)
         break;
     }
     default: { // iettCenterZoom2
-        CopyWhole(S.Target, S.Frame);
         const TCentred R = Centred(A, Full - P);
+        TargetAround(S, R);
         StretchWhole(S.Source, S.Frame, R.X, R.Y, R.W, R.H);
         break;
     }

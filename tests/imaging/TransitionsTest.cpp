@@ -147,6 +147,18 @@ TEST(Transitions, WorkedFrames)
         EXPECT_EQ(S.Tags(38), std::string(100, '1'));
     }
     {
+        // The reverse: the target around a 50 x 25 rectangle of the source, every pixel
+        // of a fresh frame written.
+        TScene S(100, 50);
+        ComposeTransitionFrame(iettCenter2, 512, S.State);
+        const std::string Middle = std::string(25, '2') + std::string(50, '1') + std::string(25, '2');
+        EXPECT_EQ(S.Tags(0), std::string(100, '2'));
+        EXPECT_EQ(S.Tags(13), Middle);
+        EXPECT_EQ(S.Tags(37), Middle);
+        EXPECT_EQ(S.Tags(38), std::string(100, '2'));
+        EXPECT_EQ(S.Tags(49), std::string(100, '2'));
+    }
+    {
         TScene S(4, 1);
         ComposeTransitionFrame(iettMoveLeftRight1, 256, S.State);
         EXPECT_EQ(At(S.Frame, 0, 0), At(S.Target, 3, 0));

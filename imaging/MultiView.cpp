@@ -541,23 +541,28 @@ void TImagingMView::MoveSelected(TIEMViewKey Key, TShiftState Shift)
 
 // ---- Input ------------------------------------------------------------------------
 
-// The mouse arrives in the control's coordinates; the grid lies inside the frame.
+// The mouse arrives in the control's coordinates; the grid, and the events' handlers,
+// work in the client area's, inside the frame.
 void TImagingMView::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
 {
+    X -= FrameWidth();
+    Y -= FrameWidth();
     if (focusPolicy() != Qt::NoFocus)
         setFocus();
     FPressPoint = {X, Y};
     FPressScroll = FScroll;
-    FPressImage = ImageAtPos(X - FrameWidth(), Y - FrameWidth());
+    FPressImage = ImageAtPos(X, Y);
     FPressed = true;
     TIEViewControl::MouseDown(Button, Shift, X, Y);
 }
 
 void TImagingMView::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
 {
+    X -= FrameWidth();
+    Y -= FrameWidth();
     if (FPressed) {
         if ((MouseInteract & mmiSelect) && EnableMultiSelect) {
-            const int32_t I = ImageAtPos(X - FrameWidth(), Y - FrameWidth());
+            const int32_t I = ImageAtPos(X, Y);
             if (I >= 0 && I != FSelection.Selected)
                 SelectAt(I, Shift | ssShift);
         }
@@ -569,9 +574,11 @@ void TImagingMView::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
 
 void TImagingMView::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
 {
+    X -= FrameWidth();
+    Y -= FrameWidth();
     if (FPressed && Button == mbLeft && !FPlaying) {
         if (MouseInteract & mmiSelect)
-            SelectAt(ImageAtPos(X - FrameWidth(), Y - FrameWidth()), Shift);
+            SelectAt(ImageAtPos(X, Y), Shift);
         if (MouseInteract & mmiScroll)
             SetViewXY(FPressScroll.X - (X - FPressPoint.X), FPressScroll.Y - (Y - FPressPoint.Y));
     }
@@ -579,7 +586,7 @@ void TImagingMView::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, i
     TIEViewControl::MouseUp(Button, Shift, X, Y);
 }
 
-bool TImagingMView::DoMouseWheel(TShiftState Shift, int32_t WheelDelta, TPoint MousePos)
+bool TImagingMView::DoMouseWheelDefault(TShiftState Shift, int32_t WheelDelta, TPoint MousePos)
 {
     // One cell a message, whatever the delta: up when positive, down otherwise.
     const int32_t Step = FGeometry.CellHeight();

@@ -185,7 +185,7 @@ protected:
     void MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
     void MouseMove(TShiftState Shift, int32_t X, int32_t Y) override;
     void MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
-    bool DoMouseWheel(TShiftState Shift, int32_t WheelDelta, TPoint MousePos) override;
+    bool DoMouseWheelDefault(TShiftState Shift, int32_t WheelDelta, TPoint MousePos) override;
     void keyPressEvent(QKeyEvent* Event) override;
     void timerEvent(QTimerEvent* Event) override;
 

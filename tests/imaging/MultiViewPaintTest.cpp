@@ -213,9 +213,12 @@ TEST(MultiViewPaint, WallPaperFrameAndMouse)
     V.Add(100, 100, Red);
     EXPECT_EQ(At(V.Shot(), 2 + 4, 2 + 4), Red);
     // Mouse points are the control's: a click at 150 + 2 hits image 1.
+    TPoint Pressed{-1, -1};
+    V.View.OnMouseDown = [&](TObject*, TMouseButton, TShiftState, int32_t X, int32_t Y) { Pressed = {X, Y}; };
     V.View.SimulateMouseDown(mbLeft, 0, 152, 52);
     V.View.SimulateMouseUp(mbLeft, 0, 152, 52);
     EXPECT_EQ(V.View.SelectedImage(), 1);
+    EXPECT_EQ(Pressed, (TPoint{150, 50})); // handlers hear client points too
 
     int32_t Entered = 0, Left = 0;
     V.View.OnMouseEnter = [&](TObject*) { ++Entered; };
@@ -254,6 +257,21 @@ TEST(MultiViewPaint, ScrollBarPageFollowsTheClient)
     EXPECT_FALSE(Bar->hasTracking());
     View.SimulateMouseWheel(0, -120, {0, 0});
     EXPECT_EQ(View.ViewXY().Y, 86); // one cell of 104, clamped to what there is
+
+    // With rows enough, each message is one cell whatever its delta; 0 scrolls down.
+    for (int32_t I = 0; I < 12; ++I)
+        View.AppendImage();
+    View.SetViewXY(0, 0);
+    View.SimulateMouseWheel(0, -1, {0, 0});
+    EXPECT_EQ(View.ViewXY().Y, 104);
+    View.SimulateMouseWheel(0, 0, {0, 0});
+    EXPECT_EQ(View.ViewXY().Y, 208);
+    View.SimulateMouseWheel(0, 1200, {0, 0});
+    EXPECT_EQ(View.ViewXY().Y, 104);
+    // A handler that takes the message keeps the view's own step off.
+    View.OnMouseWheel = [](TObject*, TShiftState, int32_t, TPoint, bool& Handled) { Handled = true; };
+    View.SimulateMouseWheel(0, -120, {0, 0});
+    EXPECT_EQ(View.ViewXY().Y, 104);
 }
 
 // Playback with a transition: each tick after the first animates from the picture shown

@@ -23,7 +23,6 @@ struct TImagingMView::TImageRec {
     TColor Background = clBtnFace;
     int32_t Delay = 0;
     TIEMCaption Captions[3]; // by TIEMCaptionKind
-    bool Failed = false;
 };
 
 namespace {
@@ -199,7 +198,6 @@ void TImagingMView::SetImage(int32_t Index, TBitmap* Bitmap)
     if (Index < 0 || Index >= ImageCount() || !Bitmap)
         return;
     StorePicture(FImages[size_t(Index)], *Bitmap);
-    FImages[size_t(Index)].Failed = false;
     NotifyList(ielcOther, Index);
     Invalidate();
 }
@@ -380,8 +378,13 @@ void TImagingMView::UpdateBars()
     for (const TAxis& A : Axes) {
         const int32_t MaxOffset = std::max(0, A.Extent - A.Client);
         // A client of no size has nothing to show a page of.
-        if (!A.Wanted || A.Client < 1 || MaxOffset == 0) {
+        if (!A.Wanted || A.Client < 1 || (MaxOffset == 0 && !KeepScrollBarsVisible)) {
             A.Bar->hide();
+            continue;
+        }
+        if (MaxOffset == 0) {
+            A.Bar->setEnabled(false);
+            A.Bar->show();
             continue;
         }
         const double Scale = (double(A.Client) + MaxOffset - 1) / 65536.0;
@@ -681,17 +684,18 @@ void TImagingMView::PaintImage(int32_t Index, QPainter& P, QRegion& Free)
     if (Pic.isEmpty()) {
         P.fillRect(Thumb, ToQColor(Highlighted ? clHighlight : ThumbnailsBackground));
     } else {
-        TBitmap* Cached = FCache->GetBitmap(Rec.Cached);
-        if (Cached->PixelFormat() == pf1bit && (Pic.width() < Cached->Width() || Pic.height() < Cached->Height())) {
+        // A copy, not a check-out: painting never writes the picture back.
+        TBitmap Cached;
+        FCache->CopyToTBitmap(Rec.Cached, &Cached);
+        if (Cached.PixelFormat() == pf1bit && (Pic.width() < Cached.Width() || Pic.height() < Cached.Height())) {
             TBitmap Shrunk;
             Shrunk.SetPixelFormat(pf24bit);
             Shrunk.SetSize(Pic.width(), Pic.height());
-            IEShrink1Bit(*Cached, 0, 0, Cached->Width() - 1, Cached->Height() - 1, Shrunk);
+            IEShrink1Bit(Cached, 0, 0, Cached.Width() - 1, Cached.Height() - 1, Shrunk);
             P.drawImage(Pic, BitmapToQImage(Shrunk));
         } else {
-            P.drawImage(Pic, BitmapToQImage(*Cached));
+            P.drawImage(Pic, BitmapToQImage(Cached));
         }
-        FCache->ReleaseBitmap(Rec.Cached);
         // The four margins around the picture.
         const QColor Margin = ToQColor(Highlighted           ? clHighlight
                                        : DrawImageBackground ? Rec.Background

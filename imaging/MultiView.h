@@ -127,6 +127,8 @@ public:
     TIEScrollBarParams* HScrollBarParams() { return FHScrollBarParams.get(); }
     TIEScrollBarParams* VScrollBarParams() { return FVScrollBarParams.get(); }
     TIEScrollBars ScrollBars() const { return FScrollBars; }
+    // A wanted bar with nothing to scroll is shown disabled instead of hidden.
+    bool KeepScrollBarsVisible = false;
     void SetScrollBars(TIEScrollBars Value);
     TIEMDisplayMode DisplayMode() const { return FDisplayMode; }
     void SetDisplayMode(TIEMDisplayMode Value);

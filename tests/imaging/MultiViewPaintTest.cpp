@@ -8,6 +8,8 @@
 #include <QScrollArea>
 #include <QScrollBar>
 
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 using namespace kv;
@@ -118,6 +120,18 @@ TEST(MultiViewPaint, PictureMarginsAndBackground)
     EXPECT_EQ(At(Shot, 158, 50), clBlack); // right margin
     EXPECT_EQ(At(Shot, 2, 2), clWhite);
     EXPECT_EQ(At(Shot, 300, 200), clWhite);
+
+    // A 1-bit picture that must shrink is reduced before it is drawn.
+    TBitmap Mono;
+    Mono.SetPixelFormat(pf1bit);
+    Mono.SetSize(400, 200);
+    for (int32_t Y = 0; Y < 200; ++Y)
+        std::memset(Mono.ScanLine(Y), 0xFF, 50); // every pixel white
+    V.View.StoreType = ietNormal;
+    V.View.SetImage(V.View.AppendImage(), &Mono);
+    EXPECT_EQ(V.View.ImagePictureRect(2), Bounds(212, 29, 100, 50));
+    EXPECT_EQ(At(V.Shot(), 262, 50), clWhite);
+    EXPECT_EQ(At(V.Shot(), 262, 20), clBlack);
 
     V.View.DrawImageBackground = true; // each image's own background (the view's)
     V.View.Repaint();
@@ -244,6 +258,17 @@ TEST(MultiViewPaint, ScrollBarPageFollowsTheClient)
         if (B->orientation() == Qt::Vertical)
             Bar = B;
     ASSERT_NE(Bar, nullptr);
+    EXPECT_TRUE(Bar->isVisibleTo(&View));
+    // Nothing to scroll: hidden, or shown disabled when the bars are kept.
+    View.SetBounds(0, 0, 336, 400);
+    EXPECT_FALSE(Bar->isVisibleTo(&View));
+    View.KeepScrollBarsVisible = true;
+    View.Update();
+    EXPECT_TRUE(Bar->isVisibleTo(&View));
+    EXPECT_FALSE(Bar->isEnabled());
+    View.KeepScrollBarsVisible = false;
+    View.SetBounds(0, 0, 336, 230);
+    EXPECT_TRUE(Bar->isEnabled());
     // Three rows of 104 + 4 = 316 high in a client of 230: 86 to scroll.
     EXPECT_EQ(View.Extent().cy, 316);
     const double Scale = (230.0 + 86 - 1) / 65536;

@@ -13,6 +13,7 @@
 #include <QTimerEvent>
 
 #include <algorithm>
+#include <climits>
 
 namespace kv {
 
@@ -915,7 +916,10 @@ void TImagingMView::PlayStep()
                 return;
             }
         }
-        RestartPlayTimer(std::max(Delay, 10));
+        // A frame's delay starts when its transition has ended, so that a short delay
+        // does not cut every transition off at its start.
+        const int64_t Wait = std::max(Delay, 10) + (FTransition->Running() ? std::max(0, TransitionDuration) : 0);
+        RestartPlayTimer(int32_t(std::min<int64_t>(Wait, INT32_MAX)));
     }
     FInPlayStep = false;
 }

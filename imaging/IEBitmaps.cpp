@@ -1,5 +1,9 @@
 #include "imaging/IEBitmaps.h"
 
+#include <QAbstractScrollArea>
+#include <QScrollBar>
+#include <QWidget>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -546,6 +550,40 @@ void IEDrawOutline(TCanvas& Canvas, const TRect& R, TColor TopLeft, TColor Botto
     Canvas.Pen()->SetColor(BottomRight);
     Canvas.LineTo(R.Right - 1, R.Bottom - 1);
     Canvas.LineTo(R.Left, R.Bottom - 1);
+}
+
+QWidget* IEFindHandle(const QObject* Component)
+{
+    QObject* Owner = Component ? Component->parent() : nullptr;
+    while (Owner && !Owner->isWidgetType())
+        Owner = Owner->parent();
+    auto* Window = static_cast<QWidget*>(Owner);
+    return Window && Window->testAttribute(Qt::WA_WState_Created) ? Window : nullptr;
+}
+
+namespace {
+
+QScrollBar* BarOf(QWidget* Window, TIEScrollBarKind Bar)
+{
+    if (auto* Area = qobject_cast<QAbstractScrollArea*>(Window))
+        return Bar == iesbkHorizontal ? Area->horizontalScrollBar() : Area->verticalScrollBar();
+    const Qt::Orientation Wanted = Bar == iesbkHorizontal ? Qt::Horizontal : Qt::Vertical;
+    for (QScrollBar* Child : Window->findChildren<QScrollBar*>(QString(), Qt::FindDirectChildrenOnly))
+        if (Child->orientation() == Wanted)
+            return Child;
+    return nullptr;
+}
+
+} // namespace
+
+void IESetScrollBar(QWidget* Window, TIEScrollBarKind Bar, int32_t Page, TIEScrollRedraw Redraw)
+{
+    QScrollBar* Target = Window ? BarOf(Window, Bar) : nullptr;
+    if (!Target)
+        return;
+    Target->setPageStep(std::max(0, Page));
+    if (Redraw == iesrRedraw)
+        Target->update();
 }
 
 } // namespace kv

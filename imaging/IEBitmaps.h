@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+class QObject;
+class QWidget;
+
 namespace kv {
 
 // Bits of a platform pixel format: pf1bit 1 ... pf32bit 32, others 0.
@@ -234,6 +237,16 @@ public:
 
 // Left and top edges in TopLeft, right and bottom in BottomRight.
 void IEDrawOutline(TCanvas& Canvas, const TRect& R, TColor TopLeft, TColor BottomRight);
+
+// The window that stands for a component on screen: the nearest widget among its
+// parents, or null when there is none or its window is not created yet.
+QWidget* IEFindHandle(const QObject* Component);
+
+enum TIEScrollBarKind : uint8_t { iesbkHorizontal, iesbkVertical };
+enum TIEScrollRedraw : uint8_t { iesrKeep, iesrRedraw };
+// Sets only the page step of Window's own scroll bar of that kind (a scroll area's, or
+// a direct child bar); range and position stay. Nothing without a window or such a bar.
+void IESetScrollBar(QWidget* Window, TIEScrollBarKind Bar, int32_t Page, TIEScrollRedraw Redraw);
 
 // The 48-byte header that begins every block of a TIEVirtualDIBList file: a
 // BITMAPINFOHEADER (little-endian) and three 255 bytes, padded.

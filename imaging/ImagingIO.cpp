@@ -2,9 +2,12 @@
 
 #include "imaging/ExifReader.h"
 #include "imaging/GifFilter.h"
+#include "imaging/IETwain.h"
 #include "imaging/ImagingProc.h"
 #include "imaging/JpegFilter.h"
 #include "imaging/PcxFilter.h"
+
+#include <QObject>
 
 #include <algorithm>
 #include <cctype>
@@ -162,8 +165,7 @@ TIETWainParams::TIETWainParams(TObject* AOwner, bool OwnerIsMultiImage)
 
 TIETWainParams::~TIETWainParams()
 {
-    // The TWAIN connection of the owner's window would be closed here; none is ever
-    // opened in this program.
+    IETWainClose(dynamic_cast<const QObject*>(Owner));
     Reset();
 }
 

@@ -4,12 +4,16 @@
 #include "imaging/IOParams.h"
 #include "imaging/ImagingIO.h"
 #include "imaging/ImagingProc.h"
+#include "platform/QtBridge.h"
 
 #include <QKeyEvent>
+#include <QPainter>
+#include <QRegion>
 #include <QScrollBar>
 #include <QTimerEvent>
 
 #include <algorithm>
+#include <climits>
 
 namespace kv {
 
@@ -19,8 +23,7 @@ struct TImagingMView::TImageRec {
     int32_t ID = -1;
     TColor Background = clBtnFace;
     int32_t Delay = 0;
-    std::string TopText, BottomText, InfoText;
-    bool Failed = false;
+    TIEMCaption Captions[3]; // by TIEMCaptionKind
 };
 
 namespace {
@@ -31,8 +34,10 @@ constexpr int32_t BarThickness = 16;
 } // namespace
 
 TImagingMView::TImagingMView(QWidget* AOwner)
-    : TCustomControl(AOwner), FCache(std::make_unique<TIEVirtualDIBList>()), FIO(std::make_unique<TImagingIO>()),
-      FTransitionFrame(std::make_unique<TBitmap>())
+    : TIEViewControl(AOwner), FCache(std::make_unique<TIEVirtualDIBList>()), FIO(std::make_unique<TImagingIO>()),
+      FTransitionFrame(std::make_unique<TBitmap>()), FWallPaper(std::make_unique<TPicture>()),
+      FHScrollBarParams(std::make_unique<TIEScrollBarParams>()),
+      FVScrollBarParams(std::make_unique<TIEScrollBarParams>())
 {
     FTransition = std::make_unique<TIETransitionEffects>(this);
     FCache->ViewLimit = 10;
@@ -52,6 +57,7 @@ TImagingMView::TImagingMView(QWidget* AOwner)
                       int32_t(int64_t(V) * (ClientHeight() + std::max(0, FExtent.cy - ClientHeight()) - 1) / 65536));
     });
     setFocusPolicy(Qt::StrongFocus);
+    FWallPaper->OnChange = [this](TObject*) { Invalidate(); };
     SetBounds(0, 0, 180, 90);
 }
 
@@ -193,7 +199,6 @@ void TImagingMView::SetImage(int32_t Index, TBitmap* Bitmap)
     if (Index < 0 || Index >= ImageCount() || !Bitmap)
         return;
     StorePicture(FImages[size_t(Index)], *Bitmap);
-    FImages[size_t(Index)].Failed = false;
     NotifyList(ielcOther, Index);
     Invalidate();
 }
@@ -280,24 +285,35 @@ void TImagingMView::SetImageDelay(int32_t Index, int32_t Milliseconds)
         FImages[size_t(Index)].Delay = Milliseconds;
 }
 
+TIEMCaption* TImagingMView::ImageCaption(int32_t Index, TIEMCaptionKind Kind)
+{
+    return Index >= 0 && Index < ImageCount() ? &FImages[size_t(Index)].Captions[Kind] : nullptr;
+}
+
 void TImagingMView::SetImageTopText(int32_t Index, const std::string& Text)
 {
-    if (Index >= 0 && Index < ImageCount())
-        FImages[size_t(Index)].TopText = Text;
+    if (TIEMCaption* C = ImageCaption(Index, iecTop))
+        C->Text = Text;
     Invalidate();
 }
 
 void TImagingMView::SetImageBottomText(int32_t Index, const std::string& Text)
 {
-    if (Index >= 0 && Index < ImageCount())
-        FImages[size_t(Index)].BottomText = Text;
+    if (TIEMCaption* C = ImageCaption(Index, iecBottom))
+        C->Text = Text;
     Invalidate();
 }
 
 void TImagingMView::SetImageInfoText(int32_t Index, const std::string& Text)
 {
-    if (Index >= 0 && Index < ImageCount())
-        FImages[size_t(Index)].InfoText = Text;
+    if (TIEMCaption* C = ImageCaption(Index, iecInfo))
+        C->Text = Text;
+    Invalidate();
+}
+
+void TImagingMView::SetWallPaperStyle(TIEWallPaperStyle Value)
+{
+    FWallPaperStyle = Value;
     Invalidate();
 }
 
@@ -307,11 +323,14 @@ void TImagingMView::SetImageCacheSize(int32_t Value) { FCache->ViewLimit = std::
 
 // ---- Layout and scrolling ---------------------------------------------------------
 
-int32_t TImagingMView::ClientWidth() const { return std::max(0, Width() - (FVertBar->isVisible() ? BarThickness : 0)); }
+int32_t TImagingMView::ClientWidth() const
+{
+    return std::max(0, Width() - 2 * FrameWidth() - (FVertBar->isVisible() ? BarThickness : 0));
+}
 
 int32_t TImagingMView::ClientHeight() const
 {
-    return std::max(0, Height() - (FHorzBar->isVisible() ? BarThickness : 0));
+    return std::max(0, Height() - 2 * FrameWidth() - (FHorzBar->isVisible() ? BarThickness : 0));
 }
 
 int32_t TImagingMView::ImageX(int32_t Index) const { return FGeometry.CellPosition(Index, ClientWidth()).X; }
@@ -352,25 +371,37 @@ void TImagingMView::UpdateBars()
     struct TAxis {
         QScrollBar* Bar;
         bool Wanted;
-        int32_t Client, Extent, Offset;
-    } const Axes[] = {{FHorzBar, WantH, ClientWidth(), FExtent.cx, FScroll.X},
-                      {FVertBar, WantV, ClientHeight(), FExtent.cy, FScroll.Y}};
+        int32_t Client, Extent, Offset, Cell;
+        const TIEScrollBarParams* Params;
+    } const Axes[] = {
+        {FHorzBar, WantH, ClientWidth(), FExtent.cx, FScroll.X, FGeometry.CellWidth(), FHScrollBarParams.get()},
+        {FVertBar, WantV, ClientHeight(), FExtent.cy, FScroll.Y, FGeometry.CellHeight(), FVScrollBarParams.get()}};
     for (const TAxis& A : Axes) {
         const int32_t MaxOffset = std::max(0, A.Extent - A.Client);
         // A client of no size has nothing to show a page of.
-        if (!A.Wanted || A.Client < 1 || MaxOffset == 0) {
+        if (!A.Wanted || A.Client < 1 || (MaxOffset == 0 && !KeepScrollBarsVisible)) {
             A.Bar->hide();
+            continue;
+        }
+        if (MaxOffset == 0) {
+            A.Bar->setEnabled(false);
+            A.Bar->show();
             continue;
         }
         const double Scale = (double(A.Client) + MaxOffset - 1) / 65536.0;
         A.Bar->setRange(0, BarRange);
-        A.Bar->setPageStep(std::max(1, int(A.Client / Scale)));
+        IESetScrollBar(this, A.Bar == FHorzBar ? iesbkHorizontal : iesbkVertical, std::max(1, int(A.Client / Scale)),
+                       iesrKeep);
         A.Bar->setValue(int(A.Offset / Scale));
+        const int32_t Line = A.Params->LineStep >= 1 ? A.Params->LineStep : A.Cell;
+        A.Bar->setSingleStep(std::max(1, int(Line / Scale)));
+        A.Bar->setTracking(A.Params->Tracking);
         A.Bar->setEnabled(true);
         A.Bar->show();
     }
-    FHorzBar->setGeometry(0, Height() - BarThickness, ClientWidth(), BarThickness);
-    FVertBar->setGeometry(Width() - BarThickness, 0, BarThickness, ClientHeight());
+    const int32_t F = FrameWidth();
+    FHorzBar->setGeometry(F, Height() - F - BarThickness, ClientWidth(), BarThickness);
+    FVertBar->setGeometry(Width() - F - BarThickness, F, BarThickness, ClientHeight());
     FUpdating = WasUpdating;
 }
 
@@ -424,7 +455,7 @@ void TImagingMView::UnLockPaint()
 
 void TImagingMView::Resize()
 {
-    TCustomControl::Resize();
+    TIEViewControl::Resize();
     Update();
 }
 
@@ -514,19 +545,25 @@ void TImagingMView::MoveSelected(TIEMViewKey Key, TShiftState Shift)
 
 // ---- Input ------------------------------------------------------------------------
 
+// The mouse arrives in the control's coordinates; the grid, and the events' handlers,
+// work in the client area's, inside the frame.
 void TImagingMView::MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
 {
+    X -= FrameWidth();
+    Y -= FrameWidth();
     if (focusPolicy() != Qt::NoFocus)
         setFocus();
     FPressPoint = {X, Y};
     FPressScroll = FScroll;
     FPressImage = ImageAtPos(X, Y);
     FPressed = true;
-    TCustomControl::MouseDown(Button, Shift, X, Y);
+    TIEViewControl::MouseDown(Button, Shift, X, Y);
 }
 
 void TImagingMView::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
 {
+    X -= FrameWidth();
+    Y -= FrameWidth();
     if (FPressed) {
         if ((MouseInteract & mmiSelect) && EnableMultiSelect) {
             const int32_t I = ImageAtPos(X, Y);
@@ -536,11 +573,13 @@ void TImagingMView::MouseMove(TShiftState Shift, int32_t X, int32_t Y)
         if (MouseInteract & mmiScroll)
             SetViewXY(FPressScroll.X - (X - FPressPoint.X), FPressScroll.Y - (Y - FPressPoint.Y));
     }
-    TCustomControl::MouseMove(Shift, X, Y);
+    TIEViewControl::MouseMove(Shift, X, Y);
 }
 
 void TImagingMView::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y)
 {
+    X -= FrameWidth();
+    Y -= FrameWidth();
     if (FPressed && Button == mbLeft && !FPlaying) {
         if (MouseInteract & mmiSelect)
             SelectAt(ImageAtPos(X, Y), Shift);
@@ -548,10 +587,10 @@ void TImagingMView::MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, i
             SetViewXY(FPressScroll.X - (X - FPressPoint.X), FPressScroll.Y - (Y - FPressPoint.Y));
     }
     FPressed = false;
-    TCustomControl::MouseUp(Button, Shift, X, Y);
+    TIEViewControl::MouseUp(Button, Shift, X, Y);
 }
 
-bool TImagingMView::DoMouseWheel(TShiftState Shift, int32_t WheelDelta, TPoint MousePos)
+bool TImagingMView::DoMouseWheelDefault(TShiftState Shift, int32_t WheelDelta, TPoint MousePos)
 {
     // One cell a message, whatever the delta: up when positive, down otherwise.
     const int32_t Step = FGeometry.CellHeight();
@@ -585,96 +624,240 @@ void TImagingMView::keyPressEvent(QKeyEvent* Event)
 
 // ---- Painting ---------------------------------------------------------------------
 
-void TImagingMView::PaintImage(int32_t Index, TCanvas& Canvas)
+namespace {
+
+// The rectangle's edges, one pixel wide and inside it.
+void FrameQRect(QPainter& P, const QRect& R, TColor Color)
 {
+    const QColor C = ToQColor(Color);
+    P.fillRect(QRect(R.left(), R.top(), R.width(), 1), C);
+    P.fillRect(QRect(R.left(), R.bottom(), R.width(), 1), C);
+    P.fillRect(QRect(R.left(), R.top(), 1, R.height()), C);
+    P.fillRect(QRect(R.right(), R.top(), 1, R.height()), C);
+}
+
+// Left and top edges in TopLeft, right and bottom in BottomRight.
+void Outline(QPainter& P, const QRect& R, TColor TopLeft, TColor BottomRight)
+{
+    P.fillRect(QRect(R.left(), R.top(), R.width(), 1), ToQColor(TopLeft));
+    P.fillRect(QRect(R.left(), R.top(), 1, R.height()), ToQColor(TopLeft));
+    P.fillRect(QRect(R.right(), R.top() + 1, 1, R.height() - 1), ToQColor(BottomRight));
+    P.fillRect(QRect(R.left() + 1, R.bottom(), R.width() - 1, 1), ToQColor(BottomRight));
+}
+
+int32_t CaptionHeight(const TIEMCaption& Caption)
+{
+    return Caption.Text.empty() ? 0 : QFontMetrics(ToQFont(*Caption.Font)).height();
+}
+
+QRect ToQRect(const TRect& R) { return QRect(R.Left, R.Top, R.Right - R.Left, R.Bottom - R.Top); }
+
+} // namespace
+
+TRect TImagingMView::ImagePictureRect(int32_t Index)
+{
+    if (!HasPicture(Index))
+        return Rect(0, 0, 0, 0);
+    const TImageRec& Rec = FImages[size_t(Index)];
     const int32_t TW = FGeometry.ThumbWidth(), TH = FGeometry.ThumbHeight();
     const TPoint Cell = FGeometry.CellPosition(Index, ClientWidth());
     const int32_t X = Cell.X - FScroll.X, Y = Cell.Y - FScroll.Y;
-    if (X >= ClientWidth() || Y >= ClientHeight() || X + TW <= 0 || Y + TH <= 0)
-        return;
+    // The room for the picture: the thumbnail less the gaps and the bottom caption.
+    const int32_t Room = std::max(1, TH - UpperGap - BottomGap - CaptionHeight(Rec.Captions[iecBottom]));
+    const TSize Fit = FitThumbnail(FCache->ImageWidth(Rec.Cached), FCache->ImageHeight(Rec.Cached), TW, Room);
+    return Bounds(X + (TW - Fit.cx) / 2, Y + UpperGap + (Room - Fit.cy) / 2, Fit.cx, Fit.cy);
+}
+
+void TImagingMView::PaintImage(int32_t Index, QPainter& P, QRegion& Free)
+{
+    const int32_t TW = FGeometry.ThumbWidth(), TH = FGeometry.ThumbHeight();
+    const TPoint Cell = FGeometry.CellPosition(Index, ClientWidth());
+    const QRect Thumb(Cell.X - FScroll.X, Cell.Y - FScroll.Y, TW, TH);
+    const int32_t X = Thumb.x(), Y = Thumb.y();
     TImageRec& Rec = FImages[size_t(Index)];
     const bool Selected = VisibleSelection && !FGeometry.SingleImage &&
                           (Index == FSelection.Selected || (EnableMultiSelect && FSelection.IsSelected(Index)));
-    const TColor Back = Selected && SelectionStyle == iessACD ? clHighlight
-                        : DrawImageBackground                 ? Rec.Background
-                                                              : ThumbnailsBackground;
-    Canvas.Brush()->SetColor(Back);
-    Canvas.FillRect(Bounds(X, Y, TW, TH));
-    const int32_t CaptionHeight = Rec.BottomText.empty() ? 0 : Canvas.TextHeight("Ag");
-    const int32_t Room = std::max(1, TH - UpperGap - BottomGap - CaptionHeight);
-    if (Rec.Cached >= 0) {
-        TBitmap* Picture = FCache->GetBitmap(Rec.Cached);
-        const TSize Fit = FitThumbnail(Picture->Width(), Picture->Height(), TW, Room);
-        const int32_t PX = X + (TW - Fit.cx) / 2, PY = Y + UpperGap + (Room - Fit.cy) / 2;
-        if (Picture->PixelFormat() == pf1bit && (Fit.cx < Picture->Width() || Fit.cy < Picture->Height())) {
+    const bool Highlighted = Selected && SelectionStyle == iessACD;
+    P.setClipRegion(Free);
+    P.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    const TRect Picture = ImagePictureRect(Index);
+    const QRect Pic = ToQRect(Picture);
+    if (Pic.isEmpty()) {
+        P.fillRect(Thumb, ToQColor(Highlighted ? clHighlight : ThumbnailsBackground));
+    } else {
+        // A copy, not a check-out: painting never writes the picture back.
+        TBitmap Cached;
+        FCache->CopyToTBitmap(Rec.Cached, &Cached);
+        if (Cached.PixelFormat() == pf1bit && (Pic.width() < Cached.Width() || Pic.height() < Cached.Height())) {
             TBitmap Shrunk;
             Shrunk.SetPixelFormat(pf24bit);
-            Shrunk.SetSize(Fit.cx, Fit.cy);
-            IEShrink1Bit(*Picture, 0, 0, Picture->Width() - 1, Picture->Height() - 1, Shrunk);
-            Canvas.Draw(PX, PY, &Shrunk);
+            Shrunk.SetSize(Pic.width(), Pic.height());
+            IEShrink1Bit(Cached, 0, 0, Cached.Width() - 1, Cached.Height() - 1, Shrunk);
+            P.drawImage(Pic, BitmapToQImage(Shrunk));
         } else {
-            Canvas.StretchDraw(Bounds(PX, PY, Fit.cx, Fit.cy), Picture);
+            P.drawImage(Pic, BitmapToQImage(Cached));
         }
-        FCache->ReleaseBitmap(Rec.Cached);
-        if (Style == iems3D) {
-            Canvas.Pen()->SetColor(clWhite);
-            Canvas.MoveTo(PX - 1, PY + Fit.cy);
-            Canvas.LineTo(PX - 1, PY - 1);
-            Canvas.LineTo(PX + Fit.cx, PY - 1);
-            Canvas.Pen()->SetColor(TColor(0x808080));
-            Canvas.LineTo(PX + Fit.cx, PY + Fit.cy);
-            Canvas.LineTo(PX - 1, PY + Fit.cy);
-        }
+        // The four margins around the picture.
+        const QColor Margin = ToQColor(Highlighted           ? clHighlight
+                                       : DrawImageBackground ? Rec.Background
+                                                             : ThumbnailsBackground);
+        P.fillRect(QRect(X, Y, TW, Pic.top() - Y), Margin);
+        P.fillRect(QRect(X, Pic.bottom() + 1, TW, Y + TH - Pic.bottom() - 1), Margin);
+        P.fillRect(QRect(X, Pic.top(), Pic.left() - X, Pic.height()), Margin);
+        P.fillRect(QRect(Pic.right() + 1, Pic.top(), X + TW - Pic.right() - 1, Pic.height()), Margin);
     }
-    Canvas.Brush()->SetColor(Back);
-    if (!Rec.TopText.empty())
-        Canvas.TextOut(X + (TW - Canvas.TextWidth(Rec.TopText)) / 2, Y, Rec.TopText);
-    if (!Rec.BottomText.empty())
-        Canvas.TextOut(X + (TW - Canvas.TextWidth(Rec.BottomText)) / 2, Y + TH - BottomGap - CaptionHeight,
-                       Rec.BottomText);
-    if (!Rec.InfoText.empty())
-        Canvas.TextOut(X + 2, Y + TH - Canvas.TextHeight(Rec.InfoText) - 3, Rec.InfoText);
-    if (OnImageDraw)
+    // The captions stay inside the thumbnail.
+    P.setClipRegion(Free.intersected(Thumb));
+    auto DrawCaption = [&](const TIEMCaption& C, const QRect& Strip) {
+        const QFont Font = ToQFont(*C.Font);
+        const QFontMetrics Metrics(Font);
+        const int32_t Width = Metrics.horizontalAdvance(QString::fromStdString(C.Text));
+        const QRect Text(Strip.x() + (Strip.width() - Width) / 2, Strip.y(), Width, Metrics.height());
+        P.fillRect(Strip.height() > Metrics.height() ? Strip : Text,
+                   ToQColor(Highlighted ? clHighlight : C.Background));
+        P.setFont(Font);
+        P.setPen(ToQColor(Highlighted ? clHighlightText : C.Font->Color()));
+        P.drawText(Text.x(), Text.y() + Metrics.ascent(), QString::fromStdString(C.Text));
+    };
+    const TIEMCaption& Top = Rec.Captions[iecTop];
+    const TIEMCaption& Bottom = Rec.Captions[iecBottom];
+    const TIEMCaption& Info = Rec.Captions[iecInfo];
+    const int32_t BottomH = CaptionHeight(Bottom);
+    if (!Top.Text.empty())
+        DrawCaption(Top, QRect(X, Y, TW, CaptionHeight(Top)));
+    if (!Bottom.Text.empty())
+        DrawCaption(Bottom, QRect(X, Y + TH - BottomGap - BottomH, TW, BottomH));
+    // The info strip: its text's height and 3 pixels, at the bottom of the cell.
+    const QRect InfoStrip(X, Y + TH - CaptionHeight(Info) - 3, TW, CaptionHeight(Info) + 3);
+    if (!Info.Text.empty())
+        DrawCaption(Info, InfoStrip.adjusted(0, 1, 0, 0));
+    if (Style == iems3D) {
+        if (!Pic.isEmpty())
+            Outline(P, Pic.adjusted(-1, -1, 1, 1), clWhite, TColor(0x808080));
+        if (UpperGap > 0 || BottomGap > 0 || BottomH > 0)
+            Outline(P, Thumb, clBlack, clWhite);
+        if (!Info.Text.empty())
+            Outline(P, InfoStrip, clWhite, TColor(0x808080));
+    }
+    P.setClipRegion(Free);
+    if (OnImageDraw) {
+        TPainterCanvas Canvas(P, ClientWidth(), ClientHeight());
         OnImageDraw(Self(), Index, &Canvas, X, Y);
-    if (Selected && SelectionStyle == iessAround) {
-        Canvas.Brush()->SetColor(SelectionColor);
-        const int32_t Rings = hasFocus() ? SelectionWidth : 1;
-        for (int32_t R = 1; R <= Rings; ++R)
-            Canvas.FrameRect(Rect(X - R, Y - R, X + TW + R, Y + TH + R));
     }
-    Canvas.Brush()->SetColor(ThumbnailsBorderColor);
-    for (int32_t R = 1; R <= ThumbnailsBorderWidth; ++R)
-        Canvas.FrameRect(Rect(X - R, Y - R, X + TW + R, Y + TH + R));
+    // Selection rings, then border rings further out; all of it is kept from later
+    // drawing.
+    int32_t Ring = 0;
+    if (Selected && SelectionStyle == iessAround)
+        for (const int32_t Last = hasFocus() ? SelectionWidth : 1; Ring < Last; ++Ring)
+            FrameQRect(P, Thumb.adjusted(-Ring - 1, -Ring - 1, Ring + 1, Ring + 1), SelectionColor);
+    for (const int32_t Last = Ring + ThumbnailsBorderWidth; Ring < Last; ++Ring)
+        FrameQRect(P, Thumb.adjusted(-Ring - 1, -Ring - 1, Ring + 1, Ring + 1), ThumbnailsBorderColor);
+    Free -= QRegion(Thumb.adjusted(-Ring, -Ring, Ring, Ring));
+}
+
+void TImagingMView::PaintWallPaper(QPainter& P)
+{
+    TGraphic* Graphic = FWallPaper->Graphic();
+    const int32_t W = FWallPaper->Width(), H = FWallPaper->Height();
+    if (!Graphic || Graphic->Empty() || W < 1 || H < 1)
+        return;
+    TPainterCanvas Canvas(P, ClientWidth(), ClientHeight());
+    switch (FWallPaperStyle) {
+    case iewoNormal: Graphic->Draw(Canvas, Bounds(0, 0, W, H)); break;
+    case iewoStretch: Graphic->Draw(Canvas, Rect(0, 0, ClientWidth(), ClientHeight())); break;
+    case iewoTile:
+        for (int32_t Y = 0; Y < ClientHeight(); Y += H)
+            for (int32_t X = 0; X < ClientWidth(); X += W)
+                Graphic->Draw(Canvas, Bounds(X, Y, W, H));
+        break;
+    }
+}
+
+// False when the image could not be had and was removed: the list has changed.
+bool TImagingMView::PaintOne(int32_t Index, QPainter& P, QRegion& Free)
+{
+    const int32_t Count = ImageCount();
+    if (OnDrawProgress && Count >= 2)
+        OnDrawProgress(Self(), int32_t(int64_t(Index) * 100 / Count), Index);
+    const TPoint Cell = FGeometry.CellPosition(Index, ClientWidth());
+    const QRect Thumb(Cell.X - FScroll.X, Cell.Y - FScroll.Y, FGeometry.ThumbWidth(), FGeometry.ThumbHeight());
+    if (!Thumb.intersects(QRect(0, 0, ClientWidth(), ClientHeight())))
+        return true;
+    if (!EnsureLoaded(Index) && RemoveCorrupted && !FImages[size_t(Index)].FileName.empty()) {
+        DeleteImage(Index);
+        return false;
+    }
+    PaintImage(Index, P, Free);
+    return true;
+}
+
+void TImagingMView::PaintContent(QPainter& P, int32_t Frame)
+{
+    const QRect Client(0, 0, ClientWidth(), ClientHeight());
+    QRegion Free(Client);
+    if (Frame >= 0 || FGeometry.SingleImage) {
+        // One image; an empty list has no frame to show.
+        const int32_t Shown = Frame >= 0 ? Frame : FPlaying ? FShownFrame : std::max(0, FSelection.Selected);
+        if (ImageCount() > 0 && Shown >= 0)
+            PaintOne(std::min(Shown, ImageCount() - 1), P, Free);
+    } else {
+        for (int32_t I = 0; I < ImageCount(); ++I)
+            if (!PaintOne(I, P, Free)) { // the list changed: start again
+                Free = QRegion(Client);
+                I = -1;
+            }
+    }
+    P.setClipRegion(Free);
+    P.fillRect(Client, ToQColor(FBackground));
+    PaintWallPaper(P);
 }
 
 void TImagingMView::Paint()
 {
-    TCanvas& C = *Canvas();
+    QPainter P(&CanvasImage());
+    P.fillRect(rect(), ToQColor(clBtnFace)); // the corner between the bars
+    PaintFrame(P);
+    P.translate(FrameWidth(), FrameWidth());
+    P.setClipRect(0, 0, ClientWidth(), ClientHeight());
     if (FTransition->Running()) {
-        C.Draw(0, 0, FTransitionFrame.get());
+        P.drawImage(0, 0, BitmapToQImage(*FTransitionFrame));
         return;
     }
-    C.Brush()->SetColor(FBackground);
-    C.FillRect(Rect(0, 0, Width(), Height()));
-    const int32_t Count = ImageCount();
-    auto PaintOne = [&](int32_t I) {
-        if (OnDrawProgress && Count >= 2)
-            OnDrawProgress(Self(), int32_t(int64_t(I) * 100 / Count), I);
-        if (!EnsureLoaded(I) && RemoveCorrupted && !FImages[size_t(I)].FileName.empty()) {
-            DeleteImage(I);
-            return false;
+    PaintContent(P, -1);
+}
+
+void TImagingMView::RenderFrame(int32_t Index, TBitmap& Into)
+{
+    QImage Shot(std::max(1, Into.Width()), std::max(1, Into.Height()), QImage::Format_ARGB32);
+    {
+        QPainter P(&Shot);
+        P.setClipRect(Shot.rect());
+        PaintContent(P, Index);
+    }
+    for (int32_t Y = 0; Y < Into.Height(); ++Y) {
+        const auto* In = reinterpret_cast<const QRgb*>(Shot.constScanLine(Y));
+        uint8_t* Out = Into.ScanLine(Y);
+        for (int32_t X = 0; X < Into.Width(); ++X, Out += 3) {
+            Out[0] = uint8_t(qBlue(In[X]));
+            Out[1] = uint8_t(qGreen(In[X]));
+            Out[2] = uint8_t(qRed(In[X]));
         }
-        PaintImage(I, C);
-        return true;
-    };
-    if (FGeometry.SingleImage) {
-        if (Count > 0)
-            PaintOne(std::clamp(FPlaying ? FFrame : std::max(0, FSelection.Selected), 0, Count - 1));
-        return;
     }
-    for (int32_t I = 0; I < ImageCount(); ++I)
-        if (!PaintOne(I))
-            --I; // the list moved down by one
+}
+
+void TImagingMView::StartTransition(int32_t From, int32_t To)
+{
+    if (TransitionEffect == iettNone || From < 0 || To < 0 || From == To || ClientWidth() < 1 || ClientHeight() < 1)
+        return;
+    if (FTransition->Running())
+        FTransition->Stop();
+    FTransition->Prepare(ClientWidth(), ClientHeight());
+    RenderFrame(From, *FTransition->Source());
+    RenderFrame(To, *FTransition->Target());
+    FTransitionFrame->Assign(FTransition->Source());
+    FTransition->SetTransition(TransitionEffect);
+    FTransition->SetDuration(TransitionDuration);
+    FTransition->Start();
 }
 
 // ---- Playback ---------------------------------------------------------------------
@@ -692,10 +875,13 @@ void TImagingMView::SetPlaying(bool Value)
         FSelection.Multi.clear();
         FPlaying = true;
         FFrame = 0;
+        FShownFrame = -1;
         PlayStep();
     } else {
         StopPlayTimer();
+        FTransition->Stop();
         FPlaying = false;
+        FShownFrame = -1;
         FDisplayMode = FSavedDisplayMode;
         FSelection.Selected = FSavedSelected < ImageCount() ? FSavedSelected : -1;
         Update();
@@ -714,6 +900,11 @@ void TImagingMView::PlayStep()
         FDisplayMode = mdSingle;
         Layout();
         FFrame = std::clamp(FFrame, 0, ImageCount() - 1);
+        const int32_t Previous = FShownFrame;
+        FShownFrame = FFrame;
+        // The change from the picture shown to the next one is animated; the paint
+        // shows the transition's frames while it runs.
+        StartTransition(Previous, FFrame);
         repaint();
         const int32_t Delay = FImages[size_t(FFrame)].Delay;
         if (++FFrame >= ImageCount()) {
@@ -725,7 +916,10 @@ void TImagingMView::PlayStep()
                 return;
             }
         }
-        RestartPlayTimer(std::max(Delay, 10));
+        // A frame's delay starts when its transition has ended, so that a short delay
+        // does not cut every transition off at its start.
+        const int64_t Wait = std::max(Delay, 10) + (FTransition->Running() ? std::max(0, TransitionDuration) : 0);
+        RestartPlayTimer(int32_t(std::min<int64_t>(Wait, INT32_MAX)));
     }
     FInPlayStep = false;
 }
@@ -749,7 +943,10 @@ void TImagingMView::timerEvent(QTimerEvent* Event)
 
 // ---- Multi-image I/O --------------------------------------------------------------
 
-TImagingMIO::TImagingMIO() = default;
+TImagingMIO::TImagingMIO()
+    : FPreviewFont(std::make_unique<TFont>()), FTWainParams(std::make_unique<TIETWainParams>(this, true))
+{
+}
 
 TImagingMIO::~TImagingMIO() { Detach(); }
 

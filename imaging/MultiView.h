@@ -4,30 +4,37 @@
 // keeps one parameter set per image of the view it is attached to.
 #pragma once
 
-#include "imaging/IEView.h"
+#include "imaging/IEViewControl.h"
+#include "imaging/ImagingIO.h"
 #include "imaging/MultiViewModel.h"
 #include "imaging/Transitions.h"
 #include "imaging/imgdefs.h"
-#include "platform/Controls.h"
 
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+class QPainter;
+class QRegion;
 class QScrollBar;
 
 namespace kv {
 
 class TIEMask;
+class TIEScrollBarParams;
 class TIEVirtualDIBList;
 class TImagingIO;
+class TIETWainParams;
 
 enum TIEStoreType : uint8_t { ietNormal, ietThumb };
 enum TIEMDisplayMode : uint8_t { mdGrid, mdSingle };
 enum TIEMStyle : uint8_t { iemsFlat, iems3D };
 enum TIESStyle : uint8_t { iessAround, iessACD };
 enum TIEScrollBars : uint8_t { iesbNone, iesbHorizontal, iesbVertical, iesbBoth };
+// How the wallpaper covers the client area: once at the top-left, stretched over it,
+// or repeated across it.
+enum TIEWallPaperStyle : uint8_t { iewoNormal, iewoStretch, iewoTile };
 // Bits of MouseInteract and KeyInteract.
 constexpr uint32_t mmiSelect = 1, mmiScroll = 2, mkiMoveSelected = 1;
 // The change kinds the view reports to its list observers.
@@ -39,7 +46,15 @@ using TIEImageSelectEvent = std::function<void(TObject* Sender, int32_t Index)>;
 using TIEImageDrawEvent =
     std::function<void(TObject* Sender, int32_t Index, TCanvas* Canvas, int32_t Left, int32_t Top)>;
 
-class TImagingMView : public TCustomControl, public TIEView {
+// One of an image's three captions: the top one, the bottom one and the info strip.
+struct TIEMCaption {
+    std::string Text;
+    std::unique_ptr<TFont> Font = std::make_unique<TFont>();
+    TColor Background = clBtnFace;
+};
+enum TIEMCaptionKind : uint8_t { iecTop, iecBottom, iecInfo };
+
+class TImagingMView : public TIEViewControl {
 public:
     explicit TImagingMView(QWidget* AOwner = nullptr);
     ~TImagingMView() override;
@@ -81,6 +96,12 @@ public:
     void SetImageTopText(int32_t Index, const std::string& Text);
     void SetImageBottomText(int32_t Index, const std::string& Text);
     void SetImageInfoText(int32_t Index, const std::string& Text);
+    // The caption of that kind of image Index (text, font, background); null when there
+    // is no such image. Repaint after changing it.
+    TIEMCaption* ImageCaption(int32_t Index, TIEMCaptionKind Kind);
+    // Where image Index's picture is painted, in client coordinates as scrolled; empty
+    // when it has no picture.
+    TRect ImagePictureRect(int32_t Index);
 
     // ---- Layout, selection, scrolling -----------------------------------------------
     TIEMViewGeometry& Geometry() { return FGeometry; }
@@ -97,10 +118,17 @@ public:
     const std::vector<int32_t>& MultiSelectedImages() const { return FSelection.Multi; }
     bool IsSelected(int32_t Index) const { return FSelection.IsSelected(Index); }
     void MoveSelected(TIEMViewKey Key, TShiftState Shift);
+    // The client area: inside the frame, beside the scroll bars.
     int32_t ClientWidth() const;
     int32_t ClientHeight() const;
 
+    // The bars' arrow step in pixels (-1: one cell) and whether dragging the thumb
+    // scrolls as it goes; the page is always the client size.
+    TIEScrollBarParams* HScrollBarParams() { return FHScrollBarParams.get(); }
+    TIEScrollBarParams* VScrollBarParams() { return FVScrollBarParams.get(); }
     TIEScrollBars ScrollBars() const { return FScrollBars; }
+    // A wanted bar with nothing to scroll is shown disabled instead of hidden.
+    bool KeepScrollBarsVisible = false;
     void SetScrollBars(TIEScrollBars Value);
     TIEMDisplayMode DisplayMode() const { return FDisplayMode; }
     void SetDisplayMode(TIEMDisplayMode Value);
@@ -139,6 +167,10 @@ public:
     bool MultiSelectRectangle = false;
     int32_t ThumbnailsBorderWidth = 0;
     TColor ThumbnailsBorderColor = clBtnFace;
+    // Drawn behind the thumbnails in place of the background colour when not empty.
+    TPicture* WallPaper() { return FWallPaper.get(); }
+    TIEWallPaperStyle WallPaperStyle() const { return FWallPaperStyle; }
+    void SetWallPaperStyle(TIEWallPaperStyle Value);
     TNotifyEvent OnViewChange;
     TIEImageIDRequestEvent OnImageIDRequest;
     TIEImageSelectEvent OnImageSelect;
@@ -151,24 +183,31 @@ public:
 protected:
     void Paint() override;
     void Resize() override;
+    void FrameChanged() override { Update(); }
     void MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
     void MouseMove(TShiftState Shift, int32_t X, int32_t Y) override;
     void MouseUp(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;
-    bool DoMouseWheel(TShiftState Shift, int32_t WheelDelta, TPoint MousePos) override;
+    bool DoMouseWheelDefault(TShiftState Shift, int32_t WheelDelta, TPoint MousePos) override;
     void keyPressEvent(QKeyEvent* Event) override;
     void timerEvent(QTimerEvent* Event) override;
 
 private:
     struct TImageRec;
-    // The view as the sender of its events (it is a TObject through both its bases).
-    TObject* Self() { return static_cast<TCustomControl*>(this); }
     bool EnsureLoaded(int32_t Index);
     void StorePicture(TImageRec& Rec, TBitmap& Picture);
     void Layout();
     void UpdateBars();
     void NotifyList(TIEListChange Kind, int32_t Index);
     void NotifyChanged();
-    void PaintImage(int32_t Index, TCanvas& Canvas);
+    // The client area's content (Frame: the only image drawn, else -1 for the display
+    // mode's choice) through a painter whose origin is the client's top-left corner.
+    void PaintContent(QPainter& Painter, int32_t Frame);
+    bool PaintOne(int32_t Index, QPainter& Painter, QRegion& Free);
+    void PaintImage(int32_t Index, QPainter& Painter, QRegion& Free);
+    void PaintWallPaper(QPainter& Painter);
+    // Frame Index as it is painted alone, into a 24-bit bitmap of the client size.
+    void RenderFrame(int32_t Index, TBitmap& Into);
+    void StartTransition(int32_t From, int32_t To);
     void ShowSelected();
     void RestartPlayTimer(int32_t Delay);
     void StopPlayTimer();
@@ -178,11 +217,15 @@ private:
     std::unique_ptr<TImagingIO> FIO;
     std::unique_ptr<TIETransitionEffects> FTransition;
     std::unique_ptr<TBitmap> FTransitionFrame;
+    std::unique_ptr<TPicture> FWallPaper;
+    TIEWallPaperStyle FWallPaperStyle = iewoNormal;
+    int32_t FShownFrame = -1; // the frame the last playback tick showed
     TBitmap FCurrent;
     TIEMViewGeometry FGeometry;
     TIEMViewSelection FSelection;
     TSize FExtent;
     TPoint FScroll;
+    std::unique_ptr<TIEScrollBarParams> FHScrollBarParams, FVScrollBarParams;
     QScrollBar* FHorzBar = nullptr;
     QScrollBar* FVertBar = nullptr;
     TIEScrollBars FScrollBars = iesbNone;
@@ -218,9 +261,17 @@ public:
     TIOParamsVals* Params(int32_t Index) const { return FParams.Items(Index); }
     std::string ClassName() const override { return "TImagingMIO"; }
 
+    TIEProgressEvent OnProgress;
+    TMsgLanguage MsgLanguage = msSystem;
+    TIOPreviewsParams PreviewsParams = 0;
+    TFont* PreviewFont() { return FPreviewFont.get(); }
+    TIETWainParams* TWainParams() { return FTWainParams.get(); }
+
 private:
     void Detach();
     TIEParamsList FParams;
+    std::unique_ptr<TFont> FPreviewFont;
+    std::unique_ptr<TIETWainParams> FTWainParams;
     TImagingMView* FView = nullptr;
     int32_t FListHandle = -1;
     int32_t FViewHandle = -1;

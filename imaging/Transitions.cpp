@@ -59,15 +59,22 @@ void StretchWhole(TBitmap* Src, TBitmap* Dst, int32_t X, int32_t Y, int32_t W, i
     std::vector<int32_t> Column(size_t(Right - Left));
     for (int32_t C = Left; C < Right; ++C)
         Column[size_t(C - Left)] = int32_t(int64_t(C) * Src->Width() / W) * 3;
+    // Pixels move as 4-byte words, each overwriting the next pixel's first byte before
+    // that pixel is written: all but the last column, and only where the word stays
+    // inside the source row.
+    const int32_t SafeOffset = Src->Width() * 3 - 4;
+    const size_t Last = Column.size() - 1;
     for (int32_t R = Top; R < Bottom; ++R) {
         const uint8_t* In = Row(Src, int32_t(int64_t(R) * Src->Height() / H));
         uint8_t* Out = Row(Dst, Y + R) + size_t(X + Left) * 3;
-        for (int32_t Offset : Column) {
-            Out[0] = In[Offset];
-            Out[1] = In[Offset + 1];
-            Out[2] = In[Offset + 2];
-            Out += 3;
+        for (size_t C = 0; C < Last; ++C) {
+            const int32_t Offset = Column[C];
+            if (Offset <= SafeOffset)
+                std::memcpy(Out + C * 3, In + Offset, 4);
+            else
+                std::memcpy(Out + C * 3, In + Offset, 3);
         }
+        std::memcpy(Out + Last * 3, In + Column[Last], 3);
     }
 }
 
@@ -109,7 +116,10 @@ __attribute__((target("avx2"))) size_t MixBytesAvx2(const uint8_t* A, const uint
 {
     const __m256i Zero = _mm256_setzero_si256();
     const __m256i Weight = _mm256_set1_epi16(int16_t(P << 5));
-    size_t I = 0;
+    // The frame is written once and read by the screen copy only: streaming stores keep
+    // it from first reading every output line in, and from evicting the two inputs.
+    size_t I = std::min(Count, size_t(-reinterpret_cast<uintptr_t>(Out) & 31));
+    MixBytesPlain(A, B, Out, I, P);
     for (; I + 32 <= Count; I += 32) {
         const __m256i VA = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(A + I));
         const __m256i VB = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(B + I));
@@ -119,8 +129,9 @@ __attribute__((target("avx2"))) size_t MixBytesAvx2(const uint8_t* A, const uint
         const __m256i Lo = _mm256_add_epi16(ALo, _mm256_mulhi_epi16(DLo, Weight));
         const __m256i Hi = _mm256_add_epi16(AHi, _mm256_mulhi_epi16(DHi, Weight));
         // Unpacking and packing both work within 128-bit halves, so the order comes back.
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + I), _mm256_packus_epi16(Lo, Hi));
+        _mm256_stream_si256(reinterpret_cast<__m256i*>(Out + I), _mm256_packus_epi16(Lo, Hi));
     }
+    _mm_sfence();
     return I;
 }
 
@@ -274,6 +285,18 @@ TCentred Centred(TArea A, int32_t Q)
             int32_t((int64_t(Q) * A.H) >> 10)};
 }
 
+// The target drawn everywhere but the rectangle R, which the caller fills next: each
+// pixel is written once.
+void TargetAround(TTransitionState& S, const TCentred& R)
+{
+    const TArea A = AreaOf(S);
+    const int32_t Below = R.Y + R.H, RightOf = R.X + R.W;
+    CopyBlock(S.Target, 0, 0, S.Frame, 0, 0, A.W, R.Y);
+    CopyBlock(S.Target, 0, Below, S.Frame, 0, Below, A.W, A.H - Below);
+    CopyBlock(S.Target, 0, R.Y, S.Frame, 0, R.Y, R.X, R.H);
+    CopyBlock(S.Target, RightOf, R.Y, S.Frame, RightOf, R.Y, A.W - RightOf, R.H);
+}
+
 // The source drawn first at progress 0, for the effects that add to the frame.
 void SourceFirst(TTransitionState& S, int32_t P)
 {
@@ -377,8 +400,8 @@ void Centre(TIETransitionType Type, int32_t P, TTransitionState& S)
         break;
     }
     case iettCenter2: {
-        CopyWhole(S.Target, S.Frame);
         const TCentred R = Centred(A, Full - P);
+        TargetAround(S, R);
         CopyBlock(S.Source, R.X, R.Y, S.Frame, R.X, R.Y, R.W, R.H);
         break;
     }
@@ -389,8 +412,8 @@ void Centre(TIETransitionType Type, int32_t P, TTransitionState& S)
         break;
     }
     default: { // iettCenterZoom2
-        CopyWhole(S.Target, S.Frame);
         const TCentred R = Centred(A, Full - P);
+        TargetAround(S, R);
         StretchWhole(S.Source, S.Frame, R.X, R.Y, R.W, R.H);
         break;
     }

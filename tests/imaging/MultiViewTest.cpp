@@ -109,6 +109,8 @@ TEST(MultiView, ParametersFollowTheViewAndItsEnd)
     TImagingMIO IO;
     IO.SetAttachedMView(View.get());
     ASSERT_EQ(IO.ParamsCount(), 2); // one for each image already there
+    EXPECT_EQ(IO.Params(1)->TiffImageIndex, 1);
+    EXPECT_EQ(IO.Params(1)->GifImageIndex, 1);
     IO.Params(0)->GifImageCount = 9;
     View->InsertImage(0);
     ASSERT_EQ(IO.ParamsCount(), 3);

@@ -147,6 +147,18 @@ TEST(Transitions, WorkedFrames)
         EXPECT_EQ(S.Tags(38), std::string(100, '1'));
     }
     {
+        // The reverse: the target around a 50 x 25 rectangle of the source, every pixel
+        // of a fresh frame written.
+        TScene S(100, 50);
+        ComposeTransitionFrame(iettCenter2, 512, S.State);
+        const std::string Middle = std::string(25, '2') + std::string(50, '1') + std::string(25, '2');
+        EXPECT_EQ(S.Tags(0), std::string(100, '2'));
+        EXPECT_EQ(S.Tags(13), Middle);
+        EXPECT_EQ(S.Tags(37), Middle);
+        EXPECT_EQ(S.Tags(38), std::string(100, '2'));
+        EXPECT_EQ(S.Tags(49), std::string(100, '2'));
+    }
+    {
         TScene S(4, 1);
         ComposeTransitionFrame(iettMoveLeftRight1, 256, S.State);
         EXPECT_EQ(At(S.Frame, 0, 0), At(S.Target, 3, 0));
@@ -160,6 +172,9 @@ TEST(Transitions, WorkedFrames)
         ComposeTransitionFrame(iettCenterZoom1, 512, S.State);
         EXPECT_EQ(S.Tags(1), "11222211");
         EXPECT_EQ(At(S.Frame, 3, 2), At(S.Target, 2, 2));
+        EXPECT_EQ(At(S.Frame, 2, 1), At(S.Target, 0, 0));
+        EXPECT_EQ(At(S.Frame, 5, 2), At(S.Target, 6, 2)); // the rectangle's last column
+        EXPECT_EQ(At(S.Frame, 6, 2), At(S.Source, 6, 2));
     }
 }
 
@@ -262,5 +277,16 @@ TEST(Transitions, StepsFollowTheClockAndStop)
     Player.Start();
     Player.Step();
     EXPECT_FALSE(Player.Running());
+    EXPECT_EQ(View.Updates, 2);
+
+    // No effect: a tick shows nothing and nothing stops it.
+    Player.SetTransition(iettNone);
+    Player.SetDuration(1000);
+    Player.Start();
+    Now += 2000;
+    Player.Step();
+    Player.Stop();
+    EXPECT_TRUE(Player.Running());
+    EXPECT_EQ(View.Frames, 4);
     EXPECT_EQ(View.Updates, 2);
 }

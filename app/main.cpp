@@ -6,6 +6,7 @@
 #include "formats/KVConst.h"
 #include "formats/KvGIF.h"
 #include "formats/PictureFormats.h"
+#include "imaging/TiffLzw.h"
 #include "platform/Forms.h"
 
 #include <QApplication>
@@ -21,6 +22,7 @@ int main(int argc, char** argv)
     // each extension), then the cursors.
     kv::RegisterPictureFormats();
     kv::InitializeKVConst();
+    kv::InstallTiffLzwCoder();
 
     kv::Application()->SetTitle("Kelvane");
     auto mainForm = std::make_unique<kv::TMainForm>();

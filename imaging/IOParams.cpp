@@ -9,8 +9,8 @@
 
 namespace kv {
 
-TIELzwDecompressProc IEGlobalTiffLzwDecompress = nullptr;
-TIELzwCompressProc IEGlobalTiffLzwCompress = nullptr;
+TIETiffLzwDecompressProc IEGlobalTiffLzwDecompress = nullptr;
+TIETiffLzwCompressProc IEGlobalTiffLzwCompress = nullptr;
 TIELzwDecompressProc IEGlobalGifLzwDecompress = nullptr;
 TIELzwCompressProc IEGlobalGifLzwCompress = nullptr;
 

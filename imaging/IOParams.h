@@ -85,11 +85,17 @@ constexpr size_t IEMaxMarkerLength = 65533; // a JPEG segment's length field cou
 
 using TIELzwDecompressProc = void (*)();
 using TIELzwCompressProc = void (*)();
+// The TIFF LZW slots: a strip decoder returning the bytes it produced (-1: the strip
+// fails) and a row encoder writing onto the stream (false: a short write). Both keep
+// their coder in State and end it on a call with no data (nullptr, 0).
+using TIETiffLzwDecompressProc = int64_t (*)(const uint8_t* Data, int64_t Count, uint8_t* Out, int64_t OutCount,
+                                             intptr_t& State);
+using TIETiffLzwCompressProc = bool (*)(const uint8_t* Data, int64_t Count, TStream& Stream, intptr_t& State);
 
 // Library-wide codec slots copied into every parameter object at default time. Nothing
 // in the program fills them: they stay null.
-extern TIELzwDecompressProc IEGlobalTiffLzwDecompress;
-extern TIELzwCompressProc IEGlobalTiffLzwCompress;
+extern TIETiffLzwDecompressProc IEGlobalTiffLzwDecompress;
+extern TIETiffLzwCompressProc IEGlobalTiffLzwCompress;
 extern TIELzwDecompressProc IEGlobalGifLzwDecompress;
 extern TIELzwCompressProc IEGlobalGifLzwCompress;
 
@@ -103,6 +109,8 @@ public:
     void Assign(const TIOParamsVals* Source);
     void SetColorMap(const TRGB* Map, int32_t Count);
     void FreeColorMap();
+    // Replaces the EXIF block with Source's.
+    void CopyExif(const TIOParamsVals& s);
 
     TImagingIO* Owner = nullptr;
     int32_t BitsPerSample = 8;
@@ -126,8 +134,8 @@ public:
     int32_t TiffPageNumber = 0;
     int32_t TiffPageCount = 0;
     int32_t TiffFillOrder = 1;
-    TIELzwDecompressProc TiffLzwDecompress = nullptr;
-    TIELzwCompressProc TiffLzwCompress = nullptr;
+    TIETiffLzwDecompressProc TiffLzwDecompress = nullptr;
+    TIETiffLzwCompressProc TiffLzwCompress = nullptr;
     uint8_t TiffByteOrder = 1;
 
     // GIF
@@ -249,7 +257,6 @@ private:
         if (i >= 0 && i < n)
             a[i] = v;
     }
-    void CopyExif(const TIOParamsVals& s);
 };
 
 // Today's date at 0:00 as days since 30 Dec 1899.

@@ -3,6 +3,7 @@
 #include "imaging/ExifReader.h"
 #include "imaging/ImagingProc.h"
 #include "imaging/JpegFilter.h"
+#include "imaging/TiffFilter.h"
 
 #include <algorithm>
 #include <cctype>
@@ -271,6 +272,7 @@ TIEReadProc BuiltInReader(int32_t FileType)
 {
     switch (FileType) {
     case ioJPEG: return LoadJpegFromStream;
+    case ioTIFF: return LoadTiffFromStream;
     default: return nullptr;
     }
 }
@@ -279,6 +281,7 @@ TIEWriteProc BuiltInWriter(int32_t FileType)
 {
     switch (FileType) {
     case ioJPEG: return SaveJpegToStream;
+    case ioTIFF: return SaveTiffToStream;
     default: return nullptr;
     }
 }

@@ -1,6 +1,9 @@
 #ifdef KV_TEST_PICTURE_FORMATS
 #include "formats/PictureFormats.h"
 #endif
+#ifdef KV_TEST_TIFF_LZW
+#include "imaging/TiffLzw.h"
+#endif
 
 #include <QApplication>
 #include <cstdlib>
@@ -24,6 +27,10 @@ int main(int argc, char** argv)
 #ifdef KV_TEST_PICTURE_FORMATS
     // The picture classes as the program's main registers them.
     kv::RegisterPictureFormats();
+#endif
+#ifdef KV_TEST_TIFF_LZW
+    // The TIFF LZW coder as the program's main installs it.
+    kv::InstallTiffLzwCoder();
 #endif
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();

@@ -600,9 +600,10 @@ bool TTiffReader::ReadBlockRows(int64_t Offset, int64_t Count, int32_t Rows, int
         }
         ConvertRow(FL, src, Target(r), Width);
     };
+    // Fill order 2 stores each byte's bits backwards, whatever the compression.
+    if (FL.FillOrder == 2)
+        ReverseBitsInPlace(in.data(), inCount);
     if (IsCcitt(FL.Compression)) {
-        if (FL.FillOrder == 2)
-            ReverseBitsInPlace(in.data(), inCount);
         const TCcittCoding coding = FL.Compression == 2   ? ccModifiedHuffman
                                     : FL.Compression == 4 ? ccGroup4
                                     : (FL.T4Options & 1)  ? ccGroup3TwoD
@@ -679,8 +680,12 @@ bool TTiffReader::ReadPlanarStrips()
             const size_t i = size_t(s + c * perPlane);
             std::vector<uint8_t> in;
             int64_t produced = 0;
-            if (!ReadBlock(offsets[i], i < counts.size() ? counts[i] : 0, in) ||
-                !Decompress(in, int64_t(in.size()) - StripPadding, planes[c], int64_t(rows) * FL.Width, produced) ||
+            if (!ReadBlock(offsets[i], i < counts.size() ? counts[i] : 0, in))
+                return Fail();
+            const int64_t inCount = int64_t(in.size()) - StripPadding;
+            if (FL.FillOrder == 2)
+                ReverseBitsInPlace(in.data(), inCount);
+            if (!Decompress(in, inCount, planes[c], int64_t(rows) * FL.Width, produced) ||
                 produced < int64_t(rows) * FL.Width)
                 return Fail();
             if (PredictorApplies(FL))

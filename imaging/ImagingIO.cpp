@@ -339,6 +339,14 @@ void TImagingIO::AfterLoad(int32_t FileType, const std::string& FileName, bool R
     }
 }
 
+// A PNG or TIFF reader hands its alpha to the mask itself: refilling would wipe it.
+bool TImagingIO::MaskFilledByReader(int32_t FileType) const
+{
+    if (FileType == ioTIFF)
+        return Mask() && !Mask()->IsEmpty();
+    return FileType == ioPNG && Mask() && Mask()->Width() == Bitmap()->Width();
+}
+
 void TImagingIO::LoadFile(const std::string& FileName, int32_t FileType)
 {
     FAborting = false;
@@ -348,8 +356,7 @@ void TImagingIO::LoadFile(const std::string& FileName, int32_t FileType)
     BeforeLoad();
     TFileStream stream(FileName, fmOpenRead | fmShareDenyWrite);
     RunReader(stream, FileType, false);
-    // A PNG reader hands its alpha to the mask itself: refilling would wipe it.
-    AfterLoad(FileType, FileName, FileType == ioPNG && Mask() && Mask()->Width() == Bitmap()->Width());
+    AfterLoad(FileType, FileName, MaskFilledByReader(FileType));
 }
 
 void TImagingIO::LoadStream(TStream& Stream, int32_t FileType)
@@ -389,7 +396,7 @@ void TImagingIO::LoadStream(TStream& Stream, int32_t FileType)
     RunReader(Stream, FileType, false);
     if (payloadEnd >= 0)
         Stream.Seek(payloadEnd, soBeginning);
-    AfterLoad(FileType, "", FileType == ioPNG && Mask() && Mask()->Width() == Bitmap()->Width());
+    AfterLoad(FileType, "", MaskFilledByReader(FileType));
 }
 
 // Reads the 12-byte header; a payload size that is negative or runs past the stream

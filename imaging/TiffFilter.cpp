@@ -57,6 +57,7 @@ enum : uint16_t {
     tagTileOffsets = 324,
     tagTileByteCounts = 325,
     tagExtraSamples = 338,
+    tagJpegTables = 347,
     tagJpegInterchange = 513,
     tagJpegInterchangeLength = 514,
     tagYCbCrCoefficients = 529,
@@ -507,8 +508,9 @@ void ConvertRow(const TLayout& l, const uint8_t* s, uint8_t* d, int32_t Width)
 
 class TTiffReader {
 public:
-    TTiffReader(TStream& S, TBitmap& B, TIOParamsVals& P, TProgressRec& Pr, TDirectory& D, TLayout& L)
-        : FS(S), FB(B), FP(P), FProgress(Pr), FD(D), FL(L)
+    TTiffReader(TStream& S, TBitmap& B, TIOParamsVals& P, TProgressRec& Pr, TDirectory& D, TLayout& L, TIEMask* Mask)
+        : FS(S), FB(B), FP(P), FProgress(Pr), FD(D), FL(L),
+          FMask(L.Conversion == cvRgb8 && L.Spp == 4 && L.ExtraSamples == 2 ? Mask : nullptr)
     {
     }
 
@@ -527,9 +529,12 @@ private:
     bool ReadStrips();
     bool ReadPlanarStrips();
     bool ReadTiles();
-    bool ReadBlockRows(int64_t Offset, int64_t Count, int32_t Rows, int32_t Width,
+    bool ReadBlockRows(int64_t Offset, int64_t Count, int32_t Rows, int32_t Width, TPoint Origin,
                        const std::function<uint8_t*(int32_t)>& Target);
+    void StoreAlpha(const uint8_t* Row, int32_t Width, TPoint Origin);
     bool ReadOldJpeg();
+    bool ReadJpegBlocks();
+    bool ReadJpegBlock(int64_t Offset, int64_t Count, TPoint Origin);
 
     TStream& FS;
     TBitmap& FB;
@@ -537,8 +542,22 @@ private:
     TProgressRec& FProgress;
     TDirectory& FD;
     TLayout& FL;
+    TIEMask* FMask; // given and the file has unassociated alpha
+    std::vector<uint8_t> FJpegTables;
     intptr_t FLzwState = 0;
 };
+
+// The fourth sample of unassociated alpha goes to the mask, which is allocated (and so
+// no longer full) on the first row.
+void TTiffReader::StoreAlpha(const uint8_t* Row, int32_t Width, TPoint Origin)
+{
+    if (FMask->Width() != FL.Width || FMask->Height() != FL.Height)
+        FMask->AllocateBits(FL.Width, FL.Height, 8);
+    if (Origin.Y >= FL.Height)
+        return;
+    for (int32_t x = 0; x < Width && Origin.X + x < FL.Width; ++x)
+        FMask->SetPixel(Origin.X + x, Origin.Y, Row[x * 4 + 3]);
+}
 
 bool TTiffReader::RowDone()
 {
@@ -584,7 +603,7 @@ bool TTiffReader::Decompress(const std::vector<uint8_t>& In, int64_t InCount, st
 
 // Decodes one strip or tile of Rows rows of Width pixels and hands each converted row
 // to Target (the bitmap row, or a tile row buffer).
-bool TTiffReader::ReadBlockRows(int64_t Offset, int64_t Count, int32_t Rows, int32_t Width,
+bool TTiffReader::ReadBlockRows(int64_t Offset, int64_t Count, int32_t Rows, int32_t Width, TPoint Origin,
                                 const std::function<uint8_t*(int32_t)>& Target)
 {
     std::vector<uint8_t> in;
@@ -599,6 +618,8 @@ bool TTiffReader::ReadBlockRows(int64_t Offset, int64_t Count, int32_t Rows, int
             src = unpacked.data();
         }
         ConvertRow(FL, src, Target(r), Width);
+        if (FMask)
+            StoreAlpha(src, Width, TPoint{Origin.X, Origin.Y + r});
     };
     // Fill order 2 stores each byte's bits backwards, whatever the compression.
     if (FL.FillOrder == 2)
@@ -654,7 +675,8 @@ bool TTiffReader::ReadStrips()
         const int32_t top = int32_t(s * rps);
         const int32_t rows = int32_t(std::min<int64_t>(rps, FL.Height - top));
         const int64_t count = s < int64_t(counts.size()) ? counts[size_t(s)] : 0;
-        if (!ReadBlockRows(offsets[size_t(s)], count, rows, FL.Width, [&](int32_t r) { return FB.ScanLine(top + r); }))
+        if (!ReadBlockRows(offsets[size_t(s)], count, rows, FL.Width, TPoint{0, top},
+                           [&](int32_t r) { return FB.ScanLine(top + r); }))
             return false;
     }
     return true;
@@ -727,7 +749,8 @@ bool TTiffReader::ReadTiles()
     for (int64_t t = 0; t < tiles; ++t) {
         const int64_t x0 = (t % across) * tw, y0 = (t / across) * th;
         if (!ReadBlockRows(offsets[size_t(t)], t < int64_t(counts.size()) ? counts[size_t(t)] : 0, int32_t(th),
-                           int32_t(tw), [&](int32_t r) { return rows.data() + r * outRow; }))
+                           int32_t(tw), TPoint{int32_t(x0), int32_t(y0)},
+                           [&](int32_t r) { return rows.data() + r * outRow; }))
             return false;
         const int64_t w = std::min<int64_t>(tw, FL.Width - x0);
         for (int64_t r = 0; r < th && y0 + r < FL.Height; ++r) {
@@ -759,6 +782,72 @@ bool TTiffReader::ReadOldJpeg()
     return !FProgress.IsAborting();
 }
 
+// New-style JPEG: each strip or tile is a JPEG stream that may leave its tables to the
+// JPEGTables tag; the two are joined (the tables' EOI and the strip's SOI dropped) and
+// read by the JPEG reader, and its rows are copied clipped into the bitmap.
+bool TTiffReader::ReadJpegBlock(int64_t Offset, int64_t Count, TPoint Origin)
+{
+    std::vector<uint8_t> strip;
+    if (!ReadBlock(Offset, Count, strip))
+        return Fail();
+    strip.resize(strip.size() - size_t(StripPadding));
+    std::vector<uint8_t> stream = FJpegTables;
+    if (stream.size() >= 4 && stream[stream.size() - 2] == 0xFF && stream[stream.size() - 1] == 0xD9 &&
+        strip.size() >= 2 && strip[0] == 0xFF && strip[1] == 0xD8) {
+        stream.resize(stream.size() - 2);
+        stream.insert(stream.end(), strip.begin() + 2, strip.end());
+    } else {
+        stream = std::move(strip);
+    }
+    TReadOnlyMemoryStream mem(stream.data(), int64_t(stream.size()));
+    TIOParamsVals temp(nullptr);
+    TBitmap block;
+    bool aborting = false;
+    TProgressRec progress;
+    progress.Aborting = &aborting;
+    LoadJpegFromStream(mem, block, temp, false, progress);
+    if (aborting || block.Width() < 1)
+        return Fail();
+    if (block.PixelFormat() != pf24bit)
+        block.SetPixelFormat(pf24bit);
+    const int32_t w = std::min(block.Width(), FL.Width - Origin.X);
+    for (int32_t r = 0; r < block.Height() && Origin.Y + r < FL.Height; ++r) {
+        std::memcpy(FB.ScanLine(Origin.Y + r) + int64_t(Origin.X) * 3, block.ScanLine(r), size_t(std::max(w, 0)) * 3);
+        if (!RowDone())
+            return false;
+    }
+    return true;
+}
+
+bool TTiffReader::ReadJpegBlocks()
+{
+    if (FL.Bps != 8 || (FL.Spp != 1 && FL.Spp != 3) || FL.Planar != 1)
+        return Fail();
+    if (const TEntry* e = FD.Find(tagJpegTables))
+        FD.Bytes(*e, FJpegTables);
+    FB.SetSize(1, 1);
+    FB.SetPixelFormat(pf24bit);
+    FB.SetSize(FL.Width, FL.Height);
+    const bool tiled = FD.Has(tagTileWidth);
+    const int64_t tw = tiled ? FD.Int(tagTileWidth, 0) : FL.Width;
+    int64_t th = tiled ? FD.Int(tagTileLength, 0) : FD.Int(tagRowsPerStrip, FL.Height);
+    if (!tiled && (th <= 0 || th > FL.Height))
+        th = FL.Height;
+    if (tw <= 0 || th <= 0 || tw > MaxPixelSide || th > MaxPixelSide)
+        return Fail();
+    const std::vector<uint32_t> offsets = FD.Array(tiled ? tagTileOffsets : tagStripOffsets);
+    const std::vector<uint32_t> counts = FD.Array(tiled ? tagTileByteCounts : tagStripByteCounts);
+    const int64_t across = (FL.Width + tw - 1) / tw, down = (FL.Height + th - 1) / th;
+    const int64_t blocks = std::min<int64_t>(across * down, int64_t(offsets.size()));
+    if (FD.Bad())
+        return Fail();
+    for (int64_t b = 0; b < blocks; ++b)
+        if (!ReadJpegBlock(offsets[size_t(b)], b < int64_t(counts.size()) ? counts[size_t(b)] : 0,
+                           TPoint{int32_t((b % across) * tw), int32_t((b / across) * th)}))
+            return false;
+    return true;
+}
+
 void TTiffReader::ReadPixels()
 {
     if (FL.Compression == 6 && FD.Has(tagJpegInterchange)) {
@@ -771,6 +860,10 @@ void TTiffReader::ReadPixels()
     }
     FProgress.Factor = 100.0 / FL.Height;
     FProgress.Counter = 0;
+    if (FL.Compression == 7) {
+        ReadJpegBlocks();
+        return;
+    }
     const bool known = FL.Compression == 1 || IsCcitt(FL.Compression) || FL.Compression == 5 || FL.Compression == 32773;
     if (!known || FL.Conversion == cvNone || (IsCcitt(FL.Compression) && FL.Conversion != cvBilevel)) {
         Fail();
@@ -958,9 +1051,8 @@ void ReadTiff(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, bool Para
     }
     if (ParamsOnly)
         return;
-    TTiffReader reader(Stream, Bitmap, Params, Progress, dir, layout);
+    TTiffReader reader(Stream, Bitmap, Params, Progress, dir, layout, Options.Mask);
     reader.ReadPixels();
-    (void)Options.Mask;
     if (!Progress.IsAborting())
         ApplyOrientation(Bitmap, int32_t(dir.Int(tagOrientation, 1)));
 }
@@ -1364,6 +1456,9 @@ void LoadTiffFromStream(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params,
     if (Params.Owner) {
         options.Offsets = Params.Owner->StreamHeaders() ? tobStreamStart : tobFileStart;
         options.Mask = Params.Owner->Mask();
+        // Emptied so that the component can tell a mask this file filled from an old one.
+        if (options.Mask && !ParamsOnly)
+            options.Mask->FreeBits();
     }
     ReadTiff(Stream, Bitmap, Params, ParamsOnly, Progress, options);
 }

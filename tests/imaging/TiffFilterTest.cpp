@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -865,3 +867,50 @@ TEST(TiffOracle, LibtiffReadsOurFilesIdentically)
     }
 }
 #endif
+
+// JPEG strips and tiles (YCbCr, subsampled by libtiff) come through the JPEG reader
+// near the generated pixels.
+TEST(TiffFiles, JpegStripsAndTilesReadNearTheGeneratedPixels)
+{
+    for (const char* name : {"rgb_jpeg.tif", "rgb_jpeg_tiled.tif"}) {
+        TRead r;
+        Read(FileBytes(name), r);
+        ASSERT_FALSE(r.Aborting) << name;
+        EXPECT_EQ(r.Params.TiffCompression, 7);
+        ASSERT_EQ(r.Bitmap.Width(), 24);
+        ASSERT_EQ(r.Bitmap.Height(), 16);
+        int64_t error = 0;
+        for (int32_t y = 0; y < 16; ++y)
+            for (int32_t x = 0; x < 24; ++x) {
+                const TRGB c = Pixel(r.Bitmap, x, y);
+                error += std::abs(c.g - int(uint8_t(y * 15)));
+            }
+        EXPECT_LT(error / (24 * 16), 12) << name;
+    }
+}
+
+// A fourth sample of unassociated alpha goes to the mask the reader is given.
+TEST(TiffReader, UnassociatedAlphaFillsTheMask)
+{
+    TTiffBuilder t = Basic(2, 1, 8, 4, 2);
+    t.Shorts(258, {8, 8, 8, 8});
+    t.Short(338, 2);
+    t.Strip({10, 20, 30, 40, 50, 60, 70, 80});
+    const Bytes f = t.Build();
+    TIEMask mask;
+    TBitmap b;
+    TIOParamsVals p(nullptr);
+    bool aborting = false;
+    TProgressRec progress;
+    progress.Aborting = &aborting;
+    TReadOnlyMemoryStream s(f.data(), int64_t(f.size()));
+    TTiffReadOptions options;
+    options.Mask = &mask;
+    ReadTiff(s, b, p, false, progress, options);
+    ASSERT_FALSE(aborting);
+    EXPECT_EQ(Pixel(b, 1, 0).r, 50);
+    ASSERT_EQ(mask.Width(), 2);
+    EXPECT_FALSE(mask.Full());
+    EXPECT_EQ(mask.GetPixel(0, 0), 40);
+    EXPECT_EQ(mask.GetPixel(1, 0), 80);
+}

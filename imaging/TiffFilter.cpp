@@ -506,6 +506,17 @@ void ConvertRow(const TLayout& l, const uint8_t* s, uint8_t* d, int32_t Width)
     }
 }
 
+// The JPEG reader raises on a damaged stream; inside a TIFF that fails the strip.
+bool ReadEmbeddedJpeg(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress)
+{
+    try {
+        LoadJpegFromStream(Stream, Bitmap, Params, false, Progress);
+        return true;
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
 class TTiffReader {
 public:
     TTiffReader(TStream& S, TBitmap& B, TIOParamsVals& P, TProgressRec& Pr, TDirectory& D, TLayout& L, TIEMask* Mask)
@@ -778,7 +789,8 @@ bool TTiffReader::ReadOldJpeg()
         return Fail();
     TReadOnlyMemoryStream mem(data.data(), length);
     TIOParamsVals temp(nullptr);
-    LoadJpegFromStream(mem, FB, temp, false, FProgress);
+    if (!ReadEmbeddedJpeg(mem, FB, temp, FProgress))
+        return Fail();
     return !FProgress.IsAborting();
 }
 
@@ -805,8 +817,7 @@ bool TTiffReader::ReadJpegBlock(int64_t Offset, int64_t Count, TPoint Origin)
     bool aborting = false;
     TProgressRec progress;
     progress.Aborting = &aborting;
-    LoadJpegFromStream(mem, block, temp, false, progress);
-    if (aborting || block.Width() < 1)
+    if (!ReadEmbeddedJpeg(mem, block, temp, progress) || aborting || block.Width() < 1)
         return Fail();
     if (block.PixelFormat() != pf24bit)
         block.SetPixelFormat(pf24bit);

@@ -365,7 +365,7 @@ TConversion ChooseConversion(const TLayout& l)
         return cvRgb555;
     if (ph == 3 && spp == 2 && bps == 8)
         return cvPaletteAlpha;
-    if (ph == 3 && spp == 1 && bps <= 8)
+    if (ph == 3 && (spp == 1 ? bps <= 8 : bps == 8))
         return cvPalette;
     if (ph <= 1 && spp == 1) {
         switch (bps) {
@@ -594,6 +594,10 @@ bool TTiffReader::ReadBlock(int64_t Offset, int64_t Count, std::vector<uint8_t>&
 bool TTiffReader::Decompress(const std::vector<uint8_t>& In, int64_t InCount, std::vector<uint8_t>& Out,
                              int64_t OutCount, int64_t& Produced)
 {
+    // No more than the input can expand to is allocated: a forged size in a tiny file
+    // stays tiny. (An LZW code of 9 bits or more stands for at most 4094 bytes.)
+    const int64_t expansion = FL.Compression == 1 ? 1 : FL.Compression == 32773 ? 128 : 4096;
+    OutCount = std::min(OutCount, InCount * expansion);
     Out.assign(size_t(OutCount + StripPadding), 0);
     switch (FL.Compression) {
     case 1:
@@ -657,9 +661,9 @@ bool TTiffReader::ReadBlockRows(int64_t Offset, int64_t Count, int32_t Rows, int
     if (!Decompress(in, inCount, out, int64_t(Rows) * FL.RowBytes, produced))
         return Fail();
     for (int32_t r = 0; r < Rows; ++r) {
-        uint8_t* row = out.data() + int64_t(r) * FL.RowBytes;
         if (int64_t(r + 1) * FL.RowBytes > produced)
             return Fail(); // a short strip fails its row
+        uint8_t* row = out.data() + int64_t(r) * FL.RowBytes;
         if (PredictorApplies(FL))
             UndoPredictor(row, Width, FL.Spp, FL.Bps, FL.Big);
         convert(row, r);

@@ -665,6 +665,15 @@ TEST(TiffReader, BadInputAborts)
         EXPECT_TRUE(aborts(t.Build()));
     }
     {
+        // Tiles of 2^28 pixels of 8 bytes in a tiny file: nothing near that is allocated.
+        TTiffBuilder t = Basic(1, 16384, 16, 4, 2);
+        t.Long(322, 16384);
+        t.Long(323, 16384);
+        t.Long(324, 8);
+        t.Long(325, 64);
+        EXPECT_TRUE(aborts(t.Build()));
+    }
+    {
         TTiffBuilder t = Basic(4, 1, 8, 3, 2);
         t.Short(284, 2);
         t.Strip({1, 2, 3, 4}); // one strip, not three planes

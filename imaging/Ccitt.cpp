@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace kv {
@@ -236,8 +237,9 @@ uint32_t TCcittDecoder::Peek(int32_t Bits) const
     const int64_t byte = FPos >> 3;
     uint64_t word = 0;
     if (byte + 8 <= FSize) {
-        for (int32_t i = 0; i < 8; ++i)
-            word = (word << 8) | FData[byte + i];
+        std::memcpy(&word, FData + byte, 8);
+        if constexpr (std::endian::native == std::endian::little)
+            word = __builtin_bswap64(word); // most significant byte first
     } else {
         for (int64_t i = 0; i < 8; ++i)
             word = (word << 8) | (byte + i < FSize ? FData[byte + i] : 0);

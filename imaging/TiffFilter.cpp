@@ -544,6 +544,8 @@ private:
                        const std::function<uint8_t*(int32_t)>& Target);
     void StoreAlpha(const uint8_t* Row, int32_t Width, TPoint Origin);
     bool ReadOldJpeg();
+    void PrepareBitmap(TPixelFormat Format);
+    void ClearRowsFrom(int32_t Row);
     bool ReadJpegBlocks();
     bool ReadJpegBlock(int64_t Offset, int64_t Count, TPoint Origin);
 
@@ -555,6 +557,7 @@ private:
     TLayout& FL;
     TIEMask* FMask; // given and the file has unassociated alpha
     std::vector<uint8_t> FJpegTables;
+    bool FReused = false;
     intptr_t FLzwState = 0;
 };
 
@@ -840,9 +843,7 @@ bool TTiffReader::ReadJpegBlocks()
         return Fail();
     if (const TEntry* e = FD.Find(tagJpegTables))
         FD.Bytes(*e, FJpegTables);
-    FB.SetSize(1, 1);
-    FB.SetPixelFormat(pf24bit);
-    FB.SetSize(FL.Width, FL.Height);
+    PrepareBitmap(pf24bit);
     const bool tiled = FD.Has(tagTileWidth);
     const int64_t tw = tiled ? FD.Int(tagTileWidth, 0) : FL.Width;
     int64_t th = tiled ? FD.Int(tagTileLength, 0) : FD.Int(tagRowsPerStrip, FL.Height);
@@ -876,7 +877,8 @@ void TTiffReader::ReadPixels()
     FProgress.Factor = 100.0 / FL.Height;
     FProgress.Counter = 0;
     if (FL.Compression == 7) {
-        ReadJpegBlocks();
+        if (!ReadJpegBlocks() && FReused)
+            ClearRowsFrom(0);
         return;
     }
     const bool known = FL.Compression == 1 || IsCcitt(FL.Compression) || FL.Compression == 5 || FL.Compression == 32773;
@@ -884,15 +886,30 @@ void TTiffReader::ReadPixels()
         Fail();
         return;
     }
+    PrepareBitmap(FL.Conversion == cvBilevel ? pf1bit : pf24bit);
+    const bool tiled = FD.Has(tagTileWidth) || FD.Has(tagTileLength);
+    const bool ok = tiled ? ReadTiles() : FL.Planar == 2 ? ReadPlanarStrips() : ReadStrips();
+    // Strips fill rows from the top; a reused bitmap loses its old rows below them.
+    if (!ok && FReused)
+        ClearRowsFrom(tiled ? 0 : FProgress.Counter);
+}
+
+// A bitmap of the same format and size from an earlier read is decoded into as it is:
+// fresh pages cost as much as the fax decoder itself.
+void TTiffReader::PrepareBitmap(TPixelFormat Format)
+{
+    FReused = FB.PixelFormat() == Format && FB.Width() == FL.Width && FB.Height() == FL.Height;
+    if (FReused)
+        return;
     FB.SetSize(1, 1);
-    FB.SetPixelFormat(FL.Conversion == cvBilevel ? pf1bit : pf24bit);
+    FB.SetPixelFormat(Format);
     FB.SetSize(FL.Width, FL.Height);
-    if (FD.Has(tagTileWidth) || FD.Has(tagTileLength))
-        ReadTiles();
-    else if (FL.Planar == 2)
-        ReadPlanarStrips();
-    else
-        ReadStrips();
+}
+
+void TTiffReader::ClearRowsFrom(int32_t Row)
+{
+    for (int32_t y = std::max(Row, 0); y < FB.Height(); ++y)
+        std::memset(FB.ScanLine(y), 0, size_t(FB.BytesPerScanLine()));
 }
 
 // Orientation 2..8, applied after reading.

@@ -923,3 +923,22 @@ TEST(TiffReader, UnassociatedAlphaFillsTheMask)
     EXPECT_EQ(mask.GetPixel(0, 0), 40);
     EXPECT_EQ(mask.GetPixel(1, 0), 80);
 }
+
+// A bitmap of the same size is decoded into again; a failed read clears the rows that
+// the new file did not reach.
+TEST(TiffReader, ReusedBitmapKeepsNoStaleRows)
+{
+    TTiffBuilder full = Basic(2, 2, 8, 1, 1);
+    full.Strip({1, 2, 3, 4});
+    TTiffBuilder shortStrip = Basic(2, 2, 8, 1, 1);
+    shortStrip.Short(259, 32773);
+    shortStrip.Strip({0x01, 9, 9});
+    TRead r;
+    Read(full.Build(), r);
+    ASSERT_EQ(Pixel(r.Bitmap, 0, 1).g, 3);
+    Read(shortStrip.Build(), r);
+    EXPECT_TRUE(r.Aborting);
+    EXPECT_EQ(Pixel(r.Bitmap, 1, 0).g, 9);
+    EXPECT_EQ(Pixel(r.Bitmap, 0, 1).g, 0);
+    EXPECT_EQ(Pixel(r.Bitmap, 1, 1).g, 0);
+}

@@ -92,8 +92,9 @@ using TIETiffLzwDecompressProc = int64_t (*)(const uint8_t* Data, int64_t Count,
                                              intptr_t& State);
 using TIETiffLzwCompressProc = bool (*)(const uint8_t* Data, int64_t Count, TStream& Stream, intptr_t& State);
 
-// Library-wide codec slots copied into every parameter object at default time. Nothing
-// in the program fills them: they stay null.
+// Library-wide codec slots copied into every parameter object at default time. The
+// program's start-up fills the TIFF pair with the library's own coder (TiffLzw.h); the
+// GIF pair stays null.
 extern TIETiffLzwDecompressProc IEGlobalTiffLzwDecompress;
 extern TIETiffLzwCompressProc IEGlobalTiffLzwCompress;
 extern TIELzwDecompressProc IEGlobalGifLzwDecompress;

@@ -1230,6 +1230,7 @@ private:
     int32_t FCompression = 1, FPhotometric = 2, FSpp = 3, FBps = 8, FPredictor = 1, FT4 = -1;
     TRGB FPalette[256];
     std::unique_ptr<TIEQuantizer> FQuantizer;
+    TIETiffLzwCompressProc FLzw = nullptr;
 };
 
 void TTiffWriter::WriteRows(TBitmap& Source, bool OneBit)
@@ -1292,7 +1293,7 @@ void TTiffWriter::WriteRows(TBitmap& Source, bool OneBit)
             fax->EncodeRow(row.data());
             fax->TakeBytes(out);
         } else if (FCompression == 5) {
-            ok = FP.TiffLzwCompress(row.data(), rowBytes, FS, lzw);
+            ok = FLzw(row.data(), rowBytes, FS, lzw);
         } else if (FCompression == 32773) {
             PackBitsEncodeRow(row.data(), rowBytes, out);
         } else {
@@ -1312,7 +1313,7 @@ void TTiffWriter::WriteRows(TBitmap& Source, bool OneBit)
         fax->TakeBytes(out);
         Put(out.data(), int64_t(out.size()));
     }
-    if (FCompression == 5 && !FP.TiffLzwCompress(nullptr, 0, FS, lzw))
+    if (FCompression == 5 && !FLzw(nullptr, 0, FS, lzw))
         FProgress.SetAborting();
 }
 
@@ -1407,9 +1408,8 @@ void TTiffWriter::Write(TBitmap& Bitmap)
     default: FCompression = 1; break;
     }
     if (FCompression == 5) {
-        if (!p.TiffLzwCompress)
-            p.TiffLzwCompress = IEGlobalTiffLzwCompress;
-        if (!p.TiffLzwCompress)
+        FLzw = p.TiffLzwCompress ? p.TiffLzwCompress : IEGlobalTiffLzwCompress;
+        if (!FLzw)
             FCompression = 1; // no coder: written uncompressed, predictor 1
         else if (!oneBit && FPhotometric == 2)
             FPredictor = 2;

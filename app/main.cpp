@@ -8,6 +8,7 @@
 #include "formats/KvGIF.h"
 #include "formats/PictureFormats.h"
 #include "imaging/IOParams.h"
+#include "imaging/TiffLzw.h"
 #include "platform/Forms.h"
 
 #include <QApplication>
@@ -26,6 +27,7 @@ int main(int argc, char** argv)
     // The imaging library's GIF filter codes its image data through the editor's coder.
     kv::DefGifLzwDecompress = kv::DecodeGifIndexes;
     kv::DefGifLzwCompress = kv::EncodeGifIndexes;
+    kv::InstallTiffLzwCoder();
 
     kv::Application()->SetTitle("Kelvane");
     auto mainForm = std::make_unique<kv::TMainForm>();

@@ -9,8 +9,8 @@
 
 namespace kv {
 
-TIELzwDecompressProc IEGlobalTiffLzwDecompress = nullptr;
-TIELzwCompressProc IEGlobalTiffLzwCompress = nullptr;
+TIETiffLzwDecompressProc IEGlobalTiffLzwDecompress = nullptr;
+TIETiffLzwCompressProc IEGlobalTiffLzwCompress = nullptr;
 TIEGifLzwDecompressProc DefGifLzwDecompress = nullptr;
 TIEGifLzwCompressProc DefGifLzwCompress = nullptr;
 

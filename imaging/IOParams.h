@@ -83,8 +83,12 @@ std::vector<uint8_t> IEMergeIPTCResource(const uint8_t* OldMarker, size_t OldLen
 
 constexpr size_t IEMaxMarkerLength = 65533; // a JPEG segment's length field counts itself
 
-using TIELzwDecompressProc = void (*)();
-using TIELzwCompressProc = void (*)();
+// The TIFF LZW slots: a strip decoder returning the bytes it produced (-1: the strip
+// fails) and a row encoder writing onto the stream (false: a short write). Both keep
+// their coder in State and end it on a call with no data (nullptr, 0).
+using TIETiffLzwDecompressProc = int64_t (*)(const uint8_t* Data, int64_t Count, uint8_t* Out, int64_t OutCount,
+                                             intptr_t& State);
+using TIETiffLzwCompressProc = bool (*)(const uint8_t* Data, int64_t Count, TStream& Stream, intptr_t& State);
 
 // The GIF image-data coders. Decompress reads the minimum code size and the data
 // sub-blocks at the stream's position and leaves Width x Height indexes, one byte each,
@@ -96,9 +100,10 @@ using TIEGifLzwCompressProc = void (*)(TStream& Stream, int32_t Height, int32_t 
                                        const uint8_t* Buffer, int32_t BitsPerPixel);
 
 // Library-wide codec slots copied into every parameter object at default time. The
-// library fills none of them; the program installs the GIF coders at start-up.
-extern TIELzwDecompressProc IEGlobalTiffLzwDecompress;
-extern TIELzwCompressProc IEGlobalTiffLzwCompress;
+// program's start-up fills the TIFF pair with the library's own coder (TiffLzw.h) and
+// the GIF pair with the editor's GIF coder.
+extern TIETiffLzwDecompressProc IEGlobalTiffLzwDecompress;
+extern TIETiffLzwCompressProc IEGlobalTiffLzwCompress;
 extern TIEGifLzwDecompressProc DefGifLzwDecompress;
 extern TIEGifLzwCompressProc DefGifLzwCompress;
 
@@ -112,6 +117,8 @@ public:
     void Assign(const TIOParamsVals* Source);
     void SetColorMap(const TRGB* Map, int32_t Count);
     void FreeColorMap();
+    // Replaces the EXIF block with Source's.
+    void CopyExif(const TIOParamsVals& s);
 
     TImagingIO* Owner = nullptr;
     int32_t BitsPerSample = 8;
@@ -135,8 +142,8 @@ public:
     int32_t TiffPageNumber = 0;
     int32_t TiffPageCount = 0;
     int32_t TiffFillOrder = 1;
-    TIELzwDecompressProc TiffLzwDecompress = nullptr;
-    TIELzwCompressProc TiffLzwCompress = nullptr;
+    TIETiffLzwDecompressProc TiffLzwDecompress = nullptr;
+    TIETiffLzwCompressProc TiffLzwCompress = nullptr;
     uint8_t TiffByteOrder = 1;
 
     // GIF
@@ -258,7 +265,6 @@ private:
         if (i >= 0 && i < n)
             a[i] = v;
     }
-    void CopyExif(const TIOParamsVals& s);
 };
 
 // Today's date at 0:00 as days since 30 Dec 1899.

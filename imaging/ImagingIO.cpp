@@ -6,6 +6,7 @@
 #include "imaging/ImagingProc.h"
 #include "imaging/JpegFilter.h"
 #include "imaging/PcxFilter.h"
+#include "imaging/TiffFilter.h"
 
 #include <QObject>
 
@@ -255,6 +256,7 @@ TIEReadProc BuiltInReader(int32_t FileType)
     case ioGIF: return ReadGifPlain;
     case ioPCX: return ReadPcxPlain;
     case ioPXM: return LoadPnmFromStream;
+    case ioTIFF: return LoadTiffFromStream;
     default: return nullptr;
     }
 }
@@ -266,6 +268,7 @@ TIEWriteProc BuiltInWriter(int32_t FileType)
     case ioGIF: return SaveGifToStream;
     case ioPCX: return SavePcxToStream;
     case ioPXM: return SavePnmToStream;
+    case ioTIFF: return SaveTiffToStream;
     default: return nullptr;
     }
 }
@@ -330,6 +333,15 @@ void TImagingIO::AfterLoad(int32_t FileType, const std::string& FileName, bool R
     }
 }
 
+// A PNG or TIFF reader hands its alpha to the mask itself: refilling would wipe it.
+bool TImagingIO::MaskFilledByReader(int32_t FileType) const
+{
+    if (FileType == ioTIFF)
+        return Mask() && !Mask()->IsEmpty();
+    // PNG and GIF readers hand their transparency to the mask: refilling would wipe it.
+    return (FileType == ioPNG || FileType == ioGIF) && Mask() && Mask()->Width() == Bitmap()->Width();
+}
+
 void TImagingIO::LoadFile(const std::string& FileName, int32_t FileType)
 {
     FAborting = false;
@@ -339,9 +351,7 @@ void TImagingIO::LoadFile(const std::string& FileName, int32_t FileType)
     BeforeLoad();
     TFileStream stream(FileName, fmOpenRead | fmShareDenyWrite);
     RunReader(stream, FileType, false);
-    // PNG and GIF readers hand their transparency to the mask: refilling would wipe it.
-    AfterLoad(FileType, FileName,
-              (FileType == ioPNG || FileType == ioGIF) && Mask() && Mask()->Width() == Bitmap()->Width());
+    AfterLoad(FileType, FileName, MaskFilledByReader(FileType));
 }
 
 void TImagingIO::LoadStream(TStream& Stream, int32_t FileType)
@@ -381,7 +391,7 @@ void TImagingIO::LoadStream(TStream& Stream, int32_t FileType)
     RunReader(Stream, FileType, false, payloadEnd);
     if (payloadEnd >= 0)
         Stream.Seek(payloadEnd, soBeginning);
-    AfterLoad(FileType, "", (FileType == ioPNG || FileType == ioGIF) && Mask() && Mask()->Width() == Bitmap()->Width());
+    AfterLoad(FileType, "", MaskFilledByReader(FileType));
 }
 
 // Reads the 12-byte header; a payload size that is negative or runs past the stream

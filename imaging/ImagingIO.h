@@ -189,6 +189,7 @@ private:
     bool PrepareSave();
     void BeforeLoad();
     void AfterLoad(int32_t FileType, const std::string& FileName, bool ReaderFilledMask);
+    bool MaskFilledByReader(int32_t FileType) const;
     void LoadFile(const std::string& FileName, int32_t FileType);
     void LoadStream(TStream& Stream, int32_t FileType);
     // PayloadEnd: where a stream header says the picture ends (-1: the stream's end).

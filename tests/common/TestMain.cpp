@@ -5,6 +5,9 @@
 #include "formats/GifIndexCoder.h"
 #include "imaging/IOParams.h"
 #endif
+#ifdef KV_TEST_TIFF_LZW
+#include "imaging/TiffLzw.h"
+#endif
 
 #include <QApplication>
 #include <cstdlib>
@@ -33,6 +36,10 @@ int main(int argc, char** argv)
     // The imaging library's GIF coders, as the program's main installs them.
     kv::DefGifLzwDecompress = kv::DecodeGifIndexes;
     kv::DefGifLzwCompress = kv::EncodeGifIndexes;
+#endif
+#ifdef KV_TEST_TIFF_LZW
+    // The TIFF LZW coder as the program's main installs it.
+    kv::InstallTiffLzwCoder();
 #endif
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();

@@ -191,10 +191,10 @@ TEST(ImagingIO, FormatsWithoutAFilterAbortCleanly)
     EXPECT_FALSE(fs::exists(dir / "a.ico"));
     EXPECT_NO_THROW(io.LoadFromFile(dir / "a.pix"));
     EXPECT_TRUE(io.Aborting());
-    EXPECT_NO_THROW(io.SaveToFile(dir / "a.tif"));
+    EXPECT_NO_THROW(io.SaveToFile(dir / "a.emf"));
     EXPECT_TRUE(io.Aborting());
     EXPECT_FALSE(io.AbortReason().empty());
-    EXPECT_FALSE(fs::exists(dir / "a.tif"));
+    EXPECT_FALSE(fs::exists(dir / "a.emf"));
     io.ImportMetafile(dir / "a.wmf", -1, 300);
     EXPECT_TRUE(io.Aborting());
     io.SetBitmap(nullptr);

@@ -1,8 +1,12 @@
 #include "imaging/ImagingIO.h"
 
+#include "imaging/BmpFilter.h"
 #include "imaging/ExifReader.h"
+#include "imaging/IcoFilter.h"
 #include "imaging/ImagingProc.h"
 #include "imaging/JpegFilter.h"
+#include "imaging/PngFilter.h"
+#include "imaging/TgaFilter.h"
 
 #include <algorithm>
 #include <cctype>
@@ -267,10 +271,31 @@ const char* FormatName(int32_t FileType)
 
 // The filters this build has. The other formats' filters come with their own units;
 // until then their routines end with Aborting set and a reason.
+// The readers that also take a mask (or a size) are called by RunReader/RunWriter
+// with the component's mask; these table forms serve everyone else.
 TIEReadProc BuiltInReader(int32_t FileType)
 {
     switch (FileType) {
     case ioJPEG: return LoadJpegFromStream;
+    case ioBMP:
+        return [](TStream& s, TBitmap& b, TIOParamsVals& p, bool po, TProgressRec& pr) {
+            LoadBmpFromStream(s, b, 0, p, pr, po);
+        };
+    case ioICO:
+        return [](TStream& s, TBitmap& b, TIOParamsVals& p, bool po, TProgressRec& pr) {
+            LoadIcoFromStream(s, b, p, po, pr, nullptr);
+        };
+    case ioCUR:
+        return [](TStream& s, TBitmap& b, TIOParamsVals& p, bool po, TProgressRec& pr) {
+            LoadCurFromStream(s, b, p, po, pr, nullptr);
+        };
+    case ioPNG:
+        return [](TStream& s, TBitmap& b, TIOParamsVals& p, bool po, TProgressRec& pr) {
+            ReadPngStream(s, b, p, pr, po, nullptr);
+        };
+    case ioTGA:
+        return
+            [](TStream& s, TBitmap& b, TIOParamsVals& p, bool po, TProgressRec& pr) { ReadTgaStream(s, b, p, pr, po); };
     default: return nullptr;
     }
 }
@@ -279,6 +304,10 @@ TIEWriteProc BuiltInWriter(int32_t FileType)
 {
     switch (FileType) {
     case ioJPEG: return SaveJpegToStream;
+    case ioBMP: return SaveBmpToStream;
+    case ioTGA: return WriteTgaStream;
+    case ioPNG:
+        return [](TStream& s, TBitmap& b, TIOParamsVals& p, TProgressRec& pr) { WritePngStream(s, b, p, pr, nullptr); };
     default: return nullptr;
     }
 }
@@ -294,7 +323,7 @@ void TImagingIO::BeforeLoad()
     FParams->ResetInfo();
 }
 
-void TImagingIO::RunReader(TStream& Stream, int32_t FileType, bool ParamsOnly)
+bool TImagingIO::RunReader(TStream& Stream, int32_t FileType, bool ParamsOnly)
 {
     TIEReadProc reader = BuiltInReader(FileType);
     if (!reader) {
@@ -303,18 +332,27 @@ void TImagingIO::RunReader(TStream& Stream, int32_t FileType, bool ParamsOnly)
     }
     if (!reader) {
         Abort(std::string("No reader for ") + FormatName(FileType) + " files in this build");
-        return;
+        return false;
     }
     TProgressRec progress = MakeProgress();
     if (FileType == ioPNG)
         FParams->PngBackground = ColorToTRGB(Background());
-    reader(Stream, *Bitmap(), *FParams, ParamsOnly, progress);
+    bool filledMask = false;
+    if (FileType == ioPNG)
+        filledMask = ReadPngStream(Stream, *Bitmap(), *FParams, progress, ParamsOnly, Mask());
+    else if (FileType == ioICO)
+        filledMask = LoadIcoFromStream(Stream, *Bitmap(), *FParams, ParamsOnly, progress, Mask());
+    else if (FileType == ioCUR)
+        filledMask = LoadCurFromStream(Stream, *Bitmap(), *FParams, ParamsOnly, progress, Mask());
+    else
+        reader(Stream, *Bitmap(), *FParams, ParamsOnly, progress);
     if (FileType == ioJPEG)
         JpegAfterRead();
     else if (FileType == ioPNG)
         SetBackground(TRGBToColor(FParams->PngBackground));
     else if (FileType == ioGIF)
         SetBackground(TRGBToColor(FParams->GifFlagTranspColor ? FParams->GifTranspColor : FParams->GifBackground));
+    return filledMask;
 }
 
 void TImagingIO::AfterLoad(int32_t FileType, const std::string& FileName, bool ReaderFilledMask)
@@ -344,9 +382,9 @@ void TImagingIO::LoadFile(const std::string& FileName, int32_t FileType)
         return;
     BeforeLoad();
     TFileStream stream(FileName, fmOpenRead | fmShareDenyWrite);
-    RunReader(stream, FileType, false);
-    // A PNG reader hands its alpha to the mask itself: refilling would wipe it.
-    AfterLoad(FileType, FileName, FileType == ioPNG && Mask() && Mask()->Width() == Bitmap()->Width());
+    // The PNG, icon and cursor readers hand their alpha to the mask: refilling would wipe it.
+    const bool filledMask = RunReader(stream, FileType, false);
+    AfterLoad(FileType, FileName, filledMask);
 }
 
 void TImagingIO::LoadStream(TStream& Stream, int32_t FileType)
@@ -383,10 +421,10 @@ void TImagingIO::LoadStream(TStream& Stream, int32_t FileType)
             Stream.Seek(4, soCurrent); // the older 4-byte header; the rest is the payload
         }
     }
-    RunReader(Stream, FileType, false);
+    const bool filledMask = RunReader(Stream, FileType, false);
     if (payloadEnd >= 0)
         Stream.Seek(payloadEnd, soBeginning);
-    AfterLoad(FileType, "", FileType == ioPNG && Mask() && Mask()->Width() == Bitmap()->Width());
+    AfterLoad(FileType, "", filledMask);
 }
 
 // Reads the 12-byte header; a payload size that is negative or runs past the stream
@@ -454,7 +492,10 @@ void TImagingIO::RunWriter(TStream& Stream, int32_t FileType)
         return;
     }
     TProgressRec progress = MakeProgress();
-    writer(Stream, *Bitmap(), *FParams, progress);
+    if (FileType == ioPNG)
+        WritePngStream(Stream, *Bitmap(), *FParams, progress, Mask());
+    else
+        writer(Stream, *Bitmap(), *FParams, progress);
 }
 
 void TImagingIO::SaveFile(const std::string& FileName, int32_t FileType)

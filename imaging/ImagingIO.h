@@ -191,7 +191,8 @@ private:
     void AfterLoad(int32_t FileType, const std::string& FileName, bool ReaderFilledMask);
     void LoadFile(const std::string& FileName, int32_t FileType);
     void LoadStream(TStream& Stream, int32_t FileType);
-    void RunReader(TStream& Stream, int32_t FileType, bool ParamsOnly);
+    // True when the reader wrote the mask itself (AfterLoad must then keep it).
+    bool RunReader(TStream& Stream, int32_t FileType, bool ParamsOnly);
     void SaveFile(const std::string& FileName, int32_t FileType);
     void SaveStream(TStream& Stream, int32_t FileType);
     void RunWriter(TStream& Stream, int32_t FileType);

@@ -173,8 +173,8 @@ private:
 };
 
 // Uncompressed rows, read a chunk at a time. A bottom-up 1- or 24-bit picture is read
-// straight into the bitmap, whose rows have the file's layout.
-void ReadPlainRows(TStream& Stream, TBitmap& Bitmap, const TBmpHeader& h, TProgressRec& Progress)
+// straight into the bitmap, whose rows have the file's layout. Returns the rows done.
+int32_t ReadPlainRows(TStream& Stream, TBitmap& Bitmap, const TBmpHeader& h, TProgressRec& Progress)
 {
     const int32_t w = int32_t(h.Width), ht = int32_t(h.Height);
     const int64_t rowLen = IERowLen(w, h.Bits);
@@ -189,7 +189,7 @@ void ReadPlainRows(TStream& Stream, TBitmap& Bitmap, const TBmpHeader& h, TProgr
         const int32_t whole = int32_t(got / rowLen);
         for (int32_t r = 0; r < whole; ++r, ++done) {
             if (!NextRow(Progress, done))
-                return;
+                return done;
             if (!direct) {
                 const int32_t y = h.TopDown ? done : ht - 1 - done;
                 convert.Convert(dst + r * rowLen, Bitmap.ScanLine(y), w);
@@ -197,9 +197,10 @@ void ReadPlainRows(TStream& Stream, TBitmap& Bitmap, const TBmpHeader& h, TProgr
         }
         if (whole < rows) {
             Progress.SetAborting();
-            return;
+            return done;
         }
     }
+    return ht;
 }
 
 // Run-length data into 24-bit rows through the palette; every write is clipped to the
@@ -324,18 +325,23 @@ void LoadBmp(TStream& Stream, TBitmap& Bitmap, int32_t Size, TIOParamsVals& Para
     SetDepthParams(Params, h.Bits);
     if (ParamsOnly)
         return;
-    if (!IEStartBitmap(Bitmap, h.Width, h.Height, h.Bits == 1 ? pf1bit : pf24bit, Progress))
+    const bool plain = h.Compression != bcRle4 && h.Compression != bcRle8;
+    if (!IEStartBitmap(Bitmap, h.Width, h.Height, h.Bits == 1 ? pf1bit : pf24bit, Progress,
+                       plain ? TIEBitmapFill::Overwritten : TIEBitmapFill::Zeroed))
         return;
     if (!SupportedLayout(h)) {
+        IEClearRows(Bitmap, 0, Bitmap.Height() - 1);
         Progress.SetAborting();
         return;
     }
     Progress.Factor = 100.0 / double(h.Height);
     Progress.Counter = 0;
-    if (h.Compression == bcRle4 || h.Compression == bcRle8)
+    if (!plain) {
         ReadRleRows(Stream, Bitmap, h, Progress);
-    else
-        ReadPlainRows(Stream, Bitmap, h, Progress);
+    } else if (const int32_t done = ReadPlainRows(Stream, Bitmap, h, Progress); done < h.Height) {
+        const int32_t ht = int32_t(h.Height);
+        h.TopDown ? IEClearRows(Bitmap, done, ht - 1) : IEClearRows(Bitmap, 0, ht - 1 - done);
+    }
     if (h.Bits == 1 && IsWhiteThenBlack(h))
         InvertBitmapBits(Bitmap);
 }

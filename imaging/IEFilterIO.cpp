@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace kv {
 
@@ -33,16 +34,26 @@ int32_t IEDpiFromPpm(int64_t PixelsPerMetre, int32_t ScreenDpi)
 
 int32_t IEPpmFromDpi(int32_t Dpi) { return int32_t(std::lround(double(std::max(Dpi, 0)) / 2.54 * 100.0)); }
 
-bool IEStartBitmap(TBitmap& Bitmap, int64_t Width, int64_t Height, TPixelFormat Format, TProgressRec& Progress)
+bool IEStartBitmap(TBitmap& Bitmap, int64_t Width, int64_t Height, TPixelFormat Format, TProgressRec& Progress,
+                   TIEBitmapFill Fill)
 {
     if (Width < 1 || Height < 1 || !PixelBufferSizeOk(Width, Height)) {
         Progress.SetAborting();
         return false;
     }
+    if (Fill == TIEBitmapFill::Overwritten && Format == pf24bit && Bitmap.PixelFormat() == Format &&
+        Bitmap.Width() == Width && Bitmap.Height() == Height)
+        return true;
     Bitmap.SetSize(1, 1);
     Bitmap.SetPixelFormat(Format);
     Bitmap.SetSize(int32_t(Width), int32_t(Height));
     return true;
+}
+
+void IEClearRows(TBitmap& Bitmap, int32_t First, int32_t Last)
+{
+    for (int32_t y = std::max(First, 0); y <= Last && y < Bitmap.Height(); ++y)
+        std::memset(Bitmap.ScanLine(y), 0, size_t(Bitmap.BytesPerScanLine()));
 }
 
 int64_t IEBytesLeft(TStream& Stream) { return std::max<int64_t>(0, Stream.Size() - Stream.Position()); }

@@ -260,7 +260,9 @@ void CompositePlane(TBitmap& Bitmap, const uint8_t* Alpha, TRGB Bg)
 // The part after the header; true when the mask was written.
 bool ReadPicture(TPngReadJob& j, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress, TIEMask* Mask)
 {
-    if (!IEStartBitmap(Bitmap, j.Width, j.Height, j.OneBit ? pf1bit : pf24bit, Progress))
+    // Interlaced passes merge into what the rows hold: those start from zeroed pixels.
+    const TIEBitmapFill fill = j.Passes > 1 ? TIEBitmapFill::Zeroed : TIEBitmapFill::Overwritten;
+    if (!IEStartBitmap(Bitmap, j.Width, j.Height, j.OneBit ? pf1bit : pf24bit, Progress, fill))
         return false;
     if (j.HasBackground)
         Params.PngBackground = j.Background;
@@ -289,6 +291,8 @@ bool ReadPicture(TPngReadJob& j, TBitmap& Bitmap, TIOParamsVals& Params, TProgre
     const bool rowsOk = ReadRows(j, t);
     if (t.AlphaPlane)
         CompositePlane(Bitmap, t.AlphaPlane, t.Background);
+    if (!rowsOk && j.Passes == 1)
+        IEClearRows(Bitmap, Progress.Counter, Bitmap.Height() - 1);
     if (!rowsOk || !ReadEnd(j))
         Progress.SetAborting();
     return Mask != nullptr;

@@ -331,8 +331,9 @@ void ConvertRow(const uint8_t* Src, uint8_t* Dst, int32_t Depth, int32_t Width, 
     }
 }
 
-void ReadRows(TTgaSource& Src, TBitmap& Bitmap, const TTgaHeader& h, const std::array<TRGB, 256>& Pal,
-              TProgressRec& Progress)
+// Returns the rows done.
+int32_t ReadRows(TTgaSource& Src, TBitmap& Bitmap, const TTgaHeader& h, const std::array<TRGB, 256>& Pal,
+                 TProgressRec& Progress)
 {
     const int32_t w = h.Width, ht = h.Height;
     const bool byteUnits = h.Depth < 8;
@@ -356,8 +357,9 @@ void ReadRows(TTgaSource& Src, TBitmap& Bitmap, const TTgaHeader& h, const std::
         ++Progress.Counter;
         Progress.Report();
         if (Progress.IsAborting())
-            return;
+            return r + 1;
     }
+    return ht;
 }
 
 bool ValidHeader(const TTgaHeader& h)
@@ -410,9 +412,12 @@ void ReadTga(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TProgressR
     SetDepthParams(Params, h.Depth);
     if (ParamsOnly || Progress.IsAborting())
         return;
-    if (!IEStartBitmap(Bitmap, h.Width, h.Height, h.Depth == 1 ? pf1bit : pf24bit, Progress))
+    if (!IEStartBitmap(Bitmap, h.Width, h.Height, h.Depth == 1 ? pf1bit : pf24bit, Progress,
+                       TIEBitmapFill::Overwritten))
         return;
-    ReadRows(src, Bitmap, h, pal, Progress);
+    const int32_t done = ReadRows(src, Bitmap, h, pal, Progress);
+    if (done < h.Height)
+        (h.Descriptor & 0x20) ? IEClearRows(Bitmap, done, h.Height - 1) : IEClearRows(Bitmap, 0, h.Height - 1 - done);
 }
 
 // ---- Writer -----------------------------------------------------------------------------

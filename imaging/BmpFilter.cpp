@@ -233,7 +233,7 @@ public:
             } else if (v == 2) {
                 if (pos + 2 > Size)
                     break;
-                FX += Data[pos];
+                FX = std::min(FX + Data[pos], FWidth); // past the row everything is clipped
                 const int32_t dy = Data[pos + 1];
                 pos += 2;
                 for (int32_t i = 0; i < dy; ++i)
@@ -256,7 +256,9 @@ private:
     void SelectRow() { FRow = FY < FHeight ? FBitmap.ScanLine(FHeight - 1 - FY) : nullptr; }
     void Put(uint8_t Index)
     {
-        if (FRow && FX < FWidth)
+        if (FX >= FWidth)
+            return;
+        if (FRow)
             std::memcpy(FRow + 3 * FX, &FH.Palette[Index], 3);
         ++FX;
     }

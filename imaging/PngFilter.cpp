@@ -264,8 +264,6 @@ bool ReadPicture(TPngReadJob& j, TBitmap& Bitmap, TIOParamsVals& Params, TProgre
     const TIEBitmapFill fill = j.Passes > 1 ? TIEBitmapFill::Zeroed : TIEBitmapFill::Overwritten;
     if (!IEStartBitmap(Bitmap, j.Width, j.Height, j.OneBit ? pf1bit : pf24bit, Progress, fill))
         return false;
-    if (j.HasBackground)
-        Params.PngBackground = j.Background;
     TPngRowTarget t;
     t.Bitmap = &Bitmap;
     t.Background = Params.PngBackground;
@@ -447,6 +445,9 @@ bool ReadPngStream(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TPro
         Progress.SetAborting();
     } else {
         SetReadParams(j, Params);
+        // Without a mask alpha is composited on the file's bKGD colour, which is kept.
+        if (!Mask && j.HasBackground)
+            Params.PngBackground = j.Background;
         if (!ParamsOnly)
             maskWritten = ReadPicture(j, Bitmap, Params, Progress, Mask);
     }

@@ -130,6 +130,13 @@ bool ReadHeader(TPngReadJob& j, TStream& Stream)
     if (setjmp(png_jmpbuf(j.Png)))
         return false;
     png_set_read_fn(j.Png, &Stream, PngRead);
+    // No chunk can be longer than the rest of the stream: a forged length is refused
+    // before libpng allocates it, and chunks nobody reads (text, profiles and the
+    // like) are skipped unstored rather than read whole into memory.
+    png_set_chunk_malloc_max(j.Png, png_alloc_size_t(std::max<int64_t>(IEBytesLeft(Stream), 4096)));
+    static const png_byte unused[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf\0tIME\0hIST\0pCAL\0sCAL";
+    png_set_keep_unknown_chunks(j.Png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+    png_set_keep_unknown_chunks(j.Png, PNG_HANDLE_CHUNK_NEVER, unused, int(sizeof unused / 5));
     png_read_info(j.Png, j.Info);
     png_get_IHDR(j.Png, j.Info, &j.Width, &j.Height, &j.BitDepth, &j.ColorType, &j.Interlace, nullptr, nullptr);
     ReadBackground(j);

@@ -114,8 +114,11 @@ void ChooseTransforms(TPngReadJob& j)
                (j.ColorType == PNG_COLOR_TYPE_GRAY ||
                 (j.ColorType == PNG_COLOR_TYPE_PALETTE && IsBlackThenWhite(j.Png, j.Info)));
     if (!j.OneBit) {
-        png_set_expand(j.Png);
-        png_set_strip_16(j.Png);
+        // Only the transformations a picture needs: each set one costs every row a pass.
+        if (j.ColorType == PNG_COLOR_TYPE_PALETTE || (grey && j.BitDepth < 8) || trns)
+            png_set_expand(j.Png);
+        if (j.BitDepth == 16)
+            png_set_strip_16(j.Png);
         if (grey)
             png_set_gray_to_rgb(j.Png);
         png_set_bgr(j.Png);

@@ -96,6 +96,8 @@ public:
     int32_t BitsPerPixel() const { return FBitsPerPixel; }
     int32_t RowLen() const { return FRowLen; }
     bool Full() const { return FFull; }
+    // Readers that write rows straight through ScanLine say so before they start.
+    void ClearFull() { FFull = false; }
     bool IsEmpty() const { return FBits.empty(); }
 
     int32_t X1 = INT32_MAX, Y1 = INT32_MAX, X2 = 0, Y2 = 0;

@@ -1,12 +1,17 @@
 #include "imaging/ImagingIO.h"
 
+#include "imaging/BmpFilter.h"
 #include "imaging/ExifReader.h"
 #include "imaging/GifFilter.h"
 #include "imaging/IETwain.h"
+#include "imaging/IcoFilter.h"
 #include "imaging/ImagingProc.h"
 #include "imaging/JpegFilter.h"
 #include "imaging/PcxFilter.h"
+#include "imaging/PngFilter.h"
+#include "imaging/TgaFilter.h"
 #include "imaging/TiffFilter.h"
+#include <QObject>
 
 #include <QObject>
 
@@ -249,6 +254,8 @@ void ReadPcxPlain(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, bool 
 
 // The filters this build has. The other formats' filters come with their own units;
 // until then their routines end with Aborting set and a reason.
+// The readers that also take a mask (or a size) are called by RunReader/RunWriter
+// with the component's mask; these table forms serve everyone else.
 TIEReadProc BuiltInReader(int32_t FileType)
 {
     switch (FileType) {
@@ -257,6 +264,25 @@ TIEReadProc BuiltInReader(int32_t FileType)
     case ioPCX: return ReadPcxPlain;
     case ioPXM: return LoadPnmFromStream;
     case ioTIFF: return LoadTiffFromStream;
+    case ioBMP:
+        return [](TStream& s, TBitmap& b, TIOParamsVals& p, bool po, TProgressRec& pr) {
+            LoadBmpFromStream(s, b, 0, p, pr, po);
+        };
+    case ioICO:
+        return [](TStream& s, TBitmap& b, TIOParamsVals& p, bool po, TProgressRec& pr) {
+            LoadIcoFromStream(s, b, p, po, pr, nullptr);
+        };
+    case ioCUR:
+        return [](TStream& s, TBitmap& b, TIOParamsVals& p, bool po, TProgressRec& pr) {
+            LoadCurFromStream(s, b, p, po, pr, nullptr);
+        };
+    case ioPNG:
+        return [](TStream& s, TBitmap& b, TIOParamsVals& p, bool po, TProgressRec& pr) {
+            ReadPngStream(s, b, p, pr, po, nullptr);
+        };
+    case ioTGA:
+        return
+            [](TStream& s, TBitmap& b, TIOParamsVals& p, bool po, TProgressRec& pr) { ReadTgaStream(s, b, p, pr, po); };
     default: return nullptr;
     }
 }
@@ -269,6 +295,10 @@ TIEWriteProc BuiltInWriter(int32_t FileType)
     case ioPCX: return SavePcxToStream;
     case ioPXM: return SavePnmToStream;
     case ioTIFF: return SaveTiffToStream;
+    case ioBMP: return SaveBmpToStream;
+    case ioTGA: return WriteTgaStream;
+    case ioPNG:
+        return [](TStream& s, TBitmap& b, TIOParamsVals& p, TProgressRec& pr) { WritePngStream(s, b, p, pr, nullptr); };
     default: return nullptr;
     }
 }
@@ -284,7 +314,7 @@ void TImagingIO::BeforeLoad()
     FParams->ResetInfo();
 }
 
-void TImagingIO::RunReader(TStream& Stream, int32_t FileType, bool ParamsOnly, int64_t PayloadEnd)
+bool TImagingIO::RunReader(TStream& Stream, int32_t FileType, bool ParamsOnly, int64_t PayloadEnd)
 {
     TIEReadProc reader = BuiltInReader(FileType);
     if (!reader) {
@@ -293,18 +323,27 @@ void TImagingIO::RunReader(TStream& Stream, int32_t FileType, bool ParamsOnly, i
     }
     if (!reader) {
         Abort(std::string("No reader for ") + FormatName(FileType) + " files in this build");
-        return;
+        return false;
     }
     TProgressRec progress = MakeProgress();
     if (FileType == ioPNG)
         FParams->PngBackground = ColorToTRGB(Background());
-    if (FileType == ioGIF) {
+    bool filledMask = false;
+    if (FileType == ioPNG) {
+        filledMask = ReadPngStream(Stream, *Bitmap(), *FParams, progress, ParamsOnly, Mask());
+    } else if (FileType == ioICO) {
+        filledMask = LoadIcoFromStream(Stream, *Bitmap(), *FParams, ParamsOnly, progress, Mask());
+    } else if (FileType == ioCUR) {
+        filledMask = LoadCurFromStream(Stream, *Bitmap(), *FParams, ParamsOnly, progress, Mask());
+    } else if (FileType == ioGIF) {
         int32_t imageCount = 0;
         LoadGifFromStream(Stream, *Bitmap(), imageCount, *FParams, progress, ParamsOnly, Mask());
+        filledMask = MaskFilledByReader(FileType);
     } else if (FileType == ioPCX) {
         LoadPcxFromStream(Stream, *Bitmap(), *FParams, BytesLeft(Stream, PayloadEnd), progress, ParamsOnly);
     } else {
         reader(Stream, *Bitmap(), *FParams, ParamsOnly, progress);
+        filledMask = MaskFilledByReader(FileType);
     }
     if (FileType == ioJPEG)
         JpegAfterRead();
@@ -312,6 +351,7 @@ void TImagingIO::RunReader(TStream& Stream, int32_t FileType, bool ParamsOnly, i
         SetBackground(TRGBToColor(FParams->PngBackground));
     else if (FileType == ioGIF)
         SetBackground(TRGBToColor(FParams->GifFlagTranspColor ? FParams->GifTranspColor : FParams->GifBackground));
+    return filledMask;
 }
 
 void TImagingIO::AfterLoad(int32_t FileType, const std::string& FileName, bool ReaderFilledMask)
@@ -338,8 +378,8 @@ bool TImagingIO::MaskFilledByReader(int32_t FileType) const
 {
     if (FileType == ioTIFF)
         return Mask() && !Mask()->IsEmpty();
-    // PNG and GIF readers hand their transparency to the mask: refilling would wipe it.
-    return (FileType == ioPNG || FileType == ioGIF) && Mask() && Mask()->Width() == Bitmap()->Width();
+    // The GIF reader hands its transparency to the mask without saying so.
+    return FileType == ioGIF && Mask() && Mask()->Width() == Bitmap()->Width();
 }
 
 void TImagingIO::LoadFile(const std::string& FileName, int32_t FileType)
@@ -350,8 +390,10 @@ void TImagingIO::LoadFile(const std::string& FileName, int32_t FileType)
         return;
     BeforeLoad();
     TFileStream stream(FileName, fmOpenRead | fmShareDenyWrite);
-    RunReader(stream, FileType, false);
-    AfterLoad(FileType, FileName, MaskFilledByReader(FileType));
+    // The PNG, GIF, TIFF, icon and cursor readers hand their alpha to the mask:
+    // refilling would wipe it.
+    const bool filledMask = RunReader(stream, FileType, false);
+    AfterLoad(FileType, FileName, filledMask);
 }
 
 void TImagingIO::LoadStream(TStream& Stream, int32_t FileType)
@@ -388,10 +430,10 @@ void TImagingIO::LoadStream(TStream& Stream, int32_t FileType)
             Stream.Seek(4, soCurrent); // the older 4-byte header; the rest is the payload
         }
     }
-    RunReader(Stream, FileType, false, payloadEnd);
+    const bool filledMask = RunReader(Stream, FileType, false, payloadEnd);
     if (payloadEnd >= 0)
         Stream.Seek(payloadEnd, soBeginning);
-    AfterLoad(FileType, "", MaskFilledByReader(FileType));
+    AfterLoad(FileType, "", filledMask);
 }
 
 // Reads the 12-byte header; a payload size that is negative or runs past the stream
@@ -459,7 +501,10 @@ void TImagingIO::RunWriter(TStream& Stream, int32_t FileType)
         return;
     }
     TProgressRec progress = MakeProgress();
-    writer(Stream, *Bitmap(), *FParams, progress);
+    if (FileType == ioPNG)
+        WritePngStream(Stream, *Bitmap(), *FParams, progress, Mask());
+    else
+        writer(Stream, *Bitmap(), *FParams, progress);
 }
 
 void TImagingIO::SaveFile(const std::string& FileName, int32_t FileType)

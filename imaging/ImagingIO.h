@@ -193,7 +193,8 @@ private:
     void LoadFile(const std::string& FileName, int32_t FileType);
     void LoadStream(TStream& Stream, int32_t FileType);
     // PayloadEnd: where a stream header says the picture ends (-1: the stream's end).
-    void RunReader(TStream& Stream, int32_t FileType, bool ParamsOnly, int64_t PayloadEnd = -1);
+    // True when the reader wrote the mask itself (AfterLoad must then keep it).
+    bool RunReader(TStream& Stream, int32_t FileType, bool ParamsOnly, int64_t PayloadEnd = -1);
     void SaveFile(const std::string& FileName, int32_t FileType);
     void SaveStream(TStream& Stream, int32_t FileType);
     void RunWriter(TStream& Stream, int32_t FileType);

@@ -4,16 +4,6 @@
 
 namespace kv {
 
-bool IEWriteChecked(TStream& Stream, const void* Data, int64_t Count, TProgressRec& Progress)
-{
-    if (Count <= 0)
-        return true;
-    if (Stream.Write(Data, Count) == Count)
-        return true;
-    Progress.SetAborting();
-    return false;
-}
-
 void IEReportPercent(TProgressRec& Progress, int32_t Percent)
 {
     if (Progress.OnProgress)

@@ -1,8 +1,8 @@
-// What the GIF, PCX and PNM filters share: the checked write that turns a short write
-// into the abort flag, progress in whole percents, and the 1-bit or 24-bit picture a
-// writer codes from whatever bitmap it is given.
+// What the GIF, PCX and PNM filters share beside IEFilterIO.h: progress in whole percents, and the 1-bit or 24-bit
+// picture a writer codes from whatever bitmap it is given.
 #pragma once
 
+#include "imaging/IEFilterIO.h"
 #include "imaging/imgdefs.h"
 #include "platform/Classes.h"
 #include "platform/Graphics.h"
@@ -12,8 +12,6 @@
 
 namespace kv {
 
-// Writes Count bytes; when the stream takes fewer the abort flag is set and false returned.
-bool IEWriteChecked(TStream& Stream, const void* Data, int64_t Count, TProgressRec& Progress);
 // Reports Percent through the progress event when one is assigned.
 void IEReportPercent(TProgressRec& Progress, int32_t Percent);
 // Reads Count bytes; false on a short read (what was read stays in Buffer).

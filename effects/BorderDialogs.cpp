@@ -1,5 +1,6 @@
 #include "effects/BorderDialogs.h"
 
+#include "effects/DialogParts.h"
 #include "effects/EffectFrame.h"
 #include "effects/GeometryDialogs.h"
 #include "effects/GeometryRoutines.h"
@@ -34,20 +35,6 @@
 namespace kv {
 
 namespace {
-
-template <class Form> auto Safe(Form* F, void (Form::*Handler)())
-{
-    return [F, Handler] { SafeCall([&] { (F->*Handler)(); }, F); };
-}
-
-QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> Buttons)
-{
-    auto* row = new QHBoxLayout;
-    row->addStretch();
-    for (QPushButton* b : Buttons)
-        row->addWidget(b);
-    return row;
-}
 
 QSpinBox* SpinRow(QGridLayout* Grid, int32_t Row, const char* Caption, int32_t Min, int32_t Max, int32_t Value)
 {

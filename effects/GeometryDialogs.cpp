@@ -2,6 +2,7 @@
 
 #include "effects/Adjustments.h"
 #include "effects/BackgroundGroup.h"
+#include "effects/DialogParts.h"
 #include "effects/GeometryRoutines.h"
 #include "effects/MainWindowFace.h"
 #include "platform/Forms.h"
@@ -28,20 +29,6 @@
 namespace kv {
 
 namespace {
-
-template <class Form> auto Safe(Form* F, void (Form::*Handler)())
-{
-    return [F, Handler] { SafeCall([&] { (F->*Handler)(); }, F); };
-}
-
-QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> Buttons)
-{
-    auto* row = new QHBoxLayout;
-    row->addStretch();
-    for (QPushButton* b : Buttons)
-        row->addWidget(b);
-    return row;
-}
 
 int32_t ClampSide(double V) { return std::clamp(RoundHalfEven(std::clamp(V, -1e9, 1e9)), 1, MaxDialogSide); }
 

@@ -1,6 +1,7 @@
 // The imaging library's BMP reader over arbitrary bytes; a small picture it reads is
 // written back at a depth and coding the first byte picks, so the writer meets odd
 // pictures too.
+#include "fuzz/FilterFuzz.h"
 #include "fuzz/FuzzCommon.h"
 #include "imaging/BmpFilter.h"
 
@@ -12,13 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     using namespace kv;
     if (size < 1)
         return 0;
-    const uint8_t mode = data[0];
-    TReadOnlyMemoryStream stream(data + 1, int64_t(size - 1));
-    TBitmap bitmap;
-    TIOParamsVals params(nullptr);
-    bool aborting = false;
-    TProgressRec progress;
-    progress.Aborting = &aborting;
+    TFilterFuzz fuzz(data, size);
+    auto& [mode, stream, bitmap, params, aborting, progress] = fuzz;
     LoadBmpFromStream(stream, bitmap, (mode & 1) ? int32_t(size) : 0, params, progress, (mode & 2) != 0);
     if (aborting || bitmap.Empty() || int64_t(bitmap.Width()) * bitmap.Height() > 4096)
         return 0;

@@ -2,6 +2,7 @@
 // its slots as the program installs it. The first byte picks the image, whether only
 // the parameters are read and whether a mask takes the transparency.
 #include "formats/GifIndexCoder.h"
+#include "fuzz/FilterFuzz.h"
 #include "imaging/GifFilter.h"
 
 #include <cstddef>
@@ -14,14 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     DefGifLzwDecompress = DecodeGifIndexes;
     DefGifLzwCompress = EncodeGifIndexes;
-    const uint8_t mode = data[0];
-    TReadOnlyMemoryStream stream(data + 1, int64_t(size - 1));
-    TBitmap bitmap;
-    TIOParamsVals params(nullptr);
+    TFilterFuzz fuzz(data, size);
+    auto& [mode, stream, bitmap, params, aborting, progress] = fuzz;
     params.GifImageIndex = mode & 3;
-    bool aborting = false;
-    TProgressRec progress;
-    progress.Aborting = &aborting;
     TIEMask mask;
     int32_t count = 0;
     LoadGifFromStream(stream, bitmap, count, params, progress, (mode & 4) != 0, (mode & 8) ? &mask : nullptr);

@@ -1,5 +1,6 @@
 // The imaging library's icon and cursor readers over arbitrary bytes, with and without
 // a mask, for any image index the first byte picks.
+#include "fuzz/FilterFuzz.h"
 #include "fuzz/FuzzCommon.h"
 #include "imaging/IcoFilter.h"
 
@@ -12,14 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     using namespace kv;
     if (size < 1)
         return 0;
-    const uint8_t mode = data[0];
-    TReadOnlyMemoryStream stream(data + 1, int64_t(size - 1));
-    TBitmap bitmap;
-    TIOParamsVals params(nullptr);
+    TFilterFuzz fuzz(data, size);
+    auto& [mode, stream, bitmap, params, aborting, progress] = fuzz;
     TIEMask mask;
-    bool aborting = false;
-    TProgressRec progress;
-    progress.Aborting = &aborting;
     params.IcoIndex = params.CurIndex = (mode >> 3) & 7;
     TIEMask* m = (mode & 2) ? &mask : nullptr;
     const bool paramsOnly = (mode & 4) != 0;

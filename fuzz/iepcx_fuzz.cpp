@@ -1,5 +1,6 @@
 // The imaging library's PCX reader over arbitrary bytes. The first byte picks whether
 // only the parameters are read and whether the data size claims more than the stream.
+#include "fuzz/FilterFuzz.h"
 #include "imaging/PcxFilter.h"
 
 #include <cstddef>
@@ -10,13 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     using namespace kv;
     if (size < 1)
         return 0;
-    const uint8_t mode = data[0];
-    TReadOnlyMemoryStream stream(data + 1, int64_t(size - 1));
-    TBitmap bitmap;
-    TIOParamsVals params(nullptr);
-    bool aborting = false;
-    TProgressRec progress;
-    progress.Aborting = &aborting;
+    TFilterFuzz fuzz(data, size);
+    auto& [mode, stream, bitmap, params, aborting, progress] = fuzz;
     const int32_t claimed = (mode & 2) ? 0x7FFFFFFF : int32_t(size - 1);
     LoadPcxFromStream(stream, bitmap, params, claimed, progress, (mode & 1) != 0);
     return 0;

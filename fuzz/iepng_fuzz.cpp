@@ -1,5 +1,6 @@
 // The imaging library's PNG reader over arbitrary bytes, with and without a mask; a
 // small picture it reads is written back with the mask and settings the first byte picks.
+#include "fuzz/FilterFuzz.h"
 #include "fuzz/FuzzCommon.h"
 #include "imaging/PngFilter.h"
 
@@ -11,14 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     using namespace kv;
     if (size < 1)
         return 0;
-    const uint8_t mode = data[0];
-    TReadOnlyMemoryStream stream(data + 1, int64_t(size - 1));
-    TBitmap bitmap;
-    TIOParamsVals params(nullptr);
+    TFilterFuzz fuzz(data, size);
+    auto& [mode, stream, bitmap, params, aborting, progress] = fuzz;
     TIEMask mask;
-    bool aborting = false;
-    TProgressRec progress;
-    progress.Aborting = &aborting;
     ReadPngStream(stream, bitmap, params, progress, (mode & 1) != 0, (mode & 2) ? &mask : nullptr);
     if (aborting || bitmap.Empty() || int64_t(bitmap.Width()) * bitmap.Height() > 4096)
         return 0;

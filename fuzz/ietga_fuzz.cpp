@@ -1,5 +1,6 @@
 // The imaging library's TGA reader over arbitrary bytes; a small picture it reads is
 // written back at the depth the first byte picks.
+#include "fuzz/FilterFuzz.h"
 #include "fuzz/FuzzCommon.h"
 #include "imaging/TgaFilter.h"
 
@@ -11,13 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     using namespace kv;
     if (size < 1)
         return 0;
-    const uint8_t mode = data[0];
-    TReadOnlyMemoryStream stream(data + 1, int64_t(size - 1));
-    TBitmap bitmap;
-    TIOParamsVals params(nullptr);
-    bool aborting = false;
-    TProgressRec progress;
-    progress.Aborting = &aborting;
+    TFilterFuzz fuzz(data, size);
+    auto& [mode, stream, bitmap, params, aborting, progress] = fuzz;
     ReadTgaStream(stream, bitmap, params, progress, (mode & 1) != 0);
     if (aborting || bitmap.Empty() || int64_t(bitmap.Width()) * bitmap.Height() > 4096)
         return 0;

@@ -61,7 +61,7 @@ private:
     std::vector<int32_t> FFreq;
     std::vector<int32_t> FRadPower;
     int32_t FWidth = 0;
-    int32_t FHeight = 0;
+    [[maybe_unused]] int32_t FHeight = 0; // kept with the width, though only the width is read
 };
 
 } // namespace kv

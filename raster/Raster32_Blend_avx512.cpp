@@ -8,8 +8,12 @@
 
 namespace kv {
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,avx512f,avx512bw"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2,avx512f,avx512bw")
+#endif
 
 namespace {
 
@@ -87,7 +91,11 @@ void Avx512BlendRunMaster(const uint32_t* Src, uint32_t* Dst, int32_t Count, uin
     }
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 } // namespace kv
 

@@ -13,8 +13,12 @@ namespace kv {
 
 namespace {
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,avx512f,avx512bw"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2,avx512f,avx512bw")
+#endif
 
 // B + ((F - B) * W + 128) shr 8 with W7 = W shl 7, as in the AVX2 set.
 inline __m512i Mix32(__m512i F, __m512i B, __m512i W7)
@@ -76,7 +80,11 @@ void Avx512LinearHorzRun(const TColor32* Vert, const uint8_t* Wx, int32_t Count,
         Avx2ResampleKernels()->LinearHorzRun(Vert + i, Wx + i, Count - i, Out + i);
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 } // namespace
 

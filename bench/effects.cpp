@@ -9,6 +9,7 @@
 // noises / +noise Uniform, Colorize / -colorize, Sepia / -sepia-tone 80%, Brightness
 // (on the 32-bit picture) / -brightness-contrast. Ours time the routine on the working
 // copy; theirs the operation on a clone of their image. Copies are made outside the clock.
+#include "bench/AdjustmentsBench.h"
 #include "bench/BenchEffects.h"
 #include "effects/Adjustments.h"
 #include "effects/EffectRandom.h"
@@ -139,6 +140,7 @@ void PrintRatios(const TRatioReporter& R)
 #else
     std::printf("OpenCV not found at configure time: no ratios against it\n");
 #endif
+    kvadjust::PrintAdjustmentRatios(R);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // The tone adjustments and the sharpen, soften and grayscale filters on a 12-megapixel
 // picture, beside ImageMagick's nearest equivalents and, for the two 3 x 3 filters,
 // beside OpenCV's filter2D; each ratio is their median time divided by ours (above 1:
-// we are faster).
+// we are faster). Built into bench_effects, which prints these ratios after its own.
 //
 // Why the comparison is fair: every side works on the same 4000 x 3000 colours, one
 // thread each (ImageMagick's thread limit and OpenCV's thread count are set to 1, as our
@@ -12,6 +12,8 @@
 // AdjustContrast on the 32-bit picture, and Convolve3x3 (Alpha 5), DiagonalBlur (distance
 // 1, what Soften runs) and GrayScale on the 24-bit one. OpenCV's filter2D takes the
 // sharpen's and the soften's own 3 x 3 kernels on the same 24-bit rows.
+#pragma once
+
 #include "effects/Adjustments.h"
 #include "effects/ToneFilters.h"
 #include "raster/Raster32.h"
@@ -36,8 +38,10 @@
 
 using namespace kv;
 
-using kvbench::RunBenchmarks;
 using kvbench::TRatioReporter;
+
+// Kept apart from the effects' own helpers, which share some of these names.
+namespace kvadjust {
 
 namespace {
 
@@ -225,20 +229,17 @@ void PrintRatio(const TRatioReporter& Reporter, const char* Job, const char* Lib
 
 } // namespace
 
-int main(int argc, char** argv)
+// The adjustments' ratios, for the effects benchmark to print after its own.
+inline void PrintAdjustmentRatios(const TRatioReporter& Reporter)
 {
-    return RunBenchmarks(argc, argv, [](const TRatioReporter& Reporter) {
 #ifdef KV_HAVE_IMAGEMAGICK
-        for (const char* Job : {"BrightnessContrast", "Sharpen", "Soften", "Grayscale"})
-            PrintRatio(Reporter, Job, "ImageMagick");
-#else
-        std::printf("ImageMagick not found at configure time: no ratio\n");
+    for (const char* Job : {"BrightnessContrast", "Sharpen", "Soften", "Grayscale"})
+        PrintRatio(Reporter, Job, "ImageMagick");
 #endif
 #ifdef KV_HAVE_OPENCV
-        for (const char* Job : {"Sharpen", "Soften"})
-            PrintRatio(Reporter, Job, "OpenCV");
-#else
-        std::printf("OpenCV not found at configure time: no ratio\n");
+    for (const char* Job : {"Sharpen", "Soften"})
+        PrintRatio(Reporter, Job, "OpenCV");
 #endif
-    });
 }
+
+} // namespace kvadjust

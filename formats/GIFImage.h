@@ -141,7 +141,7 @@ protected:
     void MapImages(const std::array<uint8_t, 256>& Map) override;
 
 private:
-    TGIFSubImage* FSubImage;
+    [[maybe_unused]] TGIFSubImage* FSubImage; // the sub-image that owns this list
 };
 
 class TGIFHeader : public TGIFItem {
@@ -199,7 +199,7 @@ public:
     virtual std::unique_ptr<TGIFExtension> Clone(TGIFSubImage* ASubImage) const = 0;
 
 protected:
-    TGIFSubImage* FSubImage;
+    [[maybe_unused]] TGIFSubImage* FSubImage; // the sub-image that owns this list
 };
 
 class TGIFGraphicControlExtension : public TGIFExtension {
@@ -359,7 +359,7 @@ public:
     void SaveToStream(TStream& Stream);
 
 private:
-    TGIFSubImage* FSubImage;
+    [[maybe_unused]] TGIFSubImage* FSubImage; // the sub-image that owns this list
     std::vector<std::unique_ptr<TGIFExtension>> FItems;
 };
 

@@ -121,7 +121,7 @@ TMainForm::TMainForm(QWidget* Parent)
     UndoSlot.Layer.OnLost = [this] { SlotLost(UndoSlot); };
     RedoSlot.Layer.OnLost = [this] { SlotLost(RedoSlot); };
     FSelectionRef.OnLost = [this] { SelectionLost(); };
-    FRBLayerRef.OnLost = [this] {};
+    FRBLayerRef.OnLost = [] {};
     UpdateUndoRedoEnabling();
     CreateEditAndLayerTools();
 }

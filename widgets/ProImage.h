@@ -68,7 +68,7 @@ private:
     bool FDrawing = false;
     bool FOpaque = false;
     HPALETTE FLastPalette = nullptr;
-    TGraphic* FHookedGraphic = nullptr;
+    [[maybe_unused]] TGraphic* FHookedGraphic = nullptr;
     int32_t FPaletteChanges = 0;
 };
 

@@ -475,8 +475,6 @@ private:
     std::vector<TCommandRow> LayerCommands();
     std::vector<TCommandRow> ViewCommands();
     bool BackgroundNotEmpty() const; // the rule most commands share
-    // The effect commands' own check: a background, and a target (a picture layer or none).
-    bool EffectTargetReady();
     void RunEffectDialog(TEffectDialog* Dialog);
     void RunPlainEffect(const std::string& Name);
     void RunNoise(const std::string& Name);

@@ -21,44 +21,20 @@ constexpr int32_t SepiaBrightness = 150;
 
 } // namespace
 
-bool TMainForm::EffectTargetReady() { return BackgroundNotEmpty() && EffectTarget(*this) != nullptr; }
-
 void TMainForm::RunEffectDialog(TEffectDialog* Dialog)
 {
-    if (!Dialog || !EffectTargetReady())
-        return;
-    TPreviewBackupGuard Guard(*this);
-    TModalResult Result = mrNone;
-    try {
-        Result = Dialog->ShowModal();
-    } catch (...) {
-        Dialog->Button2Click(); // a failed showing leaves no preview behind
-        throw;
-    }
-    // Whatever the dialog previewed goes, so OK applies once to the pixels from before.
-    Dialog->Button2Click();
-    if (Result != mrOk)
-        return;
-    SaveUndoEffect();
-    ApplyEffect(*this, Dialog->EffectName(), Dialog->Settings());
+    if (Dialog)
+        RunPreviewDialog(*this, *Dialog);
 }
 
 void TMainForm::RunPlainEffect(const std::string& Name)
 {
-    if (!EffectTargetReady())
-        return;
-    TPreviewBackupGuard Guard(*this);
-    SaveUndoEffect();
-    ApplyEffect(*this, Name, TEffectSettings{});
+    RunFilterCommand(*this, [&] { ApplyEffect(*this, Name, TEffectSettings{}); });
 }
 
 void TMainForm::RunNoise(const std::string& Name)
 {
-    if (!EffectTargetReady())
-        return;
-    TPreviewBackupGuard Guard(*this);
-    SaveUndoEffect();
-    ApplyNoise(*this, Name, TEffectSettings{});
+    RunFilterCommand(*this, [&] { ApplyNoise(*this, Name, TEffectSettings{}); });
 }
 
 void TMainForm::ColorizeAndBrighten(TColor Color, int32_t Brightness)
@@ -85,24 +61,24 @@ void TMainForm::N82Click() { RunNoise("mona"); }
 
 void TMainForm::N49Click()
 {
-    if (!AllColor || !EffectTargetReady())
+    if (!AllColor)
         return;
-    TPreviewBackupGuard Guard(*this);
     // The record is taken even when the colour dialog is cancelled.
-    SaveUndoEffect();
-    if (AllColor->Execute())
-        ColorizeAndBrighten(AllColor->Color, ColorizeBrightness);
+    RunFilterCommand(*this, [this] {
+        if (AllColor->Execute())
+            ColorizeAndBrighten(AllColor->Color, ColorizeBrightness);
+    });
 }
 
 void TMainForm::N111Click()
 {
-    if (!AllColor || !EffectTargetReady())
+    if (!AllColor)
         return;
-    TPreviewBackupGuard Guard(*this);
-    SaveUndoEffect();
-    // The colour dialog keeps Sepia's colour for the next Colorize.
-    AllColor->Color = SepiaColor;
-    ColorizeAndBrighten(AllColor->Color, SepiaBrightness);
+    RunFilterCommand(*this, [this] {
+        // The colour dialog keeps Sepia's colour for the next Colorize.
+        AllColor->Color = SepiaColor;
+        ColorizeAndBrighten(AllColor->Color, SepiaBrightness);
+    });
 }
 
 std::vector<TCommandRow> TMainForm::EffectCommands()

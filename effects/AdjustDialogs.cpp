@@ -20,13 +20,6 @@ namespace kv {
 
 namespace {
 
-void CopyPixels(const TBitmap32& Source, TBitmap32& Dest)
-{
-    Dest.SetSize(Source.Width(), Source.Height());
-    if (!Source.IsEmpty())
-        std::copy_n(Source.Bits(), int64_t(Source.Width()) * Source.Height(), Dest.Bits());
-}
-
 TGaugeBar* MakeGauge(QWidget* Owner, int32_t Min, int32_t Max, int32_t Position)
 {
     auto* Bar = new TGaugeBar(Owner);
@@ -54,13 +47,6 @@ QHBoxLayout* LabelledRow(QWidget* Owner, const char* Left, QWidget* Control, con
     if (Right)
         Row->addWidget(new QLabel(Right, Owner));
     return Row;
-}
-
-// The target, or null when there is nothing the commands may change.
-TBitmap32* CommandTarget(IMainForm& Main)
-{
-    TBitmap32* Target = EffectTarget(Main);
-    return Target && !Main.View()->Bitmap()->IsEmpty() ? Target : nullptr;
 }
 
 // While a live dialog is open the side panel shows full opacity; it gets its own value
@@ -94,31 +80,6 @@ void RunLiveDialog(IMainForm& Main, TDialogForm& Dialog)
     Dialog.ShowModal();
 }
 
-// The pattern of the filters with a preview: the dialog, its preview undone, and on OK
-// one application on the pixels from before the dialog.
-void RunPreviewDialog(IMainForm& Main, TDialogForm& Dialog, const std::function<void()>& Restore,
-                      const std::function<void()>& Apply)
-{
-    if (!CommandTarget(Main))
-        return;
-    TPreviewBackupGuard Guard(Main);
-    const TModalResult Result = Dialog.ShowModal();
-    Restore();
-    if (Result == mrOk) {
-        Main.SaveUndoEffect();
-        Apply();
-    }
-}
-
-void RunFilter(IMainForm& Main, const std::function<void()>& Apply)
-{
-    if (!CommandTarget(Main))
-        return;
-    TPreviewBackupGuard Guard(Main);
-    Main.SaveUndoEffect();
-    Apply();
-}
-
 } // namespace
 
 // ---- TKeptCopy ----------------------------------------------------------------------
@@ -128,7 +89,7 @@ void TKeptCopy::Take(IMainForm& Main)
     TBitmap32* Target = EffectTarget(Main);
     FSource = Target;
     if (Target)
-        CopyPixels(*Target, FPixels);
+        CopyPixelsExactly(*Target, FPixels);
     else
         FPixels.SetSize(0, 0);
 }
@@ -138,7 +99,7 @@ void TKeptCopy::Restore(IMainForm& Main)
     TBitmap32* Target = EffectTarget(Main);
     if (!Target || Target != FSource)
         return;
-    CopyPixels(FPixels, *Target);
+    CopyPixelsExactly(FPixels, *Target);
     Target->Changed();
 }
 
@@ -289,46 +250,19 @@ void TGamma::FormClose()
 
 // ---- TEffect and TDeFoc -------------------------------------------------------------
 
-namespace {
-
-QHBoxLayout* PreviewButtons(TDialogForm* Form, std::function<void()> Cancel, std::function<void()> Preview)
-{
-    auto* Buttons = new QHBoxLayout;
-    Buttons->addWidget(Form->AddButton("Preview", mrNone, std::move(Preview)));
-    Buttons->addStretch();
-    Buttons->addWidget(Form->AddButton("OK", mrOk));
-    Buttons->addWidget(Form->AddButton("Cancel", mrCancel, std::move(Cancel)));
-    return Buttons;
-}
-
-} // namespace
-
-TEffect::TEffect(QWidget* Owner) : TDialogForm("TEffect", Owner)
+TEffect::TEffect(QWidget* Owner) : TPreviewDialog("TEffect", Owner)
 {
     SetCaption("Sharpness");
     SetDialogBorder();
     Value = MakeGauge(this, 2, 5, 2);
     auto* Main = new QVBoxLayout(this);
     Main->addWidget(Value);
-    Main->addLayout(PreviewButtons(
-        this, [this] { Button2Click(); }, [this] { Button3Click(); }));
+    Main->addLayout(MakePreviewButtons());
 }
 
-void TEffect::Button2Click()
-{
-    if (MainForm)
-        RestorePreviewBackup(*MainForm);
-}
+void TEffect::ApplyPreview(IMainForm& Main) { SharpenBitmap(Main, Value->Position()); }
 
-void TEffect::Button3Click()
-{
-    if (!MainForm)
-        return;
-    Button2Click();
-    SharpenBitmap(*MainForm, Value->Position());
-}
-
-TDeFoc::TDeFoc(QWidget* Owner) : TDialogForm("TDeFoc", Owner)
+TDeFoc::TDeFoc(QWidget* Owner) : TPreviewDialog("TDeFoc", Owner)
 {
     SetCaption("Softness");
     SetDialogBorder();
@@ -337,22 +271,12 @@ TDeFoc::TDeFoc(QWidget* Owner) : TDialogForm("TDeFoc", Owner)
     auto* Main = new QVBoxLayout(this);
     Main->addWidget(Value);
     Main->addWidget(Ras);
-    Main->addLayout(PreviewButtons(
-        this, [this] { Button2Click(); }, [this] { Button3Click(); }));
+    Main->addLayout(MakePreviewButtons());
 }
 
-void TDeFoc::Button2Click()
+void TDeFoc::ApplyPreview(IMainForm& Main)
 {
-    if (MainForm)
-        RestorePreviewBackup(*MainForm);
-}
-
-void TDeFoc::Button3Click()
-{
-    if (!MainForm)
-        return;
-    Button2Click();
-    SoftenBitmap(*MainForm, Value->Position(), Ras->isChecked() ? TSoftFocus::On : TSoftFocus::Off);
+    SoftenBitmap(Main, Value->Position(), Ras->isChecked() ? TSoftFocus::On : TSoftFocus::Off);
 }
 
 // ---- The filters in the frame -------------------------------------------------------
@@ -392,39 +316,28 @@ void RunColorBalance(IMainForm& Main, TGamma& Gamma) { RunLiveDialog(Main, Gamma
 
 void RunSharpen(IMainForm& Main, TEffect& Effect)
 {
-    RunFilter(Main, [&] {
+    RunFilterCommand(Main, [&] {
         Effect.Value->SetPosition(5);
         SharpenBitmap(Main, 5);
     });
 }
 
-void RunSharpness(IMainForm& Main, TEffect& Effect)
-{
-    RunPreviewDialog(
-        Main, Effect, [&] { Effect.Button2Click(); }, [&] { SharpenBitmap(Main, Effect.Value->Position()); });
-}
+void RunSharpness(IMainForm& Main, TEffect& Effect) { RunPreviewDialog(Main, Effect); }
 
 void RunSoften(IMainForm& Main, TDeFoc& DeFoc)
 {
-    RunFilter(Main, [&] {
+    RunFilterCommand(Main, [&] {
         DeFoc.Value->SetPosition(1);
         DeFoc.Ras->setChecked(true);
         SoftenBitmap(Main, 1, TSoftFocus::On);
     });
 }
 
-void RunSoftness(IMainForm& Main, TDeFoc& DeFoc)
-{
-    RunPreviewDialog(
-        Main, DeFoc, [&] { DeFoc.Button2Click(); },
-        [&] {
-            SoftenBitmap(Main, DeFoc.Value->Position(), DeFoc.Ras->isChecked() ? TSoftFocus::On : TSoftFocus::Off);
-        });
-}
+void RunSoftness(IMainForm& Main, TDeFoc& DeFoc) { RunPreviewDialog(Main, DeFoc); }
 
 void RunGrayscale(IMainForm& Main)
 {
-    RunFilter(Main, [&] { GrayscaleBitmap(Main); });
+    RunFilterCommand(Main, [&] { GrayscaleBitmap(Main); });
 }
 
 } // namespace kv

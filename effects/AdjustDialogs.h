@@ -3,6 +3,7 @@
 // through the effect frame. The main window's handlers call the Run... bodies here.
 #pragma once
 
+#include "effects/PreviewDialog.h"
 #include "platform/DialogForm.h"
 #include "raster/Raster32.h"
 
@@ -70,25 +71,21 @@ private:
 };
 
 // "Sharpness": Value 2..5 is the sharpen's Alpha.
-class TEffect : public TDialogForm {
+class TEffect : public TPreviewDialog {
 public:
     explicit TEffect(QWidget* Owner = nullptr);
-    IMainForm* MainForm = nullptr;
     TGaugeBar* Value = nullptr;
-    void Button2Click(); // undoes a preview
-    void Button3Click(); // Preview
+    void ApplyPreview(IMainForm& Main) override;
 };
 
 // "Softness": Value 1..100; with "Soft Focus" one blur at that distance, else Value + 1
 // passes at distance 3.
-class TDeFoc : public TDialogForm {
+class TDeFoc : public TPreviewDialog {
 public:
     explicit TDeFoc(QWidget* Owner = nullptr);
-    IMainForm* MainForm = nullptr;
     TGaugeBar* Value = nullptr;
     QCheckBox* Ras = nullptr; // "Soft Focus"
-    void Button2Click();
-    void Button3Click();
+    void ApplyPreview(IMainForm& Main) override;
 };
 
 // The frame around each filter, on the current target.

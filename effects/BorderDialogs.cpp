@@ -50,9 +50,7 @@ QSpinBox* SpinRow(QGridLayout* Grid, int32_t Row, const char* Caption, int32_t M
 void CopyPixels(const TBitmap32& Source, TBitmap32& Target)
 {
     TBitmap32 copy;
-    copy.SetSize(Source.Width(), Source.Height());
-    if (!Source.IsEmpty())
-        std::copy_n(Source.Bits(), int64_t(Source.Width()) * Source.Height(), copy.Bits());
+    CopyPixelsExactly(Source, copy);
     ReplacePixels(Target, copy);
     Target.Changed();
 }

@@ -1,19 +1,17 @@
 #include "effects/EffectDialogs.h"
 
-#include "effects/EffectFrame.h"
 #include "effects/MainWindowFace.h"
 #include "raster/Raster32_RangeBars.h"
 
 #include <QComboBox>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
 namespace kv {
 
 TEffectDialog::TEffectDialog(const std::string& Name, const std::string& Caption, QWidget* Owner)
-    : TDialogForm(Name, Owner)
+    : TPreviewDialog(Name, Owner)
 {
     SetCaption(Caption);
     SetDialogBorder();
@@ -36,29 +34,9 @@ TGaugeBar* TEffectDialog::AddGauge(const std::string& Label, int32_t Max)
     return Gauge;
 }
 
-void TEffectDialog::AddButtons()
-{
-    auto* Row = new QHBoxLayout;
-    Row->addStretch();
-    Row->addWidget(AddButton("Preview", mrNone, [this] { Button3Click(); }));
-    Row->addWidget(AddButton("OK", mrOk));
-    Row->addWidget(AddButton("Cancel", mrCancel, [this] { Button2Click(); }));
-    Body->addLayout(Row);
-}
+void TEffectDialog::AddButtons() { Body->addLayout(MakePreviewButtons()); }
 
-void TEffectDialog::Button2Click()
-{
-    if (MainForm)
-        RestorePreviewBackup(*MainForm);
-}
-
-void TEffectDialog::Button3Click()
-{
-    if (!MainForm)
-        return;
-    Button2Click();
-    ApplyEffect(*MainForm, EffectName(), Settings());
-}
+void TEffectDialog::ApplyPreview(IMainForm& Main) { ApplyEffect(Main, EffectName(), Settings()); }
 
 TSprayWin::TSprayWin(QWidget* Owner) : TEffectDialog("TSprayWin", "Spray", Owner)
 {

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "effects/ApplyEffects.h"
-#include "platform/DialogForm.h"
+#include "effects/PreviewDialog.h"
 
 class QComboBox;
 class QVBoxLayout;
@@ -16,19 +16,16 @@ class TGaugeBar;
 
 // "Preview" restores the target from PreviewBackup and applies the effect to the
 // document, so repeated previews never stack; "Cancel" restores before closing.
-class TEffectDialog : public TDialogForm {
+class TEffectDialog : public TPreviewDialog {
 public:
     TEffectDialog(const std::string& Name, const std::string& Caption, QWidget* Owner);
     ~TEffectDialog() override;
-    // The document the previews work on; without it they do nothing.
-    IMainForm* MainForm = nullptr;
     TGaugeBar* Value = nullptr; // 1..100, 1
     // The ApplyEffect name of this dialog's effect.
     virtual std::string EffectName() const = 0;
     // The settings this dialog holds, for ApplyEffect.
     virtual TEffectSettings Settings() const = 0;
-    void Button2Click(); // restore from PreviewBackup
-    void Button3Click(); // preview
+    void ApplyPreview(IMainForm& Main) override;
 
 protected:
     // The gauges and boxes above the buttons; the buttons are added last.

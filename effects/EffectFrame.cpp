@@ -12,15 +12,14 @@ namespace {
 // layer was selected) must not be pasted over the current one.
 const TBitmap32* GBackupSource = nullptr;
 
-// An exact copy: all four bytes of every pixel, with the source's own settings.
+} // namespace
+
 void CopyPixelsExactly(const TBitmap32& Source, TBitmap32& Dest)
 {
     Dest.SetSize(Source.Width(), Source.Height());
     if (!Source.IsEmpty())
         std::copy_n(Source.Bits(), int64_t(Source.Width()) * Source.Height(), Dest.Bits());
 }
-
-} // namespace
 
 TBitmap32* EffectTarget(IMainForm& Main)
 {
@@ -29,6 +28,21 @@ TBitmap32* EffectTarget(IMainForm& Main)
         return Main.View()->Bitmap();
     auto* Picture = dynamic_cast<TBitmapLayer*>(Selected);
     return Picture ? Picture->Bitmap() : nullptr;
+}
+
+TBitmap32* CommandTarget(IMainForm& Main)
+{
+    TBitmap32* Target = EffectTarget(Main);
+    return Target && !Main.View()->Bitmap()->IsEmpty() ? Target : nullptr;
+}
+
+void RunFilterCommand(IMainForm& Main, const std::function<void()>& Apply)
+{
+    if (!CommandTarget(Main))
+        return;
+    TPreviewBackupGuard Guard(Main);
+    Main.SaveUndoEffect();
+    Apply();
 }
 
 void RunEffectFrame(IMainForm& Main, const TEffectRoutine& Routine)

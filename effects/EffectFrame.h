@@ -12,9 +12,15 @@ namespace kv {
 class IMainForm;
 class TBitmap32;
 
+// Dest's size and pixels become Source's, all four bytes of every pixel; Dest keeps its
+// own draw mode and master alpha.
+void CopyPixelsExactly(const TBitmap32& Source, TBitmap32& Dest);
+
 // The selected picture layer's bitmap, the background when nothing is selected, and
 // null when a magnifier or frame is selected (effects then do nothing).
 TBitmap32* EffectTarget(IMainForm& Main);
+// The target when a command may change it: also null while the background is empty.
+TBitmap32* CommandTarget(IMainForm& Main);
 
 // Which working copy an effect left its result in; None leaves the target alone.
 enum class TEffectResult { None, First, Second };
@@ -29,6 +35,10 @@ void RunEffectFrame(IMainForm& Main, const TEffectRoutine& Routine);
 // Fills PreviewBackup with an exact copy of the target, for dialogs that change the
 // target themselves. Does nothing without a target.
 void TakePreviewBackup(IMainForm& Main);
+
+// A filter command without a dialog: nothing without a command target; else the undo
+// record, then Apply, with PreviewBackup empty afterwards however it ends.
+void RunFilterCommand(IMainForm& Main, const std::function<void()>& Apply);
 
 // The dialogs' restore: the target takes PreviewBackup back, exactly, when the backup
 // is not empty and was taken from this same target.

@@ -3,13 +3,9 @@
 // exists), then the message loop until the main window closes.
 #include "editor/ApplicationForms.h"
 #include "editor/MainUnit.h"
-#include "formats/GifIndexCoder.h"
-#include "formats/KVConst.h"
 #include "formats/KvGIF.h"
-#include "formats/PictureFormats.h"
-#include "imaging/IOParams.h"
-#include "imaging/TiffLzw.h"
 #include "platform/Forms.h"
+#include "startup/UnitsStartup.h"
 
 #include <QApplication>
 #include <QStringList>
@@ -20,14 +16,7 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
 
-    // Units' start-up: the picture classes (in the order that decides which class opens
-    // each extension), then the cursors.
-    kv::RegisterPictureFormats();
-    kv::InitializeKVConst();
-    // The imaging library's GIF filter codes its image data through the editor's coder.
-    kv::DefGifLzwDecompress = kv::DecodeGifIndexes;
-    kv::DefGifLzwCompress = kv::EncodeGifIndexes;
-    kv::InstallTiffLzwCoder();
+    kv::StartUnits();
 
     kv::Application()->SetTitle("Kelvane");
     auto mainForm = std::make_unique<kv::TMainForm>();

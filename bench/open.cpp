@@ -6,9 +6,9 @@
 // measured once in a fresh child process) against the size of the final 32-bit bitmap.
 #include "editor/ApplicationForms.h"
 #include "editor/MainUnit.h"
-#include "formats/PictureFormats.h"
 #include "platform/Dialogs.h"
 #include "platform/KvShell.h"
+#include "startup/UnitsStartup.h"
 
 #include "bench/BenchJpeg.h"
 #include "bench/BenchReporter.h"
@@ -323,7 +323,7 @@ long PeakAboveIdleKiB(const std::string& Format, char* Argv0)
         long Rise = -1;
         {
             kvbench::TOffscreenApplication App(Argv0);
-            RegisterPictureFormats();
+            StartUnits();
             auto Form = MakeForm();
             const long Idle = MaxRssKiB();
             if (OpenThroughHandler(*Form, Files[Format]))
@@ -353,7 +353,7 @@ int main(int argc, char** argv)
         Peaks[Format] = PeakAboveIdleKiB(Format, argv[0]);
 
     kvbench::TOffscreenApplication App(argv[0]);
-    RegisterPictureFormats();
+    StartUnits();
     auto Form = MakeForm();
     SharedForm = Form.get();
     for (const char* Format : Formats)

@@ -31,5 +31,10 @@ int main(int argc, char** argv)
         }
     }
     std::printf("replayed %d inputs\n", count);
+    // A moved or emptied seed folder must not pass as a clean replay.
+    if (count == 0) {
+        std::fprintf(stderr, "no input to replay: the seed folder is missing or empty\n");
+        return 1;
+    }
     return 0;
 }

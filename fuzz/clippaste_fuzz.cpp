@@ -4,10 +4,10 @@
 // new layer gets, or as the unit's error.
 #include "formats/ClipIcon.h"
 #include "formats/GIFImage.h"
-#include "formats/PictureFormats.h"
 #include "fuzz/FuzzCommon.h"
 #include "platform/Clipbrd.h"
 #include "raster/Raster32.h"
+#include "startup/UnitsStartup.h"
 
 #include <QClipboard>
 #include <QMimeData>
@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
     using namespace kv;
     fuzz::EnsureApplication("clippaste_fuzz");
-    RegisterPictureFormats();
+    static const bool Started = (StartUnits(), true);
+    (void)Started;
     if (Size < 1)
         return 0;
     fuzz::TInputReader In(Data + 1, Size - 1);

@@ -1,7 +1,7 @@
 // A folder scan over files made from the input: the same bytes are written under every
 // extension the browser lists, and a view scans the folder, loading each of them.
-#include "formats/PictureFormats.h"
 #include "fuzz/FuzzCommon.h"
+#include "startup/UnitsStartup.h"
 #include "widgets/Thumbview.h"
 
 #include <cstdint>
@@ -33,7 +33,8 @@ const std::filesystem::path& Folder()
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
     kv::fuzz::EnsureApplication("thumbs_fuzz");
-    kv::RegisterPictureFormats(); // as the program's main does
+    static const bool Started = (kv::StartUnits(), true); // as the program's main does
+    (void)Started;
     const auto& Dir = Folder();
     for (const char* Ext : {"bmp", "JPG", "wmf", "emf", "ico", "gif", "Pcx", "tga", "png"}) {
         std::ofstream Out(Dir / (std::string("f.") + Ext), std::ios::binary | std::ios::trunc);

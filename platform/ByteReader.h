@@ -1,6 +1,8 @@
-// TByteReader: the one way codecs read untrusted bytes, a cursor over memory whose reads
-// raise EReadError at the end. Loaders whose format reads a short file on as zeros ask
-// for that by name (TPastEnd::ZeroFill); field names and byte orders match TStream's.
+// TByteReader: a cursor over bytes held in memory whose reads raise EReadError at the end,
+// for the loaders that take a whole file at once (PCX and TGA); the stream readers check
+// their reads through TStream::ReadBuffer instead. Loaders whose format reads a short file
+// on as zeros ask for that by name (TPastEnd::ZeroFill); field names and byte orders match
+// TStream's.
 #pragma once
 
 #include "platform/Classes.h"

@@ -5,9 +5,11 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 top="$here/.."
-bash "$here/setup.sh"
+# The checks first: a red one costs seconds, not a build.
+bash "$here/packages.sh"
 bash "$here/check-format.sh"
 bash "$here/check-includes.sh"
+bash "$here/setup.sh"
 cd "$top/build"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)"
 

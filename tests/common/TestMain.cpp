@@ -1,12 +1,5 @@
-#ifdef KV_TEST_PICTURE_FORMATS
-#include "formats/PictureFormats.h"
-#endif
-#ifdef KV_TEST_GIF_LZW
-#include "formats/GifIndexCoder.h"
-#include "imaging/IOParams.h"
-#endif
-#ifdef KV_TEST_TIFF_LZW
-#include "imaging/TiffLzw.h"
+#ifdef KV_TEST_START_UNITS
+#include "startup/UnitsStartup.h"
 #endif
 
 #include <QApplication>
@@ -28,18 +21,9 @@ int main(int argc, char** argv)
     fs::create_directories(own);
     setenv("TMPDIR", own.c_str(), 1);
     QApplication app(argc, argv);
-#ifdef KV_TEST_PICTURE_FORMATS
-    // The picture classes as the program's main registers them.
-    kv::RegisterPictureFormats();
-#endif
-#ifdef KV_TEST_GIF_LZW
-    // The imaging library's GIF coders, as the program's main installs them.
-    kv::DefGifLzwDecompress = kv::DecodeGifIndexes;
-    kv::DefGifLzwCompress = kv::EncodeGifIndexes;
-#endif
-#ifdef KV_TEST_TIFF_LZW
-    // The TIFF LZW coder as the program's main installs it.
-    kv::InstallTiffLzwCoder();
+#ifdef KV_TEST_START_UNITS
+    // The units started as the program's main starts them.
+    kv::StartUnits();
 #endif
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();

@@ -1,6 +1,7 @@
 #include "effects/qelFX.h"
 
 #include "effects/EffectRandom.h"
+#include "platform/CpuFeatures.h"
 #include "raster/Raster32_Blend.h"
 
 #include <algorithm>
@@ -100,11 +101,15 @@ const TFxRowRoutines& PlainFxRowRoutines() { return Plain; }
 
 const TFxRowRoutines& FxRowRoutines()
 {
-    // MmxActive carries the processor test and KELVANE_NO_SIMD.
-    static const TFxRowRoutines* Chosen = !MmxActive()          ? &Plain
-                                          : Avx2FxRowRoutines() ? Avx2FxRowRoutines()
-                                          : Sse2FxRowRoutines() ? Sse2FxRowRoutines()
-                                                                : &Plain;
+    static const TFxRowRoutines* Chosen = [] {
+        if (!MmxActive()) // the blend's choice: effects and blends go plain together
+            return &Plain;
+        if (SimdAllowed(TSimdLevel::Avx2) && Avx2FxRowRoutines() != nullptr)
+            return Avx2FxRowRoutines();
+        if (SimdAllowed(TSimdLevel::Sse2) && Sse2FxRowRoutines() != nullptr)
+            return Sse2FxRowRoutines();
+        return &Plain;
+    }();
     return *Chosen;
 }
 

@@ -1,15 +1,13 @@
 #include "imaging/Transitions.h"
 
 #include "imaging/IEView.h"
+#include "imaging/TransitionsMix.h"
 #include "platform/Forms.h"
 #include "platform/SysUtils.h"
 
 #include <algorithm>
-#include <cstdlib>
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -100,79 +98,6 @@ void RedRow(TBitmap* Dst, int32_t Y)
         P[1] = 0;
         P[2] = 255;
     }
-}
-
-// Out := (A (1024 - P) + B P) shr 10 per byte, which is A + floor((B - A) P / 1024).
-void MixBytesPlain(const uint8_t* A, const uint8_t* B, uint8_t* Out, size_t Count, int32_t P)
-{
-    for (size_t I = 0; I < Count; ++I)
-        Out[I] = uint8_t(A[I] + (((int32_t(B[I]) - int32_t(A[I])) * P) >> 10));
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-// The same lanes as the SSE2 loop below, twice as wide.
-__attribute__((target("avx2"))) size_t MixBytesAvx2(const uint8_t* A, const uint8_t* B, uint8_t* Out, size_t Count,
-                                                    int32_t P)
-{
-    const __m256i Zero = _mm256_setzero_si256();
-    const __m256i Weight = _mm256_set1_epi16(int16_t(P << 5));
-    // The frame is written once and read by the screen copy only: streaming stores keep
-    // it from first reading every output line in, and from evicting the two inputs.
-    size_t I = std::min(Count, size_t(-reinterpret_cast<uintptr_t>(Out) & 31));
-    MixBytesPlain(A, B, Out, I, P);
-    for (; I + 32 <= Count; I += 32) {
-        const __m256i VA = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(A + I));
-        const __m256i VB = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(B + I));
-        const __m256i ALo = _mm256_unpacklo_epi8(VA, Zero), AHi = _mm256_unpackhi_epi8(VA, Zero);
-        const __m256i DLo = _mm256_slli_epi16(_mm256_sub_epi16(_mm256_unpacklo_epi8(VB, Zero), ALo), 1);
-        const __m256i DHi = _mm256_slli_epi16(_mm256_sub_epi16(_mm256_unpackhi_epi8(VB, Zero), AHi), 1);
-        const __m256i Lo = _mm256_add_epi16(ALo, _mm256_mulhi_epi16(DLo, Weight));
-        const __m256i Hi = _mm256_add_epi16(AHi, _mm256_mulhi_epi16(DHi, Weight));
-        // Unpacking and packing both work within 128-bit halves, so the order comes back.
-        _mm256_stream_si256(reinterpret_cast<__m256i*>(Out + I), _mm256_packus_epi16(Lo, Hi));
-    }
-    _mm_sfence();
-    return I;
-}
-
-bool UseAvx2()
-{
-    static const bool Use = [] {
-        const char* Off = std::getenv("KELVANE_NO_SIMD");
-        return !(Off && *Off && std::strcmp(Off, "0") != 0) && __builtin_cpu_supports("avx2");
-    }();
-    return Use;
-}
-#endif
-
-void MixBytes(const uint8_t* A, const uint8_t* B, uint8_t* Out, size_t Count, int32_t P)
-{
-    if (P >= Full) {
-        std::memcpy(Out, B, Count);
-        return;
-    }
-    size_t I = 0;
-#if defined(__x86_64__) || defined(__i386__)
-    if (UseAvx2())
-        I = MixBytesAvx2(A, B, Out, Count, P);
-#endif
-#if defined(__SSE2__)
-    // The high half of (2 (B - A)) x (P shl 5) is floor((B - A) P / 1024) exactly, and
-    // both factors fit in 16 bits for P below 1024.
-    const __m128i Zero = _mm_setzero_si128();
-    const __m128i Weight = _mm_set1_epi16(int16_t(P << 5));
-    for (; I + 16 <= Count; I += 16) {
-        const __m128i VA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(A + I));
-        const __m128i VB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(B + I));
-        const __m128i ALo = _mm_unpacklo_epi8(VA, Zero), AHi = _mm_unpackhi_epi8(VA, Zero);
-        const __m128i DLo = _mm_slli_epi16(_mm_sub_epi16(_mm_unpacklo_epi8(VB, Zero), ALo), 1);
-        const __m128i DHi = _mm_slli_epi16(_mm_sub_epi16(_mm_unpackhi_epi8(VB, Zero), AHi), 1);
-        const __m128i Lo = _mm_add_epi16(ALo, _mm_mulhi_epi16(DLo, Weight));
-        const __m128i Hi = _mm_add_epi16(AHi, _mm_mulhi_epi16(DHi, Weight));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + I), _mm_packus_epi16(Lo, Hi));
-    }
-#endif
-    MixBytesPlain(A + I, B + I, Out + I, Count - I, P);
 }
 
 // The background colour as a 24-bit row of the frame's width.

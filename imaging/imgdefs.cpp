@@ -1,5 +1,6 @@
 #include "imaging/imgdefs.h"
 
+#include "platform/CpuFeatures.h"
 #include "platform/KvScreenMetrics.h"
 
 #include <atomic>
@@ -43,14 +44,7 @@ void IESetScreenDpi(int32_t dpiX, int32_t dpiY)
     f.DpiY = dpiY;
 }
 
-bool IEHasMMX()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    return __builtin_cpu_supports("mmx");
-#else
-    return false;
-#endif
-}
+bool IEHasMMX() { return CpuHas(TSimdLevel::Mmx); }
 
 int32_t IEEdgeX() { return 2; }
 int32_t IEEdgeY() { return 2; }

@@ -1,5 +1,6 @@
 #include "raster/Raster32_Blend.h"
 
+#include "platform/CpuFeatures.h"
 #include "raster/Raster32_CPUid.h"
 
 #include <cmath>
@@ -83,12 +84,6 @@ void ScalarBlendRunMaster(const TColor32* Src, TColor32* Dst, int32_t Count, uin
         ScalarBlendPixelMasterInPlace(Src[I], Dst[I], M);
 }
 
-bool SimdDisabledByEnvironment()
-{
-    const char* V = std::getenv("KELVANE_NO_SIMD");
-    return V != nullptr && *V != '\0' && std::strcmp(V, "0") != 0;
-}
-
 struct TBlendSelection {
     const TBlendRoutines* Routines;
     bool Mmx;
@@ -97,7 +92,7 @@ struct TBlendSelection {
 TBlendSelection SelectBlendRoutines()
 {
     const TBlendRoutines* Simd = SimdBlendRoutines();
-    if (Simd != nullptr && CpuHasMmx() && !SimdDisabledByEnvironment())
+    if (Simd != nullptr && SimdAllowed(TSimdLevel::Mmx))
         return {Simd, true};
     return {&ScalarBlendRoutines(), false};
 }
@@ -156,10 +151,11 @@ const TBlendRoutines* Avx512BlendRoutines()
 
 const TBlendRoutines* SimdBlendRoutines()
 {
-    if (const TBlendRoutines* R = Avx512BlendRoutines())
-        return R;
-    const TBlendRoutines* R = Avx2BlendRoutines();
-    return R != nullptr ? R : Sse2BlendRoutines();
+    if (SimdAllowed(TSimdLevel::Avx512) && Avx512BlendRoutines() != nullptr)
+        return Avx512BlendRoutines();
+    if (SimdAllowed(TSimdLevel::Avx2) && Avx2BlendRoutines() != nullptr)
+        return Avx2BlendRoutines();
+    return SimdAllowed(TSimdLevel::Sse2) ? Sse2BlendRoutines() : nullptr;
 }
 
 const TBlendRoutines& BlendRoutines() { return *Selection().Routines; }

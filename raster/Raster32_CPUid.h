@@ -1,4 +1,5 @@
-// The processor test that chooses the vector blend routines.
+// The processor test that chooses the vector blend routines, as the raster core names it;
+// the detection itself is platform/CpuFeatures.h, done once for the whole program.
 #pragma once
 
 namespace kv {

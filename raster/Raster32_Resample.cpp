@@ -1,5 +1,6 @@
 #include "raster/Raster32_Resample.h"
 
+#include "platform/CpuFeatures.h"
 #include "raster/Raster32_Blend.h"
 #include "raster/Raster32_MixLanes.h"
 
@@ -86,12 +87,17 @@ std::vector<uint8_t> LinearNear(const int32_t* X0, int32_t Count, int32_t RowWid
 
 const TResampleKernels& ResampleKernels()
 {
-    // MmxActive carries the processor test and KELVANE_NO_SIMD.
-    static const TResampleKernels* chosen = !MmxActive()              ? &Scalar
-                                            : Avx512ResampleKernels() ? Avx512ResampleKernels()
-                                            : Avx2ResampleKernels()   ? Avx2ResampleKernels()
-                                            : Sse2ResampleKernels()   ? Sse2ResampleKernels()
-                                                                      : &Scalar;
+    static const TResampleKernels* chosen = [] {
+        if (!MmxActive()) // the blend's choice: kernels and blends go plain together
+            return &Scalar;
+        if (SimdAllowed(TSimdLevel::Avx512) && Avx512ResampleKernels() != nullptr)
+            return Avx512ResampleKernels();
+        if (SimdAllowed(TSimdLevel::Avx2) && Avx2ResampleKernels() != nullptr)
+            return Avx2ResampleKernels();
+        if (SimdAllowed(TSimdLevel::Sse2) && Sse2ResampleKernels() != nullptr)
+            return Sse2ResampleKernels();
+        return &Scalar;
+    }();
     return *chosen;
 }
 

@@ -12,6 +12,9 @@ bash "$here/check-includes.sh"
 bash "$here/setup.sh"
 cd "$top/build"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)"
+# Once more on the plain loops, which processors without the vector sets run.
+echo "ctest with KELVANE_NO_SIMD=1 (plain loops only)"
+KELVANE_NO_SIMD=1 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)"
 
 # The sanitizer tree: AddressSanitizer and UndefinedBehaviorSanitizer, every UB report
 # fatal, leaks checked except inside third-party libraries (tests/lsan.supp).

@@ -1,12 +1,17 @@
 #include "imaging/Transitions.h"
+#include "imaging/TransitionsMix.h"
 
 #include "imaging/IEBitmaps.h"
 #include "imaging/IEView.h"
+#include "platform/CpuFeatures.h"
 #include "platform/Forms.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
+#include <random>
+#include <vector>
 
 using namespace kv;
 
@@ -289,4 +294,39 @@ TEST(Transitions, StepsFollowTheClockAndStop)
     EXPECT_TRUE(Player.Running());
     EXPECT_EQ(View.Frames, 4);
     EXPECT_EQ(View.Updates, 2);
+}
+
+TEST(Transitions, EveryVectorMixGivesThePlainBytes)
+{
+    // Odd lengths and offsets reach every loop's head and tail; the weights cover both ends.
+    std::mt19937 Rng(1234);
+    std::vector<uint8_t> A(4099), B(4099), Want(4099), Got(4099);
+    for (size_t I = 0; I < A.size(); ++I)
+        A[I] = uint8_t(Rng()), B[I] = uint8_t(Rng());
+    struct TSet {
+        const char* Name;
+        TSimdLevel Level;
+        size_t (*Mix)(const uint8_t*, const uint8_t*, uint8_t*, size_t, int32_t);
+    };
+    for (const TSet& Set :
+         {TSet{"sse2", TSimdLevel::Sse2, MixBytesSse2}, TSet{"avx2", TSimdLevel::Avx2, MixBytesAvx2}}) {
+        if (!CpuHas(Set.Level))
+            continue;
+        for (int32_t P : {0, 1, 31, 255, 512, 777, 1023})
+            for (size_t Offset : {size_t(0), size_t(1), size_t(7)}) {
+                const size_t Count = A.size() - Offset;
+                MixBytesPlain(A.data() + Offset, B.data(), Want.data() + Offset, Count, P);
+                const size_t Done = Set.Mix(A.data() + Offset, B.data(), Got.data() + Offset, Count, P);
+                ASSERT_LE(Done, Count);
+                EXPECT_GT(Done, Count - 64) << Set.Name; // the vector loop did the bulk
+                MixBytesPlain(A.data() + Offset + Done, B.data() + Done, Got.data() + Offset + Done, Count - Done, P);
+                ASSERT_EQ(0, std::memcmp(Want.data() + Offset, Got.data() + Offset, Count)) << Set.Name << " P=" << P;
+            }
+    }
+    // The chosen road gives the same bytes, and the full weight copies the target.
+    MixBytes(A.data(), B.data(), Got.data(), A.size(), 333);
+    MixBytesPlain(A.data(), B.data(), Want.data(), A.size(), 333);
+    EXPECT_EQ(Got, Want);
+    MixBytes(A.data(), B.data(), Got.data(), A.size(), TransitionFullProgress);
+    EXPECT_EQ(Got, B);
 }

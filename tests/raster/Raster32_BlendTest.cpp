@@ -1,4 +1,5 @@
 #include "raster/Raster32_Blend.h"
+#include "platform/CpuFeatures.h"
 
 #include "raster/Raster32_CPUid.h"
 
@@ -277,15 +278,18 @@ TEST(Raster32Blend, RunsAgreeWithSinglePixelForms)
 
 TEST(Raster32Blend, SelectionFollowsProcessorAndEnvironment)
 {
-    const char* NoSimd = std::getenv("KELVANE_NO_SIMD");
-    bool Forced = NoSimd != nullptr && *NoSimd != '\0' && std::string(NoSimd) != "0";
-    bool Expect = !Forced && CpuHasMmx() && SimdBlendRoutines() != nullptr;
+    const bool Expect = SimdAllowed(TSimdLevel::Mmx) && SimdBlendRoutines() != nullptr;
     EXPECT_EQ(MmxActive(), Expect);
     EXPECT_EQ(&BlendRoutines(), Expect ? SimdBlendRoutines() : &ScalarBlendRoutines());
-    if (CpuHasAvx512Bw()) {
+    // The highest level the processor has and KELVANE_NO_SIMD leaves on wins.
+    if (SimdAllowed(TSimdLevel::Avx512) && CpuHasAvx512Bw()) {
         EXPECT_EQ(SimdBlendRoutines(), Avx512BlendRoutines());
-    } else if (CpuHasAvx2()) {
+    } else if (SimdAllowed(TSimdLevel::Avx2)) {
         EXPECT_EQ(SimdBlendRoutines(), Avx2BlendRoutines());
+    } else if (SimdAllowed(TSimdLevel::Sse2)) {
+        EXPECT_EQ(SimdBlendRoutines(), Sse2BlendRoutines());
+    } else {
+        EXPECT_EQ(SimdBlendRoutines(), nullptr);
     }
     // The shorthands reach the chosen set.
     EXPECT_EQ(BlendPixel(0x80FF0000, 0xFF0000FF), 0xC0800080u);

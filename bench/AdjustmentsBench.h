@@ -14,8 +14,8 @@
 // sharpen's and the soften's own 3 x 3 kernels on the same 24-bit rows.
 #pragma once
 
-#include "effects/Adjustments.h"
-#include "effects/ToneFilters.h"
+#include "fx/Adjustments.h"
+#include "fx/ToneFilters.h"
 #include "raster/Raster32.h"
 
 #include "bench/BenchReporter.h"

@@ -11,9 +11,9 @@
 // copy; theirs the operation on a clone of their image. Copies are made outside the clock.
 #include "bench/AdjustmentsBench.h"
 #include "bench/BenchEffects.h"
-#include "effects/Adjustments.h"
-#include "effects/EffectRandom.h"
-#include "effects/qelFX.h"
+#include "fx/Adjustments.h"
+#include "fx/EffectRandom.h"
+#include "fx/qelFX.h"
 
 #include <array>
 

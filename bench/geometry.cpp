@@ -12,7 +12,7 @@
 // and an affine rotation with BILINEAR. pixman's 2 x 2 point-sampled BILINEAR shrink,
 // which skips source pixels, is printed beside it for reference. Opaque pixels mean
 // pixman's premultiplied form equals ours.
-#include "effects/GeometryRoutines.h"
+#include "fx/GeometryRoutines.h"
 #include "raster/Raster32.h"
 
 #include "bench/BenchReporter.h"

@@ -5,10 +5,10 @@
 #include "editor/MainUnit.h"
 
 #include "editor/CommandTable.h"
-#include "effects/Adjustments.h"
 #include "effects/ApplyEffects.h"
 #include "effects/EffectDialogs.h"
 #include "effects/EffectFrame.h"
+#include "fx/Adjustments.h"
 
 namespace kv {
 

@@ -6,8 +6,8 @@
 
 #include "effects/BorderDialogs.h"
 #include "effects/GeometryDialogs.h"
-#include "effects/GeometryRoutines.h"
 #include "effects/ProGeomoUnit.h"
+#include "fx/GeometryRoutines.h"
 
 namespace kv {
 

@@ -1,9 +1,9 @@
 #include "effects/AdjustDialogs.h"
 
-#include "effects/Adjustments.h"
 #include "effects/EffectFrame.h"
 #include "effects/MainWindowFace.h"
-#include "effects/ToneFilters.h"
+#include "fx/Adjustments.h"
+#include "fx/ToneFilters.h"
 #include "platform/Forms.h"
 #include "raster/Raster32_RangeBars.h"
 

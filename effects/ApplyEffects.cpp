@@ -1,7 +1,7 @@
 #include "effects/ApplyEffects.h"
 
 #include "effects/EffectFrame.h"
-#include "effects/qelFX.h"
+#include "fx/qelFX.h"
 
 #include <span>
 

@@ -1,8 +1,8 @@
 #include "effects/BackLaUnit.h"
 
-#include "effects/BackFill.h"
 #include "effects/BackgroundGroup.h"
 #include "effects/MainWindowFace.h"
+#include "fx/BackFill.h"
 #include "raster/Raster32.h"
 #include "raster/Raster32_Image.h"
 #include "raster/Raster32_Layers.h"

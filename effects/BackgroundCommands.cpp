@@ -1,7 +1,7 @@
 #include "effects/BackgroundCommands.h"
 
-#include "effects/BackFill.h"
 #include "effects/MainWindowFace.h"
+#include "fx/BackFill.h"
 #include "raster/Raster32.h"
 
 namespace kv {

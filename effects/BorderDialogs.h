@@ -4,7 +4,7 @@
 // from the data folder; a missing one leaves its picture empty.
 #pragma once
 
-#include "effects/BorderRoutines.h"
+#include "fx/BorderRoutines.h"
 #include "platform/DialogForm.h"
 #include "platform/Dialogs.h"
 #include "raster/Raster32_Types.h"

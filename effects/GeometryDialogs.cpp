@@ -1,10 +1,10 @@
 #include "effects/GeometryDialogs.h"
 
-#include "effects/Adjustments.h"
 #include "effects/BackgroundGroup.h"
 #include "effects/DialogParts.h"
-#include "effects/GeometryRoutines.h"
 #include "effects/MainWindowFace.h"
+#include "fx/Adjustments.h"
+#include "fx/GeometryRoutines.h"
 #include "platform/Forms.h"
 #include "platform/SysUtils.h"
 #include "raster/Raster32_Image.h"

@@ -1,7 +1,7 @@
 #include "effects/GifTypeUnit.h"
 
-#include "effects/BackFill.h"
 #include "formats/KvGIF.h"
+#include "fx/BackFill.h"
 #include "raster/Raster32.h"
 
 #include <QGroupBox>

@@ -1,7 +1,7 @@
 #include "effects/NewImageUnit.h"
 
-#include "effects/BackFill.h"
 #include "effects/BackgroundGroup.h"
+#include "fx/BackFill.h"
 #include "raster/Raster32.h"
 
 #include <QComboBox>

@@ -3,7 +3,7 @@
 // zoom; "Print" sends the picture to the printer object at that place and size.
 #pragma once
 
-#include "effects/PrintLayout.h"
+#include "fx/PrintLayout.h"
 #include "platform/DialogForm.h"
 #include "raster/Raster32_Layers.h"
 

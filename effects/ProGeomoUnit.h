@@ -3,7 +3,7 @@
 // the full-size picture redrawn through the same map.
 #pragma once
 
-#include "effects/GeometryRoutines.h"
+#include "fx/GeometryRoutines.h"
 #include "platform/DialogForm.h"
 #include "platform/Dialogs.h"
 

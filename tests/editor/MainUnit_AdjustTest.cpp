@@ -5,7 +5,7 @@
 #include "editor/EditorFixture.h"
 #include "editor/MainUnit.h"
 #include "effects/AdjustDialogs.h"
-#include "effects/ToneFilters.h"
+#include "fx/ToneFilters.h"
 #include "platform/Dialogs.h"
 #include "platform/SysUtils.h"
 #include "raster/Raster32_RangeBars.h"

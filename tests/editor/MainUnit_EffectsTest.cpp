@@ -6,7 +6,7 @@
 #include "editor/ApplicationForms.h"
 #include "effects/ApplyEffects.h"
 #include "effects/EffectDialogs.h"
-#include "effects/EffectRandom.h"
+#include "fx/EffectRandom.h"
 #include "platform/Dialogs.h"
 #include "raster/Raster32_RangeBars.h"
 

@@ -1,6 +1,5 @@
 // The new-picture and save dialogs and the small windows, driven through their handlers
 // with scripted answers.
-#include "effects/BackFill.h"
 #include "effects/BackLaUnit.h"
 #include "effects/BackgroundCommands.h"
 #include "effects/CompressUnit.h"
@@ -11,6 +10,7 @@
 #include "effects/TexturUnit.h"
 #include "formats/GIFImage.h"
 #include "formats/KvGIF.h"
+#include "fx/BackFill.h"
 #include "platform/Controls.h"
 #include "raster/Raster32.h"
 #include "raster/Raster32_Image.h"

@@ -3,7 +3,7 @@
 // the PDF printer, printing a 1000 x 500 picture and reading the PDF back.
 #include "effects/PrintRaster32.h"
 #include "effects/MainWindowFace.h"
-#include "effects/PrintLayout.h"
+#include "fx/PrintLayout.h"
 #include "platform/Printers.h"
 #include "raster/Raster32.h"
 #include "raster/Raster32_Image.h"

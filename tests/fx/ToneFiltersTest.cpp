@@ -1,6 +1,6 @@
 // The sharpen, soften and grayscale filters against values worked out by hand from their
 // formulas, and against a plain per-pixel reading of those formulas on random pictures.
-#include "effects/ToneFilters.h"
+#include "fx/ToneFilters.h"
 
 #include "platform/SysUtils.h"
 

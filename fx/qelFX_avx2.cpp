@@ -1,6 +1,6 @@
 // The AVX2 row kernels of the effects: the SSE2 arithmetic on 32 channel bytes a step.
 // The unpacks and the pack both work within 128-bit halves, so bytes keep their order.
-#include "effects/qelFX.h"
+#include "fx/qelFX.h"
 
 #include "raster/Raster32_CPUid.h"
 

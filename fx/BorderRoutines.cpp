@@ -1,7 +1,7 @@
-#include "effects/BorderRoutines.h"
+#include "fx/BorderRoutines.h"
 
-#include "effects/BackFill.h"
-#include "effects/GeometryRoutines.h"
+#include "fx/BackFill.h"
+#include "fx/GeometryRoutines.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
 // The SSE2 row kernels of the effects: sixteen channel bytes a step, the rest plain.
-#include "effects/qelFX.h"
+#include "fx/qelFX.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -1,6 +1,6 @@
-#include "effects/qelFX.h"
+#include "fx/qelFX.h"
 
-#include "effects/EffectRandom.h"
+#include "fx/EffectRandom.h"
 #include "platform/CpuFeatures.h"
 #include "raster/Raster32_Blend.h"
 

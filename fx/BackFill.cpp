@@ -1,4 +1,4 @@
-#include "effects/BackFill.h"
+#include "fx/BackFill.h"
 
 #include "raster/Raster32.h"
 

@@ -1,4 +1,4 @@
-#include "effects/GeometryRoutines.h"
+#include "fx/GeometryRoutines.h"
 
 #include "platform/SysUtils.h"
 #include "raster/Raster32_Transforms.h"

@@ -1,4 +1,4 @@
-#include "effects/PrintLayout.h"
+#include "fx/PrintLayout.h"
 
 #include "platform/SysUtils.h"
 #include "raster/Raster32.h"

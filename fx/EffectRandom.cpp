@@ -1,4 +1,4 @@
-#include "effects/EffectRandom.h"
+#include "fx/EffectRandom.h"
 
 namespace kv {
 

@@ -1,4 +1,4 @@
-#include "effects/Adjustments.h"
+#include "fx/Adjustments.h"
 
 #include "platform/SysUtils.h"
 #include "raster/Raster32.h"

@@ -1,8 +1,8 @@
 // The geometry and border routines on exact pixels: quarter turns and flips, rotation by
 // any angle, image and canvas size, relief rings, the pattern border and the
 // four-corner projective redraw against an independent forward map.
-#include "effects/GeometryRoutines.h"
-#include "effects/BorderRoutines.h"
+#include "fx/GeometryRoutines.h"
+#include "fx/BorderRoutines.h"
 #include "raster/Raster32.h"
 #include "raster/Raster32_Filters.h"
 #include "raster/Raster32_Transforms.h"

@@ -1,7 +1,7 @@
 // The 24-bit effects, pixel by pixel on small pictures, with values worked out by hand
 // from their integer arithmetic, and the vector row kernels against the plain ones.
-#include "effects/qelFX.h"
-#include "effects/EffectRandom.h"
+#include "fx/qelFX.h"
+#include "fx/EffectRandom.h"
 
 #include <gtest/gtest.h>
 

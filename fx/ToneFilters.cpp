@@ -1,6 +1,6 @@
-#include "effects/ToneFilters.h"
+#include "fx/ToneFilters.h"
 
-#include "effects/BackFill.h"
+#include "fx/BackFill.h"
 #include "platform/SysUtils.h"
 
 #include <algorithm>

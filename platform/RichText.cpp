@@ -146,7 +146,7 @@ std::vector<std::string> DecodePlainText(std::string_view Bytes, size_t MaxLines
         lines.push_back(std::move(line));
         line.clear();
     }
-    if (!line.empty() && lines.size() < MaxLines)
+    if (!line.empty()) // only when the bound did not end the loop, which leaves it empty
         lines.push_back(std::move(line));
     return lines;
 }

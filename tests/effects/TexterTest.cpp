@@ -109,7 +109,8 @@ TEST(TextLayout, HugeTextsAreSizedIn64Bits)
 TEST(TextLayout, LoadIsBoundedByWhatThePictureHoldsAtAnyWidth)
 {
     // Line height 20: 3276 lines make 65530 rows, one more is past the 65535 side; the
-    // picture's 2^28 pixels hold 13421772 pixels of line width at that height.
+    // picture's 2^28 pixels hold 13421772 pixels of line width at that height, 11184810 at
+    // height 24 and 5368709 at height 50.
     auto paragraphs = [](int64_t Count, std::vector<std::string> Kept) {
         TTextParagraphs t;
         t.Count = Count;
@@ -121,6 +122,7 @@ TEST(TextLayout, LoadIsBoundedByWhatThePictureHoldsAtAnyWidth)
         const char* Name;
         TTextParagraphs Text;
         const char* Refusal; // empty: loads
+        int32_t LineHeight = 20;
     } cases[] = {
         {"as many lines as fit", paragraphs(3276, std::vector<std::string>(3276, "ab")), ""},
         {"one line more", paragraphs(3277, std::vector<std::string>(3276, "ab")),
@@ -133,15 +135,18 @@ TEST(TextLayout, LoadIsBoundedByWhatThePictureHoldsAtAnyWidth)
         {"the width summed over lines", paragraphs(2, {std::string(671089, 'x'), std::string(671089, 'x')}),
          "text: picture size 6710900 x 50 is too large"},
         {"tabs indent but hold no ink", paragraphs(1, {std::string(20, '\t') + std::string(1342177, 'x')}), ""},
+        {"exactly the pixels there are", paragraphs(1, {std::string(1118481, 'x')}), "", 24},
+        {"one pixel more", paragraphs(1, {std::string(536871, 'x')}), "text: picture size 5368720 x 60 is too large",
+         50},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
         if (!*c.Refusal) {
-            EXPECT_NO_THROW(CheckTextFitsPicture(c.Text, 20, TenPerChar));
+            EXPECT_NO_THROW(CheckTextFitsPicture(c.Text, c.LineHeight, TenPerChar));
             continue;
         }
         try {
-            CheckTextFitsPicture(c.Text, 20, TenPerChar);
+            CheckTextFitsPicture(c.Text, c.LineHeight, TenPerChar);
             ADD_FAILURE() << "loaded";
         } catch (const EOutOfResources& e) {
             EXPECT_EQ(e.Message(), c.Refusal);
@@ -151,16 +156,20 @@ TEST(TextLayout, LoadIsBoundedByWhatThePictureHoldsAtAnyWidth)
     // holds: 20 million letters cost no more than the first 1.4 million.
     int64_t measured = 0;
     size_t longest = 0;
+    int32_t split = 0;
     auto perCodePoint = [&](const std::string& S) {
         measured += int64_t(S.size());
         longest = std::max(longest, S.size());
-        return int32_t(Utf8ToCodePoints(S).size()) * 10;
+        const std::u32string code = Utf8ToCodePoints(S);
+        split += code.find(U'\uFFFD') != std::u32string::npos;
+        return int32_t(code.size()) * 10;
     };
     std::string cyrillic;
     for (int32_t i = 0; i < 700000; ++i)
         cyrillic += "ж";
     EXPECT_NO_THROW(CheckTextFitsPicture(paragraphs(1, {"a" + cyrillic}), 20, perCodePoint));
     EXPECT_LE(longest, 4096u);
+    EXPECT_EQ(split, 0);
     EXPECT_THROW(CheckTextFitsPicture(paragraphs(1, {std::string(20000000, 'x')}), 20, perCodePoint), EOutOfResources);
     EXPECT_LT(measured, int64_t(cyrillic.size()) + 1342177 + 8192);
 }

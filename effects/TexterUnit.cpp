@@ -156,6 +156,48 @@ TTextLayout LayOutTextLines(const std::vector<TMeasuredLine>& Lines, int32_t Lin
     return out;
 }
 
+namespace {
+
+// Measured a piece at a time, so that a paragraph of megabytes is never shaped whole and
+// the sum can stop once it is past what the picture holds.
+constexpr size_t MeasureChunk = 4096;
+
+// Width of Text in pieces, stopping once it passes Limit.
+int64_t MeasureUpTo(std::string_view Text, int64_t Limit, const std::function<int32_t(const std::string&)>& Measure)
+{
+    int64_t width = 0;
+    while (!Text.empty() && width <= Limit) {
+        size_t n = std::min(Text.size(), MeasureChunk);
+        while (n < Text.size() && n > 1 && (uint8_t(Text[n]) & 0xC0) == 0x80)
+            --n; // never split a character
+        width += Measure(std::string(Text.substr(0, n)));
+        Text.remove_prefix(n);
+    }
+    return width;
+}
+
+} // namespace
+
+void CheckTextFitsPicture(const TTextParagraphs& Text, int32_t LineHeight,
+                          const std::function<int32_t(const std::string&)>& Measure)
+{
+    const int64_t h = std::max(LineHeight, 1);
+    const int64_t height = h * Text.Count + Margin;
+    const int64_t widthCap = MaxPixelCount / h; // the most line width the picture holds
+    int64_t total = 0, widest = 0;
+    for (const TRtfParagraph& para : Text.Document.Paragraphs) {
+        const std::string text = para.PlainText();
+        const size_t t = LeadingTabs(text);
+        const int64_t w = MeasureUpTo(std::string_view(text).substr(t), widthCap - total, Measure);
+        widest = std::max(widest, int64_t(t) * TabIndent + w);
+        total += w;
+        if (total > widthCap)
+            break;
+    }
+    if (height > MaxPixelSide || total > widthCap)
+        throw EOutOfResources(PixelBufferSizeMessage(widest + Margin, height, "text"));
+}
+
 std::string TextFileName(const std::string& Name, const std::string& Ext)
 {
     const std::string lower = LowerCase(Name);
@@ -356,8 +398,22 @@ void TTexter::ToolButton7Click() { Rtf->Clear(); }
 
 void TTexter::ToolButton6Click()
 {
-    if (OpenDialog1->Execute())
-        Rtf->LoadFromFile(OpenDialog1->FileName);
+    if (!OpenDialog1->Execute())
+        return;
+    // Judged with the render's own metrics before the edit builds the text: a text the
+    // picture cannot hold would only cost time and memory to show.
+    TBitmap32* B = Image();
+    B->SetFont(Rtf->Font());
+    const int32_t h = std::max(B->TextHeight("Text"), 1);
+    const TTextParagraphs text = TRichEdit::ReadTextFile(OpenDialog1->FileName, size_t((MaxPixelSide - Margin) / h));
+    try {
+        CheckTextFitsPicture(text, h, [B](const std::string& S) { return B->TextWidth(S); });
+    } catch (const EOutOfResources& e) {
+        ShowMessage(e.Message()); // the edit keeps its text
+        return;
+    }
+    // The layer is drawn in the edit's one font and colour: the file's own are not shown.
+    Rtf->SetText(text.Document);
 }
 
 void TTexter::ToolButton3Click()

@@ -54,6 +54,15 @@ struct TMeasuredLine {
 TTextLayout LayOutTextLines(const std::vector<TMeasuredLine>& Lines, int32_t LineHeight,
                             const std::function<int32_t(const std::string&)>& Measure);
 
+// Refuses, with the render's EOutOfResources, a text whose picture could not be made at
+// any width of the edit: more paragraphs than the picture has room for at LineHeight
+// apiece, or more line width (Measure summed over the paragraphs) than the picture's
+// pixels hold at that height. Word wrap cuts a paragraph into lines of the same total
+// width, so neither bound depends on it. The message gives the size for one line per
+// paragraph, its width as far as measured.
+void CheckTextFitsPicture(const TTextParagraphs& Text, int32_t LineHeight,
+                          const std::function<int32_t(const std::string&)>& Measure);
+
 // The name a save writes: Ext (".rtf" or ".txt") appended unless the name already ends
 // in it, letter case ignored.
 std::string TextFileName(const std::string& Name, const std::string& Ext);

@@ -63,6 +63,20 @@ int32_t TIconList::Add(TIcon* Icon)
     return Count() - 1;
 }
 
+int32_t TIconList::AddResource(HINST Instance, const std::string& ResName)
+{
+    TIcon icon;
+    LoadIconResource(icon, Instance, ResName);
+    return Add(&icon);
+}
+
+void TIconList::InsertResource(int32_t Index, HINST Instance, const std::string& ResName)
+{
+    TIcon icon;
+    LoadIconResource(icon, Instance, ResName);
+    Insert(Index, &icon);
+}
+
 void TIconList::Clear()
 {
     BeginUpdate();

@@ -1,6 +1,7 @@
 // TIconList: a persistent, streamable list of icons (an entry may be empty).
 #pragma once
 
+#include "formats/IconResources.h"
 #include "platform/Icon.h"
 
 #include <memory>
@@ -23,6 +24,11 @@ public:
     // At Index = Count an empty entry is appended first; the entry takes a copy of Icon.
     void Put(int32_t Index, TIcon* Icon);
     int32_t Add(TIcon* Icon);
+    // The named icon of the module's resources, appended (returning its index) or inserted.
+    // A missing name raises EResNotFound "Resource NAME not found" and leaves the list
+    // as it was.
+    int32_t AddResource(HINST Instance, const std::string& ResName);
+    void InsertResource(int32_t Index, HINST Instance, const std::string& ResName);
     void Clear();
     void Delete(int32_t Index);
     void Exchange(int32_t Index1, int32_t Index2);

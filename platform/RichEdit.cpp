@@ -96,6 +96,11 @@ TRichEdit::TRichEdit(QWidget* Owner) : QTextEdit(Owner), FFont(std::make_unique<
     setTabChangesFocus(false);
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Lines break between words only. Qt's other mode, which also breaks a word longer than
+    // the line, rescans the rest of that word for every line it makes, so a long line with
+    // no blank costs the square of its length. Such a word runs on past the edge, where the
+    // horizontal bar reaches it, and the picture is as wide as the line the edit shows.
+    setWordWrapMode(QTextOption::WordWrap);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     SetColor(clWhite);
     FFont->OnChange = [this](TObject*) { ApplyFont(); };
@@ -187,8 +192,22 @@ void TRichEdit::SetParagraphs(const std::vector<std::string>& Lines)
             para.Runs.push_back({line, {}});
         doc.Paragraphs.push_back(std::move(para));
     }
-    SetDocument(doc);
-    ApplyFont(); // plain text has no formatting of its own
+    SetText(doc);
+}
+
+void TRichEdit::SetText(const TRtfDocument& Document)
+{
+    TRtfDocument plain;
+    plain.Paragraphs.reserve(Document.Paragraphs.size());
+    for (const TRtfParagraph& para : Document.Paragraphs) {
+        TRtfParagraph one;
+        one.Align = para.Align;
+        if (std::string text = para.PlainText(); !text.empty())
+            one.Runs.push_back({std::move(text), {}});
+        plain.Paragraphs.push_back(std::move(one));
+    }
+    SetDocument(plain);
+    ApplyFont();
 }
 
 int32_t TRichEdit::ParagraphCount() const { return document()->blockCount(); }
@@ -265,6 +284,22 @@ void TRichEdit::LoadFromFile(const std::string& FileName)
         SetDocument(ReadRtf(bytes)); // parsed whole before the edit is touched
     else
         SetParagraphs(DecodePlainText(bytes));
+}
+
+TTextParagraphs TRichEdit::ReadTextFile(const std::string& FileName, size_t MaxParagraphs)
+{
+    const std::string bytes = ReadWholeFile(FileName);
+    if (LooksLikeRtf(bytes))
+        return ReadRtfParagraphs(bytes, MaxParagraphs);
+    TTextParagraphs out;
+    out.Count = CountPlainTextLines(bytes);
+    for (std::string& line : DecodePlainText(bytes, MaxParagraphs)) {
+        TRtfParagraph para;
+        if (!line.empty())
+            para.Runs.push_back({std::move(line), {}});
+        out.Document.Paragraphs.push_back(std::move(para));
+    }
+    return out;
 }
 
 void TRichEdit::SaveToFile(const std::string& FileName, TTextFileFormat Format) const

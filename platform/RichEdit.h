@@ -56,9 +56,15 @@ public:
 
     TRtfDocument Document() const;
     void SetDocument(const TRtfDocument& Document);
+    // The document's text and paragraph alignment, every character in the control's font
+    // and colour: its own fonts, sizes, colours and styles are dropped.
+    void SetText(const TRtfDocument& Document);
     // Rich text when the file starts with "{\rtf", else plain text. On any error the
     // edit keeps its text and the error is raised (EFOpenError, ERtfError...).
     void LoadFromFile(const std::string& FileName);
+    // A file read as LoadFromFile reads it, the edit untouched: the text of its first
+    // MaxParagraphs paragraphs and the count of all.
+    static TTextParagraphs ReadTextFile(const std::string& FileName, size_t MaxParagraphs = SIZE_MAX);
     // Written through a temporary file renamed over the target.
     void SaveToFile(const std::string& FileName, TTextFileFormat Format) const;
 

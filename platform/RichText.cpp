@@ -121,7 +121,7 @@ std::string EncodePlainText(const std::vector<std::string>& Lines)
     return out;
 }
 
-std::vector<std::string> DecodePlainText(std::string_view Bytes)
+std::vector<std::string> DecodePlainText(std::string_view Bytes, size_t MaxLines)
 {
     if (Bytes.substr(0, 3) == "\xEF\xBB\xBF")
         Bytes.remove_prefix(3);
@@ -135,7 +135,7 @@ std::vector<std::string> DecodePlainText(std::string_view Bytes)
     }
     std::vector<std::string> lines;
     std::string line;
-    for (size_t i = 0; i < text.size(); ++i) {
+    for (size_t i = 0; i < text.size() && lines.size() < MaxLines; ++i) {
         const char c = text[i];
         if (c != '\r' && c != '\n') {
             line += c;
@@ -146,9 +146,30 @@ std::vector<std::string> DecodePlainText(std::string_view Bytes)
         lines.push_back(std::move(line));
         line.clear();
     }
-    if (!line.empty())
+    if (!line.empty()) // only when the bound did not end the loop, which leaves it empty
         lines.push_back(std::move(line));
     return lines;
+}
+
+int64_t CountPlainTextLines(std::string_view Bytes)
+{
+    // CR and LF are single bytes in both encodings and never part of a longer sequence.
+    if (Bytes.substr(0, 3) == "\xEF\xBB\xBF")
+        Bytes.remove_prefix(3);
+    int64_t lines = 0;
+    bool open = false; // a line has begun since the last line end
+    for (size_t i = 0; i < Bytes.size(); ++i) {
+        const char c = Bytes[i];
+        if (c != '\r' && c != '\n') {
+            open = true;
+            continue;
+        }
+        if (c == '\r' && i + 1 < Bytes.size() && Bytes[i + 1] == '\n')
+            ++i;
+        ++lines;
+        open = false;
+    }
+    return lines + (open ? 1 : 0);
 }
 
 std::string TRtfParagraph::PlainText() const

@@ -51,16 +51,28 @@ constexpr int32_t RtfMaxGroupDepth = 256;
 constexpr int32_t RtfMaxWordLength = 32;
 constexpr int32_t RtfMaxNumberDigits = 10;
 
+// A text read with a bound on what is kept: Document holds at most the first paragraphs
+// asked for, Count says how many the text has in all.
+struct TTextParagraphs {
+    TRtfDocument Document;
+    int64_t Count = 0;
+};
+
 // True when Bytes start with "{\rtf".
 bool LooksLikeRtf(std::string_view Bytes);
 TRtfDocument ReadRtf(std::string_view Bytes);
+// Keeps the text of the first MaxParagraphs paragraphs and only counts the rest, so that a
+// text too long to use is refused without being held whole.
+TTextParagraphs ReadRtfParagraphs(std::string_view Bytes, size_t MaxParagraphs);
 std::string WriteRtf(const TRtfDocument& Document);
 
 // Plain text: lines joined by CR LF, each line ended (as a string list saves them).
 std::string EncodePlainText(const std::vector<std::string>& Lines);
 // UTF-8 when the bytes are valid UTF-8 (a leading byte-order mark dropped), otherwise
-// Windows-1251; CR, LF and CR LF all end a line.
-std::vector<std::string> DecodePlainText(std::string_view Bytes);
+// Windows-1251; CR, LF and CR LF all end a line. Lines past MaxLines are dropped.
+std::vector<std::string> DecodePlainText(std::string_view Bytes, size_t MaxLines = SIZE_MAX);
+// The number of lines DecodePlainText gives, counted without decoding.
+int64_t CountPlainTextLines(std::string_view Bytes);
 
 // One byte of Windows-1251 or Windows-1252 as a Unicode code point.
 char32_t Cp1251ToUnicode(uint8_t Byte);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 namespace kv {
 
@@ -25,6 +26,9 @@ struct TFontEntry {
     std::string Name;
     int32_t CodePage = 0; // 0: the document's
 };
+// Every byte above 0x7F and every \f word looks its font up: a table of thousands of
+// fonts must not make that a search.
+using TFontTable = std::unordered_map<int32_t, TFontEntry>;
 
 // Destinations whose contents are not text of the document.
 bool SkippedDestination(std::string_view Word)
@@ -89,8 +93,8 @@ bool IsDigit(char C) { return C >= '0' && C <= '9'; }
 
 class TRtfReader {
 public:
-    explicit TRtfReader(std::string_view Bytes) : FIn(Bytes) {}
-    TRtfDocument Run();
+    TRtfReader(std::string_view Bytes, size_t MaxParagraphs) : FIn(Bytes), FMaxParagraphs(MaxParagraphs) {}
+    TTextParagraphs Run();
 
 private:
     struct TWord {
@@ -116,13 +120,17 @@ private:
     int32_t CodePage() const;
     const TFontEntry* Font(int32_t Number) const;
 
+    bool Full() const { return FDoc.Paragraphs.size() >= FMaxParagraphs; }
+
     std::string_view FIn;
+    size_t FMaxParagraphs;
+    int64_t FParagraphCount = 0;
     size_t FPos = 0;
     std::vector<TGroupState> FStack;
     TGroupState FState;
     int32_t FDocCodePage = 1252;
     int32_t FDefaultFont = -1;
-    std::vector<TFontEntry> FFonts;
+    TFontTable FFonts;
     TFontEntry FFontEntry;
     std::vector<std::optional<TColor>> FColors;
     uint8_t FRgb[3] = {0, 0, 0};
@@ -131,9 +139,10 @@ private:
     char32_t FHighSurrogate = 0;
     TRtfDocument FDoc;
     TRtfParagraph FPara;
+    bool FParaHasText = false; // FPara.Runs stay empty once the document is full
 };
 
-TRtfDocument TRtfReader::Run()
+TTextParagraphs TRtfReader::Run()
 {
     if (!LooksLikeRtf(FIn))
         throw ERtfError("Not an RTF file");
@@ -153,9 +162,9 @@ TRtfDocument TRtfReader::Run()
         }
     }
     // A truncated file keeps what was read.
-    if (!FPara.Runs.empty())
+    if (FParaHasText)
         EndParagraph();
-    return std::move(FDoc);
+    return {std::move(FDoc), FParagraphCount};
 }
 
 void TRtfReader::OpenGroup()
@@ -364,10 +373,8 @@ int32_t TRtfReader::CodePage() const
 
 const TFontEntry* TRtfReader::Font(int32_t Number) const
 {
-    for (const TFontEntry& f : FFonts)
-        if (f.Number == Number)
-            return &f;
-    return nullptr;
+    const auto it = FFonts.find(Number);
+    return it == FFonts.end() ? nullptr : &it->second;
 }
 
 void TRtfReader::ResetFormat()
@@ -419,7 +426,7 @@ void TRtfReader::EmitText(char32_t Code)
             return;
         }
         if (FFontEntry.Name.size() > 0)
-            FFonts.push_back(FFontEntry);
+            FFonts.try_emplace(FFontEntry.Number, FFontEntry); // the first definition of a number holds
         FFontEntry = TFontEntry();
         return;
     }
@@ -433,6 +440,9 @@ void TRtfReader::EmitText(char32_t Code)
     }
     if (FState.Dest != dText || (Code < 0x20 && Code != U'\t'))
         return;
+    FParaHasText = true;
+    if (Full())
+        return; // counted, not kept
     if (FPara.Runs.empty() || !(FPara.Runs.back().Format == FState.Format))
         FPara.Runs.push_back(TRtfRun{{}, FState.Format});
     AppendUtf8(FPara.Runs.back().Text, Code);
@@ -440,13 +450,21 @@ void TRtfReader::EmitText(char32_t Code)
 
 void TRtfReader::EndParagraph()
 {
+    ++FParagraphCount;
+    FParaHasText = false;
     FPara.Align = FState.Align;
-    FDoc.Paragraphs.push_back(std::move(FPara));
+    if (!Full())
+        FDoc.Paragraphs.push_back(std::move(FPara));
     FPara = TRtfParagraph();
 }
 
 } // namespace
 
-TRtfDocument ReadRtf(std::string_view Bytes) { return TRtfReader(Bytes).Run(); }
+TRtfDocument ReadRtf(std::string_view Bytes) { return TRtfReader(Bytes, SIZE_MAX).Run().Document; }
+
+TTextParagraphs ReadRtfParagraphs(std::string_view Bytes, size_t MaxParagraphs)
+{
+    return TRtfReader(Bytes, MaxParagraphs).Run();
+}
 
 } // namespace kv

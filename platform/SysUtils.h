@@ -43,6 +43,7 @@ KV_DECLARE_EXCEPTION(EAssertionFailed, Exception)
 KV_DECLARE_EXCEPTION(EConvertError, Exception)
 KV_DECLARE_EXCEPTION(EOutOfMemory, Exception)
 KV_DECLARE_EXCEPTION(EOutOfResources, Exception)
+KV_DECLARE_EXCEPTION(EResNotFound, Exception) // "Resource NAME not found"
 KV_DECLARE_EXCEPTION(EInvalidOperation, Exception)
 KV_DECLARE_EXCEPTION(EInvalidPointer, Exception)
 KV_DECLARE_EXCEPTION(EListError, Exception)

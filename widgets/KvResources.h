@@ -9,8 +9,6 @@
 
 namespace kv {
 
-KV_DECLARE_EXCEPTION(EResNotFound, Exception)
-
 // "KVSPINUP", "KVSPINDOWN" (9 x 6: a 7 x 4 arrow in a margin), "PREVIEWGLYPH" (16 x 16), and the button kinds
 // "LBOK" .. "LBALL" (32 x 16 strips: the normal image, then the disabled one). Every
 // glyph is pf24bit on a $FF00FF ground, its bottom-left pixel, so it draws transparently.

@@ -106,6 +106,74 @@ TEST(TextLayout, HugeTextsAreSizedIn64Bits)
     EXPECT_FALSE(PixelBufferSizeOk(l.Width, l.Height));
 }
 
+TEST(TextLayout, LoadIsBoundedByWhatThePictureHoldsAtAnyWidth)
+{
+    // Line height 20: 3276 lines make 65530 rows, one more is past the 65535 side; the
+    // picture's 2^28 pixels hold 13421772 pixels of line width at that height, 11184810 at
+    // height 24 and 5368709 at height 50.
+    auto paragraphs = [](int64_t Count, std::vector<std::string> Kept) {
+        TTextParagraphs t;
+        t.Count = Count;
+        for (std::string& text : Kept)
+            t.Document.Paragraphs.push_back({raLeft, {{std::move(text), {}}}});
+        return t;
+    };
+    struct TCase {
+        const char* Name;
+        TTextParagraphs Text;
+        const char* Refusal; // empty: loads
+        int32_t LineHeight = 20;
+    } cases[] = {
+        {"as many lines as fit", paragraphs(3276, std::vector<std::string>(3276, "ab")), ""},
+        {"one line more", paragraphs(3277, std::vector<std::string>(3276, "ab")),
+         "text: picture size 30 x 65550 is too large"},
+        {"indented lines count their indent", paragraphs(3277, {"\t\tab", "abc"}),
+         "text: picture size 50 x 65550 is too large"},
+        {"one line as wide as fits", paragraphs(1, {std::string(1342177, 'x')}), ""},
+        {"one character more", paragraphs(1, {std::string(1342178, 'x')}),
+         "text: picture size 13421790 x 30 is too large"},
+        {"the width summed over lines", paragraphs(2, {std::string(671089, 'x'), std::string(671089, 'x')}),
+         "text: picture size 6710900 x 50 is too large"},
+        {"tabs indent but hold no ink", paragraphs(1, {std::string(20, '\t') + std::string(1342177, 'x')}), ""},
+        {"exactly the pixels there are", paragraphs(1, {std::string(1118481, 'x')}), "", 24},
+        {"one pixel more", paragraphs(1, {std::string(536871, 'x')}), "text: picture size 5368720 x 60 is too large",
+         50},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        if (!*c.Refusal) {
+            EXPECT_NO_THROW(CheckTextFitsPicture(c.Text, c.LineHeight, TenPerChar));
+            continue;
+        }
+        try {
+            CheckTextFitsPicture(c.Text, c.LineHeight, TenPerChar);
+            ADD_FAILURE() << "loaded";
+        } catch (const EOutOfResources& e) {
+            EXPECT_EQ(e.Message(), c.Refusal);
+        }
+    }
+    // Measured a piece at a time, whole characters only, and no further than the picture
+    // holds: 20 million letters cost no more than the first 1.4 million.
+    int64_t measured = 0;
+    size_t longest = 0;
+    int32_t split = 0;
+    auto perCodePoint = [&](const std::string& S) {
+        measured += int64_t(S.size());
+        longest = std::max(longest, S.size());
+        const std::u32string code = Utf8ToCodePoints(S);
+        split += code.find(U'\uFFFD') != std::u32string::npos;
+        return int32_t(code.size()) * 10;
+    };
+    std::string cyrillic;
+    for (int32_t i = 0; i < 700000; ++i)
+        cyrillic += "ж";
+    EXPECT_NO_THROW(CheckTextFitsPicture(paragraphs(1, {"a" + cyrillic}), 20, perCodePoint));
+    EXPECT_LE(longest, 4096u);
+    EXPECT_EQ(split, 0);
+    EXPECT_THROW(CheckTextFitsPicture(paragraphs(1, {std::string(20000000, 'x')}), 20, perCodePoint), EOutOfResources);
+    EXPECT_LT(measured, int64_t(cyrillic.size()) + 1342177 + 8192);
+}
+
 TEST_F(TexterTest, RenderMeasuresWithTheFontAndFillsEachMode)
 {
     T.Rtf->SetParagraphs({"Text"});
@@ -174,6 +242,55 @@ TEST_F(TexterTest, TooLargeATextIsRefusedWithAMessage)
     ASSERT_EQ(answers.Requests.size(), 1u);
     EXPECT_EQ(answers.Requests[0].Kind, dkMessage);
     EXPECT_NE(answers.Requests[0].Text.find("too large"), std::string::npos);
+}
+
+TEST_F(TexterTest, LoadRefusesWhatThePictureCannotHoldAndShowsTheRestInTheEditorsFont)
+{
+    const fs::path dir = fs::temp_directory_path() / "texter_load";
+    fs::create_directories(dir);
+    // One line more than the picture has rows for.
+    const int32_t h = Metrics().TextHeight("line");
+    const int64_t lines = (MaxPixelSide - 10) / h + 1;
+    std::string many;
+    for (int64_t i = 0; i < lines; ++i)
+        many += "line\r\n";
+    std::ofstream(dir / "many.txt", std::ios::binary) << many;
+    // Sizes, a colour, bold and a font of its own, centred and right-aligned paragraphs.
+    std::ofstream(dir / "coloured.rtf", std::ios::binary)
+        << R"({\rtf1{\fonttbl{\f0 Courier New;}}{\colortbl;\red0\green0\blue255;})"
+        << R"(\qc\f0\fs60\cf1\b Big\b0  blue\par\qr\fs16 small\par})";
+
+    T.Rtf->SetParagraphs({"kept"});
+    TScriptedAnswers answers;
+    for (const char* name : {"many.txt", "coloured.rtf"}) {
+        TDialogAnswer open;
+        open.Result = mrOk;
+        open.FileName = (dir / name).string();
+        answers.Then(open).Then(mrOk);
+    }
+    T.ToolButton6Click();
+    ASSERT_EQ(answers.Requests.size(), 2u);
+    EXPECT_EQ(answers.Requests[1].Kind, dkMessage);
+    EXPECT_EQ(answers.Requests[1].Text,
+              PixelBufferSizeMessage(Metrics().TextWidth("line") + 10, h * lines + 10, "text"));
+    EXPECT_EQ(T.Rtf->Paragraphs(), (std::vector<std::string>{"kept"}));
+
+    // The file's text and alignment, in the one font and colour the layer is drawn with.
+    T.ToolButton6Click();
+    EXPECT_EQ(answers.Requests.size(), 3u);
+    EXPECT_EQ(T.Rtf->Paragraphs(), (std::vector<std::string>{"Big blue", "small"}));
+    EXPECT_EQ(T.Rtf->ParagraphAlignment(0), taCenter);
+    EXPECT_EQ(T.Rtf->ParagraphAlignment(1), taRightJustify);
+    TRichEdit typed;
+    typed.SetFont(T.Rtf->Font());
+    typed.SetParagraphs({"x"});
+    const TRtfCharFormat plain = typed.Document().Paragraphs[0].Runs[0].Format;
+    EXPECT_EQ(plain.Color, RGB(200, 10, 20));
+    for (const TRtfParagraph& p : T.Rtf->Document().Paragraphs) {
+        ASSERT_EQ(p.Runs.size(), 1u);
+        EXPECT_EQ(p.Runs[0].Format, plain);
+    }
+    fs::remove_all(dir);
 }
 
 TEST_F(TexterTest, SaveAppendsTheFiltersExtensionOnlyWhenMissing)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -220,6 +221,68 @@ TEST(IcoList, StreamingKeepsEmptyEntries)
     Put32(bad2, 1000);
     TReadOnlyMemoryStream bs2(bad2.data(), int64_t(bad2.size()));
     EXPECT_THROW(back.LoadFromStream(bs2), EReadError);
+}
+
+TEST(IcoList, ResourcesLoadByNameAndAMissingNameChangesNothing)
+{
+    TIconList list;
+    int changes = 0;
+    list.OnChange = [&](TObject*) { ++changes; };
+    EXPECT_EQ(list.AddResource(HInstance, "MAINICON"), 0);
+    EXPECT_EQ(list.AddResource(HInstance, "MAINICON"), 1);
+    list.InsertResource(1, HInstance, "kv_FrameIcon"); // names ignore letter case
+    ASSERT_EQ(list.Count(), 3);
+    EXPECT_EQ(changes, 3);
+    // Pixels as B, G, R, A: the frame's yellow corner and blue picture; the main icon's
+    // black corner, red layer and the see-through pixel at the top right.
+    auto pixel = [&](int32_t Index, int32_t X, int32_t Y) {
+        const uint8_t* p = list.Get(Index)->Image().ScanLine(Y) + 4 * X;
+        return std::vector<int>{p[0], p[1], p[2], p[3]};
+    };
+    EXPECT_EQ(list.Get(1)->Width(), 16);
+    EXPECT_EQ(pixel(1, 0, 0), (std::vector<int>{60, 200, 240, 255}));
+    EXPECT_EQ(pixel(1, 5, 5), (std::vector<int>{200, 80, 40, 255}));
+    for (int32_t i : {0, 2}) {
+        EXPECT_EQ(pixel(i, 0, 0), (std::vector<int>{0, 0, 0, 255}));
+        EXPECT_EQ(pixel(i, 2, 2), (std::vector<int>{40, 40, 200, 255}));
+        EXPECT_EQ(pixel(i, 15, 0)[3], 0);
+    }
+
+    // A name the program does not hold, or a module that is not the program: the
+    // platform's error, and the list as it was.
+    struct TCase {
+        HINST Instance;
+        const char* Name;
+        bool Insert;
+    } missing[] = {{HInstance, "NOSUCH", false}, {HInstance, "NOSUCH", true}, {0, "MAINICON", false}};
+    for (const TCase& c : missing) {
+        try {
+            if (c.Insert)
+                list.InsertResource(1, c.Instance, c.Name);
+            else
+                list.AddResource(c.Instance, c.Name);
+            ADD_FAILURE() << c.Name << " loaded";
+        } catch (const EResNotFound& e) {
+            EXPECT_EQ(e.Message(), std::string("Resource ") + c.Name + " not found");
+        }
+    }
+    EXPECT_EQ(list.Count(), 3);
+    EXPECT_EQ(changes, 3);
+
+    // Every icon of the table loads, and a list of them streams back pixel for pixel.
+    TIconList all;
+    for (const std::string& name : IconResourceNames())
+        all.AddResource(HInstance, name);
+    ASSERT_EQ(all.Count(), 2);
+    TMemoryStream m;
+    all.SaveToStream(m);
+    m.SetPosition(0);
+    TIconList back;
+    back.LoadFromStream(m);
+    ASSERT_EQ(back.Count(), 2);
+    for (int32_t i = 0; i < 2; ++i)
+        for (int32_t y = 0; y < 16; ++y)
+            EXPECT_EQ(std::memcmp(back.Get(i)->Image().ScanLine(y), all.Get(i)->Image().ScanLine(y), 64), 0);
 }
 
 TEST(AniFile, StripIsReducedToTheFramesColourCount)

@@ -42,6 +42,17 @@ TEST(RichEdit, DisplayedLinesFollowWordWrapAndKnowTheirParagraph)
     EXPECT_EQ(lines[lines.size() - 2].Paragraph, 1);
     EXPECT_EQ(lines.back().Paragraph, 2);
 
+    // A word longer than the line is never cut: it runs on past the edge on a line of its
+    // own, as the edit shows it.
+    const std::string word(300, 'w');
+    edit.SetParagraphs({"ab " + word + " cd"});
+    lines = edit.DisplayLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].Text, "ab ");
+    EXPECT_EQ(lines[1].Text, word + " ");
+    EXPECT_EQ(lines[2].Text, "cd");
+
+    edit.SetParagraphs({longText, "short", ""});
     edit.SetWordWrap(false);
     lines = edit.DisplayLines();
     ASSERT_EQ(lines.size(), 3u);

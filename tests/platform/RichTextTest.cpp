@@ -136,6 +136,32 @@ TEST(RichText, PlainTextIsUtf8WithCrLfAndReadsEitherEncoding)
     EXPECT_EQ(DecodePlainText("\xCF\xF0\xE8\xE2\xE5\xF2\r\n\xB8\xB9"), (L{"Привет", "ё№"}));
     // Overlong forms are not UTF-8 either.
     EXPECT_EQ(DecodePlainText("\xC0\xAF"), (L{"АЇ"}));
+
+    // The count of lines, taken without decoding, agrees with the decode, and a bound on
+    // the lines kept drops the rest.
+    for (const char* bytes : {"", "a", "a\r\nb\nc\rd", "a\r\n\r\n", "\n\n\r", "\r\r\n", "x\n\xEF\xBB\xBF",
+                              "\xEF\xBB\xBF", "\xEF\xBB\xBF\n", "\xCF\xF0\r\n\xB8\xB9"}) {
+        SCOPED_TRACE(bytes);
+        const L all = DecodePlainText(bytes);
+        EXPECT_EQ(CountPlainTextLines(bytes), int64_t(all.size()));
+        for (size_t keep = 0; keep <= all.size(); ++keep)
+            EXPECT_EQ(DecodePlainText(bytes, keep), L(all.begin(), all.begin() + keep));
+    }
+}
+
+TEST(RichText, BoundedReadKeepsTheFirstParagraphsAndCountsAll)
+{
+    const std::string rtf = R"({\rtf1{\fonttbl{\f3\fcharset204 A;}{\f3\fcharset0 B;}})"
+                            R"(\f3 one\'e0\par two\par\qc three\par four})";
+    for (size_t keep : {0u, 1u, 2u, 4u, 9u}) {
+        const TTextParagraphs read = ReadRtfParagraphs(rtf, keep);
+        EXPECT_EQ(read.Count, 4);
+        TRtfDocument all = ReadRtf(rtf);
+        all.Paragraphs.resize(std::min<size_t>(keep, 4));
+        EXPECT_EQ(read.Document, all);
+    }
+    // A font number defined twice keeps its first definition (code page 1251 here).
+    EXPECT_EQ(TextOf(ReadRtf(rtf)), "oneа|two|three|four");
 }
 
 TEST(RichText, LibreOfficeFilesRead)

@@ -130,7 +130,8 @@ bool DecodeCore(DecodeState& S, const uint8_t* Data, size_t Size, const TJpegDec
     const int32_t width = int32_t(S.Info.output_width);
     const int32_t height = int32_t(S.Info.output_height);
     const int comps = S.Info.output_components;
-    const bool direct = comps == outBytes;
+    // CMYK comes out as four bytes too, but they are inks: it always takes the converting row.
+    const bool direct = comps == outBytes && !cmyk;
     T.Begin(width, height);
     if (!direct)
         S.Row.resize(size_t(width) * size_t(comps));

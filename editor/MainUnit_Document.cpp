@@ -185,7 +185,8 @@ void TMainForm::LoadBackground(const std::string& FileName, bool KeepLayers)
     if (KeepLayers)
         return;
     TBitmap32 Loaded;
-    LoadPictureFile(FileName, Loaded);
+    if (LoadPictureFile(FileName, Loaded) == faFromFile)
+        PutOnBlankCanvas(Loaded);
     TBitmap32* Bg = ImgView->Bitmap();
     KeepDrawingSettings(Loaded, *Bg);
     ClearDocument();

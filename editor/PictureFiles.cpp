@@ -74,13 +74,15 @@ bool PngFileHasAlpha(const std::string& FileName)
     }
 }
 
-TFileAlpha LoadPictureFile(const std::string& FileName, TBitmap32& Into)
+TFileAlpha LoadPictureFile(const std::string& FileName, TBitmap32& Into, bool* Damaged)
 {
+    if (Damaged)
+        *Damaged = false;
     if (PngFileHasAlpha(FileName)) {
         LoadPngWithAlpha(FileName, Into);
         return faFromFile;
     }
-    Into.LoadFromFile(FileName);
+    Into.LoadFromFile(FileName, Damaged);
     return faNone;
 }
 

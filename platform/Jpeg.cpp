@@ -165,7 +165,9 @@ void CheckSignature(const uint8_t* Data, size_t Size)
         throw EJPEG("JPEG error #53: Not a JPEG file");
 }
 
-void RunDecode(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Options, const TDecodeTarget& Target)
+// True when the picture decoded without a warning: libjpeg warns, and fills in, when the
+// data ends early or is corrupt.
+bool RunDecode(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Options, const TDecodeTarget& Target)
 {
     CheckSignature(Data, Size);
     if (Options.ScaleDenom != 1 && Options.ScaleDenom != 2 && Options.ScaleDenom != 4 && Options.ScaleDenom != 8)
@@ -175,6 +177,7 @@ void RunDecode(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Optio
     s.Info.err = &s.Err.Base;
     if (!DecodeCore(s, Data, Size, Options, Target))
         throw EJPEG(s.SizeError.empty() ? std::string("JPEG error: ") + s.Err.Message : s.SizeError);
+    return s.Err.Base.num_warnings == 0;
 }
 
 struct EncodeState {
@@ -252,7 +255,7 @@ void DecodeJpegScaled(const uint8_t* Data, size_t Size, TBitmap& Bitmap, const T
     Bitmap.Assign(&out);
 }
 
-void DecodeJpeg32(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Options,
+bool DecodeJpeg32(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Options,
                   const std::function<uint32_t*(int32_t Width, int32_t Height)>& Allocate)
 {
     uint8_t* first = nullptr;
@@ -265,7 +268,7 @@ void DecodeJpeg32(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Op
         return first;
     };
     target.RowAt = [&](int32_t Y) { return first + size_t(Y) * stride; };
-    RunDecode(Data, Size, Options, target);
+    return RunDecode(Data, Size, Options, target);
 }
 
 void ReadJpegSize(const uint8_t* Data, size_t Size, int32_t& Width, int32_t& Height)

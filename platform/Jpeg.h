@@ -72,8 +72,9 @@ struct TJpegDecodeOptions {
 void DecodeJpegScaled(const uint8_t* Data, size_t Size, TBitmap& Bitmap, const TJpegDecodeOptions& Options);
 // Decodes into 32-bit pixels B, G, R, A (alpha 255), rows top-down and unpadded, in the
 // block Allocate returns for the output size; the same pixels DecodeJpeg gives. On an
-// error after Allocate the block holds a partial picture.
-void DecodeJpeg32(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Options,
+// error after Allocate the block holds a partial picture. False when libjpeg had to
+// make up part of the picture (data cut short or corrupt: it fills what is missing).
+bool DecodeJpeg32(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Options,
                   const std::function<uint32_t*(int32_t Width, int32_t Height)>& Allocate);
 // The full size from the header alone; raises as DecodeJpeg does on a bad header.
 void ReadJpegSize(const uint8_t* Data, size_t Size, int32_t& Width, int32_t& Height);

@@ -383,7 +383,7 @@ void TBitmap32::SaveToFile(const std::string& FileName)
 // The registry's own JPEG class decodes into a pf24bit bitmap that drawing then turns
 // into opaque 32-bit pixels; libjpeg writes those pixels itself, so the file's picture
 // goes into the block once, with the same pixels and the same errors.
-bool TBitmap32::LoadJpegFile(const std::string& FileName)
+bool TBitmap32::LoadJpegFile(const std::string& FileName, bool* Damaged)
 {
     const TGraphicClass* cls = TPicture::FindGraphicClass(ExtractFileExt(FileName));
     if (!cls || cls->Name != "TJPEGImage")
@@ -399,10 +399,12 @@ bool TBitmap32::LoadJpegFile(const std::string& FileName)
         stream.ReadBuffer(data.get(), n);
     }
     TBitmap32 fresh;
-    DecodeJpeg32(data.get(), size_t(n), TJpegDecodeOptions{}, [&fresh](int32_t W, int32_t H) {
+    const bool whole = DecodeJpeg32(data.get(), size_t(n), TJpegDecodeOptions{}, [&fresh](int32_t W, int32_t H) {
         fresh.SetSize(W, H);
         return fresh.FBits;
     });
+    if (Damaged)
+        *Damaged = !whole;
     {
         TUpdateGuard update(*this);
         TakeBlock(fresh);
@@ -441,9 +443,11 @@ bool TBitmap32::LoadBitmapFile(const std::string& FileName)
     return true;
 }
 
-void TBitmap32::LoadFromFile(const std::string& FileName)
+void TBitmap32::LoadFromFile(const std::string& FileName, bool* Damaged)
 {
-    if (LoadJpegFile(FileName) || LoadBitmapFile(FileName))
+    if (Damaged)
+        *Damaged = false;
+    if (LoadJpegFile(FileName, Damaged) || LoadBitmapFile(FileName))
         return;
     TPicture picture;
     picture.LoadFromFile(FileName);

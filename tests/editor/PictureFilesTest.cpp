@@ -172,6 +172,34 @@ TEST(PictureFiles, ToolMadeFilesGiveTheOpaqueRoadsPixelsPlusTheirAlpha)
     }
 }
 
+// jpeg/cut_in_scan.jpg: convert -seed 7 -size 64x48 plasma:fractal -quality 90 full.jpg;
+// head -c 1500 full.jpg (the scan ends after about two thirds of its bytes).
+// gif/cut_in_data.gif: convert -seed 7 -size 64x48 plasma:fractal -colors 64 full.gif;
+// head -c 1500 full.gif (the picture data ends early).
+TEST_F(PictureFilesTest, AFileOpenedInPartSaysSoInTheStatusBar)
+{
+    const struct {
+        const char* File;
+        bool Damaged;
+    } cases[] = {
+        {"jpeg/cut_in_scan.jpg", true},   {"gif/cut_in_data.gif", true},          {"jpeg/rgb.jpg", false},
+        {"gif/still_2colour.gif", false}, {"pngalpha/grey_trns_gama.png", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.File);
+        Form->ModifiedState = msSaved;
+        TScriptedAnswers answers;
+        answers.Then(FileAnswer(std::string(KV_TEST_DATA) + "/" + c.File));
+        Form->mnFileOpenClick();
+        EXPECT_FALSE(Bg()->IsEmpty());
+        const std::string status = Form->StatusText(1);
+        EXPECT_EQ(status.find("The file is damaged; part of the picture could not be read") != std::string::npos,
+                  c.Damaged)
+            << status;
+        EXPECT_EQ(status.find(std::to_string(Bg()->Width()) + "x" + std::to_string(Bg()->Height())), 0u) << status;
+    }
+}
+
 TEST_F(PictureFilesTest, OpaqueAndBrokenFilesKeepTheirOldRoad)
 {
     // An RGB PNG without tRNS opens opaque through the registry's PNG class.

@@ -343,11 +343,20 @@ void TJPEGImage::Decode() { DecodeJpeg(FData.data(), FData.size(), FBitmap, FGra
 
 void TJPEGImage::LoadFromStream(TStream& Stream)
 {
+    FPartlyRead = false;
     int64_t n = Stream.Size() - Stream.Position();
     if (n <= 0)
         throw EJPEG("JPEG error #53: Not a JPEG file");
     std::vector<uint8_t> data(static_cast<size_t>(n));
     Stream.ReadBuffer(data.data(), n);
+    if (FPixels32Target) {
+        FPartlyRead = !DecodeJpeg32(data.data(), data.size(),
+                                    TJpegDecodeOptions{FGrayscale, FPerformance == jpBestSpeed, 1}, FPixels32Target);
+        FBitmap.Assign(nullptr);
+        FData = std::move(data);
+        Changed(this);
+        return;
+    }
     TBitmap decoded;
     DecodeJpeg(data.data(), data.size(), decoded, FGrayscale, FPerformance == jpBestSpeed);
     FBitmap.Assign(&decoded);

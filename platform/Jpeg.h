@@ -23,8 +23,14 @@ public:
     int32_t Height() const override;
     bool Empty() const override;
     void Draw(TCanvas& ACanvas, const TRect& Rect) override;
-    // Reads from the stream's position to its end.
+    // Reads from the stream's position to its end; with a 32-bit target the picture goes
+    // into the target's block (the compressed bytes are kept, the bitmap stays empty).
     void LoadFromStream(TStream& Stream) override;
+    bool AcceptPixels32Target(TPixels32Target Target) override
+    {
+        FPixels32Target = std::move(Target);
+        return true;
+    }
     void SaveToStream(TStream& Stream) override;
     void Assign(TPersistent* Source) override;
 
@@ -54,6 +60,7 @@ private:
     bool FGrayscale = false;
     TJPEGPerformance FPerformance = jpBestQuality;
     bool FProgressive = false;
+    TPixels32Target FPixels32Target;
 };
 
 // Encodes / decodes through libjpeg; errors come back as EJPEG with libjpeg's text.

@@ -239,10 +239,6 @@ private:
     // Frees this block and takes Source's (Source ends empty, without notifying);
     // Changed and, when the size differs, Resized follow here.
     void TakeBlock(TBitmap32& Source);
-    // JPEG files decode straight into the block; false for every other file.
-    bool LoadJpegFile(const std::string& FileName, bool* Damaged);
-    // Files of the registry's bitmap classes; false for every other file.
-    bool LoadBitmapFile(const std::string& FileName);
     void AssignFromBitmap(TBitmap& Bmp);
     void AssignFromGraphic(TGraphic& Graphic, int32_t GraphicWidth, int32_t GraphicHeight);
     void AssignFromPicture(TPicture& Picture);

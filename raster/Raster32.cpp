@@ -2,7 +2,6 @@
 // the "Data" property and BMP streams. Drawing lives in Raster32_Draw.cpp.
 #include "raster/Raster32.h"
 
-
 #include <memory>
 #include <utility>
 

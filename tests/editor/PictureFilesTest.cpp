@@ -149,10 +149,13 @@ TEST_F(PictureFilesTest, OpenAndNewLayerKeepAPngsAlphaAndColours)
 //   convert "${G[@]}" -transparent "rgb(18,18,18)" -define png:bit-depth=8
 //     -define png:color-type=0 "${X[@]}" grey_trns_$g.png
 //   convert "${B[@]}" -transparent blue "${X[@]}" PNG8:palette_trns_$g.png
+// and, Adam7-interlaced, the same two commands with -interlace PNG for
+// rgb16_trns_interlaced.png (with gAMA) and palette_trns_interlaced.png (without).
 TEST(PictureFiles, ToolMadeFilesGiveTheOpaqueRoadsPixelsPlusTheirAlpha)
 {
-    for (const char* name : {"rgb16_trns_gama", "rgb16_trns_nogama", "grey_trns_gama", "grey_trns_nogama",
-                             "palette_trns_gama", "palette_trns_nogama"}) {
+    for (const char* name :
+         {"rgb16_trns_gama", "rgb16_trns_nogama", "grey_trns_gama", "grey_trns_nogama", "palette_trns_gama",
+          "palette_trns_nogama", "rgb16_trns_interlaced", "palette_trns_interlaced"}) {
         SCOPED_TRACE(name);
         const std::string file = std::string(KV_TEST_DATA) + "/pngalpha/" + name + ".png";
         ASSERT_TRUE(PngFileHasAlpha(file));

@@ -218,7 +218,8 @@ public:
     void ReleaseFlatImage() override { FFlatImage.reset(); }
     void NewBackground(int32_t Width, int32_t Height, TColor32 Color);
     // Loads into a fresh bitmap; the document changes only when the load succeeded.
-    void LoadBackground(const std::string& FileName, bool KeepLayers);
+    // False when the file opened but part of its picture could not be read.
+    bool LoadBackground(const std::string& FileName, bool KeepLayers);
     // The document is about to be replaced (New, the opens, Paste As New): no
     // selection, no layers, no undo or redo, scale 1.
     void ClearDocument();
@@ -492,6 +493,7 @@ private:
     // Save As of a GIF or JPEG: the flattened render through TGifType or TCompress.
     // True when the window wrote the file; Written is the name it wrote.
     bool SaveThroughOptionsDialog(const std::string& Name, uint8_t Kind, std::string& Written);
+    // False when the file opened but part of its picture could not be read.
     bool OpenGifFile(const std::string& FileName);
     void AfterDocumentReplaced();
     struct TCommand;

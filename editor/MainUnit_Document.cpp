@@ -180,17 +180,20 @@ void TMainForm::NewBackground(int32_t Width, int32_t Height, TColor32 Color)
     pnlImage->setVisible(!Bg->IsEmpty());
 }
 
-void TMainForm::LoadBackground(const std::string& FileName, bool KeepLayers)
+bool TMainForm::LoadBackground(const std::string& FileName, bool KeepLayers)
 {
     if (KeepLayers)
-        return;
+        return true;
     TBitmap32 Loaded;
-    LoadPictureFile(FileName, Loaded);
+    bool Damaged = false;
+    if (LoadPictureFile(FileName, Loaded, &Damaged) == faFromFile)
+        PutOnBlankCanvas(Loaded);
     TBitmap32* Bg = ImgView->Bitmap();
     KeepDrawingSettings(Loaded, *Bg);
     ClearDocument();
     Bg->TakeOver(Loaded);
     pnlImage->setVisible(!Bg->IsEmpty());
+    return !Damaged;
 }
 
 // ---- The view's mouse -----------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include "editor/MainUnit.h"
 
 #include "editor/CommandTable.h"
+#include "editor/PictureFiles.h"
 #include "effects/CompressUnit.h"
 #include "effects/GifTypeUnit.h"
 #include "effects/NewImageUnit.h"
@@ -112,6 +113,10 @@ bool TMainForm::OpenGifFile(const std::string& FileName)
 {
     TGIFImage gif;
     gif.LoadFromFile(FileName);
+    // The reader keeps a frame whose data ends early or decodes badly, and flags it.
+    bool Damaged = false;
+    for (int32_t i = 0; i < gif.Count(); ++i)
+        Damaged = Damaged || gif.Frames(i)->DataTruncated;
     // Assigning the GIF to a platform bitmap would copy the current frame's bitmap as it
     // stands; that frame's own bitmap converts to the same 32-bit pixels without the copy.
     TBitmap32 loaded;
@@ -120,7 +125,7 @@ bool TMainForm::OpenGifFile(const std::string& FileName)
     ClearDocument();
     ImgView->Bitmap()->TakeOver(loaded);
     pnlImage->setVisible(!ImgView->Bitmap()->IsEmpty());
-    return true;
+    return !Damaged;
 }
 
 bool TMainForm::OpenFileSteps(const std::string& FileName)
@@ -128,12 +133,13 @@ bool TMainForm::OpenFileSteps(const std::string& FileName)
     const std::string ext = ExtOf(FileName);
     // Each road reads the whole file before the document changes: a failure raises with
     // the document, the file names and the recent list as they were.
+    bool Whole = true;
     if (IsOneOf(ext, {".gif", ".GIF"}))
-        OpenGifFile(FileName);
+        Whole = OpenGifFile(FileName);
     else if (IsOneOf(ext, {".kvn", ".KVN"}))
         LoadProject(FileName);
     else
-        LoadBackground(FileName, false);
+        Whole = LoadBackground(FileName, false);
     pnlImage->setVisible(!ImgView->Bitmap()->IsEmpty());
 
     SavePictureDialog1->FileName.clear();
@@ -147,6 +153,8 @@ bool TMainForm::OpenFileSteps(const std::string& FileName)
                                  Recent.Captions().begin()));
     UpdateRecentMenu();
     SetFileStatus(FileName, true);
+    if (!Whole)
+        SetStatusText(1, StatusText(1) + "  " + DamagedFileMessage);
     Start->hide();
     ResetUndo(); // the slots belong to the document that is gone
     UpdateCommandEnabling();

@@ -1,10 +1,8 @@
 #include "editor/PictureFiles.h"
 
+#include "formats/PNGImage.h"
 #include "platform/Classes.h"
-#include "platform/QtBridge.h"
 #include "platform/SysUtils.h"
-
-#include <QImageReader>
 
 #include <cstring>
 
@@ -47,20 +45,21 @@ bool ChunksCarryAlpha(TStream& Stream)
     return false;
 }
 
-// The road a pasted PNG takes: the platform's reader, then the clipboard's conversion
-// to a 32-bit platform bitmap whose fourth byte is the straight (not premultiplied) alpha.
+// The program's own PNG decoder writes the picture with its alpha straight into a fresh
+// block: the same samples, gamma and 16-bit handling as the opaque road, plus the alpha.
 void LoadPngWithAlpha(const std::string& FileName, TBitmap32& Into)
 {
-    QImageReader reader(QString::fromStdString(FileName), "png");
-    const QSize size = reader.size();
-    if (size.isValid())
-        CheckPixelBufferSize(size.width(), size.height(), "PNG picture");
-    const QImage image = reader.read();
-    if (image.isNull())
-        throw EInvalidGraphic("Cannot read the PNG picture " + FileName + ": " + reader.errorString().toStdString());
-    TBitmap platform;
-    QImageToBitmap(image, platform, "PNG picture");
-    Into.Assign(&platform);
+    TBitmap32 fresh;
+    TPNGImage png;
+    png.SetKeepAlpha(true);
+    png.SetPixels32Target([&fresh](int32_t W, int32_t H) {
+        fresh.SetSize(W, H);
+        return reinterpret_cast<uint32_t*>(fresh.Bits());
+    });
+    png.LoadFromFile(FileName);
+    if (fresh.IsEmpty())
+        throw EInvalidGraphic("Cannot read the PNG picture " + FileName);
+    Into.TakeOver(fresh);
 }
 
 } // namespace
@@ -75,14 +74,32 @@ bool PngFileHasAlpha(const std::string& FileName)
     }
 }
 
-TFileAlpha LoadPictureFile(const std::string& FileName, TBitmap32& Into)
+TFileAlpha LoadPictureFile(const std::string& FileName, TBitmap32& Into, bool* Damaged)
 {
+    if (Damaged)
+        *Damaged = false;
     if (PngFileHasAlpha(FileName)) {
         LoadPngWithAlpha(FileName, Into);
         return faFromFile;
     }
-    Into.LoadFromFile(FileName);
+    Into.LoadFromFile(FileName, Damaged);
     return faNone;
+}
+
+void PutOnBlankCanvas(TBitmap32& Picture)
+{
+    TColor32* p = Picture.Bits();
+    if (!p)
+        return;
+    const size_t n = size_t(Picture.Width()) * size_t(Picture.Height());
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t a = p[i] >> 24;
+        if (a == 0xFF)
+            continue;
+        // Each channel over white, rounded: c * a / 255 + (255 - a).
+        auto over = [a](uint32_t c) { return (c * a + 255 * (255 - a) + 127) / 255; };
+        p[i] = 0xFF000000u | over((p[i] >> 16) & 0xFF) << 16 | over((p[i] >> 8) & 0xFF) << 8 | over(p[i] & 0xFF);
+    }
 }
 
 } // namespace kv

@@ -1,6 +1,6 @@
 // Reads a picture file into the document's 32-bit bitmap for File > Open and Layers >
-// New Layer From File. A PNG that carries transparency keeps its alpha, converted as a
-// pasted picture is; every other file goes through the graphic-class registry.
+// New Layer From File. A PNG that carries transparency keeps its alpha (straight, not
+// premultiplied); every other file goes through the graphic-class registry.
 #pragma once
 
 #include "raster/Raster32.h"
@@ -16,7 +16,15 @@ bool PngFileHasAlpha(const std::string& FileName);
 enum TFileAlpha : uint8_t { faNone, faFromFile };
 
 // Loads FileName into Into, which is changed only once the whole file was read. Answers
-// faFromFile when the picture's alpha came from the file.
-TFileAlpha LoadPictureFile(const std::string& FileName, TBitmap32& Into);
+// faFromFile when the picture's alpha came from the file. Damaged, when given, is set
+// when the file opened but part of its picture could not be read.
+TFileAlpha LoadPictureFile(const std::string& FileName, TBitmap32& Into, bool* Damaged = nullptr);
+
+// The status bar's word for such a file.
+constexpr const char* DamagedFileMessage = "The file is damaged; part of the picture could not be read";
+
+// The background is drawn and saved opaque: a picture's transparent areas become the
+// blank canvas's white, so the colour hidden under alpha 0 never shows.
+void PutOnBlankCanvas(TBitmap32& Picture);
 
 } // namespace kv

@@ -202,6 +202,12 @@ struct TRowDecoder {
     int OutBits = 8;            // bits per pixel of the bitmap
     const uint8_t* Gamma = nullptr;
     std::vector<uint8_t> Expanded; // one pixel per byte (paletted) or B, G, R
+    // The 32-bit road: the palette of grey and indexed pictures, and the file's alpha.
+    std::vector<TPaletteEntry> Palette;
+    bool KeepAlpha = false;
+    const uint8_t* Trns = nullptr;
+    int TrnsSize = 0;
+    std::vector<uint8_t> Alphas;
 
     int64_t RowBytes(int64_t W) const { return (W * BitsPerSourcePixel + 7) / 8; }
 
@@ -256,11 +262,81 @@ struct TRowDecoder {
         }
     }
 
-    // A colour row (B, G, R from Expand) as opaque 32-bit words at Start, Start + Step...
-    static void Scatter32(const uint8_t* Px, int W, uint32_t* Dst, int Start, int Step)
+    // The sample X of a grey or indexed row at its full depth.
+    int SampleAt(const uint8_t* Raw, int X) const
     {
-        for (int i = 0, x = Start; i < W; ++i, x += Step, Px += 3)
-            Dst[x] = 0xFF000000u | (uint32_t(Px[2]) << 16) | (uint32_t(Px[1]) << 8) | Px[0];
+        if (Depth == 16)
+            return (Raw[2 * X] << 8) | Raw[2 * X + 1];
+        if (Depth == 8)
+            return Raw[X];
+        const int bit = X * Depth;
+        return (Raw[bit >> 3] >> (8 - Depth - (bit & 7))) & ((1 << Depth) - 1);
+    }
+
+    // The alpha of W raw pixels: the alpha sample, or the tRNS entry of an index, or 0 for
+    // a pixel equal to the tRNS key at full depth (a 16-bit key compares all 16 bits).
+    void ExpandAlpha(const uint8_t* Raw, int W, uint8_t* Out) const
+    {
+        const int bytes = Depth / 8;
+        std::fill_n(Out, W, uint8_t(0xFF));
+        switch (ColorType) {
+        case 6:
+            for (int x = 0; x < W; ++x)
+                Out[x] = Raw[size_t(x) * 4 * bytes + 3 * bytes];
+            break;
+        case 4:
+            for (int x = 0; x < W; ++x)
+                Out[x] = Raw[size_t(x) * 2 * bytes + bytes];
+            break;
+        case 3:
+            for (int x = 0; x < W; ++x) {
+                const int index = SampleAt(Raw, x);
+                if (index < TrnsSize)
+                    Out[x] = Trns[index];
+            }
+            break;
+        case 2:
+            if (TrnsSize >= 6)
+                for (int x = 0; x < W; ++x) {
+                    const uint8_t* s = Raw + size_t(x) * 3 * bytes;
+                    bool keyed = true;
+                    for (int c = 0; c < 3 && keyed; ++c) {
+                        const int v = bytes == 2 ? (s[2 * c] << 8) | s[2 * c + 1] : s[c];
+                        keyed = v == ((Trns[2 * c] << 8) | Trns[2 * c + 1]);
+                    }
+                    if (keyed)
+                        Out[x] = 0;
+                }
+            break;
+        default:
+            if (TrnsSize >= 2) {
+                const int key = (Trns[0] << 8) | Trns[1];
+                for (int x = 0; x < W; ++x)
+                    if (SampleAt(Raw, x) == key)
+                        Out[x] = 0;
+            }
+            break;
+        }
+    }
+
+    // W raw pixels as 32-bit words at Start, Start + Step...: colour from Expand (through
+    // the palette for grey and indexed pictures), alpha from the file when it is kept,
+    // opaque otherwise.
+    void Scatter32(const uint8_t* Raw, int W, uint32_t* Dst, int Start, int Step)
+    {
+        Expand(Raw, W, Expanded.data());
+        if (KeepAlpha)
+            ExpandAlpha(Raw, W, Alphas.data());
+        for (int i = 0, x = Start; i < W; ++i, x += Step) {
+            const uint32_t a = KeepAlpha ? uint32_t(Alphas[size_t(i)]) << 24 : 0xFF000000u;
+            if (Palette.empty()) {
+                const uint8_t* px = Expanded.data() + 3 * size_t(i);
+                Dst[x] = a | (uint32_t(px[2]) << 16) | (uint32_t(px[1]) << 8) | px[0];
+            } else {
+                const TPaletteEntry& e = Palette[Expanded[size_t(i)]];
+                Dst[x] = a | (uint32_t(e.peRed) << 16) | (uint32_t(e.peGreen) << 8) | e.peBlue;
+            }
+        }
     }
 
     // Expanded pixels of one pass row into the bitmap row at Start, Start + Step...
@@ -802,9 +878,8 @@ void DecodeRows32(TRowDecoder& Dec, TZBlockInflater& Z, TPNGImage& Img, TRowBloc
             if (pw == 0 || ph == 0)
                 continue;
             bool whole = InflateRows(Z, Dec.RowBytes(pw), ph, Dec.Bpp, Block, [&](int j, const uint8_t* raw) {
-                Dec.Expand(raw, pw, Dec.Expanded.data());
                 size_t y = size_t(Adam7RowStart[p] + j * Adam7RowStep[p]);
-                Dec.Scatter32(Dec.Expanded.data(), pw, Dest + y * width, Adam7ColStart[p], Adam7ColStep[p]);
+                Dec.Scatter32(raw, pw, Dest + y * width, Adam7ColStart[p], Adam7ColStep[p]);
             });
             if (!whole)
                 return;
@@ -814,8 +889,7 @@ void DecodeRows32(TRowDecoder& Dec, TZBlockInflater& Z, TPNGImage& Img, TRowBloc
     }
     int stored = 0, lastPercent = -1;
     InflateRows(Z, Dec.RowBytes(Dec.Width), Dec.Height, Dec.Bpp, Block, [&](int y, const uint8_t* raw) {
-        Dec.Expand(raw, Dec.Width, Dec.Expanded.data());
-        Dec.Scatter32(Dec.Expanded.data(), Dec.Width, Dest + size_t(y) * width, 0, 1);
+        Dec.Scatter32(raw, Dec.Width, Dest + size_t(y) * width, 0, 1);
         stored = y + 1;
         int percent = int(int64_t(y) * 100 / Dec.Height);
         if (percent != lastPercent) {
@@ -871,11 +945,21 @@ void TChunkIDAT::Apply()
     TChunkGAMA* gama = GammaOf(Owner());
     std::vector<TPaletteEntry> palette;
     TPixelFormat format = ChooseFormat(dec, Owner(), gama ? gama->Forward().data() : nullptr, palette);
-    if (format == pf24bit && img->Pixels32Target()) {
+    // A picture whose alpha is kept goes to the block whatever its colour type, as the
+    // bitmap has no room for the alpha.
+    if (img->Pixels32Target() && (format == pf24bit || img->KeepAlpha())) {
+        if (format != pf24bit)
+            dec.Palette = std::move(palette);
+        dec.KeepAlpha = img->KeepAlpha();
+        if (TChunk* trns = Owner()->Find("tRNS"); trns && dec.KeepAlpha) {
+            dec.Trns = trns->Data().Memory();
+            dec.TrnsSize = int(std::min<int64_t>(trns->Size(), 256));
+        }
         uint32_t* dest = img->Pixels32Target()(dec.Width, dec.Height);
         TZBlockInflater z(Data().Memory(), Size());
         TRowBlock block(dec.RowBytes(dec.Width));
         dec.Expanded.resize(size_t(dec.Width) * 3 + 8);
+        dec.Alphas.resize(size_t(dec.Width) + 8);
         DecodeRows32(dec, z, *img, block, interlaced, dest);
         return;
     }

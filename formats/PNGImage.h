@@ -197,6 +197,11 @@ public:
     void SetFilter(uint8_t Value) { FFilter = Value | pfNone; }
     bool Interlaced() const { return FInterlaced; }
     void SetInterlaced(bool Value) { FInterlaced = Value; }
+    // With a 32-bit target set, every colour type is decoded into it with the file's alpha
+    // (alpha samples, tRNS entries or key) as the fourth byte; the bitmap itself stays
+    // empty. Without it the alpha is dropped, as the bitmap cannot hold it.
+    bool KeepAlpha() const { return FKeepAlpha; }
+    void SetKeepAlpha(bool Value) { FKeepAlpha = Value; }
 
     // Back to the default chunks: IHDR (0 x 0, depth 2, colour type 3), IDAT, IEND.
     void Clear();
@@ -214,6 +219,7 @@ private:
     std::unique_ptr<TChunkList> FChunkList;
     uint8_t FFilter = DefaultPNGFilters;
     bool FInterlaced = false;
+    bool FKeepAlpha = false;
 };
 
 // "Portable Graphics Network format handler error\r\n\r\n" + Message.

@@ -342,6 +342,15 @@ public:
     bool Modified() const { return FModified; }
     void SetModified(bool Value);
 
+    // A class whose loads can write a colour picture straight into a caller's block of
+    // top-down words 0xAARRGGBB takes the target here and answers true; the target gets
+    // the picture's size once, after the checks, and returns the block. Pictures the class
+    // cannot write so still load into the graphic. Others answer false and keep nothing.
+    using TPixels32Target = std::function<uint32_t*(int32_t Width, int32_t Height)>;
+    virtual bool AcceptPixels32Target(TPixels32Target Target) { return false; }
+    // True after a load that opened the file but had to make up part of its picture.
+    bool PartlyRead() const { return FPartlyRead; }
+
     TNotifyEvent OnChange;
     TProgressEvent OnProgress;
     std::string ClassName() const override { return "TGraphic"; }
@@ -352,6 +361,7 @@ protected:
     void AssignTo(TPersistent* Dest) override;
     void Progress(TObject* Sender, TProgressStage Stage, uint8_t PercentDone, bool RedrawNow, const TRect& R,
                   const std::string& Msg);
+    bool FPartlyRead = false;
 
 private:
     bool FTransparent = false;
@@ -446,8 +456,12 @@ public:
     // 0xAARRGGBB instead (opaque below 32 bits; 32-bit pictures keep their fourth byte):
     // the target gets the picture's size once, after the checks, and returns the block.
     // The bitmap is then left as it was; other pictures load into the bitmap as ever.
-    using TPixels32Target = std::function<uint32_t*(int32_t Width, int32_t Height)>;
     void SetPixels32Target(TPixels32Target Target) { FPixels32Target = std::move(Target); }
+    bool AcceptPixels32Target(TPixels32Target Target) override
+    {
+        SetPixels32Target(std::move(Target));
+        return true;
+    }
     const TPixels32Target& Pixels32Target() const { return FPixels32Target; }
 
     std::string ClassName() const override { return "TBitmap"; }

@@ -130,7 +130,8 @@ bool DecodeCore(DecodeState& S, const uint8_t* Data, size_t Size, const TJpegDec
     const int32_t width = int32_t(S.Info.output_width);
     const int32_t height = int32_t(S.Info.output_height);
     const int comps = S.Info.output_components;
-    const bool direct = comps == outBytes;
+    // CMYK comes out as four bytes too, but they are inks: it always takes the converting row.
+    const bool direct = comps == outBytes && !cmyk;
     T.Begin(width, height);
     if (!direct)
         S.Row.resize(size_t(width) * size_t(comps));
@@ -164,7 +165,9 @@ void CheckSignature(const uint8_t* Data, size_t Size)
         throw EJPEG("JPEG error #53: Not a JPEG file");
 }
 
-void RunDecode(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Options, const TDecodeTarget& Target)
+// True when the picture decoded without a warning: libjpeg warns, and fills in, when the
+// data ends early or is corrupt.
+bool RunDecode(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Options, const TDecodeTarget& Target)
 {
     CheckSignature(Data, Size);
     if (Options.ScaleDenom != 1 && Options.ScaleDenom != 2 && Options.ScaleDenom != 4 && Options.ScaleDenom != 8)
@@ -174,6 +177,7 @@ void RunDecode(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Optio
     s.Info.err = &s.Err.Base;
     if (!DecodeCore(s, Data, Size, Options, Target))
         throw EJPEG(s.SizeError.empty() ? std::string("JPEG error: ") + s.Err.Message : s.SizeError);
+    return s.Err.Base.num_warnings == 0;
 }
 
 struct EncodeState {
@@ -251,7 +255,7 @@ void DecodeJpegScaled(const uint8_t* Data, size_t Size, TBitmap& Bitmap, const T
     Bitmap.Assign(&out);
 }
 
-void DecodeJpeg32(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Options,
+bool DecodeJpeg32(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Options,
                   const std::function<uint32_t*(int32_t Width, int32_t Height)>& Allocate)
 {
     uint8_t* first = nullptr;
@@ -264,7 +268,7 @@ void DecodeJpeg32(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Op
         return first;
     };
     target.RowAt = [&](int32_t Y) { return first + size_t(Y) * stride; };
-    RunDecode(Data, Size, Options, target);
+    return RunDecode(Data, Size, Options, target);
 }
 
 void ReadJpegSize(const uint8_t* Data, size_t Size, int32_t& Width, int32_t& Height)
@@ -339,11 +343,20 @@ void TJPEGImage::Decode() { DecodeJpeg(FData.data(), FData.size(), FBitmap, FGra
 
 void TJPEGImage::LoadFromStream(TStream& Stream)
 {
+    FPartlyRead = false;
     int64_t n = Stream.Size() - Stream.Position();
     if (n <= 0)
         throw EJPEG("JPEG error #53: Not a JPEG file");
     std::vector<uint8_t> data(static_cast<size_t>(n));
     Stream.ReadBuffer(data.data(), n);
+    if (FPixels32Target) {
+        FPartlyRead = !DecodeJpeg32(data.data(), data.size(),
+                                    TJpegDecodeOptions{FGrayscale, FPerformance == jpBestSpeed, 1}, FPixels32Target);
+        FBitmap.Assign(nullptr);
+        FData = std::move(data);
+        Changed(this);
+        return;
+    }
     TBitmap decoded;
     DecodeJpeg(data.data(), data.size(), decoded, FGrayscale, FPerformance == jpBestSpeed);
     FBitmap.Assign(&decoded);

@@ -23,8 +23,14 @@ public:
     int32_t Height() const override;
     bool Empty() const override;
     void Draw(TCanvas& ACanvas, const TRect& Rect) override;
-    // Reads from the stream's position to its end.
+    // Reads from the stream's position to its end; with a 32-bit target the picture goes
+    // into the target's block (the compressed bytes are kept, the bitmap stays empty).
     void LoadFromStream(TStream& Stream) override;
+    bool AcceptPixels32Target(TPixels32Target Target) override
+    {
+        FPixels32Target = std::move(Target);
+        return true;
+    }
     void SaveToStream(TStream& Stream) override;
     void Assign(TPersistent* Source) override;
 
@@ -54,6 +60,7 @@ private:
     bool FGrayscale = false;
     TJPEGPerformance FPerformance = jpBestQuality;
     bool FProgressive = false;
+    TPixels32Target FPixels32Target;
 };
 
 // Encodes / decodes through libjpeg; errors come back as EJPEG with libjpeg's text.
@@ -72,8 +79,9 @@ struct TJpegDecodeOptions {
 void DecodeJpegScaled(const uint8_t* Data, size_t Size, TBitmap& Bitmap, const TJpegDecodeOptions& Options);
 // Decodes into 32-bit pixels B, G, R, A (alpha 255), rows top-down and unpadded, in the
 // block Allocate returns for the output size; the same pixels DecodeJpeg gives. On an
-// error after Allocate the block holds a partial picture.
-void DecodeJpeg32(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Options,
+// error after Allocate the block holds a partial picture. False when libjpeg had to
+// make up part of the picture (data cut short or corrupt: it fills what is missing).
+bool DecodeJpeg32(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Options,
                   const std::function<uint32_t*(int32_t Width, int32_t Height)>& Allocate);
 // The full size from the header alone; raises as DecodeJpeg does on a bad header.
 void ReadJpegSize(const uint8_t* Data, size_t Size, int32_t& Width, int32_t& Height);

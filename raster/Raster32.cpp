@@ -2,8 +2,6 @@
 // the "Data" property and BMP streams. Drawing lives in Raster32_Draw.cpp.
 #include "raster/Raster32.h"
 
-#include "platform/Jpeg.h"
-
 #include <memory>
 #include <utility>
 
@@ -380,74 +378,38 @@ void TBitmap32::SaveToFile(const std::string& FileName)
     stream.Commit();
 }
 
-// The registry's own JPEG class decodes into a pf24bit bitmap that drawing then turns
-// into opaque 32-bit pixels; libjpeg writes those pixels itself, so the file's picture
-// goes into the block once, with the same pixels and the same errors.
-bool TBitmap32::LoadJpegFile(const std::string& FileName)
+// The registry's JPEG, BMP and PNG classes would load a colour picture into a platform
+// bitmap whose rows assigning then copies; they can write those words into the block
+// themselves, so the full-size copy never exists. Other pictures, and the pictures such a
+// class cannot write so, still arrive in the graphic and are assigned as before.
+void TBitmap32::LoadFromFile(const std::string& FileName, bool* Damaged)
 {
+    if (Damaged)
+        *Damaged = false;
     const TGraphicClass* cls = TPicture::FindGraphicClass(ExtractFileExt(FileName));
-    if (!cls || cls->Name != "TJPEGImage")
-        return false;
-    std::unique_ptr<uint8_t[]> data;
-    int64_t n = 0;
-    {
-        TFileStream stream(FileName, fmOpenRead | fmShareDenyWrite);
-        n = stream.Size() - stream.Position();
-        if (n <= 0)
-            throw EJPEG("JPEG error #53: Not a JPEG file");
-        data = std::make_unique_for_overwrite<uint8_t[]>(size_t(n));
-        stream.ReadBuffer(data.get(), n);
-    }
+    std::unique_ptr<TGraphic> graphic = cls ? cls->Create() : nullptr;
     TBitmap32 fresh;
-    DecodeJpeg32(data.get(), size_t(n), TJpegDecodeOptions{}, [&fresh](int32_t W, int32_t H) {
-        fresh.SetSize(W, H);
-        return fresh.FBits;
-    });
+    if (!graphic || !graphic->AcceptPixels32Target([&fresh](int32_t W, int32_t H) {
+            fresh.SetSize(W, H);
+            return reinterpret_cast<uint32_t*>(fresh.FBits);
+        })) {
+        TPicture picture;
+        picture.LoadFromFile(FileName);
+        Assign(&picture);
+        return;
+    }
+    graphic->LoadFromFile(FileName);
+    if (Damaged)
+        *Damaged = graphic->PartlyRead();
+    if (fresh.IsEmpty()) {
+        Assign(graphic.get());
+        return;
+    }
     {
         TUpdateGuard update(*this);
         TakeBlock(fresh);
     }
     Changed();
-    return true;
-}
-
-// The registry's bitmap classes (BMP, PNG) would load a colour picture into a 24- or
-// 32-bit platform bitmap whose rows assigning then copies; they can write those words
-// into the block themselves, so the platform bitmap's full-size copy never exists.
-// Other pictures still arrive in the platform bitmap, and are assigned as before.
-bool TBitmap32::LoadBitmapFile(const std::string& FileName)
-{
-    const TGraphicClass* cls = TPicture::FindGraphicClass(ExtractFileExt(FileName));
-    if (!cls)
-        return false;
-    std::unique_ptr<TGraphic> graphic = cls->Create();
-    auto* bmp = dynamic_cast<TBitmap*>(graphic.get());
-    if (!bmp)
-        return false;
-    TBitmap32 fresh;
-    bmp->SetPixels32Target([&fresh](int32_t W, int32_t H) {
-        fresh.SetSize(W, H);
-        return reinterpret_cast<uint32_t*>(fresh.FBits);
-    });
-    bmp->LoadFromFile(FileName);
-    {
-        TUpdateGuard update(*this);
-        if (fresh.IsEmpty())
-            AssignFromBitmap(*bmp);
-        else
-            TakeBlock(fresh);
-    }
-    Changed();
-    return true;
-}
-
-void TBitmap32::LoadFromFile(const std::string& FileName)
-{
-    if (LoadJpegFile(FileName) || LoadBitmapFile(FileName))
-        return;
-    TPicture picture;
-    picture.LoadFromFile(FileName);
-    Assign(&picture);
 }
 
 void TBitmap32::WriteData(TStream& Stream)

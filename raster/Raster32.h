@@ -133,7 +133,9 @@ public:
     void SaveToStream(TStream& Stream);
     void LoadFromStream(TStream& Stream);
     void SaveToFile(const std::string& FileName);
-    void LoadFromFile(const std::string& FileName);
+    // Damaged, when given, is set when part of the picture could not be read (a JPEG cut
+    // short or corrupt: the decoder filled in what was missing).
+    void LoadFromFile(const std::string& FileName, bool* Damaged = nullptr);
 
     // The binary property "Data": Width, Height (Int32 LE), then the pixels row 0 first,
     // each B, G, R, A. ReadData checks the header against the stream and raises EReadError
@@ -237,10 +239,6 @@ private:
     // Frees this block and takes Source's (Source ends empty, without notifying);
     // Changed and, when the size differs, Resized follow here.
     void TakeBlock(TBitmap32& Source);
-    // JPEG files decode straight into the block; false for every other file.
-    bool LoadJpegFile(const std::string& FileName);
-    // Files of the registry's bitmap classes; false for every other file.
-    bool LoadBitmapFile(const std::string& FileName);
     void AssignFromBitmap(TBitmap& Bmp);
     void AssignFromGraphic(TGraphic& Graphic, int32_t GraphicWidth, int32_t GraphicHeight);
     void AssignFromPicture(TPicture& Picture);

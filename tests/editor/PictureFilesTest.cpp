@@ -1,5 +1,5 @@
-// A PNG's transparency reaches the document on File > Open and Layers > New Layer From
-// File, exactly as pasting the same picture keeps it; other files are read as before.
+// A PNG's transparency reaches a new layer exactly as the file holds it, and File > Open
+// puts it on the blank canvas's white; other files are read as before.
 #include "editor/PictureFiles.h"
 #include "editor/EditorFixture.h"
 #include "editor/MainUnit.h"
@@ -63,16 +63,18 @@ Bytes TinyPng(uint8_t ColorType, const Bytes& Row, const Bytes& Plte = {}, const
 struct TAlphaCase {
     const char* Name;
     Bytes Png;
-    TColor32 Left, Right; // straight alpha, as a paste gives it
+    TColor32 Left, Right;         // straight alpha, as a paste gives it
+    TColor32 OpenLeft, OpenRight; // over white: round(c * a / 255 + 255 - a)
 };
 
 std::vector<TAlphaCase> AlphaCases()
 {
     return {
-        {"rgba", TinyPng(6, {0x12, 0x34, 0x56, 0x80, 0xFE, 0xDC, 0xBA, 0xFF}), 0x80123456, 0xFFFEDCBA},
-        {"grey_alpha", TinyPng(4, {0x40, 0x80, 0xC8, 0x01}), 0x80404040, 0x01C8C8C8},
-        {"palette_trns", TinyPng(3, {1, 0}, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66}, {0xFF, 0x80}), 0x80445566,
-         0xFF112233},
+        {"rgba", TinyPng(6, {0x12, 0x34, 0x56, 0x80, 0xFE, 0xDC, 0xBA, 0xFF}), 0x80123456, 0xFFFEDCBA, 0xFF8899AA,
+         0xFFFEDCBA},
+        {"grey_alpha", TinyPng(4, {0x40, 0x80, 0xC8, 0x01}), 0x80404040, 0x01C8C8C8, 0xFF9F9F9F, 0xFFFFFFFF},
+        {"palette_trns", TinyPng(3, {1, 0}, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66}, {0xFF, 0x80}), 0x80445566, 0xFF112233,
+         0xFFA1AAB2, 0xFF112233},
     };
 }
 
@@ -117,8 +119,8 @@ TEST_F(PictureFilesTest, OpenAndNewLayerKeepAPngsAlphaAndColours)
         }
         ASSERT_EQ(Bg()->Width(), 2);
         ASSERT_EQ(Bg()->Height(), 1);
-        EXPECT_EQ(Bg()->GetPixelFast(0, 0), c.Left);
-        EXPECT_EQ(Bg()->GetPixelFast(1, 0), c.Right);
+        EXPECT_EQ(Bg()->GetPixelFast(0, 0), c.OpenLeft);
+        EXPECT_EQ(Bg()->GetPixelFast(1, 0), c.OpenRight);
 
         {
             TScriptedAnswers answers;
@@ -129,6 +131,75 @@ TEST_F(PictureFilesTest, OpenAndNewLayerKeepAPngsAlphaAndColours)
         ASSERT_NE(layer, nullptr);
         EXPECT_EQ(layer->Bitmap()->GetPixelFast(0, 0), c.Left);
         EXPECT_EQ(layer->Bitmap()->GetPixelFast(1, 0), c.Right);
+    }
+}
+
+// Made by ImageMagick 6.9 (6 x 4; the pixels at (1,1) and (5,0) made transparent; in the
+// 16-bit file (0,3) is 0000,0000,FF00, whose high bytes match the key but low byte not):
+//   B=(-size 6x4 xc:red -fill blue -draw "point 1,1 point 5,0" -fill "#0a0bc81e0000"
+//      -draw "point 2,2" -fill "#282832323c3c" -draw "point 3,1 point 4,3"
+//      -fill "#00000000ff00" -draw "point 0,3")
+//   G=(-size 6x4 xc:"rgb(54,54,54)" -fill "rgb(18,18,18)" -draw "point 1,1 point 5,0"
+//      -fill "rgb(200,200,200)" -draw "point 2,2" -fill "rgb(40,40,40)"
+//      -draw "point 3,1 point 4,3" -fill "rgb(19,19,19)" -draw "point 0,3")
+//   X=(-define png:exclude-chunk=cHRM,sRGB,bKGD,date,time,tEXt,zTXt,iTXt,tIME), plus
+//     -set gamma 0.6 for *_gama.png, and gAMA added to the excluded list for *_nogama.png
+//   convert -depth 16 "${B[@]}" -transparent blue -define png:bit-depth=16
+//     -define png:color-type=2 "${X[@]}" rgb16_trns_$g.png
+//   convert "${G[@]}" -transparent "rgb(18,18,18)" -define png:bit-depth=8
+//     -define png:color-type=0 "${X[@]}" grey_trns_$g.png
+//   convert "${B[@]}" -transparent blue "${X[@]}" PNG8:palette_trns_$g.png
+// and, Adam7-interlaced, the same two commands with -interlace PNG for
+// rgb16_trns_interlaced.png (with gAMA) and palette_trns_interlaced.png (without).
+TEST(PictureFiles, ToolMadeFilesGiveTheOpaqueRoadsPixelsPlusTheirAlpha)
+{
+    for (const char* name :
+         {"rgb16_trns_gama", "rgb16_trns_nogama", "grey_trns_gama", "grey_trns_nogama", "palette_trns_gama",
+          "palette_trns_nogama", "rgb16_trns_interlaced", "palette_trns_interlaced"}) {
+        SCOPED_TRACE(name);
+        const std::string file = std::string(KV_TEST_DATA) + "/pngalpha/" + name + ".png";
+        ASSERT_TRUE(PngFileHasAlpha(file));
+        TBitmap32 withAlpha, opaque;
+        EXPECT_EQ(LoadPictureFile(file, withAlpha), faFromFile);
+        opaque.LoadFromFile(file);
+        ASSERT_EQ(withAlpha.Width(), 6);
+        ASSERT_EQ(withAlpha.Height(), 4);
+        ASSERT_EQ(opaque.Width(), 6);
+        ASSERT_EQ(opaque.Height(), 4);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 6; ++x) {
+                const bool hidden = (x == 1 && y == 1) || (x == 5 && y == 0);
+                const TColor32 expected = (opaque.GetPixelFast(x, y) & 0x00FFFFFF) | (hidden ? 0u : 0xFF000000u);
+                EXPECT_EQ(withAlpha.GetPixelFast(x, y), expected) << x << "," << y;
+            }
+    }
+}
+
+// jpeg/cut_in_scan.jpg: convert -seed 7 -size 64x48 plasma:fractal -quality 90 full.jpg;
+// head -c 1500 full.jpg (the scan ends after about two thirds of its bytes).
+// gif/cut_in_data.gif: convert -seed 7 -size 64x48 plasma:fractal -colors 64 full.gif;
+// head -c 1500 full.gif (the picture data ends early).
+TEST_F(PictureFilesTest, AFileOpenedInPartSaysSoInTheStatusBar)
+{
+    const struct {
+        const char* File;
+        bool Damaged;
+    } cases[] = {
+        {"jpeg/cut_in_scan.jpg", true},   {"gif/cut_in_data.gif", true},          {"jpeg/rgb.jpg", false},
+        {"gif/still_2colour.gif", false}, {"pngalpha/grey_trns_gama.png", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.File);
+        Form->ModifiedState = msSaved;
+        TScriptedAnswers answers;
+        answers.Then(FileAnswer(std::string(KV_TEST_DATA) + "/" + c.File));
+        Form->mnFileOpenClick();
+        EXPECT_FALSE(Bg()->IsEmpty());
+        const std::string status = Form->StatusText(1);
+        EXPECT_EQ(status.find("The file is damaged; part of the picture could not be read") != std::string::npos,
+                  c.Damaged)
+            << status;
+        EXPECT_EQ(status.find(std::to_string(Bg()->Width()) + "x" + std::to_string(Bg()->Height())), 0u) << status;
     }
 }
 

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include <jpeglib.h>
 
@@ -263,6 +266,26 @@ TEST(Jpeg, DirectLayoutsMatchThePlainDecodeExactly)
             for (int y = 0; y < 23; ++y)
                 for (int x = 0; x < 37; ++x)
                     ASSERT_EQ(Word(b.PixelColor(x, y)), oracle[size_t(y) * 37 + size_t(x)]) << x << "," << y;
+        }
+    // Files of every colour space: the 32-bit road gives the 24-bit road's pixels, opaque
+    // (inks converted for CMYK and YCCK, never copied as colour and alpha).
+    for (const char* name : {"cmyk.jpg", "ycck.jpg", "grey.jpg", "rgb.jpg", "ycbcr.jpg", "progressive.jpg"})
+        for (bool fast : {false, true}) {
+            std::ifstream in(std::string(KV_TEST_DATA) + "/jpeg/" + name, std::ios::binary);
+            const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            ASSERT_FALSE(data.empty()) << name;
+            TBitmap b;
+            DecodeJpeg(data.data(), data.size(), b, false, fast);
+            std::vector<uint32_t> direct;
+            DecodeJpeg32(data.data(), data.size(), TJpegDecodeOptions{false, fast, 1}, [&](int32_t W, int32_t H) {
+                direct.resize(size_t(W) * size_t(H));
+                return direct.data();
+            });
+            ASSERT_EQ(direct.size(), size_t(b.Width()) * size_t(b.Height())) << name;
+            for (int y = 0; y < b.Height(); ++y)
+                for (int x = 0; x < b.Width(); ++x)
+                    ASSERT_EQ(direct[size_t(y) * size_t(b.Width()) + size_t(x)], Word(b.PixelColor(x, y)))
+                        << name << " " << x << "," << y;
         }
 }
 

@@ -52,7 +52,7 @@ inline void BlurPixel(uint8_t* Row, const uint8_t* Up, const uint8_t* Down, int3
 {
     for (int32_t Ch = 0; Ch < Bpp; ++Ch) {
         const int32_t L = Left * Bpp + Ch, R = Right * Bpp + Ch;
-        Row[X * Bpp + Ch] = uint8_t((Up[L] + Down[L] + Up[R] + Down[R]) >> 2);
+        Row[X * Bpp + Ch] = uint8_t((Up[L] + Down[L] + Up[R] + Down[R] + 2) >> 2);
     }
 }
 
@@ -74,7 +74,7 @@ void BlurRowApart(uint8_t* __restrict Row, const uint8_t* __restrict Up, const u
         BlurPixel(Row, Up, Down, X, NearIndex(X, D), FarIndex(X, D, W));
     const int32_t Shift = D * Bpp;
     for (int32_t I = InnerFrom * Bpp; I < InnerTo * Bpp; ++I)
-        Row[I] = uint8_t((Up[I - Shift] + Down[I - Shift] + Up[I + Shift] + Down[I + Shift]) >> 2);
+        Row[I] = uint8_t((Up[I - Shift] + Down[I - Shift] + Up[I + Shift] + Down[I + Shift] + 2) >> 2);
     for (int32_t X = InnerTo; X < W; ++X)
         BlurPixel(Row, Up, Down, X, NearIndex(X, D), FarIndex(X, D, W));
 }

@@ -46,7 +46,8 @@ void ReferenceBlur(TBitmap& B, int32_t D)
             const int32_t Left = X - D >= 0 ? X - D : X, Right = Clamp(X + D < W ? X + D : W - X, W);
             for (int32_t Ch = 0; Ch < 3; ++Ch)
                 At(B, X, Y, Ch) = uint8_t(
-                    (At(B, Left, Up, Ch) + At(B, Left, Down, Ch) + At(B, Right, Up, Ch) + At(B, Right, Down, Ch)) >> 2);
+                    (At(B, Left, Up, Ch) + At(B, Left, Down, Ch) + At(B, Right, Up, Ch) + At(B, Right, Down, Ch) + 2) >>
+                    2);
         }
 }
 
@@ -129,14 +130,14 @@ TEST(ToneFilters, SharpenRefusesSmallPicturesAndBadAlpha)
 
 TEST(ToneFilters, DiagonalBlurWorkedPictureAndTinyPictures)
 {
-    // d = 1 on 4 x 4, one white corner: (2, 2) takes a quarter; row 3 folds down to row
-    // 1 and reads the new 63 at (2, 2) and (2, 1)'s zero.
+    // d = 1 on 4 x 4, one white corner: (2, 2) takes a rounded quarter, (255 + 2) shr 2;
+    // row 3 folds down to row 1 and reads the new 64 at (2, 2) and (2, 1)'s zero.
     TBitmap B;
     Fill24(B, 4, 4, [](int32_t X, int32_t Y, int32_t) { return X == 3 && Y == 3 ? 255 : 0; });
     DiagonalBlur(B, 1);
     for (int32_t Y = 0; Y < 4; ++Y)
         for (int32_t X = 0; X < 4; ++X) {
-            const int32_t Want = X == 2 && Y == 2 ? 63 : (Y == 3 && (X == 1 || X == 3)) ? 15 : 0;
+            const int32_t Want = X == 2 && Y == 2 ? 64 : (Y == 3 && (X == 1 || X == 3)) ? 16 : 0;
             EXPECT_EQ(At(B, X, Y, 0), Want) << X << "," << Y;
         }
     // A single pixel reads only itself, at any distance; distances 0 and below change

@@ -163,14 +163,22 @@ TEST(ToneFilters, DiagonalBlurMatchesItsPlainFormulaOnRandomPictures)
                 ReferenceBlur(B, D);
                 ASSERT_EQ(Bytes(A), Bytes(B)) << W << "x" << H << " d " << D;
             }
-    // RepeatBlur is Count + 1 passes at distance 3.
-    TBitmap A, B;
-    Fill24(A, 40, 30, [&](int32_t, int32_t, int32_t) { return int32_t(Rng() & 0xFF); });
-    Fill24(B, 40, 30, [&](int32_t X, int32_t Y, int32_t Ch) { return At(A, X, Y, Ch); });
-    RepeatBlur(A, 2);
-    for (int32_t I = 0; I < 3; ++I)
-        ReferenceBlur(B, 3);
-    EXPECT_EQ(Bytes(A), Bytes(B));
+    // RepeatBlur is Count + 1 passes at distance 3, one after another, whatever the
+    // size: around the heights where the bottom rows fold back to the top ones, widths
+    // down to one pixel, and pass counts that fill several groups of passes run together.
+    struct TRepeat {
+        int32_t W, H, Count;
+    } const Repeats[] = {{40, 30, 2}, {40, 30, 0},  {5, 7, 9},    {5, 8, 9},   {9, 9, 20},   {1, 64, 17},
+                         {13, 1, 5},  {17, 23, 16}, {31, 50, 41}, {8, 12, -1}, {7, 200, 100}};
+    for (const TRepeat& R : Repeats) {
+        TBitmap A, B;
+        Fill24(A, R.W, R.H, [&](int32_t, int32_t, int32_t) { return int32_t(Rng() & 0xFF); });
+        Fill24(B, R.W, R.H, [&](int32_t X, int32_t Y, int32_t Ch) { return At(A, X, Y, Ch); });
+        RepeatBlur(A, R.Count);
+        for (int32_t I = 0; I <= R.Count; ++I)
+            ReferenceBlur(B, 3);
+        ASSERT_EQ(Bytes(A), Bytes(B)) << R.W << "x" << R.H << " count " << R.Count;
+    }
 }
 
 TEST(ToneFilters, GrayScaleRoundsHalvesToEvenInExtendedPrecision)

@@ -3,6 +3,8 @@
 #include "effects/MainWindowFace.h"
 #include "raster/Raster32_Filters.h"
 
+#include <memory>
+
 namespace kv {
 
 namespace {
@@ -15,10 +17,11 @@ const TBitmap32* GBackupSource = nullptr;
 // The two 24-bit working copies, kept from one preview to the next while a command
 // holds its preview backup, so that repeated previews on a large picture reuse the
 // mapped pages instead of faulting in fresh ones; released when the command ends.
+// Owned here, made by the first frame call and dropped by TPreviewBackupGuard.
 struct TWorkingCopies {
     TBitmap First, Second;
 };
-TWorkingCopies GWorking;
+std::unique_ptr<TWorkingCopies> GWorking;
 
 // A 24-bit bitmap of the given size whose pixels the caller will overwrite: the
 // buffer is kept when the size already fits, else taken fresh (never converted).
@@ -91,8 +94,10 @@ void RunEffectFrame(IMainForm& Main, const TEffectRoutine& Routine)
     if (!Target)
         return;
     const bool OnLayer = Main.SelectedLayer() != nullptr;
-    TBitmap& First = GWorking.First;
-    TBitmap& Second = GWorking.Second;
+    if (!GWorking)
+        GWorking = std::make_unique<TWorkingCopies>();
+    TBitmap& First = GWorking->First;
+    TBitmap& Second = GWorking->Second;
     FillWorkingCopy(*Target, First);
     if (OnLayer)
         GrayFromAlpha(Main.AlphaScratch(), Target);
@@ -131,8 +136,7 @@ TPreviewBackupGuard::~TPreviewBackupGuard()
 {
     FMain.PreviewBackup()->SetSize(0, 0);
     GBackupSource = nullptr;
-    GWorking.First.SetSize(0, 0);
-    GWorking.Second.SetSize(0, 0);
+    GWorking.reset();
 }
 
 } // namespace kv

@@ -11,6 +11,7 @@
 // copy; theirs the operation on a clone of their image. Copies are made outside the clock.
 #include "bench/AdjustmentsBench.h"
 #include "bench/BenchEffects.h"
+#include "bench/EffectCommandBench.h"
 #include "fx/Adjustments.h"
 #include "fx/EffectRandom.h"
 #include "fx/qelFX.h"
@@ -149,6 +150,7 @@ int main(int argc, char** argv)
 {
     TOffscreenApplication App(argv[0]);
     RegisterOurs();
+    kvcommand::RegisterCommands();
 #ifdef KV_HAVE_IMAGEMAGICK
     RegisterMagick();
 #endif

@@ -225,7 +225,9 @@ void TGamma::BalanceChange()
     if (!Target)
         return;
     FKept.Restore(*MainForm);
-    const int32_t R = GaugeBar1->Position(), G = GaugeBar2->Position(), B = GaugeBar3->Position();
+    // Each gauge runs from its colour on the left to the opposite colour on the right,
+    // so moving it right takes that much of its own colour away.
+    const int32_t R = -GaugeBar1->Position(), G = -GaugeBar2->Position(), B = -GaugeBar3->Position();
     if (Speed->isChecked())
         ColorBalanceSpeed(*Target, R, G, B);
     else

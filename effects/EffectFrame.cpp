@@ -3,6 +3,8 @@
 #include "effects/MainWindowFace.h"
 #include "raster/Raster32_Filters.h"
 
+#include <memory>
+
 namespace kv {
 
 namespace {
@@ -11,6 +13,47 @@ namespace {
 // backup taken from another target (a layer since deleted, the background before a
 // layer was selected) must not be pasted over the current one.
 const TBitmap32* GBackupSource = nullptr;
+
+// The two 24-bit working copies, kept from one preview to the next while a command
+// holds its preview backup, so that repeated previews on a large picture reuse the
+// mapped pages instead of faulting in fresh ones; released when the command ends.
+// Owned here, made by the first frame call and dropped by TPreviewBackupGuard.
+struct TWorkingCopies {
+    TBitmap First, Second;
+};
+std::unique_ptr<TWorkingCopies> GWorking;
+
+// A 24-bit bitmap of the given size whose pixels the caller will overwrite: the
+// buffer is kept when the size already fits, else taken fresh (never converted).
+void SizeWorkingCopy(TBitmap& Copy, int32_t Width, int32_t Height)
+{
+    if (Copy.PixelFormat() != pf24bit) {
+        Copy.SetSize(0, 0);
+        Copy.SetPixelFormat(pf24bit);
+    }
+    if (Copy.Width() != Width || Copy.Height() != Height) {
+        Copy.SetSize(0, 0); // a fresh buffer: nothing of the old one is worth copying
+        Copy.SetSize(Width, Height);
+    }
+}
+
+// The target's colours as blue, green, red rows: what assigning it to a bitmap and
+// setting that to 24 bits gives, in one pass.
+void FillWorkingCopy(const TBitmap32& Target, TBitmap& Copy)
+{
+    const int32_t W = Target.Width(), H = Target.Height();
+    SizeWorkingCopy(Copy, W, H);
+    const TColor32* Source = Target.Bits();
+    for (int32_t Y = 0; Y < H; ++Y, Source += W) {
+        uint8_t* Row = Copy.ScanLine(Y);
+        for (int32_t X = 0; X < W; ++X, Row += 3) {
+            const TColor32 C = Source[X];
+            Row[0] = uint8_t(C);
+            Row[1] = uint8_t(C >> 8);
+            Row[2] = uint8_t(C >> 16);
+        }
+    }
+}
 
 } // namespace
 
@@ -51,21 +94,16 @@ void RunEffectFrame(IMainForm& Main, const TEffectRoutine& Routine)
     if (!Target)
         return;
     const bool OnLayer = Main.SelectedLayer() != nullptr;
-    TBitmap First;
-    TBitmap Second;
-    First.Assign(Target);
-    if (OnLayer) {
-        TBitmap32* Alpha = Main.AlphaScratch();
-        Alpha->SetSize(0, 0);
-        Alpha->SetSize(Target->Width(), Target->Height());
-        GrayFromAlpha(Alpha, Target);
-    }
+    if (!GWorking)
+        GWorking = std::make_unique<TWorkingCopies>();
+    TBitmap& First = GWorking->First;
+    TBitmap& Second = GWorking->Second;
+    FillWorkingCopy(*Target, First);
+    if (OnLayer)
+        GrayFromAlpha(Main.AlphaScratch(), Target);
     CopyPixelsExactly(*Target, *Main.PreviewBackup());
     GBackupSource = Target;
-    Second.SetWidth(First.Width());
-    Second.SetHeight(First.Height());
-    First.SetPixelFormat(pf24bit);
-    Second.SetPixelFormat(pf24bit);
+    SizeWorkingCopy(Second, Target->Width(), Target->Height());
     const TEffectResult Result = Routine(First, Second);
     if (Result == TEffectResult::None)
         return;
@@ -98,6 +136,7 @@ TPreviewBackupGuard::~TPreviewBackupGuard()
 {
     FMain.PreviewBackup()->SetSize(0, 0);
     GBackupSource = nullptr;
+    GWorking.reset();
 }
 
 } // namespace kv

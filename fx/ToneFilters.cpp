@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace kv {
 
@@ -52,7 +53,7 @@ inline void BlurPixel(uint8_t* Row, const uint8_t* Up, const uint8_t* Down, int3
 {
     for (int32_t Ch = 0; Ch < Bpp; ++Ch) {
         const int32_t L = Left * Bpp + Ch, R = Right * Bpp + Ch;
-        Row[X * Bpp + Ch] = uint8_t((Up[L] + Down[L] + Up[R] + Down[R]) >> 2);
+        Row[X * Bpp + Ch] = uint8_t((Up[L] + Down[L] + Up[R] + Down[R] + 2) >> 2);
     }
 }
 
@@ -74,9 +75,23 @@ void BlurRowApart(uint8_t* __restrict Row, const uint8_t* __restrict Up, const u
         BlurPixel(Row, Up, Down, X, NearIndex(X, D), FarIndex(X, D, W));
     const int32_t Shift = D * Bpp;
     for (int32_t I = InnerFrom * Bpp; I < InnerTo * Bpp; ++I)
-        Row[I] = uint8_t((Up[I - Shift] + Down[I - Shift] + Up[I + Shift] + Down[I + Shift]) >> 2);
+        Row[I] = uint8_t((Up[I - Shift] + Down[I - Shift] + Up[I + Shift] + Down[I + Shift] + 2) >> 2);
     for (int32_t X = InnerTo; X < W; ++X)
         BlurPixel(Row, Up, Down, X, NearIndex(X, D), FarIndex(X, D, W));
+}
+
+// Row Y of one blur pass, its lower partner given: the row itself, another row, or a
+// kept copy of one.
+void BlurRowAt(TBitmap& Bitmap, int32_t Y, const uint8_t* DownRow, int32_t D)
+{
+    const int32_t W = Bitmap.Width(), H = Bitmap.Height();
+    const int32_t Up = NearIndex(Y, D);
+    uint8_t* Row = Bitmap.ScanLine(Y);
+    const uint8_t* UpRow = Bitmap.ScanLine(Up);
+    if (Up == Y || FarIndex(Y, D, H) == Y)
+        BlurRowInOrder(Row, UpRow, DownRow, W, D);
+    else
+        BlurRowApart(Row, UpRow, DownRow, W, D);
 }
 
 } // namespace
@@ -106,23 +121,50 @@ void DiagonalBlur(TBitmap& Bitmap, int32_t Distance)
     if (Distance <= 0 || Bitmap.Empty())
         return;
     Bitmap.SetPixelFormat(pf24bit);
-    const int32_t W = Bitmap.Width(), H = Bitmap.Height();
-    for (int32_t Y = 0; Y < H; ++Y) {
-        const int32_t Up = NearIndex(Y, Distance), Down = FarIndex(Y, Distance, H);
-        uint8_t* Row = Bitmap.ScanLine(Y);
-        const uint8_t* UpRow = Bitmap.ScanLine(Up);
-        const uint8_t* DownRow = Bitmap.ScanLine(Down);
-        if (Up == Y || Down == Y)
-            BlurRowInOrder(Row, UpRow, DownRow, W, Distance);
-        else
-            BlurRowApart(Row, UpRow, DownRow, W, Distance);
-    }
+    const int32_t H = Bitmap.Height();
+    for (int32_t Y = 0; Y < H; ++Y)
+        BlurRowAt(Bitmap, Y, Bitmap.ScanLine(FarIndex(Y, Distance, H)), Distance);
 }
 
 void RepeatBlur(TBitmap& Bitmap, int32_t Count)
 {
-    for (int32_t I = 0; I <= Count; ++I)
-        DiagonalBlur(Bitmap, 3);
+    constexpr int32_t D = 3;
+    const int32_t Passes = Count + 1;
+    if (Passes <= 0 || Bitmap.Empty())
+        return;
+    Bitmap.SetPixelFormat(pf24bit);
+    const int32_t W = Bitmap.Width(), H = Bitmap.Height();
+    if (Passes == 1 || H <= 2 * D + 1) {
+        for (int32_t I = 0; I < Passes; ++I)
+            DiagonalBlur(Bitmap, D);
+        return;
+    }
+    // Each pass sweeps a many-megabyte picture, so the passes run together, a few at a
+    // time, each D rows behind the one before: within a step the earlier pass goes
+    // first, so a row reads the row D above already blurred by its own pass and the row
+    // D below as the pass before left it, exactly as in one pass after another. Only
+    // the bottom rows, whose lower partner folds back to rows 1..D, need those rows as
+    // their own pass left them, long since overwritten by the passes behind: each pass
+    // keeps a copy of them.
+    constexpr int32_t Group = 8; // passes that share the cache: 8 * D rows of it
+    const size_t RowBytes = size_t(W) * Bpp;
+    std::vector<uint8_t> Folded(size_t(Group) * D * RowBytes);
+    for (int32_t First = 0; First < Passes; First += Group) {
+        const int32_t N = std::min(Group, Passes - First);
+        for (int32_t Step = 0; Step < H + (N - 1) * D; ++Step)
+            for (int32_t P = 0; P < N; ++P) {
+                const int32_t Y = Step - P * D;
+                if (Y < 0 || Y >= H)
+                    continue;
+                uint8_t* Kept = Folded.data() + size_t(P) * D * RowBytes;
+                const int32_t Down = FarIndex(Y, D, H);
+                const uint8_t* DownRow = Y + D < H ? Bitmap.ScanLine(Down) : Kept + size_t(Down - 1) * RowBytes;
+                BlurRowAt(Bitmap, Y, DownRow, D);
+                if (Y == D)
+                    for (int32_t R = 1; R <= D; ++R)
+                        std::memcpy(Kept + size_t(R - 1) * RowBytes, Bitmap.ScanLine(R), RowBytes);
+            }
+    }
 }
 
 uint8_t GrayLevelExact(uint8_t Red, uint8_t Green, uint8_t Blue)

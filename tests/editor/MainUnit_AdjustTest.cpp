@@ -184,14 +184,28 @@ TEST_F(AdjustTest, SoftenSetsSoftFocusAndGrayscaleWorksOnTheBackground)
     EXPECT_EQ(Dot->Bitmap()->GetPixelFast(0, 0), 0x80A0B0C0u);
     EXPECT_EQ(Form->DeFoc->Value->Position(), 1);
     EXPECT_TRUE(Form->DeFoc->Ras->isChecked());
-    // On a 3 x 1 picture the blur averages the two outer pixels into the middle one.
+    // On a 3 x 1 picture the blur averages the two outer pixels into the middle one,
+    // rounded: (0 + 0 + 255 + 255 + 2) shr 2.
     TBitmapLayer* Row = AddPicture(3, 1, 0xFF000000u, {0, 0, 3, 1});
     Row->Bitmap()->SetPixelFast(2, 0, 0xFF0000FFu);
     Form->SetSelection(Row);
     Form->N75Click();
-    EXPECT_EQ(Row->Bitmap()->GetPixelFast(1, 0), 0xFF00007Fu);
+    EXPECT_EQ(Row->Bitmap()->GetPixelFast(1, 0), 0xFF000080u);
     Form->N17Click();
     EXPECT_EQ(Row->Bitmap()->GetPixelFast(1, 0), 0xFF000000u);
+    // A flat picture stays flat at every setting, however many passes run.
+    for (const bool Focus : {false, true})
+        for (const int32_t Value : {1, 50, 100}) {
+            TBitmapLayer* Flat = AddPicture(40, 30, 0xFF9D9D9Du, {0, 0, 40, 30});
+            const auto Before = Pixels(*Flat->Bitmap());
+            Form->SetSelection(Flat);
+            TDialogScript Script(mrOk, [&](TObject*) {
+                Form->DeFoc->Ras->setChecked(Focus);
+                Form->DeFoc->Value->SetPosition(Value);
+            });
+            Form->N76Click();
+            EXPECT_EQ(Pixels(*Flat->Bitmap()), Before) << Value << (Focus ? " soft focus" : "");
+        }
     Form->SetSelection(nullptr);
     Bg()->SetSize(3, 1);
     Bg()->SetPixelFast(0, 0, 0x80FF0000u);
@@ -273,25 +287,41 @@ TEST_F(AdjustTest, LiveDialogsCancelledLeaveTheLayerExactly)
     EXPECT_FALSE(Form->UndoSlot.Empty()); // taken before the dialog, as the menu does
 }
 
-TEST_F(AdjustTest, ColourBalanceResetThenRedOnly)
+TEST_F(AdjustTest, ColourBalanceMovesTowardsTheCaptionsAndResetClears)
 {
-    TBitmapLayer* L = Layer();
-    TDialogScript Script(mrOk, [&](TObject* Sender) {
-        auto* Gamma = dynamic_cast<TGamma*>(Sender);
-        ASSERT_NE(Gamma, nullptr);
-        EXPECT_TRUE(Gamma->Speed->isChecked());
-        Gamma->GaugeBar2->SetPosition(40);
-        Gamma->BalanceChange();
-        Gamma->Button3Click();
-        Gamma->GaugeBar1->SetPosition(50);
-        Gamma->BalanceChange();
-    });
-    Form->N39Click();
-    EXPECT_EQ(L->Bitmap()->GetPixelFast(0, 4), 0xFF966464u); // red 100 + 50 only
-    EXPECT_EQ(L->Bitmap()->GetPixelFast(0, 0), 0x00966464u);
-    Form->N17Click();
-    EXPECT_EQ(L->Bitmap()->GetPixelFast(0, 4), 0xFF646464u);
-    EXPECT_EQ(L->Bitmap()->GetPixelFast(0, 0), 0x00646464u);
+    // Right is Cyan, Magenta and Yellow: red 100 towards Cyan by 50 loses 50 in speed
+    // mode, 100 * 100 div 255 = 39 in quality mode; blue towards Yellow by 30 loses 30,
+    // or 100 * 60 div 255 = 23; green towards Green by 20 gains 20, or 4000 div 255 = 15.
+    struct TCase {
+        bool Quality;
+        int32_t Red, Green, Blue;
+        TColor32 Result;
+    } const Cases[] = {{false, 50, 0, 0, 0x326464u},  {true, 50, 0, 0, 0x3D6464u},   {false, 0, 0, 30, 0x646446u},
+                       {true, 0, 0, 30, 0x64644Du},   {false, 0, -20, 0, 0x647864u}, {true, 0, -20, 0, 0x647364u},
+                       {false, -50, 0, 0, 0x966464u}, {true, 0, 0, -50, 0x64648Bu}};
+    for (const TCase& Case : Cases) {
+        TBitmapLayer* L = Layer();
+        TDialogScript Script(mrOk, [&](TObject* Sender) {
+            auto* Gamma = dynamic_cast<TGamma*>(Sender);
+            ASSERT_NE(Gamma, nullptr);
+            EXPECT_TRUE(Gamma->Speed->isChecked());
+            Gamma->GaugeBar2->SetPosition(40);
+            Gamma->BalanceChange();
+            Gamma->Button3Click();
+            (Case.Quality ? Gamma->Qval : Gamma->Speed)->setChecked(true);
+            Gamma->GaugeBar1->SetPosition(Case.Red);
+            Gamma->GaugeBar2->SetPosition(Case.Green);
+            Gamma->GaugeBar3->SetPosition(Case.Blue);
+            Gamma->BalanceChange();
+            Gamma->Speed->setChecked(true);
+        });
+        Form->N39Click();
+        EXPECT_EQ(L->Bitmap()->GetPixelFast(0, 4), 0xFF000000u | Case.Result) << Case.Red << Case.Green << Case.Blue;
+        EXPECT_EQ(L->Bitmap()->GetPixelFast(0, 0), Case.Result);
+        Form->N17Click();
+        EXPECT_EQ(L->Bitmap()->GetPixelFast(0, 4), 0xFF646464u);
+        EXPECT_EQ(L->Bitmap()->GetPixelFast(0, 0), 0x00646464u);
+    }
 }
 
 TEST_F(AdjustTest, NothingHappensWithAMagnifierSelected)

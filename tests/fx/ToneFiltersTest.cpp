@@ -46,7 +46,8 @@ void ReferenceBlur(TBitmap& B, int32_t D)
             const int32_t Left = X - D >= 0 ? X - D : X, Right = Clamp(X + D < W ? X + D : W - X, W);
             for (int32_t Ch = 0; Ch < 3; ++Ch)
                 At(B, X, Y, Ch) = uint8_t(
-                    (At(B, Left, Up, Ch) + At(B, Left, Down, Ch) + At(B, Right, Up, Ch) + At(B, Right, Down, Ch)) >> 2);
+                    (At(B, Left, Up, Ch) + At(B, Left, Down, Ch) + At(B, Right, Up, Ch) + At(B, Right, Down, Ch) + 2) >>
+                    2);
         }
 }
 
@@ -129,14 +130,14 @@ TEST(ToneFilters, SharpenRefusesSmallPicturesAndBadAlpha)
 
 TEST(ToneFilters, DiagonalBlurWorkedPictureAndTinyPictures)
 {
-    // d = 1 on 4 x 4, one white corner: (2, 2) takes a quarter; row 3 folds down to row
-    // 1 and reads the new 63 at (2, 2) and (2, 1)'s zero.
+    // d = 1 on 4 x 4, one white corner: (2, 2) takes a rounded quarter, (255 + 2) shr 2;
+    // row 3 folds down to row 1 and reads the new 64 at (2, 2) and (2, 1)'s zero.
     TBitmap B;
     Fill24(B, 4, 4, [](int32_t X, int32_t Y, int32_t) { return X == 3 && Y == 3 ? 255 : 0; });
     DiagonalBlur(B, 1);
     for (int32_t Y = 0; Y < 4; ++Y)
         for (int32_t X = 0; X < 4; ++X) {
-            const int32_t Want = X == 2 && Y == 2 ? 63 : (Y == 3 && (X == 1 || X == 3)) ? 15 : 0;
+            const int32_t Want = X == 2 && Y == 2 ? 64 : (Y == 3 && (X == 1 || X == 3)) ? 16 : 0;
             EXPECT_EQ(At(B, X, Y, 0), Want) << X << "," << Y;
         }
     // A single pixel reads only itself, at any distance; distances 0 and below change
@@ -162,14 +163,22 @@ TEST(ToneFilters, DiagonalBlurMatchesItsPlainFormulaOnRandomPictures)
                 ReferenceBlur(B, D);
                 ASSERT_EQ(Bytes(A), Bytes(B)) << W << "x" << H << " d " << D;
             }
-    // RepeatBlur is Count + 1 passes at distance 3.
-    TBitmap A, B;
-    Fill24(A, 40, 30, [&](int32_t, int32_t, int32_t) { return int32_t(Rng() & 0xFF); });
-    Fill24(B, 40, 30, [&](int32_t X, int32_t Y, int32_t Ch) { return At(A, X, Y, Ch); });
-    RepeatBlur(A, 2);
-    for (int32_t I = 0; I < 3; ++I)
-        ReferenceBlur(B, 3);
-    EXPECT_EQ(Bytes(A), Bytes(B));
+    // RepeatBlur is Count + 1 passes at distance 3, one after another, whatever the
+    // size: around the heights where the bottom rows fold back to the top ones, widths
+    // down to one pixel, and pass counts that fill several groups of passes run together.
+    struct TRepeat {
+        int32_t W, H, Count;
+    } const Repeats[] = {{40, 30, 2}, {40, 30, 0},  {5, 7, 9},    {5, 8, 9},   {9, 9, 20},   {1, 64, 17},
+                         {13, 1, 5},  {17, 23, 16}, {31, 50, 41}, {8, 12, -1}, {7, 200, 100}};
+    for (const TRepeat& R : Repeats) {
+        TBitmap A, B;
+        Fill24(A, R.W, R.H, [&](int32_t, int32_t, int32_t) { return int32_t(Rng() & 0xFF); });
+        Fill24(B, R.W, R.H, [&](int32_t X, int32_t Y, int32_t Ch) { return At(A, X, Y, Ch); });
+        RepeatBlur(A, R.Count);
+        for (int32_t I = 0; I <= R.Count; ++I)
+            ReferenceBlur(B, 3);
+        ASSERT_EQ(Bytes(A), Bytes(B)) << R.W << "x" << R.H << " count " << R.Count;
+    }
 }
 
 TEST(ToneFilters, GrayScaleRoundsHalvesToEvenInExtendedPrecision)

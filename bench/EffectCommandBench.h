@@ -1,0 +1,160 @@
+// Every filter and adjustment on a 24-megapixel (6000 x 4000) layer, run as
+// its command runs it: through the frame's 24-bit working copies and back, the layer's
+// alpha kept aside and given back, the preview backup refreshed; the live adjustments
+// restore their kept copy before each application, as a gauge release does. One thread,
+// wall-clock time of one command per iteration; the picture is reloaded untimed.
+#pragma once
+
+#include "bench/BenchEffects.h"
+#include "effects/AdjustDialogs.h"
+#include "effects/Adjustments.h"
+#include "effects/ApplyEffects.h"
+#include "effects/EffectFrame.h"
+#include "effects/EffectRandom.h"
+#include "effects/MainWindowFace.h"
+#include "raster/Raster32.h"
+#include "raster/Raster32_Image.h"
+#include "raster/Raster32_Layers.h"
+
+#include <benchmark/benchmark.h>
+
+#include <functional>
+#include <string>
+
+namespace kvcommand {
+
+using namespace kv;
+
+constexpr int32_t CommandWidth = 6000, CommandHeight = 4000; // 24 megapixels
+
+// A main window with one selected picture layer and nothing else.
+class TBenchMain : public IMainForm {
+public:
+    TBenchMain()
+    {
+        FView.Bitmap()->SetSize(CommandWidth, CommandHeight);
+        FLayer = new TBitmapLayer(FView.Layers());
+        Reload();
+    }
+    // A photo-like gradient with grain, and an alpha that runs from clear to opaque.
+    void Reload()
+    {
+        TBitmap32* B = FLayer->Bitmap();
+        B->SetSize(CommandWidth, CommandHeight);
+        uint32_t Grain = 20261209u;
+        for (int32_t Y = 0; Y < CommandHeight; ++Y) {
+            TColor32* Row = B->Bits() + int64_t(Y) * CommandWidth;
+            for (int32_t X = 0; X < CommandWidth; ++X) {
+                Grain = Grain * 1664525u + 1013904223u;
+                const uint32_t Blue = (X * 255 / CommandWidth + (Grain >> 28)) & 0xFF;
+                const uint32_t Green = (Y * 255 / CommandHeight + ((Grain >> 24) & 15)) & 0xFF;
+                const uint32_t Red = ((X + Y) * 255 / (CommandWidth + CommandHeight) + ((Grain >> 20) & 15)) & 0xFF;
+                const uint32_t Alpha = X * 255 / (CommandWidth - 1);
+                Row[X] = (Alpha << 24) | (Red << 16) | (Green << 8) | Blue;
+            }
+        }
+    }
+    TImgView32* View() override { return &FView; }
+    TPositionedLayer* SelectedLayer() override { return FLayer; }
+    void SetSelection(TPositionedLayer*) override {}
+    void LayerMouseDown(TObject*, TMouseButton, TShiftState, int32_t, int32_t) override {}
+    void RemoveFrameLayers() override {}
+    TBitmap32* RenderFlattened() override { return &FFlat; }
+    TBitmap32* FlatImage() override { return &FFlat; }
+    void ReleaseFlatImage() override {}
+    int32_t LayerOpacityPosition() override { return 255; }
+    int32_t LayerCountBeforeText() override { return 1; }
+    TBitmap32* AlphaScratch() override { return &FScratch; }
+    TBitmap32* PreviewBackup() override { return &FBackup; }
+    void SaveUndoEffect() override {}
+    void SaveUndoSize() override {}
+    void SaveUndoCanvas() override {}
+    void SaveUndoCrop() override {}
+    void SetUndoCropOffset(int32_t, int32_t) override {}
+    void SaveUndoGeometry() override {}
+    void RestoreLayerBitmap(TBitmap32*, int32_t, const TSingleRect&) override {}
+
+private:
+    TImgView32 FView;
+    TBitmapLayer* FLayer = nullptr; // owned by the view's layer collection
+    TBitmap32 FFlat, FScratch, FBackup;
+};
+
+inline TBenchMain& Main()
+{
+    static TBenchMain M;
+    return M;
+}
+
+inline void TimeCommand(benchmark::State& State, const std::function<void(IMainForm&)>& Run)
+{
+    for (auto _ : State) {
+        State.PauseTiming();
+        Main().Reload();
+        State.ResumeTiming();
+        TPreviewBackupGuard Command(Main()); // the working copies are released as the command ends
+        Run(Main());
+        benchmark::ClobberMemory();
+    }
+}
+
+// The live dialogs' gauge release: the target takes the kept copy back, then the change.
+inline void TimeLive(benchmark::State& State, const std::function<void(TBitmap32&)>& Apply)
+{
+    TKeptCopy Kept;
+    Kept.Take(Main());
+    TimeCommand(State, [&](IMainForm& M) {
+        Kept.Restore(M);
+        Apply(*EffectTarget(M));
+    });
+}
+
+inline void RegisterCommands()
+{
+    auto Register = [](const std::string& Name, const std::function<void(benchmark::State&)>& Run) {
+        benchmark::RegisterBenchmark(("Command24MP_" + Name).c_str(), Run)
+            ->Iterations(3)
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
+    };
+    TEffectSettings Settings;
+    Settings.SprayAmount = 10;
+    Settings.PosterizeLevel = 51;
+    Settings.WaveAmplitude = 10;
+    Settings.WaveInterference = 5;
+    Settings.WaveMode = 2;
+    Settings.Colorize = TColor(0x77BFC8);
+    for (const char* Name : {"spray", "post", "wave", "mosa", "emboss", "ripple_7", "ripple_12", "ripple_24", "invert"})
+        Register(Name, [=](auto& S) {
+            TimeCommand(S, [&](IMainForm& M) {
+                RandSeed(1);
+                ApplyEffect(M, Name, Settings);
+            });
+        });
+    for (const char* Name : {"color", "mona"})
+        Register(Name, [=](auto& S) { TimeCommand(S, [&](IMainForm& M) { ApplyNoise(M, Name, Settings); }); });
+    Register("sepia", [=](auto& S) {
+        TimeCommand(S, [&](IMainForm& M) {
+            ApplyNoise(M, "mod", Settings);
+            AdjustBrightness(*EffectTarget(M), 150);
+        });
+    });
+    Register("sharpen", [](auto& S) { TimeCommand(S, [](IMainForm& M) { SharpenBitmap(M, 5); }); });
+    Register("soften", [](auto& S) { TimeCommand(S, [](IMainForm& M) { SoftenBitmap(M, 1, TSoftFocus::On); }); });
+    Register("softness_focus_100",
+             [](auto& S) { TimeCommand(S, [](IMainForm& M) { SoftenBitmap(M, 100, TSoftFocus::On); }); });
+    Register("softness_100",
+             [](auto& S) { TimeCommand(S, [](IMainForm& M) { SoftenBitmap(M, 100, TSoftFocus::Off); }); });
+    Register("grayscale", [](auto& S) { TimeCommand(S, [](IMainForm& M) { GrayscaleBitmap(M); }); });
+    Register("brightness_contrast", [](auto& S) {
+        TimeLive(S, [](TBitmap32& B) {
+            AdjustBrightness(B, 60);
+            AdjustContrast(B, 40);
+        });
+    });
+    Register("balance_speed", [](auto& S) { TimeLive(S, [](TBitmap32& B) { ColorBalanceSpeed(B, -20, 10, 30); }); });
+    Register("balance_quality",
+             [](auto& S) { TimeLive(S, [](TBitmap32& B) { ColorBalanceQuality(B, -20, 10, 30); }); });
+}
+
+} // namespace kvcommand

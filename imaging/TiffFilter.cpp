@@ -540,7 +540,7 @@ private:
     bool ReadStrips();
     bool ReadPlanarStrips();
     bool ReadTiles();
-    bool ReadBlockRows(int64_t Offset, int64_t Count, int32_t Rows, int32_t Width, TPoint Origin,
+    bool ReadBlockRows(int64_t Offset, int64_t Count, int32_t Rows, int32_t DecodeWidth, int32_t Width, TPoint Origin,
                        const std::function<uint8_t*(int32_t)>& Target);
     void StoreAlpha(const uint8_t* Row, int32_t Width, TPoint Origin);
     bool ReadOldJpeg();
@@ -619,10 +619,11 @@ bool TTiffReader::Decompress(const std::vector<uint8_t>& In, int64_t InCount, st
     }
 }
 
-// Decodes one strip or tile of Rows rows of Width pixels and hands each converted row
-// to Target (the bitmap row, or a tile row buffer).
-bool TTiffReader::ReadBlockRows(int64_t Offset, int64_t Count, int32_t Rows, int32_t Width, TPoint Origin,
-                                const std::function<uint8_t*(int32_t)>& Target)
+// Decodes the first Rows rows of a strip or tile whose rows hold DecodeWidth pixels and
+// hands the first Width pixels of each, converted, to Target (the bitmap row, or a tile
+// row buffer).
+bool TTiffReader::ReadBlockRows(int64_t Offset, int64_t Count, int32_t Rows, int32_t DecodeWidth, int32_t Width,
+                                TPoint Origin, const std::function<uint8_t*(int32_t)>& Target)
 {
     std::vector<uint8_t> in;
     if (!ReadBlock(Offset, Count, in))
@@ -647,7 +648,7 @@ bool TTiffReader::ReadBlockRows(int64_t Offset, int64_t Count, int32_t Rows, int
                                     : FL.Compression == 4 ? ccGroup4
                                     : (FL.T4Options & 1)  ? ccGroup3TwoD
                                                           : ccGroup3OneD;
-        TCcittDecoder decoder(coding, Width);
+        TCcittDecoder decoder(coding, DecodeWidth);
         decoder.StartStrip(in.data(), inCount);
         std::vector<uint8_t> row(size_t(FL.RowBytes) + 8);
         for (int32_t r = 0; r < Rows; ++r) {
@@ -693,7 +694,7 @@ bool TTiffReader::ReadStrips()
         const int32_t top = int32_t(s * rps);
         const int32_t rows = int32_t(std::min<int64_t>(rps, FL.Height - top));
         const int64_t count = s < int64_t(counts.size()) ? counts[size_t(s)] : 0;
-        if (!ReadBlockRows(offsets[size_t(s)], count, rows, FL.Width, TPoint{0, top},
+        if (!ReadBlockRows(offsets[size_t(s)], count, rows, FL.Width, FL.Width, TPoint{0, top},
                            [&](int32_t r) { return FB.ScanLine(top + r); }))
             return false;
     }
@@ -760,18 +761,21 @@ bool TTiffReader::ReadTiles()
         return Fail();
     const bool bilevel = FL.Conversion == cvBilevel;
     FL.RowBytes = (int64_t(FL.Spp) * tw * FL.Bps + 7) / 8;
-    const int64_t outRow = bilevel ? (tw + 7) / 8 : tw * 3;
-    std::vector<uint8_t> rows(size_t(outRow * th + 8));
+    // Only the part of a tile inside the picture is decoded and kept: tiles far larger
+    // than a small picture cost no more than the picture.
+    const int64_t keptW = std::min<int64_t>(tw, FL.Width), keptH = std::min<int64_t>(th, FL.Height);
+    const int64_t outRow = bilevel ? (keptW + 7) / 8 : keptW * 3;
+    std::vector<uint8_t> rows(size_t(outRow * keptH + 8));
     const double factor = FProgress.Factor;
     FProgress.Factor = factor / double(across); // every tile row advances the counter
     for (int64_t t = 0; t < tiles; ++t) {
         const int64_t x0 = (t % across) * tw, y0 = (t / across) * th;
-        if (!ReadBlockRows(offsets[size_t(t)], t < int64_t(counts.size()) ? counts[size_t(t)] : 0, int32_t(th),
-                           int32_t(tw), TPoint{int32_t(x0), int32_t(y0)},
+        const int64_t w = std::min<int64_t>(tw, FL.Width - x0), h = std::min<int64_t>(th, FL.Height - y0);
+        if (!ReadBlockRows(offsets[size_t(t)], t < int64_t(counts.size()) ? counts[size_t(t)] : 0, int32_t(h),
+                           int32_t(tw), int32_t(w), TPoint{int32_t(x0), int32_t(y0)},
                            [&](int32_t r) { return rows.data() + r * outRow; }))
             return false;
-        const int64_t w = std::min<int64_t>(tw, FL.Width - x0);
-        for (int64_t r = 0; r < th && y0 + r < FL.Height; ++r) {
+        for (int64_t r = 0; r < h; ++r) {
             uint8_t* d = FB.ScanLine(int32_t(y0 + r));
             if (bilevel)
                 CopyBitRun(d, rows.data() + r * outRow, x0, w, 0);

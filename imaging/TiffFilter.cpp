@@ -537,6 +537,8 @@ private:
     bool Decompress(const std::vector<uint8_t>& In, int64_t InCount, std::vector<uint8_t>& Out, int64_t OutCount,
                     int64_t& Produced);
     bool RowDone();
+    int64_t BlocksListed(const std::vector<uint32_t>& Offsets, const std::vector<uint32_t>& Counts,
+                         uint16_t CountsTag) const;
     bool ReadStrips();
     bool ReadPlanarStrips();
     bool ReadTiles();
@@ -571,6 +573,15 @@ void TTiffReader::StoreAlpha(const uint8_t* Row, int32_t Width, TPoint Origin)
         return;
     for (int32_t x = 0; x < Width && Origin.X + x < FL.Width; ++x)
         FMask->SetPixel(Origin.X + x, Origin.Y, Row[x * 4 + 3]);
+}
+
+// The strips or tiles that both lists locate; a byte-count tag present but unreadable
+// (a type other than BYTE, SHORT or LONG) locates none.
+int64_t TTiffReader::BlocksListed(const std::vector<uint32_t>& Offsets, const std::vector<uint32_t>& Counts,
+                                  uint16_t CountsTag) const
+{
+    const int64_t n = int64_t(Offsets.size());
+    return FD.Has(CountsTag) ? std::min(n, int64_t(Counts.size())) : n;
 }
 
 bool TTiffReader::RowDone()
@@ -684,10 +695,8 @@ bool TTiffReader::ReadStrips()
     int64_t rps = FD.Int(tagRowsPerStrip, FL.Height);
     if (rps <= 0 || rps > FL.Height)
         rps = FL.Height;
-    int64_t strips = (FL.Height + rps - 1) / rps;
-    strips = std::min<int64_t>(strips, int64_t(offsets.size()));
-    if (FD.Has(tagStripByteCounts))
-        strips = std::min<int64_t>(strips, int64_t(counts.size()));
+    const int64_t needed = (FL.Height + rps - 1) / rps;
+    const int64_t strips = std::min(needed, BlocksListed(offsets, counts, tagStripByteCounts));
     if (FD.Bad())
         return Fail();
     for (int64_t s = 0; s < strips; ++s) {
@@ -698,7 +707,8 @@ bool TTiffReader::ReadStrips()
                            [&](int32_t r) { return FB.ScanLine(top + r); }))
             return false;
     }
-    return true;
+    // Strips the directory does not locate leave their rows unread.
+    return strips == needed || Fail();
 }
 
 // Three groups of strips, the red, green and blue planes, merged row by row.
@@ -754,9 +764,7 @@ bool TTiffReader::ReadTiles()
     const std::vector<uint32_t> offsets = FD.Array(tagTileOffsets);
     const std::vector<uint32_t> counts = FD.Array(tagTileByteCounts);
     const int64_t across = (FL.Width + tw - 1) / tw, down = (FL.Height + th - 1) / th;
-    int64_t tiles = std::min<int64_t>(across * down, int64_t(offsets.size()));
-    if (FD.Has(tagTileByteCounts))
-        tiles = std::min<int64_t>(tiles, int64_t(counts.size()));
+    const int64_t tiles = std::min(across * down, BlocksListed(offsets, counts, tagTileByteCounts));
     if (FD.Bad())
         return Fail();
     const bool bilevel = FL.Conversion == cvBilevel;
@@ -784,7 +792,7 @@ bool TTiffReader::ReadTiles()
         }
     }
     FProgress.Factor = factor;
-    return true;
+    return tiles == across * down || Fail();
 }
 
 // Old-style JPEG: the interchange stream is read whole by the JPEG reader.
@@ -858,14 +866,15 @@ bool TTiffReader::ReadJpegBlocks()
     const std::vector<uint32_t> offsets = FD.Array(tiled ? tagTileOffsets : tagStripOffsets);
     const std::vector<uint32_t> counts = FD.Array(tiled ? tagTileByteCounts : tagStripByteCounts);
     const int64_t across = (FL.Width + tw - 1) / tw, down = (FL.Height + th - 1) / th;
-    const int64_t blocks = std::min<int64_t>(across * down, int64_t(offsets.size()));
+    const int64_t blocks =
+        std::min(across * down, BlocksListed(offsets, counts, tiled ? tagTileByteCounts : tagStripByteCounts));
     if (FD.Bad())
         return Fail();
     for (int64_t b = 0; b < blocks; ++b)
         if (!ReadJpegBlock(offsets[size_t(b)], b < int64_t(counts.size()) ? counts[size_t(b)] : 0,
                            TPoint{int32_t((b % across) * tw), int32_t((b / across) * th)}))
             return false;
-    return true;
+    return blocks == across * down || Fail();
 }
 
 void TTiffReader::ReadPixels()

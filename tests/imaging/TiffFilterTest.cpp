@@ -136,6 +136,54 @@ TEST(TiffFiles, RgbFilesReadTheGeneratedPixels)
     }
 }
 
+namespace {
+// The directory entry of Tag in a little-endian file (whose directory libtiff's tools
+// put at the offset in the header); nullptr when absent.
+uint8_t* EntryOf(Bytes& File, uint16_t Tag)
+{
+    const uint32_t ifd = GetU32LE(&File[4]);
+    for (uint32_t i = 0; i < GetU16LE(&File[ifd]); ++i) {
+        uint8_t* e = &File[ifd + 2 + 12 * i];
+        if (GetU16LE(e) == Tag)
+            return e;
+    }
+    return nullptr;
+}
+} // namespace
+
+TEST(TiffFiles, UnlocatedStripsAndTilesFailKeepingWhatWasRead)
+{
+    struct {
+        const char* Name;
+        uint16_t Tag;
+        int Field; // 0: the tag number, 2: the type, 4: the count
+        uint32_t Value;
+        int32_t RowsKept, ColumnsKept;
+    } cases[] = {
+        {"rgb_strips4.tif", 273, 4, 2, 8, 24},  // two of the four strip offsets
+        {"rgb_strips4.tif", 273, 0, 999, 0, 0}, // no StripOffsets
+        {"rgb_strips4.tif", 279, 2, 16, 0, 0},  // byte counts of type LONG8
+        {"rgb_strips4.tif", 279, 4, 3, 12, 24}, // three of the four byte counts
+        {"rgb_tiled.tif", 325, 4, 1, 16, 16},   // one of the two tile byte counts
+        {"rgb_tiled.tif", 325, 2, 13, 0, 0},    // tile byte counts of type IFD
+    };
+    for (const auto& c : cases) {
+        Bytes f = FileBytes(c.Name);
+        uint8_t* e = EntryOf(f, c.Tag);
+        ASSERT_NE(e, nullptr);
+        if (c.Field == 4)
+            PutU32LE(e + 4, c.Value);
+        else
+            PutU16LE(e + c.Field, uint16_t(c.Value));
+        TRead r;
+        Read(f, r);
+        EXPECT_TRUE(r.Aborting) << c.Name << " " << c.Tag;
+        for (int32_t y = 0; y < c.RowsKept; ++y)
+            for (int32_t x = 0; x < c.ColumnsKept; ++x)
+                ASSERT_EQ(Pixel(r.Bitmap, x, y).r, uint8_t(x * 10)) << c.Name << " " << x << "," << y;
+    }
+}
+
 // The checks of the first 12 rows are known; every coding gives the same picture as
 // the uncompressed file. The files are min-is-white: a black (set PBM) pixel is 0.
 TEST(TiffFiles, BilevelFilesReadTheSameUnderEveryCoding)
@@ -705,6 +753,7 @@ TEST(TiffReader, BadInputAborts)
         for (size_t n = 0; n < f.size(); n += 7) {
             TRead r;
             Read(Bytes(f.begin(), f.begin() + int64_t(n)), r);
+            EXPECT_TRUE(r.Aborting) << name << " cut at " << n;
         }
     }
 }

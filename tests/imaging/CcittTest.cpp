@@ -125,14 +125,29 @@ TEST(Ccitt, DecodersFailRowsAtTheEndOfTheirData)
     }
 }
 
-// A vertical code that would put a1 before a0 fails the row: after a horizontal
-// run to column 5 on a white reference, VL3 asks for b1 - 3 = 8 - 3 = 5 = a0.
-TEST(Ccitt, VerticalModeBeforeA0FailsTheRow)
+// A vertical code that would put a1 before a0 fails the row; one that puts it on a0
+// (a run of no pixels) is taken. On a white reference b1 is the row's end, 8, so VL3
+// asks for a1 = 5.
+TEST(Ccitt, VerticalModeBeforeA0FailsTheRowOnA0IsTaken)
 {
-    // 001 + white 2 (0111) + black 3 (10) gives a0 = 5; then VL3 0000010.
-    const Bytes data{0x2F, 0x02, 0x00};
-    TCcittDecoder d(ccGroup4, 8);
-    d.StartStrip(data.data(), int64_t(data.size()));
-    uint8_t row = 0;
-    EXPECT_FALSE(d.DecodeRow(&row));
+    struct {
+        Bytes Data;
+        bool Ok;
+        uint8_t Row;
+    } cases[] = {
+        // 001 + white 2 (0111) + black 4 (011) gives a0 = 6; VL3 0000010 fails.
+        {{0x2E, 0xC1, 0x00}, false, 0},
+        // 001 + white 2 (0111) + black 3 (10) gives a0 = 5; VL3 makes a1 = a0, the
+        // colour turns black again, and V0 (1) runs it to the end: W2 B6.
+        {{0x2F, 0x02, 0x80}, true, 0xC0},
+    };
+    for (const auto& c : cases) {
+        TCcittDecoder d(ccGroup4, 8);
+        d.StartStrip(c.Data.data(), int64_t(c.Data.size()));
+        uint8_t row = 0;
+        EXPECT_EQ(d.DecodeRow(&row), c.Ok);
+        if (c.Ok) {
+            EXPECT_EQ(row, c.Row);
+        }
+    }
 }

@@ -201,6 +201,16 @@ TEST(TiffFiles, BilevelFilesReadTheSameUnderEveryCoding)
         ASSERT_FALSE(r.Aborting) << name;
         ExpectSame1Bit(plain.Bitmap, r.Bitmap, name);
     }
+    // A page whose second row has a pass and then a vertical code putting a1 on a0
+    // reads as libtiff decodes it (the _none file, made by tiffcp).
+    TRead g4, libtiff;
+    Read(FileBytes("bw_g4_pass_then_vertical.tif"), g4);
+    Read(FileBytes("bw_g4_pass_then_vertical_none.tif"), libtiff);
+    ASSERT_FALSE(g4.Aborting);
+    ASSERT_FALSE(libtiff.Aborting);
+    ExpectSame1Bit(libtiff.Bitmap, g4.Bitmap, "pass then vertical");
+    EXPECT_TRUE(Bit(g4.Bitmap, 7, 1));
+    EXPECT_FALSE(Bit(g4.Bitmap, 8, 1));
 }
 
 TEST(TiffFiles, SixteenBitGreyKeepsTheHighByteInEitherByteOrder)

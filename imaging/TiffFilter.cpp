@@ -91,7 +91,8 @@ int64_t TypeSize(uint16_t Type)
     case 8: return 2;
     case 4:
     case 9:
-    case 11: return 4;
+    case 11:
+    case 13: return 4; // IFD: an offset held like a LONG
     case 5:
     case 10:
     case 12: return 8;
@@ -193,7 +194,8 @@ public:
         case 6: return int8_t(p[0]);
         case 3: return U16(p);
         case 8: return int16_t(U16(p));
-        case 4: return U32(p);
+        case 4:
+        case 13: return U32(p);
         case 9: return int32_t(U32(p));
         case 5: { // a zero denominator counts as 1
             const uint32_t d = U32(p + 4);
@@ -1062,11 +1064,12 @@ bool ReadTags(TDirectory& d, TIOParamsVals& p, TLayout& l)
     p.TiffByteOrder = d.Big() ? 2 : 1;
     ReadColorMap(d, l, p);
     ReadExifTags(d, p);
+    // EXIF is metadata: a sub-directory that cannot be read is skipped, never a reason
+    // to refuse the picture.
     if (d.Has(tagExifIfd)) {
         TDirectory exif(d.Stream(), d.Base(), d.Big());
-        if (!exif.Load(d.Int(tagExifIfd, -1)))
-            return false;
-        ReadExifTags(exif, p);
+        if (exif.Load(d.Int(tagExifIfd, -1)))
+            ReadExifTags(exif, p);
     }
     l.Conversion = ChooseConversion(l);
     if (l.Conversion != cvNone)

@@ -839,6 +839,22 @@ Bytes ExifBlock(bool DamagedThumbnail)
 
 } // namespace
 
+TEST(TiffExif, PointerOfTypeIfdIsFollowedAndAnUnreadableOneSkipped)
+{
+    TRead r;
+    Read(FileBytes("rgb_exif_ifd13.tif"), r);
+    EXPECT_FALSE(r.Aborting);
+    EXPECT_DOUBLE_EQ(r.Params.EXIF_ExposureTime, 1.0 / 125);
+    EXPECT_DOUBLE_EQ(r.Params.EXIF_FNumber, 2.8);
+    EXPECT_EQ(r.Params.EXIF_ISOSpeedRatings[0], 200);
+    EXPECT_EQ(Pixel(r.Bitmap, 23, 15).r, uint8_t(230));
+    TRead past;
+    Read(FileBytes("rgb_exif_past_end.tif"), past);
+    EXPECT_FALSE(past.Aborting);
+    EXPECT_EQ(past.Bitmap.Width(), 24);
+    EXPECT_EQ(Pixel(past.Bitmap, 23, 15).r, uint8_t(230));
+}
+
 TEST(TiffExif, JpegLoadReadsResolutionAndThumbnail)
 {
     for (int damaged = 0; damaged < 2; ++damaged) {

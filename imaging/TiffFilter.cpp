@@ -1291,8 +1291,8 @@ void TTiffWriter::WriteRows(TBitmap& Source, bool OneBit)
                 } else if (FPhotometric == 8) {
                     const TCIELab lab = IERGB2Lab(CreateRGB(s[2], s[1], s[0]));
                     *d++ = uint8_t(std::clamp(lab.L * 255.0 / 100.0 + 0.5, 0.0, 255.0));
-                    *d++ = uint8_t(int8_t(std::clamp(lab.a, -128.0, 127.0)));
-                    *d++ = uint8_t(int8_t(std::clamp(lab.b, -128.0, 127.0)));
+                    *d++ = uint8_t(int8_t(std::lround(std::clamp(lab.a, -128.0, 127.0))));
+                    *d++ = uint8_t(int8_t(std::lround(std::clamp(lab.b, -128.0, 127.0))));
                 } else {
                     *d++ = s[2];
                     *d++ = s[1];

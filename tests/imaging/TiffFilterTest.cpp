@@ -184,6 +184,48 @@ TEST(TiffFiles, UnlocatedStripsAndTilesFailKeepingWhatWasRead)
     }
 }
 
+// ImageMagick's CIELab file of src.ppm (tests/data/tifffiles/README.md): it reads as
+// ImageMagick reads it back to sRGB, and our Lab file of the same picture holds the
+// same samples. ImageMagick's 8-bit a* and b* lean about 2 below the exact values (its
+// white is a* = b* = -2) and it truncates L*, hence the margins.
+TEST(TiffFiles, CieLabIsSrgbThroughD65BothWays)
+{
+    // `convert lab_im.tif -colorspace sRGB txt:-`, rounded.
+    const TRGB imRead[3][4] = {
+        {CreateRGB(253, 8, 3), CreateRGB(0, 254, 12), CreateRGB(0, 9, 255), CreateRGB(252, 255, 255)},
+        {CreateRGB(0, 1, 2), CreateRGB(251, 255, 16), CreateRGB(0, 255, 255), CreateRGB(251, 13, 255)},
+        {CreateRGB(5, 21, 31), CreateRGB(37, 50, 61), CreateRGB(68, 80, 91), CreateRGB(125, 128, 129)},
+    };
+    const TRGB source[3][4] = {
+        {CreateRGB(255, 0, 0), CreateRGB(0, 255, 0), CreateRGB(0, 0, 255), CreateRGB(255, 255, 255)},
+        {CreateRGB(0, 0, 0), CreateRGB(255, 255, 0), CreateRGB(0, 255, 255), CreateRGB(255, 0, 255)},
+        {CreateRGB(10, 20, 30), CreateRGB(40, 50, 60), CreateRGB(70, 80, 90), CreateRGB(128, 128, 128)},
+    };
+    Bytes im = FileBytes("lab_im.tif");
+    TRead r;
+    Read(im, r);
+    ASSERT_FALSE(r.Aborting);
+    EXPECT_EQ(r.Params.TiffPhotometInterpret, 7);
+    TBitmap src;
+    src.SetPixelFormat(pf24bit);
+    src.SetSize(4, 3);
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 4; ++x) {
+            const TRGB got = Pixel(r.Bitmap, x, y), want = imRead[y][x];
+            EXPECT_NEAR(got.r, want.r, 4) << x << "," << y;
+            EXPECT_NEAR(got.g, want.g, 4) << x << "," << y;
+            EXPECT_NEAR(got.b, want.b, 4) << x << "," << y;
+            std::memcpy(src.ScanLine(y) + 3 * x, &source[y][x], 3);
+        }
+    TIOParamsVals p(nullptr);
+    p.TiffPhotometInterpret = 7;
+    Bytes ours = Write(src, p);
+    const uint8_t* imStrip = &im[GetU32LE(EntryOf(im, 273) + 8)];
+    const uint8_t* ourStrip = &ours[GetU32LE(EntryOf(ours, 273) + 8)];
+    for (int32_t i = 0; i < 36; ++i)
+        EXPECT_NEAR(int(int8_t(ourStrip[i] - imStrip[i])), 0, 2) << "sample " << i;
+}
+
 // The checks of the first 12 rows are known; every coding gives the same picture as
 // the uncompressed file. The files are min-is-white: a black (set PBM) pixel is 0.
 TEST(TiffFiles, BilevelFilesReadTheSameUnderEveryCoding)

@@ -43,10 +43,12 @@ enum : uint16_t {
     tagXPosition = 286,
     tagYPosition = 287,
     tagT4Options = 292,
+    tagT6Options = 293,
     tagResolutionUnit = 296,
     tagPageNumber = 297,
     tagSoftware = 305,
     tagDateTime = 306,
+    tagTransferFunction = 301,
     tagArtist = 315,
     tagPredictor = 317,
     tagWhitePoint = 318,
@@ -56,11 +58,21 @@ enum : uint16_t {
     tagTileLength = 323,
     tagTileOffsets = 324,
     tagTileByteCounts = 325,
+    tagInkSet = 332,
+    tagNumberOfInks = 334,
     tagExtraSamples = 338,
     tagJpegTables = 347,
+    tagJpegProc = 512,
     tagJpegInterchange = 513,
     tagJpegInterchangeLength = 514,
+    tagJpegRestartInterval = 515,
+    tagJpegLosslessPredictors = 517,
+    tagJpegPointTransforms = 518,
+    tagJpegQTables = 519,
+    tagJpegDCTables = 520,
+    tagJpegACTables = 521,
     tagYCbCrCoefficients = 529,
+    tagYCbCrPositioning = 531,
     tagReferenceBlackWhite = 532,
     tagCopyright = 33432,
     tagExposureTime = 33434,
@@ -68,11 +80,35 @@ enum : uint16_t {
     tagExifIfd = 34665,
     tagExposureProgram = 34850,
     tagIsoSpeedRatings = 34855,
+    tagExifVersion = 36864,
     tagDateTimeOriginal = 36867,
+    tagDateTimeDigitized = 36868,
+    tagCompressedBitsPerPixel = 37122,
+    tagShutterSpeedValue = 37377,
+    tagApertureValue = 37378,
+    tagBrightnessValue = 37379,
+    tagExposureBiasValue = 37380,
+    tagMaxApertureValue = 37381,
+    tagSubjectDistance = 37382,
+    tagMeteringMode = 37383,
+    tagLightSource = 37384,
     tagFlash = 37385,
     tagFocalLength = 37386,
+    tagSubsecTime = 37520,
+    tagSubsecTimeOriginal = 37521,
+    tagSubsecTimeDigitized = 37522,
+    tagFlashpixVersion = 40960,
+    tagColorSpace = 40961,
     tagPixelXDimension = 40962,
     tagPixelYDimension = 40963,
+    tagRelatedSoundFile = 40964,
+    tagFocalPlaneXResolution = 41486,
+    tagFocalPlaneYResolution = 41487,
+    tagFocalPlaneResolutionUnit = 41488,
+    tagExposureIndex = 41493,
+    tagSensingMethod = 41495,
+    tagFileSource = 41728,
+    tagSceneType = 41729,
 };
 
 enum TTiffType : uint16_t { ttByte = 1, ttAscii = 2, ttShort = 3, ttLong = 4, ttRational = 5 };
@@ -315,6 +351,64 @@ void ReadExifTags(TDirectory& d, TIOParamsVals& p)
     num(tagFocalLength, p.EXIF_FocalLength);
     integer(tagPixelXDimension, p.EXIF_ExifImageWidth);
     integer(tagPixelYDimension, p.EXIF_ExifImageHeight);
+    // The version tags are four bytes held in the entry itself.
+    auto version = [&](uint16_t tag, std::string& field) {
+        const TEntry* e = d.Find(tag);
+        if (e && e->Count == 4 && TypeSize(e->Type) == 1)
+            field.assign(reinterpret_cast<const char*>(e->Field), 4);
+    };
+    TIEExifMoreTags& m = p.EXIF_More;
+    version(tagExifVersion, m.ExifVersion);
+    str(tagDateTimeDigitized, m.DateTimeDigitized);
+    num(tagCompressedBitsPerPixel, m.CompressedBitsPerPixel);
+    num(tagShutterSpeedValue, m.ShutterSpeedValue);
+    num(tagApertureValue, m.ApertureValue);
+    num(tagBrightnessValue, m.BrightnessValue);
+    num(tagExposureBiasValue, m.ExposureBiasValue);
+    num(tagMaxApertureValue, m.MaxApertureValue);
+    num(tagSubjectDistance, m.SubjectDistance);
+    integer(tagMeteringMode, m.MeteringMode);
+    integer(tagLightSource, m.LightSource);
+    str(tagSubsecTime, m.SubsecTime);
+    str(tagSubsecTimeOriginal, m.SubsecTimeOriginal);
+    str(tagSubsecTimeDigitized, m.SubsecTimeDigitized);
+    version(tagFlashpixVersion, m.FlashpixVersion);
+    integer(tagColorSpace, m.ColorSpace);
+    str(tagRelatedSoundFile, m.RelatedSoundFile);
+    num(tagFocalPlaneXResolution, m.FocalPlaneXResolution);
+    num(tagFocalPlaneYResolution, m.FocalPlaneYResolution);
+    integer(tagFocalPlaneResolutionUnit, m.FocalPlaneResolutionUnit);
+    num(tagExposureIndex, m.ExposureIndex);
+    integer(tagSensingMethod, m.SensingMethod);
+    integer(tagFileSource, m.FileSource);
+    integer(tagSceneType, m.SceneType);
+}
+
+// The directory's tags that only go to the parameters; absent ones take their defaults.
+void ReadMoreTiffTags(TDirectory& d, int32_t Bps, TIETiffMoreTags& m)
+{
+    m = {};
+    m.T6Options = ClampInt(d.Int(tagT6Options, 0));
+    m.InkSet = ClampInt(d.Int(tagInkSet, 1));
+    m.NumberOfInks = ClampInt(d.Int(tagNumberOfInks, 4));
+    m.YCbCrPositioning = ClampInt(d.Int(tagYCbCrPositioning, 1));
+    m.JpegProc = ClampInt(d.Int(tagJpegProc, 0));
+    m.JpegRestartInterval = ClampInt(d.Int(tagJpegRestartInterval, 0));
+    m.JpegLosslessPredictors = d.Array(tagJpegLosslessPredictors);
+    m.JpegPointTransforms = d.Array(tagJpegPointTransforms);
+    m.JpegQTables = d.Array(tagJpegQTables);
+    m.JpegDCTables = d.Array(tagJpegDCTables);
+    m.JpegACTables = d.Array(tagJpegACTables);
+    // 2^BitsPerSample values per curve; a single curve stands for all three.
+    if (Bps < 1 || Bps > 16 || !d.Has(tagTransferFunction))
+        return;
+    const size_t n = size_t(1) << Bps;
+    const std::vector<uint32_t> v = d.Array(tagTransferFunction);
+    if (v.size() != n && v.size() != 3 * n)
+        return;
+    m.TransferFunction.resize(3 * n);
+    for (size_t i = 0; i < 3 * n; ++i)
+        m.TransferFunction[i] = uint16_t(v[v.size() == n ? i % n : i]);
 }
 
 // A resolution is used only when it is a sane whole number of dots.
@@ -1063,6 +1157,7 @@ bool ReadTags(TDirectory& d, TIOParamsVals& p, TLayout& l)
     p.TiffPageCount = ClampInt(d.Int(tagPageNumber, 0, 1));
     p.TiffByteOrder = d.Big() ? 2 : 1;
     ReadColorMap(d, l, p);
+    ReadMoreTiffTags(d, l.Bps, p.TiffMore);
     ReadExifTags(d, p);
     // EXIF is metadata: a sub-directory that cannot be read is skipped, never a reason
     // to refuse the picture.

@@ -881,6 +881,70 @@ Bytes ExifBlock(bool DamagedThumbnail)
 
 } // namespace
 
+TEST(TiffFiles, FurtherTiffAndExifTagsReachTheParameters)
+{
+    TRead r;
+    Read(FileBytes("rgb_inks_exif.tif"), r);
+    ASSERT_FALSE(r.Aborting);
+    const TIETiffMoreTags& t = r.Params.TiffMore;
+    EXPECT_EQ(t.InkSet, 2);
+    EXPECT_EQ(t.NumberOfInks, 3);
+    EXPECT_EQ(t.YCbCrPositioning, 2);
+    EXPECT_EQ(t.T6Options, 0);
+    EXPECT_TRUE(t.TransferFunction.empty());
+    const TIEExifMoreTags& e = r.Params.EXIF_More;
+    EXPECT_EQ(e.ExifVersion, "0230");
+    EXPECT_EQ(e.FlashpixVersion, "0100");
+    EXPECT_EQ(e.DateTimeDigitized, "2024:05:06 07:08:09");
+    EXPECT_EQ(e.SubsecTime, "12");
+    EXPECT_EQ(e.SubsecTimeOriginal, "34");
+    EXPECT_EQ(e.SubsecTimeDigitized, "56");
+    EXPECT_EQ(e.RelatedSoundFile, "SND00001.WAV");
+    const double doubles[] = {e.CompressedBitsPerPixel, e.ShutterSpeedValue, e.ApertureValue,   e.BrightnessValue,
+                              e.ExposureBiasValue,      e.MaxApertureValue,  e.SubjectDistance, e.FocalPlaneXResolution,
+                              e.FocalPlaneYResolution,  e.ExposureIndex};
+    const double wantDoubles[] = {4, 7, 3, -0.5, -2.0 / 3, 2.5, 1.5, 3000, 2000, 100};
+    for (size_t i = 0; i < std::size(doubles); ++i)
+        EXPECT_DOUBLE_EQ(doubles[i], wantDoubles[i]) << i;
+    const int32_t ints[] = {e.MeteringMode,  e.LightSource, e.ColorSpace, e.FocalPlaneResolutionUnit,
+                            e.SensingMethod, e.FileSource,  e.SceneType};
+    const int32_t wantInts[] = {5, 4, 1, 2, 2, 3, 1};
+    for (size_t i = 0; i < std::size(ints); ++i)
+        EXPECT_EQ(ints[i], wantInts[i]) << i;
+    TRead g4;
+    Read(FileBytes("bw_g4_t6.tif"), g4);
+    EXPECT_EQ(g4.Params.TiffMore.T6Options, 2);
+    // TransferFunction (one curve of 2^1 values given to all three) and the old-style
+    // JPEG tags, spelled out; a curve of the wrong length is not kept.
+    for (uint32_t curve : {2u, 3u}) {
+        TTiffBuilder b = Basic(8, 1, 1, 1, 1);
+        b.Shorts(301, curve == 2 ? std::vector<uint16_t>{100, 60000} : std::vector<uint16_t>{1, 2, 3});
+        b.Short(512, 14);
+        b.Short(515, 9);
+        b.Shorts(517, {1, 2, 3});
+        b.Shorts(518, {0, 1, 0});
+        b.Long(519, 4000);
+        b.Long(520, 5000);
+        b.Long(521, 6000);
+        b.Strip({0x0F});
+        TRead o;
+        Read(b.Build(), o);
+        ASSERT_FALSE(o.Aborting);
+        const TIETiffMoreTags& m = o.Params.TiffMore;
+        EXPECT_EQ(m.TransferFunction,
+                  curve == 2 ? (std::vector<uint16_t>{100, 60000, 100, 60000, 100, 60000}) : std::vector<uint16_t>{});
+        EXPECT_EQ(m.JpegProc, 14);
+        EXPECT_EQ(m.JpegRestartInterval, 9);
+        EXPECT_EQ(m.JpegLosslessPredictors, (std::vector<uint32_t>{1, 2, 3}));
+        EXPECT_EQ(m.JpegPointTransforms, (std::vector<uint32_t>{0, 1, 0}));
+        EXPECT_EQ(m.JpegQTables, std::vector<uint32_t>{4000});
+        EXPECT_EQ(m.JpegDCTables, std::vector<uint32_t>{5000});
+        EXPECT_EQ(m.JpegACTables, std::vector<uint32_t>{6000});
+        EXPECT_EQ(m.InkSet, 1); // the defaults of absent tags
+        EXPECT_EQ(m.NumberOfInks, 4);
+    }
+}
+
 TEST(TiffExif, PointerOfTypeIfdIsFollowedAndAnUnreadableOneSkipped)
 {
     TRead r;

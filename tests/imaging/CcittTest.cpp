@@ -150,4 +150,15 @@ TEST(Ccitt, VerticalModeBeforeA0FailsTheRowOnA0IsTaken)
             EXPECT_EQ(row, c.Row);
         }
     }
+    // Before the first pixel a0 is -1 and a1 may not be: a black row (001, white 0
+    // 00110101, black 8 000101) makes b1 = 0 for the next, whose VL1 (010) asks for -1
+    // (a V0, 1, would then end the row).
+    const Bytes black{0x26, 0xA2, 0xA8};
+    TCcittDecoder d(ccGroup4, 8);
+    d.StartStrip(black.data(), int64_t(black.size()));
+    uint8_t row = 0xFF;
+    EXPECT_TRUE(d.DecodeRow(&row));
+    EXPECT_EQ(row, 0x00);
+    EXPECT_FALSE(d.DecodeRow(&row));
+    EXPECT_EQ(row, 0xFF); // nothing of the refused code is painted
 }

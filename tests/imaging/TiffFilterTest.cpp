@@ -914,11 +914,12 @@ TEST(TiffFiles, FurtherTiffAndExifTagsReachTheParameters)
     TRead g4;
     Read(FileBytes("bw_g4_t6.tif"), g4);
     EXPECT_EQ(g4.Params.TiffMore.T6Options, 2);
-    // TransferFunction (one curve of 2^1 values given to all three) and the old-style
-    // JPEG tags, spelled out; a curve of the wrong length is not kept.
-    for (uint32_t curve : {2u, 3u}) {
+    // TransferFunction (one curve of 2^1 values given to all three, or three curves as they
+    // stand) and the old-style JPEG tags, spelled out; a curve of the wrong length is not kept.
+    const std::vector<uint16_t> curves[] = {{100, 60000}, {1, 2, 3}, {1, 2, 3, 4, 5, 6}};
+    for (uint32_t curve : {2u, 3u, 6u}) {
         TTiffBuilder b = Basic(8, 1, 1, 1, 1);
-        b.Shorts(301, curve == 2 ? std::vector<uint16_t>{100, 60000} : std::vector<uint16_t>{1, 2, 3});
+        b.Shorts(301, curves[curve == 2 ? 0 : curve == 3 ? 1 : 2]);
         b.Short(512, 14);
         b.Short(515, 9);
         b.Shorts(517, {1, 2, 3});
@@ -931,8 +932,10 @@ TEST(TiffFiles, FurtherTiffAndExifTagsReachTheParameters)
         Read(b.Build(), o);
         ASSERT_FALSE(o.Aborting);
         const TIETiffMoreTags& m = o.Params.TiffMore;
-        EXPECT_EQ(m.TransferFunction,
-                  curve == 2 ? (std::vector<uint16_t>{100, 60000, 100, 60000, 100, 60000}) : std::vector<uint16_t>{});
+        const std::vector<uint16_t> want = curve == 2   ? std::vector<uint16_t>{100, 60000, 100, 60000, 100, 60000}
+                                           : curve == 6 ? curves[2]
+                                                        : std::vector<uint16_t>{};
+        EXPECT_EQ(m.TransferFunction, want);
         EXPECT_EQ(m.JpegProc, 14);
         EXPECT_EQ(m.JpegRestartInterval, 9);
         EXPECT_EQ(m.JpegLosslessPredictors, (std::vector<uint32_t>{1, 2, 3}));

@@ -69,8 +69,12 @@ bool ReadInfoHeader(TStream& Stream, TBmpHeader& h, uint32_t HeaderSize, TIOPara
     uint8_t b[ExtendedHeaderSize] = {};
     const int64_t take = std::min<int64_t>(HeaderSize, ExtendedHeaderSize);
     Stream.ReadBuffer(b, take);
-    if (HeaderSize > ExtendedHeaderSize)
+    if (HeaderSize > ExtendedHeaderSize) {
+        // The rest of a longer header is skipped only when the stream holds it.
+        if (int64_t(HeaderSize) - ExtendedHeaderSize > IEBytesLeft(Stream))
+            return false;
         Stream.Seek(int64_t(HeaderSize) - ExtendedHeaderSize, soCurrent);
+    }
     Params.BmpVersion = HeaderSize == 64 ? 3 : HeaderSize == 40 ? 1 : 0;
     h.Width = int32_t(GetU32LE(b + 4));
     const int64_t height = int32_t(GetU32LE(b + 8));
@@ -319,6 +323,11 @@ void LoadBmp(TStream& Stream, TBitmap& Bitmap, int32_t Size, TIOParamsVals& Para
         return;
     }
     Params.BmpCompression = h.Compression == bcRle8 || h.Compression == bcRle4 ? 1 : 0;
+    // Pixel data that would begin at or past the stream's end is a failure in both modes.
+    if (h.DataOffset != 0 && h.Start + int64_t(h.DataOffset) >= Stream.Size()) {
+        Progress.SetAborting();
+        return;
+    }
     if (h.DataOffset != 0)
         Stream.Seek(h.Start + int64_t(h.DataOffset), soBeginning);
     Params.Width = int32_t(std::min<int64_t>(h.Width, INT32_MAX));
@@ -328,14 +337,16 @@ void LoadBmp(TStream& Stream, TBitmap& Bitmap, int32_t Size, TIOParamsVals& Para
     if (ParamsOnly)
         return;
     const bool plain = h.Compression != bcRle4 && h.Compression != bcRle8;
-    if (!IEStartBitmap(Bitmap, h.Width, h.Height, h.Bits == 1 ? pf1bit : pf24bit, Progress,
-                       plain ? TIEBitmapFill::Overwritten : TIEBitmapFill::Zeroed))
-        return;
-    if (!SupportedLayout(h)) {
-        IEClearRows(Bitmap, 0, Bitmap.Height() - 1);
+    // Run-length data may end the picture early with an escape, so only raw rows bound
+    // the size; an unsupported layout has no rows to read at all.
+    if (!SupportedLayout(h) ||
+        (plain && !IEDataCanFill(IERowLen(h.Width, h.Bits) * h.Height, IEBytesLeft(Stream), 1))) {
         Progress.SetAborting();
         return;
     }
+    if (!IEStartBitmap(Bitmap, h.Width, h.Height, h.Bits == 1 ? pf1bit : pf24bit, Progress,
+                       plain ? TIEBitmapFill::Overwritten : TIEBitmapFill::Zeroed))
+        return;
     Progress.Factor = 100.0 / double(h.Height);
     Progress.Counter = 0;
     if (!plain) {

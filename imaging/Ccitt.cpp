@@ -380,8 +380,10 @@ bool TCcittDecoder::DecodeTwoD()
             break;
         case mVertical: {
             FPos += m.Length;
+            // a1 may equal a0: after a pass the colour can change right where it ended.
+            // Before the row's first pixel (a0 = -1) it cannot.
             const int32_t a1 = b1 + m.Offset;
-            if (a1 <= a0 || a1 > FWidth)
+            if (a1 < std::max(a0, 0) || a1 > FWidth)
                 return false;
             FCur.push_back(a1);
             a0 = a1;

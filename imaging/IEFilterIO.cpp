@@ -50,6 +50,14 @@ bool IEStartBitmap(TBitmap& Bitmap, int64_t Width, int64_t Height, TPixelFormat 
     return true;
 }
 
+bool IEDataCanFill(int64_t NeededBytes, int64_t BytesLeft, int64_t BestRatio)
+{
+    constexpr int64_t Slack = 65536;
+    // Both factors are clamped so that their product stays below 2^62.
+    const int64_t left = std::clamp<int64_t>(BytesLeft, 0, int64_t(1) << 50);
+    return NeededBytes / 2 <= left * std::clamp<int64_t>(BestRatio, 1, 4096) + Slack;
+}
+
 void IEClearRows(TBitmap& Bitmap, int32_t First, int32_t Last)
 {
     for (int32_t y = std::max(First, 0); y <= Last && y < Bitmap.Height(); ++y)

@@ -27,6 +27,12 @@ enum class TIEBitmapFill { Zeroed, Overwritten };
 // outside the pixel cap (or below 1) sets the abort flag and leaves the bitmap alone.
 bool IEStartBitmap(TBitmap& Bitmap, int64_t Width, int64_t Height, TPixelFormat Format, TProgressRec& Progress,
                    TIEBitmapFill Fill = TIEBitmapFill::Zeroed);
+// Whether BytesLeft bytes of data, each standing for at most BestRatio bytes of pixel
+// data (1 for raw rows, the coding's best ratio for compressed ones), can fill at least
+// half of the NeededBytes a header claims; 64 KiB are granted to small pictures. A cut
+// file still loads the rows it holds, while a size forged in a tiny file is refused
+// before its bitmap is allocated and the caller's bitmap stays as it was.
+bool IEDataCanFill(int64_t NeededBytes, int64_t BytesLeft, int64_t BestRatio);
 // Zeroes rows First..Last (0 = top) of the bitmap.
 void IEClearRows(TBitmap& Bitmap, int32_t First, int32_t Last);
 

@@ -292,6 +292,7 @@ void TIOParamsVals::SetDefaultParams()
     TiffLzwDecompress = IEGlobalTiffLzwDecompress;
     TiffLzwCompress = IEGlobalTiffLzwCompress;
     TiffByteOrder = 1;
+    TiffMore = {};
     GifVersion = "GIF89a";
     GifImageIndex = GifXPos = GifYPos = GifDelayTime = 0;
     GifFlagTranspColor = 0;
@@ -366,6 +367,7 @@ void TIOParamsVals::ResetInfo()
     std::fill(std::begin(EXIF_YCbCrCoefficients), std::end(EXIF_YCbCrCoefficients), 0.0);
     std::fill(std::begin(EXIF_ReferenceBlackWhite), std::end(EXIF_ReferenceBlackWhite), 0.0);
     EXIF_ISOSpeedRatings[0] = EXIF_ISOSpeedRatings[1] = 0;
+    EXIF_More = {};
 }
 
 void TIOParamsVals::CopyExif(const TIOParamsVals& s)
@@ -397,6 +399,7 @@ void TIOParamsVals::CopyExif(const TIOParamsVals& s)
     std::copy(std::begin(s.EXIF_ReferenceBlackWhite), std::end(s.EXIF_ReferenceBlackWhite), EXIF_ReferenceBlackWhite);
     EXIF_ISOSpeedRatings[0] = s.EXIF_ISOSpeedRatings[0];
     EXIF_ISOSpeedRatings[1] = s.EXIF_ISOSpeedRatings[1];
+    EXIF_More = s.EXIF_More;
 }
 
 void TIOParamsVals::Assign(const TIOParamsVals* Source)
@@ -426,6 +429,7 @@ void TIOParamsVals::Assign(const TIOParamsVals* Source)
     TiffLzwDecompress = s.TiffLzwDecompress;
     TiffLzwCompress = s.TiffLzwCompress;
     TiffByteOrder = s.TiffByteOrder;
+    TiffMore = s.TiffMore;
     GifVersion = s.GifVersion;
     GifImageIndex = s.GifImageIndex;
     GifXPos = s.GifXPos;

@@ -107,6 +107,57 @@ extern TIETiffLzwCompressProc IEGlobalTiffLzwCompress;
 extern TIEGifLzwDecompressProc DefGifLzwDecompress;
 extern TIEGifLzwCompressProc DefGifLzwCompress;
 
+// TIFF tags that no filter acts on, kept as the last TIFF directory read gave them
+// (TIFF standard names; absent tags give the standard's defaults).
+struct TIETiffMoreTags {
+    int32_t T6Options = 0;
+    int32_t InkSet = 1;
+    int32_t NumberOfInks = 4;
+    int32_t YCbCrPositioning = 1;
+    // 2^BitsPerSample 16-bit values for red, then as many for green and for blue (a
+    // file's single curve is given to all three); empty when absent or malformed.
+    std::vector<uint16_t> TransferFunction;
+    // Old-style JPEG: the process, the restart interval and the per-component values
+    // (predictors, point transforms and the offsets of the Q, DC and AC tables).
+    int32_t JpegProc = 0;
+    int32_t JpegRestartInterval = 0;
+    std::vector<uint32_t> JpegLosslessPredictors;
+    std::vector<uint32_t> JpegPointTransforms;
+    std::vector<uint32_t> JpegQTables;
+    std::vector<uint32_t> JpegDCTables;
+    std::vector<uint32_t> JpegACTables;
+};
+
+// The EXIF sub-directory's tags beyond those with their own EXIF_ field: rationals as
+// Doubles, SHORT, LONG and one-byte UNDEFINED tags as Int32, ASCII as strings, and the
+// two version tags as the four bytes held in the entry (for example "0230").
+struct TIEExifMoreTags {
+    std::string ExifVersion;
+    std::string DateTimeDigitized;
+    double CompressedBitsPerPixel = 0;
+    double ShutterSpeedValue = 0;
+    double ApertureValue = 0;
+    double BrightnessValue = 0;
+    double ExposureBiasValue = 0;
+    double MaxApertureValue = 0;
+    double SubjectDistance = 0;
+    int32_t MeteringMode = 0;
+    int32_t LightSource = 0;
+    std::string SubsecTime;
+    std::string SubsecTimeOriginal;
+    std::string SubsecTimeDigitized;
+    std::string FlashpixVersion;
+    int32_t ColorSpace = 0;
+    std::string RelatedSoundFile;
+    double FocalPlaneXResolution = 0;
+    double FocalPlaneYResolution = 0;
+    int32_t FocalPlaneResolutionUnit = 0;
+    double ExposureIndex = 0;
+    int32_t SensingMethod = 0;
+    int32_t FileSource = 0;
+    int32_t SceneType = 0;
+};
+
 class TIOParamsVals : public TObject {
 public:
     explicit TIOParamsVals(TImagingIO* Owner);
@@ -145,6 +196,7 @@ public:
     TIETiffLzwDecompressProc TiffLzwDecompress = nullptr;
     TIETiffLzwCompressProc TiffLzwCompress = nullptr;
     uint8_t TiffByteOrder = 1;
+    TIETiffMoreTags TiffMore;
 
     // GIF
     std::string GifVersion = "GIF89a";
@@ -238,6 +290,7 @@ public:
     double EXIF_YCbCrCoefficients[3] = {};
     double EXIF_ReferenceBlackWhite[6] = {};
     int32_t EXIF_ISOSpeedRatings[2] = {};
+    TIEExifMoreTags EXIF_More;
 
     int32_t EXIF_ISOSpeedRatingsAt(int32_t I) const { return EXIF_ISOSpeedRatings[I & 1]; }
     void SetEXIF_ISOSpeedRatingsAt(int32_t I, int32_t V) { EXIF_ISOSpeedRatings[I & 1] = V; }

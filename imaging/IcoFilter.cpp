@@ -50,7 +50,7 @@ bool ReadImageHeader(TStream& Stream, const TEntry& e, TIconKind Kind, TIconImag
     uint8_t b[IconHeaderSize];
     Stream.ReadBuffer(b, IconHeaderSize);
     const uint32_t headerSize = GetU32LE(b);
-    if (headerSize < IconHeaderSize)
+    if (headerSize < IconHeaderSize || int64_t(headerSize) - IconHeaderSize > IEBytesLeft(Stream))
         return false;
     Stream.Seek(int64_t(headerSize) - IconHeaderSize, soCurrent);
     const int64_t hdrW = int32_t(GetU32LE(b + 4)), hdrH = int32_t(GetU32LE(b + 8));
@@ -148,6 +148,13 @@ bool ReadPixels(TStream& Stream, TBitmap& Bitmap, TIconImage& img, TProgressRec&
         Progress.SetAborting();
         return false;
     }
+    // The XOR rows must all be there: a forged size is refused before allocating.
+    const int64_t xorRow = IERowLen(img.Width, img.Bits), andRow = IERowLen(img.Width, 1);
+    const int64_t left = IEBytesLeft(Stream);
+    if (img.Height < 1 || left < xorRow * img.Height) {
+        Progress.SetAborting();
+        return false;
+    }
     if (!IEStartBitmap(Bitmap, img.Width, img.Height, img.Bits == 1 ? pf1bit : pf24bit, Progress))
         return false;
     const int32_t w = int32_t(img.Width), h = int32_t(img.Height);
@@ -155,12 +162,6 @@ bool ReadPixels(TStream& Stream, TBitmap& Bitmap, TIconImage& img, TProgressRec&
         Mask->AllocateBits(w, h, 8);
         Mask->Fill(255);
         Mask->ClearFull();
-    }
-    const int64_t xorRow = IERowLen(w, img.Bits), andRow = IERowLen(w, 1);
-    const int64_t left = IEBytesLeft(Stream);
-    if (left < xorRow * h) {
-        Progress.SetAborting();
-        return Mask != nullptr;
     }
     // Some writers leave out the AND mask of pictures with alpha: missing bits are 0.
     std::vector<uint8_t> data(size_t(xorRow * h + std::min(andRow * h, left - xorRow * h)));
@@ -196,10 +197,19 @@ bool LoadIconImage(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, bool
     const int32_t index = Kind == TIconKind::Icon ? Params.IcoIndex : Params.CurIndex;
     if (index < 0 || index >= count)
         return false;
+    // The entry, and later the image it points to, must lie inside the stream.
+    if (DirectoryEntrySize * (index + 1) > IEBytesLeft(Stream)) {
+        Progress.SetAborting();
+        return false;
+    }
     Stream.Seek(DirectoryEntrySize * index, soCurrent);
     uint8_t raw[DirectoryEntrySize];
     Stream.ReadBuffer(raw, DirectoryEntrySize);
     const TEntry e{raw[0], raw[1], raw[2], GetU16LE(raw + 4), GetU16LE(raw + 6), GetU32LE(raw + 12)};
+    if (start + int64_t(e.Offset) >= Stream.Size()) {
+        Progress.SetAborting();
+        return false;
+    }
     Stream.Seek(start + int64_t(e.Offset), soBeginning);
     if (IsPngStream(Stream)) {
         if (Kind == TIconKind::Cursor) {

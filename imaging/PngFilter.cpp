@@ -267,9 +267,25 @@ void CompositePlane(TBitmap& Bitmap, const uint8_t* Alpha, TRGB Bg)
     }
 }
 
-// The part after the header; true when the mask was written.
-bool ReadPicture(TPngReadJob& j, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress, TIEMask* Mask)
+// The filtered rows of the file's samples, each with its filter byte.
+int64_t FilteredBytes(const TPngReadJob& j)
 {
+    const int64_t samples = j.ColorType == PNG_COLOR_TYPE_GRAY_ALPHA  ? 2
+                            : j.ColorType == PNG_COLOR_TYPE_RGB       ? 3
+                            : j.ColorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
+                                                                      : 1;
+    return int64_t(j.Height) * (1 + (int64_t(j.Width) * samples * j.BitDepth + 7) / 8);
+}
+
+// The part after the header; true when the mask was written.
+bool ReadPicture(TPngReadJob& j, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress, TIEMask* Mask,
+                 int64_t BytesLeft)
+{
+    // Deflate codes at most 258 bytes in a symbol of a bit or more: 1032 to 1 at best.
+    if (!IEDataCanFill(FilteredBytes(j), BytesLeft, 1032)) {
+        Progress.SetAborting();
+        return false;
+    }
     // Interlaced passes merge into what the rows hold: those start from zeroed pixels.
     const TIEBitmapFill fill = j.Passes > 1 ? TIEBitmapFill::Zeroed : TIEBitmapFill::Overwritten;
     if (!IEStartBitmap(Bitmap, j.Width, j.Height, j.OneBit ? pf1bit : pf24bit, Progress, fill))
@@ -459,7 +475,7 @@ bool ReadPngStream(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TPro
         if (!Mask && j.HasBackground)
             Params.PngBackground = j.Background;
         if (!ParamsOnly)
-            maskWritten = ReadPicture(j, Bitmap, Params, Progress, Mask);
+            maskWritten = ReadPicture(j, Bitmap, Params, Progress, Mask, IEBytesLeft(Stream));
     }
     png_destroy_read_struct(&j.Png, j.Info ? &j.Info : nullptr, nullptr);
     return maskWritten;

@@ -108,6 +108,8 @@ public:
             FPos += n, Dst += n, Count -= n;
         }
     }
+    // Bytes read from the stream and not yet handed out.
+    int64_t Buffered() const { return FLen - FPos; }
     uint8_t Byte()
     {
         uint8_t b;
@@ -412,6 +414,13 @@ void ReadTga(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TProgressR
     SetDepthParams(Params, h.Depth);
     if (ParamsOnly || Progress.IsAborting())
         return;
+    // A run packet of 1 + unit bytes stands for up to 128 units.
+    const int64_t unit = h.Depth < 8 ? 1 : h.Depth / 8;
+    const int64_t rowBytes = h.Depth < 8 ? (int64_t(h.Width) * h.Depth + 7) / 8 : int64_t(h.Width) * unit;
+    if (!IEDataCanFill(rowBytes * h.Height, IEBytesLeft(Stream) + src.Buffered(), h.ImageType >= 9 ? 128 : 1)) {
+        Progress.SetAborting();
+        return;
+    }
     if (!IEStartBitmap(Bitmap, h.Width, h.Height, h.Depth == 1 ? pf1bit : pf24bit, Progress,
                        TIEBitmapFill::Overwritten))
         return;

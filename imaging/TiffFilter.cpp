@@ -43,10 +43,12 @@ enum : uint16_t {
     tagXPosition = 286,
     tagYPosition = 287,
     tagT4Options = 292,
+    tagT6Options = 293,
     tagResolutionUnit = 296,
     tagPageNumber = 297,
     tagSoftware = 305,
     tagDateTime = 306,
+    tagTransferFunction = 301,
     tagArtist = 315,
     tagPredictor = 317,
     tagWhitePoint = 318,
@@ -56,11 +58,21 @@ enum : uint16_t {
     tagTileLength = 323,
     tagTileOffsets = 324,
     tagTileByteCounts = 325,
+    tagInkSet = 332,
+    tagNumberOfInks = 334,
     tagExtraSamples = 338,
     tagJpegTables = 347,
+    tagJpegProc = 512,
     tagJpegInterchange = 513,
     tagJpegInterchangeLength = 514,
+    tagJpegRestartInterval = 515,
+    tagJpegLosslessPredictors = 517,
+    tagJpegPointTransforms = 518,
+    tagJpegQTables = 519,
+    tagJpegDCTables = 520,
+    tagJpegACTables = 521,
     tagYCbCrCoefficients = 529,
+    tagYCbCrPositioning = 531,
     tagReferenceBlackWhite = 532,
     tagCopyright = 33432,
     tagExposureTime = 33434,
@@ -68,11 +80,35 @@ enum : uint16_t {
     tagExifIfd = 34665,
     tagExposureProgram = 34850,
     tagIsoSpeedRatings = 34855,
+    tagExifVersion = 36864,
     tagDateTimeOriginal = 36867,
+    tagDateTimeDigitized = 36868,
+    tagCompressedBitsPerPixel = 37122,
+    tagShutterSpeedValue = 37377,
+    tagApertureValue = 37378,
+    tagBrightnessValue = 37379,
+    tagExposureBiasValue = 37380,
+    tagMaxApertureValue = 37381,
+    tagSubjectDistance = 37382,
+    tagMeteringMode = 37383,
+    tagLightSource = 37384,
     tagFlash = 37385,
     tagFocalLength = 37386,
+    tagSubsecTime = 37520,
+    tagSubsecTimeOriginal = 37521,
+    tagSubsecTimeDigitized = 37522,
+    tagFlashpixVersion = 40960,
+    tagColorSpace = 40961,
     tagPixelXDimension = 40962,
     tagPixelYDimension = 40963,
+    tagRelatedSoundFile = 40964,
+    tagFocalPlaneXResolution = 41486,
+    tagFocalPlaneYResolution = 41487,
+    tagFocalPlaneResolutionUnit = 41488,
+    tagExposureIndex = 41493,
+    tagSensingMethod = 41495,
+    tagFileSource = 41728,
+    tagSceneType = 41729,
 };
 
 enum TTiffType : uint16_t { ttByte = 1, ttAscii = 2, ttShort = 3, ttLong = 4, ttRational = 5 };
@@ -91,7 +127,8 @@ int64_t TypeSize(uint16_t Type)
     case 8: return 2;
     case 4:
     case 9:
-    case 11: return 4;
+    case 11:
+    case 13: return 4; // IFD: an offset held like a LONG
     case 5:
     case 10:
     case 12: return 8;
@@ -193,7 +230,8 @@ public:
         case 6: return int8_t(p[0]);
         case 3: return U16(p);
         case 8: return int16_t(U16(p));
-        case 4: return U32(p);
+        case 4:
+        case 13: return U32(p);
         case 9: return int32_t(U32(p));
         case 5: { // a zero denominator counts as 1
             const uint32_t d = U32(p + 4);
@@ -313,6 +351,64 @@ void ReadExifTags(TDirectory& d, TIOParamsVals& p)
     num(tagFocalLength, p.EXIF_FocalLength);
     integer(tagPixelXDimension, p.EXIF_ExifImageWidth);
     integer(tagPixelYDimension, p.EXIF_ExifImageHeight);
+    // The version tags are four bytes held in the entry itself.
+    auto version = [&](uint16_t tag, std::string& field) {
+        const TEntry* e = d.Find(tag);
+        if (e && e->Count == 4 && TypeSize(e->Type) == 1)
+            field.assign(reinterpret_cast<const char*>(e->Field), 4);
+    };
+    TIEExifMoreTags& m = p.EXIF_More;
+    version(tagExifVersion, m.ExifVersion);
+    str(tagDateTimeDigitized, m.DateTimeDigitized);
+    num(tagCompressedBitsPerPixel, m.CompressedBitsPerPixel);
+    num(tagShutterSpeedValue, m.ShutterSpeedValue);
+    num(tagApertureValue, m.ApertureValue);
+    num(tagBrightnessValue, m.BrightnessValue);
+    num(tagExposureBiasValue, m.ExposureBiasValue);
+    num(tagMaxApertureValue, m.MaxApertureValue);
+    num(tagSubjectDistance, m.SubjectDistance);
+    integer(tagMeteringMode, m.MeteringMode);
+    integer(tagLightSource, m.LightSource);
+    str(tagSubsecTime, m.SubsecTime);
+    str(tagSubsecTimeOriginal, m.SubsecTimeOriginal);
+    str(tagSubsecTimeDigitized, m.SubsecTimeDigitized);
+    version(tagFlashpixVersion, m.FlashpixVersion);
+    integer(tagColorSpace, m.ColorSpace);
+    str(tagRelatedSoundFile, m.RelatedSoundFile);
+    num(tagFocalPlaneXResolution, m.FocalPlaneXResolution);
+    num(tagFocalPlaneYResolution, m.FocalPlaneYResolution);
+    integer(tagFocalPlaneResolutionUnit, m.FocalPlaneResolutionUnit);
+    num(tagExposureIndex, m.ExposureIndex);
+    integer(tagSensingMethod, m.SensingMethod);
+    integer(tagFileSource, m.FileSource);
+    integer(tagSceneType, m.SceneType);
+}
+
+// The directory's tags that only go to the parameters; absent ones take their defaults.
+void ReadMoreTiffTags(TDirectory& d, int32_t Bps, TIETiffMoreTags& m)
+{
+    m = {};
+    m.T6Options = ClampInt(d.Int(tagT6Options, 0));
+    m.InkSet = ClampInt(d.Int(tagInkSet, 1));
+    m.NumberOfInks = ClampInt(d.Int(tagNumberOfInks, 4));
+    m.YCbCrPositioning = ClampInt(d.Int(tagYCbCrPositioning, 1));
+    m.JpegProc = ClampInt(d.Int(tagJpegProc, 0));
+    m.JpegRestartInterval = ClampInt(d.Int(tagJpegRestartInterval, 0));
+    m.JpegLosslessPredictors = d.Array(tagJpegLosslessPredictors);
+    m.JpegPointTransforms = d.Array(tagJpegPointTransforms);
+    m.JpegQTables = d.Array(tagJpegQTables);
+    m.JpegDCTables = d.Array(tagJpegDCTables);
+    m.JpegACTables = d.Array(tagJpegACTables);
+    // 2^BitsPerSample values per curve; a single curve stands for all three.
+    if (Bps < 1 || Bps > 16 || !d.Has(tagTransferFunction))
+        return;
+    const size_t n = size_t(1) << Bps;
+    const std::vector<uint32_t> v = d.Array(tagTransferFunction);
+    if (v.size() != n && v.size() != 3 * n)
+        return;
+    m.TransferFunction.resize(3 * n);
+    for (size_t i = 0; i < 3 * n; ++i)
+        m.TransferFunction[i] = uint16_t(v[v.size() == n ? i % n : i]);
 }
 
 // A resolution is used only when it is a sane whole number of dots.
@@ -537,10 +633,12 @@ private:
     bool Decompress(const std::vector<uint8_t>& In, int64_t InCount, std::vector<uint8_t>& Out, int64_t OutCount,
                     int64_t& Produced);
     bool RowDone();
+    int64_t BlocksListed(const std::vector<uint32_t>& Offsets, const std::vector<uint32_t>& Counts,
+                         uint16_t CountsTag) const;
     bool ReadStrips();
     bool ReadPlanarStrips();
     bool ReadTiles();
-    bool ReadBlockRows(int64_t Offset, int64_t Count, int32_t Rows, int32_t Width, TPoint Origin,
+    bool ReadBlockRows(int64_t Offset, int64_t Count, int32_t Rows, int32_t DecodeWidth, int32_t Width, TPoint Origin,
                        const std::function<uint8_t*(int32_t)>& Target);
     void StoreAlpha(const uint8_t* Row, int32_t Width, TPoint Origin);
     bool ReadOldJpeg();
@@ -571,6 +669,15 @@ void TTiffReader::StoreAlpha(const uint8_t* Row, int32_t Width, TPoint Origin)
         return;
     for (int32_t x = 0; x < Width && Origin.X + x < FL.Width; ++x)
         FMask->SetPixel(Origin.X + x, Origin.Y, Row[x * 4 + 3]);
+}
+
+// The strips or tiles that both lists locate; a byte-count tag present but unreadable
+// (a type other than BYTE, SHORT or LONG) locates none.
+int64_t TTiffReader::BlocksListed(const std::vector<uint32_t>& Offsets, const std::vector<uint32_t>& Counts,
+                                  uint16_t CountsTag) const
+{
+    const int64_t n = int64_t(Offsets.size());
+    return FD.Has(CountsTag) ? std::min(n, int64_t(Counts.size())) : n;
 }
 
 bool TTiffReader::RowDone()
@@ -619,10 +726,11 @@ bool TTiffReader::Decompress(const std::vector<uint8_t>& In, int64_t InCount, st
     }
 }
 
-// Decodes one strip or tile of Rows rows of Width pixels and hands each converted row
-// to Target (the bitmap row, or a tile row buffer).
-bool TTiffReader::ReadBlockRows(int64_t Offset, int64_t Count, int32_t Rows, int32_t Width, TPoint Origin,
-                                const std::function<uint8_t*(int32_t)>& Target)
+// Decodes the first Rows rows of a strip or tile whose rows hold DecodeWidth pixels and
+// hands the first Width pixels of each, converted, to Target (the bitmap row, or a tile
+// row buffer).
+bool TTiffReader::ReadBlockRows(int64_t Offset, int64_t Count, int32_t Rows, int32_t DecodeWidth, int32_t Width,
+                                TPoint Origin, const std::function<uint8_t*(int32_t)>& Target)
 {
     std::vector<uint8_t> in;
     if (!ReadBlock(Offset, Count, in))
@@ -647,7 +755,7 @@ bool TTiffReader::ReadBlockRows(int64_t Offset, int64_t Count, int32_t Rows, int
                                     : FL.Compression == 4 ? ccGroup4
                                     : (FL.T4Options & 1)  ? ccGroup3TwoD
                                                           : ccGroup3OneD;
-        TCcittDecoder decoder(coding, Width);
+        TCcittDecoder decoder(coding, DecodeWidth);
         decoder.StartStrip(in.data(), inCount);
         std::vector<uint8_t> row(size_t(FL.RowBytes) + 8);
         for (int32_t r = 0; r < Rows; ++r) {
@@ -683,21 +791,20 @@ bool TTiffReader::ReadStrips()
     int64_t rps = FD.Int(tagRowsPerStrip, FL.Height);
     if (rps <= 0 || rps > FL.Height)
         rps = FL.Height;
-    int64_t strips = (FL.Height + rps - 1) / rps;
-    strips = std::min<int64_t>(strips, int64_t(offsets.size()));
-    if (FD.Has(tagStripByteCounts))
-        strips = std::min<int64_t>(strips, int64_t(counts.size()));
+    const int64_t needed = (FL.Height + rps - 1) / rps;
+    const int64_t strips = std::min(needed, BlocksListed(offsets, counts, tagStripByteCounts));
     if (FD.Bad())
         return Fail();
     for (int64_t s = 0; s < strips; ++s) {
         const int32_t top = int32_t(s * rps);
         const int32_t rows = int32_t(std::min<int64_t>(rps, FL.Height - top));
         const int64_t count = s < int64_t(counts.size()) ? counts[size_t(s)] : 0;
-        if (!ReadBlockRows(offsets[size_t(s)], count, rows, FL.Width, TPoint{0, top},
+        if (!ReadBlockRows(offsets[size_t(s)], count, rows, FL.Width, FL.Width, TPoint{0, top},
                            [&](int32_t r) { return FB.ScanLine(top + r); }))
             return false;
     }
-    return true;
+    // Strips the directory does not locate leave their rows unread.
+    return strips == needed || Fail();
 }
 
 // Three groups of strips, the red, green and blue planes, merged row by row.
@@ -753,25 +860,26 @@ bool TTiffReader::ReadTiles()
     const std::vector<uint32_t> offsets = FD.Array(tagTileOffsets);
     const std::vector<uint32_t> counts = FD.Array(tagTileByteCounts);
     const int64_t across = (FL.Width + tw - 1) / tw, down = (FL.Height + th - 1) / th;
-    int64_t tiles = std::min<int64_t>(across * down, int64_t(offsets.size()));
-    if (FD.Has(tagTileByteCounts))
-        tiles = std::min<int64_t>(tiles, int64_t(counts.size()));
+    const int64_t tiles = std::min(across * down, BlocksListed(offsets, counts, tagTileByteCounts));
     if (FD.Bad())
         return Fail();
     const bool bilevel = FL.Conversion == cvBilevel;
     FL.RowBytes = (int64_t(FL.Spp) * tw * FL.Bps + 7) / 8;
-    const int64_t outRow = bilevel ? (tw + 7) / 8 : tw * 3;
-    std::vector<uint8_t> rows(size_t(outRow * th + 8));
+    // Only the part of a tile inside the picture is decoded and kept: tiles far larger
+    // than a small picture cost no more than the picture.
+    const int64_t keptW = std::min<int64_t>(tw, FL.Width), keptH = std::min<int64_t>(th, FL.Height);
+    const int64_t outRow = bilevel ? (keptW + 7) / 8 : keptW * 3;
+    std::vector<uint8_t> rows(size_t(outRow * keptH + 8));
     const double factor = FProgress.Factor;
     FProgress.Factor = factor / double(across); // every tile row advances the counter
     for (int64_t t = 0; t < tiles; ++t) {
         const int64_t x0 = (t % across) * tw, y0 = (t / across) * th;
-        if (!ReadBlockRows(offsets[size_t(t)], t < int64_t(counts.size()) ? counts[size_t(t)] : 0, int32_t(th),
-                           int32_t(tw), TPoint{int32_t(x0), int32_t(y0)},
+        const int64_t w = std::min<int64_t>(tw, FL.Width - x0), h = std::min<int64_t>(th, FL.Height - y0);
+        if (!ReadBlockRows(offsets[size_t(t)], t < int64_t(counts.size()) ? counts[size_t(t)] : 0, int32_t(h),
+                           int32_t(tw), int32_t(w), TPoint{int32_t(x0), int32_t(y0)},
                            [&](int32_t r) { return rows.data() + r * outRow; }))
             return false;
-        const int64_t w = std::min<int64_t>(tw, FL.Width - x0);
-        for (int64_t r = 0; r < th && y0 + r < FL.Height; ++r) {
+        for (int64_t r = 0; r < h; ++r) {
             uint8_t* d = FB.ScanLine(int32_t(y0 + r));
             if (bilevel)
                 CopyBitRun(d, rows.data() + r * outRow, x0, w, 0);
@@ -780,7 +888,7 @@ bool TTiffReader::ReadTiles()
         }
     }
     FProgress.Factor = factor;
-    return true;
+    return tiles == across * down || Fail();
 }
 
 // Old-style JPEG: the interchange stream is read whole by the JPEG reader.
@@ -854,14 +962,15 @@ bool TTiffReader::ReadJpegBlocks()
     const std::vector<uint32_t> offsets = FD.Array(tiled ? tagTileOffsets : tagStripOffsets);
     const std::vector<uint32_t> counts = FD.Array(tiled ? tagTileByteCounts : tagStripByteCounts);
     const int64_t across = (FL.Width + tw - 1) / tw, down = (FL.Height + th - 1) / th;
-    const int64_t blocks = std::min<int64_t>(across * down, int64_t(offsets.size()));
+    const int64_t blocks =
+        std::min(across * down, BlocksListed(offsets, counts, tiled ? tagTileByteCounts : tagStripByteCounts));
     if (FD.Bad())
         return Fail();
     for (int64_t b = 0; b < blocks; ++b)
         if (!ReadJpegBlock(offsets[size_t(b)], b < int64_t(counts.size()) ? counts[size_t(b)] : 0,
                            TPoint{int32_t((b % across) * tw), int32_t((b / across) * th)}))
             return false;
-    return true;
+    return blocks == across * down || Fail();
 }
 
 void TTiffReader::ReadPixels()
@@ -1048,12 +1157,14 @@ bool ReadTags(TDirectory& d, TIOParamsVals& p, TLayout& l)
     p.TiffPageCount = ClampInt(d.Int(tagPageNumber, 0, 1));
     p.TiffByteOrder = d.Big() ? 2 : 1;
     ReadColorMap(d, l, p);
+    ReadMoreTiffTags(d, l.Bps, p.TiffMore);
     ReadExifTags(d, p);
+    // EXIF is metadata: a sub-directory that cannot be read is skipped, never a reason
+    // to refuse the picture.
     if (d.Has(tagExifIfd)) {
         TDirectory exif(d.Stream(), d.Base(), d.Big());
-        if (!exif.Load(d.Int(tagExifIfd, -1)))
-            return false;
-        ReadExifTags(exif, p);
+        if (exif.Load(d.Int(tagExifIfd, -1)))
+            ReadExifTags(exif, p);
     }
     l.Conversion = ChooseConversion(l);
     if (l.Conversion != cvNone)
@@ -1275,8 +1386,8 @@ void TTiffWriter::WriteRows(TBitmap& Source, bool OneBit)
                 } else if (FPhotometric == 8) {
                     const TCIELab lab = IERGB2Lab(CreateRGB(s[2], s[1], s[0]));
                     *d++ = uint8_t(std::clamp(lab.L * 255.0 / 100.0 + 0.5, 0.0, 255.0));
-                    *d++ = uint8_t(int8_t(std::clamp(lab.a, -128.0, 127.0)));
-                    *d++ = uint8_t(int8_t(std::clamp(lab.b, -128.0, 127.0)));
+                    *d++ = uint8_t(int8_t(std::lround(std::clamp(lab.a, -128.0, 127.0))));
+                    *d++ = uint8_t(int8_t(std::lround(std::clamp(lab.b, -128.0, 127.0))));
                 } else {
                     *d++ = s[2];
                     *d++ = s[1];

@@ -3,6 +3,7 @@
 #include "platform/CpuFeatures.h"
 #include "platform/KvScreenMetrics.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 
@@ -110,14 +111,30 @@ bool IERectOverlap(const TRect& a, const TRect& b)
     return a.Left < b.Right && b.Left < a.Right && a.Top < b.Bottom && b.Top < a.Bottom;
 }
 
-// sRGB-free CIE conversion through XYZ with the D65 white point, as picture editors of
-// this family do it (no gamma step).
+namespace {
+
+// sRGB's transfer curve: 8-bit values are companded, the CIE formulas need linear light.
+double SrgbToLinear(uint8_t v)
+{
+    const double c = v / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+uint8_t LinearToSrgb(double v)
+{
+    const double c = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(std::max(v, 0.0), 1.0 / 2.4) - 0.055;
+    return uint8_t(ClampByte(int32_t(std::lround(c * 255.0))));
+}
+
+} // namespace
+
+// CIE L*a*b* of an sRGB colour through XYZ with the D65 white point.
 TCIELab IERGB2Lab(TRGB c)
 {
-    double r = c.r / 255.0, g = c.g / 255.0, b = c.b / 255.0;
-    double x = (0.412453 * r + 0.357580 * g + 0.180423 * b) / 0.950456;
-    double y = 0.212671 * r + 0.715160 * g + 0.072169 * b;
-    double z = (0.019334 * r + 0.119193 * g + 0.950227 * b) / 1.088754;
+    const double r = SrgbToLinear(c.r), g = SrgbToLinear(c.g), b = SrgbToLinear(c.b);
+    const double x = (0.412453 * r + 0.357580 * g + 0.180423 * b) / 0.950456;
+    const double y = 0.212671 * r + 0.715160 * g + 0.072169 * b;
+    const double z = (0.019334 * r + 0.119193 * g + 0.950227 * b) / 1.088754;
     auto f = [](double t) { return t > 0.008856 ? std::cbrt(t) : 7.787 * t + 16.0 / 116.0; };
     TCIELab lab;
     lab.L = y > 0.008856 ? 116.0 * std::cbrt(y) - 16.0 : 903.3 * y;
@@ -128,16 +145,15 @@ TCIELab IERGB2Lab(TRGB c)
 
 TRGB IELab2RGB(const TCIELab& lab)
 {
-    double fy = (lab.L + 16.0) / 116.0;
-    double fx = fy + lab.a / 500.0;
-    double fz = fy - lab.b / 200.0;
+    const double fy = (lab.L + 16.0) / 116.0;
+    const double fx = fy + lab.a / 500.0;
+    const double fz = fy - lab.b / 200.0;
     auto inv = [](double t) { return t > 0.206893 ? t * t * t : (t - 16.0 / 116.0) / 7.787; };
-    double x = inv(fx) * 0.950456, y = inv(fy), z = inv(fz) * 1.088754;
-    double r = 3.240479 * x - 1.537150 * y - 0.498535 * z;
-    double g = -0.969256 * x + 1.875992 * y + 0.041556 * z;
-    double b = 0.055648 * x - 0.204043 * y + 1.057311 * z;
-    auto to8 = [](double v) { return uint8_t(ClampByte(int32_t(std::lround(v * 255.0)))); };
-    return TRGB{to8(b), to8(g), to8(r)};
+    const double x = inv(fx) * 0.950456, y = inv(fy), z = inv(fz) * 1.088754;
+    const double r = 3.240479 * x - 1.537150 * y - 0.498535 * z;
+    const double g = -0.969256 * x + 1.875992 * y + 0.041556 * z;
+    const double b = 0.055648 * x - 0.204043 * y + 1.057311 * z;
+    return TRGB{LinearToSrgb(b), LinearToSrgb(g), LinearToSrgb(r)};
 }
 
 } // namespace kv

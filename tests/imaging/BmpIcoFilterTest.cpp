@@ -303,6 +303,20 @@ TEST(BmpFilter, TruncatedForgedAndUnsupportedInputEndWithAnError)
     TLoad notBmp;
     LoadBmp(notBmp, {'B', 'X', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0});
     EXPECT_TRUE(notBmp.P.Aborting);
+    // Offsets past the end: the pixel data, and the rest of a header said to be longer;
+    // both fail in both modes, and the stream never ends up past its end.
+    auto dataPast = MakeBmp(1, 1, 24, 0, {}, {1, 2, 3, 0});
+    Set32(dataPast, 10, uint32_t(dataPast.size())); // the data would begin at the end
+    auto headerPast = MakeBmp(1, 1, 24, 0, {}, {1, 2, 3, 0});
+    Set32(headerPast, 14, 0x7FFFFF00);
+    for (const auto* file : {&dataPast, &headerPast})
+        for (bool paramsOnly : {true, false}) {
+            TLoad L;
+            TReadOnlyMemoryStream st(file->data(), int64_t(file->size()));
+            LoadBmpFromStream(st, L.Bitmap, 0, L.Params, L.P.Progress, paramsOnly);
+            EXPECT_TRUE(L.P.Aborting) << (file == &dataPast) << paramsOnly;
+            EXPECT_LE(st.Position(), st.Size());
+        }
 }
 
 TEST(BmpFilter, FilesWrittenByImageMagickReadRight)
@@ -492,6 +506,21 @@ TEST(IcoFilter, ForgedAndTruncatedIconsEndWithAnError)
     TIconLoad a;
     LoadIcon(a, offset, false);
     EXPECT_TRUE(a.P.Aborting);
+    // Offsets past the end (the image, an entry beyond the stream, the rest of a longer
+    // header) fail in both modes with the stream left inside its bounds.
+    auto entryPast = good;
+    entryPast.at(4) = 40; // 40 entries in the directory, image 30 asked for
+    auto headerPast = good;
+    Set32(headerPast, 22, 0x7FFFFF00);
+    for (const auto* file : {&offset, &entryPast, &headerPast})
+        for (bool paramsOnly : {true, false}) {
+            TIconLoad L;
+            L.Params.IcoIndex = file == &entryPast ? 30 : 0;
+            TReadOnlyMemoryStream st(file->data(), int64_t(file->size()));
+            LoadIcoFromStream(st, L.Bitmap, L.Params, paramsOnly, L.P.Progress, nullptr);
+            EXPECT_TRUE(L.P.Aborting) << paramsOnly;
+            EXPECT_LE(st.Position(), st.Size());
+        }
     auto noBits = MakeIcon(1, 2, 1, 0, {}, {}, {}, 1, 0, 0);
     TIconLoad c;
     LoadIcon(c, noBits, false);

@@ -125,14 +125,40 @@ TEST(Ccitt, DecodersFailRowsAtTheEndOfTheirData)
     }
 }
 
-// A vertical code that would put a1 before a0 fails the row: after a horizontal
-// run to column 5 on a white reference, VL3 asks for b1 - 3 = 8 - 3 = 5 = a0.
-TEST(Ccitt, VerticalModeBeforeA0FailsTheRow)
+// A vertical code that would put a1 before a0 fails the row; one that puts it on a0
+// (a run of no pixels) is taken. On a white reference b1 is the row's end, 8, so VL3
+// asks for a1 = 5.
+TEST(Ccitt, VerticalModeBeforeA0FailsTheRowOnA0IsTaken)
 {
-    // 001 + white 2 (0111) + black 3 (10) gives a0 = 5; then VL3 0000010.
-    const Bytes data{0x2F, 0x02, 0x00};
+    struct {
+        Bytes Data;
+        bool Ok;
+        uint8_t Row;
+    } cases[] = {
+        // 001 + white 2 (0111) + black 4 (011) gives a0 = 6; VL3 0000010 fails.
+        {{0x2E, 0xC1, 0x00}, false, 0},
+        // 001 + white 2 (0111) + black 3 (10) gives a0 = 5; VL3 makes a1 = a0, the
+        // colour turns black again, and V0 (1) runs it to the end: W2 B6.
+        {{0x2F, 0x02, 0x80}, true, 0xC0},
+    };
+    for (const auto& c : cases) {
+        TCcittDecoder d(ccGroup4, 8);
+        d.StartStrip(c.Data.data(), int64_t(c.Data.size()));
+        uint8_t row = 0;
+        EXPECT_EQ(d.DecodeRow(&row), c.Ok);
+        if (c.Ok) {
+            EXPECT_EQ(row, c.Row);
+        }
+    }
+    // Before the first pixel a0 is -1 and a1 may not be: a black row (001, white 0
+    // 00110101, black 8 000101) makes b1 = 0 for the next, whose VL1 (010) asks for -1
+    // (a V0, 1, would then end the row).
+    const Bytes black{0x26, 0xA2, 0xA8};
     TCcittDecoder d(ccGroup4, 8);
-    d.StartStrip(data.data(), int64_t(data.size()));
-    uint8_t row = 0;
+    d.StartStrip(black.data(), int64_t(black.size()));
+    uint8_t row = 0xFF;
+    EXPECT_TRUE(d.DecodeRow(&row));
+    EXPECT_EQ(row, 0x00);
     EXPECT_FALSE(d.DecodeRow(&row));
+    EXPECT_EQ(row, 0xFF); // nothing of the refused code is painted
 }

@@ -182,4 +182,24 @@ TEST(Params, DefaultsAndAssign)
     EXPECT_EQ(q.IPTCInfo->Count(), 1);
     ASSERT_EQ(q.ColorMapCount, 2);
     EXPECT_EQ(q.ColorMap[1], (TRGB{4, 5, 6}));
+    // The further TIFF and EXIF tags are copied, the EXIF ones cleared by ResetInfo and
+    // the TIFF ones restored by SetDefaultParams.
+    p.TiffMore.InkSet = 2;
+    p.TiffMore.TransferFunction = {1, 2, 3};
+    p.EXIF_More.ExifVersion = "0230";
+    p.EXIF_More.SceneType = 1;
+    TIOParamsVals r(nullptr);
+    r.Assign(&p);
+    EXPECT_EQ(r.TiffMore.InkSet, 2);
+    EXPECT_EQ(r.TiffMore.TransferFunction.size(), 3u);
+    EXPECT_EQ(r.EXIF_More.ExifVersion, "0230");
+    TIOParamsVals e(nullptr);
+    e.CopyExif(p);
+    EXPECT_EQ(e.EXIF_More.SceneType, 1);
+    r.ResetInfo();
+    EXPECT_EQ(r.EXIF_More.ExifVersion, "");
+    EXPECT_EQ(r.TiffMore.InkSet, 2);
+    r.SetDefaultParams();
+    EXPECT_EQ(r.TiffMore.InkSet, 1);
+    EXPECT_TRUE(r.TiffMore.TransferFunction.empty());
 }

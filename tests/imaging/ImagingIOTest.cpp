@@ -6,6 +6,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 using namespace kv;
@@ -464,4 +465,29 @@ TEST(ImagingIO, AttachedViewIsRefreshedAfterALoad)
     view.Callback(ievcGoingAway);
     EXPECT_EQ(io.AttachedImaging(), nullptr);
     EXPECT_EQ(io.Mask(), nullptr);
+}
+
+TEST(ImagingIO, ForgedHugeHeadersFailWithoutMemoryAndLeaveTheBitmap)
+{
+    auto peakKb = [] {
+        rusage u{};
+        getrusage(RUSAGE_SELF, &u);
+        return int64_t(u.ru_maxrss);
+    };
+    // Tiny files claiming 16383 x 16383 pictures or 16384 x 16384 tiles (tests/data/forged/README.md).
+    for (const char* name : {"forged_tiles_16384.tif", "forged_16383.tga", "forged_16383.bmp", "forged_16383.png"}) {
+        TBitmap b;
+        Gradient(b, 5, 4);
+        TImagingIO io;
+        io.SetBitmap(&b);
+        const int64_t before = peakKb();
+        io.LoadFromFile(std::string(KV_TEST_DATA) + "/forged/" + name);
+        EXPECT_TRUE(io.Aborting()) << name;
+        EXPECT_LT(peakKb() - before, 64 * 1024) << name;
+        // The caller's picture is kept, or (for the 1 x 1 TIFF) replaced by what was read.
+        EXPECT_LE(int64_t(b.Width()) * b.Height(), 20) << name;
+        if (b.Width() == 5) {
+            EXPECT_EQ(b.ScanLine(3)[14], uint8_t(14 + 21)) << name;
+        }
+    }
 }

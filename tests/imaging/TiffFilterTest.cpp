@@ -136,6 +136,96 @@ TEST(TiffFiles, RgbFilesReadTheGeneratedPixels)
     }
 }
 
+namespace {
+// The directory entry of Tag in a little-endian file (whose directory libtiff's tools
+// put at the offset in the header); nullptr when absent.
+uint8_t* EntryOf(Bytes& File, uint16_t Tag)
+{
+    const uint32_t ifd = GetU32LE(&File[4]);
+    for (uint32_t i = 0; i < GetU16LE(&File[ifd]); ++i) {
+        uint8_t* e = &File[ifd + 2 + 12 * i];
+        if (GetU16LE(e) == Tag)
+            return e;
+    }
+    return nullptr;
+}
+} // namespace
+
+TEST(TiffFiles, UnlocatedStripsAndTilesFailKeepingWhatWasRead)
+{
+    struct {
+        const char* Name;
+        uint16_t Tag;
+        int Field; // 0: the tag number, 2: the type, 4: the count
+        uint32_t Value;
+        int32_t RowsKept, ColumnsKept;
+    } cases[] = {
+        {"rgb_strips4.tif", 273, 4, 2, 8, 24},  // two of the four strip offsets
+        {"rgb_strips4.tif", 273, 0, 999, 0, 0}, // no StripOffsets
+        {"rgb_strips4.tif", 279, 2, 16, 0, 0},  // byte counts of type LONG8
+        {"rgb_strips4.tif", 279, 4, 3, 12, 24}, // three of the four byte counts
+        {"rgb_tiled.tif", 325, 4, 1, 16, 16},   // one of the two tile byte counts
+        {"rgb_tiled.tif", 325, 2, 13, 0, 0},    // tile byte counts of type IFD
+    };
+    for (const auto& c : cases) {
+        Bytes f = FileBytes(c.Name);
+        uint8_t* e = EntryOf(f, c.Tag);
+        ASSERT_NE(e, nullptr);
+        if (c.Field == 4)
+            PutU32LE(e + 4, c.Value);
+        else
+            PutU16LE(e + c.Field, uint16_t(c.Value));
+        TRead r;
+        Read(f, r);
+        EXPECT_TRUE(r.Aborting) << c.Name << " " << c.Tag;
+        for (int32_t y = 0; y < c.RowsKept; ++y)
+            for (int32_t x = 0; x < c.ColumnsKept; ++x)
+                ASSERT_EQ(Pixel(r.Bitmap, x, y).r, uint8_t(x * 10)) << c.Name << " " << x << "," << y;
+    }
+}
+
+// ImageMagick's CIELab file of src.ppm (tests/data/tifffiles/README.md): it reads as
+// ImageMagick reads it back to sRGB, and our Lab file of the same picture holds the
+// same samples. ImageMagick's 8-bit a* and b* lean about 2 below the exact values (its
+// white is a* = b* = -2) and it truncates L*, hence the margins.
+TEST(TiffFiles, CieLabIsSrgbThroughD65BothWays)
+{
+    // `convert lab_im.tif -colorspace sRGB txt:-`, rounded.
+    const TRGB imRead[3][4] = {
+        {CreateRGB(253, 8, 3), CreateRGB(0, 254, 12), CreateRGB(0, 9, 255), CreateRGB(252, 255, 255)},
+        {CreateRGB(0, 1, 2), CreateRGB(251, 255, 16), CreateRGB(0, 255, 255), CreateRGB(251, 13, 255)},
+        {CreateRGB(5, 21, 31), CreateRGB(37, 50, 61), CreateRGB(68, 80, 91), CreateRGB(125, 128, 129)},
+    };
+    const TRGB source[3][4] = {
+        {CreateRGB(255, 0, 0), CreateRGB(0, 255, 0), CreateRGB(0, 0, 255), CreateRGB(255, 255, 255)},
+        {CreateRGB(0, 0, 0), CreateRGB(255, 255, 0), CreateRGB(0, 255, 255), CreateRGB(255, 0, 255)},
+        {CreateRGB(10, 20, 30), CreateRGB(40, 50, 60), CreateRGB(70, 80, 90), CreateRGB(128, 128, 128)},
+    };
+    Bytes im = FileBytes("lab_im.tif");
+    TRead r;
+    Read(im, r);
+    ASSERT_FALSE(r.Aborting);
+    EXPECT_EQ(r.Params.TiffPhotometInterpret, 7);
+    TBitmap src;
+    src.SetPixelFormat(pf24bit);
+    src.SetSize(4, 3);
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 4; ++x) {
+            const TRGB got = Pixel(r.Bitmap, x, y), want = imRead[y][x];
+            EXPECT_NEAR(got.r, want.r, 4) << x << "," << y;
+            EXPECT_NEAR(got.g, want.g, 4) << x << "," << y;
+            EXPECT_NEAR(got.b, want.b, 4) << x << "," << y;
+            std::memcpy(src.ScanLine(y) + 3 * x, &source[y][x], 3);
+        }
+    TIOParamsVals p(nullptr);
+    p.TiffPhotometInterpret = 7;
+    Bytes ours = Write(src, p);
+    const uint8_t* imStrip = &im[GetU32LE(EntryOf(im, 273) + 8)];
+    const uint8_t* ourStrip = &ours[GetU32LE(EntryOf(ours, 273) + 8)];
+    for (int32_t i = 0; i < 36; ++i)
+        EXPECT_NEAR(int(int8_t(ourStrip[i] - imStrip[i])), 0, 2) << "sample " << i;
+}
+
 // The checks of the first 12 rows are known; every coding gives the same picture as
 // the uncompressed file. The files are min-is-white: a black (set PBM) pixel is 0.
 TEST(TiffFiles, BilevelFilesReadTheSameUnderEveryCoding)
@@ -153,6 +243,16 @@ TEST(TiffFiles, BilevelFilesReadTheSameUnderEveryCoding)
         ASSERT_FALSE(r.Aborting) << name;
         ExpectSame1Bit(plain.Bitmap, r.Bitmap, name);
     }
+    // A page whose second row has a pass and then a vertical code putting a1 on a0
+    // reads as libtiff decodes it (the _none file, made by tiffcp).
+    TRead g4, libtiff;
+    Read(FileBytes("bw_g4_pass_then_vertical.tif"), g4);
+    Read(FileBytes("bw_g4_pass_then_vertical_none.tif"), libtiff);
+    ASSERT_FALSE(g4.Aborting);
+    ASSERT_FALSE(libtiff.Aborting);
+    ExpectSame1Bit(libtiff.Bitmap, g4.Bitmap, "pass then vertical");
+    EXPECT_TRUE(Bit(g4.Bitmap, 7, 1));
+    EXPECT_FALSE(Bit(g4.Bitmap, 8, 1));
 }
 
 TEST(TiffFiles, SixteenBitGreyKeepsTheHighByteInEitherByteOrder)
@@ -705,6 +805,7 @@ TEST(TiffReader, BadInputAborts)
         for (size_t n = 0; n < f.size(); n += 7) {
             TRead r;
             Read(Bytes(f.begin(), f.begin() + int64_t(n)), r);
+            EXPECT_TRUE(r.Aborting) << name << " cut at " << n;
         }
     }
 }
@@ -779,6 +880,89 @@ Bytes ExifBlock(bool DamagedThumbnail)
 }
 
 } // namespace
+
+TEST(TiffFiles, FurtherTiffAndExifTagsReachTheParameters)
+{
+    TRead r;
+    Read(FileBytes("rgb_inks_exif.tif"), r);
+    ASSERT_FALSE(r.Aborting);
+    const TIETiffMoreTags& t = r.Params.TiffMore;
+    EXPECT_EQ(t.InkSet, 2);
+    EXPECT_EQ(t.NumberOfInks, 3);
+    EXPECT_EQ(t.YCbCrPositioning, 2);
+    EXPECT_EQ(t.T6Options, 0);
+    EXPECT_TRUE(t.TransferFunction.empty());
+    const TIEExifMoreTags& e = r.Params.EXIF_More;
+    EXPECT_EQ(e.ExifVersion, "0230");
+    EXPECT_EQ(e.FlashpixVersion, "0100");
+    EXPECT_EQ(e.DateTimeDigitized, "2024:05:06 07:08:09");
+    EXPECT_EQ(e.SubsecTime, "12");
+    EXPECT_EQ(e.SubsecTimeOriginal, "34");
+    EXPECT_EQ(e.SubsecTimeDigitized, "56");
+    EXPECT_EQ(e.RelatedSoundFile, "SND00001.WAV");
+    const double doubles[] = {e.CompressedBitsPerPixel, e.ShutterSpeedValue, e.ApertureValue,   e.BrightnessValue,
+                              e.ExposureBiasValue,      e.MaxApertureValue,  e.SubjectDistance, e.FocalPlaneXResolution,
+                              e.FocalPlaneYResolution,  e.ExposureIndex};
+    const double wantDoubles[] = {4, 7, 3, -0.5, -2.0 / 3, 2.5, 1.5, 3000, 2000, 100};
+    for (size_t i = 0; i < std::size(doubles); ++i)
+        EXPECT_DOUBLE_EQ(doubles[i], wantDoubles[i]) << i;
+    const int32_t ints[] = {e.MeteringMode,  e.LightSource, e.ColorSpace, e.FocalPlaneResolutionUnit,
+                            e.SensingMethod, e.FileSource,  e.SceneType};
+    const int32_t wantInts[] = {5, 4, 1, 2, 2, 3, 1};
+    for (size_t i = 0; i < std::size(ints); ++i)
+        EXPECT_EQ(ints[i], wantInts[i]) << i;
+    TRead g4;
+    Read(FileBytes("bw_g4_t6.tif"), g4);
+    EXPECT_EQ(g4.Params.TiffMore.T6Options, 2);
+    // TransferFunction (one curve of 2^1 values given to all three, or three curves as they
+    // stand) and the old-style JPEG tags, spelled out; a curve of the wrong length is not kept.
+    const std::vector<uint16_t> curves[] = {{100, 60000}, {1, 2, 3}, {1, 2, 3, 4, 5, 6}};
+    for (uint32_t curve : {2u, 3u, 6u}) {
+        TTiffBuilder b = Basic(8, 1, 1, 1, 1);
+        b.Shorts(301, curves[curve == 2 ? 0 : curve == 3 ? 1 : 2]);
+        b.Short(512, 14);
+        b.Short(515, 9);
+        b.Shorts(517, {1, 2, 3});
+        b.Shorts(518, {0, 1, 0});
+        b.Long(519, 4000);
+        b.Long(520, 5000);
+        b.Long(521, 6000);
+        b.Strip({0x0F});
+        TRead o;
+        Read(b.Build(), o);
+        ASSERT_FALSE(o.Aborting);
+        const TIETiffMoreTags& m = o.Params.TiffMore;
+        const std::vector<uint16_t> want = curve == 2   ? std::vector<uint16_t>{100, 60000, 100, 60000, 100, 60000}
+                                           : curve == 6 ? curves[2]
+                                                        : std::vector<uint16_t>{};
+        EXPECT_EQ(m.TransferFunction, want);
+        EXPECT_EQ(m.JpegProc, 14);
+        EXPECT_EQ(m.JpegRestartInterval, 9);
+        EXPECT_EQ(m.JpegLosslessPredictors, (std::vector<uint32_t>{1, 2, 3}));
+        EXPECT_EQ(m.JpegPointTransforms, (std::vector<uint32_t>{0, 1, 0}));
+        EXPECT_EQ(m.JpegQTables, std::vector<uint32_t>{4000});
+        EXPECT_EQ(m.JpegDCTables, std::vector<uint32_t>{5000});
+        EXPECT_EQ(m.JpegACTables, std::vector<uint32_t>{6000});
+        EXPECT_EQ(m.InkSet, 1); // the defaults of absent tags
+        EXPECT_EQ(m.NumberOfInks, 4);
+    }
+}
+
+TEST(TiffExif, PointerOfTypeIfdIsFollowedAndAnUnreadableOneSkipped)
+{
+    TRead r;
+    Read(FileBytes("rgb_exif_ifd13.tif"), r);
+    EXPECT_FALSE(r.Aborting);
+    EXPECT_DOUBLE_EQ(r.Params.EXIF_ExposureTime, 1.0 / 125);
+    EXPECT_DOUBLE_EQ(r.Params.EXIF_FNumber, 2.8);
+    EXPECT_EQ(r.Params.EXIF_ISOSpeedRatings[0], 200);
+    EXPECT_EQ(Pixel(r.Bitmap, 23, 15).r, uint8_t(230));
+    TRead past;
+    Read(FileBytes("rgb_exif_past_end.tif"), past);
+    EXPECT_FALSE(past.Aborting);
+    EXPECT_EQ(past.Bitmap.Width(), 24);
+    EXPECT_EQ(Pixel(past.Bitmap, 23, 15).r, uint8_t(230));
+}
 
 TEST(TiffExif, JpegLoadReadsResolutionAndThumbnail)
 {

@@ -7,11 +7,11 @@
 
 #include "bench/BenchEffects.h"
 #include "effects/AdjustDialogs.h"
-#include "effects/Adjustments.h"
 #include "effects/ApplyEffects.h"
 #include "effects/EffectFrame.h"
-#include "effects/EffectRandom.h"
 #include "effects/MainWindowFace.h"
+#include "fx/Adjustments.h"
+#include "fx/EffectRandom.h"
 #include "raster/Raster32.h"
 #include "raster/Raster32_Image.h"
 #include "raster/Raster32_Layers.h"

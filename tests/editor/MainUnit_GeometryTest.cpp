@@ -334,25 +334,43 @@ TEST_F(GeometryCommandsTest, ReliefAndBordersPreviewOrApply)
     EXPECT_EQ(Bg()->GetPixelFast(20, 20), Code(0, 0));
     EXPECT_EQ(Form->StatusText(1), "140x90");
 
-    // On a layer the placement grows by the border; Cancel after a preview restores it.
+    // On a layer the placement grows by the border; Cancel (after a preview or not) and
+    // Undo give back the pixels, the alpha, and the layer's own blending, so a
+    // transparent layer never turns opaque.
     TBitmapLayer* L = CodedLayer(100, 50, {10, 10, 110, 60});
-    {
-        TFormScript script(std::function<TModalResult(TSbor&)>([](TSbor& S) {
-            S.Button3Click();
+    L->Bitmap()->SetPixelFast(0, 0, 0x00FF00FFu);
+    L->Bitmap()->SetMasterAlpha(128);
+    const std::vector<TColor32> before = Pixels(*L->Bitmap());
+    const auto expectAsBefore = [&](const char* Road) {
+        L = dynamic_cast<TBitmapLayer*>(Form->Selection());
+        ASSERT_NE(L, nullptr) << Road;
+        EXPECT_EQ(Pixels(*L->Bitmap()), before) << Road;
+        EXPECT_EQ(L->Bitmap()->DrawMode(), dmBlend) << Road;
+        EXPECT_EQ(L->Bitmap()->MasterAlpha(), 128u) << Road;
+        EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{10, 10, 110, 60})) << Road;
+    };
+    for (const bool preview : {false, true}) {
+        TFormScript script(std::function<TModalResult(TSbor&)>([preview](TSbor& S) {
+            if (preview)
+                S.Button3Click();
             return mrCancel;
         }));
         Run("N107");
+        expectAsBefore(preview ? "preview, cancel" : "cancel");
     }
-    L = dynamic_cast<TBitmapLayer*>(Form->Selection());
-    ASSERT_NE(L, nullptr);
-    EXPECT_EQ(L->Bitmap()->Width(), 100);
-    EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{10, 10, 110, 60}));
     {
-        TFormScript script(std::function<TModalResult(TSbor&)>([](TSbor&) { return mrOk; }));
+        TFormScript script(std::function<TModalResult(TSbor&)>([](TSbor& S) {
+            S.Button3Click();
+            return mrOk;
+        }));
         Run("N107");
     }
     EXPECT_EQ(L->Bitmap()->Width(), 140);
     EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{10, 10, 150, 100}));
+    EXPECT_EQ(L->Bitmap()->DrawMode(), dmBlend);
+    EXPECT_EQ(L->Bitmap()->MasterAlpha(), 128u);
+    Form->N17Click();
+    expectAsBefore("OK, undo");
 }
 
 TEST_F(GeometryCommandsTest, ReliefOnALayerRestoresExactlyAndKeepsItsAlpha)

@@ -355,6 +355,7 @@ TSbor::TSbor(QWidget* Owner) : TDialogForm("TSbor", Owner)
                                AddButton("OK", mrOk, [this] { SafeCall([this] { Button1Click(); }, this); }),
                                AddButton("Cancel", mrCancel)}));
     connect(Wd, &QSpinBox::valueChanged, this, Safe(this, &TSbor::WdChange));
+    connect(Cont, &QSpinBox::valueChanged, this, [this](int Value) { FInnerWanted = Value; });
     connect(pick3, &QToolButton::clicked, this, Safe(this, &TSbor::SpeedButton4Click));
     connect(pick1, &QToolButton::clicked, this, Safe(this, &TSbor::SpeedButton1Click));
     LoadPatternIcons();
@@ -376,7 +377,14 @@ void TSbor::LoadPatternIcons()
     }
 }
 
-void TSbor::WdChange() { Cont->setMaximum(Wd->value() - 1); }
+void TSbor::WdChange()
+{
+    // Typing "20" passes through "2": the limit follows the outer width, but the chosen
+    // inner width comes back when the limit rises again.
+    QSignalBlocker block(Cont);
+    Cont->setMaximum(Wd->value() - 1);
+    Cont->setValue(std::min(FInnerWanted, Cont->maximum()));
+}
 
 void TSbor::SpeedButton4Click()
 {

@@ -324,6 +324,18 @@ TEST_F(GeometryCommandsTest, ReliefAndBordersPreviewOrApply)
     CodedBackground(100, 50);
     {
         TFormScript script(std::function<TModalResult(TSbor&)>([](TSbor& S) {
+            // Typing "20" passes through "2": the inner width (3) is limited to 1 only
+            // while the outer width is 2, and comes back when the limit rises again.
+            EXPECT_EQ(S.Cont->value(), 3);
+            S.Wd->setValue(2);
+            EXPECT_EQ(S.Cont->value(), 1);
+            S.Wd->setValue(20);
+            EXPECT_EQ(S.Cont->value(), 3);
+            S.Cont->setValue(2); // a width the user chose is kept as chosen
+            S.Wd->setValue(1);
+            S.Wd->setValue(20);
+            EXPECT_EQ(S.Cont->value(), 2);
+            S.Cont->setValue(3);
             S.Button3Click(); // a preview, undone by OK's own restore
             return mrOk;
         }));

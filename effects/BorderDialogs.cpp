@@ -537,7 +537,7 @@ void TMaski::HookThumbnails()
 {
     for (int32_t i = 0; i < View->Count(); ++i)
         if (Tthumbnail* t = View->Thumb(i))
-            t->OnDblClick = [this](TObject*) { SafeCall([this] { ApplyMask(); }, this); };
+            t->OnDblClick = [this](TObject*) { SafeCall([this] { Button3Click(); }, this); };
 }
 
 void TMaski::SetFolder(const std::string& Folder)
@@ -568,11 +568,28 @@ void TMaski::ApplyMask()
     TBitmap32 stretched;
     stretched.SetSize(L->Bitmap()->Width(), L->Bitmap()->Height());
     M.DrawOntoRect(&stretched, TRect{0, 0, stretched.Width(), stretched.Height()});
-    AlphaFromIntensity(L->Bitmap(), &stretched);
-    L->Bitmap()->Changed();
+    // A mask only hides: the alpha is scaled by the mask's intensity (rounded to
+    // nearest), so nothing the layer hid becomes visible.
+    TBitmap32* B = L->Bitmap();
+    const int64_t n = int64_t(B->Width()) * B->Height();
+    TColor32* px = B->Bits();
+    const TColor32* m = stretched.Bits();
+    for (int64_t i = 0; i < n; ++i) {
+        const uint32_t a = ((px[i] >> 24) * uint32_t(Color32Intensity(m[i])) + 127) / 255;
+        px[i] = (px[i] & 0x00FFFFFFu) | (a << 24);
+    }
+    B->Changed();
 }
 
-void TMaski::Button3Click() { ApplyMask(); }
+// A preview starts again from the pixels from before the dialog: masks scale the alpha,
+// so two previews must not multiply.
+void TMaski::Button3Click()
+{
+    if (!MainForm)
+        return;
+    RestorePreviewBackup(*MainForm);
+    ApplyMask();
+}
 
 void TMaski::Button2Click()
 {

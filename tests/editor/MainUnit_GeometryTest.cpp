@@ -10,6 +10,8 @@
 #include "platform/Dialogs.h"
 #include "platform/Forms.h"
 #include "raster/Raster32_Image.h"
+#include "widgets/ThumbTestUtil.h"
+#include "widgets/Thumbview.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -427,6 +429,50 @@ TEST_F(GeometryCommandsTest, MaskWithoutAFileChangesNothingAndEmptiesTheBackup)
     EXPECT_EQ(script.Shown, 1);
     EXPECT_EQ(Pixels(*L->Bitmap()), before);
     EXPECT_TRUE(Form->PreviewBackup()->IsEmpty());
+}
+
+TEST_F(GeometryCommandsTest, MaskHidesAndNeverReveals)
+{
+    // The mask's white half keeps the alpha, its grey (128) half scales it: new alpha =
+    // old alpha x mask / 255, rounded to nearest; a transparent pixel stays transparent.
+    kvtest::TTempFolder F;
+    {
+        TBitmap M;
+        M.SetPixelFormat(pf24bit);
+        M.SetSize(10, 10);
+        for (int32_t y = 0; y < 10; ++y)
+            for (int32_t x = 0; x < 10; ++x)
+                M.SetPixelColor(x, y, x < 5 ? RGB(255, 255, 255) : RGB(128, 128, 128));
+        M.SaveToFile(F.File("half.bmp"));
+    }
+    CodedBackground(30, 20);
+    TBitmapLayer* L = CodedLayer(10, 10, {0, 0, 10, 10});
+    struct TCase {
+        int32_t X, Y;
+        uint32_t Alpha, Masked;
+    };
+    const TCase cases[] = {{0, 0, 0, 0},     {7, 0, 0, 0}, {1, 1, 77, 77}, {7, 1, 200, 100},
+                           {7, 2, 255, 128}, {8, 3, 1, 1}, {8, 4, 2, 1}};
+    for (const TCase& c : cases)
+        L->Bitmap()->SetPixelFast(c.X, c.Y, (L->Bitmap()->GetPixelFast(c.X, c.Y) & 0x00FFFFFFu) | (c.Alpha << 24));
+    const std::vector<TColor32> before = Pixels(*L->Bitmap());
+    TFormScript script(std::function<TModalResult(TMaski&)>([&](TMaski& M) {
+        M.SetFolder(F.Path());
+        (void)M.View->grab();
+        kvtest::Pump();
+        M.View->SetSelectedFile(F.File("half.bmp"));
+        M.Button3Click();
+        M.Button3Click(); // previews never stack; OK is pressed by the answer
+        return mrOk;
+    }));
+    Run("N69");
+    for (const TCase& c : cases) {
+        const TColor32 p = L->Bitmap()->GetPixelFast(c.X, c.Y);
+        EXPECT_EQ(p >> 24, c.Masked) << c.X << "," << c.Y;
+        EXPECT_EQ(p & 0x00FFFFFFu, before[size_t(c.Y * 10 + c.X)] & 0x00FFFFFFu) << c.X << "," << c.Y;
+    }
+    Form->N17Click();
+    EXPECT_EQ(Pixels(*L->Bitmap()), before);
 }
 
 TEST_F(GeometryCommandsTest, FourCornerGeometryAtFullSize)

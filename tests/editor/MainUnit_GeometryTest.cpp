@@ -7,6 +7,7 @@
 #include "effects/BorderDialogs.h"
 #include "effects/GeometryDialogs.h"
 #include "effects/ProGeomoUnit.h"
+#include "effects/TexturUnit.h"
 #include "platform/Dialogs.h"
 #include "platform/Forms.h"
 #include "raster/Raster32_Image.h"
@@ -151,6 +152,36 @@ TEST_F(GeometryCommandsTest, NewFrameThroughTheFrameDialogGrowsTheCanvas)
     EXPECT_EQ(script.Shown, 1);
     EXPECT_EQ(Bg()->Width(), 880);
     EXPECT_EQ(Bg()->Height(), 440);
+}
+
+TEST_F(GeometryCommandsTest, NewFrameOpensTheTexturePickerModallyAndItCloses)
+{
+    Form->NewBackground(40, 30, 0xFF336699);
+    Form->UpdateCommandEnabling();
+    const std::vector<TColor32> before = Pixels(*Bg());
+    std::vector<std::string> asked;
+    TTextur* picker = nullptr;
+    TDialogAnswerer previous = SetDialogAnswerer([&](const TDialogRequest& R) {
+        TDialogAnswer a;
+        asked.push_back(R.FormName);
+        if (auto* B = dynamic_cast<TBorder*>(R.Form)) {
+            B->Image1Click(); // OK in the picker
+            B->Image1Click(); // Cancel (Escape and the title bar press it) in the picker
+            return a;         // the frame window cancelled
+        }
+        if (auto* T = dynamic_cast<TTextur*>(R.Form)) {
+            picker = T;
+            a.Result = asked.size() == 2 ? mrOk : mrCancel;
+        }
+        return a;
+    });
+    Run("N42");
+    SetDialogAnswerer(previous);
+    EXPECT_EQ(asked, (std::vector<std::string>{"TBorder", "TTextur", "TTextur"}));
+    ASSERT_NE(picker, nullptr);
+    EXPECT_FALSE(picker->isVisible());
+    EXPECT_TRUE(dynamic_cast<TBorder*>(picker->parent()) != nullptr); // above the frame window
+    EXPECT_EQ(Pixels(*Bg()), before);
 }
 
 TEST_F(GeometryCommandsTest, ImageSizeFieldsFollowAndTheLayersMoveWithThePicture)

@@ -95,8 +95,10 @@ void CreateApplicationForms(TMainForm& Main)
     Main.CropLa = new TCropLa(&Main);
     Main.CropLa->MainForm = &Main;
     Main.CropLa->LayerTools = &Main.LayerTools();
+    // Modal, like the frame window that opens it: shown modelessly, the frame window's
+    // modality blocked it, and its OK and Cancel closed nothing outside a modal run.
     TTextur* Textur = new TTextur(&Main);
-    Main.Border->ShowTextures = [Textur] { Textur->Show(); };
+    Main.Border->ShowTextures = [Textur] { Textur->ShowModal(); };
     Main.ProGeomo = new TProGeomo(&Main);
     Main.ProGeomo->MainForm = &Main;
     Main.UpdateCommandEnabling();

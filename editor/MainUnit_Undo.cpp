@@ -176,10 +176,29 @@ void TMainForm::SetUndoFrameLayer(TBitmapLayer* Frame)
         UndoSlot.Layer.Set(Frame);
 }
 
+namespace {
+
+// Target's pixels and alpha := Source's; Target keeps how it is drawn (a kept copy is
+// made opaque by default, and a transparent layer must not turn opaque from it).
+void RestorePixelsOnly(TBitmap32& Target, TBitmap32* Source)
+{
+    const TDrawMode Mode = Target.DrawMode();
+    const uint32_t Master = Target.MasterAlpha();
+    const TColor32 Outer = Target.OuterColor();
+    const auto Filter = Target.StretchFilter();
+    Target.Assign(Source);
+    Target.SetDrawMode(Mode);
+    Target.SetMasterAlpha(Master);
+    Target.SetOuterColor(Outer);
+    Target.SetStretchFilter(Filter);
+}
+
+} // namespace
+
 void TMainForm::RestoreLayerBitmap(TBitmap32* Bitmap, int32_t Index, const TSingleRect& R)
 {
     if (Index == RestoreBackgroundIndex) {
-        ImgView->Bitmap()->Assign(Bitmap);
+        RestorePixelsOnly(*ImgView->Bitmap(), Bitmap);
         return;
     }
     TLayerCollection* Layers = ImgView->Layers();
@@ -188,7 +207,7 @@ void TMainForm::RestoreLayerBitmap(TBitmap32* Bitmap, int32_t Index, const TSing
     auto* BL = dynamic_cast<TBitmapLayer*>(Layers->Items(Index));
     if (!BL)
         return;
-    BL->Bitmap()->Assign(Bitmap);
+    RestorePixelsOnly(*BL->Bitmap(), Bitmap);
     BL->SetPlacement(R);
 }
 

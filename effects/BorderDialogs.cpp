@@ -355,6 +355,7 @@ TSbor::TSbor(QWidget* Owner) : TDialogForm("TSbor", Owner)
                                AddButton("OK", mrOk, [this] { SafeCall([this] { Button1Click(); }, this); }),
                                AddButton("Cancel", mrCancel)}));
     connect(Wd, &QSpinBox::valueChanged, this, Safe(this, &TSbor::WdChange));
+    connect(Cont, &QSpinBox::valueChanged, this, [this](int Value) { FInnerWanted = Value; });
     connect(pick3, &QToolButton::clicked, this, Safe(this, &TSbor::SpeedButton4Click));
     connect(pick1, &QToolButton::clicked, this, Safe(this, &TSbor::SpeedButton1Click));
     LoadPatternIcons();
@@ -376,7 +377,14 @@ void TSbor::LoadPatternIcons()
     }
 }
 
-void TSbor::WdChange() { Cont->setMaximum(Wd->value() - 1); }
+void TSbor::WdChange()
+{
+    // Typing "20" passes through "2": the limit follows the outer width, but the chosen
+    // inner width comes back when the limit rises again.
+    QSignalBlocker block(Cont);
+    Cont->setMaximum(Wd->value() - 1);
+    Cont->setValue(std::min(FInnerWanted, Cont->maximum()));
+}
 
 void TSbor::SpeedButton4Click()
 {
@@ -529,7 +537,7 @@ void TMaski::HookThumbnails()
 {
     for (int32_t i = 0; i < View->Count(); ++i)
         if (Tthumbnail* t = View->Thumb(i))
-            t->OnDblClick = [this](TObject*) { SafeCall([this] { ApplyMask(); }, this); };
+            t->OnDblClick = [this](TObject*) { SafeCall([this] { Button3Click(); }, this); };
 }
 
 void TMaski::SetFolder(const std::string& Folder)
@@ -560,11 +568,28 @@ void TMaski::ApplyMask()
     TBitmap32 stretched;
     stretched.SetSize(L->Bitmap()->Width(), L->Bitmap()->Height());
     M.DrawOntoRect(&stretched, TRect{0, 0, stretched.Width(), stretched.Height()});
-    AlphaFromIntensity(L->Bitmap(), &stretched);
-    L->Bitmap()->Changed();
+    // A mask only hides: the alpha is scaled by the mask's intensity (rounded to
+    // nearest), so nothing the layer hid becomes visible.
+    TBitmap32* B = L->Bitmap();
+    const int64_t n = int64_t(B->Width()) * B->Height();
+    TColor32* px = B->Bits();
+    const TColor32* m = stretched.Bits();
+    for (int64_t i = 0; i < n; ++i) {
+        const uint32_t a = ((px[i] >> 24) * uint32_t(Color32Intensity(m[i])) + 127) / 255;
+        px[i] = (px[i] & 0x00FFFFFFu) | (a << 24);
+    }
+    B->Changed();
 }
 
-void TMaski::Button3Click() { ApplyMask(); }
+// A preview starts again from the pixels from before the dialog: masks scale the alpha,
+// so two previews must not multiply.
+void TMaski::Button3Click()
+{
+    if (!MainForm)
+        return;
+    RestorePreviewBackup(*MainForm);
+    ApplyMask();
+}
 
 void TMaski::Button2Click()
 {

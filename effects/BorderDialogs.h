@@ -132,6 +132,8 @@ private:
     void RestoreKept();
     bool Apply();
     TBitmap32* FTarget = nullptr;
+    // The inner width the user chose; a narrower outer width limits it only while it lasts.
+    int32_t FInnerWanted = 3;
     bool FOnLayer = false;
     int32_t FLayerIndex = -1;
     std::unique_ptr<TBitmap32> FKept;

@@ -583,6 +583,12 @@ void TTHumbview::KeyPress(char& Key)
 
 void TTHumbview::keyPressEvent(QKeyEvent* Event)
 {
+    // Escape belongs to the dialog the view sits in: taken here, no picker could be
+    // closed from the keyboard.
+    if (Event->key() == Qt::Key_Escape) {
+        Event->ignore();
+        return;
+    }
     SafeCall(
         [&] {
             uint16_t Key = VirtualKeyFromQt(Event->key());

@@ -7,9 +7,12 @@
 #include "effects/BorderDialogs.h"
 #include "effects/GeometryDialogs.h"
 #include "effects/ProGeomoUnit.h"
+#include "effects/TexturUnit.h"
 #include "platform/Dialogs.h"
 #include "platform/Forms.h"
 #include "raster/Raster32_Image.h"
+#include "widgets/ThumbTestUtil.h"
+#include "widgets/Thumbview.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -149,6 +152,35 @@ TEST_F(GeometryCommandsTest, NewFrameThroughTheFrameDialogGrowsTheCanvas)
     EXPECT_EQ(script.Shown, 1);
     EXPECT_EQ(Bg()->Width(), 880);
     EXPECT_EQ(Bg()->Height(), 440);
+}
+
+TEST_F(GeometryCommandsTest, NewFrameOpensTheTexturePickerModallyAndItCloses)
+{
+    Form->NewBackground(40, 30, 0xFF336699);
+    Form->UpdateCommandEnabling();
+    const std::vector<TColor32> before = Pixels(*Bg());
+    std::vector<std::string> asked;
+    TTextur* picker = nullptr;
+    TDialogAnswerer previous = SetDialogAnswerer([&](const TDialogRequest& R) {
+        TDialogAnswer a;
+        asked.push_back(R.FormName);
+        if (auto* B = dynamic_cast<TBorder*>(R.Form)) {
+            B->Image1Click(); // OK in the picker
+            B->Image1Click(); // Cancel (Escape and the title bar press it) in the picker
+            return a;         // the frame window cancelled
+        }
+        if (auto* T = dynamic_cast<TTextur*>(R.Form)) {
+            picker = T;
+            a.Result = asked.size() == 2 ? mrOk : mrCancel;
+        }
+        return a;
+    });
+    Run("N42");
+    SetDialogAnswerer(previous);
+    EXPECT_EQ(asked, (std::vector<std::string>{"TBorder", "TTextur", "TTextur"}));
+    ASSERT_NE(picker, nullptr);
+    EXPECT_FALSE(picker->isVisible());
+    EXPECT_EQ(Pixels(*Bg()), before);
 }
 
 TEST_F(GeometryCommandsTest, ImageSizeFieldsFollowAndTheLayersMoveWithThePicture)
@@ -324,6 +356,18 @@ TEST_F(GeometryCommandsTest, ReliefAndBordersPreviewOrApply)
     CodedBackground(100, 50);
     {
         TFormScript script(std::function<TModalResult(TSbor&)>([](TSbor& S) {
+            // Typing "20" passes through "2": the inner width (3) is limited to 1 only
+            // while the outer width is 2, and comes back when the limit rises again.
+            EXPECT_EQ(S.Cont->value(), 3);
+            S.Wd->setValue(2);
+            EXPECT_EQ(S.Cont->value(), 1);
+            S.Wd->setValue(20);
+            EXPECT_EQ(S.Cont->value(), 3);
+            S.Cont->setValue(2); // a width the user chose is kept as chosen
+            S.Wd->setValue(1);
+            S.Wd->setValue(20);
+            EXPECT_EQ(S.Cont->value(), 2);
+            S.Cont->setValue(3);
             S.Button3Click(); // a preview, undone by OK's own restore
             return mrOk;
         }));
@@ -334,25 +378,43 @@ TEST_F(GeometryCommandsTest, ReliefAndBordersPreviewOrApply)
     EXPECT_EQ(Bg()->GetPixelFast(20, 20), Code(0, 0));
     EXPECT_EQ(Form->StatusText(1), "140x90");
 
-    // On a layer the placement grows by the border; Cancel after a preview restores it.
+    // On a layer the placement grows by the border; Cancel (after a preview or not) and
+    // Undo give back the pixels, the alpha, and the layer's own blending, so a
+    // transparent layer never turns opaque.
     TBitmapLayer* L = CodedLayer(100, 50, {10, 10, 110, 60});
-    {
-        TFormScript script(std::function<TModalResult(TSbor&)>([](TSbor& S) {
-            S.Button3Click();
+    L->Bitmap()->SetPixelFast(0, 0, 0x00FF00FFu);
+    L->Bitmap()->SetMasterAlpha(128);
+    const std::vector<TColor32> before = Pixels(*L->Bitmap());
+    const auto expectAsBefore = [&](const char* Road) {
+        L = dynamic_cast<TBitmapLayer*>(Form->Selection());
+        ASSERT_NE(L, nullptr) << Road;
+        EXPECT_EQ(Pixels(*L->Bitmap()), before) << Road;
+        EXPECT_EQ(L->Bitmap()->DrawMode(), dmBlend) << Road;
+        EXPECT_EQ(L->Bitmap()->MasterAlpha(), 128u) << Road;
+        EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{10, 10, 110, 60})) << Road;
+    };
+    for (const bool preview : {false, true}) {
+        TFormScript script(std::function<TModalResult(TSbor&)>([preview](TSbor& S) {
+            if (preview)
+                S.Button3Click();
             return mrCancel;
         }));
         Run("N107");
+        expectAsBefore(preview ? "preview, cancel" : "cancel");
     }
-    L = dynamic_cast<TBitmapLayer*>(Form->Selection());
-    ASSERT_NE(L, nullptr);
-    EXPECT_EQ(L->Bitmap()->Width(), 100);
-    EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{10, 10, 110, 60}));
     {
-        TFormScript script(std::function<TModalResult(TSbor&)>([](TSbor&) { return mrOk; }));
+        TFormScript script(std::function<TModalResult(TSbor&)>([](TSbor& S) {
+            S.Button3Click();
+            return mrOk;
+        }));
         Run("N107");
     }
     EXPECT_EQ(L->Bitmap()->Width(), 140);
     EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{10, 10, 150, 100}));
+    EXPECT_EQ(L->Bitmap()->DrawMode(), dmBlend);
+    EXPECT_EQ(L->Bitmap()->MasterAlpha(), 128u);
+    Form->N17Click();
+    expectAsBefore("OK, undo");
 }
 
 TEST_F(GeometryCommandsTest, ReliefOnALayerRestoresExactlyAndKeepsItsAlpha)
@@ -397,6 +459,50 @@ TEST_F(GeometryCommandsTest, MaskWithoutAFileChangesNothingAndEmptiesTheBackup)
     EXPECT_EQ(script.Shown, 1);
     EXPECT_EQ(Pixels(*L->Bitmap()), before);
     EXPECT_TRUE(Form->PreviewBackup()->IsEmpty());
+}
+
+TEST_F(GeometryCommandsTest, MaskHidesAndNeverReveals)
+{
+    // The mask's white half keeps the alpha, its grey (128) half scales it: new alpha =
+    // old alpha x mask / 255, rounded to nearest; a transparent pixel stays transparent.
+    kvtest::TTempFolder F;
+    {
+        TBitmap M;
+        M.SetPixelFormat(pf24bit);
+        M.SetSize(10, 10);
+        for (int32_t y = 0; y < 10; ++y)
+            for (int32_t x = 0; x < 10; ++x)
+                M.SetPixelColor(x, y, x < 5 ? RGB(255, 255, 255) : RGB(128, 128, 128));
+        M.SaveToFile(F.File("half.bmp"));
+    }
+    CodedBackground(30, 20);
+    TBitmapLayer* L = CodedLayer(10, 10, {0, 0, 10, 10});
+    struct TCase {
+        int32_t X, Y;
+        uint32_t Alpha, Masked;
+    };
+    const TCase cases[] = {{0, 0, 0, 0},     {7, 0, 0, 0}, {1, 1, 77, 77}, {7, 1, 200, 100},
+                           {7, 2, 255, 128}, {8, 3, 1, 1}, {8, 4, 2, 1}};
+    for (const TCase& c : cases)
+        L->Bitmap()->SetPixelFast(c.X, c.Y, (L->Bitmap()->GetPixelFast(c.X, c.Y) & 0x00FFFFFFu) | (c.Alpha << 24));
+    const std::vector<TColor32> before = Pixels(*L->Bitmap());
+    TFormScript script(std::function<TModalResult(TMaski&)>([&](TMaski& M) {
+        M.SetFolder(F.Path());
+        (void)M.View->grab();
+        kvtest::Pump();
+        M.View->SetSelectedFile(F.File("half.bmp"));
+        M.Button3Click();
+        M.Button3Click(); // previews never stack; OK is pressed by the answer
+        return mrOk;
+    }));
+    Run("N69");
+    for (const TCase& c : cases) {
+        const TColor32 p = L->Bitmap()->GetPixelFast(c.X, c.Y);
+        EXPECT_EQ(p >> 24, c.Masked) << c.X << "," << c.Y;
+        EXPECT_EQ(p & 0x00FFFFFFu, before[size_t(c.Y * 10 + c.X)] & 0x00FFFFFFu) << c.X << "," << c.Y;
+    }
+    Form->N17Click();
+    EXPECT_EQ(Pixels(*L->Bitmap()), before);
 }
 
 TEST_F(GeometryCommandsTest, FourCornerGeometryAtFullSize)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QKeyEvent>
 #include <QPointer>
 
 using namespace kv;
@@ -159,6 +160,11 @@ TEST(Thumbview, KeysMoveTheSelectionWithinTheList)
     EXPECT_EQ(Press(VK_RIGHT), 6); // the last one stays
     EXPECT_EQ(Press(VK_UP), 1);
     EXPECT_EQ(Seen, VK_UP);
+    // Escape is left to the dialog around the view, which closes on it.
+    QKeyEvent Escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(V.get(), &Escape);
+    EXPECT_FALSE(Escape.isAccepted());
+    EXPECT_EQ(V->Selected(), 1);
 }
 
 namespace {

@@ -323,20 +323,20 @@ TEST_F(PrintDialogTest, ZoomBoxAndWheel)
 TEST_F(PrintDialogTest, PrintPutsThePictureWhereTheFieldsSay)
 {
     // 10 x 5 inches on the landscape page, moved to the margin: the page gets
-    // w x h = 5757 x 2879, 9.9993 x 5.0005 inches.
+    // w x h = 5757 x 2879, 9.9993 x 5.0005 inches; x and y far apart, so a swap shows.
     Dialog->Album->setChecked(true);
     Dialog->OrientationClick();
     Dialog->Mera->setCurrentIndex(1);
     Dialog->MeraChange();
     Dialog->ImageWidth->SetText("10");
     TSingleRect r = Location();
-    const float dx = 100.25f - r.Left, dy = 100.75f - r.Top;
+    const float dx = 100.25f - r.Left, dy = 400.75f - r.Top;
     r = TSingleRect{r.Left + dx, r.Top + dy, r.Right + dx, r.Bottom + dy};
     Dialog->PictureLayer()->SetPlacement(r);
     const int32_t x = SafeRound(r.Left), y = SafeRound(r.Top);
     const int32_t w = PrintedWidth(r), h = PrintedHeight(r);
     EXPECT_EQ(x, 100);
-    EXPECT_EQ(y, 101);
+    EXPECT_EQ(y, 401);
     EXPECT_EQ(w, 5757);
     EXPECT_EQ(h, 2879);
     Dialog->PressButtonFor(mrOk);

@@ -102,6 +102,14 @@ TEST(Effects, MosaicBlocksTakeTheTopLeftPixel)
     }
     Mosaic(Small, 0x7FFFFFFF); // one block over everything
     EXPECT_EQ(Bytes(Small), std::vector<uint8_t>(27, 0));
+    // Taller than wide: blocks of 7 (capped by the height, not the width) tile the columns
+    // and the rows alike.
+    auto TallMade = Grey(3, 9, [](int X, int Y) { return X + 3 * Y; });
+    TBitmap& Tall = *TallMade;
+    Mosaic(Tall, 7);
+    for (int Y = 0; Y < 9; ++Y)
+        for (int X = 0; X < 3; ++X)
+            EXPECT_EQ(GreyAt(Tall, X, Y), Y < 7 ? 0 : 21) << X << "," << Y;
 }
 
 TEST(Effects, WaveShiftsColumnsByTheCurveOfThePreviousColumn)
@@ -155,6 +163,13 @@ TEST(Effects, RippleToothMovesColumnsDownByTheirTooth)
         EXPECT_EQ(At(B, 0, Y), Source(0, Y));
         EXPECT_EQ(At(B, 11, Y), Source(11, Y));
     }
+    // Narrow and tall: the tooth is capped by half the height (20), not half the width.
+    auto NarrowMade = Picture(10, 40, Source);
+    TBitmap& Narrow = *NarrowMade;
+    RippleTooth(Narrow, 30);
+    for (int Y = 0; Y < 40; ++Y)
+        for (int X : {5, 9})
+            EXPECT_EQ(At(Narrow, X, Y)[2], Y >= X && Y < X + 20 ? Y - X : Y) << X << "," << Y;
     auto TwoMade = Picture(9, 2, Source);
     TBitmap& Two = *TwoMade;
     RippleTooth(Two, 5);
@@ -209,6 +224,33 @@ TEST(Effects, SprayReplaysFromTheSeed)
     };
     EXPECT_EQ(Run(5), Run(5));
     EXPECT_NE(Run(5), Run(6));
+    // The pixel (x, y) takes, in place, the one at (x + r - Random(2r), y + r - Random(2r)),
+    // r = Random(amount), columns outermost; replayed here from the same generator.
+    constexpr int W = 7, H = 5;
+    auto Value = [](int X, int Y) { return 10 + X + W * Y; };
+    auto SprayedMade = Grey(W, H, Value);
+    TBitmap& Sprayed = *SprayedMade;
+    RandSeed(9);
+    Spray(Sprayed, 3);
+    std::vector<int> Want(W * H);
+    for (int Y = 0; Y < H; ++Y)
+        for (int X = 0; X < W; ++X)
+            Want[size_t(X + W * Y)] = Value(X, Y);
+    RandSeed(9);
+    for (int X = 0; X < W; ++X)
+        for (int Y = 0; Y < H; ++Y) {
+            const int R = Random(3);
+            const int SX = X + R - Random(2 * R), SY = Y + R - Random(2 * R);
+            if (SX >= 0 && SX < W && SY >= 0 && SY < H)
+                Want[size_t(X + W * Y)] = Want[size_t(SX + W * SY)];
+        }
+    int Moved = 0;
+    for (int Y = 0; Y < H; ++Y)
+        for (int X = 0; X < W; ++X) {
+            EXPECT_EQ(GreyAt(Sprayed, X, Y), Want[size_t(X + W * Y)]) << X << "," << Y;
+            Moved += Want[size_t(X + W * Y)] != Value(X, Y);
+        }
+    EXPECT_GT(Moved, 10);
     auto HugeMade = Grey(4, 4, [](int X, int) { return X; });
     TBitmap& Huge = *HugeMade;
     Spray(Huge, 0x7FFFFFFF); // offsets far outside: nothing taken, nothing overflows

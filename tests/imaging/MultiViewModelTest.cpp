@@ -109,4 +109,16 @@ TEST(MultiViewModel, ParameterListCopiesAndRenumbers)
     L.Deleted(5);
     EXPECT_EQ(L.Count(), 2);
     EXPECT_EQ(L.Items(2), nullptr);
+    // Inside the list the copy is of the entry at the index and goes in there; past the
+    // end, of the last entry.
+    L.Items(1)->GifImageCount = 9;
+    L.Inserted(1);
+    L.Items(2)->GifImageCount = 11;
+    L.Inserted(3);
+    const int32_t Want[] = {7, 9, 11, 11};
+    ASSERT_EQ(L.Count(), 4);
+    for (int32_t I = 0; I < 4; ++I) {
+        EXPECT_EQ(L.Items(I)->GifImageCount, Want[I]) << I;
+        EXPECT_EQ(L.Items(I)->TiffImageIndex, I);
+    }
 }

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -647,16 +649,44 @@ TEST(TiffReader, WorkedValues)
         Read(t.Build(), r);
         EXPECT_EQ(Pixel(r.Bitmap, 1, 0).g, 200);
     }
-    { // Orientation 6: one clockwise quarter turn.
-        TTiffBuilder t = Basic(2, 1, 8, 1, 1);
-        t.Short(274, 6);
-        t.Strip({10, 20});
+    { // The orientations that transpose, on stored rows 1 2 3 / 4 5 6 (times 10): 5 transposes,
+      // 6 turns clockwise, 7 is the other diagonal, 8 turns anticlockwise.
+        const std::pair<uint16_t, std::array<uint8_t, 6>> cases[] = {
+            {5, {1, 4, 2, 5, 3, 6}}, {6, {4, 1, 5, 2, 6, 3}}, {7, {6, 3, 5, 2, 4, 1}}, {8, {3, 6, 2, 5, 1, 4}}};
+        for (const auto& [orientation, want] : cases) {
+            TTiffBuilder t = Basic(3, 2, 8, 1, 1);
+            t.Short(274, orientation);
+            t.Strip({10, 20, 30, 40, 50, 60});
+            TRead r;
+            Read(t.Build(), r);
+            ASSERT_EQ(r.Bitmap.Width(), 2) << orientation;
+            ASSERT_EQ(r.Bitmap.Height(), 3) << orientation;
+            for (int i = 0; i < 6; ++i)
+                EXPECT_EQ(Pixel(r.Bitmap, i % 2, i / 2).g, want[size_t(i)] * 10) << orientation << " at " << i;
+        }
+    }
+    { // 4-bit grey: level v reads as 17 v (0..15 onto 0..255), inverted for photometric 0.
+        for (uint16_t ph = 0; ph < 2; ++ph) {
+            TTiffBuilder t = Basic(3, 1, 4, 1, ph);
+            t.Strip({0x0F, 0x80});
+            TRead r;
+            Read(t.Build(), r);
+            ASSERT_FALSE(r.Aborting);
+            const int want[3] = {0, 255, 136};
+            for (int x = 0; x < 3; ++x)
+                EXPECT_EQ(Pixel(r.Bitmap, x, 0).g, ph ? want[x] : 255 - want[x]) << ph << "," << x;
+        }
+    }
+    { // A bilevel picture that claims photometric 2 reads as white-is-zero: its bits are
+      // inverted, so a set bit (white in the bitmap) is a clear one in the file.
+        TTiffBuilder t = Basic(8, 1, 1, 1, 2);
+        t.Strip({0xF0});
         TRead r;
         Read(t.Build(), r);
-        ASSERT_EQ(r.Bitmap.Width(), 1);
-        ASSERT_EQ(r.Bitmap.Height(), 2);
-        EXPECT_EQ(Pixel(r.Bitmap, 0, 0).g, 10);
-        EXPECT_EQ(Pixel(r.Bitmap, 0, 1).g, 20);
+        ASSERT_FALSE(r.Aborting);
+        ASSERT_EQ(r.Bitmap.PixelFormat(), pf1bit);
+        for (int x = 0; x < 8; ++x)
+            EXPECT_EQ(Bit(r.Bitmap, x, 0), x >= 4) << x;
     }
     { // Predictor 2 on big-endian 16-bit RGB adds in the file's byte order.
         TTiffBuilder t;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -180,6 +181,103 @@ TEST(Transitions, WorkedFrames)
         EXPECT_EQ(At(S.Frame, 2, 1), At(S.Target, 0, 0));
         EXPECT_EQ(At(S.Frame, 5, 2), At(S.Target, 6, 2)); // the rectangle's last column
         EXPECT_EQ(At(S.Frame, 6, 2), At(S.Source, 6, 2));
+    }
+}
+
+// The sweeps, slides, moves and centred rectangles at two inner progress values on a
+// frame wider than tall, against each pixel worked out from the table of effects
+// (Round has no ties at these sizes).
+TEST(Transitions, GeometricEffectsAtInnerProgress)
+{
+    constexpr int32_t W = 10, H = 6;
+    const TBgr Red{0, 0, 255};
+    auto Src = [](int32_t X, int32_t Y) { return TBgr{uint8_t(X), uint8_t(Y), SourceTag}; };
+    auto Tgt = [](int32_t X, int32_t Y) { return TBgr{uint8_t(X), uint8_t(Y), TargetTag}; };
+    auto Expected = [&](int32_t T, int32_t P, int32_t X, int32_t Y) -> TBgr {
+        const int32_t Q = 1024 - P;
+        switch (T) {
+        case iettLeftRight1:
+        case iettLeftRight2: {
+            const int32_t X1 = P * W >> 10;
+            return T == iettLeftRight2 && X == X1 ? Red : X < X1 ? Tgt(X, Y) : Src(X, Y);
+        }
+        case iettRightLeft1:
+        case iettRightLeft2: {
+            const int32_t X0 = int32_t(std::lround(Q * W / 1024.0)), N = int32_t(std::lround(P * W / 1024.0));
+            return T == iettRightLeft2 && X == X0 ? Red : X >= X0 && X < X0 + N ? Tgt(X, Y) : Src(X, Y);
+        }
+        case iettUpDown1:
+        case iettUpDown2: {
+            const int32_t Y1 = int32_t(std::lround(H * P / 1024.0));
+            return T == iettUpDown2 && Y == Y1 ? Red : Y < Y1 ? Tgt(X, Y) : Src(X, Y);
+        }
+        case iettDownUp1:
+        case iettDownUp2: {
+            const int32_t Y0 = int32_t(std::lround(Q * H / 1024.0)), N = int32_t(std::lround(P * H / 1024.0));
+            return T == iettDownUp2 && Y == Y0 ? Red : Y >= Y0 && Y < Y0 + N ? Tgt(X, Y) : Src(X, Y);
+        }
+        case iettFromUpLeft:
+        case iettFromUpRight:
+        case iettFromBottomLeft:
+        case iettFromBottomRight: {
+            const int32_t DX = Q * W >> 10, DY = Q * H >> 10;
+            const int32_t OX = T == iettFromUpRight || T == iettFromBottomRight ? DX : -DX;
+            const int32_t OY = T == iettFromBottomLeft || T == iettFromBottomRight ? DY : -DY;
+            const int32_t SX = X - OX, SY = Y - OY;
+            return SX >= 0 && SX < W && SY >= 0 && SY < H ? Tgt(SX, SY) : Src(X, Y);
+        }
+        case iettMoveLeftRight1: {
+            const int32_t D = P * W >> 10;
+            return X < D ? Tgt(W - D + X, Y) : Src(X - D, Y);
+        }
+        case iettMoveLeftRight2: {
+            const int32_t D = P * W >> 10;
+            return X < D ? Tgt(X, Y) : Src(X - D, Y);
+        }
+        case iettMoveRightLeft1: {
+            const int32_t D = Q * W >> 10;
+            return X < D ? Src(W - D + X, Y) : Tgt(X - D, Y);
+        }
+        case iettMoveRightLeft2: {
+            const int32_t D = Q * W >> 10;
+            return X < D ? Src(X, Y) : Tgt(X - D, Y);
+        }
+        case iettMoveUpDown1: {
+            const int32_t D = P * H >> 10;
+            return Y < D ? Tgt(X, H - D + Y) : Src(X, Y - D);
+        }
+        case iettMoveUpDown2: {
+            const int32_t D = P * H >> 10;
+            return Y < D ? Tgt(X, Y) : Src(X, Y - D);
+        }
+        case iettMoveDownUp1: {
+            const int32_t D = Q * H >> 10;
+            return Y < D ? Src(X, H - D + Y) : Tgt(X, Y - D);
+        }
+        case iettMoveDownUp2: {
+            const int32_t D = Q * H >> 10;
+            return Y < D ? Src(X, H - D + Y) : Tgt(X, Y);
+        }
+        default: { // iettCenter1 and iettCenter2
+            const int32_t R = T == iettCenter1 ? P : Q;
+            const int32_t L = W / 2 - (R * (W / 2) >> 10), Top = H / 2 - (R * (H / 2) >> 10);
+            const bool Inside = X >= L && X < L + (R * W >> 10) && Y >= Top && Y < Top + (R * H >> 10);
+            return (T == iettCenter1) == Inside ? Tgt(X, Y) : Src(X, Y);
+        }
+        }
+    };
+    for (int32_t T = iettLeftRight1; T <= iettCenter2; ++T) {
+        if (T == iettRandomPoints || T == iettRandomBoxes)
+            continue;
+        for (int32_t P : {300, 700}) {
+            TScene S(W, H);
+            ComposeTransitionFrame(TIETransitionType(T), 0, S.State);
+            ComposeTransitionFrame(TIETransitionType(T), P, S.State);
+            for (int32_t Y = 0; Y < H; ++Y)
+                for (int32_t X = 0; X < W; ++X)
+                    ASSERT_EQ(At(S.Frame, X, Y), Expected(T, P, X, Y))
+                        << "type " << T << " at " << P << ", pixel " << X << "," << Y;
+        }
     }
 }
 

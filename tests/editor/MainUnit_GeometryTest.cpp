@@ -10,10 +10,13 @@
 #include "platform/Dialogs.h"
 #include "platform/Forms.h"
 #include "raster/Raster32_Image.h"
+#include "widgets/LbButton.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QSlider>
 #include <QSpinBox>
 
@@ -244,12 +247,26 @@ TEST_F(GeometryCommandsTest, CanvasSizeTypedAndDrawn)
     EXPECT_EQ(Bg()->GetPixelFast(79, 59), 0xFF112233u);
     EXPECT_EQ(Form->StatusText(1), "800x600");
 
-    // "Crop Visual": a rectangle drawn on the fitted preview (scale 640 / 290, the
-    // picture 21 pixels down) becomes the canvas.
+    // "Crop Visual", shown in its laid-out dialog, can be seen and clicked: a rectangle
+    // drawn on the fitted preview (scale 640 / 290, the picture 21 pixels down) becomes
+    // the canvas.
     CodedBackground(640, 480);
     {
         TFormScript script(std::function<TModalResult(THolst&)>([](THolst& H) {
-            H.LbButton1Click();
+            H.show();
+            QApplication::processEvents();
+            EXPECT_TRUE(H.LbButton1->isVisible());
+            EXPECT_GE(H.LbButton1->width(), 100);
+            EXPECT_GE(H.LbButton1->height(), 23);
+            const QPointF centre(H.LbButton1->width() / 2.0, H.LbButton1->height() / 2.0);
+            for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+                QMouseEvent e(type, centre, H.LbButton1->mapToGlobal(centre), Qt::LeftButton,
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+                QApplication::sendEvent(H.LbButton1, &e);
+            }
+            EXPECT_TRUE(H.Image321->isVisible()); // the click opened the preview
+            EXPECT_FALSE(H.LbButton1->isEnabled());
+            H.hide();
             H.Image321MouseDown(10, 31);
             H.Image321MouseMove(100, 121);
             H.Image321MouseUp();

@@ -47,6 +47,14 @@ TPoint ChosenSize(const QSpinBox* WidthBox, const QSpinBox* HeightBox, int32_t S
     return TPoint{WidthBox->value(), HeightBox->value()};
 }
 
+// The side linked by the ratio to a side just set. A side back at the value activation
+// showed gets the other side activation showed: the pair then stands again for the
+// picture's own size, which the ratio alone would not give back once a side was clamped.
+int32_t LinkedSide(int32_t Value, int32_t Shown, int32_t ShownOther, double ByRatio)
+{
+    return Value == Shown ? ShownOther : ClampSide(ByRatio);
+}
+
 // Refused sizes are answered before anything (an undo copy included) changes.
 bool SizeAccepted(int64_t W, int64_t H)
 {
@@ -268,7 +276,7 @@ void TRasm::Edit1Change()
 {
     int32_t H = UpDown2->value();
     if (FRatio != 0 && Prop->isChecked())
-        H = ClampSide(UpDown1->value() / FRatio);
+        H = LinkedSide(UpDown1->value(), FShownW, FShownH, UpDown1->value() / FRatio);
     WriteSize(UpDown1->value(), H);
 }
 
@@ -276,7 +284,7 @@ void TRasm::Edit2Change()
 {
     int32_t W = UpDown1->value();
     if (FRatio != 0 && Prop->isChecked())
-        W = ClampSide(UpDown2->value() * FRatio);
+        W = LinkedSide(UpDown2->value(), FShownH, FShownW, UpDown2->value() * FRatio);
     WriteSize(W, UpDown2->value());
 }
 
@@ -416,13 +424,13 @@ void THolst::FormActivate()
 void THolst::Edit1Change()
 {
     if (FRatio != 0)
-        WriteSize(UpDown1->value(), ClampSide(UpDown1->value() / FRatio));
+        WriteSize(UpDown1->value(), LinkedSide(UpDown1->value(), FShownW, FShownH, UpDown1->value() / FRatio));
 }
 
 void THolst::Edit2Change()
 {
     if (FRatio != 0)
-        WriteSize(ClampSide(UpDown2->value() * FRatio), UpDown2->value());
+        WriteSize(LinkedSide(UpDown2->value(), FShownH, FShownW, UpDown2->value() * FRatio), UpDown2->value());
 }
 
 void THolst::Panel2Click()

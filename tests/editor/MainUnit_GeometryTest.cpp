@@ -216,6 +216,29 @@ TEST_F(GeometryCommandsTest, UntouchedSizeDialogsKeepAPictureBeyondTheirRange)
         EXPECT_TRUE(Pixels(*Bg()) == before);
     }
 
+    // A field edited and set back (or committed unchanged, as Return does) is untouched.
+    Form->NewBackground(12000, 900, clBlack32);
+    for (const char* command : {"N37", "N11"}) {
+        auto back = [](QSpinBox* Width, QSpinBox* Height) {
+            Width->setValue(6000);
+            EXPECT_EQ(Height->value(), 450);
+            Width->setValue(10000);
+            EXPECT_EQ(Height->value(), 900);
+            return mrOk;
+        };
+        if (std::string(command) == "N37") {
+            TFormScript script(
+                std::function<TModalResult(TRasm&)>([&](TRasm& R) { return back(R.UpDown1, R.UpDown2); }));
+            Run(command);
+        } else {
+            TFormScript script(
+                std::function<TModalResult(THolst&)>([&](THolst& H) { return back(H.UpDown1, H.UpDown2); }));
+            Run(command);
+        }
+        EXPECT_EQ(Bg()->Width(), 12000);
+        EXPECT_EQ(Bg()->Height(), 900);
+    }
+
     // A size the fields ask for is still made.
     Form->NewBackground(12000, 900, clBlack32);
     {

@@ -642,6 +642,13 @@ void TMainForm::LayerRescaleClick()
         ShowMessage(PixelBufferSizeMessage(W, H, "layer"));
         return;
     }
+    // At its own size the stretch would be a copy, but the linear filter's rounding
+    // would still move levels: the pixels stay as they are.
+    if (W == L->Bitmap()->Width() && H == L->Bitmap()->Height()) {
+        LayerResetScaleClick();
+        ModifiedState = msChanged;
+        return;
+    }
     TBitmap32 Copy;
     Copy.Assign(L->Bitmap());
     Copy.SetStretchFilter(sfLinear);

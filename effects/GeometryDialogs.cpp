@@ -25,12 +25,35 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace kv {
 
 namespace {
 
+const char* const AngleRangeMessage = "Значения могут лежать в диапазоне от -180 до 180 градусов.";
+
 int32_t ClampSide(double V) { return std::clamp(RoundHalfEven(std::clamp(V, -1e9, 1e9)), 1, MaxDialogSide); }
+
+// The size the fields ask for; fields still as activation wrote them keep the picture's
+// own size, which may lie beyond their range.
+TPoint ChosenSize(const QSpinBox* WidthBox, const QSpinBox* HeightBox, int32_t ShownW, int32_t ShownH,
+                  const TBitmap32& Picture)
+{
+    if (WidthBox->value() == ShownW && HeightBox->value() == ShownH)
+        return TPoint{Picture.Width(), Picture.Height()};
+    return TPoint{WidthBox->value(), HeightBox->value()};
+}
+
+// The side linked by the ratio to a side just set. A side back at the value activation
+// showed gets the other side activation showed: the pair then stands again for the
+// picture's own size, which the ratio alone would not give back once a side was clamped.
+int32_t LinkedSide(int32_t Value, int32_t Shown, int32_t ShownOther, double ByRatio)
+{
+    return Value == Shown ? ShownOther : ClampSide(ByRatio);
+}
 
 // Refused sizes are answered before anything (an undo copy included) changes.
 bool SizeAccepted(int64_t W, int64_t H)
@@ -89,15 +112,29 @@ void TPovor::AngleChange()
 void TPovor::Edit1Change()
 {
     const std::string text = Edit1->text().toStdString();
-    if (text.empty())
+    // A sign alone is a negative angle still being typed.
+    if (text.empty() || text == "-")
         return;
     const int32_t v = StrToInt(text);
     if (v < -180 || v > 180) {
-        ShowMessage("Значения могут лежать в диапазоне от -180 до 180 градусов.");
+        ShowMessage(AngleRangeMessage);
         return;
     }
     QSignalBlocker block(Angle);
     Angle->setValue(v);
+}
+
+std::optional<int32_t> TPovor::EditAngle()
+{
+    try {
+        const int32_t v = StrToInt(Edit1->text().toStdString());
+        if (v >= -180 && v <= 180)
+            return v;
+        ShowMessage(AngleRangeMessage);
+    } catch (const EConvertError& E) {
+        ShowMessage(E.Message());
+    }
+    return std::nullopt;
 }
 
 void TPovor::FormActivate()
@@ -126,13 +163,18 @@ void TPovor::Button1Click()
 {
     if (!FLayer || !FKept || SelectedPictureLayer(*MainForm) != FLayer)
         return;
+    if (const auto angle = EditAngle())
+        Rotate(*angle);
+}
+
+void TPovor::Rotate(int32_t AngleDegrees)
+{
     RestoreKept();
     if (LayerTools)
         LayerTools->LayerRescaleClick();
-    const double angle = Angle->value();
     const TSingleRect P = FLayer->Placement();
-    const TRotatedSize size =
-        RotateBitmap(*FLayer->Bitmap(), angle, Inter->isChecked() ? TResampling::Bilinear : TResampling::Nearest);
+    const TRotatedSize size = RotateBitmap(*FLayer->Bitmap(), AngleDegrees,
+                                           Inter->isChecked() ? TResampling::Bilinear : TResampling::Nearest);
     FLayer->Bitmap()->Changed();
     FLayer->SetPlacement(TSingleRect{P.Left, P.Top, float(P.Left + size.NW), float(P.Top + size.NH)});
     ReselectLayer(*MainForm, FLayer);
@@ -142,24 +184,31 @@ void TPovor::Button3Click() { Button1Click(); }
 
 void TPovor::Button4Click()
 {
-    if (!FLayer || !FKept)
+    if (!FLayer || !FKept || SelectedPictureLayer(*MainForm) != FLayer)
         return;
+    // The angle is what the edit shows; one it cannot be keeps the dialog open.
+    const auto angle = EditAngle();
+    if (!angle) {
+        SetModalResult(mrNone);
+        return;
+    }
     RestoreKept();
     // The size the rotation will make, from the size the rescale gives the bitmap.
     const TSingleRect P = FLayer->Placement();
     const int32_t W = std::max(std::abs(RoundHalfEven(P.Right) - RoundHalfEven(P.Left)), 1);
     const int32_t H = std::max(std::abs(RoundHalfEven(P.Bottom) - RoundHalfEven(P.Top)), 1);
-    const TRotatedSize size = RotatedSize(W, H, Angle->value());
+    const TRotatedSize size = RotatedSize(W, H, *angle);
     if (!SizeAccepted(RoundHalfEven(size.NW), RoundHalfEven(size.NH)))
         return;
     MainForm->SaveUndoGeometry();
-    Button1Click();
+    Rotate(*angle);
     FKept.reset(); // the rotation stays
 }
 
 void TPovor::FormClose()
 {
-    if (ModalResult() != mrOk && FKept) {
+    // The copy is gone only when OK's rotation stayed; any other way out gives the layer back.
+    if (FKept) {
         RestoreKept();
         if (FLayer && SelectedPictureLayer(*MainForm) == FLayer)
             ReselectLayer(*MainForm, FLayer);
@@ -219,13 +268,15 @@ void TRasm::FormActivate()
         Resample->setCurrentIndex(0);
     }
     WriteSize(W, H);
+    FShownW = UpDown1->value();
+    FShownH = UpDown2->value();
 }
 
 void TRasm::Edit1Change()
 {
     int32_t H = UpDown2->value();
     if (FRatio != 0 && Prop->isChecked())
-        H = ClampSide(UpDown1->value() / FRatio);
+        H = LinkedSide(UpDown1->value(), FShownW, FShownH, UpDown1->value() / FRatio);
     WriteSize(UpDown1->value(), H);
 }
 
@@ -233,7 +284,7 @@ void TRasm::Edit2Change()
 {
     int32_t W = UpDown1->value();
     if (FRatio != 0 && Prop->isChecked())
-        W = ClampSide(UpDown2->value() * FRatio);
+        W = LinkedSide(UpDown2->value(), FShownH, FShownW, UpDown2->value() * FRatio);
     WriteSize(W, UpDown2->value());
 }
 
@@ -254,7 +305,8 @@ bool TRasm::Button1Click()
     if (!MainForm)
         return false;
     TBitmap32* bg = MainForm->View()->Bitmap();
-    const int32_t NW = UpDown1->value(), NH = UpDown2->value();
+    const TPoint chosen = ChosenSize(UpDown1, UpDown2, FShownW, FShownH, *bg);
+    const int32_t NW = chosen.X, NH = chosen.Y;
     if (!SizeAccepted(NW, NH))
         return false;
     MainForm->SaveUndoSize();
@@ -264,15 +316,24 @@ bool TRasm::Button1Click()
     static constexpr TStretchFilter filters[] = {sfNearest, sfLinear2, sfSpline};
     ResizeBitmap(*bg, NW, NH, filters[std::clamp(Resample->currentIndex(), 0, 2)]);
     const double fx = double(W) / NW, fy = double(H) / NH;
+    // Every placement is computed from the old ones first: a rubber band moves its target
+    // when it moves, so scaling in list order could divide the target twice. The bands
+    // go last and so agree with the targets they frame.
     TLayerCollection* layers = MainForm->View()->Layers();
+    std::vector<std::pair<TPositionedLayer*, TSingleRect>> moves, bandMoves;
     for (int32_t i = 0; i < layers->Count(); ++i) {
         auto* L = dynamic_cast<TPositionedLayer*>(layers->Items(i));
-        if (!L || dynamic_cast<TRubberbandLayer*>(L))
+        if (!L)
             continue;
         const TSingleRect P = L->Placement();
-        L->SetPlacement(TSingleRect{float(RoundHalfEven(P.Left / fx)), float(RoundHalfEven(P.Top / fy)),
-                                    float(RoundHalfEven(P.Right / fx)), float(RoundHalfEven(P.Bottom / fy))});
+        const TSingleRect N{float(RoundHalfEven(P.Left / fx)), float(RoundHalfEven(P.Top / fy)),
+                            float(RoundHalfEven(P.Right / fx)), float(RoundHalfEven(P.Bottom / fy))};
+        (dynamic_cast<TRubberbandLayer*>(L) ? bandMoves : moves).emplace_back(L, N);
     }
+    for (const auto& [L, N] : moves)
+        L->SetPlacement(N);
+    for (const auto& [L, N] : bandMoves)
+        L->SetPlacement(N);
     bg->Changed();
     return true;
 }
@@ -356,18 +417,20 @@ void THolst::FormActivate()
     TBitmap32* bg = MainForm->View()->Bitmap();
     FRatio = bg->IsEmpty() ? 0 : double(bg->Width()) / bg->Height();
     WriteSize(std::max(bg->Width(), 1), std::max(bg->Height(), 1));
+    FShownW = UpDown1->value();
+    FShownH = UpDown2->value();
 }
 
 void THolst::Edit1Change()
 {
     if (FRatio != 0)
-        WriteSize(UpDown1->value(), ClampSide(UpDown1->value() / FRatio));
+        WriteSize(UpDown1->value(), LinkedSide(UpDown1->value(), FShownW, FShownH, UpDown1->value() / FRatio));
 }
 
 void THolst::Edit2Change()
 {
     if (FRatio != 0)
-        WriteSize(ClampSide(UpDown2->value() * FRatio), UpDown2->value());
+        WriteSize(LinkedSide(UpDown2->value(), FShownH, FShownW, UpDown2->value() * FRatio), UpDown2->value());
 }
 
 void THolst::Panel2Click()
@@ -437,16 +500,22 @@ bool THolst::Button1Click()
     if (!MainForm)
         return false;
     TBitmap32* bg = MainForm->View()->Bitmap();
-    const int32_t NW = UpDown1->value(), NH = UpDown2->value();
     const bool cropping = FCropVisual && FCrop.Width() != 0 && FCrop.Height() != 0;
-    const TRect area = cropping ? ClampToBitmap(*bg, FCrop) : TRect{};
-    if (cropping && area.Width() <= 0) {
+    // The drawn rectangle's size is the user's own choice, whatever the activation showed.
+    const TPoint chosen =
+        cropping ? TPoint{UpDown1->value(), UpDown2->value()} : ChosenSize(UpDown1, UpDown2, FShownW, FShownH, *bg);
+    const int32_t NW = chosen.X, NH = chosen.Y;
+    const bool unchanged = NW == bg->Width() && NH == bg->Height();
+    const TRect area = cropping && !unchanged ? ClampToBitmap(*bg, FCrop) : TRect{};
+    if (cropping && !unchanged && area.Width() <= 0) {
         ShowMessage("The rectangle lies outside the picture.");
         return false;
     }
     if (!SizeAccepted(NW, NH))
         return false;
     MainForm->SaveUndoCanvas();
+    if (unchanged)
+        return true;
     if (cropping) {
         // The rectangle's pixels in a canvas of the chosen size.
         TBitmap32 part;
@@ -455,8 +524,6 @@ bool THolst::Button1Click()
         ResizeCanvas(part, NW, NH, TCanvasPlace::TopLeft, WinColorToColor32(Panel2->Color()));
         ReplacePixels(*bg, part);
     } else {
-        if (NW == bg->Width() && NH == bg->Height())
-            return true;
         ResizeCanvas(*bg, NW, NH, CheckBox1->isChecked() ? TCanvasPlace::Centre : TCanvasPlace::TopLeft,
                      WinColorToColor32(Panel2->Color()));
     }

@@ -9,6 +9,7 @@
 #include "raster/Raster32_Types.h"
 
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -49,7 +50,7 @@ public:
     // A non-number raises the conversion error; a number outside -180..180 is refused
     // with a message and the gauge stays.
     void Edit1Change();
-    void Button1Click(); // the rotation from the kept copy
+    void Button1Click(); // the rotation from the kept copy, by the edit's angle
     void Button3Click(); // Preview
     void Button4Click(); // OK
 
@@ -59,6 +60,9 @@ protected:
 
 private:
     void RestoreKept();
+    // The edit's angle, or empty after saying why it is none.
+    std::optional<int32_t> EditAngle();
+    void Rotate(int32_t AngleDegrees);
     TBitmapLayer* FLayer = nullptr;
     std::unique_ptr<TBitmap32> FKept;
     TSingleRect FKeptPlacement;
@@ -89,6 +93,9 @@ protected:
 private:
     void WriteSize(int32_t W, int32_t H);
     double FRatio = 0;
+    // The fields as activation wrote them: a picture beyond their range shows clamped,
+    // and fields left so mean the picture's own size.
+    int32_t FShownW = 0, FShownH = 0;
 };
 
 // "Canvas Size".
@@ -133,6 +140,7 @@ private:
     double FScaleS = 1;
     int32_t FX0 = 0, FY0 = 0;
     TRect FCrop;
+    int32_t FShownW = 0, FShownH = 0; // the fields as activation wrote them
 };
 
 // "Crop Layer".

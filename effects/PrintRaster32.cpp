@@ -203,6 +203,18 @@ void TKVNPrint::SetProgress(int32_t Value)
 
 void TKVNPrint::FormActivate()
 {
+    // Activation comes before the showing; on the first one the dialog was never laid
+    // out, and the page would be fitted to the view's unlaid size. Size and lay it out as
+    // the showing will.
+    if (!isVisible()) {
+        ensurePolished();
+        if (!testAttribute(Qt::WA_Resized)) {
+            adjustSize();
+            setAttribute(Qt::WA_Resized, false);
+        }
+        if (layout())
+            layout()->activate();
+    }
     SetProgress(0);
     TPrinter* printer = Printer();
     {

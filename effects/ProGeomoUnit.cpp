@@ -248,7 +248,13 @@ bool TProGeomo::Button2Click()
 {
     if (!MainForm || !FSource || FSource->IsEmpty() || Src->Bitmap()->IsEmpty())
         return false;
-    const double s = double(FSource->Width()) / Src->Bitmap()->Width();
+    // Corners where activation put them map the picture onto itself: nothing to do, and
+    // a picture larger than the result bound keeps its size.
+    const int32_t RW = Src->Bitmap()->Width(), RH = Src->Bitmap()->Height();
+    const TQuad untouched{{{0, 0}, {RW - 1, 0}, {RW - 1, RH - 1}, {0, RH - 1}}};
+    if (std::equal(std::begin(FCorners.P), std::end(FCorners.P), std::begin(untouched.P)))
+        return true;
+    const double s = double(FSource->Width()) / RW;
     const TPoint size = FourCornerSize(FCorners, s);
     if (size.X > MaxDialogSide || size.Y > MaxDialogSide) {
         ShowMessage("The result would be larger than 10000 pixels a side.");

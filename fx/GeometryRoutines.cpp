@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace kv {
 
@@ -114,8 +115,24 @@ void FlipBitmap(const TBitmap32& Src, TBitmap32& Dst, TFlipAxis Axis)
 
 // ---- Rotation by any angle ----------------------------------------------------------------
 
+namespace {
+
+// A whole quarter turn (or none) of AngleDegrees, clockwise positive; empty otherwise.
+std::optional<int32_t> QuarterTurns(double AngleDegrees)
+{
+    const double q = AngleDegrees / 90.0;
+    if (q != std::floor(q) || std::fabs(q) > 1e6)
+        return std::nullopt;
+    return ((int32_t(q) % 4) + 4) % 4;
+}
+
+} // namespace
+
 TRotatedSize RotatedSize(int32_t W, int32_t H, double AngleDegrees)
 {
+    // The sine and cosine of a quarter turn are not exact in floating point; the sizes are.
+    if (const auto turns = QuarterTurns(AngleDegrees))
+        return *turns % 2 ? TRotatedSize{double(H), double(W)} : TRotatedSize{double(W), double(H)};
     const double r = -AngleDegrees * M_PI / 180.0;
     return {std::fabs(std::cos(r) * W) + std::fabs(std::sin(r) * H),
             std::fabs(std::sin(r) * W) + std::fabs(std::cos(r) * H)};
@@ -127,6 +144,18 @@ TRotatedSize RotateBitmap(TBitmap32& Bitmap, double AngleDegrees, TResampling Re
     const TRotatedSize size = RotatedSize(W, H, AngleDegrees);
     if (Bitmap.IsEmpty())
         return size;
+    // A quarter turn moves every pixel, alpha included, exactly as the background's own
+    // turns do; sampling it would shift it by the half pixel the map rounds.
+    if (const auto turns = QuarterTurns(AngleDegrees)) {
+        if (*turns == 0)
+            return size;
+        static constexpr TQuarterTurn kinds[] = {TQuarterTurn::Clockwise, TQuarterTurn::Half,
+                                                 TQuarterTurn::CounterClockwise};
+        TBitmap32 turned;
+        TurnBitmap(Bitmap, turned, kinds[*turns - 1]);
+        ReplacePixels(Bitmap, turned);
+        return size;
+    }
     const int32_t RW = RoundHalfEven(size.NW), RH = RoundHalfEven(size.NH);
     RequireSize(RW, RH);
 

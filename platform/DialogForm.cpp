@@ -3,6 +3,7 @@
 #include "platform/QtBridge.h"
 
 #include <QCloseEvent>
+#include <QHideEvent>
 #include <QPushButton>
 
 namespace kv {
@@ -131,6 +132,25 @@ void TDialogForm::closeEvent(QCloseEvent* Event)
     }
     QDialog::closeEvent(Event);
     Finish();
+}
+
+void TDialogForm::hideEvent(QHideEvent* Event)
+{
+    if (!Event->spontaneous()) {
+        FClosedGeometry = geometry();
+        FClosedPos = pos();
+    }
+    QDialog::hideEvent(Event);
+}
+
+void TDialogForm::setVisible(bool Visible)
+{
+    // Placing the window by its position would count the window manager's frame once
+    // more at each opening (the position is the frame's, the placement the client's):
+    // the client area goes back exactly where it was.
+    if (Visible && !isVisible() && FClosedGeometry && pos() == FClosedPos)
+        setGeometry(QRect(FClosedGeometry->topLeft(), size()));
+    QDialog::setVisible(Visible);
 }
 
 void TDialogForm::SetStayOnTopTool()

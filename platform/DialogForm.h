@@ -11,6 +11,7 @@
 #include <QPushButton>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,11 @@ protected:
     virtual void FormClose() {}
     void reject() override;
     void closeEvent(QCloseEvent* Event) override;
+    void hideEvent(QHideEvent* Event) override;
+
+public:
+    // A dialog opens again where it was when it closed, unless moved meanwhile.
+    void setVisible(bool Visible) override;
 
 private:
     void Activate();
@@ -71,6 +77,10 @@ private:
     bool FShowing = false;
     bool FModal = false;
     std::vector<TButton> FButtons;
+    // Where the window's client area was when it was last hidden (screen pixels), and
+    // the position the window reported then.
+    std::optional<QRect> FClosedGeometry;
+    QPoint FClosedPos;
 };
 
 // A panel that shows a colour (the dialogs' colour swatches).

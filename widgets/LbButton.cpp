@@ -173,6 +173,7 @@ void TLbButton::SetCaption(const std::string& Value)
 {
     FCaption = Value;
     UpdateMnemonic();
+    updateGeometry();
     Changed();
 }
 
@@ -697,6 +698,12 @@ void TLbButton::DrawContents(QPainter& P, int32_t W, int32_t H)
         P.setPen(Q(Enabled() ? F.Color() : clGrayText));
         P.drawText(TextAt, TextFlags, Text);
     }
+}
+
+QSize TLbButton::sizeHint() const
+{
+    const int32_t text = QFontMetrics(font()).horizontalAdvance(QString::fromStdString(FCaption).remove('&'));
+    return QSize(std::max(100, text + 16), 23);
 }
 
 QImage TLbButton::Render()

@@ -135,6 +135,10 @@ public:
     bool DialogKey(uint16_t Key, TShiftState Shift) override;
     // The whole button as it is painted, including the key colour of transparent styles.
     QImage Render();
+    // Its designed size (100 x 23), wide enough for the caption: a layout never squeezes
+    // it out of sight.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
     void MouseDown(TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) override;

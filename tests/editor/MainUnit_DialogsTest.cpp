@@ -569,6 +569,19 @@ TEST_F(MainDialogsTest, SelectCommandsWaitForAPicture)
     }
     Form->UpdateCommandEnabling();
     EXPECT_FALSE(Form->Command("mnDelete")->isEnabled());
+    // Cut and Copy stay on, as the Edit menu's rule has them, and with nothing that
+    // could be selected they change nothing.
+    Form->N16Click();
+    for (const char* name : {"N20", "N21"}) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(Form->Command(name)->isEnabled());
+        Form->ModifiedState = msUntouched;
+        Form->Command(name)->trigger();
+        EXPECT_FALSE(Form->ClipboardHasBitmap());
+        EXPECT_TRUE(Form->UndoSlot.Empty());
+        EXPECT_EQ(Form->ModifiedState, msUntouched);
+        EXPECT_TRUE(Form->ImgView->Bitmap()->IsEmpty());
+    }
     Open(Solid("src.bmp", 4, 4, 0xFF000000));
     Form->UpdateCommandEnabling();
     EXPECT_TRUE(Form->Command("N71")->isEnabled());
@@ -686,6 +699,33 @@ TEST_F(MainDialogsTest, ToolBarsAndLayerPopupKeepTheirOrder)
 }
 
 // ---- The windows as the entry point makes them ----------------------------------------
+
+// A dialog opens again where it was, its client area placed rather than its frame's
+// position replayed (a window manager's frame would count once more each time); a move
+// made while it is hidden is kept.
+TEST_F(MainDialogsTest, DialogsOpenAgainWhereTheyWere)
+{
+    for (QObject* child : Form->children()) {
+        auto* form = dynamic_cast<TDialogForm*>(child);
+        if (!form)
+            continue;
+        SCOPED_TRACE(form->Name());
+        form->show();
+        form->move(120, 90);
+        QCoreApplication::processEvents();
+        const QRect first = form->geometry();
+        form->hide();
+        form->show();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(form->geometry().topLeft(), first.topLeft());
+        form->hide();
+        form->move(200, 150);
+        form->show();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(form->pos(), QPoint(200, 150));
+        form->hide();
+    }
+}
 
 TEST_F(MainDialogsTest, WindowsComeInTheirFixedOrderAndAreTheOnesTheCommandsUse)
 {

@@ -11,12 +11,15 @@
 #include "platform/Dialogs.h"
 #include "platform/Forms.h"
 #include "raster/Raster32_Image.h"
+#include "widgets/LbButton.h"
 #include "widgets/ThumbTestUtil.h"
 #include "widgets/Thumbview.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QSlider>
 #include <QSpinBox>
 
@@ -186,8 +189,8 @@ TEST_F(GeometryCommandsTest, NewFrameOpensTheTexturePickerModallyAndItCloses)
 TEST_F(GeometryCommandsTest, ImageSizeFieldsFollowAndTheLayersMoveWithThePicture)
 {
     Form->NewBackground(640, 480, 0xFF336699);
-    TBitmapLayer* L = CodedLayer(10, 10, {5, 15, 105, 65});
-    Form->SetSelection(nullptr);
+    TBitmapLayer* L = CodedLayer(10, 10, {5, 15, 105, 65}); // selected: the frame goes with it
+    ASSERT_NE(Form->RBLayer(), nullptr);
     TFormScript script(std::function<TModalResult(TRasm&)>([](TRasm& R) {
         EXPECT_EQ(R.UpDown3->value(), 1200);
         R.UpDown1->setValue(320);
@@ -204,9 +207,82 @@ TEST_F(GeometryCommandsTest, ImageSizeFieldsFollowAndTheLayersMoveWithThePicture
     ASSERT_EQ(Bg()->Width(), 320);
     ASSERT_EQ(Bg()->Height(), 240);
     EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{2, 8, 52, 32}));
+    ASSERT_EQ(Form->RBLayer()->Target(), L);
+    EXPECT_TRUE(test::SameRect(Form->RBLayer()->Placement(), TSingleRect{2, 8, 52, 32}));
     EXPECT_EQ(Form->StatusText(1), "320x240");
     Form->N17Click();
     EXPECT_EQ(Bg()->Width(), 640);
+    // Undo scales the placements back (rounded again), the frame with its layer.
+    EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{4, 16, 104, 64}));
+    EXPECT_TRUE(test::SameRect(Form->RBLayer()->Placement(), TSingleRect{4, 16, 104, 64}));
+}
+
+// A picture beyond the fields' range (from a file, or borders added to a 10000-wide one)
+// keeps its size when OK is pressed on fields left as they opened; a size asked for
+// otherwise is made, or refused before any undo copy.
+TEST_F(GeometryCommandsTest, UntouchedSizeDialogsKeepAPictureBeyondTheirRange)
+{
+    struct TCase {
+        const char* Command;
+        int32_t W, H;
+    };
+    for (const TCase& c : {TCase{"N37", 12000, 900}, TCase{"N11", 12000, 900}, TCase{"N124", 12000, 900},
+                           TCase{"N37", 900, 12000}, TCase{"N11", 640, 480}, TCase{"N124", 1000, 1000}}) {
+        SCOPED_TRACE(std::string(c.Command) + " " + std::to_string(c.W) + "x" + std::to_string(c.H));
+        Form->NewBackground(c.W, c.H, clBlack32);
+        for (int32_t y = 0; y < c.H; y += 7)
+            for (int32_t x = 0; x < c.W; x += 5)
+                Bg()->SetPixelFast(x, y, Code(x, y));
+        Form->UpdateCommandEnabling();
+        const std::vector<TColor32> before = Pixels(*Bg());
+        Form->ResetUndo();
+        TDialogAnswerer previous = SetDialogAnswerer([](const TDialogRequest& R) {
+            TDialogAnswer a;
+            a.Result = R.Kind == dkModalForm ? mrOk : R.DefaultResult;
+            return a;
+        });
+        Run(c.Command);
+        SetDialogAnswerer(previous);
+        ASSERT_EQ(Bg()->Width(), c.W);
+        ASSERT_EQ(Bg()->Height(), c.H);
+        EXPECT_TRUE(Pixels(*Bg()) == before);
+    }
+
+    // A field edited and set back (or committed unchanged, as Return does) is untouched.
+    Form->NewBackground(12000, 900, clBlack32);
+    for (const char* command : {"N37", "N11"}) {
+        auto back = [](QSpinBox* Width, QSpinBox* Height) {
+            Width->setValue(6000);
+            EXPECT_EQ(Height->value(), 450);
+            Width->setValue(10000);
+            EXPECT_EQ(Height->value(), 900);
+            return mrOk;
+        };
+        if (std::string(command) == "N37") {
+            TFormScript script(
+                std::function<TModalResult(TRasm&)>([&](TRasm& R) { return back(R.UpDown1, R.UpDown2); }));
+            Run(command);
+        } else {
+            TFormScript script(
+                std::function<TModalResult(THolst&)>([&](THolst& H) { return back(H.UpDown1, H.UpDown2); }));
+            Run(command);
+        }
+        EXPECT_EQ(Bg()->Width(), 12000);
+        EXPECT_EQ(Bg()->Height(), 900);
+    }
+
+    // A size the fields ask for is still made.
+    Form->NewBackground(12000, 900, clBlack32);
+    {
+        TFormScript script(std::function<TModalResult(TRasm&)>([](TRasm& R) {
+            EXPECT_EQ(R.UpDown1->value(), 10000);
+            R.UpDown1->setValue(6000);
+            return mrOk;
+        }));
+        Run("N37");
+    }
+    EXPECT_EQ(Bg()->Width(), 6000);
+    EXPECT_EQ(Bg()->Height(), 450);
 }
 
 TEST_F(GeometryCommandsTest, CanvasSizeTypedAndDrawn)
@@ -226,12 +302,26 @@ TEST_F(GeometryCommandsTest, CanvasSizeTypedAndDrawn)
     EXPECT_EQ(Bg()->GetPixelFast(79, 59), 0xFF112233u);
     EXPECT_EQ(Form->StatusText(1), "800x600");
 
-    // "Crop Visual": a rectangle drawn on the fitted preview (scale 640 / 290, the
-    // picture 21 pixels down) becomes the canvas.
+    // "Crop Visual", shown in its laid-out dialog, can be seen and clicked: a rectangle
+    // drawn on the fitted preview (scale 640 / 290, the picture 21 pixels down) becomes
+    // the canvas.
     CodedBackground(640, 480);
     {
         TFormScript script(std::function<TModalResult(THolst&)>([](THolst& H) {
-            H.LbButton1Click();
+            H.show();
+            QApplication::processEvents();
+            EXPECT_TRUE(H.LbButton1->isVisible());
+            EXPECT_GE(H.LbButton1->width(), 100);
+            EXPECT_GE(H.LbButton1->height(), 23);
+            const QPointF centre(H.LbButton1->width() / 2.0, H.LbButton1->height() / 2.0);
+            for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+                QMouseEvent e(type, centre, H.LbButton1->mapToGlobal(centre), Qt::LeftButton,
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+                QApplication::sendEvent(H.LbButton1, &e);
+            }
+            EXPECT_TRUE(H.Image321->isVisible()); // the click opened the preview
+            EXPECT_FALSE(H.LbButton1->isEnabled());
+            H.hide();
             H.Image321MouseDown(10, 31);
             H.Image321MouseMove(100, 121);
             H.Image321MouseUp();
@@ -245,6 +335,24 @@ TEST_F(GeometryCommandsTest, CanvasSizeTypedAndDrawn)
     ASSERT_EQ(Bg()->Width(), 199);
     ASSERT_EQ(Bg()->Height(), 199);
     EXPECT_EQ(Bg()->GetPixelFast(0, 0), Code(22, 22));
+
+    // A drawn rectangle whose size is then set back to the picture's: nothing more.
+    CodedBackground(640, 480);
+    {
+        const std::vector<TColor32> before = Pixels(*Bg());
+        TFormScript script(std::function<TModalResult(THolst&)>([](THolst& H) {
+            H.LbButton1Click();
+            H.Image321MouseDown(10, 31);
+            H.Image321MouseMove(100, 121);
+            H.Button3Click();
+            H.UpDown1->setValue(640);
+            EXPECT_EQ(H.UpDown2->value(), 480);
+            return mrOk;
+        }));
+        Run("N11");
+        ASSERT_EQ(Bg()->Width(), 640);
+        EXPECT_TRUE(Pixels(*Bg()) == before);
+    }
 
     // A rectangle wholly above the picture is refused before any undo copy.
     CodedBackground(640, 480);
@@ -299,11 +407,14 @@ TEST_F(GeometryCommandsTest, RotatePreviewCancelRestoresAndOkTurns)
         TFormScript script(std::function<TModalResult(TPovor&)>([](TPovor& P) {
             P.Edit1->setText("400");
             P.Edit1Change();
+            P.Edit1->setText("-"); // a negative angle being typed
+            P.Edit1Change();
             P.Edit1->setText("30");
             P.Edit1Change();
             EXPECT_EQ(P.Angle->value(), 30);
             P.Edit1->setText("x");
             EXPECT_THROW(P.Edit1Change(), EConvertError);
+            P.Edit1->setText("30");
             P.Button3Click();
             return mrCancel;
         }));
@@ -313,24 +424,68 @@ TEST_F(GeometryCommandsTest, RotatePreviewCancelRestoresAndOkTurns)
     }
     EXPECT_EQ(Pixels(*L->Bitmap()), before);
     EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{10, 20, 110, 70}));
+
+    // OK turns by what the edit shows, never by a gauge the edit has left behind; an
+    // edit that holds no angle keeps the layer and the dialog.
     {
         TFormScript script(std::function<TModalResult(TPovor&)>([](TPovor& P) {
-            P.Angle->setValue(90);
-            P.Inter->setChecked(false);
+            P.Edit1->setText("200");
+            P.Edit1Change(); // refused: the gauge stays at 0
             return mrOk;
         }));
         Run("N13");
+        EXPECT_EQ(script.Messages.size(), 2u);
     }
-    ASSERT_EQ(L->Bitmap()->Width(), 50);
-    ASSERT_EQ(L->Bitmap()->Height(), 100);
-    EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{10, 20, 60, 120}));
-    // Source (20, 40); the rescale before the turn is bilinear and may mix in a step of
-    // the row above.
-    const TColor32 p = L->Bitmap()->GetPixelFast(10, 20);
-    EXPECT_EQ((p >> 16) & 255, 20u);
-    EXPECT_NEAR(double((p >> 8) & 255), 40, 1);
-    Form->N17Click();
     EXPECT_EQ(Pixels(*L->Bitmap()), before);
+    EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{10, 20, 110, 70}));
+
+    // Quarter turns move every pixel exactly, alpha included, as the background's turns
+    // do: the edit's angle wins over the gauge's.
+    struct TTurn {
+        const char* Angle;
+        int32_t W, H;
+        std::function<TPoint(int32_t, int32_t)> From; // the source of result pixel (X, Y)
+    };
+    const TTurn turns[] = {
+        {"90", 50, 100,
+         [](int32_t X, int32_t Y) {
+             return TPoint{Y, 49 - X};
+         }},
+        {"-90", 50, 100,
+         [](int32_t X, int32_t Y) {
+             return TPoint{99 - Y, X};
+         }},
+        {"180", 100, 50,
+         [](int32_t X, int32_t Y) {
+             return TPoint{99 - X, 49 - Y};
+         }},
+        {"-180", 100, 50,
+         [](int32_t X, int32_t Y) {
+             return TPoint{99 - X, 49 - Y};
+         }},
+    };
+    for (const TTurn& t : turns) {
+        SCOPED_TRACE(t.Angle);
+        TFormScript script(std::function<TModalResult(TPovor&)>([&t](TPovor& P) {
+            P.Angle->setValue(45);
+            P.Edit1->setText(t.Angle);
+            P.Inter->setChecked(true);
+            return mrOk;
+        }));
+        Run("N13");
+        ASSERT_EQ(L->Bitmap()->Width(), t.W);
+        ASSERT_EQ(L->Bitmap()->Height(), t.H);
+        EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{10, 20, float(10 + t.W), float(20 + t.H)}));
+        int32_t wrong = 0;
+        for (int32_t y = 0; y < t.H; ++y)
+            for (int32_t x = 0; x < t.W; ++x) {
+                const TPoint f = t.From(x, y);
+                wrong += L->Bitmap()->GetPixelFast(x, y) != before[size_t(f.Y) * 100 + f.X];
+            }
+        EXPECT_EQ(wrong, 0);
+        Form->N17Click();
+        EXPECT_EQ(Pixels(*L->Bitmap()), before);
+    }
 }
 
 TEST_F(GeometryCommandsTest, ReliefAndBordersPreviewOrApply)

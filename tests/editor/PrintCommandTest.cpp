@@ -7,6 +7,7 @@
 #include "platform/Printers.h"
 
 #include <QAction>
+#include <QCoreApplication>
 
 #include <filesystem>
 
@@ -82,4 +83,27 @@ TEST_F(PrintCommandTest, PrinterSetupKeepsTheChoice)
     EXPECT_EQ(Printer()->Copies(), 4);
     Printer()->SetOrientation(poPortrait);
     Printer()->SetCopies(1);
+}
+
+// The page is fitted to the view as the user sees it from the first opening on: the
+// first activation comes before the dialog was ever laid out.
+TEST_F(PrintCommandTest, ThePageIsFittedAlikeAtEveryOpening)
+{
+    CreateApplicationForms(*Form);
+    Form->NewBackground(40, 20, 0xFF0000FF);
+    Form->UpdateCommandEnabling();
+    TKVNPrint* print = Form->KVNPrint;
+    float scales[2] = {0, 0};
+    for (float& scale : scales) {
+        TScriptedAnswers answers;
+        answers.Then(mrCancel);
+        Form->Command("N70")->trigger();
+        scale = print->PrintView->Scale();
+        // What a real showing does between two openings.
+        print->show();
+        QCoreApplication::processEvents();
+        print->hide();
+    }
+    EXPECT_GT(scales[0], 0.0f);
+    EXPECT_EQ(scales[0], scales[1]);
 }

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
@@ -92,6 +93,22 @@ void BM_BlendRunMaster_Sse2(benchmark::State& S)
         S.SkipWithError("no SSE2");
 }
 
+// The floor no blend can pass: the same frame's rows copied, reading and writing as many
+// bytes as BlendRun does.
+void BM_Memcpy(benchmark::State& State)
+{
+    const TFrames& F = Frames();
+    std::vector<TColor32> Dst = F.Dst;
+    for (auto _ : State) {
+        for (int Y = 0; Y < Height; ++Y)
+            std::memcpy(Dst.data() + size_t(Y) * Width, F.Src.data() + size_t(Y) * Width, size_t(Width) * 4);
+        benchmark::DoNotOptimize(Dst.data());
+        benchmark::ClobberMemory();
+    }
+    State.SetItemsProcessed(State.iterations() * int64_t(Width) * Height);
+}
+
+BENCHMARK(BM_Memcpy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlendRun_Kelvane)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlendRunMaster_Kelvane)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlendRun_Sse2)->Unit(benchmark::kMillisecond);
@@ -169,6 +186,10 @@ int main(int argc, char** argv)
     return RunBenchmarks(argc, argv, [](const TRatioReporter& Reporter) {
         PrintRatio(Reporter, "BlendRun");
         PrintRatio(Reporter, "BlendRunMaster");
+        const double Copy = Reporter.Median("BM_Memcpy"), Ours = Reporter.Median("BM_BlendRun_Kelvane");
+        if (Copy > 0 && Ours > 0)
+            std::printf("BlendRun: pixel rate / memcpy pixel rate %.2f (memcpy %.3f ms per frame)\n", Copy / Ours,
+                        Copy);
 #ifndef KV_HAVE_PIXMAN
         std::printf("pixman not found at configure time: no ratio\n");
 #endif

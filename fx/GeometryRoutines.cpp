@@ -199,7 +199,11 @@ void ResizeBitmap(TBitmap32& Bitmap, int32_t NewW, int32_t NewH, TStretchFilter 
 {
     RequireSize(NewW, NewH);
     TBitmap32 N;
-    N.SetSize(NewW, NewH);
+    // An opaque stretch over the whole of N writes every pixel of it.
+    if (Bitmap.IsEmpty())
+        N.SetSize(NewW, NewH);
+    else
+        N.SetSizeForOverwrite(NewW, NewH);
     if (!Bitmap.IsEmpty()) {
         const TStretchFilter old = Bitmap.StretchFilter();
         Bitmap.SetStretchFilter(Filter);

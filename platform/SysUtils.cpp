@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <new>
+#include <vector>
 
 #include <sys/mman.h>
 
@@ -241,9 +243,82 @@ uint8_t* HeapZeroedBlock(size_t Bytes)
     return static_cast<uint8_t*>(base) + HeaderBytes;
 }
 
+// A few recently freed mapped blocks are kept for the next allocation of about the same
+// size: replacing a picture by a new one of its size (every resize, every effect that
+// builds a fresh result) would otherwise fault in and clear every page twice. The cap
+// keeps what is held back from the system small beside a picture.
+constexpr size_t CachedBlocksMax = 4;
+constexpr size_t CachedBytesMax = size_t(256) << 20;
+
+struct TBlockCache {
+    std::mutex Lock;
+    TBlockHeader Blocks[CachedBlocksMax] = {};
+    size_t Count = 0;
+    size_t Bytes = 0;
+
+    // A kept block at least Bytes long and not much longer, or null.
+    uint8_t* Take(size_t Wanted)
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        for (size_t i = 0; i < Count; ++i) {
+            const size_t have = Blocks[i].MappedBytes;
+            if (have < Wanted || have - Wanted > Wanted / 4)
+                continue;
+            const TBlockHeader found = Blocks[i];
+            Blocks[i] = Blocks[--Count];
+            Bytes -= have;
+            auto* header = static_cast<TBlockHeader*>(found.Base);
+            *header = found;
+            return static_cast<uint8_t*>(found.Base) + HeaderBytes;
+        }
+        return nullptr;
+    }
+
+    // Keeps the block, dropping the oldest ones while over the caps; false when the block
+    // alone is over them.
+    bool Keep(const TBlockHeader& Block)
+    {
+        if (Block.MappedBytes > CachedBytesMax)
+            return false;
+        std::vector<TBlockHeader> dropped;
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            while (Count > 0 && (Count == CachedBlocksMax || Bytes + Block.MappedBytes > CachedBytesMax)) {
+                dropped.push_back(Blocks[0]);
+                Bytes -= Blocks[0].MappedBytes;
+                std::move(Blocks + 1, Blocks + Count, Blocks);
+                --Count;
+            }
+            Blocks[Count++] = Block;
+            Bytes += Block.MappedBytes;
+        }
+        for (const TBlockHeader& d : dropped)
+            munmap(d.Base, d.MappedBytes);
+        return true;
+    }
+
+    void ReleaseAll()
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        for (size_t i = 0; i < Count; ++i)
+            munmap(Blocks[i].Base, Blocks[i].MappedBytes);
+        Count = 0;
+        Bytes = 0;
+    }
+};
+
+TBlockCache& BlockCache()
+{
+    // Never destroyed: pictures held by other statics may be freed after it would be.
+    static TBlockCache* cache = new TBlockCache;
+    return *cache;
+}
+
 } // namespace
 
-uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, const char* what)
+void ReleaseCachedPixelBuffers() { BlockCache().ReleaseAll(); }
+
+uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, const char* what, TPixelFill fill)
 {
     CheckPixelBufferSize(width, height, what);
     int64_t bytes = bytesPerRow * height;
@@ -252,7 +327,15 @@ uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, co
     if (bytes == 0)
         return nullptr;
     const size_t size = (size_t(bytes) + HeaderBytes + HeaderBytes - 1) & ~(HeaderBytes - 1);
-    uint8_t* p = size >= MappedBlockMin ? MapZeroedBlock(size) : HeapZeroedBlock(size);
+    uint8_t* p = nullptr;
+    if (size >= MappedBlockMin) {
+        p = BlockCache().Take(size);
+        if (p && fill == TPixelFill::Zeroed)
+            std::memset(p, 0, size_t(bytes));
+        if (!p)
+            p = MapZeroedBlock(size);
+    } else
+        p = HeapZeroedBlock(size);
     if (!p)
         throw EOutOfResources(std::string(what));
     return p;
@@ -263,9 +346,10 @@ void FreePixelBuffer(uint8_t* buffer)
     if (!buffer)
         return;
     const TBlockHeader header = *HeaderOf(buffer);
-    if (header.MappedBytes)
-        munmap(header.Base, header.MappedBytes);
-    else
+    if (header.MappedBytes) {
+        if (!BlockCache().Keep(header))
+            munmap(header.Base, header.MappedBytes);
+    } else
         std::free(header.Base);
 }
 

@@ -109,11 +109,18 @@ void CheckPixelBufferSize(int64_t width, int64_t height, const char* what);
 // error; PixelBufferSizeMessage is the text CheckPixelBufferSize raises with.
 bool PixelBufferSizeOk(int64_t width, int64_t height);
 std::string PixelBufferSizeMessage(int64_t width, int64_t height, const char* what);
-// Zero-filled block of width * height * bytesPerPixel bytes (rows unpadded unless the
-// caller passes its own stride via bytes), 64-byte aligned; large blocks are fresh
-// system pages, never cleared by a second pass. Raises EOutOfResources on refusal.
+// What a new pixel block holds: zeros, or whatever was there, for a caller that writes
+// every byte before anyone reads one.
+enum class TPixelFill { Zeroed, Overwritten };
+// Block of height * bytesPerRow bytes, 64-byte aligned, zero-filled unless the caller
+// passes TPixelFill::Overwritten. Large blocks are fresh system pages or a recently
+// freed large block of about the same size, so a picture replaced by one of its own
+// size does not fault in every page again. Raises EOutOfResources on refusal.
 // Only FreePixelBuffer may release it.
-uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, const char* what);
+uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, const char* what,
+                          TPixelFill fill = TPixelFill::Zeroed);
 void FreePixelBuffer(uint8_t* buffer);
+// Gives every kept freed block back to the system.
+void ReleaseCachedPixelBuffers();
 
 } // namespace kv

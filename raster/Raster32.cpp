@@ -100,6 +100,16 @@ void TBitmap32::FreeBlock()
 
 bool TBitmap32::SetSize(int32_t NewWidth, int32_t NewHeight)
 {
+    return Reallocate(NewWidth, NewHeight, TPixelFill::Zeroed);
+}
+
+bool TBitmap32::SetSizeForOverwrite(int32_t NewWidth, int32_t NewHeight)
+{
+    return Reallocate(NewWidth, NewHeight, TPixelFill::Overwritten);
+}
+
+bool TBitmap32::Reallocate(int32_t NewWidth, int32_t NewHeight, TPixelFill Fill)
+{
     if (NewWidth < 1)
         NewWidth = 0;
     if (NewHeight < 1)
@@ -114,7 +124,7 @@ bool TBitmap32::SetSize(int32_t NewWidth, int32_t NewHeight)
         CheckPixelBufferSize(NewWidth, NewHeight, "TBitmap32");
         uint8_t* block = nullptr;
         try {
-            block = AllocPixelBuffer(NewWidth, NewHeight, int64_t(NewWidth) * 4, "TBitmap32");
+            block = AllocPixelBuffer(NewWidth, NewHeight, int64_t(NewWidth) * 4, "TBitmap32", Fill);
         } catch (const EOutOfResources&) {
             throw EOutOfResources("Can't allocate the DIB handle");
         }

@@ -8,6 +8,7 @@
 
 #include "platform/Classes.h"
 #include "platform/Graphics.h"
+#include "platform/SysUtils.h"
 
 #include <cstdint>
 #include <functional>
@@ -92,6 +93,9 @@ public:
     // side as given. New pixels are all zero. Raises EOutOfResources "Can't allocate the
     // DIB handle" when the block cannot be had (the bitmap is then 0 x 0).
     bool SetSize(int32_t NewWidth, int32_t NewHeight) override;
+    // SetSize for a caller that writes every pixel before any is read: the new pixels
+    // are left as the block held them.
+    bool SetSizeForOverwrite(int32_t NewWidth, int32_t NewHeight);
     bool IsEmpty() const override { return FBits == nullptr || FWidth == 0 || FHeight == 0; }
     void MakeEmpty() override { SetSize(0, 0); }
 
@@ -236,6 +240,7 @@ protected:
 
 private:
     void FreeBlock();
+    bool Reallocate(int32_t NewWidth, int32_t NewHeight, TPixelFill Fill);
     // Frees this block and takes Source's (Source ends empty, without notifying);
     // Changed and, when the size differs, Resized follow here.
     void TakeBlock(TBitmap32& Source);

@@ -237,6 +237,20 @@ TEST(GeometryRoutines, ImageSizeByFilter)
         EXPECT_TRUE(near(flat.GetPixelFast(40, 30), 0xFF336699u)) << std::hex << flat.GetPixelFast(40, 30);
         EXPECT_EQ(flat.MasterAlpha(), 60u);
     }
+    // Every filter writes every pixel of the result, shrinking and enlarging: a freed
+    // block of the result's size left dirty must not show through a clear picture.
+    for (TStretchFilter f : {sfNearest, sfLinear, sfLinear2, sfSpline})
+        for (int32_t w : {500, 2000}) {
+            TBitmap32 clear;
+            clear.SetSize(1000, 600);
+            TBitmap32 dirty;
+            dirty.SetSize(w, w * 3 / 5);
+            dirty.ClearTo(0xABCDEF12u);
+            dirty.MakeEmpty();
+            ResizeBitmap(clear, w, w * 3 / 5, f);
+            for (int64_t i = 0; i < int64_t(w) * (w * 3 / 5); ++i)
+                ASSERT_EQ(clear.Bits()[i], 0u) << int(f) << " " << w << " pixel " << i;
+        }
     EXPECT_THROW(ResizeBitmap(b, 70000, 1, sfNearest), Exception);
     EXPECT_EQ(b.Width(), 8); // refused before anything changed
 }

@@ -128,14 +128,21 @@ TBytes SaveBytes(TImagingIO& io, int32_t FileType)
     return s.Bytes();
 }
 
-// Every prefix of a file must end with the abort flag or a picture, never a crash.
-void LoadEveryPrefix(const TBytes& Bytes, int32_t FileType)
+enum TPrefixOutcome { poAnyOutcome, poEveryCutFails };
+
+// Every prefix of a file must end with the abort flag or a picture, never a crash;
+// with poEveryCutFails, every cut must be reported as a failure.
+void LoadEveryPrefix(const TBytes& Bytes, int32_t FileType, TPrefixOutcome Outcome = poAnyOutcome)
 {
     for (size_t n = 0; n < Bytes.size(); ++n) {
         TImagingIO io;
         TBitmap b;
         TBytes cut(Bytes.begin(), Bytes.begin() + int64_t(n));
-        EXPECT_NO_THROW(LoadBytes(cut, FileType, b, io)) << n;
+        bool aborted = false;
+        EXPECT_NO_THROW(aborted = LoadBytes(cut, FileType, b, io)) << n;
+        if (Outcome == poEveryCutFails) {
+            EXPECT_TRUE(aborted) << "cut at " << n << " of " << Bytes.size();
+        }
     }
 }
 
@@ -311,6 +318,21 @@ TEST(GifFilter, ComponentLoadKeepsTheTransparency)
     EXPECT_EQ(view.Msk.ScanLine(0)[2], 0);
     EXPECT_EQ(view.Msk.ScanLine(0)[1], 255);
     EXPECT_EQ(view.Back, clBlack); // the transparent entry's colour
+    EXPECT_FALSE(view.Msk.Full());
+    // Saved as PNG and read back, the transparent pixels stay transparent.
+    TMemoryStream png;
+    io.SaveToStream(png, ioPNG);
+    ASSERT_FALSE(io.Aborting());
+    TMaskView back;
+    TImagingIO in;
+    in.SetAttachedImaging(&back);
+    png.SetPosition(0);
+    in.LoadFromStreamFormat(png, ioPNG);
+    ASSERT_FALSE(in.Aborting());
+    ASSERT_EQ(back.Msk.Width(), 7);
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 7; ++x)
+            EXPECT_EQ(back.Msk.ScanLine(y)[x], Seven[y][x] == B ? 0 : 255) << x << "," << y;
     // A file without transparency leaves every pixel opaque.
     io.LoadFromFile(DataFile("gif_im_7x3.gif"));
     for (int32_t y = 0; y < 3; ++y)
@@ -345,6 +367,21 @@ TEST(GifFilter, RoundTripsAtEachDepth)
             }
         }
     }
+    // A two-colour picture saved at 1 bit keeps its two colours, the darker as index 0.
+    TImagingIO io;
+    TBitmap b;
+    MakeSeven(b);
+    for (int32_t i = 0; i < 21; ++i)
+        SetPx(b, i % 7, i / 7, Seven[i / 7][i % 7] == R ? R : B);
+    io.SetBitmap(&b);
+    io.Params().BitsPerSample = 1;
+    const TBytes file = SaveBytes(io, ioGIF);
+    EXPECT_EQ(TBytes(file.begin() + 13, file.begin() + 19), (TBytes{0, 0, 255, 255, 0, 0}));
+    TImagingIO in;
+    TBitmap c;
+    ASSERT_FALSE(LoadBytes(file, ioGIF, c, in));
+    for (int32_t i = 0; i < 21; ++i)
+        EXPECT_EQ(Px(c, i % 7, i / 7), Seven[i / 7][i % 7] == R ? R : B) << i;
 }
 
 TEST(GifFilter, DamagedAndForgedFiles)
@@ -385,7 +422,18 @@ TEST(GifFilter, DamagedAndForgedFiles)
     TFileStream f(DataFile("gif_im_7x9_interlaced.gif"), fmOpenRead);
     TBytes real(size_t(f.Size()));
     f.ReadBuffer(real.data(), f.Size());
-    LoadEveryPrefix(real, ioGIF);
+    // The file is ImageMagick's (see the interlaced test): every cut is a failure.
+    LoadEveryPrefix(real, ioGIF, poEveryCutFails);
+    // A screen then the trailer holds no picture; nor does index 3 of a one-image file.
+    EXPECT_TRUE(LoadBytes(Cat({Str("GIF89a"), {2, 0, 2, 0, 0, 0, 0}, {';'}}), ioGIF, b, io));
+    io.Params().GifImageIndex = 3;
+    EXPECT_TRUE(LoadBytes(real, ioGIF, b, io));
+    io.Params().GifImageIndex = 0;
+    // An impossible code size (12), then data cut inside its sub-block: failures.
+    TBytes badCode = file;
+    badCode[18] = 2, badCode[20] = 2;
+    badCode[23] = 12;
+    EXPECT_TRUE(LoadBytes(badCode, ioGIF, b, io));
 }
 
 // ---- PCX --------------------------------------------------------------------------------

@@ -650,9 +650,9 @@ TEST(PnmFilter, ReaderWorkedValues)
     ASSERT_FALSE(LoadBytes(Cat({Str("P5 3 1 15\n"), {0, 5, 15}}), ioPXM, b, io));
     EXPECT_EQ(Px(b, 1, 0), CreateRGB(85, 85, 85));
     EXPECT_EQ(Px(b, 2, 0), W);
-    // P6 keeps its bytes whatever its maximum.
+    // P6 is scaled by its maximum as P5 is: 1, 2, 3 of 15 give 17, 34, 51.
     ASSERT_FALSE(LoadBytes(Cat({Str("P6 1 1 15\n"), {1, 2, 3}}), ioPXM, b, io));
-    EXPECT_EQ(Px(b, 0, 0), CreateRGB(1, 2, 3));
+    EXPECT_EQ(Px(b, 0, 0), CreateRGB(17, 34, 51));
     ASSERT_FALSE(LoadBytes(Str("P2 2 1 7\n3 9\n"), ioPXM, b, io));
     EXPECT_EQ(Px(b, 0, 0), CreateRGB(109, 109, 109));
     EXPECT_EQ(Px(b, 1, 0), W); // above the maximum: held at 255
@@ -713,7 +713,9 @@ TEST(PnmFilter, RoundTripsAndFilesFromOtherTools)
             EXPECT_EQ(Px(c, x, 0), expected) << t.Magic << " " << x;
         }
     }
-    for (const char* name : {"pnm_rgb_raw.ppm", "pnm_rgb_plain.ppm", "pnm_rgb16_raw.ppm", "pnm_im_7x3.ppm"}) {
+    // pnm_rgb15_raw.ppm: `pamdepth 15 pnm_rgb_raw.ppm`, a P6 with maximum 15.
+    for (const char* name :
+         {"pnm_rgb_raw.ppm", "pnm_rgb_plain.ppm", "pnm_rgb16_raw.ppm", "pnm_im_7x3.ppm", "pnm_rgb15_raw.ppm"}) {
         TImagingIO io;
         TBitmap b;
         io.SetBitmap(&b);

@@ -542,16 +542,17 @@ TEST(PcxFilter, FilesWrittenByImageMagickAndNetpbm)
         TImagingIO io;
         TBitmap b;
         io.SetBitmap(&b);
-        io.SetAutoAdjustDPI(false); // netpbm writes the sides as the resolutions
+        // netpbm writes the sides as the resolutions: taken as DPI, the automatic
+        // adjustment would stretch the picture.
         io.LoadFromFile(DataFile(name));
         EXPECT_FALSE(io.Aborting()) << name;
+        EXPECT_EQ(io.Params().DpiX, IEScreenDpiX()) << name;
         ExpectSeven(b, name);
     }
     for (const char* name : {"pcx_im_mono.pcx", "pcx_netpbm_mono.pcx"}) {
         TImagingIO io;
         TBitmap b;
         io.SetBitmap(&b);
-        io.SetAutoAdjustDPI(false); // netpbm writes the sides as the resolutions
         io.LoadFromFile(DataFile(name));
         EXPECT_FALSE(io.Aborting()) << name;
         ExpectMono(b, name);

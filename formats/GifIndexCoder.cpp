@@ -9,18 +9,22 @@ namespace kv {
 
 namespace {
 
-// The code size byte and every sub-block with its size byte, as the coder reads them.
-std::vector<uint8_t> CollectImageData(TStream& Stream)
+// The code size byte and every sub-block with its size byte, as the coder reads them;
+// Whole is false when the stream ends before the zero-sized terminator.
+std::vector<uint8_t> CollectImageData(TStream& Stream, bool& Whole)
 {
     std::vector<uint8_t> data;
+    Whole = false;
     uint8_t b = 0;
     if (Stream.Read(&b, 1) != 1)
         return data;
     data.push_back(b);
     while (Stream.Read(&b, 1) == 1) {
         data.push_back(b);
-        if (b == 0)
+        if (b == 0) {
+            Whole = true;
             break;
+        }
         const size_t at = data.size();
         data.resize(at + b);
         const int64_t got = Stream.Read(data.data() + at, b);
@@ -33,11 +37,15 @@ std::vector<uint8_t> CollectImageData(TStream& Stream)
 
 } // namespace
 
-void DecodeGifIndexes(TStream& Stream, int32_t Height, int32_t Width, bool Interlaced, uint8_t* Buffer)
+bool DecodeGifIndexes(TStream& Stream, int32_t Height, int32_t Width, bool Interlaced, uint8_t* Buffer)
 {
-    const std::vector<uint8_t> data = CollectImageData(Stream);
+    bool whole = false;
+    const std::vector<uint8_t> data = CollectImageData(Stream, whole);
     if (data.empty() || Width < 1 || Height < 1)
-        return;
+        return false;
+    // Pixel codes are bytes here, and the file's codes never pass 12 bits.
+    if (data[0] < 1 || data[0] > 8)
+        whole = false;
     // The coder fills bottom-up rows padded to 4 bytes.
     const int64_t rowSize = GIFRowSize(8, Width);
     std::vector<uint8_t> rows(size_t(rowSize * Height), 0);
@@ -48,10 +56,12 @@ void DecodeGifIndexes(TStream& Stream, int32_t Height, int32_t Width, bool Inter
         DecodeLZW(data.data(), int64_t(data.size()), TGIFBitmapInfo{Width, Height, 8}, Interlaced, nullptr, nullptr,
                   truncated, rows.data(), pixelBits, true);
     } catch (const Exception&) {
-        // Damaged data keeps whatever was decoded: the slot has no error to report.
+        // Damaged data keeps whatever was decoded.
+        truncated = true;
     }
     for (int32_t y = 0; y < Height; ++y)
         std::memcpy(Buffer + int64_t(y) * Width, rows.data() + (Height - 1 - y) * rowSize, size_t(Width));
+    return whole && !truncated;
 }
 
 void EncodeGifIndexes(TStream& Stream, int32_t Height, int32_t Width, bool Interlaced, const uint8_t* Buffer,

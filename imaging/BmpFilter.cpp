@@ -140,12 +140,20 @@ bool NextRow(TProgressRec& Progress, int32_t RowsDone)
 
 class TRowConverter {
 public:
-    TRowConverter(const TBmpHeader& h) : FH(h) {}
+    // OneBitColours: 1-bit rows go through the palette to 24 bits instead of as bits.
+    TRowConverter(const TBmpHeader& h, bool OneBitColours = false) : FH(h), FOneBitColours(OneBitColours) {}
 
     void Convert(const uint8_t* Src, uint8_t* Dst, int32_t Width) const
     {
         switch (FH.Bits) {
-        case 1: std::memcpy(Dst, Src, size_t((Width + 7) / 8)); break;
+        case 1:
+            if (!FOneBitColours) {
+                std::memcpy(Dst, Src, size_t((Width + 7) / 8));
+                break;
+            }
+            for (int32_t x = 0; x < Width; ++x)
+                Put(Dst, x, FH.Palette[(Src[x >> 3] >> (7 - (x & 7))) & 1]);
+            break;
         case 4:
             for (int32_t x = 0; x < Width; ++x)
                 Put(Dst, x, FH.Palette[(x & 1) ? Src[x >> 1] & 15 : Src[x >> 1] >> 4]);
@@ -174,6 +182,7 @@ public:
 private:
     static void Put(uint8_t* Dst, int32_t X, TRGB c) { std::memcpy(Dst + 3 * X, &c, 3); }
     const TBmpHeader& FH;
+    bool FOneBitColours;
 };
 
 // Uncompressed rows, read a chunk at a time. A bottom-up 1- or 24-bit picture is read
@@ -182,10 +191,13 @@ int32_t ReadPlainRows(TStream& Stream, TBitmap& Bitmap, const TBmpHeader& h, TPr
 {
     const int32_t w = int32_t(h.Width), ht = int32_t(h.Height);
     const int64_t rowLen = IERowLen(w, h.Bits);
-    const bool direct = !h.TopDown && (h.Bits == 1 || h.Bits == 24) && rowLen == Bitmap.BytesPerScanLine();
+    // A 1-bit file with a coloured palette is read into a 24-bit picture.
+    const bool oneBitColours = h.Bits == 1 && Bitmap.PixelFormat() != pf1bit;
+    const bool direct =
+        !h.TopDown && ((h.Bits == 1 && !oneBitColours) || h.Bits == 24) && rowLen == Bitmap.BytesPerScanLine();
     const int64_t chunkRows = std::max<int64_t>(1, ChunkBytes / std::max<int64_t>(rowLen, 1));
     std::vector<uint8_t> buffer(direct ? 0 : size_t(std::min<int64_t>(chunkRows, ht) * rowLen));
-    const TRowConverter convert(h);
+    const TRowConverter convert(h, oneBitColours);
     for (int32_t done = 0; done < ht;) {
         const int32_t rows = int32_t(std::min<int64_t>(chunkRows, ht - done));
         uint8_t* dst = direct ? Bitmap.Bits() + int64_t(done) * rowLen : buffer.data();
@@ -295,6 +307,11 @@ void ReadRleRows(TStream& Stream, TBitmap& Bitmap, const TBmpHeader& h, TProgres
     TRleDecoder(Bitmap, h, Progress).Decode(data.data(), got);
 }
 
+bool IsBlackThenWhite(const TBmpHeader& h)
+{
+    return h.Colors == 2 && h.Palette[0] == TRGB{0, 0, 0} && h.Palette[1] == TRGB{255, 255, 255};
+}
+
 bool IsWhiteThenBlack(const TBmpHeader& h)
 {
     return h.Colors == 2 && h.Palette[0] == TRGB{255, 255, 255} && h.Palette[1] == TRGB{0, 0, 0};
@@ -344,7 +361,9 @@ void LoadBmp(TStream& Stream, TBitmap& Bitmap, int32_t Size, TIOParamsVals& Para
         Progress.SetAborting();
         return;
     }
-    if (!IEStartBitmap(Bitmap, h.Width, h.Height, h.Bits == 1 ? pf1bit : pf24bit, Progress,
+    // Only black and white stay 1-bit; other two-colour palettes keep their colours.
+    const bool mono = h.Bits == 1 && (h.Colors < 2 || IsBlackThenWhite(h) || IsWhiteThenBlack(h));
+    if (!IEStartBitmap(Bitmap, h.Width, h.Height, mono ? pf1bit : pf24bit, Progress,
                        plain ? TIEBitmapFill::Overwritten : TIEBitmapFill::Zeroed))
         return;
     Progress.Factor = 100.0 / double(h.Height);
@@ -355,7 +374,7 @@ void LoadBmp(TStream& Stream, TBitmap& Bitmap, int32_t Size, TIOParamsVals& Para
         const int32_t ht = int32_t(h.Height);
         h.TopDown ? IEClearRows(Bitmap, done, ht - 1) : IEClearRows(Bitmap, 0, ht - 1 - done);
     }
-    if (h.Bits == 1 && IsWhiteThenBlack(h))
+    if (mono && IsWhiteThenBlack(h))
         InvertBitmapBits(Bitmap);
 }
 

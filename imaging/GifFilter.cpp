@@ -89,7 +89,8 @@ public:
 private:
     void ReadControlExtension();
     bool ReadImage(); // false: leave the loop
-    bool DecodeChosen(int32_t Width, int32_t Height, bool Interlaced, std::vector<uint8_t>& Indexes);
+    // False when nothing could be decoded; Whole is false when the data was damaged or cut.
+    bool DecodeChosen(int32_t Width, int32_t Height, bool Interlaced, std::vector<uint8_t>& Indexes, bool& Whole);
     void FillBitmap(const std::vector<uint8_t>& Indexes, const TGifTable& Table, int32_t Width, int32_t Height);
 
     TStream& S;
@@ -132,9 +133,12 @@ bool TGifReader::ReadScreen()
 void TGifReader::ReadBlocks()
 {
     while (!Prog.IsAborting()) {
-        uint8_t b = ';';
-        if (S.Read(&b, 1) != 1)
-            b = ';';
+        uint8_t b = 0;
+        // A file that ends without its trailer was cut short.
+        if (S.Read(&b, 1) != 1) {
+            Prog.SetAborting();
+            break;
+        }
         if (b == ';')
             break;
         if (b == '!') {
@@ -203,10 +207,11 @@ bool TGifReader::ReadImage()
     P.GifFlagTranspColor = CtlFlags & 1;
     P.GifInterlaced = interlaced;
     std::vector<uint8_t> indexes;
+    bool whole = true;
     if (ParamsOnly) {
         SkipBytes(S, 1);
         SkipSubBlocks(S);
-    } else if (!DecodeChosen(width, height, interlaced, indexes)) {
+    } else if (!DecodeChosen(width, height, interlaced, indexes, whole)) {
         return false;
     }
     P.BitsPerSample = bits;
@@ -214,10 +219,16 @@ bool TGifReader::ReadImage()
     if (!ParamsOnly)
         FillBitmap(indexes, table, width, height);
     ++Count;
+    // Damaged data keeps the rows it gave, as the other readers do, but is a failure.
+    if (!whole) {
+        Prog.SetAborting();
+        return false;
+    }
     return true;
 }
 
-bool TGifReader::DecodeChosen(int32_t Width, int32_t Height, bool Interlaced, std::vector<uint8_t>& Indexes)
+bool TGifReader::DecodeChosen(int32_t Width, int32_t Height, bool Interlaced, std::vector<uint8_t>& Indexes,
+                              bool& Whole)
 {
     if (Width < 1 || Height < 1 || !PixelBufferSizeOk(Width, Height) ||
         !DataCanFill(ImageDataLength(S), Width, Height)) {
@@ -227,8 +238,7 @@ bool TGifReader::DecodeChosen(int32_t Width, int32_t Height, bool Interlaced, st
     Indexes.assign(size_t(Width) * size_t(Height), 0);
     TIEGifLzwDecompressProc decode = P.GifLzwDecompress ? P.GifLzwDecompress : DefGifLzwDecompress;
     const int64_t before = S.Position();
-    if (decode)
-        decode(S, Height, Width, Interlaced, Indexes.data());
+    Whole = decode && decode(S, Height, Width, Interlaced, Indexes.data());
     if (S.Position() == before) {
         Prog.SetAborting();
         return false;
@@ -271,6 +281,10 @@ void TGifReader::FillBitmap(const std::vector<uint8_t>& Indexes, const TGifTable
                     m[x] = 0;
         }
     }
+    // Zeros written through ScanLine leave the full flag set: without clearing it the
+    // writers and the DPI adjustment take the mask as wholly opaque.
+    if (Mask && transparent)
+        Mask->ClearFull();
 }
 
 // ---- Writer ---------------------------------------------------------------------------
@@ -282,13 +296,15 @@ struct TGifIndexes {
     int32_t Transparent = 0;
 };
 
-void IndexOneBit(const TBitmap& Pic, const TIOParamsVals& Params, TGifIndexes& Out)
+// The palette holds the two colours the preparation found, so a two-colour picture
+// keeps its colours.
+void IndexOneBit(const TIEPreparedPicture& Pic, const TIOParamsVals& Params, TGifIndexes& Out)
 {
-    Out.Palette[0] = TRGB{0, 0, 0};
-    Out.Palette[1] = TRGB{255, 255, 255};
-    const int32_t w = Pic.Width();
-    for (int32_t y = 0; y < Pic.Height(); ++y) {
-        const uint8_t* row = Pic.ScanLine(y);
+    Out.Palette[0] = Pic.Color0;
+    Out.Palette[1] = Pic.Color1;
+    const int32_t w = Pic.Bitmap->Width();
+    for (int32_t y = 0; y < Pic.Bitmap->Height(); ++y) {
+        const uint8_t* row = Pic.Bitmap->ScanLine(y);
         uint8_t* dst = Out.Pixels.data() + size_t(y) * size_t(w);
         for (int32_t x = 0; x < w; ++x)
             dst[x] = GetBit(row, x) ? 1 : 0;
@@ -360,6 +376,9 @@ void LoadGifFromStream(TStream& Stream, TBitmap& Bitmap, int32_t& ImageCount, TI
     reader.ReadBlocks();
     ImageCount = reader.Count;
     Params.GifImageCount = reader.Count;
+    // No image at the asked index leaves no picture: the caller's placeholder is not one.
+    if (reader.Count <= Params.GifImageIndex)
+        Progress.SetAborting();
     if (!Progress.IsAborting())
         IEReportPercent(Progress, 100);
 }
@@ -382,7 +401,7 @@ void SaveGifToStream(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TP
     TGifIndexes ix;
     ix.Pixels.assign(size_t(w) * size_t(h), 0);
     if (oneBit)
-        IndexOneBit(*pic.Bitmap, Params, ix);
+        IndexOneBit(pic, Params, ix);
     else
         IndexQuantized(*pic.Bitmap, Params, 1 << bits, ix);
     IEReportPercent(Progress, 30);

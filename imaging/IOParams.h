@@ -94,7 +94,9 @@ using TIETiffLzwCompressProc = bool (*)(const uint8_t* Data, int64_t Count, TStr
 // sub-blocks at the stream's position and leaves Width x Height indexes, one byte each,
 // top row first, in Buffer. Compress writes the code size, the sub-blocks and the
 // terminator for the Width x Height indexes in Buffer.
-using TIEGifLzwDecompressProc = void (*)(TStream& Stream, int32_t Height, int32_t Width, bool Interlaced,
+// Decompress answers false when the data ended early or could not be decoded; the
+// indexes read so far stay in Buffer.
+using TIEGifLzwDecompressProc = bool (*)(TStream& Stream, int32_t Height, int32_t Width, bool Interlaced,
                                          uint8_t* Buffer);
 using TIEGifLzwCompressProc = void (*)(TStream& Stream, int32_t Height, int32_t Width, bool Interlaced,
                                        const uint8_t* Buffer, int32_t BitsPerPixel);

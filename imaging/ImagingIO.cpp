@@ -586,8 +586,10 @@ void TImagingIO::AdjustDPI()
     TIOParamsVals& p = *FParams;
     if (!Bitmap() || p.DpiX == p.DpiY || p.DpiX < 1 || p.DpiY < 1)
         return;
-    // The resampler works on 24-bit rows; other depths are left alone.
-    if (Bitmap()->PixelFormat() != pf24bit || Bitmap()->Width() < 1 || Bitmap()->Height() < 1)
+    // 24-bit rows and 1-bit rows (a fax's 204 x 98 dpi is the common case) are
+    // resampled; other depths are left alone.
+    const bool oneBit = Bitmap()->PixelFormat() == pf1bit;
+    if ((!oneBit && Bitmap()->PixelFormat() != pf24bit) || Bitmap()->Width() < 1 || Bitmap()->Height() < 1)
         return;
     const double factor = double(p.DpiY) / double(p.DpiX);
     if (factor > 16.0 || factor < 1.0 / 16.0)
@@ -602,7 +604,10 @@ void TImagingIO::AdjustDPI()
         return;
     TBitmap result;
     TProgressRec progress = MakeProgress();
-    IEFastLinearResample(*Bitmap(), result, int32_t(newW), int32_t(newH), &progress);
+    if (oneBit)
+        IEResample1Bit(*Bitmap(), result, int32_t(newW), int32_t(newH), 9);
+    else
+        IEFastLinearResample(*Bitmap(), result, int32_t(newW), int32_t(newH), &progress);
     CopyBitmap(result, *Bitmap());
     if (Mask() && !Mask()->IsEmpty()) {
         if (Mask()->Full()) {

@@ -41,7 +41,7 @@ TImagingMView::TImagingMView(QWidget* AOwner)
 {
     FTransition = std::make_unique<TIETransitionEffects>(this);
     FCache->ViewLimit = 10;
-    FGeometry.GridWidth = -1;
+    FGeometry.GridWidth = 0; // one row until the owner asks for columns
     FHorzBar = new QScrollBar(Qt::Horizontal, this);
     FVertBar = new QScrollBar(Qt::Vertical, this);
     FHorzBar->hide();
@@ -230,7 +230,8 @@ bool TImagingMView::EnsureLoaded(int32_t Index)
         return true;
     if (Rec.ID >= 0 && OnImageIDRequest) {
         TBitmap* Supplied = OnImageIDRequest(Self(), Rec.ID);
-        if (!Supplied)
+        // An empty bitmap is an image that could not be had, as a missing one is.
+        if (!Supplied || Supplied->Width() < 1 || Supplied->Height() < 1)
             return false;
         StorePicture(Rec, *Supplied);
         return true;
@@ -783,7 +784,7 @@ bool TImagingMView::PaintOne(int32_t Index, QPainter& P, QRegion& Free)
     const QRect Thumb(Cell.X - FScroll.X, Cell.Y - FScroll.Y, FGeometry.ThumbWidth(), FGeometry.ThumbHeight());
     if (!Thumb.intersects(QRect(0, 0, ClientWidth(), ClientHeight())))
         return true;
-    if (!EnsureLoaded(Index) && RemoveCorrupted && !FImages[size_t(Index)].FileName.empty()) {
+    if (!EnsureLoaded(Index) && RemoveCorrupted) {
         DeleteImage(Index);
         return false;
     }
@@ -905,9 +906,20 @@ void TImagingMView::PlayStep()
         // The change from the picture shown to the next one is animated; the paint
         // shows the transition's frames while it runs.
         StartTransition(Previous, FFrame);
+        const int32_t CountBefore = ImageCount();
         repaint();
-        const int32_t Delay = FImages[size_t(FFrame)].Delay;
-        if (++FFrame >= ImageCount()) {
+        // The paint removes a frame that failed to load (RemoveCorrupted): the next
+        // frame then sits at the same index, and the list may now be empty.
+        const bool Removed = ImageCount() < CountBefore;
+        if (ImageCount() == 0) {
+            FInPlayStep = false;
+            SetPlaying(false);
+            return;
+        }
+        const int32_t Delay = Removed ? 0 : FImages[size_t(FFrame)].Delay;
+        if (!Removed)
+            ++FFrame;
+        if (FFrame >= ImageCount()) {
             FFrame = 0;
             NotifyChanged();
             if (!PlayLoop) {

@@ -115,6 +115,20 @@ void ReadPalettes(TStream& Stream, const TPcxHeader& h, int64_t Start, int64_t S
     Stream.Seek(Start + HeaderSize, soBeginning);
 }
 
+// Some writers (netpbm's ppmtopcx) put the picture's or the screen's size in the
+// resolution fields; taken as dots per inch, those would make the DPI adjustment
+// resample the picture.
+bool PlausibleDpi(const TPcxHeader& h, int32_t DpiX, int32_t DpiY)
+{
+    constexpr size_t HScreenX = 70, HScreenY = 72;
+    const int32_t w = GetU16LE(h.data() + HXMax) - GetU16LE(h.data() + HXMin) + 1;
+    const int32_t ht = GetU16LE(h.data() + HYMax) - GetU16LE(h.data() + HYMin) + 1;
+    const bool inRange = DpiX >= 1 && DpiX <= 9600 && DpiY >= 1 && DpiY <= 9600;
+    const bool pictureSize = DpiX == w && DpiY == ht;
+    const bool screenSize = DpiX == GetU16LE(h.data() + HScreenX) && DpiY == GetU16LE(h.data() + HScreenY);
+    return inRange && !pictureSize && !screenSize;
+}
+
 void SetPcxParams(TIOParamsVals& P, const TPcxHeader& h, TPcxLayout Layout, const TPcxPalettes& Pal)
 {
     P.BitsPerSample = h[HBits];
@@ -131,8 +145,9 @@ void SetPcxParams(TIOParamsVals& P, const TPcxHeader& h, TPcxLayout Layout, cons
         P.SetColorMap(Pal.Header.data(), 1 << h[HBits]);
     }
     const int32_t dx = GetU16LE(h.data() + HDpiX), dy = GetU16LE(h.data() + HDpiY);
-    P.DpiX = dx && dy ? dx : IEScreenDpiX();
-    P.DpiY = dx && dy ? dy : IEScreenDpiY();
+    const bool plausible = PlausibleDpi(h, dx, dy);
+    P.DpiX = plausible ? dx : IEScreenDpiX();
+    P.DpiY = plausible ? dy : IEScreenDpiY();
 }
 
 void PutBgr(uint8_t* p, TRGB c)

@@ -232,8 +232,8 @@ bool TPnmReader::RowBinary(uint8_t* Row, int32_t Channels)
     Raw.resize(size_t(count * sampleBytes));
     if (!Src.Block(Raw.data(), count * sampleBytes))
         return false;
-    // P6 up to 255 keeps its bytes whatever the maximum; P5 below 255 is scaled.
-    const bool asIs = sampleBytes == 1 && (Channels == 3 || H.Max == 255);
+    // Samples run from 0 to the file's maximum in P5 and P6 alike, as netpbm reads them.
+    const bool asIs = sampleBytes == 1 && H.Max == 255;
     for (int32_t x = 0; x < W; ++x) {
         uint8_t px[3];
         for (int32_t ch = 0; ch < Channels; ++ch) {

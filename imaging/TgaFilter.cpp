@@ -495,19 +495,21 @@ std::vector<uint8_t> BuildHeader(const TTgaOutput& o, const TBitmap& Bitmap, con
 {
     std::vector<uint8_t> b(HeaderSize, 0);
     b[0] = uint8_t(Id.size() + 1);
-    const bool mapped = (o.Depth == 4 || o.Depth == 8) && !o.Grey;
+    // Depths 1 and 4 are no ordinary TGA depths, which other readers refuse: they are
+    // written as 8-bit colour-mapped pictures of 2 or 16 entries.
+    const bool mapped = o.Depth != 24 && !o.Grey;
     b[1] = mapped ? 1 : 0;
     const uint8_t baseType = o.Depth == 24 ? 2 : mapped ? 1 : 3;
     b[2] = uint8_t(baseType + (o.Compressed ? 8 : 0));
-    if (o.Depth == 4 || o.Depth == 8) {
-        PutU16LE(b.data() + 5, uint16_t(1 << o.Depth));
+    if (mapped) {
+        PutU16LE(b.data() + 5, uint16_t(o.Palette.size()));
         b[7] = 24;
     }
     PutU16LE(b.data() + 8, uint16_t(Params.TgaXPos));
     PutU16LE(b.data() + 10, uint16_t(Params.TgaYPos));
     PutU16LE(b.data() + 12, uint16_t(Bitmap.Width()));
     PutU16LE(b.data() + 14, uint16_t(Bitmap.Height()));
-    b[16] = uint8_t(o.Depth);
+    b[16] = uint8_t(o.Depth == 24 ? 24 : 8);
     b[17] = 0x20;
     b.insert(b.end(), Id.begin(), Id.end());
     b.push_back(0);
@@ -523,18 +525,19 @@ void BuildRow(const TTgaOutput& o, int32_t Y, std::vector<uint8_t>& Row)
     const int32_t w = o.Picture->Width();
     const uint8_t* src = o.Picture->ScanLine(Y);
     switch (o.Depth) {
-    case 1: Row.assign(src, src + (w + 7) / 8); break;
+    case 1:
+        Row.assign(size_t(w), 0);
+        for (int32_t x = 0; x < w; ++x)
+            Row[size_t(x)] = GetBit(src, x) ? 1 : 0;
+        break;
     case 24: Row.assign(src, src + int64_t(w) * 3); break;
     default: {
-        Row.assign(size_t(o.Depth == 8 ? w : (w + 1) / 2), 0);
+        Row.assign(size_t(w), 0);
         for (int32_t x = 0; x < w; ++x) {
             int32_t idx = o.Quantizer->QuantizerColorIndex(TRGB{src[3 * x], src[3 * x + 1], src[3 * x + 2]});
             if (o.Grey)
                 idx = Luma(o.Palette[size_t(idx)]);
-            if (o.Depth == 8)
-                Row[size_t(x)] = uint8_t(idx);
-            else
-                Row[size_t(x / 2)] |= uint8_t(idx << ((x & 1) ? 0 : 4));
+            Row[size_t(x)] = uint8_t(idx);
         }
     }
     }

@@ -245,7 +245,9 @@ TEST(BmpFilter, OneBitPaletteWhiteThenBlackIsInverted)
     LoadBmp(keep, MakeBmp(2, 1, 1, 0, {Red, Blue}, row));
     EXPECT_EQ(PixelAt(inv.Bitmap, 0, 0), Black);
     EXPECT_EQ(PixelAt(inv.Bitmap, 1, 0), White);
-    EXPECT_EQ(PixelAt(keep.Bitmap, 0, 0), White); // bit 1 as it stands
+    EXPECT_EQ(keep.Bitmap.PixelFormat(), pf24bit); // a coloured palette keeps its colours
+    EXPECT_EQ(PixelAt(keep.Bitmap, 0, 0), Blue);
+    EXPECT_EQ(PixelAt(keep.Bitmap, 1, 0), Red);
     EXPECT_EQ(keep.Params.ColorMapCount, 2);
 }
 
@@ -338,6 +340,18 @@ TEST(BmpFilter, FilesWrittenByImageMagickReadRight)
     EXPECT_EQ(mono.Bitmap.PixelFormat(), pf1bit);
     EXPECT_EQ(PixelAt(mono.Bitmap, 3, 0), White);
     EXPECT_EQ(PixelAt(mono.Bitmap, 0, 1), Black);
+    // A 1-bit file whose palette is red then blue keeps its colours in 24 bits.
+    // Made by netpbm: `ppmtobmp -bpp 1` of the 5 x 2 P3 picture
+    // R B R R B / B B R B R.
+    TLoad colours;
+    LoadBmp(colours, ReadTestFile("bmp1_red_blue.bmp"));
+    ASSERT_FALSE(colours.P.Aborting);
+    EXPECT_EQ(colours.Bitmap.PixelFormat(), pf24bit);
+    const bool redAt[2][5] = {{1, 0, 1, 1, 0}, {0, 0, 1, 0, 1}};
+    for (int32_t i = 0; i < 10; ++i)
+        EXPECT_EQ(PixelAt(colours.Bitmap, i % 5, i / 5),
+                  redAt[i / 5][i % 5] ? CreateRGB(255, 0, 0) : CreateRGB(0, 0, 255))
+            << i;
 }
 
 // ---- Icons and cursors ------------------------------------------------------------------

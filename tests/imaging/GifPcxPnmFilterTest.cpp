@@ -128,14 +128,21 @@ TBytes SaveBytes(TImagingIO& io, int32_t FileType)
     return s.Bytes();
 }
 
-// Every prefix of a file must end with the abort flag or a picture, never a crash.
-void LoadEveryPrefix(const TBytes& Bytes, int32_t FileType)
+enum TPrefixOutcome { poAnyOutcome, poEveryCutFails };
+
+// Every prefix of a file must end with the abort flag or a picture, never a crash;
+// with poEveryCutFails, every cut must be reported as a failure.
+void LoadEveryPrefix(const TBytes& Bytes, int32_t FileType, TPrefixOutcome Outcome = poAnyOutcome)
 {
     for (size_t n = 0; n < Bytes.size(); ++n) {
         TImagingIO io;
         TBitmap b;
         TBytes cut(Bytes.begin(), Bytes.begin() + int64_t(n));
-        EXPECT_NO_THROW(LoadBytes(cut, FileType, b, io)) << n;
+        bool aborted = false;
+        EXPECT_NO_THROW(aborted = LoadBytes(cut, FileType, b, io)) << n;
+        if (Outcome == poEveryCutFails) {
+            EXPECT_TRUE(aborted) << "cut at " << n << " of " << Bytes.size();
+        }
     }
 }
 
@@ -311,6 +318,21 @@ TEST(GifFilter, ComponentLoadKeepsTheTransparency)
     EXPECT_EQ(view.Msk.ScanLine(0)[2], 0);
     EXPECT_EQ(view.Msk.ScanLine(0)[1], 255);
     EXPECT_EQ(view.Back, clBlack); // the transparent entry's colour
+    EXPECT_FALSE(view.Msk.Full());
+    // Saved as PNG and read back, the transparent pixels stay transparent.
+    TMemoryStream png;
+    io.SaveToStream(png, ioPNG);
+    ASSERT_FALSE(io.Aborting());
+    TMaskView back;
+    TImagingIO in;
+    in.SetAttachedImaging(&back);
+    png.SetPosition(0);
+    in.LoadFromStreamFormat(png, ioPNG);
+    ASSERT_FALSE(in.Aborting());
+    ASSERT_EQ(back.Msk.Width(), 7);
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 7; ++x)
+            EXPECT_EQ(back.Msk.ScanLine(y)[x], Seven[y][x] == B ? 0 : 255) << x << "," << y;
     // A file without transparency leaves every pixel opaque.
     io.LoadFromFile(DataFile("gif_im_7x3.gif"));
     for (int32_t y = 0; y < 3; ++y)
@@ -345,6 +367,21 @@ TEST(GifFilter, RoundTripsAtEachDepth)
             }
         }
     }
+    // A two-colour picture saved at 1 bit keeps its two colours, the darker as index 0.
+    TImagingIO io;
+    TBitmap b;
+    MakeSeven(b);
+    for (int32_t i = 0; i < 21; ++i)
+        SetPx(b, i % 7, i / 7, Seven[i / 7][i % 7] == R ? R : B);
+    io.SetBitmap(&b);
+    io.Params().BitsPerSample = 1;
+    const TBytes file = SaveBytes(io, ioGIF);
+    EXPECT_EQ(TBytes(file.begin() + 13, file.begin() + 19), (TBytes{0, 0, 255, 255, 0, 0}));
+    TImagingIO in;
+    TBitmap c;
+    ASSERT_FALSE(LoadBytes(file, ioGIF, c, in));
+    for (int32_t i = 0; i < 21; ++i)
+        EXPECT_EQ(Px(c, i % 7, i / 7), Seven[i / 7][i % 7] == R ? R : B) << i;
 }
 
 TEST(GifFilter, DamagedAndForgedFiles)
@@ -385,7 +422,18 @@ TEST(GifFilter, DamagedAndForgedFiles)
     TFileStream f(DataFile("gif_im_7x9_interlaced.gif"), fmOpenRead);
     TBytes real(size_t(f.Size()));
     f.ReadBuffer(real.data(), f.Size());
-    LoadEveryPrefix(real, ioGIF);
+    // The file is ImageMagick's (see the interlaced test): every cut is a failure.
+    LoadEveryPrefix(real, ioGIF, poEveryCutFails);
+    // A screen then the trailer holds no picture; nor does index 3 of a one-image file.
+    EXPECT_TRUE(LoadBytes(Cat({Str("GIF89a"), {2, 0, 2, 0, 0, 0, 0}, {';'}}), ioGIF, b, io));
+    io.Params().GifImageIndex = 3;
+    EXPECT_TRUE(LoadBytes(real, ioGIF, b, io));
+    io.Params().GifImageIndex = 0;
+    // An impossible code size (12), then data cut inside its sub-block: failures.
+    TBytes badCode = file;
+    badCode[18] = 2, badCode[20] = 2;
+    badCode[23] = 12;
+    EXPECT_TRUE(LoadBytes(badCode, ioGIF, b, io));
 }
 
 // ---- PCX --------------------------------------------------------------------------------
@@ -494,16 +542,17 @@ TEST(PcxFilter, FilesWrittenByImageMagickAndNetpbm)
         TImagingIO io;
         TBitmap b;
         io.SetBitmap(&b);
-        io.SetAutoAdjustDPI(false); // netpbm writes the sides as the resolutions
+        // netpbm writes the sides as the resolutions: taken as DPI, the automatic
+        // adjustment would stretch the picture.
         io.LoadFromFile(DataFile(name));
         EXPECT_FALSE(io.Aborting()) << name;
+        EXPECT_EQ(io.Params().DpiX, IEScreenDpiX()) << name;
         ExpectSeven(b, name);
     }
     for (const char* name : {"pcx_im_mono.pcx", "pcx_netpbm_mono.pcx"}) {
         TImagingIO io;
         TBitmap b;
         io.SetBitmap(&b);
-        io.SetAutoAdjustDPI(false); // netpbm writes the sides as the resolutions
         io.LoadFromFile(DataFile(name));
         EXPECT_FALSE(io.Aborting()) << name;
         ExpectMono(b, name);
@@ -602,9 +651,9 @@ TEST(PnmFilter, ReaderWorkedValues)
     ASSERT_FALSE(LoadBytes(Cat({Str("P5 3 1 15\n"), {0, 5, 15}}), ioPXM, b, io));
     EXPECT_EQ(Px(b, 1, 0), CreateRGB(85, 85, 85));
     EXPECT_EQ(Px(b, 2, 0), W);
-    // P6 keeps its bytes whatever its maximum.
+    // P6 is scaled by its maximum as P5 is: 1, 2, 3 of 15 give 17, 34, 51.
     ASSERT_FALSE(LoadBytes(Cat({Str("P6 1 1 15\n"), {1, 2, 3}}), ioPXM, b, io));
-    EXPECT_EQ(Px(b, 0, 0), CreateRGB(1, 2, 3));
+    EXPECT_EQ(Px(b, 0, 0), CreateRGB(17, 34, 51));
     ASSERT_FALSE(LoadBytes(Str("P2 2 1 7\n3 9\n"), ioPXM, b, io));
     EXPECT_EQ(Px(b, 0, 0), CreateRGB(109, 109, 109));
     EXPECT_EQ(Px(b, 1, 0), W); // above the maximum: held at 255
@@ -665,7 +714,9 @@ TEST(PnmFilter, RoundTripsAndFilesFromOtherTools)
             EXPECT_EQ(Px(c, x, 0), expected) << t.Magic << " " << x;
         }
     }
-    for (const char* name : {"pnm_rgb_raw.ppm", "pnm_rgb_plain.ppm", "pnm_rgb16_raw.ppm", "pnm_im_7x3.ppm"}) {
+    // pnm_rgb15_raw.ppm: `pamdepth 15 pnm_rgb_raw.ppm`, a P6 with maximum 15.
+    for (const char* name :
+         {"pnm_rgb_raw.ppm", "pnm_rgb_plain.ppm", "pnm_rgb16_raw.ppm", "pnm_im_7x3.ppm", "pnm_rgb15_raw.ppm"}) {
         TImagingIO io;
         TBitmap b;
         io.SetBitmap(&b);

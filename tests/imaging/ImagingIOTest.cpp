@@ -1,4 +1,5 @@
 #include "imaging/ImagingIO.h"
+#include "imaging/FilterTestUtil.h"
 #include "imaging/JpegFilter.h"
 
 #include <cstring>
@@ -398,6 +399,22 @@ TEST(ImagingIO, DpiAdjustment)
     io.Params().DpiY = 65535; // absurd: left alone
     io.AdjustDPI();
     EXPECT_EQ(t.Width(), 25);
+    // A 1-bit fax at 204 x 98 dpi, 16 x 8, top half white: 8 / 98 * 204 gives 16 rows.
+    TBitmap fax;
+    fax.SetPixelFormat(pf1bit);
+    fax.SetSize(16, 8);
+    for (int32_t Y = 0; Y < 8; ++Y)
+        std::memset(fax.ScanLine(Y), Y < 4 ? 0xFF : 0, 2);
+    io.SetBitmap(&fax);
+    io.Params().DpiX = 204;
+    io.Params().DpiY = 98;
+    io.AdjustDPI();
+    ASSERT_EQ(fax.Width(), 16);
+    ASSERT_EQ(fax.Height(), 16);
+    EXPECT_EQ(io.Params().DpiY, 204);
+    EXPECT_EQ(io.Params().Height, 16);
+    EXPECT_EQ(kv::test::PixelAt(fax, 3, 0), CreateRGB(255, 255, 255));
+    EXPECT_EQ(kv::test::PixelAt(fax, 3, 15), CreateRGB(0, 0, 0));
 }
 
 TEST(ImagingIO, LibjpegErrorOnSaveKeepsTheOldFile)

@@ -10,6 +10,7 @@
 
 #include <cstring>
 
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 using namespace kv;
@@ -251,6 +252,7 @@ TEST(MultiViewPaint, ScrollBarPageFollowsTheClient)
     View.SetBorderStyle(bsNoBorder);
     View.SetBounds(0, 0, 336, 230);
     View.SetScrollBars(iesbVertical);
+    View.Geometry().GridWidth = -1; // as many columns as fit
     for (int32_t I = 0; I < 8; ++I)
         View.AppendImage();
     QScrollBar* Bar = nullptr;
@@ -337,4 +339,38 @@ TEST(MultiViewPaint, PlaybackRunsTheTransition)
     ASSERT_TRUE(V.View.Transitions().Running());
     V.View.SetPlaying(false);
     EXPECT_FALSE(V.View.Transitions().Running());
+}
+
+// An image whose request hands back an empty bitmap could not be had: painted as the
+// thumbnails' background, or removed with RemoveCorrupted, even while it is the frame
+// being played (the next frame then sits at its index).
+TEST(MultiViewPaint, EmptyRequestedImageIsACorruptedOne)
+{
+    TPlainView V;
+    TBitmap Good, Empty;
+    Solid(Good, 10, 10, Red);
+    V.View.OnImageIDRequest = [&](TObject*, int32_t ID) { return ID == 1 ? &Empty : &Good; };
+    V.View.AppendImageID(0);
+    V.View.AppendImageID(1);
+    V.View.AppendImageID(2);
+    QImage Shot;
+    ASSERT_NO_THROW(Shot = V.Shot());
+    EXPECT_EQ(At(Shot, 4 + 104 + 50, 54), clBlack);
+    EXPECT_EQ(At(Shot, 4 + 50, 54), Red);
+    EXPECT_EQ(V.View.ImageCount(), 3);
+
+    V.View.RemoveCorrupted = true;
+    V.View.PlayLoop = true;
+    V.View.show();
+    for (int32_t I = 0; I < 20 && !V.View.isVisible(); ++I)
+        QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    V.View.SetPlaying(true);
+    V.View.PlayStep(); // frame 0
+    V.View.PlayStep(); // frame 1 fails and is removed; frame 2 moves to its index
+    EXPECT_EQ(V.View.ImageCount(), 2);
+    V.View.PlayStep();
+    V.View.PlayStep();
+    EXPECT_TRUE(V.View.Playing());
+    V.View.SetPlaying(false);
 }

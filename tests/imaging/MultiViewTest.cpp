@@ -39,6 +39,12 @@ TEST(MultiView, LayoutHitTestWheelAndSelection)
     View.SetScrollBars(iesbVertical);
     for (int32_t I = 0; I < 8; ++I)
         View.AppendImage();
+    // A new view puts every image in one row; -1 asks for as many columns as fit.
+    EXPECT_EQ(View.Geometry().GridWidth, 0);
+    EXPECT_EQ(View.ImageX(4), 4 * 104 + 4);
+    EXPECT_EQ(View.ImageY(4), 4);
+    View.Geometry().GridWidth = -1;
+    View.Update();
     EXPECT_EQ(View.ImageX(4), 108);
     EXPECT_EQ(View.ImageY(4), 108);
     EXPECT_EQ(View.ImageAtPos(150, 50), 1);

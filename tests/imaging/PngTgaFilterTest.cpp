@@ -466,6 +466,15 @@ TEST(TgaFilter, WriterToReaderAtEveryDepth)
         p.TgaAspectRatio = 1.5;
         p.TgaDate = 45000.5;
         const auto f = WriteTga(b, p);
+        if (t.Bps < 8) {
+            // 1 and 4 bits go out as 8-bit colour-mapped files of 2 or 16 entries, which
+            // ImageMagick, netpbm and PIL read (depths 1 and 4 they refuse).
+            EXPECT_EQ(f[1], 1);
+            EXPECT_EQ(f[2] & 7, 1);
+            EXPECT_EQ(f[5] | (f[6] << 8), 1 << t.Bps);
+            EXPECT_EQ(f[7], 24);
+            EXPECT_EQ(f[16], 8);
+        }
         TRead r;
         ReadTga(r, f);
         ASSERT_FALSE(r.P.Aborting);

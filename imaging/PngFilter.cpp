@@ -324,7 +324,9 @@ bool ReadPicture(TPngReadJob& j, TBitmap& Bitmap, TIOParamsVals& Params, TProgre
 
 // ---- Writer -----------------------------------------------------------------------------
 
-enum class TPngLayout { Grey1, Palette, Rgb, Rgba };
+// Palette1: a 1-bit picture of two colours other than black and white, kept as a
+// two-entry palette rather than turned into grey.
+enum class TPngLayout { Grey1, Palette, Rgb, Rgba, Palette1 };
 
 struct TPngWriteJob {
     png_structp Png = nullptr;
@@ -351,18 +353,22 @@ void SetWriteInfo(TPngWriteJob& j, const TIOParamsVals& Params)
     const png_uint_32 w = png_uint_32(j.Picture->Width()), h = png_uint_32(j.Picture->Height());
     const int interlace = Params.PngInterlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE;
     static const int types[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_PALETTE, PNG_COLOR_TYPE_RGB,
-                                PNG_COLOR_TYPE_RGB_ALPHA};
-    png_set_IHDR(j.Png, j.Info, w, h, j.Layout == TPngLayout::Grey1 ? 1 : 8, types[int(j.Layout)], interlace,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+                                PNG_COLOR_TYPE_RGB_ALPHA, PNG_COLOR_TYPE_PALETTE};
+    const bool oneBit = j.Layout == TPngLayout::Grey1 || j.Layout == TPngLayout::Palette1;
+    png_set_IHDR(j.Png, j.Info, w, h, oneBit ? 1 : 8, types[int(j.Layout)], interlace, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
     png_color_16 bg{};
-    if (j.Layout == TPngLayout::Palette) {
+    if (j.Layout == TPngLayout::Palette1) {
+        png_set_PLTE(j.Png, j.Info, j.Palette.data(), int(j.Palette.size()));
+        bg.index = 0;
+    } else if (j.Layout == TPngLayout::Palette) {
         png_set_PLTE(j.Png, j.Info, j.Palette.data(), int(j.Palette.size()));
         if (j.Mask) {
             png_byte alpha = 0;
             png_set_tRNS(j.Png, j.Info, &alpha, 1, nullptr);
         }
         bg.index = 0; // entry 0 is the background
-    } else if (j.Layout != TPngLayout::Grey1) {
+    } else if (!oneBit) {
         bg.red = Params.PngBackground.r;
         bg.green = Params.PngBackground.g;
         bg.blue = Params.PngBackground.b;
@@ -430,8 +436,9 @@ bool WriteAll(TPngWriteJob& j, TStream& Stream, const TIOParamsVals& Params, TPr
 }
 
 // The picture the writer codes: 1-bit when one bit a sample is asked for, else 24-bit.
+// TwoColors receives the picture's own two colours (bit 0, bit 1) when it had exactly two.
 const TBitmap* PreparePicture(TBitmap& Bitmap, const TIOParamsVals& Params, TProgressRec& Progress,
-                              std::unique_ptr<TBitmap>& Copy)
+                              std::unique_ptr<TBitmap>& Copy, std::vector<TRGB>& TwoColors)
 {
     if (Params.BitsPerSample == 1 && Bitmap.PixelFormat() == pf1bit)
         return &Bitmap;
@@ -446,6 +453,7 @@ const TBitmap* PreparePicture(TBitmap& Bitmap, const TIOParamsVals& Params, TPro
     TRGB c0, c1;
     if (auto two = TryConvertTwoColorsTo1Bit(*picture, c0, c1)) {
         Copy = std::move(two);
+        TwoColors = {c0, c1};
         return Copy.get();
     }
     auto dithered = CloneBitmap(*picture);
@@ -491,11 +499,19 @@ void WritePngStream(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TPr
         throw EIEPngException(PngCreateErrorMessage);
     }
     std::unique_ptr<TBitmap> copy;
-    j.Picture = PreparePicture(Bitmap, Params, Progress, copy);
+    std::vector<TRGB> twoColors;
+    j.Picture = PreparePicture(Bitmap, Params, Progress, copy, twoColors);
     const bool partial = MaskIsPartial(Mask, *j.Picture);
     std::unique_ptr<TIEQuantizer> quant;
     std::vector<TRGB> map;
-    if (j.Picture->PixelFormat() == pf1bit) {
+    const auto isBlackWhite = [](const std::vector<TRGB>& c) {
+        return c[0].r == 0 && c[0].g == 0 && c[0].b == 0 && c[1].r == 255 && c[1].g == 255 && c[1].b == 255;
+    };
+    if (j.Picture->PixelFormat() == pf1bit && twoColors.size() == 2 && !isBlackWhite(twoColors)) {
+        j.Layout = TPngLayout::Palette1;
+        for (const TRGB& c : twoColors)
+            j.Palette.push_back(png_color{c.r, c.g, c.b});
+    } else if (j.Picture->PixelFormat() == pf1bit) {
         j.Layout = TPngLayout::Grey1;
     } else if (Params.SamplesPerPixel == 1) {
         j.Layout = TPngLayout::Palette;

@@ -212,6 +212,25 @@ TEST(PngFilter, OneBitPicturesAndPalettes)
     ReadPng(bw, OneBitPalettePng(Black, White, rows, 2, 2), false);
     EXPECT_EQ(bw.Bitmap.PixelFormat(), pf1bit);
     EXPECT_EQ(PixelAt(bw.Bitmap, 1, 0), White);
+
+    // A 24-bit picture of two colours saved at one bit keeps them in a two-entry palette
+    // (the darker as entry 0) instead of turning into black and white.
+    TBitmap two;
+    two.SetPixelFormat(pf24bit);
+    two.SetSize(3, 2);
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < 3; ++x)
+            std::memcpy(two.ScanLine(y) + 3 * x, (x + y) % 2 ? &Red : &Blue, 3);
+    const auto twoFile = WritePng(two, p, nullptr);
+    EXPECT_EQ(twoFile[24], 1);
+    EXPECT_EQ(twoFile[25], PNG_COLOR_TYPE_PALETTE);
+    EXPECT_EQ(Chunks(twoFile)["PLTE"].size(), 6u);
+    TRead back;
+    ReadPng(back, twoFile, false);
+    ASSERT_FALSE(back.P.Aborting);
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < 3; ++x)
+            EXPECT_EQ(PixelAt(back.Bitmap, x, y), (x + y) % 2 ? Red : Blue) << x << "," << y;
 }
 
 TEST(PngFilter, FilesWrittenByImageMagickReadRight)

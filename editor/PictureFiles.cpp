@@ -5,6 +5,7 @@
 #include "platform/SysUtils.h"
 
 #include <cstring>
+#include <memory>
 
 namespace kv {
 
@@ -47,7 +48,7 @@ bool ChunksCarryAlpha(TStream& Stream)
 
 // The program's own PNG decoder writes the picture with its alpha straight into a fresh
 // block: the same samples, gamma and 16-bit handling as the opaque road, plus the alpha.
-void LoadPngWithAlpha(const std::string& FileName, TBitmap32& Into)
+void LoadPngWithAlpha(TStream& Stream, const std::string& FileName, TBitmap32& Into)
 {
     TBitmap32 fresh;
     TPNGImage png;
@@ -56,7 +57,7 @@ void LoadPngWithAlpha(const std::string& FileName, TBitmap32& Into)
         fresh.SetSize(W, H);
         return reinterpret_cast<uint32_t*>(fresh.Bits());
     });
-    png.LoadFromFile(FileName);
+    png.LoadFromStream(Stream);
     if (fresh.IsEmpty())
         throw EInvalidGraphic("Cannot read the PNG picture " + FileName);
     Into.TakeOver(fresh);
@@ -78,11 +79,23 @@ TFileAlpha LoadPictureFile(const std::string& FileName, TBitmap32& Into, bool* D
 {
     if (Damaged)
         *Damaged = false;
-    if (PngFileHasAlpha(FileName)) {
-        LoadPngWithAlpha(FileName, Into);
+    // A PNG with alpha is known by its content whatever its name, so the file is opened
+    // before the extension is looked up; a file that will not open still reports an
+    // extension no class reads first, as the registry's loader does.
+    std::unique_ptr<TFileStream> stream;
+    try {
+        stream = std::make_unique<TFileStream>(FileName, fmOpenRead | fmShareDenyWrite);
+    } catch (const std::exception&) {
+        TPicture::GraphicClassForFile(FileName);
+        throw;
+    }
+    const bool alpha = ChunksCarryAlpha(*stream);
+    stream->Seek(0, soBeginning);
+    if (alpha) {
+        LoadPngWithAlpha(*stream, FileName, Into);
         return faFromFile;
     }
-    Into.LoadFromFile(FileName, Damaged);
+    Into.LoadFromGraphicStream(TPicture::GraphicClassForFile(FileName), *stream, Damaged);
     return faNone;
 }
 

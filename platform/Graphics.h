@@ -529,6 +529,9 @@ public:
     static void UnregisterGraphicClass(const std::string& ClassName);
     // The class for an extension (with or without the dot), or null.
     static const TGraphicClass* FindGraphicClass(const std::string& Extension);
+    // The class for a file name's extension; an extension no class reads raises the same
+    // error LoadFromFile gives, before the file is touched.
+    static const TGraphicClass& GraphicClassForFile(const std::string& FileName);
     // "All (*.gif;*.bmp...)|...|Bitmaps (*.bmp)|*.bmp|..." as the open dialogs use it.
     static std::string GraphicFilter();
     static std::vector<std::string> GraphicExtensions();

@@ -262,13 +262,18 @@ TBitmap* TPicture::Bitmap()
 int32_t TPicture::Width() const { return FGraphic ? FGraphic->Width() : 0; }
 int32_t TPicture::Height() const { return FGraphic ? FGraphic->Height() : 0; }
 
-void TPicture::LoadFromFile(const std::string& FileName)
+const TGraphicClass& TPicture::GraphicClassForFile(const std::string& FileName)
 {
     std::string ext = StripExtension(ExtractFileExt(FileName));
     const TGraphicClass* cls = FindGraphicClass(ext);
     if (!cls)
         throw EInvalidGraphic("Unknown picture file extension (." + ext + ")");
-    std::unique_ptr<TGraphic> graphic = cls->Create();
+    return *cls;
+}
+
+void TPicture::LoadFromFile(const std::string& FileName)
+{
+    std::unique_ptr<TGraphic> graphic = GraphicClassForFile(FileName).Create();
     graphic->LoadFromFile(FileName);
     TakeGraphic(std::move(graphic));
 }

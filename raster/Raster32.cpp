@@ -396,19 +396,24 @@ void TBitmap32::LoadFromFile(const std::string& FileName, bool* Damaged)
 {
     if (Damaged)
         *Damaged = false;
-    const TGraphicClass* cls = TPicture::FindGraphicClass(ExtractFileExt(FileName));
-    std::unique_ptr<TGraphic> graphic = cls ? cls->Create() : nullptr;
+    // The class is chosen before the file is opened, so a missing file whose extension
+    // no class reads reports the extension.
+    const TGraphicClass& cls = TPicture::GraphicClassForFile(FileName);
+    TFileStream stream(FileName, fmOpenRead | fmShareDenyWrite);
+    LoadFromGraphicStream(cls, stream, Damaged);
+}
+
+void TBitmap32::LoadFromGraphicStream(const TGraphicClass& Class, TStream& Stream, bool* Damaged)
+{
+    if (Damaged)
+        *Damaged = false;
+    std::unique_ptr<TGraphic> graphic = Class.Create();
     TBitmap32 fresh;
-    if (!graphic || !graphic->AcceptPixels32Target([&fresh](int32_t W, int32_t H) {
-            fresh.SetSize(W, H);
-            return reinterpret_cast<uint32_t*>(fresh.FBits);
-        })) {
-        TPicture picture;
-        picture.LoadFromFile(FileName);
-        Assign(&picture);
-        return;
-    }
-    graphic->LoadFromFile(FileName);
+    graphic->AcceptPixels32Target([&fresh](int32_t W, int32_t H) {
+        fresh.SetSize(W, H);
+        return reinterpret_cast<uint32_t*>(fresh.FBits);
+    });
+    graphic->LoadFromStream(Stream);
     if (Damaged)
         *Damaged = graphic->PartlyRead();
     if (fresh.IsEmpty()) {

@@ -140,6 +140,9 @@ public:
     // Damaged, when given, is set when part of the picture could not be read (a JPEG cut
     // short or corrupt: the decoder filled in what was missing).
     void LoadFromFile(const std::string& FileName, bool* Damaged = nullptr);
+    // The same read from a stream already open, through a fresh graphic of Class: a class
+    // that writes 32-bit pixels fills the block directly, any other is drawn in.
+    void LoadFromGraphicStream(const TGraphicClass& Class, TStream& Stream, bool* Damaged = nullptr);
 
     // The binary property "Data": Width, Height (Int32 LE), then the pixels row 0 first,
     // each B, G, R, A. ReadData checks the header against the stream and raises EReadError

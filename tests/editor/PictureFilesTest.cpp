@@ -226,4 +226,35 @@ TEST_F(PictureFilesTest, OpaqueAndBrokenFilesKeepTheirOldRoad)
     kept.SetSize(3, 3);
     EXPECT_ANY_THROW(LoadPictureFile(Write("broken.png", broken), kept));
     EXPECT_EQ(kept.Width(), 3);
+
+    // The errors are the registry loader's: a missing file whose extension no class reads
+    // names the extension, a missing PNG the file; an opaque picture under a foreign name
+    // names the extension, while a PNG with alpha is known by its content whatever its name.
+    auto messageOf = [](auto&& load) {
+        try {
+            load();
+        } catch (const Exception& e) {
+            return e.Message();
+        }
+        return std::string("no error");
+    };
+    const std::string missingPng = (Root / "missing.png").string();
+    TPicture picture;
+    const std::string pngError = messageOf([&] { picture.LoadFromFile(missingPng); });
+    EXPECT_NE(pngError, "no error");
+    const std::string foreignOpaque = Write("rgb.xyz", TinyPng(2, {1, 2, 3, 4, 5, 6}));
+    const struct {
+        std::string File, Message;
+    } errors[] = {{(Root / "missing.xyz").string(), "Unknown picture file extension (.xyz)"},
+                  {missingPng, pngError},
+                  {foreignOpaque, "Unknown picture file extension (.xyz)"}};
+    for (const auto& c : errors) {
+        SCOPED_TRACE(c.File);
+        EXPECT_EQ(messageOf([&] { LoadPictureFile(c.File, kept); }), c.Message);
+        EXPECT_EQ(kept.Width(), 3);
+    }
+    const std::string foreignAlpha = (Root / "alpha.xyz").string();
+    std::filesystem::copy_file(std::string(KV_TEST_DATA) + "/pngalpha/grey_trns_nogama.png", foreignAlpha);
+    EXPECT_EQ(LoadPictureFile(foreignAlpha, kept), faFromFile);
+    EXPECT_EQ(kept.Width(), 6);
 }

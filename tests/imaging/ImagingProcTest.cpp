@@ -476,17 +476,17 @@ TEST(ImagingProc, ResampleOfEachDepthAndFilter)
                             << int(pf) << " filter " << int(filter) << " at " << x << "," << y;
                 }
         }
-    // Grey 0, 200 doubled in width, worked out from the kernels: column i has its centre at
-    // i / 2, and the right edge mirrors index 2 back onto 1.
+    // Grey 0, 203 doubled in width, worked out from the kernels with the sums truncated:
+    // column i has its centre at i / 2, and the right edge mirrors index 2 back onto 1.
     const struct {
         uint8_t Filter;
         std::vector<uint8_t> Row;
-    } cases[] = {{1, {0, 100, 200, 200}}, {2, {0, 100, 200, 200}}, {7, {0, 0, 200, 200}}};
+    } cases[] = {{1, {0, 101, 203, 203}}, {2, {0, 101, 203, 203}}, {7, {0, 0, 203, 203}}};
     for (const auto& c : cases) {
         TImagingProc proc;
         proc.SetAutoUndo(false);
         TBitmap b;
-        SetGrey(b, {{0, 200}});
+        SetGrey(b, {{0, 203}});
         proc.SetBitmap(&b);
         proc.Resample(4, 1, c.Filter);
         ASSERT_EQ(b.Width(), 4);

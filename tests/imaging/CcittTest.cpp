@@ -162,3 +162,18 @@ TEST(Ccitt, VerticalModeBeforeA0FailsTheRowOnA0IsTaken)
     EXPECT_FALSE(d.DecodeRow(&row));
     EXPECT_EQ(row, 0xFF); // nothing of the refused code is painted
 }
+
+// Uncompressed mode inside a two-dimensional row, 16 pixels, hand-coded: the extension
+// 0000001111, then 001 (two white, one black), 000001 (five white), 1 (one black), the
+// exit 000000001 (two white) with colour bit 1 (black comes next), and V0 on the all-white
+// reference runs black to the end: W2 B1 W5 B1 W2 B5, white decoded as 1.
+TEST(Ccitt, UncompressedModeCountsEachCodeAndItsExit)
+{
+    const Bytes data{0x03, 0xC8, 0x30, 0x0E};
+    TCcittDecoder d(ccGroup4, 16);
+    d.StartStrip(data.data(), int64_t(data.size()));
+    Bytes row(2);
+    EXPECT_TRUE(d.DecodeRow(row.data()));
+    EXPECT_EQ(row, (Bytes{0xDF, 0x60}));
+    EXPECT_EQ(d.BitPosition(), 31);
+}

@@ -433,6 +433,7 @@ TEST(ImagingProc, ResampleSizesAndCaptions)
 
 TEST(ImagingProc, ResampleOfEachDepthAndFilter)
 {
+    const uint8_t colour[4] = {90, 200, 10, 0}; // blue, green, red
     for (TPixelFormat pf : {pf1bit, pf4bit, pf8bit, pf24bit, pf32bit})
         for (uint8_t filter = 0; filter <= 9; ++filter) {
             TImagingProc proc;
@@ -440,12 +441,57 @@ TEST(ImagingProc, ResampleOfEachDepthAndFilter)
             TBitmap b;
             b.SetPixelFormat(pf);
             b.SetSize(5, 3);
+            const int32_t bpp = pf == pf32bit ? 4 : 3;
+            for (int32_t y = 0; y < 3; ++y)
+                for (int32_t x = 0; x < 5; ++x)
+                    if (pf == pf1bit)
+                        SetBit(b.ScanLine(y), x, true);
+                    else if (pf == pf24bit || pf == pf32bit)
+                        std::memcpy(b.ScanLine(y) + bpp * x, colour, size_t(bpp));
             proc.SetBitmap(&b);
             proc.Resample(7, 2, filter);
             EXPECT_EQ(b.Width(), 7);
             EXPECT_EQ(b.Height(), 2);
-            EXPECT_EQ(b.PixelFormat(), filter == 0 && pf == pf1bit ? pf1bit : pf24bit) << int(pf) << int(filter);
+            const bool stays1Bit = filter == 0 && pf == pf1bit;
+            EXPECT_EQ(b.PixelFormat(), stays1Bit ? pf1bit : pf24bit) << int(pf) << int(filter);
+            if (pf != pf1bit && pf != pf24bit && pf != pf32bit)
+                continue;
+            for (int32_t y = 0; y < 2; ++y)
+                for (int32_t x = 0; x < 7; ++x) {
+                    if (stays1Bit) {
+                        EXPECT_TRUE(GetBit(b.ScanLine(y), x)) << x << "," << y;
+                        continue;
+                    }
+                    // The kernels' weights are not normalised, so only the stretch and the
+                    // fast path keep a flat colour; the others keep its channels' order.
+                    const uint8_t* p = b.ScanLine(y) + 3 * x;
+                    if (pf == pf1bit)
+                        EXPECT_TRUE(p[0] == p[1] && p[1] == p[2] && p[0] > 128)
+                            << int(filter) << " at " << x << "," << y;
+                    else if (filter == 0 || filter == 9)
+                        EXPECT_EQ(std::vector<uint8_t>(p, p + 3), std::vector<uint8_t>(colour, colour + 3))
+                            << int(pf) << " filter " << int(filter) << " at " << x << "," << y;
+                    else
+                        EXPECT_TRUE(p[2] < p[0] && p[0] < p[1] && p[2] > 0)
+                            << int(pf) << " filter " << int(filter) << " at " << x << "," << y;
+                }
         }
+    // Grey 0, 203 doubled in width, worked out from the kernels with the sums truncated:
+    // column i has its centre at i / 2, and the right edge mirrors index 2 back onto 1.
+    const struct {
+        uint8_t Filter;
+        std::vector<uint8_t> Row;
+    } cases[] = {{1, {0, 101, 203, 203}}, {2, {0, 101, 203, 203}}, {7, {0, 0, 203, 203}}};
+    for (const auto& c : cases) {
+        TImagingProc proc;
+        proc.SetAutoUndo(false);
+        TBitmap b;
+        SetGrey(b, {{0, 203}});
+        proc.SetBitmap(&b);
+        proc.Resample(4, 1, c.Filter);
+        ASSERT_EQ(b.Width(), 4);
+        EXPECT_EQ(GreyRow(b, 0), c.Row) << int(c.Filter);
+    }
 }
 
 TEST(ImagingProc, UndoKeepsTheNewestCopiesUpToTheLimit)

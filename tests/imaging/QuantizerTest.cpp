@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <fstream>
 #include <random>
+#include <string>
 #include <vector>
 
 using namespace kv;
@@ -408,4 +411,44 @@ TEST(PaletteHelpers, NearestIndexAndSwap)
     SwapPaletteRB(swapped, 2);
     EXPECT_EQ(swapped[0], CreateRGB(3, 2, 1));
     EXPECT_EQ(swapped[1], CreateRGB(6, 5, 4));
+}
+
+// Seeded gradient-plus-noise pictures of a few hundred thousand pixels, large enough for the
+// net's learning schedule and the box error term to matter. Their palettes in
+// tests/data/quantize/palettes.txt were worked out independently by
+// `python3 palettes.py > palettes.txt` in that folder, which builds the same pictures.
+TEST(Quantizer, WholePicturePalettesMatchTheIndependentReckoning)
+{
+    std::ifstream in(std::string(KV_TEST_DATA) + "/quantize/palettes.txt");
+    ASSERT_TRUE(in);
+    std::string word;
+    int32_t w = 0, h = 0, n = 0;
+    uint32_t seed = 0;
+    std::string kind;
+    int32_t cases = 0;
+    while (in >> word >> w >> h >> seed >> kind >> n >> n) {
+        ASSERT_EQ(word, "picture");
+        std::vector<TRGB> px;
+        uint32_t s = seed;
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                s = s * 1103515245u + 12345u;
+                const int32_t r = int32_t(s >> 16);
+                px.push_back(
+                    CreateRGB(uint8_t(std::clamp(x * 255 / (w - 1) + (r & 31) - 16, 0, 255)),
+                              uint8_t(std::clamp(y * 255 / (h - 1) + ((r >> 5) & 31) - 16, 0, 255)),
+                              uint8_t(std::clamp((x + y) * 255 / (w + h - 2) + ((r >> 10) & 31) - 16, 0, 255))));
+            }
+        const TColourBitmap pic(w, px);
+        std::vector<TRGB> map(size_t(n), Sentinel);
+        const TIEQuantizer q(pic, map, n, -1);
+        EXPECT_EQ(q.Method(), kind == "net" ? qmNeuralNet : qmBox);
+        for (int32_t i = 0; i < n; ++i) {
+            int b = 0, g = 0, r = 0;
+            in >> b >> g >> r;
+            EXPECT_EQ(map[size_t(i)], (TRGB{uint8_t(b), uint8_t(g), uint8_t(r)})) << kind << ' ' << w << ' ' << i;
+        }
+        ++cases;
+    }
+    EXPECT_EQ(cases, 4);
 }

@@ -377,6 +377,13 @@ TEST(TiffWriter, FaxStripsOfAnEightPixelRow)
             const Bytes& want = black ? c.Black : c.White;
             ASSERT_GE(f.size(), 8 + want.size());
             EXPECT_EQ(Bytes(f.begin() + 8, f.begin() + 8 + int64_t(want.size())), want) << c.Compression;
+            // The strip and the four resolution and position rationals, then a zero byte
+            // when needed so that the directory starts on a word boundary.
+            const size_t end = 8 + want.size() + 32;
+            EXPECT_EQ(GetU32LE(&f[4]), (end + 1) & ~size_t(1)) << c.Compression << black;
+            if (end & 1) {
+                EXPECT_EQ(f[end], 0) << c.Compression << black;
+            }
             TRead r;
             Read(f, r);
             ASSERT_FALSE(r.Aborting);

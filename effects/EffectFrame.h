@@ -29,8 +29,9 @@ using TEffectRoutine = std::function<TEffectResult(TBitmap& First, TBitmap& Seco
 // Fills PreviewBackup with an exact copy of the target, hands the routine two 24-bit
 // working copies (the first holding the target's colours, the second of the same size
 // for a routine that writes every pixel of it) and puts the chosen result back. The
-// copies are kept for the next preview until the command's TPreviewBackupGuard ends. A layer gets its own alpha back;
-// the background comes back opaque. Does nothing without a target.
+// copies are kept for the next preview until the command's TPreviewBackupGuard ends.
+// A layer gets its own alpha back; the background comes back opaque. Does nothing
+// without a target.
 void RunEffectFrame(IMainForm& Main, const TEffectRoutine& Routine);
 
 // Fills PreviewBackup with an exact copy of the target, for dialogs that change the

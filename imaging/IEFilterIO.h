@@ -5,6 +5,7 @@
 #include "imaging/imgdefs.h"
 #include "platform/Classes.h"
 #include "platform/Graphics.h"
+#include "platform/SysUtils.h"
 
 #include <cstdint>
 
@@ -18,8 +19,9 @@ int32_t IEDpiFromPpm(int64_t PixelsPerMetre, int32_t ScreenDpi);
 int32_t IEPpmFromDpi(int32_t Dpi);
 
 // How a reader fills the bitmap it starts: Zeroed pixels, or every row Overwritten
-// (a reader that then stops early clears the rows it did not reach, IEClearRows).
-enum class TIEBitmapFill { Zeroed, Overwritten };
+// (a reader that then stops early clears the rows it did not reach, IEClearRows). The
+// same choice the pixel allocator offers, so one type names it.
+using TIEBitmapFill = TPixelFill;
 
 // The bitmap becomes 1 x 1, then Format, then Width x Height, all pixels 0. A bitmap
 // already 24-bit at that size is kept as it is for an Overwritten fill:

@@ -186,7 +186,7 @@ bool TMainForm::LoadBackground(const std::string& FileName, bool KeepLayers)
         return true;
     TBitmap32 Loaded;
     bool Damaged = false;
-    if (LoadPictureFile(FileName, Loaded, &Damaged) == faFromFile)
+    if (LoadPictureFile(FileName, Loaded, &Damaged, grOwnCodec) == faFromFile)
         PutOnBlankCanvas(Loaded);
     TBitmap32* Bg = ImgView->Bitmap();
     KeepDrawingSettings(Loaded, *Bg);

@@ -1,5 +1,7 @@
 #include "editor/PictureFiles.h"
 
+#include "formats/GIFImage.h"
+#include "formats/KvGIF.h"
 #include "formats/PNGImage.h"
 #include "platform/Classes.h"
 #include "platform/SysUtils.h"
@@ -63,6 +65,31 @@ void LoadPngWithAlpha(TStream& Stream, const std::string& FileName, TBitmap32& I
     Into.TakeOver(fresh);
 }
 
+// The registry's class for "gif" files is the GIF model; asking an instance keeps the
+// choice on the class itself rather than on its registered name.
+bool IsGifModel(const TGraphicClass& Class)
+{
+    const std::unique_ptr<TGraphic> probe = Class.Create();
+    return dynamic_cast<GIFImage::TGIFImage*>(probe.get()) != nullptr;
+}
+
+// The editor's codec keeps a frame whose data ends early or decodes badly, and flags it.
+// Its current frame's own bitmap converts to the same 32-bit pixels as a copy would.
+void LoadGifCurrentFrame(TStream& Stream, TBitmap32& Into, bool* Damaged)
+{
+    TGIFImage gif;
+    gif.LoadFromStream(Stream);
+    bool damaged = false;
+    for (int32_t i = 0; i < gif.Count(); ++i)
+        damaged = damaged || gif.Frames(i)->DataTruncated;
+    TBitmap32 loaded;
+    if (!gif.Empty())
+        loaded.Assign(gif.CurrentBitmap());
+    Into.TakeOver(loaded);
+    if (Damaged)
+        *Damaged = damaged;
+}
+
 } // namespace
 
 bool PngFileHasAlpha(const std::string& FileName)
@@ -75,7 +102,7 @@ bool PngFileHasAlpha(const std::string& FileName)
     }
 }
 
-TFileAlpha LoadPictureFile(const std::string& FileName, TBitmap32& Into, bool* Damaged)
+TFileAlpha LoadPictureFile(const std::string& FileName, TBitmap32& Into, bool* Damaged, TGifReader Gif)
 {
     if (Damaged)
         *Damaged = false;
@@ -95,7 +122,11 @@ TFileAlpha LoadPictureFile(const std::string& FileName, TBitmap32& Into, bool* D
         LoadPngWithAlpha(*stream, FileName, Into);
         return faFromFile;
     }
-    Into.LoadFromGraphicStream(TPicture::GraphicClassForFile(FileName), *stream, Damaged);
+    const TGraphicClass& cls = TPicture::GraphicClassForFile(FileName);
+    if (Gif == grOwnCodec && IsGifModel(cls))
+        LoadGifCurrentFrame(*stream, Into, Damaged);
+    else
+        Into.LoadFromGraphicStream(cls, *stream, Damaged);
     return faNone;
 }
 

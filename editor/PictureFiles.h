@@ -15,10 +15,17 @@ bool PngFileHasAlpha(const std::string& FileName);
 
 enum TFileAlpha : uint8_t { faNone, faFromFile };
 
+// Which reader a GIF file goes through. The document shows a GIF as the editor's own codec
+// decodes its current frame and tells a damaged frame apart; a layer takes the picture as
+// the registry's GIF model draws it on its logical screen.
+enum TGifReader : uint8_t { grRegistry, grOwnCodec };
+
 // Loads FileName into Into, which is changed only once the whole file was read. Answers
 // faFromFile when the picture's alpha came from the file. Damaged, when given, is set
-// when the file opened but part of its picture could not be read.
-TFileAlpha LoadPictureFile(const std::string& FileName, TBitmap32& Into, bool* Damaged = nullptr);
+// when the file opened but part of its picture could not be read. This is the one place
+// that chooses a reader: the file is opened once and the registry asked once.
+TFileAlpha LoadPictureFile(const std::string& FileName, TBitmap32& Into, bool* Damaged = nullptr,
+                           TGifReader Gif = grRegistry);
 
 // The status bar's word for such a file.
 constexpr const char* DamagedFileMessage = "The file is damaged; part of the picture could not be read";

@@ -185,16 +185,27 @@ TEST_F(PictureFilesTest, AFileOpenedInPartSaysSoInTheStatusBar)
         const char* File;
         bool Damaged;
     } cases[] = {
-        {"jpeg/cut_in_scan.jpg", true},   {"gif/cut_in_data.gif", true},          {"jpeg/rgb.jpg", false},
-        {"gif/still_2colour.gif", false}, {"pngalpha/grey_trns_gama.png", false},
+        {"jpeg/cut_in_scan.jpg", true},
+        {"gif/cut_in_data.gif", true},
+        {"jpeg/rgb.jpg", false},
+        {"gif/still_2colour.gif", false},
+        {"pngalpha/grey_trns_gama.png", false},
+        {"cut.Gif", true}, // any case of the extension reaches the same GIF reader
     };
+    std::filesystem::copy_file(std::string(KV_TEST_DATA) + "/gif/cut_in_data.gif", Root / "cut.Gif");
+    // The view's smoothing is a setting of the document, not of the file: every road keeps it.
+    Bg()->SetStretchFilter(sfLinear);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.File);
         Form->ModifiedState = msSaved;
         TScriptedAnswers answers;
-        answers.Then(FileAnswer(std::string(KV_TEST_DATA) + "/" + c.File));
+        const std::string file = std::string(c.File).find('/') == std::string::npos
+                                     ? (Root / c.File).string()
+                                     : std::string(KV_TEST_DATA) + "/" + c.File;
+        answers.Then(FileAnswer(file));
         Form->mnFileOpenClick();
         EXPECT_FALSE(Bg()->IsEmpty());
+        EXPECT_EQ(Bg()->StretchFilter(), sfLinear);
         const std::string status = Form->StatusText(1);
         EXPECT_EQ(status.find("The file is damaged; part of the picture could not be read") != std::string::npos,
                   c.Damaged)

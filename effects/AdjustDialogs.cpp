@@ -109,14 +109,53 @@ void TKeptCopy::Release()
     FSource = nullptr;
 }
 
+// ---- TLiveDialog --------------------------------------------------------------------
+
+TLiveDialog::TLiveDialog(const std::string& Name, QWidget* Owner, IMainForm& MainWindow)
+    : TDialogForm(Name, Owner), MainForm(MainWindow)
+{
+}
+
+void TLiveDialog::FormActivate()
+{
+    for (TGaugeBar* Bar : FGauges)
+        Bar->SetPosition(0);
+    FKept.Take(MainForm);
+}
+
+void TLiveDialog::ChangeFromKept(const std::function<void(TBitmap32&)>& Change)
+{
+    TBitmap32* Target = EffectTarget(MainForm);
+    if (!Target)
+        return;
+    FKept.Restore(MainForm);
+    Change(*Target);
+    Target->Changed();
+}
+
+void TLiveDialog::Button3Click()
+{
+    for (TGaugeBar* Bar : FGauges)
+        Bar->SetPosition(0);
+    FKept.Restore(MainForm);
+}
+
+void TLiveDialog::FormClose()
+{
+    if (ModalResult() != mrOk)
+        FKept.Restore(MainForm);
+    FKept.Release();
+}
+
 // ---- TBrid --------------------------------------------------------------------------
 
-TBrid::TBrid(QWidget* Owner) : TDialogForm("TBrid", Owner)
+TBrid::TBrid(QWidget* Owner, IMainForm& MainWindow) : TLiveDialog("TBrid", Owner, MainWindow)
 {
     SetCaption("Brightness / Contrast");
     SetDialogBorder();
     GaugeBar1 = MakeGauge(this, -200, 200, 0);
     GaugeBar2 = MakeGauge(this, -200, 200, 0);
+    FGauges = {GaugeBar1, GaugeBar2};
     OnRelease(GaugeBar1, this, [this] { GaugeBar1Release(); });
     OnRelease(GaugeBar2, this, [this] { GaugeBar2Release(); });
     auto* Buttons = new QHBoxLayout;
@@ -130,60 +169,32 @@ TBrid::TBrid(QWidget* Owner) : TDialogForm("TBrid", Owner)
     Main->addLayout(Buttons);
 }
 
-void TBrid::FormActivate()
-{
-    GaugeBar1->SetPosition(0);
-    GaugeBar2->SetPosition(0);
-    if (MainForm)
-        FKept.Take(*MainForm);
-}
-
 void TBrid::GaugeBar1Release()
 {
-    TBitmap32* Target = MainForm ? EffectTarget(*MainForm) : nullptr;
-    if (!Target)
-        return;
-    FKept.Restore(*MainForm);
-    AdjustBrightness(*Target, GaugeBar1->Position());
-    AdjustContrast(*Target, GaugeBar2->Position());
-    Target->Changed();
+    ChangeFromKept([this](TBitmap32& Target) {
+        AdjustBrightness(Target, GaugeBar1->Position());
+        AdjustContrast(Target, GaugeBar2->Position());
+    });
 }
 
 void TBrid::GaugeBar2Release()
 {
-    TBitmap32* Target = MainForm ? EffectTarget(*MainForm) : nullptr;
-    if (!Target)
-        return;
-    FKept.Restore(*MainForm);
-    AdjustContrast(*Target, GaugeBar2->Position());
-    AdjustBrightness(*Target, GaugeBar1->Position());
-    Target->Changed();
-}
-
-void TBrid::Button3Click()
-{
-    GaugeBar1->SetPosition(0);
-    GaugeBar2->SetPosition(0);
-    if (MainForm)
-        FKept.Restore(*MainForm);
-}
-
-void TBrid::FormClose()
-{
-    if (ModalResult() != mrOk && MainForm)
-        FKept.Restore(*MainForm);
-    FKept.Release();
+    ChangeFromKept([this](TBitmap32& Target) {
+        AdjustContrast(Target, GaugeBar2->Position());
+        AdjustBrightness(Target, GaugeBar1->Position());
+    });
 }
 
 // ---- TGamma -------------------------------------------------------------------------
 
-TGamma::TGamma(QWidget* Owner) : TDialogForm("TGamma", Owner)
+TGamma::TGamma(QWidget* Owner, IMainForm& MainWindow) : TLiveDialog("TGamma", Owner, MainWindow)
 {
     SetCaption("Color Balance");
     SetDialogBorder();
     GaugeBar1 = MakeGauge(this, -50, 50, 0);
     GaugeBar2 = MakeGauge(this, -50, 50, 0);
     GaugeBar3 = MakeGauge(this, -50, 50, 0);
+    FGauges = {GaugeBar1, GaugeBar2, GaugeBar3};
     for (TGaugeBar* Bar : {GaugeBar1, GaugeBar2, GaugeBar3})
         OnRelease(Bar, this, [this] { BalanceChange(); });
     auto* Balance = new QGroupBox("Set Color Balance", this);
@@ -211,48 +222,22 @@ TGamma::TGamma(QWidget* Owner) : TDialogForm("TGamma", Owner)
     Main->addLayout(Buttons);
 }
 
-void TGamma::FormActivate()
-{
-    for (TGaugeBar* Bar : {GaugeBar1, GaugeBar2, GaugeBar3})
-        Bar->SetPosition(0);
-    if (MainForm)
-        FKept.Take(*MainForm);
-}
-
 void TGamma::BalanceChange()
 {
-    TBitmap32* Target = MainForm ? EffectTarget(*MainForm) : nullptr;
-    if (!Target)
-        return;
-    FKept.Restore(*MainForm);
-    // Each gauge runs from its colour on the left to the opposite colour on the right,
-    // so moving it right takes that much of its own colour away.
-    const int32_t R = -GaugeBar1->Position(), G = -GaugeBar2->Position(), B = -GaugeBar3->Position();
-    if (Speed->isChecked())
-        ColorBalanceSpeed(*Target, R, G, B);
-    else
-        ColorBalanceQuality(*Target, R, G, B);
-    Target->Changed();
-}
-
-void TGamma::Button3Click()
-{
-    for (TGaugeBar* Bar : {GaugeBar1, GaugeBar2, GaugeBar3})
-        Bar->SetPosition(0);
-    if (MainForm)
-        FKept.Restore(*MainForm);
-}
-
-void TGamma::FormClose()
-{
-    if (ModalResult() != mrOk && MainForm)
-        FKept.Restore(*MainForm);
-    FKept.Release();
+    ChangeFromKept([this](TBitmap32& Target) {
+        // Each gauge runs from its colour on the left to the opposite colour on the right,
+        // so moving it right takes that much of its own colour away.
+        const int32_t R = -GaugeBar1->Position(), G = -GaugeBar2->Position(), B = -GaugeBar3->Position();
+        if (Speed->isChecked())
+            ColorBalanceSpeed(Target, R, G, B);
+        else
+            ColorBalanceQuality(Target, R, G, B);
+    });
 }
 
 // ---- TEffect and TDeFoc -------------------------------------------------------------
 
-TEffect::TEffect(QWidget* Owner) : TPreviewDialog("TEffect", Owner)
+TEffect::TEffect(QWidget* Owner, IMainForm& MainWindow) : TPreviewDialog("TEffect", Owner, MainWindow)
 {
     SetCaption("Sharpness");
     SetDialogBorder();
@@ -264,7 +249,7 @@ TEffect::TEffect(QWidget* Owner) : TPreviewDialog("TEffect", Owner)
 
 void TEffect::ApplyPreview(IMainForm& Main) { SharpenBitmap(Main, Value->Position()); }
 
-TDeFoc::TDeFoc(QWidget* Owner) : TPreviewDialog("TDeFoc", Owner)
+TDeFoc::TDeFoc(QWidget* Owner, IMainForm& MainWindow) : TPreviewDialog("TDeFoc", Owner, MainWindow)
 {
     SetCaption("Softness");
     SetDialogBorder();

@@ -7,6 +7,9 @@
 #include "platform/DialogForm.h"
 #include "raster/Raster32.h"
 
+#include <functional>
+#include <vector>
+
 class QCheckBox;
 class QRadioButton;
 
@@ -29,18 +32,20 @@ private:
     const TBitmap32* FSource = nullptr; // compared, never dereferenced
 };
 
-// "Brightness / Contrast": the two steps run in the order of the gauge released last.
-class TBrid : public TDialogForm {
+// The life cycle Brightness / Contrast and Color Balance share: the target's pixels are
+// kept when the window opens, every change starts again from them, Reset and Cancel put
+// them back, and OK leaves the last change (its command saved the undo step before).
+class TLiveDialog : public TDialogForm {
 public:
-    explicit TBrid(QWidget* Owner = nullptr);
-    IMainForm* MainForm = nullptr;
-    TGaugeBar* GaugeBar1 = nullptr; // brightness, -200..200
-    TGaugeBar* GaugeBar2 = nullptr; // contrast, -200..200
-    void GaugeBar1Release();
-    void GaugeBar2Release();
+    TLiveDialog(const std::string& Name, QWidget* Owner, IMainForm& MainWindow);
+    IMainForm& MainForm;
     void Button3Click(); // Reset
 
 protected:
+    // The gauges that stand at 0 whenever the window opens and on Reset.
+    std::vector<TGaugeBar*> FGauges;
+    // The kept pixels back into the target, then Change on it; nothing without a target.
+    void ChangeFromKept(const std::function<void(TBitmap32&)>& Change);
     void FormActivate() override;
     void FormClose() override;
 
@@ -48,11 +53,20 @@ private:
     TKeptCopy FKept;
 };
 
-// "Color Balance": each change restores the target and applies the three amounts again.
-class TGamma : public TDialogForm {
+// "Brightness / Contrast": the two steps run in the order of the gauge released last.
+class TBrid : public TLiveDialog {
 public:
-    explicit TGamma(QWidget* Owner = nullptr);
-    IMainForm* MainForm = nullptr;
+    TBrid(QWidget* Owner, IMainForm& MainWindow);
+    TGaugeBar* GaugeBar1 = nullptr; // brightness, -200..200
+    TGaugeBar* GaugeBar2 = nullptr; // contrast, -200..200
+    void GaugeBar1Release();
+    void GaugeBar2Release();
+};
+
+// "Color Balance": each change restores the target and applies the three amounts again.
+class TGamma : public TLiveDialog {
+public:
+    TGamma(QWidget* Owner, IMainForm& MainWindow);
     TGaugeBar* GaugeBar1 = nullptr; // red - cyan, -50..50
     TGaugeBar* GaugeBar2 = nullptr; // green - magenta
     TGaugeBar* GaugeBar3 = nullptr; // blue - yellow
@@ -60,20 +74,12 @@ public:
     QRadioButton* Qval = nullptr;   // "Best Quality"
     // A gauge released or a radio button clicked.
     void BalanceChange();
-    void Button3Click(); // Reset
-
-protected:
-    void FormActivate() override;
-    void FormClose() override;
-
-private:
-    TKeptCopy FKept;
 };
 
 // "Sharpness": Value 2..5 is the sharpen's Alpha.
 class TEffect : public TPreviewDialog {
 public:
-    explicit TEffect(QWidget* Owner = nullptr);
+    TEffect(QWidget* Owner, IMainForm& MainWindow);
     TGaugeBar* Value = nullptr;
     void ApplyPreview(IMainForm& Main) override;
 };
@@ -82,7 +88,7 @@ public:
 // passes at distance 3.
 class TDeFoc : public TPreviewDialog {
 public:
-    explicit TDeFoc(QWidget* Owner = nullptr);
+    TDeFoc(QWidget* Owner, IMainForm& MainWindow);
     TGaugeBar* Value = nullptr;
     QCheckBox* Ras = nullptr; // "Soft Focus"
     void ApplyPreview(IMainForm& Main) override;

@@ -20,7 +20,7 @@
 
 namespace kv {
 
-TBackLa::TBackLa(QWidget* Owner) : TDialogForm("TBackLa", Owner)
+TBackLa::TBackLa(QWidget* Owner, IMainForm& MainWindow) : TDialogForm("TBackLa", Owner), MainForm(MainWindow)
 {
     SetCaption("Simple Layer");
     SetDialogBorder();
@@ -136,9 +136,9 @@ TSingleRect TBackLa::CenteredPlacement(int32_t Cx, int32_t Cy, int32_t W, int32_
 
 TBitmapLayer* TBackLa::Button1Click()
 {
-    if (!MainForm || !MainForm->View())
+    if (!MainForm.View())
         return nullptr;
-    TImgView32* view = MainForm->View();
+    TImgView32* view = MainForm.View();
     TBitmap32 picture;
     MakePicture(UpDown1->value(), UpDown2->value(), picture);
     auto* layer = view->Layers()->Add<TBitmapLayer>();
@@ -148,11 +148,11 @@ TBitmapLayer* TBackLa::Button1Click()
     const TPoint centre = view->ViewToBitmap(TPoint{(r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2});
     layer->SetPlacement(CenteredPlacement(centre.X, centre.Y, picture.Width(), picture.Height()));
     layer->SetScaleWithView(true);
-    IMainForm* main = MainForm;
+    IMainForm* main = &MainForm;
     layer->OnMouseDown = [main](TObject* Sender, TMouseButton Button, TShiftState Shift, int32_t X, int32_t Y) {
         main->LayerMouseDown(Sender, Button, Shift, X, Y);
     };
-    MainForm->SetSelection(layer);
+    MainForm.SetSelection(layer);
     return layer;
 }
 

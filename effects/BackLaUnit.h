@@ -23,11 +23,11 @@ class TBitmapLayer;
 
 class TBackLa : public TDialogForm {
 public:
-    explicit TBackLa(QWidget* Owner = nullptr);
+    TBackLa(QWidget* Owner, IMainForm& MainWindow);
     ~TBackLa() override;
 
     // The main window the layer goes into (set once by whoever creates the dialog).
-    IMainForm* MainForm = nullptr;
+    IMainForm& MainForm;
 
     QSpinBox* UpDown1 = nullptr;          // width 1..10000 (Edit1)
     QSpinBox* UpDown2 = nullptr;          // height 1..10000 (Edit2)
@@ -56,7 +56,7 @@ public:
     // transparent, so a file that is missing leaves it so.
     void MakePicture(int32_t Width, int32_t Height, TBitmap32& Picture) const;
     // OK: the new layer, centred on the middle of the visible part of the view and
-    // selected. Returns it (null without a main window).
+    // selected. Returns it (null when the main window has no view).
     TBitmapLayer* Button1Click();
     // Preview: the picture at the preview area's size, or the texture file tiled.
     void Button3Click();

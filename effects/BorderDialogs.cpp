@@ -97,7 +97,7 @@ const char* const ShapeMasks[] = {"Frames/mask_grad.jpg", "Frames/mask_blur.gif"
 
 } // namespace
 
-TBorder::TBorder(QWidget* Owner) : TDialogForm("TBorder", Owner)
+TBorder::TBorder(QWidget* Owner, IMainForm& MainWindow) : TDialogForm("TBorder", Owner), MainForm(MainWindow)
 {
     SetCaption("Add Frame");
     SetDialogBorder();
@@ -164,7 +164,7 @@ void TBorder::FormActivate()
     LoadFrame();
     LoadDecoration(DecorationFile("Frames/mask01.gif"), *Mask->Bitmap());
     Mask->Invalidate();
-    ForLay->setEnabled(MainForm && MainForm->SelectedLayer() != nullptr);
+    ForLay->setEnabled(MainForm.SelectedLayer() != nullptr);
     PicOpen.InitialDir = DataDir();
 }
 
@@ -194,11 +194,9 @@ void TBorder::DownClick()
 
 void TBorder::SpeedButton1Click()
 {
-    if (!MainForm)
-        return;
-    TBitmap32* size = MainForm->View()->Bitmap();
+    TBitmap32* size = MainForm.View()->Bitmap();
     if (ForLay->isEnabled() && ForLay->isChecked())
-        if (auto* L = SelectedPictureLayer(*MainForm))
+        if (auto* L = SelectedPictureLayer(MainForm))
             size = L->Bitmap();
     TBitmap32* frame = Image1->Bitmap();
     if (size->IsEmpty() || frame->IsEmpty())
@@ -244,7 +242,7 @@ bool TBorder::Execute(TFrameChoice& Choice)
 
 // ---- TRaiser --------------------------------------------------------------------------------
 
-TRaiser::TRaiser(QWidget* Owner) : TDialogForm("TRaiser", Owner)
+TRaiser::TRaiser(QWidget* Owner, IMainForm& MainWindow) : TDialogForm("TRaiser", Owner), MainForm(MainWindow)
 {
     SetCaption("Relief Border");
     SetDialogBorder();
@@ -267,7 +265,7 @@ TRaiser::~TRaiser() = default;
 void TRaiser::FormActivate()
 {
     FKept.reset();
-    FTarget = MainForm ? EffectTarget(*MainForm) : nullptr;
+    FTarget = EffectTarget(MainForm);
     if (!FTarget)
         return;
     FKept = std::make_unique<TBitmap32>();
@@ -277,28 +275,28 @@ void TRaiser::FormActivate()
 // The kept copy put back exactly, only onto the target it was taken from.
 void TRaiser::RestoreKept()
 {
-    if (FKept && FTarget && EffectTarget(*MainForm) == FTarget)
+    if (FKept && FTarget && EffectTarget(MainForm) == FTarget)
         CopyPixels(*FKept, *FTarget);
 }
 
 void TRaiser::Draw()
 {
-    if (!FKept || !FTarget || EffectTarget(*MainForm) != FTarget)
+    if (!FKept || !FTarget || EffectTarget(MainForm) != FTarget)
         return;
     RestoreKept();
-    const bool onLayer = MainForm->SelectedLayer() != nullptr;
+    const bool onLayer = MainForm.SelectedLayer() != nullptr;
     TBitmap32 alpha;
     if (onLayer) {
         alpha.SetSize(FTarget->Width(), FTarget->Height());
         GrayFromAlpha(&alpha, FTarget);
     }
     if (ModalResult() == mrOk)
-        MainForm->SaveUndoEffect();
+        MainForm.SaveUndoEffect();
     DrawReliefRings(*FTarget, UpDown1->value(), UpDown2->value(),
                     CheckBox1->isChecked() ? TReliefUse::PictureFrame : TReliefUse::Plain);
     if (onLayer) {
         AlphaFromIntensity(FTarget, &alpha);
-        FTarget->SetMasterAlpha(MainForm->LayerOpacityPosition());
+        FTarget->SetMasterAlpha(MainForm.LayerOpacityPosition());
     }
     FTarget->Changed();
 }
@@ -319,7 +317,7 @@ void TRaiser::FormClose()
 
 // ---- TSbor ----------------------------------------------------------------------------------
 
-TSbor::TSbor(QWidget* Owner) : TDialogForm("TSbor", Owner)
+TSbor::TSbor(QWidget* Owner, IMainForm& MainWindow) : TDialogForm("TSbor", Owner), MainForm(MainWindow)
 {
     SetCaption("Add Borders");
     SetDialogBorder();
@@ -418,29 +416,29 @@ void TSbor::FormActivate()
     ListView1->setCurrentRow(0);
     ListView1->setFocus();
     FKept.reset();
-    FTarget = MainForm ? EffectTarget(*MainForm) : nullptr;
+    FTarget = EffectTarget(MainForm);
     if (!FTarget)
         return;
-    FOnLayer = MainForm->SelectedLayer() != nullptr;
+    FOnLayer = MainForm.SelectedLayer() != nullptr;
     FKept = std::make_unique<TBitmap32>();
     CopyPixels(*FTarget, *FKept);
     if (FOnLayer) {
-        FKeptPlacement = MainForm->SelectedLayer()->Placement();
-        FLayerIndex = MainForm->SelectedLayer()->Index();
+        FKeptPlacement = MainForm.SelectedLayer()->Placement();
+        FLayerIndex = MainForm.SelectedLayer()->Index();
     }
 }
 
 void TSbor::RestoreKept()
 {
-    if (!FKept || !FTarget || EffectTarget(*MainForm) != FTarget)
+    if (!FKept || !FTarget || EffectTarget(MainForm) != FTarget)
         return;
     if (!FOnLayer) {
         CopyPixels(*FKept, *FTarget);
         return;
     }
-    TPositionedLayer* L = MainForm->SelectedLayer();
-    MainForm->RestoreLayerBitmap(FKept.get(), FLayerIndex, FKeptPlacement);
-    ReselectLayer(*MainForm, L);
+    TPositionedLayer* L = MainForm.SelectedLayer();
+    MainForm.RestoreLayerBitmap(FKept.get(), FLayerIndex, FKeptPlacement);
+    ReselectLayer(MainForm, L);
 }
 
 // PatternBorder: the target grows by the border; a layer's placement grows with it.
@@ -450,17 +448,17 @@ bool TSbor::Apply()
     PatternBorderPixels(*FTarget, s, FOnLayer ? TBorderTarget::Layer : TBorderTarget::Background);
     FTarget->Changed();
     if (FOnLayer) {
-        TPositionedLayer* L = MainForm->SelectedLayer();
+        TPositionedLayer* L = MainForm.SelectedLayer();
         const TSingleRect P = L->Placement();
         L->SetPlacement(TSingleRect{P.Left, P.Top, P.Right + 2.0f * s.Width, P.Bottom + 2.0f * s.Width});
-        ReselectLayer(*MainForm, L);
+        ReselectLayer(MainForm, L);
     }
     return true;
 }
 
 void TSbor::Button3Click()
 {
-    if (!FKept || EffectTarget(*MainForm) != FTarget)
+    if (!FKept || EffectTarget(MainForm) != FTarget)
         return;
     RestoreKept();
     Apply();
@@ -468,7 +466,7 @@ void TSbor::Button3Click()
 
 bool TSbor::Button1Click()
 {
-    if (!FKept || EffectTarget(*MainForm) != FTarget)
+    if (!FKept || EffectTarget(MainForm) != FTarget)
         return false;
     RestoreKept();
     const int64_t grow = 2 * int64_t(Wd->value());
@@ -478,9 +476,9 @@ bool TSbor::Button1Click()
         return false;
     }
     if (FOnLayer)
-        MainForm->SaveUndoGeometry();
+        MainForm.SaveUndoGeometry();
     else
-        MainForm->SaveUndoEffect();
+        MainForm.SaveUndoEffect();
     Apply();
     FKept.reset(); // the border stays
     return true;
@@ -496,7 +494,7 @@ void TSbor::FormClose()
 
 // ---- TMaski ---------------------------------------------------------------------------------
 
-TMaski::TMaski(QWidget* Owner) : TDialogForm("TMaski", Owner)
+TMaski::TMaski(QWidget* Owner, IMainForm& MainWindow) : TDialogForm("TMaski", Owner), MainForm(MainWindow)
 {
     SetCaption("Mask");
     SetDialogBorder();
@@ -550,13 +548,12 @@ void TMaski::SetFolder(const std::string& Folder)
 void TMaski::FormActivate()
 {
     SetFolder(MasksFolder());
-    if (MainForm)
-        TakePreviewBackup(*MainForm);
+    TakePreviewBackup(MainForm);
 }
 
 void TMaski::ApplyMask()
 {
-    TBitmapLayer* L = MainForm ? SelectedPictureLayer(*MainForm) : nullptr;
+    TBitmapLayer* L = SelectedPictureLayer(MainForm);
     const std::string file = View->SelectedFile();
     if (!L || file.empty() || L->Bitmap()->IsEmpty())
         return;
@@ -585,23 +582,19 @@ void TMaski::ApplyMask()
 // so two previews must not multiply.
 void TMaski::Button3Click()
 {
-    if (!MainForm)
-        return;
-    RestorePreviewBackup(*MainForm);
+    RestorePreviewBackup(MainForm);
     ApplyMask();
 }
 
 void TMaski::Button2Click()
 {
-    if (!MainForm)
-        return;
-    RestorePreviewBackup(*MainForm);
+    RestorePreviewBackup(MainForm);
     {
-        TPreviewBackupGuard empty(*MainForm);
+        TPreviewBackupGuard empty(MainForm);
     }
-    if (View->SelectedFile().empty() || !SelectedPictureLayer(*MainForm))
+    if (View->SelectedFile().empty() || !SelectedPictureLayer(MainForm))
         return;
-    MainForm->SaveUndoEffect();
+    MainForm.SaveUndoEffect();
     ApplyMask();
 }
 
@@ -617,11 +610,9 @@ void TMaski::Button1Click()
 
 void TMaski::FormClose()
 {
-    if (!MainForm)
-        return;
-    TPreviewBackupGuard empty(*MainForm);
+    TPreviewBackupGuard empty(MainForm);
     if (ModalResult() != mrOk)
-        RestorePreviewBackup(*MainForm);
+        RestorePreviewBackup(MainForm);
 }
 
 } // namespace kv

@@ -40,9 +40,9 @@ std::string DecorationFile(const std::string& Name);
 // "Add Frame".
 class TBorder : public TDialogForm {
 public:
-    explicit TBorder(QWidget* Owner = nullptr);
+    TBorder(QWidget* Owner, IMainForm& MainWindow);
     ~TBorder() override;
-    IMainForm* MainForm = nullptr;
+    IMainForm& MainForm;
     // Opens the texture browser (a click on the frame picture).
     std::function<void()> ShowTextures;
 
@@ -78,9 +78,9 @@ private:
 // "Relief Border".
 class TRaiser : public TDialogForm {
 public:
-    explicit TRaiser(QWidget* Owner = nullptr);
+    TRaiser(QWidget* Owner, IMainForm& MainWindow);
     ~TRaiser() override;
-    IMainForm* MainForm = nullptr;
+    IMainForm& MainForm;
 
     QSpinBox* UpDown1 = nullptr;    // "Width" 1..99
     QSpinBox* UpDown2 = nullptr;    // "Depth" 1..7
@@ -103,9 +103,9 @@ private:
 // "Add Borders".
 class TSbor : public TDialogForm {
 public:
-    explicit TSbor(QWidget* Owner = nullptr);
+    TSbor(QWidget* Owner, IMainForm& MainWindow);
     ~TSbor() override;
-    IMainForm* MainForm = nullptr;
+    IMainForm& MainForm;
 
     QSpinBox* Wd = nullptr;         // "Width" 1..1000
     TColorPanel* Panel3 = nullptr;  // border colour
@@ -143,9 +143,9 @@ private:
 // "Mask".
 class TMaski : public TDialogForm {
 public:
-    explicit TMaski(QWidget* Owner = nullptr);
+    TMaski(QWidget* Owner, IMainForm& MainWindow);
     ~TMaski() override;
-    IMainForm* MainForm = nullptr;
+    IMainForm& MainForm;
 
     QLineEdit* Edit1 = nullptr; // the folder, read only
     TTHumbview* View = nullptr;

@@ -10,8 +10,8 @@
 
 namespace kv {
 
-TEffectDialog::TEffectDialog(const std::string& Name, const std::string& Caption, QWidget* Owner)
-    : TPreviewDialog(Name, Owner)
+TEffectDialog::TEffectDialog(const std::string& Name, const std::string& Caption, QWidget* Owner, IMainForm& MainWindow)
+    : TPreviewDialog(Name, Owner, MainWindow)
 {
     SetCaption(Caption);
     SetDialogBorder();
@@ -38,7 +38,7 @@ void TEffectDialog::AddButtons() { Body->addLayout(MakePreviewButtons()); }
 
 void TEffectDialog::ApplyPreview(IMainForm& Main) { ApplyEffect(Main, EffectName(), Settings()); }
 
-TSprayWin::TSprayWin(QWidget* Owner) : TEffectDialog("TSprayWin", "Spray", Owner)
+TSprayWin::TSprayWin(QWidget* Owner, IMainForm& MainWindow) : TEffectDialog("TSprayWin", "Spray", Owner, MainWindow)
 {
     Value = AddGauge("", 100);
     AddButtons();
@@ -51,7 +51,7 @@ TEffectSettings TSprayWin::Settings() const
     return S;
 }
 
-TPosta::TPosta(QWidget* Owner) : TEffectDialog("TPosta", "Posterize", Owner)
+TPosta::TPosta(QWidget* Owner, IMainForm& MainWindow) : TEffectDialog("TPosta", "Posterize", Owner, MainWindow)
 {
     Value = AddGauge("", 100);
     AddButtons();
@@ -64,7 +64,7 @@ TEffectSettings TPosta::Settings() const
     return S;
 }
 
-TWaves::TWaves(QWidget* Owner) : TEffectDialog("TWaves", "Wave", Owner)
+TWaves::TWaves(QWidget* Owner, IMainForm& MainWindow) : TEffectDialog("TWaves", "Wave", Owner, MainWindow)
 {
     auto* Box = new QGroupBox("Settings", this);
     QVBoxLayout* Outer = Body;

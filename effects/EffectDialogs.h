@@ -18,7 +18,7 @@ class TGaugeBar;
 // document, so repeated previews never stack; "Cancel" restores before closing.
 class TEffectDialog : public TPreviewDialog {
 public:
-    TEffectDialog(const std::string& Name, const std::string& Caption, QWidget* Owner);
+    TEffectDialog(const std::string& Name, const std::string& Caption, QWidget* Owner, IMainForm& MainWindow);
     ~TEffectDialog() override;
     TGaugeBar* Value = nullptr; // 1..100, 1
     // The ApplyEffect name of this dialog's effect.
@@ -36,21 +36,21 @@ protected:
 
 class TSprayWin : public TEffectDialog {
 public:
-    explicit TSprayWin(QWidget* Owner = nullptr);
+    TSprayWin(QWidget* Owner, IMainForm& MainWindow);
     std::string EffectName() const override { return "spray"; }
     TEffectSettings Settings() const override;
 };
 
 class TPosta : public TEffectDialog {
 public:
-    explicit TPosta(QWidget* Owner = nullptr);
+    TPosta(QWidget* Owner, IMainForm& MainWindow);
     std::string EffectName() const override { return "post"; }
     TEffectSettings Settings() const override;
 };
 
 class TWaves : public TEffectDialog {
 public:
-    explicit TWaves(QWidget* Owner = nullptr);
+    TWaves(QWidget* Owner, IMainForm& MainWindow);
     TGaugeBar* Interf = nullptr; // "Interference", 1..15, 1
     QComboBox* Nu = nullptr;     // "Frequency": "Low", "Medium", "High"
     std::string EffectName() const override { return "wave"; }

@@ -78,7 +78,7 @@ void ReselectLayer(IMainForm& Main, TPositionedLayer* Layer)
 
 // ---- TPovor ---------------------------------------------------------------------------------
 
-TPovor::TPovor(QWidget* Owner) : TDialogForm("TPovor", Owner)
+TPovor::TPovor(QWidget* Owner, IMainForm& MainWindow) : TDialogForm("TPovor", Owner), MainForm(MainWindow)
 {
     SetCaption("Rotate");
     SetDialogBorder();
@@ -140,7 +140,7 @@ std::optional<int32_t> TPovor::EditAngle()
 void TPovor::FormActivate()
 {
     FKept.reset();
-    FLayer = MainForm ? SelectedPictureLayer(*MainForm) : nullptr;
+    FLayer = SelectedPictureLayer(MainForm);
     if (!FLayer)
         return;
     FKept = std::make_unique<TBitmap32>();
@@ -151,7 +151,7 @@ void TPovor::FormActivate()
 // The layer as it was at activation, pixels exactly, and its placement.
 void TPovor::RestoreKept()
 {
-    if (!FLayer || !FKept || SelectedPictureLayer(*MainForm) != FLayer)
+    if (!FLayer || !FKept || SelectedPictureLayer(MainForm) != FLayer)
         return;
     TBitmap32 copy;
     copy.Assign(FKept.get());
@@ -161,7 +161,7 @@ void TPovor::RestoreKept()
 
 void TPovor::Button1Click()
 {
-    if (!FLayer || !FKept || SelectedPictureLayer(*MainForm) != FLayer)
+    if (!FLayer || !FKept || SelectedPictureLayer(MainForm) != FLayer)
         return;
     if (const auto angle = EditAngle())
         Rotate(*angle);
@@ -177,14 +177,14 @@ void TPovor::Rotate(int32_t AngleDegrees)
                                            Inter->isChecked() ? TResampling::Bilinear : TResampling::Nearest);
     FLayer->Bitmap()->Changed();
     FLayer->SetPlacement(TSingleRect{P.Left, P.Top, float(P.Left + size.NW), float(P.Top + size.NH)});
-    ReselectLayer(*MainForm, FLayer);
+    ReselectLayer(MainForm, FLayer);
 }
 
 void TPovor::Button3Click() { Button1Click(); }
 
 void TPovor::Button4Click()
 {
-    if (!FLayer || !FKept || SelectedPictureLayer(*MainForm) != FLayer)
+    if (!FLayer || !FKept || SelectedPictureLayer(MainForm) != FLayer)
         return;
     // The angle is what the edit shows; one it cannot be keeps the dialog open.
     const auto angle = EditAngle();
@@ -200,7 +200,7 @@ void TPovor::Button4Click()
     const TRotatedSize size = RotatedSize(W, H, *angle);
     if (!SizeAccepted(RoundHalfEven(size.NW), RoundHalfEven(size.NH)))
         return;
-    MainForm->SaveUndoGeometry();
+    MainForm.SaveUndoGeometry();
     Rotate(*angle);
     FKept.reset(); // the rotation stays
 }
@@ -210,8 +210,8 @@ void TPovor::FormClose()
     // The copy is gone only when OK's rotation stayed; any other way out gives the layer back.
     if (FKept) {
         RestoreKept();
-        if (FLayer && SelectedPictureLayer(*MainForm) == FLayer)
-            ReselectLayer(*MainForm, FLayer);
+        if (FLayer && SelectedPictureLayer(MainForm) == FLayer)
+            ReselectLayer(MainForm, FLayer);
     }
     FKept.reset();
     FLayer = nullptr;
@@ -219,7 +219,7 @@ void TPovor::FormClose()
 
 // ---- TRasm ----------------------------------------------------------------------------------
 
-TRasm::TRasm(QWidget* Owner) : TDialogForm("TRasm", Owner)
+TRasm::TRasm(QWidget* Owner, IMainForm& MainWindow) : TDialogForm("TRasm", Owner), MainForm(MainWindow)
 {
     SetCaption("Image Size");
     SetDialogBorder();
@@ -260,7 +260,7 @@ void TRasm::WriteSize(int32_t W, int32_t H)
 
 void TRasm::FormActivate()
 {
-    TBitmap32* bg = MainForm ? MainForm->View()->Bitmap() : nullptr;
+    TBitmap32* bg = MainForm.View()->Bitmap();
     const int32_t W = bg ? bg->Width() : 0, H = bg ? bg->Height() : 0;
     FRatio = W > 0 && H > 0 ? double(W) / H : 0;
     {
@@ -290,7 +290,7 @@ void TRasm::Edit2Change()
 
 void TRasm::Edit3Change()
 {
-    TBitmap32* bg = MainForm ? MainForm->View()->Bitmap() : nullptr;
+    TBitmap32* bg = MainForm.View()->Bitmap();
     if (!bg || bg->IsEmpty() || UpDown3->value() < 1)
         return;
     const double W0 = bg->Width(), H0 = bg->Height();
@@ -302,14 +302,12 @@ void TRasm::Edit3Change()
 
 bool TRasm::Button1Click()
 {
-    if (!MainForm)
-        return false;
-    TBitmap32* bg = MainForm->View()->Bitmap();
+    TBitmap32* bg = MainForm.View()->Bitmap();
     const TPoint chosen = ChosenSize(UpDown1, UpDown2, FShownW, FShownH, *bg);
     const int32_t NW = chosen.X, NH = chosen.Y;
     if (!SizeAccepted(NW, NH))
         return false;
-    MainForm->SaveUndoSize();
+    MainForm.SaveUndoSize();
     const int32_t W = bg->Width(), H = bg->Height();
     if (bg->IsEmpty() || (NW == W && NH == H))
         return true;
@@ -319,7 +317,7 @@ bool TRasm::Button1Click()
     // Every placement is computed from the old ones first: a rubber band moves its target
     // when it moves, so scaling in list order could divide the target twice. The bands
     // go last and so agree with the targets they frame.
-    TLayerCollection* layers = MainForm->View()->Layers();
+    TLayerCollection* layers = MainForm.View()->Layers();
     std::vector<std::pair<TPositionedLayer*, TSingleRect>> moves, bandMoves;
     for (int32_t i = 0; i < layers->Count(); ++i) {
         auto* L = dynamic_cast<TPositionedLayer*>(layers->Items(i));
@@ -340,7 +338,7 @@ bool TRasm::Button1Click()
 
 // ---- THolst ---------------------------------------------------------------------------------
 
-THolst::THolst(QWidget* Owner) : TDialogForm("THolst", Owner)
+THolst::THolst(QWidget* Owner, IMainForm& MainWindow) : TDialogForm("THolst", Owner), MainForm(MainWindow)
 {
     SetCaption("Canvas Size");
     SetDialogBorder();
@@ -411,10 +409,8 @@ void THolst::FormActivate()
     Button3->hide();
     LbButton1->setEnabled(true);
     CheckBox1->setEnabled(true);
-    if (!MainForm)
-        return;
-    MainForm->RenderFlattened();
-    TBitmap32* bg = MainForm->View()->Bitmap();
+    MainForm.RenderFlattened();
+    TBitmap32* bg = MainForm.View()->Bitmap();
     FRatio = bg->IsEmpty() ? 0 : double(bg->Width()) / bg->Height();
     WriteSize(std::max(bg->Width(), 1), std::max(bg->Height(), 1));
     FShownW = UpDown1->value();
@@ -442,7 +438,7 @@ void THolst::Panel2Click()
 
 void THolst::LbButton1Click()
 {
-    TBitmap32* flat = MainForm ? MainForm->FlatImage() : nullptr;
+    TBitmap32* flat = MainForm.FlatImage();
     if (!flat || flat->IsEmpty())
         return;
     FCropVisual = true;
@@ -497,9 +493,7 @@ void THolst::Button3Click()
 
 bool THolst::Button1Click()
 {
-    if (!MainForm)
-        return false;
-    TBitmap32* bg = MainForm->View()->Bitmap();
+    TBitmap32* bg = MainForm.View()->Bitmap();
     const bool cropping = FCropVisual && FCrop.Width() != 0 && FCrop.Height() != 0;
     // The drawn rectangle's size is the user's own choice, whatever the activation showed.
     const TPoint chosen =
@@ -513,7 +507,7 @@ bool THolst::Button1Click()
     }
     if (!SizeAccepted(NW, NH))
         return false;
-    MainForm->SaveUndoCanvas();
+    MainForm.SaveUndoCanvas();
     if (unchanged)
         return true;
     if (cropping) {
@@ -537,13 +531,12 @@ void THolst::FormClose()
     FP1 = FP2 = TPoint{};
     FCrop = TRect{};
     Image321->Bitmap()->SetSize(0, 0);
-    if (MainForm)
-        MainForm->ReleaseFlatImage();
+    MainForm.ReleaseFlatImage();
 }
 
 // ---- TCropLa --------------------------------------------------------------------------------
 
-TCropLa::TCropLa(QWidget* Owner) : TDialogForm("TCropLa", Owner)
+TCropLa::TCropLa(QWidget* Owner, IMainForm& MainWindow) : TDialogForm("TCropLa", Owner), MainForm(MainWindow)
 {
     SetCaption("Crop Layer");
     SetDialogBorder();
@@ -561,7 +554,7 @@ TCropLa::~TCropLa() = default;
 
 void TCropLa::FormActivate()
 {
-    TBitmapLayer* L = MainForm ? SelectedPictureLayer(*MainForm) : nullptr;
+    TBitmapLayer* L = SelectedPictureLayer(MainForm);
     TBitmap32* shown = Cropos->Bitmap();
     shown->SetSize(0, 0);
     if (!L || L->Bitmap()->IsEmpty())
@@ -609,7 +602,7 @@ void TCropLa::PaintCrop(TBitmap32* Buffer)
 
 bool TCropLa::Button2Click()
 {
-    TBitmapLayer* L = MainForm ? SelectedPictureLayer(*MainForm) : nullptr;
+    TBitmapLayer* L = SelectedPictureLayer(MainForm);
     if (!L || !FCropLayer || L->Bitmap()->IsEmpty())
         return false;
     TBitmap32* B = L->Bitmap();
@@ -620,18 +613,18 @@ bool TCropLa::Button2Click()
         ShowMessage("The crop rectangle lies outside the layer.");
         return false;
     }
-    MainForm->SaveUndoGeometry();
+    MainForm.SaveUndoGeometry();
     const TSingleRect P = L->Placement();
     const double fx = std::fabs(double(P.Right) - P.Left) / B->Width();
     const double fy = std::fabs(double(P.Bottom) - P.Top) / B->Height();
-    MainForm->SetUndoCropOffset(area.Left, area.Top);
+    MainForm.SetUndoCropOffset(area.Left, area.Top);
     CropBitmap(*B, area);
     B->SetDrawMode(dmBlend);
     B->Changed();
     if (LayerTools)
         LayerTools->LayerResetScaleClick();
     L->SetPlacement(TSingleRect{P.Left, P.Top, float(P.Left + area.Width() * fx), float(P.Top + area.Height() * fy)});
-    ReselectLayer(*MainForm, L);
+    ReselectLayer(MainForm, L);
     return true;
 }
 

@@ -37,9 +37,9 @@ void ReselectLayer(IMainForm& Main, TPositionedLayer* Layer);
 // "Rotate": the selected layer turned by Angle degrees (positive clockwise).
 class TPovor : public TDialogForm {
 public:
-    explicit TPovor(QWidget* Owner = nullptr);
+    TPovor(QWidget* Owner, IMainForm& MainWindow);
     ~TPovor() override;
-    IMainForm* MainForm = nullptr;
+    IMainForm& MainForm;
     ILayerTools* LayerTools = nullptr;
 
     QSlider* Angle = nullptr; // -180..180
@@ -71,9 +71,9 @@ private:
 // "Image Size".
 class TRasm : public TDialogForm {
 public:
-    explicit TRasm(QWidget* Owner = nullptr);
+    TRasm(QWidget* Owner, IMainForm& MainWindow);
     ~TRasm() override;
-    IMainForm* MainForm = nullptr;
+    IMainForm& MainForm;
 
     QSpinBox* UpDown1 = nullptr; // width 1..10000
     QSpinBox* UpDown2 = nullptr; // height 1..10000
@@ -101,9 +101,9 @@ private:
 // "Canvas Size".
 class THolst : public TDialogForm {
 public:
-    explicit THolst(QWidget* Owner = nullptr);
+    THolst(QWidget* Owner, IMainForm& MainWindow);
     ~THolst() override;
-    IMainForm* MainForm = nullptr;
+    IMainForm& MainForm;
 
     QSpinBox* UpDown1 = nullptr;
     QSpinBox* UpDown2 = nullptr;
@@ -146,9 +146,9 @@ private:
 // "Crop Layer".
 class TCropLa : public TDialogForm {
 public:
-    explicit TCropLa(QWidget* Owner = nullptr);
+    TCropLa(QWidget* Owner, IMainForm& MainWindow);
     ~TCropLa() override;
-    IMainForm* MainForm = nullptr;
+    IMainForm& MainForm;
     ILayerTools* LayerTools = nullptr;
 
     TImgView32* Cropos = nullptr;

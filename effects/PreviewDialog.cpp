@@ -7,20 +7,17 @@
 
 namespace kv {
 
-TPreviewDialog::TPreviewDialog(const std::string& Name, QWidget* Owner) : TDialogForm(Name, Owner) {}
-
-void TPreviewDialog::Button2Click()
+TPreviewDialog::TPreviewDialog(const std::string& Name, QWidget* Owner, IMainForm& MainWindow)
+    : TDialogForm(Name, Owner), MainForm(MainWindow)
 {
-    if (MainForm)
-        RestorePreviewBackup(*MainForm);
 }
+
+void TPreviewDialog::Button2Click() { RestorePreviewBackup(MainForm); }
 
 void TPreviewDialog::Button3Click()
 {
-    if (!MainForm)
-        return;
     Button2Click();
-    ApplyPreview(*MainForm);
+    ApplyPreview(MainForm);
 }
 
 QHBoxLayout* TPreviewDialog::MakePreviewButtons()

@@ -13,9 +13,9 @@ class IMainForm;
 
 class TPreviewDialog : public TDialogForm {
 public:
-    TPreviewDialog(const std::string& Name, QWidget* Owner);
-    // The document the previews work on; without it they do nothing.
-    IMainForm* MainForm = nullptr;
+    TPreviewDialog(const std::string& Name, QWidget* Owner, IMainForm& MainWindow);
+    // The document the previews work on.
+    IMainForm& MainForm;
     void Button2Click(); // restore from PreviewBackup
     void Button3Click(); // preview
     // The filter with the dialog's current settings, on Main's current target.

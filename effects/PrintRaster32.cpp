@@ -74,7 +74,7 @@ int32_t ClampToInt32(int64_t Value)
 
 } // namespace
 
-TKVNPrint::TKVNPrint(QWidget* Owner) : TDialogForm("TKVNPrint", Owner)
+TKVNPrint::TKVNPrint(QWidget* Owner, IMainForm& MainWindow) : TDialogForm("TKVNPrint", Owner), MainForm(MainWindow)
 {
     SetCaption("Print");
     SetDialogBorder();
@@ -271,7 +271,7 @@ void TKVNPrint::SetPage32()
 
 void TKVNPrint::MakePictureLayer(const TSingleRect& Location)
 {
-    TBitmap32* picture = MainForm ? MainForm->FlatImage() : nullptr;
+    TBitmap32* picture = MainForm.FlatImage();
     if (!picture || picture->IsEmpty())
         return;
     auto* layer = PrintView->Layers()->Add<TBitmapLayer>();
@@ -295,7 +295,7 @@ void TKVNPrint::SetLayer()
         TransMera();
         return;
     }
-    TBitmap32* picture = MainForm ? MainForm->FlatImage() : nullptr;
+    TBitmap32* picture = MainForm.FlatImage();
     ClearLayers();
     if (!picture || picture->IsEmpty())
         return;

@@ -21,11 +21,11 @@ class TKvSpinEdit;
 
 class TKVNPrint : public TDialogForm {
 public:
-    explicit TKVNPrint(QWidget* Owner = nullptr);
+    TKVNPrint(QWidget* Owner, IMainForm& MainWindow);
     ~TKVNPrint() override;
 
     // The main window whose flattened render is printed (set by whoever creates the dialog).
-    IMainForm* MainForm = nullptr;
+    IMainForm& MainForm;
 
     QComboBox* MyPrinters = nullptr;
     QRadioButton* Book = nullptr;  // "Portrait"

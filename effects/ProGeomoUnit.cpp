@@ -43,7 +43,8 @@ TBitmap32* SourceOf(IMainForm& Main, bool& OnLayer)
 
 } // namespace
 
-TProGeomo::TProGeomo(QWidget* Owner) : TDialogForm("TProGeomo", Owner), FTimer(std::make_unique<TTimer>())
+TProGeomo::TProGeomo(QWidget* Owner, IMainForm& MainWindow)
+    : TDialogForm("TProGeomo", Owner), MainForm(MainWindow), FTimer(std::make_unique<TTimer>())
 {
     SetCaption("Geometry");
     SetDialogBorder();
@@ -112,7 +113,7 @@ void TProGeomo::FormActivate()
     TBitmap32* reduced = Src->Bitmap();
     reduced->SetSize(0, 0);
     bool onLayer = false;
-    TBitmap32* source = MainForm ? SourceOf(*MainForm, onLayer) : nullptr;
+    TBitmap32* source = SourceOf(MainForm, onLayer);
     SpeedButton1->setEnabled(!onLayer);
     if (source && !source->IsEmpty()) {
         FSource->Assign(source);
@@ -246,7 +247,7 @@ void TProGeomo::RubberLayerMouseUp() { FDragged = -1; }
 
 bool TProGeomo::Button2Click()
 {
-    if (!MainForm || !FSource || FSource->IsEmpty() || Src->Bitmap()->IsEmpty())
+    if (!FSource || FSource->IsEmpty() || Src->Bitmap()->IsEmpty())
         return false;
     // Corners where activation put them map the picture onto itself: nothing to do, and
     // a picture larger than the result bound keeps its size.
@@ -265,30 +266,30 @@ bool TProGeomo::Button2Click()
         return false;
     }
     bool onLayer = false;
-    TBitmap32* target = SourceOf(*MainForm, onLayer);
+    TBitmap32* target = SourceOf(MainForm, onLayer);
     TBitmap32 R;
     R.SetSize(size.X, size.Y);
     double fx = 1, fy = 1;
     if (onLayer) {
-        MainForm->SaveUndoGeometry();
+        MainForm.SaveUndoGeometry();
         Panel1->SetColor(clWhite);
         R.ClearTo(0x00FFFFFFu);
-        const TSingleRect P = MainForm->SelectedLayer()->Placement();
+        const TSingleRect P = MainForm.SelectedLayer()->Placement();
         fx = (double(P.Right) - P.Left) / target->Width();
         fy = (double(P.Bottom) - P.Top) / target->Height();
     } else {
-        MainForm->SaveUndoCanvas();
+        MainForm.SaveUndoCanvas();
         R.ClearTo(WinColorToColor32(Panel1->Color()) | 0xFF000000u);
     }
     DrawFourCorner(*FSource, FCorners, s, CheckBox1->isChecked() ? TResampling::Bilinear : TResampling::Nearest, R);
     ReplacePixels(*target, R);
     target->Changed();
     if (onLayer) {
-        TPositionedLayer* L = MainForm->SelectedLayer();
+        TPositionedLayer* L = MainForm.SelectedLayer();
         target->SetDrawMode(dmBlend);
         const TSingleRect P = L->Placement();
         L->SetPlacement(TSingleRect{P.Left, P.Top, float(P.Left + size.X * fx), float(P.Top + size.Y * fy)});
-        ReselectLayer(*MainForm, L);
+        ReselectLayer(MainForm, L);
     }
     return true;
 }

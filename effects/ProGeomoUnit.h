@@ -23,9 +23,9 @@ class TTimer;
 
 class TProGeomo : public TDialogForm {
 public:
-    explicit TProGeomo(QWidget* Owner = nullptr);
+    TProGeomo(QWidget* Owner, IMainForm& MainWindow);
     ~TProGeomo() override;
-    IMainForm* MainForm = nullptr;
+    IMainForm& MainForm;
 
     TImage32* Src = nullptr;        // hidden: the reduced copy
     TImage32* Dst = nullptr;        // the preview and the corner frame

@@ -207,8 +207,8 @@ std::string TextFileName(const std::string& Name, const std::string& Ext)
 
 // ---- The dialog ---------------------------------------------------------------------
 
-TTexter::TTexter(QWidget* Owner)
-    : TDialogForm("TTexter", Owner), FontDialog1(std::make_unique<TFontDialog>()),
+TTexter::TTexter(QWidget* Owner, IMainForm& MainWindow)
+    : TDialogForm("TTexter", Owner), MainForm(MainWindow), FontDialog1(std::make_unique<TFontDialog>()),
       ColorDialog1(std::make_unique<TColorDialog>()), OpenDialog1(std::make_unique<TOpenDialog>()),
       SaveDialog1(std::make_unique<TSaveDialog>())
 {
@@ -372,9 +372,9 @@ void TTexter::FormActivate()
 void TTexter::FormClose()
 {
     // Any close but OK takes the preview layer away, the title bar's included.
-    if (ModalResult() == mrOk || !MainForm || !LayerTools)
+    if (ModalResult() == mrOk || !LayerTools)
         return;
-    if (MainForm->View()->Layers()->Count() > MainForm->LayerCountBeforeText())
+    if (MainForm.View()->Layers()->Count() > MainForm.LayerCountBeforeText())
         LayerTools->mnDeleteClick();
 }
 

@@ -69,10 +69,10 @@ std::string TextFileName(const std::string& Name, const std::string& Ext);
 
 class TTexter : public TDialogForm, public ITextLayerSource {
 public:
-    explicit TTexter(QWidget* Owner = nullptr);
+    TTexter(QWidget* Owner, IMainForm& MainWindow);
     ~TTexter() override;
 
-    IMainForm* MainForm = nullptr;
+    IMainForm& MainForm;
     ILayerTools* LayerTools = nullptr;
 
     TRichEdit* Rtf = nullptr;

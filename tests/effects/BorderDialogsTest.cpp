@@ -1,7 +1,7 @@
 // The frame, border and four-corner dialogs on their own: the decoration folders the
 // build draws, missing files, and the four-corner view's picking and refusals.
 #include "effects/BorderDialogs.h"
-#include "effects/MainWindowFace.h"
+#include "FakeMainForm.h"
 #include "effects/ProGeomoUnit.h"
 #include "platform/Classes.h"
 #include "platform/Dialogs.h"
@@ -25,41 +25,6 @@ using namespace kv;
 namespace fs = std::filesystem;
 
 namespace {
-
-class TSmallMain : public IMainForm {
-public:
-    TSmallMain(int32_t W, int32_t H)
-    {
-        FView.setGeometry(0, 0, 400, 300);
-        FView.Bitmap()->SetSize(W, H);
-        FView.Bitmap()->ClearTo(0xFF204060u);
-    }
-    TImgView32* View() override { return &FView; }
-    TPositionedLayer* SelectedLayer() override { return Selected; }
-    void SetSelection(TPositionedLayer* Value) override { Selected = Value; }
-    void LayerMouseDown(TObject*, TMouseButton, TShiftState, int32_t, int32_t) override {}
-    void RemoveFrameLayers() override {}
-    TBitmap32* RenderFlattened() override { return &FFlat; }
-    TBitmap32* FlatImage() override { return &FFlat; }
-    void ReleaseFlatImage() override {}
-    int32_t LayerOpacityPosition() override { return 255; }
-    int32_t LayerCountBeforeText() override { return 0; }
-    TBitmap32* AlphaScratch() override { return &FScratch; }
-    TBitmap32* PreviewBackup() override { return &FBackup; }
-    void SaveUndoEffect() override {}
-    void SaveUndoSize() override {}
-    void SaveUndoCanvas() override { ++Undos; }
-    void SaveUndoCrop() override {}
-    void SetUndoCropOffset(int32_t, int32_t) override {}
-    void SaveUndoGeometry() override { ++Undos; }
-    void RestoreLayerBitmap(TBitmap32*, int32_t, const TSingleRect&) override {}
-    TPositionedLayer* Selected = nullptr;
-    int Undos = 0;
-
-private:
-    TImgView32 FView;
-    TBitmap32 FFlat, FScratch, FBackup;
-};
 
 // The decoration folders, drawn once per process and removed at its end.
 class TDataFolder {
@@ -93,9 +58,8 @@ struct TDataDirScope {
 TEST(BorderDialogs, AddFrameStepsThroughTheEightFrames)
 {
     TDataDirScope scope(Data().Dir());
-    TSmallMain main(680, 340);
-    TBorder b;
-    b.MainForm = &main;
+    test::TFakeMainForm main(680, 340, 0xFF204060u);
+    TBorder b(nullptr, main);
     TScriptedAnswers script;
     script.Then(mrOk);
     TFrameChoice choice;
@@ -125,11 +89,10 @@ TEST(BorderDialogs, MissingDecorationFilesLeaveEmptyPictures)
     const fs::path empty = fs::temp_directory_path() / ("kv_border_empty" + std::to_string(getpid()));
     fs::create_directories(empty);
     TDataDirScope scope(empty.string());
-    TSmallMain main(100, 50);
-    TSbor sbor; // 38 icons from a folder without them: start-up goes on
+    test::TFakeMainForm main(100, 50, 0xFF204060u);
+    TSbor sbor(nullptr, main); // 38 icons from a folder without them: start-up goes on
     EXPECT_EQ(sbor.ListView1->count(), 38);
-    TBorder b;
-    b.MainForm = &main;
+    TBorder b(nullptr, main);
     TScriptedAnswers script;
     script.Then(mrOk);
     TFrameChoice choice;
@@ -138,7 +101,6 @@ TEST(BorderDialogs, MissingDecorationFilesLeaveEmptyPictures)
     EXPECT_TRUE(choice.Mask.IsEmpty());
 
     // "Use patterns" with the pattern missing: the border stays transparent black.
-    sbor.MainForm = &main;
     sbor.CheckBox1->setChecked(true);
     script.Then(mrOk);
     EXPECT_EQ(sbor.ShowModal(), mrOk);
@@ -150,9 +112,8 @@ TEST(BorderDialogs, MissingDecorationFilesLeaveEmptyPictures)
 
 TEST(FourCornerView, CheckerboardPickingAndRefusals)
 {
-    TSmallMain main(1000, 1000);
-    TProGeomo g;
-    g.MainForm = &main;
+    test::TFakeMainForm main(1000, 1000, 0xFF204060u);
+    TProGeomo g(nullptr, main);
     TScriptedAnswers script;
     script.Then(mrCancel);
     g.ShowModal();
@@ -189,11 +150,11 @@ TEST(FourCornerView, CheckerboardPickingAndRefusals)
     EXPECT_FLOAT_EQ(g.Phase(), phase - 0.05f);
 
     // An empty source: OK is off and does nothing.
-    TSmallMain none(0, 0);
-    g.MainForm = &none;
+    test::TFakeMainForm none(0, 0);
+    TProGeomo empty(nullptr, none);
     script.Then(mrCancel);
-    g.ShowModal();
-    EXPECT_FALSE(g.Button2->isEnabled());
-    EXPECT_FALSE(g.Button2Click());
-    EXPECT_EQ(none.Undos, 0);
+    empty.ShowModal();
+    EXPECT_FALSE(empty.Button2->isEnabled());
+    EXPECT_FALSE(empty.Button2Click());
+    EXPECT_EQ(none.UndoCanvas + none.UndoGeometry, 0);
 }

@@ -1,10 +1,10 @@
 // The new-picture and save dialogs and the small windows, driven through their handlers
 // with scripted answers.
+#include "FakeMainForm.h"
 #include "effects/BackLaUnit.h"
 #include "effects/BackgroundCommands.h"
 #include "effects/CompressUnit.h"
 #include "effects/GifTypeUnit.h"
-#include "effects/MainWindowFace.h"
 #include "effects/NewImageUnit.h"
 #include "effects/SmallWindows.h"
 #include "effects/TexturUnit.h"
@@ -53,48 +53,6 @@ std::vector<uint8_t> ReadAll(const fs::path& P)
     std::ifstream in(P, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-
-// A main window that only records what the dialogs ask of it.
-class TFakeMain : public IMainForm {
-public:
-    TFakeMain()
-    {
-        FView.setGeometry(0, 0, 800, 600);
-        FView.Bitmap()->SetSize(800, 600);
-        FView.Bitmap()->ClearTo(clWhite32);
-    }
-    TImgView32* View() override { return &FView; }
-    TPositionedLayer* SelectedLayer() override { return Selected; }
-    void SetSelection(TPositionedLayer* Value) override { Selected = Value; }
-    void LayerMouseDown(TObject*, TMouseButton, TShiftState, int32_t, int32_t) override { ++LayerClicks; }
-    void RemoveFrameLayers() override {}
-    TBitmap32* RenderFlattened() override
-    {
-        FFlat.Assign(FView.Bitmap());
-        return &FFlat;
-    }
-    TBitmap32* FlatImage() override { return &FFlat; }
-    void ReleaseFlatImage() override { FFlat.SetSize(0, 0); }
-    int32_t LayerOpacityPosition() override { return 255; }
-    int32_t LayerCountBeforeText() override { return 0; }
-    TBitmap32* AlphaScratch() override { return &FScratch; }
-    TBitmap32* PreviewBackup() override { return &FBackup; }
-    void SaveUndoEffect() override {}
-    void SaveUndoSize() override {}
-    void SaveUndoCanvas() override { ++UndoCanvas; }
-    void SaveUndoCrop() override {}
-    void SetUndoCropOffset(int32_t, int32_t) override {}
-    void SaveUndoGeometry() override {}
-    void RestoreLayerBitmap(TBitmap32*, int32_t, const TSingleRect&) override {}
-
-    TPositionedLayer* Selected = nullptr;
-    int UndoCanvas = 0;
-    int LayerClicks = 0;
-
-private:
-    TImgView32 FView;
-    TBitmap32 FFlat, FScratch, FBackup;
-};
 
 TDialogAnswer ColorAnswer(TColor C)
 {
@@ -239,9 +197,8 @@ TEST(BackLa, PlacementAndLayerBuiltOnOk)
     r = TBackLa::CenteredPlacement(400, 300, 301, 201);
     EXPECT_EQ(r, (TSingleRect{249.5f, 199.5f, 550.5f, 400.5f}));
 
-    TFakeMain main;
-    TBackLa d;
-    d.MainForm = &main;
+    test::TFakeMainForm main;
+    TBackLa d(nullptr, main);
     d.Panel5->SetColor(TColor(0x00FF00));
     TScriptedAnswers script;
     script.Then(mrOk);
@@ -266,7 +223,8 @@ TEST(BackLa, PlacementAndLayerBuiltOnOk)
 
 TEST(BackLa, MissingTextureGivesATransparentPictureAndPreviewWaitsForAFile)
 {
-    TBackLa d;
+    test::TFakeMainForm main;
+    TBackLa d(nullptr, main);
     d.RadioButton2->setChecked(true);
     d.Edit3->setText(QString::fromStdString((Scratch() / "none.bmp").string()));
     TBitmap32 p;
@@ -288,7 +246,8 @@ TEST(BackLa, MissingTextureGivesATransparentPictureAndPreviewWaitsForAFile)
 
 TEST(BackLa, GradientDownStyleAndColourDialogKeepsItsColour)
 {
-    TBackLa d;
+    test::TFakeMainForm main;
+    TBackLa d(nullptr, main);
     d.RadioButton1->setChecked(true);
     d.ComboBox2->setCurrentIndex(1);
     d.Panel6->SetColor(clBlack);
@@ -309,7 +268,7 @@ TEST(BackLa, GradientDownStyleAndColourDialogKeepsItsColour)
 
 TEST(BackgroundCommands, UndoIsTakenOnlyWhenTheBackgroundChanges)
 {
-    TFakeMain main;
+    test::TFakeMainForm main;
     TColorDialog colours;
     TOpenDialog files;
     TScriptedAnswers script;
@@ -340,7 +299,7 @@ TEST(BackgroundCommands, UndoIsTakenOnlyWhenTheBackgroundChanges)
 
 TEST(BackgroundCommands, CountImageColorsShowsTheCount)
 {
-    TFakeMain main;
+    test::TFakeMainForm main;
     main.View()->Bitmap()->SetSize(256, 1);
     for (int x = 0; x < 256; ++x)
         main.View()->Bitmap()->SetPixelFast(x, 0, MakeColor32(10, 20, x));

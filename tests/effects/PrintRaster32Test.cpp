@@ -2,7 +2,7 @@
 // inches, the zoom box and the rubber band's resize, then the dialog on an A4 page of
 // the PDF printer, printing a 1000 x 500 picture and reading the PDF back.
 #include "effects/PrintRaster32.h"
-#include "effects/MainWindowFace.h"
+#include "FakeMainForm.h"
 #include "fx/PrintLayout.h"
 #include "platform/Printers.h"
 #include "raster/Raster32.h"
@@ -126,38 +126,6 @@ TEST(PrintLayout, ResizeKeepsTheProportionOrTheCentre)
 
 namespace {
 
-// A main window with a 1000 x 500 red render.
-class TPrintMain : public IMainForm {
-public:
-    TPrintMain()
-    {
-        FFlat.SetSize(1000, 500);
-        FFlat.ClearTo(0xFFFF0000);
-    }
-    TImgView32* View() override { return nullptr; }
-    TPositionedLayer* SelectedLayer() override { return nullptr; }
-    void SetSelection(TPositionedLayer*) override {}
-    void LayerMouseDown(TObject*, TMouseButton, TShiftState, int32_t, int32_t) override {}
-    void RemoveFrameLayers() override {}
-    TBitmap32* RenderFlattened() override { return &FFlat; }
-    TBitmap32* FlatImage() override { return &FFlat; }
-    void ReleaseFlatImage() override {}
-    int32_t LayerOpacityPosition() override { return 255; }
-    int32_t LayerCountBeforeText() override { return 0; }
-    TBitmap32* AlphaScratch() override { return nullptr; }
-    TBitmap32* PreviewBackup() override { return nullptr; }
-    void SaveUndoEffect() override {}
-    void SaveUndoSize() override {}
-    void SaveUndoCanvas() override {}
-    void SaveUndoCrop() override {}
-    void SetUndoCropOffset(int32_t, int32_t) override {}
-    void SaveUndoGeometry() override {}
-    void RestoreLayerBitmap(TBitmap32*, int32_t, const TSingleRect&) override {}
-
-private:
-    TBitmap32 FFlat;
-};
-
 std::string RunTool(const std::string& Command)
 {
     std::string out;
@@ -188,8 +156,10 @@ protected:
         Printer()->SetPaperSize(210, 297);
         Printer()->SetOrientation(poPortrait);
         Printer()->SetCopies(1);
-        Dialog = std::make_unique<TKVNPrint>();
-        Dialog->MainForm = &Main;
+        // A main window with a 1000 x 500 red render.
+        Main.Flat.SetSize(1000, 500);
+        Main.Flat.ClearTo(0xFFFF0000);
+        Dialog = std::make_unique<TKVNPrint>(nullptr, Main);
         Dialog->PrintView->setGeometry(0, 0, 400, 560);
         Dialog->Show();
     }
@@ -203,7 +173,7 @@ protected:
     std::string WidthText() const { return Dialog->ImageWidth->Text(); }
     std::string HeightText() const { return Dialog->ImageHeight->Text(); }
 
-    TPrintMain Main;
+    test::TFakeMainForm Main;
     std::unique_ptr<TKVNPrint> Dialog;
     fs::path Pdf;
 };

@@ -1,5 +1,6 @@
 // "Add Text": the line layout with its worked values, the render in both modes measured
 // with the font's own metrics, and saving under the filters' names.
+#include "FakeMainForm.h"
 #include "effects/TexterUnit.h"
 #include "platform/Dialogs.h"
 #include "raster/Raster32.h"
@@ -54,7 +55,8 @@ protected:
         M.SetFont(T.Rtf->Font());
         return M;
     }
-    TTexter T;
+    test::TFakeMainForm Main;
+    TTexter T{nullptr, Main};
     TBitmap32 M;
 };
 

@@ -138,6 +138,7 @@ TEST_F(AdjustTest, SeveralPreviewsThenOkApplyTheFinalValueOnce)
     struct TCase {
         std::function<void()> Run;         // the command with its previews
         std::function<void()> ApplyDirect; // one application of the final value
+        TColor32 Centre, Below;            // (2, 2) and (2, 3) worked out for that value, or 0
     } const Cases[] = {
         {[this] {
              TDialogScript Script(mrOk, [this](TObject*) {
@@ -148,7 +149,9 @@ TEST_F(AdjustTest, SeveralPreviewsThenOkApplyTheFinalValueOnce)
              });
              Form->N78Click();
          },
-         [this] { SharpenBitmap(*Form, 3); }},
+         [this] { SharpenBitmap(*Form, 3); },
+         // At Alpha 3: 3 * 120 - 0.4 * 520 = 152 and 3 * 100 - 0.4 * 520 = 92.
+         0xFF989898u, 0xFF5C5C5Cu},
         {[this] {
              TDialogScript Script(mrOk, [this](TObject*) {
                  Form->DeFoc->Ras->setChecked(true);
@@ -159,13 +162,17 @@ TEST_F(AdjustTest, SeveralPreviewsThenOkApplyTheFinalValueOnce)
              });
              Form->N76Click();
          },
-         [this] { SoftenBitmap(*Form, 2, TSoftFocus::On); }},
+         [this] { SoftenBitmap(*Form, 2, TSoftFocus::On); }, 0, 0},
     };
     for (const TCase& Case : Cases) {
         TBitmapLayer* L = Layer();
         const auto Before = Pixels(*L->Bitmap());
         Case.Run();
         const auto After = Pixels(*L->Bitmap());
+        if (Case.Centre) {
+            EXPECT_EQ(L->Bitmap()->GetPixelFast(2, 2), Case.Centre);
+            EXPECT_EQ(L->Bitmap()->GetPixelFast(2, 3), Case.Below);
+        }
         EXPECT_TRUE(Form->PreviewBackup()->IsEmpty());
         Form->N17Click();
         EXPECT_EQ(Pixels(*L->Bitmap()), Before);

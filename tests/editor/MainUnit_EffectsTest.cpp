@@ -169,7 +169,7 @@ TEST_F(EffectsCommandTest, SeveralPreviewsThenOkApplyTheFinalValueOnceAndUndo)
     }
 }
 
-TEST_F(EffectsCommandTest, EveryDirectCommandUndoesExactlyOnLayerAndBackground)
+TEST_F(EffectsCommandTest, EveryDirectCommandUndoesAndRedoesExactlyOnLayerAndBackground)
 {
     void (TMainForm::*const Commands[])() = {&TMainForm::N85Click, &TMainForm::N87Click, &TMainForm::N91Click,
                                              &TMainForm::N92Click, &TMainForm::N93Click, &TMainForm::N84Click,
@@ -182,6 +182,11 @@ TEST_F(EffectsCommandTest, EveryDirectCommandUndoesExactlyOnLayerAndBackground)
         for (auto Command : Commands) {
             (Form.get()->*Command)();
             EXPECT_TRUE(Form->PreviewBackup()->IsEmpty());
+            const TSnapshot After(*Target);
+            Form->N17Click();
+            ASSERT_TRUE(TSnapshot(*Target) == Before);
+            Form->N18Click(); // Redo gives the command's result back exactly
+            ASSERT_TRUE(TSnapshot(*Target) == After);
             Form->N17Click();
             ASSERT_TRUE(TSnapshot(*Target) == Before);
         }

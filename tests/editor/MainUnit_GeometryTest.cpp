@@ -215,6 +215,20 @@ TEST_F(GeometryCommandsTest, ImageSizeFieldsFollowAndTheLayersMoveWithThePicture
     // Undo scales the placements back (rounded again), the frame with its layer.
     EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{4, 16, 104, 64}));
     EXPECT_TRUE(test::SameRect(Form->RBLayer()->Placement(), TSingleRect{4, 16, 104, 64}));
+
+    // Unequal factors: half the width, the height kept; each axis of a placement follows
+    // its own factor.
+    TFormScript unequal(std::function<TModalResult(TRasm&)>([](TRasm& R) {
+        R.Prop->setChecked(false);
+        R.UpDown1->setValue(320);
+        R.UpDown2->setValue(480);
+        return mrOk;
+    }));
+    Run("N37");
+    ASSERT_EQ(Bg()->Width(), 320);
+    ASSERT_EQ(Bg()->Height(), 480);
+    EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{2, 16, 52, 64}));
+    EXPECT_TRUE(test::SameRect(Form->RBLayer()->Placement(), TSingleRect{2, 16, 52, 64}));
 }
 
 // A picture beyond the fields' range (from a file, or borders added to a 10000-wide one)
@@ -486,6 +500,19 @@ TEST_F(GeometryCommandsTest, RotatePreviewCancelRestoresAndOkTurns)
         Form->N17Click();
         EXPECT_EQ(Pixels(*L->Bitmap()), before);
     }
+
+    // A layer shown at half its width and twice its height is brought to that size first.
+    L->SetPlacement(TSingleRect{10, 20, 60, 120});
+    {
+        TFormScript script(std::function<TModalResult(TPovor&)>([](TPovor& P) {
+            P.Edit1->setText("90");
+            return mrOk;
+        }));
+        Run("N13");
+    }
+    EXPECT_EQ(L->Bitmap()->Width(), 100);
+    EXPECT_EQ(L->Bitmap()->Height(), 50);
+    EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{10, 20, 110, 70}));
 }
 
 TEST_F(GeometryCommandsTest, ReliefAndBordersPreviewOrApply)
@@ -589,13 +616,15 @@ TEST_F(GeometryCommandsTest, ReliefOnALayerRestoresExactlyAndKeepsItsAlpha)
     }
     EXPECT_EQ(Pixels(*L->Bitmap()), before);
     {
+        // The side panel's opacity, away from its default, becomes the layer's.
+        Form->SetLayerOpacityPosition(100);
         TFormScript script(std::function<TModalResult(TRaiser&)>([](TRaiser&) { return mrOk; }));
         Run("N7");
     }
     EXPECT_NE(L->Bitmap()->GetPixelFast(1, 1), before[1 * 40 + 1]); // ring 1 is drawn
     for (int32_t i = 0; i < 40 * 40; ++i)
         ASSERT_EQ(L->Bitmap()->Bits()[i] >> 24, before[size_t(i)] >> 24) << i; // alpha given back
-    EXPECT_EQ(L->Bitmap()->MasterAlpha(), uint32_t(Form->LayerOpacityPosition()));
+    EXPECT_EQ(L->Bitmap()->MasterAlpha(), 100u);
     Form->N17Click();
     EXPECT_EQ(Pixels(*L->Bitmap()), before);
 }
@@ -701,4 +730,29 @@ TEST_F(GeometryCommandsTest, FourCornerGeometryAtFullSize)
         EXPECT_EQ(script.Messages.size(), 1u);
     }
     EXPECT_EQ(Bg()->Width(), 998);
+
+    // On a layer shown at twice its width and half its height: outside the quad the layer
+    // becomes transparent white, the placement keeps the layer's own scale, and Undo
+    // gives the layer back.
+    TBitmapLayer* L = CodedLayer(200, 100, {10, 20, 410, 70});
+    const std::vector<TColor32> before = Pixels(*L->Bitmap());
+    {
+        TFormScript script(std::function<TModalResult(TProGeomo&)>([](TProGeomo& G) {
+            const TPoint c0 = G.Corners().P[0];
+            G.RubberLayerMouseDown(c0.X, c0.Y);
+            G.RubberLayerMouseMove(c0.X + G.Src->Bitmap()->Width() / 2, c0.Y);
+            G.RubberLayerMouseUp();
+            return mrOk;
+        }));
+        Run("N124");
+    }
+    const int32_t W = L->Bitmap()->Width(), H = L->Bitmap()->Height();
+    EXPECT_EQ(L->Bitmap()->GetPixelFast(0, 0), 0x00FFFFFFu);
+    EXPECT_EQ(L->Bitmap()->GetPixelFast(W * 3 / 4, H / 2) >> 24, 0xFFu);
+    EXPECT_EQ(L->Bitmap()->DrawMode(), dmBlend);
+    EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{10, 20, float(10 + 2 * W), float(20 + H / 2.0)}));
+    EXPECT_EQ(Bg()->Width(), 998);
+    Form->N17Click();
+    EXPECT_EQ(Pixels(*L->Bitmap()), before);
+    EXPECT_TRUE(test::SameRect(L->Placement(), TSingleRect{10, 20, 410, 70}));
 }

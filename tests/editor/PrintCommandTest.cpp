@@ -81,6 +81,15 @@ TEST_F(PrintCommandTest, PrinterSetupKeepsTheChoice)
     Form->N62Click();
     EXPECT_EQ(Printer()->Orientation(), poLandscape);
     EXPECT_EQ(Printer()->Copies(), 4);
+    EXPECT_GT(Printer()->PageWidth(), Printer()->PageHeight()); // the page the print dialog lays out
+    // A setup closed with Cancel leaves the choice as it was, whatever it showed.
+    a.Result = mrCancel;
+    a.Orientation = poPortrait;
+    a.Copies = 2;
+    answers.Then(a);
+    Form->N62Click();
+    EXPECT_EQ(Printer()->Orientation(), poLandscape);
+    EXPECT_EQ(Printer()->Copies(), 4);
     Printer()->SetOrientation(poPortrait);
     Printer()->SetCopies(1);
 }

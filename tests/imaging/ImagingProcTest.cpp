@@ -3,6 +3,7 @@
 #include "imaging/ImagingProcComponent.h"
 #include "platform/KvExtCtrls.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -351,6 +352,23 @@ TEST(Rotate, OneBitPicturesTurnThroughCutSines)
     EXPECT_EQ(proc.UndoCaptions()[0], "Rotate 90");
     proc.Undo();
     EXPECT_EQ(BitRow(b, 1), "011");
+
+    // 30 degrees of a 6 x 2 picture: c = 0.866, s = -0.5 cut to four places; nw = 6, nh = 4;
+    // a target pixel whose source falls outside takes the background's bit, which is
+    // set by any background colour but black. B marks those pixels below.
+    const char* const turned[] = {"BBB000", "B10001", "11100B", "100BBB"};
+    for (const TColor background : {clBlack, clWhite, TColor(RGB(0, 0, 1))}) {
+        SetBits(b, {"110000", "000011"});
+        proc.SetBackground(background);
+        proc.Rotate(30, false);
+        ASSERT_EQ(b.Width(), 6);
+        ASSERT_EQ(b.Height(), 4);
+        for (int32_t y = 0; y < 4; ++y) {
+            std::string row = turned[y];
+            std::replace(row.begin(), row.end(), 'B', background == clBlack ? '0' : '1');
+            EXPECT_EQ(BitRow(b, y), row) << y << " background " << background;
+        }
+    }
 }
 
 TEST(Rotate, NonFiniteAndHugeAngles)

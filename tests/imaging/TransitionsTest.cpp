@@ -184,18 +184,43 @@ TEST(Transitions, WorkedFrames)
     }
 }
 
-// The sweeps, slides, moves and centred rectangles at two inner progress values on a
-// frame wider than tall, against each pixel worked out from the table of effects
-// (Round has no ties at these sizes).
-TEST(Transitions, GeometricEffectsAtInnerProgress)
+// The fades, sweeps, slides, moves, centred rectangles and zooms at inner progress values
+// on a frame wider than tall, against each pixel worked out from the table of effects
+// (Round has no ties at these sizes; at 769 the rise from the bottom is 1.494 rows, just
+// short of a rounding step).
+TEST(Transitions, EveryOrderedEffectAtInnerProgress)
 {
     constexpr int32_t W = 10, H = 6;
     const TBgr Red{0, 0, 255};
+    const TColor Background = TColor(0x604020);
+    const TBgr Back{0x60, 0x40, 0x20};
     auto Src = [](int32_t X, int32_t Y) { return TBgr{uint8_t(X), uint8_t(Y), SourceTag}; };
     auto Tgt = [](int32_t X, int32_t Y) { return TBgr{uint8_t(X), uint8_t(Y), TargetTag}; };
+    // From A towards B by P / 1024, each byte truncated.
+    auto MixOf = [](const TBgr& A, const TBgr& B, int32_t P) {
+        TBgr M;
+        for (size_t C = 0; C < 3; ++C)
+            M[C] = uint8_t((B[C] * P + A[C] * (1024 - P)) >> 10);
+        return M;
+    };
     auto Expected = [&](int32_t T, int32_t P, int32_t X, int32_t Y) -> TBgr {
         const int32_t Q = 1024 - P;
         switch (T) {
+        case iettFadeOut: return MixOf(Src(X, Y), Back, P);
+        case iettFadeIn: return MixOf(Back, Tgt(X, Y), P);
+        case iettFadeOutIn: return P < 512 ? MixOf(Src(X, Y), Back, 2 * P) : MixOf(Back, Tgt(X, Y), 2 * (P - 512));
+        case iettCenterZoom1:
+        case iettCenterZoom2: {
+            // The growing picture stretched into the centred rectangle of its share.
+            const int32_t R = T == iettCenterZoom1 ? P : Q;
+            const int32_t RW = R * W >> 10, RH = R * H >> 10;
+            const int32_t L = W / 2 - (R * (W / 2) >> 10), Top = H / 2 - (R * (H / 2) >> 10);
+            const bool Inside = X >= L && X < L + RW && Y >= Top && Y < Top + RH;
+            if (!Inside)
+                return T == iettCenterZoom1 ? Src(X, Y) : Tgt(X, Y);
+            const int32_t SX = (X - L) * W / RW, SY = (Y - Top) * H / RH;
+            return T == iettCenterZoom1 ? Tgt(SX, SY) : Src(SX, SY);
+        }
         case iettLeftRight1:
         case iettLeftRight2: {
             const int32_t X1 = P * W >> 10;
@@ -266,11 +291,12 @@ TEST(Transitions, GeometricEffectsAtInnerProgress)
         }
         }
     };
-    for (int32_t T = iettLeftRight1; T <= iettCenter2; ++T) {
+    for (int32_t T = iettFadeOut; T <= iettCenterZoom2; ++T) {
         if (T == iettRandomPoints || T == iettRandomBoxes)
             continue;
-        for (int32_t P : {300, 700}) {
+        for (int32_t P : {300, 700, 769}) {
             TScene S(W, H);
+            S.State.Background = Background;
             ComposeTransitionFrame(TIETransitionType(T), 0, S.State);
             ComposeTransitionFrame(TIETransitionType(T), P, S.State);
             for (int32_t Y = 0; Y < H; ++Y)

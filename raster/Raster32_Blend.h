@@ -38,8 +38,9 @@ bool MmxActive();
 const TBlendRoutines& ScalarBlendRoutines();
 const TBlendRoutines* SimdBlendRoutines(); // null when the processor lacks it
 // The vector sets one by one (null when the processor lacks them): AVX2 differs from
-// SSE2, and AVX-512 from AVX2, only in the run routines. SimdBlendRoutines is the widest
-// present.
+// SSE2, and AVX-512 from AVX2, only in the run routines. SimdBlendRoutines is whichever of
+// AVX-512 and AVX2 (those the processor has and KELVANE_NO_SIMD leaves on) ran the run
+// routines faster when first asked, else SSE2.
 const TBlendRoutines* Sse2BlendRoutines();
 const TBlendRoutines* Avx2BlendRoutines();
 const TBlendRoutines* Avx512BlendRoutines();

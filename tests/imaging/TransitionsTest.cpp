@@ -186,8 +186,8 @@ TEST(Transitions, WorkedFrames)
 
 // The fades, sweeps, slides, moves, centred rectangles and zooms at inner progress values
 // on a frame wider than tall, against each pixel worked out from the table of effects
-// (Round has no ties at these sizes; at 769 the rise from the bottom is 1.494 rows, just
-// short of a rounding step).
+// (Round has no ties at these sizes; at 716 a rectangle's width is 6.99 columns and at 769
+// the rise from the bottom 1.494 rows, each just short of a step).
 TEST(Transitions, EveryOrderedEffectAtInnerProgress)
 {
     constexpr int32_t W = 10, H = 6;
@@ -294,7 +294,7 @@ TEST(Transitions, EveryOrderedEffectAtInnerProgress)
     for (int32_t T = iettFadeOut; T <= iettCenterZoom2; ++T) {
         if (T == iettRandomPoints || T == iettRandomBoxes)
             continue;
-        for (int32_t P : {300, 700, 769}) {
+        for (int32_t P : {300, 700, 716, 769}) {
             TScene S(W, H);
             S.State.Background = Background;
             ComposeTransitionFrame(TIETransitionType(T), 0, S.State);

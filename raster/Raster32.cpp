@@ -227,7 +227,8 @@ void TBitmap32::Assign(TPersistent* Source)
             SetSize(0, 0);
         } else if (auto* src = dynamic_cast<TBitmap32*>(Source)) {
             if (src != this) {
-                SetSize(src->Width(), src->Height());
+                // The copy below writes every pixel: a reused block need not be zeroed first.
+                SetSizeForOverwrite(src->Width(), src->Height());
                 if (!IsEmpty()) {
                     std::memcpy(FBits, src->FBits, size_t(FWidth) * size_t(FHeight) * 4);
                     FDrawMode = src->FDrawMode;

@@ -493,8 +493,6 @@ private:
     // Save As of a GIF or JPEG: the flattened render through TGifType or TCompress.
     // True when the window wrote the file; Written is the name it wrote.
     bool SaveThroughOptionsDialog(const std::string& Name, uint8_t Kind, std::string& Written);
-    // False when the file opened but part of its picture could not be read.
-    bool OpenGifFile(const std::string& FileName);
     void AfterDocumentReplaced();
     struct TCommand;
     void AddCommand(TCommandRow Row);

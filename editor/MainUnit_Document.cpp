@@ -186,7 +186,8 @@ bool TMainForm::LoadBackground(const std::string& FileName, bool KeepLayers)
         return true;
     TBitmap32 Loaded;
     bool Damaged = false;
-    if (LoadPictureFile(FileName, Loaded, &Damaged) == faFromFile)
+    // A GIF opens as the editor's own codec reads it, the codec Save writes it back with.
+    if (LoadPictureFile(FileName, Loaded, &Damaged, grEditorCodec) == faFromFile)
         PutOnBlankCanvas(Loaded);
     TBitmap32* Bg = ImgView->Bitmap();
     KeepDrawingSettings(Loaded, *Bg);

@@ -109,34 +109,13 @@ bool TMainForm::AskSaveChanges()
 
 // ---- Opening -----------------------------------------------------------------------------
 
-bool TMainForm::OpenGifFile(const std::string& FileName)
-{
-    TGIFImage gif;
-    gif.LoadFromFile(FileName);
-    // The reader keeps a frame whose data ends early or decodes badly, and flags it.
-    bool Damaged = false;
-    for (int32_t i = 0; i < gif.Count(); ++i)
-        Damaged = Damaged || gif.Frames(i)->DataTruncated;
-    // Assigning the GIF to a platform bitmap would copy the current frame's bitmap as it
-    // stands; that frame's own bitmap converts to the same 32-bit pixels without the copy.
-    TBitmap32 loaded;
-    if (!gif.Empty())
-        loaded.Assign(gif.CurrentBitmap());
-    ClearDocument();
-    ImgView->Bitmap()->TakeOver(loaded);
-    pnlImage->setVisible(!ImgView->Bitmap()->IsEmpty());
-    return !Damaged;
-}
-
 bool TMainForm::OpenFileSteps(const std::string& FileName)
 {
     const std::string ext = ExtOf(FileName);
     // Each road reads the whole file before the document changes: a failure raises with
     // the document, the file names and the recent list as they were.
     bool Whole = true;
-    if (IsOneOf(ext, {".gif", ".GIF"}))
-        Whole = OpenGifFile(FileName);
-    else if (IsOneOf(ext, {".kvn", ".KVN"}))
+    if (IsOneOf(ext, {".kvn", ".KVN"}))
         LoadProject(FileName);
     else
         Whole = LoadBackground(FileName, false);

@@ -1,5 +1,6 @@
 #include "editor/PictureFiles.h"
 
+#include "formats/KvGIF.h"
 #include "formats/PNGImage.h"
 #include "platform/Classes.h"
 #include "platform/SysUtils.h"
@@ -63,6 +64,29 @@ void LoadPngWithAlpha(TStream& Stream, const std::string& FileName, TBitmap32& I
     Into.TakeOver(fresh);
 }
 
+// The editor's codec keeps a frame whose data ends early or decodes badly, and flags it.
+// The current frame's own bitmap converts to the same 32-bit pixels as assigning the
+// whole picture, without the copy of the frame that would make.
+bool LoadGifFrame(TStream& Stream, TBitmap32& Into)
+{
+    TGIFImage gif;
+    gif.LoadFromStream(Stream);
+    bool damaged = false;
+    for (int32_t i = 0; i < gif.Count(); ++i)
+        damaged = damaged || gif.Frames(i)->DataTruncated;
+    TBitmap32 fresh;
+    if (!gif.Empty())
+        fresh.Assign(gif.CurrentBitmap());
+    Into.TakeOver(fresh);
+    return damaged;
+}
+
+bool IsGifName(const std::string& FileName)
+{
+    const std::string ext = ExtractFileExt(FileName);
+    return ext == ".gif" || ext == ".GIF";
+}
+
 } // namespace
 
 bool PngFileHasAlpha(const std::string& FileName)
@@ -75,7 +99,7 @@ bool PngFileHasAlpha(const std::string& FileName)
     }
 }
 
-TFileAlpha LoadPictureFile(const std::string& FileName, TBitmap32& Into, bool* Damaged)
+TFileAlpha LoadPictureFile(const std::string& FileName, TBitmap32& Into, bool* Damaged, TGifReader Gif)
 {
     if (Damaged)
         *Damaged = false;
@@ -88,6 +112,12 @@ TFileAlpha LoadPictureFile(const std::string& FileName, TBitmap32& Into, bool* D
     } catch (const std::exception&) {
         TPicture::GraphicClassForFile(FileName);
         throw;
+    }
+    if (Gif == grEditorCodec && IsGifName(FileName)) {
+        const bool damaged = LoadGifFrame(*stream, Into);
+        if (Damaged)
+            *Damaged = damaged;
+        return faNone; // the frame's pixels stand as the codec gives them
     }
     const bool alpha = ChunksCarryAlpha(*stream);
     stream->Seek(0, soBeginning);

@@ -190,11 +190,17 @@ TEST_F(PictureFilesTest, AFileOpenedInPartSaysSoInTheStatusBar)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.File);
+        // The side panel's drawing settings belong to the window, not to the file: every
+        // reader's road keeps them.
+        Bg()->SetMasterAlpha(77);
+        Bg()->SetStretchFilter(sfLinear);
         Form->ModifiedState = msSaved;
         TScriptedAnswers answers;
         answers.Then(FileAnswer(std::string(KV_TEST_DATA) + "/" + c.File));
         Form->mnFileOpenClick();
         EXPECT_FALSE(Bg()->IsEmpty());
+        EXPECT_EQ(Bg()->MasterAlpha(), 77u);
+        EXPECT_EQ(Bg()->StretchFilter(), sfLinear);
         const std::string status = Form->StatusText(1);
         EXPECT_EQ(status.find("The file is damaged; part of the picture could not be read") != std::string::npos,
                   c.Damaged)

@@ -311,7 +311,7 @@ void TBitmap32::AssignFromGraphic(TGraphic& Graphic, int32_t GraphicWidth, int32
 // 32-bit sources keep their fourth byte as alpha; every other depth comes out opaque.
 void TBitmap32::AssignFromBitmap(TBitmap& Bmp)
 {
-    SetSize(Bmp.Width(), Bmp.Height());
+    SetSizeForOverwrite(Bmp.Width(), Bmp.Height()); // every branch below writes every pixel
     if (IsEmpty())
         return;
     TPixelFormat format = Bmp.PixelFormat();

@@ -233,6 +233,44 @@ TEST_F(PictureFilesTest, OpaqueAndBrokenFilesKeepTheirOldRoad)
     EXPECT_ANY_THROW(LoadPictureFile(Write("broken.png", broken), kept));
     EXPECT_EQ(kept.Width(), 3);
 
+    // A picture whose data ends early, read into a block just given back by a picture of
+    // its size (large blocks are reused), is opaque black past its data, never the old
+    // picture: on the opaque road (colour type 2) and on the alpha road (6).
+    auto shortPng = [](uint8_t ColorType, uint32_t Rows, uint8_t Sample) {
+        const uint32_t side = 300, channels = ColorType == 6 ? 4 : 3;
+        Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+        Bytes ihdr;
+        PutBE32(ihdr, side);
+        PutBE32(ihdr, side);
+        ihdr.insert(ihdr.end(), {8, ColorType, 0, 0, 0});
+        PutChunk(png, "IHDR", ihdr);
+        Bytes raw;
+        for (uint32_t y = 0; y < Rows; ++y) {
+            raw.push_back(0);
+            raw.insert(raw.end(), side * channels, Sample);
+        }
+        uLongf packed = compressBound(uLong(raw.size()));
+        Bytes idat(packed);
+        compress(idat.data(), &packed, raw.data(), uLong(raw.size()));
+        idat.resize(packed);
+        PutChunk(png, "IDAT", idat);
+        PutChunk(png, "IEND", {});
+        return png;
+    };
+    for (const uint8_t type : {uint8_t(2), uint8_t(6)}) {
+        SCOPED_TRACE(int(type));
+        {
+            TBitmap32 whole;
+            LoadPictureFile(Write("whole.png", shortPng(type, 300, 0x55)), whole);
+            EXPECT_EQ(whole.GetPixelFast(7, 299) & 0xFFFFFF, 0x555555u);
+        }
+        TBitmap32 cutShort;
+        LoadPictureFile(Write("short.png", shortPng(type, 100, 0x80)), cutShort);
+        EXPECT_EQ(cutShort.GetPixelFast(7, 99), type == 6 ? 0x80808080u : 0xFF808080u);
+        for (const int32_t y : {100, 200, 299})
+            EXPECT_EQ(cutShort.GetPixelFast(7, y), 0xFF000000u) << y;
+    }
+
     // The errors are the registry loader's: a missing file whose extension no class reads
     // names the extension, a missing PNG the file; an opaque picture under a foreign name
     // names the extension, while a PNG with alpha is known by its content whatever its name.

@@ -207,6 +207,16 @@ TEST_F(PictureFilesTest, AFileOpenedInPartSaysSoInTheStatusBar)
             << status;
         EXPECT_EQ(status.find(std::to_string(Bg()->Width()) + "x" + std::to_string(Bg()->Height())), 0u) << status;
     }
+    // A GIF named in capitals takes the editor's codec too: an animated one opens as its
+    // first frame (10 x 6), where the registry's class would give its 12 x 8 screen.
+    const std::string upper = (Root / "ANIM.GIF").string();
+    fs::copy_file(std::string(KV_TEST_DATA) + "/gif/animated_3frames.gif", upper);
+    Form->ModifiedState = msSaved;
+    TScriptedAnswers answers;
+    answers.Then(FileAnswer(upper));
+    Form->mnFileOpenClick();
+    EXPECT_EQ(Bg()->Width(), 10);
+    EXPECT_EQ(Bg()->Height(), 6);
 }
 
 TEST_F(PictureFilesTest, OpaqueAndBrokenFilesKeepTheirOldRoad)

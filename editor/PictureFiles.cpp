@@ -56,7 +56,7 @@ void LoadPngWithAlpha(TStream& Stream, const std::string& FileName, TBitmap32& I
     TPNGImage png;
     png.SetKeepAlpha(true);
     png.SetPixels32Target([&fresh](int32_t W, int32_t H) {
-        fresh.SetSize(W, H);
+        fresh.SetSizeForOverwrite(W, H); // the decoder writes every pixel, missing rows too
         return reinterpret_cast<uint32_t*>(fresh.Bits());
     });
     png.LoadFromStream(Stream);

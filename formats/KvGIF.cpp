@@ -1495,6 +1495,21 @@ void TGIFImage::ReadImage(TGIFReader& r, TGIFFrame& Frame)
     if (r.AtEnd()) {
         Frame.DataTruncated = true;
     } else {
+        // The chain is measured first so that the stream takes its size once: grown block
+        // by block it would copy the data again and fault in fresh pages at each doubling.
+        TGIFReader scan = r;
+        int64_t total = 1;
+        scan.U8();
+        while (!scan.AtEnd()) {
+            const uint8_t len = scan.U8();
+            if (len > scan.Remaining())
+                break;
+            total += 1 + len;
+            if (len == 0)
+                break;
+            scan.Bytes(len);
+        }
+        data.SetSize(data.Position() + total);
         data.WriteU8(r.U8());
         while (!r.AtEnd()) {
             const uint8_t len = r.U8();

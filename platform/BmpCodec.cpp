@@ -326,8 +326,13 @@ int64_t ReadRows32(TStream& Stream, const Header& H, TPixelFormat Format, int64_
             uint32_t* out = Dest + size_t(H.TopDown ? r : H.Height - 1 - r) * size_t(H.Width);
             const uint8_t* s = rows.data() + size_t(i) * size_t(fileStride);
             if (Format == pf24bit) {
-                for (int32_t x = 0; x < H.Width; ++x, s += 3)
-                    out[x] = 0xFF000000u | (uint32_t(s[2]) << 16) | (uint32_t(s[1]) << 8) | s[0];
+                // Four bytes at a time, the fourth (the next pixel's blue, or the row's
+                // padding) replaced by the opaque alpha; the last pixel may end the batch,
+                // so it is read byte by byte.
+                const int32_t last = H.Width - 1;
+                for (int32_t x = 0; x < last; ++x, s += 3)
+                    out[x] = 0xFF000000u | (GetU32LE(s) & 0xFFFFFFu);
+                out[last] = 0xFF000000u | (uint32_t(s[2]) << 16) | (uint32_t(s[1]) << 8) | s[0];
             } else if (raw) {
                 std::memcpy(out, s, size_t(H.Width) * 4);
             } else {

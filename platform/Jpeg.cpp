@@ -143,6 +143,10 @@ bool DecodeCore(DecodeState& S, const uint8_t* Data, size_t Size, const TJpegDec
         if (!direct)
             ConvertRow(S.Row.data(), comps, out, width, outBytes);
     }
+    // The target's block may hold old bytes: rows the decoder never gave are zeroed, as
+    // a fresh block would have them.
+    for (uint32_t y = S.Info.output_scanline; y < S.Info.output_height; ++y)
+        std::memset(T.RowAt(int32_t(y)), 0, size_t(width) * size_t(outBytes));
     jpeg_finish_decompress(&S.Info);
     return true;
 }

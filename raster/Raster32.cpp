@@ -312,7 +312,7 @@ void TBitmap32::AssignFromGraphic(TGraphic& Graphic, int32_t GraphicWidth, int32
 // 32-bit sources keep their fourth byte as alpha; every other depth comes out opaque.
 void TBitmap32::AssignFromBitmap(TBitmap& Bmp)
 {
-    SetSize(Bmp.Width(), Bmp.Height());
+    SetSizeForOverwrite(Bmp.Width(), Bmp.Height()); // every branch below writes every pixel
     if (IsEmpty())
         return;
     TPixelFormat format = Bmp.PixelFormat();
@@ -410,8 +410,11 @@ void TBitmap32::LoadFromGraphicStream(const TGraphicClass& Class, TStream& Strea
         *Damaged = false;
     std::unique_ptr<TGraphic> graphic = Class.Create();
     TBitmap32 fresh;
+    // A class that takes the block writes every pixel of it, the rows a damaged file
+    // lacks included, so the block is not zeroed first: on a reused block that would be
+    // a whole extra pass over the picture.
     graphic->AcceptPixels32Target([&fresh](int32_t W, int32_t H) {
-        fresh.SetSize(W, H);
+        fresh.SetSizeForOverwrite(W, H);
         return reinterpret_cast<uint32_t*>(fresh.FBits);
     });
     graphic->LoadFromStream(Stream);

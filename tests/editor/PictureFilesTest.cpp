@@ -193,10 +193,12 @@ TEST_F(PictureFilesTest, AFileOpenedInPartSaysSoInTheStatusBar)
         {"cut.Gif", true}, // any case of the extension reaches the same GIF reader
     };
     std::filesystem::copy_file(std::string(KV_TEST_DATA) + "/gif/cut_in_data.gif", Root / "cut.Gif");
-    // The view's smoothing is a setting of the document, not of the file: every road keeps it.
-    Bg()->SetStretchFilter(sfLinear);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.File);
+        // The side panel's drawing settings belong to the window, not to the file: every
+        // reader's road keeps them.
+        Bg()->SetMasterAlpha(77);
+        Bg()->SetStretchFilter(sfLinear);
         Form->ModifiedState = msSaved;
         TScriptedAnswers answers;
         const std::string file = std::string(c.File).find('/') == std::string::npos
@@ -205,6 +207,7 @@ TEST_F(PictureFilesTest, AFileOpenedInPartSaysSoInTheStatusBar)
         answers.Then(FileAnswer(file));
         Form->mnFileOpenClick();
         EXPECT_FALSE(Bg()->IsEmpty());
+        EXPECT_EQ(Bg()->MasterAlpha(), 77u);
         EXPECT_EQ(Bg()->StretchFilter(), sfLinear);
         const std::string status = Form->StatusText(1);
         EXPECT_EQ(status.find("The file is damaged; part of the picture could not be read") != std::string::npos,
@@ -212,6 +215,16 @@ TEST_F(PictureFilesTest, AFileOpenedInPartSaysSoInTheStatusBar)
             << status;
         EXPECT_EQ(status.find(std::to_string(Bg()->Width()) + "x" + std::to_string(Bg()->Height())), 0u) << status;
     }
+    // A GIF named in capitals takes the editor's codec too: an animated one opens as its
+    // first frame (10 x 6), where the registry's class would give its 12 x 8 screen.
+    const std::string upper = (Root / "ANIM.GIF").string();
+    fs::copy_file(std::string(KV_TEST_DATA) + "/gif/animated_3frames.gif", upper);
+    Form->ModifiedState = msSaved;
+    TScriptedAnswers answers;
+    answers.Then(FileAnswer(upper));
+    Form->mnFileOpenClick();
+    EXPECT_EQ(Bg()->Width(), 10);
+    EXPECT_EQ(Bg()->Height(), 6);
 }
 
 TEST_F(PictureFilesTest, OpaqueAndBrokenFilesKeepTheirOldRoad)
@@ -237,6 +250,44 @@ TEST_F(PictureFilesTest, OpaqueAndBrokenFilesKeepTheirOldRoad)
     kept.SetSize(3, 3);
     EXPECT_ANY_THROW(LoadPictureFile(Write("broken.png", broken), kept));
     EXPECT_EQ(kept.Width(), 3);
+
+    // A picture whose data ends early, read into a block just given back by a picture of
+    // its size (large blocks are reused), is opaque black past its data, never the old
+    // picture: on the opaque road (colour type 2) and on the alpha road (6).
+    auto shortPng = [](uint8_t ColorType, uint32_t Rows, uint8_t Sample) {
+        const uint32_t side = 300, channels = ColorType == 6 ? 4 : 3;
+        Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+        Bytes ihdr;
+        PutBE32(ihdr, side);
+        PutBE32(ihdr, side);
+        ihdr.insert(ihdr.end(), {8, ColorType, 0, 0, 0});
+        PutChunk(png, "IHDR", ihdr);
+        Bytes raw;
+        for (uint32_t y = 0; y < Rows; ++y) {
+            raw.push_back(0);
+            raw.insert(raw.end(), side * channels, Sample);
+        }
+        uLongf packed = compressBound(uLong(raw.size()));
+        Bytes idat(packed);
+        compress(idat.data(), &packed, raw.data(), uLong(raw.size()));
+        idat.resize(packed);
+        PutChunk(png, "IDAT", idat);
+        PutChunk(png, "IEND", {});
+        return png;
+    };
+    for (const uint8_t type : {uint8_t(2), uint8_t(6)}) {
+        SCOPED_TRACE(int(type));
+        {
+            TBitmap32 whole;
+            LoadPictureFile(Write("whole.png", shortPng(type, 300, 0x55)), whole);
+            EXPECT_EQ(whole.GetPixelFast(7, 299) & 0xFFFFFF, 0x555555u);
+        }
+        TBitmap32 cutShort;
+        LoadPictureFile(Write("short.png", shortPng(type, 100, 0x80)), cutShort);
+        EXPECT_EQ(cutShort.GetPixelFast(7, 99), type == 6 ? 0x80808080u : 0xFF808080u);
+        for (const int32_t y : {100, 200, 299})
+            EXPECT_EQ(cutShort.GetPixelFast(7, y), 0xFF000000u) << y;
+    }
 
     // The errors are the registry loader's: a missing file whose extension no class reads
     // names the extension, a missing PNG the file; an opaque picture under a foreign name

@@ -503,18 +503,31 @@ void StretchFilteredMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, c
     const TResampleKernels& kernels = ResampleKernels();
     static_assert(std::endian::native == std::endian::little);
     for (int32_t k = 0; k < C.Height(); ++k) {
-        std::fill(vert.begin(), vert.end(), 0);
         uint32_t* v = vert.data();
-        for (const auto& ve : vTable[size_t(k)]) {
+        const TMappingList& vList = vTable[size_t(k)];
+        if (vList.empty())
+            std::fill(vert.begin(), vert.end(), 0);
+        for (size_t t = 0; t < vList.size(); ++t) {
             // In memory a pixel's bytes run blue, green, red, alpha: the lanes' order.
-            const auto* s = reinterpret_cast<const uint8_t*>(Src->RowAddress(ve.Index) + lo);
-            const uint32_t wy = uint32_t(ve.Weight);
-            for (int32_t j = 0; j < span * 4; ++j)
-                v[j] += uint32_t(s[j]) * wy;
+            const auto* s = reinterpret_cast<const uint8_t*>(Src->RowAddress(vList[t].Index) + lo);
+            const uint32_t wy = uint32_t(vList[t].Weight);
+            if (t == 0)
+                for (int32_t j = 0; j < span * 4; ++j)
+                    v[j] = uint32_t(s[j]) * wy;
+            else
+                for (int32_t j = 0; j < span * 4; ++j)
+                    v[j] += uint32_t(s[j]) * wy;
+        }
+        // The horizontal pass reads only the sums, so an opaque row goes straight to its
+        // place, even on a bitmap stretched onto itself.
+        TColor32* d = Dst->PixelAddress(C.Left, C.Top + k);
+        if (Mode == dmOpaque) {
+            kernels.FilteredHorz(v, hAt.data(), hWeight.data(), int32_t(taps), w, d);
+            continue;
         }
         kernels.FilteredHorz(v, hAt.data(), hWeight.data(), int32_t(taps), w, row.data());
         // dmBlend goes through the master blend even at 255.
-        LandRow(row.data(), Dst->PixelAddress(C.Left, C.Top + k), w, Mode, M, true, Src->OnPixelCombine);
+        LandRow(row.data(), d, w, Mode, M, true, Src->OnPixelCombine);
     }
     LeaveMmxState();
 }

@@ -61,9 +61,26 @@ void ScalarNearestRow(const TColor32* Row, int32_t /*RowWidth*/, const int32_t* 
 }
 
 const TResampleKernels Scalar{ScalarLinearVert,     ScalarLinearHorz, ScalarLinearHorzRun, ScalarLinearRow, false,
-                              ScalarBilinearAffine, ScalarNearestRow};
+                              ScalarBilinearAffine, ScalarNearestRow, ScalarFilteredHorz};
 
 } // namespace
+
+void ScalarFilteredHorz(const uint32_t* Vert, const int32_t* At, const uint32_t* Weight, int32_t Taps, int32_t Count,
+                        TColor32* Out)
+{
+    auto channel = [](uint32_t Sum) { return std::min<uint32_t>(Sum, 0xFF0000u) >> 16; };
+    for (int32_t i = 0; i < Count; ++i, At += Taps, Weight += Taps) {
+        uint32_t b = 0, g = 0, r = 0, a = 0;
+        for (int32_t t = 0; t < Taps; ++t) {
+            const uint32_t* c = Vert + At[t];
+            b += c[0] * Weight[t];
+            g += c[1] * Weight[t];
+            r += c[2] * Weight[t];
+            a += c[3] * Weight[t];
+        }
+        Out[i] = (channel(a) << 24) | (channel(r) << 16) | (channel(g) << 8) | channel(b);
+    }
+}
 
 const TResampleKernels& ScalarResampleKernels() { return Scalar; }
 

@@ -38,7 +38,16 @@ struct TResampleKernels {
     // The nearest stretch's row: Out[i] = Row[X[i]], every X[i] in 0 .. RowWidth - 1. A set
     // may read any pixel of the row's RowWidth, never beyond.
     void (*NearestRow)(const TColor32* Row, int32_t RowWidth, const int32_t* X, int32_t Count, TColor32* Out);
+    // The filtered stretch's horizontal pass over its vertical sums (four 32-bit lanes a
+    // column, blue to alpha): lane c of Out[i] is min(S, 0xFF0000) shr 16 with S the sum
+    // over t < Taps of Vert[At[i * Taps + t] + c] * Weight[i * Taps + t], every product
+    // and sum below 2^32.
+    void (*FilteredHorz)(const uint32_t* Vert, const int32_t* At, const uint32_t* Weight, int32_t Taps, int32_t Count,
+                         TColor32* Out);
 };
+// The plain FilteredHorz, for the sets with no vector one.
+void ScalarFilteredHorz(const uint32_t* Vert, const int32_t* At, const uint32_t* Weight, int32_t Taps, int32_t Count,
+                        TColor32* Out);
 
 // For LinearRow: eight bytes per four pixels from index 0 (a last partial group has none).
 // When the four pixel pairs lie within the eight pixels from X0 of the group's first pixel

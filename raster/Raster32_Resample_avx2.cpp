@@ -244,6 +244,36 @@ void Avx2NearestRow(const TColor32* Row, int32_t RowWidth, const int32_t* X, int
         Out[i] = Row[X[i]];
 }
 
+// Two pixels a step, one in each half: a tap loads each pixel's four lanes and multiplies
+// them by its weight.
+void Avx2FilteredHorz(const uint32_t* Vert, const int32_t* At, const uint32_t* Weight, int32_t Taps, int32_t Count,
+                      TColor32* Out)
+{
+    const __m256i cap = _mm256_set1_epi32(0xFF0000);
+    int32_t i = 0;
+    for (; i + 2 <= Count; i += 2) {
+        const int32_t* at0 = At + size_t(i) * Taps;
+        const int32_t* at1 = at0 + Taps;
+        const uint32_t* w0 = Weight + size_t(i) * Taps;
+        const uint32_t* w1 = w0 + Taps;
+        __m256i sum = _mm256_setzero_si256();
+        for (int32_t t = 0; t < Taps; ++t) {
+            const __m256i v = _mm256_inserti128_si256(
+                _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Vert + at0[t]))),
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(Vert + at1[t])), 1);
+            const __m256i w = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_set1_epi32(int(w0[t]))),
+                                                      _mm_set1_epi32(int(w1[t])), 1);
+            sum = _mm256_add_epi32(sum, _mm256_mullo_epi32(v, w));
+        }
+        // Unsigned minimum: a sum may pass 2^31.
+        const __m256i c = _mm256_srli_epi32(_mm256_min_epu32(sum, cap), 16);
+        const __m128i p = _mm_packs_epi32(_mm256_castsi256_si128(c), _mm256_extracti128_si256(c, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(Out + i), _mm_packus_epi16(p, p));
+    }
+    if (i < Count)
+        ScalarFilteredHorz(Vert, At + size_t(i) * Taps, Weight + size_t(i) * Taps, Taps, Count - i, Out + i);
+}
+
 } // namespace
 
 const TResampleKernels* Avx2ResampleKernels()
@@ -261,6 +291,7 @@ const TResampleKernels* Avx2ResampleKernels()
         k.LinearRowShrinks = true;
         k.BilinearAffine = Avx2BilinearAffine;
         k.NearestRow = Avx2NearestRow;
+        k.FilteredHorz = Avx2FilteredHorz;
         return &k;
     }();
     return kernels;

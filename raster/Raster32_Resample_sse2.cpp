@@ -132,7 +132,7 @@ void Sse2NearestRow(const TColor32* Row, int32_t /*RowWidth*/, const int32_t* X,
 }
 
 const TResampleKernels Sse2{Sse2LinearVert, Sse2LinearHorz,     Sse2LinearHorzRun, Sse2LinearRow,
-                            false,          Sse2BilinearAffine, Sse2NearestRow};
+                            false,          Sse2BilinearAffine, Sse2NearestRow,    ScalarFilteredHorz};
 
 } // namespace
 

@@ -4,6 +4,7 @@
 #include "raster/Raster32_Resample.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -478,38 +479,55 @@ void StretchFilteredMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, c
         return;
 
     // Separable sums: the 2-D sum of wx * wy * channel equals the horizontal sum of the
-    // vertical sums exactly (integers, non-negative weights). Red/blue and alpha/green
-    // travel as two 32-bit lanes of one 64-bit word; no lane can exceed 2^25.
-    const int32_t w = C.Width();
-    std::vector<uint64_t> vRB(static_cast<size_t>(hi - lo + 1)), vAG(size_t(hi - lo + 1));
+    // vertical sums exactly (integers, non-negative weights, no sum past 2^25). Each
+    // channel has its own 32-bit lane, blue to alpha, four lanes a source column, so the
+    // vertical pass is one multiply-add over plain arrays the compiler widens into vectors.
+    const int32_t w = C.Width(), span = hi - lo + 1;
+    std::vector<uint32_t> vert(size_t(span) * 4);
     std::vector<TColor32> row(static_cast<size_t>(w));
-    auto channel = [](uint64_t Sum, int Shift) {
-        uint32_t s = uint32_t(Sum >> Shift);
-        return std::min<uint32_t>(s, 0xFF0000u) >> 16;
-    };
+    // The horizontal lists as a table of Taps entries a pixel, each the lane offset of its
+    // column in vert and its weight; a shorter list is padded with weight 0 on its first
+    // column.
+    size_t taps = 1;
+    for (const auto& list : hTable)
+        taps = std::max(taps, list.size());
+    std::vector<int32_t> hAt(size_t(w) * taps, 0);
+    std::vector<uint32_t> hWeight(size_t(w) * taps, 0);
+    for (size_t i = 0; i < size_t(w); ++i) {
+        const TMappingList& list = hTable[i];
+        for (size_t t = 0; t < taps; ++t) {
+            hAt[i * taps + t] = list.empty() ? 0 : (list[t < list.size() ? t : 0].Index - lo) * 4;
+            hWeight[i * taps + t] = t < list.size() ? uint32_t(list[t].Weight) : 0;
+        }
+    }
+    const TResampleKernels& kernels = ResampleKernels();
+    static_assert(std::endian::native == std::endian::little);
     for (int32_t k = 0; k < C.Height(); ++k) {
-        std::fill(vRB.begin(), vRB.end(), 0);
-        std::fill(vAG.begin(), vAG.end(), 0);
-        for (const auto& ve : vTable[size_t(k)]) {
-            const TColor32* s = Src->RowAddress(ve.Index) + lo;
-            const uint64_t wy = uint32_t(ve.Weight);
-            for (int32_t i = 0, n = hi - lo + 1; i < n; ++i) {
-                uint64_t p = s[i];
-                vRB[size_t(i)] += (((p & 0x00FF0000u) << 16) | (p & 0xFFu)) * wy;
-                vAG[size_t(i)] += (((p & 0xFF000000u) << 8) | ((p >> 8) & 0xFFu)) * wy;
-            }
+        uint32_t* v = vert.data();
+        const TMappingList& vList = vTable[size_t(k)];
+        if (vList.empty())
+            std::fill(vert.begin(), vert.end(), 0);
+        for (size_t t = 0; t < vList.size(); ++t) {
+            // In memory a pixel's bytes run blue, green, red, alpha: the lanes' order.
+            const auto* s = reinterpret_cast<const uint8_t*>(Src->RowAddress(vList[t].Index) + lo);
+            const uint32_t wy = uint32_t(vList[t].Weight);
+            if (t == 0)
+                for (int32_t j = 0; j < span * 4; ++j)
+                    v[j] = uint32_t(s[j]) * wy;
+            else
+                for (int32_t j = 0; j < span * 4; ++j)
+                    v[j] += uint32_t(s[j]) * wy;
         }
-        for (int32_t i = 0; i < w; ++i) {
-            uint64_t rb = 0, ag = 0;
-            for (const auto& he : hTable[size_t(i)]) {
-                const uint64_t wx = uint32_t(he.Weight);
-                rb += vRB[size_t(he.Index - lo)] * wx;
-                ag += vAG[size_t(he.Index - lo)] * wx;
-            }
-            row[size_t(i)] = (channel(ag, 32) << 24) | (channel(rb, 32) << 16) | (channel(ag, 0) << 8) | channel(rb, 0);
+        // The horizontal pass reads only the sums, so an opaque row goes straight to its
+        // place, even on a bitmap stretched onto itself.
+        TColor32* d = Dst->PixelAddress(C.Left, C.Top + k);
+        if (Mode == dmOpaque) {
+            kernels.FilteredHorz(v, hAt.data(), hWeight.data(), int32_t(taps), w, d);
+            continue;
         }
+        kernels.FilteredHorz(v, hAt.data(), hWeight.data(), int32_t(taps), w, row.data());
         // dmBlend goes through the master blend even at 255.
-        LandRow(row.data(), Dst->PixelAddress(C.Left, C.Top + k), w, Mode, M, true, Src->OnPixelCombine);
+        LandRow(row.data(), d, w, Mode, M, true, Src->OnPixelCombine);
     }
     LeaveMmxState();
 }

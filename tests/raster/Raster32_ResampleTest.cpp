@@ -56,6 +56,14 @@ TEST(ResampleKernels, PlainKernelsAreMixPixel)
         TColor32 right = MixPixel(r0[size_t(x0[size_t(i)] + 1)], r1[size_t(x0[size_t(i)] + 1)], 77);
         ASSERT_EQ(out[size_t(i)], MixPixel(left, right, wx[size_t(i)])) << i;
     }
+    // Lanes blue to alpha, two columns of two taps: blue 3 * 0x60000 + 2 * 0x80000 =
+    // 0x220000, green 0x60002, red 0xE0000000 (past 2^31: capped), alpha 0x23000.
+    const std::vector<uint32_t> sums{0x60000, 0x20000, 0x40000000, 0x1000, 0x80000, 0x1, 0x10000000, 0x10000};
+    const std::vector<int32_t> at{0, 4};
+    const std::vector<uint32_t> weights{3, 2};
+    TColor32 filtered = 0;
+    k.FilteredHorz(sums.data(), at.data(), weights.data(), 2, 1, &filtered);
+    EXPECT_EQ(filtered, 0x02FF0622u);
     const std::vector<uint8_t>& w8 = wx;
     k.NearestRow(r0.data(), 37, x0.data(), 36, out.data());
     for (int i = 0; i < 36; ++i)
@@ -189,6 +197,27 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
             plain.BilinearAffine(pic.data(), 40, ax, ay, sx, sy, n, outA.data());
             k->BilinearAffine(pic.data(), 40, ax, ay, sx, sy, n, outB.data());
             ASSERT_EQ(outA, outB);
+        }
+        // The filtered stretch's horizontal sums: 1 to 9 taps, odd and even pixel counts,
+        // sums under the cap, past it and (lanes and weights near their tops) past 2^31.
+        for (int round = 0; round < 300; ++round) {
+            const int32_t columns = 1 + int32_t(rng() % 30), n = 1 + int32_t(rng() % 21), taps = 1 + int32_t(rng() % 9);
+            const bool high = round % 3 == 2;
+            const uint32_t laneMax = high ? 1u << 23 : round % 3 == 0 ? 65280 : 1u << 20;
+            const uint32_t weightMax = high ? 511u / uint32_t(taps) : 256u;
+            std::vector<uint32_t> vert(size_t(columns) * 4);
+            for (auto& v : vert)
+                v = high ? laneMax - rng() % (laneMax / 8) : rng() % (laneMax + 1);
+            std::vector<int32_t> at(size_t(n) * size_t(taps));
+            std::vector<uint32_t> weight(at.size());
+            for (size_t t = 0; t < at.size(); ++t) {
+                at[t] = int32_t(rng() % uint32_t(columns)) * 4;
+                weight[t] = high ? weightMax - rng() % (weightMax / 8 + 1) : rng() % (weightMax + 1);
+            }
+            std::vector<TColor32> outA(static_cast<size_t>(n)), outB(static_cast<size_t>(n));
+            plain.FilteredHorz(vert.data(), at.data(), weight.data(), taps, n, outA.data());
+            k->FilteredHorz(vert.data(), at.data(), weight.data(), taps, n, outB.data());
+            ASSERT_EQ(outA, outB) << round;
         }
     }
 }

@@ -15,8 +15,9 @@ size_t MixBytesAvx2(const uint8_t* A, const uint8_t* B, uint8_t* Out, size_t Cou
 {
     const __m256i Zero = _mm256_setzero_si256();
     const __m256i Weight = _mm256_set1_epi16(int16_t(P << 5));
-    // The frame is written once and read by the screen copy only: streaming stores keep
-    // it from first reading every output line in, and from evicting the two inputs.
+    // Plain stores, aligned so that none splits a cache line: a frame stays in the cache
+    // for the screen copy that follows, where streaming stores sent every line to memory
+    // and made the mix wait on it whenever other programs kept memory busy.
     size_t I = std::min(Count, size_t(-reinterpret_cast<uintptr_t>(Out) & 31));
     MixBytesPlain(A, B, Out, I, P);
     for (; I + 32 <= Count; I += 32) {
@@ -28,9 +29,8 @@ size_t MixBytesAvx2(const uint8_t* A, const uint8_t* B, uint8_t* Out, size_t Cou
         const __m256i Lo = _mm256_add_epi16(ALo, _mm256_mulhi_epi16(DLo, Weight));
         const __m256i Hi = _mm256_add_epi16(AHi, _mm256_mulhi_epi16(DHi, Weight));
         // Unpacking and packing both work within 128-bit halves, so the order comes back.
-        _mm256_stream_si256(reinterpret_cast<__m256i*>(Out + I), _mm256_packus_epi16(Lo, Hi));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + I), _mm256_packus_epi16(Lo, Hi));
     }
-    _mm_sfence();
     return I;
 }
 

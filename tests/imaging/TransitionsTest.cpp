@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <tuple>
 #include <vector>
 
 using namespace kv;
@@ -336,19 +338,33 @@ TEST(Transitions, RandomEffectsCountWhatIsDue)
     EXPECT_EQ(S.State.RandomCount, 142);
     ComposeTransitionFrame(iettRandomPoints, 1024, S.State);
     EXPECT_EQ(S.State.RandomCount, 569);
-    // Every pixel is the source's or the target's own, in its place.
+    // Every pixel is the source's or the target's own, in its place; the columns are drawn
+    // from the whole width, so after 569 draws a row every column (the last too) was hit.
+    std::vector<bool> Reached(100, false);
     for (int32_t Y = 0; Y < 3; ++Y)
         for (int32_t X = 0; X < 100; ++X) {
             const TBgr P = At(S.Frame, X, Y);
             EXPECT_TRUE(P == At(S.Source, X, Y) || P == At(S.Target, X, Y));
+            Reached[size_t(X)] = Reached[size_t(X)] || P == At(S.Target, X, Y);
         }
-    TScene B(64, 64);
-    ComposeTransitionFrame(iettRandomBoxes, 1024, B.State);
-    EXPECT_EQ(B.State.RandomCount, 364);
-    // Boxes start on multiples of 8, so a box never splits a cell of the 8 x 8 grid.
-    for (int32_t Y = 0; Y < 64; ++Y)
-        for (int32_t X = 0; X < 64; ++X)
-            EXPECT_EQ(At(B.Frame, X, Y)[2], At(B.Frame, X / 8 * 8, Y / 8 * 8)[2]);
+    EXPECT_EQ(std::count(Reached.begin(), Reached.end(), true), 100);
+    // Boxes start on multiples of 8, so a box never splits a cell of the 8 x 8 grid. On a
+    // tall picture (16 x 64 div 64 = 16 units, 91 boxes) the rows are drawn from the
+    // height: every one of the 16 cells is reached.
+    for (const auto& [W, H, Due] : {std::tuple{64, 64, 364}, std::tuple{16, 64, 91}}) {
+        TScene B(W, H);
+        ComposeTransitionFrame(iettRandomBoxes, 1024, B.State);
+        EXPECT_EQ(B.State.RandomCount, Due);
+        int32_t Cells = 0;
+        for (int32_t Y = 0; Y < H; ++Y)
+            for (int32_t X = 0; X < W; ++X) {
+                EXPECT_EQ(At(B.Frame, X, Y)[2], At(B.Frame, X / 8 * 8, Y / 8 * 8)[2]);
+                Cells += X % 8 == 0 && Y % 8 == 0 && At(B.Frame, X, Y)[2] == TargetTag;
+            }
+        if (W < H) {
+            EXPECT_EQ(Cells, W * H / 64);
+        }
+    }
 }
 
 namespace {

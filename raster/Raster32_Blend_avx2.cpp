@@ -15,52 +15,81 @@ namespace {
 
 inline uint32_t LimitByte(uint32_t X) { return X > 255 ? 255 : X; }
 
-// Per 16-bit lane ((F - B) * w + (B shl 8) + 128) shr 8 = (F * w + B * (256 - w) + 128) shr 8.
-inline __m256i Mix8(__m256i F, __m256i B, __m256i WLo, __m256i WHi)
+// Per 16-bit lane ((F - B) * w + (B shl 8) + 128) shr 8 = (F * w + B * (256 - w) + 128) shr 8,
+// the even bytes (blue, red) and the odd bytes (green, alpha) each in a lane of their own
+// where they stand, so no byte is unpacked or packed: the shuffle port, not the multiplier,
+// is what bounded the unpacking form. W holds each pixel's weight in both of its lanes;
+// the sum stays below 65536 at every weight up to 256.
+inline __m256i Mix8(__m256i F, __m256i B, __m256i W)
 {
-    const __m256i Zero = _mm256_setzero_si256();
-    const __m256i Bias = _mm256_set1_epi8(char(0x80));
-    __m256i Lo = _mm256_sub_epi16(_mm256_unpacklo_epi8(F, Zero), _mm256_unpacklo_epi8(B, Zero));
-    __m256i Hi = _mm256_sub_epi16(_mm256_unpackhi_epi8(F, Zero), _mm256_unpackhi_epi8(B, Zero));
-    // B shl 8 + 128 straight from an unpack with the bias byte below it.
-    Lo = _mm256_add_epi16(_mm256_mullo_epi16(Lo, WLo), _mm256_unpacklo_epi8(Bias, B));
-    Hi = _mm256_add_epi16(_mm256_mullo_epi16(Hi, WHi), _mm256_unpackhi_epi8(Bias, B));
-    return _mm256_packus_epi16(_mm256_srli_epi16(Lo, 8), _mm256_srli_epi16(Hi, 8));
+    const __m256i Low = _mm256_set1_epi16(0x00FF);
+    const __m256i Bias = _mm256_set1_epi16(0x0080);
+    const __m256i BEven = _mm256_and_si256(B, Low);
+    __m256i Even = _mm256_mullo_epi16(_mm256_sub_epi16(_mm256_and_si256(F, Low), BEven), W);
+    __m256i Odd = _mm256_mullo_epi16(_mm256_sub_epi16(_mm256_srli_epi16(F, 8), _mm256_srli_epi16(B, 8)), W);
+    Even = _mm256_add_epi16(_mm256_add_epi16(Even, _mm256_slli_epi16(B, 8)), Bias);
+    Odd = _mm256_add_epi16(_mm256_add_epi16(Odd, _mm256_sub_epi16(B, BEven)), Bias);
+    return _mm256_or_si256(_mm256_srli_epi16(Even, 8), _mm256_andnot_si256(Low, Odd));
 }
 
-// Alpha bytes of the pixels that unpacklo/unpackhi widen, spread over the pixel's four lanes.
-inline __m256i AlphaLo(__m256i F)
+// Each pixel's alpha byte in both of its 16-bit lanes.
+inline __m256i Alpha(__m256i F)
 {
-    const __m256i Pick = _mm256_setr_epi8(3, -1, 3, -1, 3, -1, 3, -1, 7, -1, 7, -1, 7, -1, 7, -1, //
-                                          3, -1, 3, -1, 3, -1, 3, -1, 7, -1, 7, -1, 7, -1, 7, -1);
-    return _mm256_shuffle_epi8(F, Pick);
-}
-
-inline __m256i AlphaHi(__m256i F)
-{
-    const __m256i Pick = _mm256_setr_epi8(11, -1, 11, -1, 11, -1, 11, -1, 15, -1, 15, -1, 15, -1, 15, -1, //
-                                          11, -1, 11, -1, 11, -1, 11, -1, 15, -1, 15, -1, 15, -1, 15, -1);
+    const __m256i Pick = _mm256_setr_epi8(3, -1, 3, -1, 7, -1, 7, -1, 11, -1, 11, -1, 15, -1, 15, -1, //
+                                          3, -1, 3, -1, 7, -1, 7, -1, 11, -1, 11, -1, 15, -1, 15, -1);
     return _mm256_shuffle_epi8(F, Pick);
 }
 
 inline __m256i BlendRun8(__m256i F, __m256i B)
 {
-    __m256i R = Mix8(F, B, AlphaLo(F), AlphaHi(F));
-    // Opaque pixels are stored as they stand, not as the weight-255 mix.
-    __m256i Opaque = _mm256_cmpeq_epi32(_mm256_srai_epi32(F, 24), _mm256_set1_epi32(-1));
-    return _mm256_blendv_epi8(R, F, Opaque);
+    // Opaque pixels are stored as they stand, not as the weight-255 mix: weight 256 gives
+    // F exactly.
+    __m256i W = Alpha(F);
+    W = _mm256_sub_epi16(W, _mm256_cmpeq_epi16(W, _mm256_set1_epi16(255)));
+    return Mix8(F, B, W);
 }
 
 inline __m256i BlendRunMaster8(__m256i F, __m256i B, __m256i M16)
 {
     // (alpha * M) shr 8 as the high half of alpha * (M shl 8).
-    return Mix8(F, B, _mm256_mulhi_epu16(AlphaLo(F), M16), _mm256_mulhi_epu16(AlphaHi(F), M16));
+    return Mix8(F, B, _mm256_mulhi_epu16(Alpha(F), M16));
 }
 
-// Lanes 0..Count-1 on, for the last partial step (masked loads never touch the rest).
-inline __m256i TailMask(int32_t Count)
+// Lanes 0..Count-1 on, for a partial step (masked loads never touch the rest).
+inline __m256i LaneMask(int32_t Count)
 {
     return _mm256_cmpgt_epi32(_mm256_set1_epi32(Count), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+}
+
+// How far ahead of the step the prefetches reach, in pixels. The hardware streams stop
+// at every 4 KiB page; a frame's rows span many, and on a busy machine the wait at each
+// page start is where most of a memory-bound run's time went.
+constexpr int32_t PrefetchAhead = 512;
+
+// Drives the run: a partial first step through masks that brings Dst to a 32-byte
+// boundary (so no full step's store splits a cache line), full steps through Full, and a
+// partial last step. Partial(S, D, Mask) loads and stores only the lanes of Mask.
+template <typename TFull, typename TPartial>
+inline void Drive(const uint32_t* Src, uint32_t* Dst, int32_t Count, TFull Full, TPartial Partial)
+{
+    if (Count <= 0)
+        return;
+    int32_t I = 0;
+    const int32_t Head = int32_t((32 - (reinterpret_cast<uintptr_t>(Dst) & 31)) & 31) / 4;
+    if (Head != 0) {
+        I = Head < Count ? Head : Count;
+        Partial(Src, Dst, LaneMask(I));
+    }
+    for (; I + 8 <= Count; I += 8) {
+        // One prefetch per 64-byte line of each stream (every other step).
+        if ((I & 15) == (Head & 15)) {
+            _mm_prefetch(reinterpret_cast<const char*>(Src + I + PrefetchAhead), _MM_HINT_T0);
+            _mm_prefetch(reinterpret_cast<const char*>(Dst + I + PrefetchAhead), _MM_HINT_T0);
+        }
+        Full(Src + I, Dst + I);
+    }
+    if (I < Count)
+        Partial(Src + I, Dst + I, LaneMask(Count - I));
 }
 
 } // namespace
@@ -68,45 +97,41 @@ inline __m256i TailMask(int32_t Count)
 void Avx2BlendRun(const uint32_t* Src, uint32_t* Dst, int32_t Count)
 {
     const __m256i AlphaMask = _mm256_set1_epi32(int(0xFF000000u));
-    int32_t I = 0;
-    for (; I + 8 <= Count; I += 8) {
-        __m256i F = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Src + I));
-        __m256i* D = reinterpret_cast<__m256i*>(Dst + I);
+    auto Full = [&](const uint32_t* S, uint32_t* D) {
+        __m256i F = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(S));
+        __m256i* V = reinterpret_cast<__m256i*>(D);
         // Whole transparent or whole opaque steps, common in real layers, skip the arithmetic.
         __m256i Alpha = _mm256_and_si256(F, AlphaMask);
         if (_mm256_testz_si256(Alpha, Alpha))
-            continue;
+            return;
         if (_mm256_testc_si256(Alpha, AlphaMask)) {
-            _mm256_storeu_si256(D, F);
-            continue;
+            _mm256_storeu_si256(V, F);
+            return;
         }
-        _mm256_storeu_si256(D, BlendRun8(F, _mm256_loadu_si256(D)));
-    }
-    if (I < Count) {
-        __m256i Mask = TailMask(Count - I);
-        auto* S = reinterpret_cast<const int*>(Src + I);
-        auto* D = reinterpret_cast<int*>(Dst + I);
-        __m256i F = _mm256_maskload_epi32(S, Mask);
-        _mm256_maskstore_epi32(D, Mask, BlendRun8(F, _mm256_maskload_epi32(D, Mask)));
-    }
+        _mm256_storeu_si256(V, BlendRun8(F, _mm256_loadu_si256(V)));
+    };
+    auto Partial = [](const uint32_t* S, uint32_t* D, __m256i Mask) {
+        auto* P = reinterpret_cast<int*>(D);
+        __m256i F = _mm256_maskload_epi32(reinterpret_cast<const int*>(S), Mask);
+        _mm256_maskstore_epi32(P, Mask, BlendRun8(F, _mm256_maskload_epi32(P, Mask)));
+    };
+    Drive(Src, Dst, Count, Full, Partial);
 }
 
 void Avx2BlendRunMaster(const uint32_t* Src, uint32_t* Dst, int32_t Count, uint32_t M)
 {
     const __m256i M16 = _mm256_set1_epi16(short(LimitByte(M) << 8));
-    int32_t I = 0;
-    for (; I + 8 <= Count; I += 8) {
-        __m256i F = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Src + I));
-        __m256i* D = reinterpret_cast<__m256i*>(Dst + I);
-        _mm256_storeu_si256(D, BlendRunMaster8(F, _mm256_loadu_si256(D), M16));
-    }
-    if (I < Count) {
-        __m256i Mask = TailMask(Count - I);
-        auto* S = reinterpret_cast<const int*>(Src + I);
-        auto* D = reinterpret_cast<int*>(Dst + I);
-        __m256i F = _mm256_maskload_epi32(S, Mask);
-        _mm256_maskstore_epi32(D, Mask, BlendRunMaster8(F, _mm256_maskload_epi32(D, Mask), M16));
-    }
+    auto Full = [&](const uint32_t* S, uint32_t* D) {
+        __m256i F = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(S));
+        __m256i* V = reinterpret_cast<__m256i*>(D);
+        _mm256_storeu_si256(V, BlendRunMaster8(F, _mm256_loadu_si256(V), M16));
+    };
+    auto Partial = [&](const uint32_t* S, uint32_t* D, __m256i Mask) {
+        auto* P = reinterpret_cast<int*>(D);
+        __m256i F = _mm256_maskload_epi32(reinterpret_cast<const int*>(S), Mask);
+        _mm256_maskstore_epi32(P, Mask, BlendRunMaster8(F, _mm256_maskload_epi32(P, Mask), M16));
+    };
+    Drive(Src, Dst, Count, Full, Partial);
 }
 
 } // namespace kv

@@ -17,42 +17,72 @@ namespace kv {
 
 namespace {
 
-// Per 16-bit lane ((F - B) * w + (B shl 8) + 128) shr 8 = (F * w + B * (256 - w) + 128) shr 8.
-inline __m512i Mix16x(__m512i F, __m512i B, __m512i WLo, __m512i WHi)
+// Per 16-bit lane ((F - B) * w + (B shl 8) + 128) shr 8 = (F * w + B * (256 - w) + 128) shr 8,
+// the even bytes (blue, red) and the odd bytes (green, alpha) each in a lane of their own
+// where they stand, so no byte is unpacked or packed: the shuffle port, not the multiplier,
+// is what bounded the unpacking form. W holds each pixel's weight in both of its lanes.
+inline __m512i Mix16x(__m512i F, __m512i B, __m512i W)
 {
-    const __m512i Zero = _mm512_setzero_si512();
-    const __m512i Bias = _mm512_set1_epi8(char(0x80));
-    __m512i Lo = _mm512_sub_epi16(_mm512_unpacklo_epi8(F, Zero), _mm512_unpacklo_epi8(B, Zero));
-    __m512i Hi = _mm512_sub_epi16(_mm512_unpackhi_epi8(F, Zero), _mm512_unpackhi_epi8(B, Zero));
-    // B shl 8 + 128 straight from an unpack with the bias byte below it.
-    Lo = _mm512_add_epi16(_mm512_mullo_epi16(Lo, WLo), _mm512_unpacklo_epi8(Bias, B));
-    Hi = _mm512_add_epi16(_mm512_mullo_epi16(Hi, WHi), _mm512_unpackhi_epi8(Bias, B));
-    return _mm512_packus_epi16(_mm512_srli_epi16(Lo, 8), _mm512_srli_epi16(Hi, 8));
+    const __m512i Low = _mm512_set1_epi16(0x00FF);
+    const __m512i Bias = _mm512_set1_epi16(0x0080);
+    const __m512i BEven = _mm512_and_si512(B, Low);
+    __m512i Even = _mm512_mullo_epi16(_mm512_sub_epi16(_mm512_and_si512(F, Low), BEven), W);
+    __m512i Odd = _mm512_mullo_epi16(_mm512_sub_epi16(_mm512_srli_epi16(F, 8), _mm512_srli_epi16(B, 8)), W);
+    Even = _mm512_add_epi16(_mm512_add_epi16(Even, _mm512_slli_epi16(B, 8)), Bias);
+    Odd = _mm512_add_epi16(_mm512_add_epi16(Odd, _mm512_sub_epi16(B, BEven)), Bias);
+    // (Even shr 8) or (Odd and not Low) in one step.
+    return _mm512_ternarylogic_epi32(_mm512_srli_epi16(Even, 8), Odd, Low, 0xF4);
 }
 
-// Alpha bytes of the pixels that unpacklo/unpackhi widen, spread over each pixel's four
-// lanes; the same picker in every 128-bit lane.
-#define KV_PICK(A, B) A, -1, A, -1, A, -1, A, -1, B, -1, B, -1, B, -1, B, -1
-const int8_t PickLo[64] = {KV_PICK(3, 7), KV_PICK(3, 7), KV_PICK(3, 7), KV_PICK(3, 7)};
-const int8_t PickHi[64] = {KV_PICK(11, 15), KV_PICK(11, 15), KV_PICK(11, 15), KV_PICK(11, 15)};
+// Each pixel's alpha byte in both of its 16-bit lanes; the same picker in every 128-bit lane.
+#define KV_PICK 3, -1, 3, -1, 7, -1, 7, -1, 11, -1, 11, -1, 15, -1, 15, -1
+const int8_t PickAlpha[64] = {KV_PICK, KV_PICK, KV_PICK, KV_PICK};
 #undef KV_PICK
 
 inline uint32_t LimitByte(uint32_t X) { return X > 255 ? 255 : X; }
 
-inline __m512i BlendRun16(__m512i F, __m512i B, __m512i Lo, __m512i Hi)
+inline __m512i BlendRun16(__m512i F, __m512i B, __m512i Pick)
 {
-    __m512i R = Mix16x(F, B, _mm512_shuffle_epi8(F, Lo), _mm512_shuffle_epi8(F, Hi));
+    __m512i R = Mix16x(F, B, _mm512_shuffle_epi8(F, Pick));
     // Opaque pixels are stored as they stand, not as the weight-255 mix.
     const __m512i AlphaMask = _mm512_set1_epi32(int(0xFF000000u));
     const __mmask16 Opaque = _mm512_cmpeq_epi32_mask(_mm512_and_si512(F, AlphaMask), AlphaMask);
     return _mm512_mask_blend_epi32(Opaque, R, F);
 }
 
-inline __m512i BlendRunMaster16(__m512i F, __m512i B, __m512i M16, __m512i Lo, __m512i Hi)
+inline __m512i BlendRunMaster16(__m512i F, __m512i B, __m512i M16, __m512i Pick)
 {
     // (alpha * M) shr 8 as the high half of alpha * (M shl 8).
-    return Mix16x(F, B, _mm512_mulhi_epu16(_mm512_shuffle_epi8(F, Lo), M16),
-                  _mm512_mulhi_epu16(_mm512_shuffle_epi8(F, Hi), M16));
+    return Mix16x(F, B, _mm512_mulhi_epu16(_mm512_shuffle_epi8(F, Pick), M16));
+}
+
+// How far ahead of the step the prefetches reach, in pixels. The hardware streams stop
+// at every 4 KiB page; a frame's rows span many, and on a busy machine the wait at each
+// page start is where most of a memory-bound run's time went.
+constexpr int32_t PrefetchAhead = 512;
+
+// Drives Step over Count pixels: a masked first step that brings Dst to a 64-byte
+// boundary (so no full step's store splits a cache line), full steps, and a masked last
+// step. Masked loads and stores never touch pixels outside the run. Step gets the lanes
+// it may write and returns nothing; it stores what it changes itself.
+template <typename TStep> inline void Drive(const uint32_t* Src, uint32_t* Dst, int32_t Count, TStep Step)
+{
+    if (Count <= 0)
+        return;
+    int32_t I = 0;
+    const int32_t Head = int32_t((64 - (reinterpret_cast<uintptr_t>(Dst) & 63)) & 63) / 4;
+    if (Head != 0) {
+        const int32_t N = Head < Count ? Head : Count;
+        Step(Src, Dst, __mmask16((1u << N) - 1));
+        I = N;
+    }
+    for (; I + 16 <= Count; I += 16) {
+        _mm_prefetch(reinterpret_cast<const char*>(Src + I + PrefetchAhead), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(Dst + I + PrefetchAhead), _MM_HINT_T0);
+        Step(Src + I, Dst + I, __mmask16(0xFFFF));
+    }
+    if (I < Count)
+        Step(Src + I, Dst + I, __mmask16((1u << (Count - I)) - 1));
 }
 
 } // namespace
@@ -60,35 +90,32 @@ inline __m512i BlendRunMaster16(__m512i F, __m512i B, __m512i M16, __m512i Lo, _
 void Avx512BlendRun(const uint32_t* Src, uint32_t* Dst, int32_t Count)
 {
     const __m512i AlphaMask = _mm512_set1_epi32(int(0xFF000000u));
-    const __m512i Lo = _mm512_loadu_si512(PickLo), Hi = _mm512_loadu_si512(PickHi);
-    for (int32_t I = 0; I < Count; I += 16) {
-        // The last partial step through masks: masked loads and stores never touch the rest.
-        const __mmask16 Lanes = Count - I >= 16 ? __mmask16(0xFFFF) : __mmask16((1u << (Count - I)) - 1);
-        const __m512i F = _mm512_maskz_loadu_epi32(Lanes, Src + I);
+    const __m512i Pick = _mm512_loadu_si512(PickAlpha);
+    Drive(Src, Dst, Count, [&](const uint32_t* S, uint32_t* D, __mmask16 Lanes) {
+        const __m512i F = _mm512_maskz_loadu_epi32(Lanes, S);
         // Whole transparent or whole opaque steps, common in real layers, skip the arithmetic.
         const __mmask16 Visible = _mm512_test_epi32_mask(F, AlphaMask) & Lanes;
         if (Visible == 0)
-            continue;
+            return;
         const __mmask16 Opaque = _mm512_cmpeq_epi32_mask(_mm512_and_si512(F, AlphaMask), AlphaMask) & Lanes;
         if (Opaque == Lanes) {
-            _mm512_mask_storeu_epi32(Dst + I, Lanes, F);
-            continue;
+            _mm512_mask_storeu_epi32(D, Lanes, F);
+            return;
         }
-        const __m512i B = _mm512_maskz_loadu_epi32(Lanes, Dst + I);
-        _mm512_mask_storeu_epi32(Dst + I, Lanes, BlendRun16(F, B, Lo, Hi));
-    }
+        const __m512i B = _mm512_maskz_loadu_epi32(Lanes, D);
+        _mm512_mask_storeu_epi32(D, Lanes, BlendRun16(F, B, Pick));
+    });
 }
 
 void Avx512BlendRunMaster(const uint32_t* Src, uint32_t* Dst, int32_t Count, uint32_t M)
 {
     const __m512i M16 = _mm512_set1_epi16(short(LimitByte(M) << 8));
-    const __m512i Lo = _mm512_loadu_si512(PickLo), Hi = _mm512_loadu_si512(PickHi);
-    for (int32_t I = 0; I < Count; I += 16) {
-        const __mmask16 Lanes = Count - I >= 16 ? __mmask16(0xFFFF) : __mmask16((1u << (Count - I)) - 1);
-        const __m512i F = _mm512_maskz_loadu_epi32(Lanes, Src + I);
-        const __m512i B = _mm512_maskz_loadu_epi32(Lanes, Dst + I);
-        _mm512_mask_storeu_epi32(Dst + I, Lanes, BlendRunMaster16(F, B, M16, Lo, Hi));
-    }
+    const __m512i Pick = _mm512_loadu_si512(PickAlpha);
+    Drive(Src, Dst, Count, [&](const uint32_t* S, uint32_t* D, __mmask16 Lanes) {
+        const __m512i F = _mm512_maskz_loadu_epi32(Lanes, S);
+        const __m512i B = _mm512_maskz_loadu_epi32(Lanes, D);
+        _mm512_mask_storeu_epi32(D, Lanes, BlendRunMaster16(F, B, M16, Pick));
+    });
 }
 
 #if defined(__clang__)

@@ -208,16 +208,16 @@ void ExpectSameSinglePixels(const TBlendRoutines& Ref, const TBlendRoutines& Sim
     }
 }
 
-// Runs of every small length at every pixel offset from a 32-byte boundary, plus long
+// Runs of every small length at every pixel offset from a 64-byte boundary, plus long
 // runs with blocks of all-transparent and all-opaque source pixels; pixels just outside
 // the run must not change.
 void ExpectSameRuns(const TBlendRoutines& Ref, const TBlendRoutines& Simd, uint32_t Seed)
 {
     std::mt19937 Rng(Seed);
-    alignas(32) TColor32 Src[1100], Dst1[1100], Dst2[1100];
+    alignas(64) TColor32 Src[1100], Dst1[1100], Dst2[1100];
     for (int Trial = 0; Trial < 3000; ++Trial) {
         int32_t Count = Trial < 2000 ? Trial % 41 : int32_t(Rng() % 1000);
-        int32_t SrcOff = Rng() % 8, DstOff = Rng() % 8;
+        int32_t SrcOff = Rng() % 16, DstOff = Rng() % 16;
         int Flavour = Rng() % 4;
         for (auto& P : Src)
             P = Flavour == 0 ? Rng() & 0x00FFFFFF : Flavour == 1 ? Rng() | 0xFF000000 : RandomPixel(Rng);

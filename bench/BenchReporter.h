@@ -1,6 +1,5 @@
 // Keeps each benchmark's times (one per repetition) so that a program can print its
-// ratios against the comparison library from the medians at the end;
-// --benchmark_repetitions steadies them on a busy machine.
+// ratios against the comparison library from the medians at the end.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -49,8 +48,19 @@ public:
 
 // Runs the benchmarks named on the command line through one TRatioReporter, then hands
 // it to PrintRatios so that the program prints its ratios from the medians.
+// By default each benchmark runs three times and the repetitions of all of them take
+// turns in random order: on a busy machine a slow spell then costs ours and the
+// reference alike instead of whichever side happened to run through it. Flags on the
+// command line come later and win.
 inline int RunBenchmarks(int argc, char** argv, const std::function<void(const TRatioReporter&)>& PrintRatios)
 {
+    static char Repetitions[] = "--benchmark_repetitions=3";
+    static char Interleave[] = "--benchmark_enable_random_interleaving=true";
+    std::vector<char*> Args(argv, argv + argc);
+    Args.insert(Args.begin() + (argc > 0 ? 1 : 0), {Repetitions, Interleave});
+    Args.push_back(nullptr);
+    argc = int(Args.size()) - 1;
+    argv = Args.data();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -3,8 +3,7 @@
 // R rows, zlib level 5, no row filter), libpng decoding into a buffer it already holds;
 // BMP and TGA loads run beside a memcpy of their pixel bytes into memory already held,
 // which no load can beat. Prints theirs /
-// ours from the medians (1.0 is as fast, above 1 is faster); run with
-// --benchmark_repetitions=5 for steady medians.
+// ours from the medians (1.0 is as fast, above 1 is faster).
 #include "imaging/BmpFilter.h"
 #include "imaging/PngFilter.h"
 #include "imaging/TgaFilter.h"
@@ -252,9 +251,5 @@ void PrintRatios(const kvbench::TRatioReporter& r)
 int main(int argc, char** argv)
 {
     F(); // the pictures are made before any timing
-    // Repetitions of ours and theirs take turns, so that a busy machine slows both alike.
-    std::vector<char*> args(argv, argv + argc);
-    static char interleave[] = "--benchmark_enable_random_interleaving=true";
-    args.insert(args.begin() + 1, interleave);
-    return kvbench::RunBenchmarks(int(args.size()), args.data(), PrintRatios);
+    return kvbench::RunBenchmarks(argc, argv, PrintRatios);
 }

@@ -9,6 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -66,7 +67,14 @@ void MakeFolder()
     }
 }
 
-double ScanSeconds = 0, LibjpegSeconds = 0;
+// Seconds of each repetition; the ratio comes from the medians.
+std::vector<double> ScanSeconds, LibjpegSeconds;
+
+double Median(std::vector<double> V)
+{
+    std::sort(V.begin(), V.end());
+    return V.empty() ? 0 : V[V.size() / 2];
+}
 
 void BM_ThumbviewScan(benchmark::State& State)
 {
@@ -80,7 +88,7 @@ void BM_ThumbviewScan(benchmark::State& State)
         QCoreApplication::processEvents();
         while (View.Scanning())
             QCoreApplication::processEvents();
-        ScanSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - T0).count();
+        ScanSeconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - T0).count());
         if (View.Count() != int(Files.size()) || View.Thumb(0)->Filename().empty())
             State.SkipWithError("scan did not load the folder");
     }
@@ -110,7 +118,7 @@ void BM_LibjpegEighth(benchmark::State& State)
             jpeg_destroy_decompress(&D);
             std::fclose(F);
         }
-        LibjpegSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - T0).count();
+        LibjpegSeconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - T0).count());
     }
 }
 
@@ -124,10 +132,10 @@ int main(int argc, char** argv)
     kvbench::TOffscreenApplication App(argv[0]);
     MakeFolder();
     const int Result = kvbench::RunBenchmarks(argc, argv, [](const kvbench::TRatioReporter&) {
-        const double N = double(Files.size());
-        if (ScanSeconds > 0 && LibjpegSeconds > 0)
+        const double N = double(Files.size()), Scan = Median(ScanSeconds), Libjpeg = Median(LibjpegSeconds);
+        if (Scan > 0 && Libjpeg > 0)
             std::printf("thumbs: %d files of %dx%d: scan %.1f ms/file, libjpeg 1/8 %.1f ms/file, ratio = %.3f\n",
-                        int(N), W, H, ScanSeconds * 1000 / N, LibjpegSeconds * 1000 / N, LibjpegSeconds / ScanSeconds);
+                        int(N), W, H, Scan * 1000 / N, Libjpeg * 1000 / N, Libjpeg / Scan);
     });
     std::error_code E;
     std::filesystem::remove_all(Folder(), E);

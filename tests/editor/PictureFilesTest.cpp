@@ -35,29 +35,36 @@ void PutChunk(Bytes& Out, const char* Type, const Bytes& Data)
     PutBE32(Out, uint32_t(crc32(0, Out.data() + start, uInt(Out.size() - start))));
 }
 
-// A 2 x 1 PNG of depth 8: the two rows of samples given (filter 0 put in front), with a
-// PLTE and a tRNS when given.
-Bytes TinyPng(uint8_t ColorType, const Bytes& Row, const Bytes& Plte = {}, const Bytes& Trns = {})
+// A PNG of depth 8 with the filtered rows given (each led by its filter byte), which may
+// hold fewer rows than the header says, and a PLTE and a tRNS when given.
+Bytes PngOf(uint32_t Width, uint32_t Height, uint8_t ColorType, const Bytes& Raw, const Bytes& Plte = {},
+            const Bytes& Trns = {})
 {
     Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     Bytes ihdr;
-    PutBE32(ihdr, 2);                                 // width
-    PutBE32(ihdr, 1);                                 // height
+    PutBE32(ihdr, Width);
+    PutBE32(ihdr, Height);
     ihdr.insert(ihdr.end(), {8, ColorType, 0, 0, 0}); // depth, colour type, compression, filter, interlace
     PutChunk(png, "IHDR", ihdr);
     if (!Plte.empty())
         PutChunk(png, "PLTE", Plte);
     if (!Trns.empty())
         PutChunk(png, "tRNS", Trns);
-    Bytes raw = {0};
-    raw.insert(raw.end(), Row.begin(), Row.end());
-    uLongf packed = compressBound(uLong(raw.size()));
+    uLongf packed = compressBound(uLong(Raw.size()));
     Bytes idat(packed);
-    compress(idat.data(), &packed, raw.data(), uLong(raw.size()));
+    compress(idat.data(), &packed, Raw.data(), uLong(Raw.size()));
     idat.resize(packed);
     PutChunk(png, "IDAT", idat);
     PutChunk(png, "IEND", {});
     return png;
+}
+
+// A 2 x 1 PNG: the row of samples given (filter 0 put in front).
+Bytes TinyPng(uint8_t ColorType, const Bytes& Row, const Bytes& Plte = {}, const Bytes& Trns = {})
+{
+    Bytes raw = {0};
+    raw.insert(raw.end(), Row.begin(), Row.end());
+    return PngOf(2, 1, ColorType, raw, Plte, Trns);
 }
 
 struct TAlphaCase {
@@ -256,24 +263,12 @@ TEST_F(PictureFilesTest, OpaqueAndBrokenFilesKeepTheirOldRoad)
     // picture: on the opaque road (colour type 2) and on the alpha road (6).
     auto shortPng = [](uint8_t ColorType, uint32_t Rows, uint8_t Sample) {
         const uint32_t side = 300, channels = ColorType == 6 ? 4 : 3;
-        Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-        Bytes ihdr;
-        PutBE32(ihdr, side);
-        PutBE32(ihdr, side);
-        ihdr.insert(ihdr.end(), {8, ColorType, 0, 0, 0});
-        PutChunk(png, "IHDR", ihdr);
         Bytes raw;
         for (uint32_t y = 0; y < Rows; ++y) {
             raw.push_back(0);
             raw.insert(raw.end(), side * channels, Sample);
         }
-        uLongf packed = compressBound(uLong(raw.size()));
-        Bytes idat(packed);
-        compress(idat.data(), &packed, raw.data(), uLong(raw.size()));
-        idat.resize(packed);
-        PutChunk(png, "IDAT", idat);
-        PutChunk(png, "IEND", {});
-        return png;
+        return PngOf(side, side, ColorType, raw);
     };
     for (const uint8_t type : {uint8_t(2), uint8_t(6)}) {
         SCOPED_TRACE(int(type));

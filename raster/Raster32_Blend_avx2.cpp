@@ -20,15 +20,20 @@ inline uint32_t LimitByte(uint32_t X) { return X > 255 ? 255 : X; }
 // where they stand, so no byte is unpacked or packed: the shuffle port, not the multiplier,
 // is what bounded the unpacking form. W holds each pixel's weight in both of its lanes;
 // the sum stays below 65536 at every weight up to 256.
+//
+// Only the odd bytes are moved down: the even bytes' product is the whole lane's product
+// less the odd bytes' share, which is (odd product) shl 8 modulo 65536, so the even bytes
+// need no mask of their own.
 inline __m256i Mix8(__m256i F, __m256i B, __m256i W)
 {
     const __m256i Low = _mm256_set1_epi16(0x00FF);
-    const __m256i Bias = _mm256_set1_epi16(0x0080);
-    const __m256i BEven = _mm256_and_si256(B, Low);
-    __m256i Even = _mm256_mullo_epi16(_mm256_sub_epi16(_mm256_and_si256(F, Low), BEven), W);
-    __m256i Odd = _mm256_mullo_epi16(_mm256_sub_epi16(_mm256_srli_epi16(F, 8), _mm256_srli_epi16(B, 8)), W);
-    Even = _mm256_add_epi16(_mm256_add_epi16(Even, _mm256_slli_epi16(B, 8)), Bias);
-    Odd = _mm256_add_epi16(_mm256_add_epi16(Odd, _mm256_sub_epi16(B, BEven)), Bias);
+    const __m256i Half = _mm256_set1_epi16(0x0080);
+    const __m256i OddProduct =
+        _mm256_mullo_epi16(_mm256_sub_epi16(_mm256_srli_epi16(F, 8), _mm256_srli_epi16(B, 8)), W);
+    const __m256i Odd = _mm256_add_epi16(_mm256_add_epi16(OddProduct, _mm256_andnot_si256(Low, B)), Half);
+    __m256i Even = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(F, B), W),
+                                    _mm256_slli_epi16(_mm256_sub_epi16(B, OddProduct), 8));
+    Even = _mm256_add_epi16(Even, Half);
     return _mm256_or_si256(_mm256_srli_epi16(Even, 8), _mm256_andnot_si256(Low, Odd));
 }
 
@@ -49,11 +54,8 @@ inline __m256i BlendRun8(__m256i F, __m256i B)
     return Mix8(F, B, W);
 }
 
-inline __m256i BlendRunMaster8(__m256i F, __m256i B, __m256i M16)
-{
-    // (alpha * M) shr 8 as the high half of alpha * (M shl 8).
-    return Mix8(F, B, _mm256_mulhi_epu16(Alpha(F), M16));
-}
+// (alpha * M) shr 8 as the high half of alpha * (M shl 8).
+inline __m256i MasterWeight(__m256i F, __m256i M16) { return _mm256_mulhi_epu16(Alpha(F), M16); }
 
 // Lanes 0..Count-1 on, for a partial step (masked loads never touch the rest).
 inline __m256i LaneMask(int32_t Count)
@@ -124,12 +126,17 @@ void Avx2BlendRunMaster(const uint32_t* Src, uint32_t* Dst, int32_t Count, uint3
     auto Full = [&](const uint32_t* S, uint32_t* D) {
         __m256i F = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(S));
         __m256i* V = reinterpret_cast<__m256i*>(D);
-        _mm256_storeu_si256(V, BlendRunMaster8(F, _mm256_loadu_si256(V), M16));
+        const __m256i W = MasterWeight(F, M16);
+        // A step whose every weight is 0 (clear pixels, or faint ones under a low master)
+        // leaves its pixels as they are: no read of Dst, no store.
+        if (_mm256_testz_si256(W, W))
+            return;
+        _mm256_storeu_si256(V, Mix8(F, _mm256_loadu_si256(V), W));
     };
     auto Partial = [&](const uint32_t* S, uint32_t* D, __m256i Mask) {
         auto* P = reinterpret_cast<int*>(D);
         __m256i F = _mm256_maskload_epi32(reinterpret_cast<const int*>(S), Mask);
-        _mm256_maskstore_epi32(P, Mask, BlendRunMaster8(F, _mm256_maskload_epi32(P, Mask), M16));
+        _mm256_maskstore_epi32(P, Mask, Mix8(F, _mm256_maskload_epi32(P, Mask), MasterWeight(F, M16)));
     };
     Drive(Src, Dst, Count, Full, Partial);
 }

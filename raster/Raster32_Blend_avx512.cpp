@@ -21,17 +21,26 @@ namespace {
 // the even bytes (blue, red) and the odd bytes (green, alpha) each in a lane of their own
 // where they stand, so no byte is unpacked or packed: the shuffle port, not the multiplier,
 // is what bounded the unpacking form. W holds each pixel's weight in both of its lanes.
+//
+// Only the odd bytes are shifted down: the even bytes' product is the whole lane's product
+// less the odd bytes' share, which modulo 65536 is (odd product) shl 8. At this width only
+// two ports take vector work and one of them alone shifts and multiplies, so the form with
+// the fewest shifts, masks and bias additions is the fast one.
 inline __m512i Mix16x(__m512i F, __m512i B, __m512i W)
 {
     const __m512i Low = _mm512_set1_epi16(0x00FF);
-    const __m512i Bias = _mm512_set1_epi16(0x0080);
-    const __m512i BEven = _mm512_and_si512(B, Low);
-    __m512i Even = _mm512_mullo_epi16(_mm512_sub_epi16(_mm512_and_si512(F, Low), BEven), W);
-    __m512i Odd = _mm512_mullo_epi16(_mm512_sub_epi16(_mm512_srli_epi16(F, 8), _mm512_srli_epi16(B, 8)), W);
-    Even = _mm512_add_epi16(_mm512_add_epi16(Even, _mm512_slli_epi16(B, 8)), Bias);
-    Odd = _mm512_add_epi16(_mm512_add_epi16(Odd, _mm512_sub_epi16(B, BEven)), Bias);
-    // (Even shr 8) or (Odd and not Low) in one step.
-    return _mm512_ternarylogic_epi32(_mm512_srli_epi16(Even, 8), Odd, Low, 0xF4);
+    const __m512i Half = _mm512_set1_epi16(0x0080);
+    const __m512i OddProduct =
+        _mm512_mullo_epi16(_mm512_sub_epi16(_mm512_srli_epi16(F, 8), _mm512_srli_epi16(B, 8)), W);
+    // (B and not Low) or 128: the odd background byte shl 8 with the rounding half, in one step.
+    const __m512i Odd = _mm512_add_epi16(OddProduct, _mm512_ternarylogic_epi32(B, Low, Half, 0xBA));
+    const __m512i Even = _mm512_add_epi16(_mm512_mullo_epi16(_mm512_sub_epi16(F, B), W),
+                                          _mm512_slli_epi16(_mm512_sub_epi16(B, OddProduct), 8));
+    // (Even + 128) shr 8 by the rounding multiply with 128; read as signed, a lane above
+    // 32767 only comes out 256 low, and the high byte that carries that is dropped below.
+    const __m512i EvenMixed = _mm512_mulhrs_epi16(Even, Half);
+    // (EvenMixed and Low) or (Odd and not Low) in one step.
+    return _mm512_ternarylogic_epi32(EvenMixed, Odd, Low, 0xE4);
 }
 
 // Each pixel's alpha byte in both of its 16-bit lanes; the same picker in every 128-bit lane.
@@ -48,12 +57,6 @@ inline __m512i BlendRun16(__m512i F, __m512i B, __m512i Pick)
     const __m512i AlphaMask = _mm512_set1_epi32(int(0xFF000000u));
     const __mmask16 Opaque = _mm512_cmpeq_epi32_mask(_mm512_and_si512(F, AlphaMask), AlphaMask);
     return _mm512_mask_blend_epi32(Opaque, R, F);
-}
-
-inline __m512i BlendRunMaster16(__m512i F, __m512i B, __m512i M16, __m512i Pick)
-{
-    // (alpha * M) shr 8 as the high half of alpha * (M shl 8).
-    return Mix16x(F, B, _mm512_mulhi_epu16(_mm512_shuffle_epi8(F, Pick), M16));
 }
 
 // How far ahead of the step the prefetches reach, in pixels. The hardware streams stop
@@ -113,8 +116,14 @@ void Avx512BlendRunMaster(const uint32_t* Src, uint32_t* Dst, int32_t Count, uin
     const __m512i Pick = _mm512_loadu_si512(PickAlpha);
     Drive(Src, Dst, Count, [&](const uint32_t* S, uint32_t* D, __mmask16 Lanes) {
         const __m512i F = _mm512_maskz_loadu_epi32(Lanes, S);
+        // (alpha * M) shr 8 as the high half of alpha * (M shl 8).
+        const __m512i W = _mm512_mulhi_epu16(_mm512_shuffle_epi8(F, Pick), M16);
+        // A step whose every weight is 0 (clear pixels, or faint ones under a low master)
+        // leaves its pixels as they are: no read of Dst, no store.
+        if (_mm512_test_epi16_mask(W, W) == 0)
+            return;
         const __m512i B = _mm512_maskz_loadu_epi32(Lanes, D);
-        _mm512_mask_storeu_epi32(D, Lanes, BlendRunMaster16(F, B, M16, Pick));
+        _mm512_mask_storeu_epi32(D, Lanes, Mix16x(F, B, W));
     });
 }
 

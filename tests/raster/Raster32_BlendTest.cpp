@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -249,6 +250,41 @@ TEST(Raster32Blend, VectorSetsMatchScalarReference)
         SCOPED_TRACE(Sets[I].Name);
         ExpectSameSinglePixels(Ref, *Sets[I].Set, 12345 + I);
         ExpectSameRuns(Ref, *Sets[I].Set, 777 + I);
+    }
+}
+
+// Every source alpha against every pair of channel values, under masters that reach every
+// weight from 0 to 254 (255 gives alpha - 1), with Dst off the vector boundary so that the
+// masked first and last steps carry some of them.
+TEST(Raster32Blend, VectorRunsMatchScalarAtEveryWeightAndChannelPair)
+{
+    const TBlendRoutines& Ref = ScalarBlendRoutines();
+    constexpr int32_t Count = 65536, Offset = 3;
+    static TColor32 Src[Count], Want[Count + Offset], Got[Count + Offset];
+    const auto Sets = AllSets();
+    for (size_t I = 1; I < Sets.size(); ++I) {
+        const TBlendRoutines& R = *Sets[I].Set;
+        SCOPED_TRACE(Sets[I].Name);
+        // Blue, green and red of the source run through every value along the row, the
+        // background's four channels through every value down the 256 rows.
+        auto Fill = [](uint32_t A) {
+            for (int32_t P = 0; P < Count; ++P) {
+                Src[P] = (A << 24) | (uint32_t(P & 255) * 0x010101u);
+                Want[P + Offset] = Got[P + Offset] = uint32_t(P >> 8) * 0x01010101u;
+            }
+        };
+        for (uint32_t A = 0; A < 256; ++A) {
+            Fill(A);
+            Ref.BlendRun(Src, Want + Offset, Count);
+            R.BlendRun(Src, Got + Offset, Count);
+            ASSERT_EQ(0, std::memcmp(Want, Got, sizeof(Want))) << "alpha " << A;
+            for (uint32_t M : {255u, 200u, 128u, 1u}) {
+                Fill(A);
+                Ref.BlendRunMaster(Src, Want + Offset, Count, M);
+                R.BlendRunMaster(Src, Got + Offset, Count, M);
+                ASSERT_EQ(0, std::memcmp(Want, Got, sizeof(Want))) << "alpha " << A << " master " << M;
+            }
+        }
     }
 }
 

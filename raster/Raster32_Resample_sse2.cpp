@@ -2,6 +2,8 @@
 // ((F - B) * W + (B shl 8) + 128) shr 8, which wraps exactly as the plain arithmetic.
 #include "raster/Raster32_Resample.h"
 
+#include <cstdint>
+
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -131,8 +133,39 @@ void Sse2NearestRow(const TColor32* Row, int32_t /*RowWidth*/, const int32_t* X,
         Out[i] = Row[X[i]];
 }
 
-const TResampleKernels Sse2{Sse2LinearVert, Sse2LinearHorz,     Sse2LinearHorzRun, Sse2LinearRow,
-                            false,          Sse2BilinearAffine, Sse2NearestRow,    ScalarFilteredHorz};
+// Four pixels a step from two loads of the row. A streamed store takes whole aligned
+// 16-byte units only, so the pixels before the first one go singly.
+template <TRowStore Store> void Sse2HalfRow(const TColor32* Row, int32_t Count, TColor32* Out)
+{
+    int32_t i = 0;
+    if (Store == rsStreamed)
+        for (; i < Count && (reinterpret_cast<uintptr_t>(Out + i) & 15) != 0; ++i)
+            Out[i] = Row[2 * i];
+    // The last full step would read the pixel past the last one wanted: it goes singly.
+    for (; i + 4 < Count; i += 4) {
+        const float* at = reinterpret_cast<const float*>(Row + 2 * i);
+        const __m128i p = _mm_castps_si128(_mm_shuffle_ps(_mm_loadu_ps(at), _mm_loadu_ps(at + 4), 0x88));
+        if (Store == rsStreamed)
+            _mm_stream_si128(reinterpret_cast<__m128i*>(Out + i), p);
+        else
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + i), p);
+    }
+    for (; i < Count; ++i)
+        Out[i] = Row[2 * i];
+    if (Store == rsStreamed)
+        _mm_sfence();
+}
+
+void Sse2NearestHalfRow(const TColor32* Row, int32_t Count, TColor32* Out, TRowStore Store)
+{
+    if (Store == rsStreamed)
+        Sse2HalfRow<rsStreamed>(Row, Count, Out);
+    else
+        Sse2HalfRow<rsCached>(Row, Count, Out);
+}
+
+const TResampleKernels Sse2{Sse2LinearVert,     Sse2LinearHorz, Sse2LinearHorzRun,  Sse2LinearRow,     false,
+                            Sse2BilinearAffine, Sse2NearestRow, Sse2NearestHalfRow, ScalarFilteredHorz};
 
 } // namespace
 

@@ -60,8 +60,14 @@ void ScalarNearestRow(const TColor32* Row, int32_t /*RowWidth*/, const int32_t* 
         Out[i] = Row[X[i]];
 }
 
-const TResampleKernels Scalar{ScalarLinearVert,     ScalarLinearHorz, ScalarLinearHorzRun, ScalarLinearRow, false,
-                              ScalarBilinearAffine, ScalarNearestRow, ScalarFilteredHorz};
+void ScalarNearestHalfRow(const TColor32* Row, int32_t Count, TColor32* Out, TRowStore /*Store*/)
+{
+    for (int32_t i = 0; i < Count; ++i)
+        Out[i] = Row[2 * i];
+}
+
+const TResampleKernels Scalar{ScalarLinearVert,     ScalarLinearHorz, ScalarLinearHorzRun,  ScalarLinearRow,   false,
+                              ScalarBilinearAffine, ScalarNearestRow, ScalarNearestHalfRow, ScalarFilteredHorz};
 
 } // namespace
 

@@ -11,6 +11,11 @@
 
 namespace kv {
 
+// How a kernel stores a row: through the cache, or streamed around it. A result larger than
+// the cache would only push out the source it is read from, and a streamed store need not
+// first read the destination line it fills.
+enum TRowStore : uint8_t { rsCached, rsStreamed };
+
 struct TResampleKernels {
     // Out[i] = per channel (R0[i] * Wy + R1[i] * (256 - Wy) + 128) shr 8, the table's
     // MixPixel. The result of a channel never passes 255, so the pixels stay packed.
@@ -38,6 +43,11 @@ struct TResampleKernels {
     // The nearest stretch's row: Out[i] = Row[X[i]], every X[i] in 0 .. RowWidth - 1. A set
     // may read any pixel of the row's RowWidth, never beyond.
     void (*NearestRow)(const TColor32* Row, int32_t RowWidth, const int32_t* X, int32_t Count, TColor32* Out);
+    // The same at exactly half the width: Out[i] = Row[2 * i], reading no pixel past
+    // Row[2 * Count - 2]. Every shrink to half takes this road, so it picks the columns
+    // with shuffles of whole loads rather than per-pixel indices. Streamed stores are
+    // fenced before it returns.
+    void (*NearestHalfRow)(const TColor32* Row, int32_t Count, TColor32* Out, TRowStore Store);
     // The filtered stretch's horizontal pass over its vertical sums (four 32-bit lanes a
     // column, blue to alpha): lane c of Out[i] is min(S, 0xFF0000) shr 16 with S the sum
     // over t < Taps of Vert[At[i * Taps + t] + c] * Weight[i * Taps + t], every product

@@ -1,5 +1,6 @@
 // AVX2 kernels of the linear stretch and the affine bilinear sampler (the MixPixel lane
-// formula on sixteen lanes) and of the nearest stretch (pixels picked by permutes).
+// formula on sixteen lanes) and of the nearest stretch (pixels picked by permutes, or by
+// shuffles at exactly half the width).
 #include "raster/Raster32_Resample.h"
 
 #include "raster/Raster32_CPUid.h"
@@ -244,6 +245,46 @@ void Avx2NearestRow(const TColor32* Row, int32_t RowWidth, const int32_t* X, int
         Out[i] = Row[X[i]];
 }
 
+// Eight pixels a step: a shuffle keeps the even pixels of two loads, in each half, and a
+// permute puts the halves in order. The last step and the streamed stores as in the SSE2
+// kernel, which takes the pixels left after the last full step through the cache.
+template <TRowStore Store> void Avx2HalfRow(const TColor32* Row, int32_t Count, TColor32* Out)
+{
+    auto put = [Out](int32_t I, __m256 Even) {
+        const __m256i pixels = _mm256_permute4x64_epi64(_mm256_castps_si256(Even), 0xD8);
+        auto* to = reinterpret_cast<__m256i*>(Out + I);
+        if (Store == rsStreamed)
+            _mm256_stream_si256(to, pixels);
+        else
+            _mm256_storeu_si256(to, pixels);
+    };
+    int32_t i = 0;
+    if (Store == rsStreamed)
+        for (; i < Count && (reinterpret_cast<uintptr_t>(Out + i) & 63) != 0; ++i)
+            Out[i] = Row[2 * i];
+    for (; i + 8 < Count; i += 8) {
+        const float* at = reinterpret_cast<const float*>(Row + 2 * i);
+        put(i, _mm256_shuffle_ps(_mm256_loadu_ps(at), _mm256_loadu_ps(at + 8), 0x88));
+    }
+    if (i + 8 == Count) {
+        const float* at = reinterpret_cast<const float*>(Row + 2 * i);
+        put(i, _mm256_shuffle_ps(_mm256_loadu_ps(at), _mm256_loadu_ps(at + 7), 0xD8));
+        i += 8;
+    }
+    if (i < Count)
+        Sse2ResampleKernels()->NearestHalfRow(Row + 2 * i, Count - i, Out + i, rsCached);
+    if (Store == rsStreamed)
+        _mm_sfence();
+}
+
+void Avx2NearestHalfRow(const TColor32* Row, int32_t Count, TColor32* Out, TRowStore Store)
+{
+    if (Store == rsStreamed)
+        Avx2HalfRow<rsStreamed>(Row, Count, Out);
+    else
+        Avx2HalfRow<rsCached>(Row, Count, Out);
+}
+
 // Two pixels a step, one in each half: a tap loads each pixel's four lanes and multiplies
 // them by its weight.
 void Avx2FilteredHorz(const uint32_t* Vert, const int32_t* At, const uint32_t* Weight, int32_t Taps, int32_t Count,
@@ -291,6 +332,7 @@ const TResampleKernels* Avx2ResampleKernels()
         k.LinearRowShrinks = true;
         k.BilinearAffine = Avx2BilinearAffine;
         k.NearestRow = Avx2NearestRow;
+        k.NearestHalfRow = Avx2NearestHalfRow;
         k.FilteredHorz = Avx2FilteredHorz;
         return &k;
     }();

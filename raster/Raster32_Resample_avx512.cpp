@@ -80,6 +80,43 @@ void Avx512LinearHorzRun(const TColor32* Vert, const uint8_t* Wx, int32_t Count,
         Avx2ResampleKernels()->LinearHorzRun(Vert + i, Wx + i, Count - i, Out + i);
 }
 
+// Sixteen pixels a step: one two-source permute picks the even pixels of two loads. The
+// last step and the streamed stores as in the SSE2 kernel.
+template <TRowStore Store> void Avx512HalfRow(const TColor32* Row, int32_t Count, TColor32* Out)
+{
+    const __m512i even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512i evenLast = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 17, 19, 21, 23, 25, 27, 29, 31);
+    auto put = [Out](int32_t I, __m512i Pixels) {
+        if (Store == rsStreamed)
+            _mm512_stream_si512(reinterpret_cast<__m512i*>(Out + I), Pixels);
+        else
+            _mm512_storeu_si512(Out + I, Pixels);
+    };
+    int32_t i = 0;
+    if (Store == rsStreamed)
+        for (; i < Count && (reinterpret_cast<uintptr_t>(Out + i) & 63) != 0; ++i)
+            Out[i] = Row[2 * i];
+    for (; i + 16 < Count; i += 16)
+        put(i, _mm512_permutex2var_epi32(_mm512_loadu_si512(Row + 2 * i), even, _mm512_loadu_si512(Row + 2 * i + 16)));
+    if (i + 16 == Count) {
+        put(i,
+            _mm512_permutex2var_epi32(_mm512_loadu_si512(Row + 2 * i), evenLast, _mm512_loadu_si512(Row + 2 * i + 15)));
+        i += 16;
+    }
+    if (i < Count)
+        Avx2ResampleKernels()->NearestHalfRow(Row + 2 * i, Count - i, Out + i, rsCached);
+    if (Store == rsStreamed)
+        _mm_sfence();
+}
+
+void Avx512NearestHalfRow(const TColor32* Row, int32_t Count, TColor32* Out, TRowStore Store)
+{
+    if (Store == rsStreamed)
+        Avx512HalfRow<rsStreamed>(Row, Count, Out);
+    else
+        Avx512HalfRow<rsCached>(Row, Count, Out);
+}
+
 #if defined(__clang__)
 #pragma clang attribute pop
 #else
@@ -98,6 +135,7 @@ const TResampleKernels* Avx512ResampleKernels()
         k = *base;
         k.LinearVert = Avx512LinearVert;
         k.LinearHorzRun = Avx512LinearHorzRun;
+        k.NearestHalfRow = Avx512NearestHalfRow;
         return &k;
     }();
     return kernels;

@@ -2,6 +2,8 @@
 // ((F - B) * W + (B shl 8) + 128) shr 8, which wraps exactly as the plain arithmetic.
 #include "raster/Raster32_Resample.h"
 
+#include <cstdint>
+
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -131,8 +133,48 @@ void Sse2NearestRow(const TColor32* Row, int32_t /*RowWidth*/, const int32_t* X,
         Out[i] = Row[X[i]];
 }
 
-const TResampleKernels Sse2{Sse2LinearVert, Sse2LinearHorz,     Sse2LinearHorzRun, Sse2LinearRow,
-                            false,          Sse2BilinearAffine, Sse2NearestRow,    ScalarFilteredHorz};
+// Four pixels a step: a shuffle keeps the even pixels of two loads. The last step loads
+// its second half a pixel early, so as not to read past the last pixel wanted, and keeps
+// that load's odd pixels. Streamed stores start at a 64-byte line: a line only partly
+// streamed, with the rest stored through the cache, is written to memory in pieces.
+template <TRowStore Store> void Sse2HalfRow(const TColor32* Row, int32_t Count, TColor32* Out)
+{
+    auto put = [Out](int32_t I, __m128 Pixels) {
+        auto* to = reinterpret_cast<__m128i*>(Out + I);
+        if (Store == rsStreamed)
+            _mm_stream_si128(to, _mm_castps_si128(Pixels));
+        else
+            _mm_storeu_si128(to, _mm_castps_si128(Pixels));
+    };
+    int32_t i = 0;
+    if (Store == rsStreamed)
+        for (; i < Count && (reinterpret_cast<uintptr_t>(Out + i) & 63) != 0; ++i)
+            Out[i] = Row[2 * i];
+    for (; i + 4 < Count; i += 4) {
+        const float* at = reinterpret_cast<const float*>(Row + 2 * i);
+        put(i, _mm_shuffle_ps(_mm_loadu_ps(at), _mm_loadu_ps(at + 4), 0x88));
+    }
+    if (i + 4 == Count) {
+        const float* at = reinterpret_cast<const float*>(Row + 2 * i);
+        put(i, _mm_shuffle_ps(_mm_loadu_ps(at), _mm_loadu_ps(at + 3), 0xD8));
+        i += 4;
+    }
+    for (; i < Count; ++i)
+        Out[i] = Row[2 * i];
+    if (Store == rsStreamed)
+        _mm_sfence();
+}
+
+void Sse2NearestHalfRow(const TColor32* Row, int32_t Count, TColor32* Out, TRowStore Store)
+{
+    if (Store == rsStreamed)
+        Sse2HalfRow<rsStreamed>(Row, Count, Out);
+    else
+        Sse2HalfRow<rsCached>(Row, Count, Out);
+}
+
+const TResampleKernels Sse2{Sse2LinearVert,     Sse2LinearHorz, Sse2LinearHorzRun,  Sse2LinearRow,     false,
+                            Sse2BilinearAffine, Sse2NearestRow, Sse2NearestHalfRow, ScalarFilteredHorz};
 
 } // namespace
 

@@ -146,6 +146,19 @@ std::vector<int32_t> NearestIndices(int64_t Start, int64_t Step, int32_t Count, 
     return idx;
 }
 
+// Whether the columns are every other one from the first: a shrink to exactly half.
+bool EveryOtherColumn(const std::vector<int32_t>& Xs)
+{
+    for (size_t i = 1; i < Xs.size(); ++i)
+        if (Xs[i] != Xs[0] + 2 * int32_t(i))
+            return false;
+    return true;
+}
+
+// From this many bytes a stretch's result stores around the cache: it would not stay
+// there anyway, and each line it would pass through is first read from memory.
+constexpr int64_t StreamedResultMin = int64_t(4) << 20;
+
 void StretchNearestMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, const TRect& SrcRect, bool Opaque)
 {
     TRect C;
@@ -177,6 +190,15 @@ void StretchNearestMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, co
     // A vector kernel reads a group of pixels before it stores them; a bitmap stretched
     // onto itself must see each pixel stored before the next one is read.
     const TResampleKernels& kernels = Src == Dst ? ScalarResampleKernels() : ResampleKernels();
+    const bool half = EveryOtherColumn(xs);
+    auto pickRow = [&](int32_t Sy, TColor32* Out, TRowStore Store) {
+        const TColor32* r = Src->RowAddress(Sy) + SrcRect.Left;
+        if (half)
+            kernels.NearestHalfRow(r + xs[0], w, Out, Store);
+        else
+            kernels.NearestRow(r, rowWidth, xs.data(), w, Out);
+    };
+    const TRowStore store = int64_t(w) * C.Height() * 4 >= StreamedResultMin ? rsStreamed : rsCached;
     std::vector<TColor32> row(static_cast<size_t>(w));
     int32_t lastSrcY = -1;
     TColor32* lastDst = nullptr;
@@ -188,13 +210,14 @@ void StretchNearestMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, co
             if (sy == lastSrcY)
                 std::memcpy(d, lastDst, size_t(w) * 4);
             else
-                kernels.NearestRow(Src->RowAddress(sy) + SrcRect.Left, rowWidth, xs.data(), w, d);
+                pickRow(sy, d, store);
             lastSrcY = sy;
             lastDst = d;
             continue;
         }
         if (sy != lastSrcY) {
-            kernels.NearestRow(Src->RowAddress(sy) + SrcRect.Left, rowWidth, xs.data(), w, row.data());
+            // The row buffer is read again at once: it stays in the cache.
+            pickRow(sy, row.data(), rsCached);
             lastSrcY = sy;
         }
         LandRow(row.data(), d, w, mode, M, M < 255, Src->OnPixelCombine);

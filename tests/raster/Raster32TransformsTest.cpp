@@ -258,6 +258,25 @@ TEST(Stretch, NearestMatchesTheFormulaOverRandomRects)
     }
 }
 
+// A shrink to exactly half whose result is large enough to be stored around the cache
+// (over 4 MiB), into rows that start off a 64-byte line, stored and blended.
+TEST(Stretch, LargeHalfShrinkMatchesTheFormula)
+{
+    TBitmap32 src;
+    FillRandom(src, 2 * 1451 + 6, 2 * 760, 31);
+    src.SetStretchFilter(sfNearest);
+    for (TDrawMode mode : {dmOpaque, dmBlend}) {
+        TBitmap32 a, b;
+        FillRandom(a, 1455, 762, 32);
+        b.Assign(&a);
+        src.SetDrawMode(mode);
+        const TRect srcRect = Rect(5, 0, 2 * 1451 + 5, 2 * 760), dstRect = Rect(3, 1, 1454, 761);
+        StretchRectBlend(&a, dstRect, &src, srcRect);
+        ReferenceNearest(b, dstRect, src, srcRect);
+        ASSERT_TRUE(SamePixels(a, b)) << int(mode);
+    }
+}
+
 TEST(Stretch, OnePixelDestinationStartsAtTheFirstSourcePixel)
 {
     TBitmap32 src, dst;

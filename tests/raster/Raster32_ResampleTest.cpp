@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
+#include <cstddef>
+#include <cstdint>
 #include <random>
 #include <vector>
 
@@ -68,6 +69,11 @@ TEST(ResampleKernels, PlainKernelsAreMixPixel)
     k.NearestRow(r0.data(), 37, x0.data(), 36, out.data());
     for (int i = 0; i < 36; ++i)
         ASSERT_EQ(out[size_t(i)], r0[size_t(x0[size_t(i)])]) << i;
+    for (TRowStore store : {rsCached, rsStreamed}) {
+        k.NearestHalfRow(r0.data(), 18, out.data(), store);
+        for (int i = 0; i < 18; ++i)
+            ASSERT_EQ(out[size_t(i)], r0[size_t(2 * i)]) << i;
+    }
     k.LinearRow(r0.data(), r1.data(), 77, x0.data(), w8.data(), nullptr, 36, out.data());
     for (int i = 0; i < 36; ++i) {
         const size_t x = size_t(x0[size_t(i)]);
@@ -183,6 +189,25 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
             k->NearestRow(row.data(), width, x.data(), n, outB.data());
             ASSERT_EQ(outA, outB) << round;
         }
+        // Half rows of every length around the vector steps, the row ending at the last
+        // pixel read, stored and streamed from every pixel of a 64-byte line: the pixels
+        // around the row stay as they were.
+        for (int32_t n = 1; n <= 70; ++n)
+            for (TRowStore store : {rsCached, rsStreamed}) {
+                std::vector<TColor32> row(size_t(2 * n - 1));
+                for (auto& p : row)
+                    p = rng();
+                constexpr TColor32 untouched = 0x5A5A5A5Au;
+                std::vector<TColor32> outA(static_cast<size_t>(n)), outB(size_t(n) + 48, untouched);
+                const size_t lineStart = (64 - reinterpret_cast<uintptr_t>(outB.data()) % 64) % 64 / 4;
+                const size_t at = lineStart + 1 + size_t(n) % 16;
+                plain.NearestHalfRow(row.data(), n, outA.data(), rsCached);
+                k->NearestHalfRow(row.data(), n, outB.data() + at, store);
+                ASSERT_EQ(outA, std::vector<TColor32>(outB.begin() + ptrdiff_t(at), outB.begin() + ptrdiff_t(at) + n))
+                    << n << " " << int(store);
+                ASSERT_EQ(outB[at - 1], untouched) << n;
+                ASSERT_EQ(outB[at + size_t(n)], untouched) << n;
+            }
         // Bilinear samples along an affine row inside a random 40 x 40 picture.
         std::vector<TColor32> pic(40 * 40);
         for (auto& p : pic)

@@ -7,6 +7,7 @@
 
 #include "imaging/FilterTestUtil.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -273,6 +274,15 @@ TEST(PngFilter, TruncatedAndForgedFilesEndWithAnError)
         ReadPng(r, std::vector<uint8_t>(good.begin(), good.begin() + long(n)), true);
         EXPECT_TRUE(r.P.Aborting) << n;
     }
+    // Zlib's own checksum is not verified on load: a changed byte of compressed data
+    // must still be caught by the chunk's CRC.
+    auto flipped = good;
+    const auto idat = std::search(flipped.begin(), flipped.end(), std::begin("IDAT"), std::end("IDAT") - 1);
+    ASSERT_NE(idat, flipped.end());
+    idat[4 + 100] ^= 0x10;
+    TRead corrupt;
+    ReadPng(corrupt, flipped, false);
+    EXPECT_TRUE(corrupt.P.Aborting);
     // A header of 60000 x 60000 (with its checksum right) is refused before allocating.
     auto huge = good;
     PutU32BE(&huge[16], 60000);

@@ -5,12 +5,17 @@
 #include "imaging/Quantizer.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <csetjmp>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include <png.h>
+#include <zlib.h>
 
 namespace kv {
 
@@ -414,8 +419,310 @@ const uint8_t* BuildRow(const TPngWriteJob& j, int32_t Y)
     return src;
 }
 
+// ---- Band writer ------------------------------------------------------------------------
+// Deflate is nearly all of a large save, and one zlib stream keeps to one core. A large
+// picture is cut into bands of rows deflated on several threads: each band starts from
+// the 32 KiB of rows before it as its dictionary and ends on a byte boundary (a sync
+// flush), so the bands join into one zlib stream that compresses almost as well as a
+// single one. The bands depend on the picture alone, never on the number of threads, so
+// a picture always saves to the same bytes. Smaller pictures keep libpng's own rows.
+
+constexpr size_t BandInputBytes = size_t(1) << 20;
+constexpr size_t DeflateWindowBytes = 32768;
+
+struct TPngBandPlan {
+    int32_t Width = 0, Height = 0;
+    int32_t PixelBytes = 3; // R, G, B and for RGBA the alpha
+    size_t RowBytes = 0;    // the filter byte and the samples
+    int32_t RowsPerBand = 1;
+    int32_t Bands = 0;
+    int32_t DictionaryRows = 0;
+    int Level = 5;
+    int Strategy = Z_DEFAULT_STRATEGY;
+    uint8_t Filter = 0; // the PNG filter type of every row: 0 none, 1 sub, 4 Paeth
+};
+
+bool PlanBands(const TPngWriteJob& j, const TIOParamsVals& Params, TPngBandPlan& Plan)
+{
+    // Interlaced passes and libpng's per-row filter choice stay with libpng.
+    if ((j.Layout != TPngLayout::Rgb && j.Layout != TPngLayout::Rgba) || Params.PngInterlaced || Params.PngFilter > 2)
+        return false;
+    Plan.Width = j.Picture->Width();
+    Plan.Height = j.Picture->Height();
+    Plan.PixelBytes = j.Layout == TPngLayout::Rgba ? 4 : 3;
+    Plan.RowBytes = 1 + size_t(std::max(Plan.Width, 0)) * size_t(Plan.PixelBytes);
+    if (Plan.Width < 1 || Plan.RowBytes * size_t(std::max(Plan.Height, 0)) < 2 * BandInputBytes)
+        return false;
+    Plan.RowsPerBand = int32_t(std::max<size_t>(1, BandInputBytes / Plan.RowBytes));
+    Plan.Bands = (Plan.Height + Plan.RowsPerBand - 1) / Plan.RowsPerBand;
+    Plan.DictionaryRows = int32_t((DeflateWindowBytes + Plan.RowBytes - 1) / Plan.RowBytes);
+    static const uint8_t filters[] = {0, 1, 4};
+    Plan.Filter = filters[Params.PngFilter];
+    Plan.Level = std::clamp(Params.PngCompression, 0, 9);
+    // What libpng picks for the same rows: filtered rows deflate better as Z_FILTERED.
+    Plan.Strategy = Plan.Filter == 0 ? Z_DEFAULT_STRATEGY : Z_FILTERED;
+    return true;
+}
+
+// Row Y as the file holds it: R, G, B (and the mask's alpha).
+void FileOrderRow(const TPngWriteJob& j, int32_t Y, int32_t PixelBytes, uint8_t* Out)
+{
+    const uint8_t* src = j.Picture->ScanLine(Y);
+    const int32_t w = j.Picture->Width();
+    if (PixelBytes == 3) {
+        for (int32_t x = 0; x < w; ++x, src += 3, Out += 3) {
+            Out[0] = src[2];
+            Out[1] = src[1];
+            Out[2] = src[0];
+        }
+        return;
+    }
+    const uint8_t* m = j.Mask->ScanLine(Y);
+    for (int32_t x = 0; x < w; ++x, src += 3, Out += 4) {
+        Out[0] = src[2];
+        Out[1] = src[1];
+        Out[2] = src[0];
+        Out[3] = m[x];
+    }
+}
+
+inline uint8_t PaethPredictor(int a, int b, int c)
+{
+    const int p = a + b - c;
+    const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    return uint8_t(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+}
+
+// Out receives the filter byte and Count filtered bytes; Prev is zeros above the top row.
+void FilterRow(uint8_t Filter, const uint8_t* Cur, const uint8_t* Prev, size_t Count, size_t Bpp, uint8_t* Out)
+{
+    *Out++ = Filter;
+    if (Filter == 1) {
+        for (size_t i = 0; i < Bpp; ++i)
+            Out[i] = Cur[i];
+        for (size_t i = Bpp; i < Count; ++i)
+            Out[i] = uint8_t(Cur[i] - Cur[i - Bpp]);
+        return;
+    }
+    for (size_t i = 0; i < Bpp; ++i)
+        Out[i] = uint8_t(Cur[i] - Prev[i]);
+    for (size_t i = Bpp; i < Count; ++i)
+        Out[i] = uint8_t(Cur[i] - PaethPredictor(Cur[i - Bpp], Prev[i], Prev[i - Bpp]));
+}
+
+// The filtered rows First..Last-1 one after another.
+void FilterRows(const TPngWriteJob& j, const TPngBandPlan& Plan, int32_t First, int32_t Last, uint8_t* Out)
+{
+    const size_t samples = Plan.RowBytes - 1;
+    if (Plan.Filter == 0) {
+        for (int32_t y = First; y < Last; ++y, Out += Plan.RowBytes) {
+            Out[0] = 0;
+            FileOrderRow(j, y, Plan.PixelBytes, Out + 1);
+        }
+        return;
+    }
+    std::vector<uint8_t> cur(samples), prev(samples, 0);
+    if (First > 0)
+        FileOrderRow(j, First - 1, Plan.PixelBytes, prev.data());
+    for (int32_t y = First; y < Last; ++y, Out += Plan.RowBytes) {
+        FileOrderRow(j, y, Plan.PixelBytes, cur.data());
+        FilterRow(Plan.Filter, cur.data(), prev.data(), samples, size_t(Plan.PixelBytes), Out);
+        std::swap(cur, prev);
+    }
+}
+
+struct TPngBand {
+    // The band's deflate data; the first band starts with the zlib header, the last
+    // ends with four bytes left for the stream's Adler-32.
+    std::vector<uint8_t> Data;
+    uint32_t Adler = 1;
+    size_t InputBytes = 0;
+    bool Done = false;
+    bool Failed = false;
+};
+
+struct TDeflateEnd {
+    z_stream* Stream;
+    ~TDeflateEnd() { deflateEnd(Stream); }
+};
+
+uint16_t ZlibHeader(int Level, int Strategy)
+{
+    // CMF: deflate with a 32 KiB window; FLG: zlib's level class, then the check bits.
+    const unsigned levelClass = Strategy >= Z_HUFFMAN_ONLY || Level < 2 ? 0 : Level < 6 ? 1 : Level == 6 ? 2 : 3;
+    unsigned header = (0x78u << 8) | (levelClass << 6);
+    header += 31 - header % 31;
+    return uint16_t(header);
+}
+
+bool DeflateBand(const TPngWriteJob& j, const TPngBandPlan& Plan, int32_t K, TPngBand& Band)
+{
+    const int32_t top = K * Plan.RowsPerBand, bottom = std::min(Plan.Height, top + Plan.RowsPerBand);
+    const int32_t first = std::max(0, top - Plan.DictionaryRows);
+    std::vector<uint8_t> input(size_t(bottom - first) * Plan.RowBytes);
+    FilterRows(j, Plan, first, bottom, input.data());
+    const size_t before = size_t(top - first) * Plan.RowBytes;
+    const size_t dictionary = std::min(DeflateWindowBytes, before);
+    const uint8_t* rows = input.data() + before;
+    Band.InputBytes = input.size() - before;
+    Band.Adler = uint32_t(adler32(1, rows, uInt(Band.InputBytes)));
+
+    z_stream z{};
+    if (deflateInit2(&z, Plan.Level, Z_DEFLATED, -15, 8, Plan.Strategy) != Z_OK)
+        return false;
+    TDeflateEnd end{&z};
+    if (dictionary > 0 && deflateSetDictionary(&z, rows - dictionary, uInt(dictionary)) != Z_OK)
+        return false;
+    const bool last = K == Plan.Bands - 1;
+    const size_t head = K == 0 ? 2 : 0, tail = last ? 4 : 0;
+    Band.Data.resize(head + deflateBound(&z, uLong(Band.InputBytes)) + 64 + tail);
+    if (head) {
+        const uint16_t h = ZlibHeader(Plan.Level, Plan.Strategy);
+        Band.Data[0] = uint8_t(h >> 8);
+        Band.Data[1] = uint8_t(h);
+    }
+    z.next_in = const_cast<Bytef*>(rows);
+    z.avail_in = uInt(Band.InputBytes);
+    size_t used = head;
+    const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
+    for (;;) {
+        z.next_out = Band.Data.data() + used;
+        z.avail_out = uInt(Band.Data.size() - used - tail);
+        const int rc = deflate(&z, flush);
+        used = size_t(z.next_out - Band.Data.data());
+        if (rc == Z_STREAM_ERROR)
+            return false;
+        if (last ? rc == Z_STREAM_END : z.avail_in == 0 && z.avail_out > 0)
+            break;
+        Band.Data.resize(Band.Data.size() + 65536);
+    }
+    Band.Data.resize(used + tail);
+    return true;
+}
+
+// Deflates the bands on worker threads while the caller takes them in order. Workers
+// keep at most a few bands ahead of the one being written, which bounds the memory.
+class TPngBandDeflater {
+public:
+    TPngBandDeflater(const TPngWriteJob& Job, const TPngBandPlan& Plan)
+        : FJob(Job), FPlan(Plan), FBands(size_t(Plan.Bands))
+    {
+        const int32_t cores = int32_t(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+        const int32_t workers = std::min(cores - 1, Plan.Bands - 1);
+        FAhead = 2 * (workers + 1);
+        for (int32_t i = 0; i < workers; ++i)
+            try {
+                FThreads.emplace_back([this] { Work(); });
+            } catch (...) {
+                break; // the caller deflates what no worker takes
+            }
+    }
+    ~TPngBandDeflater()
+    {
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            FStop = true;
+        }
+        FChanged.notify_all();
+        for (std::thread& t : FThreads)
+            t.join();
+    }
+    TPngBandDeflater(const TPngBandDeflater&) = delete;
+    TPngBandDeflater& operator=(const TPngBandDeflater&) = delete;
+
+    // Band K deflated, deflating others meanwhile; nullptr when it could not be.
+    TPngBand* Take(int32_t K)
+    {
+        std::unique_lock<std::mutex> lock(FLock);
+        while (!FBands[size_t(K)].Done)
+            if (CanClaim())
+                DeflateNext(lock);
+            else
+                FChanged.wait(lock);
+        return FBands[size_t(K)].Failed ? nullptr : &FBands[size_t(K)];
+    }
+    // Band K is written: its memory goes and the workers may move further on.
+    void Written(int32_t K)
+    {
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            FBands[size_t(K)].Data = {};
+            FWritten = K + 1;
+        }
+        FChanged.notify_all();
+    }
+
+private:
+    bool CanClaim() const { return FNext < FPlan.Bands && FNext < FWritten + FAhead; }
+    void Work()
+    {
+        std::unique_lock<std::mutex> lock(FLock);
+        for (;;) {
+            FChanged.wait(lock, [this] { return FStop || FNext >= FPlan.Bands || CanClaim(); });
+            if (FStop || FNext >= FPlan.Bands)
+                return;
+            DeflateNext(lock);
+        }
+    }
+    void DeflateNext(std::unique_lock<std::mutex>& Lock)
+    {
+        const int32_t k = FNext++;
+        Lock.unlock();
+        TPngBand band;
+        bool ok = false;
+        try {
+            ok = DeflateBand(FJob, FPlan, k, band);
+        } catch (...) {
+            ok = false;
+        }
+        Lock.lock();
+        band.Done = true;
+        band.Failed = !ok;
+        FBands[size_t(k)] = std::move(band);
+        FChanged.notify_all();
+    }
+
+    const TPngWriteJob& FJob;
+    const TPngBandPlan& FPlan;
+    std::vector<TPngBand> FBands;
+    int32_t FNext = 0;
+    int32_t FWritten = 0;
+    int32_t FAhead = 2;
+    bool FStop = false;
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    std::vector<std::thread> FThreads;
+};
+
+// Called inside WriteAll's setjmp: holds no object with a destructor.
+bool WriteBands(TPngWriteJob& j, const TPngBandPlan& Plan, TPngBandDeflater& Deflater, TProgressRec& Progress)
+{
+    static const png_byte idat[] = "IDAT", iend[] = "IEND";
+    uint32_t adler = 1;
+    for (int32_t k = 0; k < Plan.Bands; ++k) {
+        TPngBand* band = Deflater.Take(k);
+        if (!band)
+            return false;
+        adler = uint32_t(adler32_combine(adler, band->Adler, z_off_t(band->InputBytes)));
+        if (k == Plan.Bands - 1)
+            PutU32BE(band->Data.data() + band->Data.size() - 4, adler);
+        png_write_chunk(j.Png, idat, band->Data.data(), band->Data.size());
+        Deflater.Written(k);
+        const int32_t rows = std::min(Plan.RowsPerBand, Plan.Height - k * Plan.RowsPerBand);
+        for (int32_t r = 0; r < rows; ++r) {
+            ++Progress.Counter;
+            Progress.Report();
+            if (Progress.IsAborting())
+                return false;
+        }
+    }
+    // What png_write_end writes when it is given no info to add.
+    png_write_chunk(j.Png, iend, nullptr, 0);
+    return true;
+}
+
 bool WriteAll(TPngWriteJob& j, TStream& Stream, const TIOParamsVals& Params, TProgressRec& Progress,
-              TPngWriteTarget& Target)
+              TPngWriteTarget& Target, const TPngBandPlan* Plan, TPngBandDeflater* Deflater)
 {
     if (setjmp(png_jmpbuf(j.Png)))
         return false;
@@ -428,6 +735,8 @@ bool WriteAll(TPngWriteJob& j, TStream& Stream, const TIOParamsVals& Params, TPr
     const int32_t h = j.Picture->Height();
     Progress.Factor = h > 0 ? 100.0 / (double(h) * j.Passes) : 0.0;
     Progress.Counter = 0;
+    if (Deflater)
+        return WriteBands(j, *Plan, *Deflater, Progress);
     for (int pass = 0; pass < j.Passes; ++pass)
         for (int32_t y = 0; y < h; ++y) {
             png_write_row(j.Png, BuildRow(j, y));
@@ -537,7 +846,11 @@ void WritePngStream(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TPr
     std::vector<uint8_t> row(size_t(std::max(j.Picture->Width(), 1)) * 4);
     j.Row = row.data();
     TPngWriteTarget target;
-    if (!WriteAll(j, Stream, Params, Progress, target))
+    TPngBandPlan plan;
+    std::unique_ptr<TPngBandDeflater> deflater;
+    if (PlanBands(j, Params, plan))
+        deflater = std::make_unique<TPngBandDeflater>(j, plan);
+    if (!WriteAll(j, Stream, Params, Progress, target, &plan, deflater.get()))
         Progress.SetAborting();
     png_destroy_write_struct(&j.Png, &j.Info);
 }

@@ -234,6 +234,52 @@ TEST(PngFilter, OneBitPicturesAndPalettes)
             EXPECT_EQ(PixelAt(back.Bitmap, x, y), (x + y) % 2 ? Red : Blue) << x << "," << y;
 }
 
+// Above two MiB of rows a picture deflates in bands on several threads: the bands must
+// join into one zlib stream whose checksum zlib accepts, every row with the filter asked.
+TEST(PngFilter, LargePicturesJoinTheirBandsIntoOneStream)
+{
+    const int32_t w = 1024, h = 700;
+    TBitmap b;
+    FillPicture(b, w, h);
+    TIEMask m;
+    HalfTransparent(m, w, h);
+    const struct {
+        uint8_t Filter;
+        bool Alpha;
+        uint8_t FilterByte;
+    } cases[] = {{0, false, 0}, {1, false, 1}, {2, false, 4}, {2, true, 4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.Filter) + (c.Alpha ? 10 : 0));
+        TIOParamsVals p(nullptr);
+        p.PngFilter = c.Filter;
+        const auto f = WritePng(b, p, c.Alpha ? &m : nullptr);
+        std::vector<uint8_t> stream;
+        for (size_t q = 8; q + 12 <= f.size();) {
+            const size_t n = GetU32BE(&f[q]);
+            ASSERT_LE(q + 12 + n, f.size());
+            if (std::memcmp(&f[q + 4], "IDAT", 4) == 0)
+                stream.insert(stream.end(), f.begin() + long(q) + 8, f.begin() + long(q + 8 + n));
+            q += 12 + n;
+        }
+        const size_t rowBytes = 1 + size_t(w) * (c.Alpha ? 4 : 3);
+        std::vector<uint8_t> rows(rowBytes * h + 1);
+        uLongf got = uLongf(rows.size());
+        ASSERT_EQ(uncompress(rows.data(), &got, stream.data(), uLong(stream.size())), Z_OK);
+        ASSERT_EQ(got, rowBytes * h);
+        for (int32_t y = 0; y < h; ++y)
+            ASSERT_EQ(rows[size_t(y) * rowBytes], c.FilterByte) << y;
+        TRead r;
+        ReadPng(r, f, true);
+        ASSERT_FALSE(r.P.Aborting);
+        for (int32_t y = 0; y < h; ++y) {
+            ASSERT_EQ(std::memcmp(r.Bitmap.ScanLine(y), b.ScanLine(y), size_t(w) * 3), 0) << y;
+            if (c.Alpha) {
+                ASSERT_EQ(std::memcmp(r.Mask.ScanLine(y), m.ScanLine(y), size_t(w)), 0) << y;
+            }
+        }
+    }
+}
+
 TEST(PngFilter, FilesWrittenByImageMagickReadRight)
 {
     for (const char* name : {"rgb.png", "pal.png", "rgb16.png", "rgba.png", "rgba_interlaced.png"}) {

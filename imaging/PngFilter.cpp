@@ -2,16 +2,14 @@
 
 #include "imaging/IEFilterIO.h"
 #include "imaging/ImagingProc.h"
+#include "imaging/PngBands.h"
 #include "imaging/Quantizer.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include <png.h>
@@ -75,6 +73,7 @@ struct TPngReadJob {
     bool OneBit = false;
     bool HasBackground = false;
     TRGB Background;
+    int64_t ChunkLimit = 0;
 };
 
 bool IsBlackThenWhite(png_structp Png, png_infop Info)
@@ -141,7 +140,8 @@ bool ReadHeader(TPngReadJob& j, TStream& Stream)
     // No chunk can be longer than the rest of the stream: a forged length is refused
     // before libpng allocates it, and chunks nobody reads (text, profiles and the
     // like) are skipped unstored rather than read whole into memory.
-    png_set_chunk_malloc_max(j.Png, png_alloc_size_t(std::max<int64_t>(IEBytesLeft(Stream), 4096)));
+    j.ChunkLimit = std::max<int64_t>(IEBytesLeft(Stream), 4096);
+    png_set_chunk_malloc_max(j.Png, png_alloc_size_t(j.ChunkLimit));
     static const png_byte unused[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf\0tIME\0hIST\0pCAL\0sCAL";
     png_set_keep_unknown_chunks(j.Png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
     png_set_keep_unknown_chunks(j.Png, PNG_HANDLE_CHUNK_NEVER, unused, int(sizeof unused / 5));
@@ -287,9 +287,32 @@ int64_t FilteredBytes(const TPngReadJob& j)
     return int64_t(j.Height) * (1 + (int64_t(j.Width) * samples * j.BitDepth + 7) / 8);
 }
 
+// 8-bit RGB rows without interlacing, the usual photo, are read by ReadRgbIdat, which
+// inflates the bands of a large picture side by side. libpng has just read the first
+// IDAT's chunk header: the stream must show it right before its position.
+bool ReadsOwnRows(const TPngReadJob& j, TStream& Stream, TPngIdatJob& Job)
+{
+    if (j.ColorType != PNG_COLOR_TYPE_RGB || j.BitDepth != 8 || j.Passes != 1 || j.Channels != 3 || j.OneBit)
+        return false;
+    const int64_t at = Stream.Position();
+    if (at < 8)
+        return false;
+    uint8_t header[8];
+    Stream.Seek(at - 8, soBeginning);
+    const bool read = Stream.Read(header, 8) == 8;
+    Stream.Seek(at, soBeginning);
+    if (!read || std::memcmp(header + 4, "IDAT", 4) != 0)
+        return false;
+    Job.Width = int32_t(j.Width);
+    Job.Height = int32_t(j.Height);
+    Job.FirstLength = GetU32BE(header);
+    Job.ChunkLimit = j.ChunkLimit;
+    return true;
+}
+
 // The part after the header; true when the mask was written.
-bool ReadPicture(TPngReadJob& j, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress, TIEMask* Mask,
-                 int64_t BytesLeft)
+bool ReadPicture(TPngReadJob& j, TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress,
+                 TIEMask* Mask, int64_t BytesLeft)
 {
     // Deflate codes at most 258 bytes in a symbol of a bit or more: 1032 to 1 at best.
     if (!IEDataCanFill(FilteredBytes(j), BytesLeft, 1032)) {
@@ -322,6 +345,15 @@ bool ReadPicture(TPngReadJob& j, TBitmap& Bitmap, TIOParamsVals& Params, TProgre
     }
     Progress.Factor = 100.0 / (double(j.Passes) * double(j.Height));
     Progress.Counter = 0;
+    TPngIdatJob own;
+    if (ReadsOwnRows(j, Stream, own)) {
+        const TPngIdatResult r = ReadRgbIdat(Stream, own, Bitmap, Progress);
+        if (!r.RowsOk)
+            IEClearRows(Bitmap, Progress.Counter, Bitmap.Height() - 1);
+        if (!r.EndOk)
+            Progress.SetAborting();
+        return Mask != nullptr;
+    }
     const bool rowsOk = ReadRows(j, t);
     if (t.AlphaPlane)
         CompositePlane(Bitmap, t.AlphaPlane, t.Background);
@@ -421,14 +453,14 @@ const uint8_t* BuildRow(const TPngWriteJob& j, int32_t Y)
 
 // ---- Band writer ------------------------------------------------------------------------
 // Deflate is nearly all of a large save, and one zlib stream keeps to one core. A large
-// picture is cut into bands of rows deflated on several threads: each band starts from
-// the 32 KiB of rows before it as its dictionary and ends on a byte boundary (a sync
-// flush), so the bands join into one zlib stream that compresses almost as well as a
-// single one. The bands depend on the picture alone, never on the number of threads, so
-// a picture always saves to the same bytes. Smaller pictures keep libpng's own rows.
+// picture is cut into bands of rows deflated on several threads, each on its own and
+// ended on a byte boundary (a sync flush), one IDAT a band: they join into one zlib
+// stream a little larger than a single one, and the reader can inflate them side by
+// side again (PngBands.h). The bands depend on the picture alone, never on the number of
+// threads, so a picture always saves to the same bytes. Smaller pictures keep libpng's
+// own rows.
 
 constexpr size_t BandInputBytes = size_t(1) << 20;
-constexpr size_t DeflateWindowBytes = 32768;
 
 struct TPngBandPlan {
     int32_t Width = 0, Height = 0;
@@ -436,7 +468,6 @@ struct TPngBandPlan {
     size_t RowBytes = 0;    // the filter byte and the samples
     int32_t RowsPerBand = 1;
     int32_t Bands = 0;
-    int32_t DictionaryRows = 0;
     int Level = 5;
     int Strategy = Z_DEFAULT_STRATEGY;
     uint8_t Filter = 0; // the PNG filter type of every row: 0 none, 1 sub, 4 Paeth
@@ -455,7 +486,6 @@ bool PlanBands(const TPngWriteJob& j, const TIOParamsVals& Params, TPngBandPlan&
         return false;
     Plan.RowsPerBand = int32_t(std::max<size_t>(1, BandInputBytes / Plan.RowBytes));
     Plan.Bands = (Plan.Height + Plan.RowsPerBand - 1) / Plan.RowsPerBand;
-    Plan.DictionaryRows = int32_t((DeflateWindowBytes + Plan.RowBytes - 1) / Plan.RowBytes);
     static const uint8_t filters[] = {0, 1, 4};
     Plan.Filter = filters[Params.PngFilter];
     Plan.Level = std::clamp(Params.PngCompression, 0, 9);
@@ -537,7 +567,6 @@ struct TPngBand {
     std::vector<uint8_t> Data;
     uint32_t Adler = 1;
     size_t InputBytes = 0;
-    bool Done = false;
     bool Failed = false;
 };
 
@@ -558,31 +587,25 @@ uint16_t ZlibHeader(int Level, int Strategy)
 bool DeflateBand(const TPngWriteJob& j, const TPngBandPlan& Plan, int32_t K, TPngBand& Band)
 {
     const int32_t top = K * Plan.RowsPerBand, bottom = std::min(Plan.Height, top + Plan.RowsPerBand);
-    const int32_t first = std::max(0, top - Plan.DictionaryRows);
-    std::vector<uint8_t> input(size_t(bottom - first) * Plan.RowBytes);
-    FilterRows(j, Plan, first, bottom, input.data());
-    const size_t before = size_t(top - first) * Plan.RowBytes;
-    const size_t dictionary = std::min(DeflateWindowBytes, before);
-    const uint8_t* rows = input.data() + before;
-    Band.InputBytes = input.size() - before;
-    Band.Adler = uint32_t(adler32(1, rows, uInt(Band.InputBytes)));
+    std::vector<uint8_t> rows(size_t(bottom - top) * Plan.RowBytes);
+    FilterRows(j, Plan, top, bottom, rows.data());
+    Band.InputBytes = rows.size();
+    Band.Adler = uint32_t(adler32(1, rows.data(), uInt(rows.size())));
 
     z_stream z{};
     if (deflateInit2(&z, Plan.Level, Z_DEFLATED, -15, 8, Plan.Strategy) != Z_OK)
         return false;
     TDeflateEnd end{&z};
-    if (dictionary > 0 && deflateSetDictionary(&z, rows - dictionary, uInt(dictionary)) != Z_OK)
-        return false;
     const bool last = K == Plan.Bands - 1;
     const size_t head = K == 0 ? 2 : 0, tail = last ? 4 : 0;
-    Band.Data.resize(head + deflateBound(&z, uLong(Band.InputBytes)) + 64 + tail);
+    Band.Data.resize(head + deflateBound(&z, uLong(rows.size())) + 64 + tail);
     if (head) {
         const uint16_t h = ZlibHeader(Plan.Level, Plan.Strategy);
         Band.Data[0] = uint8_t(h >> 8);
         Band.Data[1] = uint8_t(h);
     }
-    z.next_in = const_cast<Bytef*>(rows);
-    z.avail_in = uInt(Band.InputBytes);
+    z.next_in = rows.data();
+    z.avail_in = uInt(rows.size());
     size_t used = head;
     const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
     for (;;) {
@@ -600,114 +623,34 @@ bool DeflateBand(const TPngWriteJob& j, const TPngBandPlan& Plan, int32_t K, TPn
     return true;
 }
 
-// Deflates the bands on worker threads while the caller takes them in order. Workers
-// keep at most a few bands ahead of the one being written, which bounds the memory.
-class TPngBandDeflater {
-public:
-    TPngBandDeflater(const TPngWriteJob& Job, const TPngBandPlan& Plan)
-        : FJob(Job), FPlan(Plan), FBands(size_t(Plan.Bands))
-    {
-        const int32_t cores = int32_t(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
-        const int32_t workers = std::min(cores - 1, Plan.Bands - 1);
-        FAhead = 2 * (workers + 1);
-        for (int32_t i = 0; i < workers; ++i)
-            try {
-                FThreads.emplace_back([this] { Work(); });
-            } catch (...) {
-                break; // the caller deflates what no worker takes
-            }
+void DeflateBandJob(const TPngWriteJob& j, const TPngBandPlan& Plan, int32_t K, TPngBand& Band)
+{
+    bool ok = false;
+    try {
+        ok = DeflateBand(j, Plan, K, Band);
+    } catch (...) {
+        ok = false;
     }
-    ~TPngBandDeflater()
-    {
-        {
-            std::lock_guard<std::mutex> lock(FLock);
-            FStop = true;
-        }
-        FChanged.notify_all();
-        for (std::thread& t : FThreads)
-            t.join();
-    }
-    TPngBandDeflater(const TPngBandDeflater&) = delete;
-    TPngBandDeflater& operator=(const TPngBandDeflater&) = delete;
-
-    // Band K deflated, deflating others meanwhile; nullptr when it could not be.
-    TPngBand* Take(int32_t K)
-    {
-        std::unique_lock<std::mutex> lock(FLock);
-        while (!FBands[size_t(K)].Done)
-            if (CanClaim())
-                DeflateNext(lock);
-            else
-                FChanged.wait(lock);
-        return FBands[size_t(K)].Failed ? nullptr : &FBands[size_t(K)];
-    }
-    // Band K is written: its memory goes and the workers may move further on.
-    void Written(int32_t K)
-    {
-        {
-            std::lock_guard<std::mutex> lock(FLock);
-            FBands[size_t(K)].Data = {};
-            FWritten = K + 1;
-        }
-        FChanged.notify_all();
-    }
-
-private:
-    bool CanClaim() const { return FNext < FPlan.Bands && FNext < FWritten + FAhead; }
-    void Work()
-    {
-        std::unique_lock<std::mutex> lock(FLock);
-        for (;;) {
-            FChanged.wait(lock, [this] { return FStop || FNext >= FPlan.Bands || CanClaim(); });
-            if (FStop || FNext >= FPlan.Bands)
-                return;
-            DeflateNext(lock);
-        }
-    }
-    void DeflateNext(std::unique_lock<std::mutex>& Lock)
-    {
-        const int32_t k = FNext++;
-        Lock.unlock();
-        TPngBand band;
-        bool ok = false;
-        try {
-            ok = DeflateBand(FJob, FPlan, k, band);
-        } catch (...) {
-            ok = false;
-        }
-        Lock.lock();
-        band.Done = true;
-        band.Failed = !ok;
-        FBands[size_t(k)] = std::move(band);
-        FChanged.notify_all();
-    }
-
-    const TPngWriteJob& FJob;
-    const TPngBandPlan& FPlan;
-    std::vector<TPngBand> FBands;
-    int32_t FNext = 0;
-    int32_t FWritten = 0;
-    int32_t FAhead = 2;
-    bool FStop = false;
-    std::mutex FLock;
-    std::condition_variable FChanged;
-    std::vector<std::thread> FThreads;
-};
+    Band.Failed = !ok;
+}
 
 // Called inside WriteAll's setjmp: holds no object with a destructor.
-bool WriteBands(TPngWriteJob& j, const TPngBandPlan& Plan, TPngBandDeflater& Deflater, TProgressRec& Progress)
+bool WriteBands(TPngWriteJob& j, const TPngBandPlan& Plan, std::vector<TPngBand>& Bands, TOrderedWorkers& Workers,
+                TProgressRec& Progress)
 {
     static const png_byte idat[] = "IDAT", iend[] = "IEND";
     uint32_t adler = 1;
     for (int32_t k = 0; k < Plan.Bands; ++k) {
-        TPngBand* band = Deflater.Take(k);
-        if (!band)
+        Workers.Wait(k);
+        TPngBand* band = &Bands[size_t(k)];
+        if (band->Failed)
             return false;
         adler = uint32_t(adler32_combine(adler, band->Adler, z_off_t(band->InputBytes)));
         if (k == Plan.Bands - 1)
             PutU32BE(band->Data.data() + band->Data.size() - 4, adler);
         png_write_chunk(j.Png, idat, band->Data.data(), band->Data.size());
-        Deflater.Written(k);
+        band->Data = {};
+        Workers.Release(k);
         const int32_t rows = std::min(Plan.RowsPerBand, Plan.Height - k * Plan.RowsPerBand);
         for (int32_t r = 0; r < rows; ++r) {
             ++Progress.Counter;
@@ -722,7 +665,8 @@ bool WriteBands(TPngWriteJob& j, const TPngBandPlan& Plan, TPngBandDeflater& Def
 }
 
 bool WriteAll(TPngWriteJob& j, TStream& Stream, const TIOParamsVals& Params, TProgressRec& Progress,
-              TPngWriteTarget& Target, const TPngBandPlan* Plan, TPngBandDeflater* Deflater)
+              TPngWriteTarget& Target, const TPngBandPlan* Plan, std::vector<TPngBand>* Bands,
+              TOrderedWorkers* Workers)
 {
     if (setjmp(png_jmpbuf(j.Png)))
         return false;
@@ -735,8 +679,8 @@ bool WriteAll(TPngWriteJob& j, TStream& Stream, const TIOParamsVals& Params, TPr
     const int32_t h = j.Picture->Height();
     Progress.Factor = h > 0 ? 100.0 / (double(h) * j.Passes) : 0.0;
     Progress.Counter = 0;
-    if (Deflater)
-        return WriteBands(j, *Plan, *Deflater, Progress);
+    if (Workers)
+        return WriteBands(j, *Plan, *Bands, *Workers, Progress);
     for (int pass = 0; pass < j.Passes; ++pass)
         for (int32_t y = 0; y < h; ++y) {
             png_write_row(j.Png, BuildRow(j, y));
@@ -797,7 +741,7 @@ bool ReadPngStream(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TPro
         if (!Mask && j.HasBackground)
             Params.PngBackground = j.Background;
         if (!ParamsOnly)
-            maskWritten = ReadPicture(j, Bitmap, Params, Progress, Mask, IEBytesLeft(Stream));
+            maskWritten = ReadPicture(j, Stream, Bitmap, Params, Progress, Mask, IEBytesLeft(Stream));
     }
     png_destroy_read_struct(&j.Png, j.Info ? &j.Info : nullptr, nullptr);
     return maskWritten;
@@ -847,10 +791,14 @@ void WritePngStream(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TPr
     j.Row = row.data();
     TPngWriteTarget target;
     TPngBandPlan plan;
-    std::unique_ptr<TPngBandDeflater> deflater;
-    if (PlanBands(j, Params, plan))
-        deflater = std::make_unique<TPngBandDeflater>(j, plan);
-    if (!WriteAll(j, Stream, Params, Progress, target, &plan, deflater.get()))
+    std::vector<TPngBand> bands;
+    std::unique_ptr<TOrderedWorkers> workers;
+    if (PlanBands(j, Params, plan)) {
+        bands.resize(size_t(plan.Bands));
+        workers = std::make_unique<TOrderedWorkers>(
+            plan.Bands, [&](int32_t k) { DeflateBandJob(j, plan, k, bands[size_t(k)]); });
+    }
+    if (!WriteAll(j, Stream, Params, Progress, target, &plan, &bands, workers.get()))
         Progress.SetAborting();
     png_destroy_write_struct(&j.Png, &j.Info);
 }

@@ -280,6 +280,58 @@ TEST(PngFilter, LargePicturesJoinTheirBandsIntoOneStream)
     }
 }
 
+// A stream flushed between IDATs whose second part refers back across the flush: the
+// band read on its own fails and is read again after the first, giving the same rows.
+TEST(PngFilter, FlushedStreamReferringBackReadsRight)
+{
+    const int32_t w = 64, h = 40;
+    TBitmap b;
+    FillPicture(b, w, h, {Red, Green, Blue, White, Black});
+    TIOParamsVals p(nullptr);
+    const auto plain = WritePng(b, p, nullptr);
+    const size_t rowBytes = 1 + size_t(w) * 3;
+    std::vector<uint8_t> rows(rowBytes * h);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const TRGB c = PixelAt(b, x, y);
+            uint8_t* q = &rows[size_t(y) * rowBytes + 1 + 3 * size_t(x)];
+            q[0] = c.r, q[1] = c.g, q[2] = c.b;
+        }
+    std::vector<uint8_t> z(compressBound(uLong(rows.size())) + 64);
+    z_stream d{};
+    ASSERT_EQ(deflateInit(&d, 6), Z_OK);
+    d.next_in = rows.data();
+    d.avail_in = uInt(rows.size() / 2);
+    d.next_out = z.data();
+    d.avail_out = uInt(z.size());
+    ASSERT_EQ(deflate(&d, Z_SYNC_FLUSH), Z_OK);
+    const size_t half = d.total_out;
+    d.avail_in = uInt(rows.size() - rows.size() / 2);
+    ASSERT_EQ(deflate(&d, Z_FINISH), Z_STREAM_END);
+    z.resize(d.total_out);
+    deflateEnd(&d);
+    auto chunk = [](std::vector<uint8_t>& f, const char* type, const uint8_t* data, size_t n) {
+        uint8_t head[8];
+        PutU32BE(head, uint32_t(n));
+        std::memcpy(head + 4, type, 4);
+        f.insert(f.end(), head, head + 8);
+        f.insert(f.end(), data, data + n);
+        uint8_t crc[4];
+        const uLong sum = crc32(0, head + 4, 4);
+        PutU32BE(crc, uint32_t(n > 0 ? crc32(sum, data, uInt(n)) : sum));
+        f.insert(f.end(), crc, crc + 4);
+    };
+    std::vector<uint8_t> f(plain.begin(), plain.begin() + 33); // signature and IHDR
+    chunk(f, "IDAT", z.data(), half);
+    chunk(f, "IDAT", z.data() + half, z.size() - half);
+    chunk(f, "IEND", nullptr, 0);
+    TRead r;
+    ReadPng(r, f, false);
+    ASSERT_FALSE(r.P.Aborting);
+    for (int32_t y = 0; y < h; ++y)
+        ASSERT_EQ(std::memcmp(r.Bitmap.ScanLine(y), b.ScanLine(y), size_t(w) * 3), 0) << y;
+}
+
 TEST(PngFilter, FilesWrittenByImageMagickReadRight)
 {
     for (const char* name : {"rgb.png", "pal.png", "rgb16.png", "rgba.png", "rgba_interlaced.png"}) {

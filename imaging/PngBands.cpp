@@ -165,7 +165,9 @@ bool CheckHeader(const uint8_t* Header, const TPngIdatJob& Job)
 
 void ReadIdatChunks(TStream& Stream, const TPngIdatJob& Job, TIdatInput& In)
 {
-    In.Bytes.reserve(size_t(std::max<int64_t>(IEBytesLeft(Stream), 0)));
+    // Room for the data a picture of this size usually has, never more than the stream holds.
+    const int64_t usual = (1 + int64_t(Job.Width) * 3) * Job.Height + (int64_t(1) << 20);
+    In.Bytes.reserve(size_t(std::clamp<int64_t>(IEBytesLeft(Stream), 0, usual)));
     uint32_t length = Job.FirstLength;
     for (;;) {
         const int64_t left = IEBytesLeft(Stream);
@@ -331,8 +333,8 @@ struct TInflater {
 class TRowMaker {
 public:
     TRowMaker(TBitmap& Bitmap, TProgressRec& Progress, int32_t Width, int32_t Height)
-        : FBitmap(Bitmap), FProgress(Progress), FWidth(Width), FHeight(Height),
-          FRowBytes(1 + size_t(Width) * 3), FPending(FRowBytes)
+        : FBitmap(Bitmap), FProgress(Progress), FWidth(Width), FHeight(Height), FRowBytes(1 + size_t(Width) * 3),
+          FPending(FRowBytes)
     {
     }
     bool Complete() const { return FY >= FHeight; }
@@ -473,19 +475,18 @@ public:
         auto endOf = [&](size_t b) { return b + 1 < bands ? starts[b + 1] : FIn.Chunks.size(); };
         std::vector<std::unique_ptr<TInflater>> guesses(bands);
         // Each band beyond the first is a guess: inflated on its own, as if a stream began.
+        // Nothing may escape a worker: a guess that cannot even start is left empty.
         auto guess = [&](int32_t b) {
-            auto t = std::make_unique<TInflater>();
-            if (t->Start(b == 0 ? 0 : FRawBits, nullptr, 0)) {
+            try {
+                auto t = std::make_unique<TInflater>();
                 t->In = &FIn;
                 t->Chunk = starts[size_t(b)];
                 t->EndChunk = endOf(size_t(b));
-                try {
+                if (t->Start(b == 0 ? 0 : FRawBits, nullptr, 0))
                     t->Run(FImageBytes + 1);
-                } catch (...) {
-                    t->Status = Z_MEM_ERROR;
-                }
+                guesses[size_t(b)] = std::move(t);
+            } catch (...) {
             }
-            guesses[size_t(b)] = std::move(t);
         };
         std::unique_ptr<TOrderedWorkers> workers;
         if (bands > 1)
@@ -497,14 +498,13 @@ public:
             } else if (workers) {
                 workers->Wait(int32_t(b));
                 live = std::move(guesses[b]);
-                if (b > 0 && live->Status != Z_OK && live->Status != Z_STREAM_END)
+                const bool failed = !live || (live->Status != Z_OK && live->Status != Z_STREAM_END);
+                if (failed && b > 0)
                     live = Redo(starts[b], endOf(b));
+                else if (!live)
+                    live = Redo(starts[b], endOf(b), 0);
             } else {
-                live = std::make_unique<TInflater>();
-                if (live->Start(0, nullptr, 0)) {
-                    live->In = &FIn;
-                    live->EndChunk = endOf(b);
-                }
+                live = Redo(0, endOf(b), 0);
             }
             Drain(*live);
             if (workers)
@@ -529,15 +529,17 @@ public:
 
 private:
     // A band whose guess failed, inflated again after the data before it.
-    std::unique_ptr<TInflater> Redo(size_t First, size_t End)
+    // The first band, whose guess could not start, inflates as a zlib stream again.
+    std::unique_ptr<TInflater> Redo(size_t First, size_t End, int WindowBits)
     {
         auto t = std::make_unique<TInflater>();
         t->In = &FIn;
         t->Chunk = First;
         t->EndChunk = End;
-        t->Start(FRawBits, FWindow.data(), FWindow.size());
+        t->Start(WindowBits, FWindow.data(), WindowBits < 0 ? FWindow.size() : 0);
         return t;
     }
+    std::unique_ptr<TInflater> Redo(size_t First, size_t End) { return Redo(First, End, FRawBits); }
     void Drain(TInflater& t)
     {
         for (;;) {

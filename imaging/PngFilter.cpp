@@ -347,7 +347,12 @@ bool ReadPicture(TPngReadJob& j, TStream& Stream, TBitmap& Bitmap, TIOParamsVals
     Progress.Counter = 0;
     TPngIdatJob own;
     if (ReadsOwnRows(j, Stream, own)) {
-        const TPngIdatResult r = ReadRgbIdat(Stream, own, Bitmap, Progress);
+        TPngIdatResult r;
+        try {
+            r = ReadRgbIdat(Stream, own, Bitmap, Progress);
+        } catch (...) {
+            r = {}; // out of memory for the data: a failed read, as libpng's would be
+        }
         if (!r.RowsOk)
             IEClearRows(Bitmap, Progress.Counter, Bitmap.Height() - 1);
         if (!r.EndOk)
@@ -665,8 +670,7 @@ bool WriteBands(TPngWriteJob& j, const TPngBandPlan& Plan, std::vector<TPngBand>
 }
 
 bool WriteAll(TPngWriteJob& j, TStream& Stream, const TIOParamsVals& Params, TProgressRec& Progress,
-              TPngWriteTarget& Target, const TPngBandPlan* Plan, std::vector<TPngBand>* Bands,
-              TOrderedWorkers* Workers)
+              TPngWriteTarget& Target, const TPngBandPlan* Plan, std::vector<TPngBand>* Bands, TOrderedWorkers* Workers)
 {
     if (setjmp(png_jmpbuf(j.Png)))
         return false;
@@ -795,8 +799,8 @@ void WritePngStream(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TPr
     std::unique_ptr<TOrderedWorkers> workers;
     if (PlanBands(j, Params, plan)) {
         bands.resize(size_t(plan.Bands));
-        workers = std::make_unique<TOrderedWorkers>(
-            plan.Bands, [&](int32_t k) { DeflateBandJob(j, plan, k, bands[size_t(k)]); });
+        workers = std::make_unique<TOrderedWorkers>(plan.Bands,
+                                                    [&](int32_t k) { DeflateBandJob(j, plan, k, bands[size_t(k)]); });
     }
     if (!WriteAll(j, Stream, Params, Progress, target, &plan, &bands, workers.get()))
         Progress.SetAborting();

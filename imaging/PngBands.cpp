@@ -334,7 +334,7 @@ class TRowMaker {
 public:
     TRowMaker(TBitmap& Bitmap, TProgressRec& Progress, int32_t Width, int32_t Height)
         : FBitmap(Bitmap), FProgress(Progress), FWidth(Width), FHeight(Height), FRowBytes(1 + size_t(Width) * 3),
-          FPending(FRowBytes)
+          FPending(FRowBytes), FZeros(FRowBytes)
     {
     }
     bool Complete() const { return FY >= FHeight; }
@@ -379,7 +379,7 @@ private:
             return;
         }
         uint8_t* row = FBitmap.ScanLine(FY);
-        const uint8_t* up = FY > 0 ? FBitmap.ScanLine(FY - 1) : nullptr;
+        const uint8_t* up = FY > 0 ? FBitmap.ScanLine(FY - 1) : FZeros.data();
         Unfilter(filter, Filtered + 1, row, up);
         if (++FY < FHeight)
             Count();
@@ -391,45 +391,60 @@ private:
         if (FProgress.IsAborting())
             FFailed = true;
     }
+    // Sample c of a pixel (R, G, B) lands at 2 - c of the bitmap's B, G, R; Up is the row
+    // above, zeros above the top one. Each filter has a loop of its own, the three
+    // channels side by side, since the left neighbour makes every step wait on the last.
     void Unfilter(uint8_t Filter, const uint8_t* Src, uint8_t* Row, const uint8_t* Up) const
     {
         const int32_t w = FWidth;
-        // Sample c of a pixel (R, G, B) lands at 2 - c of the bitmap's B, G, R.
-        if (Filter == 0 || (Filter == 2 && !Up)) {
+        switch (Filter) {
+        case 0:
             for (int32_t x = 0; x < w; ++x, Src += 3, Row += 3) {
                 Row[0] = Src[2];
                 Row[1] = Src[1];
                 Row[2] = Src[0];
             }
             return;
-        }
-        if (Filter == 2) {
+        case 1:
+            Row[0] = Src[2], Row[1] = Src[1], Row[2] = Src[0];
+            for (int32_t x = 1; x < w; ++x) {
+                Src += 3, Row += 3;
+                Row[0] = uint8_t(Src[2] + Row[-3]);
+                Row[1] = uint8_t(Src[1] + Row[-2]);
+                Row[2] = uint8_t(Src[0] + Row[-1]);
+            }
+            return;
+        case 2:
             for (int32_t x = 0; x < w; ++x, Src += 3, Row += 3, Up += 3) {
                 Row[0] = uint8_t(Src[2] + Up[0]);
                 Row[1] = uint8_t(Src[1] + Up[1]);
                 Row[2] = uint8_t(Src[0] + Up[2]);
             }
             return;
-        }
-        for (int32_t x = 0; x < w; ++x, Src += 3, Row += 3) {
-            for (int c = 0; c < 3; ++c) {
-                const int o = 2 - c;
-                const int a = x > 0 ? Row[o - 3] : 0;
-                const int b = Up ? Up[3 * x + o] : 0;
-                const int d = x > 0 && Up ? Up[3 * x + o - 3] : 0;
-                int predicted = 0;
-                if (Filter == 1)
-                    predicted = a;
-                else if (Filter == 3)
-                    predicted = (a + b) >> 1;
-                else {
-                    const int p = a + b - d;
-                    const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - d);
-                    predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : d;
-                }
-                Row[o] = uint8_t(Src[c] + predicted);
+        case 3:
+            for (int o = 0; o < 3; ++o)
+                Row[o] = uint8_t(Src[2 - o] + (Up[o] >> 1));
+            for (int32_t x = 1; x < w; ++x) {
+                Src += 3, Row += 3, Up += 3;
+                for (int o = 0; o < 3; ++o)
+                    Row[o] = uint8_t(Src[2 - o] + ((Row[o - 3] + Up[o]) >> 1));
             }
+            return;
+        default:
+            for (int o = 0; o < 3; ++o)
+                Row[o] = uint8_t(Src[2 - o] + Up[o]); // Paeth of (0, b, 0) is b
+            for (int32_t x = 1; x < w; ++x) {
+                Src += 3, Row += 3, Up += 3;
+                for (int o = 0; o < 3; ++o)
+                    Row[o] = uint8_t(Src[2 - o] + Paeth(Row[o - 3], Up[o], Up[o - 3]));
+            }
+            return;
         }
+    }
+    static int Paeth(int a, int b, int c)
+    {
+        const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+        return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
     }
 
     TBitmap& FBitmap;
@@ -437,6 +452,7 @@ private:
     int32_t FWidth, FHeight;
     size_t FRowBytes;
     std::vector<uint8_t> FPending;
+    std::vector<uint8_t> FZeros;
     size_t FFill = 0;
     int32_t FY = 0;
     bool FFailed = false;

@@ -280,7 +280,7 @@ TEST(PngFilter, LargePicturesJoinTheirBandsIntoOneStream)
     }
 }
 
-// A stream flushed between IDATs whose second part refers back across the flush: the
+// A stream flushed between IDATs whose second half refers back across the flush: the
 // band read on its own fails and is read again after the first, giving the same rows.
 TEST(PngFilter, FlushedStreamReferringBackReadsRight)
 {

@@ -2,15 +2,18 @@
 
 #include "imaging/IEFilterIO.h"
 #include "imaging/ImagingProc.h"
+#include "imaging/PngBands.h"
 #include "imaging/Quantizer.h"
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include <png.h>
+#include <zlib.h>
 
 namespace kv {
 
@@ -70,6 +73,7 @@ struct TPngReadJob {
     bool OneBit = false;
     bool HasBackground = false;
     TRGB Background;
+    int64_t ChunkLimit = 0;
 };
 
 bool IsBlackThenWhite(png_structp Png, png_infop Info)
@@ -136,10 +140,16 @@ bool ReadHeader(TPngReadJob& j, TStream& Stream)
     // No chunk can be longer than the rest of the stream: a forged length is refused
     // before libpng allocates it, and chunks nobody reads (text, profiles and the
     // like) are skipped unstored rather than read whole into memory.
-    png_set_chunk_malloc_max(j.Png, png_alloc_size_t(std::max<int64_t>(IEBytesLeft(Stream), 4096)));
+    j.ChunkLimit = std::max<int64_t>(IEBytesLeft(Stream), 4096);
+    png_set_chunk_malloc_max(j.Png, png_alloc_size_t(j.ChunkLimit));
     static const png_byte unused[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf\0tIME\0hIST\0pCAL\0sCAL";
     png_set_keep_unknown_chunks(j.Png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
     png_set_keep_unknown_chunks(j.Png, PNG_HANDLE_CHUNK_NEVER, unused, int(sizeof unused / 5));
+#ifdef PNG_IGNORE_ADLER32
+    // Every IDAT's CRC already guards the compressed bytes; zlib's Adler-32 over the
+    // inflated rows would check them a second time at an eighth of the load's time.
+    png_set_option(j.Png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+#endif
     png_read_info(j.Png, j.Info);
     png_get_IHDR(j.Png, j.Info, &j.Width, &j.Height, &j.BitDepth, &j.ColorType, &j.Interlace, nullptr, nullptr);
     ReadBackground(j);
@@ -277,9 +287,32 @@ int64_t FilteredBytes(const TPngReadJob& j)
     return int64_t(j.Height) * (1 + (int64_t(j.Width) * samples * j.BitDepth + 7) / 8);
 }
 
+// 8-bit RGB rows without interlacing, the usual photo, are read by ReadRgbIdat, which
+// inflates the bands of a large picture side by side. libpng has just read the first
+// IDAT's chunk header: the stream must show it right before its position.
+bool ReadsOwnRows(const TPngReadJob& j, TStream& Stream, TPngIdatJob& Job)
+{
+    if (j.ColorType != PNG_COLOR_TYPE_RGB || j.BitDepth != 8 || j.Passes != 1 || j.Channels != 3 || j.OneBit)
+        return false;
+    const int64_t at = Stream.Position();
+    if (at < 8)
+        return false;
+    uint8_t header[8];
+    Stream.Seek(at - 8, soBeginning);
+    const bool read = Stream.Read(header, 8) == 8;
+    Stream.Seek(at, soBeginning);
+    if (!read || std::memcmp(header + 4, "IDAT", 4) != 0)
+        return false;
+    Job.Width = int32_t(j.Width);
+    Job.Height = int32_t(j.Height);
+    Job.FirstLength = GetU32BE(header);
+    Job.ChunkLimit = j.ChunkLimit;
+    return true;
+}
+
 // The part after the header; true when the mask was written.
-bool ReadPicture(TPngReadJob& j, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress, TIEMask* Mask,
-                 int64_t BytesLeft)
+bool ReadPicture(TPngReadJob& j, TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress,
+                 TIEMask* Mask, int64_t BytesLeft)
 {
     // Deflate codes at most 258 bytes in a symbol of a bit or more: 1032 to 1 at best.
     if (!IEDataCanFill(FilteredBytes(j), BytesLeft, 1032)) {
@@ -312,6 +345,20 @@ bool ReadPicture(TPngReadJob& j, TBitmap& Bitmap, TIOParamsVals& Params, TProgre
     }
     Progress.Factor = 100.0 / (double(j.Passes) * double(j.Height));
     Progress.Counter = 0;
+    TPngIdatJob own;
+    if (ReadsOwnRows(j, Stream, own)) {
+        TPngIdatResult r;
+        try {
+            r = ReadRgbIdat(Stream, own, Bitmap, Progress);
+        } catch (...) {
+            r = {}; // out of memory for the data: a failed read, as libpng's would be
+        }
+        if (!r.RowsOk)
+            IEClearRows(Bitmap, Progress.Counter, Bitmap.Height() - 1);
+        if (!r.EndOk)
+            Progress.SetAborting();
+        return Mask != nullptr;
+    }
     const bool rowsOk = ReadRows(j, t);
     if (t.AlphaPlane)
         CompositePlane(Bitmap, t.AlphaPlane, t.Background);
@@ -409,8 +456,221 @@ const uint8_t* BuildRow(const TPngWriteJob& j, int32_t Y)
     return src;
 }
 
+// ---- Band writer ------------------------------------------------------------------------
+// Deflate is nearly all of a large save, and one zlib stream keeps to one core. A large
+// picture is cut into bands of rows deflated on several threads, each on its own and
+// ended on a byte boundary (a sync flush), one IDAT a band: they join into one zlib
+// stream a little larger than a single one, and the reader can inflate them side by
+// side again (PngBands.h). The bands depend on the picture alone, never on the number of
+// threads, so a picture always saves to the same bytes. Smaller pictures keep libpng's
+// own rows.
+
+constexpr size_t BandInputBytes = size_t(1) << 20;
+
+struct TPngBandPlan {
+    int32_t Width = 0, Height = 0;
+    int32_t PixelBytes = 3; // R, G, B and for RGBA the alpha
+    size_t RowBytes = 0;    // the filter byte and the samples
+    int32_t RowsPerBand = 1;
+    int32_t Bands = 0;
+    int Level = 5;
+    int Strategy = Z_DEFAULT_STRATEGY;
+    uint8_t Filter = 0; // the PNG filter type of every row: 0 none, 1 sub, 4 Paeth
+};
+
+bool PlanBands(const TPngWriteJob& j, const TIOParamsVals& Params, TPngBandPlan& Plan)
+{
+    // Interlaced passes and libpng's per-row filter choice stay with libpng.
+    if ((j.Layout != TPngLayout::Rgb && j.Layout != TPngLayout::Rgba) || Params.PngInterlaced || Params.PngFilter > 2)
+        return false;
+    Plan.Width = j.Picture->Width();
+    Plan.Height = j.Picture->Height();
+    Plan.PixelBytes = j.Layout == TPngLayout::Rgba ? 4 : 3;
+    Plan.RowBytes = 1 + size_t(std::max(Plan.Width, 0)) * size_t(Plan.PixelBytes);
+    if (Plan.Width < 1 || Plan.RowBytes * size_t(std::max(Plan.Height, 0)) < 2 * BandInputBytes)
+        return false;
+    Plan.RowsPerBand = int32_t(std::max<size_t>(1, BandInputBytes / Plan.RowBytes));
+    Plan.Bands = (Plan.Height + Plan.RowsPerBand - 1) / Plan.RowsPerBand;
+    static const uint8_t filters[] = {0, 1, 4};
+    Plan.Filter = filters[Params.PngFilter];
+    Plan.Level = std::clamp(Params.PngCompression, 0, 9);
+    // What libpng picks for the same rows: filtered rows deflate better as Z_FILTERED.
+    Plan.Strategy = Plan.Filter == 0 ? Z_DEFAULT_STRATEGY : Z_FILTERED;
+    return true;
+}
+
+// Row Y as the file holds it: R, G, B (and the mask's alpha).
+void FileOrderRow(const TPngWriteJob& j, int32_t Y, int32_t PixelBytes, uint8_t* Out)
+{
+    const uint8_t* src = j.Picture->ScanLine(Y);
+    const int32_t w = j.Picture->Width();
+    if (PixelBytes == 3) {
+        for (int32_t x = 0; x < w; ++x, src += 3, Out += 3) {
+            Out[0] = src[2];
+            Out[1] = src[1];
+            Out[2] = src[0];
+        }
+        return;
+    }
+    const uint8_t* m = j.Mask->ScanLine(Y);
+    for (int32_t x = 0; x < w; ++x, src += 3, Out += 4) {
+        Out[0] = src[2];
+        Out[1] = src[1];
+        Out[2] = src[0];
+        Out[3] = m[x];
+    }
+}
+
+inline uint8_t PaethPredictor(int a, int b, int c)
+{
+    const int p = a + b - c;
+    const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    return uint8_t(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+}
+
+// Out receives the filter byte and Count filtered bytes; Prev is zeros above the top row.
+void FilterRow(uint8_t Filter, const uint8_t* Cur, const uint8_t* Prev, size_t Count, size_t Bpp, uint8_t* Out)
+{
+    *Out++ = Filter;
+    if (Filter == 1) {
+        for (size_t i = 0; i < Bpp; ++i)
+            Out[i] = Cur[i];
+        for (size_t i = Bpp; i < Count; ++i)
+            Out[i] = uint8_t(Cur[i] - Cur[i - Bpp]);
+        return;
+    }
+    for (size_t i = 0; i < Bpp; ++i)
+        Out[i] = uint8_t(Cur[i] - Prev[i]);
+    for (size_t i = Bpp; i < Count; ++i)
+        Out[i] = uint8_t(Cur[i] - PaethPredictor(Cur[i - Bpp], Prev[i], Prev[i - Bpp]));
+}
+
+// The filtered rows First..Last-1 one after another.
+void FilterRows(const TPngWriteJob& j, const TPngBandPlan& Plan, int32_t First, int32_t Last, uint8_t* Out)
+{
+    const size_t samples = Plan.RowBytes - 1;
+    if (Plan.Filter == 0) {
+        for (int32_t y = First; y < Last; ++y, Out += Plan.RowBytes) {
+            Out[0] = 0;
+            FileOrderRow(j, y, Plan.PixelBytes, Out + 1);
+        }
+        return;
+    }
+    std::vector<uint8_t> cur(samples), prev(samples, 0);
+    if (First > 0)
+        FileOrderRow(j, First - 1, Plan.PixelBytes, prev.data());
+    for (int32_t y = First; y < Last; ++y, Out += Plan.RowBytes) {
+        FileOrderRow(j, y, Plan.PixelBytes, cur.data());
+        FilterRow(Plan.Filter, cur.data(), prev.data(), samples, size_t(Plan.PixelBytes), Out);
+        std::swap(cur, prev);
+    }
+}
+
+struct TPngBand {
+    // The band's deflate data; the first band starts with the zlib header, the last
+    // ends with four bytes left for the stream's Adler-32.
+    std::vector<uint8_t> Data;
+    uint32_t Adler = 1;
+    size_t InputBytes = 0;
+    bool Failed = false;
+};
+
+struct TDeflateEnd {
+    z_stream* Stream;
+    ~TDeflateEnd() { deflateEnd(Stream); }
+};
+
+uint16_t ZlibHeader(int Level, int Strategy)
+{
+    // CMF: deflate with a 32 KiB window; FLG: zlib's level class, then the check bits.
+    const unsigned levelClass = Strategy >= Z_HUFFMAN_ONLY || Level < 2 ? 0 : Level < 6 ? 1 : Level == 6 ? 2 : 3;
+    unsigned header = (0x78u << 8) | (levelClass << 6);
+    header += 31 - header % 31;
+    return uint16_t(header);
+}
+
+bool DeflateBand(const TPngWriteJob& j, const TPngBandPlan& Plan, int32_t K, TPngBand& Band)
+{
+    const int32_t top = K * Plan.RowsPerBand, bottom = std::min(Plan.Height, top + Plan.RowsPerBand);
+    std::vector<uint8_t> rows(size_t(bottom - top) * Plan.RowBytes);
+    FilterRows(j, Plan, top, bottom, rows.data());
+    Band.InputBytes = rows.size();
+    Band.Adler = uint32_t(adler32(1, rows.data(), uInt(rows.size())));
+
+    z_stream z{};
+    if (deflateInit2(&z, Plan.Level, Z_DEFLATED, -15, 8, Plan.Strategy) != Z_OK)
+        return false;
+    TDeflateEnd end{&z};
+    const bool last = K == Plan.Bands - 1;
+    const size_t head = K == 0 ? 2 : 0, tail = last ? 4 : 0;
+    Band.Data.resize(head + deflateBound(&z, uLong(rows.size())) + 64 + tail);
+    if (head) {
+        const uint16_t h = ZlibHeader(Plan.Level, Plan.Strategy);
+        Band.Data[0] = uint8_t(h >> 8);
+        Band.Data[1] = uint8_t(h);
+    }
+    z.next_in = rows.data();
+    z.avail_in = uInt(rows.size());
+    size_t used = head;
+    const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
+    for (;;) {
+        z.next_out = Band.Data.data() + used;
+        z.avail_out = uInt(Band.Data.size() - used - tail);
+        const int rc = deflate(&z, flush);
+        used = size_t(z.next_out - Band.Data.data());
+        if (rc == Z_STREAM_ERROR)
+            return false;
+        if (last ? rc == Z_STREAM_END : z.avail_in == 0 && z.avail_out > 0)
+            break;
+        Band.Data.resize(Band.Data.size() + 65536);
+    }
+    Band.Data.resize(used + tail);
+    return true;
+}
+
+void DeflateBandJob(const TPngWriteJob& j, const TPngBandPlan& Plan, int32_t K, TPngBand& Band)
+{
+    bool ok = false;
+    try {
+        ok = DeflateBand(j, Plan, K, Band);
+    } catch (...) {
+        ok = false;
+    }
+    Band.Failed = !ok;
+}
+
+// Called inside WriteAll's setjmp: holds no object with a destructor.
+bool WriteBands(TPngWriteJob& j, const TPngBandPlan& Plan, std::vector<TPngBand>& Bands, TOrderedWorkers& Workers,
+                TProgressRec& Progress)
+{
+    static const png_byte idat[] = "IDAT", iend[] = "IEND";
+    uint32_t adler = 1;
+    for (int32_t k = 0; k < Plan.Bands; ++k) {
+        Workers.Wait(k);
+        TPngBand* band = &Bands[size_t(k)];
+        if (band->Failed)
+            return false;
+        adler = uint32_t(adler32_combine(adler, band->Adler, z_off_t(band->InputBytes)));
+        if (k == Plan.Bands - 1)
+            PutU32BE(band->Data.data() + band->Data.size() - 4, adler);
+        png_write_chunk(j.Png, idat, band->Data.data(), band->Data.size());
+        band->Data = {};
+        Workers.Release(k);
+        const int32_t rows = std::min(Plan.RowsPerBand, Plan.Height - k * Plan.RowsPerBand);
+        for (int32_t r = 0; r < rows; ++r) {
+            ++Progress.Counter;
+            Progress.Report();
+            if (Progress.IsAborting())
+                return false;
+        }
+    }
+    // What png_write_end writes when it is given no info to add.
+    png_write_chunk(j.Png, iend, nullptr, 0);
+    return true;
+}
+
 bool WriteAll(TPngWriteJob& j, TStream& Stream, const TIOParamsVals& Params, TProgressRec& Progress,
-              TPngWriteTarget& Target)
+              TPngWriteTarget& Target, const TPngBandPlan* Plan, std::vector<TPngBand>* Bands, TOrderedWorkers* Workers)
 {
     if (setjmp(png_jmpbuf(j.Png)))
         return false;
@@ -423,6 +683,8 @@ bool WriteAll(TPngWriteJob& j, TStream& Stream, const TIOParamsVals& Params, TPr
     const int32_t h = j.Picture->Height();
     Progress.Factor = h > 0 ? 100.0 / (double(h) * j.Passes) : 0.0;
     Progress.Counter = 0;
+    if (Workers)
+        return WriteBands(j, *Plan, *Bands, *Workers, Progress);
     for (int pass = 0; pass < j.Passes; ++pass)
         for (int32_t y = 0; y < h; ++y) {
             png_write_row(j.Png, BuildRow(j, y));
@@ -483,7 +745,7 @@ bool ReadPngStream(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TPro
         if (!Mask && j.HasBackground)
             Params.PngBackground = j.Background;
         if (!ParamsOnly)
-            maskWritten = ReadPicture(j, Bitmap, Params, Progress, Mask, IEBytesLeft(Stream));
+            maskWritten = ReadPicture(j, Stream, Bitmap, Params, Progress, Mask, IEBytesLeft(Stream));
     }
     png_destroy_read_struct(&j.Png, j.Info ? &j.Info : nullptr, nullptr);
     return maskWritten;
@@ -532,7 +794,15 @@ void WritePngStream(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, TPr
     std::vector<uint8_t> row(size_t(std::max(j.Picture->Width(), 1)) * 4);
     j.Row = row.data();
     TPngWriteTarget target;
-    if (!WriteAll(j, Stream, Params, Progress, target))
+    TPngBandPlan plan;
+    std::vector<TPngBand> bands;
+    std::unique_ptr<TOrderedWorkers> workers;
+    if (PlanBands(j, Params, plan)) {
+        bands.resize(size_t(plan.Bands));
+        workers = std::make_unique<TOrderedWorkers>(plan.Bands,
+                                                    [&](int32_t k) { DeflateBandJob(j, plan, k, bands[size_t(k)]); });
+    }
+    if (!WriteAll(j, Stream, Params, Progress, target, &plan, &bands, workers.get()))
         Progress.SetAborting();
     png_destroy_write_struct(&j.Png, &j.Info);
 }

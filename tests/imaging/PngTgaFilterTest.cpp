@@ -7,6 +7,7 @@
 
 #include "imaging/FilterTestUtil.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -233,6 +234,104 @@ TEST(PngFilter, OneBitPicturesAndPalettes)
             EXPECT_EQ(PixelAt(back.Bitmap, x, y), (x + y) % 2 ? Red : Blue) << x << "," << y;
 }
 
+// Above two MiB of rows a picture deflates in bands on several threads: the bands must
+// join into one zlib stream whose checksum zlib accepts, every row with the filter asked.
+TEST(PngFilter, LargePicturesJoinTheirBandsIntoOneStream)
+{
+    const int32_t w = 1024, h = 700;
+    TBitmap b;
+    FillPicture(b, w, h);
+    TIEMask m;
+    HalfTransparent(m, w, h);
+    const struct {
+        uint8_t Filter;
+        bool Alpha;
+        uint8_t FilterByte;
+    } cases[] = {{0, false, 0}, {1, false, 1}, {2, false, 4}, {2, true, 4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.Filter) + (c.Alpha ? 10 : 0));
+        TIOParamsVals p(nullptr);
+        p.PngFilter = c.Filter;
+        const auto f = WritePng(b, p, c.Alpha ? &m : nullptr);
+        std::vector<uint8_t> stream;
+        for (size_t q = 8; q + 12 <= f.size();) {
+            const size_t n = GetU32BE(&f[q]);
+            ASSERT_LE(q + 12 + n, f.size());
+            if (std::memcmp(&f[q + 4], "IDAT", 4) == 0)
+                stream.insert(stream.end(), f.begin() + long(q) + 8, f.begin() + long(q + 8 + n));
+            q += 12 + n;
+        }
+        const size_t rowBytes = 1 + size_t(w) * (c.Alpha ? 4 : 3);
+        std::vector<uint8_t> rows(rowBytes * h + 1);
+        uLongf got = uLongf(rows.size());
+        ASSERT_EQ(uncompress(rows.data(), &got, stream.data(), uLong(stream.size())), Z_OK);
+        ASSERT_EQ(got, rowBytes * h);
+        for (int32_t y = 0; y < h; ++y)
+            ASSERT_EQ(rows[size_t(y) * rowBytes], c.FilterByte) << y;
+        TRead r;
+        ReadPng(r, f, true);
+        ASSERT_FALSE(r.P.Aborting);
+        for (int32_t y = 0; y < h; ++y) {
+            ASSERT_EQ(std::memcmp(r.Bitmap.ScanLine(y), b.ScanLine(y), size_t(w) * 3), 0) << y;
+            if (c.Alpha) {
+                ASSERT_EQ(std::memcmp(r.Mask.ScanLine(y), m.ScanLine(y), size_t(w)), 0) << y;
+            }
+        }
+    }
+}
+
+// A stream flushed between IDATs whose second half refers back across the flush: the
+// band read on its own fails and is read again after the first, giving the same rows.
+TEST(PngFilter, FlushedStreamReferringBackReadsRight)
+{
+    const int32_t w = 64, h = 40;
+    TBitmap b;
+    FillPicture(b, w, h, {Red, Green, Blue, White, Black});
+    TIOParamsVals p(nullptr);
+    const auto plain = WritePng(b, p, nullptr);
+    const size_t rowBytes = 1 + size_t(w) * 3;
+    std::vector<uint8_t> rows(rowBytes * h);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const TRGB c = PixelAt(b, x, y);
+            uint8_t* q = &rows[size_t(y) * rowBytes + 1 + 3 * size_t(x)];
+            q[0] = c.r, q[1] = c.g, q[2] = c.b;
+        }
+    std::vector<uint8_t> z(compressBound(uLong(rows.size())) + 64);
+    z_stream d{};
+    ASSERT_EQ(deflateInit(&d, 6), Z_OK);
+    d.next_in = rows.data();
+    d.avail_in = uInt(rows.size() / 2);
+    d.next_out = z.data();
+    d.avail_out = uInt(z.size());
+    ASSERT_EQ(deflate(&d, Z_SYNC_FLUSH), Z_OK);
+    const size_t half = d.total_out;
+    d.avail_in = uInt(rows.size() - rows.size() / 2);
+    ASSERT_EQ(deflate(&d, Z_FINISH), Z_STREAM_END);
+    z.resize(d.total_out);
+    deflateEnd(&d);
+    auto chunk = [](std::vector<uint8_t>& f, const char* type, const uint8_t* data, size_t n) {
+        uint8_t head[8];
+        PutU32BE(head, uint32_t(n));
+        std::memcpy(head + 4, type, 4);
+        f.insert(f.end(), head, head + 8);
+        f.insert(f.end(), data, data + n);
+        uint8_t crc[4];
+        const uLong sum = crc32(0, head + 4, 4);
+        PutU32BE(crc, uint32_t(n > 0 ? crc32(sum, data, uInt(n)) : sum));
+        f.insert(f.end(), crc, crc + 4);
+    };
+    std::vector<uint8_t> f(plain.begin(), plain.begin() + 33); // signature and IHDR
+    chunk(f, "IDAT", z.data(), half);
+    chunk(f, "IDAT", z.data() + half, z.size() - half);
+    chunk(f, "IEND", nullptr, 0);
+    TRead r;
+    ReadPng(r, f, false);
+    ASSERT_FALSE(r.P.Aborting);
+    for (int32_t y = 0; y < h; ++y)
+        ASSERT_EQ(std::memcmp(r.Bitmap.ScanLine(y), b.ScanLine(y), size_t(w) * 3), 0) << y;
+}
+
 TEST(PngFilter, FilesWrittenByImageMagickReadRight)
 {
     for (const char* name : {"rgb.png", "pal.png", "rgb16.png", "rgba.png", "rgba_interlaced.png"}) {
@@ -273,6 +372,15 @@ TEST(PngFilter, TruncatedAndForgedFilesEndWithAnError)
         ReadPng(r, std::vector<uint8_t>(good.begin(), good.begin() + long(n)), true);
         EXPECT_TRUE(r.P.Aborting) << n;
     }
+    // Zlib's own checksum is not verified on load: a changed byte of compressed data
+    // must still be caught by the chunk's CRC.
+    auto flipped = good;
+    const auto idat = std::search(flipped.begin(), flipped.end(), std::begin("IDAT"), std::end("IDAT") - 1);
+    ASSERT_NE(idat, flipped.end());
+    idat[4 + 100] ^= 0x10;
+    TRead corrupt;
+    ReadPng(corrupt, flipped, false);
+    EXPECT_TRUE(corrupt.P.Aborting);
     // A header of 60000 x 60000 (with its checksum right) is refused before allocating.
     auto huge = good;
     PutU32BE(&huge[16], 60000);

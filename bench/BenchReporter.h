@@ -48,16 +48,18 @@ public:
 
 // Runs the benchmarks named on the command line through one TRatioReporter, then hands
 // it to PrintRatios so that the program prints its ratios from the medians.
-// By default each benchmark runs three times and the repetitions of all of them take
-// turns in random order: on a busy machine a slow spell then costs ours and the
-// reference alike instead of whichever side happened to run through it. Flags on the
-// command line come later and win.
-inline int RunBenchmarks(int argc, char** argv, const std::function<void(const TRatioReporter&)>& PrintRatios)
+// By default each benchmark runs Repetitions times and the repetitions of all of them
+// take turns in random order: on a busy machine a slow spell then costs ours and the
+// reference alike instead of whichever side happened to run through it. Programs whose
+// benchmarks take well under a second each ask for more, since a shorter sample is more
+// easily caught whole by one spell. Flags on the command line come later and win.
+inline int RunBenchmarks(int argc, char** argv, const std::function<void(const TRatioReporter&)>& PrintRatios,
+                         int Repetitions = 3)
 {
-    static char Repetitions[] = "--benchmark_repetitions=3";
+    std::string RepetitionsFlag = "--benchmark_repetitions=" + std::to_string(Repetitions);
     static char Interleave[] = "--benchmark_enable_random_interleaving=true";
     std::vector<char*> Args(argv, argv + argc);
-    Args.insert(Args.begin() + (argc > 0 ? 1 : 0), {Repetitions, Interleave});
+    Args.insert(Args.begin() + (argc > 0 ? 1 : 0), {RepetitionsFlag.data(), Interleave});
     Args.push_back(nullptr);
     argc = int(Args.size()) - 1;
     argv = Args.data();

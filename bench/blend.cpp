@@ -183,7 +183,7 @@ void PrintRatio(const TRatioReporter& Reporter, const std::string& Routine)
 
 int main(int argc, char** argv)
 {
-    return RunBenchmarks(argc, argv, [](const TRatioReporter& Reporter) {
+    const auto PrintRatios = [](const TRatioReporter& Reporter) {
         PrintRatio(Reporter, "BlendRun");
         PrintRatio(Reporter, "BlendRunMaster");
         const double Copy = Reporter.Median("BM_Memcpy"), Ours = Reporter.Median("BM_BlendRun_Kelvane");
@@ -193,5 +193,6 @@ int main(int argc, char** argv)
 #ifndef KV_HAVE_PIXMAN
         std::printf("pixman not found at configure time: no ratio\n");
 #endif
-    });
+    };
+    return RunBenchmarks(argc, argv, PrintRatios, 9);
 }

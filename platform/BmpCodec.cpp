@@ -1,5 +1,7 @@
 // Our own BMP reader and writer for the platform bitmap (Qt's would drop the alpha
 // byte of 32-bit files, which project files depend on).
+#include "platform/BmpWiden.h"
+#include "platform/CpuFeatures.h"
 #include "platform/Graphics.h"
 
 #include <algorithm>
@@ -303,6 +305,32 @@ void UnpackRow(const Header& H, const uint8_t* In, uint8_t* Out, int32_t Width)
     }
 }
 
+} // namespace
+
+void WidenBgrRowPlain(const uint8_t* Src, int32_t Count, uint32_t* Out, bool)
+{
+    if (Count <= 0)
+        return;
+    // Four bytes at a time, the fourth (the next pixel's blue) replaced by the opaque
+    // alpha; the last pixel may end the buffer, so it is read byte by byte.
+    const int32_t last = Count - 1;
+    for (int32_t x = 0; x < last; ++x, Src += 3)
+        Out[x] = 0xFF000000u | (GetU32LE(Src) & 0xFFFFFFu);
+    Out[last] = 0xFF000000u | (uint32_t(Src[2]) << 16) | (uint32_t(Src[1]) << 8) | Src[0];
+}
+
+TWidenBgrRow WidenBgrRow()
+{
+    static const TWidenBgrRow chosen = [] {
+        if (SimdAllowed(TSimdLevel::Ssse3) && Ssse3WidenBgrRow() != nullptr)
+            return Ssse3WidenBgrRow();
+        return &WidenBgrRowPlain;
+    }();
+    return chosen;
+}
+
+namespace {
+
 // Uncompressed 24/32-bit rows into top-down 32-bit words, as the bitmap's own rows would
 // give them to a 32-bit picture: 24-bit pixels opaque, 32-bit pixels with their fourth
 // byte. Returns the bytes read.
@@ -310,8 +338,12 @@ int64_t ReadRows32(TStream& Stream, const Header& H, TPixelFormat Format, int64_
 {
     const int64_t fileStride = ((int64_t(H.Width) * H.Bits + 31) / 32) * 4;
     const bool raw = RawCopy(H, Format);
+    const TWidenBgrRow widen = WidenBgrRow();
+    // A picture of 4 MiB or more is written past the cache: its lines are then not read in
+    // only to be written over, and the batch of file rows stays cached.
+    const bool streamed = int64_t(H.Width) * H.Height * 4 >= (int64_t(4) << 20);
     // Rows are read a batch at a time: one read per row would cost a call per row.
-    const int32_t batch = int32_t(std::clamp<int64_t>((int64_t(1) << 20) / fileStride, 1, H.Height));
+    const int32_t batch = int32_t(std::clamp<int64_t>((int64_t(1) << 18) / fileStride, 1, H.Height));
     std::vector<uint8_t> rows(static_cast<size_t>(fileStride * batch));
     int64_t consumed = 0;
     for (int32_t r0 = 0; r0 < H.Height; r0 += batch) {
@@ -326,13 +358,7 @@ int64_t ReadRows32(TStream& Stream, const Header& H, TPixelFormat Format, int64_
             uint32_t* out = Dest + size_t(H.TopDown ? r : H.Height - 1 - r) * size_t(H.Width);
             const uint8_t* s = rows.data() + size_t(i) * size_t(fileStride);
             if (Format == pf24bit) {
-                // Four bytes at a time, the fourth (the next pixel's blue, or the row's
-                // padding) replaced by the opaque alpha; the last pixel may end the batch,
-                // so it is read byte by byte.
-                const int32_t last = H.Width - 1;
-                for (int32_t x = 0; x < last; ++x, s += 3)
-                    out[x] = 0xFF000000u | (GetU32LE(s) & 0xFFFFFFu);
-                out[last] = 0xFF000000u | (uint32_t(s[2]) << 16) | (uint32_t(s[1]) << 8) | s[0];
+                widen(s, H.Width, out, streamed);
             } else if (raw) {
                 std::memcpy(out, s, size_t(H.Width) * 4);
             } else {

@@ -1,3 +1,4 @@
+#include "platform/BmpWiden.h"
 #include "platform/Graphics.h"
 
 #include <cstdio>
@@ -155,6 +156,65 @@ TEST(BmpReader, TopDown24Bit)
     EXPECT_EQ(bmp.PixelFormat(), pf24bit);
     EXPECT_EQ(bmp.PixelColor(0, 0), clRed);
     EXPECT_EQ(bmp.PixelColor(0, 1), clLime);
+}
+
+// Every widening routine gives the same opaque words for any width and any alignment of
+// the destination, through the cache or past it, reading nothing beyond the row (each
+// source is exactly its row, for the sanitizer) and writing nothing beside it.
+TEST(BmpReader, TwentyFourBitRowsWidenToOpaqueWords)
+{
+    std::vector<TWidenBgrRow> routines = {&WidenBgrRowPlain, WidenBgrRow()};
+    if (Ssse3WidenBgrRow() != nullptr)
+        routines.push_back(Ssse3WidenBgrRow());
+    const uint32_t untouched = 0x12345678u;
+    for (size_t r = 0; r < routines.size(); ++r)
+        for (int32_t count = 0; count <= 70; ++count) {
+            std::vector<uint8_t> src(size_t(count) * 3);
+            for (size_t i = 0; i < src.size(); ++i)
+                src[i] = uint8_t(i * 37 + 11);
+            for (int32_t shift = 0; shift < 4; ++shift)
+                for (bool streamed : {false, true}) {
+                    std::vector<uint32_t> out(size_t(count) + 6, untouched);
+                    routines[r](src.data(), count, out.data() + shift, streamed);
+                    for (int32_t i = 0; i < count + 6; ++i) {
+                        const int32_t x = i - shift;
+                        const uint32_t want = x < 0 || x >= count ? untouched
+                                                                  : 0xFF000000u | uint32_t(src[3 * x + 2]) << 16 |
+                                                                        uint32_t(src[3 * x + 1]) << 8 | src[3 * x];
+                        ASSERT_EQ(out[size_t(i)], want) << "routine " << r << ", count " << count << ", shift " << shift
+                                                        << ", streamed " << streamed << ", word " << i;
+                    }
+                }
+        }
+}
+
+// A 24-bit file read straight into 32-bit words, as File > Open does: a picture large
+// enough to be written past the cache, an odd width (padded rows), bottom-up rows turned
+// over, and rows enough for several of the reader's batches.
+TEST(BmpReader, TwentyFourBitFileIntoWordsTurnsRowsOver)
+{
+    const int32_t w = 1025, h = 1024, stride = (w * 3 + 3) & ~3;
+    Bytes f = Header(w, h, 24, 0, 54);
+    f.b.resize(54 + size_t(stride) * h);
+    const auto byteAt = [](int32_t x, int32_t y, int32_t c) { return uint8_t(x * 7 + y * 13 + c * 101); };
+    for (int32_t y = 0; y < h; ++y) // file row y is picture row h - 1 - y
+        for (int32_t x = 0; x < w; ++x)
+            for (int32_t c = 0; c < 3; ++c)
+                f.b[54 + size_t(y) * stride + size_t(x) * 3 + size_t(c)] = byteAt(x, h - 1 - y, c);
+    std::vector<uint32_t> words;
+    TBitmap bmp;
+    bmp.SetPixels32Target([&words](int32_t W, int32_t H) {
+        words.assign(size_t(W) * size_t(H), 0);
+        return words.data();
+    });
+    Load(bmp, f.b);
+    ASSERT_EQ(words.size(), size_t(w) * h);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            const uint32_t want =
+                0xFF000000u | uint32_t(byteAt(x, y, 2)) << 16 | uint32_t(byteAt(x, y, 1)) << 8 | byteAt(x, y, 0);
+            ASSERT_EQ(words[size_t(y) * w + size_t(x)], want) << x << "," << y;
+        }
 }
 
 TEST(BmpReader, OneBitCoreHeader)

@@ -3,7 +3,6 @@
 #include "imaging/IEFilterIO.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -99,8 +98,6 @@ constexpr size_t IdatPieceBytes = 8192;
 constexpr size_t WindowBytes = 32768;
 constexpr size_t StreamingBytes = size_t(1) << 18;
 
-uint32_t GetBE32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
-
 bool IsChunkName(const uint8_t* p)
 {
     for (int i = 0; i < 4; ++i)
@@ -154,7 +151,7 @@ int64_t IdatLimit(const TPngIdatJob& Job)
 // Header of the chunk after an IDAT: false when libpng refuses it.
 bool CheckHeader(const uint8_t* Header, const TPngIdatJob& Job)
 {
-    const uint32_t length = GetBE32(Header);
+    const uint32_t length = GetU32BE(Header);
     if (length > 0x7FFFFFFFu || !IsChunkName(Header + 4))
         return false;
     int64_t limit = Job.ChunkLimit > 0 ? std::min<int64_t>(Job.ChunkLimit, 0x7FFFFFFF) : 0x7FFFFFFF;
@@ -187,7 +184,7 @@ void ReadIdatChunks(TStream& Stream, const TPngIdatJob& Job, TIdatInput& In)
             return;
         }
         if (uint32_t(ChunkCrc(reinterpret_cast<const uint8_t*>("IDAT"), In.Bytes.data() + c.Offset, usable)) !=
-            GetBE32(crc)) {
+            GetU32BE(crc)) {
             In.FailsAfter = In.LastChunkBad = true;
             return;
         }
@@ -201,7 +198,7 @@ void ReadIdatChunks(TStream& Stream, const TPngIdatJob& Job, TIdatInput& In)
             In.HasTail = true;
             return;
         }
-        length = GetBE32(header);
+        length = GetU32BE(header);
     }
 }
 
@@ -214,7 +211,7 @@ bool ReadTail(TStream& Stream, const TPngIdatJob& Job, const uint8_t* FirstHeade
     std::memcpy(header, FirstHeader, 8);
     std::vector<uint8_t> data;
     for (;;) {
-        const uint32_t length = GetBE32(header);
+        const uint32_t length = GetU32BE(header);
         const uint8_t* name = header + 4;
         if (IEBytesLeft(Stream) < int64_t(length) + 4)
             return false;
@@ -227,7 +224,7 @@ bool ReadTail(TStream& Stream, const TPngIdatJob& Job, const uint8_t* FirstHeade
             uint8_t crc[4];
             if ((length > 0 && !ReadExactly(Stream, data.data(), length)) || !ReadExactly(Stream, crc, 4))
                 return false;
-            if (ChunkCrc(name, data.data(), length) != GetBE32(crc))
+            if (ChunkCrc(name, data.data(), length) != GetU32BE(crc))
                 return false;
             if (std::memcmp(name, "IEND", 4) == 0)
                 return true;
@@ -436,15 +433,10 @@ private:
             for (int32_t x = 1; x < w; ++x) {
                 Src += 3, Row += 3, Up += 3;
                 for (int o = 0; o < 3; ++o)
-                    Row[o] = uint8_t(Src[2 - o] + Paeth(Row[o - 3], Up[o], Up[o - 3]));
+                    Row[o] = uint8_t(Src[2 - o] + PaethPredictor(Row[o - 3], Up[o], Up[o - 3]));
             }
             return;
         }
-    }
-    static int Paeth(int a, int b, int c)
-    {
-        const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-        return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
     }
 
     TBitmap& FBitmap;

@@ -10,6 +10,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -48,6 +49,15 @@ private:
     std::condition_variable FChanged;
     std::vector<std::thread> FThreads;
 };
+
+// The Paeth filter's predictor of a sample from its left (A), upper (B) and upper-left (C)
+// neighbours, for the band writer and the band reader alike. The distances from the
+// estimate A + B - C, each written without it.
+inline uint8_t PaethPredictor(int A, int B, int C)
+{
+    const int pa = std::abs(B - C), pb = std::abs(A - C), pc = std::abs(A + B - 2 * C);
+    return uint8_t(pa <= pb && pa <= pc ? A : pb <= pc ? B : C);
+}
 
 // Threads a band job may use besides the caller's.
 int32_t BandWorkerThreads();

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <csetjmp>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -519,13 +518,6 @@ void FileOrderRow(const TPngWriteJob& j, int32_t Y, int32_t PixelBytes, uint8_t*
         Out[2] = src[0];
         Out[3] = m[x];
     }
-}
-
-inline uint8_t PaethPredictor(int a, int b, int c)
-{
-    const int p = a + b - c;
-    const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-    return uint8_t(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
 }
 
 // Out receives the filter byte and Count filtered bytes; Prev is zeros above the top row.

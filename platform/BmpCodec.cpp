@@ -307,7 +307,7 @@ void UnpackRow(const Header& H, const uint8_t* In, uint8_t* Out, int32_t Width)
 
 } // namespace
 
-void WidenBgrRowPlain(const uint8_t* Src, int32_t Count, uint32_t* Out, bool)
+void WidenBgrRowPlain(const uint8_t* Src, int32_t Count, uint32_t* Out, TRowStore)
 {
     if (Count <= 0)
         return;
@@ -339,9 +339,8 @@ int64_t ReadRows32(TStream& Stream, const Header& H, TPixelFormat Format, int64_
     const int64_t fileStride = ((int64_t(H.Width) * H.Bits + 31) / 32) * 4;
     const bool raw = RawCopy(H, Format);
     const TWidenBgrRow widen = WidenBgrRow();
-    // A picture of 4 MiB or more is written past the cache: its lines are then not read in
-    // only to be written over, and the batch of file rows stays cached.
-    const bool streamed = int64_t(H.Width) * H.Height * 4 >= (int64_t(4) << 20);
+    // A large picture is written past the cache, where the batch of file rows stays.
+    const TRowStore store = RowStoreFor(int64_t(H.Width) * H.Height * 4);
     // Rows are read a batch at a time: one read per row would cost a call per row.
     const int32_t batch = int32_t(std::clamp<int64_t>((int64_t(1) << 18) / fileStride, 1, H.Height));
     std::vector<uint8_t> rows(static_cast<size_t>(fileStride * batch));
@@ -358,7 +357,7 @@ int64_t ReadRows32(TStream& Stream, const Header& H, TPixelFormat Format, int64_
             uint32_t* out = Dest + size_t(H.TopDown ? r : H.Height - 1 - r) * size_t(H.Width);
             const uint8_t* s = rows.data() + size_t(i) * size_t(fileStride);
             if (Format == pf24bit) {
-                widen(s, H.Width, out, streamed);
+                widen(s, H.Width, out, store);
             } else if (raw) {
                 std::memcpy(out, s, size_t(H.Width) * 4);
             } else {

@@ -21,4 +21,15 @@ uint32_t NoSimdMask(std::string_view Value);
 // CpuHas, less what KELVANE_NO_SIMD (read once, at the first call) turns off.
 bool SimdAllowed(TSimdLevel Level);
 
+// How a vector routine stores the rows of its result: through the cache, or streamed
+// around it. A streamed store need not first read the line it fills, and leaves the cache
+// to the source the routine reads; it pays off only for a result too large to stay there.
+enum TRowStore : uint8_t { rsCached, rsStreamed };
+
+// The store for a result of ResultBytes in all: streamed from 4 MiB.
+constexpr TRowStore RowStoreFor(int64_t ResultBytes)
+{
+    return ResultBytes >= (int64_t(4) << 20) ? rsStreamed : rsCached;
+}
+
 } // namespace kv

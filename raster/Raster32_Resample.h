@@ -4,17 +4,13 @@
 // set or the processor test fails). Internal to the raster unit.
 #pragma once
 
+#include "platform/CpuFeatures.h"
 #include "raster/Raster32_Types.h"
 
 #include <cstdint>
 #include <vector>
 
 namespace kv {
-
-// How a kernel stores a row: through the cache, or streamed around it. A result larger than
-// the cache would only push out the source it is read from, and a streamed store need not
-// first read the destination line it fills.
-enum TRowStore : uint8_t { rsCached, rsStreamed };
 
 struct TResampleKernels {
     // Out[i] = per channel (R0[i] * Wy + R1[i] * (256 - Wy) + 128) shr 8, the table's

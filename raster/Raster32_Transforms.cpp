@@ -155,10 +155,6 @@ bool EveryOtherColumn(const std::vector<int32_t>& Xs)
     return true;
 }
 
-// From this many bytes a stretch's result stores around the cache: it would not stay
-// there anyway, and each line it would pass through is first read from memory.
-constexpr int64_t StreamedResultMin = int64_t(4) << 20;
-
 void StretchNearestMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, const TRect& SrcRect, bool Opaque)
 {
     TRect C;
@@ -198,7 +194,7 @@ void StretchNearestMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, co
         else
             kernels.NearestRow(r, rowWidth, xs.data(), w, Out);
     };
-    const TRowStore store = int64_t(w) * C.Height() * 4 >= StreamedResultMin ? rsStreamed : rsCached;
+    const TRowStore store = RowStoreFor(int64_t(w) * C.Height() * 4);
     std::vector<TColor32> row(static_cast<size_t>(w));
     int32_t lastSrcY = -1;
     TColor32* lastDst = nullptr;

@@ -1,9 +1,11 @@
 #include "platform/BmpWiden.h"
 #include "platform/Graphics.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <iterator>
 
 using namespace kv;
 
@@ -172,17 +174,18 @@ TEST(BmpReader, TwentyFourBitRowsWidenToOpaqueWords)
             std::vector<uint8_t> src(size_t(count) * 3);
             for (size_t i = 0; i < src.size(); ++i)
                 src[i] = uint8_t(i * 37 + 11);
-            for (int32_t shift = 0; shift < 4; ++shift)
-                for (bool streamed : {false, true}) {
-                    std::vector<uint32_t> out(size_t(count) + 6, untouched);
-                    routines[r](src.data(), count, out.data() + shift, streamed);
-                    for (int32_t i = 0; i < count + 6; ++i) {
+            for (int32_t shift = 0; shift < 16; ++shift)
+                for (TRowStore store : {rsCached, rsStreamed}) {
+                    alignas(64) uint32_t out[70 + 18];
+                    std::fill(std::begin(out), std::end(out), untouched);
+                    routines[r](src.data(), count, out + shift, store);
+                    for (int32_t i = 0; i < count + 18; ++i) {
                         const int32_t x = i - shift;
                         const uint32_t want = x < 0 || x >= count ? untouched
                                                                   : 0xFF000000u | uint32_t(src[3 * x + 2]) << 16 |
                                                                         uint32_t(src[3 * x + 1]) << 8 | src[3 * x];
                         ASSERT_EQ(out[size_t(i)], want) << "routine " << r << ", count " << count << ", shift " << shift
-                                                        << ", streamed " << streamed << ", word " << i;
+                                                        << ", store " << int(store) << ", word " << i;
                     }
                 }
         }

@@ -15,6 +15,15 @@
 
 namespace kvbench {
 
+// The median of some times, 0 for none.
+inline double Median(std::vector<double> V)
+{
+    if (V.empty())
+        return 0;
+    std::sort(V.begin(), V.end());
+    return V[V.size() / 2];
+}
+
 class TRatioReporter : public benchmark::ConsoleReporter {
 public:
     std::map<std::string, std::vector<double>> Times;
@@ -29,11 +38,7 @@ public:
     double Median(const std::string& Name) const
     {
         auto It = Times.find(Name);
-        if (It == Times.end() || It->second.empty())
-            return 0;
-        std::vector<double> V = It->second;
-        std::sort(V.begin(), V.end());
-        return V[V.size() / 2];
+        return It == Times.end() ? 0 : kvbench::Median(It->second);
     }
     // The same for a benchmark named without the arguments its run name goes on with
     // ("BM_X" for "BM_X/iterations:3").

@@ -70,12 +70,6 @@ void MakeFolder()
 // Seconds of each repetition; the ratio comes from the medians.
 std::vector<double> ScanSeconds, LibjpegSeconds;
 
-double Median(std::vector<double> V)
-{
-    std::sort(V.begin(), V.end());
-    return V.empty() ? 0 : V[V.size() / 2];
-}
-
 void BM_ThumbviewScan(benchmark::State& State)
 {
     for (auto _ : State) {
@@ -132,7 +126,8 @@ int main(int argc, char** argv)
     kvbench::TOffscreenApplication App(argv[0]);
     MakeFolder();
     const int Result = kvbench::RunBenchmarks(argc, argv, [](const kvbench::TRatioReporter&) {
-        const double N = double(Files.size()), Scan = Median(ScanSeconds), Libjpeg = Median(LibjpegSeconds);
+        const double N = double(Files.size()), Scan = kvbench::Median(ScanSeconds),
+                     Libjpeg = kvbench::Median(LibjpegSeconds);
         if (Scan > 0 && Libjpeg > 0)
             std::printf("thumbs: %d files of %dx%d: scan %.1f ms/file, libjpeg 1/8 %.1f ms/file, ratio = %.3f\n",
                         int(N), W, H, Scan * 1000 / N, Libjpeg * 1000 / N, Libjpeg / Scan);

@@ -47,18 +47,27 @@ std::vector<uint8_t> WritePng(TBitmap& B, TIOParamsVals& P, TIEMask* Mask)
     return s.Bytes();
 }
 
+// Visit(type, data) for each whole chunk after the signature, in file order; returns
+// where the walk stopped (the file's size when it ends with a whole chunk).
+template <typename TVisit> size_t EachChunk(const std::vector<uint8_t>& f, TVisit Visit)
+{
+    size_t p = 8;
+    for (; p + 12 <= f.size();) {
+        const size_t n = GetU32BE(&f[p]);
+        if (p + 12 + n > f.size())
+            break;
+        Visit(std::string(f.begin() + long(p) + 4, f.begin() + long(p) + 8),
+              std::vector<uint8_t>(f.begin() + long(p) + 8, f.begin() + long(p + 8 + n)));
+        p += 12 + n;
+    }
+    return p;
+}
+
 // Chunk type -> data of the first chunk of that type.
 std::map<std::string, std::vector<uint8_t>> Chunks(const std::vector<uint8_t>& f)
 {
     std::map<std::string, std::vector<uint8_t>> out;
-    for (size_t p = 8; p + 12 <= f.size();) {
-        const size_t n = GetU32BE(&f[p]);
-        const std::string type(f.begin() + long(p) + 4, f.begin() + long(p) + 8);
-        if (p + 12 + n > f.size())
-            break;
-        out.emplace(type, std::vector<uint8_t>(f.begin() + long(p) + 8, f.begin() + long(p + 8 + n)));
-        p += 12 + n;
-    }
+    EachChunk(f, [&out](const std::string& Type, std::vector<uint8_t> Data) { out.emplace(Type, std::move(Data)); });
     return out;
 }
 
@@ -254,13 +263,11 @@ TEST(PngFilter, LargePicturesJoinTheirBandsIntoOneStream)
         p.PngFilter = c.Filter;
         const auto f = WritePng(b, p, c.Alpha ? &m : nullptr);
         std::vector<uint8_t> stream;
-        for (size_t q = 8; q + 12 <= f.size();) {
-            const size_t n = GetU32BE(&f[q]);
-            ASSERT_LE(q + 12 + n, f.size());
-            if (std::memcmp(&f[q + 4], "IDAT", 4) == 0)
-                stream.insert(stream.end(), f.begin() + long(q) + 8, f.begin() + long(q + 8 + n));
-            q += 12 + n;
-        }
+        const size_t walked = EachChunk(f, [&stream](const std::string& Type, const std::vector<uint8_t>& Data) {
+            if (Type == "IDAT")
+                stream.insert(stream.end(), Data.begin(), Data.end());
+        });
+        ASSERT_EQ(walked, f.size());
         const size_t rowBytes = 1 + size_t(w) * (c.Alpha ? 4 : 3);
         std::vector<uint8_t> rows(rowBytes * h + 1);
         uLongf got = uLongf(rows.size());

@@ -24,8 +24,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A 6 x 4 background of 0xFF204060, but for pixel (0, 0) and (5, 3) of alpha 0x40; a
-// picture layer of 0x80C08040 (alpha 128) over columns 2..5.
+// A 6 x 4 background of 0xFF204060, but for pixel (0, 0) and (5, 3) of alpha 0x40 and
+// (3, 1) opaque black; a picture layer of 0x80C08040 (alpha 128) over columns 2..5.
 constexpr TColor32 BgColour = 0xFF204060u, LayerColour = 0x80C08040u;
 
 // The blend at weight 128: c = (F * 128 + B * 128 + 128) shr 8.
@@ -35,9 +35,12 @@ constexpr TColor32 BgColour = 0xFF204060u, LayerColour = 0x80C08040u;
 //   alpha over 255: (128 + 255) * 128 + 128 = 49152, shr 8 = 192; over 0x40:
 //         (128 + 64) * 128 + 128 = 24704, shr 8 = 96 (0x60)
 // Over the opaque background the result is opaque, so 0xFF706050; over the alpha-0x40
-// pixel the blend's 0x60706050 stands. Outside the layer the background is copied.
+// pixel the blend's 0x60706050 stands. Over black: red (192 * 128 + 128) shr 8 = 96,
+// green 64, blue 32, opaque: 0xFF604020. Outside the layer the background is copied.
 TColor32 Expected(int32_t X, int32_t Y)
 {
+    if (X == 3 && Y == 1)
+        return 0xFF604020u;
     const bool SeeThrough = (X == 0 && Y == 0) || (X == 5 && Y == 3);
     if (X < 2)
         return SeeThrough ? 0x40204060u : BgColour;
@@ -58,6 +61,7 @@ protected:
         if (SeeThroughCorners) {
             Form->ImgView->Bitmap()->SetPixelFast(0, 0, 0x40204060u);
             Form->ImgView->Bitmap()->SetPixelFast(5, 3, 0x40204060u);
+            Form->ImgView->Bitmap()->SetPixelFast(3, 1, 0xFF000000u);
         }
         auto* L = Form->ImgView->Layers()->Add<TBitmapLayer>();
         L->Bitmap()->SetSize(4, 4);

@@ -108,6 +108,36 @@ TEST(TextLayout, HugeTextsAreSizedIn64Bits)
     EXPECT_FALSE(PixelBufferSizeOk(l.Width, l.Height));
 }
 
+TEST(TextLayout, TextPicturesAreRefusedInWordsForTheUser)
+{
+    // Sides up to 65535, and 2^25 = 33554432 pixels: 65535 x 512 = 33553920 and
+    // 5792 x 5792 = 33547264 are made, 65535 x 513 and 5793 x 5793 = 33558849 are not.
+    struct TCase {
+        int64_t Width, Height;
+        const char* Refusal; // null: made
+    } const Cases[] = {{65535, 512, nullptr},
+                       {5792, 5792, nullptr},
+                       {1, 65535, nullptr},
+                       {65535, 513, TextTooLongMessage},
+                       {5793, 5793, TextTooLongMessage},
+                       {65536, 1, TextTooLongMessage},
+                       {1, 65536, TextTooManyLinesMessage},
+                       {70000, 70000, TextTooManyLinesMessage}};
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(std::to_string(C.Width) + " x " + std::to_string(C.Height));
+        if (!C.Refusal) {
+            EXPECT_NO_THROW(CheckTextPictureSize(C.Width, C.Height));
+            continue;
+        }
+        try {
+            CheckTextPictureSize(C.Width, C.Height);
+            ADD_FAILURE() << "made";
+        } catch (const EOutOfResources& e) {
+            EXPECT_EQ(e.Message(), C.Refusal);
+        }
+    }
+}
+
 TEST(TextLayout, LoadIsBoundedByWhatThePictureHoldsAtAnyWidth)
 {
     // Line height 20: 3276 lines make 65530 rows, one more is past the 65535 side; a text

@@ -192,6 +192,12 @@ TEST(TextLayout, LoadIsBoundedByWhatThePictureHoldsAtAnyWidth)
             EXPECT_EQ(e.Message(), c.Refusal);
         }
     }
+    // A word exactly as wide as a picture holds (65525 pixels at 25 a letter) among
+    // others, in one piece wider than that: it loads, a letter more does not.
+    auto quarterHundred = [](const std::string& S) { return int32_t(S.size()) * 25; };
+    EXPECT_NO_THROW(CheckTextFitsPicture(paragraphs(1, {"ab " + std::string(2621, 'x') + " cd"}), 20, quarterHundred));
+    EXPECT_THROW(CheckTextFitsPicture(paragraphs(1, {"ab " + std::string(2622, 'x') + " cd"}), 20, quarterHundred),
+                 EOutOfResources);
     // Measured a piece at a time, whole characters only, and no further than the picture
     // holds: 20 million letters without a blank cost no more than the line width the
     // picture holds and one picture's width more.

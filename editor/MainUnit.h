@@ -446,8 +446,11 @@ public:
     QAction* Command(const std::string& Name) const;
     std::vector<std::string> CommandNames() const;
     QMenu* Menu(const std::string& Name) const;
-    // Recomputes every command's enabling from the document and the selection.
+    // Recomputes every command's enabling from the document and the selection; while a
+    // project is being read, only once it is complete.
     void UpdateCommandEnabling();
+    // How many times the enabling has been recomputed (each walk visits every layer).
+    uint64_t EnablingRuns() const { return FEnablingRuns; }
     void ScaleComboChange();
     void ImgViewMouseWheel(int32_t WheelDelta);
     void N1002Click(); // View > Actual Size
@@ -504,6 +507,12 @@ private:
     bool FSaveAsAllowed = false;        // N3
     bool FShown = false;
     bool FClosing = false;
+    // Held while a project's layers are added one by one: each addition would walk every
+    // layer again. Due is set when a refresh was asked for meanwhile.
+    int32_t FEnablingHeld = 0;
+    bool FEnablingDue = false;
+    uint64_t FEnablingRuns = 0;
+    friend class TEnablingHold;
 
     // ---- Edit, clipboard, layer tools ---------------------------------------------------
     // (MainUnit_Edit.cpp, MainUnit_LayerTools.cpp)

@@ -145,14 +145,33 @@ void TMainForm::FreeFirstFrameLayer(TDeselect Deselect)
     }
 }
 
+namespace {
+
+// The blend mixes alpha like a colour (a layer of alpha 128 over an opaque pixel gives
+// 192), but anything laid over an opaque pixel is opaque: where the background is
+// opaque the picture is too, so saved, printed and copied pictures show no see-through
+// patches. Elsewhere the render's alpha stands; the colours are never touched.
+void OpaqueWhereBackgroundIs(const TBitmap32& Bg, TBitmap32& Flat)
+{
+    const size_t Count = size_t(Bg.Width()) * size_t(Bg.Height());
+    const TColor32* B = Bg.Bits();
+    TColor32* F = Flat.Bits();
+    for (size_t I = 0; I < Count; ++I)
+        F[I] |= B[I] >= 0xFF000000u ? 0xFF000000u : 0u;
+}
+
+} // namespace
+
 TBitmap32* TMainForm::RenderFlattened()
 {
     SetSelection(nullptr);
     TBitmap32* Bg = ImgView->Bitmap();
     auto Flat = std::make_unique<TBitmap32>();
     Flat->SetSize(Bg->Width(), Bg->Height());
-    if (!Flat->IsEmpty())
+    if (!Flat->IsEmpty()) {
         ImgView->RenderTo(Flat.get(), TRect{0, 0, Bg->Width(), Bg->Height()});
+        OpaqueWhereBackgroundIs(*Bg, *Flat);
+    }
     FFlatImage = std::move(Flat);
     return FFlatImage.get();
 }

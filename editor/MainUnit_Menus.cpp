@@ -392,6 +392,11 @@ void TMainForm::CreateImageSection()
 
 void TMainForm::UpdateCommandEnabling()
 {
+    if (FEnablingHeld > 0) {
+        FEnablingDue = true;
+        return;
+    }
+    ++FEnablingRuns;
     for (auto& [name, cmd] : FCommands)
         cmd->Action->setEnabled(cmd->Row.Handler && (!cmd->Row.Rule || cmd->Row.Rule()));
 }

@@ -346,6 +346,25 @@ void TMainForm::LoadProject(const std::string& FileName)
     LoadProjectFromStream(File, FileName);
 }
 
+// Holds the enabling refresh for its lifetime and runs it once at the end if one was
+// asked for meanwhile (also when the reading ends by an exception).
+class TEnablingHold {
+public:
+    explicit TEnablingHold(TMainForm& Form) : FForm(Form) { ++FForm.FEnablingHeld; }
+    ~TEnablingHold()
+    {
+        if (--FForm.FEnablingHeld == 0 && FForm.FEnablingDue) {
+            FForm.FEnablingDue = false;
+            FForm.UpdateCommandEnabling();
+        }
+    }
+    TEnablingHold(const TEnablingHold&) = delete;
+    TEnablingHold& operator=(const TEnablingHold&) = delete;
+
+private:
+    TMainForm& FForm;
+};
+
 void TMainForm::LoadProjectFromStream(TStream& Stream, const std::string& Name)
 {
     ParsedProject Parsed;
@@ -373,28 +392,30 @@ void TMainForm::LoadProjectFromStream(TStream& Stream, const std::string& Name)
     pnlImage->setVisible(!Bg->IsEmpty());
 
     const ParsedLayer* LowestMagnifier = nullptr;
-    for (ParsedLayer& P : Parsed.Layers) {
-        TPositionedLayer* L;
-        if (P.IsBitmap) {
-            TBitmapLayer* BL = P.Picture.get();
-            BL->Bitmap()->SetDrawMode(dmBlend);
-            BL->Bitmap()->SetMasterAlpha(P.Opacity);
-            BL->Bitmap()->SetStretchFilter(P.Interpolate ? sfLinear : sfNearest);
-            BL->SetPlacement(P.Placement);
-            SetUpContentLayer(BL);
-            BL->SetScaleWithView(P.ScaleWithView); // as the file has it
-            BL->SetClipToImage(P.ClipToImage);
-            P.Picture.release()->SetLayerCollection(ImgView->Layers());
-            L = BL;
-        } else {
-            L = CreatePositionedLayer();
-            L->SetPlacement(P.Placement);
-            L->SetTag(TagMagnifier);
-            L->OnPaint = [this](TObject* Sender, TBitmap32* Buffer) { PaintMagnifierHandler(Sender, Buffer); };
-            if (!LowestMagnifier)
-                LowestMagnifier = &P;
+    {
+        // One refresh of the enabling once every layer is in, however many the file
+        // holds (each walks every layer); the selection below refreshes it as any does.
+        TEnablingHold Hold(*this);
+        for (ParsedLayer& P : Parsed.Layers) {
+            if (P.IsBitmap) {
+                TBitmapLayer* BL = P.Picture.get();
+                BL->Bitmap()->SetDrawMode(dmBlend);
+                BL->Bitmap()->SetMasterAlpha(P.Opacity);
+                BL->Bitmap()->SetStretchFilter(P.Interpolate ? sfLinear : sfNearest);
+                BL->SetPlacement(P.Placement);
+                SetUpContentLayer(BL);
+                BL->SetScaleWithView(P.ScaleWithView); // as the file has it
+                BL->SetClipToImage(P.ClipToImage);
+                P.Picture.release()->SetLayerCollection(ImgView->Layers());
+            } else {
+                TPositionedLayer* L = CreatePositionedLayer();
+                L->SetPlacement(P.Placement);
+                L->SetTag(TagMagnifier);
+                L->OnPaint = [this](TObject* Sender, TBitmap32* Buffer) { PaintMagnifierHandler(Sender, Buffer); };
+                if (!LowestMagnifier)
+                    LowestMagnifier = &P;
+            }
         }
-        SetSelection(L);
     }
     // The magnifier controls are shared; the lowest magnifier's record sets them.
     if (LowestMagnifier) {
@@ -403,6 +424,8 @@ void TMainForm::LoadProjectFromStream(TStream& Stream, const std::string& Name)
         MagnInterpolate->setChecked(LowestMagnifier->Interpolate);
         MagnMagnification->setValue(LowestMagnifier->Magnification);
     }
+    // Only the top layer ends selected, so it is the only one selected: selecting each
+    // as it came would move the rubber band to the top once per layer.
     TLayerCollection* Layers = ImgView->Layers();
     SetSelection(nullptr);
     for (int32_t I = Layers->Count() - 1; I >= 0; --I)

@@ -176,26 +176,79 @@ int64_t MeasureUpTo(std::string_view Text, int64_t Limit, const std::function<in
     return width;
 }
 
+bool IsBlank(char C) { return C == ' ' || C == '\t' || C == '\r' || C == '\n' || C == '\v' || C == '\f'; }
+
+size_t SkipBlanks(std::string_view Text, size_t At)
+{
+    while (At < Text.size() && IsBlank(Text[At]))
+        ++At;
+    return At;
+}
+
+size_t WordEnd(std::string_view Text, size_t At)
+{
+    while (At < Text.size() && !IsBlank(Text[At]))
+        ++At;
+    return At;
+}
+
+// Whether a word of Text is wider than Limit. Whole words are measured together in
+// pieces of up to MeasureChunk bytes (a word cannot be wider than a piece holding it),
+// and only a piece wider than Limit word by word, so an ordinary text costs one
+// measuring and a word of megabytes no more than Limit's worth of it.
+bool HasWordWiderThan(std::string_view Text, int64_t Limit, const std::function<int32_t(const std::string&)>& Measure)
+{
+    for (size_t At = SkipBlanks(Text, 0); At < Text.size(); At = SkipBlanks(Text, At)) {
+        size_t End = WordEnd(Text, At);
+        for (size_t Next = SkipBlanks(Text, End); Next < Text.size(); Next = SkipBlanks(Text, End)) {
+            const size_t After = WordEnd(Text, Next);
+            if (After - At > MeasureChunk)
+                break;
+            End = After;
+        }
+        const std::string_view Piece = Text.substr(At, End - At);
+        if (MeasureUpTo(Piece, Limit, Measure) > Limit)
+            for (size_t W = 0; W < Piece.size(); W = SkipBlanks(Piece, WordEnd(Piece, W)))
+                if (MeasureUpTo(Piece.substr(W, WordEnd(Piece, W) - W), Limit, Measure) > Limit)
+                    return true;
+        At = End;
+    }
+    return false;
+}
+
 } // namespace
+
+const char* const TextTooLongMessage = "This text is too long for a text layer";
+const char* const TextTooManyLinesMessage = "This text has too many lines for a text layer";
+
+void CheckTextPictureSize(int64_t Width, int64_t Height)
+{
+    if (Height > MaxPixelSide)
+        throw EOutOfResources(TextTooManyLinesMessage);
+    if (Width > MaxPixelSide || Width * Height > MaxTextPixels)
+        throw EOutOfResources(TextTooLongMessage);
+}
 
 void CheckTextFitsPicture(const TTextParagraphs& Text, int32_t LineHeight,
                           const std::function<int32_t(const std::string&)>& Measure)
 {
     const int64_t h = std::max(LineHeight, 1);
-    const int64_t height = h * Text.Count + Margin;
-    const int64_t widthCap = MaxPixelCount / h; // the most line width the picture holds
-    int64_t total = 0, widest = 0;
+    if (h * Text.Count + Margin > MaxPixelSide)
+        throw EOutOfResources(TextTooManyLinesMessage);
+    // The most line width the picture holds: at least a line a paragraph, each as wide
+    // as the widest plus the margin, so the picture has at least (total + 10 * count) * h
+    // pixels.
+    const int64_t widthCap = MaxTextPixels / h - Margin * Text.Count;
+    const int64_t wordCap = MaxPixelSide - Margin;
+    int64_t total = 0;
     for (const TRtfParagraph& para : Text.Document.Paragraphs) {
         const std::string text = para.PlainText();
-        const size_t t = LeadingTabs(text);
-        const int64_t w = MeasureUpTo(std::string_view(text).substr(t), widthCap - total, Measure);
-        widest = std::max(widest, int64_t(t) * TabIndent + w);
+        const std::string_view ink = std::string_view(text).substr(LeadingTabs(text));
+        const int64_t w = MeasureUpTo(ink, std::max(widthCap - total, wordCap), Measure);
         total += w;
-        if (total > widthCap)
-            break;
+        if (total > widthCap || (w > wordCap && HasWordWiderThan(ink, wordCap, Measure)))
+            throw EOutOfResources(TextTooLongMessage);
     }
-    if (height > MaxPixelSide || total > widthCap)
-        throw EOutOfResources(PixelBufferSizeMessage(widest + Margin, height, "text"));
 }
 
 std::string TextFileName(const std::string& Name, const std::string& Ext)
@@ -317,7 +370,7 @@ bool TTexter::Interpolation() { return CheckBox1->isChecked(); }
 
 // ---- Rendering ------------------------------------------------------------------------
 
-void TTexter::RenderIt(int32_t Mode)
+TTextLayout TTexter::LayOutText()
 {
     TBitmap32* B = Image();
     B->SetFont(Rtf->Font());
@@ -325,8 +378,15 @@ void TTexter::RenderIt(int32_t Mode)
     for (const TDisplayLine& line : Rtf->DisplayLines())
         lines.push_back({line.Text, Rtf->ParagraphAlignment(line.Paragraph)});
     const int32_t h = lines.empty() ? 0 : B->TextHeight(lines.front().Text);
-    const TTextLayout layout = LayOutTextLines(lines, h, [B](const std::string& S) { return B->TextWidth(S); });
-    CheckPixelBufferSize(layout.Width, layout.Height, "text");
+    TTextLayout layout = LayOutTextLines(lines, h, [B](const std::string& S) { return B->TextWidth(S); });
+    CheckTextPictureSize(layout.Width, layout.Height);
+    return layout;
+}
+
+void TTexter::RenderIt(int32_t Mode)
+{
+    const TTextLayout layout = LayOutText();
+    TBitmap32* B = Image();
     B->SetSize(int32_t(layout.Width), int32_t(layout.Height));
     TColor32 color = 0xFFFFFFFFu;
     if (Mode == TextRenderMask) {
@@ -339,15 +399,21 @@ void TTexter::RenderIt(int32_t Mode)
         }
         B->ClearTo(WinColorToColor32(Rtf->Color()) | 0xFF000000u);
     }
+    ++FLetterRenders;
     for (const TTextLinePlacement& line : layout.Lines)
         B->DrawTextAA(line.X, line.Y, line.Text, FAntialias, color);
 }
 
+// The layer's own render (AddTextLayer) draws the letters once: with a transparent
+// background it starts from the colour picture, which is one fill; with an opaque one it
+// renders the colour picture itself, so the text is only judged here.
 bool TTexter::RenderForLayer()
 {
     try {
-        RenderIt(TextRenderNormal);
-        RenderIt(TextRenderNormal);
+        if (Alpha->isChecked() || !LayerTools)
+            RenderIt(TextRenderNormal);
+        else
+            LayOutText();
         return true;
     } catch (const Exception& e) {
         ShowMessage(e.Message());

@@ -54,12 +54,25 @@ struct TMeasuredLine {
 TTextLayout LayOutTextLines(const std::vector<TMeasuredLine>& Lines, int32_t LineHeight,
                             const std::function<int32_t(const std::string&)>& Measure);
 
-// Refuses, with the render's EOutOfResources, a text whose picture could not be made at
-// any width of the edit: more paragraphs than the picture has room for at LineHeight
-// apiece, or more line width (Measure summed over the paragraphs) than the picture's
-// pixels hold at that height. Word wrap cuts a paragraph into lines of the same total
-// width, so neither bound depends on it. The message gives the size for one line per
-// paragraph, its width as far as measured.
+// The most pixels a text picture may have: the dialog's picture, the layer's copy and
+// the one being made from them stay within 512 MB, and a text that fits draws in well
+// under two seconds.
+constexpr int64_t MaxTextPixels = int64_t(1) << 25;
+
+// The refusals of a text that cannot become a text layer.
+extern const char* const TextTooLongMessage;      // too wide, or too many pixels
+extern const char* const TextTooManyLinesMessage; // too high
+
+// Raises EOutOfResources with the refusal that fits a Width x Height text picture, or
+// returns when the picture can be made.
+void CheckTextPictureSize(int64_t Width, int64_t Height);
+
+// Refuses, with EOutOfResources and the refusals above, a text whose picture could not
+// be made at any width of the edit: more paragraphs than the picture has room for at
+// LineHeight apiece, more line width (Measure summed over the paragraphs) than the
+// picture's pixels hold at that height, or a word (a run between blanks, which word wrap
+// never breaks) wider than a picture can be. Word wrap cuts a paragraph into lines of
+// the same total width, so no bound depends on it.
 void CheckTextFitsPicture(const TTextParagraphs& Text, int32_t LineHeight,
                           const std::function<int32_t(const std::string&)>& Measure);
 
@@ -103,10 +116,13 @@ public:
     std::unique_ptr<TSaveDialog> SaveDialog1;
 
     // Renders the editor's text into the image: mode 555 is the white-on-transparent
-    // mask, any other mode the colour picture. A text too large for a bitmap raises the
-    // pixel-buffer error and leaves the image as it was.
+    // mask, any other mode the colour picture. A text too large for a text picture
+    // raises EOutOfResources with one of the refusals above and leaves the image as it
+    // was.
     void RenderIt(int32_t Mode);
     int32_t AntialiasLevel() const { return FAntialias; }
+    // How many renders have drawn the text's letters (each costs as much as the text).
+    int32_t LetterRenders() const { return FLetterRenders; }
 
     // ITextLayerSource
     TBitmap32* Image() override;
@@ -138,8 +154,10 @@ private:
     QToolButton* AddTool(const std::string& Hint, TTexterIcon Icon, void (TTexter::*Handler)(),
                          TToolKind Kind = tkPush);
     bool RenderForLayer();
+    TTextLayout LayOutText();
     void ToggleEditorStyle(TFontStyle Style, QToolButton* Button);
     int32_t FAntialias = 0;
+    int32_t FLetterRenders = 0;
 };
 
 } // namespace kv

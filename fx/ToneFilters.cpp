@@ -44,54 +44,92 @@ void SharpenRow(const uint8_t* __restrict Up, const uint8_t* __restrict Mid, con
     }
 }
 
-// The near index steps back by D unless that leaves the bitmap; the far one steps on by
-// D, else folds back to N - I, which for I = 0 would be N itself.
+// The near index steps back by D and the far one on by D, each staying on I itself
+// where that would leave the bitmap. Every pixel then weighs exactly 1 over all the
+// pixels that read it, so a pass keeps the picture's mean.
 inline int32_t NearIndex(int32_t I, int32_t D) { return I - D >= 0 ? I - D : I; }
-inline int32_t FarIndex(int32_t I, int32_t D, int32_t N) { return std::min(I + D < N ? I + D : N - I, N - 1); }
+inline int32_t FarIndex(int32_t I, int32_t D, int32_t N) { return I + D < N ? I + D : I; }
 
-inline void BlurPixel(uint8_t* Row, const uint8_t* Up, const uint8_t* Down, int32_t X, int32_t Left, int32_t Right)
+// The blur carries each channel with 6 fraction bits between passes: four values below
+// 255 * 64 + 1 add up below 65536, so a row runs in 16-bit lanes, and the rounding of
+// each pass costs at most 1/128 of a level where whole levels would lose up to half a
+// level a pass. A single pass ends equal to (sum + 2) shr 2 of the bytes.
+constexpr int32_t FractionBits = 6;
+using TLevel = uint16_t;
+
+inline TLevel Mean4(TLevel A, TLevel B, TLevel C, TLevel E) { return TLevel(TLevel(A + B + C + E + 2) >> 2); }
+
+// One row of one pass: Out from the previous pass's rows Up and Down.
+void BlurRow(const TLevel* __restrict Up, const TLevel* __restrict Down, TLevel* __restrict Out, int32_t W, int32_t D)
 {
-    for (int32_t Ch = 0; Ch < Bpp; ++Ch) {
-        const int32_t L = Left * Bpp + Ch, R = Right * Bpp + Ch;
-        Row[X * Bpp + Ch] = uint8_t((Up[L] + Down[L] + Up[R] + Down[R] + 2) >> 2);
+    const auto Edge = [&](int32_t X) {
+        const int32_t L = NearIndex(X, D) * Bpp, R = FarIndex(X, D, W) * Bpp;
+        for (int32_t Ch = 0; Ch < Bpp; ++Ch)
+            Out[X * Bpp + Ch] = Mean4(Up[L + Ch], Down[L + Ch], Up[R + Ch], Down[R + Ch]);
+    };
+    const int32_t InnerFrom = std::min(D, W), InnerTo = std::max(W - D, InnerFrom);
+    for (int32_t X = 0; X < InnerFrom; ++X)
+        Edge(X);
+    const int32_t Shift = D * Bpp;
+    for (int32_t I = InnerFrom * Bpp; I < InnerTo * Bpp; ++I)
+        Out[I] = Mean4(Up[I - Shift], Down[I - Shift], Up[I + Shift], Down[I + Shift]);
+    for (int32_t X = InnerTo; X < W; ++X)
+        Edge(X);
+}
+
+// Passes of the blur at distance D over Picture (Height rows of RowLen levels), a few
+// passes at a time: pass P of a group makes row Step - P * D at each step, when the
+// pass before has just made the row D below it and made the row D above it 2 * D steps
+// earlier, so each pass keeps only its last 2 * D + 1 rows. The group's last rows go
+// back into Picture once the group's first pass no longer reads them.
+void BlurPasses(std::vector<TLevel>& Picture, int32_t W, int32_t H, int32_t D, int32_t Passes)
+{
+    constexpr int32_t Group = 16; // passes that share the cache
+    const size_t RowLen = size_t(W) * Bpp;
+    const int32_t Ring = 2 * D + 1;
+    std::vector<TLevel> Rings(size_t(std::min(Group, Passes)) * size_t(Ring) * RowLen);
+    for (int32_t First = 0; First < Passes; First += Group) {
+        const int32_t N = std::min(Group, Passes - First);
+        const auto Kept = [&](int32_t P, int32_t Y) {
+            return Rings.data() + (size_t(P) * size_t(Ring) + size_t(Y % Ring)) * RowLen;
+        };
+        const auto Input = [&](int32_t P, int32_t Y) -> const TLevel* {
+            return P == 0 ? Picture.data() + size_t(Y) * RowLen : Kept(P - 1, Y);
+        };
+        const int32_t Lag = std::max((N - 1) * D, D + 1);
+        for (int32_t Step = 0; Step < H + Lag; ++Step) {
+            for (int32_t P = 0; P < N; ++P) {
+                const int32_t Y = Step - P * D;
+                if (Y >= 0 && Y < H)
+                    BlurRow(Input(P, NearIndex(Y, D)), Input(P, FarIndex(Y, D, H)), Kept(P, Y), W, D);
+            }
+            const int32_t Done = Step - Lag;
+            if (Done >= 0 && Done < H)
+                std::memcpy(Picture.data() + size_t(Done) * RowLen, Kept(N - 1, Done), RowLen * sizeof(TLevel));
+        }
     }
 }
 
-// A row that reads itself (its up or down index is its own): strictly left to right,
-// so each pixel sees its left neighbours already rewritten.
-void BlurRowInOrder(uint8_t* Row, const uint8_t* Up, const uint8_t* Down, int32_t W, int32_t D)
+// Passes of the blur on a 24-bit bitmap, through the levels with fraction bits.
+void BlurBitmap(TBitmap& Bitmap, int32_t D, int32_t Passes)
 {
-    for (int32_t X = 0; X < W; ++X)
-        BlurPixel(Row, Up, Down, X, NearIndex(X, D), FarIndex(X, D, W));
-}
-
-// A row that reads only other rows: its pixels do not depend on one another, so the
-// middle, where no index folds, runs as one flat loop over the bytes.
-void BlurRowApart(uint8_t* __restrict Row, const uint8_t* __restrict Up, const uint8_t* __restrict Down, int32_t W,
-                  int32_t D)
-{
-    const int32_t InnerFrom = std::min(D, W), InnerTo = std::max(W - D, InnerFrom);
-    for (int32_t X = 0; X < InnerFrom; ++X)
-        BlurPixel(Row, Up, Down, X, NearIndex(X, D), FarIndex(X, D, W));
-    const int32_t Shift = D * Bpp;
-    for (int32_t I = InnerFrom * Bpp; I < InnerTo * Bpp; ++I)
-        Row[I] = uint8_t((Up[I - Shift] + Down[I - Shift] + Up[I + Shift] + Down[I + Shift] + 2) >> 2);
-    for (int32_t X = InnerTo; X < W; ++X)
-        BlurPixel(Row, Up, Down, X, NearIndex(X, D), FarIndex(X, D, W));
-}
-
-// Row Y of one blur pass, its lower partner given: the row itself, another row, or a
-// kept copy of one.
-void BlurRowAt(TBitmap& Bitmap, int32_t Y, const uint8_t* DownRow, int32_t D)
-{
+    Bitmap.SetPixelFormat(pf24bit);
     const int32_t W = Bitmap.Width(), H = Bitmap.Height();
-    const int32_t Up = NearIndex(Y, D);
-    uint8_t* Row = Bitmap.ScanLine(Y);
-    const uint8_t* UpRow = Bitmap.ScanLine(Up);
-    if (Up == Y || FarIndex(Y, D, H) == Y)
-        BlurRowInOrder(Row, UpRow, DownRow, W, D);
-    else
-        BlurRowApart(Row, UpRow, DownRow, W, D);
+    const size_t RowLen = size_t(W) * Bpp;
+    std::vector<TLevel> Picture(RowLen * size_t(H));
+    for (int32_t Y = 0; Y < H; ++Y) {
+        const uint8_t* Row = Bitmap.ScanLine(Y);
+        TLevel* To = Picture.data() + size_t(Y) * RowLen;
+        for (size_t I = 0; I < RowLen; ++I)
+            To[I] = TLevel(Row[I] << FractionBits);
+    }
+    BlurPasses(Picture, W, H, D, Passes);
+    for (int32_t Y = 0; Y < H; ++Y) {
+        uint8_t* Row = Bitmap.ScanLine(Y);
+        const TLevel* From = Picture.data() + size_t(Y) * RowLen;
+        for (size_t I = 0; I < RowLen; ++I)
+            Row[I] = uint8_t((From[I] + (1 << (FractionBits - 1))) >> FractionBits);
+    }
 }
 
 } // namespace
@@ -120,51 +158,15 @@ void DiagonalBlur(TBitmap& Bitmap, int32_t Distance)
 {
     if (Distance <= 0 || Bitmap.Empty())
         return;
-    Bitmap.SetPixelFormat(pf24bit);
-    const int32_t H = Bitmap.Height();
-    for (int32_t Y = 0; Y < H; ++Y)
-        BlurRowAt(Bitmap, Y, Bitmap.ScanLine(FarIndex(Y, Distance, H)), Distance);
+    BlurBitmap(Bitmap, Distance, 1);
 }
 
 void RepeatBlur(TBitmap& Bitmap, int32_t Count)
 {
-    constexpr int32_t D = 3;
     const int32_t Passes = Count + 1;
     if (Passes <= 0 || Bitmap.Empty())
         return;
-    Bitmap.SetPixelFormat(pf24bit);
-    const int32_t W = Bitmap.Width(), H = Bitmap.Height();
-    if (Passes == 1 || H <= 2 * D + 1) {
-        for (int32_t I = 0; I < Passes; ++I)
-            DiagonalBlur(Bitmap, D);
-        return;
-    }
-    // Each pass sweeps a many-megabyte picture, so the passes run together, a few at a
-    // time, each D rows behind the one before: within a step the earlier pass goes
-    // first, so a row reads the row D above already blurred by its own pass and the row
-    // D below as the pass before left it, exactly as in one pass after another. Only
-    // the bottom rows, whose lower partner folds back to rows 1..D, need those rows as
-    // their own pass left them, long since overwritten by the passes behind: each pass
-    // keeps a copy of them.
-    constexpr int32_t Group = 8; // passes that share the cache: 8 * D rows of it
-    const size_t RowBytes = size_t(W) * Bpp;
-    std::vector<uint8_t> Folded(size_t(Group) * D * RowBytes);
-    for (int32_t First = 0; First < Passes; First += Group) {
-        const int32_t N = std::min(Group, Passes - First);
-        for (int32_t Step = 0; Step < H + (N - 1) * D; ++Step)
-            for (int32_t P = 0; P < N; ++P) {
-                const int32_t Y = Step - P * D;
-                if (Y < 0 || Y >= H)
-                    continue;
-                uint8_t* Kept = Folded.data() + size_t(P) * D * RowBytes;
-                const int32_t Down = FarIndex(Y, D, H);
-                const uint8_t* DownRow = Y + D < H ? Bitmap.ScanLine(Down) : Kept + size_t(Down - 1) * RowBytes;
-                BlurRowAt(Bitmap, Y, DownRow, D);
-                if (Y == D)
-                    for (int32_t R = 1; R <= D; ++R)
-                        std::memcpy(Kept + size_t(R - 1) * RowBytes, Bitmap.ScanLine(R), RowBytes);
-            }
-    }
+    BlurBitmap(Bitmap, 3, Passes);
 }
 
 uint8_t GrayLevelExact(uint8_t Red, uint8_t Green, uint8_t Blue)

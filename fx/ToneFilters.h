@@ -15,13 +15,15 @@ namespace kv {
 // be at least 3x3" or "Alpha must be >1 and <6" and then leaves Dst alone.
 void Convolve3x3(TBitmap& Src, TBitmap& Dst, float Alpha);
 
-// In place, top to bottom and left to right: every channel becomes the mean (shr 2) of
-// the four pixels Distance away on the diagonals. Near the bottom and right edges the
-// far index folds back to Height - y (Width - x); every index is kept inside the
-// bitmap. Later pixels read the ones already rewritten. Distance <= 0 changes nothing.
+// Every channel becomes the mean ((sum + 2) shr 2) of the four pixels Distance away on
+// the diagonals, all read from the picture as it was: where a side would leave the
+// bitmap, the pixel's own row or column stands for it, so each pixel weighs exactly 1
+// in the result and the picture keeps its mean. Distance <= 0 changes nothing.
 void DiagonalBlur(TBitmap& Bitmap, int32_t Distance);
 
-// Count + 1 passes of DiagonalBlur at distance 3.
+// Count + 1 passes of DiagonalBlur at distance 3, each from the one before, carried
+// between passes with 6 fraction bits (rounded to whole levels once at the end), so the
+// mean stays within a level however many passes run.
 void RepeatBlur(TBitmap& Bitmap, int32_t Count);
 
 // Every pixel becomes grey 0.3 red + 0.59 green + 0.11 blue, rounded half to even.

@@ -453,3 +453,73 @@ TEST_F(ProjectTest, PictureBlocksMatchTheBmpCodecBothWays)
     ASSERT_EQ(Bg()->Width(), 2);
     EXPECT_EQ(Bg()->GetPixelFast(0, 0), 0xFF302010u);
 }
+
+// A project of many layers: the enabling is worked out once when the reading ends, not
+// once per layer (each working walks every layer), and the window ends as it always
+// did: the top layer selected under the rubber band, its section shown.
+class ProjectOpeningTest : public IsolatedEditorTest {
+protected:
+    void SetUp() override { MakeForm("kv_projopen_", {"data"}, 400, 300); }
+
+    // A picture layer at the bottom, then Magnifiers magnifiers, then (when TopPicture)
+    // a second picture layer of opacity 99.
+    static Bytes Project(int32_t Magnifiers, bool TopPicture)
+    {
+        std::vector<Bytes> Blocks = {HandBmp(1, 1, 0xFF00FF00)};
+        if (TopPicture)
+            Blocks.push_back(HandBmp(2, 1, 0x80FF0000));
+        Blocks.push_back(HandBmp(3, 3, 0xFF0000FF));
+        Bytes Records = Record("bitmap", 255, {0, 0, 1, 1}, 1, 0, 10, 0, 0);
+        for (int32_t I = 0; I < Magnifiers; ++I) {
+            const Bytes M = Record("magn", 200, {0, 0, 2, 2}, 0, 0, 10, 0, 0);
+            Records.insert(Records.end(), M.begin(), M.end());
+        }
+        if (TopPicture) {
+            const Bytes P = Record("bitmap", 99, {1, 1, 3, 2}, 1, 0, 10, 0, 0);
+            Records.insert(Records.end(), P.begin(), P.end());
+        }
+        Blocks.push_back(Records);
+        return Assemble(Blocks);
+    }
+
+    // The enabling runs the load took.
+    uint64_t Open(const Bytes& F)
+    {
+        Form->NewBackground(0, 0, 0); // Flatten off: no picture, no layers
+        Form->UpdateCommandEnabling();
+        EXPECT_FALSE(Form->Command("mnFlatten")->isEnabled());
+        const uint64_t Before = Form->EnablingRuns();
+        TReadOnlyMemoryStream S(F.data(), int64_t(F.size()));
+        Form->LoadProjectFromStream(S, "many.kvn");
+        return Form->EnablingRuns() - Before;
+    }
+};
+
+TEST_F(ProjectOpeningTest, EnablingIsWorkedOutOnceWhateverTheLayerCount)
+{
+    for (bool TopPicture : {false, true}) {
+        SCOPED_TRACE(TopPicture ? "picture on top" : "magnifier on top");
+        const uint64_t Few = Open(Project(3, TopPicture));
+        const uint64_t Many = Open(Project(400, TopPicture));
+        EXPECT_EQ(Many, Few);
+        EXPECT_LE(Many, 8u);
+
+        TLayerCollection* L = Form->ImgView->Layers();
+        ASSERT_EQ(L->Count(), 400 + 2 + (TopPicture ? 1 : 0));
+        EXPECT_EQ(L->Items(L->Count() - 1), Form->RBLayer());
+        EXPECT_EQ(Form->Selection(), L->Items(L->Count() - 2));
+        EXPECT_EQ(Form->RBLayer()->Target(), Form->Selection());
+        EXPECT_EQ(Form->ImgView->Bitmap()->GetPixelFast(1, 1), 0xFF0000FFu);
+        EXPECT_TRUE(Form->Command("mnFlatten")->isEnabled());     // worked out after the reading
+        EXPECT_EQ(Form->Command("N23")->isEnabled(), TopPicture); // a picture is selected
+        EXPECT_EQ(Form->Shar->isEnabled(), TopPicture);
+        EXPECT_EQ(Form->pnlBitmapLayer->isVisibleTo(Form.get()), TopPicture);
+        EXPECT_EQ(Form->pnlMagn->isVisibleTo(Form.get()), !TopPicture);
+        if (TopPicture) {
+            EXPECT_EQ(Form->LayerOpacity->value(), 99);
+        }
+        EXPECT_EQ(Form->MagnOpacity->value(), 200);
+        for (int32_t I = 1; I <= 400; ++I)
+            ASSERT_EQ(L->Items(I)->Tag(), TagMagnifier) << I;
+    }
+}

@@ -72,3 +72,45 @@ TEST_F(TexterEditorTest, OkKeepsOneTextLayerAndAnyOtherCloseRemovesThePreview)
     EXPECT_EQ(layer->Bitmap()->Width(), Form->Texter->Image()->Width());
     EXPECT_EQ(layer->Bitmap()->GetPixelFast(0, 0) >> 24, 0u);
 }
+
+// Preview and OK each draw the text's letters once, whichever the background: the layer's
+// own render draws them, and the check before it only fills or measures. The layer is
+// the render all the same.
+TEST_F(TexterEditorTest, PreviewAndOkDrawTheLettersOnce)
+{
+    CreateApplicationForms(*Form);
+    for (bool Transparent : {true, false}) {
+        SCOPED_TRACE(Transparent ? "transparent background" : "opaque background");
+        Form->Texter->Alpha->setChecked(Transparent);
+        int32_t PreviewDraws = -1, OkDraws = -1;
+        TDialogAnswerer previous = SetDialogAnswerer([&](const TDialogRequest& R) {
+            TDialogAnswer a;
+            a.Result = mrOk;
+            if (R.Kind == dkModalForm && R.FormName == "TTexter") {
+                const int32_t Start = Form->Texter->LetterRenders();
+                Form->Texter->Button3Click();
+                PreviewDraws = Form->Texter->LetterRenders() - Start;
+                Form->Texter->Button1Click();
+                OkDraws = Form->Texter->LetterRenders() - Start - PreviewDraws;
+            }
+            return a;
+        });
+        Form->Command("N33")->trigger();
+        SetDialogAnswerer(previous);
+        EXPECT_EQ(PreviewDraws, 1);
+        EXPECT_EQ(OkDraws, 1);
+        auto* layer = dynamic_cast<TBitmapLayer*>(Form->Selection());
+        ASSERT_NE(layer, nullptr);
+        Form->Texter->RenderIt(TextRenderNormal);
+        TBitmap32* Render = Form->Texter->Image();
+        ASSERT_EQ(layer->Bitmap()->Width(), Render->Width());
+        ASSERT_EQ(layer->Bitmap()->Height(), Render->Height());
+        if (Transparent) {
+            EXPECT_EQ(layer->Bitmap()->GetPixelFast(0, 0) >> 24, 0u);
+        } else {
+            for (int32_t Y = 0; Y < Render->Height(); ++Y)
+                for (int32_t X = 0; X < Render->Width(); ++X)
+                    ASSERT_EQ(layer->Bitmap()->GetPixelFast(X, Y), Render->GetPixelFast(X, Y)) << X << "," << Y;
+        }
+    }
+}

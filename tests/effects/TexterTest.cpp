@@ -108,11 +108,43 @@ TEST(TextLayout, HugeTextsAreSizedIn64Bits)
     EXPECT_FALSE(PixelBufferSizeOk(l.Width, l.Height));
 }
 
+TEST(TextLayout, TextPicturesAreRefusedInWordsForTheUser)
+{
+    // Sides up to 65535, and 2^25 = 33554432 pixels: 65535 x 512 = 33553920 and
+    // 5792 x 5792 = 33547264 are made, 65535 x 513 and 5793 x 5793 = 33558849 are not.
+    struct TCase {
+        int64_t Width, Height;
+        const char* Refusal; // null: made
+    } const Cases[] = {{65535, 512, nullptr},
+                       {5792, 5792, nullptr},
+                       {1, 65535, nullptr},
+                       {65535, 513, TextTooLongMessage},
+                       {5793, 5793, TextTooLongMessage},
+                       {65536, 1, TextTooLongMessage},
+                       {1, 65536, TextTooManyLinesMessage},
+                       {70000, 70000, TextTooManyLinesMessage}};
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(std::to_string(C.Width) + " x " + std::to_string(C.Height));
+        if (!C.Refusal) {
+            EXPECT_NO_THROW(CheckTextPictureSize(C.Width, C.Height));
+            continue;
+        }
+        try {
+            CheckTextPictureSize(C.Width, C.Height);
+            ADD_FAILURE() << "made";
+        } catch (const EOutOfResources& e) {
+            EXPECT_EQ(e.Message(), C.Refusal);
+        }
+    }
+}
+
 TEST(TextLayout, LoadIsBoundedByWhatThePictureHoldsAtAnyWidth)
 {
-    // Line height 20: 3276 lines make 65530 rows, one more is past the 65535 side; the
-    // picture's 2^28 pixels hold 13421772 pixels of line width at that height, 11184810 at
-    // height 24 and 5368709 at height 50.
+    // Line height 20: 3276 lines make 65530 rows, one more is past the 65535 side; a text
+    // picture's 2^25 pixels hold 1677721 pixels of line width at that height, 1398101 at
+    // height 24 and 671088 at height 50, less the 10-pixel margin of each paragraph's
+    // line. A word is never broken by word wrap: one wider than 65535 - 10 pixels can
+    // never be drawn.
     auto paragraphs = [](int64_t Count, std::vector<std::string> Kept) {
         TTextParagraphs t;
         t.Count = Count;
@@ -120,30 +152,36 @@ TEST(TextLayout, LoadIsBoundedByWhatThePictureHoldsAtAnyWidth)
             t.Document.Paragraphs.push_back({raLeft, {{std::move(text), {}}}});
         return t;
     };
+    // N characters of nine-letter words, each followed by a blank.
+    auto words = [](size_t N) {
+        std::string S;
+        while (S.size() < N)
+            S += "xxxxxxxxx ";
+        S.resize(N);
+        return S;
+    };
+    const std::string tooLong = TextTooLongMessage, tooHigh = TextTooManyLinesMessage;
     struct TCase {
         const char* Name;
         TTextParagraphs Text;
-        const char* Refusal; // empty: loads
+        std::string Refusal; // empty: loads
         int32_t LineHeight = 20;
     } cases[] = {
         {"as many lines as fit", paragraphs(3276, std::vector<std::string>(3276, "ab")), ""},
-        {"one line more", paragraphs(3277, std::vector<std::string>(3276, "ab")),
-         "text: picture size 30 x 65550 is too large"},
-        {"indented lines count their indent", paragraphs(3277, {"\t\tab", "abc"}),
-         "text: picture size 50 x 65550 is too large"},
-        {"one line as wide as fits", paragraphs(1, {std::string(1342177, 'x')}), ""},
-        {"one character more", paragraphs(1, {std::string(1342178, 'x')}),
-         "text: picture size 13421790 x 30 is too large"},
-        {"the width summed over lines", paragraphs(2, {std::string(671089, 'x'), std::string(671089, 'x')}),
-         "text: picture size 6710900 x 50 is too large"},
-        {"tabs indent but hold no ink", paragraphs(1, {std::string(20, '\t') + std::string(1342177, 'x')}), ""},
-        {"exactly the pixels there are", paragraphs(1, {std::string(1118481, 'x')}), "", 24},
-        {"one pixel more", paragraphs(1, {std::string(536871, 'x')}), "text: picture size 5368720 x 60 is too large",
-         50},
+        {"one line more", paragraphs(3277, std::vector<std::string>(3276, "ab")), tooHigh},
+        {"a word as wide as a picture holds", paragraphs(1, {"ab " + std::string(6552, 'x') + " cd"}), ""},
+        {"a word one letter wider", paragraphs(1, {"ab " + std::string(6553, 'x') + " cd"}), tooLong},
+        {"the wide word in the second piece", paragraphs(1, {words(5000) + " " + std::string(6553, 'x')}), tooLong},
+        {"one line as wide as fits", paragraphs(1, {words(167771)}), ""},
+        {"one character more", paragraphs(1, {words(167772)}), tooLong},
+        {"the width summed over lines", paragraphs(2, {words(83887), words(83887)}), tooLong},
+        {"tabs indent but hold no ink", paragraphs(1, {std::string(20, '\t') + words(167771)}), ""},
+        {"as many pixels as there are", paragraphs(1, {words(139809)}), "", 24},
+        {"just past them", paragraphs(1, {words(67108)}), tooLong, 50},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
-        if (!*c.Refusal) {
+        if (c.Refusal.empty()) {
             EXPECT_NO_THROW(CheckTextFitsPicture(c.Text, c.LineHeight, TenPerChar));
             continue;
         }
@@ -154,8 +192,15 @@ TEST(TextLayout, LoadIsBoundedByWhatThePictureHoldsAtAnyWidth)
             EXPECT_EQ(e.Message(), c.Refusal);
         }
     }
+    // A word exactly as wide as a picture holds (65525 pixels at 25 a letter) among
+    // others, in one piece wider than that: it loads, a letter more does not.
+    auto quarterHundred = [](const std::string& S) { return int32_t(S.size()) * 25; };
+    EXPECT_NO_THROW(CheckTextFitsPicture(paragraphs(1, {"ab " + std::string(2621, 'x') + " cd"}), 20, quarterHundred));
+    EXPECT_THROW(CheckTextFitsPicture(paragraphs(1, {"ab " + std::string(2622, 'x') + " cd"}), 20, quarterHundred),
+                 EOutOfResources);
     // Measured a piece at a time, whole characters only, and no further than the picture
-    // holds: 20 million letters cost no more than the first 1.4 million.
+    // holds: 20 million letters without a blank cost no more than the line width the
+    // picture holds and one picture's width more.
     int64_t measured = 0;
     size_t longest = 0;
     int32_t split = 0;
@@ -166,14 +211,15 @@ TEST(TextLayout, LoadIsBoundedByWhatThePictureHoldsAtAnyWidth)
         split += code.find(U'\uFFFD') != std::u32string::npos;
         return int32_t(code.size()) * 10;
     };
-    std::string cyrillic;
-    for (int32_t i = 0; i < 700000; ++i)
-        cyrillic += "ж";
-    EXPECT_NO_THROW(CheckTextFitsPicture(paragraphs(1, {"a" + cyrillic}), 20, perCodePoint));
+    std::string cyrillic = "a";
+    for (int32_t i = 0; i < 6000; ++i)
+        cyrillic += i % 10 == 9 ? " " : "ж";
+    EXPECT_NO_THROW(CheckTextFitsPicture(paragraphs(1, {cyrillic}), 20, perCodePoint));
     EXPECT_LE(longest, 4096u);
     EXPECT_EQ(split, 0);
+    measured = 0;
     EXPECT_THROW(CheckTextFitsPicture(paragraphs(1, {std::string(20000000, 'x')}), 20, perCodePoint), EOutOfResources);
-    EXPECT_LT(measured, int64_t(cyrillic.size()) + 1342177 + 8192);
+    EXPECT_LT(measured, 167773 + 6553 + 2 * 4096);
 }
 
 TEST_F(TexterTest, RenderMeasuresWithTheFontAndFillsEachMode)
@@ -243,7 +289,17 @@ TEST_F(TexterTest, TooLargeATextIsRefusedWithAMessage)
     T.Button3Click(); // Preview: the message, no layer
     ASSERT_EQ(answers.Requests.size(), 1u);
     EXPECT_EQ(answers.Requests[0].Kind, dkMessage);
-    EXPECT_NE(answers.Requests[0].Text.find("too large"), std::string::npos);
+    EXPECT_EQ(answers.Requests[0].Text, TextTooManyLinesMessage);
+    // A line wider than a picture can be, in words for the user too.
+    T.Rtf->Font()->SetHeight(-20);
+    T.Rtf->SetWordWrap(false);
+    T.Rtf->SetParagraphs({std::string(70000, 'x')});
+    try {
+        T.RenderIt(TextRenderNormal);
+        ADD_FAILURE() << "rendered";
+    } catch (const EOutOfResources& e) {
+        EXPECT_EQ(e.Message(), TextTooLongMessage);
+    }
 }
 
 TEST_F(TexterTest, LoadRefusesWhatThePictureCannotHoldAndShowsTheRestInTheEditorsFont)
@@ -262,7 +318,22 @@ TEST_F(TexterTest, LoadRefusesWhatThePictureCannotHoldAndShowsTheRestInTheEditor
         << R"({\rtf1{\fonttbl{\f0 Courier New;}}{\colortbl;\red0\green0\blue255;})"
         << R"(\qc\f0\fs60\cf1\b Big\b0  blue\par\qr\fs16 small\par})";
 
+    // A million letters without a blank: no word wrap can ever draw the line.
+    std::ofstream(dir / "long.txt", std::ios::binary) << std::string(1000000, 'x');
+
     T.Rtf->SetParagraphs({"kept"});
+    {
+        TScriptedAnswers refused;
+        TDialogAnswer open;
+        open.Result = mrOk;
+        open.FileName = (dir / "long.txt").string();
+        refused.Then(open).Then(mrOk);
+        T.ToolButton6Click();
+        ASSERT_EQ(refused.Requests.size(), 2u);
+        EXPECT_EQ(refused.Requests[1].Kind, dkMessage);
+        EXPECT_EQ(refused.Requests[1].Text, TextTooLongMessage);
+        EXPECT_EQ(T.Rtf->Paragraphs(), (std::vector<std::string>{"kept"}));
+    }
     TScriptedAnswers answers;
     for (const char* name : {"many.txt", "coloured.rtf"}) {
         TDialogAnswer open;
@@ -273,8 +344,7 @@ TEST_F(TexterTest, LoadRefusesWhatThePictureCannotHoldAndShowsTheRestInTheEditor
     T.ToolButton6Click();
     ASSERT_EQ(answers.Requests.size(), 2u);
     EXPECT_EQ(answers.Requests[1].Kind, dkMessage);
-    EXPECT_EQ(answers.Requests[1].Text,
-              PixelBufferSizeMessage(Metrics().TextWidth("line") + 10, h * lines + 10, "text"));
+    EXPECT_EQ(answers.Requests[1].Text, TextTooManyLinesMessage);
     EXPECT_EQ(T.Rtf->Paragraphs(), (std::vector<std::string>{"kept"}));
 
     // The file's text and alignment, in the one font and colour the layer is drawn with.

@@ -409,6 +409,11 @@ void THolst::FormActivate()
     Button3->hide();
     LbButton1->setEnabled(true);
     CheckBox1->setEnabled(true);
+    // A window keeps its size when a child hides: without the preview the dialog is
+    // laid out again at its own narrow size, or the left column stretches over the
+    // width the preview had.
+    layout()->activate();
+    adjustSize();
     MainForm.RenderFlattened();
     TBitmap32* bg = MainForm.View()->Bitmap();
     FRatio = bg->IsEmpty() ? 0 : double(bg->Width()) / bg->Height();

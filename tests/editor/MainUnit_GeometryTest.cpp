@@ -386,6 +386,42 @@ TEST_F(GeometryCommandsTest, CanvasSizeTypedAndDrawn)
     EXPECT_TRUE(Form->UndoSlot.Empty());
 }
 
+TEST_F(GeometryCommandsTest, CanvasSizeReopensNarrowAfterCropVisual)
+{
+    // Each opening lays the dialog out afresh: the width the preview took is given back,
+    // so the fields and "Crop Visual" keep their first size.
+    CodedBackground(640, 480);
+    struct TLook {
+        QSize Dialog, Button, Field;
+    };
+    auto look = [](THolst& H) {
+        H.show();
+        QApplication::processEvents();
+        return TLook{H.size(), H.LbButton1->size(), H.UpDown1->size()};
+    };
+    TLook first, wide, again;
+    for (int opening = 0; opening < 3; ++opening) {
+        TFormScript script(std::function<TModalResult(THolst&)>([&](THolst& H) {
+            TLook now = look(H);
+            if (opening == 0)
+                first = now;
+            else if (opening == 2)
+                again = now;
+            if (opening == 1) {
+                H.LbButton1Click();
+                wide = look(H);
+            }
+            H.hide();
+            return mrCancel;
+        }));
+        Run("N11");
+    }
+    EXPECT_GT(wide.Dialog.width(), first.Dialog.width()); // the preview did widen it
+    EXPECT_EQ(again.Dialog, first.Dialog);
+    EXPECT_EQ(again.Button, first.Button);
+    EXPECT_EQ(again.Field, first.Field);
+}
+
 TEST_F(GeometryCommandsTest, CropLayerIntersectsWithTheBitmap)
 {
     CodedBackground(300, 200);

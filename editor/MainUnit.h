@@ -562,7 +562,7 @@ public:
     // window is not set stays disabled. Each is modal but the transparent-colour tool.
     std::function<void()> SimpleLayerDialog;        // TBackLa: builds the layer itself
     std::function<bool(TFrameChoice&)> FrameDialog; // TBorder: true on OK
-    std::function<void()> TextDialog;               // TTexter: calls AddTextLayer
+    std::function<bool()> TextDialog;               // TTexter: calls AddTextLayer; true on OK
     struct TTransparentColorTool {
         std::function<void(int32_t Left, int32_t Top)> Show;
         std::function<void(TColor Color)> ShowColor; // the colour under the mouse

@@ -518,7 +518,11 @@ void TMainForm::N33Click()
     if (ImgView->Bitmap()->IsEmpty() || !TextDialog)
         return;
     LayerCountBeforeTextValue = ImgView->Layers()->Count();
-    TextDialog();
+    // A preview layer comes and goes as a change; closed without OK the document is as
+    // it was, and so is its change state.
+    const int32_t State = ModifiedState;
+    if (!TextDialog())
+        ModifiedState = State;
     ImgView->Invalidate();
 }
 

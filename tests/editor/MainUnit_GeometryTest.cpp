@@ -681,6 +681,54 @@ TEST_F(GeometryCommandsTest, MaskWithoutAFileChangesNothingAndEmptiesTheBackup)
     EXPECT_TRUE(Form->PreviewBackup()->IsEmpty());
 }
 
+TEST_F(GeometryCommandsTest, MaskCancelLeavesTheDocumentAsItWasFound)
+{
+    // Cancel, after a preview or without one, gives back the pixels and the change
+    // state: a saved document asks no save question afterwards.
+    kvtest::TTempFolder F;
+    {
+        TBitmap M;
+        M.SetPixelFormat(pf24bit);
+        M.SetSize(4, 4);
+        for (int32_t y = 0; y < 4; ++y)
+            for (int32_t x = 0; x < 4; ++x)
+                M.SetPixelColor(x, y, RGB(128, 128, 128));
+        M.SaveToFile(F.File("grey.bmp"));
+    }
+    CodedBackground(30, 20);
+    TBitmapLayer* L = CodedLayer(10, 10, {0, 0, 10, 10});
+    const std::vector<TColor32> before = Pixels(*L->Bitmap());
+    for (int previews : {0, 1}) {
+        SCOPED_TRACE(previews);
+        Form->ModifiedState = msSaved;
+        TFormScript script(std::function<TModalResult(TMaski&)>([&](TMaski& M) {
+            M.SetFolder(F.Path());
+            (void)M.View->grab();
+            kvtest::Pump();
+            M.View->SetSelectedFile(F.File("grey.bmp"));
+            for (int i = 0; i < previews; ++i)
+                M.Button3Click();
+            EXPECT_EQ(L->Bitmap()->GetPixelFast(0, 0) >> 24, previews ? 128u : 255u);
+            return mrCancel;
+        }));
+        Run("N69");
+        EXPECT_EQ(script.Shown, 1);
+        EXPECT_EQ(Pixels(*L->Bitmap()), before);
+        EXPECT_EQ(Form->ModifiedState, msSaved);
+    }
+    // OK does change the document.
+    TFormScript script(std::function<TModalResult(TMaski&)>([&](TMaski& M) {
+        M.SetFolder(F.Path());
+        (void)M.View->grab();
+        kvtest::Pump();
+        M.View->SetSelectedFile(F.File("grey.bmp"));
+        return mrOk;
+    }));
+    Run("N69");
+    EXPECT_EQ(L->Bitmap()->GetPixelFast(0, 0) >> 24, 128u);
+    EXPECT_EQ(Form->ModifiedState, msChanged);
+}
+
 TEST_F(GeometryCommandsTest, MaskHidesAndNeverReveals)
 {
     // The mask's white half keeps the alpha, its grey (128) half scales it: new alpha =

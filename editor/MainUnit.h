@@ -489,6 +489,8 @@ private:
     void UpdateRecentMenu();
     void SetScaleText(float Scale);
     void SetFileStatus(const std::string& FileName, bool WithSize);
+    // Panel 1: the background's size and the word that a file was read only in part.
+    void ShowDamagedFileNote();
     bool SaveFlattenedAs(const std::string& Name);
     // Save As of a GIF or JPEG: the flattened render through TGifType or TCompress.
     // True when the window wrote the file; Written is the name it wrote.

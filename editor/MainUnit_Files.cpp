@@ -134,7 +134,7 @@ bool TMainForm::OpenFileSteps(const std::string& FileName)
     UpdateRecentMenu();
     SetFileStatus(FileName, true);
     if (!Whole)
-        SetStatusText(1, StatusText(1) + "  " + DamagedFileMessage);
+        ShowDamagedFileNote();
     Start->hide();
     ResetUndo(); // the slots belong to the document that is gone
     UpdateCommandEnabling();
@@ -455,6 +455,12 @@ void TMainForm::SetFileStatus(const std::string& FileName, bool WithSize)
     SetStatusText(0, FileName);
     if (WithSize)
         SetStatusText(1, IntToStr(ImgView->Bitmap()->Width()) + "x" + IntToStr(ImgView->Bitmap()->Height()));
+}
+
+void TMainForm::ShowDamagedFileNote()
+{
+    SetStatusText(1, IntToStr(ImgView->Bitmap()->Width()) + "x" + IntToStr(ImgView->Bitmap()->Height()) + "  " +
+                         DamagedFileMessage);
 }
 
 } // namespace kv

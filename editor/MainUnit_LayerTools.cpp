@@ -231,9 +231,13 @@ void TMainForm::mnNewBitmapLayerClick()
     RemoveFrameLayers();
     // Loaded before the layer exists: a file that fails to load leaves no layer behind.
     TBitmap32 Picture;
-    const TFileAlpha alpha = LoadPictureFile(OpenLayer->FileName, Picture);
+    bool Damaged = false;
+    const TFileAlpha alpha = LoadPictureFile(OpenLayer->FileName, Picture, &Damaged);
     if (Picture.IsEmpty())
         return;
+    // A file read in part gives a layer, and the same word as File > Open.
+    if (Damaged)
+        ShowDamagedFileNote();
     if (alpha == faNone) // a 32-bit bitmap's fourth byte is no transparency
         Picture.MakeOpaque();
     TBitmapLayer* L = NewPictureLayer();

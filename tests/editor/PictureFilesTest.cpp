@@ -281,6 +281,18 @@ TEST_F(PictureFilesTest, AFileOpenedInPartSaysSoInTheStatusBar)
                   c.Damaged)
             << status;
         EXPECT_EQ(status.find(std::to_string(Bg()->Width()) + "x" + std::to_string(Bg()->Height())), 0u) << status;
+
+        // The same file as a new layer says the same; a whole one leaves the bar alone.
+        Form->SetStatusText(1, "before");
+        answers.Then(FileAnswer(file));
+        Form->mnNewBitmapLayerClick();
+        ASSERT_NE(dynamic_cast<TBitmapLayer*>(Form->Selection()), nullptr);
+        const std::string layerStatus = Form->StatusText(1);
+        if (c.Damaged)
+            EXPECT_EQ(layerStatus,
+                      std::to_string(Bg()->Width()) + "x" + std::to_string(Bg()->Height()) + "  " + DamagedFileMessage);
+        else
+            EXPECT_EQ(layerStatus, "before");
     }
     // A GIF named in capitals takes the editor's codec too: an animated one opens as its
     // first frame (10 x 6), where the registry's class would give its 12 x 8 screen.

@@ -116,7 +116,8 @@ bool TMainForm::OpenFileSteps(const std::string& FileName)
     // the document, the file names and the recent list as they were.
     // The picture's reader is chosen where the file is read; only a project differs here.
     bool Whole = true;
-    if (IsOneOf(ext, {".kvn", ".KVN"}))
+    // A project is known by its extension in any case, as the picture classes are.
+    if (LowerCase(ext) == ".kvn")
         LoadProject(FileName);
     else
         Whole = LoadBackground(FileName, false);

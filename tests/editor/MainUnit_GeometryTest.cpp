@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QSlider>
@@ -30,6 +31,22 @@
 using namespace kv;
 
 namespace {
+
+// Key presses and releases sent to a field as the keyboard would.
+void PressKeys(QWidget* Field, std::initializer_list<int> Keys, const QString& Text = {})
+{
+    for (int key : Keys)
+        for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+            QKeyEvent e(type, key, Qt::NoModifier, Text);
+            QApplication::sendEvent(Field, &e);
+        }
+}
+
+void TypeText(QWidget* Field, const std::string& Text)
+{
+    for (char c : Text)
+        PressKeys(Field, {int(c)}, QString(QChar(c)));
+}
 
 TColor32 Code(int32_t X, int32_t Y) { return 0xFF000000u | (uint32_t(X & 255) << 16) | (uint32_t(Y & 255) << 8); }
 
@@ -297,6 +314,50 @@ TEST_F(GeometryCommandsTest, UntouchedSizeDialogsKeepAPictureBeyondTheirRange)
     }
     EXPECT_EQ(Bg()->Width(), 6000);
     EXPECT_EQ(Bg()->Height(), 450);
+
+    // Keys that change a field's text are a choice, even when the text ends at what the
+    // field showed: 10000 typed over the 10000 shown makes the picture 10000 wide, the
+    // height following the ratio (10000 / (12000 / 900) = 750). So does a step of the
+    // arrow keys down and up again.
+    for (const char* command : {"N37", "N11"}) {
+        for (bool arrows : {false, true}) {
+            SCOPED_TRACE(std::string(command) + (arrows ? " arrows" : " typed"));
+            Form->NewBackground(12000, 900, clBlack32);
+            auto act = [arrows](QSpinBox* Width, QSpinBox* Height) {
+                EXPECT_EQ(Width->value(), 10000);
+                if (arrows) {
+                    PressKeys(Width, {Qt::Key_Down, Qt::Key_Up});
+                } else {
+                    Width->selectAll();
+                    TypeText(Width, "10000");
+                }
+                EXPECT_EQ(Width->value(), 10000);
+                EXPECT_EQ(Height->value(), 750);
+                return mrOk;
+            };
+            if (std::string(command) == "N37") {
+                TFormScript script(
+                    std::function<TModalResult(TRasm&)>([&](TRasm& R) { return act(R.UpDown1, R.UpDown2); }));
+                Run(command);
+            } else {
+                TFormScript script(
+                    std::function<TModalResult(THolst&)>([&](THolst& H) { return act(H.UpDown1, H.UpDown2); }));
+                Run(command);
+            }
+            EXPECT_EQ(Bg()->Width(), 10000);
+            EXPECT_EQ(Bg()->Height(), 750);
+        }
+    }
+    // Return alone changes no text: the picture keeps its size.
+    Form->NewBackground(12000, 900, clBlack32);
+    {
+        TFormScript script(std::function<TModalResult(TRasm&)>([](TRasm& R) {
+            PressKeys(R.UpDown1, {Qt::Key_Return});
+            return mrOk;
+        }));
+        Run("N37");
+    }
+    EXPECT_EQ(Bg()->Width(), 12000);
 }
 
 TEST_F(GeometryCommandsTest, CanvasSizeTypedAndDrawn)

@@ -348,6 +348,21 @@ TEST_F(GeometryCommandsTest, UntouchedSizeDialogsKeepAPictureBeyondTheirRange)
             EXPECT_EQ(Bg()->Height(), 750);
         }
     }
+    // With the proportion free, typing the shown width leaves both fields as shown, and
+    // still they are the choice: 10000 x 900.
+    Form->NewBackground(12000, 900, clBlack32);
+    {
+        TFormScript script(std::function<TModalResult(TRasm&)>([](TRasm& R) {
+            R.Prop->setChecked(false);
+            R.UpDown1->selectAll();
+            TypeText(R.UpDown1, "10000");
+            EXPECT_EQ(R.UpDown2->value(), 900);
+            return mrOk;
+        }));
+        Run("N37");
+    }
+    EXPECT_EQ(Bg()->Width(), 10000);
+    EXPECT_EQ(Bg()->Height(), 900);
     // Return alone changes no text: the picture keeps its size.
     Form->NewBackground(12000, 900, clBlack32);
     {

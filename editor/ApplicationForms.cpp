@@ -53,7 +53,7 @@ void CreateApplicationForms(TMainForm& Main)
     Main.Raiser = new TRaiser(&Main, Main);
     Main.Texter = new TTexter(&Main, Main);
     Main.Texter->LayerTools = &Main.LayerTools();
-    Main.TextDialog = [&Main] { Main.Texter->ShowModal(); };
+    Main.TextDialog = [&Main] { return Main.Texter->ShowModal() == mrOk; };
     Main.Gamma = new TGamma(&Main, Main);
     Main.Povor = new TPovor(&Main, Main);
     Main.Povor->LayerTools = &Main.LayerTools();

@@ -492,6 +492,8 @@ private:
     void UpdateRecentMenu();
     void SetScaleText(float Scale);
     void SetFileStatus(const std::string& FileName, bool WithSize);
+    // Panel 1: the background's size and the word that a file was read only in part.
+    void ShowDamagedFileNote();
     bool SaveFlattenedAs(const std::string& Name);
     // Save As of a GIF or JPEG: the flattened render through TGifType or TCompress.
     // True when the window wrote the file; Written is the name it wrote.
@@ -571,7 +573,7 @@ public:
     // window is not set stays disabled. Each is modal but the transparent-colour tool.
     std::function<void()> SimpleLayerDialog;        // TBackLa: builds the layer itself
     std::function<bool(TFrameChoice&)> FrameDialog; // TBorder: true on OK
-    std::function<void()> TextDialog;               // TTexter: calls AddTextLayer
+    std::function<bool()> TextDialog;               // TTexter: calls AddTextLayer; true on OK
     struct TTransparentColorTool {
         std::function<void(int32_t Left, int32_t Top)> Show;
         std::function<void(TColor Color)> ShowColor; // the colour under the mouse

@@ -116,7 +116,8 @@ bool TMainForm::OpenFileSteps(const std::string& FileName)
     // the document, the file names and the recent list as they were.
     // The picture's reader is chosen where the file is read; only a project differs here.
     bool Whole = true;
-    if (IsOneOf(ext, {".kvn", ".KVN"}))
+    // A project is known by its extension in any case, as the picture classes are.
+    if (LowerCase(ext) == ".kvn")
         LoadProject(FileName);
     else
         Whole = LoadBackground(FileName, false);
@@ -134,7 +135,7 @@ bool TMainForm::OpenFileSteps(const std::string& FileName)
     UpdateRecentMenu();
     SetFileStatus(FileName, true);
     if (!Whole)
-        SetStatusText(1, StatusText(1) + "  " + DamagedFileMessage);
+        ShowDamagedFileNote();
     Start->hide();
     ResetUndo(); // the slots belong to the document that is gone
     UpdateCommandEnabling();
@@ -455,6 +456,12 @@ void TMainForm::SetFileStatus(const std::string& FileName, bool WithSize)
     SetStatusText(0, FileName);
     if (WithSize)
         SetStatusText(1, IntToStr(ImgView->Bitmap()->Width()) + "x" + IntToStr(ImgView->Bitmap()->Height()));
+}
+
+void TMainForm::ShowDamagedFileNote()
+{
+    SetStatusText(1, IntToStr(ImgView->Bitmap()->Width()) + "x" + IntToStr(ImgView->Bitmap()->Height()) + "  " +
+                         DamagedFileMessage);
 }
 
 } // namespace kv

@@ -115,8 +115,13 @@ void TMainForm::N7Click()
 
 void TMainForm::N69Click()
 {
-    if (Maski && SelectedPicture())
-        Maski->ShowModal();
+    if (!Maski || !SelectedPicture())
+        return;
+    // Cancel puts back the pixels from before the dialog, which the view reports as a
+    // change; the document is as it was, and so is its change state.
+    const int32_t State = ModifiedState;
+    if (Maski->ShowModal() != mrOk)
+        ModifiedState = State;
 }
 
 void TMainForm::N54Click()

@@ -231,9 +231,13 @@ void TMainForm::mnNewBitmapLayerClick()
     RemoveFrameLayers();
     // Loaded before the layer exists: a file that fails to load leaves no layer behind.
     TBitmap32 Picture;
-    const TFileAlpha alpha = LoadPictureFile(OpenLayer->FileName, Picture);
+    bool Damaged = false;
+    const TFileAlpha alpha = LoadPictureFile(OpenLayer->FileName, Picture, &Damaged);
     if (Picture.IsEmpty())
         return;
+    // A file read in part gives a layer, and the same word as File > Open.
+    if (Damaged)
+        ShowDamagedFileNote();
     if (alpha == faNone) // a 32-bit bitmap's fourth byte is no transparency
         Picture.MakeOpaque();
     TBitmapLayer* L = NewPictureLayer();
@@ -518,7 +522,11 @@ void TMainForm::N33Click()
     if (ImgView->Bitmap()->IsEmpty() || !TextDialog)
         return;
     LayerCountBeforeTextValue = ImgView->Layers()->Count();
-    TextDialog();
+    // A preview layer comes and goes as a change; closed without OK the document is as
+    // it was, and so is its change state.
+    const int32_t State = ModifiedState;
+    if (!TextDialog())
+        ModifiedState = State;
     ImgView->Invalidate();
 }
 

@@ -6,6 +6,8 @@
 #include "editor/CommandTable.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QSlider>
 
 #include <cmath>
 
@@ -385,6 +387,12 @@ void TMainForm::UndoRedoStep(Glop& From, Glop& To, TUndoDirection Direction)
     }
     From.Kind = TUndoKind::None;
     From.Layer.Reset();
+    // A snapshot brings a layer's master alpha and stretch filter back with its pixels:
+    // the side panel shows what the selected layer has now.
+    if (TBitmapLayer* L = SelectedPicture()) {
+        LayerOpacity->setValue(int(L->Bitmap()->MasterAlpha()));
+        LayerInterpolate->setChecked(L->Bitmap()->StretchFilter() == sfLinear);
+    }
     UpdateUndoRedoEnabling();
 }
 

@@ -4,6 +4,7 @@
 #include "formats/KvGIF.h"
 #include "formats/PNGImage.h"
 #include "platform/Classes.h"
+#include "platform/Icon.h"
 #include "platform/SysUtils.h"
 
 #include <cstring>
@@ -73,6 +74,30 @@ bool IsGifModel(const TGraphicClass& Class)
     return dynamic_cast<GIFImage::TGIFImage*>(probe.get()) != nullptr;
 }
 
+// The platform's icon class keeps its chosen image as 32 bits with straight alpha (a
+// mask's clear pixels at alpha 0), so an icon carries alpha as a PNG does and takes the
+// same road; drawn through a canvas and made opaque it would show its half-transparent
+// pixels at full strength and its clear ones black.
+bool IsIconClass(const TGraphicClass& Class)
+{
+    const std::unique_ptr<TGraphic> probe = Class.Create();
+    return dynamic_cast<TIcon*>(probe.get()) != nullptr;
+}
+
+void LoadIconWithAlpha(TStream& Stream, const std::string& FileName, TBitmap32& Into)
+{
+    TIcon icon;
+    icon.LoadFromStream(Stream);
+    const TBitmap& image = icon.Image();
+    if (image.Empty() || image.PixelFormat() != pf32bit)
+        throw EInvalidGraphic("Cannot read the icon " + FileName);
+    TBitmap32 fresh;
+    fresh.SetSizeForOverwrite(image.Width(), image.Height()); // every row is copied below
+    for (int32_t y = 0; y < fresh.Height(); ++y)
+        std::memcpy(fresh.RowAddress(y), image.ScanLine(y), size_t(fresh.Width()) * 4);
+    Into.TakeOver(fresh);
+}
+
 // The editor's codec keeps a frame whose data ends early or decodes badly, and flags it.
 // Its current frame's own bitmap converts to the same 32-bit pixels as a copy would.
 void LoadGifCurrentFrame(TStream& Stream, TBitmap32& Into, bool* Damaged)
@@ -123,6 +148,10 @@ TFileAlpha LoadPictureFile(const std::string& FileName, TBitmap32& Into, bool* D
         return faFromFile;
     }
     const TGraphicClass& cls = TPicture::GraphicClassForFile(FileName);
+    if (IsIconClass(cls)) {
+        LoadIconWithAlpha(*stream, FileName, Into);
+        return faFromFile;
+    }
     if (Gif == grOwnCodec && IsGifModel(cls))
         LoadGifCurrentFrame(*stream, Into, Damaged);
     else

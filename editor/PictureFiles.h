@@ -1,6 +1,6 @@
 // Reads a picture file into the document's 32-bit bitmap for File > Open and Layers >
-// New Layer From File. A PNG that carries transparency keeps its alpha (straight, not
-// premultiplied); every other file goes through the graphic-class registry.
+// New Layer From File. A PNG that carries transparency and an icon keep their alpha
+// (straight, not premultiplied); every other file goes through the graphic-class registry.
 #pragma once
 
 #include "raster/Raster32.h"

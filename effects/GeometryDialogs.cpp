@@ -13,6 +13,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -37,23 +38,47 @@ const char* const AngleRangeMessage = "Значения могут лежать 
 
 int32_t ClampSide(double V) { return std::clamp(RoundHalfEven(std::clamp(V, -1e9, 1e9)), 1, MaxDialogSide); }
 
-// The size the fields ask for; fields still as activation wrote them keep the picture's
-// own size, which may lie beyond their range.
-TPoint ChosenSize(const QSpinBox* WidthBox, const QSpinBox* HeightBox, int32_t ShownW, int32_t ShownH,
+// The size the fields ask for; fields that no key changed and that are still as
+// activation wrote them keep the picture's own size, which may lie beyond their range.
+TPoint ChosenSize(const QSpinBox* WidthBox, const QSpinBox* HeightBox, int32_t ShownW, int32_t ShownH, bool Typed,
                   const TBitmap32& Picture)
 {
-    if (WidthBox->value() == ShownW && HeightBox->value() == ShownH)
+    if (!Typed && WidthBox->value() == ShownW && HeightBox->value() == ShownH)
         return TPoint{Picture.Width(), Picture.Height()};
     return TPoint{WidthBox->value(), HeightBox->value()};
 }
 
-// The side linked by the ratio to a side just set. A side back at the value activation
-// showed gets the other side activation showed: the pair then stands again for the
-// picture's own size, which the ratio alone would not give back once a side was clamped.
-int32_t LinkedSide(int32_t Value, int32_t Shown, int32_t ShownOther, double ByRatio)
+// The side linked by the ratio to a side just set. Until a key changed a field, a side
+// back at the value activation showed gets the other side activation showed: the pair
+// then stands again for the picture's own size, which the ratio alone would not give
+// back once a side was clamped.
+int32_t LinkedSide(int32_t Value, int32_t Shown, int32_t ShownOther, bool Typed, double ByRatio)
 {
-    return Value == Shown ? ShownOther : ClampSide(ByRatio);
+    return !Typed && Value == Shown ? ShownOther : ClampSide(ByRatio);
 }
+
+// Notes the key down on a size field, so that its change handler can tell a change the
+// keyboard made (typing, the arrow keys) from the program's, and from Return, which
+// only commits the text.
+class TKeyWatch : public QObject {
+public:
+    TKeyWatch(QSpinBox* Field, TSizeKey& Key) : QObject(Field), FField(Field), FKey(Key)
+    {
+        Field->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* Event) override
+    {
+        if (Event->type() == QEvent::KeyPress)
+            FKey = TSizeKey{FField, FField->text()};
+        else if (Event->type() == QEvent::KeyRelease)
+            FKey = TSizeKey{};
+        return false;
+    }
+
+private:
+    QSpinBox* FField;
+    TSizeKey& FKey;
+};
 
 // Refused sizes are answered before anything (an undo copy included) changes.
 bool SizeAccepted(int64_t W, int64_t H)
@@ -66,6 +91,8 @@ bool SizeAccepted(int64_t W, int64_t H)
 }
 
 } // namespace
+
+bool TSizeKey::Changed(const QSpinBox* Box) const { return Field == Box && Box->text() != Text; }
 
 TBitmapLayer* SelectedPictureLayer(IMainForm& Main) { return dynamic_cast<TBitmapLayer*>(Main.SelectedLayer()); }
 
@@ -246,6 +273,8 @@ TRasm::TRasm(QWidget* Owner, IMainForm& MainWindow) : TDialogForm("TRasm", Owner
     connect(UpDown1, &QSpinBox::valueChanged, this, Safe(this, &TRasm::Edit1Change));
     connect(UpDown2, &QSpinBox::valueChanged, this, Safe(this, &TRasm::Edit2Change));
     connect(UpDown3, &QSpinBox::valueChanged, this, Safe(this, &TRasm::Edit3Change));
+    for (QSpinBox* field : {UpDown1, UpDown2, UpDown3})
+        new TKeyWatch(field, FKey);
 }
 
 TRasm::~TRasm() = default;
@@ -270,26 +299,31 @@ void TRasm::FormActivate()
     WriteSize(W, H);
     FShownW = UpDown1->value();
     FShownH = UpDown2->value();
+    FKey = TSizeKey{};
+    FTyped = false;
 }
 
 void TRasm::Edit1Change()
 {
+    FTyped = FTyped || FKey.Changed(UpDown1);
     int32_t H = UpDown2->value();
     if (FRatio != 0 && Prop->isChecked())
-        H = LinkedSide(UpDown1->value(), FShownW, FShownH, UpDown1->value() / FRatio);
+        H = LinkedSide(UpDown1->value(), FShownW, FShownH, FTyped, UpDown1->value() / FRatio);
     WriteSize(UpDown1->value(), H);
 }
 
 void TRasm::Edit2Change()
 {
+    FTyped = FTyped || FKey.Changed(UpDown2);
     int32_t W = UpDown1->value();
     if (FRatio != 0 && Prop->isChecked())
-        W = LinkedSide(UpDown2->value(), FShownH, FShownW, UpDown2->value() * FRatio);
+        W = LinkedSide(UpDown2->value(), FShownH, FShownW, FTyped, UpDown2->value() * FRatio);
     WriteSize(W, UpDown2->value());
 }
 
 void TRasm::Edit3Change()
 {
+    FTyped = FTyped || FKey.Changed(UpDown3);
     TBitmap32* bg = MainForm.View()->Bitmap();
     if (!bg || bg->IsEmpty() || UpDown3->value() < 1)
         return;
@@ -303,7 +337,7 @@ void TRasm::Edit3Change()
 bool TRasm::Button1Click()
 {
     TBitmap32* bg = MainForm.View()->Bitmap();
-    const TPoint chosen = ChosenSize(UpDown1, UpDown2, FShownW, FShownH, *bg);
+    const TPoint chosen = ChosenSize(UpDown1, UpDown2, FShownW, FShownH, FTyped, *bg);
     const int32_t NW = chosen.X, NH = chosen.Y;
     if (!SizeAccepted(NW, NH))
         return false;
@@ -388,6 +422,8 @@ THolst::THolst(QWidget* Owner, IMainForm& MainWindow) : TDialogForm("THolst", Ow
     main->addLayout(right);
     connect(UpDown1, &QSpinBox::valueChanged, this, Safe(this, &THolst::Edit1Change));
     connect(UpDown2, &QSpinBox::valueChanged, this, Safe(this, &THolst::Edit2Change));
+    for (QSpinBox* field : {UpDown1, UpDown2})
+        new TKeyWatch(field, FKey);
 }
 
 THolst::~THolst() = default;
@@ -409,24 +445,33 @@ void THolst::FormActivate()
     Button3->hide();
     LbButton1->setEnabled(true);
     CheckBox1->setEnabled(true);
+    // A window keeps its size when a child hides: without the preview the dialog is
+    // laid out again at its own narrow size, or the left column stretches over the
+    // width the preview had.
+    layout()->activate();
+    adjustSize();
     MainForm.RenderFlattened();
     TBitmap32* bg = MainForm.View()->Bitmap();
     FRatio = bg->IsEmpty() ? 0 : double(bg->Width()) / bg->Height();
     WriteSize(std::max(bg->Width(), 1), std::max(bg->Height(), 1));
     FShownW = UpDown1->value();
     FShownH = UpDown2->value();
+    FKey = TSizeKey{};
+    FTyped = false;
 }
 
 void THolst::Edit1Change()
 {
+    FTyped = FTyped || FKey.Changed(UpDown1);
     if (FRatio != 0)
-        WriteSize(UpDown1->value(), LinkedSide(UpDown1->value(), FShownW, FShownH, UpDown1->value() / FRatio));
+        WriteSize(UpDown1->value(), LinkedSide(UpDown1->value(), FShownW, FShownH, FTyped, UpDown1->value() / FRatio));
 }
 
 void THolst::Edit2Change()
 {
+    FTyped = FTyped || FKey.Changed(UpDown2);
     if (FRatio != 0)
-        WriteSize(LinkedSide(UpDown2->value(), FShownH, FShownW, UpDown2->value() * FRatio), UpDown2->value());
+        WriteSize(LinkedSide(UpDown2->value(), FShownH, FShownW, FTyped, UpDown2->value() * FRatio), UpDown2->value());
 }
 
 void THolst::Panel2Click()
@@ -496,8 +541,8 @@ bool THolst::Button1Click()
     TBitmap32* bg = MainForm.View()->Bitmap();
     const bool cropping = FCropVisual && FCrop.Width() != 0 && FCrop.Height() != 0;
     // The drawn rectangle's size is the user's own choice, whatever the activation showed.
-    const TPoint chosen =
-        cropping ? TPoint{UpDown1->value(), UpDown2->value()} : ChosenSize(UpDown1, UpDown2, FShownW, FShownH, *bg);
+    const TPoint chosen = cropping ? TPoint{UpDown1->value(), UpDown2->value()}
+                                   : ChosenSize(UpDown1, UpDown2, FShownW, FShownH, FTyped, *bg);
     const int32_t NW = chosen.X, NH = chosen.Y;
     const bool unchanged = NW == bg->Width() && NH == bg->Height();
     const TRect area = cropping && !unchanged ? ClampToBitmap(*bg, FCrop) : TRect{};

@@ -8,6 +8,8 @@
 #include "raster/Raster32.h"
 #include "raster/Raster32_Types.h"
 
+#include <QString>
+
 #include <memory>
 #include <optional>
 
@@ -68,6 +70,13 @@ private:
     TSingleRect FKeptPlacement;
 };
 
+// A key down on a size field: the field and its text before the key.
+struct TSizeKey {
+    const QObject* Field = nullptr;
+    QString Text;
+    bool Changed(const QSpinBox* Box) const;
+};
+
 // "Image Size".
 class TRasm : public TDialogForm {
 public:
@@ -96,6 +105,11 @@ private:
     // The fields as activation wrote them: a picture beyond their range shows clamped,
     // and fields left so mean the picture's own size.
     int32_t FShownW = 0, FShownH = 0;
+    // The size field a key is down on, with its text before the key; whether a key
+    // changed a field's text since activation, which makes the fields the user's choice
+    // whatever values they end at.
+    TSizeKey FKey;
+    bool FTyped = false;
 };
 
 // "Canvas Size".
@@ -141,6 +155,8 @@ private:
     int32_t FX0 = 0, FY0 = 0;
     TRect FCrop;
     int32_t FShownW = 0, FShownH = 0; // the fields as activation wrote them
+    TSizeKey FKey;                    // as in TRasm
+    bool FTyped = false;
 };
 
 // "Crop Layer".

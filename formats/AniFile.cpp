@@ -124,8 +124,9 @@ void TAnimatedCursorImage::ReadIcon(const uint8_t* Data, uint32_t Size, int32_t 
             uint32_t offset = GetU32LE(e + 12);
             if (offset <= Size && Size - offset >= 16)
                 FIcons = std::max(FIcons, ColorsOfBitCount(GetU16LE(bytes.data() + offset + 14)));
+            // An icon's centre; a width or height byte of 0 stands for 256 pixels.
             if (isIcon)
-                hotSpot = {e[0] / 2, e[1] / 2};
+                hotSpot = {(e[0] ? e[0] : 256) / 2, (e[1] ? e[1] : 256) / 2};
             else
                 hotSpot = {GetU16LE(e + 4), GetU16LE(e + 6)};
         }

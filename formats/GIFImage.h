@@ -411,6 +411,8 @@ public:
     void SetGraphicControlExtension(TGIFGraphicControlExtension* V) { FGCE = V; }
     bool NeedMask() const { return FNeedMask; }
     void SetNeedMask(bool V) { FNeedMask = V; }
+    // True after a load whose picture data ended before its last pixel.
+    bool DataTruncated() const { return FDataTruncated; }
     // Drops the rendered bitmap, mask and palette.
     void FreeRender() { FRender.reset(); }
     TGIFRenderCache* RenderCache() { return FRender.get(); }
@@ -433,6 +435,7 @@ private:
     uint8_t FPacked = 0;
     TGIFExtensionList FExtensions;
     bool FTransparent = false;
+    bool FDataTruncated = false;
     TGIFGraphicControlExtension* FGCE = nullptr;
 };
 
@@ -466,8 +469,9 @@ private:
 // Fills SubImage.Data() from an image-data block: code-size byte, sub-blocks, terminator.
 void DecodeSubImage(TGIFSubImage& SubImage, TStream& Stream);
 // Decodes into a caller's buffer of Width x Height bytes that already holds the fill
-// value; warnings go to Warn. Raises GIFException on corrupt data.
-void DecodeLZW(TStream& Stream, uint8_t* Data, int32_t Width, int32_t Height, bool Interlaced,
+// value; warnings go to Warn. Raises GIFException on corrupt data. False when the data
+// ended before every pixel was decoded (the rest keeps the fill value).
+bool DecodeLZW(TStream& Stream, uint8_t* Data, int32_t Width, int32_t Height, bool Interlaced,
                const std::function<void(const std::string&)>& Warn);
 // Writes one image-data block. Compression: 0 LZW, 1 RLE.
 void EncodeImageData(TStream& Stream, int32_t BitsPerPixel, int32_t ColorCount, const uint8_t* Data, bool Interlaced,

@@ -390,25 +390,25 @@ private:
 
 } // namespace
 
-void DecodeLZW(TStream& Stream, uint8_t* Data, int32_t Width, int32_t Height, bool Interlaced,
+bool DecodeLZW(TStream& Stream, uint8_t* Data, int32_t Width, int32_t Height, bool Interlaced,
                const std::function<void(const std::string&)>& Warn)
 {
     uint8_t codeSize;
     if (Stream.Read(&codeSize, 1) != 1)
-        return;
+        return Width == 0 || Height == 0;
     // Codes are at most 12 bits wide: a larger minimum size cannot be decoded, and 0
     // leaves no room for the clear and end codes.
     if (codeSize == 0 || codeSize > 11)
         throw GIFException(sInvalidData);
     auto decoder = std::make_unique<TGIFDecoder>(Stream, Warn);
     decoder->Setup(codeSize);
+    bool more = true;
     try {
         if (!Interlaced) {
-            decoder->ReadPixels(Data, int64_t(Width) * Height);
+            more = decoder->ReadPixels(Data, int64_t(Width) * Height);
         } else {
             static const int32_t start[4] = {0, 4, 2, 1};
             static const int32_t step[4] = {8, 8, 4, 2};
-            bool more = true;
             for (int pass = 0; pass < 4 && more; ++pass)
                 for (int32_t row = start[pass]; row < Height && more; row += step[pass])
                     more = decoder->ReadPixels(Data + int64_t(row) * Width, Width);
@@ -418,6 +418,7 @@ void DecodeLZW(TStream& Stream, uint8_t* Data, int32_t Width, int32_t Height, bo
         throw;
     }
     decoder->Finish();
+    return more;
 }
 
 void DecodeSubImage(TGIFSubImage& SubImage, TStream& Stream)
@@ -435,7 +436,9 @@ void DecodeSubImage(TGIFSubImage& SubImage, TStream& Stream)
     data.assign(size_t(pixels), fill);
     SubImage.FreeRender();
     auto warn = [&](const std::string& msg) { SubImage.Warning(1, msg); };
-    DecodeLZW(Stream, data.data(), SubImage.Width(), SubImage.Height(), SubImage.Interlaced(), warn);
+    SubImage.FDataTruncated = false;
+    SubImage.FDataTruncated =
+        !DecodeLZW(Stream, data.data(), SubImage.Width(), SubImage.Height(), SubImage.Interlaced(), warn);
 }
 
 // ---------------------------------------------------------------------------------------

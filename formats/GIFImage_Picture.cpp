@@ -202,6 +202,7 @@ void TGIFImage::LoadFromStream(TStream& Stream)
 {
     Progress(this, psStarting, 0, "Loading...");
     int64_t start = 0;
+    FPartlyRead = false;
     try {
         Clear();
         start = Stream.Position();
@@ -209,6 +210,9 @@ void TGIFImage::LoadFromStream(TStream& Stream)
         FImages.LoadFromStream(Stream, this);
         TGIFTrailer trailer(this);
         trailer.LoadFromStream(Stream);
+        // A frame whose data ends early keeps its fill colour below the last pixel read.
+        for (int32_t i = 0; i < FImages.Count(); ++i)
+            FPartlyRead = FPartlyRead || FImages[i]->DataTruncated();
     } catch (...) {
         Stream.Seek(start, soBeginning);
         Progress(this, psEnding, 0, "Loading...");

@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include <algorithm>
 #include <cstring>
 #include <typeinfo>
 
@@ -302,9 +303,13 @@ void TBitmap32::AssignFromPicture(TPicture& Picture)
 
 void TBitmap32::AssignFromGraphic(TGraphic& Graphic, int32_t GraphicWidth, int32_t GraphicHeight)
 {
-    SetSize(GraphicWidth, GraphicHeight);
+    SetSizeForOverwrite(GraphicWidth, GraphicHeight);
     if (IsEmpty())
         return;
+    // The platform's canvas has no alpha of its own: a graphic with alpha blends over the
+    // fresh bitmap's black, where a transparent destination would keep its colours at
+    // full strength.
+    std::fill_n(FBits, size_t(FWidth) * size_t(FHeight), TColor32(0xFF000000u));
     FCanvas->StretchDraw(Rect(0, 0, FWidth, FHeight), &Graphic);
     MakeOpaque();
 }

@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QSlider>
@@ -30,6 +31,22 @@
 using namespace kv;
 
 namespace {
+
+// Key presses and releases sent to a field as the keyboard would.
+void PressKeys(QWidget* Field, std::initializer_list<int> Keys, const QString& Text = {})
+{
+    for (int key : Keys)
+        for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+            QKeyEvent e(type, key, Qt::NoModifier, Text);
+            QApplication::sendEvent(Field, &e);
+        }
+}
+
+void TypeText(QWidget* Field, const std::string& Text)
+{
+    for (char c : Text)
+        PressKeys(Field, {int(c)}, QString(QChar(c)));
+}
 
 TColor32 Code(int32_t X, int32_t Y) { return 0xFF000000u | (uint32_t(X & 255) << 16) | (uint32_t(Y & 255) << 8); }
 
@@ -297,6 +314,65 @@ TEST_F(GeometryCommandsTest, UntouchedSizeDialogsKeepAPictureBeyondTheirRange)
     }
     EXPECT_EQ(Bg()->Width(), 6000);
     EXPECT_EQ(Bg()->Height(), 450);
+
+    // Keys that change a field's text are a choice, even when the text ends at what the
+    // field showed: 10000 typed over the 10000 shown makes the picture 10000 wide, the
+    // height following the ratio (10000 / (12000 / 900) = 750). So does a step of the
+    // arrow keys down and up again.
+    for (const char* command : {"N37", "N11"}) {
+        for (bool arrows : {false, true}) {
+            SCOPED_TRACE(std::string(command) + (arrows ? " arrows" : " typed"));
+            Form->NewBackground(12000, 900, clBlack32);
+            auto act = [arrows](QSpinBox* Width, QSpinBox* Height) {
+                EXPECT_EQ(Width->value(), 10000);
+                if (arrows) {
+                    PressKeys(Width, {Qt::Key_Down, Qt::Key_Up});
+                } else {
+                    Width->selectAll();
+                    TypeText(Width, "10000");
+                }
+                EXPECT_EQ(Width->value(), 10000);
+                EXPECT_EQ(Height->value(), 750);
+                return mrOk;
+            };
+            if (std::string(command) == "N37") {
+                TFormScript script(
+                    std::function<TModalResult(TRasm&)>([&](TRasm& R) { return act(R.UpDown1, R.UpDown2); }));
+                Run(command);
+            } else {
+                TFormScript script(
+                    std::function<TModalResult(THolst&)>([&](THolst& H) { return act(H.UpDown1, H.UpDown2); }));
+                Run(command);
+            }
+            EXPECT_EQ(Bg()->Width(), 10000);
+            EXPECT_EQ(Bg()->Height(), 750);
+        }
+    }
+    // With the proportion free, typing the shown width leaves both fields as shown, and
+    // still they are the choice: 10000 x 900.
+    Form->NewBackground(12000, 900, clBlack32);
+    {
+        TFormScript script(std::function<TModalResult(TRasm&)>([](TRasm& R) {
+            R.Prop->setChecked(false);
+            R.UpDown1->selectAll();
+            TypeText(R.UpDown1, "10000");
+            EXPECT_EQ(R.UpDown2->value(), 900);
+            return mrOk;
+        }));
+        Run("N37");
+    }
+    EXPECT_EQ(Bg()->Width(), 10000);
+    EXPECT_EQ(Bg()->Height(), 900);
+    // Return alone changes no text: the picture keeps its size.
+    Form->NewBackground(12000, 900, clBlack32);
+    {
+        TFormScript script(std::function<TModalResult(TRasm&)>([](TRasm& R) {
+            PressKeys(R.UpDown1, {Qt::Key_Return});
+            return mrOk;
+        }));
+        Run("N37");
+    }
+    EXPECT_EQ(Bg()->Width(), 12000);
 }
 
 TEST_F(GeometryCommandsTest, CanvasSizeTypedAndDrawn)
@@ -384,6 +460,42 @@ TEST_F(GeometryCommandsTest, CanvasSizeTypedAndDrawn)
     }
     EXPECT_EQ(Bg()->Width(), 640);
     EXPECT_TRUE(Form->UndoSlot.Empty());
+}
+
+TEST_F(GeometryCommandsTest, CanvasSizeReopensNarrowAfterCropVisual)
+{
+    // Each opening lays the dialog out afresh: the width the preview took is given back,
+    // so the fields and "Crop Visual" keep their first size.
+    CodedBackground(640, 480);
+    struct TLook {
+        QSize Dialog, Button, Field;
+    };
+    auto look = [](THolst& H) {
+        H.show();
+        QApplication::processEvents();
+        return TLook{H.size(), H.LbButton1->size(), H.UpDown1->size()};
+    };
+    TLook first, wide, again;
+    for (int opening = 0; opening < 3; ++opening) {
+        TFormScript script(std::function<TModalResult(THolst&)>([&](THolst& H) {
+            TLook now = look(H);
+            if (opening == 0)
+                first = now;
+            else if (opening == 2)
+                again = now;
+            if (opening == 1) {
+                H.LbButton1Click();
+                wide = look(H);
+            }
+            H.hide();
+            return mrCancel;
+        }));
+        Run("N11");
+    }
+    EXPECT_GT(wide.Dialog.width(), first.Dialog.width()); // the preview did widen it
+    EXPECT_EQ(again.Dialog, first.Dialog);
+    EXPECT_EQ(again.Button, first.Button);
+    EXPECT_EQ(again.Field, first.Field);
 }
 
 TEST_F(GeometryCommandsTest, CropLayerIntersectsWithTheBitmap)
@@ -643,6 +755,54 @@ TEST_F(GeometryCommandsTest, MaskWithoutAFileChangesNothingAndEmptiesTheBackup)
     EXPECT_EQ(script.Shown, 1);
     EXPECT_EQ(Pixels(*L->Bitmap()), before);
     EXPECT_TRUE(Form->PreviewBackup()->IsEmpty());
+}
+
+TEST_F(GeometryCommandsTest, MaskCancelLeavesTheDocumentAsItWasFound)
+{
+    // Cancel, after a preview or without one, gives back the pixels and the change
+    // state: a saved document asks no save question afterwards.
+    kvtest::TTempFolder F;
+    {
+        TBitmap M;
+        M.SetPixelFormat(pf24bit);
+        M.SetSize(4, 4);
+        for (int32_t y = 0; y < 4; ++y)
+            for (int32_t x = 0; x < 4; ++x)
+                M.SetPixelColor(x, y, RGB(128, 128, 128));
+        M.SaveToFile(F.File("grey.bmp"));
+    }
+    CodedBackground(30, 20);
+    TBitmapLayer* L = CodedLayer(10, 10, {0, 0, 10, 10});
+    const std::vector<TColor32> before = Pixels(*L->Bitmap());
+    for (int previews : {0, 1}) {
+        SCOPED_TRACE(previews);
+        Form->ModifiedState = msSaved;
+        TFormScript script(std::function<TModalResult(TMaski&)>([&](TMaski& M) {
+            M.SetFolder(F.Path());
+            (void)M.View->grab();
+            kvtest::Pump();
+            M.View->SetSelectedFile(F.File("grey.bmp"));
+            for (int i = 0; i < previews; ++i)
+                M.Button3Click();
+            EXPECT_EQ(L->Bitmap()->GetPixelFast(0, 0) >> 24, previews ? 128u : 255u);
+            return mrCancel;
+        }));
+        Run("N69");
+        EXPECT_EQ(script.Shown, 1);
+        EXPECT_EQ(Pixels(*L->Bitmap()), before);
+        EXPECT_EQ(Form->ModifiedState, msSaved);
+    }
+    // OK does change the document.
+    TFormScript script(std::function<TModalResult(TMaski&)>([&](TMaski& M) {
+        M.SetFolder(F.Path());
+        (void)M.View->grab();
+        kvtest::Pump();
+        M.View->SetSelectedFile(F.File("grey.bmp"));
+        return mrOk;
+    }));
+    Run("N69");
+    EXPECT_EQ(L->Bitmap()->GetPixelFast(0, 0) >> 24, 128u);
+    EXPECT_EQ(Form->ModifiedState, msChanged);
 }
 
 TEST_F(GeometryCommandsTest, MaskHidesAndNeverReveals)

@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -345,6 +346,40 @@ TEST_F(MainFormTest, ExtensionCaseChoosesTheRoadAndSaveEnabling)
     Open(png); // read through the registry by content; ".Bmp" is not written back
     EXPECT_FALSE(Enabled("Save1"));
     EXPECT_TRUE(Enabled("N3"));
+
+    // A project is told by its extension in any case, on every road that opens a file;
+    // Save stays for the all-lower and all-upper names.
+    Open(Picture("p.bmp", 7, 3));
+    const std::string proj = (Root / "files" / "doc.kvn").string();
+    {
+        TScriptedAnswers answers;
+        answers.Then(FileAnswer(proj, 1));
+        ASSERT_TRUE(Form->N3Click());
+    }
+    const std::string mixed = (Root / "files" / "doc.Kvn").string();
+    const std::string other = (Root / "files" / "doc.kVN").string();
+    fs::copy_file(proj, mixed);
+    fs::copy_file(proj, other);
+    for (const std::string& name : {mixed, other, proj}) {
+        SCOPED_TRACE(name);
+        Form->NewBackground(1, 1, clBlack32);
+        Form->ModifiedState = msSaved;
+        Open(name);
+        EXPECT_EQ(Form->ImgView->Bitmap()->Width(), 7);
+        EXPECT_EQ(Enabled("Save1"), name == proj);
+        EXPECT_TRUE(Enabled("N3"));
+    }
+    Form->NewBackground(1, 1, clBlack32);
+    Form->ModifiedState = msSaved;
+    const auto& recent = Form->Recent.Captions();
+    Form->OpenRecentItem(int32_t(std::find(recent.begin(), recent.end(), mixed) - recent.begin()));
+    EXPECT_EQ(Form->CurrentFileName(), mixed);
+    EXPECT_EQ(Form->ImgView->Bitmap()->Width(), 7);
+    Form->NewBackground(1, 1, clBlack32);
+    Form->CommandLine = {other};
+    Form->FormShow();
+    EXPECT_EQ(Form->ImgView->Bitmap()->Width(), 7);
+    EXPECT_FALSE(Enabled("Save1"));
 }
 
 // ---- The save question and saving ---------------------------------------------------------

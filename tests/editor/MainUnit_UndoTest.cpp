@@ -64,6 +64,31 @@ TEST_F(UndoTest, EffectFollowsItsLayerThroughAReorder)
     EXPECT_EQ(A->Bitmap()->GetPixelFast(0, 0), clBlue32);
 }
 
+TEST_F(UndoTest, EffectUndoAndRedoShowTheOpacityTheLayerGetsBack)
+{
+    // The snapshot holds the layer's master alpha with its pixels: the side panel
+    // follows what the layer has after each step.
+    TBitmapLayer* A = AddPicture(4, 4, clRed32, {0, 0, 4, 4});
+    Form->SetSelection(A);
+    ASSERT_EQ(Form->LayerOpacity->value(), 255);
+    Form->SaveUndoEffect();
+    A->Bitmap()->ClearTo(clBlue32);
+    Form->LayerOpacity->setValue(100);
+    Form->LayerInterpolate->click();
+    ASSERT_EQ(A->Bitmap()->MasterAlpha(), 100u);
+    ASSERT_EQ(A->Bitmap()->StretchFilter(), sfLinear);
+    Form->N17Click();
+    EXPECT_EQ(A->Bitmap()->MasterAlpha(), 255u);
+    EXPECT_EQ(Form->LayerOpacity->value(), 255);
+    EXPECT_EQ(A->Bitmap()->StretchFilter(), sfNearest);
+    EXPECT_FALSE(Form->LayerInterpolate->isChecked());
+    Form->N18Click();
+    EXPECT_EQ(A->Bitmap()->MasterAlpha(), 100u);
+    EXPECT_EQ(Form->LayerOpacity->value(), 100);
+    EXPECT_TRUE(Form->LayerInterpolate->isChecked());
+    EXPECT_EQ(A->Bitmap()->GetPixelFast(0, 0), clBlue32);
+}
+
 TEST_F(UndoTest, DeleteUpkeepFollowsOrClearsTheSlot)
 {
     TBitmapLayer* L[4];

@@ -141,6 +141,66 @@ TEST_F(PictureFilesTest, OpenAndNewLayerKeepAPngsAlphaAndColours)
     }
 }
 
+// A 32-bit icon of 3 x 1 pixels whose alpha is 0, 53 and 255: the File > Open road puts
+// it on white, a layer keeps it straight, as for a PNG.
+TEST_F(PictureFilesTest, OpenAndNewLayerTakeAnIconsAlphaAsAPngs)
+{
+    auto le = [](Bytes& Out, uint32_t V, int Size) {
+        for (int i = 0; i < Size; ++i)
+            Out.push_back(uint8_t(V >> (8 * i)));
+    };
+    Bytes image;
+    le(image, 40, 4); // BITMAPINFOHEADER size
+    le(image, 3, 4);  // width
+    le(image, 2, 4);  // height: colour rows and mask rows
+    le(image, 1, 2);  // planes
+    le(image, 32, 2); // bit count
+    for (int i = 0; i < 6; ++i)
+        le(image, 0, 4); // compression .. important colours
+    // The one colour row, B, G, R, A per pixel.
+    image.insert(image.end(), {0x1E, 0x14, 0x0A, 0, 0x44, 0x17, 0x97, 53, 0x32, 0x64, 0xC8, 255});
+    le(image, 0, 4); // the mask row (ignored where the pixels carry alpha)
+    Bytes ico;
+    le(ico, 0, 2);                       // reserved
+    le(ico, 1, 2);                       // type: icon
+    le(ico, 1, 2);                       // one image
+    ico.insert(ico.end(), {3, 1, 0, 0}); // width, height, colour count, reserved
+    le(ico, 1, 2);                       // planes
+    le(ico, 32, 2);                      // bit count
+    le(ico, uint32_t(image.size()), 4);
+    le(ico, 22, 4); // the image's offset
+    ico.insert(ico.end(), image.begin(), image.end());
+    const std::string file = Write("three.ico", ico);
+
+    Form->ModifiedState = msSaved;
+    {
+        TScriptedAnswers answers;
+        answers.Then(FileAnswer(file));
+        Form->mnFileOpenClick();
+    }
+    ASSERT_EQ(Bg()->Width(), 3);
+    ASSERT_EQ(Bg()->Height(), 1);
+    // Over white, each channel round(c * a / 255 + 255 - a):
+    //   a = 0:   255 whatever the colour;
+    //   a = 53:  (151 * 53 + 255 * 202 + 127) / 255 = 233, (23 * 53 + 51510 + 127) / 255 = 207,
+    //            (68 * 53 + 51510 + 127) / 255 = 216;
+    //   a = 255: the colour itself.
+    EXPECT_EQ(Bg()->GetPixelFast(0, 0), 0xFFFFFFFFu);
+    EXPECT_EQ(Bg()->GetPixelFast(1, 0), 0xFFE9CFD8u);
+    EXPECT_EQ(Bg()->GetPixelFast(2, 0), 0xFFC86432u);
+
+    {
+        TScriptedAnswers answers;
+        answers.Then(FileAnswer(file));
+        Form->mnNewBitmapLayerClick();
+    }
+    auto* layer = dynamic_cast<TBitmapLayer*>(Form->Selection());
+    ASSERT_NE(layer, nullptr);
+    EXPECT_EQ(layer->Bitmap()->GetPixelFast(0, 0), 0x000A141Eu);
+    EXPECT_EQ(layer->Bitmap()->GetPixelFast(1, 0), 0x35971744u);
+    EXPECT_EQ(layer->Bitmap()->GetPixelFast(2, 0), 0xFFC86432u);
+}
+
 // Made by ImageMagick 6.9 (6 x 4; the pixels at (1,1) and (5,0) made transparent; in the
 // 16-bit file (0,3) is 0000,0000,FF00, whose high bytes match the key but low byte not):
 //   B=(-size 6x4 xc:red -fill blue -draw "point 1,1 point 5,0" -fill "#0a0bc81e0000"
@@ -221,6 +281,18 @@ TEST_F(PictureFilesTest, AFileOpenedInPartSaysSoInTheStatusBar)
                   c.Damaged)
             << status;
         EXPECT_EQ(status.find(std::to_string(Bg()->Width()) + "x" + std::to_string(Bg()->Height())), 0u) << status;
+
+        // The same file as a new layer says the same; a whole one leaves the bar alone.
+        Form->SetStatusText(1, "before");
+        answers.Then(FileAnswer(file));
+        Form->mnNewBitmapLayerClick();
+        ASSERT_NE(dynamic_cast<TBitmapLayer*>(Form->Selection()), nullptr);
+        const std::string layerStatus = Form->StatusText(1);
+        if (c.Damaged)
+            EXPECT_EQ(layerStatus,
+                      std::to_string(Bg()->Width()) + "x" + std::to_string(Bg()->Height()) + "  " + DamagedFileMessage);
+        else
+            EXPECT_EQ(layerStatus, "before");
     }
     // A GIF named in capitals takes the editor's codec too: an animated one opens as its
     // first frame (10 x 6), where the registry's class would give its 12 x 8 screen.

@@ -60,12 +60,22 @@ TEST_F(TexterEditorTest, OkKeepsOneTextLayerAndAnyOtherCloseRemovesThePreview)
 {
     CreateApplicationForms(*Form);
     const int32_t before = LayerCount();
+    // A saved document stays saved: the next Open or New asks nothing.
+    Form->ModifiedState = msSaved;
     AddText(2, mrCancel); // two previews leave one layer, and Cancel takes it
     EXPECT_EQ(LayerCount(), before);
+    EXPECT_EQ(Form->ModifiedState, msSaved);
     AddText(1, mrAbort); // a close with no button (the title bar)
     EXPECT_EQ(LayerCount(), before);
+    EXPECT_EQ(Form->ModifiedState, msSaved);
+    {
+        TScriptedAnswers none;
+        EXPECT_TRUE(Form->AskSaveChanges());
+        EXPECT_TRUE(none.Requests.empty());
+    }
     AddText(2, mrOk);
     ASSERT_EQ(LayerCount(), before + 1);
+    EXPECT_EQ(Form->ModifiedState, msChanged);
     // The layer is the rendered text: with a transparent background its alpha is the mask.
     auto* layer = dynamic_cast<TBitmapLayer*>(Form->Selection());
     ASSERT_NE(layer, nullptr);

@@ -26,28 +26,30 @@ void Put16(Bytes& b, uint16_t v)
     b.push_back(uint8_t(v >> 8));
 }
 
-// A one-image icon file: 16 x 16, 4 (or 8) bits per pixel (type 1 icon or 2 cursor).
-// Every colour pixel is (17,17,17); the AND mask 0x11 makes x = 3, 7, 11, 15 transparent.
-Bytes IconFile(uint16_t type, uint16_t hotX = 0, uint16_t hotY = 0, uint16_t bits = 4)
+// A one-image icon file: Side x Side (16 unless given), 4 (or 8) bits per pixel (type 1
+// icon or 2 cursor). Every colour pixel is (17,17,17); the AND mask 0x11 makes x = 3, 7,
+// 11, 15 ... transparent. The directory's width and height bytes hold 0 for 256.
+Bytes IconFile(uint16_t type, uint16_t hotX = 0, uint16_t hotY = 0, uint16_t bits = 4, uint32_t side = 16)
 {
     Bytes img;
-    Put32(img, 40);   // BITMAPINFOHEADER size
-    Put32(img, 16);   // width
-    Put32(img, 32);   // height (XOR + AND)
-    Put16(img, 1);    // planes
-    Put16(img, bits); // bit count
+    Put32(img, 40);       // BITMAPINFOHEADER size
+    Put32(img, side);     // width
+    Put32(img, 2 * side); // height (XOR + AND)
+    Put16(img, 1);        // planes
+    Put16(img, bits);     // bit count
     for (int i = 0; i < 6; ++i)
         Put32(img, 0); // compression .. important colours
     for (int i = 0; i < (1 << bits); ++i)
         Put32(img, uint32_t(bits == 4 ? i * 0x111111 : i * 0x010101));
-    img.resize(img.size() + 16 * 2 * bits + 16 * 4, 0x11); // XOR rows (index 1 or 17), AND rows
+    const uint32_t xorRow = (side * bits + 31) / 32 * 4, andRow = (side + 31) / 32 * 4;
+    img.resize(img.size() + side * (xorRow + andRow), 0x11); // XOR rows (index 1 or 17), AND rows
     Bytes f;
     Put16(f, 0);
     Put16(f, type);
     Put16(f, 1);
-    f.insert(f.end(), {16, 16, 16, 0});
-    Put16(f, hotX); // planes / hot spot x
-    Put16(f, hotY); // bit count / hot spot y
+    f.insert(f.end(), {uint8_t(side), uint8_t(side), 16, 0}); // width, height, colours, reserved
+    Put16(f, hotX);                                           // planes / hot spot x
+    Put16(f, hotY);                                           // bit count / hot spot y
     Put32(f, uint32_t(img.size()));
     Put32(f, 22);
     f.insert(f.end(), img.begin(), img.end());
@@ -119,6 +121,24 @@ TEST(AniFile, MoreIconsThanHeaderFramesAppendFrames)
     EXPECT_EQ(a.Frames(0)->TagName(), "icon");
     EXPECT_EQ(a.IconCount(), 16);
     EXPECT_EQ(a.Frames(0)->Icon()->Width(), 16);
+}
+
+TEST(AniFile, AnIconFrameTakesItsCentreAsHotSpotAt256Pixels)
+{
+    // An icon image (type 1) has no hot spot of its own: its centre, width div 2 and
+    // height div 2, where a width or height byte of 0 stands for 256.
+    for (uint32_t side : {16u, 255u, 256u}) {
+        SCOPED_TRACE(side);
+        Bytes d = {'f', 'r', 'a', 'm'};
+        Bytes c = Chunk("icon", IconFile(1, 3, 5, 4, side));
+        d.insert(d.end(), c.begin(), c.end());
+        TAnimatedCursorImage a;
+        Load(a, Riff({Anih(1, 1, 6, 1), Chunk("LIST", d)}));
+        ASSERT_EQ(a.FrameCount(), 1);
+        EXPECT_TRUE(a.Frames(0)->IsIcon());
+        EXPECT_EQ(a.Frames(0)->Icon()->Width(), int32_t(side));
+        EXPECT_EQ(a.Frames(0)->HotSpot(), Point(int32_t(side / 2), int32_t(side / 2)));
+    }
 }
 
 TEST(AniFile, RateChunksSetFramesInOrderAndSurplusIsIgnored)

@@ -1,5 +1,6 @@
 #include "raster/Raster32.h"
 
+#include "platform/Icon.h"
 #include "platform/Jpeg.h"
 
 #include <gtest/gtest.h>
@@ -244,6 +245,31 @@ TEST(Bitmap32Assign, PlatformBitmapRoundTrip)
     back.Assign(&bmp);
     EXPECT_EQ(back.GetPixelFast(0, 0), 0xFF123456u) << "other depths become opaque";
     EXPECT_EQ(back.GetPixelFast(1, 0), 0xFFABCDEFu);
+}
+
+TEST(Bitmap32Assign, AGraphicIsDrawnOnBlackAndMadeOpaque)
+{
+    // A 3 x 1 icon of 32 bits whose alpha is 0, 53 and 255, drawn as the platform's canvas
+    // draws it on a fresh (black) bitmap: each channel c * a / 255, rounded, then opaque.
+    // (151, 23, 68) at 53 gives 8003 / 255 = 31, 1219 / 255 = 5, 3604 / 255 = 14.
+    std::vector<uint8_t> ico = {0,  0, 1, 0, 1,  0,         // reserved, type icon, one image
+                                3,  1, 0, 0, 1,  0, 32, 0,  // 3 x 1, no palette, 1 plane, 32 bits
+                                56, 0, 0, 0, 22, 0, 0,  0,  // image size 56, at offset 22
+                                40, 0, 0, 0, 3,  0, 0,  0,  // BITMAPINFOHEADER: size, width
+                                2,  0, 0, 0, 1,  0, 32, 0}; // height (colour + mask), planes, bits
+    ico.resize(ico.size() + 24, 0);                         // compression .. important colours
+    for (uint8_t b : {0x1E, 0x14, 0x0A, 0, 0x44, 0x17, 0x97, 53, 0x32, 0x64, 0xC8, 255})
+        ico.push_back(b);          // B, G, R, A
+    ico.resize(ico.size() + 4, 0); // the mask row
+    TReadOnlyMemoryStream stream(ico.data(), int64_t(ico.size()));
+    TIcon icon;
+    icon.LoadFromStream(stream);
+    TBitmap32 dst;
+    dst.Assign(&icon);
+    ASSERT_EQ(dst.Width(), 3);
+    EXPECT_EQ(dst.GetPixelFast(0, 0), 0xFF000000u);
+    EXPECT_EQ(dst.GetPixelFast(1, 0), 0xFF1F050Eu);
+    EXPECT_EQ(dst.GetPixelFast(2, 0), 0xFFC86432u);
 }
 
 TEST(Bitmap32Streams, DataLayoutAndRoundTrip)

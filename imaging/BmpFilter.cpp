@@ -360,21 +360,18 @@ void LoadBmp(TStream& Stream, TBitmap& Bitmap, int32_t Size, TIOParamsVals& Para
     if (ParamsOnly)
         return;
     const bool plain = h.Compression != bcRle4 && h.Compression != bcRle8;
-    // Run-length data may end the picture early with an escape, so only raw rows bound
-    // the size; an unsupported layout has no rows to read at all.
-    if (!SupportedLayout(h) ||
+    // An unsupported layout has no rows to read at all, and a size no bitmap can take is
+    // refused before anything is computed from it. Raw rows must all be there.
+    if (!SupportedLayout(h) || h.Width < 1 || h.Height < 1 || !PixelBufferSizeOk(h.Width, h.Height) ||
         (plain && !IEDataCanFill(IERowLen(h.Width, h.Bits) * h.Height, IEBytesLeft(Stream), 1))) {
         Progress.SetAborting();
         return;
     }
-    // A picture far larger than its run-length data can stand for is refused before the
-    // bitmap is made, by the rule the platform's reader applies.
+    // Run-length data may end the picture early with an escape; a picture far larger
+    // than it can stand for is refused before the bitmap is made, by the rule the
+    // platform's reader applies.
     std::vector<uint8_t> rle;
     if (!plain) {
-        if (h.Width < 1 || h.Height < 1 || !PixelBufferSizeOk(h.Width, h.Height)) {
-            Progress.SetAborting();
-            return;
-        }
         rle = ReadRleData(Stream, h);
         if (!BmpRleDataFits(rle.data(), int64_t(rle.size()), h.Width, h.Height, h.Bits)) {
             Progress.SetAborting();

@@ -382,9 +382,17 @@ TEST(BmpFilter, TruncatedForgedAndUnsupportedInputEndWithAnError)
         int32_t W, H;
         int Bits;
         uint32_t Compression;
-    } bad[] = {{2, 2, 1, 1},  {2, 2, 4, 1},  {2, 2, 8, 2},  {2, 2, 2, 0},
-               {2, 2, 24, 4}, {2, 2, 24, 5}, {2, -2, 8, 1}, {100000, 100000, 24, 0},
-               {-3, 2, 24, 0}};
+    } bad[] = {{2, 2, 1, 1},
+               {2, 2, 4, 1},
+               {2, 2, 8, 2},
+               {2, 2, 2, 0},
+               {2, 2, 24, 4},
+               {2, 2, 24, 5},
+               {2, -2, 8, 1},
+               {100000, 100000, 24, 0},
+               {-3, 2, 24, 0},
+               {INT32_MAX, INT32_MAX, 32, 0},
+               {INT32_MAX, INT32_MAX, 8, 1}};
     for (const auto& t : bad) {
         TLoad L;
         LoadBmp(L, MakeBmp(t.W, t.H, t.Bits, t.Compression, {Red, Blue}, px));

@@ -291,7 +291,8 @@ TEST(BmpReaders, BothRefuseWhatTheirDataCannotHold)
             return false;
         }
     };
-    auto repeat = [](std::vector<uint8_t> Code, int N, std::vector<uint8_t> Tail) {
+    // Codes: Code repeated N times, then Tail.
+    auto codes = [](std::vector<uint8_t> Code, int N, std::vector<uint8_t> Tail) {
         std::vector<uint8_t> d;
         for (int i = 0; i < N; ++i)
             d.insert(d.end(), Code.begin(), Code.end());
@@ -311,12 +312,14 @@ TEST(BmpReaders, BothRefuseWhatTheirDataCannotHold)
         // 14 + 40 + 8 + 2 = 64 bytes claiming 16383 x 16383 (805 MB at 24 bits).
         {"RLE8 of only the end of bitmap", 16383, 16383, 8, 1, endOfBitmap, false},
         {"RLE4 of only the end of bitmap", 16383, 16383, 4, 2, endOfBitmap, false},
-        {"deltas that stop short of the last row", 16383, 16383, 8, 1, repeat({0, 2, 255, 255}, 3, endOfBitmap), false},
-        {"ends of line that stop short", 4000, 2000, 4, 2, repeat(endOfLine, 10, endOfBitmap), false},
-        // 4000 x 1021 from 22 bytes: four deltas walk down 1020 rows, then a run of three
-        // index-1 pixels in the top row. More pixels than two bytes a row could reach,
-        // but every row is walked through.
-        {"deltas that walk down to the last row", 4000, 1021, 8, 1, repeat(delta255Rows, 4, {3, 1, 0, 1}), true},
+        {"deltas that stop short of the last row", 16383, 16383, 8, 1, codes({0, 2, 255, 255}, 3, endOfBitmap), false},
+        {"ends of line that stop short", 4000, 2000, 4, 2, codes(endOfLine, 10, endOfBitmap), false},
+        // 4000 x 1022 from 34 bytes: a literal block of three indexes (and its pad byte),
+        // four deltas and an end of line walk down 1021 rows, then a run of three index-1
+        // pixels in the top row. More pixels than two bytes a row could reach, but every
+        // row is walked through.
+        {"deltas that walk down to the last row", 4000, 1022, 8, 1,
+         codes({0, 3, 0, 2, 9, 0}, 1, codes(delta255Rows, 4, codes(endOfLine, 1, {3, 1, 0, 1}))), true},
         // A small picture may stop early: its rest is left blank.
         {"a small picture ended early", 100, 100, 8, 1, {3, 1, 0, 1}, true},
     };
@@ -334,7 +337,7 @@ TEST(BmpReaders, BothRefuseWhatTheirDataCannotHold)
         }
         // The run fills the first three pixels of the last row walked (the top one for
         // the deltas, the bottom one for the small picture).
-        const int32_t y = c.H == 1021 ? 0 : c.H - 1;
+        const int32_t y = c.H == 1022 ? 0 : c.H - 1;
         for (int32_t x = 0; x < 3; ++x) {
             EXPECT_EQ(PixelAt(L.Bitmap, x, y), Blue) << x;
             ASSERT_EQ(platform.PixelFormat(), pf8bit);

@@ -320,6 +320,9 @@ TEST(BmpReaders, BothRefuseWhatTheirDataCannotHold)
         // row is walked through.
         {"deltas that walk down to the last row", 4000, 1022, 8, 1,
          codes({0, 3, 0, 2, 9, 0}, 1, codes(delta255Rows, 4, codes(endOfLine, 1, {3, 1, 0, 1}))), true},
+        // The same in RLE4: the literal block's six indexes take three bytes and a pad.
+        {"RLE4 deltas that walk down to the last row", 4000, 1022, 4, 2,
+         codes({0, 6, 0x12, 0x34, 0x56, 0}, 1, codes(delta255Rows, 4, codes(endOfLine, 1, {3, 0x11, 0, 1}))), true},
         // A small picture may stop early: its rest is left blank.
         {"a small picture ended early", 100, 100, 8, 1, {3, 1, 0, 1}, true},
     };
@@ -340,8 +343,9 @@ TEST(BmpReaders, BothRefuseWhatTheirDataCannotHold)
         const int32_t y = c.H == 1022 ? 0 : c.H - 1;
         for (int32_t x = 0; x < 3; ++x) {
             EXPECT_EQ(PixelAt(L.Bitmap, x, y), Blue) << x;
-            ASSERT_EQ(platform.PixelFormat(), pf8bit);
-            EXPECT_EQ(platform.ScanLine(y)[x], 1) << x;
+            ASSERT_EQ(platform.PixelFormat(), c.Bits == 8 ? pf8bit : pf4bit);
+            const uint8_t* row = platform.ScanLine(y);
+            EXPECT_EQ(c.Bits == 8 ? row[x] : (row[x / 2] >> (x % 2 ? 0 : 4)) & 15, 1) << x;
         }
         EXPECT_EQ(PixelAt(L.Bitmap, 3, y), Black); // the imaging picture starts zeroed
     }

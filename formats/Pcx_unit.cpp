@@ -15,6 +15,7 @@ namespace {
 
 const char* const MsgNotPCX = "Not a PCX file, or header read error.";
 const char* const MsgInvalidPCX = "Not a valid PCX file!";
+const char* const MsgUnsupportedPCX = "Unsupported PCX pixel format!";
 
 // The 128-byte file header (little-endian fields).
 struct TPCXHeader {
@@ -199,12 +200,11 @@ TPalette6 SourcePalette(const TPCXHeader& H, TPcxKind Kind, TByteReader& F)
 }
 
 // Size, pixel format and platform palette. The format is set while the bitmap is 1 x 1,
-// so no old pixels are converted; other depths get a size and nothing else.
+// so no old pixels are converted.
 void ShapeBitmap(TBitmap& Bitmap, TPcxKind Kind, const TPalette6& Pal, int32_t Width, int32_t Height)
 {
     Bitmap.SetSize(1, 1);
-    if (Kind != pkOther)
-        Bitmap.SetPixelFormat(Kind == pkMono ? pf1bit : Kind == pkRGB ? pf24bit : pf8bit);
+    Bitmap.SetPixelFormat(Kind == pkMono ? pf1bit : Kind == pkRGB ? pf24bit : pf8bit);
     Bitmap.SetSize(Width, Height);
     switch (Kind) {
     case pkMono: Bitmap.SetPaletteEntries({{0, 0, 0, 0}, {255, 255, 255, 0}}); break;
@@ -271,10 +271,14 @@ bool LoadPCXFile(const std::string& FileName, TBitmap* Bitmap)
     if (!ValidBits(h.BitsPerPixel) || !Bitmap || !SizesFit(h, f.Size(), width, height))
         return Fail(MsgInvalidPCX);
 
+    // Depths and plane counts this loader has no decoding for (4 bits a pixel, 8 bits in
+    // 2 or 4 planes, 16 bits and more in one plane) would give a picture of nothing:
+    // a failed load, the bitmap left as it was.
     TPcxKind kind = KindOf(h);
+    if (kind == pkOther)
+        return Fail(MsgUnsupportedPCX);
     ShapeBitmap(*Bitmap, kind, SourcePalette(h, kind, f), width, height);
-    if (kind != pkOther) // other depths are sized, nothing decoded
-        DecodeRows(f, h, kind, *Bitmap);
+    DecodeRows(f, h, kind, *Bitmap);
     return true;
 }
 

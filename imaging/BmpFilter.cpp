@@ -3,6 +3,7 @@
 #include "imaging/IEFilterIO.h"
 #include "imaging/ImagingProc.h"
 #include "imaging/Quantizer.h"
+#include "platform/BmpRules.h"
 
 #include <algorithm>
 #include <array>
@@ -61,7 +62,8 @@ void ReadCoreHeader(TStream& Stream, TBmpHeader& h, TIOParamsVals& Params)
         ReadPalette(Stream, h, 1 << h.Bits, 3);
 }
 
-// False for a header too short to hold the fields every info header has.
+// False for a header too short to hold the fields every info header has, or listing
+// more colours than its depth can index.
 bool ReadInfoHeader(TStream& Stream, TBmpHeader& h, uint32_t HeaderSize, TIOParamsVals& Params)
 {
     if (HeaderSize < 16)
@@ -85,6 +87,8 @@ bool ReadInfoHeader(TStream& Stream, TBmpHeader& h, uint32_t HeaderSize, TIOPara
     Params.DpiX = IEDpiFromPpm(int32_t(GetU32LE(b + 24)), IEScreenDpiX());
     Params.DpiY = IEDpiFromPpm(int32_t(GetU32LE(b + 28)), IEScreenDpiY());
     uint32_t colors = GetU32LE(b + 32);
+    if (!BmpColorsUsedFit(h.Bits, colors))
+        return false;
     if (colors > 256)
         colors = 0;
     if (colors == 0 && h.Bits <= 8)
@@ -298,13 +302,15 @@ private:
     uint8_t* FRow = nullptr;
 };
 
-void ReadRleRows(TStream& Stream, TBitmap& Bitmap, const TBmpHeader& h, TProgressRec& Progress)
+// The run-length data, read before the bitmap is made.
+std::vector<uint8_t> ReadRleData(TStream& Stream, const TBmpHeader& h)
 {
     // Two bytes a pixel and an escape a row is the most honest coding can take.
     const int64_t most = 2 * (h.Width + 2) * h.Height + 64;
     std::vector<uint8_t> data(size_t(std::min(IEBytesLeft(Stream), most)));
     const int64_t got = data.empty() ? 0 : std::max<int64_t>(0, Stream.Read(data.data(), int64_t(data.size())));
-    TRleDecoder(Bitmap, h, Progress).Decode(data.data(), got);
+    data.resize(size_t(got));
+    return data;
 }
 
 bool IsBlackThenWhite(const TBmpHeader& h)
@@ -354,12 +360,23 @@ void LoadBmp(TStream& Stream, TBitmap& Bitmap, int32_t Size, TIOParamsVals& Para
     if (ParamsOnly)
         return;
     const bool plain = h.Compression != bcRle4 && h.Compression != bcRle8;
-    // Run-length data may end the picture early with an escape, so only raw rows bound
-    // the size; an unsupported layout has no rows to read at all.
-    if (!SupportedLayout(h) ||
+    // An unsupported layout has no rows to read at all, and a size no bitmap can take is
+    // refused before anything is computed from it. Raw rows must all be there.
+    if (!SupportedLayout(h) || h.Width < 1 || h.Height < 1 || !PixelBufferSizeOk(h.Width, h.Height) ||
         (plain && !IEDataCanFill(IERowLen(h.Width, h.Bits) * h.Height, IEBytesLeft(Stream), 1))) {
         Progress.SetAborting();
         return;
+    }
+    // Run-length data may end the picture early with an escape; a picture far larger
+    // than it can stand for is refused before the bitmap is made, by the rule the
+    // platform's reader applies.
+    std::vector<uint8_t> rle;
+    if (!plain) {
+        rle = ReadRleData(Stream, h);
+        if (!BmpRleDataFits(rle.data(), int64_t(rle.size()), h.Width, h.Height, h.Bits)) {
+            Progress.SetAborting();
+            return;
+        }
     }
     // Only black and white stay 1-bit; other two-colour palettes keep their colours.
     const bool mono = h.Bits == 1 && (h.Colors < 2 || IsBlackThenWhite(h) || IsWhiteThenBlack(h));
@@ -369,7 +386,7 @@ void LoadBmp(TStream& Stream, TBitmap& Bitmap, int32_t Size, TIOParamsVals& Para
     Progress.Factor = 100.0 / double(h.Height);
     Progress.Counter = 0;
     if (!plain) {
-        ReadRleRows(Stream, Bitmap, h, Progress);
+        TRleDecoder(Bitmap, h, Progress).Decode(rle.data(), int64_t(rle.size()));
     } else if (const int32_t done = ReadPlainRows(Stream, Bitmap, h, Progress); done < h.Height) {
         const int32_t ht = int32_t(h.Height);
         h.TopDown ? IEClearRows(Bitmap, done, ht - 1) : IEClearRows(Bitmap, 0, ht - 1 - done);

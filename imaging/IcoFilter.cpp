@@ -195,8 +195,12 @@ bool LoadIconImage(TStream& Stream, TBitmap& Bitmap, TIOParamsVals& Params, bool
     }
     const int32_t count = GetU16LE(head + 4);
     const int32_t index = Kind == TIconKind::Icon ? Params.IcoIndex : Params.CurIndex;
-    if (index < 0 || index >= count)
+    // No image at the asked index (or none at all) leaves no picture: the caller's
+    // placeholder is not one.
+    if (index < 0 || index >= count) {
+        Progress.SetAborting();
         return false;
+    }
     // The entry, and later the image it points to, must lie inside the stream.
     if (DirectoryEntrySize * (index + 1) > IEBytesLeft(Stream)) {
         Progress.SetAborting();

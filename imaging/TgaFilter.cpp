@@ -2,6 +2,7 @@
 
 #include "imaging/IEFilterIO.h"
 #include "imaging/ImagingProc.h"
+#include "imaging/PalettedPrep.h"
 #include "imaging/Quantizer.h"
 
 #include <algorithm>
@@ -450,22 +451,14 @@ const TBitmap& As24Bit(TBitmap& Bitmap, std::unique_ptr<TBitmap>& Copy)
     return *Copy;
 }
 
+// The two-colour conversion keeps a picture's own two colours, the darker as index 0;
+// a 1-bit or dithered picture is black and white.
 void PrepareOneBit(TBitmap& Bitmap, TTgaOutput& o, TProgressRec& Progress)
 {
-    o.Palette = {TRGB{0, 0, 0}, TRGB{255, 255, 255}};
-    if (Bitmap.PixelFormat() == pf1bit) {
-        o.Picture = &Bitmap;
-        return;
-    }
-    const TBitmap& src = As24Bit(Bitmap, o.Copy);
-    TRGB c0, c1;
-    auto two = TryConvertTwoColorsTo1Bit(src, c0, c1);
-    if (!two) {
-        two = CloneBitmap(src);
-        DitherTo1Bit(*two, Progress);
-    }
-    o.Copy = std::move(two);
-    o.Picture = o.Copy.get();
+    TIEPreparedPicture prepared = IEPrepare1Bit(Bitmap, Progress);
+    o.Palette = {prepared.Color0, prepared.Color1};
+    o.Copy = std::move(prepared.Owned);
+    o.Picture = prepared.Bitmap;
 }
 
 void PrepareOutput(TBitmap& Bitmap, TIOParamsVals& Params, TTgaOutput& o, TProgressRec& Progress)

@@ -4,6 +4,7 @@
 #include "imaging/ImagingIO.h"
 #include "imaging/ImagingProc.h"
 #include "imaging/JpegFilter.h"
+#include "imaging/PalettedPrep.h"
 #include "imaging/Quantizer.h"
 #include "platform/SysUtils.h"
 
@@ -461,7 +462,8 @@ TConversion ChooseConversion(const TLayout& l)
         return cvRgb555;
     if (ph == 3 && spp == 2 && bps == 8)
         return cvPaletteAlpha;
-    if (ph == 3 && (spp == 1 ? bps <= 8 : bps == 8))
+    // A palette of 0 bits has no index to hold: nothing of the picture is stored.
+    if (ph == 3 && (spp == 1 ? bps >= 1 && bps <= 8 : bps == 8))
         return cvPalette;
     if (ph <= 1 && spp == 1) {
         switch (bps) {
@@ -1467,10 +1469,12 @@ void TTiffWriter::Write(TBitmap& Bitmap)
     const bool oneBit = p.SamplesPerPixel == 1 && p.BitsPerSample == 1;
     TBitmap converted;
     TBitmap* source = &Bitmap;
+    // At 1 bit a picture of two colours keeps them apart, the darker as 0 (black), as
+    // the other writers' two-colour conversion gives them; any other is dithered.
+    TIEPreparedPicture bilevel;
     if (oneBit && Bitmap.PixelFormat() != pf1bit) {
-        CopyBitmap(Bitmap, converted);
-        converted.SetPixelFormat(pf1bit);
-        source = &converted;
+        bilevel = IEPrepare1Bit(Bitmap, FProgress);
+        source = bilevel.Owned.get();
     } else if (!oneBit && Bitmap.PixelFormat() != pf24bit) {
         CopyBitmapTo24Bit(Bitmap, converted, nullptr);
         source = &converted;

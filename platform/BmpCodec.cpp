@@ -1,5 +1,6 @@
 // Our own BMP reader and writer for the platform bitmap (Qt's would drop the alpha
 // byte of 32-bit files, which project files depend on).
+#include "platform/BmpRules.h"
 #include "platform/BmpWiden.h"
 #include "platform/CpuFeatures.h"
 #include "platform/Graphics.h"
@@ -265,6 +266,8 @@ Header ReadHeaders(TStream& S, int64_t Start, int64_t Avail, BmpFileHeader& FH)
     }
     if (h.TopDown && (h.Compression == BI_RLE8 || h.Compression == BI_RLE4))
         Fail("compressed rows cannot run top-down");
+    if (!h.Core && !BmpColorsUsedFit(h.Bits, h.ClrUsed))
+        Fail("more colours used than " + std::to_string(h.Bits) + " bits can index");
     h.TableStart = pos;
     return h;
 }
@@ -416,10 +419,17 @@ void TBitmap::LoadFromStream(TStream& Stream)
         if (dataAvail < need)
             Fail("the pixel data is cut short");
     }
+    // Run-length data is read before the bitmap is made, so that a picture far larger
+    // than the data can stand for is refused without it.
+    std::vector<uint8_t> rleData;
     if (rle) {
-        // Two bytes of a run give at most 255 pixels; anything far beyond that is a
-        // hostile header, not a picture.
-        if (int64_t(h.Width) * h.Height > (dataAvail + 2) * 32768)
+        int64_t size = dataAvail;
+        if (h.SizeImage != 0 && h.SizeImage < size)
+            size = h.SizeImage;
+        Stream.SetPosition(start + offset);
+        rleData.resize(static_cast<size_t>(size));
+        Stream.ReadBuffer(rleData.data(), size);
+        if (!BmpRleDataFits(rleData.data(), size, h.Width, h.Height, h.Bits))
             Fail("picture size exceeds its compressed data");
     }
 
@@ -440,13 +450,9 @@ void TBitmap::LoadFromStream(TStream& Stream)
     Stream.SetPosition(start + offset);
     int64_t consumed = 0;
     if (rle) {
-        int64_t size = dataAvail;
-        if (h.SizeImage != 0 && h.SizeImage < size)
-            size = h.SizeImage;
-        std::vector<uint8_t> data(static_cast<size_t>(size));
-        Stream.ReadBuffer(data.data(), size);
+        const int64_t size = int64_t(rleData.size());
         if (!bmp.Empty())
-            consumed = DecodeRle(bmp, data.data(), size, h.Bits);
+            consumed = DecodeRle(bmp, rleData.data(), size, h.Bits);
         else
             consumed = size;
     } else if (!bmp.Empty()) {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 using namespace kv;
 
@@ -84,7 +85,7 @@ TEST(PcxUnit, FourPlanesOfOneBitCombineIntoEightBitPixels)
     EXPECT_EQ(bmp.PaletteEntries().size(), 256u);            // padded: every byte value is defined
 }
 
-TEST(PcxUnit, MonochromeRGBAndOtherDepths)
+TEST(PcxUnit, MonochromeRGBAndUndecodedDepths)
 {
     // 1 bit, 1 plane, 9 x 2: bytes per line 2, a run crossing past the line end is cut.
     Bytes mono = PcxHeader(5, 1, 9, 2, 1, 2);
@@ -107,15 +108,36 @@ TEST(PcxUnit, MonochromeRGBAndOtherDepths)
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(c.ScanLine(0)[i], wantRGB[i]);
 
-    // 24 bits in one plane: a sized bitmap, nothing decoded.
-    Bytes deep = PcxHeader(5, 24, 3, 2, 1, 9);
+    // Depths and plane counts the loader has no decoding for pass the header check but
+    // would give a picture of nothing: each is a failed load that keeps the bitmap.
+    // The 4-bit one-plane file is netpbm's (tests/data/iefiles/README-gif-pcx-pnm.md:
+    // ppmtopcx -packed src.ppm > pcx_netpbm_7x3_packed.pcx).
+    std::vector<uint8_t> packed;
+    {
+        std::ifstream in(std::string(KV_TEST_DATA) + "/iefiles/pcx_netpbm_7x3_packed.pcx", std::ios::binary);
+        packed.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    ASSERT_GT(packed.size(), 128u);
+    ASSERT_EQ(packed[3], 4);                   // bits per pixel
+    ASSERT_EQ(packed[65], 1);                  // planes
+    Bytes deep = PcxHeader(5, 24, 3, 2, 1, 9); // 24 bits in one plane
     deep.resize(deep.size() + 18, 0x11);
-    TBitmap d;
-    d.SetPixelFormat(pf24bit);
-    ASSERT_TRUE(LoadPCXFile(WriteTemp(deep, "deep.pcx"), &d));
-    EXPECT_EQ(d.Width(), 3);
-    EXPECT_EQ(d.Height(), 2);
-    EXPECT_EQ(d.ScanLine(1)[0], 0);
+    Bytes fourPlanes = PcxHeader(5, 8, 2, 1, 4, 2); // 8 bits in four planes
+    fourPlanes.resize(fourPlanes.size() + 8, 0x11);
+    Bytes nibbles = PcxHeader(5, 4, 4, 1, 1, 2); // 4 bits in one plane, spelled out
+    nibbles.insert(nibbles.end(), {0x12, 0x34});
+    const std::pair<const char*, const Bytes*> undecoded[] = {
+        {"packed.pcx", &packed}, {"deep.pcx", &deep}, {"planes8.pcx", &fourPlanes}, {"nibbles.pcx", &nibbles}};
+    for (const auto& [name, file] : undecoded) {
+        TBitmap d;
+        d.SetPixelFormat(pf8bit);
+        d.SetSize(5, 7);
+        EXPECT_FALSE(LoadPCXFile(WriteTemp(*file, name), &d)) << name;
+        EXPECT_EQ(PCXErrorText, "Unsupported PCX pixel format!") << name;
+        EXPECT_EQ(d.Width(), 5) << name;
+        EXPECT_EQ(d.Height(), 7) << name;
+        EXPECT_EQ(d.PixelFormat(), pf8bit) << name;
+    }
 
     // Version 3 takes the default 16-colour table.
     Bytes v3 = PcxHeader(3, 1, 8, 1, 4, 1);

@@ -277,6 +277,102 @@ TEST(BmpFilter, RunLengthDataIsClippedAndBounded)
     EXPECT_EQ(PixelAt(d.Bitmap, 3, 0), Green);
 }
 
+// The imaging library's reader and the platform's apply one rule to run-length data
+// and to the colour count; each file is spelled out by MakeBmp (file header, 40-byte
+// info header whose colours used is the palette's length, the palette, the data).
+TEST(BmpReaders, BothRefuseWhatTheirDataCannotHold)
+{
+    auto platformReads = [](const std::vector<uint8_t>& File, TBitmap& Out) {
+        TReadOnlyMemoryStream s(File.data(), int64_t(File.size()));
+        try {
+            Out.LoadFromStream(s);
+            return true;
+        } catch (const EInvalidGraphic&) {
+            return false;
+        }
+    };
+    // Codes: Code repeated N times, then Tail.
+    auto codes = [](std::vector<uint8_t> Code, int N, std::vector<uint8_t> Tail) {
+        std::vector<uint8_t> d;
+        for (int i = 0; i < N; ++i)
+            d.insert(d.end(), Code.begin(), Code.end());
+        d.insert(d.end(), Tail.begin(), Tail.end());
+        return d;
+    };
+    const std::vector<uint8_t> endOfBitmap = {0, 1}, endOfLine = {0, 0};
+    const std::vector<uint8_t> delta255Rows = {0, 2, 0, 255}; // dx 0, dy 255
+    struct {
+        const char* What;
+        int32_t W, H;
+        int Bits;
+        uint32_t Compression;
+        std::vector<uint8_t> Data;
+        bool Read;
+    } cases[] = {
+        // 14 + 40 + 8 + 2 = 64 bytes claiming 16383 x 16383 (805 MB at 24 bits).
+        {"RLE8 of only the end of bitmap", 16383, 16383, 8, 1, endOfBitmap, false},
+        {"RLE4 of only the end of bitmap", 16383, 16383, 4, 2, endOfBitmap, false},
+        {"deltas that stop short of the last row", 16383, 16383, 8, 1, codes({0, 2, 255, 255}, 3, endOfBitmap), false},
+        {"ends of line that stop short", 4000, 2000, 4, 2, codes(endOfLine, 10, endOfBitmap), false},
+        // 4000 x 1022 from 34 bytes: a literal block of three indexes (and its pad byte),
+        // four deltas and an end of line walk down 1021 rows, then a run of three index-1
+        // pixels in the top row. More pixels than two bytes a row could reach, but every
+        // row is walked through.
+        {"deltas that walk down to the last row", 4000, 1022, 8, 1,
+         codes({0, 3, 0, 2, 9, 0}, 1, codes(delta255Rows, 4, codes(endOfLine, 1, {3, 1, 0, 1}))), true},
+        // The same in RLE4: the literal block's six indexes take three bytes and a pad.
+        {"RLE4 deltas that walk down to the last row", 4000, 1022, 4, 2,
+         codes({0, 6, 0x12, 0x34, 0x56, 0}, 1, codes(delta255Rows, 4, codes(endOfLine, 1, {3, 0x11, 0, 1}))), true},
+        // A small picture may stop early: its rest is left blank.
+        {"a small picture ended early", 100, 100, 8, 1, {3, 1, 0, 1}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        const auto file = MakeBmp(c.W, c.H, c.Bits, c.Compression, {Red, Blue}, c.Data);
+        TLoad L;
+        LoadBmp(L, file);
+        EXPECT_EQ(L.P.Aborting, !c.Read);
+        TBitmap platform;
+        EXPECT_EQ(platformReads(file, platform), c.Read);
+        if (!c.Read) {
+            EXPECT_LE(int64_t(L.Bitmap.Width()) * L.Bitmap.Height(), 1);
+            continue;
+        }
+        // The run fills the first three pixels of the last row walked (the top one for
+        // the deltas, the bottom one for the small picture).
+        const int32_t y = c.H == 1022 ? 0 : c.H - 1;
+        for (int32_t x = 0; x < 3; ++x) {
+            EXPECT_EQ(PixelAt(L.Bitmap, x, y), Blue) << x;
+            ASSERT_EQ(platform.PixelFormat(), c.Bits == 8 ? pf8bit : pf4bit);
+            const uint8_t* row = platform.ScanLine(y);
+            EXPECT_EQ(c.Bits == 8 ? row[x] : (row[x / 2] >> (x % 2 ? 0 : 4)) & 15, 1) << x;
+        }
+        EXPECT_EQ(PixelAt(L.Bitmap, 3, y), Black); // the imaging picture starts zeroed
+    }
+
+    // More colours used than the depth can index (bmptoppm and ImageMagick refuse these
+    // too): the offset still points at the pixels behind the two real entries.
+    struct {
+        int Bits;
+        uint32_t ColorsUsed;
+        bool Read;
+    } colours[] = {{1, 256, false}, {1, 3, false}, {4, 17, false}, {8, 257, false}, {1, 2, true}, {4, 2, true}};
+    for (const auto& c : colours) {
+        SCOPED_TRACE(std::to_string(c.Bits) + " bits, " + std::to_string(c.ColorsUsed) + " colours");
+        auto file = MakeBmp(8, 1, c.Bits, 0, {Red, Blue}, {0x00, 0x00, 0x00, 0x00});
+        Set32(file, 10, 14 + 40 + 8); // data offset
+        Set32(file, 14 + 32, c.ColorsUsed);
+        TLoad L;
+        LoadBmp(L, file);
+        EXPECT_EQ(L.P.Aborting, !c.Read);
+        TBitmap platform;
+        EXPECT_EQ(platformReads(file, platform), c.Read);
+        if (c.Read) {
+            EXPECT_EQ(PixelAt(L.Bitmap, 0, 0), Red);
+        }
+    }
+}
+
 TEST(BmpFilter, TruncatedForgedAndUnsupportedInputEndWithAnError)
 {
     TBitmap b;
@@ -293,9 +389,17 @@ TEST(BmpFilter, TruncatedForgedAndUnsupportedInputEndWithAnError)
         int32_t W, H;
         int Bits;
         uint32_t Compression;
-    } bad[] = {{2, 2, 1, 1},  {2, 2, 4, 1},  {2, 2, 8, 2},  {2, 2, 2, 0},
-               {2, 2, 24, 4}, {2, 2, 24, 5}, {2, -2, 8, 1}, {100000, 100000, 24, 0},
-               {-3, 2, 24, 0}};
+    } bad[] = {{2, 2, 1, 1},
+               {2, 2, 4, 1},
+               {2, 2, 8, 2},
+               {2, 2, 2, 0},
+               {2, 2, 24, 4},
+               {2, 2, 24, 5},
+               {2, -2, 8, 1},
+               {100000, 100000, 24, 0},
+               {-3, 2, 24, 0},
+               {INT32_MAX, INT32_MAX, 32, 0},
+               {INT32_MAX, INT32_MAX, 8, 1}};
     for (const auto& t : bad) {
         TLoad L;
         LoadBmp(L, MakeBmp(t.W, t.H, t.Bits, t.Compression, {Red, Blue}, px));
@@ -464,16 +568,38 @@ TEST(IcoFilter, CursorsReadTheirHotSpotAndTrueColourImages)
     EXPECT_EQ(PixelAt(L.Bitmap, 0, 0), Green);
 }
 
-TEST(IcoFilter, IndexOutsideTheDirectoryReadsNothing)
+// No image at the index asked for leaves no picture: a failure, with the bitmap and the
+// parameters unread, in both modes.
+TEST(IcoFilter, IndexOutsideTheDirectoryReadsNothingAndFails)
 {
-    const auto f = MakeIcon(1, 2, 1, 8, {Red, Green}, {1, 1, 0, 0}, {0, 0, 0, 0});
-    TIconLoad L;
-    L.Params.IcoIndex = 1; // one image only
-    LoadIcon(L, f, true);
-    EXPECT_FALSE(L.P.Aborting);
-    EXPECT_FALSE(L.Filled);
-    EXPECT_EQ(L.Bitmap.Width(), 0);
-    EXPECT_EQ(L.Params.Width, 0);
+    const auto one = MakeIcon(1, 2, 1, 8, {Red, Green}, {1, 1, 0, 0}, {0, 0, 0, 0});
+    const auto cursor = MakeIcon(2, 2, 1, 8, {Red, Green}, {1, 1, 0, 0}, {0, 0, 0, 0});
+    // Reserved 0, type 1 (icon), count 0: a directory of no images.
+    const std::vector<uint8_t> none = {0, 0, 1, 0, 0, 0};
+    struct {
+        const char* What;
+        const std::vector<uint8_t>* File;
+        bool Cursor;
+        int32_t Index;
+    } cases[] = {
+        {"index 1 of one icon", &one, false, 1},
+        {"index -1", &one, false, -1},
+        {"index 3 of one cursor", &cursor, true, 3},
+        {"an icon directory of no images", &none, false, 0},
+    };
+    for (const auto& c : cases)
+        for (bool paramsOnly : {false, true}) {
+            SCOPED_TRACE(std::string(c.What) + (paramsOnly ? ", parameters only" : ""));
+            TIconLoad L;
+            (c.Cursor ? L.Params.CurIndex : L.Params.IcoIndex) = c.Index;
+            TReadOnlyMemoryStream s(c.File->data(), int64_t(c.File->size()));
+            L.Filled = (c.Cursor ? LoadCurFromStream : LoadIcoFromStream)(s, L.Bitmap, L.Params, paramsOnly,
+                                                                          L.P.Progress, &L.Mask);
+            EXPECT_TRUE(L.P.Aborting);
+            EXPECT_FALSE(L.Filled);
+            EXPECT_EQ(L.Bitmap.Width(), 0);
+            EXPECT_EQ(L.Params.Width, 0);
+        }
 }
 
 TEST(IcoFilter, PngImageInsideGoesThroughThePngReader)

@@ -8,6 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
 using namespace kv;
 
 namespace {
@@ -172,4 +178,65 @@ TEST(MultiView, PlaybackWalksTheFramesAndStopsWhenEmpty)
     View.Clear();
     EXPECT_FALSE(View.Playing());
     View.PlayStep();
+}
+
+// A file that holds no picture is an image that cannot be had, whatever the reader was
+// handed to fill: the view's 1 x 1 placeholder is not stored as the picture, and
+// RemoveCorrupted drops the image at the next paint. The files are spelled out byte by
+// byte; the good one is ImageMagick's (tests/data/iefiles/README.md).
+TEST(MultiView, FilesHoldingNoPictureAreCorrupted)
+{
+    const std::filesystem::path Dir =
+        std::filesystem::temp_directory_path() / ("kv_mview_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(Dir);
+    auto Write = [&](const char* Name, const std::vector<uint8_t>& Bytes) {
+        std::ofstream(Dir / Name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(Bytes.data()), std::streamsize(Bytes.size()));
+        return (Dir / Name).string();
+    };
+    auto Le32 = [](std::vector<uint8_t>& B, uint32_t V) {
+        for (int I = 0; I < 4; ++I)
+            B.push_back(uint8_t(V >> (8 * I)));
+    };
+    // Icon directory: reserved 0, type 1, count 0.
+    const std::string NoIcon = Write("none.ico", {0, 0, 1, 0, 0, 0});
+    // A 64-byte RLE8 BMP claiming 4000 x 4000 whose data is only the end-of-bitmap escape.
+    std::vector<uint8_t> Rle = {'B', 'M'};
+    Le32(Rle, 64); // file size
+    Le32(Rle, 0);  // reserved
+    Le32(Rle, 62); // pixel data offset
+    Le32(Rle, 40); // info header size
+    Le32(Rle, 4000);
+    Le32(Rle, 4000);
+    Rle.insert(Rle.end(), {1, 0, 8, 0}); // planes 1, 8 bits
+    Le32(Rle, 1);                        // RLE8
+    for (int I = 0; I < 3; ++I)
+        Le32(Rle, 0);                                    // image size, resolutions
+    Le32(Rle, 2);                                        // colours used
+    Le32(Rle, 0);                                        // colours important
+    Rle.insert(Rle.end(), {0, 0, 255, 0, 255, 0, 0, 0}); // red, blue
+    Rle.insert(Rle.end(), {0, 1});                       // end of bitmap
+    ASSERT_EQ(Rle.size(), 64u);
+    const std::string Forged = Write("forged.bmp", Rle);
+    std::filesystem::copy_file(std::string(KV_TEST_DATA) + "/iefiles/bmp24.bmp", Dir / "good.bmp",
+                               std::filesystem::copy_options::overwrite_existing);
+
+    TImagingMView View;
+    View.SetBounds(0, 0, 400, 240);
+    View.AppendFile(NoIcon);
+    View.AppendFile(Forged);
+    View.AppendFile((Dir / "good.bmp").string());
+    TBitmap B;
+    EXPECT_FALSE(View.CopyImage(0, B));
+    EXPECT_FALSE(View.CopyImage(1, B));
+    EXPECT_FALSE(View.HasPicture(0));
+    EXPECT_FALSE(View.HasPicture(1));
+    ASSERT_TRUE(View.CopyImage(2, B));
+    EXPECT_GT(B.Width(), 1);
+
+    View.RemoveCorrupted = true;
+    View.grab();
+    ASSERT_EQ(View.ImageCount(), 1);
+    EXPECT_EQ(View.ImageFileName(0), (Dir / "good.bmp").string());
+    std::filesystem::remove_all(Dir);
 }

@@ -581,11 +581,13 @@ TEST(TgaFilter, WorkedPixelValuesAndDefaults)
 TEST(TgaFilter, WriterToReaderAtEveryDepth)
 {
     const std::vector<TRGB> four = {Red, Green, Blue, White};
+    // At 1 bit a picture's own two colours are its palette, however dark both are.
+    const std::vector<TRGB> twoDark = {CreateRGB(40, 0, 0), CreateRGB(0, 0, 90)};
     struct {
         int Bps, Spp, Compressed, Grey;
         std::vector<TRGB> Colors;
-    } cases[] = {{8, 3, 1, 0, {}},   {8, 3, 0, 0, {}},   {8, 1, 1, 0, four},          {8, 1, 0, 0, four},
-                 {8, 1, 1, 1, four}, {4, 1, 1, 0, four}, {1, 1, 1, 0, {Black, White}}};
+    } cases[] = {{8, 3, 1, 0, {}},   {8, 3, 0, 0, {}},   {8, 1, 1, 0, four},           {8, 1, 0, 0, four},
+                 {8, 1, 1, 1, four}, {4, 1, 1, 0, four}, {1, 1, 1, 0, {Black, White}}, {1, 1, 0, 0, twoDark}};
     for (const auto& t : cases) {
         SCOPED_TRACE(testing::Message() << t.Bps << "/" << t.Spp << " c" << t.Compressed << " g" << t.Grey);
         TBitmap b;
@@ -608,6 +610,11 @@ TEST(TgaFilter, WriterToReaderAtEveryDepth)
             EXPECT_EQ(f[5] | (f[6] << 8), 1 << t.Bps);
             EXPECT_EQ(f[7], 24);
             EXPECT_EQ(f[16], 8);
+        }
+        if (t.Colors == twoDark) {
+            // The map after the 18-byte header and the 3-byte id: the darker first, as
+            // blue, green, red.
+            EXPECT_EQ(std::vector<uint8_t>(f.begin() + 21, f.begin() + 27), (std::vector<uint8_t>{90, 0, 0, 0, 0, 40}));
         }
         TRead r;
         ReadTga(r, f);

@@ -407,6 +407,59 @@ TEST(TiffWriter, RandomBilevelPicturesComeBackBitExact)
     }
 }
 
+// A picture of two dark colours written at 1 bit keeps them apart: the darker is black
+// (0 under BlackIsZero), the other white, under every compression; a threshold would
+// have made both black. libtiff reads the same when it is there.
+TEST(TiffWriter, TwoDarkColoursAtOneBitStayApart)
+{
+    const TRGB darkRed = CreateRGB(40, 0, 0);  // luma 8
+    const TRGB darkBlue = CreateRGB(0, 0, 90); // luma 6: the darker
+    TBitmap b;
+    b.SetPixelFormat(pf24bit);
+    b.SetSize(11, 3);
+    auto isRed = [](int32_t x, int32_t y) { return (x * 3 + y) % 4 == 0; };
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 11; ++x) {
+            const TRGB c = isRed(x, y) ? darkRed : darkBlue;
+            uint8_t* px = b.ScanLine(y) + 3 * x;
+            px[0] = c.b;
+            px[1] = c.g;
+            px[2] = c.r;
+        }
+#ifdef KV_HAVE_LIBTIFF
+    TIFFSetWarningHandler(nullptr);
+    TIFFSetErrorHandler(nullptr);
+    const std::string path = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/twodark.tif";
+#endif
+    for (int32_t compression : {0, 1, 2, 3, 4, 5, 8}) {
+        SCOPED_TRACE("compression " + std::to_string(compression));
+        TIOParamsVals p(nullptr);
+        p.BitsPerSample = p.SamplesPerPixel = 1;
+        p.TiffCompression = compression;
+        const Bytes f = Write(b, p);
+        TRead r;
+        Read(f, r);
+        ASSERT_FALSE(r.Aborting);
+        ASSERT_EQ(r.Bitmap.PixelFormat(), pf1bit);
+        for (int32_t y = 0; y < 3; ++y)
+            for (int32_t x = 0; x < 11; ++x)
+                ASSERT_EQ(Bit(r.Bitmap, x, y), isRed(x, y)) << x << "," << y;
+#ifdef KV_HAVE_LIBTIFF
+        TMemoryStream m;
+        m.WriteBuffer(f.data(), int64_t(f.size()));
+        m.SaveToFile(path);
+        TIFF* t = TIFFOpen(path.c_str(), "r");
+        ASSERT_NE(t, nullptr);
+        std::vector<uint32_t> rgba(11 * 3);
+        ASSERT_EQ(TIFFReadRGBAImageOriented(t, 11, 3, rgba.data(), ORIENTATION_TOPLEFT, 0), 1);
+        TIFFClose(t);
+        for (int32_t y = 0; y < 3; ++y)
+            for (int32_t x = 0; x < 11; ++x)
+                ASSERT_EQ(TIFFGetR(rgba[size_t(y * 11 + x)]), isRed(x, y) ? 255u : 0u) << x << "," << y;
+#endif
+    }
+}
+
 TEST(TiffWriter, RgbRoundTripsUnderLzwAndPackBits)
 {
     TBitmap b;
@@ -789,6 +842,15 @@ TEST(TiffReader, BadInputAborts)
     EXPECT_TRUE(aborts(Basic(4, 1, 2, 1, 1).Build()));         // 2-bit grey
     EXPECT_TRUE(aborts(Basic(4, 1, 32, 3, 2).Build()));        // 32-bit samples
     EXPECT_TRUE(aborts(Basic(70000, 70000, 8, 1, 1).Build())); // past the pixel cap
+    for (bool withMap : {false, true}) {
+        // A palette picture of 0 bits a sample stores no index (tiff2rgba refuses it too),
+        // with its colour map of 2^0 entries or without any.
+        TTiffBuilder t = Basic(4, 1, 0, 1, 3);
+        if (withMap)
+            t.Shorts(320, {0xFFFF, 0xFFFF, 0xFFFF});
+        t.Strip({1, 2, 3, 4});
+        EXPECT_TRUE(aborts(t.Build())) << withMap;
+    }
     {
         TTiffBuilder t = Basic(4, 1, 8, 1, 1);
         t.Short(259, 8); // Deflate

@@ -99,8 +99,10 @@ void LoadIconWithAlpha(TStream& Stream, const std::string& FileName, TBitmap32& 
 }
 
 // The editor's codec keeps a frame whose data ends early or decodes badly, and flags it.
-// Its current frame's own bitmap converts to the same 32-bit pixels as a copy would.
-void LoadGifCurrentFrame(TStream& Stream, TBitmap32& Into, bool* Damaged)
+// Its current frame's own bitmap converts to the same 32-bit pixels as a copy would. A
+// file with no frame, or whose frame has no pixels, holds no picture at all: it cannot
+// be read, and Into stays as it was.
+void LoadGifCurrentFrame(TStream& Stream, const std::string& FileName, TBitmap32& Into, bool* Damaged)
 {
     TGIFImage gif;
     gif.LoadFromStream(Stream);
@@ -110,6 +112,8 @@ void LoadGifCurrentFrame(TStream& Stream, TBitmap32& Into, bool* Damaged)
     TBitmap32 loaded;
     if (!gif.Empty())
         loaded.Assign(gif.CurrentBitmap());
+    if (loaded.IsEmpty())
+        throw EInvalidGraphic("Cannot read the GIF picture " + FileName);
     Into.TakeOver(loaded);
     if (Damaged)
         *Damaged = damaged;
@@ -153,7 +157,7 @@ TFileAlpha LoadPictureFile(const std::string& FileName, TBitmap32& Into, bool* D
         return faFromFile;
     }
     if (Gif == grOwnCodec && IsGifModel(cls))
-        LoadGifCurrentFrame(*stream, Into, Damaged);
+        LoadGifCurrentFrame(*stream, FileName, Into, Damaged);
     else
         Into.LoadFromGraphicStream(cls, *stream, Damaged);
     return faNone;

@@ -12,6 +12,11 @@ namespace {
 
 constexpr int32_t TableSize = 4096;
 constexpr const char* sInvalidData = "Invalid GIF data";
+constexpr const char* sPrematureEnd = "Premature end of data";
+constexpr const char* sUndefinedCode = "Undefined decoder table entry";
+// What ProcessCode returns instead of a pixel: the bytes ran out, an end code came, or a
+// code named no string (past the next free one, or a string code right after a clear).
+constexpr int32_t OutOfData = -1, EndOfData = -2, UndefinedCode = -3;
 
 // The decoder keeps its tables, stack and bit buffer in one object for the whole decode
 // and refills the bit buffer one sub-block at a time.
@@ -55,7 +60,8 @@ public:
         Where[ClearCode] = Where[EndCode] = nullptr;
     }
 
-    // Fills Count pixels; false when the data ended early.
+    // Fills Count pixels; false when the data ended early or is damaged, which always
+    // gives a warning: pixels were wanted, so the end of the data came too soon.
     bool ReadPixels(uint8_t* Out, int64_t Count)
     {
         uint8_t* p = Out;
@@ -75,8 +81,13 @@ public:
             // left, or the end of the data.
             LastEmit = nullptr;
             code = ProcessCode(code);
-            if (code < 0)
+            if (code < 0) {
+                if (code == UndefinedCode)
+                    Warning(sUndefinedCode);
+                else if (!Warned)
+                    Warning(sPrematureEnd);
                 return false;
+            }
             *p++ = uint8_t(code);
         }
         return true;
@@ -87,9 +98,13 @@ public:
     void Finish()
     {
         SP = 0;
-        try {
-            ReadCode();
-        } catch (const GIFException&) {
+        // After an end code the sub-blocks were read to their terminator: reading again
+        // would take the next block's bytes for image data.
+        if (!Ended) {
+            try {
+                ReadCode();
+            } catch (const GIFException&) {
+            }
         }
         if (!ZeroBlock && !AtEndOfStream)
             SkipBlocks();
@@ -127,7 +142,7 @@ private:
                 curBit = CurBit;
                 lastBit = LastBit;
             }
-            if (code == clearCode || code == endCode || code < 0)
+            if (code == clearCode || code == endCode || code < 0 || code > maxCode)
                 break;
             const bool known = code < maxCode;
             const int32_t base = known ? code : oldCode;
@@ -247,6 +262,21 @@ private:
         Stack[SP++] = uint16_t(Value);
     }
 
+    void Warning(const std::string& Message)
+    {
+        Warned = true;
+        Warn(Message);
+    }
+
+    // The end code: the rest of the sub-blocks is skipped.
+    int32_t SkipToEnd()
+    {
+        Ended = true;
+        if (!ZeroBlock)
+            SkipBlocks();
+        return EndOfData;
+    }
+
     void SkipBlocks()
     {
         for (;;) {
@@ -268,11 +298,10 @@ private:
         if (code < 0)
             return code;
         while (code != ClearCode) {
-            if (code == EndCode) {
-                if (!ZeroBlock)
-                    SkipBlocks();
-                return -2;
-            }
+            if (code == EndCode)
+                return SkipToEnd();
+            if (code > MaxCode)
+                return UndefinedCode;
             int32_t inCode = code;
             if (code >= MaxCode) {
                 Push(FirstCode);
@@ -305,6 +334,11 @@ private:
         while (code == ClearCode);
         if (code < 0)
             return code;
+        if (code == EndCode)
+            return SkipToEnd();
+        // No string before this one: the first free code is undefined here too.
+        if (code >= MaxCode)
+            return UndefinedCode;
         FirstCode = OldCode = code;
         return code;
     }
@@ -338,8 +372,8 @@ private:
         while (CurBit + n > LastBit) {
             if (Done) {
                 if (CurBit >= LastBit)
-                    Warn("Decoder bit buffer under-run");
-                return -1;
+                    Warning("Decoder bit buffer under-run");
+                return OutOfData;
             }
             Buf[0] = Buf[LastByte - 2];
             Buf[1] = Buf[LastByte - 1];
@@ -347,11 +381,11 @@ private:
             if (S.Read(&count, 1) != 1) {
                 Done = true;
                 AtEndOfStream = true;
-                return -1;
+                return OutOfData;
             }
             int64_t left = S.Remaining();
             if (count > left) {
-                Warn("Premature end of data");
+                Warning(sPrematureEnd);
                 count = uint8_t(std::max<int64_t>(0, left));
                 AtEndOfStream = true;
             }
@@ -386,6 +420,8 @@ private:
     uint8_t Buf[2 + 255 + 3] = {};
     int32_t CurBit = 0, LastBit = 0, LastByte = 2;
     bool ZeroBlock = false, Done = false, ReturnClear = true, AtEndOfStream = false;
+    bool Warned = false; // a warning was given for this image's data
+    bool Ended = false;  // the end code was read
 };
 
 } // namespace

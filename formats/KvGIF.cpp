@@ -281,9 +281,9 @@ void DecodeLZW(const uint8_t* Data, int64_t Size, const TGIFBitmapInfo& Info, bo
         // Data may legally start without a clear code: the first code is then taken
         // like the one after a clear (stored, no entry made).
         bool afterClear = true, tableFull = false;
-        // Once a code points past the table, entries may form chains that the lengths
-        // do not describe: from then on strings go through the checked stack only.
-        bool checkedOnly = Info.BitCount != 8 || Interlaced;
+        // Packed and interlaced rows take every string through the checked stack; an
+        // undefined code ends decoding, so the lengths always describe the chains.
+        const bool checkedOnly = Info.BitCount != 8 || Interlaced;
 
         // The sub-blocks' payload joined, so that codes are read without block checks.
         std::vector<uint8_t> joined;
@@ -318,8 +318,11 @@ void DecodeLZW(const uint8_t* Data, int64_t Size, const TGIFBitmapInfo& Info, bo
                 break;
             }
             reporter.Running(bitPos / 8 + 1, int64_t(joined.size()) + 1);
-            if (code == endCode)
+            // The frame is not full yet: an end code here leaves it short.
+            if (code == endCode) {
+                DataTruncated = true;
                 break;
+            }
             if (code == clearCode) {
                 codeSize = minCodeSize + 1;
                 limit = 1u << codeSize;
@@ -328,11 +331,16 @@ void DecodeLZW(const uint8_t* Data, int64_t Size, const TGIFBitmapInfo& Info, bo
                 afterClear = true;
                 continue;
             }
+            // A code past the next free one names no string: the data is damaged. Right
+            // after a clear there is no previous string either, so the next free code
+            // itself is undefined there too.
+            if (code > nextFree || (afterClear && code == nextFree)) {
+                if (!AcceptTruncated)
+                    throw EInvalidGraphicOperation(SGIFBadData);
+                DataTruncated = true;
+                break;
+            }
             if (afterClear) {
-                // A string code here names an entry that the table no longer (or never)
-                // held: later entries built on it would not match their lengths.
-                if (code >= nextFree)
-                    checkedOnly = true;
                 oldCode = code;
                 firstChar = code & pixelMask;
                 walker.PutPixel(firstChar);
@@ -340,8 +348,6 @@ void DecodeLZW(const uint8_t* Data, int64_t Size, const TGIFBitmapInfo& Info, bo
                 continue;
             }
             const uint32_t incoming = code;
-            if (code > nextFree || (code == nextFree && tableFull))
-                checkedOnly = true;
             const bool repeat = code >= nextFree;
             const uint32_t start = repeat ? oldCode : code;
             const int32_t len = length[start] + (repeat ? 1 : 0);

@@ -26,6 +26,8 @@ const char* const MsgNoPalette = "The current image requeries a palette but it i
 const char* const MsgInvalidPalette = "The current image being loaded has an invalid palette!";
 const char* const MsgUnknownInterlace = "The image has an unknown interlace method.";
 const char* const MsgUnknownFilter = "The image could not be loaded because it uses an unknown set of filter types.";
+const char* const MsgUnknownCompression =
+    "The image could not be loaded because it uses an unknown compression method.";
 const char* const MsgChunkIndex = "The chunk index especified is out of the range.";
 const char* const MsgClassIndex = "The chunk class index especified is  out of range.";
 const char* const MsgNotInList = "The especified chunk is not inside the chunk list containing the method being used. "
@@ -704,6 +706,11 @@ TRowDecoder HeaderDecoder(TChunkIHDR& Ihdr)
         RaisePNGError(MsgUnknownColorType);
     if (Ihdr.Interlaced() > 1)
         RaisePNGError(MsgUnknownInterlace);
+    // Deflate and the five row filters are the only methods PNG defines (both 0).
+    if (Ihdr.Compression() != 0)
+        RaisePNGError(MsgUnknownCompression);
+    if (Ihdr.Filter() != 0)
+        RaisePNGError(MsgUnknownFilter);
     if (width == 0 || height == 0)
         RaisePNGError(MsgIHDR);
     if (!PixelBufferSizeOk(width, height))

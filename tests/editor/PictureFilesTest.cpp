@@ -306,6 +306,83 @@ TEST_F(PictureFilesTest, AFileOpenedInPartSaysSoInTheStatusBar)
     EXPECT_EQ(Bg()->Height(), 6);
 }
 
+// A GIF of one 4 x 1 frame (or none): screen size, a global table of black and white,
+// the descriptor's own width and height, then the LZW data's one sub-block.
+Bytes GifOf(uint8_t ScreenW, uint8_t ScreenH, uint8_t FrameW, uint8_t FrameH, const Bytes& Lzw, bool Frame = true)
+{
+    Bytes g = {'G', 'I', 'F', '8', '9', 'a', ScreenW, 0, ScreenH, 0, 0x80, 0, 0}; // 2-entry table
+    g.insert(g.end(), {0, 0, 0, 255, 255, 255});
+    if (Frame) {
+        g.insert(g.end(), {0x2C, 0, 0, 0, 0, FrameW, 0, FrameH, 0, 0}); // at (0, 0), no local table
+        g.insert(g.end(), {2, uint8_t(Lzw.size())});                    // minimum code size 2
+        g.insert(g.end(), Lzw.begin(), Lzw.end());
+        g.push_back(0); // terminator
+    }
+    g.push_back(0x3B);
+    return g;
+}
+
+// 3-bit codes: clear 4, end 5. Whole: clear, 1, 0, 6 ("1 0"), end at 4 bits (giftopnm
+// reads white, black, white, black). Empty: clear, end.
+const Bytes LzwWhite0101 = {0x0C, 0x5C}, LzwNothing = {0x2C};
+
+// A GIF that holds no picture (a screen, then the trailer; or a frame with no pixels)
+// cannot be read: the message says so and the document stays as it was. A descriptor of
+// width 0 takes the screen's width; data that does not fill it is a damaged file.
+TEST_F(PictureFilesTest, AGifWithoutAPictureCannotBeReadAndZeroSidesTakeTheScreen)
+{
+    const std::string kept = std::string(KV_TEST_DATA) + "/gif/still_2colour.gif";
+    const struct {
+        const char* Name;
+        Bytes File;
+        int32_t Width, Height; // 0: cannot be read
+        bool Damaged;
+    } cases[] = {
+        {"no_image.gif", GifOf(4, 4, 4, 4, {}, false), 0, 0, false},
+        {"nothing_wide.gif", GifOf(0, 4, 0, 4, LzwNothing), 0, 0, false},
+        {"zero_width.gif", GifOf(4, 4, 0, 4, LzwNothing), 4, 4, true},
+        {"zero_height.gif", GifOf(4, 4, 4, 0, LzwNothing), 4, 4, true},
+        {"zero_width_filled.gif", GifOf(4, 1, 0, 1, LzwWhite0101), 4, 1, false},
+    };
+    ASSERT_EQ(GifOf(4, 4, 4, 4, {}, false).size(), 20u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Form->ModifiedState = msSaved;
+        {
+            TScriptedAnswers answers;
+            answers.Then(FileAnswer(kept));
+            Form->mnFileOpenClick();
+        }
+        const int32_t keptWidth = Bg()->Width();
+        const TColor32 keptPixel = Bg()->GetPixelFast(0, 0);
+        const std::string file = Write(c.Name, c.File);
+        TScriptedAnswers answers;
+        answers.Then(FileAnswer(file));
+        if (c.Width == 0) {
+            try {
+                Form->mnFileOpenClick();
+                ADD_FAILURE() << "opened";
+            } catch (const std::exception& e) {
+                EXPECT_EQ(std::string(e.what()), "Cannot read the GIF picture " + file);
+            }
+            EXPECT_EQ(Form->CurrentFileName(), kept);
+            EXPECT_EQ(Bg()->Width(), keptWidth);
+            EXPECT_EQ(Bg()->GetPixelFast(0, 0), keptPixel);
+            continue;
+        }
+        Form->mnFileOpenClick();
+        EXPECT_EQ(Form->CurrentFileName(), file);
+        EXPECT_EQ(Bg()->Width(), c.Width);
+        EXPECT_EQ(Bg()->Height(), c.Height);
+        const std::string status = Form->StatusText(1);
+        EXPECT_EQ(status.find("The file is damaged; part of the picture could not be read") != std::string::npos,
+                  c.Damaged)
+            << status;
+        for (int32_t x = 0; x < 4 && !c.Damaged; ++x)
+            EXPECT_EQ(Bg()->GetPixelFast(x, 0), x % 2 ? 0xFF000000u : 0xFFFFFFFFu) << x;
+    }
+}
+
 TEST_F(PictureFilesTest, OpaqueAndBrokenFilesKeepTheirOldRoad)
 {
     // An RGB PNG without tRNS opens opaque through the registry's PNG class.

@@ -1,6 +1,7 @@
 // The GIF model's LZW decoder against a plain reference decoder that pushes every pixel
 // through the string stack: the same pixels, warnings, errors and end position of the
 // stream for valid data, cut data and hostile code streams.
+#include "common/DamagedGifs.h"
 #include "formats/GIFImage.h"
 
 #include <gtest/gtest.h>
@@ -57,8 +58,14 @@ public:
                 continue;
             }
             int32_t code = NextString();
-            if (code < 0)
+            if (code < 0) {
+                // Pixels were still wanted: every way of stopping here is damage.
+                if (code == -3)
+                    Warning("Undefined decoder table entry");
+                else if (!Warned)
+                    Warning("Premature end of data");
                 return false;
+            }
             Out[i++] = uint8_t(code);
         }
         return true;
@@ -69,9 +76,13 @@ public:
     void Finish()
     {
         SP = 0;
-        try {
-            ReadCode();
-        } catch (const GIFException&) {
+        // After an end code the sub-blocks were read to their terminator: reading again
+        // would take the next block's bytes for image data.
+        if (!Ended) {
+            try {
+                ReadCode();
+            } catch (const GIFException&) {
+            }
         }
         if (!ZeroBlock && !AtEndOfStream)
             SkipBlocks();
@@ -91,6 +102,20 @@ private:
         if (SP >= TableSize)
             throw GIFException("Circular decoder table entry");
         Stack[SP++] = uint16_t(Value);
+    }
+
+    void Warning(const std::string& Message)
+    {
+        Warned = true;
+        Warn(Message);
+    }
+
+    int32_t EndOfData()
+    {
+        Ended = true;
+        if (!ZeroBlock)
+            SkipBlocks();
+        return -2;
     }
 
     void SkipBlocks()
@@ -113,11 +138,10 @@ private:
         if (code < 0)
             return code;
         while (code != ClearCode) {
-            if (code == EndCode) {
-                if (!ZeroBlock)
-                    SkipBlocks();
-                return -2;
-            }
+            if (code == EndCode)
+                return EndOfData();
+            if (code > MaxCode) // names no string yet
+                return -3;
             int32_t inCode = code;
             if (code >= MaxCode) {
                 Push(FirstCode);
@@ -159,6 +183,10 @@ private:
         while (code == ClearCode);
         if (code < 0)
             return code;
+        if (code == EndCode)
+            return EndOfData();
+        if (code >= MaxCode) // no string before it to extend
+            return -3;
         FirstCode = OldCode = code;
         return code;
     }
@@ -174,7 +202,7 @@ private:
         while (CurBit + n > LastBit) {
             if (Done) {
                 if (CurBit >= LastBit)
-                    Warn("Decoder bit buffer under-run");
+                    Warning("Decoder bit buffer under-run");
                 return -1;
             }
             Buf[0] = Buf[LastByte - 2];
@@ -187,7 +215,7 @@ private:
             }
             int64_t left = S.Remaining();
             if (count > left) {
-                Warn("Premature end of data");
+                Warning("Premature end of data");
                 count = uint8_t(std::max<int64_t>(0, left));
                 AtEndOfStream = true;
             }
@@ -217,6 +245,7 @@ private:
     uint8_t Buf[2 + 255 + 3] = {};
     int32_t CurBit = 0, LastBit = 0, LastByte = 2;
     bool ZeroBlock = false, Done = false, ReturnClear = true, AtEndOfStream = false;
+    bool Warned = false, Ended = false;
 };
 
 void ReferenceDecodeLZW(TStream& Stream, uint8_t* Data, int32_t Width, int32_t Height, bool Interlaced,
@@ -364,10 +393,11 @@ TEST(GIFModelDecoder, HostileCodeStreamsMatchReference)
         const int32_t w = 1 + int32_t(rng() % 300), h = 1 + int32_t(rng() % 200);
         const bool interlaced = rng() % 2;
         TOutcome ref = DecodeWith(ReferenceDecodeLZW, data, w, h, interlaced);
-        errors += ref.Error.has_value();
+        const auto undefined = std::find(ref.Warnings.begin(), ref.Warnings.end(), "Undefined decoder table entry");
+        errors += ref.Error.has_value() || undefined != ref.Warnings.end();
         EXPECT_TRUE(SameAsReference(data, w, h, interlaced)) << "round " << round;
     }
-    EXPECT_GT(errors, 0); // the streams do reach the loop checks
+    EXPECT_GT(errors, 0); // the streams do reach the damage checks
 }
 
 // Code streams chosen code by code at the width the decoder reads them: clears, end
@@ -388,15 +418,17 @@ Bytes CodeStream(std::mt19937& rng, int minSize, int codes)
     };
     put(clear);
     for (int i = 0; i < codes; ++i) {
-        const unsigned pick = rng() % 100;
+        // End codes and codes past the table end the picture: rare enough that most
+        // streams run long.
+        const unsigned pick = rng() % 1000;
         int32_t code;
-        if (pick < 4)
+        if (pick < 40)
             code = clear;
-        else if (pick < 6)
+        else if (pick < 42)
             code = end;
-        else if (pick < 30)
+        else if (pick < 300)
             code = std::min(next, (1 << width) - 1);
-        else if (pick < 36)
+        else if (pick < 302)
             code = std::min(next + 1 + int32_t(rng() % 4), (1 << width) - 1);
         else
             code = int32_t(rng() % uint32_t(next));
@@ -437,20 +469,57 @@ TEST(GIFModelDecoder, ChosenCodeStreamsMatchReference)
     }
 }
 
-// An end code as the first code after a clear is written as its own value, but inside a
-// chain it reads as two zeros; strings built on it must not be copied from where it was
-// written. 2-bit codes, LSB first: clear 4 and end 5 (3 bits), then 6 (not yet in the
-// table: its prefix 5 reads 0 0, plus the previous first byte 5), 1, 7 (4 bits: entry 7
-// is entry 6 = 0 0 0, plus 1), end 5.
-TEST(GIFModelDecoder, EndCodeAfterClearReadsAsZerosInChains)
+// An end code as the first code after a clear ends the picture (it is no pixel, and no
+// string can be built on it): nothing is written, a warning says the data ended early and
+// the rest of the sub-blocks is read. 2-bit codes, LSB first: clear 4 and end 5 (3 bits),
+// then codes 6, 1, 7, end 5 that are never reached.
+TEST(GIFModelDecoder, EndCodeAfterClearEndsThePicture)
 {
     // 4 | 5 << 3 | 6 << 6 | 1 << 9 | 7 << 12 | 5 << 16 = 0x573AC
     const Bytes data = {0x02, 0x03, 0xAC, 0x73, 0x05, 0x00};
     TOutcome got = DecodeWith(DecodeLZW, data, 9, 1, false);
-    EXPECT_EQ(got.Pixels, (Bytes{5, 0, 0, 5, 1, 0, 0, 0, 1}));
+    EXPECT_EQ(got.Pixels, Bytes(9, 0xEE));
+    EXPECT_EQ(got.Warnings, std::vector<std::string>{"Premature end of data"});
     EXPECT_FALSE(got.Error);
     EXPECT_EQ(got.EndPosition, 6);
     EXPECT_TRUE(SameAsReference(data, 9, 1, false));
+}
+
+// The shared damaged files: the model keeps what was decoded (the rest stays at the
+// fill) and warns once for each damaged frame, never for a whole one.
+TEST(GIFModelDecoder, DamagedImageDataWarnsAndKeepsItsDecodedPixels)
+{
+    for (const testgif::TDamagedGif& c : testgif::DamagedGifs()) {
+        SCOPED_TRACE(c.Name);
+        Bytes data = {2, uint8_t(c.Data.size())};
+        data.insert(data.end(), c.Data.begin(), c.Data.end());
+        data.push_back(0);
+        TOutcome got = DecodeWith(DecodeLZW, data, c.Width, c.Height, false);
+        Bytes want = c.Decoded();
+        for (size_t i = c.Indexes.size(); i < want.size(); ++i)
+            want[i] = 0xEE;
+        EXPECT_EQ(got.Pixels, want);
+        EXPECT_FALSE(got.Error);
+        EXPECT_EQ(got.EndPosition, int64_t(data.size()));
+        // Data that runs out also warns when the bytes end ("Decoder bit buffer under-run").
+        EXPECT_EQ(got.Warnings.empty(), !c.Damaged());
+        if (c.Damage == testgif::gdUndefinedCode) {
+            EXPECT_EQ(got.Warnings, std::vector<std::string>{"Undefined decoder table entry"});
+        } else if (c.Damage == testgif::gdEndCodeEarly) {
+            EXPECT_EQ(got.Warnings, std::vector<std::string>{"Premature end of data"});
+        }
+        EXPECT_TRUE(SameAsReference(data, c.Width, c.Height, false));
+        // The whole file through the picture: the warnings reach its handler.
+        GIFImage::TGIFImage image;
+        std::vector<std::string> heard;
+        image.OnWarning = [&](TObject*, TGIFSeverity, const std::string& m) { heard.push_back(m); };
+        const Bytes file = c.File();
+        TReadOnlyMemoryStream s(file.data(), int64_t(file.size()));
+        image.LoadFromStream(s);
+        ASSERT_EQ(image.Images().Count(), 1);
+        EXPECT_EQ(image.Images()[0]->Data(), c.Decoded());
+        EXPECT_EQ(heard, got.Warnings); // the trailer is not taken for image data
+    }
 }
 
 // The seeds and crash inputs the fuzz target replays, read the way it reads them, and

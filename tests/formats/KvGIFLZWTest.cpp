@@ -294,16 +294,21 @@ TEST(KvGIFLZW, InterlacedEncodingTakesRowsInPassOrder)
 
 TEST(KvGIFLZW, DecoderSpecialCodes)
 {
-    const TGIFBitmapInfo info{6, 1, 8};
+    const TGIFBitmapInfo info{4, 1, 8}, wider{6, 1, 8};
     bool truncated = false;
     // Code 6 is the next free entry when it arrives: old string 1 plus its first pixel.
     Bytes block = Decode(info, PackCodes(2, {4, 1, 6, 2, 5}), truncated, 2);
-    EXPECT_EQ(ReadPixels(info, block), (std::vector<uint8_t>{1, 1, 1, 2, 0, 0}));
+    EXPECT_EQ(ReadPixels(info, block), (std::vector<uint8_t>{1, 1, 1, 2}));
     EXPECT_FALSE(truncated);
     // No leading clear code is legal.
     block = Decode(info, PackCodes(2, {3, 3, 6, 5}), truncated, 2);
-    EXPECT_EQ(ReadPixels(info, block), (std::vector<uint8_t>{3, 3, 3, 3, 0, 0}));
+    EXPECT_EQ(ReadPixels(info, block), (std::vector<uint8_t>{3, 3, 3, 3}));
     EXPECT_FALSE(truncated);
+    // The same data in a wider frame: the end code comes before it is full, so the
+    // frame is flagged and keeps what was decoded.
+    block = Decode(wider, PackCodes(2, {3, 3, 6, 5}), truncated, 2);
+    EXPECT_EQ(ReadPixels(wider, block), (std::vector<uint8_t>{3, 3, 3, 3, 0, 0}));
+    EXPECT_TRUE(truncated);
 }
 
 TEST(KvGIFLZW, FullTableKeepsTwelveBitCodes)
@@ -358,9 +363,9 @@ TEST(KvGIFLZW, HostileDecoderInput)
 
 TEST(KvGIFLZW, UndefinedCodeAfterAClearNeverWritesOutsideTheRow)
 {
-    // Code 300 opens the data while the table holds nothing past 257; code 258 then
-    // repeats it. Its string is 300's pixel (44), the two of the unset entry (0 0),
-    // then 44 again. The pixels lie between guard bytes that must stay untouched.
+    // Code 300 opens the data while the table holds nothing past 257: it names no
+    // string, so decoding ends there, flagged, with nothing written. The pixels lie
+    // between guard bytes that must stay untouched.
     const TGIFBitmapInfo info{4, 1, 8};
     Bytes guarded(8 + size_t(GIFRowSize(8, 4)) + 8, 0xAA);
     uint8_t* block = guarded.data() + 8;
@@ -368,7 +373,8 @@ TEST(KvGIFLZW, UndefinedCodeAfterAClearNeverWritesOutsideTheRow)
     const Bytes data = PackCodes(8, {300, 258, 257});
     bool truncated = false;
     DecodeLZW(data.data(), int64_t(data.size()), info, false, nullptr, nullptr, truncated, block, 8, true);
-    EXPECT_EQ(std::vector<uint8_t>(block, block + 4), (std::vector<uint8_t>{44, 0, 0, 44}));
+    EXPECT_EQ(std::vector<uint8_t>(block, block + 4), (std::vector<uint8_t>{0, 0, 0, 0}));
+    EXPECT_TRUE(truncated);
     EXPECT_EQ(std::count(guarded.begin(), guarded.begin() + 8, 0xAA), 8);
     EXPECT_EQ(std::count(guarded.end() - 8, guarded.end(), 0xAA), 8);
 }

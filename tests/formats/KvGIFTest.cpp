@@ -1,6 +1,7 @@
 // The GIF container: files written byte for byte, files read back, round trips through
 // the writer and the reader, and truncated or hostile streams.
 #include "formats/KvGIF.h"
+#include "common/DamagedGifs.h"
 #include "platform/Clipbrd.h"
 
 #include <gtest/gtest.h>
@@ -364,6 +365,47 @@ TEST(KvGIF, EdgeCasesOfTheReader)
         FAIL();
     } catch (const EInvalidGraphicOperation& e) {
         EXPECT_EQ(e.Message(), "Неверные данные в формате GIF");
+    }
+}
+
+// Image data that ends (end code or bytes) before the frame is full, or names a code the
+// table cannot hold yet, flags the frame and keeps what was decoded; the code equal to
+// the next free one is the string-plus-first-byte case and is whole.
+TEST(KvGIF, DamagedImageDataIsFlaggedAndKeepsItsDecodedPixels)
+{
+    for (const testgif::TDamagedGif& c : testgif::DamagedGifs()) {
+        SCOPED_TRACE(c.Name);
+        TGIFImage gif;
+        Load(gif, c.File());
+        ASSERT_EQ(gif.Count(), 1);
+        EXPECT_EQ(gif.Frames(0)->DataTruncated, c.Damaged());
+        TBitmap* b = gif.Frames(0)->Bitmap();
+        ASSERT_EQ(b->Width(), c.Width);
+        ASSERT_EQ(b->Height(), c.Height);
+        const std::vector<uint8_t> want = c.Decoded();
+        for (int32_t y = 0; y < c.Height; ++y)
+            for (int32_t x = 0; x < c.Width; ++x)
+                EXPECT_EQ(GetIndex(*b, x, y), want[size_t(y * c.Width + x)]) << x << "," << y;
+        // Without acceptance a code the table cannot hold raises; an early end still
+        // only flags, as data cut short does.
+        const Bytes data = [&] {
+            Bytes d = {2, uint8_t(c.Data.size())};
+            d.insert(d.end(), c.Data.begin(), c.Data.end());
+            d.push_back(0);
+            return d;
+        }();
+        std::vector<uint8_t> rows(size_t(GIFRowSize(8, c.Width) * c.Height), 0);
+        bool flagged = false;
+        auto decode = [&] {
+            DecodeLZW(data.data(), int64_t(data.size()), TGIFBitmapInfo{c.Width, c.Height, 8}, false, nullptr, nullptr,
+                      flagged, rows.data(), 1, false);
+        };
+        if (c.Damage == testgif::gdUndefinedCode) {
+            EXPECT_THROW(decode(), EInvalidGraphicOperation);
+        } else {
+            decode();
+            EXPECT_EQ(flagged, c.Damaged());
+        }
     }
 }
 

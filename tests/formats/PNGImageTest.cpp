@@ -430,6 +430,27 @@ TEST(PNGImage, ErrorsAndTheirMessages)
     PutChunk(inter, "IHDR", IHDR(1, 1, 8, 0, 2));
     PutChunk(inter, "IDAT", Deflate({0, 0}));
     EXPECT_EQ(LoadError(inter), Wrapped("The image has an unknown interlace method."));
+
+    // Deflate (compression method 0) and the five row filters (filter method 0) are the
+    // only methods PNG defines: a file naming another cannot be read as they are.
+    const struct {
+        size_t Field; // offset in the IHDR data
+        uint8_t Value;
+        const char* Message;
+    } methods[] = {
+        {10, 1, "The image could not be loaded because it uses an unknown compression method."},
+        {10, 255, "The image could not be loaded because it uses an unknown compression method."},
+        {11, 1, "The image could not be loaded because it uses an unknown set of filter types."},
+        {11, 64, "The image could not be loaded because it uses an unknown set of filter types."},
+    };
+    for (const auto& m : methods) {
+        Bytes header = IHDR(1, 1, 8, 0);
+        header[m.Field] = m.Value;
+        Bytes f = Signature();
+        PutChunk(f, "IHDR", header);
+        PutChunk(f, "IDAT", Deflate({0, 0}));
+        EXPECT_EQ(LoadError(f), Wrapped(m.Message)) << m.Field << "=" << int(m.Value);
+    }
 }
 
 TEST(PNGImage, HostileAndTruncatedInputEndsInAnErrorOrAPicture)

@@ -1,3 +1,4 @@
+#include "common/DamagedGifs.h"
 #include "imaging/GifFilter.h"
 #include "imaging/IEView.h"
 #include "imaging/ImagingIO.h"
@@ -434,6 +435,25 @@ TEST(GifFilter, DamagedAndForgedFiles)
     badCode[18] = 2, badCode[20] = 2;
     badCode[23] = 12;
     EXPECT_TRUE(LoadBytes(badCode, ioGIF, b, io));
+}
+
+// Image data that ends before the frame is full or names a code the table cannot hold
+// yet is a failure that keeps the rows decoded (white where index 1 was read, black
+// past it); whole data, the next-free-code case among it, is a success.
+TEST(GifFilter, DamagedImageDataFailsAndKeepsItsDecodedRows)
+{
+    for (const testgif::TDamagedGif& c : testgif::DamagedGifs()) {
+        SCOPED_TRACE(c.Name);
+        TImagingIO io;
+        TBitmap b;
+        EXPECT_EQ(LoadBytes(c.File(), ioGIF, b, io), c.Damaged());
+        ASSERT_EQ(b.Width(), c.Width);
+        ASSERT_EQ(b.Height(), c.Height);
+        const std::vector<uint8_t> want = c.Decoded();
+        for (int32_t y = 0; y < c.Height; ++y)
+            for (int32_t x = 0; x < c.Width; ++x)
+                EXPECT_EQ(Px(b, x, y), want[size_t(y * c.Width + x)] ? W : K) << x << "," << y;
+    }
 }
 
 // ---- PCX --------------------------------------------------------------------------------

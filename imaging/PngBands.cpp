@@ -93,8 +93,8 @@ int32_t BandWorkerThreads()
 // inflated side by side without their history, a little ahead of the rows: a band that
 // refers back before its start fails and is inflated again in order with the 32 KiB
 // before it, so the result never depends on the guess. A guess inflates no more than a
-// few MiB and no more than the rows still need; the rest of its band is inflated in
-// order. What the bitmap does not hold is thus bounded whatever the file claims: the
+// MiB and no more than its share of what the rows still need; the rest of its band is
+// inflated in order. What the bitmap does not hold is thus bounded whatever the file claims: the
 // compressed data read ahead, and a few pieces of inflated data per guess.
 
 namespace {
@@ -106,8 +106,8 @@ constexpr size_t StreamingBytes = size_t(1) << 18;
 constexpr size_t PieceBytes = size_t(1) << 20;
 // The compressed data read ahead of the rows for the guesses.
 constexpr size_t ReadAheadBytes = size_t(16) << 20;
-// What a guess inflates at most: a band of the writer's (1 MiB of rows) and some room.
-constexpr size_t GuessOutBytes = size_t(2) << 20;
+// What a guess inflates at most: a band of the writer's (1 MiB of rows).
+constexpr size_t GuessOutBytes = size_t(1) << 20;
 
 struct TCounters {
     std::atomic<uint64_t> Inflated{0};
@@ -803,8 +803,10 @@ private:
                 G.Failed = true;
                 return;
             }
+            // The guesses in flight together inflate no more than the rows still need.
             const size_t fed = FFed.load(std::memory_order_relaxed);
-            G.T->Run(std::min(GuessOutBytes, FImageBytes - std::min(fed, FImageBytes)));
+            const size_t need = FImageBytes - std::min(fed, FImageBytes);
+            G.T->Run(std::min(GuessOutBytes, need / FMostGuesses));
         } catch (...) {
             G.Failed = true;
         }

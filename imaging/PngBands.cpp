@@ -101,9 +101,9 @@ namespace {
 
 constexpr size_t IdatPieceBytes = 8192;
 constexpr size_t WindowBytes = 32768;
-constexpr size_t StreamingBytes = size_t(1) << 18;
+constexpr size_t StreamingBytes = size_t(1) << 17;
 // No IDAT is held whole, however long it is.
-constexpr size_t PieceBytes = size_t(1) << 20;
+constexpr size_t PieceBytes = size_t(1) << 16;
 // The compressed data read ahead of the rows for the guesses.
 constexpr size_t ReadAheadBytes = size_t(16) << 20;
 // What a guess inflates at most: a band of the writer's (1 MiB of rows).
@@ -745,6 +745,9 @@ private:
             FUnfinished = std::move(Live);
             return nullptr;
         }
+        // Bands are guessed ahead once the stream has shown one: a stream whose first
+        // band holds the picture gains nothing from reading on.
+        FBanded = FBanded || (p->StartsBand && Live->AtBoundary());
         Live->Append(std::move(p));
         Schedule();
         return Live;
@@ -769,6 +772,8 @@ private:
     // Reads ahead within the bounds, and queues a guess for each band start it meets.
     void Schedule()
     {
+        if (!FBanded || FRows.Complete())
+            return;
         while (FGuesses.size() + (FPending ? 1 : 0) < FMostGuesses && FSource.HeldBytes() < ReadAheadBytes &&
                !FSource.Ended()) {
             const size_t i = FSource.Read();
@@ -893,6 +898,7 @@ private:
     size_t FMostGuesses = size_t(2 * (BandWorkerThreads() + 1));
     std::unique_ptr<TGuessPool> FPool;
     std::unique_ptr<TInflater> FUnfinished;
+    bool FBanded = false;
     bool FStopped = false;
     bool FTooMuch = false;
     bool FAdlerBad = false;

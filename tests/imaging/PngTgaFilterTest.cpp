@@ -440,8 +440,13 @@ TEST(PngFilter, FlushedBandsOfWholePicturesInflateNoMoreThanTheRowsNeed)
     const int32_t w = 1024, h = 1024, idats = 6;
     const size_t imageBytes = (1 + size_t(w) * 3) * h;
     const std::vector<uint8_t> zeros(imageBytes, 0);
-    for (bool ownStreams : {false, true}) {
-        SCOPED_TRACE(ownStreams ? "each band a stream of its own" : "one deflate stream");
+    const struct {
+        bool OwnStreams;   // each band after the first a raw deflate stream of its own
+        size_t FirstBytes; // of zeros in the first band
+    } cases[] = {{false, imageBytes}, {true, imageBytes}, {true, 1 + size_t(w) * 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.OwnStreams ? "own streams, " : "one stream, ") << c.FirstBytes);
+        const bool ownStreams = c.OwnStreams;
         std::vector<uint8_t> f = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
         uint8_t ihdr[13] = {};
         PutU32BE(ihdr, w);
@@ -457,15 +462,16 @@ TEST(PngFilter, FlushedBandsOfWholePicturesInflateNoMoreThanTheRowsNeed)
                 deflateEnd(&z);
                 ASSERT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
             }
-            std::vector<uint8_t> band(deflateBound(&z, uLong(imageBytes)) + 64);
+            const size_t bytes = k == 0 ? c.FirstBytes : imageBytes;
+            std::vector<uint8_t> band(deflateBound(&z, uLong(bytes)) + 64);
             z.next_in = const_cast<Bytef*>(zeros.data());
-            z.avail_in = uInt(imageBytes);
+            z.avail_in = uInt(bytes);
             z.next_out = band.data();
             z.avail_out = uInt(band.size());
             ASSERT_EQ(deflate(&z, Z_SYNC_FLUSH), Z_OK);
             ASSERT_EQ(z.avail_in, 0u);
             band.resize(band.size() - z.avail_out);
-            adler = adler32_combine(adler, adler32(1, zeros.data(), uInt(imageBytes)), z_off_t(imageBytes));
+            adler = adler32_combine(adler, adler32(1, zeros.data(), uInt(bytes)), z_off_t(bytes));
             if (k == idats - 1) { // the last block, empty, and the Adler-32 of everything
                 band.push_back(0x03);
                 band.push_back(0x00);

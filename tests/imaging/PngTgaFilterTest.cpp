@@ -545,6 +545,45 @@ TEST(PngFilter, TruncatedAndForgedFilesEndWithAnError)
     TRead corrupt;
     ReadPng(corrupt, flipped, false);
     EXPECT_TRUE(corrupt.P.Aborting);
+    // The IDAT the stream ends in has a wrong CRC: every row but the last is read, and the
+    // last, which libpng gives only once that chunk checks, is not.
+    auto badCrc = good;
+    const auto iend = std::search(badCrc.begin(), badCrc.end(), std::begin("IEND"), std::end("IEND") - 1);
+    ASSERT_NE(iend, badCrc.end());
+    iend[-5] ^= 0x01; // the last byte of the IDAT's CRC, before IEND's length
+    TRead crcRead;
+    ReadPng(crcRead, badCrc, false);
+    EXPECT_TRUE(crcRead.P.Aborting);
+    EXPECT_EQ(std::memcmp(crcRead.Bitmap.ScanLine(28), b.ScanLine(28), 40 * 3), 0);
+    EXPECT_EQ(PixelAt(crcRead.Bitmap, 0, 29), Black);
+    EXPECT_NE(PixelAt(b, 0, 29), Black);
+    // Rows whose stream never ends (flushed, with no last block or Adler-32) are not a
+    // whole file: libpng finds "Not enough image data".
+    std::vector<uint8_t> rows;
+    for (int32_t y = 0; y < 30; ++y) {
+        rows.push_back(0);
+        for (int32_t x = 0; x < 40; ++x) {
+            const TRGB c = PixelAt(b, x, y);
+            rows.insert(rows.end(), {c.r, c.g, c.b});
+        }
+    }
+    std::vector<uint8_t> open(compressBound(uLong(rows.size())) + 64);
+    z_stream z{};
+    ASSERT_EQ(deflateInit(&z, 6), Z_OK);
+    z.next_in = rows.data();
+    z.avail_in = uInt(rows.size());
+    z.next_out = open.data();
+    z.avail_out = uInt(open.size());
+    ASSERT_EQ(deflate(&z, Z_SYNC_FLUSH), Z_OK);
+    open.resize(z.total_out);
+    deflateEnd(&z);
+    std::vector<uint8_t> unended(good.begin(), good.begin() + 33); // signature and IHDR
+    AppendChunk(unended, "IDAT", open.data(), open.size());
+    AppendChunk(unended, "IEND", nullptr, 0);
+    TRead unendedRead;
+    ReadPng(unendedRead, unended, false);
+    EXPECT_TRUE(unendedRead.P.Aborting);
+    EXPECT_EQ(std::memcmp(unendedRead.Bitmap.ScanLine(28), b.ScanLine(28), 40 * 3), 0);
     // A header of 60000 x 60000 (with its checksum right) is refused before allocating.
     auto huge = good;
     PutU32BE(&huge[16], 60000);

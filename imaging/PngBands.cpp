@@ -3,7 +3,9 @@
 #include "imaging/IEFilterIO.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <deque>
 #include <memory>
 
 #include <zlib.h>
@@ -85,18 +87,81 @@ int32_t BandWorkerThreads()
 // ---- IDAT reader ----------------------------------------------------------------------
 // libpng's outcome for a file comes from how it reads: it takes an IDAT in pieces of
 // 8 KiB, checks a chunk's CRC only when it needs data past it, and fails a row only when
-// that row needs data it cannot have. Reading every IDAT up front and stopping at the
-// first that libpng would fail on leaves exactly the data its rows could come from.
-// Bands after a byte-aligned flush (00 00 FF FF ending a chunk) are then inflated side by
-// side without their history: a band that refers back before its start fails and is
-// inflated again in order with the 32 KiB before it, so the result never depends on the
-// guess.
+// that row needs data it cannot have. The IDATs are read in pieces as the rows need them,
+// stopping at the first chunk libpng would fail on, which leaves exactly the data its
+// rows could come from. Bands after a byte-aligned flush (00 00 FF FF ending a chunk) are
+// inflated side by side without their history, a little ahead of the rows: a band that
+// refers back before its start fails and is inflated again in order with the 32 KiB
+// before it, so the result never depends on the guess. A guess inflates no more than a
+// MiB and no more than its share of what the rows still need; the rest of its band is
+// inflated in order. What the bitmap does not hold is thus bounded whatever the file claims: the
+// compressed data read ahead, and a few pieces of inflated data per guess.
 
 namespace {
 
 constexpr size_t IdatPieceBytes = 8192;
 constexpr size_t WindowBytes = 32768;
-constexpr size_t StreamingBytes = size_t(1) << 18;
+constexpr size_t StreamingBytes = size_t(1) << 17;
+// No IDAT is held whole, however long it is.
+constexpr size_t PieceBytes = size_t(1) << 16;
+// The compressed data read ahead of the rows for the guesses.
+constexpr size_t ReadAheadBytes = size_t(16) << 20;
+// What a guess inflates at most: a band of the writer's (1 MiB of rows).
+constexpr size_t GuessOutBytes = size_t(1) << 20;
+
+struct TCounters {
+    std::atomic<uint64_t> Inflated{0};
+    std::atomic<int64_t> Held{0};
+    std::atomic<int64_t> PeakHeld{0};
+    std::atomic<uint64_t> WrittenBandBytes{0};
+};
+
+TCounters& Counters()
+{
+    static TCounters c;
+    return c;
+}
+
+void AddHeld(int64_t Bytes)
+{
+    TCounters& c = Counters();
+    const int64_t now = c.Held.fetch_add(Bytes, std::memory_order_relaxed) + Bytes;
+    int64_t peak = c.PeakHeld.load(std::memory_order_relaxed);
+    while (now > peak && !c.PeakHeld.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
+    }
+}
+
+// A byte buffer whose memory the counters follow.
+class THeldBytes {
+public:
+    THeldBytes() = default;
+    THeldBytes(const THeldBytes&) = delete;
+    THeldBytes& operator=(const THeldBytes&) = delete;
+    ~THeldBytes() { AddHeld(-int64_t(FHeld)); }
+    void Resize(size_t Count)
+    {
+        FBytes.resize(Count);
+        Track();
+    }
+    void Release()
+    {
+        std::vector<uint8_t>().swap(FBytes);
+        Track();
+    }
+    uint8_t* data() { return FBytes.data(); }
+    const uint8_t* data() const { return FBytes.data(); }
+    size_t size() const { return FBytes.size(); }
+
+private:
+    void Track()
+    {
+        const size_t now = FBytes.capacity();
+        AddHeld(int64_t(now) - int64_t(FHeld));
+        FHeld = now;
+    }
+    std::vector<uint8_t> FBytes;
+    size_t FHeld = 0;
+};
 
 bool IsChunkName(const uint8_t* p)
 {
@@ -124,21 +189,6 @@ bool ReadExactly(TStream& Stream, void* Data, int64_t Count)
     }
 }
 
-struct TIdatChunk {
-    size_t Offset = 0, Size = 0;
-};
-
-struct TIdatInput {
-    std::vector<uint8_t> Bytes;
-    std::vector<TIdatChunk> Chunks;
-    // More data than Chunks hold cannot be had: a cut or damaged chunk, or a bad header.
-    bool FailsAfter = false;
-    // The last of Chunks is itself cut or damaged, which libpng finds when it leaves it.
-    bool LastChunkBad = false;
-    bool HasTail = false;
-    uint8_t TailHeader[8] = {};
-};
-
 // libpng's bound on an IDAT's length: what the rows can deflate to at worst.
 int64_t IdatLimit(const TPngIdatJob& Job)
 {
@@ -158,48 +208,6 @@ bool CheckHeader(const uint8_t* Header, const TPngIdatJob& Job)
     if (std::memcmp(Header + 4, "IDAT", 4) == 0)
         limit = std::max(limit, IdatLimit(Job));
     return int64_t(length) <= limit;
-}
-
-void ReadIdatChunks(TStream& Stream, const TPngIdatJob& Job, TIdatInput& In)
-{
-    // Room for the data a picture of this size usually has, never more than the stream holds.
-    const int64_t usual = (1 + int64_t(Job.Width) * 3) * Job.Height + (int64_t(1) << 20);
-    In.Bytes.reserve(size_t(std::clamp<int64_t>(IEBytesLeft(Stream), 0, usual)));
-    uint32_t length = Job.FirstLength;
-    for (;;) {
-        const int64_t left = IEBytesLeft(Stream);
-        const bool cut = int64_t(length) > left;
-        const size_t usable = cut ? size_t(left) / IdatPieceBytes * IdatPieceBytes : length;
-        TIdatChunk c{In.Bytes.size(), usable};
-        In.Bytes.resize(c.Offset + usable);
-        if (usable > 0 && !ReadExactly(Stream, In.Bytes.data() + c.Offset, int64_t(usable))) {
-            In.Bytes.resize(c.Offset);
-            In.FailsAfter = true;
-            return;
-        }
-        In.Chunks.push_back(c);
-        uint8_t crc[4];
-        if (cut || !ReadExactly(Stream, crc, 4)) {
-            In.FailsAfter = In.LastChunkBad = true;
-            return;
-        }
-        if (uint32_t(ChunkCrc(reinterpret_cast<const uint8_t*>("IDAT"), In.Bytes.data() + c.Offset, usable)) !=
-            GetU32BE(crc)) {
-            In.FailsAfter = In.LastChunkBad = true;
-            return;
-        }
-        uint8_t header[8];
-        if (!ReadExactly(Stream, header, 8) || !CheckHeader(header, Job)) {
-            In.FailsAfter = true;
-            return;
-        }
-        if (std::memcmp(header + 4, "IDAT", 4) != 0) {
-            std::memcpy(In.TailHeader, header, 8);
-            In.HasTail = true;
-            return;
-        }
-        length = GetU32BE(header);
-    }
 }
 
 // The chunks after the image data up to IEND, as png_read_end takes them: a critical
@@ -236,16 +244,145 @@ bool ReadTail(TStream& Stream, const TPngIdatJob& Job, const uint8_t* FirstHeade
     }
 }
 
-// One run of chunks inflated by one z_stream, resumable: Out takes what it gives.
+// A run of an IDAT's data as read: a chunk comes in pieces of PieceBytes at most.
+struct TPiece {
+    THeldBytes Bytes;
+    size_t Chunk = 0;        // the IDAT it belongs to, counted from the first
+    bool StartsBand = false; // the first piece of an IDAT after data ending in a flush
+};
+using TPieceRef = std::shared_ptr<const TPiece>;
+
+// The IDATs' data piece by piece, read from the stream as it is asked for. The source
+// keeps the pieces from the one the rows need next on; an inflater holds its own.
+class TIdatSource {
+public:
+    TIdatSource(TStream& Stream, const TPngIdatJob& Job) : FStream(Stream), FJob(Job) { BeginChunk(Job.FirstLength); }
+
+    // Piece I (counted from the first), reading on to it; null when the data ends first.
+    TPieceRef Piece(size_t I)
+    {
+        while (I >= Read() && ReadPiece(true)) {
+        }
+        return I >= FBase && I < Read() ? FPieces[I - FBase] : nullptr;
+    }
+    size_t Read() const { return FBase + FPieces.size(); }
+    bool Ended() const { return FDone; }
+    size_t HeldBytes() const { return FHeldBytes; }
+    // The pieces before I are no longer needed in order.
+    void Drop(size_t I)
+    {
+        while (FBase < I && !FPieces.empty()) {
+            FHeldBytes -= FPieces.front()->Bytes.size();
+            FPieces.pop_front();
+            ++FBase;
+        }
+    }
+    // The rest of the image data, read for its chunk checks and not kept.
+    void SkipRest()
+    {
+        Drop(Read());
+        while (ReadPiece(false)) {
+        }
+    }
+    bool ChunkBad(size_t Chunk) const { return LastChunkBad && Chunk + 1 == FChunks; }
+
+    // More data than the pieces read hold cannot be had: a cut or damaged chunk, or a bad header.
+    bool FailsAfter = false;
+    // The last chunk begun is itself cut or damaged, which libpng finds when it leaves it.
+    bool LastChunkBad = false;
+    bool HasTail = false;
+    uint8_t TailHeader[8] = {};
+
+private:
+    void BeginChunk(uint32_t Length)
+    {
+        const int64_t left = IEBytesLeft(FStream);
+        FCut = int64_t(Length) > left;
+        FLeft = FCut ? size_t(left) / IdatPieceBytes * IdatPieceBytes : Length;
+        FCrc = crc32(0, reinterpret_cast<const Bytef*>("IDAT"), 4);
+        FFirstPiece = true;
+        ++FChunks;
+    }
+    void FinishChunk()
+    {
+        FDone = true;
+        uint8_t crc[4];
+        if (FCut || !ReadExactly(FStream, crc, 4) || uint32_t(FCrc) != GetU32BE(crc)) {
+            FailsAfter = LastChunkBad = true;
+            return;
+        }
+        uint8_t header[8];
+        if (!ReadExactly(FStream, header, 8) || !CheckHeader(header, FJob)) {
+            FailsAfter = true;
+            return;
+        }
+        if (std::memcmp(header + 4, "IDAT", 4) != 0) {
+            std::memcpy(TailHeader, header, 8);
+            HasTail = true;
+            return;
+        }
+        FDone = false;
+        BeginChunk(GetU32BE(header));
+    }
+    bool ReadPiece(bool Keep)
+    {
+        while (!FDone && FLeft == 0)
+            FinishChunk(); // an empty chunk
+        if (FDone)
+            return false;
+        auto p = std::make_shared<TPiece>();
+        const size_t n = std::min(FLeft, PieceBytes);
+        p->Bytes.Resize(n);
+        if (!ReadExactly(FStream, p->Bytes.data(), int64_t(n))) {
+            FailsAfter = FDone = true;
+            return false;
+        }
+        static const uint8_t flush[4] = {0, 0, 0xFF, 0xFF};
+        p->Chunk = FChunks - 1;
+        p->StartsBand = FFirstPiece && FChunks > 1 && FOffset >= 6 && std::memcmp(FLast4, flush, 4) == 0;
+        FFirstPiece = false;
+        FCrc = crc32_z(FCrc, p->Bytes.data(), n);
+        for (size_t i = n > 4 ? n - 4 : 0; i < n; ++i) {
+            std::memmove(FLast4, FLast4 + 1, 3);
+            FLast4[3] = p->Bytes.data()[i];
+        }
+        FOffset += n;
+        FLeft -= n;
+        if (FLeft == 0)
+            FinishChunk();
+        if (Keep) {
+            FHeldBytes += n;
+            FPieces.push_back(std::move(p));
+        }
+        return true;
+    }
+
+    TStream& FStream;
+    const TPngIdatJob& FJob;
+    std::deque<TPieceRef> FPieces;
+    size_t FBase = 0;
+    size_t FHeldBytes = 0;
+    size_t FChunks = 0; // begun
+    size_t FLeft = 0;   // of the chunk being read, that can be read
+    bool FCut = false;
+    bool FFirstPiece = false;
+    bool FDone = false;
+    uLong FCrc = 0;
+    uint64_t FOffset = 0;
+    uint8_t FLast4[4] = {};
+};
+
+// One run of pieces inflated by one z_stream, resumable: Out takes what it gives.
 struct TInflater {
     std::unique_ptr<z_stream> Z;
-    const TIdatInput* In = nullptr;
-    size_t Chunk = 0;    // the next chunk not yet handed to Z
-    size_t EndChunk = 0; // one past the last chunk of the run
+    std::vector<TPieceRef> Pieces; // its input; each is let go once used
+    size_t Taken = 0;              // of Pieces handed to Z
+    size_t Next = 0;               // the source's index of the piece after Pieces
     bool Raw = false;
     int Status = Z_OK; // Z_OK while it has input left or used it all; Z_STREAM_END; an error
-    std::vector<uint8_t> Out;
+    THeldBytes Out;
     size_t Used = 0;
+    uLong Adler = 1; // of what a raw stream gave; zlib keeps a zlib stream's own in Z->adler
 
     TInflater() = default;
     TInflater(const TInflater&) = delete;
@@ -265,39 +402,31 @@ struct TInflater {
             Status = Z_MEM_ERROR;
             return false;
         }
-        if (!Raw)
-            inflateValidate(Z.get(), 0); // the chunk CRCs guard the data, as in the libpng reader
         if (DictionaryBytes > 0 && inflateSetDictionary(Z.get(), Dictionary, uInt(DictionaryBytes)) != Z_OK) {
             Status = Z_DATA_ERROR;
             return false;
         }
         return true;
     }
-    bool Finished() const { return Status != Z_OK || (Chunk == EndChunk && (!Z || Z->avail_in == 0)); }
+    void Append(TPieceRef Piece)
+    {
+        Pieces.push_back(std::move(Piece));
+        ++Next;
+    }
+    bool HasInput() const { return Taken < Pieces.size() || (Z && Z->avail_in > 0); }
+    bool Finished() const { return Status != Z_OK || !HasInput(); }
     // Whether the run used its input up between two blocks, on a byte boundary, before
-    // the last block: the next chunk can then start a stream of its own.
+    // the last block: the next piece can then start a stream of its own.
     bool AtBoundary() const
     {
-        return Z && Status == Z_OK && Chunk == EndChunk && Z->avail_in == 0 && (Z->data_type & 128) &&
-               (Z->data_type & 64) == 0 && (Z->data_type & 63) == 0;
+        return Z && Status == Z_OK && !HasInput() && (Z->data_type & 128) && (Z->data_type & 64) == 0 &&
+               (Z->data_type & 63) == 0;
     }
-    // The chunk holding the last byte the stream needs: for a raw band the zlib trailer's
-    // four bytes come after its deflate data. -1 when the data runs out first.
-    int64_t EndChunkIndex() const
-    {
-        if (!Z || Chunk == 0)
-            return -1;
-        size_t need = Raw && Status == Z_STREAM_END ? 4 : 0;
-        if (Z->avail_in >= need)
-            return int64_t(Chunk) - 1;
-        need -= Z->avail_in;
-        for (size_t c = Chunk; c < In->Chunks.size(); ++c) {
-            if (In->Chunks[c].Size >= need)
-                return int64_t(c);
-            need -= In->Chunks[c].Size;
-        }
-        return -1;
-    }
+    // The Adler-32 and the length of all it gave.
+    uLong Check() const { return Raw ? Adler : Z->adler; }
+    uint64_t Length() const { return Z ? uint64_t(Z->total_out) : 0; }
+    // The chunk of the piece being inflated.
+    int64_t CurrentChunk() const { return Taken > 0 ? int64_t(Pieces[Taken - 1]->Chunk) : -1; }
     // Inflates until the run is finished or Out holds Cap bytes.
     void Run(size_t Cap)
     {
@@ -305,18 +434,24 @@ struct TInflater {
             return;
         while (!Finished() && Used < Cap) {
             if (Z->avail_in == 0) {
-                const TIdatChunk& c = In->Chunks[Chunk++];
-                Z->next_in = const_cast<Bytef*>(In->Bytes.data() + c.Offset);
-                Z->avail_in = uInt(c.Size);
+                if (Taken > 0)
+                    Pieces[Taken - 1].reset();
+                const TPiece& p = *Pieces[Taken++];
+                Z->next_in = const_cast<Bytef*>(p.Bytes.data());
+                Z->avail_in = uInt(p.Bytes.size());
                 continue;
             }
             if (Out.size() - Used < 4096)
-                Out.resize(std::min(Cap, std::max(Out.size() * 2, Used + 65536)));
+                Out.Resize(std::min(Cap, std::max(Out.size() * 2, Used + 65536)));
             Z->next_out = Out.data() + Used;
             Z->avail_out = uInt(std::min(Out.size(), Cap) - Used);
             // Z_BLOCK on the run's last data stops right after a block, where AtBoundary looks.
-            const int rc = inflate(Z.get(), Chunk == EndChunk ? Z_BLOCK : Z_NO_FLUSH);
+            const int rc = inflate(Z.get(), Taken == Pieces.size() ? Z_BLOCK : Z_NO_FLUSH);
+            const size_t before = Used;
             Used = size_t(Z->next_out - Out.data());
+            if (Raw && Used > before)
+                Adler = adler32_z(Adler, Out.data() + before, Used - before);
+            Counters().Inflated.fetch_add(Used - before, std::memory_order_relaxed);
             if (rc == Z_STREAM_END)
                 Status = Z_STREAM_END;
             else if (rc != Z_OK && rc != Z_BUF_ERROR)
@@ -450,104 +585,237 @@ private:
     bool FFailed = false;
 };
 
-// The runs of chunks that may start a stream of their own: after a chunk that ends in
-// the empty stored block of a flush.
-std::vector<size_t> BandStarts(const TIdatInput& In)
-{
-    std::vector<size_t> starts{0};
-    static const uint8_t flush[4] = {0, 0, 0xFF, 0xFF};
-    for (size_t c = 1; c < In.Chunks.size(); ++c) {
-        const size_t end = In.Chunks[c].Offset;
-        if (end >= 6 && In.Chunks[c].Size > 0 && std::memcmp(In.Bytes.data() + end - 4, flush, 4) == 0)
-            starts.push_back(c);
+// A band inflated ahead on its own, on a worker or by the caller while it waits.
+struct TGuess {
+    size_t Start = 0; // the source's index of its first piece
+    std::unique_ptr<TInflater> T;
+    bool Failed = false; // it could not even start
+    bool Done = false;   // under the pool's lock
+};
+
+// Workers for the guesses, started with the first; the caller runs queued guesses
+// itself while it waits for one.
+class TGuessPool {
+public:
+    explicit TGuessPool(std::function<void(TGuess&)> Run) : FRun(std::move(Run)) {}
+    ~TGuessPool()
+    {
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            FStop = true;
+            FQueue.clear();
+        }
+        FChanged.notify_all();
+        for (std::thread& t : FThreads)
+            t.join();
     }
-    return starts;
-}
+    TGuessPool(const TGuessPool&) = delete;
+    TGuessPool& operator=(const TGuessPool&) = delete;
+
+    void Post(TGuess& G)
+    {
+        if (FThreads.empty())
+            for (int32_t i = 0; i < BandWorkerThreads(); ++i)
+                try {
+                    FThreads.emplace_back([this] { Work(); });
+                } catch (...) {
+                    break; // the caller runs what no worker takes
+                }
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            FQueue.push_back(&G);
+        }
+        FChanged.notify_one();
+    }
+    // Until G is done or taken off the queue unrun (Run false).
+    void Wait(TGuess& G, bool Run)
+    {
+        std::unique_lock<std::mutex> lock(FLock);
+        if (!Run) {
+            const auto at = std::find(FQueue.begin(), FQueue.end(), &G);
+            if (at != FQueue.end()) {
+                FQueue.erase(at);
+                G.Done = true;
+            }
+        }
+        while (!G.Done)
+            if (!FQueue.empty())
+                RunFront(lock);
+            else
+                FChanged.wait(lock);
+    }
+
+private:
+    void Work()
+    {
+        std::unique_lock<std::mutex> lock(FLock);
+        for (;;) {
+            FChanged.wait(lock, [this] { return FStop || !FQueue.empty(); });
+            if (FStop)
+                return;
+            RunFront(lock);
+        }
+    }
+    void RunFront(std::unique_lock<std::mutex>& Lock)
+    {
+        TGuess* g = FQueue.front();
+        FQueue.pop_front();
+        Lock.unlock();
+        FRun(*g);
+        Lock.lock();
+        g->Done = true;
+        FChanged.notify_all();
+    }
+
+    std::function<void(TGuess&)> FRun;
+    std::deque<TGuess*> FQueue;
+    bool FStop = false;
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    std::vector<std::thread> FThreads;
+};
 
 // The inflated data in order, fed to the rows and kept as the window a band after it
 // may need; tells how the deflate data ended.
 class TIdatDecoder {
 public:
-    TIdatDecoder(const TIdatInput& In, TRowMaker& Rows, size_t ImageBytes)
-        : FIn(In), FRows(Rows), FImageBytes(ImageBytes)
+    TIdatDecoder(TIdatSource& Source, TRowMaker& Rows, size_t ImageBytes)
+        : FSource(Source), FRows(Rows), FImageBytes(ImageBytes)
     {
-        // The window size of the zlib header; a bad header fails the first band anyway.
-        if (In.Bytes.size() >= 2 && (In.Bytes[0] & 0x0F) == 8 && (In.Bytes[0] >> 4) <= 7)
-            FRawBits = -(8 + (In.Bytes[0] >> 4));
     }
 
     void Decode()
     {
-        const std::vector<size_t> starts = BandStarts(FIn);
-        const size_t bands = starts.size();
-        auto endOf = [&](size_t b) { return b + 1 < bands ? starts[b + 1] : FIn.Chunks.size(); };
-        std::vector<std::unique_ptr<TInflater>> guesses(bands);
-        // Each band beyond the first is a guess: inflated on its own, as if a stream began.
-        // Nothing may escape a worker: a guess that cannot even start is left empty.
-        auto guess = [&](int32_t b) {
-            try {
-                auto t = std::make_unique<TInflater>();
-                t->In = &FIn;
-                t->Chunk = starts[size_t(b)];
-                t->EndChunk = endOf(size_t(b));
-                if (t->Start(b == 0 ? 0 : FRawBits, nullptr, 0))
-                    t->Run(FImageBytes + 1);
-                guesses[size_t(b)] = std::move(t);
-            } catch (...) {
-            }
-        };
-        std::unique_ptr<TOrderedWorkers> workers;
-        if (bands > 1)
-            workers = std::make_unique<TOrderedWorkers>(int32_t(bands), guess);
-        std::unique_ptr<TInflater> live;
-        for (size_t b = 0; b < bands && !FStopped; ++b) {
-            if (live) {
-                live->EndChunk = endOf(b); // the stream goes on through this band
-            } else if (workers) {
-                workers->Wait(int32_t(b));
-                live = std::move(guesses[b]);
-                const bool failed = !live || (live->Status != Z_OK && live->Status != Z_STREAM_END);
-                if (failed && b > 0)
-                    live = Redo(starts[b], endOf(b));
-                else if (!live)
-                    live = Redo(starts[b], endOf(b), 0);
-            } else {
-                live = Redo(0, endOf(b), 0);
-            }
+        const TPieceRef first = FSource.Piece(0);
+        if (!first)
+            return;
+        // The window size of the zlib header; a bad header fails the first band anyway.
+        const uint8_t cmf = first->Bytes.data()[0];
+        if ((cmf & 0x0F) == 8 && (cmf >> 4) <= 7)
+            FRawBits = -(8 + (cmf >> 4));
+        FPool = std::make_unique<TGuessPool>([this](TGuess& g) { RunGuess(g); });
+        std::unique_ptr<TInflater> live = Begin(0, 0);
+        while (live) {
             Drain(*live);
-            if (workers)
-                workers->Release(int32_t(b));
-            if (live->Status != Z_OK) {
-                FStatus = live->Status;
-                FEndChunk = live->EndChunkIndex();
+            if (FStopped || live->Status != Z_OK)
                 break;
-            }
-            if (live->AtBoundary())
-                live.reset();
+            live = Continue(std::move(live));
         }
+        Finish(live ? *live : *FUnfinished);
+        FPool.reset(); // no guess runs any more
+        FGuesses.clear();
     }
     // What libpng checks as it reads the last row: the deflate data ends (bad data past
-    // the rows is only warned of) within the IDATs, and the chunk it ends in is sound.
+    // the rows is only warned of, and so is more data than the rows take) within the
+    // IDATs, its Adler-32 is right, and the chunk it ends in is sound.
     bool EndsWell() const
     {
-        if (FStatus == Z_OK || FEndChunk < 0)
+        if (FAdlerBad || FEndChunk < 0 || (FStatus == Z_OK && !FTooMuch))
             return false;
-        return !(FIn.LastChunkBad && size_t(FEndChunk) + 1 == FIn.Chunks.size());
+        return !FSource.ChunkBad(size_t(FEndChunk));
     }
 
 private:
-    // A band whose guess failed, inflated again after the data before it.
-    // The first band, whose guess could not start, inflates as a zlib stream again.
-    std::unique_ptr<TInflater> Redo(size_t First, size_t End, int WindowBits)
+    // A stream beginning at piece Start: a zlib one at the first piece (WindowBits 0),
+    // else raw after the window.
+    std::unique_ptr<TInflater> Begin(size_t Start, int WindowBits)
     {
         auto t = std::make_unique<TInflater>();
-        t->In = &FIn;
-        t->Chunk = First;
-        t->EndChunk = End;
+        t->Next = Start;
         t->Start(WindowBits, FWindow.data(), WindowBits < 0 ? FWindow.size() : 0);
         return t;
     }
-    std::unique_ptr<TInflater> Redo(size_t First, size_t End) { return Redo(First, End, FRawBits); }
+    // The live stream has used its input: on into the next band's guess when it stopped
+    // at that band's start, else on through the next piece. Null when the data ends.
+    std::unique_ptr<TInflater> Continue(std::unique_ptr<TInflater> Live)
+    {
+        const size_t next = Live->Next;
+        FSource.Drop(next);
+        while (!FGuesses.empty() && FGuesses.front()->Start < next)
+            Discard();
+        if (!FGuesses.empty() && FGuesses.front()->Start == next) {
+            if (Live->AtBoundary()) {
+                FCheck = adler32_combine(FCheck, Live->Check(), z_off_t(Live->Length()));
+                return TakeGuess();
+            }
+            Discard();
+        }
+        TPieceRef p = FSource.Piece(next);
+        if (!p) {
+            FUnfinished = std::move(Live);
+            return nullptr;
+        }
+        // Bands are guessed ahead once the stream has shown one: a stream whose first
+        // band holds the picture gains nothing from reading on.
+        FBanded = FBanded || (p->StartsBand && Live->AtBoundary());
+        Live->Append(std::move(p));
+        Schedule();
+        return Live;
+    }
+    std::unique_ptr<TInflater> TakeGuess()
+    {
+        std::unique_ptr<TGuess> g = std::move(FGuesses.front());
+        FGuesses.pop_front();
+        FPool->Wait(*g, true);
+        std::unique_ptr<TInflater> t = std::move(g->T);
+        const bool failed = g->Failed || !t || (t->Status != Z_OK && t->Status != Z_STREAM_END);
+        if (failed)
+            t = Begin(g->Start, FRawBits); // with the window, on through the pieces as needed
+        Schedule();
+        return t;
+    }
+    void Discard()
+    {
+        FPool->Wait(*FGuesses.front(), false);
+        FGuesses.pop_front();
+    }
+    // Reads ahead within the bounds, and queues a guess for each band start it meets.
+    void Schedule()
+    {
+        if (!FBanded || FRows.Complete())
+            return;
+        while (FGuesses.size() + (FPending ? 1 : 0) < FMostGuesses && FSource.HeldBytes() < ReadAheadBytes &&
+               !FSource.Ended()) {
+            const size_t i = FSource.Read();
+            TPieceRef p = FSource.Piece(i);
+            if (!p)
+                break;
+            if (p->StartsBand) {
+                Post();
+                FPending = std::make_unique<TGuess>();
+                FPending->Start = i;
+                FPending->T = std::make_unique<TInflater>();
+                FPending->T->Next = i;
+            }
+            if (!FPending)
+                break; // the live band's own: read ahead only for the guesses
+            FPending->T->Append(std::move(p));
+        }
+        Post();
+    }
+    void Post()
+    {
+        if (!FPending)
+            return;
+        FGuesses.push_back(std::move(FPending));
+        FPool->Post(*FGuesses.back());
+    }
+    // On a worker: nothing may escape it, and it takes no more than the rows still need.
+    void RunGuess(TGuess& G)
+    {
+        try {
+            if (!G.T->Start(FRawBits, nullptr, 0)) {
+                G.Failed = true;
+                return;
+            }
+            // The guesses in flight together inflate no more than the rows still need.
+            const size_t fed = FFed.load(std::memory_order_relaxed);
+            const size_t need = FImageBytes - std::min(fed, FImageBytes);
+            G.T->Run(std::min(GuessOutBytes, need / FMostGuesses));
+        } catch (...) {
+            G.Failed = true;
+        }
+    }
     void Drain(TInflater& t)
     {
         for (;;) {
@@ -555,17 +823,29 @@ private:
             t.Used = 0;
             if (FStopped || t.Finished() || !t.Z)
                 return;
-            if (t.Out.size() > StreamingBytes)
-                t.Out = std::vector<uint8_t>(StreamingBytes);
-            t.Run(StreamingBytes);
+            if (t.Out.size() > StreamingBytes) {
+                t.Out.Release();
+                t.Out.Resize(StreamingBytes);
+            }
+            // Once the rows are complete a single byte more tells the data goes on.
+            t.Run(FRows.Complete() ? 1 : StreamingBytes);
         }
     }
     void Take(const uint8_t* Data, size_t Count)
     {
         if (Count == 0)
             return;
-        if (!FRows.Complete() && !FRows.Feed(Data, Count))
+        const size_t fed = FFed.load(std::memory_order_relaxed);
+        const size_t n = std::min(Count, FImageBytes - fed);
+        if (n < Count) {
+            // More data than the rows take: libpng warns and reads no further.
+            FTooMuch = FStopped = true;
+        }
+        if (n > 0 && !FRows.Feed(Data, n))
             FStopped = true;
+        FFed.store(fed + n, std::memory_order_relaxed);
+        if (FStopped)
+            return;
         if (Count >= WindowBytes) {
             FWindow.assign(Data + Count - WindowBytes, Data + Count);
         } else {
@@ -574,29 +854,91 @@ private:
                 FWindow.erase(FWindow.begin(), FWindow.end() - long(WindowBytes));
         }
     }
+    // How the live stream ended.
+    void Finish(TInflater& t)
+    {
+        FStatus = t.Status;
+        FEndChunk = t.CurrentChunk();
+        if (FTooMuch || FStatus == Z_OK)
+            return;
+        if (FStatus != Z_STREAM_END) {
+            FAdlerBad = !t.Raw && t.Z && t.Z->msg && std::strcmp(t.Z->msg, "incorrect data check") == 0;
+            return;
+        }
+        if (!t.Raw)
+            return; // zlib checked its own
+        // A raw band's stream ends in the zlib trailer: the Adler-32 of all the data.
+        uint8_t trailer[4];
+        size_t got = std::min<size_t>(t.Z->avail_in, 4);
+        std::memcpy(trailer, t.Z->next_in, got);
+        for (size_t i = t.Taken; got < 4; ++i) {
+            TPieceRef p = i < t.Pieces.size() ? t.Pieces[i] : FSource.Piece(t.Next + (i - t.Pieces.size()));
+            if (!p) {
+                FEndChunk = -1;
+                return;
+            }
+            const size_t n = std::min(p->Bytes.size(), 4 - got);
+            std::memcpy(trailer + got, p->Bytes.data(), n);
+            got += n;
+            if (n > 0)
+                FEndChunk = int64_t(p->Chunk);
+        }
+        FAdlerBad = uint32_t(adler32_combine(FCheck, t.Adler, z_off_t(t.Length()))) != GetU32BE(trailer);
+    }
 
-    const TIdatInput& FIn;
+    TIdatSource& FSource;
     TRowMaker& FRows;
     size_t FImageBytes;
+    std::atomic<size_t> FFed{0};
     int FRawBits = -15;
     std::vector<uint8_t> FWindow;
+    uLong FCheck = 1; // the Adler-32 of the bands before the live one
+    std::deque<std::unique_ptr<TGuess>> FGuesses;
+    std::unique_ptr<TGuess> FPending; // being gathered by Schedule
+    size_t FMostGuesses = size_t(2 * (BandWorkerThreads() + 1));
+    std::unique_ptr<TGuessPool> FPool;
+    std::unique_ptr<TInflater> FUnfinished;
+    bool FBanded = false;
     bool FStopped = false;
+    bool FTooMuch = false;
+    bool FAdlerBad = false;
     int FStatus = Z_OK;
     int64_t FEndChunk = -1;
 };
 
 } // namespace
 
+TPngBandCounters PngBandCounters()
+{
+    const TCounters& c = Counters();
+    TPngBandCounters r;
+    r.InflatedBytes = c.Inflated.load();
+    r.PeakBufferBytes = c.PeakHeld.load();
+    r.WrittenBandBytes = c.WrittenBandBytes.load();
+    return r;
+}
+
+void ResetPngBandCounters()
+{
+    TCounters& c = Counters();
+    c.Inflated = 0;
+    c.PeakHeld = c.Held.load();
+    c.WrittenBandBytes = 0;
+}
+
+void NoteWrittenBandBytes(uint64_t Bytes) { Counters().WrittenBandBytes.fetch_add(Bytes, std::memory_order_relaxed); }
+
 TPngIdatResult ReadRgbIdat(TStream& Stream, const TPngIdatJob& Job, TBitmap& Bitmap, TProgressRec& Progress)
 {
-    TIdatInput in;
-    ReadIdatChunks(Stream, Job, in);
+    TIdatSource source(Stream, Job);
     TRowMaker rows(Bitmap, Progress, Job.Width, Job.Height);
-    TIdatDecoder decoder(in, rows, (1 + size_t(Job.Width) * 3) * size_t(Job.Height));
+    TIdatDecoder decoder(source, rows, (1 + size_t(Job.Width) * 3) * size_t(Job.Height));
     decoder.Decode();
     TPngIdatResult r;
     r.RowsOk = rows.Complete() && !rows.Failed() && decoder.EndsWell() && rows.CountLastRow();
-    r.EndOk = r.RowsOk && !in.FailsAfter && in.HasTail && ReadTail(Stream, Job, in.TailHeader);
+    if (r.RowsOk)
+        source.SkipRest();
+    r.EndOk = r.RowsOk && !source.FailsAfter && source.HasTail && ReadTail(Stream, Job, source.TailHeader);
     return r;
 }
 

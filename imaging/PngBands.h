@@ -78,4 +78,18 @@ struct TPngIdatJob {
 // Rows come as libpng would give them: Progress counts and reports each and may abort.
 TPngIdatResult ReadRgbIdat(TStream& Stream, const TPngIdatJob& Job, TBitmap& Bitmap, TProgressRec& Progress);
 
+// What the band reader and writer did since the last reset, for tests that bound their
+// work: the bytes inflated, the most bytes the reader's buffers held at once beside the
+// bitmap (compressed data read ahead, inflated data not yet in rows), and the bytes
+// that bands already written still held.
+struct TPngBandCounters {
+    uint64_t InflatedBytes = 0;
+    int64_t PeakBufferBytes = 0;
+    uint64_t WrittenBandBytes = 0;
+};
+TPngBandCounters PngBandCounters();
+void ResetPngBandCounters();
+// The band writer's part: what a band holds once it is written.
+void NoteWrittenBandBytes(uint64_t Bytes);
+
 } // namespace kv

@@ -144,11 +144,8 @@ bool ReadHeader(TPngReadJob& j, TStream& Stream)
     static const png_byte unused[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf\0tIME\0hIST\0pCAL\0sCAL";
     png_set_keep_unknown_chunks(j.Png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
     png_set_keep_unknown_chunks(j.Png, PNG_HANDLE_CHUNK_NEVER, unused, int(sizeof unused / 5));
-#ifdef PNG_IGNORE_ADLER32
-    // Every IDAT's CRC already guards the compressed bytes; zlib's Adler-32 over the
-    // inflated rows would check them a second time at an eighth of the load's time.
-    png_set_option(j.Png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
-#endif
+    // zlib's Adler-32 stays checked: an IDAT's CRC guards the bytes as they were
+    // written, not that the writer deflated the rows right.
     png_read_info(j.Png, j.Info);
     png_get_IHDR(j.Png, j.Info, &j.Width, &j.Height, &j.BitDepth, &j.ColorType, &j.Interlace, nullptr, nullptr);
     ReadBackground(j);
@@ -646,7 +643,10 @@ bool WriteBands(TPngWriteJob& j, const TPngBandPlan& Plan, std::vector<TPngBand>
         if (k == Plan.Bands - 1)
             PutU32BE(band->Data.data() + band->Data.size() - 4, adler);
         png_write_chunk(j.Png, idat, band->Data.data(), band->Data.size());
-        band->Data = {};
+        // Assigning an empty vector would keep the capacity: the bands in flight are
+        // bounded only if each written one gives its memory back.
+        std::vector<uint8_t>().swap(band->Data);
+        NoteWrittenBandBytes(band->Data.capacity());
         Workers.Release(k);
         const int32_t rows = std::min(Plan.RowsPerBand, Plan.Height - k * Plan.RowsPerBand);
         for (int32_t r = 0; r < rows; ++r) {

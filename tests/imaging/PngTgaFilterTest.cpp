@@ -1,6 +1,7 @@
 #include "imaging/IEBitmaps.h"
 #include "imaging/IEView.h"
 #include "imaging/ImagingIO.h"
+#include "imaging/PngBands.h"
 #include "imaging/PngFilter.h"
 #include "imaging/TgaFilter.h"
 #include "imaging/imgdefs.h"
@@ -102,6 +103,48 @@ std::vector<uint8_t> OneBitPalettePng(TRGB c0, TRGB c1, const std::vector<uint8_
         png_write_row(png, Rows.data() + y * ((W + 7) / 8));
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+// A chunk with its length and its CRC computed over whatever Data holds.
+void AppendChunk(std::vector<uint8_t>& f, const char* Type, const uint8_t* Data, size_t n)
+{
+    uint8_t head[8];
+    PutU32BE(head, uint32_t(n));
+    std::memcpy(head + 4, Type, 4);
+    f.insert(f.end(), head, head + 8);
+    f.insert(f.end(), Data, Data + n);
+    uint8_t crc[4];
+    const uLong sum = crc32(0, head + 4, 4);
+    PutU32BE(crc, uint32_t(n > 0 ? crc32(sum, Data, uInt(n)) : sum));
+    f.insert(f.end(), crc, crc + 4);
+}
+
+// The file again with every IDAT's data joined, Change applied to that zlib stream, and
+// the stream cut back into IDATs of the same lengths, each CRC computed over the change.
+template <typename TChange> std::vector<uint8_t> WithIdatStream(const std::vector<uint8_t>& f, TChange Change)
+{
+    std::vector<uint8_t> stream;
+    std::vector<size_t> lengths;
+    std::vector<uint8_t> out(f.begin(), f.begin() + 8);
+    bool idatDone = false;
+    EachChunk(f, [&](const std::string& Type, const std::vector<uint8_t>& Data) {
+        if (Type == "IDAT") {
+            stream.insert(stream.end(), Data.begin(), Data.end());
+            lengths.push_back(Data.size());
+            return;
+        }
+        if (!lengths.empty() && !idatDone) {
+            Change(stream);
+            size_t at = 0;
+            for (size_t n : lengths) {
+                AppendChunk(out, "IDAT", stream.data() + at, n);
+                at += n;
+            }
+            idatDone = true;
+        }
+        AppendChunk(out, Type.c_str(), Data.data(), Data.size());
+    });
     return out;
 }
 
@@ -261,7 +304,10 @@ TEST(PngFilter, LargePicturesJoinTheirBandsIntoOneStream)
         SCOPED_TRACE(int(c.Filter) + (c.Alpha ? 10 : 0));
         TIOParamsVals p(nullptr);
         p.PngFilter = c.Filter;
+        ResetPngBandCounters();
         const auto f = WritePng(b, p, c.Alpha ? &m : nullptr);
+        // Each band gives its memory back once written, so only those in flight hold any.
+        EXPECT_EQ(PngBandCounters().WrittenBandBytes, 0u);
         std::vector<uint8_t> stream;
         const size_t walked = EachChunk(f, [&stream](const std::string& Type, const std::vector<uint8_t>& Data) {
             if (Type == "IDAT")
@@ -317,17 +363,7 @@ TEST(PngFilter, FlushedStreamReferringBackReadsRight)
     ASSERT_EQ(deflate(&d, Z_FINISH), Z_STREAM_END);
     z.resize(d.total_out);
     deflateEnd(&d);
-    auto chunk = [](std::vector<uint8_t>& f, const char* type, const uint8_t* data, size_t n) {
-        uint8_t head[8];
-        PutU32BE(head, uint32_t(n));
-        std::memcpy(head + 4, type, 4);
-        f.insert(f.end(), head, head + 8);
-        f.insert(f.end(), data, data + n);
-        uint8_t crc[4];
-        const uLong sum = crc32(0, head + 4, 4);
-        PutU32BE(crc, uint32_t(n > 0 ? crc32(sum, data, uInt(n)) : sum));
-        f.insert(f.end(), crc, crc + 4);
-    };
+    const auto chunk = AppendChunk;
     std::vector<uint8_t> f(plain.begin(), plain.begin() + 33); // signature and IHDR
     chunk(f, "IDAT", z.data(), half);
     chunk(f, "IDAT", z.data() + half, z.size() - half);
@@ -337,6 +373,128 @@ TEST(PngFilter, FlushedStreamReferringBackReadsRight)
     ASSERT_FALSE(r.P.Aborting);
     for (int32_t y = 0; y < h; ++y)
         ASSERT_EQ(std::memcmp(r.Bitmap.ScanLine(y), b.ScanLine(y), size_t(w) * 3), 0) << y;
+}
+
+// Compressed data damaged after it was deflated, with every chunk CRC computed over the
+// damage (as a careless copy would leave it): only zlib's Adler-32 over the rows can tell,
+// and libpng refuses such a file. Stored (level 0) blocks keep the damage in one pixel,
+// so every row before it decodes right and is kept.
+TEST(PngFilter, DamagedDeflateDataWithRightChunkCrcsIsRefused)
+{
+    const struct {
+        int32_t W, H;
+        bool Alpha;   // the rows go through libpng
+        bool Banded;  // written in bands, which the reader inflates side by side
+        bool Trailer; // the Adler-32 itself is changed, not the data
+    } cases[] = {
+        {40, 30, false, false, false},  {40, 30, true, false, false}, {1024, 700, false, true, false},
+        {1024, 700, false, true, true}, {40, 30, false, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.W << "x" << c.H << (c.Alpha ? " alpha" : "")
+                                        << (c.Trailer ? " trailer" : ""));
+        TBitmap b;
+        FillPicture(b, c.W, c.H);
+        TIEMask m;
+        if (c.Alpha)
+            HalfTransparent(m, c.W, c.H);
+        TIOParamsVals p(nullptr);
+        p.PngCompression = 0;
+        const auto good = WritePng(b, p, c.Alpha ? &m : nullptr);
+        ASSERT_EQ(std::count_if(good.begin(), good.end() - 4,
+                                [&](const uint8_t& x) { return std::memcmp(&x, "IDAT", 4) == 0; }) > 1,
+                  c.Banded);
+        const size_t rowBytes = 1 + size_t(c.W) * (c.Alpha ? 4 : 3);
+        const int32_t damagedRow = c.H * 3 / 4;
+        const auto bad = WithIdatStream(good, [&](std::vector<uint8_t>& s) {
+            if (c.Trailer) {
+                s.back() ^= 0x01;
+                return;
+            }
+            // Stored blocks hold the rows as they are, after a header of 5 bytes per block:
+            // the row is found by its bytes (the last match: the gradient repeats every 256 rows).
+            std::vector<uint8_t> rows(rowBytes * size_t(c.H));
+            uLongf got = uLongf(rows.size());
+            ASSERT_EQ(uncompress(rows.data(), &got, s.data(), uLong(s.size())), Z_OK);
+            const uint8_t* want = &rows[size_t(damagedRow) * rowBytes];
+            const auto at = std::find_end(s.begin(), s.end(), want, want + 64);
+            ASSERT_NE(at, s.end());
+            at[1] ^= 0x40; // the red sample of the row's first pixel
+        });
+        ASSERT_EQ(bad.size(), good.size());
+        TRead r;
+        ReadPng(r, bad, c.Alpha);
+        EXPECT_TRUE(r.P.Aborting);
+        for (int32_t y = 0; y < std::min(damagedRow, c.H - 1); ++y)
+            ASSERT_EQ(std::memcmp(r.Bitmap.ScanLine(y), b.ScanLine(y), size_t(c.W) * 3), 0) << y;
+    }
+}
+
+// A 50 KB file that claims a picture of 3 MiB and holds several IDATs each of which is
+// the whole picture's worth of deflated zeros ended by a sync flush (what Python's
+// zlib.compressobj gives with compress(zeros) + flush(Z_SYNC_FLUSH) per chunk): a valid
+// stream, as pngcheck has it, of which libpng reads the rows and warns of the rest. The
+// rows are read, the rest is not inflated, and no band is inflated whole ahead.
+TEST(PngFilter, FlushedBandsOfWholePicturesInflateNoMoreThanTheRowsNeed)
+{
+    const int32_t w = 1024, h = 1024, idats = 6;
+    const size_t imageBytes = (1 + size_t(w) * 3) * h;
+    const std::vector<uint8_t> zeros(imageBytes, 0);
+    const struct {
+        bool OwnStreams;   // each band after the first a raw deflate stream of its own
+        size_t FirstBytes; // of zeros in the first band
+    } cases[] = {{false, imageBytes}, {true, imageBytes}, {true, 1 + size_t(w) * 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.OwnStreams ? "own streams, " : "one stream, ") << c.FirstBytes);
+        const bool ownStreams = c.OwnStreams;
+        std::vector<uint8_t> f = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        uint8_t ihdr[13] = {};
+        PutU32BE(ihdr, w);
+        PutU32BE(ihdr + 4, h);
+        ihdr[8] = 8; // depth
+        ihdr[9] = 2; // RGB
+        AppendChunk(f, "IHDR", ihdr, 13);
+        z_stream z{};
+        ASSERT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+        uLong adler = 1;
+        for (int k = 0; k < idats; ++k) {
+            if (ownStreams && k > 0) {
+                deflateEnd(&z);
+                ASSERT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+            }
+            const size_t bytes = k == 0 ? c.FirstBytes : imageBytes;
+            std::vector<uint8_t> band(deflateBound(&z, uLong(bytes)) + 64);
+            z.next_in = const_cast<Bytef*>(zeros.data());
+            z.avail_in = uInt(bytes);
+            z.next_out = band.data();
+            z.avail_out = uInt(band.size());
+            ASSERT_EQ(deflate(&z, Z_SYNC_FLUSH), Z_OK);
+            ASSERT_EQ(z.avail_in, 0u);
+            band.resize(band.size() - z.avail_out);
+            adler = adler32_combine(adler, adler32(1, zeros.data(), uInt(bytes)), z_off_t(bytes));
+            if (k == idats - 1) { // the last block, empty, and the Adler-32 of everything
+                band.push_back(0x03);
+                band.push_back(0x00);
+                for (int i = 3; i >= 0; --i)
+                    band.push_back(uint8_t(adler >> (8 * i)));
+            }
+            AppendChunk(f, "IDAT", band.data(), band.size());
+        }
+        deflateEnd(&z);
+        AppendChunk(f, "IEND", nullptr, 0);
+        ASSERT_LT(f.size(), size_t(100000));
+        ResetPngBandCounters();
+        TRead r;
+        ReadPng(r, f, false);
+        const TPngBandCounters counters = PngBandCounters();
+        EXPECT_FALSE(r.P.Aborting);
+        ASSERT_EQ(r.Bitmap.Height(), h);
+        for (int32_t y = 0; y < h; y += 97)
+            ASSERT_EQ(PixelAt(r.Bitmap, (y * 31) % w, y), Black) << y;
+        // The rows, and the guesses of the bands after them sharing no more than as much.
+        EXPECT_LE(counters.InflatedBytes, 2 * imageBytes);
+        EXPECT_LE(counters.PeakBufferBytes, int64_t(imageBytes));
+    }
 }
 
 TEST(PngFilter, FilesWrittenByImageMagickReadRight)
@@ -379,8 +537,7 @@ TEST(PngFilter, TruncatedAndForgedFilesEndWithAnError)
         ReadPng(r, std::vector<uint8_t>(good.begin(), good.begin() + long(n)), true);
         EXPECT_TRUE(r.P.Aborting) << n;
     }
-    // Zlib's own checksum is not verified on load: a changed byte of compressed data
-    // must still be caught by the chunk's CRC.
+    // A changed byte of compressed data is caught by the chunk's CRC.
     auto flipped = good;
     const auto idat = std::search(flipped.begin(), flipped.end(), std::begin("IDAT"), std::end("IDAT") - 1);
     ASSERT_NE(idat, flipped.end());
@@ -388,6 +545,45 @@ TEST(PngFilter, TruncatedAndForgedFilesEndWithAnError)
     TRead corrupt;
     ReadPng(corrupt, flipped, false);
     EXPECT_TRUE(corrupt.P.Aborting);
+    // The IDAT the stream ends in has a wrong CRC: every row but the last is read, and the
+    // last, which libpng gives only once that chunk checks, is not.
+    auto badCrc = good;
+    const auto iend = std::search(badCrc.begin(), badCrc.end(), std::begin("IEND"), std::end("IEND") - 1);
+    ASSERT_NE(iend, badCrc.end());
+    iend[-5] ^= 0x01; // the last byte of the IDAT's CRC, before IEND's length
+    TRead crcRead;
+    ReadPng(crcRead, badCrc, false);
+    EXPECT_TRUE(crcRead.P.Aborting);
+    EXPECT_EQ(std::memcmp(crcRead.Bitmap.ScanLine(28), b.ScanLine(28), 40 * 3), 0);
+    EXPECT_EQ(PixelAt(crcRead.Bitmap, 0, 29), Black);
+    EXPECT_NE(PixelAt(b, 0, 29), Black);
+    // Rows whose stream never ends (flushed, with no last block or Adler-32) are not a
+    // whole file: libpng finds "Not enough image data".
+    std::vector<uint8_t> rows;
+    for (int32_t y = 0; y < 30; ++y) {
+        rows.push_back(0);
+        for (int32_t x = 0; x < 40; ++x) {
+            const TRGB c = PixelAt(b, x, y);
+            rows.insert(rows.end(), {c.r, c.g, c.b});
+        }
+    }
+    std::vector<uint8_t> open(compressBound(uLong(rows.size())) + 64);
+    z_stream z{};
+    ASSERT_EQ(deflateInit(&z, 6), Z_OK);
+    z.next_in = rows.data();
+    z.avail_in = uInt(rows.size());
+    z.next_out = open.data();
+    z.avail_out = uInt(open.size());
+    ASSERT_EQ(deflate(&z, Z_SYNC_FLUSH), Z_OK);
+    open.resize(z.total_out);
+    deflateEnd(&z);
+    std::vector<uint8_t> unended(good.begin(), good.begin() + 33); // signature and IHDR
+    AppendChunk(unended, "IDAT", open.data(), open.size());
+    AppendChunk(unended, "IEND", nullptr, 0);
+    TRead unendedRead;
+    ReadPng(unendedRead, unended, false);
+    EXPECT_TRUE(unendedRead.P.Aborting);
+    EXPECT_EQ(std::memcmp(unendedRead.Bitmap.ScanLine(28), b.ScanLine(28), 40 * 3), 0);
     // A header of 60000 x 60000 (with its checksum right) is refused before allocating.
     auto huge = good;
     PutU32BE(&huge[16], 60000);

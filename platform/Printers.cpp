@@ -229,9 +229,11 @@ void TPrinter::BeginDoc()
     }
     auto painter = std::make_unique<QPainter>();
     if (!painter->begin(FPrinter.get())) {
-        FPdfFile.reset();
-        if (IsPdfPrinter())
-            throw EPrinter("Cannot create file \"" + FPrinter->outputFileName().toStdString() + "\"");
+        if (FPdfFile) {
+            const std::string name = FPdfFile->FileName();
+            FPdfFile.reset();
+            throw EPrinter("Cannot create file \"" + name + "\"");
+        }
         throw EPrinter("Cannot start printing on " + FNames[size_t(FIndex)]);
     }
     FPainter = std::move(painter);

@@ -117,6 +117,18 @@ TEST(SaveRoad, WritersOwnErrorAfterAFailedWriteReportsTheWriteFailure)
         return std::string();
     });
     EXPECT_TRUE(quiet.Raised);
+    const TChildOutcome again = RunUnderFileSizeLimit(10, [&] {
+        TSafeFileStream s(name);
+        const std::string bytes = Pattern(100000);
+        try {
+            s.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+        } catch (const Exception&) {
+        }
+        s.WriteU8(1); // refused at once: the stream is spent
+        return std::string("a write after the failure was taken");
+    });
+    EXPECT_TRUE(again.Raised);
+    EXPECT_EQ(again.Text, TooLargeMessage(name));
     EXPECT_EQ(quiet.Text, TooLargeMessage(name));
     EXPECT_EQ(FileBytes(name), OldFileBytes());
     EXPECT_EQ(FolderNames(dir.Path), std::vector<std::string>{"own.dat"});
@@ -160,4 +172,40 @@ TEST(SaveRoad, NewFilesTakeTheMaskAndLinkChainsAreFollowed)
     }
     EXPECT_EQ(FolderNames(dir.Path),
               (std::vector<std::string>{"dangling", "folder", "later.bin", "loop1", "loop2", "new.bin", "one", "two"}));
+}
+
+// Writers patch headers after the body: a write after a seek lands where the position
+// says, whether the bytes around it are still buffered or already on disk, and reads
+// see what was written.
+TEST(SaveRoad, SeeksPatchInPlaceAndReadsSeeWhatWasWritten)
+{
+    TSaveFolder dir;
+    const std::string name = dir / "patched.bin";
+    const std::string big = Pattern(70000); // past the road's buffer: part of it goes out
+    std::string want = "0123456789" + big;
+    {
+        TSafeFileStream s(name);
+        s.WriteBuffer("0123456789", 10);
+        s.Seek(2, soBeginning);
+        s.WriteU8('X'); // inside the buffer, before its end
+        want[2] = 'X';
+        s.Seek(0, soEnd);
+        s.WriteBuffer(big.data(), int64_t(big.size()));
+        EXPECT_EQ(s.Size(), int64_t(want.size()));
+        s.Seek(5, soBeginning);
+        s.WriteU8('Y'); // on disk already
+        want[5] = 'Y';
+        s.Seek(0, soEnd);
+        s.WriteU8('Z'); // back at the end
+        want += 'Z';
+        s.Seek(0, soBeginning);
+        char head[6] = {};
+        EXPECT_EQ(s.Read(head, 6), 6);
+        EXPECT_EQ(std::string(head, 6), want.substr(0, 6));
+        EXPECT_EQ(s.Position(), 6);
+        s.SetSize(int64_t(want.size()) - 1); // the last byte cut again
+        want.pop_back();
+        s.Commit();
+    }
+    EXPECT_TRUE(FileBytes(name) == want);
 }

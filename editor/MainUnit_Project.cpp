@@ -333,9 +333,7 @@ void TMainForm::SaveProjectToStream(TStream& Stream)
 void TMainForm::SaveProject(const std::string& FileName)
 {
     // The old file stays until the new one is complete.
-    TSafeFileStream Stream(FileName);
-    SaveProjectToStream(Stream);
-    Stream.Commit();
+    SaveFileSafely(FileName, [this](TStream& Stream) { SaveProjectToStream(Stream); });
 }
 
 // ---- Reading --------------------------------------------------------------------------

@@ -211,10 +211,10 @@ bool ReadSettingsBytes(const std::string& FileName, std::string& Bytes, size_t L
 
 void WriteSettingsBytes(const std::string& FileName, const std::string& Bytes)
 {
-    TSafeFileStream f(FileName);
-    if (!Bytes.empty())
-        f.WriteBuffer(Bytes.data(), int64_t(Bytes.size()));
-    f.Commit();
+    SaveFileSafely(FileName, [&Bytes](TStream& Stream) {
+        if (!Bytes.empty())
+            Stream.WriteBuffer(Bytes.data(), int64_t(Bytes.size()));
+    });
 }
 
 TEditorBackground LoadViewSettings(const std::string& FileName)

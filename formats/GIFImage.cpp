@@ -94,9 +94,7 @@ void TGIFItem::Warning(TGIFSeverity Severity, const std::string& Message)
 
 void TGIFItem::SaveToFile(const std::string& FileName)
 {
-    TSafeFileStream stream(FileName);
-    SaveToStream(stream);
-    stream.Commit();
+    SaveFileSafely(FileName, [this](TStream& Stream) { SaveToStream(Stream); });
 }
 
 void TGIFItem::LoadFromFile(const std::string& FileName)

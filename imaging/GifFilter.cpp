@@ -433,8 +433,7 @@ void LoadGifFromFile(const std::string& FileName, TBitmap& Bitmap, int32_t& Imag
 
 void SaveGifToFile(const std::string& FileName, TBitmap& Bitmap, TIOParamsVals& Params, TProgressRec& Progress)
 {
-    TFileStream stream(FileName, fmCreate);
-    SaveGifToStream(stream, Bitmap, Params, Progress);
+    SaveFileSafely(FileName, [&](TStream& Stream) { SaveGifToStream(Stream, Bitmap, Params, Progress); });
 }
 
 } // namespace kv

@@ -507,6 +507,26 @@ void TImagingIO::RunWriter(TStream& Stream, int32_t FileType)
         writer(Stream, *Bitmap(), *FParams, progress);
 }
 
+// The filters report a failed write through the abort flag (or their own error); the
+// stream knows the system's reason, and that is what the save raises. An abort for
+// any other reason leaves the old file as it was, without raising.
+void TImagingIO::CommitUnlessAborted(TSafeFileStream& Stream, const std::function<void()>& Writer)
+{
+    try {
+        Writer();
+        Stream.RaiseIfFailed();
+        if (!FAborting)
+            Stream.Commit();
+    } catch (...) {
+        FAborting = true;
+        if (Stream.Failed()) {
+            FAbortReason = Stream.FailureMessage();
+            Stream.RaiseIfFailed();
+        }
+        throw;
+    }
+}
+
 void TImagingIO::SaveFile(const std::string& FileName, int32_t FileType)
 {
     if (!PrepareSave())
@@ -520,15 +540,7 @@ void TImagingIO::SaveFile(const std::string& FileName, int32_t FileType)
     // Written beside the target and renamed over it only when the whole write
     // succeeded: an abort or an exception leaves the old file as it was.
     TSafeFileStream stream(FileName);
-    RunWriter(stream, FileType);
-    if (!FAborting) {
-        try {
-            stream.Commit();
-        } catch (...) {
-            FAborting = true;
-            throw;
-        }
-    }
+    CommitUnlessAborted(stream, [&] { RunWriter(stream, FileType); });
 }
 
 void TImagingIO::SaveStream(TStream& Stream, int32_t FileType)
@@ -702,9 +714,7 @@ void TImagingIO::RegistrySave(const std::string& FileName, const std::string& Ex
     FParams->FileName = FileName;
     TSafeFileStream stream(FileName);
     TProgressRec progress = MakeProgress();
-    e->WriteProc(stream, *Bitmap(), *FParams, progress);
-    if (!FAborting)
-        stream.Commit();
+    CommitUnlessAborted(stream, [&] { e->WriteProc(stream, *Bitmap(), *FParams, progress); });
 }
 
 void TImagingIO::LoadFromFile(const std::string& FileName)

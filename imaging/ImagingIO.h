@@ -11,6 +11,7 @@
 #include "platform/Classes.h"
 #include "platform/Graphics.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -196,6 +197,7 @@ private:
     // True when the reader wrote the mask itself (AfterLoad must then keep it).
     bool RunReader(TStream& Stream, int32_t FileType, bool ParamsOnly, int64_t PayloadEnd = -1);
     void SaveFile(const std::string& FileName, int32_t FileType);
+    void CommitUnlessAborted(TSafeFileStream& Stream, const std::function<void()>& Writer);
     void SaveStream(TStream& Stream, int32_t FileType);
     void RunWriter(TStream& Stream, int32_t FileType);
     bool PrepareJpegMarkers();

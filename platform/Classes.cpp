@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -208,9 +210,7 @@ void TMemoryStream::LoadFromFile(const std::string& FileName)
 
 void TMemoryStream::SaveToFile(const std::string& FileName)
 {
-    TSafeFileStream f(FileName);
-    SaveToStream(f);
-    f.Commit();
+    SaveFileSafely(FileName, [this](TStream& Stream) { SaveToStream(Stream); });
 }
 
 // ---- TReadOnlyMemoryStream ------------------------------------------------------
@@ -343,53 +343,290 @@ void TFileStream::SetSize(int64_t NewSize)
 
 // ---- TSafeFileStream ------------------------------------------------------------
 
-TSafeFileStream::TSafeFileStream(const std::string& FileName) : FFileName(FileName)
+namespace {
+
+constexpr size_t SafeBufferSize = 64 * 1024;
+
+std::string WriteFailure(const std::string& FileName, const std::string& Reason)
 {
-    std::string dir = ExtractFilePath(FileName);
-    std::string pattern = (dir.empty() ? std::string("./") : dir) + "." + ExtractFileName(FileName) + ".XXXXXX";
+    return "Cannot write file \"" + FileName + "\": " + Reason;
+}
+
+// The final component followed through every symbolic link: the file that a save
+// replaces. Links inside the folder part are the system's to follow.
+std::string FollowLinks(const std::string& FileName)
+{
+    std::string path = FileName;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return path;
+        std::vector<char> to(size_t(st.st_size > 0 ? st.st_size : 255) + 2);
+        const ssize_t n = readlink(path.c_str(), to.data(), to.size() - 1);
+        if (n <= 0)
+            return path;
+        std::string next(to.data(), size_t(n));
+        path = next[0] == '/' ? next : ExtractFilePath(path) + next;
+    }
+    throw EFCreateError("Cannot create file \"" + FileName + "\": " + std::strerror(ELOOP));
+}
+
+// The process's file-creation mask, read without changing it (umask() would, for every
+// thread, for a moment).
+mode_t CurrentUmask()
+{
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    mode_t mask = 022;
+    if (!f)
+        return mask;
+    char line[256];
+    while (std::fgets(line, sizeof line, f))
+        if (std::strncmp(line, "Umask:", 6) == 0) {
+            mask = mode_t(std::strtoul(line + 6, nullptr, 8));
+            break;
+        }
+    std::fclose(f);
+    return mask;
+}
+
+// Makes the rename itself durable. Some file systems cannot sync a folder; the new file
+// is in place and complete by now, so that is not reported as a failed save.
+void SyncFolder(const std::string& FileName)
+{
+    const std::string dir = ExtractFilePath(FileName);
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+} // namespace
+
+TSafeFileStream::TSafeFileStream(const std::string& FileName) : FFileName(FileName), FTarget(FollowLinks(FileName))
+{
+    struct stat st {};
+    if (::stat(FTarget.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            throw EFCreateError("Cannot create file \"" + FileName + "\": " + std::strerror(EISDIR));
+        if (!S_ISREG(st.st_mode))
+            throw EWriteError(WriteFailure(FileName, "Not a regular file"));
+        // The mode bits, not access(): root may write anything, but the user said no.
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+            throw EWriteError(WriteFailure(FileName, "The file is read-only"));
+        FReplaces = true;
+        FMode = uint32_t(st.st_mode & 07777);
+        FOwner = uint32_t(st.st_uid);
+        FGroup = uint32_t(st.st_gid);
+    }
+    const std::string dir = ExtractFilePath(FTarget);
+    std::string pattern = (dir.empty() ? std::string("./") : dir) + "." + ExtractFileName(FTarget) + ".XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
-    int fd = mkstemp(buf.data());
-    if (fd < 0)
-        throw EFCreateError("Cannot create file \"" + FileName + "\"");
-    close(fd);
+    FFd = mkostemp(buf.data(), O_CLOEXEC);
+    if (FFd < 0)
+        throw EFCreateError("Cannot create file \"" + FileName + "\": " + std::strerror(errno));
     FTempName = buf.data();
-    FStream = std::make_unique<TFileStream>(FTempName, fmCreate);
+    FBuffer.reserve(SafeBufferSize);
 }
 
 TSafeFileStream::~TSafeFileStream()
 {
-    if (!FCommitted) {
-        FStream.reset();
-        std::error_code ec;
-        std::filesystem::remove(FTempName, ec);
+    if (!FCommitted)
+        Discard();
+}
+
+void TSafeFileStream::Discard()
+{
+    if (FFd >= 0) {
+        ::close(FFd);
+        FFd = -1;
+    }
+    if (!FTempName.empty()) {
+        ::unlink(FTempName.c_str());
+        FTempName.clear();
+    }
+    FBuffer.clear();
+}
+
+void TSafeFileStream::Fail(int Error)
+{
+    if (FError.empty())
+        FError = WriteFailure(FFileName, std::strerror(Error));
+    Discard();
+    throw EWriteError(FError);
+}
+
+void TSafeFileStream::RaiseIfFailed() const
+{
+    if (!FError.empty())
+        throw EWriteError(FError);
+}
+
+void TSafeFileStream::WriteAt(int64_t Offset, const uint8_t* Data, int64_t Count)
+{
+    while (Count > 0) {
+        const ssize_t n = ::pwrite(FFd, Data, size_t(Count), off_t(Offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            Fail(n < 0 ? errno : EIO);
+        Data += n;
+        Offset += n;
+        Count -= n;
     }
 }
 
-int64_t TSafeFileStream::Read(void* Buffer, int64_t Count) { return FStream->Read(Buffer, Count); }
-int64_t TSafeFileStream::Write(const void* Buffer, int64_t Count) { return FStream->Write(Buffer, Count); }
-void TSafeFileStream::WritePieces(const TWritePiece* Pieces, int64_t Count) { FStream->WritePieces(Pieces, Count); }
-int64_t TSafeFileStream::Seek(int64_t Offset, TSeekOrigin Origin) { return FStream->Seek(Offset, Origin); }
+void TSafeFileStream::Flush()
+{
+    RaiseIfFailed();
+    if (FBuffer.empty())
+        return;
+    WriteAt(FBufferStart, FBuffer.data(), int64_t(FBuffer.size()));
+    FBuffer.clear();
+}
+
+int64_t TSafeFileStream::Write(const void* Buffer, int64_t Count)
+{
+    RaiseIfFailed();
+    if (Count <= 0)
+        return 0;
+    if (!FBuffer.empty() && FBufferStart + int64_t(FBuffer.size()) != FPosition)
+        Flush();
+    const auto* data = static_cast<const uint8_t*>(Buffer);
+    if (size_t(Count) >= SafeBufferSize) {
+        Flush();
+        WriteAt(FPosition, data, Count);
+        FPosition += Count;
+        return Count;
+    }
+    if (FBuffer.empty())
+        FBufferStart = FPosition;
+    if (FBuffer.size() + size_t(Count) > SafeBufferSize) {
+        Flush();
+        FBufferStart = FPosition;
+    }
+    FBuffer.insert(FBuffer.end(), data, data + Count);
+    FPosition += Count;
+    return Count;
+}
+
+void TSafeFileStream::WritePieces(const TWritePiece* Pieces, int64_t Count)
+{
+    Flush();
+    // Well below the system's limit on pieces per call.
+    constexpr int64_t Batch = 512;
+    std::vector<iovec> vec;
+    for (int64_t first = 0; first < Count; first += Batch) {
+        vec.clear();
+        for (int64_t i = first; i < std::min(Count, first + Batch); ++i)
+            if (Pieces[i].Count > 0)
+                vec.push_back({const_cast<void*>(Pieces[i].Data), size_t(Pieces[i].Count)});
+            else if (Pieces[i].Count < 0)
+                throw EWriteError("Stream write error");
+        size_t next = 0;
+        while (next < vec.size()) {
+            const ssize_t n = ::pwritev(FFd, vec.data() + next, int(vec.size() - next), off_t(FPosition));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                Fail(n < 0 ? errno : EIO);
+            FPosition += n;
+            // A short write leaves part of the vector: step over what went out.
+            size_t left = size_t(n);
+            while (next < vec.size() && left >= vec[next].iov_len)
+                left -= vec[next++].iov_len;
+            if (left > 0) {
+                vec[next].iov_base = static_cast<uint8_t*>(vec[next].iov_base) + left;
+                vec[next].iov_len -= left;
+            }
+        }
+    }
+}
+
+int64_t TSafeFileStream::Read(void* Buffer, int64_t Count)
+{
+    if (Count <= 0 || Failed())
+        return 0;
+    Flush();
+    int64_t got = 0;
+    auto* data = static_cast<uint8_t*>(Buffer);
+    while (got < Count) {
+        const ssize_t n = ::pread(FFd, data + got, size_t(Count - got), off_t(FPosition + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    FPosition += got;
+    return got;
+}
+
+int64_t TSafeFileStream::Size()
+{
+    struct stat st {};
+    int64_t size = FFd >= 0 && ::fstat(FFd, &st) == 0 ? int64_t(st.st_size) : 0;
+    if (!FBuffer.empty())
+        size = std::max(size, FBufferStart + int64_t(FBuffer.size()));
+    return size;
+}
+
+int64_t TSafeFileStream::Seek(int64_t Offset, TSeekOrigin Origin)
+{
+    const int64_t base = Origin == soBeginning ? 0 : Origin == soCurrent ? FPosition : Size();
+    if (base + Offset < 0)
+        return -1;
+    FPosition = base + Offset;
+    return FPosition;
+}
+
+void TSafeFileStream::SetSize(int64_t NewSize)
+{
+    Flush();
+    if (::ftruncate(FFd, off_t(NewSize)) != 0)
+        Fail(errno);
+    if (FPosition > NewSize)
+        FPosition = NewSize;
+}
 
 void TSafeFileStream::Commit()
 {
-    FStream.reset(); // flushes and closes
-    std::error_code ec;
-    // Keep the permissions of the file being replaced, as an in-place write would.
-    auto perms = std::filesystem::status(FFileName, ec).permissions();
-    if (!ec)
-        std::filesystem::permissions(FTempName, perms, ec);
-    else
-        std::filesystem::permissions(FTempName,
-                                     std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
-                                         std::filesystem::perms::group_read | std::filesystem::perms::others_read,
-                                     ec);
-    std::filesystem::rename(FTempName, FFileName, ec);
-    if (ec) {
-        std::filesystem::remove(FTempName, ec);
-        throw EWriteError("Cannot write file \"" + FFileName + "\"");
+    Flush();
+    if (FReplaces) {
+        // As root the old owner comes back; as anyone else this fails and the file is
+        // the saver's, as any new file of theirs would be. The mode goes after it:
+        // a change of owner clears the set-id bits.
+        if (::fchown(FFd, uid_t(FOwner), gid_t(FGroup)) != 0)
+            errno = 0;
+        if (::fchmod(FFd, mode_t(FMode)) != 0)
+            Fail(errno);
+    } else if (::fchmod(FFd, 0666 & ~CurrentUmask()) != 0) {
+        Fail(errno);
     }
+    if (::fsync(FFd) != 0)
+        Fail(errno);
+    const int fd = FFd;
+    FFd = -1;
+    if (::close(fd) != 0)
+        Fail(errno);
+    if (::rename(FTempName.c_str(), FTarget.c_str()) != 0)
+        Fail(errno);
+    FTempName.clear();
     FCommitted = true;
+    SyncFolder(FTarget);
+}
+
+void SaveFileSafely(const std::string& FileName, const std::function<void(TStream&)>& Writer)
+{
+    TSafeFileStream stream(FileName);
+    try {
+        Writer(stream);
+    } catch (...) {
+        stream.RaiseIfFailed();
+        throw;
+    }
+    stream.Commit();
 }
 
 // ---- TStringList ----------------------------------------------------------------
@@ -590,9 +827,7 @@ void TStringList::LoadFromFile(const std::string& FileName)
 
 void TStringList::SaveToFile(const std::string& FileName) const
 {
-    TSafeFileStream f(FileName);
-    SaveToStream(f);
-    f.Commit();
+    SaveFileSafely(FileName, [this](TStream& Stream) { SaveToStream(Stream); });
 }
 
 void TStringList::Assign(TPersistent* Source)

@@ -5,6 +5,7 @@
 #include "platform/SysUtils.h"
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -131,24 +132,62 @@ private:
     std::FILE* FFile = nullptr;
 };
 
-// Writes to a temporary file beside the target and renames it over the target on
-// Commit; destroyed without Commit, it removes the temporary and leaves the target alone.
+// The one road every save takes. The bytes go to a temporary file beside the file they
+// replace (beside the file a symbolic link points to, so the link stays a link); every
+// write, the last flush, the sync and the close are checked, and only then is the
+// temporary renamed over the target and the folder synced, so a power cut leaves the old
+// file or the new one. Any failure removes the temporary, leaves the target as it was
+// and raises EWriteError "Cannot write file "NAME": <the system's reason>". A target whose
+// mode lets no one write it is refused before anything is written (for root too: the
+// rename would throw the protection away); the new file takes the old one's mode, and
+// its owner and group where the process may set them. Destroyed without Commit, the
+// stream removes the temporary and leaves the target alone.
 class TSafeFileStream : public TStream {
 public:
+    // Raises EWriteError for a read-only target, EFCreateError when no temporary can be made.
     explicit TSafeFileStream(const std::string& FileName);
     ~TSafeFileStream() override;
+    TSafeFileStream(const TSafeFileStream&) = delete;
+    TSafeFileStream& operator=(const TSafeFileStream&) = delete;
     int64_t Read(void* Buffer, int64_t Count) override;
-    int64_t Write(const void* Buffer, int64_t Count) override;
+    int64_t Write(const void* Buffer, int64_t Count) override; // raises on any failure
     int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+    int64_t Size() override;
+    void SetSize(int64_t NewSize) override;
     void WritePieces(const TWritePiece* Pieces, int64_t Count) override;
     void Commit();
+    // A writer that turns a stream error into its own (or into an abort flag) still
+    // reports the system's reason through this: it raises the first write failure.
+    void RaiseIfFailed() const;
+    bool Failed() const { return !FError.empty(); }
+    const std::string& FailureMessage() const { return FError; }
+    // The file a writer that opens files by name (the PDF printer) writes; Commit then
+    // checks it like the stream's own bytes.
+    const std::string& TempName() const { return FTempName; }
+    const std::string& FileName() const { return FFileName; }
 
 private:
-    std::string FFileName;
+    [[noreturn]] void Fail(int Error);
+    void Flush();
+    void WriteAt(int64_t Offset, const uint8_t* Data, int64_t Count);
+    void Discard();
+
+    std::string FFileName; // as the caller named it: the messages show this
+    std::string FTarget;   // the file that is replaced, links followed
     std::string FTempName;
-    std::unique_ptr<TFileStream> FStream;
+    int FFd = -1;
+    std::vector<uint8_t> FBuffer;
+    int64_t FBufferStart = 0; // file offset of FBuffer's first byte
+    int64_t FPosition = 0;
+    bool FReplaces = false; // the target exists: its mode and owner carry over
+    uint32_t FMode = 0, FOwner = 0, FGroup = 0;
+    std::string FError;
     bool FCommitted = false;
 };
+
+// Runs Writer on a TSafeFileStream for FileName and commits it; a write failure is
+// reported as such even when the writer raised its own error after it.
+void SaveFileSafely(const std::string& FileName, const std::function<void(TStream&)>& Writer);
 
 class TStringList : public TPersistent {
 public:

@@ -19,9 +19,7 @@ void TGraphic::LoadFromFile(const std::string& FileName)
 
 void TGraphic::SaveToFile(const std::string& FileName)
 {
-    TSafeFileStream s(FileName);
-    SaveToStream(s);
-    s.Commit();
+    SaveFileSafely(FileName, [this](TStream& Stream) { SaveToStream(Stream); });
 }
 
 void TGraphic::LoadFromClipboardFormat(TClipboardFormat, const std::vector<uint8_t>&, HPALETTE)

@@ -1,5 +1,6 @@
 #include "platform/Printers.h"
 
+#include "platform/Classes.h"
 #include "platform/Dialogs.h"
 
 #include <QCoreApplication>
@@ -13,10 +14,22 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <string_view>
 
 namespace kv {
 
 namespace {
+
+// A PDF file ends with its end-of-file marker: one that stops short of it was cut.
+bool PdfComplete(TStream& File)
+{
+    char tail[32] = {};
+    const int64_t size = File.Size();
+    const int64_t from = std::max<int64_t>(0, size - int64_t(sizeof tail));
+    File.Seek(from, soBeginning);
+    const int64_t got = File.Read(tail, size - from);
+    return std::string_view(tail, size_t(std::max<int64_t>(got, 0))).find("%%EOF") != std::string_view::npos;
+}
 
 constexpr double MmPerInch = 25.4;
 
@@ -205,12 +218,22 @@ void TPrinter::BeginDoc()
                 kv::Abort();
             file = d.FileName;
         }
-        FPrinter->setOutputFileName(QString::fromStdString(file));
+        // Qt writes the temporary of the save road by name; EndDoc checks it and puts
+        // it in the file's place.
+        try {
+            FPdfFile = std::make_unique<TSafeFileStream>(file);
+        } catch (const Exception& E) {
+            throw EPrinter(E.Message());
+        }
+        FPrinter->setOutputFileName(QString::fromStdString(FPdfFile->TempName()));
     }
     auto painter = std::make_unique<QPainter>();
     if (!painter->begin(FPrinter.get())) {
-        if (IsPdfPrinter())
-            throw EPrinter("Cannot create file \"" + FPrinter->outputFileName().toStdString() + "\"");
+        if (FPdfFile) {
+            const std::string name = FPdfFile->FileName();
+            FPdfFile.reset();
+            throw EPrinter("Cannot create file \"" + name + "\"");
+        }
         throw EPrinter("Cannot start printing on " + FNames[size_t(FIndex)]);
     }
     FPainter = std::move(painter);
@@ -238,8 +261,20 @@ void TPrinter::EndDoc()
     FCanvas.reset();
     const bool ok = FPainter->end();
     FPainter.reset();
+    std::unique_ptr<TSafeFileStream> pdf = std::move(FPdfFile);
+    if (pdf && !PdfComplete(*pdf)) {
+        // Qt does not say why its file stopped short; one byte written where it stopped
+        // asks the system, and raises its reason (a full disk, a size limit).
+        const uint8_t probe = 0;
+        const TWritePiece piece{&probe, 1};
+        pdf->Seek(0, soEnd);
+        pdf->WritePieces(&piece, 1);
+        throw EWriteError("Cannot write file \"" + pdf->FileName() + "\": Printing failed");
+    }
     if (!ok)
         throw EPrinter("Printing failed");
+    if (pdf)
+        pdf->Commit();
 }
 
 void TPrinter::Abort()
@@ -250,6 +285,7 @@ void TPrinter::Abort()
     FPrinter->abort();
     FPainter->end();
     FPainter.reset();
+    FPdfFile.reset(); // the file being replaced stays as it was
 }
 
 TPrinterCanvas* TPrinter::Canvas()

@@ -18,6 +18,8 @@ class QPrinter;
 
 namespace kv {
 
+class TSafeFileStream;
+
 KV_DECLARE_EXCEPTION(EPrinter, Exception)
 
 enum TPrinterOrientation : uint8_t { poPortrait, poLandscape };
@@ -108,6 +110,7 @@ private:
     std::unique_ptr<QPrinter> FPrinter;
     std::unique_ptr<QPainter> FPainter;
     std::unique_ptr<TPrinterCanvas> FCanvas;
+    std::unique_ptr<TSafeFileStream> FPdfFile; // the file a PDF print replaces, while printing
     std::vector<std::string> FNames;
     std::string FPdfFileName;
     std::string FTestOutput;

@@ -305,9 +305,7 @@ TTextParagraphs TRichEdit::ReadTextFile(const std::string& FileName, size_t MaxP
 void TRichEdit::SaveToFile(const std::string& FileName, TTextFileFormat Format) const
 {
     const std::string bytes = Format == tfPlainText ? EncodePlainText(Paragraphs()) : WriteRtf(Document());
-    TSafeFileStream out(FileName);
-    out.WriteBuffer(bytes.data(), int64_t(bytes.size()));
-    out.Commit();
+    SaveFileSafely(FileName, [&bytes](TStream& Stream) { Stream.WriteBuffer(bytes.data(), int64_t(bytes.size())); });
 }
 
 } // namespace kv

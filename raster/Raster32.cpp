@@ -389,9 +389,7 @@ void TBitmap32::LoadFromStream(TStream& Stream)
 
 void TBitmap32::SaveToFile(const std::string& FileName)
 {
-    TSafeFileStream stream(FileName);
-    SaveToStream(stream);
-    stream.Commit();
+    SaveFileSafely(FileName, [this](TStream& Stream) { SaveToStream(Stream); });
 }
 
 // The registry's JPEG, BMP and PNG classes would load a colour picture into a platform

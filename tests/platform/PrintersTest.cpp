@@ -3,6 +3,7 @@
 // with poppler's tools when they are installed), errors as exceptions, and the set-up
 // dialogs keeping what was chosen.
 #include "platform/Printers.h"
+#include "common/SaveFailure.h"
 #include "platform/Dialogs.h"
 
 #include <QImage>
@@ -239,4 +240,49 @@ TEST_F(PrinterTest, PdfPrinterWithoutAFileAsksForOne)
     EXPECT_TRUE(fs::exists(chosen));
     ASSERT_EQ(answers.Requests.size(), 2u);
     EXPECT_EQ(answers.Requests[0].Kind, dkSaveFile);
+}
+
+// Printing to a file takes the save road: a file cut short by the system is reported
+// with its reason and never replaces the old one; a read-only file is refused before
+// printing starts; through a link the file it points to is replaced.
+TEST_F(PrinterTest, PrintToFileKeepsTheOldFileWhenTheWriteFails)
+{
+    const std::string name = Pdf.string();
+    const std::string old = kvtest::OldFileBytes();
+    kvtest::PutFileBytes(name, old);
+    const kvtest::TChildOutcome r = kvtest::RunUnderFileSizeLimit(300, [] {
+        Printer()->BeginDoc();
+        const std::vector<uint32_t> pixels = Solid(64, 64, 0xFF8040C0);
+        Printer()->Canvas()->StretchDraw(TRect{0, 0, 2000, 2000}, TPixels32View{pixels.data(), 64, 64});
+        Printer()->EndDoc();
+        return std::string("printed");
+    });
+    EXPECT_TRUE(r.Finished);
+    EXPECT_TRUE(r.Raised);
+    EXPECT_EQ(r.Text, kvtest::TooLargeMessage(name));
+    EXPECT_EQ(kvtest::FileBytes(name), old);
+    for (const auto& e : fs::directory_iterator(Pdf.parent_path()))
+        EXPECT_NE(e.path().filename().string().rfind("." + Pdf.filename().string(), 0), 0u) << e.path();
+
+    chmod(name.c_str(), 0444);
+    std::string refused;
+    try {
+        Printer()->BeginDoc();
+    } catch (const EPrinter& e) {
+        refused = e.Message();
+    }
+    EXPECT_EQ(refused, "Cannot write file \"" + name + "\": The file is read-only");
+    EXPECT_FALSE(Printer()->Printing());
+    EXPECT_EQ(kvtest::FileBytes(name), old);
+
+    chmod(name.c_str(), 0644);
+    const fs::path link = Scratch("print-link.pdf");
+    fs::remove(link);
+    fs::create_symlink(Pdf, link);
+    Printer()->SetTestOutput(link.string());
+    Printer()->BeginDoc();
+    Printer()->EndDoc();
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(kvtest::FileBytes(name).substr(0, 5), "%PDF-");
+    fs::remove(link);
 }

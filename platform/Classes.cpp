@@ -279,19 +279,16 @@ int64_t TFileStream::Write(const void* Buffer, int64_t Count)
     return int64_t(std::fwrite(Buffer, 1, size_t(Count), FFile));
 }
 
-void TFileStream::WritePieces(const TWritePiece* Pieces, int64_t Count)
+namespace {
+
+// Hands the pieces to Write in batches of vectors (well below the system's limit on
+// pieces per call), stepping over what a short write sent. Fail(error, bytes written so
+// far) must throw. Returns the bytes written.
+template <class TWriteFn, class TFailFn>
+int64_t WriteAllPieces(const TWritePiece* Pieces, int64_t Count, TWriteFn Write, TFailFn Fail)
 {
-    // What the stream buffered goes first; then the pieces go straight to the file, and
-    // the stream is told the new position (it keeps its own idea of the offset).
-    if (std::fflush(FFile) != 0)
-        throw EWriteError("Stream write error");
-    const off_t Start = ftello(FFile);
-    if (Start < 0)
-        throw EWriteError("Stream write error");
-    const int Fd = fileno(FFile);
-    off_t Written = 0;
-    // Well below the system's limit on pieces per call.
     constexpr int64_t Batch = 512;
+    int64_t Written = 0;
     std::vector<iovec> Vec;
     for (int64_t First = 0; First < Count; First += Batch) {
         Vec.clear();
@@ -302,15 +299,12 @@ void TFileStream::WritePieces(const TWritePiece* Pieces, int64_t Count)
                 throw EWriteError("Stream write error");
         size_t Next = 0;
         while (Next < Vec.size()) {
-            const ssize_t N = ::writev(Fd, Vec.data() + Next, int(Vec.size() - Next));
-            if (N < 0) {
-                if (errno == EINTR)
-                    continue;
-                fseeko(FFile, Start + Written, SEEK_SET);
-                throw EWriteError("Stream write error");
-            }
+            const ssize_t N = Write(Vec.data() + Next, int(Vec.size() - Next));
+            if (N < 0 && errno == EINTR)
+                continue;
+            if (N <= 0)
+                Fail(N < 0 ? errno : EIO, Written);
             Written += N;
-            // A short write leaves part of the vector: step over what went out.
             size_t Left = size_t(N);
             while (Next < Vec.size() && Left >= Vec[Next].iov_len)
                 Left -= Vec[Next++].iov_len;
@@ -320,7 +314,28 @@ void TFileStream::WritePieces(const TWritePiece* Pieces, int64_t Count)
             }
         }
     }
-    if (fseeko(FFile, Start + Written, SEEK_SET) != 0)
+    return Written;
+}
+
+} // namespace
+
+void TFileStream::WritePieces(const TWritePiece* Pieces, int64_t Count)
+{
+    // What the stream buffered goes first; then the pieces go straight to the file, and
+    // the stream is told the new position (it keeps its own idea of the offset).
+    if (std::fflush(FFile) != 0)
+        throw EWriteError("Stream write error");
+    const off_t Start = ftello(FFile);
+    if (Start < 0)
+        throw EWriteError("Stream write error");
+    const int Fd = fileno(FFile);
+    const int64_t Written = WriteAllPieces(
+        Pieces, Count, [Fd](const iovec* Vec, int N) { return ::writev(Fd, Vec, N); },
+        [this, Start](int, int64_t Done) {
+            fseeko(FFile, Start + off_t(Done), SEEK_SET);
+            throw EWriteError("Stream write error");
+        });
+    if (fseeko(FFile, Start + off_t(Written), SEEK_SET) != 0)
         throw EWriteError("Stream write error");
 }
 
@@ -514,34 +529,15 @@ int64_t TSafeFileStream::Write(const void* Buffer, int64_t Count)
 void TSafeFileStream::WritePieces(const TWritePiece* Pieces, int64_t Count)
 {
     Flush();
-    // Well below the system's limit on pieces per call.
-    constexpr int64_t Batch = 512;
-    std::vector<iovec> vec;
-    for (int64_t first = 0; first < Count; first += Batch) {
-        vec.clear();
-        for (int64_t i = first; i < std::min(Count, first + Batch); ++i)
-            if (Pieces[i].Count > 0)
-                vec.push_back({const_cast<void*>(Pieces[i].Data), size_t(Pieces[i].Count)});
-            else if (Pieces[i].Count < 0)
-                throw EWriteError("Stream write error");
-        size_t next = 0;
-        while (next < vec.size()) {
-            const ssize_t n = ::pwritev(FFd, vec.data() + next, int(vec.size() - next), off_t(FPosition));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                Fail(n < 0 ? errno : EIO);
-            FPosition += n;
-            // A short write leaves part of the vector: step over what went out.
-            size_t left = size_t(n);
-            while (next < vec.size() && left >= vec[next].iov_len)
-                left -= vec[next++].iov_len;
-            if (left > 0) {
-                vec[next].iov_base = static_cast<uint8_t*>(vec[next].iov_base) + left;
-                vec[next].iov_len -= left;
-            }
-        }
-    }
+    WriteAllPieces(
+        Pieces, Count,
+        [this](const iovec* Vec, int N) {
+            const ssize_t Sent = ::pwritev(FFd, Vec, N, off_t(FPosition));
+            if (Sent > 0)
+                FPosition += Sent;
+            return Sent;
+        },
+        [this](int Error, int64_t) { Fail(Error); });
 }
 
 int64_t TSafeFileStream::Read(void* Buffer, int64_t Count)

@@ -53,6 +53,18 @@ TEST(ResamplingKernels, EachKernelAndRadiusAsTabled)
     EXPECT_EQ(IEFilterRadius(9), 0.0);
 }
 
+TEST(CeilAndFloor, WholeNumbersStayAndFractionsMoveOutward)
+{
+    struct Case {
+        double X;
+        int32_t Ceil, Floor;
+    };
+    for (const Case& C : {Case{3.0, 3, 3}, {-3.0, -3, -3}, {0.0, 0, 0}, {2.25, 3, 2}, {-2.25, -2, -3}, {1e-9, 1, 0}}) {
+        EXPECT_EQ(IECeil(C.X), C.Ceil) << C.X;
+        EXPECT_EQ(IEFloor(C.X), C.Floor) << C.X;
+    }
+}
+
 TEST(TwoColoursTo1Bit, TheDarkerColourBecomesZero)
 {
     // Red (luma 54) and blue (luma 18) by (21 r + 71 g + 7 b) / 100: blue is the darker,

@@ -37,6 +37,9 @@ TEST(SysUtilsText, NumbersTrimAndPaths)
     EXPECT_EQ(ExtractFileName("/a/b/c.png"), "c.png");
     EXPECT_EQ(ExtractFileExt("/a.b/c"), "");
     EXPECT_EQ(ChangeFileExt("/a/b.old.png", ".kvn"), "/a/b.old.kvn");
+    EXPECT_EQ(IncludeTrailingPathDelimiter("/a/b"), "/a/b/");
+    EXPECT_EQ(IncludeTrailingPathDelimiter("/a/b/"), "/a/b/");
+    EXPECT_EQ(IncludeTrailingPathDelimiter(""), "/");
 }
 
 TEST(KvKeysMapping, PageKeysAndEveryModifier)

@@ -103,6 +103,8 @@ protected:
         EditorTest::SetUp();
         QGuiApplication::clipboard()->clear();
     }
+    // What a test put on the clipboard must not enable Paste in the next one.
+    void TearDown() override { QGuiApplication::clipboard()->clear(); }
 
     // Background pixel (x, y) = 0xFF000000 | x << 8 | y.
     void PatternBackground(int32_t W, int32_t H)

@@ -82,6 +82,37 @@ TEST(DibRows, RowsOfOddWidthsArePaddedToFourBytes)
     EXPECT_EQ(S->Bytes().size(), 14u + 40 + 1024 + 2 * 8);
 }
 
+TEST(DibRows, InfoHeaderFieldsKeepTheirOffsets)
+{
+    TBitmapInfoHeader H;
+    H.biSize = 40;
+    H.biWidth = -7;
+    H.biHeight = 300;
+    H.biPlanes = 1;
+    H.biBitCount = 24;
+    H.biCompression = 3;
+    H.biSizeImage = 1234;
+    H.biXPelsPerMeter = 3780;
+    H.biYPelsPerMeter = 2835;
+    H.biClrUsed = 16;
+    H.biClrImportant = 9;
+    uint8_t B[40] = {};
+    WriteBitmapInfoHeader(B, H);
+    EXPECT_EQ(GetU32LE(B + 4), uint32_t(-7));
+    EXPECT_EQ(GetU32LE(B + 8), 300u);
+    EXPECT_EQ(GetU16LE(B + 14), 24);
+    EXPECT_EQ(GetU32LE(B + 20), 1234u);
+    EXPECT_EQ(GetU32LE(B + 24), 3780u);
+    EXPECT_EQ(GetU32LE(B + 28), 2835u);
+    EXPECT_EQ(GetU32LE(B + 32), 16u);
+    EXPECT_EQ(GetU32LE(B + 36), 9u);
+    const TBitmapInfoHeader R = ReadBitmapInfoHeader(B);
+    EXPECT_EQ(R.biWidth, -7);
+    EXPECT_EQ(R.biXPelsPerMeter, 3780);
+    EXPECT_EQ(R.biYPelsPerMeter, 2835);
+    EXPECT_EQ(R.biClrImportant, 9u);
+}
+
 TEST(ScreenFit, ATallRectangleMovesUpByItsOwnHeight)
 {
     const TRect Screen{0, 0, 800, 600};

@@ -132,7 +132,10 @@ TEST_F(GeometryCommandsTest, BackgroundTurnsAndFlipsMoveBytesAndUndoOnce)
         Bg()->SetPixelFast(1, 0, 0x20406080u); // alpha moves with the pixel
         const std::vector<TColor32> before = Pixels(*Bg());
         ASSERT_TRUE(Enabled(c.Command)) << c.Command;
+        Form->ModifiedState = msSaved;
         Run(c.Command);
+        // Every turn and flip leaves the document to be saved.
+        EXPECT_EQ(Form->ModifiedState, msChanged) << c.Command;
         ASSERT_EQ(Bg()->Width(), c.W) << c.Command;
         ASSERT_EQ(Bg()->Height(), c.H) << c.Command;
         EXPECT_EQ(Bg()->GetPixelFast(c.To.X, c.To.Y), Code(c.From.X, c.From.Y)) << c.Command;

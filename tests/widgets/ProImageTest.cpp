@@ -118,6 +118,9 @@ TEST(ProImage, DestinationRectangles)
     EXPECT_EQ(Out->PixelColor(32, 37), Pic->PixelColor(0, 0));
     EXPECT_EQ(Out->PixelColor(71, 66), Pic->PixelColor(39, 29));
     EXPECT_EQ(Out->PixelColor(31, 37), clWhite);
+    // On a control wider than tall each side is centred by its own length.
+    Image.SetBounds(0, 0, 200, 60);
+    EXPECT_EQ(Image.DestRect(), Bounds(80, 15, 40, 30));
 }
 
 TEST(ProImage, AutoSizeTakesThePictureSizeInPlace)

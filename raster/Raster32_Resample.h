@@ -50,10 +50,14 @@ struct TResampleKernels {
     // and sum below 2^32.
     void (*FilteredHorz)(const uint32_t* Vert, const int32_t* At, const uint32_t* Weight, int32_t Taps, int32_t Count,
                          TColor32* Out);
+    // The filtered stretch's vertical pass, one source row of Lanes bytes at a time:
+    // Sums[j] = Row[j] * Weight (First) or Sums[j] += Row[j] * Weight, every sum below 2^32.
+    void (*FilteredVert)(const uint8_t* Row, uint32_t Weight, int32_t Lanes, bool First, uint32_t* Sums);
 };
-// The plain FilteredHorz, for the sets with no vector one.
+// The plain FilteredHorz and FilteredVert, for the sets with no vector one.
 void ScalarFilteredHorz(const uint32_t* Vert, const int32_t* At, const uint32_t* Weight, int32_t Taps, int32_t Count,
                         TColor32* Out);
+void ScalarFilteredVert(const uint8_t* Row, uint32_t Weight, int32_t Lanes, bool First, uint32_t* Sums);
 
 // For LinearRow: eight bytes per four pixels from index 0 (a last partial group has none).
 // When the four pixel pairs lie within the eight pixels from X0 of the group's first pixel

@@ -529,13 +529,7 @@ void StretchFilteredMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, c
         for (size_t t = 0; t < vList.size(); ++t) {
             // In memory a pixel's bytes run blue, green, red, alpha: the lanes' order.
             const auto* s = reinterpret_cast<const uint8_t*>(Src->RowAddress(vList[t].Index) + lo);
-            const uint32_t wy = uint32_t(vList[t].Weight);
-            if (t == 0)
-                for (int32_t j = 0; j < span * 4; ++j)
-                    v[j] = uint32_t(s[j]) * wy;
-            else
-                for (int32_t j = 0; j < span * 4; ++j)
-                    v[j] += uint32_t(s[j]) * wy;
+            kernels.FilteredVert(s, uint32_t(vList[t].Weight), span * 4, t == 0, v);
         }
         // The horizontal pass reads only the sums, so an opaque row goes straight to its
         // place, even on a bitmap stretched onto itself.

@@ -244,6 +244,22 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
             k->FilteredHorz(vert.data(), at.data(), weight.data(), taps, n, outB.data());
             ASSERT_EQ(outA, outB) << round;
         }
+        // The filtered stretch's vertical sums: a first row, then rows added on, for any
+        // length (whole vector steps and the bytes after them), every weight up to the
+        // filters' 256 and some past it; bytes at 255 give the largest products.
+        for (int round = 0; round < 300; ++round) {
+            const int32_t lanes = 1 + int32_t(rng() % 80), rows = 1 + int32_t(rng() % 4);
+            std::vector<uint32_t> sumsA(static_cast<size_t>(lanes), 0xDEADBEEFu), sumsB = sumsA;
+            for (int32_t r = 0; r < rows; ++r) {
+                std::vector<uint8_t> bytes(static_cast<size_t>(lanes));
+                for (auto& b : bytes)
+                    b = round % 4 == 0 ? 255 : uint8_t(rng());
+                const uint32_t weight = round % 5 == 0 ? 257 + rng() % 1000 : rng() % 257;
+                plain.FilteredVert(bytes.data(), weight, lanes, r == 0, sumsA.data());
+                k->FilteredVert(bytes.data(), weight, lanes, r == 0, sumsB.data());
+            }
+            ASSERT_EQ(sumsA, sumsB) << round;
+        }
     }
 }
 

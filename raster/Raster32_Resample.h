@@ -58,10 +58,11 @@ struct TResampleKernels {
     // Wy0 + Wy1 <= 256, so V fits 16 bits), channel c of Out[i] is (V[X0[i]] * W0[i] +
     // V[X0[i] + 1] * W1[i]) shr 16 with W0[i] + W1[i] <= 256: FilteredVert and FilteredHorz
     // on the same lists, whose cap the sums never reach. Every X0[i] + 1 <= Span; Vert
-    // holds 4 * (Span + 8) scratch lanes. Null in a set that has none (the two passes
-    // then do it).
+    // holds 4 * (Span + 8) scratch lanes. Streamed stores are fenced before it returns.
+    // Null in a set that has none (the two passes then do it).
     void (*TentRow)(const TColor32* R0, const TColor32* R1, uint32_t Wy0, uint32_t Wy1, int32_t Span, const int32_t* X0,
-                    const uint16_t* W0, const uint16_t* W1, int32_t Count, uint16_t* Vert, TColor32* Out);
+                    const uint16_t* W0, const uint16_t* W1, int32_t Count, uint16_t* Vert, TColor32* Out,
+                    TRowStore Store);
 };
 // The plain FilteredHorz and FilteredVert, for the sets with no vector one.
 void ScalarFilteredHorz(const uint32_t* Vert, const int32_t* At, const uint32_t* Weight, int32_t Taps, int32_t Count,

@@ -360,8 +360,9 @@ uint32_t TentPixel(const uint16_t* Vert, int32_t X0, uint32_t W0, uint32_t W1)
     return p;
 }
 
-void Avx2TentRow(const TColor32* R0, const TColor32* R1, uint32_t Wy0, uint32_t Wy1, int32_t Span, const int32_t* X0,
-                 const uint16_t* W0, const uint16_t* W1, int32_t Count, uint16_t* Vert, TColor32* Out)
+template <TRowStore Store>
+void Avx2TentRowTo(const TColor32* R0, const TColor32* R1, uint32_t Wy0, uint32_t Wy1, int32_t Span, const int32_t* X0,
+                   const uint16_t* W0, const uint16_t* W1, int32_t Count, uint16_t* Vert, TColor32* Out)
 {
     const __m256i wy0 = _mm256_set1_epi16(int16_t(Wy0)), wy1 = _mm256_set1_epi16(int16_t(Wy1));
     const auto* b0 = reinterpret_cast<const uint8_t*>(R0);
@@ -413,11 +414,26 @@ void Avx2TentRow(const TColor32* R0, const TColor32* R1, uint32_t Wy0, uint32_t 
         const __m256i noCarry = _mm256_cmpeq_epi16(_mm256_max_epu16(lo, lo0), lo);
         const __m256i c = _mm256_add_epi16(_mm256_add_epi16(hi, one16), noCarry);
         const __m256i bytes = _mm256_packus_epi16(c, c); // pixels 0, 1 in the low half, 2, 3 in the high
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + i),
-                         _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08)));
+        const __m128i pixels = _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08));
+        if (Store == rsStreamed)
+            _mm_stream_si128(reinterpret_cast<__m128i*>(Out + i), pixels);
+        else
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + i), pixels);
     }
     for (; i < Count; ++i)
         Out[i] = TentPixel(Vert, X0[i], W0[i], W1[i]);
+    if (Store == rsStreamed)
+        _mm_sfence();
+}
+
+// Streamed only where every four-pixel store is aligned, as a streamed store must be.
+void Avx2TentRow(const TColor32* R0, const TColor32* R1, uint32_t Wy0, uint32_t Wy1, int32_t Span, const int32_t* X0,
+                 const uint16_t* W0, const uint16_t* W1, int32_t Count, uint16_t* Vert, TColor32* Out, TRowStore Store)
+{
+    if (Store == rsStreamed && reinterpret_cast<uintptr_t>(Out) % 16 == 0)
+        Avx2TentRowTo<rsStreamed>(R0, R1, Wy0, Wy1, Span, X0, W0, W1, Count, Vert, Out);
+    else
+        Avx2TentRowTo<rsCached>(R0, R1, Wy0, Wy1, Span, X0, W0, W1, Count, Vert, Out);
 }
 
 } // namespace

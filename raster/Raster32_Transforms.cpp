@@ -569,6 +569,7 @@ void StretchFilteredMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, c
         if (!pairX0.empty())
             pairVert.resize((size_t(span) + 8) * 4);
     }
+    const TRowStore tentStore = RowStoreFor(int64_t(w) * C.Height() * 4);
     static_assert(std::endian::native == std::endian::little);
     for (int32_t k = 0; k < C.Height(); ++k) {
         uint32_t* v = vert.data();
@@ -580,7 +581,7 @@ void StretchFilteredMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, c
             TColor32* d = Dst->PixelAddress(C.Left, C.Top + k);
             TColor32* out = Mode == dmOpaque ? d : row.data();
             kernels.TentRow(r0, r1, vp.W0, vp.W1, span, pairX0.data(), pairW0.data(), pairW1.data(), w, pairVert.data(),
-                            out);
+                            out, Mode == dmOpaque ? tentStore : rsCached);
             if (Mode != dmOpaque)
                 LandRow(row.data(), d, w, Mode, M, true, Src->OnPixelCombine);
             continue;

@@ -300,7 +300,7 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
                 plain.FilteredHorz(sums.data(), hAt.data(), hWeight.data(), 2, n, outA.data());
                 std::vector<uint16_t> scratch((static_cast<size_t>(span) + 8) * 4);
                 k->TentRow(r0.data(), r1.data(), wy0, wy1, span, x0.data(), w0.data(), w1.data(), n, scratch.data(),
-                           outB.data());
+                           outB.data(), round % 2 ? rsStreamed : rsCached);
                 ASSERT_EQ(outA, outB) << round;
             }
     }

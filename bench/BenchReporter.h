@@ -74,7 +74,8 @@ private:
 };
 
 // Keeps the calling thread, and every thread it starts meanwhile, on one processor: the
-// one-thread line beside a line where ours spreads its work over several.
+// one-thread line beside a line where ours spreads its work over several. The reference
+// of such a line is held the same way, so that both sides meet the same processor's load.
 class TOneCore {
 public:
     TOneCore()
@@ -82,13 +83,14 @@ public:
         FOk = sched_getaffinity(0, sizeof FSaved, &FSaved) == 0;
         if (!FOk)
             return;
+        // The processor the thread runs on now, not a fixed one that might be the busiest.
+        int Here = sched_getcpu();
+        if (Here < 0 || !CPU_ISSET(Here, &FSaved))
+            for (Here = 0; Here < CPU_SETSIZE && !CPU_ISSET(Here, &FSaved); ++Here) {
+            }
         cpu_set_t One;
         CPU_ZERO(&One);
-        for (int C = 0; C < CPU_SETSIZE; ++C)
-            if (CPU_ISSET(C, &FSaved)) {
-                CPU_SET(C, &One);
-                break;
-            }
+        CPU_SET(Here, &One);
         sched_setaffinity(0, sizeof One, &One);
     }
     ~TOneCore()

@@ -6,10 +6,10 @@
 // a PPM) and by our own writer, each beside libpng called directly (B, G, R rows, its
 // CRC and Adler-32 checks on as it ships). Each load has a "first" line (both sides into
 // fresh pages) and a "repeated" line (both into the pixels of the previous load), and
-// ours runs twice: held to one processor (every thread it starts shares that one), and
-// free to use every core, against libpng's one thread. Saves run beside libpng with the
-// same settings (zlib level 5, no row filter), both into an empty memory stream, ours
-// again on one processor and on every core.
+// ours runs twice: held to one processor (every thread it starts shares that one) beside
+// libpng held to one processor too, and free to use every core beside libpng unheld.
+// Saves run beside libpng with the same settings (zlib level 5, no row filter), both
+// into an empty memory stream, again on one processor each and unheld.
 //
 // BMP and TGA loads run beside a memcpy of their pixel bytes into memory already held,
 // which no load can beat. Prints theirs / ours from the medians (1.0 is as fast, above 1
@@ -264,8 +264,9 @@ void PngLoadOurs(benchmark::State& st, int Which, TMemoryState Mem, bool OneCore
     }
 }
 
-void PngLoadLibpng(benchmark::State& st, int Which, TMemoryState Mem)
+void PngLoadLibpng(benchmark::State& st, int Which, TMemoryState Mem, bool OneCore)
 {
+    std::unique_ptr<TOneCore> pin(OneCore ? new TOneCore : nullptr);
     const std::vector<uint8_t>& file = PngFile(Which);
     if (file.empty()) {
         st.SkipWithError("no such file (ImageMagick's convert missing)");
@@ -301,8 +302,9 @@ void PngSaveOurs(benchmark::State& st, bool OneCore)
         benchmark::DoNotOptimize(s.Memory());
     }
 }
-void BM_PngSaveLibpng(benchmark::State& st)
+void PngSaveLibpng(benchmark::State& st, bool OneCore)
 {
+    std::unique_ptr<TOneCore> pin(OneCore ? new TOneCore : nullptr);
     for (auto _ : st) {
         TMemoryStream s;
         LibpngEncodeTo(s, F().Picture, false);
@@ -324,7 +326,11 @@ void RegisterPng()
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime();
             benchmark::RegisterBenchmark((name + "/Libpng").c_str(),
-                                         [=](benchmark::State& st) { PngLoadLibpng(st, which, mem); })
+                                         [=](benchmark::State& st) { PngLoadLibpng(st, which, mem, false); })
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+            benchmark::RegisterBenchmark((name + "/LibpngOneCore").c_str(),
+                                         [=](benchmark::State& st) { PngLoadLibpng(st, which, mem, true); })
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime();
         }
@@ -334,7 +340,12 @@ void RegisterPng()
     benchmark::RegisterBenchmark("PngSave/OursAllCores", [](benchmark::State& st) { PngSaveOurs(st, false); })
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
-    benchmark::RegisterBenchmark("PngSave/Libpng", BM_PngSaveLibpng)->Unit(benchmark::kMillisecond)->UseRealTime();
+    benchmark::RegisterBenchmark("PngSave/Libpng", [](benchmark::State& st) { PngSaveLibpng(st, false); })
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("PngSave/LibpngOneCore", [](benchmark::State& st) { PngSaveLibpng(st, true); })
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
 }
 
 void BM_BmpLoadOurs(benchmark::State& st)
@@ -373,15 +384,17 @@ void PrintRatios(const kvbench::TRatioReporter& r)
     for (int which = 0; which < 3; ++which)
         for (TMemoryState mem : {TMemoryState::First, TMemoryState::Repeated}) {
             const std::string name = std::string("PngLoad_") + PngFileNames[which] + "_" + kvbench::StateName(mem);
-            const double lib = r.MedianOf(name + "/Libpng");
-            kvbench::PrintComparison(name + " one core", r.MedianOf(name + "/OursOneCore"), lib, 1, 1, 1.0);
-            kvbench::PrintComparison(name + " all cores", r.MedianOf(name + "/OursAllCores"), lib, cores, 1);
+            kvbench::PrintComparison(name + " one core", r.MedianOf(name + "/OursOneCore"),
+                                     r.MedianOf(name + "/LibpngOneCore"), 1, 1, 1.0);
+            kvbench::PrintComparison(name + " all cores", r.MedianOf(name + "/OursAllCores"),
+                                     r.MedianOf(name + "/Libpng"), cores, 1);
         }
     if (F().MagickPng.empty())
         std::printf("ImageMagick's convert not found: no ImageMagick-written file\n");
-    const double lib = r.MedianOf("PngSave/Libpng");
-    kvbench::PrintComparison("PngSave one core", r.MedianOf("PngSave/OursOneCore"), lib, 1, 1, 0.9);
-    kvbench::PrintComparison("PngSave all cores", r.MedianOf("PngSave/OursAllCores"), lib, cores, 1);
+    kvbench::PrintComparison("PngSave one core", r.MedianOf("PngSave/OursOneCore"), r.MedianOf("PngSave/LibpngOneCore"),
+                             1, 1, 0.9);
+    kvbench::PrintComparison("PngSave all cores", r.MedianOf("PngSave/OursAllCores"), r.MedianOf("PngSave/Libpng"),
+                             cores, 1);
     const struct {
         const char* What;
         const char* Ours;

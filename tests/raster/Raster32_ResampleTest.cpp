@@ -172,11 +172,12 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
         // Nearest rows: columns packed or spread out, repeated, going back, near the row's
         // end; the row is exactly RowWidth pixels long, so a read past it is caught.
         for (int round = 0; round < 400; ++round) {
-            const int32_t width = 1 + int32_t(rng() % 80), n = 1 + int32_t(rng() % 50);
+            const int32_t width = 1 + int32_t(rng() % 120), n = 1 + int32_t(rng() % 50);
             std::vector<TColor32> row(static_cast<size_t>(width));
             for (auto& p : row)
                 p = rng();
-            const uint32_t spread = 1 + rng() % 4;
+            // Up to six columns a step: eight pixels then span past a 32-pixel window.
+            const uint32_t spread = 1 + rng() % 6;
             std::vector<int32_t> x(static_cast<size_t>(n));
             int32_t at = int32_t(rng() % uint32_t(width));
             for (auto& c : x) {

@@ -83,11 +83,17 @@ public:
         FOk = sched_getaffinity(0, sizeof FSaved, &FSaved) == 0;
         if (!FOk)
             return;
-        // The processor the thread runs on now, not a fixed one that might be the busiest.
-        int Here = sched_getcpu();
-        if (Here < 0 || !CPU_ISSET(Here, &FSaved))
-            for (Here = 0; Here < CPU_SETSIZE && !CPU_ISSET(Here, &FSaved); ++Here) {
-            }
+        // One processor for every such line of the run, so that ours and the reference meet
+        // the same load: the one the first of them ran on (not the first of the set, which
+        // takes the system's interrupts).
+        static const int Chosen = [this] {
+            int Here = sched_getcpu();
+            if (Here < 0 || !CPU_ISSET(Here, &FSaved))
+                for (Here = 0; Here < CPU_SETSIZE && !CPU_ISSET(Here, &FSaved); ++Here) {
+                }
+            return Here;
+        }();
+        const int Here = Chosen;
         cpu_set_t One;
         CPU_ZERO(&One);
         CPU_SET(Here, &One);

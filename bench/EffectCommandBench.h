@@ -101,6 +101,12 @@ inline TBenchMain& Main()
 
 inline void TimeCommand(benchmark::State& State, const std::function<void(IMainForm&)>& Run, bool First = false)
 {
+    if (!First) {
+        // Untimed, so that even the first timed run finds the command's blocks held.
+        Main().Reload();
+        TPreviewBackupGuard Command(Main());
+        Run(Main());
+    }
     for (auto _ : State) {
         State.PauseTiming();
         Main().Reload();

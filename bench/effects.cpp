@@ -142,6 +142,7 @@ void PrintRatios(const TRatioReporter& R)
     std::printf("OpenCV not found at configure time: no ratios against it\n");
 #endif
     kvadjust::PrintAdjustmentRatios(R);
+    kvcommand::PrintFirstCommandRatios(R);
 }
 
 } // namespace

@@ -154,10 +154,10 @@ int main(int argc, char** argv)
         const double kl = reporter.MedianOf("BM_KvLoadPicture"), ks = reporter.MedianOf("BM_KvSavePicture8");
         const double gd = reporter.MedianOf("BM_GiflibDecode"), ge = reporter.MedianOf("BM_GiflibEncode");
         if (kd > 0 && gd > 0)
-            std::printf("decode ratio (giflib / ours): LZW %.2f, whole picture %.2f\n", gd / kd,
+            std::printf("decode ratio (giflib / ours): LZW %.2f, whole picture %.2f, one thread each\n", gd / kd,
                         kl > 0 ? gd / kl : 0.0);
         if (ke > 0 && ge > 0)
-            std::printf("encode ratio (giflib / ours): LZW %.2f, whole picture %.2f\n", ge / ke,
+            std::printf("encode ratio (giflib / ours): LZW %.2f, whole picture %.2f, one thread each\n", ge / ke,
                         ks > 0 ? ge / ks : 0.0);
 #else
         std::printf("giflib not found: no ratios\n");

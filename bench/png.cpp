@@ -199,8 +199,8 @@ BENCHMARK(BM_EncodeLibpng)->Unit(benchmark::kMillisecond);
 void PrintLine(const char* What, double Ours, double Lib, const char* Extra = "")
 {
     if (Ours > 0 && Lib > 0)
-        std::printf("%s: ours %.1f ms%s, libpng %.1f ms, ratio (libpng/ours) %.2f\n", What, Ours, Extra, Lib,
-                    Lib / Ours);
+        std::printf("%s: ours %.1f ms%s, libpng %.1f ms, ratio (libpng/ours) %.2f, one thread each\n", What, Ours,
+                    Extra, Lib, Lib / Ours);
 }
 
 // From the benchmarks' medians; what did not run is timed here (median of five).

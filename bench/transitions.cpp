@@ -1,7 +1,9 @@
 // One frame of every transition at 1920 x 1080, beside a memcpy of one 1920 x 1080
 // 32-bit frame in the same run: the physical floor of showing a frame at all. Prints
-// memcpy / ours from the medians; a transition at 0.25 or more costs no more than four
-// frame copies, so playback keeps up with the timer.
+// memcpy / ours from the medians; a transition at 0.3 or more costs no more than about
+// three frame copies, so playback keeps up with the timer. Both sides run on one thread
+// and write into a frame they hold (the transition's frame bitmap, the copy's buffer,
+// each written before timing starts), as a playing transition does every tick.
 #include "imaging/Transitions.h"
 #include "bench/BenchReporter.h"
 
@@ -73,7 +75,7 @@ void BM_Transition(benchmark::State& State)
 
 void BM_Memcpy(benchmark::State& State)
 {
-    std::vector<uint32_t> From(size_t(W) * H, 0x11223344u), To(size_t(W) * H);
+    std::vector<uint32_t> From(size_t(W) * H, 0x11223344u), To(size_t(W) * H, 0);
     for (auto _ : State) {
         std::memcpy(To.data(), From.data(), From.size() * 4);
         benchmark::DoNotOptimize(To.data());
@@ -96,10 +98,10 @@ int main(int argc, char** argv)
             if (Ours <= 0 || Floor <= 0)
                 continue;
             Worst = std::min(Worst, Floor / Ours);
-            std::printf("%-16s memcpy / ours ratio %6.2f (ours %7.3f ms, memcpy %6.3f ms)\n", Names[T], Floor / Ours,
-                        Ours, Floor);
+            std::printf("%-16s memcpy / ours ratio %6.2f (ours %7.3f ms, memcpy %6.3f ms, one thread each)%s\n",
+                        Names[T], Floor / Ours, Ours, Floor, Floor / Ours < 0.3 ? "  BELOW 0.3" : "");
         }
         if (Worst < 1e9)
-            std::printf("worst transition: memcpy / ours ratio %.2f (required >= 0.25)\n", Worst);
+            std::printf("worst transition: memcpy / ours ratio %.2f (required >= 0.3)\n", Worst);
     });
 }

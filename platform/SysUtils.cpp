@@ -220,9 +220,12 @@ static_assert(sizeof(TBlockHeader) <= HeaderBytes);
 
 TBlockHeader* HeaderOf(uint8_t* Pixels) { return reinterpret_cast<TBlockHeader*>(Pixels - HeaderBytes); }
 
-uint8_t* MapZeroedBlock(size_t Bytes)
+uint8_t* MapZeroedBlock(size_t Bytes, bool Populate)
 {
-    void* base = mmap(nullptr, Bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    // A block its caller overwrites whole has every page touched at once anyway: the
+    // system then hands them all out in one call rather than one fault at a time.
+    void* base = mmap(nullptr, Bytes, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | (Populate ? MAP_POPULATE : 0), -1, 0);
     if (base == MAP_FAILED)
         return nullptr;
     // No huge-page advice: a 2 MiB fault may wait on the system assembling the page, and
@@ -334,7 +337,7 @@ uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, co
         if (p && fill == TPixelFill::Zeroed)
             std::memset(p, 0, size_t(bytes));
         if (!p)
-            p = MapZeroedBlock(size);
+            p = MapZeroedBlock(size, fill == TPixelFill::Overwritten);
     } else
         p = HeapZeroedBlock(size);
     if (!p)

@@ -66,10 +66,21 @@ void ScalarNearestHalfRow(const TColor32* Row, int32_t Count, TColor32* Out, TRo
         Out[i] = Row[2 * i];
 }
 
-const TResampleKernels Scalar{ScalarLinearVert,     ScalarLinearHorz, ScalarLinearHorzRun,  ScalarLinearRow,   false,
-                              ScalarBilinearAffine, ScalarNearestRow, ScalarNearestHalfRow, ScalarFilteredHorz};
+const TResampleKernels Scalar{
+    ScalarLinearVert, ScalarLinearHorz,     ScalarLinearHorzRun, ScalarLinearRow,    false,  ScalarBilinearAffine,
+    ScalarNearestRow, ScalarNearestHalfRow, ScalarFilteredHorz,  ScalarFilteredVert, nullptr};
 
 } // namespace
+
+void ScalarFilteredVert(const uint8_t* Row, uint32_t Weight, int32_t Lanes, bool First, uint32_t* Sums)
+{
+    if (First)
+        for (int32_t j = 0; j < Lanes; ++j)
+            Sums[j] = uint32_t(Row[j]) * Weight;
+    else
+        for (int32_t j = 0; j < Lanes; ++j)
+            Sums[j] += uint32_t(Row[j]) * Weight;
+}
 
 void ScalarFilteredHorz(const uint32_t* Vert, const int32_t* At, const uint32_t* Weight, int32_t Taps, int32_t Count,
                         TColor32* Out)

@@ -50,10 +50,24 @@ struct TResampleKernels {
     // and sum below 2^32.
     void (*FilteredHorz)(const uint32_t* Vert, const int32_t* At, const uint32_t* Weight, int32_t Taps, int32_t Count,
                          TColor32* Out);
+    // The filtered stretch's vertical pass, one source row of Lanes bytes at a time:
+    // Sums[j] = Row[j] * Weight (First) or Sums[j] += Row[j] * Weight, every sum below 2^32.
+    void (*FilteredVert)(const uint8_t* Row, uint32_t Weight, int32_t Lanes, bool First, uint32_t* Sums);
+    // Both filtered passes for a row whose lists are pairs of neighbours, as enlarging
+    // with the tent gives: with V[x] = R0[x] * Wy0 + R1[x] * Wy1 per channel (x < Span,
+    // Wy0 + Wy1 <= 256, so V fits 16 bits), channel c of Out[i] is (V[X0[i]] * W0[i] +
+    // V[X0[i] + 1] * W1[i]) shr 16 with W0[i] + W1[i] <= 256: FilteredVert and FilteredHorz
+    // on the same lists, whose cap the sums never reach. Every X0[i] + 1 <= Span; Vert
+    // holds 4 * (Span + 8) scratch lanes. Streamed stores are fenced before it returns.
+    // Null in a set that has none (the two passes then do it).
+    void (*TentRow)(const TColor32* R0, const TColor32* R1, uint32_t Wy0, uint32_t Wy1, int32_t Span, const int32_t* X0,
+                    const uint16_t* W0, const uint16_t* W1, int32_t Count, uint16_t* Vert, TColor32* Out,
+                    TRowStore Store);
 };
-// The plain FilteredHorz, for the sets with no vector one.
+// The plain FilteredHorz and FilteredVert, for the sets with no vector one.
 void ScalarFilteredHorz(const uint32_t* Vert, const int32_t* At, const uint32_t* Weight, int32_t Taps, int32_t Count,
                         TColor32* Out);
+void ScalarFilteredVert(const uint8_t* Row, uint32_t Weight, int32_t Lanes, bool First, uint32_t* Sums);
 
 // For LinearRow: eight bytes per four pixels from index 0 (a last partial group has none).
 // When the four pixel pairs lie within the eight pixels from X0 of the group's first pixel

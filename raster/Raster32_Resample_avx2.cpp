@@ -237,7 +237,10 @@ void Avx2NearestRow(const TColor32* Row, int32_t RowWidth, const int32_t* X, int
             const __m256i far = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(at + 1), spread);
             p = _mm256_blendv_epi8(near, far, _mm256_cmpgt_epi32(spread, seven));
         } else {
-            p = _mm256_i32gather_epi32(reinterpret_cast<const int*>(Row), x, 4);
+            // Eight loads rather than a gather: where the processor guards its gathers
+            // against leaking data, a gather costs several times as much.
+            p = _mm256_setr_epi32(int(Row[X[i]]), int(Row[X[i + 1]]), int(Row[X[i + 2]]), int(Row[X[i + 3]]),
+                                  int(Row[X[i + 4]]), int(Row[X[i + 5]]), int(Row[X[i + 6]]), int(Row[X[i + 7]]));
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + i), p);
     }
@@ -315,6 +318,124 @@ void Avx2FilteredHorz(const uint32_t* Vert, const int32_t* At, const uint32_t* W
         ScalarFilteredHorz(Vert, At + size_t(i) * Taps, Weight + size_t(i) * Taps, Taps, Count - i, Out + i);
 }
 
+// Sixteen bytes a step. A weight up to 256 keeps every product within 16 bits (at most
+// 255 * 256), so the bytes multiply as 16-bit lanes and only the sums widen to 32.
+void Avx2FilteredVert(const uint8_t* Row, uint32_t Weight, int32_t Lanes, bool First, uint32_t* Sums)
+{
+    if (Weight > 256) {
+        ScalarFilteredVert(Row, Weight, Lanes, First, Sums);
+        return;
+    }
+    const __m256i w = _mm256_set1_epi16(int16_t(Weight));
+    int32_t j = 0;
+    for (; j + 16 <= Lanes; j += 16) {
+        const __m256i p =
+            _mm256_mullo_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Row + j))), w);
+        __m256i lo = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(p));
+        __m256i hi = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(p, 1));
+        auto* at = reinterpret_cast<__m256i*>(Sums + j);
+        if (!First) {
+            lo = _mm256_add_epi32(lo, _mm256_loadu_si256(at));
+            hi = _mm256_add_epi32(hi, _mm256_loadu_si256(at + 1));
+        }
+        _mm256_storeu_si256(at, lo);
+        _mm256_storeu_si256(at + 1, hi);
+    }
+    if (j < Lanes)
+        ScalarFilteredVert(Row + j, Weight, Lanes - j, First, Sums + j);
+}
+
+// The tent's row. Vertical: four pixels a step, their bytes widened to 16-bit lanes.
+// Horizontal: four pixels a step when their columns and right neighbours lie within four
+// source columns of the first (any enlargement by 1.5 or more): one load of those columns
+// and two permutes give the left and right pixels. Each product's high and low halves
+// come from two multiplies, and the sum's top half is the high halves plus the carry out
+// of the low ones.
+uint32_t TentPixel(const uint16_t* Vert, int32_t X0, uint32_t W0, uint32_t W1)
+{
+    const uint16_t* l = Vert + 4 * X0;
+    uint32_t p = 0;
+    for (int32_t c = 0; c < 4; ++c)
+        p |= ((uint32_t(l[c]) * W0 + uint32_t(l[4 + c]) * W1) >> 16) << (8 * c);
+    return p;
+}
+
+template <TRowStore Store>
+void Avx2TentRowTo(const TColor32* R0, const TColor32* R1, uint32_t Wy0, uint32_t Wy1, int32_t Span, const int32_t* X0,
+                   const uint16_t* W0, const uint16_t* W1, int32_t Count, uint16_t* Vert, TColor32* Out)
+{
+    const __m256i wy0 = _mm256_set1_epi16(int16_t(Wy0)), wy1 = _mm256_set1_epi16(int16_t(Wy1));
+    const auto* b0 = reinterpret_cast<const uint8_t*>(R0);
+    const auto* b1 = reinterpret_cast<const uint8_t*>(R1);
+    int32_t x = 0;
+    for (; x + 4 <= Span; x += 4) {
+        const __m256i p0 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b0 + 4 * x)));
+        const __m256i p1 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b1 + 4 * x)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Vert + 4 * x),
+                            _mm256_add_epi16(_mm256_mullo_epi16(p0, wy0), _mm256_mullo_epi16(p1, wy1)));
+    }
+    for (; x < Span; ++x)
+        for (int32_t c = 0; c < 4; ++c)
+            Vert[4 * x + c] = uint16_t(b0[4 * x + c] * Wy0 + b1[4 * x + c] * Wy1);
+    // The right neighbour of the last column (read with weight 0 at most) and the lanes a
+    // whole load past it may take: defined values.
+    std::memset(Vert + 4 * Span, 0, sizeof(uint16_t) * 4 * 8);
+
+    const __m256i one64 = _mm256_set1_epi64x(1), two = _mm256_set1_epi32(2), one16 = _mm256_set1_epi16(1);
+    // Each pixel's weight (the low 16 bits of its 64-bit lane) into its four 16-bit lanes.
+    const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9, 0, 1, 0, 1, 0, 1, 0, 1, 8,
+                                            9, 8, 9, 8, 9, 8, 9);
+    int32_t i = 0;
+    for (; i + 4 <= Count; i += 4) {
+        const int32_t first = X0[i];
+        const bool near = X0[i + 1] >= first && X0[i + 2] >= first && X0[i + 3] >= first && X0[i + 1] - first <= 2 &&
+                          X0[i + 2] - first <= 2 && X0[i + 3] - first <= 2;
+        if (!near) {
+            for (int32_t j = i; j < i + 4; ++j)
+                Out[j] = TentPixel(Vert, X0[j], W0[j], W1[j]);
+            continue;
+        }
+        const __m256i window = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Vert + 4 * first));
+        const __m128i d =
+            _mm_sub_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(X0 + i)), _mm_set1_epi32(first));
+        // Column d of the window is dwords 2d and 2d + 1.
+        const __m256i t = _mm256_cvtepu32_epi64(_mm_slli_epi32(d, 1));
+        const __m256i left = _mm256_or_si256(t, _mm256_slli_epi64(_mm256_add_epi64(t, one64), 32));
+        const __m256i L = _mm256_permutevar8x32_epi32(window, left);
+        const __m256i R = _mm256_permutevar8x32_epi32(window, _mm256_add_epi32(left, two));
+        const __m256i w0 = _mm256_shuffle_epi8(
+            _mm256_cvtepu16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(W0 + i))), spread);
+        const __m256i w1 = _mm256_shuffle_epi8(
+            _mm256_cvtepu16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(W1 + i))), spread);
+        const __m256i lo0 = _mm256_mullo_epi16(L, w0), lo1 = _mm256_mullo_epi16(R, w1);
+        const __m256i hi = _mm256_add_epi16(_mm256_mulhi_epu16(L, w0), _mm256_mulhi_epu16(R, w1));
+        const __m256i lo = _mm256_add_epi16(lo0, lo1);
+        // All ones where the low halves did not carry (their sum is not below either).
+        const __m256i noCarry = _mm256_cmpeq_epi16(_mm256_max_epu16(lo, lo0), lo);
+        const __m256i c = _mm256_add_epi16(_mm256_add_epi16(hi, one16), noCarry);
+        const __m256i bytes = _mm256_packus_epi16(c, c); // pixels 0, 1 in the low half, 2, 3 in the high
+        const __m128i pixels = _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08));
+        if (Store == rsStreamed)
+            _mm_stream_si128(reinterpret_cast<__m128i*>(Out + i), pixels);
+        else
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + i), pixels);
+    }
+    for (; i < Count; ++i)
+        Out[i] = TentPixel(Vert, X0[i], W0[i], W1[i]);
+    if (Store == rsStreamed)
+        _mm_sfence();
+}
+
+// Streamed only where every four-pixel store is aligned, as a streamed store must be.
+void Avx2TentRow(const TColor32* R0, const TColor32* R1, uint32_t Wy0, uint32_t Wy1, int32_t Span, const int32_t* X0,
+                 const uint16_t* W0, const uint16_t* W1, int32_t Count, uint16_t* Vert, TColor32* Out, TRowStore Store)
+{
+    if (Store == rsStreamed && reinterpret_cast<uintptr_t>(Out) % 16 == 0)
+        Avx2TentRowTo<rsStreamed>(R0, R1, Wy0, Wy1, Span, X0, W0, W1, Count, Vert, Out);
+    else
+        Avx2TentRowTo<rsCached>(R0, R1, Wy0, Wy1, Span, X0, W0, W1, Count, Vert, Out);
+}
+
 } // namespace
 
 const TResampleKernels* Avx2ResampleKernels()
@@ -334,6 +455,8 @@ const TResampleKernels* Avx2ResampleKernels()
         k.NearestRow = Avx2NearestRow;
         k.NearestHalfRow = Avx2NearestHalfRow;
         k.FilteredHorz = Avx2FilteredHorz;
+        k.FilteredVert = Avx2FilteredVert;
+        k.TentRow = Avx2TentRow;
         return &k;
     }();
     return kernels;

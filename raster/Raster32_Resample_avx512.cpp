@@ -1,5 +1,6 @@
 // AVX-512 kernels of the linear stretch near 1:1 (the vertical mix and the runs of
-// consecutive columns): the AVX2 lane arithmetic on sixteen pixels per step. Only these
+// consecutive columns): the AVX2 lane arithmetic on sixteen pixels per step; and the
+// nearest row's picks from a window of 32 pixels. Only these
 // functions are compiled for AVX-512 (by the target pragma below, after every include),
 // so no inline function of a shared header gets a copy that needs it.
 #include "raster/Raster32_Resample.h"
@@ -117,6 +118,32 @@ void Avx512NearestHalfRow(const TColor32* Row, int32_t Count, TColor32* Out, TRo
         Avx512HalfRow<rsCached>(Row, Count, Out);
 }
 
+// Eight pixels a step from a window of 32 (two loads and one two-source permute), so
+// that shrinks down to about a quarter pick their pixels without loads one by one; wider
+// steps, and windows that would pass the row's end, take the AVX2 kernel's road.
+void Avx512NearestRow(const TColor32* Row, int32_t RowWidth, const int32_t* X, int32_t Count, TColor32* Out)
+{
+    const __m256i limit = _mm256_set1_epi32(31);
+    int32_t i = 0;
+    for (; i + 8 <= Count; i += 8) {
+        const int32_t first = X[i];
+        const __m256i spread =
+            _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(X + i)), _mm256_set1_epi32(first));
+        // Unsigned maxima: a column before the first is a huge spread.
+        if (first > RowWidth - 32 ||
+            !_mm256_testc_si256(_mm256_cmpeq_epi32(_mm256_max_epu32(spread, limit), limit), _mm256_set1_epi32(-1))) {
+            Avx2ResampleKernels()->NearestRow(Row, RowWidth, X + i, 8, Out + i);
+            continue;
+        }
+        const __m512i lo = _mm512_loadu_si512(Row + first), hi = _mm512_loadu_si512(Row + first + 16);
+        // The eight indices and pixels in the low lanes, by masked loads and stores.
+        const __m512i at = _mm512_sub_epi32(_mm512_maskz_loadu_epi32(0xFF, X + i), _mm512_set1_epi32(first));
+        _mm512_mask_storeu_epi32(Out + i, 0xFF, _mm512_permutex2var_epi32(lo, at, hi));
+    }
+    if (i < Count)
+        Avx2ResampleKernels()->NearestRow(Row, RowWidth, X + i, Count - i, Out + i);
+}
+
 #if defined(__clang__)
 #pragma clang attribute pop
 #else
@@ -136,6 +163,7 @@ const TResampleKernels* Avx512ResampleKernels()
         k.LinearVert = Avx512LinearVert;
         k.LinearHorzRun = Avx512LinearHorzRun;
         k.NearestHalfRow = Avx512NearestHalfRow;
+        k.NearestRow = Avx512NearestRow;
         return &k;
     }();
     return kernels;

@@ -468,6 +468,34 @@ TMappingTable BuildMappingLists(int64_t DstSize, int32_t SrcSize, int32_t SrcLo,
     return table;
 }
 
+// A mapping list as column First with weight W0 and First + 1 with W1, W0 + W1 <= 256:
+// one entry, two on neighbours, or two on one column (clamped at an edge, their weights
+// then added), as enlarging with the tent makes them.
+struct TPair {
+    int32_t First = 0;
+    uint32_t W0 = 0, W1 = 0;
+};
+
+bool AsPair(const TMappingList& List, TPair& P)
+{
+    if (List.empty() || List.size() > 2 || List[0].Weight < 0)
+        return false;
+    P.First = List[0].Index;
+    P.W0 = uint32_t(List[0].Weight);
+    P.W1 = 0;
+    if (List.size() == 2) {
+        if (List[1].Weight < 0)
+            return false;
+        if (List[1].Index == List[0].Index)
+            P.W0 += uint32_t(List[1].Weight);
+        else if (List[1].Index == List[0].Index + 1)
+            P.W1 = uint32_t(List[1].Weight);
+        else
+            return false;
+    }
+    return P.W0 + P.W1 <= 256;
+}
+
 void StretchFilteredMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, const TRect& SrcRect, TDrawMode Mode,
                          TStretchFilter Filter)
 {
@@ -520,22 +548,50 @@ void StretchFilteredMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, c
         }
     }
     const TResampleKernels& kernels = ResampleKernels();
+    // Enlarging with the tent, every list is a pixel or a pair of neighbours with weights
+    // summing to at most 256: a set with a tent row then makes both passes in 16-bit lanes.
+    std::vector<int32_t> pairX0;
+    std::vector<uint16_t> pairW0, pairW1, pairVert;
+    if (kernels.TentRow) {
+        pairX0.resize(size_t(w));
+        pairW0.resize(size_t(w));
+        pairW1.resize(size_t(w));
+        for (size_t i = 0; i < size_t(w) && !pairX0.empty(); ++i) {
+            TPair p;
+            if (!AsPair(hTable[i], p) || p.First - lo + 1 > span) {
+                pairX0.clear();
+                break;
+            }
+            pairX0[i] = p.First - lo;
+            pairW0[i] = uint16_t(p.W0);
+            pairW1[i] = uint16_t(p.W1);
+        }
+        if (!pairX0.empty())
+            pairVert.resize((size_t(span) + 8) * 4);
+    }
+    const TRowStore tentStore = RowStoreFor(int64_t(w) * C.Height() * 4);
     static_assert(std::endian::native == std::endian::little);
     for (int32_t k = 0; k < C.Height(); ++k) {
         uint32_t* v = vert.data();
         const TMappingList& vList = vTable[size_t(k)];
+        TPair vp;
+        if (!pairVert.empty() && AsPair(vList, vp) && vp.First + 1 <= Src->Height()) {
+            const TColor32* r0 = Src->RowAddress(vp.First) + lo;
+            const TColor32* r1 = vp.W1 ? Src->RowAddress(vp.First + 1) + lo : r0;
+            TColor32* d = Dst->PixelAddress(C.Left, C.Top + k);
+            TColor32* out = Mode == dmOpaque ? d : row.data();
+            kernels.TentRow(r0, r1, vp.W0, vp.W1, span, pairX0.data(), pairW0.data(), pairW1.data(), w, pairVert.data(),
+                            out, Mode == dmOpaque ? tentStore : rsCached);
+            if (Mode != dmOpaque)
+                LandRow(row.data(), d, w, Mode, M, true, Src->OnPixelCombine);
+            continue;
+        }
         if (vList.empty())
             std::fill(vert.begin(), vert.end(), 0);
         for (size_t t = 0; t < vList.size(); ++t) {
             // In memory a pixel's bytes run blue, green, red, alpha: the lanes' order.
             const auto* s = reinterpret_cast<const uint8_t*>(Src->RowAddress(vList[t].Index) + lo);
-            const uint32_t wy = uint32_t(vList[t].Weight);
-            if (t == 0)
-                for (int32_t j = 0; j < span * 4; ++j)
-                    v[j] = uint32_t(s[j]) * wy;
-            else
-                for (int32_t j = 0; j < span * 4; ++j)
-                    v[j] += uint32_t(s[j]) * wy;
+            kernels.FilteredVert(s, uint32_t(vList[t].Weight), span * 4, t == 0, v);
         }
         // The horizontal pass reads only the sums, so an opaque row goes straight to its
         // place, even on a bitmap stretched onto itself.

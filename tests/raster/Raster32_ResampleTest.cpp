@@ -172,11 +172,12 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
         // Nearest rows: columns packed or spread out, repeated, going back, near the row's
         // end; the row is exactly RowWidth pixels long, so a read past it is caught.
         for (int round = 0; round < 400; ++round) {
-            const int32_t width = 1 + int32_t(rng() % 80), n = 1 + int32_t(rng() % 50);
+            const int32_t width = 1 + int32_t(rng() % 120), n = 1 + int32_t(rng() % 50);
             std::vector<TColor32> row(static_cast<size_t>(width));
             for (auto& p : row)
                 p = rng();
-            const uint32_t spread = 1 + rng() % 4;
+            // Up to six columns a step: eight pixels then span past a 32-pixel window.
+            const uint32_t spread = 1 + rng() % 6;
             std::vector<int32_t> x(static_cast<size_t>(n));
             int32_t at = int32_t(rng() % uint32_t(width));
             for (auto& c : x) {
@@ -244,6 +245,65 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
             k->FilteredHorz(vert.data(), at.data(), weight.data(), taps, n, outB.data());
             ASSERT_EQ(outA, outB) << round;
         }
+        // The filtered stretch's vertical sums: a first row, then rows added on, for any
+        // length (whole vector steps and the bytes after them), every weight up to the
+        // filters' 256 and some past it; bytes at 255 give the largest products.
+        for (int round = 0; round < 300; ++round) {
+            const int32_t lanes = 1 + int32_t(rng() % 80), rows = 1 + int32_t(rng() % 4);
+            std::vector<uint32_t> sumsA(static_cast<size_t>(lanes), 0xDEADBEEFu), sumsB = sumsA;
+            for (int32_t r = 0; r < rows; ++r) {
+                std::vector<uint8_t> bytes(static_cast<size_t>(lanes));
+                for (auto& b : bytes)
+                    b = round % 4 == 0 ? 255 : uint8_t(rng());
+                const uint32_t weight = round % 5 == 0 ? 257 + rng() % 1000 : rng() % 257;
+                plain.FilteredVert(bytes.data(), weight, lanes, r == 0, sumsA.data());
+                k->FilteredVert(bytes.data(), weight, lanes, r == 0, sumsB.data());
+            }
+            ASSERT_EQ(sumsA, sumsB) << round;
+        }
+        // The tent's row against the two plain passes on the same pair lists: columns
+        // that step by under one (enlarging), that jump (the groups the kernel leaves to
+        // its plain pixel), a last column with weight 0 on its right neighbour; weights
+        // summing to 256, to less, and bytes at 255 where the products are largest.
+        if (k->TentRow)
+            for (int round = 0; round < 300; ++round) {
+                const int32_t span = 2 + int32_t(rng() % 40), n = 1 + int32_t(rng() % 45);
+                std::vector<TColor32> r0(static_cast<size_t>(span)), r1(static_cast<size_t>(span));
+                for (size_t x = 0; x < r0.size(); ++x) {
+                    r0[x] = round % 4 == 0 ? 0xFFFFFFFFu : rng();
+                    r1[x] = round % 4 == 0 ? 0xFFFFFFFFu : rng();
+                }
+                const uint32_t wy0 = rng() % 257, wy1 = round % 3 == 0 ? 256 - wy0 : rng() % (257 - wy0);
+                std::vector<int32_t> x0(static_cast<size_t>(n));
+                std::vector<uint16_t> w0(x0.size()), w1(x0.size());
+                int32_t at = int32_t(rng() % uint32_t(span));
+                for (size_t i = 0; i < x0.size(); ++i) {
+                    if (round % 5 == 0)
+                        at = int32_t(rng() % uint32_t(span));
+                    else if (rng() % 3 == 0)
+                        at = std::min(at + 1, span - 1);
+                    x0[i] = at;
+                    w0[i] = uint16_t(rng() % 257);
+                    w1[i] = at == span - 1 ? 0 : uint16_t(round % 3 == 1 ? 256 - w0[i] : rng() % (257 - w0[i]));
+                }
+                std::vector<uint32_t> sums(static_cast<size_t>(span) * 4);
+                plain.FilteredVert(reinterpret_cast<const uint8_t*>(r0.data()), wy0, span * 4, true, sums.data());
+                plain.FilteredVert(reinterpret_cast<const uint8_t*>(r1.data()), wy1, span * 4, false, sums.data());
+                std::vector<int32_t> hAt(x0.size() * 2);
+                std::vector<uint32_t> hWeight(hAt.size());
+                for (size_t i = 0; i < x0.size(); ++i) {
+                    hAt[2 * i] = x0[i] * 4;
+                    hAt[2 * i + 1] = std::min(x0[i] + 1, span - 1) * 4;
+                    hWeight[2 * i] = w0[i];
+                    hWeight[2 * i + 1] = w1[i];
+                }
+                std::vector<TColor32> outA(x0.size()), outB(x0.size());
+                plain.FilteredHorz(sums.data(), hAt.data(), hWeight.data(), 2, n, outA.data());
+                std::vector<uint16_t> scratch((static_cast<size_t>(span) + 8) * 4);
+                k->TentRow(r0.data(), r1.data(), wy0, wy1, span, x0.data(), w0.data(), w1.data(), n, scratch.data(),
+                           outB.data(), round % 2 ? rsStreamed : rsCached);
+                ASSERT_EQ(outA, outB) << round;
+            }
     }
 }
 

@@ -38,7 +38,7 @@ void CopyBlock(TBitmap* Src, int32_t SX, int32_t SY, TBitmap* Dst, int32_t DX, i
     if (Right <= Left || Bottom <= Top)
         return;
     const size_t Bytes = size_t(Right - Left) * 3;
-    for (int32_t Y = Top; Y < Bottom; ++Y)
+    for (int32_t Y = Bottom - 1; Y >= Top; --Y) // bottom row first, as rows lie in memory
         std::memcpy(Row(Dst, DY + Y) + size_t(DX + Left) * 3, Row(Src, SY + Y) + size_t(SX + Left) * 3, Bytes);
 }
 
@@ -76,7 +76,7 @@ public:
     int32_t Bottom() const { return FColumn.empty() ? 0 : FY + FBottom; }
     void Rows() const
     {
-        for (int32_t R = Top(); R < Bottom(); ++R)
+        for (int32_t R = Bottom() - 1; R >= Top(); --R)
             RowOf(R);
     }
     // Frame row FrameY, which lies in [Top, Bottom).
@@ -163,7 +163,8 @@ void Mix(TTransitionState& S, TMixWith With, int32_t P)
     const TArea A = AreaOf(S);
     const std::vector<uint8_t> Back =
         With == TMixWith::SourceToTarget ? std::vector<uint8_t>() : BackgroundRow(S.Background, A.W);
-    for (int32_t Y = 0; Y < A.H; ++Y) {
+    // Bottom row first, as the rows lie in memory: the loads and stores run forwards.
+    for (int32_t Y = A.H - 1; Y >= 0; --Y) {
         const uint8_t* From = With == TMixWith::BackgroundToTarget ? Back.data() : Row(S.Source, Y);
         const uint8_t* To = With == TMixWith::SourceToBackground ? Back.data() : Row(S.Target, Y);
         MixBytes(From, To, Row(S.Frame, Y), size_t(A.W) * 3, P);
@@ -183,7 +184,7 @@ void MoveColumns(TTransitionState& S, TBitmap* First, int32_t FirstFrom, TBitmap
 {
     const TArea A = AreaOf(S);
     D = std::clamp(D, 0, A.W);
-    for (int32_t Y = 0; Y < A.H; ++Y) {
+    for (int32_t Y = A.H - 1; Y >= 0; --Y) {
         CopyRowPart(First, Y, FirstFrom, S.Frame, Y, 0, D);
         CopyRowPart(Second, Y, 0, S.Frame, Y, D, A.W - D);
     }
@@ -193,10 +194,10 @@ void MoveRows(TTransitionState& S, TBitmap* First, int32_t FirstFrom, TBitmap* S
 {
     const TArea A = AreaOf(S);
     D = std::clamp(D, 0, A.H);
-    for (int32_t Y = 0; Y < D; ++Y)
-        CopyRowPart(First, FirstFrom + Y, 0, S.Frame, Y, 0, A.W);
-    for (int32_t Y = D; Y < A.H; ++Y)
+    for (int32_t Y = A.H - 1; Y >= D; --Y)
         CopyRowPart(Second, SecondFrom + Y - D, 0, S.Frame, Y, 0, A.W);
+    for (int32_t Y = D - 1; Y >= 0; --Y)
+        CopyRowPart(First, FirstFrom + Y, 0, S.Frame, Y, 0, A.W);
 }
 
 // Uniform in 0..N-1 from the state's generator.

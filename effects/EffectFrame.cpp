@@ -88,7 +88,7 @@ void RunFilterCommand(IMainForm& Main, const std::function<void()>& Apply)
     Apply();
 }
 
-void RunEffectFrame(IMainForm& Main, const TEffectRoutine& Routine)
+void RunEffectFrame(IMainForm& Main, const TEffectRoutine& Routine, TSecondCopy Uses)
 {
     TBitmap32* Target = EffectTarget(Main);
     if (!Target)
@@ -103,7 +103,8 @@ void RunEffectFrame(IMainForm& Main, const TEffectRoutine& Routine)
         GrayFromAlpha(Main.AlphaScratch(), Target);
     CopyPixelsExactly(*Target, *Main.PreviewBackup());
     GBackupSource = Target;
-    SizeWorkingCopy(Second, Target->Width(), Target->Height());
+    if (Uses == TSecondCopy::Used)
+        SizeWorkingCopy(Second, Target->Width(), Target->Height());
     const TEffectResult Result = Routine(First, Second);
     if (Result == TEffectResult::None)
         return;

@@ -59,7 +59,8 @@ void FillWorkingCopy(const TBitmap32& Target, TBitmap& Copy)
 
 void CopyPixelsExactly(const TBitmap32& Source, TBitmap32& Dest)
 {
-    Dest.SetSize(Source.Width(), Source.Height());
+    // Every pixel is copied over, so a fresh block need not be cleared first.
+    Dest.SetSizeForOverwrite(Source.Width(), Source.Height());
     if (!Source.IsEmpty())
         std::copy_n(Source.Bits(), int64_t(Source.Width()) * Source.Height(), Dest.Bits());
 }

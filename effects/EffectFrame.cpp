@@ -32,8 +32,8 @@ void SizeWorkingCopy(TBitmap& Copy, int32_t Width, int32_t Height)
         Copy.SetPixelFormat(pf24bit);
     }
     if (Copy.Width() != Width || Copy.Height() != Height) {
-        Copy.SetSize(0, 0); // a fresh buffer: nothing of the old one is worth copying
-        Copy.SetSize(Width, Height);
+        Copy.SetSize(0, 0); // the old block goes first: nothing of it is worth keeping
+        Copy.SetSizeForOverwrite(Width, Height);
     }
 }
 

@@ -278,21 +278,27 @@ void SharpenBitmap(IMainForm& Main, int32_t Alpha)
 
 void SoftenBitmap(IMainForm& Main, int32_t Value, TSoftFocus Focus)
 {
-    RunEffectFrame(Main, [Value, Focus](TBitmap& First, TBitmap&) {
-        if (Focus == TSoftFocus::On)
-            DiagonalBlur(First, Value);
-        else
-            RepeatBlur(First, Value);
-        return TEffectResult::First;
-    });
+    RunEffectFrame(
+        Main,
+        [Value, Focus](TBitmap& First, TBitmap&) {
+            if (Focus == TSoftFocus::On)
+                DiagonalBlur(First, Value);
+            else
+                RepeatBlur(First, Value);
+            return TEffectResult::First;
+        },
+        TSecondCopy::Unused);
 }
 
 void GrayscaleBitmap(IMainForm& Main)
 {
-    RunEffectFrame(Main, [](TBitmap& First, TBitmap&) {
-        GrayScale(First);
-        return TEffectResult::First;
-    });
+    RunEffectFrame(
+        Main,
+        [](TBitmap& First, TBitmap&) {
+            GrayScale(First);
+            return TEffectResult::First;
+        },
+        TSecondCopy::Unused);
 }
 
 // ---- The commands -------------------------------------------------------------------

@@ -45,14 +45,20 @@ const TNamedEffect Noises[] = {
 // Names compare case-sensitively and whole; an unknown one runs nothing.
 void RunNamed(IMainForm& Main, std::span<const TNamedEffect> Table, const std::string& Name, TSettings Settings)
 {
-    RunEffectFrame(Main, [&](TBitmap& W, TBitmap& W2) {
-        for (const TNamedEffect& E : Table)
-            if (Name == E.Name) {
-                E.Run(Settings, W, W2);
-                return E.Result;
-            }
-        return TEffectResult::None;
-    });
+    for (const TNamedEffect& E : Table)
+        if (Name == E.Name) {
+            // Only an effect whose result is the second copy writes it.
+            RunEffectFrame(
+                Main,
+                [&](TBitmap& W, TBitmap& W2) {
+                    E.Run(Settings, W, W2);
+                    return E.Result;
+                },
+                E.Result == TEffectResult::Second ? TSecondCopy::Used : TSecondCopy::Unused);
+            return;
+        }
+    RunEffectFrame(
+        Main, [](TBitmap&, TBitmap&) { return TEffectResult::None; }, TSecondCopy::Unused);
 }
 
 } // namespace

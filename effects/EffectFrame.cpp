@@ -32,8 +32,8 @@ void SizeWorkingCopy(TBitmap& Copy, int32_t Width, int32_t Height)
         Copy.SetPixelFormat(pf24bit);
     }
     if (Copy.Width() != Width || Copy.Height() != Height) {
-        Copy.SetSize(0, 0); // a fresh buffer: nothing of the old one is worth copying
-        Copy.SetSize(Width, Height);
+        Copy.SetSize(0, 0); // the old block goes first: nothing of it is worth keeping
+        Copy.SetSizeForOverwrite(Width, Height);
     }
 }
 
@@ -59,7 +59,8 @@ void FillWorkingCopy(const TBitmap32& Target, TBitmap& Copy)
 
 void CopyPixelsExactly(const TBitmap32& Source, TBitmap32& Dest)
 {
-    Dest.SetSize(Source.Width(), Source.Height());
+    // Every pixel is copied over, so a fresh block need not be cleared first.
+    Dest.SetSizeForOverwrite(Source.Width(), Source.Height());
     if (!Source.IsEmpty())
         std::copy_n(Source.Bits(), int64_t(Source.Width()) * Source.Height(), Dest.Bits());
 }
@@ -88,7 +89,7 @@ void RunFilterCommand(IMainForm& Main, const std::function<void()>& Apply)
     Apply();
 }
 
-void RunEffectFrame(IMainForm& Main, const TEffectRoutine& Routine)
+void RunEffectFrame(IMainForm& Main, const TEffectRoutine& Routine, TSecondCopy Uses)
 {
     TBitmap32* Target = EffectTarget(Main);
     if (!Target)
@@ -103,7 +104,8 @@ void RunEffectFrame(IMainForm& Main, const TEffectRoutine& Routine)
         GrayFromAlpha(Main.AlphaScratch(), Target);
     CopyPixelsExactly(*Target, *Main.PreviewBackup());
     GBackupSource = Target;
-    SizeWorkingCopy(Second, Target->Width(), Target->Height());
+    if (Uses == TSecondCopy::Used)
+        SizeWorkingCopy(Second, Target->Width(), Target->Height());
     const TEffectResult Result = Routine(First, Second);
     if (Result == TEffectResult::None)
         return;

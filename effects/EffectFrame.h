@@ -25,6 +25,10 @@ TBitmap32* CommandTarget(IMainForm& Main);
 // Which working copy an effect left its result in; None leaves the target alone.
 enum class TEffectResult { None, First, Second };
 using TEffectRoutine = std::function<TEffectResult(TBitmap& First, TBitmap& Second)>;
+// Whether the routine writes the second working copy. A routine that works in the first
+// alone says so, and the second is then not sized (on a large picture's first command
+// it would be tens of megabytes of fresh pages for nothing): its size is left as is.
+enum class TSecondCopy { Used, Unused };
 
 // Fills PreviewBackup with an exact copy of the target, hands the routine two 24-bit
 // working copies (the first holding the target's colours, the second of the same size
@@ -32,7 +36,7 @@ using TEffectRoutine = std::function<TEffectResult(TBitmap& First, TBitmap& Seco
 // copies are kept for the next preview until the command's TPreviewBackupGuard ends.
 // A layer gets its own alpha back; the background comes back opaque. Does nothing
 // without a target.
-void RunEffectFrame(IMainForm& Main, const TEffectRoutine& Routine);
+void RunEffectFrame(IMainForm& Main, const TEffectRoutine& Routine, TSecondCopy Second = TSecondCopy::Used);
 
 // Fills PreviewBackup with an exact copy of the target, for dialogs that change the
 // target themselves. Does nothing without a target.

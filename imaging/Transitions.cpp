@@ -38,7 +38,7 @@ void CopyBlock(TBitmap* Src, int32_t SX, int32_t SY, TBitmap* Dst, int32_t DX, i
     if (Right <= Left || Bottom <= Top)
         return;
     const size_t Bytes = size_t(Right - Left) * 3;
-    for (int32_t Y = Top; Y < Bottom; ++Y)
+    for (int32_t Y = Bottom - 1; Y >= Top; --Y) // bottom row first, as rows lie in memory
         std::memcpy(Row(Dst, DY + Y) + size_t(DX + Left) * 3, Row(Src, SY + Y) + size_t(SX + Left) * 3, Bytes);
 }
 
@@ -46,30 +46,47 @@ void CopyWhole(TBitmap* Src, TBitmap* Dst) { CopyBlock(Src, 0, 0, Dst, 0, 0, Dst
 
 // The whole of Src stretched into the rectangle (X, Y, W, H) of Dst without smoothing:
 // destination column c takes source column c * SrcW / W. Clipped to Dst.
-void StretchWhole(TBitmap* Src, TBitmap* Dst, int32_t X, int32_t Y, int32_t W, int32_t H)
-{
-    if (W <= 0 || H <= 0 || Src->Width() <= 0 || Src->Height() <= 0)
-        return;
-    const int32_t Left = std::max(0, -X), Top = std::max(0, -Y);
-    const int32_t Right = std::min(W, Dst->Width() - X), Bottom = std::min(H, Dst->Height() - Y);
-    if (Right <= Left || Bottom <= Top)
-        return;
-    std::vector<int32_t> Column(size_t(Right - Left));
-    for (int32_t C = Left; C < Right; ++C)
-        Column[size_t(C - Left)] = int32_t(int64_t(C) * Src->Width() / W) * 3;
-    // Pixels move as 4-byte words, each overwriting the next pixel's first byte before
-    // that pixel is written: all but the last column, and only where the word stays
-    // inside the source row.
-    const int32_t SafeOffset = Src->Width() * 3 - 4;
-    const size_t Last = Column.size() - 1;
-    // The columns rise, so the words that stay inside the row are those before Words.
-    size_t Words = 0;
-    while (Words < Last && Column[Words] <= SafeOffset)
-        ++Words;
-    const int32_t* Col = Column.data();
-    for (int32_t R = Top; R < Bottom; ++R) {
-        const uint8_t* In = Row(Src, int32_t(int64_t(R) * Src->Height() / H));
-        uint8_t* Out = Row(Dst, Y + R) + size_t(X + Left) * 3;
+class TStretch {
+public:
+    TStretch(TBitmap* Src, TBitmap* Dst, int32_t X, int32_t Y, int32_t W, int32_t H)
+        : FSrc(Src), FDst(Dst), FX(X), FY(Y), FH(H)
+    {
+        if (W <= 0 || H <= 0 || Src->Width() <= 0 || Src->Height() <= 0)
+            return;
+        FLeft = std::max(0, -X);
+        FTop = std::max(0, -Y);
+        const int32_t Right = std::min(W, Dst->Width() - X);
+        FBottom = std::min(H, Dst->Height() - Y);
+        if (Right <= FLeft || FBottom <= FTop)
+            return;
+        FColumn.resize(size_t(Right - FLeft));
+        for (int32_t C = FLeft; C < Right; ++C)
+            FColumn[size_t(C - FLeft)] = int32_t(int64_t(C) * Src->Width() / W) * 3;
+        // Pixels move as 4-byte words, each overwriting the next pixel's first byte before
+        // that pixel is written: all but the last column, and only where the word stays
+        // inside the source row. The columns rise, so the words that stay inside the row
+        // are those before FWords.
+        const int32_t SafeOffset = Src->Width() * 3 - 4;
+        const size_t Last = FColumn.size() - 1;
+        while (FWords < Last && FColumn[FWords] <= SafeOffset)
+            ++FWords;
+    }
+    // The frame rows [Top, Bottom) that the stretch writes (empty when it writes none).
+    int32_t Top() const { return FColumn.empty() ? 0 : FY + FTop; }
+    int32_t Bottom() const { return FColumn.empty() ? 0 : FY + FBottom; }
+    void Rows() const
+    {
+        for (int32_t R = Bottom() - 1; R >= Top(); --R)
+            RowOf(R);
+    }
+    // Frame row FrameY, which lies in [Top, Bottom).
+    void RowOf(int32_t FrameY) const
+    {
+        const int32_t R = FrameY - FY;
+        const uint8_t* In = Row(FSrc, int32_t(int64_t(R) * FSrc->Height() / FH));
+        uint8_t* Out = Row(FDst, FrameY) + size_t(FX + FLeft) * 3;
+        const int32_t* Col = FColumn.data();
+        const size_t Words = FWords, Last = FColumn.size() - 1;
         size_t C = 0;
         // Four words a step: their loads do not wait on the stores before them.
         for (; C + 4 <= Words; C += 4) {
@@ -87,8 +104,19 @@ void StretchWhole(TBitmap* Src, TBitmap* Dst, int32_t X, int32_t Y, int32_t W, i
             std::memcpy(Out + C * 3, In + Col[C], 4);
         for (; C < Last; ++C)
             std::memcpy(Out + C * 3, In + Col[C], 3);
-        std::memcpy(Out + Last * 3, In + Column[Last], 3);
+        std::memcpy(Out + Last * 3, In + Col[Last], 3);
     }
+
+private:
+    TBitmap *FSrc, *FDst;
+    int32_t FX, FY, FH, FLeft = 0, FTop = 0, FBottom = 0;
+    std::vector<int32_t> FColumn;
+    size_t FWords = 0;
+};
+
+void StretchWhole(TBitmap* Src, TBitmap* Dst, int32_t X, int32_t Y, int32_t W, int32_t H)
+{
+    TStretch(Src, Dst, X, Y, W, H).Rows();
 }
 
 void RedColumn(TBitmap* Dst, int32_t X)
@@ -135,7 +163,8 @@ void Mix(TTransitionState& S, TMixWith With, int32_t P)
     const TArea A = AreaOf(S);
     const std::vector<uint8_t> Back =
         With == TMixWith::SourceToTarget ? std::vector<uint8_t>() : BackgroundRow(S.Background, A.W);
-    for (int32_t Y = 0; Y < A.H; ++Y) {
+    // Bottom row first, as the rows lie in memory: the loads and stores run forwards.
+    for (int32_t Y = A.H - 1; Y >= 0; --Y) {
         const uint8_t* From = With == TMixWith::BackgroundToTarget ? Back.data() : Row(S.Source, Y);
         const uint8_t* To = With == TMixWith::SourceToBackground ? Back.data() : Row(S.Target, Y);
         MixBytes(From, To, Row(S.Frame, Y), size_t(A.W) * 3, P);
@@ -155,7 +184,7 @@ void MoveColumns(TTransitionState& S, TBitmap* First, int32_t FirstFrom, TBitmap
 {
     const TArea A = AreaOf(S);
     D = std::clamp(D, 0, A.W);
-    for (int32_t Y = 0; Y < A.H; ++Y) {
+    for (int32_t Y = A.H - 1; Y >= 0; --Y) {
         CopyRowPart(First, Y, FirstFrom, S.Frame, Y, 0, D);
         CopyRowPart(Second, Y, 0, S.Frame, Y, D, A.W - D);
     }
@@ -165,10 +194,10 @@ void MoveRows(TTransitionState& S, TBitmap* First, int32_t FirstFrom, TBitmap* S
 {
     const TArea A = AreaOf(S);
     D = std::clamp(D, 0, A.H);
-    for (int32_t Y = 0; Y < D; ++Y)
-        CopyRowPart(First, FirstFrom + Y, 0, S.Frame, Y, 0, A.W);
-    for (int32_t Y = D; Y < A.H; ++Y)
+    for (int32_t Y = A.H - 1; Y >= D; --Y)
         CopyRowPart(Second, SecondFrom + Y - D, 0, S.Frame, Y, 0, A.W);
+    for (int32_t Y = D - 1; Y >= 0; --Y)
+        CopyRowPart(First, FirstFrom + Y, 0, S.Frame, Y, 0, A.W);
 }
 
 // Uniform in 0..N-1 from the state's generator.
@@ -352,9 +381,21 @@ void Centre(TIETransitionType Type, int32_t P, TTransitionState& S)
         break;
     }
     default: { // iettCenterZoom2
+        // Row by row, each frame row written whole before the next: the target's
+        // pieces and the stretched source share the row's cache lines.
         const TCentred R = Centred(A, Full - P);
-        TargetAround(S, R);
-        StretchWhole(S.Source, S.Frame, R.X, R.Y, R.W, R.H);
+        const TStretch Inner(S.Source, S.Frame, R.X, R.Y, R.W, R.H);
+        const int32_t LeftEnd = std::min(R.X, A.W), RightFrom = std::max(R.X + R.W, 0);
+        for (int32_t Y = A.H - 1; Y >= 0; --Y) {
+            if (Y < R.Y || Y >= R.Y + R.H) {
+                CopyRowPart(S.Target, Y, 0, S.Frame, Y, 0, A.W);
+                continue;
+            }
+            CopyRowPart(S.Target, Y, 0, S.Frame, Y, 0, LeftEnd);
+            if (Y >= Inner.Top() && Y < Inner.Bottom())
+                Inner.RowOf(Y);
+            CopyRowPart(S.Target, Y, RightFrom, S.Frame, Y, RightFrom, A.W - RightFrom);
+        }
         break;
     }
     }

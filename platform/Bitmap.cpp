@@ -231,11 +231,11 @@ int32_t TBitmap::BytesPerScanLine(int32_t Width, int32_t BitsPerPixel)
 
 int TBitmap::BitsPerPixel() const { return PixelFormatBits(FPixelFormat); }
 
-void TBitmap::Reallocate(int32_t Width, int32_t Height, TPixelFormat Format, bool KeepPixels)
+void TBitmap::Reallocate(int32_t Width, int32_t Height, TPixelFormat Format, bool KeepPixels, TPixelFill Fill)
 {
     CheckPixelBufferSize(Width, Height, "Bitmap");
     int32_t stride = BytesPerScanLine(Width, PixelFormatBits(Format));
-    uint8_t* bits = (Width > 0 && Height > 0) ? AllocPixelBuffer(Width, Height, stride, "Bitmap") : nullptr;
+    uint8_t* bits = (Width > 0 && Height > 0) ? AllocPixelBuffer(Width, Height, stride, "Bitmap", Fill) : nullptr;
     if (KeepPixels && FBits && bits && Format == FPixelFormat) {
         // The top-left corner stays where it was; rows are stored bottom-up.
         int32_t rows = std::min(Height, FHeight);
@@ -258,6 +258,18 @@ void TBitmap::SetSize(int32_t Width, int32_t Height)
     if (Width == FWidth && Height == FHeight)
         return;
     Reallocate(Width, Height, FPixelFormat, true);
+    if (IsPaletted(FPixelFormat) && FPaletteEntries.empty())
+        SetPaletteEntries(DefaultPalette(FPixelFormat));
+    Changed(this);
+}
+
+void TBitmap::SetSizeForOverwrite(int32_t Width, int32_t Height)
+{
+    if (Width < 0 || Height < 0)
+        throw EInvalidGraphic("Invalid bitmap size " + std::to_string(Width) + " x " + std::to_string(Height));
+    if (Width == FWidth && Height == FHeight)
+        return;
+    Reallocate(Width, Height, FPixelFormat, false, TPixelFill::Overwritten);
     if (IsPaletted(FPixelFormat) && FPaletteEntries.empty())
         SetPaletteEntries(DefaultPalette(FPixelFormat));
     Changed(this);

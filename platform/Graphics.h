@@ -394,6 +394,9 @@ public:
     void SetWidth(int32_t Value) override;
     void SetHeight(int32_t Value) override;
     void SetSize(int32_t Width, int32_t Height);
+    // An empty bitmap of the new size whose every pixel the caller writes next: a fresh
+    // block is neither cleared nor given the old pixels. Nothing happens at the same size.
+    void SetSizeForOverwrite(int32_t Width, int32_t Height);
     bool Empty() const override { return FWidth == 0 || FHeight == 0; }
 
     // Changing the format converts the pixels (down to a palette by nearest colour).
@@ -468,7 +471,8 @@ public:
 
 private:
     friend class TBitmapCanvas;
-    void Reallocate(int32_t Width, int32_t Height, TPixelFormat Format, bool KeepPixels);
+    void Reallocate(int32_t Width, int32_t Height, TPixelFormat Format, bool KeepPixels,
+                    TPixelFill Fill = TPixelFill::Zeroed);
     int32_t FWidth = 0;
     int32_t FHeight = 0;
     int32_t FStride = 0;

@@ -4,6 +4,7 @@
 #include "effects/BackLaUnit.h"
 #include "effects/BackgroundCommands.h"
 #include "effects/CompressUnit.h"
+#include "effects/EffectFrame.h"
 #include "effects/GifTypeUnit.h"
 #include "effects/NewImageUnit.h"
 #include "effects/SmallWindows.h"
@@ -563,4 +564,27 @@ TEST(SmallWindows, FullScreenPreviewCoversTheScreenBeforeItShows)
     ASSERT_NE(full.screen(), nullptr);
     EXPECT_EQ(full.geometry(), full.screen()->availableGeometry());
     EXPECT_TRUE(full.windowState() & Qt::WindowMaximized);
+}
+
+// A routine that works in the first copy alone gets no second one sized for it (on a
+// large picture's first command that is tens of megabytes of fresh pages); one that
+// writes the second gets it at the target's size. Both get the first filled.
+TEST(EffectFrame, SecondCopySizedOnlyForRoutinesThatWriteIt)
+{
+    kv::test::TFakeMainForm Main(5, 3, TColor32(0xFF102030));
+    for (const TSecondCopy Uses : {TSecondCopy::Unused, TSecondCopy::Used}) {
+        TPreviewBackupGuard Command(Main); // as a command runs it: the copies made fresh
+        int32_t FirstW = -1, SecondW = -1, SecondH = -1;
+        RunEffectFrame(
+            Main,
+            [&](TBitmap& First, TBitmap& Second) {
+                FirstW = First.Width();
+                SecondW = Second.Width();
+                SecondH = Second.Height();
+                return TEffectResult::None;
+            },
+            Uses);
+        EXPECT_EQ(FirstW, 5);
+        EXPECT_EQ(SecondW == 5 && SecondH == 3, Uses == TSecondCopy::Used) << SecondW << " x " << SecondH;
+    }
 }

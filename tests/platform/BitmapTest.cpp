@@ -383,6 +383,23 @@ TEST(BitmapStorage, RowsBottomUpAndScanLineRange)
     EXPECT_THROW(bmp.ScanLine(3), EInvalidGraphicOperation);
     EXPECT_THROW(bmp.ScanLine(-1), EInvalidGraphicOperation);
     EXPECT_THROW(bmp.SetSize(70000, 1), EOutOfResources);
+    // Sizing for overwrite keeps the format and the layout, fires one change, leaves a
+    // same-size bitmap's pixels alone and refuses the sizes SetSize refuses.
+    int changes = 0;
+    bmp.OnChange = [&](TObject*) { ++changes; };
+    bmp.ScanLine(1)[4] = 0x5A;
+    bmp.SetSizeForOverwrite(5, 3);
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(bmp.ScanLine(1)[4], 0x5A);
+    bmp.SetSizeForOverwrite(7, 2);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(bmp.PixelFormat(), pf24bit);
+    EXPECT_EQ(bmp.Width(), 7);
+    EXPECT_EQ(bmp.Height(), 2);
+    EXPECT_EQ(bmp.BytesPerScanLine(), 24);
+    EXPECT_EQ(bmp.ScanLine(1), bmp.Bits());
+    EXPECT_THROW(bmp.SetSizeForOverwrite(-1, 2), EInvalidGraphic);
+    EXPECT_THROW(bmp.SetSizeForOverwrite(70000, 1), EOutOfResources);
 }
 
 TEST(BitmapStorage, ChangeFiresOnlyOnRealChanges)

@@ -24,6 +24,7 @@
 
 #include "bench/BenchJpeg.h"
 #include "bench/BenchReporter.h"
+#include "bench/OpenInputs.h"
 
 #include <gif_lib.h>
 #include <jpeglib.h>
@@ -70,17 +71,6 @@ double NowMs()
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// A photograph stand-in: smooth gradients with a little noise.
-void RgbRow(int Width, int Height, int Y, std::mt19937& Rng, uint8_t* Rgb)
-{
-    for (int X = 0; X < Width; ++X) {
-        const uint32_t N = Rng();
-        Rgb[3 * X] = uint8_t(X * 255 / Width + (N & 7));
-        Rgb[3 * X + 1] = uint8_t(Y * 255 / Height + ((N >> 3) & 7));
-        Rgb[3 * X + 2] = uint8_t(((X + Y) >> 4) + ((N >> 6) & 7));
-    }
-}
-
 void WritePngWithLibpng(const std::string& Name)
 {
     FILE* F = std::fopen(Name.c_str(), "wb");
@@ -95,7 +85,7 @@ void WritePngWithLibpng(const std::string& Name)
     std::mt19937 Rng(2);
     std::vector<uint8_t> Row(size_t(W) * 3);
     for (int Y = 0; Y < H; ++Y) {
-        RgbRow(W, H, Y, Rng, Row.data());
+        kvbench::PhotoRow(W, H, Y, Rng, Row.data());
         png_write_row(P, Row.data());
     }
     png_write_end(P, nullptr);
@@ -115,7 +105,7 @@ void WritePng(const std::filesystem::path& Dir)
             std::mt19937 Rng(2);
             std::vector<uint8_t> Row(size_t(W) * 3);
             for (int Y = 0; Y < H; ++Y) {
-                RgbRow(W, H, Y, Rng, Row.data());
+                kvbench::PhotoRow(W, H, Y, Rng, Row.data());
                 Out.write(reinterpret_cast<const char*>(Row.data()), std::streamsize(Row.size()));
             }
         }
@@ -131,71 +121,15 @@ void WritePng(const std::filesystem::path& Dir)
     std::printf("open.png: libpng (no ImageMagick convert)\n");
 }
 
-void PutLE(std::vector<uint8_t>& B, uint32_t V, int Bytes)
-{
-    for (int I = 0; I < Bytes; ++I)
-        B.push_back(uint8_t(V >> (8 * I)));
-}
-
-void WriteBmp(const std::string& Name)
-{
-    const uint32_t Stride = (W * 3 + 3) & ~3u, Pixels = Stride * H;
-    std::vector<uint8_t> B;
-    B.push_back('B');
-    B.push_back('M');
-    for (uint32_t V : {54 + Pixels, 0u, 54u, 40u, uint32_t(W), uint32_t(H)})
-        PutLE(B, V, 4);
-    PutLE(B, 1, 2);
-    PutLE(B, 24, 2);
-    for (uint32_t V : {0u, Pixels, 2835u, 2835u, 0u, 0u})
-        PutLE(B, V, 4);
-    B.resize(54 + size_t(Pixels));
-    std::mt19937 Rng(3);
-    std::vector<uint8_t> Row(size_t(W) * 3);
-    for (int Y = 0; Y < H; ++Y) {
-        RgbRow(W, H, Y, Rng, Row.data());
-        uint8_t* Out = &B[54 + size_t(H - 1 - Y) * Stride];
-        for (int X = 0; X < W; ++X) {
-            Out[3 * X] = Row[3 * size_t(X) + 2];
-            Out[3 * X + 1] = Row[3 * size_t(X) + 1];
-            Out[3 * X + 2] = Row[3 * size_t(X)];
-        }
-    }
-    std::ofstream(Name, std::ios::binary).write(reinterpret_cast<const char*>(B.data()), std::streamsize(B.size()));
-}
-
-void WriteGif(const std::string& Name)
-{
-    int Error = 0;
-    GifFileType* G = EGifOpenFileName(Name.c_str(), false, &Error);
-    if (!G)
-        return;
-    std::vector<GifColorType> Colors(256);
-    for (int I = 0; I < 256; ++I)
-        Colors[size_t(I)] = GifColorType{uint8_t(I), uint8_t(255 - I), uint8_t((I * 7) & 0xFF)};
-    ColorMapObject* Map = GifMakeMapObject(256, Colors.data());
-    EGifPutScreenDesc(G, W, H, 8, 0, Map);
-    EGifPutImageDesc(G, 0, 0, W, H, false, nullptr);
-    std::mt19937 Rng(4);
-    std::vector<GifPixelType> Row(W);
-    for (int Y = 0; Y < H; ++Y) {
-        for (int X = 0; X < W; ++X)
-            Row[size_t(X)] = GifPixelType(((X >> 3) + (Y >> 3) + (Rng() % 3 == 0 ? 1 : 0)) & 0xFF);
-        EGifPutLine(G, Row.data(), W);
-    }
-    GifFreeMapObject(Map);
-    EGifCloseFile(G, &Error);
-}
-
 int Make(const std::filesystem::path& Dir)
 {
     std::filesystem::create_directories(Dir);
     std::mt19937 Rng(1);
     kvbench::WriteLibjpegFile((Dir / "open.jpg").string(), JpegW, JpegH,
-                              [&Rng](int Y, uint8_t* Rgb) { RgbRow(JpegW, JpegH, Y, Rng, Rgb); });
+                              [&Rng](int Y, uint8_t* Rgb) { kvbench::PhotoRow(JpegW, JpegH, Y, Rng, Rgb); });
     WritePng(Dir);
-    WriteGif((Dir / "open.gif").string());
-    WriteBmp((Dir / "open.bmp").string());
+    kvbench::WriteGifFile((Dir / "open.gif").string(), W, H);
+    kvbench::WriteBmpFile((Dir / "open.bmp").string(), W, H);
     return 0;
 }
 

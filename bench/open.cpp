@@ -12,6 +12,7 @@
 
 #include "bench/BenchJpeg.h"
 #include "bench/BenchReporter.h"
+#include "bench/OpenInputs.h"
 
 #include <benchmark/benchmark.h>
 
@@ -50,20 +51,10 @@ std::filesystem::path Folder()
 
 std::map<std::string, std::string> Files; // format -> path
 
-// A photograph stand-in: smooth gradients with a little noise, so that every codec has
-// real work and none gets a degenerate picture.
-void PixelAt(int X, int Y, uint32_t Noise, uint8_t& R, uint8_t& G, uint8_t& B)
-{
-    R = uint8_t(X * 255 / W + (Noise & 7));
-    G = uint8_t(Y * 255 / H + ((Noise >> 3) & 7));
-    B = uint8_t(((X + Y) >> 4) + ((Noise >> 6) & 7));
-}
-
 std::vector<uint8_t> RgbRow(int Y, std::mt19937& Rng)
 {
     std::vector<uint8_t> Row(size_t(W) * 3);
-    for (int X = 0; X < W; ++X)
-        PixelAt(X, Y, Rng(), Row[size_t(X) * 3], Row[size_t(X) * 3 + 1], Row[size_t(X) * 3 + 2]);
+    kvbench::PhotoRow(W, H, Y, Rng, Row.data());
     return Row;
 }
 
@@ -95,70 +86,6 @@ void WritePng(const std::string& Name)
     std::fclose(F);
 }
 
-void PutLE(std::vector<uint8_t>& B, uint32_t V, int Bytes)
-{
-    for (int I = 0; I < Bytes; ++I)
-        B.push_back(uint8_t(V >> (8 * I)));
-}
-
-// 24-bit BI_RGB, bottom-up rows, as most programs write it.
-void WriteBmp(const std::string& Name)
-{
-    const uint32_t Stride = (W * 3 + 3) & ~3u, Pixels = Stride * H;
-    std::vector<uint8_t> B;
-    B.push_back('B');
-    B.push_back('M');
-    PutLE(B, 54 + Pixels, 4);
-    PutLE(B, 0, 4);
-    PutLE(B, 54, 4);
-    PutLE(B, 40, 4);
-    PutLE(B, W, 4);
-    PutLE(B, H, 4);
-    PutLE(B, 1, 2);
-    PutLE(B, 24, 2);
-    PutLE(B, 0, 4);
-    PutLE(B, Pixels, 4);
-    PutLE(B, 2835, 4);
-    PutLE(B, 2835, 4);
-    PutLE(B, 0, 4);
-    PutLE(B, 0, 4);
-    B.resize(54 + size_t(Pixels));
-    std::mt19937 Rng(3);
-    for (int Y = 0; Y < H; ++Y) {
-        std::vector<uint8_t> Row = RgbRow(Y, Rng);
-        uint8_t* Out = &B[54 + size_t(H - 1 - Y) * Stride];
-        for (int X = 0; X < W; ++X) {
-            Out[3 * X] = Row[3 * size_t(X) + 2];
-            Out[3 * X + 1] = Row[3 * size_t(X) + 1];
-            Out[3 * X + 2] = Row[3 * size_t(X)];
-        }
-    }
-    FILE* F = std::fopen(Name.c_str(), "wb");
-    std::fwrite(B.data(), 1, B.size(), F);
-    std::fclose(F);
-}
-
-void WriteGif(const std::string& Name)
-{
-    int Error = 0;
-    GifFileType* G = EGifOpenFileName(Name.c_str(), false, &Error);
-    std::vector<GifColorType> Colors(256);
-    for (int I = 0; I < 256; ++I)
-        Colors[size_t(I)] = GifColorType{uint8_t(I), uint8_t(255 - I), uint8_t((I * 7) & 0xFF)};
-    ColorMapObject* Map = GifMakeMapObject(256, Colors.data());
-    EGifPutScreenDesc(G, W, H, 8, 0, Map);
-    EGifPutImageDesc(G, 0, 0, W, H, false, nullptr);
-    std::mt19937 Rng(4);
-    std::vector<GifPixelType> Row(W);
-    for (int Y = 0; Y < H; ++Y) {
-        for (int X = 0; X < W; ++X)
-            Row[size_t(X)] = GifPixelType(((X >> 3) + (Y >> 3) + (Rng() % 3 == 0 ? 1 : 0)) & 0xFF);
-        EGifPutLine(G, Row.data(), W);
-    }
-    GifFreeMapObject(Map);
-    EGifCloseFile(G, &Error);
-}
-
 void MakeFiles()
 {
     std::filesystem::create_directories(Folder());
@@ -168,8 +95,8 @@ void MakeFiles()
     Files["GIF"] = (Folder() / "open.gif").string();
     WriteJpeg(Files["JPEG"]);
     WritePng(Files["PNG"]);
-    WriteBmp(Files["BMP"]);
-    WriteGif(Files["GIF"]);
+    kvbench::WriteBmpFile(Files["BMP"], W, H);
+    kvbench::WriteGifFile(Files["GIF"], W, H);
 }
 
 // ---- The editor's road ---------------------------------------------------------------

@@ -2,13 +2,14 @@
 // not depend on the encoder being measured.
 #pragma once
 
-#include <jpeglib.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
+
+// After <cstdio>: jpeglib.h needs FILE and size_t declared.
+#include <jpeglib.h>
 
 namespace kvbench {
 
@@ -35,6 +36,37 @@ inline void WriteLibjpegFile(const std::string& Name, int W, int H,
     for (int Y = 0; Y < H; ++Y) {
         FillRow(Y, Row.data());
         JSAMPROW R = Row.data();
+        jpeg_write_scanlines(&C, &R, 1);
+    }
+    jpeg_finish_compress(&C);
+    jpeg_destroy_compress(&C);
+    std::fclose(F);
+}
+
+} // namespace kvbench
+
+namespace kvbench {
+
+// R, G, B pixels as cjpeg writes them with no option given: libjpeg's defaults alone
+// (quality 75, 2 x 2 chroma subsampling, the slow integer DCT, standard Huffman tables).
+inline void WriteCjpegFile(const std::string& Name, int W, int H, const std::vector<uint8_t>& Rgb)
+{
+    FILE* F = std::fopen(Name.c_str(), "wb");
+    if (!F)
+        return;
+    jpeg_compress_struct C{};
+    jpeg_error_mgr Err{};
+    C.err = jpeg_std_error(&Err);
+    jpeg_create_compress(&C);
+    jpeg_stdio_dest(&C, F);
+    C.image_width = JDIMENSION(W);
+    C.image_height = JDIMENSION(H);
+    C.input_components = 3;
+    C.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&C);
+    jpeg_start_compress(&C, TRUE);
+    while (C.next_scanline < C.image_height) {
+        JSAMPROW R = const_cast<uint8_t*>(Rgb.data() + size_t(C.next_scanline) * size_t(W) * 3);
         jpeg_write_scanlines(&C, &R, 1);
     }
     jpeg_finish_compress(&C);

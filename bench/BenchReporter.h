@@ -215,3 +215,50 @@ private:
 };
 
 } // namespace kvbench
+
+#include <memory>
+
+namespace kvbench {
+
+// The reference's output block of one iteration in a memory state: for "first" a block
+// mapped afresh after every held one was given back (call it with the timing paused),
+// for "repeated" the one block kept and already written.
+class TReferenceTarget {
+public:
+    TReferenceTarget(size_t Bytes, TMemoryState Mem) : FBytes(Bytes), FMem(Mem)
+    {
+        FBlock = std::make_unique<TReferenceBlock>(FBytes);
+        if (FMem == TMemoryState::Repeated)
+            FBlock->Warm();
+    }
+    uint8_t* Next()
+    {
+        if (FMem == TMemoryState::First) {
+            FBlock.reset();
+            DropHeldMemory();
+            FBlock = std::make_unique<TReferenceBlock>(FBytes);
+        }
+        return FBlock->Data();
+    }
+
+private:
+    size_t FBytes;
+    TMemoryState FMem;
+    std::unique_ptr<TReferenceBlock> FBlock;
+};
+
+// Our side's picture of one iteration in a memory state, made with the timing paused:
+// for "first" a new one with every held block given back, for "repeated" the one from
+// the previous iteration (the caller loads once untimed before the loop).
+template <typename T> T& NextOurs(std::unique_ptr<T>& Ours, TMemoryState Mem)
+{
+    if (!Ours || Mem == TMemoryState::First) {
+        Ours.reset();
+        Ours = std::make_unique<T>();
+        if (Mem == TMemoryState::First)
+            DropHeldMemory();
+    }
+    return *Ours;
+}
+
+} // namespace kvbench

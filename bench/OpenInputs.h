@@ -80,3 +80,49 @@ inline void WriteGifFile(const std::string& Name, int W, int H)
 }
 
 } // namespace kvbench
+
+namespace kvbench {
+
+// The photograph stand-in of W x H as R, G, B rows, one seed per picture.
+inline std::vector<uint8_t> PhotoPixels(int W, int H, unsigned Seed = 1)
+{
+    std::vector<uint8_t> Rgb(size_t(W) * size_t(H) * 3);
+    std::mt19937 Rng(Seed);
+    for (int Y = 0; Y < H; ++Y)
+        PhotoRow(W, H, Y, Rng, Rgb.data() + size_t(Y) * size_t(W) * 3);
+    return Rgb;
+}
+
+} // namespace kvbench
+
+#ifdef KV_HAVE_IMAGEMAGICK
+#include <wand/MagickWand.h>
+
+namespace kvbench {
+
+// R, G, B pixels written by ImageMagick's MagickWand in Format ("JPEG", "TIFF"), with
+// every setting left at ImageMagick's own default, as `convert in.ppm out.jpg` writes;
+// false when this ImageMagick has no writer for it.
+inline bool WriteMagickFile(const std::string& Name, int W, int H, const std::vector<uint8_t>& Rgb, const char* Format)
+{
+    static const bool Started = [] {
+        MagickWandGenesis();
+        return true;
+    }();
+    (void)Started;
+    MagickWand* Wand = NewMagickWand();
+    bool Ok = MagickConstituteImage(Wand, size_t(W), size_t(H), "RGB", CharPixel, Rgb.data()) == MagickTrue &&
+              MagickSetImageFormat(Wand, Format) == MagickTrue;
+    size_t Length = 0;
+    unsigned char* Blob = Ok ? MagickGetImageBlob(Wand, &Length) : nullptr;
+    Ok = Blob && Length > 0;
+    if (Ok)
+        std::ofstream(Name, std::ios::binary).write(reinterpret_cast<const char*>(Blob), std::streamsize(Length));
+    if (Blob)
+        MagickRelinquishMemory(Blob);
+    DestroyMagickWand(Wand);
+    return Ok;
+}
+
+} // namespace kvbench
+#endif

@@ -6,7 +6,8 @@
 // Files, none written by our own writer: group 4 fax pages (1-bit, min-is-white, one
 // strip) of 1728 x 2200 and 2480 x 3508 and RGB photographs coded LZW with the horizontal
 // predictor (libtiff's default strip size) of 1920 x 1080 and 4000 x 3000, all written by
-// libtiff; and the 4000 x 3000 photograph as ImageMagick's MagickWand writes a TIFF with
+// libtiff, the larger one also with a smoother picture (slow ramps, one noise value per
+// pixel); and the 4000 x 3000 photograph as ImageMagick's MagickWand writes a TIFF with
 // its defaults (when linked). Both sides decode every byte of the same file with no
 // checksum to verify (TIFF has none); ours also turns RGB into its B, G, R rows, which
 // libtiff's strips skip.
@@ -48,12 +49,16 @@ struct TInput {
     int W, H;
     bool Fax;
     bool Magick; // written by ImageMagick rather than libtiff
+    bool Smooth; // gentler gradients with one noise value for all three samples
 };
 
 const TInput Inputs[] = {
-    {"fax_g4_1728x2200", 1728, 2200, true, false},     {"fax_g4_2480x3508", 2480, 3508, true, false},
-    {"rgb_lzw_1920x1080", 1920, 1080, false, false},   {"rgb_lzw_4000x3000", 4000, 3000, false, false},
-    {"rgb_magick_4000x3000", 4000, 3000, false, true},
+    {"fax_g4_1728x2200", 1728, 2200, true, false, false},
+    {"fax_g4_2480x3508", 2480, 3508, true, false, false},
+    {"rgb_lzw_1920x1080", 1920, 1080, false, false, false},
+    {"rgb_lzw_4000x3000", 4000, 3000, false, false, false},
+    {"rgb_lzw_smooth_4000x3000", 4000, 3000, false, false, true},
+    {"rgb_magick_4000x3000", 4000, 3000, false, true, false},
 };
 
 std::filesystem::path Folder()
@@ -86,6 +91,22 @@ std::vector<uint8_t> FaxRows(int W, int H)
     return rows;
 }
 
+// The other photograph: each sample a slow ramp plus one noise value shared by the pixel.
+std::vector<uint8_t> SmoothPixels(int W, int H)
+{
+    std::vector<uint8_t> rgb(size_t(W) * size_t(H) * 3);
+    std::mt19937 rng(1);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            uint8_t* p = rgb.data() + (size_t(y) * size_t(W) + size_t(x)) * 3;
+            const int n = int(rng() % 5);
+            p[0] = uint8_t((x / 16 + y / 24 + n) & 255);
+            p[1] = uint8_t(((x + y) / 20 + n) & 255);
+            p[2] = uint8_t((128 + (x - y) / 30 + n) & 255);
+        }
+    return rgb;
+}
+
 #ifdef KV_HAVE_LIBTIFF
 bool WriteWithLibtiff(const TInput& In)
 {
@@ -102,7 +123,9 @@ bool WriteWithLibtiff(const TInput& In)
     if (!In.Fax)
         TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, In.Fax ? uint32_t(In.H) : TIFFDefaultStripSize(t, 0));
-    const std::vector<uint8_t> rows = In.Fax ? FaxRows(In.W, In.H) : kvbench::PhotoPixels(In.W, In.H);
+    const std::vector<uint8_t> rows = In.Fax      ? FaxRows(In.W, In.H)
+                                      : In.Smooth ? SmoothPixels(In.W, In.H)
+                                                  : kvbench::PhotoPixels(In.W, In.H);
     const size_t stride = In.Fax ? size_t((In.W + 7) / 8) : size_t(In.W) * 3;
     for (int y = 0; y < In.H; ++y)
         TIFFWriteScanline(t, const_cast<uint8_t*>(rows.data() + stride * size_t(y)), uint32_t(y), 0);

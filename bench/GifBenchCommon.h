@@ -102,4 +102,40 @@ inline bool GiflibDecode(const std::vector<uint8_t>& file)
 }
 #endif
 
+#ifdef KV_HAVE_GIFLIB
+// An animation as giflib writes it (GIF89a, one global 256-colour table, a graphic
+// control block of 40 ms before each frame): Frames frames of Fw x Fh, soft diagonal
+// bands moving one step a frame, with noise, as a short clip reduced to 256 colours is.
+inline std::vector<uint8_t> GiflibAnimation(int Fw, int Fh, int Frames)
+{
+    std::vector<uint8_t> out;
+    int error = 0;
+    GifFileType* gif = EGifOpen(&out, WriteToMemory, &error);
+    if (!gif)
+        return {};
+    EGifSetGifVersion(gif, true);
+    std::vector<GifColorType> colours(256);
+    for (int i = 0; i < 256; ++i)
+        colours[size_t(i)] = GifColorType{uint8_t(i), uint8_t(255 - i), uint8_t(i / 2)};
+    ColorMapObject* map = GifMakeMapObject(256, colours.data());
+    bool ok = EGifPutScreenDesc(gif, Fw, Fh, 8, 0, map) == GIF_OK;
+    std::mt19937 rng(43);
+    std::vector<GifPixelType> row(static_cast<size_t>(Fw));
+    const GifByteType control[4] = {0x04, 4, 0, 0}; // kept in place, 4 hundredths
+    for (int f = 0; ok && f < Frames; ++f) {
+        ok = EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, control) == GIF_OK &&
+             EGifPutImageDesc(gif, 0, 0, Fw, Fh, false, nullptr) == GIF_OK;
+        for (int y = 0; ok && y < Fh; ++y) {
+            for (int x = 0; x < Fw; ++x)
+                row[size_t(x)] = GifPixelType((x / 16 + y / 16 + f + ((rng() & 15) == 0)) & 0xFF);
+            ok = EGifPutLine(gif, row.data(), Fw) == GIF_OK;
+        }
+    }
+    GifFreeMapObject(map);
+    if (EGifCloseFile(gif, &error) != GIF_OK || !ok)
+        return {};
+    return out;
+}
+#endif
+
 } // namespace kvbench

@@ -22,6 +22,7 @@
 #include "raster/Raster32.h"
 
 #include "bench/BenchReporter.h"
+#include "bench/PixmanBench.h"
 
 #include <benchmark/benchmark.h>
 
@@ -46,7 +47,6 @@ namespace {
 
 using kvbench::DropHeldMemory;
 using kvbench::TMemoryState;
-using kvbench::TReferenceBlock;
 
 constexpr int Width = 4000, Height = 3000;
 constexpr double RotAngle = 30;
@@ -70,7 +70,8 @@ TBitmap32& Picture(bool Small = false)
     return Small ? small : big;
 }
 
-enum TPixmanJob { pjNearest, pjBilinear, pjLinearConv, pjCubicConv };
+using kvbench::TPixmanJob;
+using enum kvbench::TPixmanJob;
 
 struct TJob {
     std::string Name;
@@ -143,45 +144,6 @@ void RunRotate(benchmark::State& State, TMemoryState Mem)
 }
 
 #ifdef KV_HAVE_PIXMAN
-// pixman's side of a job: OP_SRC from Src into a dw x dh destination in the given state.
-void RunPixmanJob(benchmark::State& State, pixman_image_t* Src, int dw, int dh, TMemoryState Mem)
-{
-    const size_t bytes = size_t(dw) * dh * 4;
-    std::unique_ptr<TReferenceBlock> held;
-    pixman_image_t* heldImage = nullptr;
-    if (Mem == TMemoryState::Repeated) {
-        held = std::make_unique<TReferenceBlock>(bytes);
-        held->Warm();
-        heldImage =
-            pixman_image_create_bits(PIXMAN_a8r8g8b8, dw, dh, reinterpret_cast<uint32_t*>(held->Data()), dw * 4);
-    }
-    for (auto _ : State) {
-        if (heldImage) {
-            pixman_image_composite32(PIXMAN_OP_SRC, Src, nullptr, heldImage, 0, 0, 0, 0, 0, 0, dw, dh);
-            benchmark::DoNotOptimize(held->Data());
-            benchmark::ClobberMemory();
-            continue;
-        }
-        State.PauseTiming();
-        DropHeldMemory();
-        State.ResumeTiming();
-        auto fresh = std::make_unique<TReferenceBlock>(bytes);
-        pixman_image_t* dst =
-            pixman_image_create_bits(PIXMAN_a8r8g8b8, dw, dh, reinterpret_cast<uint32_t*>(fresh->Data()), dw * 4);
-        pixman_image_composite32(PIXMAN_OP_SRC, Src, nullptr, dst, 0, 0, 0, 0, 0, 0, dw, dh);
-        benchmark::DoNotOptimize(fresh->Data());
-        benchmark::ClobberMemory();
-        State.PauseTiming(); // giving the pages back is not part of the job, as ours keeps its result
-        pixman_image_unref(dst);
-        fresh.reset();
-        State.ResumeTiming();
-    }
-    if (heldImage)
-        pixman_image_unref(heldImage);
-}
-#endif
-
-#ifdef KV_HAVE_PIXMAN
 
 void RunPixmanResize(benchmark::State& State, const TJob& Job, TPixmanJob Kind)
 {
@@ -189,25 +151,8 @@ void RunPixmanResize(benchmark::State& State, const TJob& Job, TPixmanJob Kind)
     const int dw = DestWidth(Job), dh = DestHeight(Job);
     pixman_image_t* src =
         pixman_image_create_bits(PIXMAN_a8r8g8b8, pic.Width(), pic.Height(), pic.Bits(), pic.Width() * 4);
-    pixman_transform_t t;
-    pixman_transform_init_scale(&t, pixman_double_to_fixed(1 / Job.Factor), pixman_double_to_fixed(1 / Job.Factor));
-    pixman_image_set_transform(src, &t);
-    pixman_image_set_repeat(src, PIXMAN_REPEAT_PAD);
-    pixman_fixed_t* params = nullptr;
-    if (Kind == pjNearest) {
-        pixman_image_set_filter(src, PIXMAN_FILTER_NEAREST, nullptr, 0);
-    } else if (Kind == pjBilinear) {
-        pixman_image_set_filter(src, PIXMAN_FILTER_BILINEAR, nullptr, 0);
-    } else {
-        int n = 0;
-        const pixman_kernel_t reconstruct = Kind == pjCubicConv ? PIXMAN_KERNEL_CUBIC : PIXMAN_KERNEL_LINEAR;
-        const pixman_kernel_t sample = Job.Factor < 1 ? PIXMAN_KERNEL_BOX : PIXMAN_KERNEL_IMPULSE;
-        const pixman_fixed_t scale = pixman_double_to_fixed(1 / Job.Factor);
-        params = pixman_filter_create_separable_convolution(&n, scale, scale, reconstruct, reconstruct, sample, sample,
-                                                            4, 4);
-        pixman_image_set_filter(src, PIXMAN_FILTER_SEPARABLE_CONVOLUTION, params, n);
-    }
-    RunPixmanJob(State, src, dw, dh, Job.State);
+    pixman_fixed_t* params = kvbench::SetPixmanScale(src, Job.Factor, Kind);
+    kvbench::RunPixmanJob(State, src, dw, dh, Job.State);
     free(params);
     pixman_image_unref(src);
     State.SetItemsProcessed(State.iterations() * int64_t(dw) * dh);
@@ -229,7 +174,7 @@ void RunPixmanRotate(benchmark::State& State, TMemoryState Mem)
     pixman_transform_from_pixman_f_transform(&t, &f);
     pixman_image_set_transform(src, &t);
     pixman_image_set_filter(src, PIXMAN_FILTER_BILINEAR, nullptr, 0);
-    RunPixmanJob(State, src, dw, dh, Mem);
+    kvbench::RunPixmanJob(State, src, dw, dh, Mem);
     pixman_image_unref(src);
 }
 

@@ -67,8 +67,8 @@ void ScalarNearestHalfRow(const TColor32* Row, int32_t Count, TColor32* Out, TRo
 }
 
 const TResampleKernels Scalar{
-    ScalarLinearVert, ScalarLinearHorz,     ScalarLinearHorzRun, ScalarLinearRow,    false,  ScalarBilinearAffine,
-    ScalarNearestRow, ScalarNearestHalfRow, ScalarFilteredHorz,  ScalarFilteredVert, nullptr};
+    ScalarLinearVert, ScalarLinearHorz,     ScalarLinearHorzRun, ScalarLinearRow,    false,   ScalarBilinearAffine,
+    ScalarNearestRow, ScalarNearestHalfRow, ScalarFilteredHorz,  ScalarFilteredVert, nullptr, nullptr};
 
 } // namespace
 

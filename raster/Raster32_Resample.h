@@ -53,16 +53,20 @@ struct TResampleKernels {
     // The filtered stretch's vertical pass, one source row of Lanes bytes at a time:
     // Sums[j] = Row[j] * Weight (First) or Sums[j] += Row[j] * Weight, every sum below 2^32.
     void (*FilteredVert)(const uint8_t* Row, uint32_t Weight, int32_t Lanes, bool First, uint32_t* Sums);
-    // Both filtered passes for a row whose lists are pairs of neighbours, as enlarging
-    // with the tent gives: with V[x] = R0[x] * Wy0 + R1[x] * Wy1 per channel (x < Span,
-    // Wy0 + Wy1 <= 256, so V fits 16 bits), channel c of Out[i] is (V[X0[i]] * W0[i] +
-    // V[X0[i] + 1] * W1[i]) shr 16 with W0[i] + W1[i] <= 256: FilteredVert and FilteredHorz
-    // on the same lists, whose cap the sums never reach. Every X0[i] + 1 <= Span; Vert
-    // holds 4 * (Span + 8) scratch lanes. Streamed stores are fenced before it returns.
-    // Null in a set that has none (the two passes then do it).
-    void (*TentRow)(const TColor32* R0, const TColor32* R1, uint32_t Wy0, uint32_t Wy1, int32_t Span, const int32_t* X0,
-                    const uint16_t* W0, const uint16_t* W1, int32_t Count, uint16_t* Vert, TColor32* Out,
-                    TRowStore Store);
+    // The two filtered passes for lists that are pairs of neighbours, as enlarging with
+    // the tent gives, horizontal first, so that a source row's horizontal pass serves
+    // every destination row that reads it. TentHorz: channel c of pixel i of H is
+    // Row[X0[i]] * W0[i] + Row[X0[i] + 1] * W1[i] (W0[i] + W1[i] <= 256, so it fits 16
+    // bits), four lanes a pixel; Row has RowWidth readable pixels, and X0[i] + 1 may be
+    // RowWidth only where W1[i] is 0 (that column is then not read). TentVert: channel c
+    // of Out[i] is (H0[4i + c] * Wy0 + H1[4i + c] * Wy1) shr 16 with Wy0 + Wy1 <= 256:
+    // the same sum of products as FilteredVert and FilteredHorz on those lists, whose cap
+    // the sums never reach. Streamed stores are fenced before it returns. Null in a set
+    // that has none (the two passes then do it).
+    void (*TentHorz)(const TColor32* Row, int32_t RowWidth, const int32_t* X0, const uint16_t* W0, const uint16_t* W1,
+                     int32_t Count, uint16_t* H);
+    void (*TentVert)(const uint16_t* H0, const uint16_t* H1, uint32_t Wy0, uint32_t Wy1, int32_t Count, TColor32* Out,
+                     TRowStore Store);
 };
 // The plain FilteredHorz and FilteredVert, for the sets with no vector one.
 void ScalarFilteredHorz(const uint32_t* Vert, const int32_t* At, const uint32_t* Weight, int32_t Taps, int32_t Count,

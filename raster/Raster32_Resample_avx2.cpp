@@ -345,57 +345,38 @@ void Avx2FilteredVert(const uint8_t* Row, uint32_t Weight, int32_t Lanes, bool F
         ScalarFilteredVert(Row + j, Weight, Lanes - j, First, Sums + j);
 }
 
-// The tent's row. Vertical: four pixels a step, their bytes widened to 16-bit lanes.
-// Horizontal: four pixels a step when their columns and right neighbours lie within four
-// source columns of the first (any enlargement by 1.5 or more): one load of those columns
-// and two permutes give the left and right pixels. Each product's high and low halves
-// come from two multiplies, and the sum's top half is the high halves plus the carry out
-// of the low ones.
-uint32_t TentPixel(const uint16_t* Vert, int32_t X0, uint32_t W0, uint32_t W1)
+// The tent's horizontal pass, four pixels a step when their columns and right
+// neighbours lie within four source columns of the first (any enlargement by 1.5 or
+// more): one load of those columns, widened to 16-bit lanes, and two permutes give the
+// left and right pixels. The products and their sum fit 16 bits.
+uint32_t TentChannelSum(const uint8_t* L, uint32_t W0, uint32_t W1, int32_t C)
 {
-    const uint16_t* l = Vert + 4 * X0;
-    uint32_t p = 0;
-    for (int32_t c = 0; c < 4; ++c)
-        p |= ((uint32_t(l[c]) * W0 + uint32_t(l[4 + c]) * W1) >> 16) << (8 * c);
-    return p;
+    return uint32_t(L[C]) * W0 + (W1 ? uint32_t(L[4 + C]) * W1 : 0);
 }
 
-template <TRowStore Store>
-void Avx2TentRowTo(const TColor32* R0, const TColor32* R1, uint32_t Wy0, uint32_t Wy1, int32_t Span, const int32_t* X0,
-                   const uint16_t* W0, const uint16_t* W1, int32_t Count, uint16_t* Vert, TColor32* Out)
+void Avx2TentHorz(const TColor32* Row, int32_t RowWidth, const int32_t* X0, const uint16_t* W0, const uint16_t* W1,
+                  int32_t Count, uint16_t* H)
 {
-    const __m256i wy0 = _mm256_set1_epi16(int16_t(Wy0)), wy1 = _mm256_set1_epi16(int16_t(Wy1));
-    const auto* b0 = reinterpret_cast<const uint8_t*>(R0);
-    const auto* b1 = reinterpret_cast<const uint8_t*>(R1);
-    int32_t x = 0;
-    for (; x + 4 <= Span; x += 4) {
-        const __m256i p0 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b0 + 4 * x)));
-        const __m256i p1 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b1 + 4 * x)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Vert + 4 * x),
-                            _mm256_add_epi16(_mm256_mullo_epi16(p0, wy0), _mm256_mullo_epi16(p1, wy1)));
-    }
-    for (; x < Span; ++x)
+    const auto* bytes = reinterpret_cast<const uint8_t*>(Row);
+    auto plain = [&](int32_t I) {
         for (int32_t c = 0; c < 4; ++c)
-            Vert[4 * x + c] = uint16_t(b0[4 * x + c] * Wy0 + b1[4 * x + c] * Wy1);
-    // The right neighbour of the last column (read with weight 0 at most) and the lanes a
-    // whole load past it may take: defined values.
-    std::memset(Vert + 4 * Span, 0, sizeof(uint16_t) * 4 * 8);
-
-    const __m256i one64 = _mm256_set1_epi64x(1), two = _mm256_set1_epi32(2), one16 = _mm256_set1_epi16(1);
+            H[4 * I + c] = uint16_t(TentChannelSum(bytes + 4 * X0[I], W0[I], W1[I], c));
+    };
+    const __m256i one64 = _mm256_set1_epi64x(1), two = _mm256_set1_epi32(2);
     // Each pixel's weight (the low 16 bits of its 64-bit lane) into its four 16-bit lanes.
     const __m256i spread = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9, 0, 1, 0, 1, 0, 1, 0, 1, 8,
                                             9, 8, 9, 8, 9, 8, 9);
     int32_t i = 0;
     for (; i + 4 <= Count; i += 4) {
         const int32_t first = X0[i];
-        const bool near = X0[i + 1] >= first && X0[i + 2] >= first && X0[i + 3] >= first && X0[i + 1] - first <= 2 &&
-                          X0[i + 2] - first <= 2 && X0[i + 3] - first <= 2;
+        const bool near = first <= RowWidth - 4 && X0[i + 1] >= first && X0[i + 2] >= first && X0[i + 3] >= first &&
+                          X0[i + 1] - first <= 2 && X0[i + 2] - first <= 2 && X0[i + 3] - first <= 2;
         if (!near) {
             for (int32_t j = i; j < i + 4; ++j)
-                Out[j] = TentPixel(Vert, X0[j], W0[j], W1[j]);
+                plain(j);
             continue;
         }
-        const __m256i window = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Vert + 4 * first));
+        const __m256i window = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Row + first)));
         const __m128i d =
             _mm_sub_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(X0 + i)), _mm_set1_epi32(first));
         // Column d of the window is dwords 2d and 2d + 1.
@@ -407,33 +388,66 @@ void Avx2TentRowTo(const TColor32* R0, const TColor32* R1, uint32_t Wy0, uint32_
             _mm256_cvtepu16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(W0 + i))), spread);
         const __m256i w1 = _mm256_shuffle_epi8(
             _mm256_cvtepu16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(W1 + i))), spread);
-        const __m256i lo0 = _mm256_mullo_epi16(L, w0), lo1 = _mm256_mullo_epi16(R, w1);
-        const __m256i hi = _mm256_add_epi16(_mm256_mulhi_epu16(L, w0), _mm256_mulhi_epu16(R, w1));
-        const __m256i lo = _mm256_add_epi16(lo0, lo1);
-        // All ones where the low halves did not carry (their sum is not below either).
-        const __m256i noCarry = _mm256_cmpeq_epi16(_mm256_max_epu16(lo, lo0), lo);
-        const __m256i c = _mm256_add_epi16(_mm256_add_epi16(hi, one16), noCarry);
-        const __m256i bytes = _mm256_packus_epi16(c, c); // pixels 0, 1 in the low half, 2, 3 in the high
-        const __m128i pixels = _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08));
-        if (Store == rsStreamed)
-            _mm_stream_si128(reinterpret_cast<__m128i*>(Out + i), pixels);
-        else
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + i), pixels);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(H + 4 * i),
+                            _mm256_add_epi16(_mm256_mullo_epi16(L, w0), _mm256_mullo_epi16(R, w1)));
     }
     for (; i < Count; ++i)
-        Out[i] = TentPixel(Vert, X0[i], W0[i], W1[i]);
+        plain(i);
+}
+
+// The tent's vertical pass, eight pixels a step. Each product's high and low halves come
+// from two multiplies, and the sum's top half is the high halves plus the carry out of
+// the low ones.
+inline __m256i TentTop(const uint16_t* H0, const uint16_t* H1, __m256i Wy0, __m256i Wy1)
+{
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(H0));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(H1));
+    const __m256i lo0 = _mm256_mullo_epi16(a, Wy0), lo = _mm256_add_epi16(lo0, _mm256_mullo_epi16(b, Wy1));
+    const __m256i hi = _mm256_add_epi16(_mm256_mulhi_epu16(a, Wy0), _mm256_mulhi_epu16(b, Wy1));
+    // All ones where the low halves did not carry (their sum is not below either).
+    const __m256i noCarry = _mm256_cmpeq_epi16(_mm256_max_epu16(lo, lo0), lo);
+    return _mm256_add_epi16(_mm256_add_epi16(hi, _mm256_set1_epi16(1)), noCarry);
+}
+
+uint32_t TentVertPixel(const uint16_t* H0, const uint16_t* H1, uint32_t Wy0, uint32_t Wy1)
+{
+    uint32_t p = 0;
+    for (int32_t c = 0; c < 4; ++c)
+        p |= ((uint32_t(H0[c]) * Wy0 + uint32_t(H1[c]) * Wy1) >> 16) << (8 * c);
+    return p;
+}
+
+template <TRowStore Store>
+void Avx2TentVertTo(const uint16_t* H0, const uint16_t* H1, uint32_t Wy0, uint32_t Wy1, int32_t Count, TColor32* Out)
+{
+    const __m256i wy0 = _mm256_set1_epi16(int16_t(Wy0)), wy1 = _mm256_set1_epi16(int16_t(Wy1));
+    int32_t i = 0;
+    if (Store == rsStreamed)
+        for (; i < Count && (reinterpret_cast<uintptr_t>(Out + i) & 63) != 0; ++i)
+            Out[i] = TentVertPixel(H0 + 4 * i, H1 + 4 * i, Wy0, Wy1);
+    for (; i + 8 <= Count; i += 8) {
+        const __m256i a = TentTop(H0 + 4 * i, H1 + 4 * i, wy0, wy1);
+        const __m256i b = TentTop(H0 + 4 * i + 16, H1 + 4 * i + 16, wy0, wy1);
+        // The pack interleaves the halves: pixels [0 1 4 5 | 2 3 6 7] back to 0..7.
+        const __m256i pixels = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+        if (Store == rsStreamed)
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(Out + i), pixels);
+        else
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + i), pixels);
+    }
+    for (; i < Count; ++i)
+        Out[i] = TentVertPixel(H0 + 4 * i, H1 + 4 * i, Wy0, Wy1);
     if (Store == rsStreamed)
         _mm_sfence();
 }
 
-// Streamed only where every four-pixel store is aligned, as a streamed store must be.
-void Avx2TentRow(const TColor32* R0, const TColor32* R1, uint32_t Wy0, uint32_t Wy1, int32_t Span, const int32_t* X0,
-                 const uint16_t* W0, const uint16_t* W1, int32_t Count, uint16_t* Vert, TColor32* Out, TRowStore Store)
+void Avx2TentVert(const uint16_t* H0, const uint16_t* H1, uint32_t Wy0, uint32_t Wy1, int32_t Count, TColor32* Out,
+                  TRowStore Store)
 {
-    if (Store == rsStreamed && reinterpret_cast<uintptr_t>(Out) % 16 == 0)
-        Avx2TentRowTo<rsStreamed>(R0, R1, Wy0, Wy1, Span, X0, W0, W1, Count, Vert, Out);
+    if (Store == rsStreamed)
+        Avx2TentVertTo<rsStreamed>(H0, H1, Wy0, Wy1, Count, Out);
     else
-        Avx2TentRowTo<rsCached>(R0, R1, Wy0, Wy1, Span, X0, W0, W1, Count, Vert, Out);
+        Avx2TentVertTo<rsCached>(H0, H1, Wy0, Wy1, Count, Out);
 }
 
 } // namespace
@@ -456,7 +470,8 @@ const TResampleKernels* Avx2ResampleKernels()
         k.NearestHalfRow = Avx2NearestHalfRow;
         k.FilteredHorz = Avx2FilteredHorz;
         k.FilteredVert = Avx2FilteredVert;
-        k.TentRow = Avx2TentRow;
+        k.TentHorz = Avx2TentHorz;
+        k.TentVert = Avx2TentVert;
         return &k;
     }();
     return kernels;

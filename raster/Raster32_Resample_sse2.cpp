@@ -174,8 +174,8 @@ void Sse2NearestHalfRow(const TColor32* Row, int32_t Count, TColor32* Out, TRowS
 }
 
 const TResampleKernels Sse2{
-    Sse2LinearVert, Sse2LinearHorz,     Sse2LinearHorzRun,  Sse2LinearRow,      false,  Sse2BilinearAffine,
-    Sse2NearestRow, Sse2NearestHalfRow, ScalarFilteredHorz, ScalarFilteredVert, nullptr};
+    Sse2LinearVert, Sse2LinearHorz,     Sse2LinearHorzRun,  Sse2LinearRow,      false,   Sse2BilinearAffine,
+    Sse2NearestRow, Sse2NearestHalfRow, ScalarFilteredHorz, ScalarFilteredVert, nullptr, nullptr};
 
 } // namespace
 

@@ -549,10 +549,13 @@ void StretchFilteredMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, c
     }
     const TResampleKernels& kernels = ResampleKernels();
     // Enlarging with the tent, every list is a pixel or a pair of neighbours with weights
-    // summing to at most 256: a set with a tent row then makes both passes in 16-bit lanes.
+    // summing to at most 256: a set with the tent's kernels then makes both passes in
+    // 16-bit lanes, the horizontal one first. Each destination row mixes two source rows'
+    // horizontal results, and consecutive destination rows share their source rows, so
+    // the last two results are kept and each source row is worked on once.
     std::vector<int32_t> pairX0;
-    std::vector<uint16_t> pairW0, pairW1, pairVert;
-    if (kernels.TentRow) {
+    std::vector<uint16_t> pairW0, pairW1;
+    if (kernels.TentHorz && kernels.TentVert) {
         pairX0.resize(size_t(w));
         pairW0.resize(size_t(w));
         pairW1.resize(size_t(w));
@@ -566,22 +569,33 @@ void StretchFilteredMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, c
             pairW0[i] = uint16_t(p.W0);
             pairW1[i] = uint16_t(p.W1);
         }
-        if (!pairX0.empty())
-            pairVert.resize((size_t(span) + 8) * 4);
     }
+    std::vector<uint16_t> held[2];
+    int32_t heldRow[2] = {-1, -1};
+    // The horizontal result of source row Y, made in the slot that does not hold Keep.
+    auto horzOf = [&](int32_t Y, int32_t Keep) -> const uint16_t* {
+        for (int s = 0; s < 2; ++s)
+            if (heldRow[s] == Y)
+                return held[s].data();
+        const int s = heldRow[0] == Keep ? 1 : 0;
+        held[s].resize(size_t(w) * 4);
+        kernels.TentHorz(Src->RowAddress(Y) + lo, Src->Width() - lo, pairX0.data(), pairW0.data(), pairW1.data(), w,
+                         held[s].data());
+        heldRow[s] = Y;
+        return held[s].data();
+    };
     const TRowStore tentStore = RowStoreFor(int64_t(w) * C.Height() * 4);
     static_assert(std::endian::native == std::endian::little);
     for (int32_t k = 0; k < C.Height(); ++k) {
         uint32_t* v = vert.data();
         const TMappingList& vList = vTable[size_t(k)];
         TPair vp;
-        if (!pairVert.empty() && AsPair(vList, vp) && vp.First + 1 <= Src->Height()) {
-            const TColor32* r0 = Src->RowAddress(vp.First) + lo;
-            const TColor32* r1 = vp.W1 ? Src->RowAddress(vp.First + 1) + lo : r0;
+        if (!pairX0.empty() && AsPair(vList, vp) && vp.First + 1 <= Src->Height()) {
+            const uint16_t* h0 = horzOf(vp.First, vp.W1 ? vp.First + 1 : -1);
+            const uint16_t* h1 = vp.W1 ? horzOf(vp.First + 1, vp.First) : h0;
             TColor32* d = Dst->PixelAddress(C.Left, C.Top + k);
             TColor32* out = Mode == dmOpaque ? d : row.data();
-            kernels.TentRow(r0, r1, vp.W0, vp.W1, span, pairX0.data(), pairW0.data(), pairW1.data(), w, pairVert.data(),
-                            out, Mode == dmOpaque ? tentStore : rsCached);
+            kernels.TentVert(h0, h1, vp.W0, vp.W1, w, out, Mode == dmOpaque ? tentStore : rsCached);
             if (Mode != dmOpaque)
                 LandRow(row.data(), d, w, Mode, M, true, Src->OnPixelCombine);
             continue;

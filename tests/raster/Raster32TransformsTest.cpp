@@ -488,30 +488,43 @@ TEST(Stretch, FilteredWhite)
         EXPECT_EQ(dst.Bits()[i], 0xFEFEFEFEu);
 }
 
+// The spline, and the tent enlarging in both directions (pair lists, which the vector
+// sets work on horizontally first and keep per source row), clipped on the left.
 TEST(Stretch, FilteredEqualsTheTwoDimensionalSum)
 {
-    TBitmap32 src, dst;
-    FillRandom(src, 9, 7, 3);
-    src.SetStretchFilter(sfSpline);
-    dst.SetSize(20, 20);
-    const TRect dstRect = Rect(-3, 2, 18, 6), srcRect = Rect(1, 1, 8, 6);
-    StretchRectBlend(&dst, dstRect, &src, srcRect);
-    TMappingTable h = BuildMappingTable(21, 9, 1, 8, sfSpline);
-    TMappingTable v = BuildMappingTable(4, 7, 1, 6, sfSpline);
-    for (int y = 2; y < 6; ++y)
-        for (int x = 0; x < 18; ++x) {
-            uint32_t sums[4] = {0, 0, 0, 0};
-            for (const auto& ve : v[size_t(y - 2)])
-                for (const auto& he : h[size_t(x + 3)]) {
-                    TColor32 p = src.GetPixelFast(he.Index, ve.Index);
-                    for (int c = 0; c < 4; ++c)
-                        sums[c] += ((p >> (8 * c)) & 255) * uint32_t(he.Weight * ve.Weight);
-                }
-            TColor32 expected = 0;
-            for (int c = 0; c < 4; ++c)
-                expected |= (std::min(sums[c], 0xFF0000u) >> 16) << (8 * c);
-            ASSERT_EQ(dst.GetPixelFast(x, y), expected) << x << "," << y;
-        }
+    struct TCase {
+        TStretchFilter Filter;
+        TRect DstRect, SrcRect;
+        int32_t DstW, DstH;
+    };
+    const TCase cases[] = {
+        {sfSpline, Rect(-3, 2, 18, 6), Rect(1, 1, 8, 6), 20, 20},
+        {sfLinear2, Rect(-3, 1, 38, 30), Rect(1, 1, 8, 6), 37, 31},
+        {sfLinear2, Rect(0, 0, 29, 9), Rect(0, 0, 9, 7), 29, 9},
+    };
+    for (const TCase& c : cases) {
+        TBitmap32 src, dst;
+        FillRandom(src, 9, 7, 3);
+        src.SetStretchFilter(c.Filter);
+        dst.SetSize(c.DstW, c.DstH);
+        StretchRectBlend(&dst, c.DstRect, &src, c.SrcRect);
+        const TMappingTable h = BuildMappingTable(c.DstRect.Width(), 9, c.SrcRect.Left, c.SrcRect.Right, c.Filter);
+        const TMappingTable v = BuildMappingTable(c.DstRect.Height(), 7, c.SrcRect.Top, c.SrcRect.Bottom, c.Filter);
+        for (int y = std::max(c.DstRect.Top, 0); y < std::min(c.DstRect.Bottom, c.DstH); ++y)
+            for (int x = std::max(c.DstRect.Left, 0); x < std::min(c.DstRect.Right, c.DstW); ++x) {
+                uint32_t sums[4] = {0, 0, 0, 0};
+                for (const auto& ve : v[size_t(y - c.DstRect.Top)])
+                    for (const auto& he : h[size_t(x - c.DstRect.Left)]) {
+                        TColor32 p = src.GetPixelFast(he.Index, ve.Index);
+                        for (int ch = 0; ch < 4; ++ch)
+                            sums[ch] += ((p >> (8 * ch)) & 255) * uint32_t(he.Weight * ve.Weight);
+                    }
+                TColor32 expected = 0;
+                for (int ch = 0; ch < 4; ++ch)
+                    expected |= (std::min(sums[ch], 0xFF0000u) >> 16) << (8 * ch);
+                ASSERT_EQ(dst.GetPixelFast(x, y), expected) << int(c.Filter) << " " << x << "," << y;
+            }
+    }
 }
 
 // 2000 x 3 to n x 1: the three rows average with weights 85 each. One target column

@@ -261,11 +261,13 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
             }
             ASSERT_EQ(sumsA, sumsB) << round;
         }
-        // The tent's row against the two plain passes on the same pair lists: columns
-        // that step by under one (enlarging), that jump (the groups the kernel leaves to
-        // its plain pixel), a last column with weight 0 on its right neighbour; weights
-        // summing to 256, to less, and bytes at 255 where the products are largest.
-        if (k->TentRow)
+        // The tent's two passes (horizontal on each row, then vertical) against the two
+        // plain passes on the same pair lists: columns that step by under one
+        // (enlarging), that jump (the groups the kernel leaves to its plain pixel), a last
+        // column with weight 0 on its right neighbour, which is past the row's end;
+        // weights summing to 256, to less, and bytes at 255 where the products are
+        // largest.
+        if (k->TentHorz && k->TentVert)
             for (int round = 0; round < 300; ++round) {
                 const int32_t span = 2 + int32_t(rng() % 40), n = 1 + int32_t(rng() % 45);
                 std::vector<TColor32> r0(static_cast<size_t>(span)), r1(static_cast<size_t>(span));
@@ -299,9 +301,10 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
                 }
                 std::vector<TColor32> outA(x0.size()), outB(x0.size());
                 plain.FilteredHorz(sums.data(), hAt.data(), hWeight.data(), 2, n, outA.data());
-                std::vector<uint16_t> scratch((static_cast<size_t>(span) + 8) * 4);
-                k->TentRow(r0.data(), r1.data(), wy0, wy1, span, x0.data(), w0.data(), w1.data(), n, scratch.data(),
-                           outB.data(), round % 2 ? rsStreamed : rsCached);
+                std::vector<uint16_t> h0(x0.size() * 4), h1(h0.size());
+                k->TentHorz(r0.data(), span, x0.data(), w0.data(), w1.data(), n, h0.data());
+                k->TentHorz(r1.data(), span, x0.data(), w0.data(), w1.data(), n, h1.data());
+                k->TentVert(h0.data(), h1.data(), wy0, wy1, n, outB.data(), round % 2 ? rsStreamed : rsCached);
                 ASSERT_EQ(outA, outB) << round;
             }
     }

@@ -23,7 +23,6 @@ namespace {
 
 constexpr int32_t MaxLZWCodes = 4096;
 constexpr int32_t LZWStackSize = MaxLZWCodes + 1;
-constexpr int32_t EncoderHashSize = 17777;
 constexpr int32_t EncoderClearAt = 4094;
 
 // Walks the rows of a bottom-up pixel block in GIF order and stores or fetches pixels.
@@ -425,13 +424,34 @@ void DecodeLZW(TStream& Source, const TGIFBitmapInfo& Info, bool Interlaced, con
 
 namespace {
 
-struct TLZWNode {
-    uint16_t Prefix;
-    uint16_t Code;
-    uint8_t Suffix;
-    uint8_t Spare;
+// The encoder's string table: each entry is the string's key (prefix code shl 8 or the
+// pixel) shl 12 or its code, found by one multiplicative hash and linear probing. Codes
+// stored are above the end code, so an entry is never 0, which marks a free slot. At
+// most 4094 - 257 strings live at once: the table stays under half full.
+class TLZWDictionary {
+public:
+    static constexpr uint32_t Slots = 8192;
+
+    void Clear() { std::memset(FSlots, 0, sizeof FSlots); }
+    // The code of the string Key, or 0 after storing NewCode for it in the free slot.
+    uint32_t FindOrAdd(uint32_t Key, uint32_t NewCode)
+    {
+        uint32_t slot = (Key * 0x9E3779B1u) >> 19;
+        for (;;) {
+            const uint32_t e = FSlots[slot];
+            if (e == 0) {
+                FSlots[slot] = (Key << 12) | NewCode;
+                return 0;
+            }
+            if ((e >> 12) == Key)
+                return e & 0xFFF;
+            slot = (slot + 1) & (Slots - 1);
+        }
+    }
+
+private:
+    uint32_t FSlots[Slots];
 };
-static_assert(sizeof(TLZWNode) == 6, "one node of the encoder's pool is 6 bytes");
 
 } // namespace
 
@@ -454,11 +474,10 @@ void EncodeLZW(TStream& Dest, const TGIFBitmapInfo& Info, bool Interlaced, const
         TCodeWriter writer(out);
         writer.Write(clearCode, codeSize);
 
-        std::vector<int16_t> slots(EncoderHashSize, -1);
-        std::vector<TLZWNode> nodes(MaxLZWCodes);
+        auto dictionary = std::make_unique<TLZWDictionary>();
+        dictionary->Clear();
         uint32_t prefixCode = 0;
-        int32_t hash = 0;
-        uint16_t stringLength = 0;
+        bool pending = false; // a string is open in prefixCode
 
         TRowWalker walker(Info, Interlaced, const_cast<uint8_t*>(Pixels));
         int32_t rowsDone = 0;
@@ -470,47 +489,37 @@ void EncodeLZW(TStream& Dest, const TGIFBitmapInfo& Info, bool Interlaced, const
                     unpacked[size_t(x)] = uint8_t(walker.GetPixel(x));
                 row = unpacked.data();
             }
-            for (int32_t x = 0; x < Info.Width; ++x) {
+            int32_t x = 0;
+            if (!pending) {
+                prefixCode = row[0];
+                pending = true;
+                x = 1;
+            }
+            for (; x < Info.Width; ++x) {
                 const uint32_t pixel = row[x];
-                ++stringLength;
-                if (stringLength == 1) {
-                    prefixCode = pixel;
-                    hash = int32_t(pixel + 3) * 301;
+                const uint32_t code = dictionary->FindOrAdd((prefixCode << 8) | pixel, nextCode + 1);
+                if (code != 0) {
+                    prefixCode = code;
                     continue;
                 }
-                hash = (int32_t(pixel + stringLength + 4) * hash) % EncoderHashSize;
-                int32_t slot = hash;
-                for (;;) {
-                    const int32_t n = slots[slot];
-                    if (n < 0) {
-                        writer.Write(prefixCode, codeSize);
-                        ++nextCode;
-                        nodes[nextCode] = TLZWNode{uint16_t(prefixCode), uint16_t(nextCode), uint8_t(pixel), 0};
-                        slots[slot] = int16_t(nextCode);
-                        prefixCode = pixel;
-                        hash = int32_t(pixel + 3) * 301;
-                        stringLength = 1;
-                        if (nextCode >= limit) {
-                            limit <<= 1;
-                            ++codeSize;
-                        } else if (nextCode >= uint32_t(EncoderClearAt)) {
-                            writer.Write(prefixCode, codeSize);
-                            writer.Write(clearCode, codeSize);
-                            stringLength = 0;
-                            nextCode = endCode;
-                            codeSize = initCodeSize;
-                            limit = initLimit;
-                            std::fill(slots.begin(), slots.end(), int16_t(-1));
-                        }
-                        break;
-                    }
-                    const TLZWNode& node = nodes[size_t(n)];
-                    if (node.Prefix == prefixCode && node.Suffix == pixel) {
-                        prefixCode = node.Code;
-                        break;
-                    }
-                    if (++slot == EncoderHashSize)
-                        slot = 0;
+                writer.Write(prefixCode, codeSize);
+                ++nextCode;
+                prefixCode = pixel;
+                if (nextCode >= limit) {
+                    limit <<= 1;
+                    ++codeSize;
+                } else if (nextCode >= uint32_t(EncoderClearAt)) {
+                    writer.Write(prefixCode, codeSize);
+                    writer.Write(clearCode, codeSize);
+                    nextCode = endCode;
+                    codeSize = initCodeSize;
+                    limit = initLimit;
+                    dictionary->Clear();
+                    // The next pixel opens a new string.
+                    if (++x < Info.Width)
+                        prefixCode = row[x];
+                    else
+                        pending = false;
                 }
             }
             walker.NextRow();
@@ -518,7 +527,7 @@ void EncodeLZW(TStream& Dest, const TGIFBitmapInfo& Info, bool Interlaced, const
         }
         // The pending string is written only when there is one: a clear that fell on the
         // last pixel has already written it.
-        if (stringLength > 0) {
+        if (pending) {
             writer.Write(prefixCode, codeSize);
             // That last code makes the decoder add one more entry; when the entry fills
             // the width, it reads the end code one bit wider, so write it that wide.
@@ -1651,7 +1660,15 @@ void TGIFImage::WriteGIFStream(TStream& Stream, bool WithLength)
             out.WriteBuffer(table.data(), int64_t(table.size()));
         }
         const auto& bytes = item.Data->Bytes();
-        out.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+        if (WithLength)
+            out.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+        else {
+            // The frame's data, most of the file, goes straight to the stream: the
+            // blocks before it leave first, gathered so that a file sees few writes.
+            Stream.WriteBuffer(out.Memory(), out.Size());
+            out.Clear();
+            Stream.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+        }
         // Data cut short in the file lacks its terminator; without it the next block
         // would be read as image data.
         if (!EndsWithTerminator(bytes))

@@ -404,7 +404,9 @@ void TBitmap::Assign(TPersistent* Source)
         return TGraphic::Assign(Source); // the source's AssignTo draws it
     if (src == this)
         return;
-    Reallocate(src->FWidth, src->FHeight, src->FPixelFormat, false);
+    // Every byte of the block is copied over next: no need to clear it first.
+    Reallocate(src->FWidth, src->FHeight, src->FPixelFormat, false,
+               src->FBits ? TPixelFill::Overwritten : TPixelFill::Zeroed);
     if (FBits && src->FBits)
         std::memcpy(FBits, src->FBits, size_t(FStride) * size_t(FHeight));
     SetPaletteEntries(src->FPaletteEntries);

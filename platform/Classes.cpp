@@ -150,11 +150,17 @@ int64_t TMemoryStream::Write(const void* Buffer, int64_t Count)
 {
     if (Count <= 0)
         return 0;
-    int64_t end = FPosition + Count;
-    if (end > int64_t(FData.size()))
-        FData.resize(size_t(end));
-    std::memcpy(FData.data() + FPosition, Buffer, size_t(Count));
-    FPosition = end;
+    // The part past the end is appended rather than zero-filled first and then
+    // overwritten: a large write into a growing stream passes over its bytes once.
+    const auto* bytes = static_cast<const uint8_t*>(Buffer);
+    const size_t pos = size_t(FPosition), size = FData.size();
+    if (pos > size)
+        FData.resize(pos);
+    const size_t inside = pos < size ? std::min(size - pos, size_t(Count)) : 0;
+    if (inside > 0)
+        std::memcpy(FData.data() + pos, bytes, inside);
+    FData.insert(FData.end(), bytes + inside, bytes + Count);
+    FPosition += Count;
     return Count;
 }
 

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <random>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 using namespace kv;
@@ -183,6 +184,21 @@ TEST(Transitions, WorkedFrames)
         EXPECT_EQ(At(S.Frame, 2, 1), At(S.Target, 0, 0));
         EXPECT_EQ(At(S.Frame, 5, 2), At(S.Target, 6, 2)); // the rectangle's last column
         EXPECT_EQ(At(S.Frame, 6, 2), At(S.Source, 6, 2));
+    }
+    // Wide rows, where the stretch moves pixels eight at a time, then one at a time.
+    for (const auto& [W, P] : {std::pair{61, 1000}, std::pair{200, 512}, std::pair{203, 777}}) {
+        constexpr int32_t H = 5;
+        TScene S(W, H);
+        ComposeTransitionFrame(iettCenterZoom2, P, S.State);
+        const int32_t Q = 1024 - P, RW = Q * W >> 10, RH = Q * H >> 10;
+        const int32_t L = W / 2 - (Q * (W / 2) >> 10), Top = H / 2 - (Q * (H / 2) >> 10);
+        for (int32_t Y = 0; Y < H; ++Y)
+            for (int32_t X = 0; X < W; ++X) {
+                const bool Inside = X >= L && X < L + RW && Y >= Top && Y < Top + RH;
+                ASSERT_EQ(At(S.Frame, X, Y),
+                          Inside ? At(S.Source, (X - L) * W / RW, (Y - Top) * H / RH) : At(S.Target, X, Y))
+                    << W << " wide at " << P << ", pixel " << X << "," << Y;
+            }
     }
 }
 

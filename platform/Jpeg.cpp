@@ -4,9 +4,13 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <functional>
+#include <type_traits>
 
 #include <jpeglib.h>
+
+#include <jerror.h>
 
 namespace kv {
 
@@ -91,13 +95,26 @@ void ConvertRow(const uint8_t* In, int Comps, uint8_t* Out, int32_t Width, int O
     }
 }
 
+// Where the compressed bytes come from: the whole file in memory, or a source that
+// reads it a piece at a time. Size is the file's length either way.
+struct TJpegInput {
+    const uint8_t* Data = nullptr;
+    size_t Size = 0;
+    jpeg_source_mgr* Source = nullptr;
+    // Set by the source when its stream raised; the decode then stops and it is raised again.
+    const std::exception_ptr* Failure = nullptr;
+};
+
 // Reads the header (a libjpeg error jumps to the caller's setjmp); false, with SizeError
 // set, for a picture over the size limits.
-bool ReadHeader(DecodeState& S, const uint8_t* Data, size_t Size)
+bool ReadHeader(DecodeState& S, const TJpegInput& In)
 {
     jpeg_create_decompress(&S.Info);
     S.Created = true;
-    jpeg_mem_src(&S.Info, Data, static_cast<unsigned long>(Size));
+    if (In.Source)
+        S.Info.src = In.Source;
+    else
+        jpeg_mem_src(&S.Info, In.Data, static_cast<unsigned long>(In.Size));
     jpeg_read_header(&S.Info, TRUE);
     if (!SizeAllowed(S.Info)) {
         S.SizeError = "JPEG picture too large";
@@ -106,14 +123,14 @@ bool ReadHeader(DecodeState& S, const uint8_t* Data, size_t Size)
     return true;
 }
 
-bool DecodeCore(DecodeState& S, const uint8_t* Data, size_t Size, const TJpegDecodeOptions& O, const TDecodeTarget& T)
+bool DecodeCore(DecodeState& S, const TJpegInput& In, const TJpegDecodeOptions& O, const TDecodeTarget& T)
 {
     if (setjmp(S.Err.Jump))
         return false;
-    if (!ReadHeader(S, Data, Size))
+    if (!ReadHeader(S, In))
         return false;
     if (!JpegDataCanHold(S.Info.image_width, S.Info.image_height, S.Info.max_h_samp_factor, S.Info.max_v_samp_factor,
-                         int64_t(Size))) {
+                         int64_t(In.Size))) {
         S.SizeError = "JPEG data too short for its picture size";
         return false;
     }
@@ -156,7 +173,7 @@ bool ReadSizeCore(DecodeState& S, const uint8_t* Data, size_t Size, int32_t& Wid
 {
     if (setjmp(S.Err.Jump))
         return false;
-    if (!ReadHeader(S, Data, Size))
+    if (!ReadHeader(S, TJpegInput{Data, Size}))
         return false;
     Width = int32_t(S.Info.image_width);
     Height = int32_t(S.Info.image_height);
@@ -171,18 +188,98 @@ void CheckSignature(const uint8_t* Data, size_t Size)
 
 // True when the picture decoded without a warning: libjpeg warns, and fills in, when the
 // data ends early or is corrupt.
-bool RunDecode(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Options, const TDecodeTarget& Target)
+bool RunDecode(const TJpegInput& In, const TJpegDecodeOptions& Options, const TDecodeTarget& Target)
 {
-    CheckSignature(Data, Size);
     if (Options.ScaleDenom != 1 && Options.ScaleDenom != 2 && Options.ScaleDenom != 4 && Options.ScaleDenom != 8)
         throw EJPEG("JPEG error: unsupported scale 1/" + std::to_string(Options.ScaleDenom));
     DecodeState s;
     InitErrors(s.Err);
     s.Info.err = &s.Err.Base;
-    if (!DecodeCore(s, Data, Size, Options, Target))
+    if (!DecodeCore(s, In, Options, Target)) {
+        if (In.Failure && *In.Failure)
+            std::rethrow_exception(*In.Failure);
         throw EJPEG(s.SizeError.empty() ? std::string("JPEG error: ") + s.Err.Message : s.SizeError);
+    }
     return s.Err.Base.num_warnings == 0;
 }
+
+// Feeds libjpeg from a stream a piece at a time, as its own file source does: the
+// compressed picture never sits whole in memory, and the pieces' buffer stays in the
+// cache. At the stream's end it warns and ends the picture, as the memory source does,
+// so a cut-short file decodes (and is flagged) the same either way.
+struct TStreamSource {
+    jpeg_source_mgr Pub{};
+    TStream* Stream = nullptr;
+    std::vector<uint8_t> Buffer;
+    std::exception_ptr Failure;
+    bool AtEnd = false;
+
+    explicit TStreamSource(TStream& S) : Stream(&S), Buffer(size_t(64) << 10)
+    {
+        Pub.init_source = [](j_decompress_ptr) {};
+        Pub.fill_input_buffer = &Fill;
+        Pub.skip_input_data = &Skip;
+        Pub.resync_to_restart = jpeg_resync_to_restart;
+        Pub.term_source = [](j_decompress_ptr) {};
+    }
+
+    // Fills the buffer as far as the stream goes; the byte count. May raise.
+    size_t Refill()
+    {
+        size_t n = 0;
+        while (n < Buffer.size()) {
+            const int64_t got = Stream->Read(Buffer.data() + n, int64_t(Buffer.size() - n));
+            if (got <= 0)
+                break;
+            n += size_t(got);
+        }
+        Pub.next_input_byte = Buffer.data();
+        Pub.bytes_in_buffer = n;
+        return n;
+    }
+
+    static boolean Fill(j_decompress_ptr Info)
+    {
+        auto* self = reinterpret_cast<TStreamSource*>(Info->src);
+        size_t n = 0;
+        bool failed = false;
+        // Nothing may unwind through libjpeg's frames: the error is kept and libjpeg is
+        // left by its own error exit, outside the handler.
+        try {
+            n = self->AtEnd ? 0 : self->Refill();
+        } catch (...) {
+            self->Failure = std::current_exception();
+            failed = true;
+        }
+        if (failed)
+            ERREXIT(Info, JERR_FILE_READ);
+        if (n == 0) {
+            WARNMS(Info, JWRN_JPEG_EOF);
+            static const JOCTET EndOfImage[2] = {0xFF, JPEG_EOI};
+            self->AtEnd = true;
+            self->Pub.next_input_byte = EndOfImage;
+            self->Pub.bytes_in_buffer = 2;
+        }
+        return TRUE;
+    }
+
+    static void Skip(j_decompress_ptr Info, long Count)
+    {
+        auto* self = reinterpret_cast<TStreamSource*>(Info->src);
+        if (Count <= 0)
+            return;
+        while (size_t(Count) > self->Pub.bytes_in_buffer) {
+            Count -= long(self->Pub.bytes_in_buffer);
+            Fill(Info);
+            if (self->AtEnd)
+                return; // the made-up end stays to be read
+        }
+        self->Pub.next_input_byte += Count;
+        self->Pub.bytes_in_buffer -= size_t(Count);
+    }
+};
+// libjpeg hands the source back as its public part, the first member.
+static_assert(std::is_standard_layout_v<TStreamSource>);
 
 struct EncodeState {
     jpeg_compress_struct Info;
@@ -255,24 +352,55 @@ void DecodeJpegScaled(const uint8_t* Data, size_t Size, TBitmap& Bitmap, const T
         return H > 0 ? out.ScanLine(0) : nullptr;
     };
     target.RowAt = [&out](int32_t Y) { return out.ScanLine(Y); };
-    RunDecode(Data, Size, Options, target);
+    CheckSignature(Data, Size);
+    RunDecode(TJpegInput{Data, Size}, Options, target);
     Bitmap.Assign(&out);
 }
+
+namespace {
+
+TDecodeTarget Target32(const std::function<uint32_t*(int32_t Width, int32_t Height)>& Allocate, uint8_t*& First,
+                       size_t& Stride)
+{
+    TDecodeTarget target;
+    target.Layout = jlBGRA32;
+    target.Begin = [&Allocate, &First, &Stride](int32_t W, int32_t H) {
+        First = reinterpret_cast<uint8_t*>(Allocate(W, H));
+        Stride = size_t(W) * 4;
+        return First;
+    };
+    target.RowAt = [&First, &Stride](int32_t Y) { return First + size_t(Y) * Stride; };
+    return target;
+}
+
+} // namespace
 
 bool DecodeJpeg32(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Options,
                   const std::function<uint32_t*(int32_t Width, int32_t Height)>& Allocate)
 {
     uint8_t* first = nullptr;
     size_t stride = 0;
-    TDecodeTarget target;
-    target.Layout = jlBGRA32;
-    target.Begin = [&](int32_t W, int32_t H) {
-        first = reinterpret_cast<uint8_t*>(Allocate(W, H));
-        stride = size_t(W) * 4;
-        return first;
-    };
-    target.RowAt = [&](int32_t Y) { return first + size_t(Y) * stride; };
-    return RunDecode(Data, Size, Options, target);
+    CheckSignature(Data, Size);
+    return RunDecode(TJpegInput{Data, Size}, Options, Target32(Allocate, first, stride));
+}
+
+bool DecodeJpeg32(TStream& Stream, const TJpegDecodeOptions& Options,
+                  const std::function<uint32_t*(int32_t Width, int32_t Height)>& Allocate)
+{
+    const int64_t start = Stream.Position(), size = Stream.Size() - start;
+    TStreamSource source(Stream);
+    const size_t head = source.Refill();
+    CheckSignature(source.Buffer.data(), size < 4 ? size_t(std::max<int64_t>(size, 0)) : head);
+    uint8_t* first = nullptr;
+    size_t stride = 0;
+    TJpegInput in;
+    in.Size = size_t(size);
+    in.Source = &source.Pub;
+    in.Failure = &source.Failure;
+    const bool whole = RunDecode(in, Options, Target32(Allocate, first, stride));
+    // As the whole-file road leaves it: past the picture's bytes.
+    Stream.SetPosition(start + size);
+    return whole;
 }
 
 void ReadJpegSize(const uint8_t* Data, size_t Size, int32_t& Width, int32_t& Height)
@@ -351,16 +479,18 @@ void TJPEGImage::LoadFromStream(TStream& Stream)
     int64_t n = Stream.Size() - Stream.Position();
     if (n <= 0)
         throw EJPEG("JPEG error #53: Not a JPEG file");
-    std::vector<uint8_t> data(static_cast<size_t>(n));
-    Stream.ReadBuffer(data.data(), n);
     if (FPixels32Target) {
-        FPartlyRead = !DecodeJpeg32(data.data(), data.size(),
-                                    TJpegDecodeOptions{FGrayscale, FPerformance == jpBestSpeed, 1}, FPixels32Target);
+        // The pixels go straight to their block and the compressed bytes are not kept:
+        // the file is read through a small buffer, never held whole beside the picture.
+        FPartlyRead =
+            !DecodeJpeg32(Stream, TJpegDecodeOptions{FGrayscale, FPerformance == jpBestSpeed, 1}, FPixels32Target);
         FBitmap.Assign(nullptr);
-        FData = std::move(data);
+        FData.clear();
         Changed(this);
         return;
     }
+    std::vector<uint8_t> data(static_cast<size_t>(n));
+    Stream.ReadBuffer(data.data(), n);
     TBitmap decoded;
     DecodeJpeg(data.data(), data.size(), decoded, FGrayscale, FPerformance == jpBestSpeed);
     FBitmap.Assign(&decoded);

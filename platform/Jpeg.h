@@ -24,7 +24,7 @@ public:
     bool Empty() const override;
     void Draw(TCanvas& ACanvas, const TRect& Rect) override;
     // Reads from the stream's position to its end; with a 32-bit target the picture goes
-    // into the target's block (the compressed bytes are kept, the bitmap stays empty).
+    // into the target's block (the compressed bytes are not kept, the bitmap stays empty).
     void LoadFromStream(TStream& Stream) override;
     bool AcceptPixels32Target(TPixels32Target Target) override
     {
@@ -82,6 +82,10 @@ void DecodeJpegScaled(const uint8_t* Data, size_t Size, TBitmap& Bitmap, const T
 // error after Allocate the block holds a partial picture. False when libjpeg had to
 // make up part of the picture (data cut short or corrupt: it fills what is missing).
 bool DecodeJpeg32(const uint8_t* Data, size_t Size, const TJpegDecodeOptions& Options,
+                  const std::function<uint32_t*(int32_t Width, int32_t Height)>& Allocate);
+// The same from the stream's position to its end, read a piece at a time; the stream is
+// left at its end. The stream's own errors are raised as they came.
+bool DecodeJpeg32(TStream& Stream, const TJpegDecodeOptions& Options,
                   const std::function<uint32_t*(int32_t Width, int32_t Height)>& Allocate);
 // The full size from the header alone; raises as DecodeJpeg does on a bad header.
 void ReadJpegSize(const uint8_t* Data, size_t Size, int32_t& Width, int32_t& Height);

@@ -289,6 +289,67 @@ TEST(Jpeg, DirectLayoutsMatchThePlainDecodeExactly)
         }
 }
 
+// The editor's open reads the file through a small buffer rather than whole: the same
+// pixels and the same cut-short flag as the memory road, for files far larger than the
+// buffer and cut anywhere, headers and scans alike.
+TEST(Jpeg, StreamedDecodeMatchesTheWholeFileDecode)
+{
+    std::vector<std::vector<uint8_t>> files;
+    for (const char* name : {"cmyk.jpg", "progressive.jpg", "ycbcr.jpg", "truncated.jpg", "cut_in_scan.jpg"}) {
+        std::ifstream in(std::string(KV_TEST_DATA) + "/jpeg/" + name, std::ios::binary);
+        files.emplace_back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_FALSE(files.back().empty()) << name;
+    }
+    TBitmap noise;
+    noise.SetPixelFormat(pf24bit);
+    noise.SetSize(333, 301);
+    uint32_t seed = 7;
+    for (int y = 0; y < 301; ++y)
+        for (int x = 0; x < 333; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            noise.SetPixelColor(x, y, RGB(uint8_t(seed >> 8), uint8_t(seed >> 16), uint8_t(seed >> 24)));
+        }
+    for (bool progressive : {false, true}) {
+        const std::vector<uint8_t> big = EncodeJpeg(noise, 100, false, progressive);
+        ASSERT_GT(big.size(), size_t(2) << 16);
+        for (size_t cut :
+             {big.size(), big.size() - 1, (size_t(1) << 16) + 1, size_t(1) << 16, big.size() / 3, size_t(700)})
+            files.emplace_back(big.begin(), big.begin() + std::ptrdiff_t(cut));
+    }
+    const auto decode = [](const std::vector<uint8_t>& Data, bool Streamed, bool& Whole, std::vector<uint32_t>& Px) {
+        const auto allocate = [&Px](int32_t W, int32_t H) {
+            Px.assign(size_t(W) * size_t(H), 0x12345678u);
+            return Px.data();
+        };
+        const TJpegDecodeOptions options{false, false, 1};
+        if (!Streamed) {
+            Whole = DecodeJpeg32(Data.data(), Data.size(), options, allocate);
+            return;
+        }
+        TReadOnlyMemoryStream stream(Data.data(), int64_t(Data.size()));
+        Whole = DecodeJpeg32(stream, options, allocate);
+        EXPECT_EQ(stream.Position(), int64_t(Data.size()));
+    };
+    for (size_t i = 0; i < files.size(); ++i) {
+        bool memoryWhole = false, streamWhole = false;
+        std::vector<uint32_t> memory, streamed;
+        std::string memoryError, streamError;
+        try {
+            decode(files[i], false, memoryWhole, memory);
+        } catch (const EJPEG& E) {
+            memoryError = E.what();
+        }
+        try {
+            decode(files[i], true, streamWhole, streamed);
+        } catch (const EJPEG& E) {
+            streamError = E.what();
+        }
+        EXPECT_EQ(streamError, memoryError) << i;
+        EXPECT_EQ(streamWhole, memoryWhole) << i;
+        EXPECT_TRUE(streamed == memory) << i;
+    }
+}
+
 TEST(Jpeg, ScaledDecodeSizesAndTheScaleForABox)
 {
     TBitmap src;

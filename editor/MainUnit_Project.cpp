@@ -115,24 +115,17 @@ void AppendPictureBlock(TStream& Out, const TBitmap32& Picture, std::string& Siz
     SizeList += std::to_string(int64_t(PictureHeaderSize) + ImageSize) + "\r\n";
 }
 
-// A block exactly as AppendPictureBlock writes it goes straight into Dest's rows; true
-// when it did. Anything else is left to the BMP reader.
-bool DecodeOwnPictureBlock(const uint8_t* P, int64_t Length, TBitmap32& Dest)
+// True when Header (PictureHeaderSize bytes) starts a block exactly as
+// AppendPictureBlock writes it, Length bytes long; then W and H are its size.
+bool IsOwnPictureBlock(const uint8_t* Header, int64_t Length, uint32_t& W, uint32_t& H)
 {
     if (Length < int64_t(PictureHeaderSize))
         return false;
-    const uint32_t W = GetU32LE(P + 18), H = GetU32LE(P + 22);
+    W = GetU32LE(Header + 18);
+    H = GetU32LE(Header + 22);
     if (W == 0 || H == 0 || !PixelBufferSizeOk(W, H) || Length != int64_t(PictureHeaderSize) + int64_t(W) * H * 4)
         return false;
-    const auto Header = PictureHeader(W, H);
-    if (std::memcmp(P, Header.data(), PictureHeaderSize) != 0)
-        return false;
-    Dest.SetSize(int32_t(W), int32_t(H));
-    const uint8_t* Rows = P + PictureHeaderSize;
-    for (uint32_t Y = 0; Y < H; ++Y)
-        std::memcpy(Dest.RowAddress(int32_t(Y)), Rows + size_t(H - 1 - Y) * W * 4, size_t(W) * 4);
-    Dest.Changed();
-    return true;
+    return std::memcmp(Header, PictureHeader(W, H).data(), PictureHeaderSize) == 0;
 }
 
 // One decoded record, with its picture when it is a "bitmap" record.
@@ -186,13 +179,31 @@ std::vector<int64_t> ParseSizeList(const uint8_t* P, int64_t Length, int64_t Fil
     return Sizes;
 }
 
-void DecodeBitmap(const uint8_t* P, int64_t Length, TBitmap32& Dest)
+// The picture block of Length bytes at the stream's position into Dest. A block as
+// AppendPictureBlock writes it is read straight into Dest's rows; anything else is read
+// whole and left to the BMP reader, bounded by the size list, never by the BMP header.
+void ReadBitmapBlock(TStream& Stream, int64_t Length, TBitmap32& Dest)
 {
-    if (DecodeOwnPictureBlock(P, Length, Dest))
+    std::array<uint8_t, PictureHeaderSize> Header;
+    const int64_t HeaderBytes = std::min<int64_t>(Length, PictureHeaderSize);
+    Stream.ReadBuffer(Header.data(), HeaderBytes);
+    uint32_t W = 0, H = 0;
+    if (IsOwnPictureBlock(Header.data(), Length, W, H)) {
+        // Every row is read over: the block is not cleared first.
+        Dest.SetSizeForOverwrite(int32_t(W), int32_t(H));
+        // The file keeps the rows bottom-up.
+        std::vector<TReadPiece> Rows(H);
+        for (uint32_t I = 0; I < H; ++I)
+            Rows[I] = {Dest.RowAddress(int32_t(H - 1 - I)), int64_t(W) * 4};
+        Stream.ReadPieces(Rows.data(), int64_t(H));
+        Dest.Changed();
         return;
-    // Bounded by the size list, never by the BMP header.
-    TReadOnlyMemoryStream Block(P, Length);
-    Dest.LoadFromStream(Block);
+    }
+    std::vector<uint8_t> Block(static_cast<size_t>(Length));
+    std::memcpy(Block.data(), Header.data(), size_t(HeaderBytes));
+    Stream.ReadBuffer(Block.data() + HeaderBytes, Length - HeaderBytes);
+    TReadOnlyMemoryStream In(Block.data(), Length);
+    Dest.LoadFromStream(In);
 }
 
 ParsedLayer ParseRecord(const uint8_t* P)
@@ -226,15 +237,22 @@ ParsedLayer ParseRecord(const uint8_t* P)
     return L;
 }
 
-void ParseProject(const uint8_t* Data, int64_t S, ParsedProject& Out)
+// The project of S bytes from the stream's position Base on. Only the trailer, the size
+// list and the records are read into memory; each picture block goes straight into its
+// bitmap once the list has been checked against the file.
+void ParseProject(TStream& Stream, int64_t Base, int64_t S, ParsedProject& Out)
 {
     if (S < 8)
         Fault("the file is too short");
-    const int64_t T = int32_t(GetU32LE(Data + S - 4));
+    Stream.SetPosition(Base + S - 4);
+    const int64_t T = Stream.ReadI32LE();
     if (T <= 4 || T > S)
         Fault("the trailer points outside the file");
     const int64_t ListStart = S - T;
-    const std::vector<int64_t> Sizes = ParseSizeList(Data + ListStart, T - 4, S);
+    std::vector<uint8_t> List(static_cast<size_t>(T - 4));
+    Stream.SetPosition(Base + ListStart);
+    Stream.ReadBuffer(List.data(), T - 4);
+    const std::vector<int64_t> Sizes = ParseSizeList(List.data(), T - 4, S);
     const int64_t N = int64_t(Sizes.size());
     if (N == 0)
         Fault("the size list is empty");
@@ -248,9 +266,12 @@ void ParseProject(const uint8_t* Data, int64_t S, ParsedProject& Out)
     if (Starts[size_t(N)] != ListStart)
         Fault("the blocks do not end where the size list starts");
 
-    auto Block = [&](int64_t Line) { return Data + Starts[size_t(Line)]; };
+    auto ReadPicture = [&](int64_t Line, TBitmap32& Dest) {
+        Stream.SetPosition(Base + Starts[size_t(Line)]);
+        ReadBitmapBlock(Stream, Sizes[size_t(Line)], Dest);
+    };
     if (N == 1) {
-        DecodeBitmap(Block(0), Sizes[0], Out.Background);
+        ReadPicture(0, Out.Background);
         return;
     }
     const int64_t RecordBytes = Sizes[size_t(N - 1)];
@@ -258,20 +279,22 @@ void ParseProject(const uint8_t* Data, int64_t S, ParsedProject& Out)
         Fault("the record block is not a whole number of records");
     const int64_t Count = RecordBytes / int64_t(RecordSize);
     const int64_t Pictures = N - 2;
-    DecodeBitmap(Block(N - 2), Sizes[size_t(N - 2)], Out.Background);
+    std::vector<uint8_t> Records(static_cast<size_t>(RecordBytes));
+    Stream.SetPosition(Base + Starts[size_t(N - 1)]);
+    Stream.ReadBuffer(Records.data(), RecordBytes);
+    ReadPicture(N - 2, Out.Background);
 
     // Last record first: the k-th picture record going down takes line n - 3 - k.
     std::vector<ParsedLayer> TopFirst;
     int64_t K = 0;
-    const uint8_t* Records = Block(N - 1);
     for (int64_t R = Count - 1; R >= 0; --R) {
-        ParsedLayer L = ParseRecord(Records + R * int64_t(RecordSize));
+        ParsedLayer L = ParseRecord(Records.data() + R * int64_t(RecordSize));
         if (L.IsBitmap) {
             const int64_t Line = N - 3 - K;
             if (Line < 0)
                 Fault("more picture records than picture blocks");
             L.Picture = std::make_unique<TBitmapLayer>(nullptr);
-            DecodeBitmap(Block(Line), Sizes[size_t(Line)], *L.Picture->Bitmap());
+            ReadPicture(Line, *L.Picture->Bitmap());
             ++K;
         }
         TopFirst.push_back(std::move(L));
@@ -367,12 +390,8 @@ void TMainForm::LoadProjectFromStream(TStream& Stream, const std::string& Name)
 {
     ParsedProject Parsed;
     try {
-        // Every byte is read over: no zero fill first.
-        const int64_t Size = std::max<int64_t>(Stream.Size() - Stream.Position(), 0);
-        std::unique_ptr<uint8_t[]> Data(new uint8_t[size_t(Size)]);
-        if (Size > 0)
-            Stream.ReadBuffer(Data.get(), Size);
-        ParseProject(Data.get(), Size, Parsed);
+        const int64_t Base = Stream.Position();
+        ParseProject(Stream, Base, std::max<int64_t>(Stream.Size() - Base, 0), Parsed);
     } catch (const ProjectFault&) {
         throw EProjectError(Name + " is not a valid Kelvane project");
     } catch (const std::exception&) {
@@ -386,7 +405,8 @@ void TMainForm::LoadProjectFromStream(TStream& Stream, const std::string& Name)
     Parsed.Background.SetOuterColor(Bg->OuterColor());
     Parsed.Background.SetStretchFilter(Bg->StretchFilter());
     ClearDocument();
-    Bg->Assign(&Parsed.Background);
+    // The decoded block becomes the background's: no second copy of its pixels.
+    Bg->TakeOver(Parsed.Background);
     pnlImage->setVisible(!Bg->IsEmpty());
 
     const ParsedLayer* LowestMagnifier = nullptr;

@@ -51,6 +51,12 @@ void TStream::WritePieces(const TWritePiece* Pieces, int64_t Count)
         WriteBuffer(Pieces[I].Data, Pieces[I].Count);
 }
 
+void TStream::ReadPieces(const TReadPiece* Pieces, int64_t Count)
+{
+    for (int64_t I = 0; I < Count; ++I)
+        ReadBuffer(Pieces[I].Data, Pieces[I].Count);
+}
+
 int64_t TStream::CopyFrom(TStream& Source, int64_t Count)
 {
     if (Count == 0) {
@@ -343,6 +349,49 @@ void TFileStream::WritePieces(const TWritePiece* Pieces, int64_t Count)
         });
     if (fseeko(FFile, Start + off_t(Written), SEEK_SET) != 0)
         throw EWriteError("Stream write error");
+}
+
+void TFileStream::ReadPieces(const TReadPiece* Pieces, int64_t Count)
+{
+    // Pending writes go first; the pieces are read from the stream's idea of the offset,
+    // and the stream is then told the new one.
+    if (std::fflush(FFile) != 0)
+        throw EReadError("Stream read error");
+    const off_t Start = ftello(FFile);
+    if (Start < 0)
+        throw EReadError("Stream read error");
+    const int Fd = fileno(FFile);
+    constexpr int64_t Batch = 512;
+    int64_t Done = 0;
+    std::vector<iovec> Vec;
+    for (int64_t First = 0; First < Count; First += Batch) {
+        Vec.clear();
+        for (int64_t I = First; I < std::min(Count, First + Batch); ++I)
+            if (Pieces[I].Count > 0)
+                Vec.push_back({Pieces[I].Data, size_t(Pieces[I].Count)});
+            else if (Pieces[I].Count < 0)
+                throw EReadError("Stream read error");
+        size_t Next = 0;
+        while (Next < Vec.size()) {
+            const ssize_t N = ::preadv(Fd, Vec.data() + Next, int(Vec.size() - Next), Start + off_t(Done));
+            if (N < 0 && errno == EINTR)
+                continue;
+            if (N <= 0) {
+                fseeko(FFile, Start + off_t(Done), SEEK_SET);
+                throw EReadError("Stream read error");
+            }
+            Done += N;
+            size_t Left = size_t(N);
+            while (Next < Vec.size() && Left >= Vec[Next].iov_len)
+                Left -= Vec[Next++].iov_len;
+            if (Left > 0) {
+                Vec[Next].iov_base = static_cast<uint8_t*>(Vec[Next].iov_base) + Left;
+                Vec[Next].iov_len -= Left;
+            }
+        }
+    }
+    if (fseeko(FFile, Start + off_t(Done), SEEK_SET) != 0)
+        throw EReadError("Stream read error");
 }
 
 int64_t TFileStream::Seek(int64_t Offset, TSeekOrigin Origin)

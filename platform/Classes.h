@@ -32,6 +32,12 @@ struct TWritePiece {
     int64_t Count;
 };
 
+// One piece of a scattered read: Count bytes into Data.
+struct TReadPiece {
+    void* Data;
+    int64_t Count;
+};
+
 class TStream : public TObject {
 public:
     virtual int64_t Read(void* Buffer, int64_t Count) = 0;
@@ -46,6 +52,10 @@ public:
     // error). A file hands them to the system together, so rows stored in another order
     // than they are kept reach the disk without a staging copy.
     virtual void WritePieces(const TWritePiece* Pieces, int64_t Count);
+    // The next bytes into the pieces one after the other, as ReadBuffer would read them
+    // (raising the same error on a short read). A file fills them from the system
+    // together, so rows kept in another order than they are stored need no staging copy.
+    virtual void ReadPieces(const TReadPiece* Pieces, int64_t Count);
 
     int64_t Position() { return Seek(0, soCurrent); }
     void SetPosition(int64_t Pos) { Seek(Pos, soBeginning); }
@@ -125,6 +135,7 @@ public:
     int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
     void SetSize(int64_t NewSize) override;
     void WritePieces(const TWritePiece* Pieces, int64_t Count) override;
+    void ReadPieces(const TReadPiece* Pieces, int64_t Count) override;
     const std::string& FileName() const { return FFileName; }
 
 private:

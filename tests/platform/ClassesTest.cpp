@@ -51,8 +51,8 @@ TEST(Streams, SafeFileStreamKeepsOldFileUntilCommit)
     std::filesystem::remove_all(dir);
 }
 
-// Gathered pieces land between buffered writes in order, and the stream's position
-// follows them, on a file as in memory.
+// Gathered pieces land between buffered writes in order, and scattered reads take them
+// back, the stream's position following both, on a file as in memory.
 TEST(Streams, WritePiecesKeepsOrderAndPosition)
 {
     auto dir = std::filesystem::temp_directory_path() / "kv_pieces";
@@ -86,6 +86,29 @@ TEST(Streams, WritePiecesKeepsOrderAndPosition)
     back.LoadFromFile(name);
     EXPECT_EQ(back.Bytes(), want);
     EXPECT_EQ(mem.Bytes(), want);
+    // Read back scattered, in reverse order of the pieces, after a buffered read; a read
+    // past the end raises.
+    {
+        TFileStream f(name, fmOpenRead);
+        mem.SetPosition(0);
+        for (TStream* s : {static_cast<TStream*>(&f), static_cast<TStream*>(&mem)}) {
+            EXPECT_EQ(s->ReadU8(), 9);
+            std::vector<uint8_t> got(want.size() - 2, 0);
+            std::vector<TReadPiece> into;
+            for (size_t at = got.size(); at > 0; at -= std::min<size_t>(at, 3))
+                into.push_back({&got[at - std::min<size_t>(at, 3)], int64_t(std::min<size_t>(at, 3))});
+            s->ReadPieces(into.data(), int64_t(into.size()));
+            std::vector<uint8_t> expect;
+            for (const TReadPiece& p : into)
+                expect.insert(expect.end(), static_cast<uint8_t*>(p.Data), static_cast<uint8_t*>(p.Data) + p.Count);
+            EXPECT_TRUE(std::equal(expect.begin(), expect.end(), want.begin() + 1));
+            EXPECT_EQ(s->Position(), int64_t(want.size()) - 1);
+            EXPECT_EQ(s->ReadU8(), 4);
+            uint8_t one;
+            TReadPiece past{&one, 1};
+            EXPECT_THROW(s->ReadPieces(&past, 1), EReadError);
+        }
+    }
     std::filesystem::remove_all(dir);
 }
 

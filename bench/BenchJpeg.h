@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,9 +14,9 @@
 
 namespace kvbench {
 
-// FillRow writes row Y as R, G, B bytes; quality 90, libjpeg's default subsampling.
+// FillRow writes row Y as R, G, B bytes; quality 90 unless given, libjpeg's default subsampling.
 inline void WriteLibjpegFile(const std::string& Name, int W, int H,
-                             const std::function<void(int Y, uint8_t* Rgb)>& FillRow)
+                             const std::function<void(int Y, uint8_t* Rgb)>& FillRow, int Quality = 90)
 {
     FILE* F = std::fopen(Name.c_str(), "wb");
     if (!F)
@@ -30,7 +31,8 @@ inline void WriteLibjpegFile(const std::string& Name, int W, int H,
     C.input_components = 3;
     C.in_color_space = JCS_RGB;
     jpeg_set_defaults(&C);
-    jpeg_set_quality(&C, 90, TRUE);
+    if (Quality > 0) // 0: libjpeg's own defaults, as cjpeg with no option
+        jpeg_set_quality(&C, Quality, TRUE);
     jpeg_start_compress(&C, TRUE);
     std::vector<uint8_t> Row(size_t(W) * 3);
     for (int Y = 0; Y < H; ++Y) {
@@ -51,27 +53,9 @@ namespace kvbench {
 // (quality 75, 2 x 2 chroma subsampling, the slow integer DCT, standard Huffman tables).
 inline void WriteCjpegFile(const std::string& Name, int W, int H, const std::vector<uint8_t>& Rgb)
 {
-    FILE* F = std::fopen(Name.c_str(), "wb");
-    if (!F)
-        return;
-    jpeg_compress_struct C{};
-    jpeg_error_mgr Err{};
-    C.err = jpeg_std_error(&Err);
-    jpeg_create_compress(&C);
-    jpeg_stdio_dest(&C, F);
-    C.image_width = JDIMENSION(W);
-    C.image_height = JDIMENSION(H);
-    C.input_components = 3;
-    C.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&C);
-    jpeg_start_compress(&C, TRUE);
-    while (C.next_scanline < C.image_height) {
-        JSAMPROW R = const_cast<uint8_t*>(Rgb.data() + size_t(C.next_scanline) * size_t(W) * 3);
-        jpeg_write_scanlines(&C, &R, 1);
-    }
-    jpeg_finish_compress(&C);
-    jpeg_destroy_compress(&C);
-    std::fclose(F);
+    WriteLibjpegFile(
+        Name, W, H,
+        [&](int Y, uint8_t* Row) { std::memcpy(Row, Rgb.data() + size_t(Y) * size_t(W) * 3, size_t(W) * 3); }, 0);
 }
 
 } // namespace kvbench

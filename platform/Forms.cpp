@@ -2,6 +2,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/ScreenCursors.h"
+#include "platform/SysUtils.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
@@ -12,6 +13,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <chrono>
+
 #include <unistd.h>
 
 namespace kv {
@@ -20,6 +23,7 @@ namespace kv {
 
 struct TApplication::Hooks {
     QMetaObject::Connection IdleConnection;
+    bool TrimDue = false;
 };
 
 TApplication::TApplication() : FHooks(std::make_unique<Hooks>()) {}
@@ -54,12 +58,27 @@ void TApplication::Idle()
         QTimer::singleShot(0, [this] { Idle(); });
 }
 
+void TApplication::TrimHeldBlocks()
+{
+    // Freed picture blocks are kept a few seconds for the next picture of their size; a
+    // program left waiting would otherwise hold them until its next allocation. The timer
+    // only wakes the loop: the pass before it waits again gives them back.
+    if (!ReleaseStaleCachedPixelBuffers() || FHooks->TrimDue)
+        return;
+    FHooks->TrimDue = true;
+    QTimer::singleShot(std::chrono::milliseconds(CachedPixelBufferLifetimeMs() + 100),
+                       [this] { FHooks->TrimDue = false; });
+}
+
 void TApplication::Run()
 {
     if (!QCoreApplication::instance())
         return;
     if (auto* d = QAbstractEventDispatcher::instance(QThread::currentThread()); d && !FHooks->IdleConnection)
-        FHooks->IdleConnection = QObject::connect(d, &QAbstractEventDispatcher::aboutToBlock, [this] { Idle(); });
+        FHooks->IdleConnection = QObject::connect(d, &QAbstractEventDispatcher::aboutToBlock, [this] {
+            TrimHeldBlocks();
+            Idle();
+        });
     if (!FTerminated)
         QCoreApplication::exec();
 }

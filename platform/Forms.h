@@ -40,6 +40,7 @@ public:
 
 private:
     void Idle();
+    void TrimHeldBlocks();
     struct Hooks;
     std::unique_ptr<Hooks> FHooks;
     std::string FTitle;

@@ -255,39 +255,92 @@ uint8_t* HeapZeroedBlock(size_t Bytes)
     return static_cast<uint8_t*>(base) + HeaderBytes;
 }
 
-// A few recently freed mapped blocks are kept for the next allocation of about the same
-// size: replacing a picture by a new one of its size (every resize, every effect that
-// builds a fresh result) would otherwise fault in and clear every page twice. The cap
-// keeps what is held back from the system small beside a picture.
-constexpr size_t CachedBlocksMax = 4;
+// Recently freed mapped blocks are kept for the next allocation of about the same size:
+// replacing a picture by a new one of its size (every resize, every effect that builds a
+// fresh result) would otherwise fault in and clear every page twice. A document is
+// replaced whole the same way: a project load or a reopen builds the new background and
+// every picture layer before the old ones are freed (a bad file must leave the open
+// document alone), so the next one can only meet held blocks if the cache keeps a
+// document's worth of them, not a handful; with four slots a ten-layer project came back
+// into fresh pages for most of its layers and loaded at a quarter of a plain read's speed
+// again and again. The slot count is therefore sized for a document's layers; what is held
+// stays bounded by the byte cap (a quarter of a gigabyte, a few pictures' worth beside the
+// documents the program edits) and by the age limit: a block nobody asked for within a few
+// seconds goes back to the system at the next allocation, free or idle pass.
+constexpr size_t CachedBlocksMax = 32;
 constexpr size_t CachedBytesMax = size_t(256) << 20;
+constexpr auto CachedBlockLifetime = std::chrono::seconds(5);
+
+using TCacheClock = std::chrono::steady_clock;
+
+struct TCachedBlock {
+    TBlockHeader Block;
+    TCacheClock::time_point Freed;
+};
 
 struct TBlockCache {
     std::mutex Lock;
-    TBlockHeader Blocks[CachedBlocksMax] = {};
+    TCachedBlock Blocks[CachedBlocksMax] = {}; // oldest first
     size_t Count = 0;
     size_t Bytes = 0;
 
-    // A kept block at least Bytes long and not much longer, or null.
-    uint8_t* Take(size_t Wanted)
+    // Moves the oldest kept block to Dropped. Lock held.
+    void DropOldest(std::vector<TBlockHeader>& Dropped)
     {
-        std::lock_guard<std::mutex> guard(Lock);
-        for (size_t i = 0; i < Count; ++i) {
-            const size_t have = Blocks[i].MappedBytes;
-            if (have < Wanted || have - Wanted > Wanted / 4)
-                continue;
-            const TBlockHeader found = Blocks[i];
-            Blocks[i] = Blocks[--Count];
-            Bytes -= have;
-            auto* header = static_cast<TBlockHeader*>(found.Base);
-            *header = found;
-            return static_cast<uint8_t*>(found.Base) + HeaderBytes;
-        }
-        return nullptr;
+        Dropped.push_back(Blocks[0].Block);
+        Bytes -= Blocks[0].Block.MappedBytes;
+        std::move(Blocks + 1, Blocks + Count, Blocks);
+        --Count;
     }
 
-    // Keeps the block, dropping the oldest ones while over the caps; false when the block
-    // alone is over them.
+    // Moves the blocks kept past their lifetime to Dropped. Lock held.
+    void DropStale(TCacheClock::time_point Now, std::vector<TBlockHeader>& Dropped)
+    {
+        while (Count > 0 && Now - Blocks[0].Freed > CachedBlockLifetime)
+            DropOldest(Dropped);
+    }
+
+    static void Unmap(const std::vector<TBlockHeader>& Dropped)
+    {
+        for (const TBlockHeader& d : Dropped)
+            munmap(d.Base, d.MappedBytes);
+    }
+
+    // The smallest kept block at least Bytes long and not much longer, or null. Best fit:
+    // a document's layers differ in size by less than the slack, and the first fit would
+    // hand a larger layer's block to a smaller one, leaving the larger one none.
+    uint8_t* Take(size_t Wanted)
+    {
+        std::vector<TBlockHeader> dropped;
+        TBlockHeader found{};
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            DropStale(TCacheClock::now(), dropped);
+            size_t best = Count;
+            for (size_t i = 0; i < Count; ++i) {
+                const size_t have = Blocks[i].Block.MappedBytes;
+                if (have < Wanted || have - Wanted > Wanted / 4)
+                    continue;
+                if (best == Count || have < Blocks[best].Block.MappedBytes)
+                    best = i;
+            }
+            if (best < Count) {
+                found = Blocks[best].Block;
+                std::move(Blocks + best + 1, Blocks + Count, Blocks + best);
+                --Count;
+                Bytes -= found.MappedBytes;
+            }
+        }
+        Unmap(dropped);
+        if (!found.Base)
+            return nullptr;
+        auto* header = static_cast<TBlockHeader*>(found.Base);
+        *header = found;
+        return static_cast<uint8_t*>(found.Base) + HeaderBytes;
+    }
+
+    // Keeps the block, dropping the stale ones and then the oldest ones while over the
+    // caps; false when the block alone is over them.
     bool Keep(const TBlockHeader& Block)
     {
         if (Block.MappedBytes > CachedBytesMax)
@@ -295,27 +348,40 @@ struct TBlockCache {
         std::vector<TBlockHeader> dropped;
         {
             std::lock_guard<std::mutex> guard(Lock);
-            while (Count > 0 && (Count == CachedBlocksMax || Bytes + Block.MappedBytes > CachedBytesMax)) {
-                dropped.push_back(Blocks[0]);
-                Bytes -= Blocks[0].MappedBytes;
-                std::move(Blocks + 1, Blocks + Count, Blocks);
-                --Count;
-            }
-            Blocks[Count++] = Block;
+            const TCacheClock::time_point now = TCacheClock::now();
+            DropStale(now, dropped);
+            while (Count > 0 && (Count == CachedBlocksMax || Bytes + Block.MappedBytes > CachedBytesMax))
+                DropOldest(dropped);
+            Blocks[Count++] = TCachedBlock{Block, now};
             Bytes += Block.MappedBytes;
         }
-        for (const TBlockHeader& d : dropped)
-            munmap(d.Base, d.MappedBytes);
+        Unmap(dropped);
         return true;
+    }
+
+    // Gives back the stale blocks; true while some are still kept.
+    bool ReleaseStale()
+    {
+        std::vector<TBlockHeader> dropped;
+        bool left;
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            DropStale(TCacheClock::now(), dropped);
+            left = Count > 0;
+        }
+        Unmap(dropped);
+        return left;
     }
 
     void ReleaseAll()
     {
-        std::lock_guard<std::mutex> guard(Lock);
-        for (size_t i = 0; i < Count; ++i)
-            munmap(Blocks[i].Base, Blocks[i].MappedBytes);
-        Count = 0;
-        Bytes = 0;
+        std::vector<TBlockHeader> dropped;
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            while (Count > 0)
+                DropOldest(dropped);
+        }
+        Unmap(dropped);
     }
 };
 
@@ -329,6 +395,13 @@ TBlockCache& BlockCache()
 } // namespace
 
 void ReleaseCachedPixelBuffers() { BlockCache().ReleaseAll(); }
+
+bool ReleaseStaleCachedPixelBuffers() { return BlockCache().ReleaseStale(); }
+
+int64_t CachedPixelBufferLifetimeMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(CachedBlockLifetime).count();
+}
 
 uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, const char* what, TPixelFill fill)
 {

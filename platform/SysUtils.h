@@ -122,5 +122,9 @@ uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, co
 void FreePixelBuffer(uint8_t* buffer);
 // Gives every kept freed block back to the system.
 void ReleaseCachedPixelBuffers();
+// Gives back the kept blocks older than CachedPixelBufferLifetimeMs; true while some
+// younger ones are still kept (the idle loop then asks again once they are due).
+bool ReleaseStaleCachedPixelBuffers();
+int64_t CachedPixelBufferLifetimeMs();
 
 } // namespace kv

@@ -1,5 +1,6 @@
 #include "platform/Classes.h"
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -217,4 +218,30 @@ TEST(SysUtils, LargePixelBuffersAreZeroedAlignedAndFreed)
             FreePixelBuffer(P);
         }
     FreePixelBuffer(nullptr); // nothing to free
+}
+
+TEST(SysUtils, AReplacedDocumentGetsItsOwnBlocksBack)
+{
+    // Ten layers a tenth apart in size, freed largest first as a document is cleared, then
+    // asked for again smallest first: each must get back the block of its own size, not
+    // a larger layer's (which would leave that layer fresh pages), and all of them must
+    // have been kept.
+    ReleaseCachedPixelBuffers();
+    constexpr int Layers = 10;
+    int64_t Rows[Layers];
+    uint8_t* Freed[Layers];
+    for (int I = 0; I < Layers; ++I) {
+        Rows[I] = int64_t(300 * std::pow(1.1, I));
+        Freed[I] = AllocPixelBuffer(1000, Rows[I], 4000, "test", TPixelFill::Overwritten);
+    }
+    for (int I = Layers - 1; I >= 0; --I)
+        FreePixelBuffer(Freed[I]);
+    for (int I = 0; I < Layers; ++I) {
+        uint8_t* P = AllocPixelBuffer(1000, Rows[I], 4000, "test", TPixelFill::Overwritten);
+        EXPECT_EQ(P, Freed[I]) << Rows[I] << " rows";
+        Freed[I] = P;
+    }
+    for (uint8_t* P : Freed)
+        FreePixelBuffer(P);
+    ReleaseCachedPixelBuffers();
 }

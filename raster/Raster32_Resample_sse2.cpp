@@ -127,7 +127,8 @@ void Sse2BilinearAffine(const TColor32* Bits, int32_t Stride, int64_t Ax, int64_
 }
 
 // SSE2 has no permute by lane: the nearest row is picked pixel by pixel.
-void Sse2NearestRow(const TColor32* Row, int32_t /*RowWidth*/, const int32_t* X, int32_t Count, TColor32* Out)
+void Sse2NearestRow(const TColor32* Row, int32_t /*RowWidth*/, const int32_t* X, int32_t Count, TColor32* Out,
+                    TRowStore /*Store*/)
 {
     for (int32_t i = 0; i < Count; ++i)
         Out[i] = Row[X[i]];

@@ -195,6 +195,7 @@ void StretchNearestMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, co
             kernels.NearestRow(r, rowWidth, xs.data(), w, Out, Store);
     };
     const TRowStore store = RowStoreFor(int64_t(w) * C.Height() * 4);
+    const bool repick = store == rsStreamed && Src != Dst;
     std::vector<TColor32> row(static_cast<size_t>(w));
     int32_t lastSrcY = -1;
     TColor32* lastDst = nullptr;
@@ -204,8 +205,9 @@ void StretchNearestMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, co
         if (mode == dmOpaque) {
             // Stored straight into the destination; a repeated source row is a row copy
             // when the rows stay in the cache. Streamed, the last row is in memory but its
-            // source row is still in the cache: picking it again is cheaper than reading it.
-            if (sy == lastSrcY && store == rsCached)
+            // source row is still in the cache: picking it again is cheaper than reading it
+            // (unless the source is the destination, whose stores may have reached it).
+            if (sy == lastSrcY && !repick)
                 std::memcpy(d, lastDst, size_t(w) * 4);
             else
                 pickRow(sy, d, store);

@@ -54,7 +54,8 @@ void ScalarBilinearAffine(const TColor32* Bits, int32_t Stride, int64_t Ax, int6
     }
 }
 
-void ScalarNearestRow(const TColor32* Row, int32_t /*RowWidth*/, const int32_t* X, int32_t Count, TColor32* Out)
+void ScalarNearestRow(const TColor32* Row, int32_t /*RowWidth*/, const int32_t* X, int32_t Count, TColor32* Out,
+                      TRowStore /*Store*/)
 {
     for (int32_t i = 0; i < Count; ++i)
         Out[i] = Row[X[i]];

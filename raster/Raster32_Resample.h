@@ -37,8 +37,10 @@ struct TResampleKernels {
     void (*BilinearAffine)(const TColor32* Bits, int32_t Stride, int64_t Ax, int64_t Ay, int64_t StepX, int64_t StepY,
                            int32_t Count, TColor32* Out);
     // The nearest stretch's row: Out[i] = Row[X[i]], every X[i] in 0 .. RowWidth - 1. A set
-    // may read any pixel of the row's RowWidth, never beyond.
-    void (*NearestRow)(const TColor32* Row, int32_t RowWidth, const int32_t* X, int32_t Count, TColor32* Out);
+    // may read any pixel of the row's RowWidth, never beyond. A set may store through the
+    // cache when asked to stream; streamed stores are fenced before it returns.
+    void (*NearestRow)(const TColor32* Row, int32_t RowWidth, const int32_t* X, int32_t Count, TColor32* Out,
+                       TRowStore Store);
     // The same at exactly half the width: Out[i] = Row[2 * i], reading no pixel past
     // Row[2 * Count - 2]. Every shrink to half takes this road, so it picks the columns
     // with shuffles of whole loads rather than per-pixel indices. Streamed stores are

@@ -219,33 +219,55 @@ void Avx2BilinearAffine(const TColor32* Bits, int32_t Stride, int64_t Ax, int64_
 
 // Eight pixels per step. When the step's columns lie within the sixteen pixels from its
 // first column (any shrink to a half or more, every enlargement), two loads and a permute
-// of each pick them; wider steps gather.
-void Avx2NearestRow(const TColor32* Row, int32_t RowWidth, const int32_t* X, int32_t Count, TColor32* Out)
+// of each pick them; wider steps load them one by one. Streamed stores start at a 64-byte
+// line, as in the half row.
+inline __m256i Avx2Pick8(const TColor32* Row, int32_t RowWidth, const int32_t* X)
 {
     const __m256i fifteen = _mm256_set1_epi32(15), seven = _mm256_set1_epi32(7);
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(X));
+    const int32_t first = X[0];
+    // Unsigned maxima: a column before the first is a huge spread.
+    const __m256i spread = _mm256_sub_epi32(x, _mm256_set1_epi32(first));
+    if (first <= RowWidth - 16 &&
+        _mm256_testc_si256(_mm256_cmpeq_epi32(_mm256_max_epu32(spread, fifteen), fifteen), _mm256_set1_epi32(-1))) {
+        const __m256i* at = reinterpret_cast<const __m256i*>(Row + first);
+        const __m256i near = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(at), spread);
+        const __m256i far = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(at + 1), spread);
+        return _mm256_blendv_epi8(near, far, _mm256_cmpgt_epi32(spread, seven));
+    }
+    // Eight loads rather than a gather: where the processor guards its gathers against
+    // leaking data, a gather costs several times as much.
+    return _mm256_setr_epi32(int(Row[X[0]]), int(Row[X[1]]), int(Row[X[2]]), int(Row[X[3]]), int(Row[X[4]]),
+                             int(Row[X[5]]), int(Row[X[6]]), int(Row[X[7]]));
+}
+
+template <TRowStore Store>
+void Avx2Nearest(const TColor32* Row, int32_t RowWidth, const int32_t* X, int32_t Count, TColor32* Out)
+{
     int32_t i = 0;
+    if (Store == rsStreamed)
+        for (; i < Count && (reinterpret_cast<uintptr_t>(Out + i) & 63) != 0; ++i)
+            Out[i] = Row[X[i]];
     for (; i + 8 <= Count; i += 8) {
-        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(X + i));
-        const int32_t first = X[i];
-        // Unsigned maxima: a column before the first is a huge spread.
-        const __m256i spread = _mm256_sub_epi32(x, _mm256_set1_epi32(first));
-        __m256i p;
-        if (first <= RowWidth - 16 &&
-            _mm256_testc_si256(_mm256_cmpeq_epi32(_mm256_max_epu32(spread, fifteen), fifteen), _mm256_set1_epi32(-1))) {
-            const __m256i* at = reinterpret_cast<const __m256i*>(Row + first);
-            const __m256i near = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(at), spread);
-            const __m256i far = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(at + 1), spread);
-            p = _mm256_blendv_epi8(near, far, _mm256_cmpgt_epi32(spread, seven));
-        } else {
-            // Eight loads rather than a gather: where the processor guards its gathers
-            // against leaking data, a gather costs several times as much.
-            p = _mm256_setr_epi32(int(Row[X[i]]), int(Row[X[i + 1]]), int(Row[X[i + 2]]), int(Row[X[i + 3]]),
-                                  int(Row[X[i + 4]]), int(Row[X[i + 5]]), int(Row[X[i + 6]]), int(Row[X[i + 7]]));
-        }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Out + i), p);
+        auto* to = reinterpret_cast<__m256i*>(Out + i);
+        if (Store == rsStreamed)
+            _mm256_stream_si256(to, Avx2Pick8(Row, RowWidth, X + i));
+        else
+            _mm256_storeu_si256(to, Avx2Pick8(Row, RowWidth, X + i));
     }
     for (; i < Count; ++i)
         Out[i] = Row[X[i]];
+    if (Store == rsStreamed)
+        _mm_sfence();
+}
+
+void Avx2NearestRow(const TColor32* Row, int32_t RowWidth, const int32_t* X, int32_t Count, TColor32* Out,
+                    TRowStore Store)
+{
+    if (Store == rsStreamed)
+        Avx2Nearest<rsStreamed>(Row, RowWidth, X, Count, Out);
+    else
+        Avx2Nearest<rsCached>(Row, RowWidth, X, Count, Out);
 }
 
 // Eight pixels a step: a shuffle keeps the even pixels of two loads, in each half, and a

@@ -118,30 +118,65 @@ void Avx512NearestHalfRow(const TColor32* Row, int32_t Count, TColor32* Out, TRo
         Avx512HalfRow<rsCached>(Row, Count, Out);
 }
 
-// Eight pixels a step from a window of 32 (two loads and one two-source permute), so
-// that shrinks down to about a quarter pick their pixels without loads one by one; wider
+// Eight pixels from a window of 32 (two loads and one two-source permute), so that
+// shrinks down to about a quarter pick their pixels without loads one by one; wider
 // steps, and windows that would pass the row's end, take the AVX2 kernel's road.
-void Avx512NearestRow(const TColor32* Row, int32_t RowWidth, const int32_t* X, int32_t Count, TColor32* Out)
+// (The pixels in the low half of the result.)
+inline __m512i Avx512Pick8(const TColor32* Row, int32_t RowWidth, const int32_t* X)
 {
-    const __m256i limit = _mm256_set1_epi32(31);
-    int32_t i = 0;
-    for (; i + 8 <= Count; i += 8) {
-        const int32_t first = X[i];
-        const __m256i spread =
-            _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(X + i)), _mm256_set1_epi32(first));
-        // Unsigned maxima: a column before the first is a huge spread.
-        if (first > RowWidth - 32 ||
-            !_mm256_testc_si256(_mm256_cmpeq_epi32(_mm256_max_epu32(spread, limit), limit), _mm256_set1_epi32(-1))) {
-            Avx2ResampleKernels()->NearestRow(Row, RowWidth, X + i, 8, Out + i);
-            continue;
-        }
-        const __m512i lo = _mm512_loadu_si512(Row + first), hi = _mm512_loadu_si512(Row + first + 16);
-        // The eight indices and pixels in the low lanes, by masked loads and stores.
-        const __m512i at = _mm512_sub_epi32(_mm512_maskz_loadu_epi32(0xFF, X + i), _mm512_set1_epi32(first));
-        _mm512_mask_storeu_epi32(Out + i, 0xFF, _mm512_permutex2var_epi32(lo, at, hi));
+    const int32_t first = X[0];
+    const __m512i spread = _mm512_sub_epi32(_mm512_maskz_loadu_epi32(0xFF, X), _mm512_set1_epi32(first));
+    // Unsigned: a column before the first is a huge spread.
+    if (first > RowWidth - 32 || _mm512_mask_cmpgt_epu32_mask(0xFF, spread, _mm512_set1_epi32(31)) != 0) {
+        TColor32 p[8];
+        Avx2ResampleKernels()->NearestRow(Row, RowWidth, X, 8, p, rsCached);
+        return _mm512_maskz_loadu_epi32(0xFF, p);
     }
-    if (i < Count)
-        Avx2ResampleKernels()->NearestRow(Row, RowWidth, X + i, Count - i, Out + i);
+    return _mm512_permutex2var_epi32(_mm512_loadu_si512(Row + first), spread, _mm512_loadu_si512(Row + first + 16));
+}
+
+// Sixteen pixels a step: when they lie within the 32 pixels from the first (shrinks to
+// about two thirds, every enlargement), one permute of two loads picks them all, else two
+// steps of eight. Whole 64-byte stores; streamed ones start at a line, as in the half row.
+template <TRowStore Store>
+void Avx512Nearest(const TColor32* Row, int32_t RowWidth, const int32_t* X, int32_t Count, TColor32* Out)
+{
+    const __m512i limit = _mm512_set1_epi32(31);
+    int32_t i = 0;
+    if (Store == rsStreamed)
+        for (; i < Count && (reinterpret_cast<uintptr_t>(Out + i) & 63) != 0; ++i)
+            Out[i] = Row[X[i]];
+    for (; i + 16 <= Count; i += 16) {
+        const int32_t first = X[i];
+        const __m512i at = _mm512_sub_epi32(_mm512_loadu_si512(X + i), _mm512_set1_epi32(first));
+        __m512i p;
+        if (first <= RowWidth - 32 && _mm512_cmpgt_epu32_mask(at, limit) == 0)
+            p = _mm512_permutex2var_epi32(_mm512_loadu_si512(Row + first), at, _mm512_loadu_si512(Row + first + 16));
+        else
+            p = _mm512_maskz_shuffle_i64x2(0xFF, Avx512Pick8(Row, RowWidth, X + i),
+                                           Avx512Pick8(Row, RowWidth, X + i + 8), 0x44);
+        if (Store == rsStreamed)
+            _mm512_stream_si512(reinterpret_cast<__m512i*>(Out + i), p);
+        else
+            _mm512_storeu_si512(Out + i, p);
+    }
+    if (i + 8 <= Count) {
+        _mm512_mask_storeu_epi32(Out + i, 0xFF, Avx512Pick8(Row, RowWidth, X + i));
+        i += 8;
+    }
+    for (; i < Count; ++i)
+        Out[i] = Row[X[i]];
+    if (Store == rsStreamed)
+        _mm_sfence();
+}
+
+void Avx512NearestRow(const TColor32* Row, int32_t RowWidth, const int32_t* X, int32_t Count, TColor32* Out,
+                      TRowStore Store)
+{
+    if (Store == rsStreamed)
+        Avx512Nearest<rsStreamed>(Row, RowWidth, X, Count, Out);
+    else
+        Avx512Nearest<rsCached>(Row, RowWidth, X, Count, Out);
 }
 
 #if defined(__clang__)

@@ -126,11 +126,24 @@ void Sse2BilinearAffine(const TColor32* Bits, int32_t Stride, int64_t Ax, int64_
     }
 }
 
-// SSE2 has no permute by lane: the nearest row is picked pixel by pixel.
-void Sse2NearestRow(const TColor32* Row, int32_t /*RowWidth*/, const int32_t* X, int32_t Count, TColor32* Out)
+// SSE2 has no permute by lane: the nearest row is picked pixel by pixel, four to a
+// streamed store when asked (from a 64-byte line, as in the half row).
+void Sse2NearestRow(const TColor32* Row, int32_t /*RowWidth*/, const int32_t* X, int32_t Count, TColor32* Out,
+                    TRowStore Store)
 {
-    for (int32_t i = 0; i < Count; ++i)
+    int32_t i = 0;
+    if (Store == rsStreamed) {
+        for (; i < Count && (reinterpret_cast<uintptr_t>(Out + i) & 63) != 0; ++i)
+            Out[i] = Row[X[i]];
+        for (; i + 4 <= Count; i += 4)
+            _mm_stream_si128(
+                reinterpret_cast<__m128i*>(Out + i),
+                _mm_setr_epi32(int(Row[X[i]]), int(Row[X[i + 1]]), int(Row[X[i + 2]]), int(Row[X[i + 3]])));
+    }
+    for (; i < Count; ++i)
         Out[i] = Row[X[i]];
+    if (Store == rsStreamed)
+        _mm_sfence();
 }
 
 // Four pixels a step: a shuffle keeps the even pixels of two loads. The last step loads

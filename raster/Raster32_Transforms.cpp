@@ -192,9 +192,10 @@ void StretchNearestMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, co
         if (half)
             kernels.NearestHalfRow(r + xs[0], w, Out, Store);
         else
-            kernels.NearestRow(r, rowWidth, xs.data(), w, Out);
+            kernels.NearestRow(r, rowWidth, xs.data(), w, Out, Store);
     };
     const TRowStore store = RowStoreFor(int64_t(w) * C.Height() * 4);
+    const bool repick = store == rsStreamed && Src != Dst;
     std::vector<TColor32> row(static_cast<size_t>(w));
     int32_t lastSrcY = -1;
     TColor32* lastDst = nullptr;
@@ -202,8 +203,11 @@ void StretchNearestMode(TBitmap32* Dst, const TRect& DstRect, TBitmap32* Src, co
         TColor32* d = Dst->PixelAddress(C.Left, C.Top + k);
         int32_t sy = ys[size_t(k)] + SrcRect.Top;
         if (mode == dmOpaque) {
-            // Stored straight into the destination; a repeated source row is a row copy.
-            if (sy == lastSrcY)
+            // Stored straight into the destination; a repeated source row is a row copy
+            // when the rows stay in the cache. Streamed, the last row is in memory but its
+            // source row is still in the cache: picking it again is cheaper than reading it
+            // (unless the source is the destination, whose stores may have reached it).
+            if (sy == lastSrcY && !repick)
                 std::memcpy(d, lastDst, size_t(w) * 4);
             else
                 pickRow(sy, d, store);

@@ -258,22 +258,47 @@ TEST(Stretch, NearestMatchesTheFormulaOverRandomRects)
     }
 }
 
-// A shrink to exactly half whose result is large enough to be stored around the cache
-// (over 4 MiB), into rows that start off a 64-byte line, stored and blended.
-TEST(Stretch, LargeHalfShrinkMatchesTheFormula)
+// Stretches whose results are large enough to be stored around the cache (over 4 MiB),
+// into rows that start off a 64-byte line, stored and blended: a shrink to exactly half,
+// a shrink to about two fifths and an enlargement, whose repeated rows are picked again,
+// also onto the source itself, where they must stay copies of the row above.
+TEST(Stretch, LargeStretchesMatchTheFormula)
 {
-    TBitmap32 src;
-    FillRandom(src, 2 * 1451 + 6, 2 * 760, 31);
-    src.SetStretchFilter(sfNearest);
-    for (TDrawMode mode : {dmOpaque, dmBlend}) {
-        TBitmap32 a, b;
-        FillRandom(a, 1455, 762, 32);
-        b.Assign(&a);
-        src.SetDrawMode(mode);
-        const TRect srcRect = Rect(5, 0, 2 * 1451 + 5, 2 * 760), dstRect = Rect(3, 1, 1454, 761);
-        StretchRectBlend(&a, dstRect, &src, srcRect);
-        ReferenceNearest(b, dstRect, src, srcRect);
-        ASSERT_TRUE(SamePixels(a, b)) << int(mode);
+    struct TCase {
+        int32_t SrcW, SrcH;
+        TRect SrcRect;
+        int32_t DstW, DstH;
+        TRect DstRect;
+        bool Onto;
+    };
+    const TCase cases[] = {
+        {2 * 1451 + 6, 2 * 760, Rect(5, 0, 2 * 1451 + 5, 2 * 760), 1455, 762, Rect(3, 1, 1454, 761), false},
+        {3605, 2530, Rect(3, 2, 3603, 2527), 1447, 1013, Rect(1, 2, 1443, 1012), false},
+        {1001, 703, Rect(1, 0, 1000, 701), 1509, 1053, Rect(5, 1, 1504, 1052), false},
+        {1509, 1053, Rect(300, 200, 1300, 901), 1509, 1053, Rect(5, 1, 1504, 1052), true},
+    };
+    for (const TCase& c : cases) {
+        TBitmap32 src;
+        FillRandom(src, c.SrcW, c.SrcH, 31);
+        src.SetStretchFilter(sfNearest);
+        for (TDrawMode mode : {dmOpaque, dmBlend}) {
+            if (c.Onto && mode != dmOpaque)
+                continue; // a blend onto itself mixes pixels already stored
+            TBitmap32 a, b;
+            src.SetDrawMode(mode);
+            if (c.Onto) {
+                a.Assign(&src);
+                b.Assign(&src);
+                StretchRectBlend(&a, c.DstRect, &a, c.SrcRect);
+                ReferenceNearest(b, c.DstRect, b, c.SrcRect);
+            } else {
+                FillRandom(a, c.DstW, c.DstH, 32);
+                b.Assign(&a);
+                StretchRectBlend(&a, c.DstRect, &src, c.SrcRect);
+                ReferenceNearest(b, c.DstRect, src, c.SrcRect);
+            }
+            ASSERT_TRUE(SamePixels(a, b)) << c.SrcW << " " << int(mode);
+        }
     }
 }
 

@@ -66,9 +66,11 @@ TEST(ResampleKernels, PlainKernelsAreMixPixel)
     k.FilteredHorz(sums.data(), at.data(), weights.data(), 2, 1, &filtered);
     EXPECT_EQ(filtered, 0x02FF0622u);
     const std::vector<uint8_t>& w8 = wx;
-    k.NearestRow(r0.data(), 37, x0.data(), 36, out.data());
-    for (int i = 0; i < 36; ++i)
-        ASSERT_EQ(out[size_t(i)], r0[size_t(x0[size_t(i)])]) << i;
+    for (TRowStore store : {rsCached, rsStreamed}) {
+        k.NearestRow(r0.data(), 37, x0.data(), 36, out.data(), store);
+        for (int i = 0; i < 36; ++i)
+            ASSERT_EQ(out[size_t(i)], r0[size_t(x0[size_t(i)])]) << i;
+    }
     for (TRowStore store : {rsCached, rsStreamed}) {
         k.NearestHalfRow(r0.data(), 18, out.data(), store);
         for (int i = 0; i < 18; ++i)
@@ -170,9 +172,10 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
             ASSERT_EQ(outA, outB) << round;
         }
         // Nearest rows: columns packed or spread out, repeated, going back, near the row's
-        // end; the row is exactly RowWidth pixels long, so a read past it is caught.
-        for (int round = 0; round < 400; ++round) {
-            const int32_t width = 1 + int32_t(rng() % 120), n = 1 + int32_t(rng() % 50);
+        // end; the row is exactly RowWidth pixels long, so a read past it is caught. Stored
+        // and streamed from any pixel of a 64-byte line, leaving the pixels around alone.
+        for (int round = 0; round < 800; ++round) {
+            const int32_t width = 1 + int32_t(rng() % 120), n = 1 + int32_t(rng() % 90);
             std::vector<TColor32> row(static_cast<size_t>(width));
             for (auto& p : row)
                 p = rng();
@@ -185,10 +188,17 @@ TEST(ResampleKernels, VectorSetsMatchThePlainSet)
                 at = rng() % 12 == 0 ? int32_t(rng() % uint32_t(width))
                                      : std::min(at + int32_t(rng() % spread), width - 1);
             }
-            std::vector<TColor32> outA(static_cast<size_t>(n)), outB(static_cast<size_t>(n));
-            plain.NearestRow(row.data(), width, x.data(), n, outA.data());
-            k->NearestRow(row.data(), width, x.data(), n, outB.data());
-            ASSERT_EQ(outA, outB) << round;
+            const TRowStore store = round % 2 == 0 ? rsCached : rsStreamed;
+            constexpr TColor32 untouched = 0x5A5A5A5Au;
+            std::vector<TColor32> outA(static_cast<size_t>(n)), outB(size_t(n) + 48, untouched);
+            const size_t lineStart = (64 - reinterpret_cast<uintptr_t>(outB.data()) % 64) % 64 / 4;
+            const size_t to = lineStart + 1 + size_t(round / 2) % 16;
+            plain.NearestRow(row.data(), width, x.data(), n, outA.data(), rsCached);
+            k->NearestRow(row.data(), width, x.data(), n, outB.data() + to, store);
+            ASSERT_EQ(outA, std::vector<TColor32>(outB.begin() + ptrdiff_t(to), outB.begin() + ptrdiff_t(to) + n))
+                << round;
+            ASSERT_EQ(outB[to - 1], untouched) << round;
+            ASSERT_EQ(outB[to + size_t(n)], untouched) << round;
         }
         // Half rows of every length around the vector steps, the row ending at the last
         // pixel read, stored and streamed from every pixel of a 64-byte line: the pixels

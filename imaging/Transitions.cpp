@@ -2,6 +2,7 @@
 
 #include "imaging/IEView.h"
 #include "imaging/TransitionsMix.h"
+#include "imaging/TransitionsStretch.h"
 #include "platform/Forms.h"
 #include "platform/SysUtils.h"
 
@@ -70,6 +71,11 @@ public:
         const size_t Last = FColumn.size() - 1;
         while (FWords < Last && FColumn[FWords] <= SafeOffset)
             ++FWords;
+        // The permute gather serves every row from one plan; it pays off from a few steps.
+        if (FColumn.size() >= 32 && StretchGatherAllowed()) {
+            PlanStretchGather(FColumn, Src->Width() * 3, FPlan);
+            FGather = true;
+        }
     }
     // The frame rows [Top, Bottom) that the stretch writes (empty when it writes none).
     int32_t Top() const { return FColumn.empty() ? 0 : FY + FTop; }
@@ -85,6 +91,10 @@ public:
         const int32_t R = FrameY - FY;
         const uint8_t* In = Row(FSrc, int32_t(int64_t(R) * FSrc->Height() / FH));
         uint8_t* Out = Row(FDst, FrameY) + size_t(FX + FLeft) * 3;
+        if (FGather) {
+            StretchRowGather(In, Out, FPlan);
+            return;
+        }
         const int32_t* Col = FColumn.data();
         const size_t Words = FWords, Last = FColumn.size() - 1;
         size_t C = 0;
@@ -112,6 +122,8 @@ private:
     int32_t FX, FY, FH, FLeft = 0, FTop = 0, FBottom = 0;
     std::vector<int32_t> FColumn;
     size_t FWords = 0;
+    TStretchPlan FPlan;
+    bool FGather = false;
 };
 
 void StretchWhole(TBitmap* Src, TBitmap* Dst, int32_t X, int32_t Y, int32_t W, int32_t H)

@@ -21,7 +21,8 @@ void MixBytes(const uint8_t* A, const uint8_t* B, uint8_t* Out, size_t Count, in
         return;
     }
     using TMix = size_t (*)(const uint8_t*, const uint8_t*, uint8_t*, size_t, int32_t);
-    static const TMix Vector = SimdAllowed(TSimdLevel::Avx2)   ? MixBytesAvx2
+    static const TMix Vector = SimdAllowed(TSimdLevel::Avx512) ? MixBytesAvx512
+                               : SimdAllowed(TSimdLevel::Avx2) ? MixBytesAvx2
                                : SimdAllowed(TSimdLevel::Sse2) ? MixBytesSse2
                                                                : nullptr;
     const size_t I = Vector != nullptr ? Vector(A, B, Out, Count, P) : 0;

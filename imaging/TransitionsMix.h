@@ -13,6 +13,7 @@ void MixBytesPlain(const uint8_t* A, const uint8_t* B, uint8_t* Out, size_t Coun
 // not built); the caller mixes the rest with the plain loop. P is below 1024.
 size_t MixBytesSse2(const uint8_t* A, const uint8_t* B, uint8_t* Out, size_t Count, int32_t P);
 size_t MixBytesAvx2(const uint8_t* A, const uint8_t* B, uint8_t* Out, size_t Count, int32_t P);
+size_t MixBytesAvx512(const uint8_t* A, const uint8_t* B, uint8_t* Out, size_t Count, int32_t P);
 
 // The mix through the fastest set the processor has and KELVANE_NO_SIMD allows.
 void MixBytes(const uint8_t* A, const uint8_t* B, uint8_t* Out, size_t Count, int32_t P);

@@ -325,6 +325,34 @@ TEST(Transitions, EveryOrderedEffectAtInnerProgress)
     }
 }
 
+// The zooms on frames wide enough for the permute gather (many steps a row, windows cut
+// by the row's end, steps of one pixel when the picture is small) place every pixel as
+// the nearest-column formula says.
+TEST(Transitions, ZoomsOnWideFramesTakeTheNearestPixels)
+{
+    for (int32_t W : {32, 97, 300, 1283})
+        for (int32_t P : {1, 40, 200, 512, 700, 1000, 1023, 1024})
+            for (TIETransitionType T : {iettCenterZoom1, iettCenterZoom2}) {
+                constexpr int32_t H = 5;
+                TScene S(W, H);
+                ComposeTransitionFrame(T, 0, S.State);
+                ComposeTransitionFrame(T, P, S.State);
+                const int32_t R = T == iettCenterZoom1 ? P : 1024 - P;
+                const int32_t RW = int32_t(int64_t(R) * W >> 10), RH = R * H >> 10;
+                const int32_t L = W / 2 - (R * (W / 2) >> 10), Top = H / 2 - (R * (H / 2) >> 10);
+                TBitmap& Inner = T == iettCenterZoom1 ? S.Target : S.Source;
+                TBitmap& Outer = T == iettCenterZoom1 ? S.Source : S.Target;
+                for (int32_t Y = 0; Y < H; ++Y)
+                    for (int32_t X = 0; X < W; ++X) {
+                        const bool Inside = X >= L && X < L + RW && Y >= Top && Y < Top + RH;
+                        const TBgr Want =
+                            Inside ? At(Inner, int32_t(int64_t(X - L) * W / RW), (Y - Top) * H / RH) : At(Outer, X, Y);
+                        ASSERT_EQ(At(S.Frame, X, Y), Want)
+                            << "type " << int(T) << " width " << W << " at " << P << ", pixel " << X << "," << Y;
+                    }
+            }
+}
+
 // The vector lanes give the formula's value for every pair of bytes and every progress
 // (rows of 257 pixels leave a tail for the plain loop).
 TEST(Transitions, CrossDissolveIsTheFormulaForEveryPair)
@@ -464,8 +492,8 @@ TEST(Transitions, EveryVectorMixGivesThePlainBytes)
         TSimdLevel Level;
         size_t (*Mix)(const uint8_t*, const uint8_t*, uint8_t*, size_t, int32_t);
     };
-    for (const TSet& Set :
-         {TSet{"sse2", TSimdLevel::Sse2, MixBytesSse2}, TSet{"avx2", TSimdLevel::Avx2, MixBytesAvx2}}) {
+    for (const TSet& Set : {TSet{"sse2", TSimdLevel::Sse2, MixBytesSse2}, TSet{"avx2", TSimdLevel::Avx2, MixBytesAvx2},
+                            TSet{"avx512", TSimdLevel::Avx512, MixBytesAvx512}}) {
         if (!CpuHas(Set.Level))
             continue;
         for (int32_t P : {0, 1, 31, 255, 512, 777, 1023})

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 #ifdef KV_HAVE_PIXMAN
@@ -51,8 +52,11 @@ inline pixman_fixed_t* SetPixmanScale(pixman_image_t* Src, double Factor, TPixma
 
 // OP_SRC from Src into a dw x dh destination in the given state: fresh pages mapped in
 // the timed part (after every held block is given back), or one block kept and written
-// by an untimed run first.
-inline void RunPixmanJob(benchmark::State& State, pixman_image_t* Src, int dw, int dh, TMemoryState Mem)
+// by an untimed run first. Refresh, when given, runs untimed before every composite: it
+// rewrites the source as our side's untimed working copy is rewritten, so that neither
+// side starts with source rows its previous run left in the cache.
+inline void RunPixmanJob(benchmark::State& State, pixman_image_t* Src, int dw, int dh, TMemoryState Mem,
+                         const std::function<void()>& Refresh = {})
 {
     const size_t bytes = size_t(dw) * dh * 4;
     std::unique_ptr<TReferenceBlock> held;
@@ -64,6 +68,11 @@ inline void RunPixmanJob(benchmark::State& State, pixman_image_t* Src, int dw, i
             pixman_image_create_bits(PIXMAN_a8r8g8b8, dw, dh, reinterpret_cast<uint32_t*>(held->Data()), dw * 4);
     }
     for (auto _ : State) {
+        if (Refresh) {
+            State.PauseTiming();
+            Refresh();
+            State.ResumeTiming();
+        }
         if (heldImage) {
             pixman_image_composite32(PIXMAN_OP_SRC, Src, nullptr, heldImage, 0, 0, 0, 0, 0, 0, dw, dh);
             benchmark::DoNotOptimize(held->Data());

@@ -20,9 +20,8 @@
 // file alike, so one state is measured.
 //
 // Both sides run on one thread (the codec starts none), so no one-core line is needed.
-#include "bench/BenchJpeg.h"
 #include "bench/BenchReporter.h"
-#include "bench/OpenInputs.h"
+#include "bench/JpegInputs.h"
 #include "imaging/ImagingIO.h"
 
 #include <benchmark/benchmark.h>
@@ -43,18 +42,8 @@ using kvbench::TMemoryState;
 
 namespace {
 
-struct TInput {
-    std::string Name;
-    int W, H;
-    bool Magick;
-};
-
-const TInput Inputs[] = {
-    {"cjpeg_1920x1080", 1920, 1080, false},
-    {"cjpeg_4000x3000", 4000, 3000, false},
-    {"cjpeg_6000x4000", 6000, 4000, false},
-    {"magick_4000x3000", 4000, 3000, true},
-};
+using TInput = kvbench::TJpegInput;
+const auto& Inputs = kvbench::JpegInputs;
 const int Qualities[] = {100, 75};
 
 // In memory where the system offers a memory file system, so that the saves' syncs time
@@ -287,17 +276,7 @@ int main(int argc, char** argv)
 {
     std::filesystem::create_directories(Folder());
     for (const TInput& In : Inputs) {
-        const std::vector<uint8_t> rgb = kvbench::PhotoPixels(In.W, In.H);
-        bool ok = false;
-        if (!In.Magick) {
-            kvbench::WriteCjpegFile(PathOf(In.Name), In.W, In.H, rgb);
-            ok = std::filesystem::exists(PathOf(In.Name));
-        }
-#ifdef KV_HAVE_IMAGEMAGICK
-        else
-            ok = kvbench::WriteMagickFile(PathOf(In.Name), In.W, In.H, rgb, "JPEG");
-#endif
-        if (ok)
+        if (kvbench::WriteJpegInput(In, PathOf(In.Name)))
             Written.push_back(&In);
         else
             std::printf("%s: not written (its writer is missing)\n", In.Name.c_str());

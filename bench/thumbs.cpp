@@ -20,9 +20,8 @@
 #include "platform/Jpeg.h"
 #include "widgets/Thumbview.h"
 
-#include "bench/BenchJpeg.h"
 #include "bench/BenchReporter.h"
-#include "bench/OpenInputs.h"
+#include "bench/JpegInputs.h"
 
 #include <benchmark/benchmark.h>
 
@@ -45,18 +44,8 @@ namespace {
 
 constexpr int Box = 100;
 
-struct TInput {
-    std::string Name;
-    int W, H;
-    bool Magick;
-};
-
-const TInput Inputs[] = {
-    {"cjpeg_1920x1080", 1920, 1080, false},
-    {"cjpeg_4000x3000", 4000, 3000, false},
-    {"cjpeg_6000x4000", 6000, 4000, false},
-    {"magick_4000x3000", 4000, 3000, true},
-};
+using TInput = kvbench::TJpegInput;
+const auto& Inputs = kvbench::JpegInputs;
 
 int FileCount()
 {
@@ -79,14 +68,7 @@ bool MakeFolder(const TInput& In)
 {
     std::filesystem::create_directories(FolderOf(In));
     const std::string first = FolderOf(In) + "/p000.jpg";
-    const std::vector<uint8_t> rgb = kvbench::PhotoPixels(In.W, In.H);
-    if (!In.Magick)
-        kvbench::WriteCjpegFile(first, In.W, In.H, rgb);
-#ifdef KV_HAVE_IMAGEMAGICK
-    else
-        kvbench::WriteMagickFile(first, In.W, In.H, rgb, "JPEG");
-#endif
-    if (!std::filesystem::exists(first))
+    if (!kvbench::WriteJpegInput(In, first))
         return false;
     for (int i = 1; i < FileCount(); ++i) {
         char name[32];

@@ -243,7 +243,7 @@ void SaveWindowRecord(const std::string& FileName, const TWindowRecord& Record)
 {
     TMemoryStream m;
     WriteWindowRecord(m, Record);
-    WriteSettingsBytes(FileName, std::string(m.Bytes().begin(), m.Bytes().end()));
+    WriteSettingsBytes(FileName, std::string(reinterpret_cast<const char*>(m.Memory()), size_t(m.Size())));
 }
 
 std::vector<std::string> LoadRecentList(const std::string& FileName)

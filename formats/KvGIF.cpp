@@ -124,7 +124,7 @@ private:
 // Writes codes into sub-blocks of exactly 255 bytes, the last one shorter.
 class TCodeWriter {
 public:
-    explicit TCodeWriter(std::vector<uint8_t>& out) : FOut(out) {}
+    explicit TCodeWriter(TMemoryStream::TStorage& out) : FOut(out) {}
     void Write(uint32_t code, int32_t codeSize)
     {
         FAcc |= uint64_t(code) << FBits;
@@ -155,7 +155,7 @@ private:
             FCount = 0;
         }
     }
-    std::vector<uint8_t>& FOut;
+    TMemoryStream::TStorage& FOut;
     uint8_t FBlock[256] = {};
     int32_t FCount = 0;
     uint64_t FAcc = 0;
@@ -468,7 +468,7 @@ void EncodeLZW(TStream& Dest, const TGIFBitmapInfo& Info, bool Interlaced, const
         uint32_t nextCode = endCode, limit = initLimit;
         int32_t codeSize = initCodeSize;
 
-        std::vector<uint8_t> out;
+        TMemoryStream::TStorage out;
         out.reserve(size_t(Min(1 << 24, int32_t(Max(Info.Width, 1)) * Max(Info.Height, 1) / 2 + 64)));
         out.push_back(uint8_t(minCodeSize));
         TCodeWriter writer(out);
@@ -536,7 +536,17 @@ void EncodeLZW(TStream& Dest, const TGIFBitmapInfo& Info, bool Interlaced, const
         }
         writer.Write(endCode, codeSize);
         writer.Finish();
-        Dest.WriteBuffer(out.data(), int64_t(out.size()));
+        // An empty memory stream (a frame's data) takes the codes as they stand rather
+        // than a copy in another fresh block; a picture that packs far below the guess
+        // gives back what it did not use.
+        auto* mem = dynamic_cast<TMemoryStream*>(&Dest);
+        if (mem && mem->Size() == 0 && mem->Position() == 0) {
+            if (out.size() < out.capacity() / 2)
+                out.shrink_to_fit();
+            mem->Adopt(std::move(out));
+        } else {
+            Dest.WriteBuffer(out.data(), int64_t(out.size()));
+        }
     });
 }
 
@@ -602,12 +612,12 @@ int32_t FindColor(const TGIFColors& T, TColor Color)
 // Most pixels the LZW data of DataBytes bytes can produce: every code adds at most one
 // pixel to the longest string, and no string is longer than the table.
 // True when the kept image data ends with its zero-length terminator.
-bool EndsWithTerminator(const std::vector<uint8_t>& Data)
+bool EndsWithTerminator(const uint8_t* Data, size_t Size)
 {
     size_t pos = 1;
-    while (pos < Data.size()) {
+    while (pos < Size) {
         if (Data[pos] == 0)
-            return pos + 1 == Data.size();
+            return pos + 1 == Size;
         pos += size_t(Data[pos]) + 1;
     }
     return false;
@@ -1659,19 +1669,20 @@ void TGIFImage::WriteGIFStream(TStream& Stream, bool WithLength)
             std::memcpy(table.data(), item.ColorTable.Colors, size_t(3 * Min(item.ColorTable.Count, 256)));
             out.WriteBuffer(table.data(), int64_t(table.size()));
         }
-        const auto& bytes = item.Data->Bytes();
+        const uint8_t* data = item.Data->Memory();
+        const int64_t dataSize = item.Data->Size();
         if (WithLength)
-            out.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+            out.WriteBuffer(data, dataSize);
         else {
             // The frame's data, most of the file, goes straight to the stream: the
             // blocks before it leave first, gathered so that a file sees few writes.
             Stream.WriteBuffer(out.Memory(), out.Size());
             out.Clear();
-            Stream.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+            Stream.WriteBuffer(data, dataSize);
         }
         // Data cut short in the file lacks its terminator; without it the next block
         // would be read as image data.
-        if (!EndsWithTerminator(bytes))
+        if (!EndsWithTerminator(data, size_t(dataSize)))
             out.WriteU8(0);
     }
 

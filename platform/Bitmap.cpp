@@ -488,7 +488,7 @@ void TBitmap::SaveToClipboardFormat(TClipboardFormat& Format, std::vector<uint8_
     TMemoryStream s;
     SaveToStream(s);
     Format = CF_DIB;
-    Data.assign(s.Bytes().begin() + 14, s.Bytes().end());
+    Data.assign(s.Memory() + 14, s.Memory() + s.Size());
     Palette = nullptr;
 }
 

@@ -78,8 +78,40 @@ public:
     void WriteU32BE(uint32_t v);
 };
 
+// A memory stream's storage. Large buffers (a file read whole, an encoded picture) take
+// the picture blocks' road: in large pages, and kept for a while when freed, so the next
+// save or load of the same size writes into pages it already holds instead of faulting
+// in every 4 KiB of a fresh block; the heap's own choice between its arena and a fresh
+// mapping depends on what was freed before, which made one save twice as slow as the next.
+template <typename T> class TStreamAllocator {
+public:
+    using value_type = T;
+    // From this size up a buffer is a block of its own: the size from which blocks get
+    // large pages. Smaller ones stay on the heap, so that a stream growing step by step
+    // does not fill the cache's slots, which are sized for a document's pictures.
+    static constexpr size_t BlockMin = size_t(4) << 20;
+    TStreamAllocator() = default;
+    template <typename U> TStreamAllocator(const TStreamAllocator<U>&) {}
+    T* allocate(size_t n)
+    {
+        const size_t bytes = n * sizeof(T);
+        if (bytes >= BlockMin)
+            return reinterpret_cast<T*>(AllocGrowingBlock(bytes));
+        return static_cast<T*>(::operator new(bytes));
+    }
+    void deallocate(T* p, size_t n)
+    {
+        if (n * sizeof(T) >= BlockMin)
+            FreePixelBuffer(reinterpret_cast<uint8_t*>(p));
+        else
+            ::operator delete(p);
+    }
+    template <typename U> bool operator==(const TStreamAllocator<U>&) const { return true; }
+};
+
 class TMemoryStream : public TStream {
 public:
+    using TStorage = std::vector<uint8_t, TStreamAllocator<uint8_t>>;
     TMemoryStream() = default;
     int64_t Read(void* Buffer, int64_t Count) override;
     int64_t Write(const void* Buffer, int64_t Count) override;
@@ -87,8 +119,15 @@ public:
     int64_t Size() override { return int64_t(FData.size()); }
     void SetSize(int64_t NewSize) override;
     void Clear();
+    // Takes Data as the whole contents without copying it; the position goes to the end.
+    void Adopt(TStorage&& Data)
+    {
+        FData = std::move(Data);
+        FPosition = int64_t(FData.size());
+    }
     uint8_t* Memory() { return FData.data(); }
-    const std::vector<uint8_t>& Bytes() const { return FData; }
+    // A copy of the contents.
+    std::vector<uint8_t> Bytes() const { return std::vector<uint8_t>(FData.begin(), FData.end()); }
     void LoadFromStream(TStream& Stream);
     void SaveToStream(TStream& Stream);
     void LoadFromFile(const std::string& FileName);
@@ -96,7 +135,7 @@ public:
     std::string ClassName() const override { return "TMemoryStream"; }
 
 private:
-    std::vector<uint8_t> FData;
+    TStorage FData;
     int64_t FPosition = 0;
 };
 

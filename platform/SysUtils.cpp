@@ -403,6 +403,28 @@ int64_t CachedPixelBufferLifetimeMs()
     return std::chrono::duration_cast<std::chrono::milliseconds>(CachedBlockLifetime).count();
 }
 
+namespace {
+
+// How a new block starts: cleared, overwritten whole by its caller at once, or written
+// little by little from the front (a growing buffer, most of whose pages may never be
+// touched: fetching them all at once would cost what it saves).
+enum class TBlockStart { Zeroed, Overwritten, Grown };
+
+uint8_t* AllocBlock(size_t bytes, TBlockStart start)
+{
+    const size_t size = (bytes + HeaderBytes + HeaderBytes - 1) & ~(HeaderBytes - 1);
+    if (size < MappedBlockMin)
+        return HeapZeroedBlock(size);
+    uint8_t* p = BlockCache().Take(size);
+    if (p && start == TBlockStart::Zeroed)
+        std::memset(p, 0, bytes);
+    if (!p)
+        p = MapZeroedBlock(size, start == TBlockStart::Overwritten);
+    return p;
+}
+
+} // namespace
+
 uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, const char* what, TPixelFill fill)
 {
     CheckPixelBufferSize(width, height, what);
@@ -411,18 +433,17 @@ uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, co
         throw EOutOfResources(std::string(what) + ": buffer too large");
     if (bytes == 0)
         return nullptr;
-    const size_t size = (size_t(bytes) + HeaderBytes + HeaderBytes - 1) & ~(HeaderBytes - 1);
-    uint8_t* p = nullptr;
-    if (size >= MappedBlockMin) {
-        p = BlockCache().Take(size);
-        if (p && fill == TPixelFill::Zeroed)
-            std::memset(p, 0, size_t(bytes));
-        if (!p)
-            p = MapZeroedBlock(size, fill == TPixelFill::Overwritten);
-    } else
-        p = HeapZeroedBlock(size);
+    uint8_t* p = AllocBlock(size_t(bytes), fill == TPixelFill::Zeroed ? TBlockStart::Zeroed : TBlockStart::Overwritten);
     if (!p)
         throw EOutOfResources(std::string(what));
+    return p;
+}
+
+uint8_t* AllocGrowingBlock(size_t bytes)
+{
+    uint8_t* p = bytes > 0 && bytes <= size_t(MaxPixelCount) * 8 ? AllocBlock(bytes, TBlockStart::Grown) : nullptr;
+    if (!p)
+        throw std::bad_alloc();
     return p;
 }
 

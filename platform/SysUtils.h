@@ -120,6 +120,11 @@ enum class TPixelFill { Zeroed, Overwritten };
 uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, const char* what,
                           TPixelFill fill = TPixelFill::Zeroed);
 void FreePixelBuffer(uint8_t* buffer);
+// Block of at least bytes bytes for a buffer that grows by appending (a memory stream's
+// storage), by the same roads as a pixel block but neither cleared nor fetched ahead: a
+// large one gets large pages and is kept for the next buffer of its size when freed.
+// Raises std::bad_alloc on refusal; only FreePixelBuffer may release it.
+uint8_t* AllocGrowingBlock(size_t bytes);
 // Gives every kept freed block back to the system.
 void ReleaseCachedPixelBuffers();
 // Gives back the kept blocks older than CachedPixelBufferLifetimeMs; true while some

@@ -81,7 +81,8 @@ TEST(WindowRecord, NormalWindowBytesAreExact)
 {
     TMemoryStream m;
     WriteWindowRecord(m, {wsNormal, 100, 50, 800, 600});
-    std::string got(m.Bytes().begin(), m.Bytes().end());
+    const std::vector<uint8_t> bytes = m.Bytes();
+    std::string got(bytes.begin(), bytes.end());
     EXPECT_EQ(got, Bytes({0x00, 0, 0, 0, 0x64, 0, 0, 0, 0x32, 0, 0, 0, 0x20, 0x03, 0, 0, 0x58, 0x02, 0, 0}));
 }
 

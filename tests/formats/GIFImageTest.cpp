@@ -248,7 +248,7 @@ TEST(GIFModelBlocks, LoopExtensionBytes)
     loop.SetBufferSize(4096);
     TMemoryStream t;
     loop.SaveToStream(t);
-    Bytes tail(t.Bytes().end() - 11, t.Bytes().end());
+    Bytes tail(t.Memory() + t.Size() - 11, t.Memory() + t.Size());
     EXPECT_EQ(tail, (Bytes{0x03, 0x01, 0x03, 0x00, 0x05, 0x02, 0x00, 0x10, 0x00, 0x00, 0x00}));
 }
 

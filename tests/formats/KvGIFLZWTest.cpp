@@ -59,6 +59,24 @@ Bytes Encode(const TGIFBitmapInfo& info, const std::vector<uint8_t>& pixels, boo
     return out.Bytes();
 }
 
+// Into a stream that already holds bytes the codes follow them, the same as into an empty one.
+TEST(KvGIFLZW, EncodingAppendsToAStreamWithBytes)
+{
+    const TGIFBitmapInfo info{640, 480, 8};
+    std::vector<uint8_t> pixels(size_t(info.Width) * info.Height);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = uint8_t((i / 3) ^ (i >> 9));
+    const Bytes alone = Encode(info, pixels);
+    Bytes block = MakeBlock(info, pixels);
+    TMemoryStream out;
+    out.WriteU8(0x2C);
+    EncodeLZW(out, info, false, nullptr, nullptr, block.data());
+    Bytes want{0x2C};
+    want.insert(want.end(), alone.begin(), alone.end());
+    EXPECT_EQ(out.Bytes(), want);
+    EXPECT_EQ(out.Position(), out.Size());
+}
+
 Bytes Decode(const TGIFBitmapInfo& info, const Bytes& data, bool& truncated, int32_t frameBits = 8,
              bool interlaced = false, bool accept = true)
 {

@@ -255,7 +255,7 @@ TEST(KvGIF, InterlacedFramesDecodeInPassOrder)
     for (int i = 0; i < 256; ++i)
         file.insert(file.end(), {uint8_t(i), uint8_t(i), uint8_t(i)});
     file.insert(file.end(), {0x2C, 0, 0, 0, 0, 1, 0, 5, 0, 0x40});
-    file.insert(file.end(), lzw.Bytes().begin(), lzw.Bytes().end());
+    file.insert(file.end(), lzw.Memory(), lzw.Memory() + lzw.Size());
     file.push_back(0x3B);
     TGIFImage gif;
     Load(gif, file);

@@ -32,7 +32,7 @@ std::vector<uint8_t> Compress(const std::vector<uint8_t>& data, TCompressionLeve
         EXPECT_EQ(z.Position(), int64_t(data.size()));
         z.Finish();
     }
-    return std::vector<uint8_t>(dest.Bytes().begin() + 2, dest.Bytes().end());
+    return std::vector<uint8_t>(dest.Memory() + 2, dest.Memory() + dest.Size());
 }
 
 } // namespace

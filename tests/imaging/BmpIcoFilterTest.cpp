@@ -623,7 +623,7 @@ TEST(IcoFilter, PngImageInsideGoesThroughThePngReader)
     Put16(f, 32);
     Put32(f, uint32_t(png.Size()));
     Put32(f, 22);
-    f.insert(f.end(), png.Bytes().begin(), png.Bytes().end());
+    f.insert(f.end(), png.Memory(), png.Memory() + png.Size());
     TIconLoad L;
     LoadIcon(L, f, true);
     ASSERT_FALSE(L.P.Aborting);

@@ -630,7 +630,7 @@ TEST(TiffWriter, AbortLeavesThePlaceHolder)
     WriteTiff(s, b, p, progress, tobFileStart);
     EXPECT_TRUE(aborting);
     ASSERT_GE(s.Size(), 8);
-    EXPECT_EQ(Bytes(s.Bytes().begin(), s.Bytes().begin() + 8), Bytes(8, 0));
+    EXPECT_EQ(Bytes(s.Memory(), s.Memory() + 8), Bytes(8, 0));
     EXPECT_EQ(s.Size(), 8 + 6 + 3 * 12);
 }
 
@@ -791,7 +791,7 @@ TEST(TiffReader, WorkedValues)
         put16(16);
         put16(16);
         put16(16);
-        file.insert(file.end(), m.Bytes().begin(), m.Bytes().end());
+        file.insert(file.end(), m.Memory(), m.Memory() + m.Size());
         TRead r;
         r.Params.TiffLzwDecompress = TiffLzwDecode;
         Read(file, r);

@@ -245,3 +245,32 @@ TEST(SysUtils, AReplacedDocumentGetsItsOwnBlocksBack)
         FreePixelBuffer(P);
     ReleaseCachedPixelBuffers();
 }
+
+// Streams past the size where storage becomes a block of its own keep their bytes through
+// every growth, and a recycled block still reads as zeros where the stream was extended.
+TEST(Streams, LargeStreamsKeepTheirBytesAndGrowIntoZeros)
+{
+    constexpr size_t Min = TStreamAllocator<uint8_t>::BlockMin;
+    for (const size_t n : {Min - 1, Min, 3 * Min + 5}) {
+        SCOPED_TRACE(n);
+        {
+            TMemoryStream dirty;
+            dirty.SetSize(int64_t(2 * n));
+            std::memset(dirty.Memory(), 0xAA, 2 * n);
+        }
+        TMemoryStream s;
+        std::vector<uint8_t> piece(4097);
+        for (size_t done = 0; done < n; done += piece.size()) {
+            for (size_t i = 0; i < piece.size(); ++i)
+                piece[i] = uint8_t((done + i) * 7);
+            s.WriteBuffer(piece.data(), int64_t(std::min(piece.size(), n - done)));
+        }
+        ASSERT_EQ(s.Size(), int64_t(n));
+        s.SetSize(int64_t(2 * n));
+        const std::vector<uint8_t> b = s.Bytes();
+        for (size_t i = 0; i < n; ++i)
+            ASSERT_EQ(b[i], uint8_t(i * 7)) << i;
+        for (size_t i = n; i < 2 * n; ++i)
+            ASSERT_EQ(b[i], 0) << i;
+    }
+}

@@ -441,7 +441,7 @@ uint8_t* AllocPixelBuffer(int64_t width, int64_t height, int64_t bytesPerRow, co
 
 uint8_t* AllocGrowingBlock(size_t bytes)
 {
-    uint8_t* p = bytes > 0 && bytes <= size_t(MaxPixelCount) * 8 ? AllocBlock(bytes, TBlockStart::Grown) : nullptr;
+    uint8_t* p = bytes > 0 ? AllocBlock(bytes, TBlockStart::Grown) : nullptr;
     if (!p)
         throw std::bad_alloc();
     return p;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <sys/mman.h>
+#include <time.h>
 
 namespace kv {
 
@@ -208,8 +209,9 @@ namespace {
 // so no second pass touches them, and a picture's block goes back to the system whole
 // when it is freed. Smaller blocks come from the heap and are cleared by hand.
 constexpr size_t MappedBlockMin = size_t(256) << 10;
-// Blocks from this size up ask for large pages: below it a block holds none whole.
+// Blocks from this size up may take large pages: below it a block holds few whole.
 constexpr size_t LargePageBlockMin = size_t(4) << 20;
+constexpr size_t LargePageBytes = size_t(2) << 20;
 // The pixels start this far into the block, past the header: 64-byte aligned rows for
 // the SIMD paths, whichever road the block came by.
 constexpr size_t HeaderBytes = 64;
@@ -222,23 +224,60 @@ static_assert(sizeof(TBlockHeader) <= HeaderBytes);
 
 TBlockHeader* HeaderOf(uint8_t* Pixels) { return reinterpret_cast<TBlockHeader*>(Pixels - HeaderBytes); }
 
+double ThreadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+// Hands out every page of a block its caller overwrites whole in one call rather than one
+// fault at a time, in large pages while they come cheap. A 2 MiB page costs an eighth of
+// its 512 small ones when its memory was freed lately, but under a virtual machine whose
+// host takes back what the guest has left free for a while, a large page comes from just
+// that memory and costs the host 3-5 ms to bring back, four times the small pages: small
+// free blocks are never given back and cost the same whatever their age. So the block is
+// filled a large page at a time while each comes in under the small pages' cost, and the
+// rest in small pages from the first one that does not (on the thread's own clock, which
+// a busy machine's other work does not run).
+void PopulateBlock(uint8_t* Base, size_t Bytes)
+{
+    if (Bytes < LargePageBlockMin) {
+        madvise(Base, Bytes, MADV_POPULATE_WRITE);
+        return;
+    }
+    constexpr size_t Page = LargePageBytes;
+    constexpr double SlowPageMs = 1.0; // 512 small pages' worth
+    madvise(Base, Bytes, MADV_HUGEPAGE);
+    uint8_t* const end = Base + Bytes;
+    uint8_t* at = Base;
+    while (at < end) {
+        uint8_t* next = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(at) + Page) & ~(Page - 1));
+        next = std::min(next, end);
+        const double t0 = ThreadCpuMs();
+        madvise(at, size_t(next - at), MADV_POPULATE_WRITE);
+        // Only a whole large page says what large pages cost: the block's ragged ends
+        // come in small ones.
+        const bool slow = size_t(next - at) == Page && ThreadCpuMs() - t0 > SlowPageMs;
+        at = next;
+        if (slow && at < end) {
+            madvise(at, size_t(end - at), MADV_NOHUGEPAGE);
+            madvise(at, size_t(end - at), MADV_POPULATE_WRITE);
+            break;
+        }
+    }
+}
+
 uint8_t* MapZeroedBlock(size_t Bytes, bool Populate)
 {
     void* base = mmap(nullptr, Bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (base == MAP_FAILED)
         return nullptr;
-    // A fresh page costs a fault and a clear, and under a virtual machine the fault is
-    // most of it: a 24-megapixel command's first run took four to six times as long as
-    // the same command again. In 2 MiB pages the faults are 512 times fewer, and the first
-    // run comes within a third of the next one, busy machine or not. Advice only: where
-    // the system has no large page to give, the block is served in small ones.
-    if (Bytes >= LargePageBlockMin)
-        madvise(base, Bytes, MADV_HUGEPAGE);
-    // A block its caller overwrites whole has every page touched at once anyway: the
-    // system then hands them all out in one call rather than one fault at a time. The
-    // advice must follow the one above, or the pages come small.
+    // A block written little by little gets small pages: its faults cannot be watched
+    // for cost the way a filled block's are, and small pages never meet memory the host
+    // has taken back (see PopulateBlock).
     if (Populate)
-        madvise(base, Bytes, MADV_POPULATE_WRITE);
+        PopulateBlock(static_cast<uint8_t*>(base), Bytes);
     auto* header = static_cast<TBlockHeader*>(base);
     *header = TBlockHeader{base, Bytes};
     return static_cast<uint8_t*>(base) + HeaderBytes;

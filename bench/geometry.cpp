@@ -232,6 +232,8 @@ int main(int argc, char** argv)
 {
     Picture(); // the pictures are made before any timing
     RegisterJobs();
+    // Five samples a side: the nearest shrinks take a few milliseconds, and under a busy
+    // machine one of three such samples is often caught by a slow spell on either side.
     return RunBenchmarks(argc, argv, [](const TRatioReporter& reporter) {
         for (const TJob& j : Jobs())
             PrintRatio(reporter, j.Name);
@@ -240,5 +242,5 @@ int main(int argc, char** argv)
 #ifndef KV_HAVE_PIXMAN
         std::printf("pixman not found at configure time: no ratio\n");
 #endif
-    });
+    }, 5);
 }

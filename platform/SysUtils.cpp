@@ -1,6 +1,7 @@
 #include "platform/SysUtils.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -240,9 +241,22 @@ double ThreadCpuMs()
 // filled a large page at a time while each comes in under the small pages' cost, and the
 // rest in small pages from the first one that does not (on the thread's own clock, which
 // a busy machine's other work does not run).
+//
+// Once one has come dear, the blocks that follow for a while skip the trial: the host
+// takes memory back in the background, and a command's blocks, taken one after another,
+// would each pay for a dear page (5-7 ms) before taking small ones.
+std::atomic<int64_t> GLargePagesDearUntilMs{0};
+
+int64_t SteadyMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 void PopulateBlock(uint8_t* Base, size_t Bytes)
 {
-    if (Bytes < LargePageBlockMin) {
+    constexpr int64_t DearForMs = 2000; // the host takes back what stays free about a second
+    if (Bytes < LargePageBlockMin || SteadyMs() < GLargePagesDearUntilMs.load(std::memory_order_relaxed)) {
         madvise(Base, Bytes, MADV_POPULATE_WRITE);
         return;
     }
@@ -260,6 +274,8 @@ void PopulateBlock(uint8_t* Base, size_t Bytes)
         // come in small ones.
         const bool slow = size_t(next - at) == Page && ThreadCpuMs() - t0 > SlowPageMs;
         at = next;
+        if (slow)
+            GLargePagesDearUntilMs.store(SteadyMs() + DearForMs, std::memory_order_relaxed);
         if (slow && at < end) {
             madvise(at, size_t(end - at), MADV_NOHUGEPAGE);
             madvise(at, size_t(end - at), MADV_POPULATE_WRITE);

@@ -274,13 +274,14 @@ void PopulateBlock(uint8_t* Base, size_t Bytes)
         // come in small ones.
         const bool slow = size_t(next - at) == Page && ThreadCpuMs() - t0 > SlowPageMs;
         at = next;
-        if (slow)
-            GLargePagesDearUntilMs.store(SteadyMs() + DearForMs, std::memory_order_relaxed);
-        if (slow && at < end) {
+        if (!slow)
+            continue;
+        GLargePagesDearUntilMs.store(SteadyMs() + DearForMs, std::memory_order_relaxed);
+        if (at < end) {
             madvise(at, size_t(end - at), MADV_NOHUGEPAGE);
             madvise(at, size_t(end - at), MADV_POPULATE_WRITE);
-            break;
         }
+        break;
     }
 }
 

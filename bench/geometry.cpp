@@ -234,13 +234,16 @@ int main(int argc, char** argv)
     RegisterJobs();
     // Five samples a side: the nearest shrinks take a few milliseconds, and under a busy
     // machine one of three such samples is often caught by a slow spell on either side.
-    return RunBenchmarks(argc, argv, [](const TRatioReporter& reporter) {
-        for (const TJob& j : Jobs())
-            PrintRatio(reporter, j.Name);
-        PrintRatio(reporter, "Rotate30_first");
-        PrintRatio(reporter, "Rotate30_repeated");
+    return RunBenchmarks(
+        argc, argv,
+        [](const TRatioReporter& reporter) {
+            for (const TJob& j : Jobs())
+                PrintRatio(reporter, j.Name);
+            PrintRatio(reporter, "Rotate30_first");
+            PrintRatio(reporter, "Rotate30_repeated");
 #ifndef KV_HAVE_PIXMAN
-        std::printf("pixman not found at configure time: no ratio\n");
+            std::printf("pixman not found at configure time: no ratio\n");
 #endif
-    }, 5);
+        },
+        5);
 }
